@@ -1,0 +1,43 @@
+# One static library per source folder. Sources are picked up by glob so that adding a file needs
+# no CMake edit; `*_test.cpp` files form the folder's test executable, `*_bench.cpp` files are left
+# to bench/.
+
+function(tessaline_warnings target)
+  target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic -Werror)
+  # GCC 12 reports std::variant and std::optional moves as maybe-uninitialized at -O2 (a known
+  # false positive of its inliner); the warning stays on for clang.
+  if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
+    target_compile_options(${target} PRIVATE -Wno-maybe-uninitialized)
+  endif()
+endfunction()
+
+# tessaline_module(<target> [DEPS <libs>...] [TEST_DEPS <libs>...])
+function(tessaline_module name)
+  cmake_parse_arguments(M "" "" "DEPS;TEST_DEPS" ${ARGN})
+  file(GLOB _all CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/*.c)
+  set(_src ${_all})
+  list(FILTER _src EXCLUDE REGEX "_test\\.cpp$")
+  set(_tests ${_all})
+  list(FILTER _tests INCLUDE REGEX "_test\\.cpp$")
+
+  if(_src)
+    add_library(${name} STATIC ${_src})
+    target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR} ${PROJECT_BINARY_DIR})
+    target_link_libraries(${name} PUBLIC ${M_DEPS})
+    tessaline_warnings(${name})
+  else()
+    add_library(${name} INTERFACE)
+    target_include_directories(${name} INTERFACE ${PROJECT_SOURCE_DIR} ${PROJECT_BINARY_DIR})
+    target_link_libraries(${name} INTERFACE ${M_DEPS})
+  endif()
+
+  if(_tests)
+    add_executable(${name}_test ${_tests})
+    target_link_libraries(${name}_test PRIVATE ${name} ${M_TEST_DEPS} testkit GTest::gmock GTest::gtest_main)
+    tessaline_warnings(${name}_test)
+    gtest_discover_tests(${name}_test
+      WORKING_DIRECTORY ${PROJECT_SOURCE_DIR}
+      DISCOVERY_TIMEOUT 60
+      PROPERTIES TIMEOUT 120)
+  endif()
+endfunction()

@@ -1,0 +1,38 @@
+#include "platform/foundation/Object.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+namespace platform {
+namespace {
+
+TEST(ObjectTest, KindsStayDistinct) {
+    EXPECT_NE(Object(true), Object(1));
+    EXPECT_NE(Object(1), Object(1.0));
+    EXPECT_EQ(Object(std::int64_t{-5}), Object(-5));
+    EXPECT_EQ(Object("a"), Object(std::string("a")));
+    EXPECT_TRUE(Object().isNull());
+}
+
+TEST(ObjectTest, DictionaryIsOrderedAndDeepCopied) {
+    Object d = Object::dict({{"b", 2}, {"a", Object::array({1, "x"})}});
+    Object copy = d;
+    copy.getDictionary()->at("a").getArray()->push_back(3);
+    EXPECT_EQ(d["a"].count(), 2u);
+    EXPECT_EQ(copy["a"].count(), 3u);
+    EXPECT_EQ(d.description(), R"({"a": [1, "x"], "b": 2})");
+    EXPECT_TRUE(d["missing"].isNull());
+    EXPECT_TRUE(d["a"][7].isNull());
+}
+
+TEST(ObjectTest, NumberViews) {
+    EXPECT_EQ(Object(2.9).numberAsInteger(), 2);
+    EXPECT_EQ(Object(1e300).numberAsInteger(), std::nullopt);
+    EXPECT_EQ(Object(std::nan("")).numberAsInteger(), std::nullopt);
+    EXPECT_EQ(Object(true).numberAsDouble(), 1.0);
+    EXPECT_EQ(Object("1").numberAsDouble(), std::nullopt);
+}
+
+}  // namespace
+}  // namespace platform
