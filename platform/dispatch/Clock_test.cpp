@@ -1,0 +1,87 @@
+#include "platform/dispatch/Clock.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+
+#include "platform/dispatch/DispatchTestSupport.h"
+#include "platform/dispatch/ManualClock.h"
+#include "platform/dispatch/Semaphore.h"
+#include "testkit/ManualClock.h"
+
+namespace platform {
+namespace {
+
+constexpr double kGuard = 10.0;
+
+TEST(ClockTest, SystemClockReadsWallTimeAndUptime) {
+    const auto& clock = Clock::current();
+    const double wall =
+        std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
+    EXPECT_NEAR(clock.now(), wall, 5.0);
+    const double first = clock.uptime();
+    EXPECT_GE(clock.uptime(), first);
+    EXPECT_FALSE(clock.waitsForTimerBlocks());
+}
+
+TEST(ClockTest, InstalledClockIsCurrentUntilRestored) {
+    const auto system = Clock::currentShared();
+    {
+        testkit::ScopedManualClock manual(123.0, 7.0);
+        EXPECT_EQ(Clock::currentShared().get(), &manual.clock());
+        EXPECT_EQ(Clock::current().now(), 123.0);
+        EXPECT_EQ(Clock::current().uptime(), 7.0);
+        EXPECT_TRUE(Clock::current().waitsForTimerBlocks());
+        manual.advance(3);
+        EXPECT_EQ(Clock::current().now(), 126.0);
+    }
+    EXPECT_EQ(Clock::currentShared(), system);
+    Clock::install(std::make_shared<ManualClock>());
+    Clock::install(nullptr);
+    EXPECT_EQ(Clock::currentShared(), system);
+}
+
+TEST(ClockTest, CurrentForwardsScheduleAndCancelToTheInstalledClock) {
+    testkit::ScopedManualClock manual(0.0, 0.0);
+    int fired = 0;
+    const auto id = Clock::current().schedule(5, [&] { ++fired; });
+    const auto kept = Clock::current().schedule(6, [&] { fired += 10; });
+    EXPECT_TRUE(Clock::current().cancel(id));
+    EXPECT_EQ(manual->pendingTimerCount(), 1u);
+    manual.advance(6);
+    EXPECT_EQ(fired, 10);
+    EXPECT_FALSE(Clock::current().cancel(kept));
+}
+
+TEST(ClockTest, SystemClockTimersFireInOrderAndCancelledOnesNever) {
+    const auto clock = makeSystemClock();
+    Semaphore done;
+    testing::Recorder<int> fired;
+    const double start = clock->uptime();
+    const auto cancelled = clock->schedule(start + 0.01, [&] { fired.add(0); });
+    clock->schedule(start + 0.03, [&] {
+        fired.add(2);
+        done.signal();
+    });
+    clock->schedule(start + 0.02, [&] { fired.add(1); });
+    clock->schedule(start + 1e300, [&] { fired.add(-1); });  // far off: just stays pending
+    EXPECT_TRUE(clock->cancel(cancelled));
+    ASSERT_TRUE(done.wait(kGuard));
+    EXPECT_EQ(fired.values(), (std::vector<int>{1, 2}));
+    EXPECT_GE(clock->uptime(), start + 0.03);
+}
+
+TEST(ClockTest, SystemClockDestroyedFromItsOwnTimerDoesNotHang) {
+    auto clock = makeSystemClock();
+    Semaphore done;
+    auto* raw = clock.get();
+    std::shared_ptr<Clock> holder = std::move(clock);
+    raw->schedule(raw->uptime(), [&] {
+        holder.reset();
+        done.signal();
+    });
+    ASSERT_TRUE(done.wait(kGuard));
+}
+
+}  // namespace
+}  // namespace platform

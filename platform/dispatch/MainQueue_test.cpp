@@ -1,0 +1,144 @@
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/dispatch/DispatchTestSupport.h"
+#include "platform/dispatch/SerialQueue.h"
+#include "platform/foundation/SharedInstance.h"
+#include "testkit/ManualClock.h"
+
+namespace platform {
+namespace {
+
+using testing::LogCapture;
+using testing::Recorder;
+
+class MainQueueTest : public ::testing::Test {
+  protected:
+    void SetUp() override { resetSharedInstances(); }
+    void TearDown() override { resetSharedInstances(); }
+};
+
+TEST_F(MainQueueTest, RunUntilIdleRunsQueuedBlocksAndTheBlocksTheyQueue) {
+    Recorder<int> ran;
+    mainQueue().async([&] { ran.add(1); });
+    mainQueue().async([&] {
+        ran.add(2);
+        mainQueue().async([&] { ran.add(4); });
+    });
+    mainQueue().async([&] { ran.add(3); });
+    EXPECT_TRUE(ran.values().empty());
+    runUntilIdle();
+    EXPECT_EQ(ran.values(), (std::vector<int>{1, 2, 3, 4}));
+}
+
+TEST_F(MainQueueTest, TheInitialThreadIsMainUntilAnotherThreadDrains) {
+    EXPECT_TRUE(isMainThread());
+    EXPECT_EQ(DispatchQueue::current(), &mainQueue());
+    EXPECT_TRUE(mainQueue().isCurrent());
+    EXPECT_EQ(mainQueue().label(), "main");
+
+    bool otherWasMain = false;
+    const DispatchQueue* otherCurrent = &mainQueue();
+    std::thread other([&] {
+        runUntilIdle();
+        otherWasMain = isMainThread();
+        otherCurrent = DispatchQueue::current();
+    });
+    other.join();
+    EXPECT_TRUE(otherWasMain);
+    EXPECT_EQ(otherCurrent, &mainQueue());
+    EXPECT_FALSE(isMainThread());
+
+    resetSharedInstances();
+    EXPECT_TRUE(isMainThread());
+}
+
+TEST_F(MainQueueTest, SyncOnTheMainThreadRunsInlineAheadOfQueuedBlocks) {
+    Recorder<std::string> ran;
+    mainQueue().async([&] { ran.add("queued"); });
+    mainQueue().sync([&] { ran.add("sync"); });
+    EXPECT_EQ(ran.values(), std::vector<std::string>{"sync"});
+    runUntilIdle();
+    EXPECT_EQ(ran.values(), (std::vector<std::string>{"sync", "queued"}));
+}
+
+TEST_F(MainQueueTest, SyncFromAnotherThreadRunsWhenTheMainLoopGetsToIt) {
+    Recorder<std::string> ran;
+    mainQueue().async([&] { ran.add("first"); });
+    std::thread other([&] {
+        mainQueue().sync([&] {
+            EXPECT_TRUE(isMainThread());
+            EXPECT_TRUE(mainQueue().isCurrent());
+            ran.add("from other");
+        });
+        stopMainLoop();
+    });
+    runMainLoop();
+    other.join();
+    EXPECT_EQ(ran.values(), (std::vector<std::string>{"first", "from other"}));
+}
+
+TEST_F(MainQueueTest, StopBeforeTheLoopRunsMakesItReturnAtOnce) {
+    stopMainLoop();
+    runMainLoop();
+    SUCCEED();
+}
+
+TEST_F(MainQueueTest, QueueBlockReachesTheMainQueueWhileTheMainThreadWaitsInSync) {
+    SerialQueue worker("worker");
+    Recorder<std::string> ran;
+    worker.sync([&] {
+        mainQueue().sync([&] {
+            EXPECT_TRUE(mainQueue().isCurrent());
+            ran.add("main");
+        });
+        EXPECT_TRUE(worker.isCurrent());
+    });
+    EXPECT_EQ(ran.values(), std::vector<std::string>{"main"});
+}
+
+TEST_F(MainQueueTest, ManualClockRunsMainQueueTimersInsideAdvanceOnTheMainThread) {
+    testkit::ScopedManualClock clock(100.0, 10.0);
+    Recorder<double> ran;
+    mainQueue().after(2, [&] { ran.add(Clock::current().now()); });
+    mainQueue().after(1, [&] { ran.add(Clock::current().now()); });
+    clock.advance(5);
+    EXPECT_EQ(ran.values(), (std::vector<double>{101, 102}));
+}
+
+TEST_F(MainQueueTest, ManualClockAdvancedElsewherePostsMainQueueTimers) {
+    testkit::ScopedManualClock clock(100.0, 10.0);
+    Recorder<double> ran;
+    mainQueue().after(2, [&] { ran.add(Clock::current().now()); });
+    std::thread advancer([&] { clock.advance(5); });
+    advancer.join();
+    EXPECT_TRUE(ran.values().empty());
+    runUntilIdle();
+    EXPECT_EQ(ran.values(), std::vector<double>{105});
+}
+
+TEST_F(MainQueueTest, ResetDropsPendingBlocks) {
+    Recorder<int> ran;
+    mainQueue().async([&] { ran.add(1); });
+    resetSharedInstances();
+    runUntilIdle();
+    EXPECT_TRUE(ran.values().empty());
+}
+
+TEST_F(MainQueueTest, ExceptionInAMainBlockIsLoggedAndDrainingGoesOn) {
+    LogCapture log;
+    Recorder<int> ran;
+    mainQueue().async([] { throw std::logic_error("main boom"); });
+    mainQueue().async([&] { ran.add(1); });
+    runUntilIdle();
+    EXPECT_EQ(ran.values(), std::vector<int>{1});
+    EXPECT_EQ(log.lines(),
+              std::vector<std::string>{"Uncaught exception in queue \"main\": main boom"});
+}
+
+}  // namespace
+}  // namespace platform

@@ -1,0 +1,145 @@
+#include "platform/dispatch/OperationQueue.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "platform/dispatch/DispatchTestSupport.h"
+#include "platform/dispatch/Semaphore.h"
+
+namespace platform {
+namespace {
+
+using testing::LogCapture;
+using testing::Recorder;
+
+constexpr double kGuard = 10.0;
+
+TEST(OperationQueueTest, RunsOperationsOneAtATimeInOrder) {
+    OperationQueue queue("ops");
+    EXPECT_EQ(queue.name(), "ops");
+    Recorder<int> ran;
+    int inside = 0;
+    int maxInside = 0;
+    for (int i = 0; i < 100; ++i) {
+        queue.addOperation([&, i] {
+            maxInside = std::max(maxInside, ++inside);
+            ran.add(i);
+            --inside;
+        });
+    }
+    EXPECT_TRUE(queue.waitUntilAllOperationsAreFinished());
+    const auto values = ran.values();
+    ASSERT_EQ(values.size(), 100u);
+    for (int i = 0; i < 100; ++i)
+        EXPECT_EQ(values[i], i);
+    EXPECT_EQ(maxInside, 1);
+    EXPECT_EQ(queue.operationCount(), 0u);
+}
+
+TEST(OperationQueueTest, SuspendedQueueHoldsOperationsUntilResumed) {
+    OperationQueue queue("suspended");
+    queue.setSuspended(true);
+    EXPECT_TRUE(queue.isSuspended());
+    Recorder<int> ran;
+    for (int i = 0; i < 3; ++i)
+        queue.addOperation([&, i] { ran.add(i); });
+    EXPECT_EQ(queue.operationCount(), 3u);
+    EXPECT_FALSE(queue.waitUntilAllOperationsAreFinished());  // returns instead of hanging
+    EXPECT_TRUE(ran.values().empty());
+
+    queue.setSuspended(false);
+    EXPECT_TRUE(queue.waitUntilAllOperationsAreFinished());
+    EXPECT_EQ(ran.values(), (std::vector<int>{0, 1, 2}));
+}
+
+TEST(OperationQueueTest, SuspendingFromAnOperationStopsTheNextOnes) {
+    OperationQueue queue("self-suspending");
+    Recorder<int> ran;
+    queue.addOperation([&] {
+        ran.add(1);
+        queue.setSuspended(true);
+    });
+    queue.addOperation([&] { ran.add(2); });
+    EXPECT_FALSE(queue.waitUntilAllOperationsAreFinished());
+    EXPECT_EQ(ran.values(), std::vector<int>{1});
+    EXPECT_EQ(queue.operationCount(), 1u);
+    queue.setSuspended(false);
+    EXPECT_TRUE(queue.waitUntilAllOperationsAreFinished());
+    EXPECT_EQ(ran.values(), (std::vector<int>{1, 2}));
+}
+
+TEST(OperationQueueTest, CancelAllDropsOperationsNotStarted) {
+    OperationQueue queue("cancel");
+    Semaphore started;
+    Semaphore release;
+    Recorder<int> ran;
+    queue.addOperation([&] {
+        started.signal();
+        release.wait(kGuard);
+        ran.add(1);
+    });
+    queue.addOperation([&] { ran.add(2); });
+    ASSERT_TRUE(started.wait(kGuard));
+    EXPECT_EQ(queue.operationCount(), 2u);
+    queue.cancelAllOperations();
+    EXPECT_EQ(queue.operationCount(), 1u);
+    release.signal();
+    EXPECT_TRUE(queue.waitUntilAllOperationsAreFinished());
+    EXPECT_EQ(ran.values(), std::vector<int>{1});
+}
+
+TEST(OperationQueueTest, WaitingFromAnOperationReturnsAtOnce) {
+    LogCapture log;
+    OperationQueue queue("self-wait");
+    bool waited = true;
+    queue.addOperation([&] { waited = queue.waitUntilAllOperationsAreFinished(); });
+    EXPECT_TRUE(queue.waitUntilAllOperationsAreFinished());
+    EXPECT_FALSE(waited);
+    EXPECT_EQ(log.lines(), std::vector<std::string>{
+                               "An operation of \"self-wait\" cannot wait for its own queue to "
+                               "finish"});
+}
+
+TEST(OperationQueueTest, ExceptionInAnOperationIsLoggedAndTheQueueGoesOn) {
+    LogCapture log;
+    OperationQueue queue("throwing-ops");
+    Recorder<int> ran;
+    queue.addOperation([] { throw std::runtime_error("op failed"); });
+    queue.addOperation([&] { ran.add(1); });
+    EXPECT_TRUE(queue.waitUntilAllOperationsAreFinished());
+    EXPECT_EQ(ran.values(), std::vector<int>{1});
+    EXPECT_EQ(log.lines(),
+              std::vector<std::string>{
+                  "Uncaught exception in operation queue \"throwing-ops\": op failed"});
+}
+
+TEST(OperationQueueTest, DestructionDropsWaitingOperations) {
+    Recorder<int> ran;
+    {
+        OperationQueue queue("dropped");
+        queue.setSuspended(true);
+        queue.addOperation([&] { ran.add(1); });
+    }
+    EXPECT_TRUE(ran.values().empty());
+}
+
+TEST(OperationQueueTest, DestructionFromAnOperationDoesNotHang) {
+    auto queue = std::make_unique<OperationQueue>("self-destroying");
+    Semaphore added;
+    Semaphore done;
+    queue->addOperation([&] {
+        added.wait(kGuard);
+        queue.reset();
+        done.signal();
+    });
+    added.signal();
+    ASSERT_TRUE(done.wait(kGuard));
+    EXPECT_EQ(queue, nullptr);
+}
+
+}  // namespace
+}  // namespace platform

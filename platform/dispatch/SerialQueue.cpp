@@ -1,0 +1,95 @@
+#include "platform/dispatch/SerialQueue.h"
+
+#include <pthread.h>
+
+#include <array>
+#include <cstddef>
+#include <utility>
+
+#include "platform/dispatch/NoDestructor.h"
+#include "platform/dispatch/QueueCore.h"
+
+namespace platform {
+
+namespace {
+
+// Linux keeps at most 15 bytes of a thread name.
+constexpr std::size_t kThreadNameLength = 15;
+
+void workerLoop(const std::shared_ptr<QueueCore>& core) {
+    pthread_setname_np(pthread_self(), core->label().substr(0, kThreadNameLength).c_str());
+    while (auto block = core->takeWaiting(false)) {
+        core->runAsOwner(*block);
+    }
+}
+
+constexpr std::array<const char*, 5> kGlobalQueueLabels = {
+    "global.user-interactive", "global.user-initiated", "global.default",
+    "global.utility",          "global.background",
+};
+
+struct GlobalQueues {
+    GlobalQueues() {
+        for (std::size_t i = 0; i < queues.size(); ++i) {
+            queues[i] = std::make_unique<SerialQueue>(kGlobalQueueLabels[i]);
+        }
+    }
+    std::array<std::unique_ptr<SerialQueue>, kGlobalQueueLabels.size()> queues;
+};
+
+}  // namespace
+
+SerialQueue::SerialQueue(std::string label)
+    : core_(std::make_shared<QueueCore>(std::move(label), false)) {
+    core_->setOwner(this);
+    worker_ = std::thread([core = core_] { workerLoop(core); });
+}
+
+SerialQueue::~SerialQueue() {
+    core_->close();
+    const bool fromOwnChain =
+        worker_.get_id() == std::this_thread::get_id() || core_->isHeldByCaller();
+    if (!fromOwnChain) {
+        worker_.join();
+        return;
+    }
+    // Joining would wait for the very block that is running this destructor.
+    core_->setOwner(nullptr);
+    if (auto& context = threadContext(); context.current == this) context.current = nullptr;
+    worker_.detach();
+}
+
+void SerialQueue::async(std::function<void()> block) {
+    core_->post(std::move(block));
+}
+
+void SerialQueue::sync(const std::function<void()>& block) {
+    core_->sync(block);
+}
+
+std::shared_ptr<Cancelable> SerialQueue::after(double seconds, std::function<void()> block) {
+    return core_->after(seconds, std::move(block));
+}
+
+const std::string& SerialQueue::label() const {
+    return core_->label();
+}
+
+bool SerialQueue::isCurrent() const {
+    return DispatchQueue::current() == this;
+}
+
+DispatchQueue* DispatchQueue::current() {
+    if (DispatchQueue* running = threadContext().current) return running;
+    return isMainThread() ? &mainQueue() : nullptr;
+}
+
+DispatchQueue& globalQueue(QualityOfService qos) {
+    static NoDestructor<GlobalQueues> global;
+    auto index = static_cast<std::size_t>(qos);
+    if (index >= kGlobalQueueLabels.size())
+        index = static_cast<std::size_t>(QualityOfService::Default);
+    return *global->queues[index];
+}
+
+}  // namespace platform

@@ -1,0 +1,300 @@
+#include "platform/dispatch/SerialQueue.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/dispatch/DispatchTestSupport.h"
+#include "platform/dispatch/Semaphore.h"
+#include "testkit/ManualClock.h"
+
+namespace platform {
+namespace {
+
+using testing::LogCapture;
+using testing::Recorder;
+
+constexpr double kGuard = 10.0;  // seconds; only reached when a test is broken
+
+TEST(SerialQueueTest, KeepsEachProducersOrderAndRunsOneBlockAtATime) {
+    constexpr int kProducers = 4;
+    constexpr int kBlocksEach = 500;
+    SerialQueue queue("fifo");
+    Recorder<std::pair<int, int>> ran;
+    int inside = 0;
+    int maxInside = 0;
+    std::vector<std::thread> producers;
+    for (int p = 0; p < kProducers; ++p) {
+        producers.emplace_back([&, p] {
+            for (int i = 0; i < kBlocksEach; ++i) {
+                queue.async([&, p, i] {
+                    maxInside = std::max(maxInside, ++inside);
+                    ran.add({p, i});
+                    --inside;
+                });
+            }
+        });
+    }
+    for (auto& producer : producers)
+        producer.join();
+    testkit::drain(queue);
+
+    const auto values = ran.values();
+    ASSERT_EQ(values.size(), std::size_t{kProducers * kBlocksEach});
+    std::vector<int> next(kProducers, 0);
+    for (const auto& [producer, index] : values) {
+        EXPECT_EQ(index, next[producer]) << "producer " << producer;
+        next[producer] = index + 1;
+    }
+    EXPECT_EQ(maxInside, 1);
+}
+
+TEST(SerialQueueTest, SyncRunsAfterEarlierBlocksAndReturnsResult) {
+    SerialQueue queue("sync");
+    Recorder<int> ran;
+    for (int i = 0; i < 3; ++i)
+        queue.async([&, i] { ran.add(i); });
+    const int result = queue.syncResult([&] {
+        ran.add(3);
+        return 42;
+    });
+    EXPECT_EQ(result, 42);
+    EXPECT_EQ(ran.values(), (std::vector<int>{0, 1, 2, 3}));
+}
+
+TEST(SerialQueueTest, SyncFromItsOwnBlockRunsInline) {
+    SerialQueue queue("self");
+    Recorder<std::string> steps;
+    queue.sync([&] {
+        steps.add("outer");
+        queue.sync([&] {
+            EXPECT_TRUE(queue.isCurrent());
+            steps.add("inner");
+        });
+        steps.add("after");
+    });
+    EXPECT_EQ(steps.values(), (std::vector<std::string>{"outer", "inner", "after"}));
+}
+
+TEST(SerialQueueTest, SyncBackToTheCallingQueueThroughAnotherQueueRunsInline) {
+    SerialQueue a("a");
+    SerialQueue b("b");
+    Semaphore done;
+    bool reachedA = false;
+    a.async([&] {
+        b.sync([&] {
+            EXPECT_TRUE(b.isCurrent());
+            a.sync([&] {
+                EXPECT_TRUE(a.isCurrent());
+                reachedA = true;
+            });
+        });
+        done.signal();
+    });
+    ASSERT_TRUE(done.wait(kGuard));
+    EXPECT_TRUE(reachedA);
+}
+
+TEST(SerialQueueTest, CurrentAndLabelNameTheRunningQueue) {
+    SerialQueue queue("com.example.worker");
+    EXPECT_EQ(queue.label(), "com.example.worker");
+    EXPECT_FALSE(queue.isCurrent());
+    const DispatchQueue* seen = nullptr;
+    std::string seenLabel;
+    queue.sync([&] {
+        seen = DispatchQueue::current();
+        seenLabel = DispatchQueue::current()->label();
+    });
+    EXPECT_EQ(seen, &queue);
+    EXPECT_EQ(seenLabel, "com.example.worker");
+}
+
+TEST(SerialQueueTest, ExceptionInABlockIsLoggedAndTheQueueGoesOn) {
+    LogCapture log;
+    SerialQueue queue("throws");
+    Recorder<int> ran;
+    queue.async([] { throw std::runtime_error("boom"); });
+    queue.async([] { throw 7; });
+    queue.async([&] { ran.add(1); });
+    testkit::drain(queue);
+    EXPECT_EQ(ran.values(), std::vector<int>{1});
+    EXPECT_EQ(log.lines(), (std::vector<std::string>{
+                               "Uncaught exception in queue \"throws\": boom",
+                               "Uncaught exception in queue \"throws\": unknown exception"}));
+}
+
+TEST(SerialQueueTest, ExceptionInASyncBlockReachesTheCaller) {
+    SerialQueue queue("sync-throws");
+    EXPECT_THROW(queue.sync([] { throw std::runtime_error("sync"); }), std::runtime_error);
+    int after = 0;
+    queue.sync([&] { after = 1; });
+    EXPECT_EQ(after, 1);
+}
+
+// Signals when destroyed; lets a test observe the moment a queue drops its pending timers.
+class SignalOnDestroy {
+  public:
+    explicit SignalOnDestroy(Semaphore& semaphore) : semaphore_(semaphore) {}
+    ~SignalOnDestroy() { semaphore_.signal(); }
+    SignalOnDestroy(const SignalOnDestroy&) = delete;
+    SignalOnDestroy& operator=(const SignalOnDestroy&) = delete;
+
+  private:
+    Semaphore& semaphore_;
+};
+
+TEST(SerialQueueTest, DestructionRunsQueuedBlocksAndDropsLaterOnes) {
+    testkit::ScopedManualClock clock;
+    Recorder<int> ran;
+    Semaphore closed;
+    {
+        SerialQueue queue("dying");
+        // Destruction closes the queue, then drops this timer's block, which opens the gate: the
+        // queued blocks run only once the queue takes no more.
+        queue.after(100, [guard = std::make_shared<SignalOnDestroy>(closed)] {});
+        queue.async([&] { closed.wait(kGuard); });
+        for (int i = 0; i < 5; ++i) {
+            queue.async([&, i] {
+                ran.add(i);
+                if (i == 4) queue.async([&] { ran.add(99); });
+            });
+        }
+    }
+    EXPECT_EQ(ran.values(), (std::vector<int>{0, 1, 2, 3, 4}));
+}
+
+TEST(SerialQueueTest, DestructionFromItsOwnBlockFinishesQueuedWork) {
+    auto queue = std::make_unique<SerialQueue>("self-destroying");
+    Recorder<int> ran;
+    Semaphore added;
+    Semaphore finished;
+    queue->async([&] {
+        added.wait(kGuard);
+        queue.reset();
+        EXPECT_EQ(DispatchQueue::current(), nullptr);
+        ran.add(1);
+    });
+    queue->async([&] {
+        ran.add(2);
+        finished.signal();
+    });
+    added.signal();
+    ASSERT_TRUE(finished.wait(kGuard));
+    EXPECT_EQ(ran.values(), (std::vector<int>{1, 2}));
+}
+
+TEST(SerialQueueTest, GlobalQueuesAreDistinctPerQualityOfService) {
+    EXPECT_EQ(globalQueue().label(), "global.default");
+    EXPECT_EQ(&globalQueue(QualityOfService::Default), &globalQueue());
+    EXPECT_NE(&globalQueue(QualityOfService::Background), &globalQueue(QualityOfService::Utility));
+    EXPECT_EQ(globalQueue(QualityOfService::Background).label(), "global.background");
+    int ran = 0;
+    globalQueue(QualityOfService::UserInitiated).sync([&] { ran = 1; });
+    EXPECT_EQ(ran, 1);
+}
+
+// --- delayed blocks ---
+
+TEST(QueueTimerTest, ManualClockRunsDelayedBlocksInDueOrderAtTheirDeadline) {
+    testkit::ScopedManualClock clock(5000.0, 100.0);
+    SerialQueue queue("timers");
+    Recorder<std::pair<std::string, double>> ran;
+    const auto at = [&](const char* name) {
+        return [&, name] { ran.add({name, Clock::current().now()}); };
+    };
+    queue.after(30, at("c"));
+    queue.after(10, at("a"));
+    queue.after(20, at("b1"));
+    queue.after(20, at("b2"));
+    queue.after(60, at("late"));
+
+    clock.advance(30);
+    EXPECT_EQ(ran.values(), (std::vector<std::pair<std::string, double>>{
+                                {"a", 5010.0}, {"b1", 5020.0}, {"b2", 5020.0}, {"c", 5030.0}}));
+    EXPECT_EQ(clock->now(), 5030.0);
+    EXPECT_EQ(clock->pendingTimerCount(), 1u);
+}
+
+TEST(QueueTimerTest, BlocksScheduledByATimerInsideTheAdvanceFireInIt) {
+    testkit::ScopedManualClock clock(0.0, 0.0);
+    SerialQueue queue("repeating");
+    Recorder<double> ticks;
+    std::function<void()> tick = [&] {
+        ticks.add(Clock::current().uptime());
+        queue.after(10, tick);
+    };
+    queue.after(10, tick);
+    clock.advance(35);
+    EXPECT_EQ(ticks.values(), (std::vector<double>{10, 20, 30}));
+    EXPECT_EQ(clock->pendingTimerCount(), 1u);
+}
+
+TEST(QueueTimerTest, CancelledBlockNeverRuns) {
+    testkit::ScopedManualClock clock;
+    SerialQueue queue("cancel");
+    Recorder<int> ran;
+    const auto first = queue.after(5, [&] { ran.add(1); });
+    queue.after(5, [&] { ran.add(2); });
+    first->cancel();
+    EXPECT_TRUE(first->isCancelled());
+    EXPECT_EQ(clock->pendingTimerCount(), 1u);
+    clock.advance(10);
+    EXPECT_EQ(ran.values(), std::vector<int>{2});
+}
+
+TEST(QueueTimerTest, CancelAfterPostingButBeforeRunningStillWins) {
+    SerialQueue queue("late-cancel");
+    Semaphore release;
+    Recorder<int> ran;
+    queue.async([&] { release.wait(kGuard); });
+    const auto token = queue.after(0, [&] { ran.add(1); });  // posted at once, behind the gate
+    token->cancel();
+    release.signal();
+    testkit::drain(queue);
+    EXPECT_TRUE(ran.values().empty());
+}
+
+TEST(QueueTimerTest, ZeroDelayRunsWithoutMovingTheClock) {
+    testkit::ScopedManualClock clock;
+    SerialQueue queue("zero");
+    Recorder<int> ran;
+    queue.after(0, [&] { ran.add(1); });
+    queue.after(-3, [&] { ran.add(2); });
+    testkit::drain(queue);
+    EXPECT_EQ(ran.values(), (std::vector<int>{1, 2}));
+}
+
+TEST(QueueTimerTest, DestroyingTheQueueDropsItsPendingTimers) {
+    testkit::ScopedManualClock clock;
+    Recorder<int> ran;
+    std::shared_ptr<Cancelable> token;
+    {
+        SerialQueue queue("short-lived");
+        token = queue.after(5, [&] { ran.add(1); });
+    }
+    EXPECT_EQ(clock->pendingTimerCount(), 0u);
+    clock.advance(10);
+    EXPECT_TRUE(ran.values().empty());
+    token->cancel();  // harmless after the queue is gone
+}
+
+TEST(QueueTimerTest, SystemClockFiresAndCancels) {
+    SerialQueue queue("system-timers");
+    Semaphore fired;
+    Recorder<int> ran;
+    const auto cancelled = queue.after(0.02, [&] { ran.add(1); });
+    cancelled->cancel();
+    queue.after(0.05, [&] {
+        ran.add(2);
+        fired.signal();
+    });
+    ASSERT_TRUE(fired.wait(kGuard));
+    EXPECT_EQ(ran.values(), std::vector<int>{2});
+}
+
+}  // namespace
+}  // namespace platform
