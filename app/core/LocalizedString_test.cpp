@@ -1,0 +1,43 @@
+#include "app/core/LocalizedString.h"
+
+#include <gtest/gtest.h>
+
+#include "app/core/CoreTestSupport.h"
+#include "app/core/Quadrant.h"
+
+namespace app {
+namespace {
+
+using testing::CoreTest;
+using testing::TemporaryFolder;
+
+class LocalizedStringTest : public CoreTest {};
+
+TEST_F(LocalizedStringTest, AKeyWithoutTranslationReadsAsItself) {
+    TemporaryFolder folder;
+    platform::Bundle::setMainBundleDirectory(folder.path());
+    EXPECT_EQ(LocalizedString::touchToUnlock(), "touchTounlock");
+    EXPECT_EQ(LocalizedString::choosenFormula(), "Choosen Formula");
+}
+
+TEST_F(LocalizedStringTest, EachTextIsLookedUpOnce) {
+    TemporaryFolder folder;
+    folder.write("Localizable.strings", R"("Thanks" = "Danke";)");
+    platform::Bundle::setMainBundleDirectory(folder.path());
+    EXPECT_EQ(LocalizedString::thanks(), "Danke");
+    // Another language later in the process is not seen by a text already read.
+    folder.write("Localizable.strings", R"("Thanks" = "Merci";)");
+    platform::Bundle::setMainBundleDirectory(folder.path());
+    EXPECT_EQ(LocalizedString::thanks(), "Danke");
+}
+
+TEST(QuadrantTest, RawValues) {
+    EXPECT_EQ(quadrantFromRawValue("IV"), Quadrant::fourth);
+    EXPECT_EQ(quadrantFromRawValue("I"), Quadrant::first);
+    EXPECT_FALSE(quadrantFromRawValue("iv"));
+    EXPECT_FALSE(quadrantFromRawValue("V"));
+    EXPECT_EQ(rawValue(Quadrant::third), "III");
+}
+
+}  // namespace
+}  // namespace app

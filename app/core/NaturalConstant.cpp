@@ -1,0 +1,25 @@
+#include "app/core/NaturalConstant.h"
+
+#include <algorithm>
+
+namespace app {
+
+const std::array<NaturalConstant, 2>& naturalConstantTable() {
+    static const std::array<NaturalConstant, 2> table = {{
+        {"\u03C0", "\\pi", 3.141592653589793},
+        {"e", "e", 2.718281828459045},
+    }};
+    return table;
+}
+
+NaturalConstants without(const NaturalConstants& list, const NaturalConstants& removed) {
+    NaturalConstants kept;
+    for (const auto& constant : list) {
+        if (std::find(removed.begin(), removed.end(), constant) == removed.end()) {
+            kept.push_back(constant);
+        }
+    }
+    return kept;
+}
+
+}  // namespace app
