@@ -1,0 +1,137 @@
+#include "platform/net/Gzip.h"
+
+#include <gtest/gtest.h>
+#include <sys/mman.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include <random>
+#include <string>
+#include <string_view>
+
+namespace platform {
+namespace {
+
+Data bytesOf(std::string_view text) {
+    return Data(text.begin(), text.end());
+}
+
+Data noise(std::size_t n) {
+    std::mt19937 generator(7);
+    Data out(n);
+    for (auto& b : out)
+        b = static_cast<std::uint8_t>(generator());
+    return out;
+}
+
+// Reads gzip through zlib's file interface, the reader that mirrors the gzip tool, independent of
+// the inflate loop under test.
+std::string readWithGzipFileReader(const Data& gz) {
+    const int fd = memfd_create("gz", 0);
+    EXPECT_GE(fd, 0);
+    EXPECT_EQ(write(fd, gz.data(), gz.size()), static_cast<ssize_t>(gz.size()));
+    lseek(fd, 0, SEEK_SET);
+    gzFile file = gzdopen(fd, "rb");
+    std::string out;
+    char buffer[4096];
+    int n = 0;
+    while ((n = gzread(file, buffer, sizeof buffer)) > 0)
+        out.append(buffer, n);
+    EXPECT_EQ(n, 0);
+    gzclose(file);
+    return out;
+}
+
+std::uint32_t littleEndian32(const Data& d, std::size_t at) {
+    return std::uint32_t{d[at]} | std::uint32_t{d[at + 1]} << 8 | std::uint32_t{d[at + 2]} << 16 |
+           std::uint32_t{d[at + 3]} << 24;
+}
+
+TEST(Gzip, RoundTripsAndWritesTheGzipFileFormat) {
+    const std::string repeated(200'000, 'x');
+    const Data cases[] = {{}, bytesOf("abc"), bytesOf(repeated), noise(1 << 20)};
+    for (const Data& input : cases) {
+        SCOPED_TRACE(input.size());
+        const auto gz = gzipData(input);
+        ASSERT_TRUE(gz);
+        // Magic, deflate, no flags, time stamp 0; then CRC-32 and length as the trailer.
+        ASSERT_GE(gz->size(), 18u);
+        EXPECT_EQ((Data{(*gz)[0], (*gz)[1], (*gz)[2], (*gz)[3]}), (Data{0x1f, 0x8b, 8, 0}));
+        EXPECT_EQ(littleEndian32(*gz, 4), 0u);
+        EXPECT_EQ(littleEndian32(*gz, gz->size() - 8),
+                  crc32(0, input.data(), static_cast<uInt>(input.size())));
+        EXPECT_EQ(littleEndian32(*gz, gz->size() - 4), input.size());
+        EXPECT_EQ(readWithGzipFileReader(*gz), std::string(input.begin(), input.end()));
+        EXPECT_EQ(gunzipData(*gz), input);
+    }
+    EXPECT_EQ(gzipData(bytesOf("same")), gzipData(bytesOf("same")));
+}
+
+TEST(Gzip, InflatesTheGzipToolsOutputIncludingConcatenatedMembers) {
+    // `printf 'Tessaline measures.\n' | gzip -n -9`
+    const Data tool = {0x1f, 0x8b, 0x08, 0x00, 0x00, 0x00, 0x00, 0x00, 0x02, 0x03,
+                       0x0b, 0x49, 0x2d, 0x2e, 0x4e, 0xcc, 0xc9, 0xcc, 0x4b, 0x55,
+                       0xc8, 0x4d, 0x4d, 0x2c, 0x2e, 0x2d, 0x4a, 0x2d, 0xd6, 0xe3,
+                       0x02, 0x00, 0x8a, 0x4d, 0x9d, 0x3f, 0x14, 0x00, 0x00, 0x00};
+    EXPECT_EQ(gunzipData(tool), bytesOf("Tessaline measures.\n"));
+
+    Data twoMembers = tool;
+    const auto second = gzipData(bytesOf("and more"));
+    twoMembers.insert(twoMembers.end(), second->begin(), second->end());
+    EXPECT_EQ(gunzipData(twoMembers), bytesOf("Tessaline measures.\nand more"));
+}
+
+TEST(Gzip, RefusesWhatIsNotCompleteGzip) {
+    const Data good = *gzipData(bytesOf("hello, measurement host"));
+    Data zlibFormat(64);
+    uLongf zlibSize = zlibFormat.size();
+    ASSERT_EQ(compress(zlibFormat.data(), &zlibSize, good.data(), 5), Z_OK);
+    zlibFormat.resize(zlibSize);
+    Data truncated(good.begin(), good.end() - 1);
+    Data badChecksum = good;
+    badChecksum[good.size() - 6] ^= 0xff;
+    Data trailingGarbage = good;
+    trailingGarbage.insert(trailingGarbage.end(), {0, 0, 0, 0});
+    Data headerOnly(good.begin(), good.begin() + 10);
+
+    const struct {
+        const char* name;
+        Data input;
+    } cases[] = {{"empty", {}},
+                 {"plain text", bytesOf("hello")},
+                 {"zlib format", zlibFormat},
+                 {"truncated", truncated},
+                 {"header only", headerOnly},
+                 {"bad checksum", badChecksum},
+                 {"trailing garbage", trailingGarbage}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Error error;
+        EXPECT_FALSE(gunzipData(c.input, kDefaultMaximumInflatedSize, &error));
+        EXPECT_EQ(error.domain, kGzipErrorDomain);
+        EXPECT_EQ(error.code, kGzipErrorNotGzip);
+        EXPECT_FALSE(error.description.empty());
+    }
+}
+
+TEST(Gzip, RefusesInflationBeyondTheCap) {
+    const Data zeros(8u << 20, 0);
+    const auto bomb = gzipData(zeros);
+    ASSERT_TRUE(bomb);
+    ASSERT_LT(bomb->size(), 16u * 1024);
+
+    Error error;
+    EXPECT_FALSE(gunzipData(*bomb, 1u << 20, &error));
+    EXPECT_EQ(error.code, kGzipErrorTooLarge);
+    EXPECT_EQ(error.description, "Inflated data exceeds 1048576 bytes");
+
+    // The cap is inclusive.
+    const auto exact = gzipData(bytesOf("0123456789"));
+    EXPECT_EQ(gunzipData(*exact, 10), bytesOf("0123456789"));
+    EXPECT_FALSE(gunzipData(*exact, 9, &error));
+    EXPECT_EQ(error.code, kGzipErrorTooLarge);
+    EXPECT_EQ(gunzipData(*gzipData({}), 0), Data{});
+}
+
+}  // namespace
+}  // namespace platform

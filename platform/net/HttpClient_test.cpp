@@ -1,0 +1,328 @@
+#include "platform/net/HttpClient.h"
+
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+
+#include "platform/foundation/SharedInstance.h"
+#include "platform/net/Gzip.h"
+#include "platform/net/Reachability.h"
+#include "testkit/LoopbackServer.h"
+
+namespace platform {
+namespace {
+
+using testkit::LoopbackServer;
+using testkit::ScriptedAnswer;
+
+Data bytesOf(std::string_view text) {
+    return Data(text.begin(), text.end());
+}
+
+// Collects completions as they run on their queue.
+class Completions {
+  public:
+    explicit Completions(DispatchQueue& queue) : queue_(queue) {}
+
+    HttpCompletion callback() {
+        return [this](HttpResult result) {
+            std::lock_guard lock(mutex_);
+            onQueue_ = onQueue_ && queue_.isCurrent();
+            results_.push_back(std::move(result));
+            changed_.notify_all();
+        };
+    }
+
+    bool waitFor(std::size_t count) {
+        std::unique_lock lock(mutex_);
+        return changed_.wait_for(lock, std::chrono::seconds(20),
+                                 [&] { return results_.size() >= count; });
+    }
+
+    std::vector<HttpResult> results() {
+        std::lock_guard lock(mutex_);
+        return results_;
+    }
+    bool allRanOnTheirQueue() {
+        std::lock_guard lock(mutex_);
+        return onQueue_;
+    }
+
+  private:
+    DispatchQueue& queue_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::vector<HttpResult> results_;
+    bool onQueue_ = true;
+};
+
+// A port on 127.0.0.1 that refuses connections: bound, never listening.
+class RefusingPort {
+  public:
+    RefusingPort() : fd_(socket(AF_INET, SOCK_STREAM, 0)) {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        socklen_t size = sizeof address;
+        getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &size);
+        port_ = ntohs(address.sin_port);
+    }
+    ~RefusingPort() { close(fd_); }
+    int port() const { return port_; }
+
+  private:
+    int fd_;
+    int port_ = 0;
+};
+
+// Sends one request, waits for its completion, then proves no second one follows: after
+// shutdown() the worker has posted everything it ever will, and a barrier on the queue runs after
+// all of it.
+HttpResult exchangeOnce(HttpClient& client, SerialQueue& queue, HttpRequest request) {
+    Completions completions(queue);
+    client.send(std::move(request), queue, completions.callback());
+    EXPECT_TRUE(completions.waitFor(1));
+    client.shutdown();
+    queue.sync([] {});
+    const auto results = completions.results();
+    EXPECT_EQ(results.size(), 1u);
+    EXPECT_TRUE(completions.allRanOnTheirQueue());
+    return results.empty() ? HttpResult{} : results.front();
+}
+
+class HttpClientTest : public ::testing::Test {
+  protected:
+    void TearDown() override {
+        client.shutdown();
+        queue.sync([] {});
+        resetSharedInstances();
+    }
+
+    HttpRequest get(const std::string& path) {
+        HttpRequest request;
+        request.url = server.baseURL() + path;
+        return request;
+    }
+
+    HttpResult exchange(HttpRequest request) {
+        return exchangeOnce(client, queue, std::move(request));
+    }
+
+    // Completions outlive the queue that runs them, the queue outlives the client.
+    SerialQueue queue{"test.completions"};
+    Completions completions{queue};
+    LoopbackServer server;
+    HttpClient client;
+};
+
+TEST_F(HttpClientTest, AnswersCompleteOnceWithStatusHeadersAndBody) {
+    server.answer("GET", "/ok", {200, {{"X-Answer", "42"}}, "hello"});
+    server.answer("GET", "/empty", {204, {}, ""});
+    server.answer("GET", "/missing", {404, {}, "not here"});
+    server.answer("GET", "/busy", {503, {{"Retry-After", "30"}}, ""});
+    const struct {
+        const char* path;
+        int status;
+        const char* body;
+    } cases[] = {{"/ok", 200, "hello"},
+                 {"/empty", 204, ""},
+                 {"/missing", 404, "not here"},
+                 {"/busy", 503, ""},
+                 {"/unscripted", 404, ""}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path);
+        SerialQueue caseQueue("test.case");
+        HttpClient caseClient;
+        const HttpResult result = exchangeOnce(caseClient, caseQueue, get(c.path));
+        ASSERT_TRUE(result.response);
+        EXPECT_FALSE(result.error);
+        EXPECT_EQ(result.response->statusCode, c.status);
+        EXPECT_EQ(result.response->body, bytesOf(c.body));
+    }
+    const HttpResult ok = exchange(get("/ok"));
+    ASSERT_TRUE(ok.response);
+    const HttpResponse& response = *ok.response;
+    ASSERT_TRUE(response.header("x-answer"));
+    EXPECT_EQ(*response.header("x-answer"), "42");
+    EXPECT_EQ(*response.header("Content-Length"), "5");
+}
+
+TEST_F(HttpClientTest, ConnectionRefusedCompletesOnceWithAnError) {
+    RefusingPort refusing;
+    HttpRequest request;
+    request.url = "http://127.0.0.1:" + std::to_string(refusing.port()) + "/a";
+    const HttpResult result = exchange(request);
+    EXPECT_FALSE(result.response);
+    ASSERT_TRUE(result.error);
+    EXPECT_EQ(result.error->domain, kURLErrorDomain);
+    EXPECT_EQ(result.error->code, kURLErrorCannotConnectToHost);
+}
+
+TEST_F(HttpClientTest, TimeOutCompletesOnceWithTimedOut) {
+    server.answer("GET", "/slow", {200, {}, "late", 30, false});
+    HttpRequest request = get("/slow");
+    request.timeoutInterval = 0.2;
+    const HttpResult result = exchange(request);
+    ASSERT_TRUE(result.error);
+    EXPECT_EQ(result.error->code, kURLErrorTimedOut);
+}
+
+TEST_F(HttpClientTest, ShutdownCancelsARequestInFlightWithOneCompletion) {
+    server.answer("POST", "/a", {200, {}, "", 30, false});
+    HttpRequest request = get("/a");
+    request.method = HttpMethod::Post;
+    request.body = bytesOf("batch");
+    client.send(request, queue, completions.callback());
+    ASSERT_TRUE(server.waitForRequests(1));
+    client.shutdown();
+    queue.sync([] {});
+    auto results = completions.results();
+    ASSERT_EQ(results.size(), 1u);
+    ASSERT_TRUE(results[0].error);
+    EXPECT_EQ(results[0].error->code, kURLErrorCancelled);
+
+    // After shutdown a request still gets its one completion.
+    client.send(request, queue, completions.callback());
+    ASSERT_TRUE(completions.waitFor(2));
+    queue.sync([] {});
+    results = completions.results();
+    ASSERT_EQ(results.size(), 2u);
+    EXPECT_EQ(results[1].error->code, kURLErrorCancelled);
+    EXPECT_EQ(server.requests().size(), 1u);
+}
+
+TEST_F(HttpClientTest, HeadersAndBodyArriveByteExact) {
+    server.answer("POST", "/a", {204, {}, ""});
+    Data body;
+    for (int i = 0; i < 256; ++i)
+        body.push_back(static_cast<std::uint8_t>(i));
+    body.insert(body.end(), 1'100'000, 0);  // large enough for curl to think of "Expect"
+    HttpRequest request;
+    request.method = HttpMethod::Post;
+    request.url = server.baseURL() + "/a?app=1%3A42&x=%20y";
+    request.headers = {{"X-Trace", "abc  123\tz"}, {"Content-Type", "application/x-protobuf"}};
+    request.body = body;
+    const HttpResult result = exchange(request);
+    ASSERT_TRUE(result.response);
+
+    const auto recorded = server.requests();
+    ASSERT_EQ(recorded.size(), 1u);
+    const auto& r = recorded[0];
+    EXPECT_EQ(r.method, "POST");
+    EXPECT_EQ(r.path, "/a");
+    EXPECT_EQ(r.query, "app=1%3A42&x=%20y");
+    EXPECT_EQ(r.body, std::string(body.begin(), body.end()));
+    EXPECT_EQ(*r.header("x-trace"), "abc  123\tz");
+    EXPECT_EQ(*r.header("Content-Type"), "application/x-protobuf");
+    EXPECT_EQ(*r.header("Content-Length"), std::to_string(body.size()));
+    EXPECT_FALSE(r.header("Expect"));
+    EXPECT_FALSE(r.header("Accept-Encoding"));
+}
+
+TEST_F(HttpClientTest, PostAddsNoContentTypeOfItsOwnAndKeepsAGzipAnswerCompressed) {
+    server.answer("POST", "/skan", {200, {}, "conversion", 0, true});
+    HttpRequest request = get("/skan");
+    request.method = HttpMethod::Post;
+    request.headers = {{"Accept-Encoding", "gzip"}};
+    const HttpResult result = exchange(request);
+    ASSERT_TRUE(result.response);
+    EXPECT_EQ(*result.response->header("Content-Encoding"), "gzip");
+    EXPECT_EQ(gunzipData(result.response->body), bytesOf("conversion"));
+    const auto recorded = server.requests();
+    ASSERT_EQ(recorded.size(), 1u);
+    EXPECT_FALSE(recorded[0].header("Content-Type"));
+    EXPECT_EQ(recorded[0].body, "");
+}
+
+TEST_F(HttpClientTest, RefusesBadRequestsWithoutSendingThem) {
+    const auto request = [&](std::string url, HttpMethod method, HttpHeaders headers, Data body) {
+        HttpRequest r;
+        r.url = std::move(url);
+        r.method = method;
+        r.headers = std::move(headers);
+        r.body = std::move(body);
+        return r;
+    };
+    const std::string base = server.baseURL();
+    const struct {
+        const char* name;
+        HttpRequest request;
+        URLErrorCode code;
+    } cases[] = {
+        {"GET with body", request(base + "/a", HttpMethod::Get, {}, bytesOf("x")), kURLErrorBadURL},
+        {"header injection", request(base + "/a", HttpMethod::Get, {{"X", "a\r\nEvil: 1"}}, {}),
+         kURLErrorBadURL},
+        {"header name with colon", request(base + "/a", HttpMethod::Get, {{"X:Y", "1"}}, {}),
+         kURLErrorBadURL},
+        {"file scheme", request("file:///etc/passwd", HttpMethod::Get, {}, {}),
+         kURLErrorUnsupportedURL},
+        {"no host", request("http://", HttpMethod::Get, {}, {}), kURLErrorBadURL},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        SerialQueue caseQueue("test.case");
+        HttpClient caseClient;
+        const HttpResult result = exchangeOnce(caseClient, caseQueue, c.request);
+        ASSERT_TRUE(result.error);
+        EXPECT_EQ(result.error->code, c.code) << result.error->description;
+    }
+    EXPECT_TRUE(server.requests().empty());
+}
+
+TEST_F(HttpClientTest, RefusesAnAnswerLargerThanTheLimit) {
+    server.answer("GET", "/big", {200, {}, std::string(11, 'b')});
+    client.setMaximumResponseSize(10);
+    const HttpResult result = exchange(get("/big"));
+    ASSERT_TRUE(result.error);
+    EXPECT_EQ(result.error->code, kURLErrorDataLengthExceedsMaximum);
+}
+
+TEST_F(HttpClientTest, ConnectToReachesATlsLoopbackServerUnderTheConfiguredHostName) {
+    LoopbackServer tls({.tlsHostNames = {"measure.example.test", "*.measure.example.test"}});
+    ASSERT_TRUE(tls.isRunning());
+    tls.answer("POST", "/a", {200, {}, "stored"});
+    HttpRequest request;
+    request.method = HttpMethod::Post;
+    request.url = "https://eu.measure.example.test/a";
+    request.body = bytesOf("batch");
+
+    // Without trusting the loopback certificate the peer is refused.
+    HttpClient untrusting;
+    ASSERT_TRUE(untrusting.setConnectTo("eu.measure.example.test", "127.0.0.1", tls.port()));
+    untrusting.send(request, queue, completions.callback());
+    ASSERT_TRUE(completions.waitFor(1));
+    ASSERT_TRUE(completions.results()[0].error);
+    EXPECT_EQ(completions.results()[0].error->code, kURLErrorServerCertificateUntrusted);
+
+    client.setTrustedCertificates(tls.certificatePEM());
+    ASSERT_TRUE(client.setConnectTo("eu.measure.example.test", "127.0.0.1", tls.port()));
+    EXPECT_FALSE(client.setConnectTo("bad:host", "127.0.0.1", tls.port()));
+    EXPECT_FALSE(client.setConnectTo("host", "127.0.0.1", 0));
+    client.send(request, queue, completions.callback());
+    ASSERT_TRUE(completions.waitFor(2));
+    const HttpResult result = completions.results()[1];
+    ASSERT_TRUE(result.response) << result.error->description;
+    EXPECT_EQ(result.response->statusCode, 200);
+    EXPECT_EQ(result.response->body, bytesOf("stored"));
+    const auto recorded = tls.requests();
+    ASSERT_EQ(recorded.size(), 1u);
+    EXPECT_EQ(*recorded[0].header("Host"), "eu.measure.example.test");
+    EXPECT_EQ(recorded[0].body, "batch");
+}
+
+TEST_F(HttpClientTest, OfflineRequestsFailAtOnce) {
+    Reachability::shared().setReachable(false);
+    const HttpResult result = exchange(get("/a"));
+    ASSERT_TRUE(result.error);
+    EXPECT_EQ(result.error->code, kURLErrorNotConnectedToInternet);
+    EXPECT_TRUE(server.requests().empty());
+}
+
+}  // namespace
+}  // namespace platform
