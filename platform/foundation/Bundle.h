@@ -19,8 +19,10 @@ class Bundle {
     explicit Bundle(std::filesystem::path resourceDirectory);
 
     // The process's main bundle. Its directory comes from setMainBundleDirectory(), else from
-    // $TESSALINE_RESOURCES, else the build's default.
-    static Bundle& mainBundle();
+    // $TESSALINE_RESOURCES, else "app/resources" under the current directory. Bundles are cheap
+    // handles on shared, immutable contents; references into one stay valid while any handle
+    // lives. resetSharedInstances() forgets the main bundle and the directory set for it.
+    static Bundle mainBundle();
     static void setMainBundleDirectory(std::filesystem::path directory);
 
     const std::filesystem::path& resourceDirectory() const;
@@ -32,17 +34,19 @@ class Bundle {
     const Object& objectForInfoDictionaryKey(const std::string& key) const;
 
     // Full path of "<name>.<extension>" in the resource directory (extension may be empty), or
-    // nullopt when no such file exists.
+    // nullopt when no such file exists or the name would lead out of the directory.
     std::optional<std::filesystem::path> pathForResource(const std::string& name,
                                                          const std::string& extension) const;
 
     // Looks `key` up in "<table>.strings" (default table "Localizable"); `value` when given and
-    // the key is missing, else the key itself.
+    // the key is missing, else the key itself. Tables are parsed once and cached; a malformed
+    // one is logged and serves what parsed before the fault.
     std::string localizedString(const std::string& key, const std::string& value = "",
                                 const std::string& table = "") const;
 
   private:
     struct Impl;
+    explicit Bundle(std::shared_ptr<Impl> impl);
     std::shared_ptr<Impl> impl_;
 };
 

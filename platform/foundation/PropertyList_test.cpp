@@ -1,0 +1,236 @@
+#include "platform/foundation/PropertyList.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "platform/foundation/CocoaError.h"
+#include "platform/foundation/FileSystem.h"
+#include "testkit/TempHome.h"
+
+namespace platform {
+namespace {
+
+constexpr double k2001 = 978307200.0;
+
+Object everyKind(double date) {
+    return Object::dict({
+        {"true", true},
+        {"false", false},
+        {"zero", 0},
+        {"minusOne", -1},
+        {"min", std::numeric_limits<std::int64_t>::min()},
+        {"max", std::numeric_limits<std::int64_t>::max()},
+        {"tenth", 0.1},
+        {"tiny", -2.5e-300},
+        {"five", 5.0},
+        {"text", "caf\u00e9 \U0001F600 <&> \"quoted\""},
+        {"empty", ""},
+        {"data", Data{0, 1, 127, 128, 255}},
+        {"noData", Data{}},
+        {"date", Date{date}},
+        {"nested", Object::array({Object::dict({{"k", Object::array({1, "x"})}}), Object(Array{}),
+                                  Object(Dictionary{})})},
+    });
+}
+
+TEST(PropertyListTest, EveryKindRoundTripsInBothFormats) {
+    struct {
+        PropertyListFormat format;
+        double date;  // XML keeps whole seconds only
+    } const cases[] = {
+        {PropertyListFormat::Binary, 1700000000.25}, {PropertyListFormat::Binary, k2001 - 1.5},
+        {PropertyListFormat::Binary, k2001 - 0.5},   {PropertyListFormat::XML, 1700000000.0},
+        {PropertyListFormat::XML, k2001 - 86400.0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.format == PropertyListFormat::XML ? "xml" : "binary");
+        const Object original = everyKind(c.date);
+        Error error;
+        const auto bytes = writePropertyList(original, c.format, &error);
+        ASSERT_TRUE(bytes) << error.description;
+        PropertyListFormat found{};
+        const auto back = readPropertyList(*bytes, &error, &found);
+        ASSERT_TRUE(back) << error.description;
+        EXPECT_EQ(found, c.format);
+        EXPECT_EQ(*back, original) << back->description();
+        EXPECT_TRUE((*back)["true"].isBool());
+        EXPECT_TRUE((*back)["five"].isDouble());
+    }
+}
+
+TEST(PropertyListTest, ReadsForeignXML) {
+    const std::string xml = R"(<?xml version="1.0" encoding="UTF-8"?>
+<plist version="1.0"><dict>
+  <key>negative</key><integer>-5</integer>
+  <key>huge</key><integer>18446744073709551615</integer>
+  <key>real</key><real>1</real>
+  <key>yes</key><true/>
+  <key>epoch</key><date>2001-01-01T00:00:00Z</date>
+  <key>bytes</key><data>AAE=</data>
+  <key>escaped</key><string>a&amp;b&lt;</string>
+</dict></plist>)";
+    Error error;
+    const auto object = readPropertyList(xml, &error);
+    ASSERT_TRUE(object) << error.description;
+    EXPECT_EQ((*object)["negative"], Object(-5));
+    EXPECT_EQ((*object)["huge"], Object(18446744073709551615.0));
+    EXPECT_EQ((*object)["real"], Object(1.0));
+    EXPECT_EQ((*object)["yes"], Object(true));
+    EXPECT_EQ((*object)["epoch"], Object(Date{k2001}));
+    EXPECT_EQ((*object)["bytes"], Object(Data{0, 1}));
+    EXPECT_EQ((*object)["escaped"], Object("a&b<"));
+}
+
+Object nested(std::size_t depth) {
+    Object object = Object(Array{});
+    for (std::size_t i = 1; i < depth; ++i) {
+        object = Object(Array{std::move(object)});
+    }
+    return object;
+}
+
+TEST(PropertyListTest, RefusesWhatHasNoPropertyListForm) {
+    struct {
+        const char* name;
+        Object object;
+    } const cases[] = {
+        {"null", Object()},
+        {"null inside", Object::array({1, Object()})},
+        {"invalid UTF-8", Object("a\xff")},
+        {"NUL in key", Object(Dictionary{{std::string("a\0b", 3), 1}})},
+        {"date after 2069", Object(Date{4102444800.0})},
+        {"too deep", nested(kMaxPropertyListDepth + 1)},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Error error;
+        EXPECT_FALSE(isValidPropertyList(c.object));
+        EXPECT_FALSE(writePropertyList(c.object, PropertyListFormat::Binary, &error));
+        EXPECT_EQ(error.domain, kCocoaErrorDomain);
+        EXPECT_EQ(error.code, kPropertyListWriteInvalidError);
+        EXPECT_FALSE(error.description.empty());
+    }
+    EXPECT_TRUE(writePropertyList(nested(kMaxPropertyListDepth), PropertyListFormat::Binary));
+}
+
+// Builds a binary property list from raw objects (marker byte and payload, references of two
+// bytes), so that damaged and hostile graphs can be written.
+std::string binaryPlist(const std::vector<std::string>& objects, std::uint64_t top = 0) {
+    std::string out = "bplist00";
+    std::vector<std::uint32_t> offsets;
+    for (const auto& object : objects) {
+        offsets.push_back(std::uint32_t(out.size()));
+        out += object;
+    }
+    const std::uint64_t table = out.size();
+    for (auto offset : offsets) {
+        for (int shift = 24; shift >= 0; shift -= 8) {
+            out += char((offset >> shift) & 0xFF);
+        }
+    }
+    auto be64 = [&](std::uint64_t v) {
+        for (int shift = 56; shift >= 0; shift -= 8) {
+            out += char((v >> shift) & 0xFF);
+        }
+    };
+    out += std::string(6, '\0');
+    out += char(4);  // offset size
+    out += char(2);  // reference size
+    be64(objects.size());
+    be64(top);
+    be64(table);
+    return out;
+}
+
+std::string ref(std::uint16_t index) {
+    return {char(index >> 8), char(index & 0xFF)};
+}
+
+TEST(PropertyListTest, HandBuiltBinaryReads) {
+    // [1, "ab"] by hand, to show the builder speaks the format the hostile cases below use.
+    const auto bytes = binaryPlist({"\xA2" + ref(1) + ref(2), std::string("\x10\x01", 2),
+                                    "\x52"
+                                    "ab"});
+    Error error;
+    const auto object = readPropertyList(bytes, &error);
+    ASSERT_TRUE(object) << error.description;
+    EXPECT_EQ(*object, Object::array({1, "ab"}));
+}
+
+TEST(PropertyListTest, DamagedOrHostileInputIsAnErrorNotACrash) {
+    std::vector<std::string> deep;
+    for (std::uint16_t i = 0; i < 1000; ++i) {
+        deep.push_back("\xA1" + ref(i + 1));
+    }
+    deep.push_back(std::string("\xA0", 1));
+    std::vector<std::string> laughs;  // each level refers twice to the next: 2^40 copies
+    for (std::uint16_t i = 0; i < 40; ++i) {
+        laughs.push_back("\xA2" + ref(i + 1) + ref(i + 1));
+    }
+    laughs.push_back(std::string("\x10\x01", 2));
+    const Data validBytes = *writePropertyList(Object::dict({{"a", Object::array({1, 2})}}),
+                                               PropertyListFormat::Binary);
+    const std::string valid(validBytes.begin(), validBytes.end());
+    std::string deepXML = "<plist>";
+    for (int i = 0; i < 100000; ++i) {
+        deepXML += "<array>";
+    }
+    for (int i = 0; i < 100000; ++i) {
+        deepXML += "</array>";
+    }
+    deepXML += "</plist>";
+
+    struct {
+        const char* name;
+        std::string bytes;
+    } const cases[] = {
+        {"empty", ""},
+        {"text", "hello"},
+        {"magic only", "bplist00"},
+        {"binary garbage", "bplist00" + std::string(64, '\x7f')},
+        {"truncated binary", valid.substr(0, valid.size() - 5)},
+        {"binary refers to itself", binaryPlist({"\xA1" + ref(0)})},
+        {"binary reference out of range", binaryPlist({"\xA1" + ref(9)})},
+        {"binary nested 1000 deep", binaryPlist(deep)},
+        {"binary expands exponentially", binaryPlist(laughs)},
+        {"unterminated XML", "<plist><array><string>x</string>"},
+        {"XML uid", "<plist><uid>1</uid></plist>"},
+        {"XML invalid UTF-8", "<plist><string>\xff\xfe</string></plist>"},
+        {"XML nested 100000 deep", deepXML},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Error error;
+        EXPECT_FALSE(readPropertyList(c.bytes, &error));
+        EXPECT_EQ(error.domain, kCocoaErrorDomain);
+        EXPECT_EQ(error.code, kPropertyListReadCorruptError);
+    }
+}
+
+class PropertyListFileTest : public testkit::TempHomeTest {};
+
+TEST_F(PropertyListFileTest, FilesRoundTripAndFailuresAreErrors) {
+    const auto file = homePath() / "a.plist";
+    const Object value = Object::dict({{"k", Object::array({1, "two"})}});
+    ASSERT_TRUE(writePropertyListFile(file, value, PropertyListFormat::XML));
+    EXPECT_EQ(readPropertyListFile(file), value);
+
+    Error error;
+    EXPECT_FALSE(readPropertyListFile(homePath() / "missing.plist", &error));
+    EXPECT_EQ(error.code, kFileReadNoSuchFileError);
+
+    ASSERT_TRUE(writeFileAtomically(file, std::string_view("\x00\x01garbage", 9)));
+    EXPECT_FALSE(readPropertyListFile(file, &error));
+    EXPECT_EQ(error.code, kPropertyListReadCorruptError);
+    EXPECT_EQ(error.userInfo[kFilePathErrorKey], Object(file.string()));
+
+    EXPECT_FALSE(readPropertyListFile(homePath(), &error));  // a directory
+    EXPECT_EQ(error.domain, kCocoaErrorDomain);
+}
+
+}  // namespace
+}  // namespace platform
