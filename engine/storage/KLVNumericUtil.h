@@ -1,0 +1,41 @@
+#pragma once
+
+// Decimal-number strings and secure random numbers.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace engine {
+
+// A decimal number as the phone's decimal type keeps it: up to 38 significant digits and a
+// power-of-ten exponent, so that "0.1" stays exactly 0.1.
+struct KLVDecimalNumber {
+    bool negative = false;
+    std::string digits = "0";  // significant digits, no leading or trailing zeros ("0" for zero)
+    int exponent = 0;          // value = digits * 10^exponent
+
+    // The canonical text: "1.5" for 1.50, "7" for 007, "0.5" for .5, "-0.25", "1200".
+    std::string stringValue() const;
+    double doubleValue() const;
+
+    friend bool operator==(const KLVDecimalNumber&, const KLVDecimalNumber&) = default;
+};
+
+// True for a non-empty text of an optional sign, digits and at most one point ("12", "+12",
+// "-0.5", ".5", "5."); false for exponents, commas, blanks and the empty text.
+bool KLVIsDecimalNumberString(std::string_view text);
+
+// The decimal number of the text, or nullopt (logged, codes 26001-26003) when the text is not a
+// decimal number string or holds more digits than the decimal type keeps.
+std::optional<KLVDecimalNumber> KLVDecimalNumberFromString(std::string_view text);
+
+class KLVNumericUtil {
+  public:
+    // Eight bytes from the system's secure random source as a signed number. When the source
+    // fails (logged, code 26004) the answer is what it wrote, 0 unless it wrote part.
+    static std::int64_t randomInt64();
+};
+
+}  // namespace engine

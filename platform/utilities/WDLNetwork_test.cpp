@@ -1,0 +1,167 @@
+#include "platform/utilities/WDLNetwork.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <future>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/foundation/SharedInstance.h"
+#include "platform/net/Reachability.h"
+#include "testkit/LoopbackServer.h"
+
+namespace platform {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::Pair;
+
+struct Outcome {
+    std::optional<WDLNetworkResponse> response;
+    Data data;
+    std::optional<Error> error;
+    bool onGivenQueue = false;
+};
+
+class RecordingDelegate : public WDLNetworkLoggerDelegate, public WDLNetworkReachabilityDelegate {
+  public:
+    void WDLNetwork_logWithLevel(int level, std::int64_t code, std::string_view message,
+                                 const std::vector<Object>&) override {
+        std::lock_guard lock(mutex);
+        lines.push_back(std::to_string(level) + " " + std::to_string(code) + " " +
+                        std::string(message));
+    }
+    void reachabilityDidChange() override { ++changes; }
+
+    std::mutex mutex;
+    std::vector<std::string> lines;
+    std::atomic<int> changes{0};
+};
+
+class WDLNetworkTest : public ::testing::Test {
+  protected:
+    // Shared state is reset after each test only: the component below observes the default
+    // notification centre from its construction on.
+    void TearDown() override { resetSharedInstances(); }
+
+    // A completion handler that fulfils `outcome`.
+    WDLNetworkCompletionHandler capture(std::promise<Outcome>& outcome) {
+        return [&outcome, queue = queue](std::optional<WDLNetworkResponse> response, Data data,
+                                         std::optional<Error> error) {
+            outcome.set_value(
+                {std::move(response), std::move(data), std::move(error), queue->isCurrent()});
+        };
+    }
+
+    static Outcome wait(std::promise<Outcome>& outcome) {
+        auto future = outcome.get_future();
+        EXPECT_EQ(future.wait_for(std::chrono::seconds(20)), std::future_status::ready);
+        return future.get();
+    }
+
+    testkit::LoopbackServer server;
+    std::shared_ptr<SerialQueue> queue = std::make_shared<SerialQueue>("com.nexory.trwa.worker");
+    WDLNetwork network{"measurement.test"};
+};
+
+TEST_F(WDLNetworkTest, PostArrivesAsSentAndCompletesOnTheGivenQueue) {
+    ASSERT_TRUE(server.isRunning());
+    server.answer("POST", "/a", {204, {}, "", 0, false});
+    std::promise<Outcome> outcome;
+    const std::string session =
+        network.postURL(server.baseURL() + "/a", {{"Content-Type", "application/x-protobuf"}},
+                        Data{0x0a, 0x00, 0xff}, queue, false, capture(outcome));
+    EXPECT_FALSE(session.empty());
+    const Outcome result = wait(outcome);
+    ASSERT_TRUE(result.response);
+    EXPECT_EQ(result.response->statusCode, kWDLNetworkHTTPStatusNoContent);
+    EXPECT_TRUE(result.onGivenQueue);
+    EXPECT_FALSE(result.error);
+    const auto requests = server.requests();
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0].method, "POST");
+    EXPECT_EQ(requests[0].body, std::string("\x0a\x00\xff", 3));
+    ASSERT_TRUE(requests[0].header("Content-Type"));
+    EXPECT_EQ(*requests[0].header("content-type"), "application/x-protobuf");
+    EXPECT_FALSE(network.hasUploadInProgress());
+}
+
+TEST_F(WDLNetworkTest, GetWithHeadersAndAnAnswerBody) {
+    server.answer("GET", "/config/app/1:123:ios:abc", {200, {{"ETag", "v1"}}, "config", 0, false});
+    server.answer("GET", "/busy", {503, {}, "", 0, false});
+    std::promise<Outcome> ok;
+    network.getURL(server.baseURL() + "/config/app/1:123:ios:abc?platform=ios",
+                   {{"If-None-Match", "v0"}}, queue, false, capture(ok));
+    const Outcome answer = wait(ok);
+    ASSERT_TRUE(answer.response);
+    EXPECT_EQ(answer.response->statusCode, 200);
+    EXPECT_EQ(answer.response->expectedContentLength, 6);
+    EXPECT_EQ(*answer.response->header("etag"), "v1");
+    EXPECT_EQ(answer.data, (Data{'c', 'o', 'n', 'f', 'i', 'g'}));
+    EXPECT_EQ(server.requests().at(0).query, "platform=ios");
+    EXPECT_EQ(*server.requests().at(0).header("If-None-Match"), "v0");
+
+    std::promise<Outcome> busy;
+    network.getURL(server.baseURL() + "/busy", {}, queue, true, capture(busy));
+    const Outcome unavailable = wait(busy);
+    ASSERT_TRUE(unavailable.response);
+    EXPECT_EQ(unavailable.response->statusCode, kWDLNetworkHTTPStatusCodeUnavailable);
+    EXPECT_FALSE(unavailable.error);
+}
+
+TEST_F(WDLNetworkTest, UploadInProgressWhileARequestIsInFlight) {
+    server.answer("POST", "/slow", {200, {}, "", 30, false});
+    std::promise<Outcome> outcome;
+    network.postURL(server.baseURL() + "/slow", Data{1}, queue, false, capture(outcome));
+    ASSERT_TRUE(server.waitForRequests(1));
+    EXPECT_TRUE(network.hasUploadInProgress());
+    server.stop();  // cuts the delay short
+    wait(outcome);
+    EXPECT_FALSE(network.hasUploadInProgress());
+}
+
+TEST_F(WDLNetworkTest, OfflineRequestsFailAndReachabilityIsReported) {
+    const auto delegate = std::make_shared<RecordingDelegate>();
+    network.setReachabilityDelegate(delegate);
+    network.setLoggerDelegate(delegate);
+    Reachability::shared().setReachable(false);
+    EXPECT_FALSE(network.isNetworkConnected());
+    std::promise<Outcome> outcome;
+    network.postURL(server.baseURL() + "/a", Data{1}, queue, false, capture(outcome));
+    const Outcome result = wait(outcome);
+    EXPECT_FALSE(result.response);
+    ASSERT_TRUE(result.error);
+    EXPECT_EQ(result.error->code, kURLErrorNotConnectedToInternet);
+    Reachability::shared().setReachable(true);
+    EXPECT_TRUE(network.isNetworkConnected());
+    EXPECT_EQ(delegate->changes.load(), 2);
+    std::lock_guard lock(delegate->mutex);
+    EXPECT_THAT(delegate->lines, ElementsAre("7 900001 Sending request. Session ID, URL",
+                                             "4 900002 Request failed. Session ID, error"));
+}
+
+TEST_F(WDLNetworkTest, EmptyURLStillCompletes) {
+    std::promise<Outcome> outcome;
+    EXPECT_EQ(network.postURL("", Data{}, queue, false, capture(outcome)), "");
+    const Outcome result = wait(outcome);
+    EXPECT_TRUE(result.error);
+    EXPECT_TRUE(result.onGivenQueue);
+}
+
+TEST_F(WDLNetworkTest, SettingsAndBackgroundSessions) {
+    EXPECT_EQ(network.reachabilityHost(), "measurement.test");
+    EXPECT_EQ(network.timeoutInterval(), 60);
+    network.setTimeoutInterval(30);
+    EXPECT_EQ(network.timeoutInterval(), 30);
+    network.setIsDebugModeEnabled(true);
+    EXPECT_TRUE(network.isDebugModeEnabled());
+    bool handled = false;
+    WDLNetwork::handleEventsForBackgroundURLSessionID("session", [&] { handled = true; });
+    EXPECT_TRUE(handled);
+}
+
+}  // namespace
+}  // namespace platform
