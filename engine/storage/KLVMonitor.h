@@ -9,6 +9,9 @@
 // verbose logging is on). Levels 2 and 5 are silent (never printed) and 1, 2, 4 and 5 are
 // monitorable; from 9 up a level is both.
 //
+// A message with a placeholder ("Analytics v.%@ started") is formatted by the caller with
+// platform::formatString; the monitor prints the text it gets as it stands.
+//
 // There is one monitor per process, reached through KLVMeasurement::monitor() (or, below the
 // measurement layer, KLVMeasurementBase::monitor()). Any thread may log; console writes and all
 // health-record work run in order on the monitor's queue "KLVMonitorQueue".

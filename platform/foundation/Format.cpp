@@ -11,7 +11,7 @@ namespace platform {
 
 namespace {
 
-struct Spec {
+struct Directive {
     bool leftAlign = false;
     bool zeroPad = false;
     bool plusSign = false;
@@ -57,16 +57,17 @@ std::string_view cutText(std::string_view text, std::size_t limit) {
     return text.substr(0, end);
 }
 
-void pad(std::string& out, std::string_view body, const Spec& spec, std::size_t signLength = 0) {
-    if (body.size() >= spec.width) {
+void pad(std::string& out, std::string_view body, const Directive& directive,
+         std::size_t signLength = 0) {
+    if (body.size() >= directive.width) {
         out += body;
         return;
     }
-    const std::size_t fill = spec.width - body.size();
-    if (spec.leftAlign) {
+    const std::size_t fill = directive.width - body.size();
+    if (directive.leftAlign) {
         out += body;
         out.append(fill, ' ');
-    } else if (spec.zeroPad) {
+    } else if (directive.zeroPad) {
         out += body.substr(0, signLength);
         out.append(fill, '0');
         out += body.substr(signLength);
@@ -76,17 +77,17 @@ void pad(std::string& out, std::string_view body, const Spec& spec, std::size_t 
     }
 }
 
-std::string signPrefix(bool negative, const Spec& spec) {
+std::string signPrefix(bool negative, const Directive& directive) {
     if (negative) return "-";
-    if (spec.plusSign) return "+";
-    if (spec.spaceSign) return " ";
+    if (directive.plusSign) return "+";
+    if (directive.spaceSign) return " ";
     return "";
 }
 
-void appendText(std::string& out, std::string_view text, const Spec& spec) {
-    Spec plain = spec;
+void appendText(std::string& out, std::string_view text, const Directive& directive) {
+    Directive plain = directive;
     plain.zeroPad = false;
-    pad(out, spec.precision ? cutText(text, *spec.precision) : text, plain);
+    pad(out, directive.precision ? cutText(text, *directive.precision) : text, plain);
 }
 
 // The argument's text as "%@" and "%s" print it.
@@ -137,10 +138,10 @@ std::optional<double> doubleView(const FormatArg::Value& value) {
     return std::nullopt;
 }
 
-void appendInteger(std::string& out, const FormatArg::Value& value, const Spec& spec) {
+void appendInteger(std::string& out, const FormatArg::Value& value, const Directive& directive) {
     const auto view = integerView(value);
-    if (!view) return appendText(out, argumentText(value), spec);
-    const char c = spec.conversion;
+    if (!view) return appendText(out, argumentText(value), directive);
+    const char c = directive.conversion;
     const bool isSigned = c == 'd' || c == 'i';
     std::string digits;
     if (isSigned) {
@@ -150,24 +151,24 @@ void appendInteger(std::string& out, const FormatArg::Value& value, const Spec& 
         digits = toChars(view->bits, base);
         if (c == 'X') upperCase(digits);
     }
-    if (spec.precision && digits.size() < *spec.precision) {
-        digits.insert(0, *spec.precision - digits.size(), '0');
+    if (directive.precision && digits.size() < *directive.precision) {
+        digits.insert(0, *directive.precision - digits.size(), '0');
     }
-    const std::string sign = isSigned ? signPrefix(view->negative, spec) : "";
-    Spec layout = spec;
-    if (spec.precision) layout.zeroPad = false;
+    const std::string sign = isSigned ? signPrefix(view->negative, directive) : "";
+    Directive layout = directive;
+    if (directive.precision) layout.zeroPad = false;
     pad(out, sign + digits, layout, sign.size());
 }
 
-void appendFloating(std::string& out, const FormatArg::Value& value, const Spec& spec) {
+void appendFloating(std::string& out, const FormatArg::Value& value, const Directive& directive) {
     const auto number = doubleView(value);
-    if (!number) return appendText(out, argumentText(value), spec);
-    const char c = spec.conversion;
+    if (!number) return appendText(out, argumentText(value), directive);
+    const char c = directive.conversion;
     const bool upper = c == 'F' || c == 'E' || c == 'G';
     const double d = *number;
-    const std::string sign = signPrefix(std::signbit(d) && !std::isnan(d), spec);
+    const std::string sign = signPrefix(std::signbit(d) && !std::isnan(d), directive);
     std::string body;
-    Spec layout = spec;
+    Directive layout = directive;
     if (!std::isfinite(d)) {
         body = std::isnan(d) ? "nan" : "inf";
         layout.zeroPad = false;
@@ -175,7 +176,8 @@ void appendFloating(std::string& out, const FormatArg::Value& value, const Spec&
         const auto format = (c == 'f' || c == 'F')   ? std::chars_format::fixed
                             : (c == 'e' || c == 'E') ? std::chars_format::scientific
                                                      : std::chars_format::general;
-        int precision = static_cast<int>(std::min<std::size_t>(spec.precision.value_or(6), 100));
+        int precision =
+            static_cast<int>(std::min<std::size_t>(directive.precision.value_or(6), 100));
         if (format == std::chars_format::general && precision == 0) precision = 1;
         char buf[512];
         const auto result = std::to_chars(buf, buf + sizeof buf, std::fabs(d), format, precision);
@@ -185,35 +187,35 @@ void appendFloating(std::string& out, const FormatArg::Value& value, const Spec&
     pad(out, sign + body, layout, sign.size());
 }
 
-void appendCharacter(std::string& out, const FormatArg::Value& value, const Spec& spec) {
+void appendCharacter(std::string& out, const FormatArg::Value& value, const Directive& directive) {
     if (const auto view = integerView(value)) {
-        appendText(out, std::string(1, static_cast<char>(view->bits & 0xFF)), spec);
+        appendText(out, std::string(1, static_cast<char>(view->bits & 0xFF)), directive);
         return;
     }
-    appendText(out, argumentText(value), spec);
+    appendText(out, argumentText(value), directive);
 }
 
-void appendConversion(std::string& out, const FormatArg* arg, const Spec& spec) {
-    if (!arg) return appendText(out, "(null)", spec);
-    switch (spec.conversion) {
+void appendConversion(std::string& out, const FormatArg* arg, const Directive& directive) {
+    if (!arg) return appendText(out, "(null)", directive);
+    switch (directive.conversion) {
         case 'd':
         case 'i':
         case 'u':
         case 'x':
         case 'X':
         case 'o':
-            return appendInteger(out, arg->value(), spec);
+            return appendInteger(out, arg->value(), directive);
         case 'f':
         case 'F':
         case 'e':
         case 'E':
         case 'g':
         case 'G':
-            return appendFloating(out, arg->value(), spec);
+            return appendFloating(out, arg->value(), directive);
         case 'c':
-            return appendCharacter(out, arg->value(), spec);
+            return appendCharacter(out, arg->value(), directive);
         default:  // '@' and 's'
-            return appendText(out, argumentText(arg->value()), spec);
+            return appendText(out, argumentText(arg->value()), directive);
     }
 }
 
@@ -228,38 +230,38 @@ std::size_t readNumber(std::string_view format, std::size_t& i) {
 
 // Parses the conversion starting after '%' at `i`; nullopt (with `i` unchanged) when it is not a
 // conversion this formatter knows.
-std::optional<Spec> parseSpec(std::string_view format, std::size_t& i) {
+std::optional<Directive> parseDirective(std::string_view format, std::size_t& i) {
     static constexpr std::string_view kConversions = "@sdiuxXofFeEgGc";
     static constexpr std::string_view kLengths = "hlqLzjt";
     std::size_t j = i;
-    Spec spec;
+    Directive directive;
     for (; j < format.size(); ++j) {
         const char f = format[j];
         if (f == '-') {
-            spec.leftAlign = true;
+            directive.leftAlign = true;
         } else if (f == '0') {
-            spec.zeroPad = true;
+            directive.zeroPad = true;
         } else if (f == '+') {
-            spec.plusSign = true;
+            directive.plusSign = true;
         } else if (f == ' ') {
-            spec.spaceSign = true;
+            directive.spaceSign = true;
         } else if (f != '#') {
             break;
         }
     }
-    spec.width = readNumber(format, j);
+    directive.width = readNumber(format, j);
     if (j < format.size() && format[j] == '.') {
         ++j;
-        spec.precision = readNumber(format, j);
+        directive.precision = readNumber(format, j);
     }
     while (j < format.size() && kLengths.find(format[j]) != std::string_view::npos)
         ++j;
     if (j >= format.size() || kConversions.find(format[j]) == std::string_view::npos) {
         return std::nullopt;
     }
-    spec.conversion = format[j];
+    directive.conversion = format[j];
     i = j + 1;
-    return spec;
+    return directive;
 }
 
 }  // namespace
@@ -279,13 +281,13 @@ std::string formatList(std::string_view format, std::initializer_list<FormatArg>
             ++i;
             continue;
         }
-        const auto spec = parseSpec(format, i);
-        if (!spec) {
+        const auto directive = parseDirective(format, i);
+        if (!directive) {
             out += '%';  // not a conversion: kept as written
             continue;
         }
         const FormatArg* arg = next != args.end() ? next++ : nullptr;
-        appendConversion(out, arg, *spec);
+        appendConversion(out, arg, *directive);
     }
     return out;
 }
