@@ -1,0 +1,9 @@
+#include "engine/storage/KLVBackwardCompatibilityUtil.h"
+
+namespace engine {
+
+bool KLVBackwardCompatibilityUtil::disableOLVMeasurement() {
+    return false;
+}
+
+}  // namespace engine
