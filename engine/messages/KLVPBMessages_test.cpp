@@ -1,0 +1,135 @@
+#include "engine/messages/KLVPBMessages.h"
+
+#include <gtest/gtest.h>
+
+#include "engine/messages/KLVPBFlagFunctions.h"
+#include "engine/messages/MessageTestSupport.h"
+#include "engine/messages/NANOAccessors.h"
+
+namespace engine {
+namespace {
+
+using platform::Object;
+
+TEST(KLVPBMessages, EmptyBytesGiveAnEmptyMessageAndBack) {
+    const auto flag = KLVPBFlag::initWithBuffer({});
+    ASSERT_TRUE(flag);
+    for (std::int32_t i = 0; i < KLVPBFlag::kFieldCount; ++i)
+        EXPECT_FALSE(NANOHasField(flag, i));
+    EXPECT_TRUE(KLVPBFlagValue(&*flag).isNull());
+    const auto bytes = flag->protoBuffer();
+    ASSERT_TRUE(bytes);
+    EXPECT_TRUE(bytes->empty());
+    EXPECT_EQ(KLVPBFlag::initWithBuffer(*bytes), KLVPBFlag());
+}
+
+TEST(KLVPBMessages, BytesThatDoNotDecodeGiveNothing) {
+    ::testing::internal::CaptureStdout();
+    EXPECT_FALSE(KLVPBMeasurementConfig::initWithBuffer(testing::bytes({0x12, 0x09, 'a'})));
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(),
+              "<ERROR> MeasurementConfig decoder failed: parent stream too short\n");
+}
+
+TEST(KLVPBMessages, InitWithMessageInfoCopiesOnlyItsOwnType) {
+    KLVPBRegion region;
+    NANOSetString(region, KLVPBRegion::field_1, "x");
+    // Same shape (two strings), other message: refused without a log line.
+    testing::LogCapture log;
+    EXPECT_FALSE(KLVPBSetting::initWithMessageInfo(&region.messageInfo()));
+    EXPECT_TRUE(log.lines().empty());
+
+    EXPECT_EQ(KLVPBSetting::initWithMessageInfo(nullptr), KLVPBSetting());
+    auto copy = KLVPBRegion::initWithMessageInfo(&region.messageInfo());
+    ASSERT_TRUE(copy);
+    EXPECT_EQ(*copy, region);
+    NANOSetString(copy, KLVPBRegion::field_1, "y");
+    EXPECT_EQ(NANOGetString(region, KLVPBRegion::field_1), "x");
+}
+
+TEST(KLVPBMessages, CopiesAreDeep) {
+    KLVPBMeasurementBatch batch;
+    KLVPBMeasurementBundle bundle;
+    NANOSetString(bundle, KLVPBMeasurementBundle::app_id, "1:123:ios:abc");
+    NANOSetArray(batch, KLVPBMeasurementBatch::bundles,
+                 std::vector<KLVPBMeasurementBundle>{bundle});
+
+    KLVPBMeasurementBatch copy = batch;
+    NANOSetArray(copy, KLVPBMeasurementBatch::bundles, std::nullopt);
+    EXPECT_EQ(NANOGetArray<KLVPBMeasurementBundle>(batch, KLVPBMeasurementBatch::bundles)->size(),
+              1u);
+    EXPECT_NE(copy, batch);
+    EXPECT_EQ(copy.protoBuffer(), platform::Data{});  // a batch without bundles is zero bytes
+}
+
+TEST(KLVPBMessages, AMovedFromMessageIsEmpty) {
+    KLVPBEvent event;
+    NANOSetInt64(event, KLVPBEvent::timestamp_millis, 5);
+    KLVPBEvent moved = std::move(event);
+    EXPECT_EQ(NANOGetInt64(moved, KLVPBEvent::timestamp_millis), 5);
+    EXPECT_EQ(event, KLVPBEvent());  // NOLINT(bugprone-use-after-move): the point of the test
+    event = std::move(moved);
+    EXPECT_EQ(moved, KLVPBEvent());  // NOLINT(bugprone-use-after-move)
+    EXPECT_EQ(event.protoBuffer(), testing::bytes({0x18, 0x05}));
+}
+
+TEST(KLVPBFlagFunctions, BuildsFlagsByValueType) {
+    struct Case {
+        Object value;
+        std::int32_t index;
+    };
+    const Case cases[] = {
+        {1.5, KLVPBFlag::double_value},
+        {7, KLVPBFlag::int_value},
+        {true, KLVPBFlag::int_value},
+        {"on", KLVPBFlag::string_value},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.value.description());
+        const auto flag = KLVPBFlagWithNameAndValue("feature", c.value);
+        ASSERT_TRUE(flag);
+        EXPECT_EQ(NANOGetString(flag, KLVPBFlag::name), "feature");
+        for (std::int32_t i = 1; i < KLVPBFlag::kFieldCount; ++i) {
+            EXPECT_EQ(NANOHasField(flag, i), i == c.index) << i;
+        }
+        const Object expected = c.value.isBool() ? Object(1) : c.value;
+        EXPECT_EQ(KLVPBFlagValue(&*flag), expected);
+    }
+}
+
+TEST(KLVPBFlagFunctions, RefusesBadNamesAndValues) {
+    struct Case {
+        Object name;
+        Object value;
+        KLVPBFlagFailure failure;
+    };
+    const Case cases[] = {
+        {Object(), 1, {850000, "Flag name must not be nil", ""}},
+        {5, 1, {850001, "Flag name must be a string", "integer"}},
+        {"f", Object(), {850002, "Flag value is invalid", "null"}},
+        {"f", Object::array({1}), {850002, "Flag value is invalid", "array"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.failure.message);
+        KLVPBFlagFailure failure;
+        EXPECT_FALSE(KLVPBFlagWithNameAndValue(c.name, c.value, &failure));
+        EXPECT_EQ(failure.code, c.failure.code);
+        EXPECT_EQ(failure.message, c.failure.message);
+        EXPECT_EQ(failure.context, c.failure.context);
+    }
+}
+
+TEST(KLVPBFlagFunctions, ValueTakesTheFirstPresentField) {
+    KLVPBFlag flag;
+    NANOSetBool(flag, KLVPBFlag::bool_value, true);
+    EXPECT_EQ(KLVPBFlagValue(&flag), Object(true));
+    NANOSetString(flag, KLVPBFlag::string_value, "s");
+    EXPECT_EQ(KLVPBFlagValue(&flag), Object("s"));
+    NANOSetDouble(flag, KLVPBFlag::double_value, 2.5);
+    EXPECT_EQ(KLVPBFlagValue(&flag), Object(2.5));
+    NANOSetInt64(flag, KLVPBFlag::int_value, 0);
+    EXPECT_EQ(KLVPBFlagValue(&flag), Object(0));
+    EXPECT_TRUE(KLVPBFlagValue(nullptr).isNull());
+}
+
+}  // namespace
+}  // namespace engine
