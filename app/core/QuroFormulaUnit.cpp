@@ -19,9 +19,15 @@ namespace {
 std::optional<std::string> readFile(const std::filesystem::path& path) {
     std::ifstream file(path, std::ios::binary);
     if (!file) return std::nullopt;
-    std::string bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-    if (file.bad()) return std::nullopt;
-    return bytes;
+    // A read error (a directory in the resource's place, an I/O failure) is thrown by the stream
+    // buffer itself, past the stream's exception mask; it is an unreadable resource, not a crash.
+    try {
+        std::string bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+        if (file.bad()) return std::nullopt;
+        return bytes;
+    } catch (const std::ios_base::failure&) {
+        return std::nullopt;
+    }
 }
 
 std::optional<std::vector<Unit>> decodeUnits(const std::string& bytes, platform::Error* error) {

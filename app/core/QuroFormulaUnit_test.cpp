@@ -62,6 +62,15 @@ TEST_F(QuroFormulaUnitTest, LoadingFailures) {
     EXPECT_FALSE(table.loadUnits("absent", &error));
     EXPECT_EQ(error.description, "configurationFailed");
 
+    // A resource that is there but cannot be read fails the load, and construction carries on.
+    std::filesystem::create_directory(folder.path() / "unitsOfLength.json");
+    error = {};
+    EXPECT_FALSE(table.loadUnits("unitsOfLength", &error));
+    EXPECT_EQ(error.description, "configurationFailed");
+    ::testing::internal::CaptureStdout();
+    EXPECT_TRUE(QuroFormulaUnit().units.empty());
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(), "configurationFailed\n");
+
     folder.write("empty.json", "[]");
     EXPECT_TRUE(table.loadUnits("empty"));
     EXPECT_TRUE(table.units.empty());
