@@ -6,7 +6,7 @@
 
 #include "engine/storage/KLVASLLogger.h"
 #include "engine/storage/KLVRemoteConfig.h"
-#include "platform/dispatch/NoDestructor.h"
+#include "platform/foundation/NoDestructor.h"
 #include "platform/foundation/SharedInstance.h"
 #include "platform/utilities/WDLLogger.h"
 

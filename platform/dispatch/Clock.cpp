@@ -10,9 +10,9 @@
 #include <thread>
 #include <utility>
 
-#include "platform/dispatch/NoDestructor.h"
 #include "platform/dispatch/RunCatching.h"
 #include "platform/dispatch/TimerTable.h"
+#include "platform/foundation/NoDestructor.h"
 
 namespace platform {
 

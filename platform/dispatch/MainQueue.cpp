@@ -6,9 +6,9 @@
 #include <thread>
 #include <utility>
 
-#include "platform/dispatch/NoDestructor.h"
 #include "platform/dispatch/QueueCore.h"
 #include "platform/dispatch/SerialQueue.h"
+#include "platform/foundation/NoDestructor.h"
 #include "platform/foundation/SharedInstance.h"
 
 namespace platform {

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "platform/dispatch/Clock.h"
+#include "platform/dispatch/ProcessExit.h"
 #include "platform/dispatch/RunCatching.h"
 
 namespace platform {
@@ -203,7 +204,8 @@ void QueueCore::runAsOwner(const Block& block) {
 }
 
 void QueueCore::sync(const Block& block) {
-    if (isHeldByCaller()) {
+    // At exit no worker runs blocks any more (see ProcessExit.h); the caller runs its own.
+    if (isHeldByCaller() || (!isMain_ && processexit::isExiting())) {
         ContextScope scope(owner(), threadContext().held);
         block();
         return;

@@ -6,8 +6,9 @@
 #include <cstddef>
 #include <utility>
 
-#include "platform/dispatch/NoDestructor.h"
+#include "platform/dispatch/ProcessExit.h"
 #include "platform/dispatch/QueueCore.h"
+#include "platform/foundation/NoDestructor.h"
 
 namespace platform {
 
@@ -19,7 +20,10 @@ constexpr std::size_t kThreadNameLength = 15;
 void workerLoop(const std::shared_ptr<QueueCore>& core) {
     pthread_setname_np(pthread_self(), core->label().substr(0, kThreadNameLength).c_str());
     while (auto block = core->takeWaiting(false)) {
+        // Once the process is exiting the worker stops; a dropped sync block releases its caller.
+        if (!processexit::enterBlock()) return;
         core->runAsOwner(*block);
+        processexit::leaveBlock();
     }
 }
 
@@ -42,6 +46,7 @@ struct GlobalQueues {
 SerialQueue::SerialQueue(std::string label)
     : core_(std::make_shared<QueueCore>(std::move(label), false)) {
     core_->setOwner(this);
+    processexit::installHandlerOnce();
     worker_ = std::thread([core = core_] { workerLoop(core); });
 }
 

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -10,6 +12,7 @@
 
 #include "platform/dispatch/DispatchTestSupport.h"
 #include "platform/dispatch/Semaphore.h"
+#include "platform/foundation/NoDestructor.h"
 #include "testkit/ManualClock.h"
 
 namespace platform {
@@ -294,6 +297,64 @@ TEST(QueueTimerTest, SystemClockFiresAndCancels) {
     });
     ASSERT_TRUE(fired.wait(kGuard));
     EXPECT_EQ(ran.values(), std::vector<int>{2});
+}
+
+}  // namespace
+}  // namespace platform
+
+namespace platform {
+namespace {
+
+// A queue that lives for the process, as the engine's monitor queue does.
+SerialQueue& processQueue() {
+    static NoDestructor<SerialQueue> queue("process-lifetime");
+    return queue.get();
+}
+
+// Touched by a block while the process exits; destroyed with the other statics.
+std::vector<std::string>& exitTimeLines() {
+    static std::vector<std::string> lines;
+    return lines;
+}
+
+TEST(ProcessExitTest, ExitLetsTheRunningBlockFinishAndStopsTheWorker) {
+    EXPECT_EXIT(
+        {
+            exitTimeLines().reserve(1);
+            Semaphore started(0);
+            processQueue().async([&started] {
+                started.signal();
+                // Still running when exit() begins; statics must outlive it.
+                for (int i = 0; i < 20000; ++i)
+                    exitTimeLines().push_back(std::to_string(i));
+            });
+            // Never runs: the worker stops once the process is exiting.
+            for (int i = 0; i < 1000; ++i) {
+                processQueue().async([] { exitTimeLines().push_back("late"); });
+            }
+            started.wait();
+            std::exit(3);
+        },
+        ::testing::ExitedWithCode(3), "");
+}
+
+TEST(ProcessExitTest, SyncDuringExitRunsOnTheCallingThread) {
+    EXPECT_EXIT(
+        {
+            // A static destructor that flushes through the queue, as stores do. Built before the
+            // queue, so it runs after the exit gate has closed and the worker has stopped.
+            struct FlushAtExit {
+                ~FlushAtExit() {
+                    bool ran = false;
+                    processQueue().sync([&ran] { ran = true; });
+                    std::fputs(ran ? "flushed\n" : "lost\n", stderr);
+                }
+            };
+            static FlushAtExit flush;
+            processQueue().sync([] {});
+            std::exit(0);
+        },
+        ::testing::ExitedWithCode(0), "flushed");
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include "platform/foundation/Log.h"
 
+#include "platform/foundation/NoDestructor.h"
+
 #include <iostream>
 #include <mutex>
 #include <utility>
@@ -8,14 +10,15 @@ namespace platform {
 
 namespace {
 
+// Both live for the whole process: queue workers may still log while it exits.
 std::mutex& sinkMutex() {
-    static std::mutex m;
-    return m;
+    static NoDestructor<std::mutex> m;
+    return m.get();
 }
 
 LogSink& sinkSlot() {
-    static LogSink sink;
-    return sink;
+    static NoDestructor<LogSink> sink;
+    return sink.get();
 }
 
 }  // namespace

@@ -5,8 +5,8 @@
 #include <string_view>
 #include <utility>
 
-#include "platform/dispatch/NoDestructor.h"
 #include "platform/foundation/Bundle.h"
+#include "platform/foundation/NoDestructor.h"
 #include "platform/foundation/ProcessInfo.h"
 #include "platform/foundation/PropertyList.h"
 #include "platform/foundation/SharedInstance.h"

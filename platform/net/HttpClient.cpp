@@ -1,5 +1,7 @@
 #include "platform/net/HttpClient.h"
 
+#include "platform/security/OpenSSLInit.h"
+
 #include <curl/curl.h>
 
 #include <algorithm>
@@ -113,7 +115,12 @@ long timeoutMilliseconds(double seconds) {
 
 void initializeCurlOnce() {
     static std::once_flag once;
-    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+    std::call_once(once, [] {
+        // libcrypto first, so that curl's TLS set-up does not install libcrypto's exit-time
+        // clean-up under queues that outlive main().
+        ensureOpenSSLInitialised();
+        curl_global_init(CURL_GLOBAL_DEFAULT);
+    });
 }
 
 // What a request is sent with besides the request itself, fixed when it is started.

@@ -1,10 +1,13 @@
 #include "platform/security/MD5.h"
 
+#include "platform/security/OpenSSLInit.h"
+
 #include <openssl/evp.h>
 
 namespace platform {
 
 std::optional<MD5Digest> md5Digest(std::span<const std::uint8_t> bytes) {
+    ensureOpenSSLInitialised();
     MD5Digest digest{};
     unsigned int size = 0;
     if (EVP_Digest(bytes.data(), bytes.size(), digest.data(), &size, EVP_md5(), nullptr) != 1 ||

@@ -1,5 +1,7 @@
 #include "platform/security/Random.h"
 
+#include "platform/security/OpenSSLInit.h"
+
 #include <openssl/rand.h>
 
 #include <algorithm>
@@ -8,6 +10,7 @@
 namespace platform {
 
 bool randomBytes(std::span<std::uint8_t> out) {
+    ensureOpenSSLInitialised();
     // RAND_bytes counts in int; larger requests are served piecewise.
     constexpr std::size_t kMaxPiece = std::numeric_limits<int>::max();
     while (!out.empty()) {
