@@ -68,8 +68,8 @@ bool readScalar(pb_istream_t* stream, std::int32_t valueType, std::uint64_t* bit
     }
 }
 
-// Reads a length-delimited string into `out`, or skips it when `out` is null.
-bool readString(pb_istream_t* stream, std::string* out) {
+// Reads a length-delimited string into `out`.
+bool readString(pb_istream_t* stream, std::string& out) {
     pb_istream_t sub;
     if (!pb_make_string_substream(stream, &sub)) return false;
     const std::size_t length = sub.bytes_left;
@@ -79,12 +79,10 @@ bool readString(pb_istream_t* stream, std::string* out) {
                        decimalString(static_cast<std::int64_t>(kMaxDecodedStringLength)));
         return failWith(stream, "string too long");
     }
-    pb_byte_t* target = nullptr;
-    if (out) {
-        out->assign(length, '\0');
-        target = reinterpret_cast<pb_byte_t*>(out->data());
+    out.assign(length, '\0');
+    if (!pb_read(&sub, reinterpret_cast<pb_byte_t*>(out.data()), length)) {
+        return failFrom(stream, sub);
     }
-    if (!pb_read(&sub, target, length)) return failFrom(stream, sub);
     return pb_close_string_substream(stream, &sub);
 }
 
@@ -122,10 +120,11 @@ class Decoder {
             return subMessage(stream, *slot.message(), depth);
         }
         if (isLengthDelimited(valueType)) {
-            // The first occurrence of a singular string wins.
-            if (slot.string()) return readString(stream, nullptr);
+            // The first occurrence of a singular string wins; later ones are only skipped, so the
+            // length limit applies to what is stored, not to what is passed over.
+            if (slot.string()) return pb_skip_field(stream, PB_WT_STRING);
             std::string bytes;
-            if (!readString(stream, &bytes)) return false;
+            if (!readString(stream, bytes)) return false;
             slot.setString(std::move(bytes));
             return true;
         }
@@ -148,7 +147,7 @@ class Decoder {
             if (wireType != PB_WT_STRING) return failWith(stream, "wrong wire type");
             StringList& list = *slot.strings();
             list.emplace_back();
-            return readString(stream, &list.back());
+            return readString(stream, list.back());
         }
         ScalarList& list = *slot.scalars();
         if (wireType == PB_WT_STRING) return packed(stream, valueType, list);
@@ -185,11 +184,13 @@ std::uint64_t varintValue(std::int32_t valueType, std::uint64_t bits) {
     switch (valueType) {
         case kKindBool:
             return bits != 0 ? 1 : 0;
-        case kKindEnum:
         case kKindInt32:
             // Negative 32-bit values are sign-extended to ten bytes, as the standard encoder does.
             return static_cast<std::uint64_t>(static_cast<std::int64_t>(
                 static_cast<std::int32_t>(static_cast<std::uint32_t>(bits))));
+        case kKindEnum:
+            // Enumerations travel as unsigned 32-bit varints (at most five bytes), as the field
+            // tables declare them; a value stored from a negative number is not sign-extended.
         case kKindUInt32:
             return bits & 0xFFFFFFFFu;
         default:

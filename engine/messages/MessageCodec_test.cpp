@@ -266,6 +266,9 @@ TEST(MessageCodec, DecodesByTheRulesAndReencodesInStandardForm) {
         {"a negative int32 sent in five bytes is written in ten", "Event",
          bytes({0x28, 0xFF, 0xFF, 0xFF, 0xFF, 0x0F}),
          bytes({0x28, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x01})},
+        {"an enum is an unsigned 32-bit varint: a ten-byte negative is written in five",
+         "SdkResponse", bytes({0x10, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x01}),
+         bytes({0x10, 0xFF, 0xFF, 0xFF, 0xFF, 0x0F})},
         {"uint32 list elements keep their low 32 bits", "MeasurementBundle",
          bytes({0xE8, 0x02, 0x85, 0x80, 0x80, 0x80, 0x10}), bytes({0xE8, 0x02, 0x05})},
         {"present empty string and zero stay present", "Setting", bytes({0x12, 0x00}),
@@ -364,6 +367,17 @@ TEST(MessageCodec, StringsUpToOneMebibyteDecode) {
                       "<ERROR> Setting decoder failed: string too long\n");
         }
     }
+}
+
+TEST(MessageCodec, ALaterOccurrenceOfAStringIsSkippedWhateverItsLength) {
+    auto input = bytes({0x0A, 0x01, 'a'});
+    const auto later = lengthPrefixed(0x0A, std::vector<std::uint8_t>(1048577, 'x'));
+    input.insert(input.end(), later.begin(), later.end());
+    ::testing::internal::CaptureStdout();
+    const auto setting = KLVPBSetting::initWithBuffer(input);
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
+    ASSERT_TRUE(setting);
+    EXPECT_EQ(NANOGetString(setting, KLVPBSetting::name), "a");
 }
 
 // A chain of `levels` messages, each the only element of its parent's recursive list.

@@ -137,6 +137,9 @@ TEST(NANOAccessors, ScalarsReadBackAndAbsentOnesReadZeroSilently) {
     NANOSetInt64(response, R::expiry_time_millis, INT64_MIN);
     NANOSetBool(response, R::lock_window, true);
     EXPECT_EQ(NANOGetInt32(response, R::coarse_value), -1);
+    EXPECT_EQ(response.protoBuffer(),
+              testing::bytes({0x18, 0x00, 0x20, 0xFF, 0xFF, 0xFF, 0xFF, 0x0F, 0x28, 0x01, 0x30,
+                              0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x01}));
     EXPECT_EQ(NANOGetInt64(response, R::expiry_time_millis), INT64_MIN);
     EXPECT_TRUE(NANOGetBool(response, R::lock_window));
 
