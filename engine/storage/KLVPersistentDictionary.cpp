@@ -52,7 +52,7 @@ KLVPersistentDictionary::~KLVPersistentDictionary() {
     platform::Dictionary snapshot;
     {
         std::lock_guard lock(lock_);
-        if (!hasPendingPersistence_) return;
+        if (!hasUnsavedContentLocked()) return;
         cancelPendingWriteLocked();
         snapshot = content_;
     }
@@ -107,7 +107,7 @@ void KLVPersistentDictionary::clearAllData() {
 void KLVPersistentDictionary::synchronize() {
     {
         std::lock_guard lock(lock_);
-        if (!hasPendingPersistence_) return;
+        if (!hasUnsavedContentLocked()) return;
         cancelPendingWriteLocked();
     }
     // Through the queue, so that this write is ordered with any write already running there.
@@ -132,7 +132,10 @@ void KLVPersistentDictionary::persistToDisk() {
         hasPendingPersistence_ = false;
         pendingWrite_.reset();
     }
-    writeSnapshot(snapshot);
+    const bool written = writeSnapshot(snapshot);
+    // Writes run one at a time on the queue, so the latest one decides.
+    std::lock_guard lock(lock_);
+    lastWriteFailed_ = !written;
 }
 
 bool KLVPersistentDictionary::hasPendingPersistence() const {
@@ -146,12 +149,14 @@ void KLVPersistentDictionary::cancelPendingWriteLocked() {
     hasPendingPersistence_ = false;
 }
 
-void KLVPersistentDictionary::writeSnapshot(const platform::Dictionary& snapshot) const {
+bool KLVPersistentDictionary::writeSnapshot(const platform::Dictionary& snapshot) const {
     platform::Error error;
-    if (!platform::writePropertyListFile(fileURL_, Object(snapshot),
-                                         platform::PropertyListFormat::Binary, &error)) {
-        logError(43000, "Cannot persist configs to disk");
+    if (platform::writePropertyListFile(fileURL_, Object(snapshot),
+                                        platform::PropertyListFormat::Binary, &error)) {
+        return true;
     }
+    logError(43000, "Cannot persist configs to disk");
+    return false;
 }
 
 }  // namespace engine

@@ -3,8 +3,10 @@
 // A dictionary of property-list values that lives in one property-list file in the engine's
 // directory. A change is written back one second after the first unsaved change (later changes
 // within that second ride along, so a file is written at most once a second); synchronize()
-// writes pending changes at once. The file is replaced atomically, so a crash leaves either the
-// old content or the new. The store behind the persisted configuration.
+// writes pending changes at once, and so does the end of the dictionary. Content whose write
+// failed stays unsaved: synchronize() and the end of the dictionary try it again. The file is
+// replaced atomically, so a crash leaves either the old content or the new. The store behind the
+// persisted configuration.
 //
 // Any thread may read and write. The content and the pending mark are guarded by the object's
 // lock; every file write runs on the object's serial queue "KLVPersistentDictionary" on a
@@ -61,12 +63,15 @@ class KLVPersistentDictionary : public KLVConfigStore,
 
   private:
     void cancelPendingWriteLocked();
-    void writeSnapshot(const platform::Dictionary& snapshot) const;
+    // Whether the content differs from the file: a write is pending or the last one failed.
+    bool hasUnsavedContentLocked() const { return hasPendingPersistence_ || lastWriteFailed_; }
+    bool writeSnapshot(const platform::Dictionary& snapshot) const;
 
     const std::filesystem::path fileURL_;
     mutable std::recursive_mutex lock_;
     platform::Dictionary content_;
     bool hasPendingPersistence_ = false;
+    bool lastWriteFailed_ = false;
     std::shared_ptr<platform::Cancelable> pendingWrite_;
     // Last, so that it is destroyed first.
     std::unique_ptr<platform::SerialQueue> serialQueue_;

@@ -179,5 +179,28 @@ TEST_F(KLVPersistentDictionaryTest, FailedWriteKeepsTheContentForTheNextOne) {
     EXPECT_EQ(onDisk(), Object::dict({{"key", "value"}, {"second", "other"}}));
 }
 
+// Content whose write failed is still unsaved: a later synchronize, or the end of the dictionary,
+// writes it even when nothing changed since.
+TEST_F(KLVPersistentDictionaryTest, ContentOfAFailedWriteIsWrittenBySynchronizeAndAtTheEnd) {
+    auto dictionary = open();
+    const fs::path path = dictionary->fileURL();
+    fs::create_directories(path / "blocker");
+    dictionary->setObject("value", "key");
+    clock_.advance(1);  // the delayed write fails
+    EXPECT_EQ(log_.count(43000), 1u);
+    fs::remove_all(path);
+    dictionary->synchronize();
+    EXPECT_EQ(onDisk(), Object::dict({{"key", "value"}}));
+
+    fs::remove(path);
+    fs::create_directories(path / "blocker");
+    dictionary->setObject("later", "key");
+    dictionary->synchronize();
+    EXPECT_EQ(log_.count(43000), 2u);
+    fs::remove_all(path);
+    dictionary.reset();
+    EXPECT_EQ(onDisk(), Object::dict({{"key", "later"}}));
+}
+
 }  // namespace
 }  // namespace engine
