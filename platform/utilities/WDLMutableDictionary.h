@@ -46,7 +46,7 @@ class WDLMutableDictionary {
     }
 
     // Empties the dictionary.
-    void removeAllObjects() {
+    void reset() {
         std::lock_guard lock(mutex_);
         map_.clear();
     }

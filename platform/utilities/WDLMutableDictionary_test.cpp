@@ -19,7 +19,7 @@ TEST(WDLMutableDictionaryTest, KeyedReadWriteAndReset) {
     EXPECT_EQ(dictionary.count(), 2u);
     dictionary.removeObjectForKey("count");
     EXPECT_EQ(dictionary.dictionary(), (Dictionary{{"ad_storage", "denied"}}));
-    dictionary.removeAllObjects();
+    dictionary.reset();
     EXPECT_EQ(dictionary.count(), 0u);
 }
 
