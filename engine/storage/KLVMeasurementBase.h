@@ -20,11 +20,13 @@
 
 namespace engine {
 
+class KLVIdentity;
 class KLVRemoteConfig;
 
-// The engine's library version, part of every health-record key (what the identity reports as
-// its library version).
-inline constexpr std::int64_t kKLVBrackenfoldLibraryVersion = 110100000;
+// The engine's library version, part of every health-record key: the number the identity reports
+// (KLVIdentity::brackenfoldLibraryVersion(), the version text "110100000" without its last three
+// digits), so that every place that sends or logs the version agrees.
+inline constexpr std::int64_t kKLVBrackenfoldLibraryVersion = 110100;
 
 class KLVMeasurementBase {
   public:
@@ -47,6 +49,8 @@ class KLVMeasurementBase {
     virtual bool isEnabled() const = 0;
     // The service's settings object; null until its start has made one. Called from any thread.
     virtual std::shared_ptr<KLVRemoteConfig> remoteConfigInstance() const = 0;
+    // The service's identity; null until its start has made one.
+    virtual std::shared_ptr<KLVIdentity> identity() const { return nullptr; }
 
   protected:
     // Runs `create` under the creation lock the first time any caller gets here and keeps what

@@ -289,12 +289,12 @@ TEST_F(KLVMonitorTest, MonitorableReportsOpenAndPersistTheHealthRecord) {
     EXPECT_EQ(record[1], platform::Object(2));
     EXPECT_EQ(record[3], platform::Object(platform::Date{clock->kDefaultNow}));
     const bool keptFirst =
-        record[2] == platform::Object("1E_110100000:Transaction failed") &&
+        record[2] == platform::Object("1E_110100:Transaction failed") &&
         record[0] ==
             platform::Object("-,1000...9999,com.nexory.zkt.measurement.ErrorDomain,sqlite:5");
     const bool keptSecond =
-        record[2] == platform::Object(
-                         "1E_110100000:String value does not represent a numeric value. Value") &&
+        record[2] ==
+            platform::Object("1E_110100:String value does not represent a numeric value. Value") &&
         record[0] == platform::Object("-");
     EXPECT_TRUE(keptFirst || keptSecond) << record.description();
 
@@ -316,14 +316,14 @@ TEST_F(KLVMonitorTest, DispatchOfTheHealthRecord) {
     EXPECT_EQ(monitor().monitoringDataForDispatchWithSamplePeriod(3600, 0), std::nullopt);
     EXPECT_TRUE(storedRecord().isArray());
     clock.advance(1);
-    EXPECT_EQ(monitor().monitoringDataForDispatchWithSamplePeriod(3600, 0), "1:1W_110100000:Lost");
+    EXPECT_EQ(monitor().monitoringDataForDispatchWithSamplePeriod(3600, 0), "1:1W_110100:Lost");
     EXPECT_TRUE(storedRecord().isNull());
     EXPECT_EQ(monitor().monitoringDataForDispatchWithSamplePeriod(3600, 0), std::nullopt);
 
     monitor().logWithLevel(5, 26004, "Unable to generate random integer", "EIO");
     clock.advance(7200);
     EXPECT_EQ(monitor().monitoringDataForDispatchWithSamplePeriod(3600, 0),
-              "1:1W_110100000:Unable to generate random integer:-");
+              "1:1W_110100:Unable to generate random integer:-");
 }
 
 TEST_F(KLVMonitorTest, ClearMonitoringDataForgetsRecordAndDebugFlag) {

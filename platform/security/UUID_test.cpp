@@ -1,0 +1,24 @@
+#include "platform/security/UUID.h"
+
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <set>
+
+namespace platform {
+namespace {
+
+TEST(UUIDTest, RandomUUIDIsUpperCaseVersion4) {
+    const std::regex form("[0-9A-F]{8}-[0-9A-F]{4}-4[0-9A-F]{3}-[89AB][0-9A-F]{3}-[0-9A-F]{12}");
+    std::set<std::string> seen;
+    for (int i = 0; i < 100; ++i) {
+        const auto uuid = randomUUIDString();
+        ASSERT_TRUE(uuid);
+        EXPECT_TRUE(std::regex_match(*uuid, form)) << *uuid;
+        seen.insert(*uuid);
+    }
+    EXPECT_EQ(seen.size(), 100u);
+}
+
+}  // namespace
+}  // namespace platform
