@@ -22,7 +22,12 @@
 #include "engine/messages/KLVPBMessages.h"
 #include "engine/storage/KLVAppMetadata.h"
 #include "engine/storage/KLVDailyCounts.h"
+#include "engine/storage/KLVEvent.h"
+#include "engine/storage/KLVEventAggregates.h"
+#include "engine/storage/KLVQueuedBundle.h"
+#include "engine/storage/KLVRawEventData.h"
 #include "engine/storage/KLVSqliteStore.h"
+#include "engine/storage/KLVUserAttribute.h"
 #include "platform/foundation/Error.h"
 #include "platform/foundation/Object.h"
 
@@ -105,6 +110,131 @@ class KLVDatabase {
     // Seconds since 1970 of the last successful fetch, or nothing.
     std::optional<platform::Object> lastRemoteConfigUpdateTimestamp(
         platform::Error* error = nullptr);
+
+    // --- Raw events and bundle metadata (KLVDatabase_RawEvents.cpp) ---------------------------
+
+    // Stores the metadata under its fingerprint unless that fingerprint is stored already.
+    bool insertIfNotExistsRawEventMetadata(const KLVPBMeasurementBundle& metadata,
+                                           platform::Error* error = nullptr);
+    // The stored metadata; nothing, with an error, when absent.
+    std::optional<KLVPBMeasurementBundle> queryRawEventsMetadataWithFingerprint(
+        std::int64_t metadataFingerprint, platform::Error* error = nullptr);
+    bool deleteRawEventMetadataWithMetadataFingerprint(std::int64_t metadataFingerprint,
+                                                       platform::Error* error = nullptr);
+    // Deletes the metadata rows no raw event refers to.
+    bool deleteUnusedRawEventsMetadata(platform::Error* error = nullptr);
+    bool insertRawEvent(const KLVEvent& event, std::int64_t metadataFingerprint, bool isRealtime,
+                        platform::Error* error = nullptr);
+    // The oldest raw events (at most 1000) of one fingerprint, in row order. `eventFilter` (may
+    // be empty) sees the number accepted so far and each row: false stops the read without it.
+    // Rows that do not convert are skipped; nothing (with the error) when none converted.
+    std::optional<std::vector<KLVRawEventData>> rawEventsWithMetadataFingerprint(
+        std::int64_t metadataFingerprint, platform::Error* error,
+        const KLVSqliteStore::RowFilter& eventFilter);
+    // One raw_events row (with its rowid) as a raw event, array parameters included.
+    std::optional<KLVRawEventData> rawEventDataFromDictionary(const Row& row,
+                                                              platform::Error* error = nullptr);
+    // The fingerprint of the oldest raw event; nothing without an error when there is none.
+    std::optional<std::int64_t> nextMetadataFingerprintToProcess(platform::Error* error = nullptr);
+    bool deleteRawEventsWithMaxRowID(std::int64_t maxRowID, platform::Error* error = nullptr);
+    // Keeps the newest maxEventsStored - 1 raw events; the number deleted.
+    std::optional<std::int64_t> deleteRawEventsOverAbsoluteLimit(platform::Error* error = nullptr);
+    // Deletes raw events further than `maxAge` seconds from now (either way), then the metadata
+    // left unused.
+    bool deleteStaleRawEventsDataOlderThanMaxAge(double maxAge, platform::Error* error = nullptr);
+    std::optional<bool> isRawEventsTableEmpty(platform::Error* error = nullptr);
+    // Seconds since 1970; nothing without an error when the table is empty.
+    std::optional<double> queryLatestRawEventTime(platform::Error* error = nullptr);
+    std::optional<bool> containsRawEventWithMetadataFingerprint(std::int64_t metadataFingerprint,
+                                                                platform::Error* error = nullptr);
+    std::optional<bool> containsRealtimeRawEventsWithError(platform::Error* error = nullptr);
+
+    // --- Upload queue (KLVDatabase_Queue.cpp) --------------------------------------------------
+
+    // Stores the bundle gzip-compressed, after the periodic stale-data deletion. A bundle needs
+    // an app ID and an end time; one further than the maximum queue time from now is stored with
+    // a warning.
+    bool insertBundle(const KLVPBMeasurementBundle& bundle, bool isRealtime,
+                      platform::Error* error = nullptr);
+    // The oldest bundles, at most `countLimit`, while their encoded sizes add up to at most
+    // `sizeLimit` bytes (the first is always taken; the first that does not fit ends the read).
+    std::optional<std::vector<KLVQueuedBundle>> queryBundlesWithCountLimit(
+        std::int64_t countLimit, std::int64_t sizeLimit, platform::Error* error = nullptr);
+    std::optional<std::vector<KLVQueuedBundle>> queryBundlesWithRowIDs(
+        const std::vector<std::int64_t>& rowIDs, platform::Error* error = nullptr);
+    // Raises retry_count by 1 in the rows (a NULL or maximal counter stays as it is).
+    bool incrementRetryCounterForBundlesWithIDs(const std::vector<std::int64_t>& rowIDs,
+                                                platform::Error* error = nullptr);
+    bool deleteBundlesWithRowIDs(const std::vector<std::int64_t>& rowIDs,
+                                 platform::Error* error = nullptr);
+    std::optional<bool> isQueuedBundleTableEmpty(platform::Error* error = nullptr);
+    // Seconds since 1970; nothing without an error when the queue is empty.
+    std::optional<double> queryLatestBundleTime(platform::Error* error = nullptr);
+    std::optional<bool> containsRealtimeBundlesWithError(platform::Error* error = nullptr);
+    // Deletes stale raw events and bundles once per deletion interval: true when it ran, false
+    // when it was not due, nothing on failure.
+    std::optional<bool> maybeDeleteStaleData(platform::Error* error = nullptr);
+    bool deleteStaleBundlesOlderThanMaxAge(double maxAge, platform::Error* error = nullptr);
+
+    // --- Event aggregates (KLVDatabase_EventAggregates.cpp) ------------------------------------
+
+    // At most 1000, in rowid order.
+    std::optional<std::vector<KLVEventAggregates>> allEventAggregates(
+        platform::Error* error = nullptr);
+    // Nothing without an error when there is no row.
+    std::optional<KLVEventAggregates> eventAggregatesWithName(std::string_view name,
+                                                              platform::Error* error = nullptr);
+    // Nothing without an error when there is no snapshot table or no row.
+    std::optional<KLVEventAggregates> eventAggregatesSnapshotWithName(
+        std::string_view name, platform::Error* error = nullptr);
+    std::optional<KLVEventAggregates> eventAggregatesWithName(std::string_view name,
+                                                              const std::string& tableName,
+                                                              platform::Error* error = nullptr);
+    // Replaces the row of the name; a new name is refused once 1000 names are stored.
+    bool updateEventAggregates(const KLVEventAggregates& eventAggregates,
+                               platform::Error* error = nullptr);
+    bool clearCurrentSessionCounts(platform::Error* error = nullptr);
+    bool deleteAllEventAggregates(platform::Error* error = nullptr);
+    bool deleteAllEventAggregatesInSnapshot(platform::Error* error = nullptr);
+    // Rows whose name does not begin with "_".
+    std::optional<std::int64_t> publicEventCount(platform::Error* error = nullptr);
+    // Replaces events_snapshot with a copy of events.
+    bool createEventsSnapshotTable(platform::Error* error = nullptr);
+    // Puts the snapshot back into events (keeping the current "_f" row when the snapshot has no
+    // first open counted) and empties the snapshot.
+    bool restoreFromEventsSnapshotTable(platform::Error* error = nullptr);
+
+    // --- User properties, purchases and subscriptions (KLVDatabase_UserAttributes.cpp) ---------
+
+    // Nothing without an error when absent.
+    std::optional<KLVUserAttribute> userAttributeWithName(std::string_view name,
+                                                          platform::Error* error = nullptr);
+    // Without `includingInternal`, properties named "_...", with a reserved prefix or reserved
+    // by the user-property name map are left out.
+    std::optional<std::vector<KLVUserAttribute>> userAttributesIncludingInternal(
+        bool includingInternal, platform::Error* error = nullptr);
+    // The properties whose names begin with "_ltv_", most recently set first.
+    std::optional<std::vector<KLVUserAttribute>> allLifetimeValueUserAttributes(
+        platform::Error* error = nullptr);
+    // Replaces the row of the name; a new name is refused once 1000 are stored. Array values and
+    // empty strings are refused.
+    bool updateUserAttribute(const KLVUserAttribute& userAttribute,
+                             platform::Error* error = nullptr);
+    bool deleteUserAttributeWithName(std::string_view name, platform::Error* error = nullptr);
+    std::optional<bool> containsUserAttributeWithName(std::string_view name,
+                                                      platform::Error* error = nullptr);
+    std::optional<std::int64_t> userAttributeCountForOrigin(std::string_view origin,
+                                                            platform::Error* error = nullptr);
+    std::optional<std::int64_t> publicUserAttributeCount(platform::Error* error = nullptr);
+    // True when newly recorded, false when known already or empty; nothing on failure. Keeps
+    // the newest 1000 fingerprints.
+    std::optional<bool> insertIfNotDuplicatePurchaseFingerprint(std::string_view fingerprint,
+                                                                platform::Error* error = nullptr);
+    // The same contract; the trim is deleteSubscriptionsOverLimit().
+    std::optional<bool> insertIfNotDuplicateSubscriptionID(std::string_view subscriptionID,
+                                                           platform::Error* error = nullptr);
+    // Keeps the newest 1000 subscriptions; the number deleted.
+    std::optional<std::int64_t> deleteSubscriptionsOverLimit(platform::Error* error = nullptr);
 
     KLVSqliteStore& sqliteStore() { return *sqliteStore_; }
     const std::shared_ptr<KLVPersistedConfig>& persistedConfig() const { return persistedConfig_; }
