@@ -317,7 +317,22 @@ std::vector<std::string>& exitTimeLines() {
     return lines;
 }
 
-TEST(ProcessExitTest, ExitLetsTheRunningBlockFinishAndStopsTheWorker) {
+// The exiting process is started afresh rather than forked: a fork keeps the handles of threads
+// that stayed in the parent (the system clock's timer thread, once another test started it),
+// and exit() in the child would wait for them for ever.
+class ProcessExitTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        previousStyle_ = GTEST_FLAG_GET(death_test_style);
+        GTEST_FLAG_SET(death_test_style, "threadsafe");
+    }
+    void TearDown() override { GTEST_FLAG_SET(death_test_style, previousStyle_); }
+
+  private:
+    std::string previousStyle_;
+};
+
+TEST_F(ProcessExitTest, ExitLetsTheRunningBlockFinishAndStopsTheWorker) {
     EXPECT_EXIT(
         {
             exitTimeLines().reserve(1);
@@ -338,7 +353,7 @@ TEST(ProcessExitTest, ExitLetsTheRunningBlockFinishAndStopsTheWorker) {
         ::testing::ExitedWithCode(3), "");
 }
 
-TEST(ProcessExitTest, SyncDuringExitRunsOnTheCallingThread) {
+TEST_F(ProcessExitTest, SyncDuringExitRunsOnTheCallingThread) {
     EXPECT_EXIT(
         {
             // A static destructor that flushes through the queue, as stores do. Built before the

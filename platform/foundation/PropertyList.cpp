@@ -134,6 +134,7 @@ class BinaryShape {
     struct Container {
         std::uint64_t count = 0;  // references, keys and values counted separately
         std::size_t refs = 0;     // byte offset of the first reference
+        std::uint64_t keys = 0;   // how many of the references are dictionary keys
     };
 
     struct Frame {
@@ -169,28 +170,57 @@ class BinaryShape {
 
     enum class Shape { Scalar, Container, Damaged };
 
+    // The element count of the object at `offset` and where its payload starts; false when the
+    // count is damaged.
+    bool readCount(std::size_t offset, std::uint64_t& count, std::size_t& pos) const {
+        count = std::uint8_t(bytes_[offset]) & 0x0F;
+        pos = offset + 1;
+        if (count != 0x0F) return true;
+        // The count follows as an integer object of 1, 2, 4 or 8 bytes.
+        if (pos >= tableOffset_) return false;
+        const std::uint8_t intMarker = std::uint8_t(bytes_[pos]);
+        const std::size_t width = std::size_t(1) << (intMarker & 0x0F);
+        if ((intMarker >> 4) != 0x1 || width > 8 || pos + 1 + width > tableOffset_) return false;
+        count = readBigEndian(bytes_, pos + 1, width);
+        pos += 1 + width;
+        return true;
+    }
+
     // Whether the object at `offset` is a scalar or a container, and a container's references.
     Shape inspect(std::size_t offset, Container& out) const {
-        const std::uint8_t marker = std::uint8_t(bytes_[offset]);
-        const std::uint8_t kind = marker >> 4;
+        const std::uint8_t kind = std::uint8_t(bytes_[offset]) >> 4;
         if (kind != 0xA && kind != 0xC && kind != 0xD) return Shape::Scalar;
-        std::uint64_t count = marker & 0x0F;
-        std::size_t pos = offset + 1;
-        if (count == 0x0F) {
-            // The count follows as an integer object of 1, 2, 4 or 8 bytes.
-            if (pos >= tableOffset_) return Shape::Damaged;
-            const std::uint8_t intMarker = std::uint8_t(bytes_[pos]);
-            const std::size_t width = std::size_t(1) << (intMarker & 0x0F);
-            if ((intMarker >> 4) != 0x1 || width > 8 || pos + 1 + width > tableOffset_) {
-                return Shape::Damaged;
-            }
-            count = readBigEndian(bytes_, pos + 1, width);
-            pos += 1 + width;
-        }
+        std::uint64_t count = 0;
+        std::size_t pos = 0;
+        if (!readCount(offset, count, pos)) return Shape::Damaged;
         const std::uint64_t perEntry = kind == 0xD ? 2 : 1;  // a dictionary lists keys, values
         if (count > (tableOffset_ - pos) / refSize_ / perEntry) return Shape::Damaged;
-        out = Container{count * perEntry, pos};
+        out = Container{count * perEntry, pos, kind == 0xD ? count : 0};
         return Shape::Container;
+    }
+
+    // libplist aborts the process on a dictionary key holding a NUL character (UTF-16 keys) or
+    // cuts the key short at it (ASCII keys), so such keys are refused here. Each key object is
+    // looked at once, however often it is referred to.
+    std::string keyProblem(std::uint64_t index) {
+        if (keyChecked_[index]) return "";
+        keyChecked_[index] = true;
+        const std::size_t offset = objectOffset(index);
+        if (offset == 0) return "The binary property list has a damaged offset table.";
+        const std::uint8_t kind = std::uint8_t(bytes_[offset]) >> 4;
+        if (kind != 0x5 && kind != 0x6) return "";  // not text: libplist refuses it itself
+        const std::size_t unit = kind == 0x6 ? 2 : 1;
+        std::uint64_t count = 0;
+        std::size_t pos = 0;
+        if (!readCount(offset, count, pos) || count > (tableOffset_ - pos) / unit) {
+            return "The binary property list has a damaged string.";
+        }
+        for (std::size_t at = pos; at < pos + count * unit; at += unit) {
+            if (bytes_[at] == '\0' && (unit == 1 || bytes_[at + 1] == '\0')) {
+                return "A dictionary key holds a NUL character.";
+            }
+        }
+        return "";
     }
 
     // Counts object `index` into `expanded`: at once when it is a scalar or already walked,
@@ -224,6 +254,7 @@ class BinaryShape {
     std::string walk() {
         state_.assign(objectCount_, kUnseen);
         expanded_.assign(objectCount_, 0);
+        keyChecked_.assign(objectCount_, false);
         stack_.reserve(kMaxPropertyListDepth);
         std::uint64_t total = 0;
         if (auto problem = open(top_, total); !problem.empty()) return problem;
@@ -237,6 +268,9 @@ class BinaryShape {
                     bytes_, std::size_t(frame.container.refs + frame.next * refSize_), refSize_);
                 ++frame.next;
                 if (ref >= objectCount_) return "The binary property list has a damaged reference.";
+                if (frame.next <= frame.container.keys) {
+                    if (auto problem = keyProblem(ref); !problem.empty()) return problem;
+                }
                 if (auto problem = open(ref, frame.expanded); !problem.empty()) return problem;
                 continue;
             }
@@ -259,6 +293,7 @@ class BinaryShape {
     std::uint64_t tableOffset_ = 0;
     std::vector<std::uint8_t> state_;
     std::vector<std::uint32_t> expanded_;  // per walked object; at most kMaxExpandedObjects
+    std::vector<bool> keyChecked_;
     std::vector<Frame> stack_;
 };
 
@@ -283,10 +318,13 @@ Object dateToObject(plist_t node) {
     std::int32_t seconds = 0;
     std::int32_t micros = 0;
     plist_get_date_val(node, &seconds, &micros);
-    const double fraction = std::abs(micros) / 1e6;
+    // Widened first: a damaged file can hand out INT32_MIN, whose magnitude int32 cannot hold.
+    const std::int64_t magnitude = std::abs(std::int64_t{micros});
+    const double fraction = double(magnitude) / 1e6;
     bool negative = seconds < 0;
     if (seconds == 0 && micros != 0) {
-        const PlistPtr probe(plist_new_date(0, -std::abs(micros)));
+        const auto negated = std::int32_t(-std::min<std::int64_t>(magnitude, INT32_MAX));
+        const PlistPtr probe(plist_new_date(0, negated));
         negative = plist_compare_node_value(node, probe.get()) != 0;
     }
     const double since2001 = negative ? seconds - fraction : seconds + fraction;
@@ -470,6 +508,36 @@ plist_t toPlist(const Object& object) {
     return nullptr;
 }
 
+// libplist reads XML without recursion but frees a half-built tree recursively when the text
+// turns out damaged, so unclosed elements nested deeply enough exhaust the stack before the depth
+// check on the finished tree could run. Element nesting is measured on the text first: the plist
+// element, kMaxPropertyListDepth containers and one element inside the innermost.
+bool xmlNestedTooDeeply(std::string_view text) {
+    constexpr std::size_t kMaxElementDepth = kMaxPropertyListDepth + 2;
+    // Markup that opens no element, and where it ends.
+    constexpr std::pair<std::string_view, std::string_view> kSkipped[] = {
+        {"<!--", "-->"}, {"<![CDATA[", "]]>"}, {"<?", ">"}, {"<!", ">"}};
+    std::size_t depth = 0;
+    std::size_t pos = 0;
+    while ((pos = text.find('<', pos)) != std::string_view::npos) {
+        const std::string_view rest = text.substr(pos);
+        const auto skipped = std::find_if(std::begin(kSkipped), std::end(kSkipped),
+                                          [&](const auto& s) { return rest.starts_with(s.first); });
+        const std::string_view closer = skipped != std::end(kSkipped) ? skipped->second : ">";
+        const std::size_t end = text.find(closer, pos + 1);
+        if (end == std::string_view::npos) return false;  // damaged; libplist says so
+        if (skipped == std::end(kSkipped)) {
+            if (rest.starts_with("</")) {
+                depth -= depth > 0 ? 1 : 0;
+            } else if (text[end - 1] != '/' && ++depth > kMaxElementDepth) {
+                return true;
+            }
+        }
+        pos = end + closer.size();
+    }
+    return false;
+}
+
 bool looksLikeXML(std::string_view bytes) {
     const auto start = bytes.find_first_not_of(" \t\r\n");
     return start != std::string_view::npos && bytes[start] == '<';
@@ -494,6 +562,8 @@ std::optional<Object> readPropertyList(std::string_view bytes, Error* error,
         if (auto problem = BinaryShape(bytes).problem(); !problem.empty()) {
             return failWith<Result>(error, readError(std::move(problem)));
         }
+    } else if (xmlNestedTooDeeply(bytes)) {
+        return failWith<Result>(error, readError("The property list is nested too deeply."));
     }
     plist_t raw = nullptr;
     const auto length = static_cast<std::uint32_t>(bytes.size());
@@ -548,6 +618,13 @@ std::optional<Data> writePropertyList(const Object& object, PropertyListFormat f
     if (!bytes) {
         return failWith<std::optional<Data>>(
             error, writeError("libplist could not write the property list."));
+    }
+    // What could not be read back must not be written: a file that replaced a readable one
+    // with one that is too large would lose everything in it at the next read.
+    if (length > kMaxPropertyListBytes) {
+        return failWith<std::optional<Data>>(
+            error, writeError("The property list would be larger than " +
+                              std::to_string(kMaxPropertyListBytes) + " bytes."));
     }
     return Data(bytes.get(), bytes.get() + length);
 }

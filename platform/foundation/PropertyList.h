@@ -27,7 +27,7 @@ enum class PropertyListFormat { XML, Binary };
 // Nesting deeper than this is refused on reading and writing, so that neither this code nor
 // libplist can run out of stack on a hostile file.
 inline constexpr std::size_t kMaxPropertyListDepth = 512;
-// Property-list files and buffers larger than this are refused.
+// Property-list files and buffers larger than this are refused, on reading and writing.
 inline constexpr std::size_t kMaxPropertyListBytes = 16u << 20;
 
 // Parses a property list; `format` (optional) receives the format found.

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <cstdint>
 #include <limits>
 #include <string>
@@ -183,6 +184,10 @@ TEST(PropertyListTest, DamagedOrHostileInputIsAnErrorNotACrash) {
         deepXML += "</array>";
     }
     deepXML += "</plist>";
+    std::string unclosedXML = "<plist>";  // libplist frees the half-built tree recursively
+    for (int i = 0; i < 1000000; ++i) {
+        unclosedXML += "<array>";
+    }
 
     struct {
         const char* name;
@@ -201,6 +206,16 @@ TEST(PropertyListTest, DamagedOrHostileInputIsAnErrorNotACrash) {
         {"XML uid", "<plist><uid>1</uid></plist>"},
         {"XML invalid UTF-8", "<plist><string>\xff\xfe</string></plist>"},
         {"XML nested 100000 deep", deepXML},
+        {"XML unclosed 1000000 deep", unclosedXML},
+        {"binary UTF-16 key with NUL",  // libplist would abort the process
+         binaryPlist({"\xD1" + ref(1) + ref(2), std::string("\x62\0a\0\0", 5),
+                      std::string("\x10\x01", 2)})},
+        {"binary ASCII key with NUL",  // libplist would cut it to "a"
+         binaryPlist({"\xD1" + ref(1) + ref(2),
+                      std::string("\x53"
+                                  "a\0b",
+                                  4),
+                      std::string("\x10\x01", 2)})},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -209,6 +224,31 @@ TEST(PropertyListTest, DamagedOrHostileInputIsAnErrorNotACrash) {
         EXPECT_EQ(error.domain, kCocoaErrorDomain);
         EXPECT_EQ(error.code, kPropertyListReadCorruptError);
     }
+}
+
+TEST(PropertyListTest, ADateBeyondEveryRangeReadsWithoutOverflow) {
+    // libplist hands this date out as 0 seconds and INT32_MIN microseconds.
+    const auto bits = std::bit_cast<std::uint64_t>(-0x1p63 - 0x1p25);
+    std::string date = "\x33";
+    for (int shift = 56; shift >= 0; shift -= 8) {
+        date += char((bits >> shift) & 0xFF);
+    }
+    const auto object = readPropertyList(binaryPlist({date}));
+    ASSERT_TRUE(object);
+    EXPECT_TRUE(object->isDate());
+}
+
+TEST(PropertyListTest, RefusesToWriteWhatIsTooLargeToReadBack) {
+    const Object large(Data(kMaxPropertyListBytes, 1));
+    for (const auto format : {PropertyListFormat::Binary, PropertyListFormat::XML}) {
+        Error error;
+        EXPECT_FALSE(writePropertyList(large, format, &error));
+        EXPECT_EQ(error.code, kPropertyListWriteInvalidError);
+    }
+    const Object fits(Data(kMaxPropertyListBytes - 64, 1));
+    const auto bytes = writePropertyList(fits, PropertyListFormat::Binary);
+    ASSERT_TRUE(bytes);
+    EXPECT_EQ(readPropertyList(*bytes), fits);
 }
 
 class PropertyListFileTest : public testkit::TempHomeTest {};

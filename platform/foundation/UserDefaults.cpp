@@ -156,9 +156,11 @@ struct UserDefaults::Suite {
     }
 
     // Reads the file. A damaged one is moved aside (kept for inspection, never overwritten
-    // silently) and the values in memory stay, to be written anew.
+    // silently) and the values in memory stay, to be written anew. One that cannot be read at
+    // all is left alone and read again before the next change.
     void loadLocked() {
         signature = signatureOf(file);
+        unreadable = false;
         if (!signature.exists) {
             values.clear();
             return;
@@ -172,6 +174,7 @@ struct UserDefaults::Suite {
         }
         if (!object && error.code != kPropertyListReadCorruptError) {
             systemLog("Cannot read user defaults \"" + name + "\": " + error.description);
+            unreadable = true;
             return;
         }
         const auto aside = std::filesystem::path(file.string() + kDamagedSuffix);
@@ -186,7 +189,7 @@ struct UserDefaults::Suite {
 
     // Picks up a file another process wrote, unless this process holds unsaved changes.
     void refreshLocked() {
-        if (!dirty && signatureOf(file) != signature) loadLocked();
+        if (!dirty && (unreadable || signatureOf(file) != signature)) loadLocked();
     }
 
     bool persistLocked() {
@@ -204,12 +207,19 @@ struct UserDefaults::Suite {
         return true;
     }
 
+    // False, and nothing changes, while the file cannot be read: writing then would replace
+    // every value in it with the few this process holds.
     template <typename Change>
     bool change(Change&& apply) {
         std::lock_guard lock(mutex);
         refreshLocked();
+        if (unreadable) {
+            systemLog("User defaults \"" + name + "\" left unchanged: their file cannot be read");
+            return false;
+        }
         apply(values);
-        return persistLocked();
+        persistLocked();  // a failed write is logged, kept and retried
+        return true;
     }
 
     const std::string name;
@@ -218,7 +228,8 @@ struct UserDefaults::Suite {
     Dictionary values;
     Dictionary registered;
     FileSignature signature;
-    bool dirty = false;  // values hold changes that are not on disk
+    bool dirty = false;       // values hold changes that are not on disk
+    bool unreadable = false;  // the file exists but the last read of it failed
 };
 
 namespace {
@@ -286,8 +297,7 @@ bool UserDefaults::setObject(const Object& value, const std::string& key) {
                   "\" in user defaults: " + error.description);
         return false;
     }
-    suite_->change([&](Dictionary& values) { values[key] = value; });
-    return true;
+    return suite_->change([&](Dictionary& values) { values[key] = value; });
 }
 
 void UserDefaults::removeObjectForKey(const std::string& key) {
@@ -359,13 +369,14 @@ bool UserDefaults::synchronize() {
     std::lock_guard lock(suite_->mutex);
     if (suite_->dirty) return suite_->persistLocked();
     suite_->refreshLocked();
-    return true;
+    return !suite_->unreadable;
 }
 
 void UserDefaults::removePersistentDomainForName(const std::string& suiteName) {
     const auto suite = suiteNamed(resolvedSuiteName(suiteName));
     std::lock_guard lock(suite->mutex);
     suite->values.clear();
+    suite->unreadable = false;
     Error error;
     if (fileExists(suite->file) && !removeItem(suite->file, &error)) {
         systemLog("Cannot remove user defaults \"" + suite->name + "\": " + error.description);

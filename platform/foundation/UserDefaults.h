@@ -7,7 +7,8 @@
 // standard suite is named after the main bundle's identifier, or "tessaline" without one.
 // Every change is written through at once, atomically (writeFileAtomically), so a crash leaves
 // either the old file or the new one. A write that fails is logged, kept in memory and retried
-// by the next change or synchronize().
+// by the next change or synchronize(). While the file exists but cannot be read, changes are
+// refused (logged) rather than written over values this process never saw.
 // Sharing: all objects of one suite in this process share one state; another process's changes
 // are picked up before each change and at synchronize() (reads answer from memory).
 // Registered defaults are volatile, per suite, and answer only where the suite has no value.
@@ -39,7 +40,8 @@ class UserDefaults {
     Object objectForKey(std::string_view key) const;
     // Stores a copy of `value`; a null value removes the key. A value with no property-list
     // form (a null inside a collection, text that is not UTF-8, a date out of range) is refused
-    // with a log line and false, and nothing changes.
+    // with a log line and false, and nothing changes; so is any value while the suite's file
+    // cannot be read.
     bool setObject(const Object& value, const std::string& key);
     void removeObjectForKey(const std::string& key);
     void setBool(bool value, const std::string& key);
@@ -70,7 +72,7 @@ class UserDefaults {
     void registerDefaults(const Dictionary& defaults);
 
     // Writes what a failed write left unsaved, else picks up changes on disk. False when the
-    // suite could not be written.
+    // suite could not be written or its file could not be read.
     bool synchronize();
 
     // Removes every stored value of the suite `suiteName` (empty: the standard suite) and its

@@ -242,6 +242,27 @@ TEST_F(UserDefaultsTest, ADamagedFileIsSetAsideNotLost) {
     EXPECT_EQ(readPropertyListFile(suiteFile("damaged")), Object::dict({{"ok", true}}));
 }
 
+TEST_F(UserDefaultsTest, AFileThatCannotBeReadIsNeverWrittenOver) {
+    ASSERT_TRUE(createDirectories(suiteFile("x").parent_path()));
+    // Too large for the reader: it stands for any read that fails (no descriptors left, an I/O
+    // error) while the file itself is sound.
+    const std::string unreadable(kMaxPropertyListBytes + 1, ' ');
+    ASSERT_TRUE(writeFileAtomically(suiteFile("stuck"), unreadable));
+    UserDefaults defaults("stuck");
+    EXPECT_FALSE(defaults.setObject(1, "new"));
+    defaults.removeObjectForKey("old");
+    EXPECT_FALSE(defaults.synchronize());
+    EXPECT_TRUE(readTextFile(suiteFile("stuck")) == unreadable) << "the file was replaced";
+    EXPECT_TRUE(defaults.objectForKey("new").isNull());
+    EXPECT_FALSE(log_.empty());
+
+    // Readable again: the next change takes in what the file holds.
+    ASSERT_TRUE(writePropertyListFile(suiteFile("stuck"), Object::dict({{"old", 1}}),
+                                      PropertyListFormat::Binary));
+    EXPECT_TRUE(defaults.setObject(2, "new"));
+    EXPECT_EQ(readPropertyListFile(suiteFile("stuck")), Object::dict({{"new", 2}, {"old", 1}}));
+}
+
 TEST_F(UserDefaultsTest, AFailedWriteIsKeptAndRetried) {
     UserDefaults defaults("suite");
     defaults.setInteger(1, "a");

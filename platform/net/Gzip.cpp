@@ -108,7 +108,9 @@ std::optional<Data> gunzipData(std::span<const std::uint8_t> bytes, std::size_t 
         feed(stream.get(), rest);
         const std::size_t used = out.size();
         // Never grow past the cap plus one byte: the extra byte is how an overflow shows.
-        const std::size_t room = std::min(kChunk, maximumSize + 1 - used);
+        // (Spelt so that a cap of SIZE_MAX cannot wrap the room round to zero.)
+        const std::size_t left = maximumSize - used;
+        const std::size_t room = left < kChunk ? left + 1 : kChunk;
         out.resize(used + room);
         stream->next_out = out.data() + used;
         stream->avail_out = static_cast<uInt>(room);

@@ -5,6 +5,7 @@
 #include <unistd.h>
 #include <zlib.h>
 
+#include <cstdint>
 #include <random>
 #include <string>
 #include <string_view>
@@ -131,6 +132,8 @@ TEST(Gzip, RefusesInflationBeyondTheCap) {
     EXPECT_FALSE(gunzipData(*exact, 9, &error));
     EXPECT_EQ(error.code, kGzipErrorTooLarge);
     EXPECT_EQ(gunzipData(*gzipData({}), 0), Data{});
+    // The largest cap is no cap (it once wrapped the output room to zero, refusing everything).
+    EXPECT_EQ(gunzipData(*exact, SIZE_MAX), bytesOf("0123456789"));
 }
 
 }  // namespace
