@@ -123,11 +123,11 @@ void QueueCore::setOwner(DispatchQueue* owner) {
 }
 
 bool QueueCore::post(Block block) {
-    {
-        std::lock_guard lock(mutex_);
-        if (closed_) return false;
-        blocks_.push_back(std::move(block));
-    }
+    // Notified under the lock: once the block is queued it may run and let its owner destroy the
+    // queue, so the poster must not touch the queue after unlocking.
+    std::lock_guard lock(mutex_);
+    if (closed_) return false;
+    blocks_.push_back(std::move(block));
     wake_.notify_all();
     return true;
 }
