@@ -3,6 +3,7 @@
 #include <charconv>
 #include <cmath>
 #include <limits>
+#include <ostream>
 
 namespace platform {
 
@@ -174,7 +175,10 @@ void describe(const Object& o, std::string& out) {
             return;
         }
         case Object::Type::Date:
-            out += "@" + formatDouble(o.asDate().secondsSince1970);
+            // Appended in two steps: g++ 12 at -O3 misreads `"@" + text` as an overlapping copy
+            // (-Wrestrict).
+            out += '@';
+            out += formatDouble(o.asDate().secondsSince1970);
             return;
         case Object::Type::Array: {
             out += '[';
@@ -209,6 +213,10 @@ std::string Object::description() const {
     std::string out;
     describe(*this, out);
     return out;
+}
+
+void PrintTo(const Object& object, std::ostream* os) {
+    *os << object.description();
 }
 
 const char* typeName(Object::Type type) {

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <initializer_list>
+#include <iosfwd>
 #include <map>
 #include <memory>
 #include <optional>
@@ -121,15 +122,22 @@ class Object {
     class Box {
       public:
         explicit Box(T v) : p_(std::make_unique<T>(std::move(v))) {}
-        Box(const Box& o) : p_(std::make_unique<T>(*o.p_)) {}
+        Box(const Box& o) : p_(o.p_ ? std::make_unique<T>(*o.p_) : nullptr) {}
         Box(Box&&) noexcept = default;
         Box& operator=(const Box& o) {
-            if (this != &o) p_ = std::make_unique<T>(*o.p_);
+            if (this != &o) p_ = o.p_ ? std::make_unique<T>(*o.p_) : nullptr;
             return *this;
         }
         Box& operator=(Box&&) noexcept = default;
-        T& get() { return *p_; }
-        const T& get() const { return *p_; }
+        // A moved-from box reads as empty, so a moved-from Object stays safe to use.
+        T& get() {
+            if (!p_) p_ = std::make_unique<T>();
+            return *p_;
+        }
+        const T& get() const {
+            static const T kEmpty;
+            return p_ ? *p_ : kEmpty;
+        }
 
       private:
         std::unique_ptr<T> p_;
@@ -139,6 +147,9 @@ class Object {
                  platform::Date, Box<platform::Array>, Box<platform::Dictionary>>
         value_;
 };
+
+// Lets GoogleTest print Objects in failure messages (the description).
+void PrintTo(const Object& object, std::ostream* os);
 
 // Name of a kind, for error texts ("dictionary", "integer", ...).
 const char* typeName(Object::Type type);

@@ -36,3 +36,26 @@ TEST(ObjectTest, NumberViews) {
 
 }  // namespace
 }  // namespace platform
+
+namespace platform {
+namespace {
+
+TEST(ObjectTest, AMovedFromContainerReadsAsEmpty) {
+    Object array = Object::array({1, 2});
+    Object dict = Object::dict({{"a", 1}});
+    Object takenArray = std::move(array);
+    Object takenDict = std::move(dict);
+    // The moved-from objects keep their kind and behave as empty containers.
+    const Object copyOfArray = array;  // NOLINT(bugprone-use-after-move)
+    const Object copyOfDict = dict;    // NOLINT(bugprone-use-after-move)
+    EXPECT_EQ(copyOfArray.count(), 0u);
+    EXPECT_EQ(copyOfDict.description(), "{}");
+    EXPECT_EQ(copyOfArray, Object(Array{}));
+    array.getArray()->push_back(3);
+    EXPECT_EQ(array, Object::array({3}));
+    EXPECT_EQ(takenArray.count(), 2u);
+    EXPECT_EQ(takenDict["a"], Object(1));
+}
+
+}  // namespace
+}  // namespace platform
