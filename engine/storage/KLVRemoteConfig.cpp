@@ -524,8 +524,11 @@ std::optional<std::string> KLVRemoteConfig::uploadURL() const {
                             static_cast<std::int64_t>(kKLVTrackingAuthorized);
     const auto& host = authorized ? hosts.alternativeUploadHost : hosts.uploadHost;
     if (!host) return std::nullopt;
+    // The subdomain comes from the downloaded configuration: one that could carry a path,
+    // user or port ("x.test/#") would move the upload to another server, so it is not used.
     const auto subdomain = uploadSubdomain();
-    const std::string prefix = subdomain && !subdomain->empty() ? *subdomain + "." : "";
+    const bool useSubdomain = subdomain && KLVServerHosts::isValidSubdomain(*subdomain);
+    const std::string prefix = useSubdomain ? *subdomain + "." : "";
     return "https://" + prefix + *host + "/a";
 }
 

@@ -101,7 +101,8 @@ class KLVRemoteConfig : public KLVEClientDelegate,
                                                            std::int64_t SDKVersion,
                                                            std::int64_t runtimeVersion) const;
     // https://[<subdomain>.]<measurement host>/a, the alternative host while tracking is
-    // authorised; nothing without a configured host.
+    // authorised; nothing without a configured host. A subdomain of other characters than
+    // letters, digits, "." and "-" is left out.
     std::optional<std::string> uploadURL() const;
 
     // --- Per-event configuration ---------------------------------------------------------------

@@ -527,6 +527,19 @@ TEST_F(KLVRemoteConfigTest, UploadURLWithSubdomain) {
     EXPECT_EQ(settings->uploadURL(), "https://eu.upload.measurement.test/a");
 }
 
+TEST_F(KLVRemoteConfigTest, UploadURLIgnoresASubdomainThatWouldChangeTheServer) {
+    useHosts(kHosts);
+    const auto settings = makeSettings();
+    for (const char* subdomain :
+         {"evil.test/x#", "evil.test?", "user@evil.test#", "evil.test:443/", "a b", "eu\\x"}) {
+        auto message = makeConfig(kAppID);
+        NANOSetString(message, KLVPBMeasurementConfig::upload_subdomain, subdomain);
+        ASSERT_TRUE(settings->updateMeasurementConfig(message));
+        EXPECT_EQ(settings->uploadSubdomain(), subdomain);
+        EXPECT_EQ(settings->uploadURL(), "https://upload.measurement.test/a") << subdomain;
+    }
+}
+
 TEST_F(KLVRemoteConfigTest, UploadURLUsesTheAlternativeHostWhileTrackingIsAuthorised) {
     useHosts(kHosts);
     KLVDefaultIdentitySupport::setPlatformIdentitySupport(

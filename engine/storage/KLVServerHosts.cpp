@@ -39,6 +39,14 @@ bool KLVServerHosts::isValidHost(std::string_view host) {
     return colon == std::string_view::npos || isPort(host.substr(colon + 1));
 }
 
+bool KLVServerHosts::isValidSubdomain(std::string_view subdomain) {
+    if (subdomain.empty()) return false;
+    for (const char c : subdomain) {
+        if (!isHostCharacter(c)) return false;
+    }
+    return true;
+}
+
 KLVServerHosts KLVServerHosts::fromInfoDictionary(const platform::Dictionary& info) {
     return {hostFor(info, kKLVConfigHostInfoPlistKey), hostFor(info, kKLVUploadHostInfoPlistKey),
             hostFor(info, kKLVAlternativeUploadHostInfoPlistKey)};

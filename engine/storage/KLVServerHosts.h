@@ -32,6 +32,9 @@ struct KLVServerHosts {
     static KLVServerHosts fromInfoDictionary(const platform::Dictionary& info);
     // Letters, digits, "." and "-", optionally followed by ":" and a port number.
     static bool isValidHost(std::string_view host);
+    // Letters, digits, "." and "-" only: a name that can stand in front of a host without
+    // changing which server a URL points at.
+    static bool isValidSubdomain(std::string_view subdomain);
 };
 
 }  // namespace engine

@@ -30,6 +30,19 @@ TEST(KLVServerHostsTest, HostValues) {
         EXPECT_EQ(KLVServerHosts::isValidHost(c.host), c.valid) << c.host;
 }
 
+TEST(KLVServerHostsTest, SubdomainValues) {
+    const struct {
+        const char* subdomain;
+        bool valid;
+    } cases[] = {
+        {"eu", true},        {"eu-west.1", true}, {"", false},
+        {"eu:80", false},    {"x.test/#", false}, {"x.test?", false},
+        {"u@x.test", false}, {"e u", false},      {"\xc3\xa9u", false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(KLVServerHosts::isValidSubdomain(c.subdomain), c.valid) << c.subdomain;
+}
+
 TEST(KLVServerHostsTest, TheAppsInfoPlistNamesEveryHost) {
     // Tests run from the repository's root.
     const auto info = platform::readPropertyListFile("app/resources/Info.plist");

@@ -54,7 +54,13 @@ std::vector<std::string> preferredLanguages() {
 }
 
 std::int64_t secondsFromGMT(double secondsSince1970) {
-    if (!std::isfinite(secondsSince1970)) return 0;
+    // Beyond the range of time_t the conversion itself would be undefined; no zone applies.
+    static_assert(sizeof(time_t) == 8, "time_t is a 64-bit count of seconds");
+    constexpr double kTimeLimit = 9223372036854775808.0;  // 2^63
+    if (!std::isfinite(secondsSince1970) || secondsSince1970 >= kTimeLimit ||
+        secondsSince1970 < -kTimeLimit) {
+        return 0;
+    }
     const auto now = static_cast<time_t>(std::floor(secondsSince1970));
     struct tm local {};
     if (!localtime_r(&now, &local)) return 0;

@@ -55,6 +55,8 @@ TEST_F(SystemLocaleTest, OffsetIsWholeSeconds) {
     const auto offset = secondsFromGMT(1'700'000'000.0);
     EXPECT_LE(std::abs(offset), 86400);
     EXPECT_EQ(secondsFromGMT(std::nan("")), 0);
+    EXPECT_EQ(secondsFromGMT(1e300), 0);
+    EXPECT_EQ(secondsFromGMT(-1e19), 0);
 }
 
 }  // namespace
