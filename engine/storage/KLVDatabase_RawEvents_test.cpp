@@ -111,6 +111,27 @@ TEST_F(KLVDatabaseRawEventsTest, RawEventRoundTripsWithItsArrays) {
               Object::dict({{"_o", "app"}, {"items", Object::array({})}}));
 }
 
+TEST_F(KLVDatabaseRawEventsTest, TextThatIsNotUTF8ReadsBackAsText) {
+    // Bytes that are not UTF-8 come back as U+FFFD, never as an empty array or not at all.
+    const Dictionary parameters = {
+        {"note", "a\xFF"},
+        {"items", Object::array({Object::dict({{"item_name", "\xC3"}})})},
+    };
+    insert(event("purchase", 1, parameters), 12);
+    const auto events = read(12);
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(
+        plain(events.front().rawEvent().parameters()),
+        Object::dict({{"_o", "app"},
+                      {"items", Object::array({Object::dict({{"item_name", "\xEF\xBF\xBD"}})})},
+                      {"note", "a\xEF\xBF\xBD"}}));
+    const auto rebuilt =
+        KLVEvent::initWithEventProto(event("purchase", 1, parameters).protoEvent());
+    ASSERT_TRUE(rebuilt);
+    EXPECT_EQ(plain(rebuilt->parameters()),
+              Object::dict({{"_o", "app"}, {"note", "a\xEF\xBF\xBD"}}));
+}
+
 TEST_F(KLVDatabaseRawEventsTest, ReadsOneFingerprintOldestFirstUnderLimits) {
     ASSERT_TRUE(database_->performTransaction([&] {
         for (int i = 0; i < 1001; ++i) {

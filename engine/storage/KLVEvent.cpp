@@ -10,6 +10,7 @@
 #include "engine/storage/KLVMeasurementBase.h"
 #include "engine/storage/KLVMilliseconds.h"
 #include "engine/storage/KLVParameterSanitizer.h"
+#include "platform/foundation/Text.h"
 
 namespace engine {
 
@@ -54,11 +55,22 @@ bool isValidName(std::string_view name, bool isPublic) {
 
 // --- Message form ----------------------------------------------------------------------------
 
+// A string field must read back as text, or a stored parameter would come back as something else
+// (or not at all). The app's texts are not checked for UTF-8, so bytes that are not go in with
+// U+FFFD in their place, as a string of the phone would hold them.
+void setText(KLVPBEventParam& message, std::int32_t field, std::string_view text) {
+    if (platform::isValidUTF8(text)) {
+        NANOSetString(message, field, text);
+    } else {
+        NANOSetString(message, field, platform::toValidUTF8(text));
+    }
+}
+
 // Fills the value field of a parameter message from a plain (non-array) object; false when the
 // object has no value field.
 bool setScalarValue(KLVPBEventParam& message, const Object& value) {
     if (const auto* text = value.getString()) {
-        NANOSetString(message, KLVPBEventParam::string_value, *text);
+        setText(message, KLVPBEventParam::string_value, *text);
     } else if (value.isInteger() || value.isBool()) {
         NANOSetInt64(message, KLVPBEventParam::int_value, *value.numberAsInteger());
     } else if (const auto* number = value.getDouble()) {
@@ -83,7 +95,7 @@ KLVPBEventParam itemMessage(const Object& item, std::string_view eventName,
                 continue;
             }
             KLVPBEventParam child;
-            NANOSetString(child, KLVPBEventParam::name, name);
+            setText(child, KLVPBEventParam::name, name);
             if (!setScalarValue(child, value)) {
                 monitor().logWithLevel(2, kInvalidParameterValueCode,
                                        "Invalid event param value. Event name, param name",
@@ -101,7 +113,7 @@ KLVPBEventParam itemMessage(const Object& item, std::string_view eventName,
 KLVPBEventParam parameterMessage(std::string_view eventName, const std::string& name,
                                  const KLVValue& value) {
     KLVPBEventParam message;
-    NANOSetString(message, KLVPBEventParam::name, name);
+    setText(message, KLVPBEventParam::name, name);
     if (const auto* items = value.arrayValue()) {
         std::vector<KLVPBEventParam> itemMessages;
         itemMessages.reserve(items->size());

@@ -5,6 +5,7 @@
 #include "engine/messages/NANOAccessors.h"
 #include "engine/storage/KLVDataTypeValidator.h"
 #include "engine/storage/KLVMilliseconds.h"
+#include "platform/foundation/Text.h"
 
 namespace engine {
 
@@ -43,7 +44,9 @@ KLVPBUserAttribute KLVUserAttribute::protoUserAttribute() const {
             NANOSetInt64(message, KLVPBUserAttribute::int_value, value_.int64Value());
             break;
         case KLVValueTypeString:
-            NANOSetString(message, KLVPBUserAttribute::string_value, *value_.stringValue());
+            // The field must read back as text: bytes that are not UTF-8 go in as U+FFFD.
+            NANOSetString(message, KLVPBUserAttribute::string_value,
+                          platform::toValidUTF8(*value_.stringValue()));
             break;
         case KLVValueTypeArray:
             break;

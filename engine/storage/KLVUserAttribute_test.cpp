@@ -74,6 +74,11 @@ TEST_F(KLVStoredRecordsTest, UserAttributeMessage) {
         KLVUserAttribute::initWithOrigin("app", "level", KLVValue::initWithDouble(2.5), 2)
             ->protoUserAttribute();
     EXPECT_EQ(NANOGetDouble(message, M::double_value), 2.5);
+    // A text that is not UTF-8 is still written as one that reads back.
+    const auto text =
+        KLVUserAttribute::initWithOrigin("app", "level", KLVValue::initWithString("a\xFF"), 2)
+            ->protoUserAttribute();
+    EXPECT_EQ(NANOGetString(text, M::string_value), "a\xEF\xBF\xBD");
 }
 
 TEST_F(KLVStoredRecordsTest, RawEventDataNeedsEventAndRowID) {
