@@ -3,7 +3,9 @@
 #include <sys/stat.h>
 
 #include <charconv>
+#include <condition_variable>
 #include <cstdio>
+#include <exception>
 #include <filesystem>
 #include <map>
 #include <mutex>
@@ -14,10 +16,12 @@
 #include "platform/foundation/CocoaError.h"
 #include "platform/foundation/FileSystem.h"
 #include "platform/foundation/Log.h"
+#include "platform/foundation/NoDestructor.h"
 #include "platform/foundation/Paths.h"
 #include "platform/foundation/PropertyList.h"
 #include "platform/foundation/SharedInstance.h"
 #include "platform/foundation/Text.h"
+#include "platform/foundation/UserDefaultsWriter.h"
 
 namespace platform {
 
@@ -142,7 +146,21 @@ bool stringBool(std::string_view text) {
 }  // namespace
 
 // The state of one suite, shared by every UserDefaults object of that suite in the process.
-struct UserDefaults::Suite {
+//
+// A change updates `values` at once and is kept in `pending` until a write has put it on disk;
+// the background writer then writes a snapshot of `values`, serialised outside the lock. One
+// write of a suite runs at a time (`writing`), each from the newest snapshot, so an older snapshot
+// never lands after a newer one; the generation of the snapshot tells which pending changes the
+// write covered. When another process replaced the file, it is read again and the pending
+// changes are laid over it, so neither side's changes are lost to the other's older copy.
+struct UserDefaults::Suite : std::enable_shared_from_this<Suite> {
+    // A change not yet known to be on disk: the key's new value (nullopt: removed) and the
+    // generation it was made in.
+    struct PendingChange {
+        std::optional<Object> value;
+        std::uint64_t generation = 0;
+    };
+
     explicit Suite(std::string suiteName)
         : name(std::move(suiteName)), file(preferencesDirectory() / suiteFileName(name)) {
         std::lock_guard lock(mutex);
@@ -155,21 +173,32 @@ struct UserDefaults::Suite {
         return nullptr;
     }
 
-    // Reads the file. A damaged one is moved aside (kept for inspection, never overwritten
-    // silently) and the values in memory stay, to be written anew. One that cannot be read at
-    // all is left alone and read again before the next change.
+    void applyPendingLocked() {
+        for (const auto& [key, change] : pending) {
+            if (change.value) {
+                values[key] = *change.value;
+            } else {
+                values.erase(key);
+            }
+        }
+    }
+
+    // Reads the file and lays the pending changes over it. A damaged one is moved aside (kept
+    // for inspection, never overwritten silently) and the values in memory stay, to be written
+    // anew. One that cannot be read at all is left alone and read again before the next change.
     void loadLocked() {
         signature = signatureOf(file);
         unreadable = false;
         if (!signature.exists) {
             values.clear();
+            applyPendingLocked();
             return;
         }
         Error error;
         const auto object = readPropertyListFile(file, &error);
         if (object && object->isDictionary()) {
             values = object->asDictionary();
-            dirty = false;
+            applyPendingLocked();
             return;
         }
         if (!object && error.code != kPropertyListReadCorruptError) {
@@ -184,52 +213,154 @@ struct UserDefaults::Suite {
                   (object ? std::string("not a dictionary") : error.description) + "); kept as " +
                   aside.filename().string());
         signature = signatureOf(file);
-        dirty = !values.empty();
-    }
-
-    // Picks up a file another process wrote, unless this process holds unsaved changes.
-    void refreshLocked() {
-        if (!dirty && (unreadable || signatureOf(file) != signature)) loadLocked();
-    }
-
-    bool persistLocked() {
-        Error error;
-        const bool written =
-            createDirectories(file.parent_path(), &error) &&
-            writePropertyListFile(file, Object(values), PropertyListFormat::Binary, &error);
-        if (!written) {
-            dirty = true;
-            systemLog("Cannot write user defaults \"" + name + "\": " + error.description);
-            return false;
+        ++generation;
+        for (const auto& [key, value] : values) {
+            pending[key] = {value, generation};
         }
-        dirty = false;
-        signature = signatureOf(file);
-        return true;
+    }
+
+    // Picks up a file another process wrote: one stat, and a read only when the file is not the
+    // one last read or written. Not while this process's own write is under way (the file
+    // changes under it then, and the write records what it wrote).
+    void refreshLocked() {
+        if (writing) return;
+        if (unreadable || signatureOf(file) != signature) loadLocked();
     }
 
     // False, and nothing changes, while the file cannot be read: writing then would replace
     // every value in it with the few this process holds.
-    template <typename Change>
-    bool change(Change&& apply) {
-        std::lock_guard lock(mutex);
+    bool change(const std::string& key, std::optional<Object> value) {
+        std::unique_lock lock(mutex);
         refreshLocked();
         if (unreadable) {
             systemLog("User defaults \"" + name + "\" left unchanged: their file cannot be read");
             return false;
         }
-        apply(values);
-        persistLocked();  // a failed write is logged, kept and retried
+        ++generation;
+        if (value) {
+            values[key] = *value;
+        } else {
+            values.erase(key);
+        }
+        pending[key] = {std::move(value), generation};
+        scheduleWriteLocked(lock);
         return true;
+    }
+
+    // One queued write covers every change made before it runs. Once the process exits, or
+    // after the suite was dropped from the cache, the caller writes itself, as a change always
+    // did before the writer existed.
+    void scheduleWriteLocked(std::unique_lock<std::mutex>& lock) {
+        if (writeScheduled) return;
+        if (!detached &&
+            userdefaults::scheduleWrite([self = shared_from_this()] { self->writeFromWriter(); })) {
+            writeScheduled = true;
+            return;
+        }
+        flushLocked(lock);
+    }
+
+    void writeFromWriter() {
+        std::unique_lock lock(mutex);
+        writeScheduled = false;
+        flushLocked(lock);
+    }
+
+    // Writes what is pending once the write under way (if any) is done; it may have taken
+    // everything already.
+    void flushLocked(std::unique_lock<std::mutex>& lock) {
+        writeDone.wait(lock, [this] { return !writing; });
+        if (!pending.empty()) writePendingLocked(lock);
+    }
+
+    // Writes the values as they stand, after the write under way (if any) and after picking up
+    // what another process wrote. True when the file holds every change made before the call.
+    // Logs and keeps the changes when the write fails: the next change or synchronize() retries.
+    bool writePendingLocked(std::unique_lock<std::mutex>& lock) {
+        writeDone.wait(lock, [this] { return !writing; });
+        refreshLocked();
+        if (unreadable) return false;
+        if (pending.empty()) return true;
+        const Object snapshot(values);
+        const std::uint64_t snapshotGeneration = generation;
+        writing = true;
+        lock.unlock();
+        FileSignature written;
+        Error error;
+        bool ok = false;
+        try {
+            ok = writeSnapshot(snapshot, written, error);
+        } catch (const std::exception& e) {  // out of memory: `writing` must still be cleared
+            error.description = e.what();
+        }
+        lock.lock();
+        writing = false;
+        writeDone.notify_all();
+        if (!ok) {
+            systemLog("Cannot write user defaults \"" + name + "\": " + error.description);
+            return false;
+        }
+        signature = written;
+        std::erase_if(pending, [snapshotGeneration](const auto& entry) {
+            return entry.second.generation <= snapshotGeneration;
+        });
+        return true;
+    }
+
+    // Outside the lock. `written` receives the signature of the new file, taken before the
+    // rename (which keeps it), so that no later replacement is mistaken for this write.
+    bool writeSnapshot(const Object& snapshot, FileSignature& written, Error& error) const {
+        const auto bytes = writePropertyList(snapshot, PropertyListFormat::Binary, &error);
+        if (!bytes || !createDirectories(file.parent_path(), &error)) return false;
+        const std::string_view view(reinterpret_cast<const char*>(bytes->data()), bytes->size());
+        return detail::writeFileAtomically(file, view, &error,
+                                           [&written](const std::filesystem::path& temporary) {
+                                               written = signatureOf(temporary);
+                                               return true;
+                                           });
+    }
+
+    // Waits for the write under way, so that it cannot bring the file back, then drops every
+    // value and pending change and removes the file. When the file cannot be removed, the keys
+    // it held become pending removals for the next write.
+    void removeAll() {
+        std::unique_lock lock(mutex);
+        writeDone.wait(lock, [this] { return !writing; });
+        const Dictionary removed = std::exchange(values, {});
+        pending.clear();
+        ++generation;
+        unreadable = false;
+        Error error;
+        if (fileExists(file) && !removeItem(file, &error)) {
+            systemLog("Cannot remove user defaults \"" + name + "\": " + error.description);
+            for (const auto& entry : removed) {
+                pending[entry.first] = {std::nullopt, generation};
+            }
+        }
+        signature = signatureOf(file);
+    }
+
+    // The suite leaves the cache (resetSharedInstances): what is pending is written now, and
+    // later changes through objects that outlive the reset are written by their caller.
+    void detach() {
+        std::unique_lock lock(mutex);
+        detached = true;
+        flushLocked(lock);
     }
 
     const std::string name;
     const std::filesystem::path file;
     mutable std::mutex mutex;
+    std::condition_variable writeDone;
     Dictionary values;
     Dictionary registered;
-    FileSignature signature;
-    bool dirty = false;       // values hold changes that are not on disk
-    bool unreadable = false;  // the file exists but the last read of it failed
+    std::map<std::string, PendingChange, std::less<>> pending;
+    std::uint64_t generation = 0;  // counts changes to `values`
+    FileSignature signature;       // of the file last read or written
+    bool unreadable = false;       // the file exists but the last read of it failed
+    bool writing = false;          // a write of this suite runs outside the lock
+    bool writeScheduled = false;   // the writer holds a job for this suite that has not started
+    bool detached = false;         // dropped from the cache: changes are written by the caller
 };
 
 namespace {
@@ -257,18 +388,26 @@ std::string UserDefaults::standardSuiteName() {
 // (possibly new) data root.
 std::shared_ptr<UserDefaults::Suite> UserDefaults::suiteNamed(const std::string& name) {
     using Cache = std::map<std::string, std::shared_ptr<Suite>, std::less<>>;
-    static std::mutex mutex;
-    static Cache cache;
+    // Never destroyed: queue workers may still reach a suite while the process exits.
+    static NoDestructor<std::mutex> mutex;
+    static NoDestructor<Cache> cache;
     static std::once_flag registered;
     std::call_once(registered, [] {
         registerSharedReset("UserDefaults suites", [] {
             Cache dropped;
-            std::lock_guard lock(mutex);
-            dropped.swap(cache);
+            {
+                std::lock_guard lock(mutex.get());
+                dropped.swap(cache.get());
+            }
+            // What is pending goes to the old data root before the next test may delete it.
+            for (const auto& entry : dropped) {
+                entry.second->detach();
+            }
+            userdefaults::waitUntilIdle();
         });
     });
-    std::lock_guard lock(mutex);
-    auto& slot = cache[name];
+    std::lock_guard lock(mutex.get());
+    auto& slot = cache.get()[name];
     if (!slot) slot = std::make_shared<Suite>(name);
     return slot;
 }
@@ -297,11 +436,11 @@ bool UserDefaults::setObject(const Object& value, const std::string& key) {
                   "\" in user defaults: " + error.description);
         return false;
     }
-    return suite_->change([&](Dictionary& values) { values[key] = value; });
+    return suite_->change(key, value);
 }
 
 void UserDefaults::removeObjectForKey(const std::string& key) {
-    suite_->change([&](Dictionary& values) { values.erase(key); });
+    suite_->change(key, std::nullopt);
 }
 
 void UserDefaults::setBool(bool value, const std::string& key) {
@@ -366,25 +505,12 @@ void UserDefaults::registerDefaults(const Dictionary& defaults) {
 }
 
 bool UserDefaults::synchronize() {
-    std::lock_guard lock(suite_->mutex);
-    if (suite_->dirty) return suite_->persistLocked();
-    suite_->refreshLocked();
-    return !suite_->unreadable;
+    std::unique_lock lock(suite_->mutex);
+    return suite_->writePendingLocked(lock);
 }
 
 void UserDefaults::removePersistentDomainForName(const std::string& suiteName) {
-    const auto suite = suiteNamed(resolvedSuiteName(suiteName));
-    std::lock_guard lock(suite->mutex);
-    suite->values.clear();
-    suite->unreadable = false;
-    Error error;
-    if (fileExists(suite->file) && !removeItem(suite->file, &error)) {
-        systemLog("Cannot remove user defaults \"" + suite->name + "\": " + error.description);
-        suite->dirty = true;  // the next write replaces the file with the empty suite
-    } else {
-        suite->dirty = false;
-    }
-    suite->signature = signatureOf(suite->file);
+    suiteNamed(resolvedSuiteName(suiteName))->removeAll();
 }
 
 Dictionary UserDefaults::dictionaryRepresentation() const {

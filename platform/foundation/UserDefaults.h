@@ -5,12 +5,16 @@
 // Storage: one binary property list per suite, <data root>/Library/Preferences/<suite>.plist
 // (characters other than letters, digits, ".", "-" and "_" in the suite name are %-escaped). The
 // standard suite is named after the main bundle's identifier, or "tessaline" without one.
-// Every change is written through at once, atomically (writeFileAtomically), so a crash leaves
-// either the old file or the new one. A write that fails is logged, kept in memory and retried
-// by the next change or synchronize(). While the file exists but cannot be read, changes are
-// refused (logged) rather than written over values this process never saw.
+// A change is seen by every reader at once and written in the background: a worker thread
+// writes the whole suite atomically (writeFileAtomically), so a crash leaves either the old file
+// or the new one, and every change made before the write runs goes out with it. synchronize()
+// waits for the write; a normal exit writes what is pending. A write that fails is logged, kept
+// in memory and retried by the next change or synchronize(). While the file exists but cannot be
+// read, changes are refused (logged) rather than written over values this process never saw.
 // Sharing: all objects of one suite in this process share one state; another process's changes
-// are picked up before each change and at synchronize() (reads answer from memory).
+// are picked up (one stat, a read only when the file changed) before each change, before each
+// write and at synchronize(), with this process's unwritten changes laid over them; reads answer
+// from memory.
 // Registered defaults are volatile, per suite, and answer only where the suite has no value.
 // Thread-safe.
 
@@ -71,12 +75,13 @@ class UserDefaults {
     // Adds values that answer where the suite holds none; they are never written to disk.
     void registerDefaults(const Dictionary& defaults);
 
-    // Writes what a failed write left unsaved, else picks up changes on disk. False when the
-    // suite could not be written or its file could not be read.
+    // Picks up changes on disk and waits until every change made before the call is written.
+    // False when the suite could not be written or its file could not be read.
     bool synchronize();
 
     // Removes every stored value of the suite `suiteName` (empty: the standard suite) and its
-    // file; registered defaults stay.
+    // file; registered defaults stay. A write still pending for the suite does not bring the
+    // file back.
     void removePersistentDomainForName(const std::string& suiteName);
 
     // Registered defaults overlaid with the stored values.

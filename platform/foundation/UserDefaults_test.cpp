@@ -1,8 +1,16 @@
 #include "platform/foundation/UserDefaults.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <condition_variable>
+#include <cstdlib>
 #include <limits>
+#include <memory>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -12,10 +20,75 @@
 #include "platform/foundation/Paths.h"
 #include "platform/foundation/PropertyList.h"
 #include "platform/foundation/SharedInstance.h"
+#include "platform/foundation/UserDefaultsWriter.h"
 #include "testkit/TempHome.h"
+
+extern "C" char** environ;
 
 namespace platform {
 namespace {
+
+// Holds the background writer until released, so that a write stays pending for as long as a
+// test needs it to.
+class HeldWriter {
+  public:
+    HeldWriter() {
+        EXPECT_TRUE(userdefaults::scheduleWrite([state = state_] {
+            std::unique_lock lock(state->mutex);
+            state->released.wait(lock, [&state] { return state->open; });
+        }));
+    }
+    ~HeldWriter() {
+        std::lock_guard lock(state_->mutex);
+        state_->open = true;
+        state_->released.notify_all();
+    }
+    HeldWriter(const HeldWriter&) = delete;
+    HeldWriter& operator=(const HeldWriter&) = delete;
+
+  private:
+    struct State {
+        std::mutex mutex;
+        std::condition_variable released;
+        bool open = false;
+    };
+    std::shared_ptr<State> state_ = std::make_shared<State>();
+};
+
+// The data root a child process works in; set only in the child.
+constexpr const char* kChildHome = "TESSALINE_DEFAULTS_CHILD_HOME";
+
+// Runs UserDefaultsChildProcess.<test> of this binary as another process working in `home`; its
+// exit code, or -1 when it did not exit normally. The child's test output is dropped.
+int runChild(const std::string& test, const std::filesystem::path& home) {
+    std::vector<std::string> environment;
+    for (char** entry = environ; *entry; ++entry) {
+        environment.emplace_back(*entry);
+    }
+    environment.push_back(std::string(kChildHome) + "=" + home.string());
+    std::vector<std::string> arguments{"/proc/self/exe",
+                                       "--gtest_filter=UserDefaultsChildProcess." + test};
+    const auto pointers = [](std::vector<std::string>& texts) {
+        std::vector<char*> list;
+        for (auto& text : texts) {
+            list.push_back(text.data());
+        }
+        list.push_back(nullptr);
+        return list;
+    };
+    auto argv = pointers(arguments);
+    auto envp = pointers(environment);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    pid_t pid = 0;
+    const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    if (spawned != 0) return -1;
+    int status = 0;
+    if (::waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return -1;
+    return WEXITSTATUS(status);
+}
 
 class UserDefaultsTest : public testkit::TempHomeTest {
   protected:
@@ -52,6 +125,7 @@ TEST_F(UserDefaultsTest, ValuesSurviveAReloadFromDisk) {
         ASSERT_TRUE(defaults.setObject(stored, "record"));
         defaults.setBool(true, "flag");
         defaults.setInteger(std::numeric_limits<std::int64_t>::min(), "min");
+        ASSERT_TRUE(defaults.synchronize());
     }
     ASSERT_TRUE(fileExists(suiteFile("com.example.suite")));
     PropertyListFormat format{};
@@ -77,6 +151,7 @@ TEST_F(UserDefaultsTest, SuitesAreSeparateAndObjectsOfOneSuiteShareState) {
     UserDefaults::standardUserDefaults().setObject(1, "standard");
     EXPECT_EQ(UserDefaults("").objectForKey("standard"), Object(1));
     EXPECT_EQ(UserDefaults::standardUserDefaults().suiteName(), "tessaline");
+    ASSERT_TRUE(UserDefaults::standardUserDefaults().synchronize());
     EXPECT_TRUE(fileExists(suiteFile("tessaline")));
     EXPECT_TRUE(first.objectForKey("standard").isNull());
 }
@@ -90,13 +165,17 @@ TEST_F(UserDefaultsTest, StandardSuiteIsNamedAfterTheMainBundle) {
     relaunch();
     EXPECT_EQ(UserDefaults::standardSuiteName(), "com.example.app");
     UserDefaults::standardUserDefaults().setBool(true, "b");
+    ASSERT_TRUE(UserDefaults::standardUserDefaults().synchronize());
     EXPECT_TRUE(fileExists(suiteFile("com.example.app")));
     EXPECT_TRUE(UserDefaults("com.example.app").boolForKey("b"));
 }
 
 TEST_F(UserDefaultsTest, SuiteNamesCannotLeaveThePreferencesFolder) {
-    UserDefaults("../evil/x").setBool(true, "k");
-    UserDefaults(".hidden").setBool(true, "k");
+    for (const char* suite : {"../evil/x", ".hidden"}) {
+        UserDefaults defaults(suite);
+        defaults.setBool(true, "k");
+        ASSERT_TRUE(defaults.synchronize());
+    }
     std::vector<std::string> names;
     for (const auto& entry :
          std::filesystem::directory_iterator(homePath() / "Library" / "Preferences")) {
@@ -108,7 +187,9 @@ TEST_F(UserDefaultsTest, SuiteNamesCannotLeaveThePreferencesFolder) {
 }
 
 TEST_F(UserDefaultsTest, ACrashBetweenWriteAndRenameLeavesTheOldFileWhole) {
-    UserDefaults("suite").setObject("old", "key");
+    UserDefaults written("suite");
+    written.setObject("old", "key");
+    ASSERT_TRUE(written.synchronize());
     const auto file = suiteFile("suite");
     const auto before = readFile(file);
     // A writer that dies after writing its temporary file and before renaming it.
@@ -134,6 +215,7 @@ TEST_F(UserDefaultsTest, RegisteredDefaultsAnswerOnlyWhereNothingIsStored) {
     defaults.removeObjectForKey("a");
     EXPECT_EQ(defaults.integerForKey("a"), 1);
 
+    ASSERT_TRUE(defaults.synchronize());
     EXPECT_EQ(readPropertyListFile(suiteFile("suite")), Object(Dictionary{}));  // never persisted
     relaunch();
     EXPECT_TRUE(UserDefaults("suite").objectForKey("b").isNull());
@@ -217,6 +299,7 @@ TEST_F(UserDefaultsTest, ValuesWithoutPropertyListFormAreRefused) {
 TEST_F(UserDefaultsTest, ChangesFromAnotherProcessArePickedUp) {
     UserDefaults defaults("shared");
     defaults.setObject("mine", "a");
+    ASSERT_TRUE(defaults.synchronize());
     // Another process replaces the file.
     ASSERT_TRUE(writePropertyListFile(
         suiteFile("shared"), Object::dict({{"a", "theirs"}, {"b", 2}}), PropertyListFormat::XML));
@@ -227,6 +310,7 @@ TEST_F(UserDefaultsTest, ChangesFromAnotherProcessArePickedUp) {
     ASSERT_TRUE(writePropertyListFile(suiteFile("shared"), Object::dict({{"c", 3}}),
                                       PropertyListFormat::Binary));
     defaults.setInteger(4, "d");  // a change first takes in what is on disk
+    ASSERT_TRUE(defaults.synchronize());
     EXPECT_EQ(readPropertyListFile(suiteFile("shared")), Object::dict({{"c", 3}, {"d", 4}}));
 }
 
@@ -239,6 +323,7 @@ TEST_F(UserDefaultsTest, ADamagedFileIsSetAsideNotLost) {
     ASSERT_EQ(log_.size(), 1u);
     EXPECT_NE(log_[0].find("damaged"), std::string::npos);
     defaults.setBool(true, "ok");
+    ASSERT_TRUE(defaults.synchronize());
     EXPECT_EQ(readPropertyListFile(suiteFile("damaged")), Object::dict({{"ok", true}}));
 }
 
@@ -260,12 +345,14 @@ TEST_F(UserDefaultsTest, AFileThatCannotBeReadIsNeverWrittenOver) {
     ASSERT_TRUE(writePropertyListFile(suiteFile("stuck"), Object::dict({{"old", 1}}),
                                       PropertyListFormat::Binary));
     EXPECT_TRUE(defaults.setObject(2, "new"));
+    ASSERT_TRUE(defaults.synchronize());
     EXPECT_EQ(readPropertyListFile(suiteFile("stuck")), Object::dict({{"new", 2}, {"old", 1}}));
 }
 
 TEST_F(UserDefaultsTest, AFailedWriteIsKeptAndRetried) {
     UserDefaults defaults("suite");
     defaults.setInteger(1, "a");
+    ASSERT_TRUE(defaults.synchronize());
     const auto preferences = suiteFile("suite").parent_path();
     ASSERT_TRUE(removeItem(preferences));
     ASSERT_TRUE(writeFileAtomically(preferences, std::string_view("a file in the way")));
@@ -295,24 +382,189 @@ TEST_F(UserDefaultsTest, RemovingAPersistentDomainClearsOnlyThatSuite) {
     EXPECT_TRUE(UserDefaults("one").objectForKey("k").isNull());
 }
 
-TEST_F(UserDefaultsTest, ConcurrentWritersLoseNothing) {
-    constexpr int kThreads = 4;
-    constexpr int kKeys = 10;
+// Threads each set `keys` keys of their own in `suite`; with `synchronizing`, every fifth change
+// is followed by synchronize().
+void changeFromThreads(const char* suite, int threadCount, int keys, bool synchronizing) {
     std::vector<std::thread> threads;
-    for (int t = 0; t < kThreads; ++t) {
-        threads.emplace_back([t] {
-            UserDefaults defaults("busy");
-            for (int k = 0; k < kKeys; ++k) {
+    for (int t = 0; t < threadCount; ++t) {
+        threads.emplace_back([=] {
+            UserDefaults defaults(suite);
+            for (int k = 0; k < keys; ++k) {
                 defaults.setInteger(k, std::to_string(t) + "." + std::to_string(k));
+                if (synchronizing && k % 5 == 4) {
+                    EXPECT_TRUE(defaults.synchronize());
+                }
+                EXPECT_EQ(defaults.integerForKey(std::to_string(t) + ".0"), 0);
             }
         });
     }
     for (auto& thread : threads) {
         thread.join();
     }
+}
+
+TEST_F(UserDefaultsTest, ConcurrentWritersLoseNothing) {
+    changeFromThreads("busy", 4, 10, false);
     relaunch();
-    EXPECT_EQ(UserDefaults("busy").dictionaryRepresentation().size(),
-              std::size_t(kThreads * kKeys));
+    EXPECT_EQ(UserDefaults("busy").dictionaryRepresentation().size(), std::size_t(4 * 10));
+}
+
+TEST_F(UserDefaultsTest, ChangesGoOutTogetherInOneBackgroundWrite) {
+    UserDefaults defaults("many");
+    Dictionary expected;
+    {
+        const HeldWriter held;
+        for (int i = 0; i < 100; ++i) {
+            const std::string key = "key" + std::to_string(i);
+            defaults.setInteger(i, key);
+            expected[key] = i;
+        }
+        EXPECT_EQ(defaults.integerForKey("key99"), 99);  // readers see a change at once
+        EXPECT_FALSE(fileExists(suiteFile("many")));     // no caller waited for the disk
+    }
+    userdefaults::waitUntilIdle();
+    EXPECT_EQ(readPropertyListFile(suiteFile("many")), Object(expected));
+    EXPECT_TRUE(defaults.synchronize());
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(suiteFile("many").parent_path())) {
+        names.push_back(entry.path().filename().string());
+    }
+    EXPECT_EQ(names, std::vector<std::string>{"many.plist"});  // no temporary file left behind
+}
+
+TEST_F(UserDefaultsTest, AnotherProcessReadsWhatSynchronizeWroteAndItsChangesComeBack) {
+    UserDefaults defaults("child");
+    {
+        const HeldWriter held;  // synchronize() must write, not wait for the background writer
+        defaults.setObject("parent", "from");
+        defaults.setInteger(7, "n");
+        ASSERT_TRUE(defaults.synchronize());
+        EXPECT_EQ(runChild("ReadsWhatTheParentWrote", homePath()), 0);
+    }
+    EXPECT_TRUE(defaults.objectForKey("reply").isNull());  // reads answer from memory
+    EXPECT_TRUE(defaults.synchronize());
+    EXPECT_EQ(defaults.dictionaryRepresentation(),
+              (Dictionary{{"from", "parent"}, {"n", 7}, {"reply", "child"}}));
+}
+
+TEST_F(UserDefaultsTest, PendingChangesAreLaidOverAFileAnotherProcessWrote) {
+    ASSERT_TRUE(createDirectories(suiteFile("merged").parent_path()));
+    ASSERT_TRUE(writePropertyListFile(suiteFile("merged"), Object::dict({{"both", 1}}),
+                                      PropertyListFormat::Binary));
+    UserDefaults defaults("merged");
+    {
+        const HeldWriter held;
+        defaults.setObject("mine", "both");
+        defaults.setObject("mine", "own");
+        // Another process writes while this one's change is still pending.
+        ASSERT_TRUE(writePropertyListFile(suiteFile("merged"),
+                                          Object::dict({{"both", "theirs"}, {"other", 2}}),
+                                          PropertyListFormat::Binary));
+    }
+    userdefaults::waitUntilIdle();
+    EXPECT_EQ(readPropertyListFile(suiteFile("merged")),
+              Object::dict({{"both", "mine"}, {"other", 2}, {"own", "mine"}}));
+    EXPECT_EQ(defaults.objectForKey("other"), Object(2));
+}
+
+TEST_F(UserDefaultsTest, APendingWriteDoesNotBringBackARemovedSuite) {
+    UserDefaults defaults("gone");
+    defaults.setBool(true, "old");
+    ASSERT_TRUE(defaults.synchronize());
+    userdefaults::waitUntilIdle();  // the write queued by the first change has run
+    {
+        const HeldWriter held;
+        defaults.setBool(true, "pending");
+        defaults.removePersistentDomainForName("gone");
+    }
+    userdefaults::waitUntilIdle();
+    EXPECT_FALSE(fileExists(suiteFile("gone")));
+    EXPECT_TRUE(defaults.dictionaryRepresentation().empty());
+
+    defaults.setInteger(1, "after");
+    ASSERT_TRUE(defaults.synchronize());
+    EXPECT_EQ(readPropertyListFile(suiteFile("gone")), Object::dict({{"after", 1}}));
+
+    // Removals that meet the write wherever it is: queued, under way or done.
+    for (int round = 0; round < 20; ++round) {
+        defaults.setInteger(round, "k");
+        defaults.removePersistentDomainForName("gone");
+    }
+    userdefaults::waitUntilIdle();
+    EXPECT_FALSE(fileExists(suiteFile("gone")));
+}
+
+TEST_F(UserDefaultsTest, APendingChangeIsNotWrittenOverAFileThatBecameUnreadable) {
+    UserDefaults defaults("stuck");
+    defaults.setInteger(1, "kept");
+    ASSERT_TRUE(defaults.synchronize());
+    userdefaults::waitUntilIdle();
+    const std::string unreadable(kMaxPropertyListBytes + 1, ' ');
+    {
+        const HeldWriter held;
+        defaults.setInteger(2, "pending");
+        // Another process leaves a file this one cannot read before the write runs.
+        ASSERT_TRUE(writeFileAtomically(suiteFile("stuck"), unreadable));
+    }
+    userdefaults::waitUntilIdle();
+    EXPECT_TRUE(readTextFile(suiteFile("stuck")) == unreadable) << "the file was replaced";
+    EXPECT_FALSE(defaults.synchronize());
+    EXPECT_FALSE(defaults.setObject(3, "refused"));
+    EXPECT_FALSE(log_.empty());
+}
+
+TEST_F(UserDefaultsTest, ANormalExitWritesWhatIsPending) {
+    ASSERT_EQ(runChild("ChangesAndExits", homePath()), 0);
+    Dictionary expected{{"atExit", true}};
+    for (int i = 0; i < 200; ++i) {
+        expected["key" + std::to_string(i)] = i;
+    }
+    EXPECT_EQ(readPropertyListFile(suiteFile("exiting")), Object(expected));
+}
+
+TEST_F(UserDefaultsTest, ConcurrentChangesAndSynchronizeAgree) {
+    changeFromThreads("racing", 4, 20, true);
+    UserDefaults defaults("racing");
+    ASSERT_TRUE(defaults.synchronize());
+    const auto stored = readPropertyListFile(suiteFile("racing"));
+    ASSERT_TRUE(stored && stored->isDictionary());
+    EXPECT_EQ(stored->asDictionary(), defaults.dictionaryRepresentation());
+    EXPECT_EQ(stored->asDictionary().size(), std::size_t(4 * 20));
+}
+
+// The roles of the other process in the tests above; they run only when started by runChild().
+class UserDefaultsChildProcess : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        const char* home = std::getenv(kChildHome);
+        if (!home) GTEST_SKIP() << "runs only as a child process of UserDefaultsTest";
+        setDataRoot(home);
+    }
+};
+
+TEST_F(UserDefaultsChildProcess, ReadsWhatTheParentWrote) {
+    UserDefaults defaults("child");
+    const bool read = defaults.stringForKey("from") == "parent" && defaults.integerForKey("n") == 7;
+    defaults.setObject("child", "reply");
+    std::exit(read ? 0 : 1);  // the reply is written on the way out
+}
+
+// Changes the suite while the process exits, after the writer's exit handler ran.
+struct ChangeAtExit {
+    ~ChangeAtExit() { UserDefaults("exiting").setBool(true, "atExit"); }
+};
+
+TEST_F(UserDefaultsChildProcess, ChangesAndExits) {
+    // Built before the writer starts, so destroyed after its exit handler has run.
+    static ChangeAtExit changeAtExit;
+    UserDefaults defaults("exiting");
+    {
+        const HeldWriter held;
+        for (int i = 0; i < 200; ++i) {
+            defaults.setInteger(i, "key" + std::to_string(i));
+        }
+    }
+    std::exit(0);  // the write is still pending
 }
 
 }  // namespace
