@@ -1,5 +1,7 @@
 #include "engine/base/KLVASLLogger.h"
 
+#include "engine/base/KLVLogLevel.h"
+
 #include <iterator>
 
 #include "platform/foundation/Format.h"
@@ -17,8 +19,6 @@ constexpr int kLoggerLevelByLogLevel[] = {
     platform::kWDLLoggerLevelNotice,  platform::kWDLLoggerLevelDebug,
     platform::kWDLLoggerLevelDebug,
 };
-
-constexpr std::int64_t kDebugLogLevel = 7;
 
 std::string escapePercent(std::string_view message) {
     std::string escaped;
@@ -39,7 +39,7 @@ std::string KLVMessageCodeText(std::int64_t messageCode) {
 void KLVASLLogger::logMessage(std::string_view message, std::string_view logTag,
                               std::int64_t messageCode, std::int64_t logLevel) {
     platform::WDLOSLogBasic(WDLLoggerLevelFromLogLevel(logLevel), kKLVLogSubsystem, logTag,
-                            logLevel == kDebugLogLevel, KLVMessageCodeText(messageCode),
+                            logLevel == kKLVLogDebug, KLVMessageCodeText(messageCode),
                             escapePercent(message));
 }
 

@@ -9,14 +9,6 @@
 
 namespace engine {
 
-namespace {
-
-constexpr std::int64_t kErrorLevel = 1;
-constexpr std::int64_t kWarningLevel = 4;
-constexpr std::int64_t kDebugLevel = 7;
-
-}  // namespace
-
 // Shared with the firing handler, which holds it weakly until it fires and then strongly until
 // its block has run.
 struct KLVAlarm::State {
@@ -41,8 +33,9 @@ struct KLVAlarm::State {
             ++generation;
         }
         auto& monitor = KLVMeasurementBase::monitor();
-        monitor.logWithLevel(kDebugLevel, 2003, name + " canceled");
-        if (!wasActive) monitor.logWithLevel(kWarningLevel, 2004, name + " is not active");
+        monitor.logWithLevel(kKLVLogDebug, 2003, name + " canceled");
+        if (!wasActive)
+            monitor.logWithLevel(kKLVLogWarningMonitored, 2004, name + " is not active");
     }
 
     // Holds the state and the block strongly while it runs: cancelling the timer below may
@@ -55,7 +48,7 @@ struct KLVAlarm::State {
             std::lock_guard lock(state->mutex);
             if (state->generation != generation) return;
         }
-        KLVMeasurementBase::monitor().logWithLevel(kDebugLevel, 2001, state->name + " fired");
+        KLVMeasurementBase::monitor().logWithLevel(kKLVLogDebug, 2001, state->name + " fired");
         state->cancel();
         (*block)();
     }
@@ -74,7 +67,8 @@ KLVAlarm::~KLVAlarm() {
 void KLVAlarm::runAfterDelay(double delay, std::function<void()> block) {
     auto& monitor = KLVMeasurementBase::monitor();
     if (!block) {
-        monitor.logWithLevel(kErrorLevel, 2000, state_->name + " tried to schedule an empty block");
+        monitor.logWithLevel(kKLVLogErrorMonitored, 2000,
+                             state_->name + " tried to schedule an empty block");
         return;
     }
     state_->cancel();
@@ -97,7 +91,7 @@ void KLVAlarm::runAfterDelay(double delay, std::function<void()> block) {
             timer->cancel();  // cancelled or fired meanwhile from another thread
         }
     }
-    monitor.logWithLevel(kDebugLevel, 2002, state_->name + " scheduled to fire in approx. (s)",
+    monitor.logWithLevel(kKLVLogDebug, 2002, state_->name + " scheduled to fire in approx. (s)",
                          delay);
 }
 

@@ -76,12 +76,12 @@ const KLVEventNameTable& KLVEventNameMapReversed() {
 bool KLVIsPublicName(const platform::Object& name) {
     const auto* text = name.getString();
     if (!text) {
-        KLVMeasurementBase::monitor().logWithLevel(2, kNameNotStringCode,
+        KLVMeasurementBase::monitor().logWithLevel(kKLVLogErrorSilent, kNameNotStringCode,
                                                    "Cannot check the name. Name is not a string");
         return false;
     }
     if (text->empty()) {
-        KLVMeasurementBase::monitor().logWithLevel(2, kNameEmptyCode,
+        KLVMeasurementBase::monitor().logWithLevel(kKLVLogErrorSilent, kNameEmptyCode,
                                                    "Cannot check the name. Name is empty");
         return false;
     }

@@ -21,9 +21,6 @@ namespace engine {
 
 namespace {
 
-constexpr std::int64_t kNoticeLevel = 6;
-constexpr std::int64_t kDebugLevel = 7;
-constexpr std::int64_t kVerboseLevel = 8;
 // From this level up every level is silent and monitorable.
 constexpr std::int64_t kFirstUnnamedLevel = 9;
 constexpr unsigned kSilentLevels = 0x24;       // 2 and 5
@@ -150,7 +147,7 @@ KLVMonitor::Environment KLVMonitor::Environment::current() {
 }
 
 KLVMonitor::KLVMonitor(std::int64_t libraryVersion)
-    : KLVMonitor(kNoticeLevel, std::make_shared<KLVASLLogger>(), libraryVersion) {}
+    : KLVMonitor(kKLVLogNotice, std::make_shared<KLVASLLogger>(), libraryVersion) {}
 
 KLVMonitor::KLVMonitor(std::int64_t logLevel, std::shared_ptr<KLVASLLogger> logger,
                        std::int64_t libraryVersion, Environment environment)
@@ -186,38 +183,38 @@ void KLVMonitor::applyLaunchSwitches(const Environment& environment) {
 void KLVMonitor::setDebugModeEnabled(bool enabled) {
     auto& standard = *standardUserDefaults_;
     if (enabled && !isFromAppStore_) {
-        setLogLevel(kDebugLevel);
+        setLogLevel(kKLVLogDebug);
         if (!deferToTRWLogger_) platform::WDLSetLoggerLevel(platform::kWDLLoggerLevelDebug);
         standard.setObject(true, kKLVDebugModeKey);
-        logWithLevel(kDebugLevel, 24000, "Debug mode is on");
+        logWithLevel(kKLVLogDebug, 24000, "Debug mode is on");
         debugModeEnabled_.store(true);
         return;
     }
-    setLogLevel(kNoticeLevel);
+    setLogLevel(kKLVLogNotice);
     if (!deferToTRWLogger_) platform::WDLSetLoggerLevel(platform::kWDLLoggerLevelNotice);
     standard.removeObjectForKey(kKLVDebugModeKey);
-    logWithLevel(kDebugLevel, 24001, "Debug mode is off");
+    logWithLevel(kKLVLogDebug, 24001, "Debug mode is off");
     debugModeEnabled_.store(false);
 }
 
 void KLVMonitor::setVerboseLoggingEnabled(bool enabled) {
     auto& standard = *standardUserDefaults_;
     if (enabled && !isFromAppStore_) {
-        setLogLevel(kVerboseLevel);
+        setLogLevel(kKLVLogVerbose);
         if (!deferToTRWLogger_) platform::WDLSetLoggerLevel(platform::kWDLLoggerLevelDebug);
         standard.setObject(true, kKLVVerboseLoggingKey);
         // On before the line, which verbose logging alone lets through.
         verboseLoggingEnabled_.store(true);
-        logWithLevel(kVerboseLevel, 24003, "Verbose logging is on");
+        logWithLevel(kKLVLogVerbose, 24003, "Verbose logging is on");
         return;
     }
-    const std::int64_t level = isDebugModeEnabled() ? kDebugLevel : kNoticeLevel;
+    const std::int64_t level = isDebugModeEnabled() ? kKLVLogDebug : kKLVLogNotice;
     setLogLevel(level);
     if (!deferToTRWLogger_) {
         platform::WDLSetLoggerLevel(KLVASLLogger::WDLLoggerLevelFromLogLevel(level));
     }
     standard.removeObjectForKey(kKLVVerboseLoggingKey);
-    logWithLevel(kVerboseLevel, 24004, "Verbose logging is off");
+    logWithLevel(kKLVLogVerbose, 24004, "Verbose logging is off");
     verboseLoggingEnabled_.store(false);
 }
 
@@ -264,7 +261,7 @@ void KLVMonitor::logWithLevel(std::int64_t level, std::int64_t messageCode,
     const bool loggable = isLoggableLevel(level);
     const bool monitorable = isMonitorableLevel(level);
     if (!loggable && !monitorable) return;
-    if (level >= kVerboseLevel && !isVerboseLoggingEnabled()) return;
+    if (level >= kKLVLogVerbose && !isVerboseLoggingEnabled()) return;
     if (loggable) {
         logToConsole(messageCode, stringWithLogMessage(message, level, contexts, encodeContexts()),
                      level);

@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "engine/base/KLVASLLogger.h"
+#include "engine/base/KLVLogLevel.h"
 #include "engine/base/KLVMonitoringSampledData.h"
 #include "engine/base/MonitorContext.h"
 #include "platform/dispatch/SerialQueue.h"

@@ -167,14 +167,14 @@ TEST_F(KLVMonitorTest, HealthRecordKeys) {
 }
 
 TEST_F(KLVMonitorTest, ConsoleLinesByLevel) {
-    monitor().logWithLevel(3, 29014, "Warned");
-    monitor().logWithLevel(6, 23012, "Noticed");
-    monitor().logWithLevel(7, 23009, "Hidden at notice");
-    monitor().logWithLevel(0, 25034, "Failed. Type", "array");
-    monitor().logWithLevel(2, 26001, "Only sampled");
-    monitor().logWithLevel(5, 26004, "Only sampled too");
-    monitor().logWithLevel(8, 23126, "Verbose is off");
-    monitor().logWithLevel(6, 24999, "100% sure");
+    monitor().logWithLevel(kKLVLogWarning, 29014, "Warned");
+    monitor().logWithLevel(kKLVLogNotice, 23012, "Noticed");
+    monitor().logWithLevel(kKLVLogDebug, 23009, "Hidden at notice");
+    monitor().logWithLevel(kKLVLogError, 25034, "Failed. Type", "array");
+    monitor().logWithLevel(kKLVLogErrorSilent, 26001, "Only sampled");
+    monitor().logWithLevel(kKLVLogWarningSilent, 26004, "Only sampled too");
+    monitor().logWithLevel(kKLVLogVerbose, 23126, "Verbose is off");
+    monitor().logWithLevel(kKLVLogNotice, 24999, "100% sure");
     EXPECT_THAT(
         logLines(),
         ElementsAre(std::string(kPrefix) + "warning <Brackenfold>[I-ACS029014] Warned",
@@ -186,11 +186,11 @@ TEST_F(KLVMonitorTest, ConsoleLinesByLevel) {
 TEST_F(KLVMonitorTest, DebugAndVerboseLinesNeedTheirSwitches) {
     monitor().setDebugModeEnabled(true);
     monitor().setLogTag("[TarnwellAnalytics]");
-    monitor().logWithLevel(7, 23009, "Debug logging enabled");
-    monitor().logWithLevel(2, 26001, "Silent even in debug mode");
-    monitor().logWithLevel(8, 23126, "Dropped without verbose logging");
+    monitor().logWithLevel(kKLVLogDebug, 23009, "Debug logging enabled");
+    monitor().logWithLevel(kKLVLogErrorSilent, 26001, "Silent even in debug mode");
+    monitor().logWithLevel(kKLVLogVerbose, 23126, "Dropped without verbose logging");
     monitor().setVerboseLoggingEnabled(true);
-    monitor().logWithLevel(8, 23126, "Fetching configuration from the server");
+    monitor().logWithLevel(kKLVLogVerbose, 23126, "Fetching configuration from the server");
     const auto lines = logLines();
     EXPECT_THAT(lines, Contains(std::string(kPrefix) +
                                 "debug [TarnwellAnalytics][I-ACS023009] Debug logging enabled"));
@@ -276,12 +276,12 @@ TEST_F(KLVMonitorTest, SwitchLines) {
 
 TEST_F(KLVMonitorTest, MonitorableReportsOpenAndPersistTheHealthRecord) {
     testkit::ScopedManualClock clock;
-    monitor().logWithLevel(1, 12056, "Transaction failed", "detail", 1234,
+    monitor().logWithLevel(kKLVLogErrorMonitored, 12056, "Transaction failed", "detail", 1234,
                            klv_errorWithCode(2, "Database not open", "sqlite:5"));
     clock.advance(10);
-    monitor().logWithLevel(2, 26001, "String value does not represent a numeric value. Value",
-                           "abc");
-    monitor().logWithLevel(3, 29014, "A warning is not sampled");
+    monitor().logWithLevel(kKLVLogErrorSilent, 26001,
+                           "String value does not represent a numeric value. Value", "abc");
+    monitor().logWithLevel(kKLVLogWarning, 29014, "A warning is not sampled");
     testkit::drain(monitor().monitorQueue());
 
     const platform::Object record = storedRecord();
@@ -311,7 +311,7 @@ TEST_F(KLVMonitorTest, DispatchOfTheHealthRecord) {
     EXPECT_EQ(monitor().monitoringDataForDispatchWithSamplePeriod(3600, clock->now() - 3600),
               std::nullopt);
 
-    monitor().logWithLevel(4, 29000, "Lost");
+    monitor().logWithLevel(kKLVLogWarningMonitored, 29000, "Lost");
     clock.advance(3600);
     EXPECT_EQ(monitor().monitoringDataForDispatchWithSamplePeriod(3600, 0), std::nullopt);
     EXPECT_TRUE(storedRecord().isArray());
@@ -320,7 +320,7 @@ TEST_F(KLVMonitorTest, DispatchOfTheHealthRecord) {
     EXPECT_TRUE(storedRecord().isNull());
     EXPECT_EQ(monitor().monitoringDataForDispatchWithSamplePeriod(3600, 0), std::nullopt);
 
-    monitor().logWithLevel(5, 26004, "Unable to generate random integer", "EIO");
+    monitor().logWithLevel(kKLVLogWarningSilent, 26004, "Unable to generate random integer", "EIO");
     clock.advance(7200);
     EXPECT_EQ(monitor().monitoringDataForDispatchWithSamplePeriod(3600, 0),
               "1:1W_110100:Unable to generate random integer:-");
@@ -328,7 +328,7 @@ TEST_F(KLVMonitorTest, DispatchOfTheHealthRecord) {
 
 TEST_F(KLVMonitorTest, ClearMonitoringDataForgetsRecordAndDebugFlag) {
     monitor().setDebugModeEnabled(true);
-    monitor().logWithLevel(1, 12056, "Transaction failed");
+    monitor().logWithLevel(kKLVLogErrorMonitored, 12056, "Transaction failed");
     monitor().clearMonitoringData();
     EXPECT_TRUE(storedRecord().isNull());
     EXPECT_FALSE(platform::UserDefaults::standardUserDefaults().boolForKey(kKLVDebugModeKey));

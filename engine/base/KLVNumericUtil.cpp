@@ -1,5 +1,7 @@
 #include "engine/base/KLVNumericUtil.h"
 
+#include "engine/base/KLVLogLevel.h"
+
 #include <array>
 #include <cerrno>
 #include <charconv>
@@ -13,8 +15,6 @@ namespace engine {
 
 namespace {
 
-constexpr std::int64_t kSampledErrorLevel = 2;
-constexpr std::int64_t kSampledWarningLevel = 5;
 // The decimal type's limits: a 38-digit mantissa and a power-of-ten exponent of -128 to 127.
 constexpr std::size_t kMaximumDigits = 38;
 constexpr int kMinimumExponent = -128;
@@ -103,13 +103,13 @@ bool KLVIsDecimalNumberString(std::string_view text) {
 std::optional<KLVDecimalNumber> KLVDecimalNumberFromString(std::string_view text) {
     auto& monitor = KLVMeasurementBase::monitor();
     if (!KLVIsDecimalNumberString(text)) {
-        monitor.logWithLevel(kSampledErrorLevel, 26001,
+        monitor.logWithLevel(kKLVLogErrorSilent, 26001,
                              "String value does not represent a numeric value. Value", text);
         return std::nullopt;
     }
     const auto number = parseDecimal(text);
     if (!number) {
-        monitor.logWithLevel(kSampledErrorLevel, 26002,
+        monitor.logWithLevel(kKLVLogErrorSilent, 26002,
                              "Unable to create a NSDecimalNumber from string value. Value", text);
         return std::nullopt;
     }
@@ -122,7 +122,7 @@ std::optional<KLVDecimalNumber> KLVDecimalNumberFromString(std::string_view text
     magnitude.negative = false;
     if (written.find(magnitude.stringValue()) == std::string::npos) {
         monitor.logWithLevel(
-            kSampledErrorLevel, 26003,
+            kKLVLogErrorSilent, 26003,
             "Unable to create a NSDecimalNumber from string value: loss of precision. Value", text);
         return std::nullopt;
     }
@@ -133,7 +133,7 @@ std::int64_t KLVNumericUtil::randomInt64() {
     std::array<std::uint8_t, sizeof(std::int64_t)> bytes{};
     if (!platform::randomBytes(bytes)) {
         KLVMeasurementBase::monitor().logWithLevel(
-            kSampledWarningLevel, 26004, "Unable to generate random integer",
+            kKLVLogWarningSilent, 26004, "Unable to generate random integer",
             std::error_code(errno, std::generic_category()).message());
     }
     std::int64_t value = 0;

@@ -2,10 +2,10 @@
 
 #include <utility>
 
-#include "engine/database/KLVDatabaseSchema.h"
 #include "engine/base/KLVErrors.h"
-#include "engine/stores/KLVFileLocations.h"
 #include "engine/base/KLVMeasurementBase.h"
+#include "engine/database/KLVDatabaseSchema.h"
+#include "engine/stores/KLVFileLocations.h"
 #include "platform/foundation/Format.h"
 
 namespace engine {
@@ -60,14 +60,14 @@ bool KLVDatabase::initializeDatabaseResourcesWithContext(std::string_view contex
     Error tablesError;
     if (!ensureAllTables(&tablesError)) {
         monitor.logWithLevel(
-            1, 12002,
+            kKLVLogErrorMonitored, 12002,
             platform::formatString("Failed to create or validate required database tables (%@)",
                                    context));
         // Only a file whose tables contradict their declaration is given up (with its journal
         // files); a busy, read-only or full file keeps its events for the next attempt.
         if (isDeclarationMismatch(tablesError) && !sqliteStore_->closeAndDeleteDatabase()) {
             monitor.logWithLevel(
-                4, 12003,
+                kKLVLogWarningMonitored, 12003,
                 platform::formatString(
                     "Failed to delete old database file after failed validation. Error (%@)",
                     context),
@@ -78,7 +78,7 @@ bool KLVDatabase::initializeDatabaseResourcesWithContext(std::string_view contex
     }
     if (!initializeAppMetadata()) {
         monitor.logWithLevel(
-            1, 12004,
+            kKLVLogErrorMonitored, 12004,
             platform::formatString("Failed to initialize App Metadata table (%@)", context));
         KLVSetError(error, kKLVErrorCodeFailedOperation, "Failed to initialize App Metadata table");
         return false;
@@ -94,7 +94,8 @@ bool KLVDatabase::ensureAllTables(Error* error) {
                                               &tableError)) {
             continue;
         }
-        KLVMeasurementBase::monitor().logWithLevel(1, 12047, "Failed to ensure table. Table, error",
+        KLVMeasurementBase::monitor().logWithLevel(kKLVLogErrorMonitored, 12047,
+                                                   "Failed to ensure table. Table, error",
                                                    std::string(table.name), tableError);
         return platform::fail(error, tableError);
     }
@@ -105,7 +106,8 @@ bool KLVDatabase::performTransaction(const std::function<bool()>& block) {
     Error error;
     if (sqliteStore_->performTransactionWithError(&error, block)) return true;
     KLVMeasurementBase::monitor().logWithLevel(
-        1, 12056, platform::formatString("Transaction failed. %@", error.description));
+        kKLVLogErrorMonitored, 12056,
+        platform::formatString("Transaction failed. %@", error.description));
     return false;
 }
 

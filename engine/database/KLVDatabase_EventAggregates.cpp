@@ -3,11 +3,11 @@
 
 #include <utility>
 
+#include "engine/base/KLVErrors.h"
+#include "engine/base/KLVMeasurementBase.h"
 #include "engine/database/KLVDatabase.h"
 #include "engine/database/KLVDatabaseSchema.h"
 #include "engine/database/KLVDatabaseTableSupport.h"
-#include "engine/base/KLVErrors.h"
-#include "engine/base/KLVMeasurementBase.h"
 
 namespace engine {
 
@@ -133,7 +133,7 @@ bool KLVDatabase::createEventsSnapshotTable(Error* error) {
         sqliteStore_->dropTableWithName(kKLVEventsSnapshotTable);
     }
     if (!sqliteStore_->createEmptyTable(kKLVEventsSnapshotTable, kKLVEventsTable, error)) {
-        KLVMeasurementBase::monitor().logWithLevel(4, kSnapshotTableCode,
+        KLVMeasurementBase::monitor().logWithLevel(kKLVLogWarningMonitored, kSnapshotTableCode,
                                                    "Failed to ensure event snapshot table");
         return false;
     }

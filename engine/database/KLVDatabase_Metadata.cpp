@@ -3,11 +3,11 @@
 
 #include <limits>
 
-#include "engine/messages/NANOAccessors.h"
-#include "engine/database/KLVDatabase.h"
-#include "engine/database/KLVDatabaseSchema.h"
 #include "engine/base/KLVErrors.h"
 #include "engine/base/KLVMeasurementBase.h"
+#include "engine/database/KLVDatabase.h"
+#include "engine/database/KLVDatabaseSchema.h"
+#include "engine/messages/NANOAccessors.h"
 #include "engine/stores/KLVPersistedConfig.h"
 #include "platform/dispatch/Clock.h"
 
@@ -124,14 +124,15 @@ bool KLVDatabase::initializeAppMetadata() {
         Error error;
         if (queryAppMetadata(&error)) return true;
         if (error.code != 0) {
-            KLVMeasurementBase::monitor().logWithLevel(1, 12005, "Failed to query app metadata");
+            KLVMeasurementBase::monitor().logWithLevel(kKLVLogErrorMonitored, 12005,
+                                                       "Failed to query app metadata");
             return false;
         }
         const auto fresh = KLVAppMetadata::initWithLastBundleIndex(0, 0, 0);
         if (!upsertDataType(recordFromAppMetadata(*fresh), kKLVAppMetadataTable, "rowid",
                             kMetadataRowID, 1, &error)) {
             KLVMeasurementBase::monitor().logWithLevel(
-                1, 12006, "Unable to update the app metadata. Error", error);
+                kKLVLogErrorMonitored, 12006, "Unable to update the app metadata. Error", error);
             return false;
         }
         return true;

@@ -6,14 +6,14 @@
 #include <string>
 #include <utility>
 
-#include "engine/messages/NANOAccessors.h"
+#include "engine/base/KLVErrors.h"
+#include "engine/base/KLVMeasurementBase.h"
 #include "engine/database/KLVDatabase.h"
 #include "engine/database/KLVDatabaseSchema.h"
 #include "engine/database/KLVDatabaseTableSupport.h"
-#include "engine/base/KLVErrors.h"
-#include "engine/base/KLVMeasurementBase.h"
-#include "engine/stores/KLVPersistedConfig.h"
+#include "engine/messages/NANOAccessors.h"
 #include "engine/settings/KLVRemoteConfig.h"
+#include "engine/stores/KLVPersistedConfig.h"
 #include "platform/dispatch/Clock.h"
 #include "platform/utilities/WDLGzip.h"
 
@@ -120,14 +120,14 @@ bool KLVDatabase::insertBundle(const KLVPBMeasurementBundle& bundle, bool isReal
     auto& monitor = KLVMeasurementBase::monitor();
     // Kept all the same: the stale deletion removes it once it is too old.
     if (std::abs(now() - endTimestamp) > KLVRemoteConfig::current()->maxQueueTime()) {
-        monitor.logWithLevel(4, kOutsideQueueTimeCode,
+        monitor.logWithLevel(kKLVLogWarningMonitored, kOutsideQueueTimeCode,
                              "Storing bundle outside of the max uploading time span");
     }
     auto compressed = platform::wdl_dataByGzippingData(*bytes);
     if (!compressed || compressed->empty()) {
         return fail(error, kKLVErrorCodeFailedOperation, "Failed to compress bundle");
     }
-    monitor.logWithLevel(7, kSavingBundleCode, "Saving bundle. size (bytes)",
+    monitor.logWithLevel(kKLVLogDebug, kSavingBundleCode, "Saving bundle. size (bytes)",
                          std::to_string(compressed->size()));
     const Record record = {
         {"bundle_end_timestamp", endTimestamp},
@@ -183,7 +183,7 @@ bool KLVDatabase::incrementRetryCounterForBundlesWithIDs(const std::vector<std::
         "SELECT EXISTS (SELECT 1 FROM queue WHERE retry_count = ? LIMIT 1)", {kMaxRetryCount}));
     if (atLimit.value_or(false)) {
         KLVMeasurementBase::monitor().logWithLevel(
-            1, kRetryLimitCode,
+            kKLVLogErrorMonitored, kRetryLimitCode,
             "The number of upload retries exceeds the limit. Will remain unchanged.");
     }
     auto condition = rowIDCondition(rowIDs, error);

@@ -29,16 +29,17 @@ std::shared_ptr<KLVIdentitySupport> registeredProvider() {
 void logLinkage(KLVIdentitySupport* provider) {
     auto& monitor = KLVMeasurementBase::monitor();
     if (!provider) {
-        monitor.logWithLevel(4, 44003,
+        monitor.logWithLevel(kKLVLogWarningMonitored, 44003,
                              "NexoryBrackenfoldIdentitySupport dependency is not currently linked. "
                              "IDFA will not be accessible.");
         return;
     }
-    monitor.logWithLevel(7, 44000, "NexoryBrackenfoldIdentitySupport dependency is linked.");
+    monitor.logWithLevel(kKLVLogDebug, 44000,
+                         "NexoryBrackenfoldIdentitySupport dependency is linked.");
     if (provider->hasLimitedAdTracking()) {
-        monitor.logWithLevel(7, 44001, "The AdSupport Framework is linked.");
+        monitor.logWithLevel(kKLVLogDebug, 44001, "The AdSupport Framework is linked.");
     } else {
-        monitor.logWithLevel(4, 44002,
+        monitor.logWithLevel(kKLVLogWarningMonitored, 44002,
                              "The AdSupport Framework is not currently linked. Some features will "
                              "not function properly.");
     }

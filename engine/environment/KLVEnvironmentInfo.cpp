@@ -27,7 +27,7 @@ std::string KLVEnvironmentInfo::deviceModel() {
         deviceModel_ = KLVAEU::deviceModel();
         if (deviceModel_.empty()) {
             const std::string reason = std::generic_category().message(errno);
-            KLVMeasurementBase::monitor().logWithLevel(2, kDeviceModelFailedCode,
+            KLVMeasurementBase::monitor().logWithLevel(kKLVLogErrorSilent, kDeviceModelFailedCode,
                                                        "Failed to get device model", reason);
         }
     });
@@ -41,7 +41,7 @@ std::string KLVEnvironmentInfo::deviceOSVersion() const {
 std::optional<std::string> KLVEnvironmentInfo::userDefaultLanguage() const {
     const auto languages = platform::preferredLanguages();
     if (languages.empty()) {
-        KLVMeasurementBase::monitor().logWithLevel(2, kPreferredLanguageFailedCode,
+        KLVMeasurementBase::monitor().logWithLevel(kKLVLogErrorSilent, kPreferredLanguageFailedCode,
                                                    "Failed to get preferred language");
         return std::nullopt;
     }

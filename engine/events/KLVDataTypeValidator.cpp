@@ -9,9 +9,9 @@
 #include "engine/base/KLVEventNameMap.h"
 #include "engine/base/KLVInternalNames.h"
 #include "engine/base/KLVMeasurementBase.h"
-#include "engine/settings/KLVRemoteConfig.h"
 #include "engine/base/KLVStringAdditions.h"
 #include "engine/base/KLVUserPropertyInternalNameMap.h"
+#include "engine/settings/KLVRemoteConfig.h"
 #include "platform/foundation/Format.h"
 #include "platform/foundation/Text.h"
 
@@ -165,7 +165,7 @@ bool isValidNameText(std::string_view name, std::int64_t maxLength, std::int64_t
     if (!isValidText(name, 1, maxLength, type, failureCode)) return false;
     if (!allCodePoints(name, isNameCharacter)) {
         monitor().logWithLevel(
-            0, kInvalidCharacterCode,
+            kKLVLogError, kInvalidCharacterCode,
             subjectMessage(type, " must contain only letters, numbers, or underscores"),
             std::string(name));
         return fail(failureCode, kKLVValidationInvalidCharacter);
@@ -176,7 +176,7 @@ bool isValidNameText(std::string_view name, std::int64_t maxLength, std::int64_t
 // A reserved-name or reserved-prefix refusal: code 4 with the name as context.
 bool failReserved(std::string_view name, std::int64_t messageCode, std::string_view message,
                   std::int64_t* failureCode) {
-    monitor().logWithLevel(0, messageCode, message, std::string(name));
+    monitor().logWithLevel(kKLVLogError, messageCode, message, std::string(name));
     return fail(failureCode, kKLVValidationReserved);
 }
 
@@ -205,7 +205,8 @@ std::string_view KLVValidationSubject(std::int64_t type) {
 
 bool KLVIsValidValueObject(const KLVValue* value, std::int64_t type, std::int64_t* failureCode) {
     if (!value) {
-        monitor().logWithLevel(3, kNilValueCode, subjectMessage(type, " cannot be nil"));
+        monitor().logWithLevel(kKLVLogWarning, kNilValueCode,
+                               subjectMessage(type, " cannot be nil"));
         return fail(failureCode, kKLVValidationMissing);
     }
     return true;
@@ -241,7 +242,7 @@ bool KLVDataTypeValidator::isValidPublicName(std::string_view name, std::int64_t
                                              std::int64_t type, std::int64_t* failureCode) {
     if (!isValidNameText(name, maxLength, type, failureCode)) return false;
     if (!isLetter(firstCodePoint(name))) {
-        monitor().logWithLevel(0, kNoLeadingLetterCode,
+        monitor().logWithLevel(kKLVLogError, kNoLeadingLetterCode,
                                subjectMessage(type, " must start with a letter"),
                                std::string(name));
         return fail(failureCode, kKLVValidationInvalidCharacter);
@@ -344,13 +345,13 @@ bool KLVDataTypeValidator::isValidArrayParamForEvent(std::string_view eventName,
                                                      std::int64_t* failureCode) {
     setFailureCode(failureCode, kKLVValidationSuccess);
     if (isNestedArrayParam) {
-        monitor().logWithLevel(0, kInvalidArrayCode,
+        monitor().logWithLevel(kKLVLogError, kInvalidArrayCode,
                                "Nested array parameters are not allowed. Name",
                                std::string(paramName));
         return fail(failureCode, kKLVValidationArrayNested);
     }
     if (!KLVIsArrayParameterEvent(eventName)) {
-        monitor().logWithLevel(0, kInvalidArrayCode,
+        monitor().logWithLevel(kKLVLogError, kInvalidArrayCode,
                                "Only ecommerce events are allowed to contain array parameters. "
                                "Invalid ecommerce name",
                                std::string(eventName));
@@ -358,7 +359,7 @@ bool KLVDataTypeValidator::isValidArrayParamForEvent(std::string_view eventName,
     }
     if (paramName != kKLVItemsParameterName) {
         monitor().logWithLevel(
-            0, kInvalidArrayCode,
+            kKLVLogError, kInvalidArrayCode,
             subjectMessage(kKLVSubjectEventParameterName,
                            " is an invalid ecommerce items. The name of array parameters for "
                            "ecommerce should be \"items\". Invalid parameter name"),
@@ -367,7 +368,7 @@ bool KLVDataTypeValidator::isValidArrayParamForEvent(std::string_view eventName,
     }
     if (arrayCount > static_cast<std::uint64_t>(kKLVMaxArrayItemCount)) {
         monitor().logWithLevel(
-            0, kInvalidArrayCode,
+            kKLVLogError, kInvalidArrayCode,
             platform::formatString("Array parameter has too many items. The maximum number of "
                                    "supported items is %d. Invalid array size",
                                    kKLVMaxArrayItemCount),
@@ -379,7 +380,8 @@ bool KLVDataTypeValidator::isValidArrayParamForEvent(std::string_view eventName,
 
 bool KLVDataTypeValidator::isValidArrayParamItem(const Object& item, std::int64_t* failureCode) {
     if (item.isDictionary()) return true;
-    monitor().logWithLevel(0, kArrayItemCode, "Array param must be a dictionary. Parameters", item);
+    monitor().logWithLevel(kKLVLogError, kArrayItemCode,
+                           "Array param must be a dictionary. Parameters", item);
     return fail(failureCode, kKLVValidationArrayItemNotDictionary);
 }
 
@@ -387,7 +389,7 @@ bool KLVDataTypeValidator::isValidNumericValue(const KLVValue* value, std::int64
     setFailureCode(failureCode, kKLVValidationSuccess);
     if (!KLVIsValidValueObject(value, kKLVSubjectEventParameterValue, failureCode)) return false;
     if (value->isInt64() || value->isDouble()) return true;
-    monitor().logWithLevel(3, kNotNumericCode,
+    monitor().logWithLevel(kKLVLogWarning, kNotNumericCode,
                            subjectMessage(kKLVSubjectEventParameterValue,
                                           " must be specified with a numeric type. value"),
                            value->description());
@@ -403,7 +405,7 @@ bool KLVDataTypeValidator::isValidCurrencyCode(const KLVValue* value, std::int64
         return true;
     }
     monitor().logWithLevel(
-        3, kNotCurrencyCode,
+        kKLVLogWarning, kNotCurrencyCode,
         platform::formatString(
             subjectMessage(kKLVSubjectEventParameterValue,
                            " must contain a %d-letter ISO_4217 currency code. value"),

@@ -3,13 +3,13 @@
 #include <utility>
 #include <vector>
 
-#include "engine/messages/NANOAccessors.h"
-#include "engine/events/KLVDataTypeValidator.h"
 #include "engine/base/KLVEventNameMap.h"
 #include "engine/base/KLVInternalNames.h"
 #include "engine/base/KLVMeasurementBase.h"
 #include "engine/base/KLVMilliseconds.h"
+#include "engine/events/KLVDataTypeValidator.h"
 #include "engine/events/KLVParameterSanitizer.h"
+#include "engine/messages/NANOAccessors.h"
 #include "platform/foundation/Text.h"
 
 namespace engine {
@@ -88,7 +88,7 @@ KLVPBEventParam itemMessage(const Object& item, std::string_view eventName,
     if (const auto* dictionary = item.getDictionary()) {
         for (const auto& [name, value] : *dictionary) {
             if (value.isArray()) {
-                monitor().logWithLevel(2, kNestedParameterCode,
+                monitor().logWithLevel(kKLVLogErrorSilent, kNestedParameterCode,
                                        "Nested params cannot have more than 1 level. Event name, "
                                        "param name",
                                        std::string(eventName), std::string(parameterName));
@@ -97,7 +97,7 @@ KLVPBEventParam itemMessage(const Object& item, std::string_view eventName,
             KLVPBEventParam child;
             setText(child, KLVPBEventParam::name, name);
             if (!setScalarValue(child, value)) {
-                monitor().logWithLevel(2, kInvalidParameterValueCode,
+                monitor().logWithLevel(kKLVLogErrorSilent, kInvalidParameterValueCode,
                                        "Invalid event param value. Event name, param name",
                                        std::string(eventName), name);
                 continue;
@@ -160,7 +160,7 @@ template <typename Map>
 KLVEvent KLVEvent::makeEvent(std::string origin, bool isPublic, std::string name, double timestamp,
                              double previousTimestamp, const Map& parameters) {
     if (previousTimestamp > timestamp) {
-        monitor().logWithLevel(5, kPreviousTimestampAfterTimestampCode,
+        monitor().logWithLevel(kKLVLogWarningSilent, kPreviousTimestampAfterTimestampCode,
                                "Event created with previous timestamp after current timestamp");
     }
     KLVEvent event(std::move(origin), std::move(name), timestamp, previousTimestamp);
@@ -253,7 +253,7 @@ bool KLVEvent::isRealtime() const {
     const auto found = parameters_.find(kKLVRealtimeParameter);
     if (found == parameters_.end()) return false;
     if (!found->second.isInt64()) {
-        monitor().logWithLevel(2, kRealtimeNotInt64Code,
+        monitor().logWithLevel(kKLVLogErrorSilent, kRealtimeNotInt64Code,
                                "Realtime parameter must be an int64. Event name", name_);
         return false;
     }
@@ -300,7 +300,7 @@ bool KLVEvent::addScreenParameters(const platform::Dictionary& parameters) {
         if (found == parameters.end()) continue;
         if (!found->second.isString()) return false;
         if (!KLVDataTypeValidator::isValidScreenParameterValue(found->second)) {
-            monitor().logWithLevel(3, text.messageCode, text.message, found->second);
+            monitor().logWithLevel(kKLVLogWarning, text.messageCode, text.message, found->second);
             return false;
         }
     }
@@ -374,14 +374,14 @@ std::optional<KLVEvent> KLVEvent::initWithEventProto(const KLVPBEvent& eventProt
     for (const auto& message : messages) {
         const auto parameterName = NANOGetString(message, KLVPBEventParam::name);
         if (!parameterName) {
-            monitor().logWithLevel(2, kProtoParameterWithoutNameCode,
+            monitor().logWithLevel(kKLVLogErrorSilent, kProtoParameterWithoutNameCode,
                                    "Ignoring parameter. Parameter name is nil. Event name", name);
             continue;
         }
         const auto text = NANOGetString(message, KLVPBEventParam::string_value);
         if (*parameterName == kKLVOriginParameter) {
             if (!text) {
-                monitor().logWithLevel(2, kProtoOriginNotStringCode,
+                monitor().logWithLevel(kKLVLogErrorSilent, kProtoOriginNotStringCode,
                                        "Cannot create an event from event proto. Origin "
                                        "parameter is not a string. Event name",
                                        name);
@@ -398,7 +398,7 @@ std::optional<KLVEvent> KLVEvent::initWithEventProto(const KLVPBEvent& eventProt
                 *parameterName,
                 KLVValue::initWithDouble(NANOGetDouble(message, KLVPBEventParam::double_value)));
         } else {
-            monitor().logWithLevel(5, kProtoUnknownParameterTypeCode,
+            monitor().logWithLevel(kKLVLogWarningSilent, kProtoUnknownParameterTypeCode,
                                    "Unknown event parameter type from converting an event proto "
                                    "into KLVEvent instance. Event param name",
                                    *parameterName);
@@ -409,7 +409,7 @@ std::optional<KLVEvent> KLVEvent::initWithEventProto(const KLVPBEvent& eventProt
 
 bool KLVIsErrorEvent(const KLVEvent& event) {
     if (event.name().empty()) {
-        monitor().logWithLevel(2, kEmptyEventNameCode,
+        monitor().logWithLevel(kKLVLogErrorSilent, kEmptyEventNameCode,
                                "Cannot check the event name. Name is empty");
         return false;
     }

@@ -3,8 +3,8 @@
 #include <limits>
 #include <utility>
 
-#include "engine/events/KLVDataTypeValidator.h"
 #include "engine/base/KLVMeasurementBase.h"
+#include "engine/events/KLVDataTypeValidator.h"
 
 namespace engine {
 
@@ -18,7 +18,8 @@ constexpr std::int64_t kSessionOverflowCode = 17003;
 void increment(std::int32_t& counter, std::int64_t overflowCode, const char* overflowMessage) {
     if (counter == std::numeric_limits<std::int32_t>::max()) {
         counter = 0;
-        KLVMeasurementBase::monitor().logWithLevel(5, overflowCode, overflowMessage);
+        KLVMeasurementBase::monitor().logWithLevel(kKLVLogWarningSilent, overflowCode,
+                                                   overflowMessage);
         return;
     }
     ++counter;
@@ -43,7 +44,7 @@ std::optional<KLVEventAggregates> KLVEventAggregates::initWithName(std::string n
     if (!KLVDataTypeValidator::isValidInternalEventName(name)) return std::nullopt;
     if (lifetimeCount < 0 || currentBundleCount < 0 || currentSessionCount < 0) {
         KLVMeasurementBase::monitor().logWithLevel(
-            5, kNegativeCountCode,
+            kKLVLogWarningSilent, kNegativeCountCode,
             "Failed to create event aggregates object. Received negative count.");
         return std::nullopt;
     }

@@ -4,12 +4,12 @@
 #include <type_traits>
 #include <vector>
 
-#include "engine/events/KLVDataTypeValidator.h"
 #include "engine/base/KLVEventNameMap.h"
 #include "engine/base/KLVInternalNames.h"
 #include "engine/base/KLVMeasurementBase.h"
-#include "engine/settings/KLVRemoteConfig.h"
 #include "engine/base/KLVStringAdditions.h"
+#include "engine/events/KLVDataTypeValidator.h"
+#include "engine/settings/KLVRemoteConfig.h"
 #include "platform/foundation/Format.h"
 #include "platform/foundation/Text.h"
 
@@ -124,8 +124,7 @@ void recordValueFailure(KLVParameters& replacements, std::int64_t failureCode,
 bool cutErrorValueParameter(const KLVValue& value, KLVParameters& replacements) {
     const auto* text = value.stringValue();
     if (!text) return false;
-    const std::int64_t limit =
-        KLVRemoteConfig::current()->maxInternalEventParameterValueLength();
+    const std::int64_t limit = KLVRemoteConfig::current()->maxInternalEventParameterValueLength();
     const auto length = codePointLength(*text);
     if (length <= limit) return false;
     if (length == limit + 3 && text->ends_with(kEllipsis)) return false;  // already cut
@@ -155,7 +154,7 @@ bool sanitizeParameter(const std::string& name, const Input& input, const Contex
         converted = KLVValue::valueFromObject(input, true);
         if (!converted) {
             monitor().logWithLevel(
-                3, kUnsupportedValueCode,
+                kKLVLogWarning, kUnsupportedValueCode,
                 "Event parameter value must be of type NSString, NSNumber or NSArray. Type",
                 platform::typeName(input.type()));
             return false;
@@ -200,7 +199,8 @@ void applyItemLimit(KLVParameters& item) {
     KLVTrimPublicParameters(item, limit, true);
     KLVSetErrorCodeIfAbsent(item, enabled ? kKLVEventErrorItemScopedCustomParameterLimitReached
                                           : kKLVEventErrorCustomParamsInArrayElement);
-    monitor().logWithLevel(0, kItemCustomParametersCode, "Item cannot contain custom parameters");
+    monitor().logWithLevel(kKLVLogError, kItemCustomParametersCode,
+                           "Item cannot contain custom parameters");
 }
 
 void applyEventLimit(KLVParameters& parameters) {
@@ -209,7 +209,7 @@ void applyEventLimit(KLVParameters& parameters) {
     KLVTrimPublicParameters(parameters, limit, false);
     KLVSetErrorCodeIfAbsent(parameters, kKLVEventErrorParameterLimitReached);
     monitor().logWithLevel(
-        1, kTooManyParametersCode,
+        kKLVLogErrorMonitored, kTooManyParametersCode,
         platform::formatString("Event cannot contain more than %d parameters", limit));
 }
 
@@ -313,16 +313,16 @@ bool KLVValidateValueAndCurrency(KLVParameters& parameters) {
 
     parameters.erase(value);
     if (isNumeric) {
-        monitor().logWithLevel(3, kValueWithoutCurrencyCode,
+        monitor().logWithLevel(kKLVLogWarning, kValueWithoutCurrencyCode,
                                "Value parameter discarded. You must also supply a 3-letter "
                                "ISO_4217 currency code in the currency parameter.");
         KLVRecordParameterError(
             parameters, kKLVEventErrorCurrencyCodeIsMissingOrInvalid, kCurrencyParameter,
             KLVRemoteConfig::current()->maxInternalEventParameterValueLength(), nullptr);
     } else {
-        KLVRecordParameterError(
-            parameters, kKLVEventErrorValueIsNotNumeric, kValueParameter,
-            KLVRemoteConfig::current()->maxInternalEventParameterValueLength(), nullptr);
+        KLVRecordParameterError(parameters, kKLVEventErrorValueIsNotNumeric, kValueParameter,
+                                KLVRemoteConfig::current()->maxInternalEventParameterValueLength(),
+                                nullptr);
     }
     return false;
 }

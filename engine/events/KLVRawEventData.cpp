@@ -11,12 +11,14 @@ std::optional<KLVRawEventData> KLVRawEventData::initWithRawEvent(std::optional<K
                                                                  std::int64_t metadataFingerprint) {
     if (!rawEvent) {
         KLVMeasurementBase::monitor().logWithLevel(
-            4, 28000, "Failed to create raw event data. Received invalid raw event.");
+            kKLVLogWarningMonitored, 28000,
+            "Failed to create raw event data. Received invalid raw event.");
         return std::nullopt;
     }
     if (rowID < 0) {
         KLVMeasurementBase::monitor().logWithLevel(
-            4, 28001, "Failed to create raw event data. Received invalid row ID. Row ID", rowID);
+            kKLVLogWarningMonitored, 28001,
+            "Failed to create raw event data. Received invalid row ID. Row ID", rowID);
         return std::nullopt;
     }
     return KLVRawEventData(std::move(*rawEvent), rowID, metadataFingerprint);

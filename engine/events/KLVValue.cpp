@@ -47,7 +47,7 @@ KLVValue::KLVValue(KLVValueType valueType, Object value)
 std::optional<KLVValue> KLVValue::valueFromObject(const Object& object, bool allowArray) {
     switch (object.type()) {
         case Object::Type::Null:
-            KLVMeasurementBase::monitor().logWithLevel(0, 35000,
+            KLVMeasurementBase::monitor().logWithLevel(kKLVLogError, 35000,
                                                        "Cannot create Value type with nil value");
             return std::nullopt;
         case Object::Type::String:
@@ -65,7 +65,7 @@ std::optional<KLVValue> KLVValue::valueFromObject(const Object& object, bool all
             break;
     }
     KLVMeasurementBase::monitor().logWithLevel(
-        0, 35001,
+        kKLVLogError, 35001,
         "Cannot create Value type with unsupported value. The Value has to be NSNumber, "
         "NSString or NSArray (if supported). Value",
         object);
@@ -86,12 +86,13 @@ KLVValue KLVValue::initWithString(std::string value) {
 
 std::optional<KLVValue> KLVValue::initWithString(const Object& object) {
     if (object.isNull()) {
-        KLVMeasurementBase::monitor().logWithLevel(0, 35002, "Cannot create String value with nil");
+        KLVMeasurementBase::monitor().logWithLevel(kKLVLogError, 35002,
+                                                   "Cannot create String value with nil");
         return std::nullopt;
     }
     if (!object.isString()) {
         KLVMeasurementBase::monitor().logWithLevel(
-            0, 35003, "Cannot create String value with non-string value. Value", object);
+            kKLVLogError, 35003, "Cannot create String value with non-string value. Value", object);
         return std::nullopt;
     }
     return initWithString(object.asString());
@@ -103,12 +104,13 @@ KLVValue KLVValue::initWithArray(platform::Array elements) {
 
 std::optional<KLVValue> KLVValue::initWithArray(const Object& object) {
     if (object.isNull()) {
-        KLVMeasurementBase::monitor().logWithLevel(0, 35004, "Cannot create Array value with nil");
+        KLVMeasurementBase::monitor().logWithLevel(kKLVLogError, 35004,
+                                                   "Cannot create Array value with nil");
         return std::nullopt;
     }
     if (!object.isArray()) {
         KLVMeasurementBase::monitor().logWithLevel(
-            0, 35005, "Cannot create Array value with non-array value. Value", object);
+            kKLVLogError, 35005, "Cannot create Array value with non-array value. Value", object);
         return std::nullopt;
     }
     return initWithArray(object.asArray());

@@ -2,11 +2,11 @@
 
 #include <functional>
 
-#include "engine/identity/KLVIdentity.h"
 #include "engine/base/KLVLibraryVersion.h"
-#include "engine/environment/KLVDataCollectionOrigin.h"
 #include "engine/base/KLVMeasurementBase.h"
 #include "engine/base/KLVNumericUtil.h"
+#include "engine/environment/KLVDataCollectionOrigin.h"
+#include "engine/identity/KLVIdentity.h"
 #include "platform/foundation/Format.h"
 #include "platform/foundation/SharedInstance.h"
 
@@ -43,12 +43,13 @@ std::optional<std::string> identityValue(
     const Lookup& lookup, const std::function<std::optional<std::string>(KLVIdentity&)>& read) {
     if (const auto identity = serviceIdentity()) {
         auto value = nonEmpty(read(*identity));
-        if (!value) monitor().logWithLevel(2, lookup.serviceCode, lookup.serviceMessage);
+        if (!value)
+            monitor().logWithLevel(kKLVLogErrorSilent, lookup.serviceCode, lookup.serviceMessage);
         return value;
     }
     const auto shared = KLVIdentity::sharedInstance();
     auto value = shared ? nonEmpty(read(*shared)) : std::nullopt;
-    if (!value) monitor().logWithLevel(2, lookup.sharedCode, lookup.sharedMessage);
+    if (!value) monitor().logWithLevel(kKLVLogErrorSilent, lookup.sharedCode, lookup.sharedMessage);
     return value;
 }
 
@@ -73,7 +74,8 @@ std::optional<std::string> KLVIdentifiers::analyticsAppID() const {
         if (auto zkt = nonEmpty(identity->appIDFromZKT())) return zkt;
         if (auto vintu = nonEmpty(identity->appIDFromVintu())) return vintu;
     }
-    monitor().logWithLevel(2, 37005, "Unable to fetch effective App ID from identity");
+    monitor().logWithLevel(kKLVLogErrorSilent, 37005,
+                           "Unable to fetch effective App ID from identity");
     return std::nullopt;
 }
 
@@ -98,7 +100,7 @@ std::string KLVIdentifiers::origin() const {
 
 void KLVIdentifiers::setOrigin(std::string_view origin) {
     if (origin.empty()) {
-        monitor().logWithLevel(2, 37004,
+        monitor().logWithLevel(kKLVLogErrorSilent, 37004,
                                "Cannot set the data collection origin. Origin cannot be empty");
         return;
     }

@@ -6,13 +6,13 @@
 #include <limits>
 
 #include "engine/base/KLVAEU.h"
-#include "engine/settings/KLVConsentSettingsUtil.h"
+#include "engine/base/KLVMeasurementBase.h"
+#include "engine/base/KLVStringAdditions.h"
 #include "engine/environment/KLVDefaultIdentitySupport.h"
 #include "engine/environment/KLVInfoPlistFileUtil.h"
-#include "engine/base/KLVMeasurementBase.h"
-#include "engine/stores/KLVPersistedConfig.h"
+#include "engine/settings/KLVConsentSettingsUtil.h"
 #include "engine/settings/KLVRemoteConfig.h"
-#include "engine/base/KLVStringAdditions.h"
+#include "engine/stores/KLVPersistedConfig.h"
 #include "platform/dispatch/Clock.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/Format.h"
@@ -38,7 +38,8 @@ double now() {
 struct SharedIdentity {
     std::shared_ptr<KLVIdentity> instance = [] {
         auto identity = KLVIdentity::initWithPersistedConfig(KLVPersistedConfig::sharedInstance());
-        if (!identity) monitor().logWithLevel(2, 20003, "Identity's shared instance is nil");
+        if (!identity)
+            monitor().logWithLevel(kKLVLogErrorSilent, 20003, "Identity's shared instance is nil");
         return identity;
     }();
 };
@@ -76,7 +77,7 @@ std::shared_ptr<KLVIdentity> KLVIdentity::initWithPersistedConfig(
     std::shared_ptr<KLVDefaultIdentitySupport> identitySupport) {
     if (!persistedConfig) {
         monitor().logWithLevel(
-            2, 20004,
+            kKLVLogErrorSilent, 20004,
             "Unable to create measurement identity, missing a valid persisted config instance");
         return nullptr;
     }
@@ -106,7 +107,7 @@ void KLVIdentity::readServiceInfoPlist() {
     }
     // The public interface is part of every build of this process.
     if (!appIDFromZKT_ || appIDFromZKT_->empty()) {
-        monitor().logWithLevel(0, 20006,
+        monitor().logWithLevel(kKLVLogError, 20006,
                                "Nexory App ID from NexoryService-Info.plist is empty. Please, "
                                "define NEXORY_APP_ID in NexoryService-Info.plist for Analytics to "
                                "work reliably.");
@@ -118,7 +119,7 @@ void KLVIdentity::readBundleInfo() {
     const auto& idfvSwitch = bundle.objectForInfoDictionaryKey(kKLVIDFVCollectionEnabledKey);
     if (const auto enabled = idfvSwitch.numberAsDouble()) {
         isIDFVCollectionEnabled_ = *enabled != 0;
-        monitor().logWithLevel(7, 20009,
+        monitor().logWithLevel(kKLVLogDebug, 20009,
                                platform::formatString("%@ = %@", kKLVIDFVCollectionEnabledKey,
                                                       *isIDFVCollectionEnabled_ ? "YES" : "NO"));
     }
@@ -169,7 +170,8 @@ std::vector<std::int32_t> KLVIdentity::numericFieldsFromAppVersionNumeric(
             if (c >= '0' && c <= '9') digits.push_back(c);
         }
         if (digits.size() != part.size()) {
-            monitor().logWithLevel(5, 20002, "app version numeric has non-numeric characters");
+            monitor().logWithLevel(kKLVLogWarningSilent, 20002,
+                                   "app version numeric has non-numeric characters");
         }
         fields.push_back(int32FromDigits(digits));
     }
@@ -232,7 +234,7 @@ std::optional<std::string> KLVIdentity::appIDFromVintu() {
 
 void KLVIdentity::setAppIDFromZKT(std::string_view appID) {
     if (appID.empty()) {
-        monitor().logWithLevel(2, 20005, "Cannot set empty Nexory App ID");
+        monitor().logWithLevel(kKLVLogErrorSilent, 20005, "Cannot set empty Nexory App ID");
         return;
     }
     setAppIDOnce(appID, true);
@@ -240,7 +242,7 @@ void KLVIdentity::setAppIDFromZKT(std::string_view appID) {
 
 void KLVIdentity::setAppIDFromVintu(std::string_view appID) {
     if (appID.empty()) {
-        monitor().logWithLevel(2, 20007, "Cannot set empty Vintu App ID");
+        monitor().logWithLevel(kKLVLogErrorSilent, 20007, "Cannot set empty Vintu App ID");
         return;
     }
     setAppIDOnce(appID, false);
@@ -295,8 +297,7 @@ void KLVIdentity::updateIdentifiersAndWait() {
 bool KLVIdentity::isCacheStillValidOnQueue(double currentTime) const {
     if (!lastAppInstanceIDUpdateTimestamp_) return false;
     const double last = *lastAppInstanceIDUpdateTimestamp_;
-    return last <= currentTime &&
-           currentTime - last < KLVRemoteConfig::current()->adIDCacheTime();
+    return last <= currentTime && currentTime - last < KLVRemoteConfig::current()->adIDCacheTime();
 }
 
 std::uint64_t KLVIdentity::trackingCodeOnQueue() const {

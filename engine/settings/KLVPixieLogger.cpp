@@ -15,14 +15,15 @@ struct LevelMapping {
     std::int64_t plain;
 };
 
+// Runtime levels: 6 error, 5 warning, 3 debug, 2 verbose.
 constexpr LevelMapping kLevels[] = {
-    {6, 2, 1, 0},
-    {5, 5, 4, 3},
-    {3, 7, 7, 7},
-    {2, 8, 8, 8},
+    {6, kKLVLogErrorSilent, kKLVLogErrorMonitored, kKLVLogError},
+    {5, kKLVLogWarningSilent, kKLVLogWarningMonitored, kKLVLogWarning},
+    {3, kKLVLogDebug, kKLVLogDebug, kKLVLogDebug},
+    {2, kKLVLogVerbose, kKLVLogVerbose, kKLVLogVerbose},
 };
 
-constexpr std::int64_t kOtherLevel = 6;
+constexpr std::int64_t kOtherLevel = kKLVLogNotice;
 
 }  // namespace
 

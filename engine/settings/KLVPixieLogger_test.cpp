@@ -28,7 +28,8 @@ TEST_F(KLVPixieLoggerTest, RuntimeLevelsBecomeMonitorLevels) {
 }
 
 TEST_F(KLVPixieLoggerTest, LogsWithItsCode) {
-    KLVPixieLogger().logWithLevel(6, "Rule failed", {platform::Object("x")}, false, false);
+    KLVPixieLogger().logWithLevel(kKLVLogNotice, "Rule failed", {platform::Object("x")}, false,
+                                  false);
     EXPECT_THAT(logLines(),
                 ::testing::ElementsAre(::testing::HasSubstr("[I-ACS024005] Rule failed")));
 }

@@ -5,16 +5,16 @@
 #include <limits>
 #include <utility>
 
-#include "engine/messages/NANOAccessors.h"
 #include "engine/base/KLVBoolValue.h"
-#include "engine/settings/KLVConsentSettingsUtil.h"
-#include "engine/environment/KLVDefaultIdentitySupport.h"
 #include "engine/base/KLVDictionaryQuery.h"
 #include "engine/base/KLVEventNameMap.h"
 #include "engine/base/KLVMeasurementBase.h"
 #include "engine/base/KLVScheduler.h"
 #include "engine/environment/KLVDataCollectionOrigin.h"
+#include "engine/environment/KLVDefaultIdentitySupport.h"
 #include "engine/environment/KLVServerHosts.h"
+#include "engine/messages/NANOAccessors.h"
+#include "engine/settings/KLVConsentSettingsUtil.h"
 #include "platform/dispatch/Clock.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/Format.h"
@@ -174,7 +174,8 @@ Dictionary appMetadata() {
 
 KLVRemoteConfig::KLVRemoteConfig() : KLVRemoteConfig(Key{}, {}, nullptr, nullptr) {}
 
-KLVRemoteConfig::KLVRemoteConfig(Key, std::string appID, std::shared_ptr<KLVRemoteConfigStorage> database,
+KLVRemoteConfig::KLVRemoteConfig(Key, std::string appID,
+                                 std::shared_ptr<KLVRemoteConfigStorage> database,
                                  std::shared_ptr<KLVEManager> experimentManager)
     : isDefaultInstance_(database == nullptr && appID.empty()),
       appID_(std::move(appID)),
@@ -198,12 +199,13 @@ std::shared_ptr<KLVRemoteConfig> KLVRemoteConfig::initWithAppID(
     std::string_view appID, std::shared_ptr<KLVRemoteConfigStorage> database,
     std::shared_ptr<KLVEManager> experimentManager) {
     if (appID.empty()) {
-        monitor().logWithLevel(1, 29000,
+        monitor().logWithLevel(kKLVLogErrorMonitored, 29000,
                                "Cannot init remote configuration without valid Nexory App ID");
         return nullptr;
     }
     if (!database) {
-        monitor().logWithLevel(1, 29001, "Cannot init remote configuration without valid database");
+        monitor().logWithLevel(kKLVLogErrorMonitored, 29001,
+                               "Cannot init remote configuration without valid database");
         return nullptr;
     }
     return initWithAppID(appID, std::move(database), std::nullopt, std::move(experimentManager));
@@ -231,7 +233,8 @@ void KLVRemoteConfig::registerWithExperimentManager() {
 
     platform::Error error;
     if (!experimentClient_->activateLatestSnapshot(&error) && hasError(error)) {
-        monitor().logWithLevel(2, 29023, "Cannot activate stale snapshot. Error", error);
+        monitor().logWithLevel(kKLVLogErrorSilent, 29023, "Cannot activate stale snapshot. Error",
+                               error);
     }
     updateCachedExperimentFlags();
 }
@@ -256,21 +259,23 @@ void KLVRemoteConfig::loadInitialConfiguration(
 bool KLVRemoteConfig::updateMeasurementConfig(const std::optional<KLVPBMeasurementConfig>& config) {
     KLVScheduler::checkOnBackgroundThreadWithMethodName("updateMeasurementConfig:");
     if (isDefaultInstance_) {
-        monitor().logWithLevel(2, 29002, "Cannot update the default measurement configuration");
+        monitor().logWithLevel(kKLVLogErrorSilent, 29002,
+                               "Cannot update the default measurement configuration");
         return false;
     }
     if (!config) {
-        monitor().logWithLevel(5, 29003, "Cannot set empty measurement config to database");
+        monitor().logWithLevel(kKLVLogWarningSilent, 29003,
+                               "Cannot set empty measurement config to database");
         return false;
     }
     if (KLVDataCollectionOrigin::origin() == kVintuOrigin &&
         NANOGetString(*config, KLVPBMeasurementConfig::vintu_app_id) != appID_) {
-        monitor().logWithLevel(2, 29022,
+        monitor().logWithLevel(kKLVLogErrorSilent, 29022,
                                "Cannot set measurement config when Vintu App ID does not match");
         return false;
     }
     if (NANOGetString(*config, KLVPBMeasurementConfig::app_id) != appID_) {
-        monitor().logWithLevel(2, 29004,
+        monitor().logWithLevel(kKLVLogErrorSilent, 29004,
                                "Cannot set measurement config when Nexory App ID does not match");
         return false;
     }
@@ -279,7 +284,8 @@ bool KLVRemoteConfig::updateMeasurementConfig(const std::optional<KLVPBMeasureme
     const auto database = database_.lock();
     platform::Error error;
     if (!database || !database->updateRemoteConfig(*config, &error)) {
-        monitor().logWithLevel(1, 29005, "Cannot store config into the database",
+        monitor().logWithLevel(kKLVLogErrorMonitored, 29005,
+                               "Cannot store config into the database",
                                database ? MonitorContext(error) : MonitorContext());
         return false;
     }
@@ -294,7 +300,7 @@ bool KLVRemoteConfig::updateMeasurementConfig(const std::optional<KLVPBMeasureme
 void KLVRemoteConfig::parseRemoteConfigFromMeasurementConfig(const KLVPBMeasurementConfig& config) {
     const auto settings = NANOGetArray<KLVPBSetting>(config, KLVPBMeasurementConfig::settings);
     if (!settings || settings->empty()) {
-        monitor().logWithLevel(2, 29012,
+        monitor().logWithLevel(kKLVLogErrorSilent, 29012,
                                "Cannot parse empty measurement config. Using default values");
         return;
     }
@@ -305,7 +311,8 @@ void KLVRemoteConfig::parseRemoteConfigFromMeasurementConfig(const KLVPBMeasurem
         const auto key = NANOGetString(setting, KLVPBSetting::name);
         auto value = NANOGetString(setting, KLVPBSetting::value);
         if (!key || key->empty() || !value) {
-            monitor().logWithLevel(5, 29019, "Cannot cache empty configuration value");
+            monitor().logWithLevel(kKLVLogWarningSilent, 29019,
+                                   "Cannot cache empty configuration value");
             continue;
         }
         newSettings.insert_or_assign(*key, Object(std::move(*value)));
@@ -318,7 +325,8 @@ void KLVRemoteConfig::parseRemoteConfigFromMeasurementConfig(const KLVPBMeasurem
         const auto name = NANOGetString(eventConfig, KLVPBEventConfig::name);
         if (!name || name->empty()) {
             monitor().logWithLevel(
-                5, 29013, "Cannot cache event configuration with an empty configuration name");
+                kKLVLogWarningSilent, 29013,
+                "Cannot cache event configuration with an empty configuration name");
             continue;
         }
         const auto internal = nameMap.find(*name);
@@ -333,7 +341,7 @@ void KLVRemoteConfig::parseRemoteConfigFromMeasurementConfig(const KLVPBMeasurem
     }
 
     if (NANOHasField(config, KLVPBMeasurementConfig::version)) {
-        monitor().logWithLevel(7, 29014, "Successfully parsed a configuration. Version",
+        monitor().logWithLevel(kKLVLogDebug, 29014, "Successfully parsed a configuration. Version",
                                NANOGetInt64(config, KLVPBMeasurementConfig::version));
     }
 
@@ -386,12 +394,13 @@ bool KLVRemoteConfig::loadEventEditingPrograms(const std::vector<KLVPBProgram>& 
 
     platform::Error error;
     if (!eventEditing->loadProgram(programs.front(), &error)) {
-        monitor().logWithLevel(1, 29026, "Failed to initiate event editing instance");
+        monitor().logWithLevel(kKLVLogErrorMonitored, 29026,
+                               "Failed to initiate event editing instance");
         std::lock_guard lock(cacheMutex_);
         eventEditing_.reset();
         return false;
     }
-    monitor().logWithLevel(7, 29027, "Loading Event Modification and Creation programs",
+    monitor().logWithLevel(kKLVLogDebug, 29027, "Loading Event Modification and Creation programs",
                            static_cast<std::int64_t>(programs.size()));
     std::lock_guard lock(cacheMutex_);
     eventEditing_ = std::move(eventEditing);
@@ -424,7 +433,7 @@ void KLVRemoteConfig::registerModuleCreators(KLVPEventEditing& eventEditing) {
 std::optional<KLVPBMeasurementConfig> KLVRemoteConfig::measurementConfigFromDatabase() {
     KLVScheduler::checkOnBackgroundThreadWithMethodName("measurementConfigFromDatabase");
     if (isDefaultInstance_) {
-        monitor().logWithLevel(2, 29015,
+        monitor().logWithLevel(kKLVLogErrorSilent, 29015,
                                "Cannot retrieve a measurement configuration from the database for "
                                "the default instance");
         return std::nullopt;
@@ -434,10 +443,10 @@ std::optional<KLVPBMeasurementConfig> KLVRemoteConfig::measurementConfigFromData
     auto config = database ? database->queryMeasurementConfigWithError(&error) : std::nullopt;
     if (config) return config;
     if (hasError(error)) {
-        monitor().logWithLevel(2, 29016, "Cannot retrieve configuration data from database. Error",
-                               error);
+        monitor().logWithLevel(kKLVLogErrorSilent, 29016,
+                               "Cannot retrieve configuration data from database. Error", error);
     } else {
-        monitor().logWithLevel(7, 29017,
+        monitor().logWithLevel(kKLVLogDebug, 29017,
                                "Configuration was not found in database. The configuration will "
                                "be fetched from the network when necessary");
     }
@@ -484,7 +493,7 @@ std::optional<std::string> KLVRemoteConfig::uploadSubdomain() const {
 double KLVRemoteConfig::lastRemoteConfigUpdateTimestamp() {
     if (isDefaultInstance_) {
         monitor().logWithLevel(
-            2, 29008,
+            kKLVLogErrorSilent, 29008,
             "Cannot fetch the last configuration update timestamp from the default instance");
         return 0;
     }
@@ -493,7 +502,7 @@ double KLVRemoteConfig::lastRemoteConfigUpdateTimestamp() {
     platform::Error error;
     const auto timestamp = database->lastRemoteConfigUpdateTimestamp(&error);
     if (!timestamp && hasError(error)) {
-        monitor().logWithLevel(4, 29009,
+        monitor().logWithLevel(kKLVLogWarningMonitored, 29009,
                                "Failed to query last configuration update timestamp. Error", error);
     }
     if (!timestamp) return 0;
@@ -503,7 +512,8 @@ double KLVRemoteConfig::lastRemoteConfigUpdateTimestamp() {
 bool KLVRemoteConfig::isExpired() {
     if (isDefaultInstance_) {
         monitor().logWithLevel(
-            2, 29007, "Cannot fetch the last update timestamp from the default configuration");
+            kKLVLogErrorSilent, 29007,
+            "Cannot fetch the last update timestamp from the default configuration");
         return false;
     }
     const double age =
@@ -514,7 +524,7 @@ bool KLVRemoteConfig::isExpired() {
 std::optional<std::string> KLVRemoteConfig::remoteConfigURLWithPlatform(
     std::string_view platform, std::int64_t SDKVersion, std::int64_t runtimeVersion) const {
     if (platform.empty()) {
-        monitor().logWithLevel(2, 29010,
+        monitor().logWithLevel(kKLVLogErrorSilent, 29010,
                                "Cannot create a URL to fetch a configuration with empty platform");
         return std::nullopt;
     }
@@ -544,7 +554,8 @@ std::optional<std::string> KLVRemoteConfig::uploadURL() const {
 
 std::optional<KLVPBEventConfig> KLVRemoteConfig::cachedEventConfig(std::string_view name) const {
     if (name.empty()) {
-        monitor().logWithLevel(5, 29006, "Cannot find event config with empty event name");
+        monitor().logWithLevel(kKLVLogWarningSilent, 29006,
+                               "Cannot find event config with empty event name");
         return std::nullopt;
     }
     std::lock_guard lock(cacheMutex_);
@@ -628,7 +639,7 @@ bool KLVRemoteConfig::activateNewSnapshot() {
     if (!experimentClient_) return false;
     platform::Error error;
     if (!experimentClient_->activateLatestSnapshot(&error)) {
-        monitor().logWithLevel(2, 29024, "Cannot activate snapshot. Error", error);
+        monitor().logWithLevel(kKLVLogErrorSilent, 29024, "Cannot activate snapshot. Error", error);
         return false;
     }
     updateCachedExperimentFlags();
@@ -659,7 +670,8 @@ void KLVRemoteConfig::clientDidReceiveNewSnapshot(KLVEClient&) {
 
 void KLVRemoteConfig::client(KLVEClient&, const platform::Error* didReceiveFetchError) {
     if (!didReceiveFetchError) return;
-    monitor().logWithLevel(2, 29025, "Cannot fetch experiment. Error", *didReceiveFetchError);
+    monitor().logWithLevel(kKLVLogErrorSilent, 29025, "Cannot fetch experiment. Error",
+                           *didReceiveFetchError);
 }
 
 bool KLVRemoteConfig::shouldFetchExperimentsForClient(KLVEClient&) {
@@ -714,7 +726,7 @@ KLVRemoteConfig::Number KLVRemoteConfig::numberFromCacheLocked(
     std::string_view key, const Number& defaultValue, const Number& maxValue,
     const Number& minValue, const NumberConversion& block) const {
     if (key.empty()) {
-        monitor().logWithLevel(7, 29020, "Cannot get setting with empty key from cache");
+        monitor().logWithLevel(kKLVLogDebug, 29020, "Cannot get setting with empty key from cache");
         return {};
     }
     const auto it = settings_.find(key);
@@ -728,7 +740,8 @@ KLVRemoteConfig::Number KLVRemoteConfig::numberFromCacheLocked(
     if (const auto* text = it->second.getString()) {
         number = numberFromString(*text);
     } else {
-        monitor().logWithLevel(2, 29018, "Cannot parse number from non-string", it->second);
+        monitor().logWithLevel(kKLVLogErrorSilent, 29018, "Cannot parse number from non-string",
+                               it->second);
     }
     if (number && block) number = block(*number);
 

@@ -10,7 +10,8 @@ std::optional<KLVAppMetadata> KLVAppMetadata::initWithLastBundleIndex(
     std::int32_t lastBundleIndex, double lastBundleStartTimestamp, double lastBundleEndTimestamp) {
     if (lastBundleIndex < 0) {
         KLVMeasurementBase::monitor().logWithLevel(
-            2, 4000, "Failed to create app metadata object. Received negative last bundle index.");
+            kKLVLogErrorSilent, 4000,
+            "Failed to create app metadata object. Received negative last bundle index.");
         return std::nullopt;
     }
     return KLVAppMetadata(lastBundleIndex, lastBundleStartTimestamp, lastBundleEndTimestamp);
@@ -20,7 +21,7 @@ void KLVAppMetadata::incrementLastBundleIndex() {
     if (lastBundleIndex_ == std::numeric_limits<std::int32_t>::max()) {
         lastBundleIndex_ = 0;
         KLVMeasurementBase::monitor().logWithLevel(
-            5, 4001, "Bundle index overflow. Bundle index reset to 0.");
+            kKLVLogWarningSilent, 4001, "Bundle index overflow. Bundle index reset to 0.");
         return;
     }
     ++lastBundleIndex_;

@@ -43,7 +43,7 @@ std::string KLVMeasurementFilePath(std::string_view name) {
     const fs::path support = platform::applicationSupportDirectory();
     if (support.empty()) {
         KLVMeasurementBase::monitor().logWithLevel(
-            2, 19001, "NSSearchPath for ApplicationSupport directory is empty");
+            kKLVLogErrorSilent, 19001, "NSSearchPath for ApplicationSupport directory is empty");
         return {};
     }
     return (support / kKLVMeasurementDirectory / fs::path(name)).string();
@@ -59,7 +59,7 @@ std::string KLVPreferencesFilePath(std::string_view name) {
     if (name.empty()) return {};
     const fs::path library = platform::libraryDirectory();
     if (library.empty()) {
-        KLVMeasurementBase::monitor().logWithLevel(2, 19000,
+        KLVMeasurementBase::monitor().logWithLevel(kKLVLogErrorSilent, 19000,
                                                    "NSSearchPath for Library directory is empty");
         return {};
     }

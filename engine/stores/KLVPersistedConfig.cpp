@@ -5,8 +5,8 @@
 #include <limits>
 #include <utility>
 
-#include "engine/stores/KLVFileLocations.h"
 #include "engine/base/KLVMeasurementBase.h"
+#include "engine/stores/KLVFileLocations.h"
 #include "engine/stores/KLVPersistentDictionary.h"
 #include "engine/stores/KLVUserDefaults.h"
 #include "platform/foundation/PropertyList.h"
@@ -70,7 +70,7 @@ std::shared_ptr<KLVPersistedConfig> KLVPersistedConfig::sharedInstance() {
         shared = sharedSlot();
     }
     if (!shared) {
-        KLVMeasurementBase::monitor().logWithLevel(1, 27001,
+        KLVMeasurementBase::monitor().logWithLevel(kKLVLogErrorMonitored, 27001,
                                                    "PersistedConfig's shared instance is nil");
     }
     return shared;
@@ -284,7 +284,7 @@ void KLVPersistedConfig::setDictionary(const std::optional<platform::Dictionary>
                                        std::string_view key) {
     const Object object = value ? Object(*value) : Object();
     if (!object.isNull() && !platform::isValidPropertyList(object)) {
-        KLVMeasurementBase::monitor().logWithLevel(1, 27002,
+        KLVMeasurementBase::monitor().logWithLevel(kKLVLogErrorMonitored, 27002,
                                                    "Unsupported value passed in dictionary");
         return;
     }

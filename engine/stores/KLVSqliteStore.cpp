@@ -111,8 +111,9 @@ KLVSqliteStore::OpenOutcome KLVSqliteStore::openAndValidateDatabase(Error* error
     Error backupError;
     if (!platform::FileAttributes::current()->setExcludedFromBackup(databasePath_, true,
                                                                     &backupError)) {
-        KLVMeasurementBase::monitor().logWithLevel(
-            4, 34017, "Failed to exclude database file from backup", backupError);
+        KLVMeasurementBase::monitor().logWithLevel(kKLVLogWarningMonitored, 34017,
+                                                   "Failed to exclude database file from backup",
+                                                   backupError);
     }
 
     const OpenOutcome validation = validateDatabase(error);
@@ -189,7 +190,7 @@ void KLVSqliteStore::closeDatabase() {
     const int rc = sqlite3_close(sqliteHandle_);
     if (rc != SQLITE_OK) {
         KLVMeasurementBase::monitor().logWithLevel(
-            1, 34018, "Failed to close database. Got error code", Object(rc));
+            kKLVLogErrorMonitored, 34018, "Failed to close database. Got error code", Object(rc));
         // A statement still on loan keeps the connection busy; let SQLite close it with that
         // statement instead of leaking the connection.
         sqlite3_close_v2(sqliteHandle_);
@@ -212,7 +213,8 @@ bool KLVSqliteStore::closeAndDeleteDatabase() {
             fs::remove(path, ec);
         }
         if (ec) {
-            KLVMeasurementBase::monitor().logWithLevel(1, 34019, "Failed to delete database. Error",
+            KLVMeasurementBase::monitor().logWithLevel(kKLVLogErrorMonitored, 34019,
+                                                       "Failed to delete database. Error",
                                                        Object(ec.message()));
             deleted = false;
         }
@@ -370,13 +372,14 @@ KLVSqliteStore::Row KLVSqliteStore::rowFromStatement(sqlite3_stmt* statement) co
     for (int column = 0; column < count; ++column) {
         const char* name = sqlite3_column_name(statement, column);
         if (!name) {
-            KLVMeasurementBase::monitor().logWithLevel(4, 34003, "Failed to get column name");
+            KLVMeasurementBase::monitor().logWithLevel(kKLVLogWarningMonitored, 34003,
+                                                       "Failed to get column name");
             continue;
         }
         auto value = valueAtColumn(column, statement);
         if (!value) {
-            KLVMeasurementBase::monitor().logWithLevel(4, 34004, "Value is nil for column",
-                                                       Object(name));
+            KLVMeasurementBase::monitor().logWithLevel(kKLVLogWarningMonitored, 34004,
+                                                       "Value is nil for column", Object(name));
             continue;
         }
         row.insert_or_assign(name, std::move(*value));
@@ -403,14 +406,15 @@ bool KLVSqliteStore::performTransactionWithError(Error* error, const std::functi
     } catch (...) {
         if (!rollbackTransaction()) {
             KLVMeasurementBase::monitor().logWithLevel(
-                1, 34009, "Failed to rollback transaction after exception");
+                kKLVLogErrorMonitored, 34009, "Failed to rollback transaction after exception");
         }
         throw;
     }
     if (!committed) {
         platform::fail(error, klv_errorWithCode(3, "Transaction failed"));
         if (!rollbackTransaction())
-            KLVMeasurementBase::monitor().logWithLevel(1, 34011, "Failed to rollback transaction");
+            KLVMeasurementBase::monitor().logWithLevel(kKLVLogErrorMonitored, 34011,
+                                                       "Failed to rollback transaction");
         return false;
     }
     if (endTransaction()) return true;
@@ -419,7 +423,8 @@ bool KLVSqliteStore::performTransactionWithError(Error* error, const std::functi
     // A failed COMMIT (a deferred constraint, a busy file) leaves the transaction open; without
     // a rollback every later BEGIN would fail.
     if (!sqlite3_get_autocommit(sqliteHandle_) && !rollbackTransaction()) {
-        KLVMeasurementBase::monitor().logWithLevel(1, 34011, "Failed to rollback transaction");
+        KLVMeasurementBase::monitor().logWithLevel(kKLVLogErrorMonitored, 34011,
+                                                   "Failed to rollback transaction");
     }
     return false;
 }
@@ -457,7 +462,7 @@ bool KLVSqliteStore::setDatabaseError(Error* error, std::string_view operation) 
 std::string KLVSqliteStore::lastErrorMessage() const {
     if (!sqliteHandle_) {
         KLVMeasurementBase::monitor().logWithLevel(
-            1, 34022, "Failed to get last error message. Database not open");
+            kKLVLogErrorMonitored, 34022, "Failed to get last error message. Database not open");
         return {};
     }
     return sqlite3_errmsg(sqliteHandle_);

@@ -50,8 +50,9 @@ bool KLVSqliteStore::upsertRecord(const Record& record, const std::string& table
     ParameterValues values;
     for (const auto& [column, value] : record) {
         if (!isRowValue(value)) {
-            KLVMeasurementBase::monitor().logWithLevel(
-                4, 34020, "Record has value of unexpected type", Object(column));
+            KLVMeasurementBase::monitor().logWithLevel(kKLVLogWarningMonitored, 34020,
+                                                       "Record has value of unexpected type",
+                                                       Object(column));
             return platform::fail(
                 error, klv_errorWithCode(
                            1, "Failed to bind parameter of unexpected type to upsert statement"));
@@ -86,7 +87,8 @@ bool KLVSqliteStore::updateRecord(const Record& record, const std::string& table
     for (const auto& [column, value] : record) {
         if (!isRowValue(value)) {
             KLVMeasurementBase::monitor().logWithLevel(
-                4, 34021, "Record has value of unexpected type (update)", Object(column));
+                kKLVLogWarningMonitored, 34021, "Record has value of unexpected type (update)",
+                Object(column));
             return platform::fail(
                 error, klv_errorWithCode(
                            1, "Failed to bind parameter of unexpected type to update statement"));
@@ -96,8 +98,9 @@ bool KLVSqliteStore::updateRecord(const Record& record, const std::string& table
         values.push_back(value);
     }
     if (!isRowValue(columnValue)) {
-        KLVMeasurementBase::monitor().logWithLevel(
-            4, 34021, "Record has value of unexpected type (update)", Object(columnName));
+        KLVMeasurementBase::monitor().logWithLevel(kKLVLogWarningMonitored, 34021,
+                                                   "Record has value of unexpected type (update)",
+                                                   Object(columnName));
         return platform::fail(
             error, klv_errorWithCode(
                        1, "Failed to bind parameter of unexpected type to update statement"));
@@ -239,7 +242,7 @@ std::optional<std::vector<KLVSqliteStore::Row>> KLVSqliteStore::recordsForQuery(
     if (!read) return std::nullopt;
     if (seen > 0 && rows.empty()) {
         KLVMeasurementBase::monitor().logWithLevel(
-            4, 34005, "Database contains records that were all filtered out");
+            kKLVLogWarningMonitored, 34005, "Database contains records that were all filtered out");
     }
     return rows;
 }
