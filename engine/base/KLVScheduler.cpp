@@ -1,5 +1,7 @@
 #include "engine/base/KLVScheduler.h"
 
+#include <cassert>
+#include <thread>
 #include <utility>
 
 #include "engine/base/KLVMeasurementBase.h"
@@ -9,13 +11,10 @@ namespace engine {
 
 namespace {
 
-constexpr std::int64_t kErrorLevel = 1;
-constexpr std::int64_t kWarningLevel = 4;
-
 void logException(std::int64_t code, const char* format, std::string_view blockID,
                   CaughtException exception) {
     KLVMeasurementBase::monitor().logWithLevel(
-        kErrorLevel, code, platform::formatString(format, blockID), std::move(exception));
+        kKLVLogErrorMonitored, code, platform::formatString(format, blockID), std::move(exception));
 }
 
 }  // namespace
@@ -23,11 +22,40 @@ void logException(std::int64_t code, const char* format, std::string_view blockI
 KLVScheduler::KLVScheduler(std::string workerQueueLabel)
     : workerQueue_(std::make_shared<platform::SerialQueue>(std::move(workerQueueLabel))) {}
 
+KLVSequenceChecker::Owner KLVSequenceChecker::callerIdentity() {
+    if (auto* queue = platform::DispatchQueue::current()) return queue;
+    return std::this_thread::get_id();
+}
+
+void KLVSequenceChecker::check(std::string_view methodName) {
+#ifndef NDEBUG
+    const Owner caller = callerIdentity();
+    std::lock_guard lock(mutex_);
+    if (!owner_) {
+        owner_ = caller;
+        return;
+    }
+    if (*owner_ == caller) return;
+    KLVMeasurementBase::monitor().logWithLevel(
+        kKLVLogError, 30006,
+        platform::formatString("Method %@ called off the sequence that owns its object",
+                               methodName));
+    assert(false && "called off the owning sequence");
+#else
+    (void)methodName;
+#endif
+}
+
+void KLVSequenceChecker::detach() {
+    std::lock_guard lock(mutex_);
+    owner_.reset();
+}
+
 bool KLVScheduler::checkOnBackgroundThreadWithMethodName(std::string_view methodName) {
     if (!platform::isMainThread()) return true;
     const std::string_view name = methodName.empty() ? "<empty method name>" : methodName;
     KLVMeasurementBase::monitor().logWithLevel(
-        kErrorLevel, 30001,
+        kKLVLogErrorMonitored, 30001,
         platform::formatString("Method %@ should execute on background thread", name));
     return false;
 }
@@ -36,7 +64,7 @@ void KLVScheduler::scheduleOnWorkerQueueBlockID(std::string_view blockID,
                                                 std::function<void()> block) {
     if (!block) {
         KLVMeasurementBase::monitor().logWithLevel(
-            kErrorLevel, 30005,
+            kKLVLogErrorMonitored, 30005,
             platform::formatString(
                 "Nil block dispatched asynchronously on worker queue. Block ID=%@.", blockID));
         return;
@@ -55,7 +83,7 @@ void KLVScheduler::dispatchSyncOnWorkerQueueBlockID(std::string_view blockID,
                                                     const std::function<void()>& block) {
     if (!block) {
         KLVMeasurementBase::monitor().logWithLevel(
-            kErrorLevel, 30002,
+            kKLVLogErrorMonitored, 30002,
             platform::formatString(
                 "Nil block dispatched synchronously on worker queue. Block ID=%@.", blockID));
         return;
@@ -74,7 +102,7 @@ void KLVScheduler::dispatchSyncOnWorkerQueueBlockID(std::string_view blockID,
     });
     if (!completed) {
         KLVMeasurementBase::monitor().logWithLevel(
-            kWarningLevel, 30004,
+            kKLVLogWarningMonitored, 30004,
             platform::formatString("Synchronous task failed. Block ID=%@", blockID));
     }
 }

@@ -7,8 +7,12 @@
 
 #include <functional>
 #include <memory>
+#include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <thread>
+#include <variant>
 
 #include "platform/dispatch/SerialQueue.h"
 
@@ -16,6 +20,23 @@ namespace engine {
 
 // Label of the measurement service's worker queue.
 inline constexpr char kKLVWorkerQueueLabel[] = "com.nexory.trwa.worker";
+
+// Debug builds check that an object meant for one serial queue (the database and its statement
+// cache, the settings' store calls) is only used from one: the first caller's queue (or thread,
+// off every queue) owns it, and a call from elsewhere logs 30006 and stops the process. Release
+// builds do nothing. detach() lets the next caller take it over (after a hand-over at start).
+class KLVSequenceChecker {
+  public:
+    void check(std::string_view methodName);
+    void detach();
+
+  private:
+    using Owner = std::variant<const platform::DispatchQueue*, std::thread::id>;
+    static Owner callerIdentity();
+
+    std::mutex mutex_;
+    std::optional<Owner> owner_;
+};
 
 class KLVScheduler {
   public:

@@ -101,3 +101,32 @@ TEST_F(KLVSchedulerTest, BackgroundThreadCheck) {
 
 }  // namespace
 }  // namespace engine
+
+namespace engine {
+namespace {
+
+// The first caller's sequence owns the object; after detach() another may take it over. Debug
+// builds stop the process at a call from a second sequence.
+TEST(KLVSequenceCheckerTest, BindsToTheFirstSequence) {
+    KLVSequenceChecker checker;
+    checker.check("first");
+    checker.check("again");
+#ifndef NDEBUG
+    const auto style = GTEST_FLAG_GET(death_test_style);
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_DEATH(
+        {
+            platform::SerialQueue other("other");
+            other.sync([&] { checker.check("elsewhere"); });
+        },
+        "called off the owning sequence");
+    GTEST_FLAG_SET(death_test_style, style);
+#endif
+    checker.detach();
+    platform::SerialQueue worker("worker");
+    worker.sync([&] { checker.check("taken over"); });
+    worker.sync([&] { checker.check("on its queue"); });
+}
+
+}  // namespace
+}  // namespace engine

@@ -102,13 +102,19 @@ bool KLVDatabase::ensureAllTables(Error* error) {
     return true;
 }
 
-bool KLVDatabase::performTransaction(const std::function<bool()>& block) {
-    Error error;
-    if (sqliteStore_->performTransactionWithError(&error, block)) return true;
+bool KLVDatabase::performTransaction(const std::function<bool()>& block, Error* error) {
+    return performTransaction([&block](Error*) { return block(); }, error);
+}
+
+bool KLVDatabase::performTransaction(const std::function<bool(Error*)>& block, Error* error) {
+    Error cause;
+    if (sqliteStore_->performTransactionWithError(&cause, [&] { return block(&cause); })) {
+        return true;
+    }
     KLVMeasurementBase::monitor().logWithLevel(
         kKLVLogErrorMonitored, 12056,
-        platform::formatString("Transaction failed. %@", error.description));
-    return false;
+        platform::formatString("Transaction failed. %@", cause.description));
+    return platform::fail(error, cause);
 }
 
 // --- Generic row operations ----------------------------------------------------------------------

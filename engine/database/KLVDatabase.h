@@ -19,16 +19,16 @@
 #include <string_view>
 #include <vector>
 
-#include "engine/messages/KLVPBMessages.h"
-#include "engine/stores/KLVAppMetadata.h"
 #include "engine/database/KLVDailyCounts.h"
+#include "engine/database/KLVQueuedBundle.h"
 #include "engine/events/KLVEvent.h"
 #include "engine/events/KLVEventAggregates.h"
-#include "engine/database/KLVQueuedBundle.h"
-#include "engine/settings/KLVRemoteConfigStorage.h"
 #include "engine/events/KLVRawEventData.h"
-#include "engine/stores/KLVSqliteStore.h"
 #include "engine/events/KLVUserAttribute.h"
+#include "engine/messages/KLVPBMessages.h"
+#include "engine/settings/KLVRemoteConfigStorage.h"
+#include "engine/stores/KLVAppMetadata.h"
+#include "engine/stores/KLVSqliteStore.h"
 #include "platform/foundation/Error.h"
 #include "platform/foundation/Object.h"
 
@@ -55,8 +55,11 @@ class KLVDatabase : public KLVRemoteConfigStorage {
     // Deletes the database file and opens a fresh one at the same path.
     bool reset(platform::Error* error = nullptr);
     // Runs `block` in one exclusive transaction: true commits, false rolls back. Answers whether
-    // it committed.
-    bool performTransaction(const std::function<bool()>& block);
+    // it committed; a failure is logged (12056) with its cause, which also goes to `error`. The
+    // second form hands the block the error to fill, so that its own cause is the one reported.
+    bool performTransaction(const std::function<bool()>& block, platform::Error* error = nullptr);
+    bool performTransaction(const std::function<bool(platform::Error*)>& block,
+                            platform::Error* error = nullptr);
 
     // The opening sequence; `context` ("Init" or "Reset") only names it in log lines. A file
     // whose tables do not match their declaration is deleted, so that the next start opens a new

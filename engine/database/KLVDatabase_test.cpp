@@ -6,11 +6,11 @@
 #include <filesystem>
 #include <fstream>
 
-#include "engine/messages/NANOAccessors.h"
+#include "engine/base/EngineTestSupport.h"
 #include "engine/database/KLVDatabaseSchema.h"
+#include "engine/messages/NANOAccessors.h"
 #include "engine/stores/KLVFileLocations.h"
 #include "engine/stores/KLVPersistedConfig.h"
-#include "engine/base/EngineTestSupport.h"
 #include "testkit/ManualClock.h"
 #include "testkit/TempHome.h"
 
@@ -301,10 +301,22 @@ TEST_F(KLVDatabaseTest, UpdateNeedsAnExistingRow) {
     EXPECT_EQ(error.description, "Failed to insert empty record");
 }
 
-TEST_F(KLVDatabaseTest, FailedTransactionIsLogged) {
+TEST_F(KLVDatabaseTest, FailedTransactionIsLoggedWithItsCause) {
     auto database = open();
-    EXPECT_FALSE(database->performTransaction([] { return false; }));
-    EXPECT_TRUE(log_.contains(12056));
+    Error error;
+    EXPECT_FALSE(database->performTransaction([] { return false; }, &error));
+    EXPECT_EQ(log_.line(12056).substr(log_.line(12056).find("Transaction failed")),
+              "Transaction failed. Transaction failed");
+    log_.clear();
+    EXPECT_FALSE(database->performTransaction(
+        [&](Error* cause) {
+            return database->insertDataType({{"nope", 1}}, "queue", cause);
+        },
+        &error));
+    EXPECT_NE(error.description.find("no column named nope"), std::string::npos)
+        << error.description;
+    EXPECT_NE(log_.line(12056).find("Transaction failed. Database operation"), std::string::npos)
+        << log_.line(12056);
     EXPECT_TRUE(database->performTransaction([] { return true; }));
 }
 

@@ -246,12 +246,13 @@ void KLVRemoteConfig::loadInitialConfiguration(
         return;
     }
     auto stored = measurementConfigFromDatabase();
+    auto parsed = stored ? parseRemoteConfigFromMeasurementConfig(*stored) : std::nullopt;
     std::lock_guard update(updateMutex_);
     {
         std::lock_guard lock(cacheMutex_);
         remoteConfigProto_ = stored;
     }
-    if (stored) parseRemoteConfigFromMeasurementConfig(*stored);
+    if (parsed) applyParsedConfig(std::move(*parsed));
 }
 
 // --- Accepting and parsing a configuration --------------------------------------------------
@@ -280,7 +281,9 @@ bool KLVRemoteConfig::updateMeasurementConfig(const std::optional<KLVPBMeasureme
         return false;
     }
 
-    std::lock_guard update(updateMutex_);
+    // The store write and the parse (which compiles the event-editing programs) run outside the
+    // update lock; only putting the result in force is serialised with other updates and resets.
+    storageSequence_.check("KLVRemoteConfigStorage");
     const auto database = database_.lock();
     platform::Error error;
     if (!database || !database->updateRemoteConfig(*config, &error)) {
@@ -289,24 +292,28 @@ bool KLVRemoteConfig::updateMeasurementConfig(const std::optional<KLVPBMeasureme
                                database ? MonitorContext(error) : MonitorContext());
         return false;
     }
+    auto parsed = parseRemoteConfigFromMeasurementConfig(*config);
+    std::lock_guard update(updateMutex_);
     {
         std::lock_guard lock(cacheMutex_);
         remoteConfigProto_ = *config;
     }
-    parseRemoteConfigFromMeasurementConfig(*config);
+    if (parsed) applyParsedConfig(std::move(*parsed));
     return true;
 }
 
-void KLVRemoteConfig::parseRemoteConfigFromMeasurementConfig(const KLVPBMeasurementConfig& config) {
+std::optional<KLVRemoteConfig::ParsedConfig>
+KLVRemoteConfig::parseRemoteConfigFromMeasurementConfig(const KLVPBMeasurementConfig& config) {
     const auto settings = NANOGetArray<KLVPBSetting>(config, KLVPBMeasurementConfig::settings);
     if (!settings || settings->empty()) {
         monitor().logWithLevel(kKLVLogErrorSilent, 29012,
                                "Cannot parse empty measurement config. Using default values");
-        return;
+        return std::nullopt;
     }
-    if (NANOGetString(config, KLVPBMeasurementConfig::app_id) != appID_) return;
+    if (NANOGetString(config, KLVPBMeasurementConfig::app_id) != appID_) return std::nullopt;
 
-    SettingsCache newSettings;
+    ParsedConfig parsed;
+    SettingsCache& newSettings = parsed.settings;
     for (const auto& setting : *settings) {
         const auto key = NANOGetString(setting, KLVPBSetting::name);
         auto value = NANOGetString(setting, KLVPBSetting::value);
@@ -318,7 +325,7 @@ void KLVRemoteConfig::parseRemoteConfigFromMeasurementConfig(const KLVPBMeasurem
         newSettings.insert_or_assign(*key, Object(std::move(*value)));
     }
 
-    EventConfigCache newEventConfigs;
+    EventConfigCache& newEventConfigs = parsed.eventConfigs;
     const auto& nameMap = KLVEventNameMap();
     for (auto& eventConfig :
          messagesOf<KLVPBEventConfig>(config, KLVPBMeasurementConfig::event_config)) {
@@ -334,12 +341,6 @@ void KLVRemoteConfig::parseRemoteConfigFromMeasurementConfig(const KLVPBMeasurem
                                          std::move(eventConfig));
     }
 
-    {
-        std::lock_guard lock(cacheMutex_);
-        settings_.swap(newSettings);
-        eventConfigs_.swap(newEventConfigs);
-    }
-
     if (NANOHasField(config, KLVPBMeasurementConfig::version)) {
         monitor().logWithLevel(kKLVLogDebug, 29014, "Successfully parsed a configuration. Version",
                                NANOGetInt64(config, KLVPBMeasurementConfig::version));
@@ -347,9 +348,14 @@ void KLVRemoteConfig::parseRemoteConfigFromMeasurementConfig(const KLVPBMeasurem
 
     const auto programs =
         messagesOf<KLVPBProgram>(config, KLVPBMeasurementConfig::dynamic_event_editing);
-    if (!programs.empty() && !loadEventEditingPrograms(programs)) return;
+    if (!programs.empty()) {
+        parsed.eventEditing = loadEventEditingPrograms(programs);
+        // A program that fails to load drops the old one and leaves the rest of this
+        // configuration out.
+        if (parsed.eventEditing && !*parsed.eventEditing) return parsed;
+    }
 
-    std::vector<std::string> newDataControls;
+    std::vector<std::string>& newDataControls = parsed.dataControls;
     for (const auto& dataControl :
          messagesOf<KLVPBDataControl>(config, KLVPBMeasurementConfig::data_controls)) {
         if (auto name = NANOGetString(dataControl, KLVPBDataControl::name)) {
@@ -357,7 +363,7 @@ void KLVRemoteConfig::parseRemoteConfigFromMeasurementConfig(const KLVPBMeasurem
         }
     }
 
-    std::optional<ConsentCaches> newConsent;
+    std::optional<ConsentCaches>& newConsent = parsed.consent;
     if (const auto consentConfig =
             NANOGetMessage<KLVPBConsentConfig>(config, KLVPBMeasurementConfig::consent_config)) {
         newConsent = ConsentCaches{
@@ -369,42 +375,48 @@ void KLVRemoteConfig::parseRemoteConfigFromMeasurementConfig(const KLVPBMeasurem
         };
     }
 
-    const auto psmSetting =
-        NANOGetMessage<KLVPBPsmSetting>(config, KLVPBMeasurementConfig::psm_setting);
-
-    std::lock_guard lock(cacheMutex_);
-    dataControls_.swap(newDataControls);
-    if (newConsent) std::swap(consent_, *newConsent);
-    if (psmSetting) {
+    if (const auto psmSetting =
+            NANOGetMessage<KLVPBPsmSetting>(config, KLVPBMeasurementConfig::psm_setting)) {
         for (const auto& field : kPsmFields) {
             if (NANOHasField(*psmSetting, field.field)) {
-                settings_.insert_or_assign(field.key,
-                                           Object(NANOGetInt32(*psmSetting, field.field)));
+                parsed.psmSettings.insert_or_assign(field.key,
+                                                    Object(NANOGetInt32(*psmSetting, field.field)));
             }
         }
     }
+    parsed.complete = true;
+    return parsed;
 }
 
-bool KLVRemoteConfig::loadEventEditingPrograms(const std::vector<KLVPBProgram>& programs) {
+void KLVRemoteConfig::applyParsedConfig(ParsedConfig parsed) {
+    std::lock_guard lock(cacheMutex_);
+    settings_.swap(parsed.settings);
+    eventConfigs_.swap(parsed.eventConfigs);
+    if (parsed.eventEditing) eventEditing_ = std::move(*parsed.eventEditing);
+    if (!parsed.complete) return;
+    dataControls_.swap(parsed.dataControls);
+    if (parsed.consent) std::swap(consent_, *parsed.consent);
+    for (auto& [key, value] : parsed.psmSettings)
+        settings_.insert_or_assign(key, std::move(value));
+}
+
+std::optional<std::shared_ptr<KLVPEventEditing>> KLVRemoteConfig::loadEventEditingPrograms(
+    const std::vector<KLVPBProgram>& programs) {
     auto eventEditing = KLVPEventEditing::init();
     // Without a rule runtime in this process there is nothing to load the programs into; events
     // pass unedited and the rest of the configuration applies.
-    if (!eventEditing) return true;
+    if (!eventEditing) return std::nullopt;
     registerModuleCreators(*eventEditing);
 
     platform::Error error;
     if (!eventEditing->loadProgram(programs.front(), &error)) {
         monitor().logWithLevel(kKLVLogErrorMonitored, 29026,
                                "Failed to initiate event editing instance");
-        std::lock_guard lock(cacheMutex_);
-        eventEditing_.reset();
-        return false;
+        return std::shared_ptr<KLVPEventEditing>();
     }
     monitor().logWithLevel(kKLVLogDebug, 29027, "Loading Event Modification and Creation programs",
                            static_cast<std::int64_t>(programs.size()));
-    std::lock_guard lock(cacheMutex_);
-    eventEditing_ = std::move(eventEditing);
-    return true;
+    return eventEditing;
 }
 
 void KLVRemoteConfig::registerModuleCreators(KLVPEventEditing& eventEditing) {
@@ -438,6 +450,7 @@ std::optional<KLVPBMeasurementConfig> KLVRemoteConfig::measurementConfigFromData
                                "the default instance");
         return std::nullopt;
     }
+    storageSequence_.check("KLVRemoteConfigStorage");
     const auto database = database_.lock();
     platform::Error error;
     auto config = database ? database->queryMeasurementConfigWithError(&error) : std::nullopt;
@@ -497,6 +510,7 @@ double KLVRemoteConfig::lastRemoteConfigUpdateTimestamp() {
             "Cannot fetch the last configuration update timestamp from the default instance");
         return 0;
     }
+    storageSequence_.check("KLVRemoteConfigStorage");
     const auto database = database_.lock();
     if (!database) return 0;
     platform::Error error;
@@ -632,19 +646,24 @@ std::shared_ptr<KLVPEventEditing> KLVRemoteConfig::eventEditing() const {
 // --- Experiments -----------------------------------------------------------------------------
 
 bool KLVRemoteConfig::activateNewSnapshot() {
+    // The flag is taken before the activation: a snapshot announced while this one activates
+    // sets it again and is activated next time, instead of being cleared unseen.
     {
         std::lock_guard lock(snapshotMutex_);
-        if (!hasNewSnapshot_) return false;
+        if (!std::exchange(hasNewSnapshot_, false)) return false;
     }
-    if (!experimentClient_) return false;
     platform::Error error;
-    if (!experimentClient_->activateLatestSnapshot(&error)) {
-        monitor().logWithLevel(kKLVLogErrorSilent, 29024, "Cannot activate snapshot. Error", error);
+    if (!experimentClient_ || !experimentClient_->activateLatestSnapshot(&error)) {
+        if (experimentClient_) {
+            monitor().logWithLevel(kKLVLogErrorSilent, 29024, "Cannot activate snapshot. Error",
+                                   error);
+        }
+        // Still pending: a later call tries again.
+        std::lock_guard lock(snapshotMutex_);
+        hasNewSnapshot_ = true;
         return false;
     }
     updateCachedExperimentFlags();
-    std::lock_guard lock(snapshotMutex_);
-    hasNewSnapshot_ = false;
     return true;
 }
 

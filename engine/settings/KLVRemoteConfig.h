@@ -26,6 +26,7 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/base/KLVScheduler.h"
 #include "engine/messages/KLVPBMessages.h"
 #include "engine/settings/KLVEManager.h"
 #include "engine/settings/KLVPEventEditing.h"
@@ -34,7 +35,6 @@
 #include "platform/foundation/Object.h"
 
 namespace engine {
-
 
 // Platform name the measurement service sends when it fetches the configuration.
 inline constexpr char kKLVRemoteConfigPlatform[] = "ios";
@@ -203,8 +203,26 @@ class KLVRemoteConfig : public KLVEClientDelegate,
 
     void registerWithExperimentManager();
     void loadInitialConfiguration(const std::optional<KLVPBMeasurementConfig>& config);
-    void parseRemoteConfigFromMeasurementConfig(const KLVPBMeasurementConfig& config);
-    bool loadEventEditingPrograms(const std::vector<KLVPBProgram>& programs);
+    // What one configuration puts in force, built without any lock.
+    struct ParsedConfig {
+        SettingsCache settings;
+        EventConfigCache eventConfigs;
+        // Nothing: keep the current runtime (no programs, or no rule runtime in this process);
+        // null: the programs failed to load (the runtime is dropped, the rest left out).
+        std::optional<std::shared_ptr<KLVPEventEditing>> eventEditing;
+        std::vector<std::string> dataControls;
+        std::optional<ConsentCaches> consent;
+        SettingsCache psmSettings;
+        // False when the programs failed: only the settings and event configurations apply.
+        bool complete = false;
+    };
+    // Nothing for a configuration without settings or of another app.
+    std::optional<ParsedConfig> parseRemoteConfigFromMeasurementConfig(
+        const KLVPBMeasurementConfig& config);
+    // Under the update lock.
+    void applyParsedConfig(ParsedConfig parsed);
+    std::optional<std::shared_ptr<KLVPEventEditing>> loadEventEditingPrograms(
+        const std::vector<KLVPBProgram>& programs);
     void registerModuleCreators(KLVPEventEditing& eventEditing);
     std::optional<KLVPBEventConfig> cachedEventConfig(std::string_view name) const;
     // Under the cache lock.
@@ -215,10 +233,13 @@ class KLVRemoteConfig : public KLVEClientDelegate,
     const bool isDefaultInstance_;
     const std::string appID_;
     const std::weak_ptr<KLVRemoteConfigStorage> database_;
+    // The store is the worker queue's: debug builds stop at a call from elsewhere.
+    KLVSequenceChecker storageSequence_;
     const std::shared_ptr<KLVEManager> experimentManager_;
     std::shared_ptr<KLVEClient> experimentClient_;
 
-    // Serialises updates, parses and resets.
+    // Serialises putting a configuration in force with resets (the store write and the parse run
+    // before it is taken).
     std::mutex updateMutex_;
 
     // Guards every cache below. Getters convert and re-cache settings under it.

@@ -3,15 +3,17 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include <map>
 #include <memory>
 
 #include "engine/base/EngineTestSupport.h"
-#include "engine/environment/KLVDefaultIdentitySupport.h"
 #include "engine/environment/KLVDataCollectionOrigin.h"
-#include "engine/stores/KLVPersistedConfig.h"
+#include "engine/environment/KLVDefaultIdentitySupport.h"
 #include "engine/environment/KLVServerHosts.h"
 #include "engine/settings/SettingsTestSupport.h"
+#include "engine/stores/KLVPersistedConfig.h"
 #include "platform/dispatch/Semaphore.h"
 #include "platform/net/HttpClient.h"
 #include "testkit/LoopbackServer.h"
@@ -35,6 +37,7 @@ class FakeClient : public KLVEClient {
   public:
     bool activateLatestSnapshot(platform::Error* error) override {
         ++activations;
+        if (duringActivation) duringActivation();
         if (!activationError) return true;
         if (error) *error = *activationError;
         return false;
@@ -48,6 +51,7 @@ class FakeClient : public KLVEClient {
     }
 
     int activations = 0;
+    std::function<void()> duringActivation;
     std::optional<platform::Error> activationError;
     Dictionary flags;
     std::weak_ptr<KLVEClientDelegate> delegate;
@@ -78,6 +82,7 @@ class FakeEditing : public KLVPEventEditing {
     }
     bool loadProgram(const KLVPBProgram&, platform::Error* error) override {
         ++loads;
+        if (onLoad) onLoad();
         if (!failure) return true;
         if (error) *error = *failure;
         return false;
@@ -86,6 +91,7 @@ class FakeEditing : public KLVPEventEditing {
     std::vector<std::string> names;
     std::map<std::string, KLVPModuleCreator> creators;
     std::optional<platform::Error> failure;
+    std::function<void()> onLoad;
     int loads = 0;
 };
 
@@ -373,6 +379,22 @@ TEST_F(KLVRemoteConfigTest, EventEditingProgramLoadsWithThreeModules) {
     EXPECT_EQ(settings->eventEditing(), made[0]);
 }
 
+// Programs are compiled outside the update lock: a runtime that calls back into the settings while
+// loading (here a reset) does not deadlock, and the configuration still goes in force after it.
+TEST_F(KLVRemoteConfigTest, ProgramLoadingMayCallBackIntoTheSettings) {
+    std::shared_ptr<KLVRemoteConfig> settings;
+    KLVPEventEditing::setFactory([&settings] {
+        auto editing = std::make_shared<FakeEditing>();
+        editing->onLoad = [&settings] { settings->reset(); };
+        return editing;
+    });
+    settings = makeSettings();
+    ASSERT_TRUE(settings->updateMeasurementConfig(
+        withPrograms(makeConfig(kAppID, {{"measurement.upload.retry_count", "9"}}), 1)));
+    EXPECT_TRUE(settings->eventEditing());
+    EXPECT_EQ(settings->uploadingRetryCount(), 9);
+}
+
 TEST_F(KLVRemoteConfigTest, FailedProgramEndsTheParseAfterSettingsAndEvents) {
     bool fail = false;
     KLVPEventEditing::setFactory([&fail] {
@@ -450,6 +472,16 @@ TEST_F(KLVRemoteConfigTest, ExperimentFlagsOverrideTheirSwitches) {
     manager->client->activationError.reset();
     EXPECT_TRUE(settings->activateNewSnapshot());
     EXPECT_TRUE(settings->regionalDefaultsEnabled());
+    EXPECT_FALSE(settings->activateNewSnapshot());
+
+    // A snapshot announced while another activates is activated by the next call, not lost.
+    settings->clientDidReceiveNewSnapshot(*manager->client);
+    manager->client->duringActivation = [&] {
+        settings->clientDidReceiveNewSnapshot(*manager->client);
+        manager->client->duringActivation = nullptr;
+    };
+    EXPECT_TRUE(settings->activateNewSnapshot());
+    EXPECT_TRUE(settings->activateNewSnapshot());
     EXPECT_FALSE(settings->activateNewSnapshot());
 
     // A flag that disappears gives the setting back.

@@ -35,7 +35,7 @@ bool isCorruptionCode(int resultCode) {
 }
 
 bool containsWhere(std::string_view sql) {
-    return lowercased(sql).find("where") != std::string::npos;
+    return platform::asciiLowercase(sql).find("where") != std::string::npos;
 }
 
 // Binds one row value; SQLITE_MISMATCH for a kind the store does not write. Text and bytes are
@@ -226,6 +226,7 @@ bool KLVSqliteStore::closeAndDeleteDatabase() {
 
 KLVSqliteStore::Statement KLVSqliteStore::prepareSQL(const std::string& sql, bool persistent,
                                                      Error* error) {
+    sequence_.check("prepareSQL");
     if (!KLVCheckNonZero(sql.size(), error, kKLVErrorCodeBadArgument,
                          "Received empty SQL string to prepare") ||
         !isOpen(error, "Prepare SQL failed. Database not open.") ||
@@ -258,6 +259,7 @@ KLVSqliteStore::Statement KLVSqliteStore::prepareSQL(const std::string& sql, boo
 KLVSqliteStore::Statement KLVSqliteStore::statementForQuery(const std::string& query,
                                                             const ParameterValues* parameterValues,
                                                             Error* error) {
+    sequence_.check("statementForQuery");
     if (!isOpen(error, "Statement for query failed. Database not open.")) return {};
     const bool hasValues = parameterValues && !parameterValues->empty();
     if (!KLVCheckCondition(!(containsMarker(query) && !hasValues), error, kKLVErrorCodeBadArgument,
@@ -390,6 +392,7 @@ KLVSqliteStore::Row KLVSqliteStore::rowFromStatement(sqlite3_stmt* statement) co
 // --- Transactions --------------------------------------------------------------------------------
 
 bool KLVSqliteStore::performTransactionWithError(Error* error, const std::function<bool()>& block) {
+    sequence_.check("performTransactionWithError");
     if (!KLVCheckCondition(static_cast<bool>(block), error, kKLVErrorCodeBadArgument,
                            "Received nil transaction block") ||
         !isOpen(error, "Database not open")) {
@@ -400,6 +403,12 @@ bool KLVSqliteStore::performTransactionWithError(Error* error, const std::functi
                               klv_errorWithCode(3, "Failed to begin transaction",
                                                 monitorContextForDatabaseOperation("begin")));
     }
+    // A block that fails may say why through the same error; its cause is kept, and only a block
+    // that set nothing gets the generic text.
+    Error ownError;
+    Error& outcome = error ? *error : ownError;
+    const Error before = outcome;
+    outcome = Error{};
     bool committed = false;
     try {
         committed = block();
@@ -411,13 +420,17 @@ bool KLVSqliteStore::performTransactionWithError(Error* error, const std::functi
         throw;
     }
     if (!committed) {
-        platform::fail(error, klv_errorWithCode(3, "Transaction failed"));
+        if (outcome.code == 0 && outcome.domain.empty())
+            outcome = klv_errorWithCode(3, "Transaction failed");
         if (!rollbackTransaction())
             KLVMeasurementBase::monitor().logWithLevel(kKLVLogErrorMonitored, 34011,
                                                        "Failed to rollback transaction");
         return false;
     }
-    if (endTransaction()) return true;
+    if (endTransaction()) {
+        outcome = before;
+        return true;
+    }
     platform::fail(error, klv_errorWithCode(3, "Failed to end transaction",
                                             monitorContextForDatabaseOperation("end transaction")));
     // A failed COMMIT (a deferred constraint, a busy file) leaves the transaction open; without

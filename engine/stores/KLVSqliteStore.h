@@ -20,6 +20,7 @@
 #include <utility>
 #include <vector>
 
+#include "engine/base/KLVScheduler.h"
 #include "platform/foundation/Error.h"
 #include "platform/foundation/Object.h"
 
@@ -156,9 +157,10 @@ class KLVSqliteStore {
 
     // --- Transactions --------------------------------------------------------------------------
 
-    // Runs `block` inside "BEGIN EXCLUSIVE TRANSACTION": true commits, false rolls back. An
-    // exception from the block rolls back and propagates. When the commit itself fails the
-    // transaction is rolled back, so that the next one can begin. Transactions do not nest.
+    // Runs `block` inside "BEGIN EXCLUSIVE TRANSACTION": true commits, false rolls back. A block
+    // that fails may set `error` itself (its cause is then kept); else it reads "Transaction
+    // failed". An exception from the block rolls back and propagates. When the commit itself fails
+    // the transaction is rolled back, so that the next one can begin. Transactions do not nest.
     bool performTransactionWithError(platform::Error* error, const std::function<bool()>& block);
     bool beginTransaction();
     bool endTransaction();
@@ -167,6 +169,11 @@ class KLVSqliteStore {
     // Statements kept prepared at most; texts beyond it are prepared for one use.
     static constexpr std::size_t kStatementCacheLimit = 64;
     std::size_t cachedStatementCount() const { return statementCache_.size(); }
+
+    // The connection and its statement cache belong to one serial queue: debug builds stop at a
+    // statement or transaction from another. detachFromSequence() hands the store over (to the
+    // worker queue, after it was opened elsewhere).
+    void detachFromSequence() { sequence_.detach(); }
 
   private:
     struct Key {
@@ -221,6 +228,7 @@ class KLVSqliteStore {
     std::string monitorContextForDatabaseOperation(std::string_view operation) const;
 
     sqlite3* sqliteHandle_ = nullptr;
+    KLVSequenceChecker sequence_;
     std::map<std::string, std::shared_ptr<CachedStatement>, std::less<>> statementCache_;
     const std::string databasePath_;
 };

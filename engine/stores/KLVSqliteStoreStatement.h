@@ -6,13 +6,13 @@
 #include <sqlite3.h>
 
 #include <algorithm>
-#include <cctype>
 #include <memory>
 #include <string>
 #include <string_view>
 
 #include "engine/stores/KLVSqliteStore.h"
 #include "platform/foundation/Object.h"
+#include "platform/foundation/Text.h"
 
 namespace engine {
 
@@ -22,20 +22,6 @@ inline constexpr std::string_view kPrimaryKey = "PRIMARY KEY";
 
 inline bool containsMarker(std::string_view sql) {
     return sql.find('?') != std::string_view::npos;
-}
-
-inline std::string lowercased(std::string_view text) {
-    std::string out(text);
-    std::transform(out.begin(), out.end(), out.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return out;
-}
-
-inline std::string uppercased(std::string_view text) {
-    std::string out(text);
-    std::transform(out.begin(), out.end(), out.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-    return out;
 }
 
 // Joins `items` formatted by `format` with ", ".
@@ -50,7 +36,7 @@ std::string joined(const Items& items, Format format) {
 }
 
 inline bool beginsWithSelect(std::string_view query) {
-    return lowercased(query).rfind("select", 0) == 0;
+    return query.size() >= 6 && platform::equalsIgnoringASCIICase(query.substr(0, 6), "select");
 }
 
 // The kinds a record may hold: what SQLite stores.

@@ -149,8 +149,8 @@ bool KLVSqliteStore::increaseColumn(const std::string& columnName, std::int64_t 
     const auto column = info->find(columnName);
     if (!KLVCheckCondition(column != info->end(), error, kKLVErrorCodeBadArgument,
                            "Invalid column or table name") ||
-        !KLVCheckCondition(uppercased(column->second) == "INTEGER", error, kKLVErrorCodeBadArgument,
-                           "Column type is not integer.")) {
+        !KLVCheckCondition(platform::equalsIgnoringASCIICase(column->second, "INTEGER"), error,
+                           kKLVErrorCodeBadArgument, "Column type is not integer.")) {
         return false;
     }
     const std::string sql = "UPDATE " + tableName + " SET " + columnName + " = " + columnName +

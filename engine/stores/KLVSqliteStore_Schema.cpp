@@ -161,16 +161,17 @@ bool KLVSqliteStore::rebuildTable(const std::string& tableName,
                                   const ColumnInfoList& elementaryColumnInfo,
                                   const ColumnInfoList& addOnColumnInfo, Error* error) {
     const std::string oldName = tableName + "_old";
-    Error stepError;
+    // The step that failed (a NOT NULL violation in the copy, a failed rename) is the cause the
+    // caller gets, not the transaction's generic failure.
     Error transactionError;
     const bool rebuilt = performTransactionWithError(&transactionError, [&] {
-        return renameTable(tableName, oldName, &stepError) &&
-               ensureTableWithName(tableName, elementaryColumnInfo, addOnColumnInfo, &stepError) &&
-               copySharedColumns(oldName, tableName, &stepError) &&
-               dropTableWithName(oldName, &stepError);
+        return renameTable(tableName, oldName, &transactionError) &&
+               ensureTableWithName(tableName, elementaryColumnInfo, addOnColumnInfo,
+                                   &transactionError) &&
+               copySharedColumns(oldName, tableName, &transactionError) &&
+               dropTableWithName(oldName, &transactionError);
     });
-    if (rebuilt) return true;
-    return platform::fail(error, transactionError.code != 0 ? transactionError : stepError);
+    return rebuilt || platform::fail(error, transactionError);
 }
 
 // Copies by column name, so that a table whose columns were added in another order, or which has

@@ -461,8 +461,10 @@ TEST_F(KLVSqliteStoreTest, FailedRebuildLeavesTheTableAsItWas) {
     // The new shape makes b NOT NULL, which the stored NULL cannot satisfy.
     EXPECT_FALSE(store_->ensureTableWithName("t", {{"a", "TEXT NOT NULL"}, {"b", "INTEGER"}}, {},
                                              {{"b", "REAL NOT NULL"}}, &error_));
-    EXPECT_EQ(error_.code, 3);
-    EXPECT_EQ(error_.description, "Transaction failed");
+    // The cause, not the transaction's generic failure.
+    EXPECT_EQ(error_.description,
+              "Database operation \"execute statement\" failed with sqlite code 19 and error "
+              "message \"NOT NULL constraint failed: t.b\"");
     EXPECT_EQ(store_->columnInfoForTableWithName("t", &error_),
               (KLVSqliteStore::LiveColumnInfo{{"a", "TEXT"}, {"b", "INTEGER"}}));
     EXPECT_EQ(rows("SELECT a, b FROM t"), (std::vector<Row>{{{"a", "kept"}, {"b", nullptr}}}));
@@ -704,6 +706,14 @@ TEST_F(KLVSqliteStoreTest, TransactionCommitsOrRollsBack) {
     EXPECT_EQ(error_.code, 3);
     EXPECT_EQ(error_.description, "Transaction failed");
     EXPECT_EQ(rows("SELECT name FROM items"), (std::vector<Row>{{{"name", "kept"}}}));
+    // A block that says why keeps its cause; a success leaves the caller's error as it was.
+    EXPECT_FALSE(store_->performTransactionWithError(&error_, [&] {
+        return store_->upsertRecord({{"name", "x"}}, "missing_table", &error_);
+    }));
+    EXPECT_NE(error_.description.find("no such table: missing_table"), std::string::npos)
+        << error_.description;
+    EXPECT_TRUE(store_->performTransactionWithError(&error_, [] { return true; }));
+    EXPECT_NE(error_.description.find("missing_table"), std::string::npos);
 }
 
 TEST_F(KLVSqliteStoreTest, TransactionsDoNotNest) {
