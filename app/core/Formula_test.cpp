@@ -53,12 +53,6 @@ TEST(FormulaTest, AMissingOrMistypedMemberFailsTheWhole) {
     EXPECT_FALSE(Formula::fromJson(nlohmann::json::array()));
 }
 
-TEST(FormulaTest, ErrorAndHolder) {
-    EXPECT_EQ(description(FormulaError::configurationFailed), "configurationFailed");
-    EXPECT_EQ(makeError(FormulaError::configurationFailed).description, "configurationFailed");
-    EXPECT_TRUE(QuroFormula().formulas.empty());
-}
-
 TEST(SymbolTest, RulesMissingDiffersFromEmpty) {
     auto object = nlohmann::json::parse(R"({"category": "c", "subcategory": "s", "topic": "t",
         "key": "d", "latex": "d", "name": "distance", "unit": "m"})");
@@ -81,10 +75,6 @@ TEST(SymbolTest, RulesMissingDiffersFromEmpty) {
     object.erase("rules");
     object.erase("unit");
     EXPECT_FALSE(Symbol::fromJson(object));
-}
-
-TEST(SymbolTest, TheTableStaysEmpty) {
-    EXPECT_TRUE(QuroFormulaSymbol::shared().symbols.empty());
 }
 
 }  // namespace

@@ -285,18 +285,6 @@ TEST(MessageCodec, DecodesByTheRulesAndReencodesInStandardForm) {
     }
 }
 
-TEST(MessageCodec, DecodedValuesLandAtTheirIndexes) {
-    auto bundle = KLVPBMeasurementBundle::initWithBuffer(
-        bytes({0xD0, 0x01, 0x09, 0xDA, 0x01, 0x01, 'v', 0xE8, 0x02, 0x85, 0x80, 0x80, 0x80, 0x10}));
-    ASSERT_TRUE(bundle);
-    EXPECT_EQ(NANOGetInt64(bundle, KLVPBMeasurementBundle::previous_start_timestamp_millis), 9);
-    EXPECT_EQ(NANOGetString(bundle, KLVPBMeasurementBundle::vendor_device_id), "v");
-    EXPECT_EQ(NANOGetArray(bundle, KLVPBMeasurementBundle::experiment_ids), platform::Array{5});
-
-    auto event = KLVPBEvent::initWithBuffer(bytes({0x28, 0xFF, 0xFF, 0xFF, 0xFF, 0x0F}));
-    EXPECT_EQ(NANOGetInt32(event, KLVPBEvent::field_5), -1);
-}
-
 struct Failure {
     const char* what;
     const char* message;
@@ -308,16 +296,12 @@ TEST(MessageCodec, BadBuffersFailWithTheirReason) {
     const Failure cases[] = {
         {"string field sent as a varint", "Event", bytes({0x10, 0x01}),
          "<ERROR> Event decoder failed: wrong wire type\n"},
-        {"message element sent as a varint", "Event", bytes({0x08, 0x01}),
-         "<ERROR> Event decoder failed: wrong wire type\n"},
         {"double sent as a varint", "Flag", bytes({0x20, 0x01}),
          "<ERROR> Flag decoder failed: wrong wire type\n"},
         {"string longer than the buffer", "Event", bytes({0x12, 0x05, 'a'}),
          "<ERROR> Event decoder failed: parent stream too short\n"},
         {"varint cut short", "Event", bytes({0x18, 0x80}),
          "<ERROR> Event decoder failed: end-of-stream\n"},
-        {"fixed64 cut short", "Flag", bytes({0x21, 0x00, 0x00}),
-         "<ERROR> Flag decoder failed: end-of-stream\n"},
         {"varint longer than ten bytes", "Event",
          bytes({0x18, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x01}),
          "<ERROR> Event decoder failed: varint overflow\n"},
@@ -405,43 +389,6 @@ TEST(MessageCodec, NestingStopsAtOneHundredLevels) {
         EXPECT_EQ(
             ::testing::internal::GetCapturedStdout(),
             "<ERROR> " + std::string(c.message) + " decoder failed: max nesting depth exceeded\n");
-    }
-}
-
-// Every cut and every single-byte change of a real configuration either decodes or fails cleanly,
-// and what decodes survives a round trip unchanged.
-TEST(MessageCodec, TruncatedAndCorruptConfigurationsNeverCrash) {
-    const auto vector = testing::readTestdata("MeasurementConfig.bin");
-    ASSERT_GT(vector.size(), 100u);
-    const MessageType& type = KLVPBMeasurementConfig::messageType();
-    const auto check = [&](const std::vector<std::uint8_t>& input) {
-        MessageInfo message(type);
-        if (!decodeMessage(input, message)) return;
-        const auto again = NANOEncodeMessage(message);
-        ASSERT_TRUE(again);
-        MessageInfo decodedAgain(type);
-        ASSERT_TRUE(decodeMessage(*again, decodedAgain));
-        EXPECT_TRUE(decodedAgain == message);
-    };
-    ::testing::internal::CaptureStdout();
-    for (std::size_t cut = 0; cut < vector.size(); ++cut) {
-        check(std::vector<std::uint8_t>(vector.begin(), vector.begin() + static_cast<long>(cut)));
-    }
-    for (std::size_t at = 0; at < vector.size(); at += 13) {
-        for (const std::uint8_t value : {0x00, 0x80, 0xFF}) {
-            auto corrupt = vector;
-            corrupt[at] = value;
-            check(corrupt);
-        }
-    }
-    ::testing::internal::GetCapturedStdout();
-}
-
-TEST(MessageCodec, EmptyMessagesEncodeToNoBytes) {
-    for (const auto& type : allMessageTypes()) {
-        const auto encoded = NANOEncodeMessage(MessageInfo(type));
-        ASSERT_TRUE(encoded) << type.name();
-        EXPECT_TRUE(encoded->empty()) << type.name();
     }
 }
 
