@@ -123,18 +123,13 @@ class HttpClientTest : public ::testing::Test {
 
 TEST_F(HttpClientTest, AnswersCompleteOnceWithStatusHeadersAndBody) {
     server.answer("GET", "/ok", {200, {{"X-Answer", "42"}}, "hello"});
-    server.answer("GET", "/empty", {204, {}, ""});
-    server.answer("GET", "/missing", {404, {}, "not here"});
-    server.answer("GET", "/busy", {503, {{"Retry-After", "30"}}, ""});
+    server.answer("GET", "/busy", {503, {{"Retry-After", "30"}}, "not now"});
     const struct {
         const char* path;
         int status;
         const char* body;
-    } cases[] = {{"/ok", 200, "hello"},
-                 {"/empty", 204, ""},
-                 {"/missing", 404, "not here"},
-                 {"/busy", 503, ""},
-                 {"/unscripted", 404, ""}};
+    } cases[] = {{"/busy", 503, "not now"}, {"/unscripted", 404, ""}};
+
     for (const auto& c : cases) {
         SCOPED_TRACE(c.path);
         SerialQueue caseQueue("test.case");

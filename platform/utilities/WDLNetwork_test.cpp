@@ -151,17 +151,5 @@ TEST_F(WDLNetworkTest, EmptyURLStillCompletes) {
     EXPECT_TRUE(result.onGivenQueue);
 }
 
-TEST_F(WDLNetworkTest, SettingsAndBackgroundSessions) {
-    EXPECT_EQ(network.reachabilityHost(), "measurement.test");
-    EXPECT_EQ(network.timeoutInterval(), 60);
-    network.setTimeoutInterval(30);
-    EXPECT_EQ(network.timeoutInterval(), 30);
-    network.setIsDebugModeEnabled(true);
-    EXPECT_TRUE(network.isDebugModeEnabled());
-    bool handled = false;
-    WDLNetwork::handleEventsForBackgroundURLSessionID("session", [&] { handled = true; });
-    EXPECT_TRUE(handled);
-}
-
 }  // namespace
 }  // namespace platform
