@@ -29,13 +29,13 @@ struct SchemaRow {
     std::vector<FieldRow> byIndex;
 };
 
-// A few schemas transcribed from the message documents, together using every kind word: the
-// wire vectors pin the rest through the same generated tables.
+// A few schemas transcribed from the message documents; the wire vectors pin the rest through the
+// same generated tables.
 const std::vector<SchemaRow>& documentedSchemas() {
     static const std::vector<SchemaRow> rows = {
         {"Event", 5, 1, {{1, RM, "EventParam"}, {2, S}, {3, L}, {4, L}, {5, I}}},
         {"EventParam", 6, 1, {{1, S}, {2, S}, {3, L}, {4, F}, {5, D}, {6, RM, "EventParam"}}},
-        {"Flag", 5, 0, {{1, S}, {2, L}, {3, S}, {4, D}, {5, B}}},
+
         {"MeasurementBatch", 4, 1, {{1, RM, "MeasurementBundle"}, {7, S}, {8, S}, {9, E}}},
         {"ResultData",
          4,
@@ -46,10 +46,8 @@ const std::vector<SchemaRow>& documentedSchemas() {
           {4, RM, "SequenceFilterResultTimestamp"}}},
         {"SequenceFilterResultTimestamp", 2, 1, {{1, I}, {2, RL}}},
         {"StringFilter", 4, 1, {{1, E}, {2, S}, {3, B}, {4, RS}}},
-        {"AudienceLeafFilterResult",
-         4,
-         0,
-         {{1, I}, {2, M, "ResultData"}, {3, M, "ResultData"}, {4, B}}},
+        {"Program", 2, 1, {{1, RM, "RuntimeEntity"}, {2, M, "OgtActivities"}}},
+
     };
     return rows;
 }

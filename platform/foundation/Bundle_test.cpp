@@ -5,10 +5,10 @@
 #include <vector>
 
 #include "platform/foundation/FileSystem.h"
-#include "platform/foundation/Log.h"
 #include "platform/foundation/ProcessInfo.h"
 #include "platform/foundation/PropertyList.h"
 #include "platform/foundation/SharedInstance.h"
+#include "testkit/LogCapture.h"
 #include "testkit/TempHome.h"
 
 namespace platform {
@@ -28,19 +28,14 @@ class BundleTest : public testkit::TempHomeTest {
         write("Localizable.strings", "\"Result\" = \"Ergebnis\";\n\"Cancel\" = \"Abbrechen\";");
         write("Other.strings", "\"Result\" = \"Resultat\";");
         write("units.json", "[]");
-        previousSink_ = setLogSink([this](std::string_view line) { log.emplace_back(line); });
     }
-    void TearDown() override { setLogSink(previousSink_); }
 
     void write(const std::string& name, std::string_view content) {
         ASSERT_TRUE(writeFileAtomically(resources / name, content));
     }
 
     std::filesystem::path resources;
-    std::vector<std::string> log;
-
-  private:
-    LogSink previousSink_;
+    testkit::LogCapture log;
 };
 
 TEST_F(BundleTest, ReadsInfoPlist) {
@@ -55,7 +50,7 @@ TEST_F(BundleTest, UnreadableInfoPlistGivesAnEmptyDictionary) {
     const Bundle bundle(resources);
     EXPECT_TRUE(bundle.infoDictionary().empty());
     EXPECT_EQ(bundle.bundleIdentifier(), "");
-    EXPECT_EQ(log.size(), 1u);
+    EXPECT_EQ(log.lines().size(), 1u);
 }
 
 TEST_F(BundleTest, LooksUpLocalizedStrings) {
@@ -81,8 +76,8 @@ TEST_F(BundleTest, MalformedTableServesWhatParsedAndLogsOnce) {
     const Bundle bundle(resources);
     EXPECT_EQ(bundle.localizedString("a", "", "Broken"), "1");
     EXPECT_EQ(bundle.localizedString("c", "", "Broken"), "c");
-    ASSERT_EQ(log.size(), 1u);
-    EXPECT_NE(log[0].find("line 3"), std::string::npos) << log[0];
+    ASSERT_EQ(log.lines().size(), 1u);
+    EXPECT_NE(log.lines()[0].find("line 3"), std::string::npos) << log.lines()[0];
 }
 
 TEST_F(BundleTest, FindsResourcesOnlyInsideItsDirectory) {

@@ -16,11 +16,11 @@
 
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/FileSystem.h"
-#include "platform/foundation/Log.h"
 #include "platform/foundation/Paths.h"
 #include "platform/foundation/PropertyList.h"
 #include "platform/foundation/SharedInstance.h"
 #include "platform/foundation/UserDefaultsWriter.h"
+#include "testkit/LogCapture.h"
 #include "testkit/TempHome.h"
 
 extern "C" char** environ;
@@ -95,9 +95,7 @@ class UserDefaultsTest : public testkit::TempHomeTest {
     void SetUp() override {
         // The standard suite is named after the main bundle; give the tests one without Info.plist.
         Bundle::setMainBundleDirectory(homePath() / "resources");
-        previousSink_ = setLogSink([this](std::string_view line) { log_.emplace_back(line); });
     }
-    void TearDown() override { setLogSink(previousSink_); }
 
     std::filesystem::path suiteFile(const std::string& name) const {
         return homePath() / "Library" / "Preferences" / (name + ".plist");
@@ -109,10 +107,7 @@ class UserDefaultsTest : public testkit::TempHomeTest {
         Bundle::setMainBundleDirectory(homePath() / "resources");
     }
 
-    std::vector<std::string> log_;
-
-  private:
-    LogSink previousSink_;
+    testkit::LogCapture log_;
 };
 
 TEST_F(UserDefaultsTest, ValuesSurviveAReloadFromDisk) {
@@ -262,7 +257,7 @@ TEST_F(UserDefaultsTest, ValuesWithoutPropertyListFormAreRefused) {
     EXPECT_FALSE(defaults.setObject("bad \xff", "k"));
     EXPECT_FALSE(defaults.setObject(1, std::string("a\0b", 3)));
     EXPECT_EQ(defaults.objectForKey("k"), Object("kept"));
-    EXPECT_EQ(log_.size(), 3u);
+    EXPECT_EQ(log_.lines().size(), 3u);
     EXPECT_TRUE(defaults.setObject(Object(), "k"));  // null removes
     EXPECT_TRUE(defaults.objectForKey("k").isNull());
 }
@@ -291,8 +286,8 @@ TEST_F(UserDefaultsTest, ADamagedFileIsSetAsideNotLost) {
     UserDefaults defaults("damaged");
     EXPECT_TRUE(defaults.dictionaryRepresentation().empty());
     EXPECT_EQ(readTextFile(suiteFile("damaged").string() + ".corrupt"), "not a plist");
-    ASSERT_EQ(log_.size(), 1u);
-    EXPECT_NE(log_[0].find("damaged"), std::string::npos);
+    ASSERT_EQ(log_.lines().size(), 1u);
+    EXPECT_NE(log_.lines()[0].find("damaged"), std::string::npos);
     defaults.setBool(true, "ok");
     ASSERT_TRUE(defaults.synchronize());
     EXPECT_EQ(readPropertyListFile(suiteFile("damaged")), Object::dict({{"ok", true}}));
@@ -310,7 +305,7 @@ TEST_F(UserDefaultsTest, AFileThatCannotBeReadIsNeverWrittenOver) {
     EXPECT_FALSE(defaults.synchronize());
     EXPECT_TRUE(readTextFile(suiteFile("stuck")) == unreadable) << "the file was replaced";
     EXPECT_TRUE(defaults.objectForKey("new").isNull());
-    EXPECT_FALSE(log_.empty());
+    EXPECT_FALSE(log_.lines().empty());
 
     // Readable again: the next change takes in what the file holds.
     ASSERT_TRUE(writePropertyListFile(suiteFile("stuck"), Object::dict({{"old", 1}}),
@@ -331,7 +326,7 @@ TEST_F(UserDefaultsTest, AFailedWriteIsKeptAndRetried) {
     defaults.setInteger(2, "a");
     EXPECT_EQ(defaults.integerForKey("a"), 2);
     EXPECT_FALSE(defaults.synchronize());
-    EXPECT_FALSE(log_.empty());
+    EXPECT_FALSE(log_.lines().empty());
 
     ASSERT_TRUE(removeItem(preferences));
     EXPECT_TRUE(defaults.synchronize());
@@ -460,7 +455,7 @@ TEST_F(UserDefaultsTest, APendingChangeIsNotWrittenOverAFileThatBecameUnreadable
     EXPECT_TRUE(readTextFile(suiteFile("stuck")) == unreadable) << "the file was replaced";
     EXPECT_FALSE(defaults.synchronize());
     EXPECT_FALSE(defaults.setObject(3, "refused"));
-    EXPECT_FALSE(log_.empty());
+    EXPECT_FALSE(log_.lines().empty());
 }
 
 TEST_F(UserDefaultsTest, ANormalExitWritesWhatIsPending) {
