@@ -44,9 +44,8 @@ TEST(SerialQueueTest, KeepsEachProducersOrderAndRunsOneBlockAtATime) {
     }
     for (auto& producer : producers)
         producer.join();
-    testkit::drain(queue);
-
-    const auto values = ran.values();
+    // A sync block runs after every earlier one and hands back its result.
+    const auto values = queue.syncResult([&] { return ran.values(); });
     ASSERT_EQ(values.size(), std::size_t{kProducers * kBlocksEach});
     std::vector<int> next(kProducers, 0);
     for (const auto& [producer, index] : values) {
@@ -54,19 +53,6 @@ TEST(SerialQueueTest, KeepsEachProducersOrderAndRunsOneBlockAtATime) {
         next[producer] = index + 1;
     }
     EXPECT_EQ(maxInside, 1);
-}
-
-TEST(SerialQueueTest, SyncRunsAfterEarlierBlocksAndReturnsResult) {
-    SerialQueue queue("sync");
-    Recorder<int> ran;
-    for (int i = 0; i < 3; ++i)
-        queue.async([&, i] { ran.add(i); });
-    const int result = queue.syncResult([&] {
-        ran.add(3);
-        return 42;
-    });
-    EXPECT_EQ(result, 42);
-    EXPECT_EQ(ran.values(), (std::vector<int>{0, 1, 2, 3}));
 }
 
 TEST(SerialQueueTest, SyncBackToTheCallingQueueThroughAnotherQueueRunsInline) {

@@ -24,23 +24,15 @@ TEST(FormatTest, Conversions) {
         {formatString("I-ACS%06ld", -5), "I-ACS-00005"},
         {formatString("Block ID=%@.", std::string("KLVMeasurement:622")),
          "Block ID=KLVMeasurement:622."},
-        {formatString("%d:%@:%@", 3, "1E_1:Lost", "-"), "3:1E_1:Lost:-"},
         {formatString("%@%c_%lld:%@", "1", 'E', std::int64_t{110100000}, "m"), "1E_110100000:m"},
-        {formatString("%lld...%lld", std::int64_t{-999}, std::int64_t{-100}), "-999...-100"},
         {formatString("%llu", std::numeric_limits<std::uint64_t>::max()), "18446744073709551615"},
-        {formatString("%02x%02x", 0x0a, 0xff), "0aff"},
 
         {formatString("%x", -1), "ffffffffffffffff"},
         {formatString("%5d|%-5d|%+d|% d", 42, 42, 42, 42), "   42|42   |+42| 42"},
-        {formatString("%.3f", 2.0 / 3.0), "0.667"},
-
-        {formatString("%g", 1e6), "1e+06"},
 
         {formatString("%08.2f", -3.14159), "-0003.14"},
         {formatString("%@ %@ %@ %@", text, whole, flag, list), "abc 5 1 [1, \"x\"]"},
-        {formatString("%@", 0.1), "0.1"},
 
-        {formatString("%s|%.2s|%5s", "abc", "abc", "ab"), "abc|ab|   ab"},
         {formatString("100%% sure"), "100% sure"},
         {formatString("%@ and %@", "one"), "one and (null)"},
         {formatString("%d", "not a number"), "not a number"},
