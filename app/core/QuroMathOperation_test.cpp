@@ -101,12 +101,8 @@ TEST_F(QuroMathOperationTest, CancelDown) {
     };
     const Case cases[] = {
         {makeTerm(6, 4), std::pair{3.0, 2.0}, 2, "\\frac{6 : 2}{4 : 2} =  \\frac{3}{2}"},
-        {makeTerm(-6, 4), std::pair{-3.0, 2.0}, 2,
-         "\\frac{(-6) : 2}{4 : 2} =  \\left(-\\frac{3}{2}\\right)"},
         {makeTerm(6, -4), std::pair{-3.0, 2.0}, -2,
          "\\frac{6 : (-2)}{(-4) : (-2)} =  \\left(-\\frac{3}{2}\\right)"},
-
-        {makeTerm(1, 5), std::nullopt, 1, ""},
 
         {makeTerm(1.5, 3), std::nullopt, 1, ""},
         {makeTerm(3, -1), std::nullopt, -1, ""},
@@ -156,8 +152,7 @@ TEST_F(QuroMathOperationTest, ConstantsKeepTheirValueInEveryResult) {
 
         {"1/π : 2", math().divide(makeTerm(1, 1, {}, {pi()}), makeTerm(2), false).result,
          1 / (2 * piValue)},
-        {"2 : 1/π", math().divide(makeTerm(2), makeTerm(1, 1, {}, {pi()}), false).result,
-         2 * piValue},
+
         {"π/e : e/π",
          math()
              .divide(makeTerm(1, 1, {pi()}, {euler()}), makeTerm(1, 1, {euler()}, {pi()}), false)
