@@ -104,20 +104,16 @@ TEST(QuroStringOutputTest, LatexTermOptions) {
 }
 
 TEST(QuroStringOutputTest, LatexVariablePart) {
-    Digit term = makeTerm(1);
-    EXPECT_FALSE(QuroStringOutput::latexVariablePart(term));
-    term.zVariable = "x";
-    term.powerOfZVariable = 1.0;
+    EXPECT_FALSE(QuroStringOutput::latexVariablePart(makeTerm(1)));
+    Digit term = makeTerm(1, 1, {}, {}, "x");
     EXPECT_EQ(QuroStringOutput::latexVariablePart(term), " x");
-
     term.powerOfZVariable = 0.5;
     EXPECT_EQ(QuroStringOutput::latexVariablePart(term), " x^{0.5}");
-    term.nVariable = "y";
-    term.powerOfNVariable = -1.0;
-    EXPECT_EQ(QuroStringOutput::latexVariablePart(term), "\\frac{x^{0.5}}{y^{-1.0}}");
-    term.zVariable.clear();
-    term.powerOfNVariable = 1.0;
-    EXPECT_EQ(QuroStringOutput::latexVariablePart(term), "\\frac{1}{y}");
+    Digit fraction = makeTerm(1, 1, {}, {}, "x", "y");
+    fraction.powerOfZVariable = 0.5;
+    fraction.powerOfNVariable = -1.0;
+    EXPECT_EQ(QuroStringOutput::latexVariablePart(fraction), "\\frac{x^{0.5}}{y^{-1.0}}");
+    EXPECT_EQ(QuroStringOutput::latexVariablePart(makeTerm(1, 1, {}, {}, "", "y")), "\\frac{1}{y}");
 }
 
 }  // namespace
