@@ -146,24 +146,41 @@ TEST_F(HttpClientTest, AnswersCompleteOnceWithStatusHeadersAndBody) {
     EXPECT_EQ(*ok.response->header("x-answer"), "42");
 }
 
-TEST_F(HttpClientTest, ConnectionRefusedCompletesOnceWithAnError) {
+TEST_F(HttpClientTest, FailuresCompleteOnceWithTheirCode) {
     RefusingPort refusing;
-    HttpRequest request;
-    request.url = "http://127.0.0.1:" + std::to_string(refusing.port()) + "/a";
-    const HttpResult result = exchange(request);
-    EXPECT_FALSE(result.response);
-    ASSERT_TRUE(result.error);
-    EXPECT_EQ(result.error->domain, kURLErrorDomain);
-    EXPECT_EQ(result.error->code, kURLErrorCannotConnectToHost);
-}
-
-TEST_F(HttpClientTest, TimeOutCompletesOnceWithTimedOut) {
     server.answer("GET", "/slow", {200, {}, "late", 30, false});
-    HttpRequest request = get("/slow");
-    request.timeoutInterval = 0.2;
-    const HttpResult result = exchange(request);
-    ASSERT_TRUE(result.error);
-    EXPECT_EQ(result.error->code, kURLErrorTimedOut);
+    server.answer("GET", "/big", {200, {}, std::string(11, 'b')});
+    const struct {
+        const char* name;
+        std::string url;
+        double timeout;
+        bool offline;
+        URLErrorCode code;
+    } cases[] = {
+        {"refused", "http://127.0.0.1:" + std::to_string(refusing.port()) + "/a",
+         kDefaultTimeoutInterval, false, kURLErrorCannotConnectToHost},
+        {"timed out", server.baseURL() + "/slow", 0.2, false, kURLErrorTimedOut},
+        {"larger than the limit", server.baseURL() + "/big", kDefaultTimeoutInterval, false,
+         kURLErrorDataLengthExceedsMaximum},
+        {"offline", server.baseURL() + "/a", kDefaultTimeoutInterval, true,
+         kURLErrorNotConnectedToInternet},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Reachability::shared().setReachable(!c.offline);
+        SerialQueue caseQueue("test.case");
+        HttpClient caseClient;
+        caseClient.setMaximumResponseSize(10);
+        HttpRequest request;
+        request.url = c.url;
+        request.timeoutInterval = c.timeout;
+        const HttpResult result = exchangeOnce(caseClient, caseQueue, request);
+        EXPECT_FALSE(result.response);
+        ASSERT_TRUE(result.error);
+        EXPECT_EQ(result.error->domain, kURLErrorDomain);
+        EXPECT_EQ(result.error->code, c.code);
+    }
+    EXPECT_EQ(server.requests().size(), 2u);  // the offline request never left
 }
 
 TEST_F(HttpClientTest, ShutdownCancelsARequestInFlightWithOneCompletion) {
@@ -265,14 +282,6 @@ TEST_F(HttpClientTest, RefusesBadRequestsWithoutSendingThem) {
     EXPECT_TRUE(server.requests().empty());
 }
 
-TEST_F(HttpClientTest, RefusesAnAnswerLargerThanTheLimit) {
-    server.answer("GET", "/big", {200, {}, std::string(11, 'b')});
-    client.setMaximumResponseSize(10);
-    const HttpResult result = exchange(get("/big"));
-    ASSERT_TRUE(result.error);
-    EXPECT_EQ(result.error->code, kURLErrorDataLengthExceedsMaximum);
-}
-
 TEST_F(HttpClientTest, ConnectToReachesATlsLoopbackServerUnderTheConfiguredHostName) {
     LoopbackServer tls({.tlsHostNames = {"measure.example.test", "*.measure.example.test"}});
     ASSERT_TRUE(tls.isRunning());
@@ -304,14 +313,6 @@ TEST_F(HttpClientTest, ConnectToReachesATlsLoopbackServerUnderTheConfiguredHostN
     ASSERT_EQ(recorded.size(), 1u);
     EXPECT_EQ(*recorded[0].header("Host"), "eu.measure.example.test");
     EXPECT_EQ(recorded[0].body, "batch");
-}
-
-TEST_F(HttpClientTest, OfflineRequestsFailAtOnce) {
-    Reachability::shared().setReachable(false);
-    const HttpResult result = exchange(get("/a"));
-    ASSERT_TRUE(result.error);
-    EXPECT_EQ(result.error->code, kURLErrorNotConnectedToInternet);
-    EXPECT_TRUE(server.requests().empty());
 }
 
 }  // namespace
