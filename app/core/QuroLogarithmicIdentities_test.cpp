@@ -198,15 +198,16 @@ TEST_F(QuroLogarithmicIdentitiesTest, RuleSideEffects) {
     EXPECT_EQ(v.n, 3.0);
 }
 
-TEST_F(QuroLogarithmicIdentitiesTest, UnknownRuleRunsNothing) {
+TEST_F(QuroLogarithmicIdentitiesTest, UnknownRulesAndMissingTermsRunNothing) {
     const auto result = calculate({"2", std::nullopt, "4", "8"}, 9);
     EXPECT_FALSE(result.errorText);
     EXPECT_EQ(stepsOf(result), (std::vector<Step>{{"Your Input", ""}}));
     EXPECT_EQ(result.latexString, "");
-}
 
-TEST_F(QuroLogarithmicIdentitiesTest, ARuleWithoutTermsWritesNothing) {
+    QuroStringOutput::shared().solutionSteps.clear();
+    calculator.allInputs.reset();
     calculator.productRule();
+
     calculator.allInputs =
         std::vector<DigitRef>{makeDigit(), makeDigit(), makeDigit(), makeDigit()};
     calculator.changeOfBaseRule();

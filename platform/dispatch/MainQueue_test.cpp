@@ -53,18 +53,10 @@ TEST_F(MainQueueTest, TheInitialThreadIsMainUntilAnotherThreadDrains) {
     EXPECT_TRUE(isMainThread());
 }
 
-TEST_F(MainQueueTest, SyncOnTheMainThreadRunsInlineAheadOfQueuedBlocks) {
-    Recorder<std::string> ran;
-    mainQueue().async([&] { ran.add("queued"); });
-    mainQueue().sync([&] { ran.add("sync"); });
-    EXPECT_EQ(ran.values(), std::vector<std::string>{"sync"});
-    runUntilIdle();
-    EXPECT_EQ(ran.values(), (std::vector<std::string>{"sync", "queued"}));
-}
-
-TEST_F(MainQueueTest, SyncFromAnotherThreadRunsWhenTheMainLoopGetsToIt) {
+TEST_F(MainQueueTest, SyncRunsInlineOnTheMainThreadAndInTurnFromAnother) {
     Recorder<std::string> ran;
     mainQueue().async([&] { ran.add("first"); });
+    mainQueue().sync([&] { ran.add("sync"); });  // ahead of the queued block
     std::thread other([&] {
         mainQueue().sync([&] {
             EXPECT_TRUE(isMainThread());
@@ -75,7 +67,7 @@ TEST_F(MainQueueTest, SyncFromAnotherThreadRunsWhenTheMainLoopGetsToIt) {
     });
     runMainLoop();
     other.join();
-    EXPECT_EQ(ran.values(), (std::vector<std::string>{"first", "from other"}));
+    EXPECT_EQ(ran.values(), (std::vector<std::string>{"sync", "first", "from other"}));
 }
 
 TEST_F(MainQueueTest, StopBeforeTheLoopRunsMakesItReturnAtOnce) {
