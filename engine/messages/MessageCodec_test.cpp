@@ -388,6 +388,33 @@ TEST(MessageCodec, NestingStopsAtOneHundredLevels) {
     }
 }
 
+// Every cut and every single-byte change of a real configuration either decodes or fails cleanly,
+// and what decodes survives a round trip unchanged.
+TEST(MessageCodec, TruncatedAndCorruptConfigurationsNeverCrash) {
+    const auto vector = testing::readTestdata("MeasurementConfig.bin");
+    ASSERT_GT(vector.size(), 100u);
+    const MessageType& type = KLVPBMeasurementConfig::messageType();
+    const auto check = [&](const std::vector<std::uint8_t>& input) {
+        MessageInfo message(type);
+        if (!decodeMessage(input, message)) return;
+        MessageInfo decodedAgain(type);
+        ASSERT_TRUE(decodeMessage(*NANOEncodeMessage(message), decodedAgain));
+        EXPECT_TRUE(decodedAgain == message);
+    };
+    ::testing::internal::CaptureStdout();
+    for (std::size_t cut = 0; cut < vector.size(); ++cut) {
+        check(std::vector<std::uint8_t>(vector.begin(), vector.begin() + static_cast<long>(cut)));
+    }
+    for (std::size_t at = 0; at < vector.size(); at += 13) {
+        for (const std::uint8_t value : {0x00, 0x80, 0xFF}) {
+            auto corrupt = vector;
+            corrupt[at] = value;
+            check(corrupt);
+        }
+    }
+    ::testing::internal::GetCapturedStdout();
+}
+
 TEST(MessageInfo, ClearingAnUnknownFieldPrintsAndFails) {
     MessageInfo event(KLVPBEvent::messageType());
     ::testing::internal::CaptureStdout();
