@@ -28,30 +28,24 @@
 #include "platform/foundation/ProcessInfo.h"
 #include "platform/foundation/SharedInstance.h"
 #include "platform/utilities/WDLLogger.h"
+#include "testkit/LogCapture.h"
 #include "testkit/ManualClock.h"
 #include "testkit/TempHome.h"
 
 namespace engine {
 
-// Captures the system log (where the monitor's console backend and the utilities framework
-// write) for as long as it lives, so that a test can look for a line or a message code.
+// The system log (where the monitor's console backend and the utilities framework write) as
+// testkit::LogCapture captures it, read after the monitor's queue has drained, so that a test can
+// look for a line or a message code.
 class LogCapture {
   public:
-    LogCapture() {
-        previous_ = platform::setLogSink([this](std::string_view line) {
-            std::lock_guard lock(mutex_);
-            lines_.emplace_back(line);
-        });
-    }
-    ~LogCapture() { platform::setLogSink(previous_); }
-    LogCapture(const LogCapture&) = delete;
-    LogCapture& operator=(const LogCapture&) = delete;
-
-    // Every line so far, the monitor's queued ones included.
+    // Every line since the capture began or was last cleared, the monitor's queued ones included.
     std::vector<std::string> lines() {
         testkit::drain(KLVMeasurementBase::monitor().monitorQueue());
-        std::lock_guard lock(mutex_);
-        return lines_;
+        auto all = capture_.lines();
+        all.erase(all.begin(),
+                  all.begin() + static_cast<std::ptrdiff_t>(std::min(cleared_, all.size())));
+        return all;
     }
     // How many lines carry the message code (shown as "I-ACS0NNNNN").
     std::size_t count(std::int64_t messageCode) {
@@ -71,15 +65,13 @@ class LogCapture {
         return {};
     }
     void clear() {
-        lines();
-        std::lock_guard lock(mutex_);
-        lines_.clear();
+        testkit::drain(KLVMeasurementBase::monitor().monitorQueue());
+        cleared_ = capture_.lines().size();
     }
 
   private:
-    std::mutex mutex_;
-    std::vector<std::string> lines_;
-    platform::LogSink previous_;
+    testkit::LogCapture capture_;
+    std::size_t cleared_ = 0;
 };
 
 class EngineTest : public ::testing::Test {

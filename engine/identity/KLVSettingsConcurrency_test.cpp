@@ -9,12 +9,12 @@
 #include <vector>
 
 #include "engine/base/EngineTestSupport.h"
-#include "engine/settings/KLVConsentSettingsUtil.h"
 #include "engine/environment/KLVDefaultIdentitySupport.h"
 #include "engine/identity/KLVIdentity.h"
-#include "engine/stores/KLVPersistedConfig.h"
+#include "engine/settings/KLVConsentSettingsUtil.h"
 #include "engine/settings/KLVRemoteConfig.h"
 #include "engine/settings/SettingsTestSupport.h"
+#include "engine/stores/KLVPersistedConfig.h"
 
 namespace engine {
 namespace {
@@ -92,7 +92,14 @@ TEST_F(KLVSettingsConcurrencyTest, ReadersSeeWholeValuesWhileConfigurationsChang
         });
     }
 
+    // The updates start once the readers read, and each half of them overlaps reading.
+    const auto waitForReads = [&](long count) {
+        while (reads.load() < count)
+            std::this_thread::yield();
+    };
+    waitForReads(1);
     for (int i = 0; i < kUpdates; ++i) {
+        if (i == kUpdates / 2) waitForReads(reads.load() + 1);
         ASSERT_TRUE(settings->updateMeasurementConfig(variant(i % 2 == 1)));
         KLVConsentSettingsUtil::updateSettings(
             Dictionary{{"ad_storage", i % 3 == 0 ? "denied" : "granted"}}, 10);
