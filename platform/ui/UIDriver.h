@@ -17,6 +17,19 @@ struct ViewQuery {
     std::string text;           // the view's text or LaTeX, as in the dump
     std::optional<int> index;   // a segment of a segmented control
     std::optional<CGPoint> at;  // where to touch, in the view's coordinates (default: centre)
+
+    static ViewQuery byId(std::string id) { return {std::move(id), {}, {}, {}}; }
+    static ViewQuery byText(std::string text) { return {{}, std::move(text), {}, {}}; }
+    ViewQuery segment(int i) const {
+        ViewQuery q = *this;
+        q.index = i;
+        return q;
+    }
+    ViewQuery touching(CGPoint p) const {
+        ViewQuery q = *this;
+        q.at = p;
+        return q;
+    }
 };
 
 struct DriverResult {
