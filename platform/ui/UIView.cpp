@@ -84,7 +84,12 @@ UIView::UIView(CGRect frame) : UIView() {
 UIView::~UIView() {
     layer_->drawDelegate = nullptr;
     for (auto& sub : subviews_)
-        sub->superview_.reset();
+        sub->superview_ = nullptr;
+}
+
+std::shared_ptr<UIView> UIView::superview() const {
+    if (!superview_) return nullptr;
+    return std::static_pointer_cast<UIView>(superview_->weak_from_this().lock());
 }
 
 void UIView::setFrame(CGRect frame) {
@@ -177,7 +182,7 @@ void UIView::insertSubview(std::shared_ptr<UIView> view, std::size_t index) {
             static_cast<std::size_t>(std::find(list.begin(), list.end(), after) - list.begin());
     }
     subviews_.insert(subviews_.begin() + index, view);
-    view->superview_ = shared<UIView>();
+    view->superview_ = this;
     layer_->insertSublayer(view->layer_, layerIndex);
     view->didMoveToSuperview();
     if (window()) view->notifyMovedToWindow();
@@ -188,13 +193,15 @@ void UIView::bringSubviewToFront(const std::shared_ptr<UIView>& view) {
 }
 
 void UIView::removeFromSuperview() {
-    auto parent = superview_.lock();
+    UIView* parent = superview_;
     if (!parent) return;
     bool hadWindow = window() != nullptr;
-    auto self = shared<UIView>();
+    auto self = std::static_pointer_cast<UIView>(weak_from_this().lock());
     auto& list = parent->subviews_;
-    list.erase(std::remove(list.begin(), list.end(), self), list.end());
-    superview_.reset();
+    list.erase(
+        std::remove_if(list.begin(), list.end(), [this](auto& v) { return v.get() == this; }),
+        list.end());
+    superview_ = nullptr;
     layer_->removeFromSuperlayer();
     // A first responder that leaves the window gives up its status.
     if (hadWindow) {

@@ -147,7 +147,7 @@ class UIView : public UIResponder {
     CGRect convert(CGRect r, const UIView* to) const;
 
     // Hierarchy.
-    std::shared_ptr<UIView> superview() const { return superview_.lock(); }
+    std::shared_ptr<UIView> superview() const;
     const std::vector<std::shared_ptr<UIView>>& subviews() const { return subviews_; }
     void addSubview(std::shared_ptr<UIView> view);
     void insertSubview(std::shared_ptr<UIView> view, std::size_t index);
@@ -258,7 +258,9 @@ class UIView : public UIResponder {
   private:
     void notifyMovedToWindow();
     std::shared_ptr<CALayer> layer_ = std::make_shared<CALayer>();
-    std::weak_ptr<UIView> superview_;
+    // Raw, so that a view may add subviews in its constructor; the superview clears it when it
+    // lets the subview go or is destroyed.
+    UIView* superview_ = nullptr;
     std::vector<std::shared_ptr<UIView>> subviews_;
     std::vector<std::shared_ptr<NSLayoutConstraint>> constraints_;
     std::vector<std::shared_ptr<UITapGestureRecognizer>> recognizers_;
