@@ -16,22 +16,8 @@
 namespace platform {
 namespace {
 
-using Events = std::vector<std::string>;
-
-class Page : public UIViewController {
-  public:
-    Page(std::string name, Events& events) : name_(std::move(name)), events_(events) {
-        title = name_;
-    }
-    void viewWillAppear(bool) override { events_.push_back(name_ + " willAppear"); }
-    void viewDidAppear(bool) override { events_.push_back(name_ + " didAppear"); }
-    void viewWillDisappear(bool) override { events_.push_back(name_ + " willDisappear"); }
-    void viewDidDisappear(bool) override { events_.push_back(name_ + " didDisappear"); }
-
-  private:
-    std::string name_;
-    Events& events_;
-};
+using testing::Events;
+using Page = testing::AppearanceRecorder;
 
 class CountingToolbar : public ToolbarController {
   public:
@@ -55,7 +41,7 @@ TEST_F(MaterialTest, TabsShowOnlyTheSelectedPageAndSwitchAppearance) {
         std::vector<std::shared_ptr<UIViewController>>{input, result}, 0);
     auto toolbar = std::make_shared<CountingToolbar>(tabs);
     show(toolbar);
-    EXPECT_EQ(events_, (Events{"input willAppear", "input didAppear"}));
+    EXPECT_EQ(events_, (Events{"input load", "input willAppear", "input didAppear"}));
     EXPECT_EQ(toolbar->prepared, 1);
     EXPECT_EQ(tabsController(*result), tabs);
     EXPECT_EQ(toolbarController(*result), toolbar);
@@ -82,8 +68,8 @@ TEST_F(MaterialTest, TheDrawersLeftSideAppearsWithTheDrawerAndTransitionsComplet
     auto first = std::make_shared<Page>("first", events_);
     auto drawer = std::make_shared<NavigationDrawerController>(first, left);
     show(drawer);
-    EXPECT_EQ(events_,
-              (Events{"first willAppear", "menu willAppear", "first didAppear", "menu didAppear"}));
+    EXPECT_EQ(events_, (Events{"first load", "menu load", "first willAppear", "menu willAppear",
+                               "first didAppear", "menu didAppear"}));
     EXPECT_TRUE(drawer->leftView()->isHidden());
     events_.clear();
     drawer->toggleLeftView();
@@ -104,8 +90,8 @@ TEST_F(MaterialTest, TheDrawersLeftSideAppearsWithTheDrawerAndTransitionsComplet
     });
     EXPECT_TRUE(swapped);
     EXPECT_FALSE(drawer->isLeftViewOpened());
-    EXPECT_EQ(events_, (Events{"first willDisappear", "second willAppear", "first didDisappear",
-                               "second didAppear", "completion"}));
+    EXPECT_EQ(events_, (Events{"first willDisappear", "second load", "second willAppear",
+                               "first didDisappear", "second didAppear", "completion"}));
     EXPECT_EQ(first->parent(), nullptr);
     EXPECT_EQ(navigationDrawerController(*second), drawer);
 }

@@ -215,6 +215,7 @@ class UITableView : public UIScrollView {
         CGFloat top = 0, header = 0, footer = 0;
         std::vector<CGFloat> rowTops, rowHeights;
     };
+    void replaceAccessory(std::shared_ptr<UIView>& slot, std::shared_ptr<UIView> view);
     void recomputeGeometry();
     void layoutCells();
     void enqueue(const std::shared_ptr<UITableViewCell>& cell);

@@ -13,21 +13,8 @@
 namespace platform {
 namespace {
 
-using Events = std::vector<std::string>;
-
-class Recorder : public UIViewController {
-  public:
-    Recorder(std::string name, Events& events) : name_(std::move(name)), events_(events) {}
-    void viewDidLoad() override { events_.push_back(name_ + " load"); }
-    void viewWillAppear(bool) override { events_.push_back(name_ + " willAppear"); }
-    void viewDidAppear(bool) override { events_.push_back(name_ + " didAppear"); }
-    void viewWillDisappear(bool) override { events_.push_back(name_ + " willDisappear"); }
-    void viewDidDisappear(bool) override { events_.push_back(name_ + " didDisappear"); }
-
-  private:
-    std::string name_;
-    Events& events_;
-};
+using testing::Events;
+using Recorder = testing::AppearanceRecorder;
 
 class PresentationTest : public testing::UITest {
   protected:
@@ -118,7 +105,8 @@ TEST_F(PresentationTest, PresentIsRefusedWhileBusyOrOutsideAWindow) {
     root->present(std::make_shared<Recorder>("second", events_), false, [&] { ran = true; });
     EXPECT_FALSE(ran);
     EXPECT_EQ(log_.back(),
-              "UIViewController: Recorder already presents Recorder; not presenting Recorder");
+              "UIViewController: AppearanceRecorder already presents AppearanceRecorder; not "
+              "presenting AppearanceRecorder");
     // The presented controller presents on top of itself.
     auto second = std::make_shared<UIViewController>();
     first->present(second, false);
