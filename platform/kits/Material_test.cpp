@@ -94,6 +94,36 @@ TEST_F(MaterialTest, TheDrawersLeftSideAppearsWithTheDrawerAndTransitionsComplet
                                "first didDisappear", "second didAppear", "completion"}));
     EXPECT_EQ(first->parent(), nullptr);
     EXPECT_EQ(navigationDrawerController(*second), drawer);
+
+    // Swipes open and close the drawer; the delegate hears of them as pans.
+    class Delegate : public NavigationDrawerControllerDelegate {
+      public:
+        Events& events;
+        explicit Delegate(Events& e) : events(e) {}
+        void navigationDrawerControllerDidBeginPanAt(NavigationDrawerController&, CGPoint,
+                                                     NavigationDrawerPosition) override {
+            events.push_back("pan");
+        }
+        void navigationDrawerControllerDidOpen(NavigationDrawerController&,
+                                               NavigationDrawerPosition) override {
+            events.push_back("open");
+        }
+        void navigationDrawerControllerDidClose(NavigationDrawerController&,
+                                                NavigationDrawerPosition) override {
+            events.push_back("close");
+        }
+    };
+    auto delegate = std::make_shared<Delegate>(events_);
+    drawer->delegate = delegate;
+    events_.clear();
+    UIDriver driver;
+    second->view()->accessibilityIdentifier = "page";
+    left->view()->accessibilityIdentifier = "menu";
+    EXPECT_TRUE(driver.swipe(ViewQuery::byId("page"), UISwipeDirection::right).ok());
+    EXPECT_TRUE(drawer->isLeftViewOpened());
+    EXPECT_TRUE(driver.swipe(ViewQuery::byId("menu"), UISwipeDirection::left).ok());
+    EXPECT_FALSE(drawer->isLeftViewOpened());
+    EXPECT_EQ(events_, (Events{"pan", "open", "pan", "close"}));
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <typeinfo>
 
 #include "platform/dispatch/SerialQueue.h"
+#include "platform/foundation/Log.h"
 #include "platform/foundation/SharedInstance.h"
 #include "platform/ui/UIWindow.h"
 
@@ -277,7 +278,62 @@ void UIView::sizeToFit() {
 }
 
 void UIView::addConstraint(std::shared_ptr<NSLayoutConstraint> c) {
-    if (c) constraints_.push_back(std::move(c));
+    if (!c) return;
+    c->isActive = true;
+    constraints_.push_back(std::move(c));
+}
+
+std::shared_ptr<NSLayoutConstraint> NSLayoutConstraint::make(const std::shared_ptr<UIView>& first,
+                                                             NSLayoutAttribute firstAttribute,
+                                                             NSLayoutRelation relation,
+                                                             const std::shared_ptr<UIView>& second,
+                                                             NSLayoutAttribute secondAttribute,
+                                                             CGFloat multiplier, CGFloat constant) {
+    auto c = std::make_shared<NSLayoutConstraint>();
+    c->firstItem = first;
+    c->firstAttribute = firstAttribute;
+    c->relation = relation;
+    c->secondItem = second;
+    c->secondAttribute = secondAttribute;
+    c->multiplier = multiplier;
+    c->constant = constant;
+    return c;
+}
+
+namespace {
+
+UIView* commonAncestor(UIView* a, UIView* b) {
+    if (!b) return a;
+    for (UIView* v = a; v; v = v->superview().get()) {
+        if (b->isDescendant(v)) return v;
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+void NSLayoutConstraint::activate(const std::vector<std::shared_ptr<NSLayoutConstraint>>& list) {
+    for (const auto& c : list) {
+        if (!c || c->isActive) continue;
+        auto first = c->firstItem.lock();
+        auto second = c->secondItem.lock();
+        UIView* owner = first ? commonAncestor(first.get(), second.get()) : nullptr;
+        if (!owner) {
+            systemLog("NSLayoutConstraint: the items have no common ancestor; not activated");
+            continue;
+        }
+        owner->addConstraint(c);
+        c->isActive = true;
+    }
+}
+
+void NSLayoutConstraint::deactivate(const std::vector<std::shared_ptr<NSLayoutConstraint>>& list) {
+    for (const auto& c : list) {
+        if (!c || !c->isActive) continue;
+        c->isActive = false;
+        for (auto v = c->firstItem.lock(); v; v = v->superview())
+            v->removeConstraint(c);
+    }
 }
 
 void UIView::removeConstraint(const std::shared_ptr<NSLayoutConstraint>& c) {
@@ -301,15 +357,20 @@ std::shared_ptr<UIView> UIView::hitTest(CGPoint p) {
 bool UIView::handleTap(CGPoint p) {
     bool handled = false;
     for (auto& r : std::vector(recognizers_)) {
-        if (!r->isEnabled) continue;
-        r->location_ = p;
-        if (r->action_) r->action_(*r);
-        handled = true;
+        if (r->isEnabled && r->recognizeTap(p)) handled = true;
     }
     return handled;
 }
 
-void UIView::addGestureRecognizer(std::shared_ptr<UITapGestureRecognizer> recognizer) {
+bool UIView::handleSwipe(UISwipeDirection direction, CGPoint p) {
+    bool handled = false;
+    for (auto& r : std::vector(recognizers_)) {
+        if (r->isEnabled && r->recognizeSwipe(direction, p)) handled = true;
+    }
+    return handled;
+}
+
+void UIView::addGestureRecognizer(std::shared_ptr<UIGestureRecognizer> recognizer) {
     if (!recognizer) return;
     recognizer->view_ = shared<UIView>();
     recognizers_.push_back(std::move(recognizer));

@@ -96,25 +96,80 @@ struct NSLayoutConstraint {
     CGFloat multiplier = 1;
     CGFloat constant = 0;
     std::string identifier;
-    bool isActive = true;
+    bool isActive = false;
+
+    static std::shared_ptr<NSLayoutConstraint> make(const std::shared_ptr<UIView>& first,
+                                                    NSLayoutAttribute firstAttribute,
+                                                    NSLayoutRelation relation,
+                                                    const std::shared_ptr<UIView>& second,
+                                                    NSLayoutAttribute secondAttribute,
+                                                    CGFloat multiplier = 1, CGFloat constant = 0);
+    // Installs each constraint on the nearest common ancestor of its items (the first item
+    // alone: on it) and marks it active; items without a common ancestor are logged and skipped.
+    static void activate(const std::vector<std::shared_ptr<NSLayoutConstraint>>& constraints);
+    static void deactivate(const std::vector<std::shared_ptr<NSLayoutConstraint>>& constraints);
 };
 
 enum class UISwipeDirection { right, left, up, down };
 
-class UITapGestureRecognizer {
+// A gesture recognizer sees the taps or swipes that reach its view; the view handles nothing
+// else of a gesture one of its enabled recognizers took.
+class UIGestureRecognizer {
+  public:
+    virtual ~UIGestureRecognizer() = default;
+    bool isEnabled = true;
+    std::shared_ptr<UIView> view() const { return view_.lock(); }
+    // Where the last recognized gesture fell, in the view's coordinates.
+    CGPoint location() const { return location_; }
+
+  protected:
+    friend class UIView;
+    virtual bool recognizeTap(CGPoint p) {
+        (void)p;
+        return false;
+    }
+    virtual bool recognizeSwipe(UISwipeDirection direction, CGPoint p) {
+        (void)direction;
+        (void)p;
+        return false;
+    }
+    std::weak_ptr<UIView> view_;
+    CGPoint location_;
+};
+
+class UITapGestureRecognizer : public UIGestureRecognizer {
   public:
     explicit UITapGestureRecognizer(std::function<void(UITapGestureRecognizer&)> action)
         : action_(std::move(action)) {}
-    bool isEnabled = true;
-    std::shared_ptr<UIView> view() const { return view_.lock(); }
-    // Where the last tap fell, in the view's coordinates.
-    CGPoint location() const { return location_; }
+
+  protected:
+    bool recognizeTap(CGPoint p) override {
+        location_ = p;
+        if (action_) action_(*this);
+        return true;
+    }
 
   private:
-    friend class UIView;
     std::function<void(UITapGestureRecognizer&)> action_;
-    std::weak_ptr<UIView> view_;
-    CGPoint location_;
+};
+
+class UISwipeGestureRecognizer : public UIGestureRecognizer {
+  public:
+    UISwipeGestureRecognizer(UISwipeDirection direction,
+                             std::function<void(UISwipeGestureRecognizer&)> action)
+        : direction(direction), action_(std::move(action)) {}
+    UISwipeDirection direction;
+
+  protected:
+    bool recognizeSwipe(UISwipeDirection d, CGPoint p) override {
+        if (d != direction) return false;
+        location_ = p;
+        if (action_) action_(*this);
+        return true;
+    }
+
+  private:
+    std::function<void(UISwipeGestureRecognizer&)> action_;
 };
 
 namespace UIViewAnimationOptions {
@@ -209,19 +264,15 @@ class UIView : public UIResponder {
     // A tap (or swipe) that reached this view; true when handled. The driver offers it to the
     // hit view first, then up the superview chain.
     virtual bool handleTap(CGPoint p);
-    virtual bool handleSwipe(UISwipeDirection direction, CGPoint p) {
-        (void)direction;
-        (void)p;
-        return false;
-    }
+    virtual bool handleSwipe(UISwipeDirection direction, CGPoint p);
     // A drag from one point to another, both in this view's coordinates.
     virtual bool handleDrag(CGPoint from, CGPoint to) {
         (void)from;
         (void)to;
         return false;
     }
-    void addGestureRecognizer(std::shared_ptr<UITapGestureRecognizer> recognizer);
-    const std::vector<std::shared_ptr<UITapGestureRecognizer>>& gestureRecognizers() const {
+    void addGestureRecognizer(std::shared_ptr<UIGestureRecognizer> recognizer);
+    const std::vector<std::shared_ptr<UIGestureRecognizer>>& gestureRecognizers() const {
         return recognizers_;
     }
 
@@ -263,7 +314,7 @@ class UIView : public UIResponder {
     UIView* superview_ = nullptr;
     std::vector<std::shared_ptr<UIView>> subviews_;
     std::vector<std::shared_ptr<NSLayoutConstraint>> constraints_;
-    std::vector<std::shared_ptr<UITapGestureRecognizer>> recognizers_;
+    std::vector<std::shared_ptr<UIGestureRecognizer>> recognizers_;
     std::optional<UIColor> tintColor_;
     std::weak_ptr<UIResponder> controller_;
     bool needsLayout_ = true;

@@ -138,6 +138,31 @@ TEST_F(PresentationTest, AnAlertActionDismissesBeforeItsHandlerSoTheHandlerCanPr
     EXPECT_TRUE(log_.empty());
 }
 
+TEST_F(PresentationTest, APopoverStaysAPopoverOnlyWhenItsDelegateSaysNone) {
+    class KeepPopover : public UIPopoverPresentationControllerDelegate {
+        UIModalPresentationStyle adaptivePresentationStyle(UIPopoverPresentationController&,
+                                                           const UITraitCollection&) override {
+            return UIModalPresentationStyle::none;
+        }
+    };
+    auto keep = std::make_shared<KeepPopover>();
+    for (bool withDelegate : {true, false}) {
+        auto root = std::make_shared<Recorder>("root", events_);
+        show(root);
+        auto picker = std::make_shared<UIViewController>();
+        EXPECT_EQ(picker->popoverPresentationController(), nullptr);
+        picker->modalPresentationStyle = UIModalPresentationStyle::popover;
+        picker->preferredContentSize = {80, 200};
+        if (withDelegate) picker->popoverPresentationController()->delegate = keep;
+        events_.clear();
+        root->present(picker, true);
+        EXPECT_EQ(picker->view()->frame(),
+                  withDelegate ? CGRect(155, 322, 80, 200) : window_->bounds());
+        EXPECT_EQ(events_.empty(), withDelegate);  // full screen hides the presenter
+        root->dismiss(false);
+    }
+}
+
 TEST_F(PresentationTest, ReplacingTheRootSwapsAppearance) {
     show(std::make_shared<Recorder>("old", events_));
     events_.clear();
