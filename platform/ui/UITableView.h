@@ -45,8 +45,6 @@ class UITableViewCell : public UIView {
     virtual void setEditing(bool editing, bool animated);
     // Called before the cell is handed out again; the content stays.
     virtual void prepareForReuse() {}
-    // Called by a nib builder once the cell's outlets are connected.
-    virtual void awakeFromNib() {}
     // A tap selects the cell's row in its table.
     bool handleTap(CGPoint p) override;
     void describe(ViewDescription& d) const override;

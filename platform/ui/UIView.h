@@ -28,6 +28,9 @@ class UIResponder : public std::enable_shared_from_this<UIResponder> {
     static std::shared_ptr<UIResponder> currentFirstResponder();
     // The dynamic class name without namespace ("CalculateViewController").
     std::string className() const;
+    // Called by UINib and UIStoryboard once a builder has made the object and connected its
+    // outlets.
+    virtual void awakeFromNib() {}
     // Per-object storage for what a kit attaches to platform objects (a tab item, a depth).
     std::shared_ptr<void> associatedObject(const void* key) const;
     void setAssociatedObject(const void* key, std::shared_ptr<void> value);

@@ -8,6 +8,7 @@
 #include "platform/foundation/Log.h"
 #include "platform/ui/UIAlertController.h"
 #include "platform/ui/UIDriver.h"
+#include "platform/ui/UIStoryboard.h"
 #include "platform/ui/UITestSupport.h"
 
 namespace platform {
@@ -161,6 +162,41 @@ TEST_F(PresentationTest, APopoverStaysAPopoverOnlyWhenItsDelegateSaysNone) {
         EXPECT_EQ(events_.empty(), withDelegate);  // full screen hides the presenter
         root->dismiss(false);
     }
+}
+
+TEST_F(PresentationTest, InterfaceBuildersMakeControllersWhoseViewsLoadLater) {
+    class Manual : public UIViewController {
+      public:
+        std::weak_ptr<UILabel> label;  // outlet
+        bool awoke = false;
+        std::string imageName;
+        void awakeFromNib() override { awoke = true; }
+        void viewDidLoad() override { label.lock()->setText("Assistance " + imageName); }
+    };
+    UIStoryboard::registerScene("Main", "Manual", [] {
+        auto vc = std::make_shared<Manual>();
+        vc->setViewLoader([](UIViewController& owner) {
+            auto root = std::make_shared<UIView>(UIScreen::main().bounds);
+            auto label = std::make_shared<UILabel>(CGRect{0, 0, 100, 20});
+            root->addSubview(label);
+            static_cast<Manual&>(owner).label = label;
+            return root;
+        });
+        return vc;
+    });
+    auto manual = UIStoryboard::instantiate<Manual>("Main", "Manual");
+    ASSERT_TRUE(manual);
+    EXPECT_TRUE(manual->awoke);
+    EXPECT_FALSE(manual->isViewLoaded());
+    manual->imageName = "qz_info";
+    EXPECT_EQ(manual->label.lock(), nullptr);
+    manual->view();
+    EXPECT_EQ(manual->label.lock()->text(), "Assistance qz_info");
+    EXPECT_EQ(UIStoryboard::instantiate("Main", "Missing"), nullptr);
+    EXPECT_EQ(UINib::instantiate("ChartTableViewCell"), nullptr);
+    EXPECT_EQ(log_,
+              (std::vector<std::string>{"UIStoryboard: no scene \"Missing\" in storyboard \"Main\"",
+                                        "UINib: no nib named \"ChartTableViewCell\""}));
 }
 
 TEST_F(PresentationTest, ReplacingTheRootSwapsAppearance) {
