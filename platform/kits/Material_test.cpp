@@ -126,5 +126,27 @@ TEST_F(MaterialTest, TheDrawersLeftSideAppearsWithTheDrawerAndTransitionsComplet
     EXPECT_EQ(events_, (Events{"pan", "open", "pan", "close"}));
 }
 
+TEST_F(MaterialTest, AToolbarWithoutStatusBarKeepsItsHeightAndPushesItsTitleDown) {
+    class MenuToolbar : public ToolbarController {
+      public:
+        using ToolbarController::ToolbarController;
+        void prepare() override {
+            ToolbarController::prepare();
+            statusBar()->setHidden(true);
+            toolbar()->setContentEdgeInsets({57, 0, 0, 0});
+            toolbar()->setTitle("  Tessaline  ");
+            CGRect f = toolbar()->frame();
+            toolbar()->setFrame({f.minX(), f.minY(), f.width(), 90});
+        }
+    };
+    auto menu = std::make_shared<MenuToolbar>(std::make_shared<UIViewController>());
+    show(menu);
+    EXPECT_EQ(menu->toolbar()->frame(), CGRect(0, 0, 390, 90));
+    EXPECT_EQ(menu->rootViewController()->view()->frame(), CGRect(0, 0, 390, 754));
+    EXPECT_EQ(menu->toolbar()->titleLabel()->frame(), CGRect(8, 63.3, 374, 20.4));
+    EXPECT_EQ(menu->container()->frame(), CGRect(0, 90, 390, 754));
+    EXPECT_EQ(toolbarController(*menu->rootViewController()), menu);
+}
+
 }  // namespace
 }  // namespace platform

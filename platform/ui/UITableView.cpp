@@ -68,9 +68,7 @@ void UITableViewCell::describe(ViewDescription& d) const {
 }
 
 UITableView::UITableView(CGRect frame, UITableViewStyle style)
-    : UIScrollView(frame), style_(style) {
-    // The content view of a cell made in code joins the cell when the table first lays it out.
-}
+    : UIScrollView(frame), style_(style) {}
 
 void UITableView::replaceAccessory(std::shared_ptr<UIView>& slot, std::shared_ptr<UIView> view) {
     if (slot) slot->removeFromSuperview();
