@@ -39,8 +39,10 @@ std::shared_ptr<KLVESnapshot> snapshotFromRow(const KLVSqliteStore::Row& row) {
     if (!message) return nullptr;
     auto snapshot = KLVESnapshot::initWithProtobuf(*message);
     if (!snapshot) return nullptr;
-    const platform::Object& timestamp = platform::Object(row)[kTimestampColumn];
-    snapshot->setTimestamp(timestamp.numberAsDouble().value_or(0));
+    const auto timestamp = row.find(kTimestampColumn);
+    if (timestamp != row.end()) {
+        snapshot->setTimestamp(timestamp->second.numberAsDouble().value_or(0));
+    }
     const auto manual = row.find(kManuallyActivatedColumn);
     if (manual != row.end() && manual->second.isNumber()) {
         snapshot->setManuallyActivated(manual->second.numberAsDouble().value_or(0) != 0);

@@ -7,8 +7,6 @@
 #include "engine/experiments/ExperimentsTestSupport.h"
 #include "engine/experiments/KLVEExperimentRequestBuilder.h"
 #include "engine/experiments/KLVETaskManager.h"
-#include "engine/settings/SettingsTestSupport.h"
-#include "platform/foundation/ProcessInfo.h"
 #include "testkit/LoopbackServer.h"
 
 namespace engine {
@@ -19,56 +17,11 @@ using testing::makeExperimentMessage;
 using testing::makeFlag;
 using testing::makeSnapshotMessage;
 
-constexpr double kNow = 1'700'000'000;
-constexpr double kCreated = kNow - 3600;
-constexpr char kHost[] = "upload.measurement.test";
+using testing::kCreated;
+using testing::kHost;
+using testing::kNow;
 
-class KLVETaskManagerTest : public EngineTest {
-  protected:
-    void SetUp() override {
-        EngineTest::SetUp();
-        queue_ = std::make_shared<platform::SerialQueue>(kKLVExperimentWorkerQueueLabel);
-        alarm_ = std::make_shared<KLVAlarm>(queue_, kKLVExperimentAlarmName);
-        storage_ = std::make_shared<KLVUserDefaults>(std::string(kKLVExperimentSuiteName));
-        path_ = (dataRoot() / kKLVEDatabaseFileName).string();
-        taskManager_ = KLVETaskManager::initWithQueue(
-            queue_, alarm_, std::make_shared<platform::WDLNetwork>(kHost), storage_, path_,
-            kCreated);
-        taskManager_->setDelegate(delegate_);
-    }
-    void TearDown() override {
-        testkit::drain(*queue_);
-        taskManager_.reset();
-        alarm_.reset();
-        queue_.reset();
-        EngineTest::TearDown();
-    }
-
-    void onWorker(const std::function<void()>& block) { taskManager_->dispatchSyncOnWorkerQueue(block); }
-    std::optional<double> alarmDue() {
-        std::optional<double> due;
-        onWorker([&] {
-            if (const auto t = alarm_->scheduledTimestamp()) due = t->secondsSince1970;
-        });
-        return due;
-    }
-    std::optional<double> stored(const char* key) {
-        const auto value = storage_->objectForKey(key);
-        return value.isNull() ? std::nullopt : value.numberAsDouble();
-    }
-    void store(const char* key, std::optional<double> value) {
-        storage_->setObject(value ? platform::Object(*value) : platform::Object(), key);
-    }
-
-    testkit::ScopedManualClock clock_{kNow};
-    std::shared_ptr<platform::SerialQueue> queue_;
-    std::shared_ptr<KLVAlarm> alarm_;
-    std::shared_ptr<KLVUserDefaults> storage_;
-    std::string path_;
-    std::shared_ptr<KLVETaskManager> taskManager_;
-    std::shared_ptr<testing::RecordingTaskManagerDelegate> delegate_ =
-        std::make_shared<testing::RecordingTaskManagerDelegate>();
-};
+using KLVETaskManagerTest = testing::ExperimentsTest;
 
 TEST_F(KLVETaskManagerTest, FetchTimeLadder) {
     const double s = kNow - 20000;
@@ -210,16 +163,7 @@ class KLVETaskManagerFetchTest : public KLVETaskManagerTest {
   protected:
     void SetUp() override {
         KLVETaskManagerTest::SetUp();
-        ASSERT_TRUE(server_.isRunning());
-        auto& client = platform::HttpClient::shared();
-        client.setTrustedCertificates(server_.certificatePEM());
-        ASSERT_TRUE(client.setConnectTo(kHost, "127.0.0.1", server_.port()));
-        testing::useMainBundle(dataRoot() / "bundle",
-                               {{"CFBundleIdentifier", "com.example.tessaline"},
-                                {kKLVUploadHostInfoPlistKey, kHost}});
-        auto environment = platform::ProcessInfo::processInfo().environment();
-        environment["LANGUAGE"] = "en_US";
-        platform::ProcessInfo::processInfo().setEnvironment(environment);
+        useLoopbackHost(server_);
         onWorker([&] { ASSERT_TRUE(KLVEDatabase::initWithPath(path_)); });
         taskManager_->startTaskManager();
         testkit::drain(*queue_);
@@ -234,11 +178,6 @@ class KLVETaskManagerFetchTest : public KLVETaskManagerTest {
         std::lock_guard lock(delegate_->mutex);
         if (delegate_->finished.size() <= before) return {};
         return delegate_->finished.back();
-    }
-
-    static std::string bytesOf(const NANOMessageBase& message) {
-        const auto bytes = message.protoBuffer();
-        return bytes ? std::string(bytes->begin(), bytes->end()) : std::string();
     }
 
     testkit::LoopbackServer server_{{{kHost}}};
@@ -265,7 +204,7 @@ TEST_F(KLVETaskManagerFetchTest, RequestBytesAndTopLevelSnapshotsWinOverPerSDKOn
     }
     NANOSetMessage(entries[2], KLVPBSdkResponse::snapshot, makeSnapshotMessage("fine", {}));
     NANOSetArray(answer, KLVPBExperimentResponse::sdk_responses, entries);
-    server_.answer("POST", "/sdk-exp", {200, {}, bytesOf(answer), 0, true});
+    server_.answer("POST", "/sdk-exp", {200, {}, testing::bytesOf(answer), 0, true});
 
     const auto [snapshots, errors] = fetch();
     const auto requests = server_.requests();
@@ -309,7 +248,7 @@ TEST_F(KLVETaskManagerFetchTest, PlainBodyPerSDKSnapshotsAndAnEmptyAnswer) {
     NANOSetString(entries[1], KLVPBSdkResponse::sdk_name, "without");
     NANOSetArray(answer, KLVPBExperimentResponse::sdk_responses, entries);
     // Not gzip-compressed: taken as it is.
-    server_.answer("POST", "/sdk-exp", {200, {}, bytesOf(answer)});
+    server_.answer("POST", "/sdk-exp", {200, {}, testing::bytesOf(answer)});
     server_.answer("POST", "/sdk-exp", {200, {}, ""});
 
     const auto first = fetch();
