@@ -65,26 +65,40 @@ inline std::vector<std::int32_t> idsOf(const std::shared_ptr<KLVESnapshot>& snap
     return ids;
 }
 
+// Records what the task manager tells it and, when `forward` is set, passes every call on.
 class RecordingTaskManagerDelegate : public KLVETaskManagerDelegate {
   public:
-    bool taskManagerShouldFetchExperiments(KLVETaskManager&) override { return shouldFetch; }
-    void taskManager(KLVETaskManager&, const Snapshots& activated, const Snapshots& pending,
-                     const Snapshots& launched) override {
-        std::lock_guard lock(mutex);
-        started.push_back({activated, pending, launched});
+    bool taskManagerShouldFetchExperiments(KLVETaskManager& taskManager) override {
+        const auto next = forward.lock();
+        return next ? next->taskManagerShouldFetchExperiments(taskManager) : shouldFetch;
     }
-    void taskManager(KLVETaskManager&, const Snapshots& snapshots, const Errors& errors) override {
+    void taskManager(KLVETaskManager& taskManager, const Snapshots& activated,
+                     const Snapshots& pending, const Snapshots& launched) override {
+        {
+            std::lock_guard lock(mutex);
+            started.push_back({activated, pending, launched});
+        }
+        if (const auto next = forward.lock())
+            next->taskManager(taskManager, activated, pending, launched);
+    }
+    void taskManager(KLVETaskManager& taskManager, const Snapshots& snapshots,
+                     const Errors& errors) override {
         {
             std::lock_guard lock(mutex);
             finished.emplace_back(snapshots, errors);
         }
+        if (const auto next = forward.lock()) next->taskManager(taskManager, snapshots, errors);
         fetchFinished.signal();
     }
-    void taskManager(KLVETaskManager&, const Snapshots& snapshots) override {
-        std::lock_guard lock(mutex);
-        upserted.push_back(snapshots);
+    void taskManager(KLVETaskManager& taskManager, const Snapshots& snapshots) override {
+        {
+            std::lock_guard lock(mutex);
+            upserted.push_back(snapshots);
+        }
+        if (const auto next = forward.lock()) next->taskManager(taskManager, snapshots);
     }
 
+    std::weak_ptr<KLVETaskManagerDelegate> forward;
     bool shouldFetch = true;
     std::mutex mutex;
     std::vector<std::vector<Snapshots>> started;
@@ -129,9 +143,9 @@ class ExperimentsTest : public EngineTest {
         alarm_ = std::make_shared<KLVAlarm>(queue_, kKLVExperimentAlarmName);
         storage_ = std::make_shared<KLVUserDefaults>(std::string(kKLVExperimentSuiteName));
         path_ = (dataRoot() / kKLVEDatabaseFileName).string();
-        taskManager_ = KLVETaskManager::initWithQueue(
-            queue_, alarm_, std::make_shared<platform::WDLNetwork>(kHost), storage_, path_,
-            kCreated);
+        taskManager_ = KLVETaskManager::initWithQueue(queue_, alarm_,
+                                                      std::make_shared<platform::WDLNetwork>(kHost),
+                                                      storage_, path_, kCreated);
         taskManager_->setDelegate(delegate_);
     }
     void TearDown() override {
@@ -142,7 +156,9 @@ class ExperimentsTest : public EngineTest {
         EngineTest::TearDown();
     }
 
-    void onWorker(const std::function<void()>& block) { taskManager_->dispatchSyncOnWorkerQueue(block); }
+    void onWorker(const std::function<void()>& block) {
+        taskManager_->dispatchSyncOnWorkerQueue(block);
+    }
     std::optional<double> alarmDue() {
         std::optional<double> due;
         onWorker([&] {
@@ -167,6 +183,5 @@ class ExperimentsTest : public EngineTest {
     std::shared_ptr<testing::RecordingTaskManagerDelegate> delegate_ =
         std::make_shared<testing::RecordingTaskManagerDelegate>();
 };
-
 
 }  // namespace engine::testing

@@ -29,7 +29,9 @@ const KLVSqliteStore::ColumnInfoList& columnInfo() {
     return columns;
 }
 
-KLVEMonitor& monitor() { return KLVEMonitor::instance(); }
+KLVEMonitor& monitor() {
+    return KLVEMonitor::instance();
+}
 
 // The row's snapshot with the row's time and manual flag; null when the blob gives none.
 std::shared_ptr<KLVESnapshot> snapshotFromRow(const KLVSqliteStore::Row& row) {
@@ -84,8 +86,7 @@ bool KLVEDatabase::initializeDatabaseResourcesWithContext(std::string_view conte
         monitor().logWithLevel(
             kKLVLogWarningMonitored, 810003,
             platform::formatString(
-                "Failed to delete old database file after failed validation. Error (%@)",
-                context));
+                "Failed to delete old database file after failed validation. Error (%@)", context));
     }
     sqliteStore_.reset();
     return false;
@@ -179,25 +180,26 @@ bool KLVEDatabase::activateSnapshot(const std::shared_ptr<KLVESnapshot>& snapsho
     const std::string& name = snapshot->SDKName();
     if (launched) {
         const auto launchedSnapshot = KLVESnapshot::initWithSDKName(name, {launched});
-        if (!launchedSnapshot || !upsertSnapshot(launchedSnapshot->proto(),
-                                                 kKLVELaunchedSnapshotTable, t, std::nullopt,
-                                                 error)) {
+        if (!launchedSnapshot ||
+            !upsertSnapshot(launchedSnapshot->proto(), kKLVELaunchedSnapshotTable, t, std::nullopt,
+                            error)) {
             return false;
         }
     }
     // Written also without experiments: an older activated row would otherwise come back into
     // force at the next start, although the activation replaced it.
     const auto activatedSnapshot = KLVESnapshot::initWithSDKName(name, activated);
-    if (!activatedSnapshot || !upsertSnapshot(activatedSnapshot->proto(),
-                                              kKLVEActivatedSnapshotTable, t, std::nullopt,
-                                              error)) {
+    if (!activatedSnapshot ||
+        !upsertSnapshot(activatedSnapshot->proto(), kKLVEActivatedSnapshotTable, t, std::nullopt,
+                        error)) {
         return false;
     }
     // A pending row written after the activation began is newer than what was activated.
-    return sqliteStore_->deleteRecordsFromTableWithName(
-               kKLVEPendingSnapshotTable,
-               platform::formatString("%@ = ? AND %@ <= ?", kSDKNameColumn, kTimestampColumn),
-               {name, t}, error)
+    return sqliteStore_
+        ->deleteRecordsFromTableWithName(
+            kKLVEPendingSnapshotTable,
+            platform::formatString("%@ = ? AND %@ <= ?", kSDKNameColumn, kTimestampColumn),
+            {name, t}, error)
         .has_value();
 }
 
@@ -257,9 +259,8 @@ bool KLVEDatabase::activatePendingSnapshotsAutomatically(platform::Error* error)
             return false;
         }
         if (!activateSnapshot(snapshot, snapshot->timestamp(), error)) return false;
-        if (!sqliteStore_->deleteRecordFromTableWithName(kKLVEPendingSnapshotTable,
-                                                         kSDKNameColumn, snapshot->SDKName(),
-                                                         error)) {
+        if (!sqliteStore_->deleteRecordFromTableWithName(kKLVEPendingSnapshotTable, kSDKNameColumn,
+                                                         snapshot->SDKName(), error)) {
             return false;
         }
     }
@@ -271,8 +272,7 @@ bool KLVEDatabase::upsertSnapshot(const KLVPBSnapshot& snapshot, const std::stri
                                   platform::Error* error) {
     if (!hasStore(error)) return false;
     const auto bytes = snapshot.protoBuffer();
-    if (!KLVCheckObject(bytes, error, kKLVErrorCodeFailedOperation,
-                        "Cannot encode the snapshot")) {
+    if (!KLVCheckObject(bytes, error, kKLVErrorCodeFailedOperation, "Cannot encode the snapshot")) {
         return false;
     }
     KLVSqliteStore::Record record = {

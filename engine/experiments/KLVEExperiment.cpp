@@ -33,9 +33,9 @@ std::vector<KLVPBFlag> KLVEExperiment::flags() const {
 bool KLVEExperiment::addFlag(const KLVPBFlag& flag) {
     auto name = NANOGetString(flag, KLVPBFlag::name);
     if (!name) {
-        KLVEMonitor::instance().logWithLevel(kKLVLogErrorSilent, 870006,
-                                             "Cannot add a flag without name into an experiment. ID",
-                                             experimentID_);
+        KLVEMonitor::instance().logWithLevel(
+            kKLVLogErrorSilent, 870006, "Cannot add a flag without name into an experiment. ID",
+            experimentID_);
         return false;
     }
     flagsByName_.setObject(flag, std::move(*name));

@@ -20,8 +20,8 @@ class KLVEExperiment {
     // Every flag stored under its name, a later one replacing an earlier one; a flag without a
     // name is not stored (870006).
     KLVEExperiment(std::int32_t experimentID, const std::vector<KLVPBFlag>& flags);
-    static std::shared_ptr<KLVEExperiment> initWithExperimentID(std::int32_t experimentID,
-                                                                const std::vector<KLVPBFlag>& flags);
+    static std::shared_ptr<KLVEExperiment> initWithExperimentID(
+        std::int32_t experimentID, const std::vector<KLVPBFlag>& flags);
     // The message's ID (0 when absent) and flags.
     static std::shared_ptr<KLVEExperiment> initWithProtobuf(const KLVPBExperiment& message);
     KLVEExperiment(const KLVEExperiment&) = delete;

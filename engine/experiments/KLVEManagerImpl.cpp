@@ -57,7 +57,9 @@ KLVEManagerImpl::KLVEManagerImpl(std::shared_ptr<KLVETaskManager> taskManager)
     : taskManager_(std::move(taskManager)),
       queue_(std::make_unique<platform::SerialQueue>(kKLVEExperimentSerialQueueLabel)) {}
 
-KLVEMonitor& KLVEManagerImpl::monitor() { return KLVEMonitor::instance(); }
+KLVEMonitor& KLVEManagerImpl::monitor() {
+    return KLVEMonitor::instance();
+}
 
 std::int64_t KLVEManagerImpl::version() {
     // The version text without its last three characters.
@@ -108,9 +110,9 @@ std::shared_ptr<KLVEClient> KLVEManagerImpl::registerSDKProperty(
         KLVPBFlagFailure failure;
         auto flag = KLVPBFlagWithNameAndValue(platform::Object(flagName), value, &failure);
         if (!flag) {
-            monitor().logWithLevel(kKLVLogErrorMonitored, failure.code, failure.message,
-                                   failure.context.empty() ? MonitorContext()
-                                                           : MonitorContext(failure.context));
+            monitor().logWithLevel(
+                kKLVLogErrorMonitored, failure.code, failure.message,
+                failure.context.empty() ? MonitorContext() : MonitorContext(failure.context));
             monitor().logWithLevel(
                 kKLVLogError, 800002,
                 "Cannot register experiment client invalid flags. Flag name, value", flagName,
@@ -144,9 +146,8 @@ std::shared_ptr<KLVEClient> KLVEManagerImpl::clientForSDKName(std::string_view S
         return nullptr;
     }
     std::shared_ptr<KLVEClient> client;
-    dispatchSyncOnSerialQueue([&] {
-        client = registeredClientsBySDKName_.objectForKey(SDKName).value_or(nullptr);
-    });
+    dispatchSyncOnSerialQueue(
+        [&] { client = registeredClientsBySDKName_.objectForKey(SDKName).value_or(nullptr); });
     return client;
 }
 
@@ -192,16 +193,15 @@ platform::Object KLVEManagerImpl::flagValueOnSerialQueue(std::string_view flagNa
     const auto defaults = defaultFlagsBySDKName_.objectForKey(SDKName);
     if (!defaults) {
         monitor().logWithLevel(kKLVLogWarning, 800013,
-                               "Cannot get flag for unregistered SDK. SDK name, flag name",
-                               SDKName, flagName);
+                               "Cannot get flag for unregistered SDK. SDK name, flag name", SDKName,
+                               flagName);
         return {};
     }
     // The pending snapshot is never read: it is not in force until activated.
     const auto activated = activatedSnapshotsBySDKName_.objectForKey(SDKName).value_or(nullptr);
-    monitor().logWithLevel(
-        kKLVLogVerbose, 800015,
-        "Looking for activated flag. SDK name, flag name, activated snapshot", SDKName, flagName,
-        describe(activated));
+    monitor().logWithLevel(kKLVLogVerbose, 800015,
+                           "Looking for activated flag. SDK name, flag name, activated snapshot",
+                           SDKName, flagName, describe(activated));
     if (activated) {
         const auto flag = activated->flagByName(flagName);
         if (auto value = KLVPBFlagValue(flag ? &*flag : nullptr); !value.isNull()) return value;
@@ -217,8 +217,8 @@ platform::Object KLVEManagerImpl::flagValueOnSerialQueue(std::string_view flagNa
     }
     const auto it = defaults->find(flagName);
     if (it == defaults->end()) {
-        monitor().logWithLevel(kKLVLogVerbose, 800014,
-                               "No default flag value. SDK name, flag name", SDKName, flagName);
+        monitor().logWithLevel(kKLVLogVerbose, 800014, "No default flag value. SDK name, flag name",
+                               SDKName, flagName);
         return {};
     }
     platform::Object value = KLVPBFlagValue(&it->second);
@@ -342,23 +342,23 @@ bool KLVEManagerImpl::taskManagerShouldFetchExperiments(KLVETaskManager&) {
 void KLVEManagerImpl::taskManager(KLVETaskManager&, const Snapshots& activatedSnapshots,
                                   const Snapshots& pendingSnapshots,
                                   const Snapshots& launchedSnapshots) {
-    dispatchAsyncOnSerialQueue([weak = weak_from_this(), activatedSnapshots, pendingSnapshots,
-                                launchedSnapshots] {
-        const auto self = weak.lock();
-        if (!self) return;
-        const auto load = [](SnapshotMap& map, const Snapshots& snapshots) {
-            for (const auto& snapshot : snapshots) {
-                auto copy = snapshot->copy();
-                if (!copy) continue;
-                // Staleness counts from the activation, not from this start.
-                copy->setTimestamp(snapshot->timestamp());
-                map.setObject(std::move(copy), snapshot->SDKName());
-            }
-        };
-        load(self->activatedSnapshotsBySDKName_, activatedSnapshots);
-        load(self->pendingSnapshotsBySDKName_, pendingSnapshots);
-        load(self->launchedSnapshotsBySDKName_, launchedSnapshots);
-    });
+    dispatchAsyncOnSerialQueue(
+        [weak = weak_from_this(), activatedSnapshots, pendingSnapshots, launchedSnapshots] {
+            const auto self = weak.lock();
+            if (!self) return;
+            const auto load = [](SnapshotMap& map, const Snapshots& snapshots) {
+                for (const auto& snapshot : snapshots) {
+                    auto copy = snapshot->copy();
+                    if (!copy) continue;
+                    // Staleness counts from the activation, not from this start.
+                    copy->setTimestamp(snapshot->timestamp());
+                    map.setObject(std::move(copy), snapshot->SDKName());
+                }
+            };
+            load(self->activatedSnapshotsBySDKName_, activatedSnapshots);
+            load(self->pendingSnapshotsBySDKName_, pendingSnapshots);
+            load(self->launchedSnapshotsBySDKName_, launchedSnapshots);
+        });
 }
 
 void KLVEManagerImpl::taskManager(KLVETaskManager&, const Snapshots& fetchedSnapshots,
@@ -384,7 +384,8 @@ void KLVEManagerImpl::taskManager(KLVETaskManager&, const Snapshots& fetchedSnap
             self->pendingSnapshotsBySDKName_.setObject(copy, copy->SDKName());
         }
         for (const auto& [name, error] : errors) {
-            const auto client = self->registeredClientsBySDKName_.objectForKey(name).value_or(nullptr);
+            const auto client =
+                self->registeredClientsBySDKName_.objectForKey(name).value_or(nullptr);
             if (!client) continue;
             if (const auto delegate = client->delegate()) delegate->client(*client, &error);
         }
@@ -410,7 +411,8 @@ void KLVEManagerImpl::taskManager(KLVETaskManager&, const Snapshots& upsertedSna
         const auto queue = delegate->queue();
         platform::DispatchQueue& target = queue ? *queue : platform::mainQueue();
         target.async([client, weakDelegate = std::weak_ptr<KLVEClientDelegate>(delegate), queue] {
-            if (const auto delegate = weakDelegate.lock()) delegate->clientDidReceiveNewSnapshot(*client);
+            if (const auto delegate = weakDelegate.lock())
+                delegate->clientDidReceiveNewSnapshot(*client);
         });
     }
 }

@@ -52,8 +52,8 @@ class KLVEManagerImpl : public KLVEManager,
     // The new client, returned before the registration has been stored on the queue; null for an
     // empty name (800001) or a default that is neither a number nor a string (800002). A later
     // registration of the name replaces the earlier one (800003).
-    std::shared_ptr<KLVEClient> registerSDKProperty(const KLVESDKProperty& property,
-                                                    const platform::Dictionary& defaultFlags) override;
+    std::shared_ptr<KLVEClient> registerSDKProperty(
+        const KLVESDKProperty& property, const platform::Dictionary& defaultFlags) override;
     std::shared_ptr<KLVEClient> clientForSDKName(std::string_view SDKName);
     // Of every SDK without a diversion key of its own, the IDs of its activated experiments, as
     // Integer objects, ascending; duplicates across SDKs kept.

@@ -35,6 +35,8 @@ void KLVEMonitor::logWithLevel(std::int64_t level, std::int64_t messageCode,
                                                std::move(context2), std::move(context3));
 }
 
-void KLVEMonitor::clearMonitoringData() { KLVMeasurementBase::monitor().clearMonitoringData(); }
+void KLVEMonitor::clearMonitoringData() {
+    KLVMeasurementBase::monitor().clearMonitoringData();
+}
 
 }  // namespace engine

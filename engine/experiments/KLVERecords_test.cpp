@@ -61,9 +61,9 @@ TEST_F(KLVERecordsTest, ProtoRoundTripKeepsEveryFlagKind) {
     NANOSetBool(boolFlag, KLVPBFlag::bool_value, true);
     const std::vector<KLVPBFlag> flags = {makeFlag("i", 7), makeFlag("d", 0.25),
                                           makeFlag("s", "text"), boolFlag};
-    const auto snapshot = KLVESnapshot::initWithSDKName(
-        "s", {KLVEExperiment::initWithExperimentID(5, flags),
-              KLVEExperiment::initWithExperimentID(0, {})});
+    const auto snapshot =
+        KLVESnapshot::initWithSDKName("s", {KLVEExperiment::initWithExperimentID(5, flags),
+                                            KLVEExperiment::initWithExperimentID(0, {})});
     const auto bytes = snapshot->proto().protoBuffer();
     ASSERT_TRUE(bytes);
     const auto decoded = KLVPBSnapshot::initWithBuffer(*bytes);

@@ -19,9 +19,8 @@ KLVESnapshot::KLVESnapshot(std::string SDKName, const Experiments& experiments)
 std::shared_ptr<KLVESnapshot> KLVESnapshot::initWithSDKName(std::string_view SDKName,
                                                             const Experiments& experiments) {
     if (SDKName.empty()) {
-        KLVEMonitor::instance().logWithLevel(kKLVLogErrorSilent, 840000,
-                                             "Cannot create snapshot with an invalid SDK name",
-                                             SDKName);
+        KLVEMonitor::instance().logWithLevel(
+            kKLVLogErrorSilent, 840000, "Cannot create snapshot with an invalid SDK name", SDKName);
         return nullptr;
     }
     return std::make_shared<KLVESnapshot>(std::string(SDKName), experiments);
@@ -29,9 +28,8 @@ std::shared_ptr<KLVESnapshot> KLVESnapshot::initWithSDKName(std::string_view SDK
 
 std::shared_ptr<KLVESnapshot> KLVESnapshot::initWithProtobuf(const KLVPBSnapshot& message) {
     Experiments experiments;
-    for (const auto& experiment :
-         NANOGetArray<KLVPBExperiment>(message, KLVPBSnapshot::experiments)
-             .value_or(std::vector<KLVPBExperiment>{})) {
+    for (const auto& experiment : NANOGetArray<KLVPBExperiment>(message, KLVPBSnapshot::experiments)
+                                      .value_or(std::vector<KLVPBExperiment>{})) {
         experiments.push_back(KLVEExperiment::initWithProtobuf(experiment));
     }
     return initWithSDKName(NANOGetString(message, KLVPBSnapshot::sdk_name).value_or(""),

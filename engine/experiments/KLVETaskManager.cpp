@@ -20,11 +20,17 @@ namespace engine {
 
 namespace {
 
-KLVEMonitor& monitor() { return KLVEMonitor::instance(); }
+KLVEMonitor& monitor() {
+    return KLVEMonitor::instance();
+}
 
-double now() { return platform::Clock::current().now(); }
+double now() {
+    return platform::Clock::current().now();
+}
 
-bool hasError(const platform::Error& error) { return error.code != 0 || !error.domain.empty(); }
+bool hasError(const platform::Error& error) {
+    return error.code != 0 || !error.domain.empty();
+}
 
 MonitorContext errorContext(const platform::Error& error) {
     return hasError(error) ? MonitorContext(error) : MonitorContext();
@@ -64,8 +70,8 @@ std::shared_ptr<KLVETaskManager> KLVETaskManager::init() {
     auto network =
         std::make_shared<platform::WDLNetwork>(KLVServerHosts::current().uploadHost.value_or(""));
     auto storage = std::make_shared<KLVUserDefaults>(std::string(kKLVExperimentSuiteName));
-    return initWithQueue(std::move(queue), std::move(alarm), std::move(network),
-                         std::move(storage), KLVMeasurementFilePath(kKLVEDatabaseFileName), now());
+    return initWithQueue(std::move(queue), std::move(alarm), std::move(network), std::move(storage),
+                         KLVMeasurementFilePath(kKLVEDatabaseFileName), now());
 }
 
 std::shared_ptr<KLVETaskManager> KLVETaskManager::initWithQueue(
@@ -73,9 +79,9 @@ std::shared_ptr<KLVETaskManager> KLVETaskManager::initWithQueue(
     std::shared_ptr<platform::WDLNetwork> network,
     std::shared_ptr<KLVUserDefaults> persistedStorage, std::string databasePath,
     double initTimestamp) {
-    return std::make_shared<KLVETaskManager>(std::move(queue), std::move(alarm),
-                                             std::move(network), std::move(persistedStorage),
-                                             std::move(databasePath), initTimestamp);
+    return std::make_shared<KLVETaskManager>(std::move(queue), std::move(alarm), std::move(network),
+                                             std::move(persistedStorage), std::move(databasePath),
+                                             initTimestamp);
 }
 
 KLVETaskManager::KLVETaskManager(std::shared_ptr<platform::SerialQueue> queue,
@@ -271,8 +277,8 @@ void KLVETaskManager::fetchExperiments() {
         // Nowhere to send it: a failed attempt like any other, so that the ladder applies.
         handleFetchingExperimentsResponse(
             std::nullopt, std::nullopt,
-            platform::Error{platform::kURLErrorDomain, platform::kURLErrorBadURL,
-                            "No measurement host", {}});
+            platform::Error{
+                platform::kURLErrorDomain, platform::kURLErrorBadURL, "No measurement host", {}});
         return;
     }
     network_->postURL(
@@ -328,7 +334,8 @@ void KLVETaskManager::handleFetchingExperimentsResponse(
     persistedStorage_->removeObjectForKey(kKLVExperimentFetchBackoffTimestampKey);
 
     const KLVPBExperimentResponse* parsed = message ? &*message : nullptr;
-    const Snapshots snapshots = experimentSnapshotsFromExperimentResponse(parsed).value_or(Snapshots{});
+    const Snapshots snapshots =
+        experimentSnapshotsFromExperimentResponse(parsed).value_or(Snapshots{});
     const Errors errors = errorsFromExperimentResponse(parsed).value_or(Errors{});
     if (!snapshots.empty()) {
         platform::Error writeError;
@@ -342,7 +349,8 @@ void KLVETaskManager::handleFetchingExperimentsResponse(
     scheduleFetchingExperimentsOnWorkerQueue();
 }
 
-std::optional<KLVETaskManager::Snapshots> KLVETaskManager::experimentSnapshotsFromExperimentResponse(
+std::optional<KLVETaskManager::Snapshots>
+KLVETaskManager::experimentSnapshotsFromExperimentResponse(
     const KLVPBExperimentResponse* response) {
     if (!response) {
         monitor().logWithLevel(kKLVLogErrorSilent, 820015,
@@ -407,28 +415,29 @@ std::optional<KLVETaskManager::Snapshots> KLVETaskManager::experimentSnapshotsFr
 
 void KLVETaskManager::activatePendingSnapshot(std::shared_ptr<KLVESnapshot> snapshot,
                                               double timestamp) {
-    dispatchAsyncOnWorkerQueue([weak = weak_from_this(), snapshot = std::move(snapshot), timestamp] {
-        const auto self = weak.lock();
-        if (!self) return;
-        if (!snapshot) {
-            monitor().logWithLevel(kKLVLogError, 820013, "Cannot activate an empty snapshot");
-            return;
-        }
-        platform::Error error;
-        const auto fail = [&] {
-            monitor().logWithLevel(kKLVLogErrorMonitored, 820014,
-                                   "Cannot activate snapshot for SDK Name. Error",
-                                   snapshot->SDKName(), errorContext(error));
-            return false;
-        };
-        if (!self->database_) {
-            fail();
-            return;
-        }
-        self->database_->performTransaction([&] {
-            return self->database_->activateSnapshot(snapshot, timestamp, &error) || fail();
+    dispatchAsyncOnWorkerQueue(
+        [weak = weak_from_this(), snapshot = std::move(snapshot), timestamp] {
+            const auto self = weak.lock();
+            if (!self) return;
+            if (!snapshot) {
+                monitor().logWithLevel(kKLVLogError, 820013, "Cannot activate an empty snapshot");
+                return;
+            }
+            platform::Error error;
+            const auto fail = [&] {
+                monitor().logWithLevel(kKLVLogErrorMonitored, 820014,
+                                       "Cannot activate snapshot for SDK Name. Error",
+                                       snapshot->SDKName(), errorContext(error));
+                return false;
+            };
+            if (!self->database_) {
+                fail();
+                return;
+            }
+            self->database_->performTransaction([&] {
+                return self->database_->activateSnapshot(snapshot, timestamp, &error) || fail();
+            });
         });
-    });
 }
 
 void KLVETaskManager::resetToDefaultsForSDKName(std::string SDKName) {

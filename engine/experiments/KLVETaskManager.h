@@ -100,9 +100,9 @@ class KLVETaskManager : public std::enable_shared_from_this<KLVETaskManager> {
     void postponeFetchExperiments();
     // On the worker queue: posts the request; the answer is handled on the worker queue.
     void fetchExperiments();
-    void handleFetchingExperimentsResponse(const std::optional<platform::WDLNetworkResponse>& response,
-                                           const std::optional<platform::Data>& data,
-                                           const std::optional<platform::Error>& error);
+    void handleFetchingExperimentsResponse(
+        const std::optional<platform::WDLNetworkResponse>& response,
+        const std::optional<platform::Data>& data, const std::optional<platform::Error>& error);
 
     // The manager's requests, each carried out on the worker queue.
     void activatePendingSnapshot(std::shared_ptr<KLVESnapshot> snapshot, double timestamp);

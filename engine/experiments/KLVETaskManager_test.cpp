@@ -31,10 +31,10 @@ TEST_F(KLVETaskManagerTest, FetchTimeLadder) {
         double success, failure, expected;
     };
     const Case cases[] = {
-        {true, 0, 0, kNow + 10},                    // fresh install
-        {true, kNow - 7200, 0, kNow + 7200},        // a recent success keeps its interval
-        {true, s, 0, kNow + 10},                    // an old one: 10 seconds after start
-        {true, kNow + 3600, 0, kNow + 10800},       // a success in the future is mirrored
+        {true, 0, 0, kNow + 10},               // fresh install
+        {true, kNow - 7200, 0, kNow + 7200},   // a recent success keeps its interval
+        {true, s, 0, kNow + 10},               // an old one: 10 seconds after start
+        {true, kNow + 3600, 0, kNow + 10800},  // a success in the future is mirrored
         {false, kNow + 3600, 0, kNow + 10800},
         {false, s, 0, next},
         {false, s, next, next + 1800},
@@ -125,7 +125,7 @@ TEST_F(KLVETaskManagerTest, AnswerStatusesSetTheFetchTimes) {
         int status;  // 0: no answer
         bool success, backoff;
     };
-    const Case cases[] = {{200, true, false}, {204, true, false}, {503, false, true},
+    const Case cases[] = {{200, true, false}, {204, true, false},  {503, false, true},
                           {429, false, true}, {500, false, false}, {0, false, false}};
     for (const auto& c : cases) {
         store(kKLVExperimentFetchSuccessTimestampKey, std::nullopt);
@@ -133,8 +133,10 @@ TEST_F(KLVETaskManagerTest, AnswerStatusesSetTheFetchTimes) {
         store(kKLVExperimentFetchBackoffTimestampKey, std::nullopt);
         std::optional<platform::WDLNetworkResponse> response;
         if (c.status) response = platform::WDLNetworkResponse{c.status, {}, -1};
-        onWorker([&] { taskManager_->handleFetchingExperimentsResponse(response, std::nullopt, {}); });
-        EXPECT_EQ(stored(kKLVExperimentFetchSuccessTimestampKey).has_value(), c.success) << c.status;
+        onWorker(
+            [&] { taskManager_->handleFetchingExperimentsResponse(response, std::nullopt, {}); });
+        EXPECT_EQ(stored(kKLVExperimentFetchSuccessTimestampKey).has_value(), c.success)
+            << c.status;
         EXPECT_EQ(stored(kKLVExperimentFetchFailureTimestampKey),
                   c.success ? std::nullopt : std::optional<double>(kNow))
             << c.status;
@@ -212,19 +214,26 @@ TEST_F(KLVETaskManagerFetchTest, RequestBytesAndTopLevelSnapshotsWinOverPerSDKOn
     const auto& request = requests[0];
     EXPECT_EQ(request.method, "POST");
     EXPECT_EQ(request.path, "/sdk-exp");
-    const std::string expected =
-        std::string("\x0a\x28", 2) + "\x0a\x03ios" + "\x22\x05" "en-us" +
-        "\x2a\x15" "com.example.tessaline" + std::string("\x30\x00", 2) + "\x38\x90\x4e" +
-        "\x12\x2f" + "\x0a\x0b" "brackenfold" + "\x12\x11" "k12ab-brackenfold" +
-        "\x18\x94\xdc\x06" + "\x22\x09" "1:1:ios:1";
+    const std::string expected = std::string("\x0a\x28", 2) + "\x0a\x03ios" +
+                                 "\x22\x05"
+                                 "en-us" +
+                                 "\x2a\x15"
+                                 "com.example.tessaline" +
+                                 std::string("\x30\x00", 2) + "\x38\x90\x4e" + "\x12\x2f" +
+                                 "\x0a\x0b"
+                                 "brackenfold" +
+                                 "\x12\x11"
+                                 "k12ab-brackenfold" +
+                                 "\x18\x94\xdc\x06" +
+                                 "\x22\x09"
+                                 "1:1:ios:1";
     EXPECT_EQ(request.body, expected);
 
     ASSERT_EQ(snapshots.size(), 1u);
     EXPECT_EQ(snapshots[0]->SDKName(), "brackenfold");
     EXPECT_EQ(idsOf(snapshots[0]), (std::vector<std::int32_t>{0, 12}));
     ASSERT_EQ(errors.size(), 2u);
-    EXPECT_EQ(errors.at("brackenfold"),
-              (platform::Error{kKLVExperimentErrorDomain, -3, "", {}}));
+    EXPECT_EQ(errors.at("brackenfold"), (platform::Error{kKLVExperimentErrorDomain, -3, "", {}}));
     EXPECT_EQ(errors.at("other").code, -1);
 
     // Stored as pending, for automatic activation at the next start.

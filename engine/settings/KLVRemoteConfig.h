@@ -35,7 +35,6 @@
 
 namespace engine {
 
-
 // Platform name the measurement service sends when it fetches the configuration.
 inline constexpr char kKLVRemoteConfigPlatform[] = "ios";
 // Name under which the settings register with the experiments manager.
