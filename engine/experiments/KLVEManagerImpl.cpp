@@ -308,21 +308,18 @@ void KLVEManagerImpl::resetToDefaultsOfSDKName(std::string_view SDKName) {
 }
 
 void KLVEManagerImpl::reset() {
-    dispatchAsyncOnSerialQueue([weak = weak_from_this()] {
-        const auto self = weak.lock();
-        if (!self) return;
-        if (self->taskManager_) self->taskManager_->reset();
-        self->activatedSnapshotsBySDKName_.reset();
-        self->pendingSnapshotsBySDKName_.reset();
-        self->launchedSnapshotsBySDKName_.reset();
-    });
+    forgetSnapshots(&KLVETaskManager::reset);
 }
 
 void KLVEManagerImpl::clearAndDelete() {
-    dispatchAsyncOnSerialQueue([weak = weak_from_this()] {
+    forgetSnapshots(&KLVETaskManager::clearAndDelete);
+}
+
+void KLVEManagerImpl::forgetSnapshots(void (KLVETaskManager::*storeOperation)()) {
+    dispatchAsyncOnSerialQueue([weak = weak_from_this(), storeOperation] {
         const auto self = weak.lock();
         if (!self) return;
-        if (self->taskManager_) self->taskManager_->clearAndDelete();
+        if (self->taskManager_) (self->taskManager_.get()->*storeOperation)();
         self->activatedSnapshotsBySDKName_.reset();
         self->pendingSnapshotsBySDKName_.reset();
         self->launchedSnapshotsBySDKName_.reset();

@@ -93,6 +93,8 @@ class KLVEManagerImpl : public KLVEManager,
     using FlagMap = std::map<std::string, KLVPBFlag, std::less<>>;
 
     platform::Object flagValueOnSerialQueue(std::string_view flagName, std::string_view SDKName);
+    // On the queue: the task manager's operation on the store, then the snapshots dropped.
+    void forgetSnapshots(void (KLVETaskManager::*storeOperation)());
 
     SnapshotMap activatedSnapshotsBySDKName_;
     SnapshotMap pendingSnapshotsBySDKName_;

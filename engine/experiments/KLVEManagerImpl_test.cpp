@@ -15,18 +15,17 @@ using testing::makeExperimentMessage;
 using testing::makeFlag;
 using testing::makeSnapshotMessage;
 
-// A client delegate that counts what it is told and answers the fetch question as set.
+// A client delegate that counts what it is told.
 class RecordingClientDelegate : public KLVEClientDelegate {
   public:
     void clientDidReceiveNewSnapshot(KLVEClient&) override { ++notices; }
     void client(KLVEClient&, const platform::Error* error) override {
         if (error) errors.push_back(*error);
     }
-    bool shouldFetchExperimentsForClient(KLVEClient&) override { return mayFetch; }
+    bool shouldFetchExperimentsForClient(KLVEClient&) override { return true; }
 
     std::atomic<int> notices{0};
     std::vector<platform::Error> errors;
-    bool mayFetch = true;
 };
 
 class KLVEManagerImplTest : public testing::ExperimentsTest {
@@ -229,14 +228,15 @@ TEST_F(KLVEManagerImplTest, FetchedSnapshotsNotifyDelegatesOrWaitForTheNextStart
     EXPECT_EQ(logCount(800020), 1u);
 }
 
-TEST_F(KLVEManagerImplTest, ShouldFetchAsksTheDelegates) {
-    EXPECT_FALSE(manager_->taskManagerShouldFetchExperiments(*taskManager_));
-    const auto delegate = std::make_shared<RecordingClientDelegate>();
-    registerSDK("a")->setDelegate(delegate);
-    delegate->mayFetch = false;
-    EXPECT_FALSE(manager_->taskManagerShouldFetchExperiments(*taskManager_));
-    delegate->mayFetch = true;
-    EXPECT_TRUE(manager_->taskManagerShouldFetchExperiments(*taskManager_));
+TEST_F(KLVEManagerImplTest, ResetForgetsSnapshotsButKeepsClientsAndDefaults) {
+    const auto client = registerSDK("sdk", {{"f", "default"}});
+    load({snapshot("sdk", {makeExperimentMessage(4, {makeFlag("f", "on")})})}, {}, {});
+    ASSERT_EQ(client->objectForKeyedSubscript("f"), Object("on"));
+    manager_->reset();
+    settle();
+    EXPECT_EQ(client->objectForKeyedSubscript("f"), Object("default"));
+    EXPECT_EQ(manager_->experimentIDs(), Array{});
+    EXPECT_EQ(manager_->clientForSDKName("sdk"), client);
 }
 
 // From the loopback host to the next bundle's experiment IDs through the settings, and again

@@ -30,17 +30,6 @@ TEST_F(KLVERecordsTest, SnapshotFromMessageKeepsOneExperimentPerIDTheLaterWinnin
     EXPECT_FALSE(KLVESnapshot::initWithProtobuf(makeSnapshotMessage("", {})));
 }
 
-TEST_F(KLVERecordsTest, FlagByNameAsksTheExperimentsByAscendingID) {
-    const auto snapshot = KLVESnapshot::initWithProtobuf(makeSnapshotMessage(
-        "s", {makeExperimentMessage(9, {makeFlag("f", "nine")}),
-              makeExperimentMessage(4, {makeFlag("f", "four"), makeFlag("g", 2.5)})}));
-    const auto f = snapshot->flagByName("f");
-    const auto g = snapshot->flagByName("g");
-    EXPECT_EQ(KLVPBFlagValue(f ? &*f : nullptr), Object("four"));
-    EXPECT_EQ(KLVPBFlagValue(g ? &*g : nullptr), Object(2.5));
-    EXPECT_FALSE(snapshot->flagByName("h"));
-}
-
 TEST_F(KLVERecordsTest, CopyTakesTheTimeOfCopyingAndDropsTheManualFlag) {
     testkit::ScopedManualClock clock(5000);
     const auto source = testing::makeSnapshot("s", {1, 2}, 1000);
@@ -50,9 +39,6 @@ TEST_F(KLVERecordsTest, CopyTakesTheTimeOfCopyingAndDropsTheManualFlag) {
     EXPECT_EQ(idsOf(copy), (std::vector<std::int32_t>{1, 2}));
     EXPECT_DOUBLE_EQ(copy->timestamp(), 5000);
     EXPECT_FALSE(copy->manuallyActivated());
-    // The copy's experiments are its own.
-    copy->addFlag(makeFlag("x", 1), 1);
-    EXPECT_FALSE(source->flagByName("x"));
 }
 
 TEST_F(KLVERecordsTest, ProtoRoundTripKeepsEveryFlagKind) {
@@ -81,14 +67,6 @@ TEST_F(KLVERecordsTest, ProtoRoundTripKeepsEveryFlagKind) {
     const auto empty = KLVESnapshot::initWithSDKName("s", {})->proto();
     EXPECT_EQ(NANOGetString(empty, KLVPBSnapshot::sdk_name), "s");
     EXPECT_TRUE(NANOGetArray<KLVPBExperiment>(empty, KLVPBSnapshot::experiments)->empty());
-}
-
-TEST_F(KLVERecordsTest, ExperimentRefusesAFlagWithoutName) {
-    KLVPBFlag nameless;
-    NANOSetInt64(nameless, KLVPBFlag::int_value, 1);
-    const auto experiment = KLVEExperiment::initWithExperimentID(4, {nameless, makeFlag("a", 1)});
-    EXPECT_EQ(experiment->flags().size(), 1u);
-    EXPECT_FALSE(experiment->flagWithName(""));
 }
 
 class Provider : public KLVESDKPropertyProviderDelegate {
