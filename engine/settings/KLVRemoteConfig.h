@@ -44,6 +44,7 @@ inline constexpr char kKLVRegionalDefaultsEnabledFlag[] = "regional_defaults_ena
 inline constexpr char kKLVSessionStitchingTokenFlag[] = "session_stitching_token_feature_enabled";
 
 class KLVRemoteConfig : public KLVEClientDelegate,
+                        public KLVESDKPropertyProviderDelegate,
                         public std::enable_shared_from_this<KLVRemoteConfig> {
   public:
     using Number = platform::Object;

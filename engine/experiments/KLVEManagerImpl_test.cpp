@@ -1,0 +1,298 @@
+#include <gtest/gtest.h>
+
+#include "engine/experiments/ExperimentsTestSupport.h"
+#include "engine/experiments/KLVEManagerImpl.h"
+#include "engine/settings/KLVRemoteConfig.h"
+
+namespace engine {
+namespace {
+
+using platform::Array;
+using platform::Object;
+using testing::idsOf;
+using testing::kNow;
+using testing::makeExperimentMessage;
+using testing::makeFlag;
+using testing::makeSnapshotMessage;
+
+// A client delegate that counts what it is told.
+class RecordingClientDelegate : public KLVEClientDelegate {
+  public:
+    void clientDidReceiveNewSnapshot(KLVEClient&) override { ++notices; }
+    void client(KLVEClient&, const platform::Error* error) override {
+        if (error) errors.push_back(*error);
+    }
+    bool shouldFetchExperimentsForClient(KLVEClient&) override { return true; }
+
+    std::atomic<int> notices{0};
+    std::vector<platform::Error> errors;
+};
+
+class KLVEManagerImplTest : public testing::ExperimentsTest {
+  protected:
+    void SetUp() override {
+        ExperimentsTest::SetUp();
+        manager_ = KLVEManagerImpl::initWithTaskManager(taskManager_);
+        taskManager_->startTaskManager();
+        settle();
+    }
+    void TearDown() override {
+        settle();
+        manager_.reset();
+        ExperimentsTest::TearDown();
+    }
+    // Waits for both queues, twice, since each queues work on the other.
+    void settle() {
+        for (int i = 0; i < 2; ++i) {
+            testkit::drain(manager_->queue());
+            testkit::drain(*queue_);
+        }
+    }
+    std::shared_ptr<KLVEClient> registerSDK(const std::string& name,
+                                            const platform::Dictionary& defaults = {},
+                                            const std::string& diversionKey = "") {
+        auto property = KLVESDKProperty::initWithName(name);
+        property.setDiversionKey(diversionKey);
+        auto client = manager_->registerSDKProperty(property, defaults);
+        settle();
+        return client;
+    }
+    // Hands snapshots to the manager as the task manager's start does.
+    void load(const KLVETaskManager::Snapshots& activated,
+              const KLVETaskManager::Snapshots& pending,
+              const KLVETaskManager::Snapshots& launched) {
+        manager_->taskManager(*taskManager_, activated, pending, launched);
+        settle();
+    }
+    static std::shared_ptr<KLVESnapshot> snapshot(const std::string& name,
+                                                  const std::vector<KLVPBExperiment>& experiments,
+                                                  double t = kNow) {
+        auto s = KLVESnapshot::initWithProtobuf(makeSnapshotMessage(name, experiments));
+        s->setTimestamp(t);
+        return s;
+    }
+
+    std::shared_ptr<KLVEManagerImpl> manager_;
+};
+
+TEST_F(KLVEManagerImplTest, LookUpOrderActivatedLaunchedDefaultsNeverPending) {
+    const auto client = registerSDK("sdk", {{"f", "default"}, {"d", 1}, {"h", "dh"}});
+    KLVPBFlag valueless;
+    NANOSetString(valueless, KLVPBFlag::name, "h");
+    load({snapshot("sdk", {makeExperimentMessage(5, {makeFlag("f", "act"), valueless})})},
+         {snapshot("sdk", {makeExperimentMessage(9, {makeFlag("f", "pend"), makeFlag("p", 1)})})},
+         {snapshot("sdk", {makeExperimentMessage(0, {makeFlag("g", 2.5), makeFlag("h", "lh")})})});
+    const std::pair<const char*, Object> cases[] = {
+        {"f", Object("act")}, {"g", Object(2.5)}, {"h", Object("lh")},
+        {"d", Object(1)},     {"p", Object()},    {"missing", Object()},
+    };
+    for (const auto& [flag, expected] : cases) {
+        EXPECT_EQ(client->objectForKeyedSubscript(flag), expected) << flag;
+        EXPECT_EQ(client->objectForKeyedSubscript(flag), expected) << flag;
+    }
+    EXPECT_EQ(manager_->flagValueForFlagName("f", "unknown"), Object());
+    EXPECT_EQ(client->valueForFlag(""), Object());
+    EXPECT_GT(logCount(830002), 0u);
+}
+
+TEST_F(KLVEManagerImplTest, ActivationWithAndWithoutExperimentZero) {
+    const auto client = registerSDK("sdk", {{"f", "default"}});
+    platform::Error error{"untouched", 99, "", {}};
+    EXPECT_FALSE(client->activateLatestSnapshot(&error));
+    EXPECT_EQ(error.code, 99);
+
+    load({},
+         {snapshot("sdk", {makeExperimentMessage(0, {makeFlag("f", "launched")}),
+                           makeExperimentMessage(7, {makeFlag("f", "seven")})})},
+         {});
+    EXPECT_TRUE(client->activateLatestSnapshot(&error));
+    EXPECT_EQ(client->objectForKeyedSubscript("f"), Object("seven"));
+    EXPECT_EQ(manager_->experimentIDs(), Array{7});
+    EXPECT_FALSE(client->activateLatestSnapshot(&error));  // the pending one is used up
+
+    // Only experiment 0: nothing activated, the launched value answers.
+    load({}, {snapshot("sdk", {makeExperimentMessage(0, {makeFlag("f", "new launch")})})}, {});
+    EXPECT_TRUE(client->activateLatestSnapshot(nullptr));
+    EXPECT_EQ(client->objectForKeyedSubscript("f"), Object("new launch"));
+    EXPECT_EQ(manager_->experimentIDs(), Array{});
+
+    // Without experiment 0 the launched snapshot stays.
+    load({}, {snapshot("sdk", {makeExperimentMessage(8, {makeFlag("g", 1)})})}, {});
+    EXPECT_TRUE(client->activateLatestSnapshot(nullptr));
+    EXPECT_EQ(client->objectForKeyedSubscript("f"), Object("new launch"));
+    EXPECT_EQ(client->objectForKeyedSubscript("g"), Object(1));
+
+    // Persisted on the worker queue.
+    settle();
+    onWorker([&] {
+        const auto launched = taskManager_->database()->fetchAllLaunchedSnapshots();
+        const auto activated = taskManager_->database()->fetchAllActivatedSnapshots();
+        ASSERT_TRUE(launched && activated);
+        ASSERT_EQ(launched->size(), 1u);
+        ASSERT_EQ(activated->size(), 1u);
+        EXPECT_EQ(idsOf((*activated)[0]), (std::vector<std::int32_t>{8}));
+    });
+
+    client->resetToDefaults();
+    EXPECT_EQ(client->objectForKeyedSubscript("g"), Object());
+    EXPECT_EQ(client->objectForKeyedSubscript("f"), Object("new launch"));
+    settle();
+    onWorker([&] { EXPECT_TRUE(taskManager_->database()->fetchAllActivatedSnapshots()->empty()); });
+}
+
+TEST_F(KLVEManagerImplTest, StatusOfTheActivatedSnapshot) {
+    struct Case {
+        const char* name;
+        std::optional<double> age;  // nullopt: no activated snapshot
+        std::int64_t expected;
+    };
+    const Case cases[] = {
+        {"fresh", 0, 0},       {"edge", 259200, 0}, {"stale", 259201, 1},
+        {"ahead", -259201, 1}, {"none", {}, -2},    {"zero", kNow, -2},
+    };
+    KLVETaskManager::Snapshots activated;
+    for (const auto& c : cases) {
+        registerSDK(c.name);
+        if (c.age)
+            activated.push_back(snapshot(c.name, {makeExperimentMessage(1, {})}, kNow - *c.age));
+    }
+    // Loaded copies keep their stored time.
+    load(activated, {}, {});
+    for (const auto& c : cases)
+        EXPECT_EQ(manager_->activatedSnapshotStatusOfSDKName(c.name), c.expected) << c.name;
+    EXPECT_EQ(manager_->activatedSnapshotStatusOfSDKName("unregistered"), -1);
+    EXPECT_EQ(manager_->activatedSnapshotStatusOfSDKName(""), -1);
+    EXPECT_TRUE(manager_->clientForSDKName("stale")->hasStaleSnapshot());
+}
+
+TEST_F(KLVEManagerImplTest, ExperimentIDsSortedWithDuplicatesOwnKeyClientsLeftOut) {
+    EXPECT_EQ(manager_->experimentIDs(), Array{});
+    registerSDK("a");
+    registerSDK("b");
+    registerSDK("c", {}, "own-key");
+    const auto experiments = [](std::vector<std::int32_t> ids) {
+        std::vector<KLVPBExperiment> out;
+        for (const auto id : ids)
+            out.push_back(makeExperimentMessage(id, {makeFlag("f", 1)}));
+        return out;
+    };
+    load({snapshot("a", experiments({11, 3})), snapshot("b", experiments({7, 3})),
+          snapshot("c", experiments({1}))},
+         {}, {});
+    EXPECT_EQ(manager_->experimentIDs(), (Array{3, 3, 7, 11}));
+}
+
+TEST_F(KLVEManagerImplTest, RegistrationReplacesDefaultsAndRefusesBadValues) {
+    const auto first = registerSDK("brackenfold", {{"f", "one"}});
+    const auto second = registerSDK("brackenfold", {{"f", "two"}});
+    EXPECT_NE(first, second);
+    EXPECT_EQ(first->objectForKeyedSubscript("f"), Object("two"));
+    EXPECT_EQ(logCount(800003), 1u);
+
+    EXPECT_EQ(registerSDK("bad", {{"ok", 1}, {"x", Array{1}}}), nullptr);
+    EXPECT_EQ(logCount(800002), 1u);
+    EXPECT_TRUE(logLine(850002).find("Flag value is invalid") != std::string::npos);
+    EXPECT_EQ(manager_->clientForSDKName("bad"), nullptr);
+    EXPECT_EQ(registerSDK(""), nullptr);
+}
+
+TEST_F(KLVEManagerImplTest, FetchedSnapshotsNotifyDelegatesOrWaitForTheNextStart) {
+    const auto notified = registerSDK("notified");
+    const auto delegate = std::make_shared<RecordingClientDelegate>();
+    notified->setDelegate(delegate);
+    registerSDK("silent");
+    manager_->taskManager(*taskManager_,
+                          {snapshot("notified", {makeExperimentMessage(2, {makeFlag("f", 1)})}),
+                           snapshot("silent", {makeExperimentMessage(3, {makeFlag("f", 1)})})},
+                          {{"notified", platform::Error{kKLVExperimentErrorDomain, -2, "", {}}}});
+    settle();
+    platform::runUntilIdle();
+    EXPECT_EQ(delegate->notices.load(), 1);
+    ASSERT_EQ(delegate->errors.size(), 1u);
+    EXPECT_EQ(delegate->errors[0].code, -2);
+
+    // Only the snapshot of the delegate's SDK is rewritten as waiting for its client.
+    onWorker([&] {
+        const auto pending = taskManager_->database()->fetchAllPendingSnapshots();
+        ASSERT_TRUE(pending);
+        ASSERT_EQ(pending->size(), 1u);
+        EXPECT_EQ((*pending)[0]->SDKName(), "notified");
+        EXPECT_TRUE((*pending)[0]->manuallyActivated());
+    });
+    // Nobody asks to fetch: a client without a delegate lets it happen.
+    EXPECT_TRUE(manager_->taskManagerShouldFetchExperiments(*taskManager_));
+    EXPECT_TRUE(notified->activateLatestSnapshot(nullptr));
+    EXPECT_TRUE(manager_->clientForSDKName("silent")->activateLatestSnapshot(nullptr));
+
+    manager_->taskManager(*taskManager_, {}, {});
+    EXPECT_EQ(logCount(800020), 1u);
+}
+
+TEST_F(KLVEManagerImplTest, ResetForgetsSnapshotsButKeepsClientsAndDefaults) {
+    const auto client = registerSDK("sdk", {{"f", "default"}});
+    load({snapshot("sdk", {makeExperimentMessage(4, {makeFlag("f", "on")})})}, {}, {});
+    ASSERT_EQ(client->objectForKeyedSubscript("f"), Object("on"));
+    manager_->reset();
+    settle();
+    EXPECT_EQ(client->objectForKeyedSubscript("f"), Object("default"));
+    EXPECT_EQ(manager_->experimentIDs(), Array{});
+    EXPECT_EQ(manager_->clientForSDKName("sdk"), client);
+}
+
+// From the loopback host to the next bundle's experiment IDs through the settings, and again
+// after a restart.
+TEST_F(KLVEManagerImplTest, EndToEndThroughTheSettings) {
+    testkit::LoopbackServer server({{testing::kHost}});
+    useLoopbackHost(server);
+    KLVPBExperimentResponse answer;
+    NANOSetArray(answer, KLVPBExperimentResponse::snapshots,
+                 std::vector<KLVPBSnapshot>{makeSnapshotMessage(
+                     kKLVExperimentSDKName,
+                     {makeExperimentMessage(42, {makeFlag(kKLVRegionalDefaultsEnabledFlag, 1)}),
+                      makeExperimentMessage(17, {makeFlag("other", "x")})})});
+    server.answer("POST", "/sdk-exp", {200, {}, testing::bytesOf(answer), 0, true});
+
+    // Watches the task manager's answers on the manager's way.
+    delegate_->forward = manager_;
+    taskManager_->setDelegate(delegate_);
+    const auto storage = std::make_shared<testing::FakeRemoteConfigStorage>();
+    const auto settings = KLVRemoteConfig::initWithAppID("1:1:ios:1", storage, manager_);
+    ASSERT_TRUE(settings);
+    testing::FakeMeasurementService::install(
+        std::make_shared<testing::FakeMeasurementService>(settings));
+    settle();
+    EXPECT_EQ(settings->experimentIDs(), Array{});
+
+    // Registered with the identity's diversion key; the first fetch is due 10 seconds in.
+    clock_.advance(10);
+    ASSERT_TRUE(delegate_->fetchFinished.wait(30));
+    settle();
+    EXPECT_FALSE(settings->activateNewSnapshot());  // no notice yet
+    platform::runUntilIdle();
+    EXPECT_TRUE(settings->activateNewSnapshot());
+    EXPECT_EQ(settings->experimentIDs(), (Array{17, 42}));
+    EXPECT_EQ(settings->regionalDefaultsEnabled(), true);
+    const std::string body = server.requests().at(0).body;
+    const auto request =
+        KLVPBExperimentRequest::initWithBuffer(platform::Data(body.begin(), body.end()));
+    ASSERT_TRUE(request);
+    const auto clients =
+        NANOGetArray<KLVPBClientProperty>(*request, KLVPBExperimentRequest::client_properties);
+    ASSERT_EQ(clients->size(), 1u);
+    EXPECT_EQ(NANOGetString((*clients)[0], KLVPBClientProperty::name), kKLVExperimentSDKName);
+
+    // A new process: the activation comes back from the database.
+    settle();
+    auto restarted = KLVETaskManager::initWithQueue(
+        queue_, std::make_shared<KLVAlarm>(queue_, kKLVExperimentAlarmName),
+        std::make_shared<platform::WDLNetwork>(testing::kHost), storage_, path_, kNow);
+    const auto manager = KLVEManagerImpl::initWithTaskManager(restarted);
+    restarted->startTaskManager();
+    testkit::drain(*queue_);
+    manager->registerSDKProperty(KLVESDKProperty::initWithName(kKLVExperimentSDKName), {});
+    testkit::drain(manager->queue());
+    EXPECT_EQ(manager->experimentIDs(), (Array{17, 42}));
+}
+
+}  // namespace
+}  // namespace engine
