@@ -15,7 +15,8 @@ using testing::ScriptCase;
 
 std::string nested(int levels) {
     std::string text;
-    for (int i = 0; i < levels; ++i) text += "(f ";
+    for (int i = 0; i < levels; ++i)
+        text += "(f ";
     return text + std::string(static_cast<std::size_t>(levels), ')');
 }
 
@@ -26,7 +27,9 @@ TEST(KLVPRuntimeEntityConverterTest, Entities) {
         {"{1}", "string", ""},
         {"{2}", "number", "NaN"},
         {"{3}", "boolean", "false"},
-        {"\"a\\xFFb\"", "string", "a\xEF\xBF\xBD" "b"},
+        {"\"a\\xFFb\"", "string",
+         "a\xEF\xBF\xBD"
+         "b"},
         {"(f)", "statement", "f"},
         {"(f 1 \"x\" true (g))", "statement", "f"},
         {deepest.c_str(), "statement", "f"},
@@ -129,7 +132,8 @@ TEST(KLVPRuntimeEntityConverterTest, ValuesToPlatformObjects) {
         {"true", 1.0},
         {"NaN", "NaN"},
         {"(fn \"f\" (array))", "f"},
-        {"(object \"a\" (null) \"b\" 1 \"c\" (undefined))", platform::Object::dict({{"b", 1.0}, {"c", ""}})},
+        {"(object \"a\" (null) \"b\" 1 \"c\" (undefined))",
+         platform::Object::dict({{"b", 1.0}, {"c", ""}})},
         {"(array 1 (null) \"x\" (array))", platform::Object::array({1.0, "x", platform::Array{}})},
         // A statement has no number form; a map that holds itself has no platform form.
         {"(stmts (f))", nullptr},

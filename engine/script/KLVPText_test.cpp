@@ -40,7 +40,8 @@ TEST(KLVPTextTest, NumberText) {
         {1.7976931348623157e308, "1.7976931348623157e+308"},
         {5e-324, "5e-324"},
     };
-    for (const auto& c : cases) EXPECT_EQ(KLVPNumberText(c.value), c.text) << c.text;
+    for (const auto& c : cases)
+        EXPECT_EQ(KLVPNumberText(c.value), c.text) << c.text;
 }
 
 TEST(KLVPTextTest, NumberFromText) {
@@ -89,8 +90,12 @@ TEST(KLVPTextTest, NumberFromText) {
 
 TEST(KLVPTextTest, UTF16AtTheBorders) {
     EXPECT_EQ(KLVPUTF16FromUTF8("a\xF0\x9F\x98\x80"), u"a\U0001F600");
-    EXPECT_EQ(KLVPUTF16FromUTF8("a\xFF" "b"), u"a\uFFFDb");
-    EXPECT_EQ(KLVPUTF8FromUTF16(u"\xD83D" u"x"), "\xEF\xBF\xBDx");
+    EXPECT_EQ(KLVPUTF16FromUTF8("a\xFF"
+                                "b"),
+              u"a\uFFFDb");
+    EXPECT_EQ(KLVPUTF8FromUTF16(u"\xD83D"
+                                u"x"),
+              "\xEF\xBF\xBDx");
 }
 
 }  // namespace

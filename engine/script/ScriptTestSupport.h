@@ -22,9 +22,9 @@
 #include <string_view>
 #include <vector>
 
+#include <gtest/gtest.h>
 #include "engine/messages/KLVPBMessages.h"
 #include "engine/messages/NANOAccessors.h"
-#include <gtest/gtest.h>
 
 #include <limits>
 #include <span>
@@ -38,11 +38,11 @@ namespace engine::testing {
 
 inline const std::map<std::string, std::string, std::less<>>& opcodeWords() {
     static const std::map<std::string, std::string, std::less<>> words = {
-        {"call", "2"},    {"assign", "3"},  {"break", "4"},     {"run", "5"},    {"continue", "6"},
-        {"array", "7"},   {"object", "8"},  {"run9", "9"},      {"seq", "13"},   {"var", "15"},
-        {"get", "16"},    {"get17", "17"},  {"if", "22"},       {"return", "36"}, {"switch", "38"},
-        {"cond", "39"},   {"typeof", "40"}, {"let", "41"},      {"set", "43"},   {"undefined", "44"},
-        {"null", "45"},   {"stmts", "46"},  {"def", "50"},      {"fn", "51"},    {"const", "52"},
+        {"call", "2"},   {"assign", "3"},  {"break", "4"}, {"run", "5"},     {"continue", "6"},
+        {"array", "7"},  {"object", "8"},  {"run9", "9"},  {"seq", "13"},    {"var", "15"},
+        {"get", "16"},   {"get17", "17"},  {"if", "22"},   {"return", "36"}, {"switch", "38"},
+        {"cond", "39"},  {"typeof", "40"}, {"let", "41"},  {"set", "43"},    {"undefined", "44"},
+        {"null", "45"},  {"stmts", "46"},  {"def", "50"},  {"fn", "51"},     {"const", "52"},
         {"block", "53"},
     };
     return words;
@@ -67,12 +67,14 @@ class EntityReader {
     }
 
     void skipBlanks() {
-        while (pos_ < text_.size() && (text_[pos_] == ' ' || text_[pos_] == '\n')) ++pos_;
+        while (pos_ < text_.size() && (text_[pos_] == ' ' || text_[pos_] == '\n'))
+            ++pos_;
     }
 
     std::string_view word() {
         const std::size_t start = pos_;
-        while (pos_ < text_.size() && std::string_view(" \n(){}\"").find(text_[pos_]) == std::string_view::npos)
+        while (pos_ < text_.size() &&
+               std::string_view(" \n(){}\"").find(text_[pos_]) == std::string_view::npos)
             ++pos_;
         return text_.substr(start, pos_ - start);
     }
@@ -209,7 +211,8 @@ inline void expectScriptCase(const ScriptCase& c, const ScriptRun& run) {
 
 // Each program in a new runtime.
 inline void expectScriptCases(std::span<const ScriptCase> cases) {
-    for (const ScriptCase& c : cases) expectScriptCase(c, runScript(c.program));
+    for (const ScriptCase& c : cases)
+        expectScriptCase(c, runScript(c.program));
 }
 
 struct LoggedLine {
@@ -224,8 +227,8 @@ struct LoggedLine {
 
 class RecordingLogger : public KLVPLoggerDelegate {
   public:
-    void logWithLevel(std::int64_t level, std::string_view message,
-                      const MonitorContexts& context, bool silent, bool monitored) const override {
+    void logWithLevel(std::int64_t level, std::string_view message, const MonitorContexts& context,
+                      bool silent, bool monitored) const override {
         LoggedLine line{level, std::string(message), {}, silent, monitored};
         for (const MonitorContext& item : context)
             line.context.push_back(item.object() ? item.object()->asString() : "?");
