@@ -136,6 +136,7 @@ class EntityReader {
             return entity;
         }
         const std::string_view token = word();
+        if (token.empty()) throw std::invalid_argument("unexpected " + std::string(1, c));
         if (token == "true" || token == "false") {
             KLVPBRuntimeEntity entity = typed(3);
             NANOSetBool(entity, KLVPBRuntimeEntity::boolean_value, token == "true");
