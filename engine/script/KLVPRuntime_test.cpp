@@ -145,6 +145,10 @@ TEST(KLVPRuntimeTest, RuntimeLimits) {
         {shortJoin.c_str(), "map", "[object Object]"},
         {longJoin.c_str(), nullptr, nullptr, kKLVPErrorRuntimeLimit},
         {R"((def "r" (array) (r)) (r))", nullptr, nullptr, kKLVPErrorRuntimeLimit},
+        {R"((let "o") (assign "o" (object))
+            (set (var "o") "m" (fn "" (array) (return (call (var "o") "m" (array (var "o"))))))
+            (call (var "o") "m" (array)))",
+         nullptr, nullptr, kKLVPErrorRuntimeLimit},
         {deepBody.c_str(), nullptr, nullptr, kKLVPErrorRuntimeLimit},
     };
     // On a queue's worker thread, whose stack is what a run has in the engine.

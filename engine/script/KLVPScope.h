@@ -29,7 +29,7 @@ inline constexpr std::int64_t kKLVPInstructionLimit = 1'000'000;
 inline constexpr int kKLVPMaxCallDepth = 500;
 // Evaluations that may be under way at once (nested statements and calls together); with the call
 // depth it keeps a run within the stack of a worker thread, sanitizers included.
-inline constexpr int kKLVPMaxEvaluationDepth = 3000;
+inline constexpr int kKLVPMaxEvaluationDepth = 2000;
 // Native bulk work (slots or units visited, copied or made) costs one instruction per this many.
 inline constexpr std::size_t kKLVPWorkUnitsPerInstruction = 16;
 
