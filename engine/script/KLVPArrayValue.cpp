@@ -298,15 +298,8 @@ std::int64_t KLVPArrayValue::lastIndexOfValue(const KLVPValue& value, std::int64
 KLVPValue KLVPArrayValue::applyWithName(std::u16string_view name,
                                         std::span<const KLVPValue> arguments, KLVPScope& scope,
                                         platform::Error* error) {
-    if (const KLVPValue* property = propertyMap_.find(name)) {
-        if ((*property)->kind() != KLVPValueKind::Function) {
-            KLVPSetScriptError(error, kKLVPErrorUnknownMethod);
-            return KLVPUndefined();
-        }
-        // Held for the call: the function may replace the property that holds it.
-        const auto function = std::static_pointer_cast<KLVPFunctionValue>(*property);
-        return function->invokeWithArguments(arguments, scope, error);
-    }
+    if (const KLVPValue* property = propertyMap_.find(name))
+        return KLVPCallMethodProperty(*property, arguments, scope, error);
     return KLVPRuntimeValue::applyWithName(name, arguments, scope, error);
 }
 

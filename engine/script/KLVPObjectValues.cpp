@@ -11,18 +11,20 @@ namespace engine {
 
 // Property calls.
 
+KLVPValue KLVPCallMethodProperty(KLVPValue property, std::span<const KLVPValue> arguments,
+                                 KLVPScope& scope, platform::Error* error) {
+    if (property->kind() != KLVPValueKind::Function) {
+        KLVPSetScriptError(error, kKLVPErrorUnknownMethod);
+        return KLVPUndefined();
+    }
+    return static_cast<KLVPFunctionValue&>(*property).invokeWithArguments(arguments, scope, error);
+}
+
 KLVPValue KLVPObjectValue::applyWithName(std::u16string_view name,
                                          std::span<const KLVPValue> arguments, KLVPScope& scope,
                                          platform::Error* error) {
-    if (const KLVPValue* property = propertyMap_.find(name)) {
-        if ((*property)->kind() != KLVPValueKind::Function) {
-            KLVPSetScriptError(error, kKLVPErrorUnknownMethod);
-            return KLVPUndefined();
-        }
-        // Held for the call: the function may replace the property that holds it.
-        const auto function = std::static_pointer_cast<KLVPFunctionValue>(*property);
-        return function->invokeWithArguments(arguments, scope, error);
-    }
+    if (const KLVPValue* property = propertyMap_.find(name))
+        return KLVPCallMethodProperty(*property, arguments, scope, error);
     if (name == u"hasOwnProperty") {
         const KLVPValues values = KLVPEvaluateArguments(arguments, scope, error);
         if (KLVPFailed(error) || !KLVPCheckArgumentCountEquals(values, 1, error))

@@ -93,4 +93,10 @@ class KLVPFunctionValue : public KLVPObjectValue {
     std::shared_ptr<KLVPScope> definingScope_;
 };
 
+// A method call through a property: the property must hold a function (else script error 17),
+// which is called with the unevaluated arguments. The property is taken by value: the function
+// stays alive while it runs, even if it replaces the property that holds it.
+KLVPValue KLVPCallMethodProperty(KLVPValue property, std::span<const KLVPValue> arguments,
+                                 KLVPScope& scope, platform::Error* error);
+
 }  // namespace engine
