@@ -61,23 +61,32 @@ ShortestDigits shortestDigits(double magnitude) {
     return out;
 }
 
-std::string decimalNotation(const ShortestDigits& d) {
+// Built by appending: GCC 12 at -O3 misreads concatenations of temporaries (-Wrestrict).
+void appendDecimalNotation(std::string& out, const ShortestDigits& d) {
     const int count = static_cast<int>(d.digits.size());
-    if (d.exponent < 0)
-        return "0." + std::string(static_cast<std::size_t>(-d.exponent - 1), '0') + d.digits;
-    if (d.exponent >= count - 1) {
-        return d.digits + std::string(static_cast<std::size_t>(d.exponent - (count - 1)), '0');
+    if (d.exponent < 0) {
+        out.append("0.");
+        out.append(static_cast<std::size_t>(-d.exponent - 1), '0');
+        out.append(d.digits);
+    } else if (d.exponent >= count - 1) {
+        out.append(d.digits);
+        out.append(static_cast<std::size_t>(d.exponent - (count - 1)), '0');
+    } else {
+        const auto point = static_cast<std::size_t>(d.exponent + 1);
+        out.append(d.digits, 0, point);
+        out.push_back('.');
+        out.append(d.digits, point);
     }
-    const auto point = static_cast<std::size_t>(d.exponent + 1);
-    return d.digits.substr(0, point) + "." + d.digits.substr(point);
 }
 
-std::string exponentNotation(const ShortestDigits& d) {
-    std::string out = d.digits.substr(0, 1);
-    if (d.digits.size() > 1) out += "." + d.digits.substr(1);
-    out += d.exponent < 0 ? "e-" : "e+";
-    out += std::to_string(std::abs(d.exponent));
-    return out;
+void appendExponentNotation(std::string& out, const ShortestDigits& d) {
+    out.push_back(d.digits[0]);
+    if (d.digits.size() > 1) {
+        out.push_back('.');
+        out.append(d.digits, 1);
+    }
+    out.append(d.exponent < 0 ? "e-" : "e+");
+    out.append(std::to_string(std::abs(d.exponent)));
 }
 
 bool isDigit(char16_t c) {
@@ -142,9 +151,14 @@ std::string KLVPNumberText(double value) {
     if (value == 0) return "0";
     const double magnitude = std::fabs(value);
     const ShortestDigits digits = shortestDigits(magnitude);
-    std::string text =
-        magnitude >= 1e-6 && magnitude < 1e21 ? decimalNotation(digits) : exponentNotation(digits);
-    return value < 0 ? "-" + text : text;
+    std::string text;
+    if (value < 0) text.push_back('-');
+    if (magnitude >= 1e-6 && magnitude < 1e21) {
+        appendDecimalNotation(text, digits);
+    } else {
+        appendExponentNotation(text, digits);
+    }
+    return text;
 }
 
 bool KLVPIsTrimmedBlank(char16_t unit) {
