@@ -95,6 +95,8 @@ struct KLVPRuntimeContext {
     }
 };
 
+// Scopes are always owned by shared pointers (functions keep their defining scope, children their
+// parent): make them with std::make_shared.
 class KLVPScope : public KLVPMarkable, public std::enable_shared_from_this<KLVPScope> {
   public:
     // A scope with that parent (none: a scope outside any runtime) and its parent's context.
