@@ -132,5 +132,28 @@ TEST(KLVPRuntimeValueTest, StrictAndValueEquality) {
     b->sweep();
 }
 
+TEST(KLVPRuntimeValueTest, NamesEnumerateInInsertionOrder) {
+    platform::Error error;
+    KLVPMapValue map;
+    for (const char16_t* name : {u"b", u"a", u"c"})
+        map.setValue(number(1), name);
+    map.removeValueForProperty(u"b");
+    map.setValue(number(2), u"b");
+    map.setValue(number(3), u"a");
+    EXPECT_EQ(map.allPropertyNames(), (std::vector<std::u16string>{u"a", u"c", u"b"}));
+
+    KLVPArrayValue array(KLVPValues{number(1), KLVPArrayValue::emptyValue(), number(3)});
+    array.setValueForProperty(text(u"z"), number(0), &error);
+    array.setValueForProperty(text(u"y"), number(0), &error);
+    std::vector<std::u16string> names;
+    for (const KLVPValue& name : array.allPropertyNames())
+        names.push_back(static_cast<const KLVPStringValue&>(*name).value());
+    EXPECT_EQ(names, (std::vector<std::u16string>{u"z", u"y", u"0", u"2"}));
+    EXPECT_FALSE(array.hasProperty(number(1), &error));
+    EXPECT_TRUE(array.hasProperty(number(2), &error));
+    EXPECT_FALSE(array.hasProperty(text(u"length"), &error));
+    EXPECT_EQ(error.domain, "");
+}
+
 }  // namespace
 }  // namespace engine
