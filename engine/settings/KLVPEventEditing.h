@@ -34,7 +34,7 @@ struct KLVPObjectProvider {
 
 // The module through which programs log.
 struct KLVPMessageLogger {
-    std::shared_ptr<KLVPixieLogger> logger;
+    std::shared_ptr<const KLVPLoggerDelegate> logger;
 };
 
 using KLVPModule = std::variant<KLVPKeyValueStore, KLVPObjectProvider, KLVPMessageLogger>;

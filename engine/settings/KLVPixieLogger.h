@@ -10,10 +10,19 @@
 
 namespace engine {
 
-class KLVPixieLogger {
+// Where the rule runtime's log module sends its lines.
+class KLVPLoggerDelegate {
+  public:
+    virtual ~KLVPLoggerDelegate() = default;
+    virtual void logWithLevel(std::int64_t level, std::string_view message,
+                              const MonitorContexts& context, bool silent,
+                              bool monitored) const = 0;
+};
+
+class KLVPixieLogger : public KLVPLoggerDelegate {
   public:
     void logWithLevel(std::int64_t level, std::string_view message, const MonitorContexts& context,
-                      bool silent, bool monitored) const;
+                      bool silent, bool monitored) const override;
 
     // Runtime level 6: 2 when silent, else 1 when monitored, else 0; level 5: 5, 4 or 3 the same
     // way; level 3: 7; level 2: 8; any other: 6.

@@ -1,0 +1,136 @@
+#pragma once
+
+// Scopes, the state one runtime shares with every scope it makes, and the collector.
+//
+// A scope binds names in its own property map and reads through its parents. The initial scope of
+// a runtime holds the runtime's context (object manager and run budget); every scope made from it
+// shares that context, so evaluation reaches the budget from whatever scope it runs in.
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string_view>
+#include <vector>
+
+#include "engine/script/KLVPPropertyMap.h"
+#include "engine/script/KLVPRuntimeValue.h"
+
+namespace engine {
+
+class KLVPMapValue;
+class KLVPArrayValue;
+class KLVPFunctionValue;
+class KLVPScope;
+struct KLVPRuntimeContext;
+
+// Evaluations one run may make.
+inline constexpr std::int64_t kKLVPInstructionLimit = 1'000'000;
+// Script function calls that may be under way at once.
+inline constexpr int kKLVPMaxCallDepth = 500;
+// Evaluations that may be under way at once (nested statements and calls together); with the call
+// depth it keeps a run within the stack of a worker thread, sanitizers included.
+inline constexpr int kKLVPMaxEvaluationDepth = 2000;
+// Native bulk work (slots or units visited, copied or made) costs one instruction per this many.
+inline constexpr std::size_t kKLVPWorkUnitsPerInstruction = 16;
+
+// What the collector marks from: scopes and the owners of registered callbacks.
+class KLVPMarkable {
+  public:
+    virtual ~KLVPMarkable() = default;
+    virtual void mark(KLVPMarkList& list) const = 0;
+};
+
+// Tracks the maps, arrays and functions a program makes, weakly, and collects the unreachable
+// ones by mark and sweep: a swept object drops what it holds, which breaks reference cycles.
+class KLVPObjectManager {
+  public:
+    // New objects registered with the manager of the scope's runtime (none for a scope outside a
+    // runtime).
+    static std::shared_ptr<KLVPMapValue> mapValueWithScope(const KLVPScope& scope);
+    static std::shared_ptr<KLVPArrayValue> arrayValueWithScope(const KLVPScope& scope);
+    // Script error 19 and null for more than kKLVPMaxArrayLength values.
+    static std::shared_ptr<KLVPArrayValue> arrayValueWithArray(KLVPValues values,
+                                                               const KLVPScope& scope,
+                                                               platform::Error* error);
+    static std::shared_ptr<KLVPArrayValue> subarrayWithArray(const KLVPArrayValue& array,
+                                                             std::int64_t start,
+                                                             std::int64_t length,
+                                                             const KLVPScope& scope);
+    // Registered with the manager of the defining scope.
+    static std::shared_ptr<KLVPFunctionValue> functionValueWithFunctionName(
+        std::u16string functionName, std::vector<std::u16string> parameterNames,
+        KLVPValues statements, std::shared_ptr<KLVPScope> definingScope);
+
+    // Null is ignored.
+    void addRoot(const std::shared_ptr<const KLVPMarkable>& root);
+    void addObject(const std::shared_ptr<KLVPRuntimeValue>& object);
+
+    // Marks from the live roots, sweeps the live tracked objects that were not reached, and
+    // forgets the dead ones.
+    void collectGarbage();
+    // Sweeps every live tracked object, reachable or not.
+    void sweepAll();
+
+    std::size_t trackedObjectCount() const { return objects_.size(); }
+
+  private:
+    std::vector<std::weak_ptr<const KLVPMarkable>> roots_;
+    std::vector<std::weak_ptr<KLVPRuntimeValue>> objects_;
+};
+
+// What a runtime shares with its scopes.
+struct KLVPRuntimeContext {
+    KLVPObjectManager objectManager;
+    // Kept here, out of any program's reach, so that no program can reset or shadow it.
+    std::int64_t instructionCount = 0;
+    int evaluationDepth = 0;
+    int callDepth = 0;
+
+    // Counts `count` instructions; script error 18 once the run has used up its limit.
+    bool countInstructions(std::int64_t count, platform::Error* error);
+    // Counts native bulk work of `units` slots or units.
+    bool countWork(std::size_t units, platform::Error* error) {
+        return countInstructions(static_cast<std::int64_t>(units / kKLVPWorkUnitsPerInstruction),
+                                 error);
+    }
+};
+
+// Scopes are always owned by shared pointers (functions keep their defining scope, children their
+// parent): make them with std::make_shared.
+class KLVPScope : public KLVPMarkable, public std::enable_shared_from_this<KLVPScope> {
+  public:
+    // A scope with that parent (none: a scope outside any runtime) and its parent's context.
+    explicit KLVPScope(std::shared_ptr<KLVPScope> parent = nullptr);
+    // The initial scope of a runtime.
+    explicit KLVPScope(std::shared_ptr<KLVPRuntimeContext> context);
+    ~KLVPScope() override;
+
+    std::shared_ptr<KLVPScope> createChildScope();
+    const KLVPScope* parentScope() const { return parent_.get(); }
+
+    bool hasName(std::u16string_view name) const;
+    // The nearest binding; undefined when none.
+    const KLVPValue& valueForName(std::u16string_view name) const;
+    // Declarations in this scope (ignored when it is frozen).
+    void addValue(KLVPValue value, std::u16string_view name);
+    void addImmutableValue(KLVPValue value, std::u16string_view name);
+    // Assignment: the nearest scope that binds the name, else this one; constants and frozen
+    // scopes keep their values.
+    void setValue(KLVPValue value, std::u16string_view name);
+    void makeImmutable() { contents_.makeImmutable(); }
+
+    const KLVPPropertyMap& contents() const { return contents_; }
+    // The runtime's context, or null outside a runtime.
+    KLVPRuntimeContext* context() const { return context_.get(); }
+    const std::shared_ptr<KLVPRuntimeContext>& sharedContext() const { return context_; }
+
+    // Its own bindings and, through the mark list, its parents'.
+    void mark(KLVPMarkList& list) const override { list.markScope(this); }
+
+  private:
+    std::shared_ptr<KLVPScope> parent_;
+    std::shared_ptr<KLVPRuntimeContext> context_;
+    KLVPPropertyMap contents_;
+};
+
+}  // namespace engine
