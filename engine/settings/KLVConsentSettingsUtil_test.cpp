@@ -17,13 +17,9 @@ TEST_F(KLVConsentSettingsUtilTest, NothingSet) {
     EXPECT_EQ(Util::consentSignals(), "G1--");
     EXPECT_EQ(Util::consentDiagnostics(), "19999");
     EXPECT_EQ(Util::description(), "ad_storage is granted. analytics_storage is granted.");
-    EXPECT_FALSE(Util::isAdStorageDenied());
-    EXPECT_FALSE(Util::isAnalyticsStorageDenied());
     EXPECT_FALSE(Util::isAdUserDataDenied());
     EXPECT_EQ(Util::adPersonalization(), std::nullopt);
     EXPECT_EQ(Util::consentSource(), 100);
-    EXPECT_EQ(Util::version(), 1);
-    EXPECT_EQ(Util::consentSettings(), std::nullopt);
 }
 
 TEST_F(KLVConsentSettingsUtilTest, StoredValuesCompareLowerCasedStringsOnly) {
@@ -203,30 +199,9 @@ TEST_F(KLVConsentSettingsUtilTest, ClearAllSettings) {
     Util::setDiagnosticSource(3, "analytics_storage");
     Util::clearAllSettings();
     EXPECT_EQ(Util::consentSource(), 100);
-    EXPECT_EQ(Util::consentSettings(), std::nullopt);
     EXPECT_EQ(Util::defaultSettings(), std::nullopt);
-    EXPECT_EQ(Util::delegatedSettings(), std::nullopt);
-    EXPECT_EQ(Util::regionalDefaults(), std::nullopt);
     EXPECT_EQ(Util::consentDiagnostics(), "19999");
-}
-
-TEST_F(KLVConsentSettingsUtilTest, ConsentSettingsFromDictionaryKeepsTheFourTypes) {
-    EXPECT_EQ(Util::consentSettingsFromDictionary(
-                  Dictionary{{"ad_storage", 1}, {"ad_user_data", "x"}, {"other", "granted"}}),
-              (Dictionary{{"ad_storage", 1}, {"ad_user_data", "x"}}));
-}
-
-TEST_F(KLVConsentSettingsUtilTest, ConfigurationEnums) {
-    EXPECT_EQ(KLVConsentTypeName(1), "ad_storage");
-    EXPECT_EQ(KLVConsentTypeName(2), "analytics_storage");
-    EXPECT_EQ(KLVConsentTypeName(3), "ad_user_data");
-    EXPECT_EQ(KLVConsentTypeName(4), "ad_personalization");
-    EXPECT_EQ(KLVConsentTypeName(0), std::nullopt);
-    EXPECT_EQ(KLVConsentTypeName(5), std::nullopt);
-    EXPECT_EQ(KLVConsentStatusString(1), "granted");
-    EXPECT_EQ(KLVConsentStatusString(2), "denied");
-    EXPECT_EQ(KLVConsentStatusString(0), std::nullopt);
-    EXPECT_EQ(KLVConsentStatusString(3), std::nullopt);
+    EXPECT_FALSE(Util::isAdUserDataDenied());
 }
 
 }  // namespace

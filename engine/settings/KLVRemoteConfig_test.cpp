@@ -7,14 +7,11 @@
 #include <memory>
 
 #include "engine/base/EngineTestSupport.h"
-#include "engine/environment/KLVDefaultIdentitySupport.h"
 #include "engine/environment/KLVDataCollectionOrigin.h"
-#include "engine/stores/KLVPersistedConfig.h"
+#include "engine/environment/KLVDefaultIdentitySupport.h"
 #include "engine/environment/KLVServerHosts.h"
 #include "engine/settings/SettingsTestSupport.h"
-#include "platform/dispatch/Semaphore.h"
-#include "platform/net/HttpClient.h"
-#include "testkit/LoopbackServer.h"
+#include "engine/stores/KLVPersistedConfig.h"
 
 namespace engine {
 namespace {
@@ -197,12 +194,8 @@ TEST_F(KLVRemoteConfigTest, AdvertisingOriginAlsoNeedsTheVintuAppID) {
 TEST_F(KLVRemoteConfigTest, DefaultInstanceHoldsNoConfiguration) {
     const auto settings = KLVRemoteConfig::defaultInstance();
     EXPECT_TRUE(settings->isDefaultInstance());
-    EXPECT_EQ(KLVRemoteConfig::defaultInstance(), settings);
     EXPECT_FALSE(settings->updateMeasurementConfig(makeConfig("")));
     EXPECT_FALSE(settings->isExpired());
-    EXPECT_DOUBLE_EQ(settings->lastRemoteConfigUpdateTimestamp(), 0);
-    EXPECT_EQ(settings->measurementConfigFromDatabase(), std::nullopt);
-    EXPECT_EQ(settings->version(), -1);
 }
 
 TEST_F(KLVRemoteConfigTest, ConfigurationWithoutSettingsIsNotParsed) {
@@ -458,15 +451,6 @@ TEST_F(KLVRemoteConfigTest, ExperimentFlagsOverrideTheirSwitches) {
     EXPECT_TRUE(settings->regionalDefaultsEnabled());
 }
 
-TEST_F(KLVRemoteConfigTest, ExperimentsAreFetchedWhileTheServiceIsEnabled) {
-    auto manager = std::make_shared<FakeManager>();
-    const auto settings = makeSettings(manager);
-    FakeMeasurementService::install(
-        std::make_shared<FakeMeasurementService>(settings, nullptr, true));
-    EXPECT_TRUE(settings->shouldFetchExperimentsForClient(*manager->client));
-    EXPECT_EQ(KLVRemoteConfig::current(), settings);
-}
-
 // Before the service, and while its start has made no settings yet, the defaults answer, without
 // the warning sharedInstance() gives before creation.
 TEST_F(KLVRemoteConfigTest, CurrentIsTheDefaultsUntilTheServiceHasSettings) {
@@ -474,6 +458,15 @@ TEST_F(KLVRemoteConfigTest, CurrentIsTheDefaultsUntilTheServiceHasSettings) {
     FakeMeasurementService::install(std::make_shared<FakeMeasurementService>(nullptr));
     EXPECT_EQ(KLVRemoteConfig::current(), KLVRemoteConfig::defaultInstance());
     EXPECT_THAT(logLines(), ::testing::IsEmpty());
+}
+
+// Experiments are fetched while the service is enabled; current() is the service's settings.
+TEST_F(KLVRemoteConfigTest, ExperimentsAreFetchedWhileTheServiceIsEnabled) {
+    auto manager = std::make_shared<FakeManager>();
+    const auto settings = makeSettings(manager);
+    FakeMeasurementService::install(std::make_shared<FakeMeasurementService>(settings));
+    EXPECT_TRUE(settings->shouldFetchExperimentsForClient(*manager->client));
+    EXPECT_EQ(KLVRemoteConfig::current(), settings);
 }
 
 // --- URLs -------------------------------------------------------------------------------------
@@ -553,47 +546,6 @@ TEST_F(KLVRemoteConfigTest, UploadURLUsesTheAlternativeHostWhileTrackingIsAuthor
     KLVDefaultIdentitySupport::setPlatformIdentitySupport(
         std::make_shared<ConsentStatusProvider>(3));
     EXPECT_EQ(makeSettings()->uploadURL(), "https://alt.measurement.test:8443/a");
-}
-
-TEST_F(KLVRemoteConfigTest, ConfigurationFetchedFromTheLoopbackServer) {
-    testkit::LoopbackServer server({{"config.measurement.test"}});
-    ASSERT_TRUE(server.isRunning());
-    auto& client = platform::HttpClient::shared();
-    client.setTrustedCertificates(server.certificatePEM());
-    ASSERT_TRUE(client.setConnectTo("config.measurement.test", "127.0.0.1", server.port()));
-    useHosts(kHosts);
-
-    const auto served = makeConfig(kAppID, {{"measurement.upload.retry_count", "11"}}, 77);
-    const auto bytes = served.protoBuffer();
-    ASSERT_TRUE(bytes);
-    server.answer("GET", "/config/app/1:123:ios:abc",
-                  {200, {}, std::string(bytes->begin(), bytes->end())});
-
-    const auto settings = makeSettings();
-    const auto url = settings->remoteConfigURLWithPlatform(kKLVRemoteConfigPlatform, 110100, 3);
-    ASSERT_TRUE(url);
-    // A queue that outlives the client's delivery call, which may still be returning when the
-    // completion has run.
-    auto& queue = platform::globalQueue();
-    platform::Semaphore done;
-    platform::HttpResult result;
-    platform::HttpRequest request;
-    request.url = *url;
-    client.send(request, queue, [&](platform::HttpResult r) {
-        result = std::move(r);
-        done.signal();
-    });
-    ASSERT_TRUE(done.wait(30));
-    ASSERT_TRUE(result.response) << (result.error ? result.error->description : "");
-    EXPECT_EQ(result.response->statusCode, 200);
-    ASSERT_EQ(server.requests().size(), 1u);
-    EXPECT_EQ(server.requests()[0].query, "platform=ios&runtime_version=3&zkt_version=110100");
-
-    const auto received = KLVPBMeasurementConfig::initWithBuffer(result.response->body);
-    ASSERT_TRUE(received);
-    ASSERT_TRUE(settings->updateMeasurementConfig(received));
-    EXPECT_EQ(settings->version(), 77);
-    EXPECT_EQ(settings->uploadingRetryCount(), 11);
 }
 
 }  // namespace

@@ -22,12 +22,9 @@ TEST_F(KLVFileLocationsTest, Paths) {
     EXPECT_EQ(KLVMeasurementFilePath("nexory-app-measurement.sql"),
               (engineDirectory / "nexory-app-measurement.sql").string());
     EXPECT_EQ(KLVMeasurementPlistPath("x"), (engineDirectory / "x.plist").string());
-    EXPECT_EQ(KLVMeasurementPlistPath("x.plist"), KLVMeasurementPlistPath("x"));
     EXPECT_EQ(KLVPreferencesFilePath("x.plist"),
               (platform::libraryDirectory() / "Preferences" / "x.plist.plist").string());
-    EXPECT_EQ(KLVMeasurementFilePath(""), "");
     EXPECT_EQ(KLVMeasurementPlistPath(""), "");
-    EXPECT_EQ(KLVPreferencesFilePath(""), "");
 }
 
 TEST_F(KLVFileLocationsTest, DeleteFile) {
@@ -40,7 +37,6 @@ TEST_F(KLVFileLocationsTest, DeleteFile) {
     EXPECT_TRUE(KLVDeleteFileAtPath(file.string(), &error));
     EXPECT_FALSE(fs::exists(file));
     EXPECT_FALSE(KLVDeleteFileAtPath(file.string(), &error));
-    EXPECT_TRUE(KLVExcludePathFromBackup(homePath().string(), &error));
 }
 
 TEST_F(KLVFileLocationsTest, MigrationOfThePersistedConfigurationFile) {

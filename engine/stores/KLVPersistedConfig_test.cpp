@@ -7,9 +7,9 @@
 #include <fstream>
 #include <functional>
 
+#include "engine/base/EngineTestSupport.h"
 #include "engine/stores/KLVFileLocations.h"
 #include "engine/stores/KLVUserDefaults.h"
-#include "engine/base/EngineTestSupport.h"
 #include "platform/foundation/Paths.h"
 #include "platform/foundation/PropertyList.h"
 #include "platform/foundation/UserDefaults.h"
@@ -70,15 +70,6 @@ TEST_F(KLVPersistedConfigTest, EveryKeyReadsBackWithItsTypeAfterAReload) {
                 {"is_search_ad_campaign",
                  [](KLVPersistedConfig& c) { c.setSearchAdCampaignValue(true); },
                  [](KLVPersistedConfig& c) { EXPECT_EQ(c.searchAdCampaignValue(), Object(true)); }},
-        {"previous_first_open_count", [](KLVPersistedConfig& c) { c.setPreviousFirstOpenCount(3); },
-         [](KLVPersistedConfig& c) { EXPECT_EQ(c.previousFirstOpenCount(), Object(3)); }},
-        {"last_modified_since_key",
-         [](KLVPersistedConfig& c) {
-             c.setConfigServerLastModifiedString("Tue, 14 Nov 2023 22:13:20 GMT");
-         },
-         [](KLVPersistedConfig& c) {
-             EXPECT_EQ(c.configServerLastModifiedString(), Object("Tue, 14 Nov 2023 22:13:20 GMT"));
-         }},
         {"ad_campaign_info_buffer",
          [](KLVPersistedConfig& c) {
              c.setAdCampaignInfoBuffer(platform::Data{8, 1});
@@ -114,11 +105,8 @@ TEST_F(KLVPersistedConfigTest, MissingOrWronglyTypedValuesReadNeutral) {
     EXPECT_EQ(config->sessionNumber(), 0);
     EXPECT_EQ(config->appInstanceID(), std::nullopt);
     EXPECT_EQ(config->searchAdRetryCount(), 0);
-    EXPECT_EQ(config->lastBackoffTimestamp(), 0.0);
-    EXPECT_FALSE(config->unmatchedFirstOpenWithoutIDFA());
-    EXPECT_TRUE(config->loadTimestampValue().isNull());
-    EXPECT_EQ(config->defaultEventParameters(), std::nullopt);
     EXPECT_EQ(config->int64ForKey(""), 0);
+    EXPECT_FALSE(KLVPersistedConfig::initWithSuiteName(""));
 }
 
 TEST_F(KLVPersistedConfigTest, SetterRules) {
@@ -214,14 +202,6 @@ TEST_F(KLVPersistedConfigTest, ClearValuesEmptiesTheFile) {
     EXPECT_EQ(config->appVersion(), std::nullopt);
     config->synchronizeToDisk();
     EXPECT_EQ(onDisk(), Object(platform::Dictionary{}));
-}
-
-TEST_F(KLVPersistedConfigTest, SharedInstanceAndEmptyName) {
-    EXPECT_FALSE(KLVPersistedConfig::initWithSuiteName(""));
-    auto shared = KLVPersistedConfig::sharedInstance();
-    ASSERT_TRUE(shared);
-    EXPECT_EQ(shared, KLVPersistedConfig::sharedInstance());
-    EXPECT_EQ(shared->name(), "com.nexory.zkt.measurement");
 }
 
 }  // namespace
