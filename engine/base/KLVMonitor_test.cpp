@@ -186,14 +186,6 @@ TEST_F(KLVMonitorTest, LaunchArgumentsAndStoredFlagsSetTheSwitches) {
         {{"-TRWAnalyticsVerboseLoggingEnabled"}, false, false, false, false, true, 8, 7},
         {{}, false, true, false, false, true, 8, 7},
         {{"-KLVAnalyticsVerboseLoggingDisabled"}, false, true, false, false, false, 6, 5},
-        {{"-KLVAnalyticsDebugEnabled", "-KLVAnalyticsVerboseLoggingEnabled"},
-         false,
-         false,
-         false,
-         true,
-         true,
-         8,
-         7},
     };
     for (const auto& c : cases) {
         platform::resetSharedInstances();

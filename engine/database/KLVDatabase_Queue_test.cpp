@@ -92,7 +92,6 @@ TEST_F(KLVDatabaseQueueTest, InsertRefusals) {
         KLVPBMeasurementBundle bundle;
         const char* description;
     } cases[] = {
-        {"empty", KLVPBMeasurementBundle(), "Failed to insert nil bundle"},
         {"no app ID", withoutAppID, "Failed to insert bundle without App ID"},
         {"no end time", withoutTime, "Failed to insert bundle without valid timestamp"},
     };

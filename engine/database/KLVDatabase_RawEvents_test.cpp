@@ -91,7 +91,6 @@ TEST_F(KLVDatabaseRawEventsTest, RawEventRoundTripsWithItsArrays) {
     const auto& stored = events.front();
     EXPECT_EQ(stored.rawEvent().name(), "purchase");
     EXPECT_EQ(stored.rawEvent().timestamp(), 1'700'000'000.25);
-    EXPECT_EQ(stored.rawEvent().previousTimestamp(), 1'600'000'000.5);
     EXPECT_EQ(plain(stored.rawEvent().parameters()),
               Object::dict({{"_o", "app"},
                             {"items", Object::array({Object::dict({{"item_id", "a"}}),
@@ -200,10 +199,6 @@ TEST_F(KLVDatabaseRawEventsTest, RowConversionFailures) {
     } cases[] = {
         {"no rowid", with("rowid", Object()), 1,
          "Unable to find row ID in the database dictionary"},
-        {"no data", with("data", Object()), 1,
-         "Unable to find event data in the database dictionary"},
-        {"no fingerprint", with("metadata_fingerprint", Object()), 1,
-         "Unable to find event metadata in the database dictionary"},
         {"bad data", with("data", platform::Data{0xff}), 3, "Failed to parse event from data"},
         {"origin not a string", with("data", *numericOrigin.protoBuffer()), 2,
          "Cannot create an event from database. Origin parameter is not a string"},

@@ -103,7 +103,6 @@ TEST_F(ValidatorCases, Origins) {
         {"empty", forwarded(""), 1},
         {"unsuffixed", forwarded("app"), 6},
         {"bad forwarded name", forwarded("a-b+lqx"), 3, 13002},
-        {"cup origin 33", named(V::isValidConditionalUserPropertyOrigin, letters(33)), 2, 13000},
     });
     // The empty and unsuffixed origins are refused without a word.
     clearLogLines();
@@ -151,7 +150,6 @@ TEST_F(ValidatorCases, UserProperties) {
         {"_id 257", userValue("_id", 257), 2, 13000},
         {"_psmvalue 513", userValue("_psmvalue", 513), 2, 13000},
         {"other internal 37", userValue("level", 37), 2, 13000},
-        {"cup name 25", named(V::isValidConditionalUserPropertyName, letters(25)), 2, 13000},
         {"cup value 37", valued(V::isValidConditionalUserPropertyValue, text(letters(37))), 2,
          13000},
     });
@@ -170,7 +168,6 @@ TEST_F(ValidatorCases, ScreenParametersAndPlainStrings) {
         {"screen", screen("Menu"), 0},
         {"empty", screen(""), 1, 13001},
         {"not a string", screen(5), 5, 13000},
-        {"nil", screen(Object()), 1, 13001},
         {"too short",
          [](auto* c) { return V::isValidString(Object("ab"), 3, 10, kKLVSubjectEventName, c); }, 7,
          13000},
@@ -186,13 +183,11 @@ TEST_F(ValidatorCases, NumbersAndCurrencies) {
         {"string", valued(V::isValidNumericValue, text("abc")), 8, 13011},
         {"nil number", valued(V::isValidNumericValue, std::nullopt), 1, 13004},
         {"USD", currency("USD"), 0},
-        {"usd", currency("usd"), 0},
         {"non-ASCII letters",
          currency("\xC3\x80"
                   "BC"),
          0},
         {"digit", currency("US1"), 9, 13012},
-        {"two letters", currency("US"), 9, 13012},
         // Counted in UTF-16 units: three letters, four units.
         {"astral letter counts as two units",
          currency("\xF0\x9D\x92\x9C"
@@ -214,7 +209,6 @@ TEST_F(ValidatorCases, ArrayParameters) {
         {"not e-commerce", array("level_up", "items", 1, false), 10, 13013},
         {"not items", array("purchase", "products", 1, false), 11, 13013},
         {"nested wins", array("level_up", "x", 900, true), 13, 13013},
-        {"last of the 20 events", array("view_search_results", "items", 1, false), 0},
         {"item that is a string", [](auto* c) { return V::isValidArrayParamItem(Object("x"), c); },
          14, 13014},
     });

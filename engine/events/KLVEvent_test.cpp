@@ -102,9 +102,6 @@ TEST_F(KLVEventTest, ConversionNeedsValueAndCurrency) {
     earlier.setConversion(true);
     earlier.setConversion(false);
     EXPECT_EQ(earlier.parameters().at("_err").int64Value(), 3);
-
-    EXPECT_TRUE(event({}, "ad_impression").shouldValidateParams());
-    EXPECT_FALSE(event().shouldValidateParams());
 }
 
 TEST_F(KLVEventTest, FlagsAreInternalParameters) {
@@ -144,7 +141,6 @@ TEST_F(KLVEventTest, ScreenParametersAreAddedOnce) {
         bool added;
     } cases[] = {
         {"empty", {}, false},
-        {"without _si", {{"_sn", "Menu"}}, false},
         {"_si not a number", {{"_si", "7"}}, false},
         {"class not a string", {{"_si", 7}, {"_sc", 5}}, false},
         {"empty class", {{"_si", 7}, {"_sc", ""}}, false},
@@ -283,31 +279,6 @@ TEST_F(KLVEventTest, RuleRuntimeForm) {
     EXPECT_EQ(
         KLVEvent::eventFromEditEvent(KLVPEvent::initWithName("level_up", 4, {{"_o", 5}}))->origin(),
         "app");
-}
-
-TEST_F(KLVEventTest, Predicates) {
-    EXPECT_TRUE(
-        KLVIsErrorEvent(*KLVEvent::initWithOrigin("auto", false, "_err", 1, 0, Dictionary{})));
-    EXPECT_FALSE(KLVIsErrorEvent(event()));
-    const struct {
-        const char* name;
-        Dictionary parameters;
-        bool subscription;
-    } cases[] = {
-        {"_assr", {}, true},
-        {"_iap", {{"subscription", 1}}, true},
-        {"_iap", {{"subscription", 0}}, false},
-        {"_asse", {}, false},
-    };
-    for (const auto& c : cases) {
-        const auto made = KLVEvent::initWithOrigin("auto", false, c.name, 1, 0, c.parameters);
-        EXPECT_EQ(KLVIsSubscriptionEvent(*made), c.subscription) << c.name;
-    }
-    const auto withItems =
-        event({{"items", Object::array({Object::dict({}), Object::dict({{"item_id", "b"}})})}},
-              "purchase");
-    EXPECT_EQ(KLVArrayItemCount(&withItems), 2);
-    EXPECT_EQ(KLVArrayItemCount(nullptr), 0);
 }
 
 TEST_F(KLVEventTest, AggregatesCountAndWrap) {

@@ -140,17 +140,6 @@ TEST_F(KLVIdentityTest, AdvertisingIdentifierChangesTheAppInstanceIDOnlyWhenRepl
     EXPECT_EQ(persistedAppInstanceID(), second);
 }
 
-TEST_F(KLVIdentityTest, RefreshWaitsForTheCacheTime) {
-    const auto identity = makeIdentity();
-    setAdvertisingID("AAAAAAAA-0000-0000-0000-000000000001");
-    identity->updateIdentifiersAndWait();
-    setAdvertisingID("BBBBBBBB-0000-0000-0000-000000000002");
-    clock_.advance(0.5);
-    EXPECT_EQ(identity->resettableDeviceID(), "AAAAAAAA-0000-0000-0000-000000000001");
-    clock_.advance(0.5);
-    EXPECT_EQ(identity->resettableDeviceID(), "BBBBBBBB-0000-0000-0000-000000000002");
-}
-
 TEST_F(KLVIdentityTest, AllZeroIdentifierCountsAsNone) {
     const auto identity = makeIdentity();
     setAdvertisingID("AAAAAAAA-0000-0000-0000-000000000001");
@@ -253,7 +242,6 @@ TEST_F(KLVIdentityTest, BundleFacts) {
                                                    {"CFBundleVersion", "10.4.1.7"},
                                                    {kKLVIDFVCollectionEnabledKey, false}});
     const auto identity = makeIdentity();
-    EXPECT_EQ(identity->appID(), "com.example.tessaline");
     EXPECT_EQ(identity->appVersion(), "2.5");
     EXPECT_EQ(identity->appVersionMajor(), 10);
     EXPECT_EQ(identity->appVersionMinor(), 4);
@@ -318,17 +306,6 @@ TEST_F(KLVIdentityTest, SessionStitchingToken) {
 
     identity->resetSessionStitchingToken();
     EXPECT_NE(identity->sessionStitchingTokenWithSessionNumber(8, false, true), withUser);
-}
-
-TEST_F(KLVIdentityTest, AppIDsAreSetOncePerProcess) {
-    const auto identity = makeIdentity();
-    identity->setAppIDFromZKT("");
-    identity->setAppIDFromZKT("1:first");
-    identity->setAppIDFromZKT("1:second");
-    identity->setAppIDFromVintu("v:first");
-    identity->setAppIDFromVintu("v:second");
-    EXPECT_EQ(identity->appIDFromZKT(), "1:first");
-    EXPECT_EQ(identity->appIDFromVintu(), "v:first");
 }
 
 TEST_F(KLVIdentityTest, CreationNeedsAPersistedConfig) {

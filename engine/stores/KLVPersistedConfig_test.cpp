@@ -67,19 +67,9 @@ TEST_F(KLVPersistedConfigTest, EveryKeyReadsBackWithItsTypeAfterAReload) {
 #undef KLV_STRING_CASE
 #undef KLV_BOOL_CASE
 #undef KLV_OBJECT_CASE
-                {"is_search_ad_campaign",
-                 [](KLVPersistedConfig& c) { c.setSearchAdCampaignValue(true); },
-                 [](KLVPersistedConfig& c) { EXPECT_EQ(c.searchAdCampaignValue(), Object(true)); }},
-        {"ad_campaign_info_buffer",
-         [](KLVPersistedConfig& c) {
-             c.setAdCampaignInfoBuffer(platform::Data{8, 1});
-         },
-         [](KLVPersistedConfig& c) {
-             EXPECT_EQ(c.adCampaignInfoBuffer(), Object(platform::Data{8, 1}));
-         }},
-        {"default_event_parameters",
-         [&](KLVPersistedConfig& c) { c.setDefaultEventParameters(parameters); },
-         [&](KLVPersistedConfig& c) { EXPECT_EQ(c.defaultEventParameters(), parameters); }},
+                {"default_event_parameters",
+                 [&](KLVPersistedConfig& c) { c.setDefaultEventParameters(parameters); },
+                 [&](KLVPersistedConfig& c) { EXPECT_EQ(c.defaultEventParameters(), parameters); }},
     };
     {
         auto config = open();
@@ -193,15 +183,6 @@ TEST_F(KLVPersistedConfigTest, OlderFileMovesIntoPlaceOnce) {
         platform::PropertyListFormat::Binary));
     EXPECT_EQ(open()->sessionNumber(), 8);
     EXPECT_FALSE(fs::exists(old));
-}
-
-TEST_F(KLVPersistedConfigTest, ClearValuesEmptiesTheFile) {
-    auto config = open();
-    config->setAppVersion("1.0");
-    config->clearValues();
-    EXPECT_EQ(config->appVersion(), std::nullopt);
-    config->synchronizeToDisk();
-    EXPECT_EQ(onDisk(), Object(platform::Dictionary{}));
 }
 
 }  // namespace

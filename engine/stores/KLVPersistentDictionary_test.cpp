@@ -36,35 +36,6 @@ class KLVPersistentDictionaryTest : public testkit::TempHomeTest {
     LogCapture log_;
 };
 
-TEST_F(KLVPersistentDictionaryTest, LivesInTheEnginesDirectory) {
-    auto dictionary = open();
-    EXPECT_EQ(dictionary->fileURL(),
-              platform::applicationSupportDirectory() / "Nexory" / "Measurement" / "config.plist");
-    EXPECT_FALSE(KLVPersistentDictionary::initWithFileName(""));
-}
-
-TEST_F(KLVPersistentDictionaryTest, EveryKindReadsBackAfterAReload) {
-    const platform::Dictionary values = {
-        {"string", "text"},
-        {"integer", std::int64_t{-5}},
-        {"double", 2.5},
-        {"bool", true},
-        {"array", Object::array({1, "two"})},
-        {"dictionary", Object::dict({{"a", 1}})},
-        {"date", platform::Date{1'700'000'000.25}},
-        {"data", platform::Data{0, 1, 255}},
-    };
-    {
-        auto dictionary = open();
-        for (const auto& [key, value] : values)
-            EXPECT_TRUE(dictionary->setObject(value, key));
-        dictionary->synchronize();
-    }
-    auto reloaded = open();
-    for (const auto& [key, value] : values)
-        EXPECT_EQ(reloaded->objectForKey(key), value) << key;
-}
-
 TEST_F(KLVPersistentDictionaryTest, OneWriteOneSecondAfterTheFirstChange) {
     auto dictionary = open();
     dictionary->setInteger(1, "a");

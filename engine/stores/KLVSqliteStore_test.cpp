@@ -233,17 +233,9 @@ TEST_F(KLVSqliteStoreTest, EveryOperationOfAClosedStoreFailsWithItsOwnText) {
          [](KLVSqliteStore& s, Error* e) {
              return s.upsertRecord({{"a", 1}}, "items", e);
          }},
-        {"Delete record failed. Database not open.",
-         [](KLVSqliteStore& s, Error* e) {
-             return s.deleteRecordFromTableWithName("items", "a", 1, e);
-         }},
         {"Query records failed. Database not open.",
          [](KLVSqliteStore& s, Error* e) {
              return s.recordsForQuery("SELECT * FROM items", {}, e).has_value();
-         }},
-        {"Ensure table failed. Database not open.",
-         [](KLVSqliteStore& s, Error* e) {
-             return s.ensureTableWithName("items", {{"a", "TEXT"}}, {}, e);
          }},
         {"Database not open",
          [](KLVSqliteStore& s, Error* e) {
@@ -259,25 +251,6 @@ TEST_F(KLVSqliteStoreTest, EveryOperationOfAClosedStoreFailsWithItsOwnText) {
 }
 
 // --- Schema --------------------------------------------------------------------------------------
-
-TEST_F(KLVSqliteStoreTest, EnsureCreatesTheDeclaredColumnsInOrderWithATableKey) {
-    ASSERT_TRUE(store_->ensureTableWithName("filters",
-                                            {{"audience_id", "INTEGER NOT NULL"},
-                                             {"filter_id", "INTEGER NOT NULL"},
-                                             {"data", "BLOB NOT NULL"},
-                                             {"PRIMARY KEY", "(audience_id, filter_id)"}},
-                                            {{"session_scoped", "INTEGER"}, {"alpha", "TEXT"}},
-                                            &error_))
-        << error_.description;
-    EXPECT_EQ(
-        store_->columnsForTableWithName("filters", &error_),
-        (std::vector<std::string>{"audience_id", "filter_id", "data", "session_scoped", "alpha"}));
-    EXPECT_EQ(
-        handleText(store_->sqliteHandle(), "SELECT sql FROM sqlite_master WHERE name='filters'"),
-        "CREATE TABLE filters ( audience_id INTEGER NOT NULL, filter_id INTEGER NOT NULL, "
-        "data BLOB NOT NULL, session_scoped INTEGER, alpha TEXT, PRIMARY KEY (audience_id, "
-        "filter_id))");
-}
 
 TEST_F(KLVSqliteStoreTest, EnsureBringsAnExistingTableToItsDeclaration) {
     struct Case {
@@ -428,40 +401,6 @@ TEST_F(KLVSqliteStoreTest, WritesRefuseValuesOfAnotherKindWithAnError) {
     EXPECT_EQ(error_.description,
               "Failed to bind parameter of unexpected type to upsert statement");
     EXPECT_EQ(store_->rowCountForTableWithName("items", &error_), 0);
-
-    ASSERT_TRUE(store_->upsertRecord({{"name", "a"}, {"count", 1}}, "items", &error_));
-    EXPECT_FALSE(
-        store_->updateRecord({{"count", platform::Date{5}}}, "items", "name", "a", &error_));
-    EXPECT_EQ(error_.code, 1);
-    EXPECT_EQ(error_.description,
-              "Failed to bind parameter of unexpected type to update statement");
-}
-
-TEST_F(KLVSqliteStoreTest, RowOperations) {
-    createItems();
-    for (int i = 1; i <= 5; ++i) {
-        ASSERT_TRUE(store_->upsertRecord({{"name", "n" + std::to_string(i)}, {"count", i}}, "items",
-                                         &error_));
-    }
-    EXPECT_EQ(store_->rowCountForTableWithName("items", &error_), 5);
-    EXPECT_EQ(store_->rowCountForTableWithName("items", "count", 3, &error_), 1);
-
-    ASSERT_TRUE(
-        store_->updateRecord({{"note", "x"}, {"count", 30}}, "items", "name", "n3", &error_));
-    EXPECT_EQ(rows("SELECT count, note FROM items WHERE name = ?", {"n3"}),
-              (std::vector<Row>{{{"count", 30}, {"note", "x"}}}));
-
-    ASSERT_TRUE(
-        store_->increaseColumn("count", 10, "items", "name IN (?, ?)", {"n1", "n2"}, &error_));
-    EXPECT_EQ(rows("SELECT count FROM items WHERE name < 'n3' ORDER BY name"),
-              (std::vector<Row>{{{"count", 11}}, {{"count", 12}}}));
-    EXPECT_FALSE(store_->increaseColumn("note", 1, "items", "1", {}, &error_));
-    EXPECT_EQ(error_.description, "Column type is not integer.");
-
-    EXPECT_EQ(store_->deleteRecordsFromTableWithName("items", "count > ?", {11}, &error_), 2);
-    EXPECT_EQ(store_->deleteRecordsFromTableWithName("items", "count > ?", {11}, &error_), 0);
-    ASSERT_TRUE(store_->deleteRecordFromTableWithName("items", "name", "n1", &error_));
-    EXPECT_EQ(store_->rowCountForTableWithName("items", &error_), 2);
 }
 
 TEST_F(KLVSqliteStoreTest, DatabaseErrorsCarryOperationCodeAndMessage) {
@@ -493,28 +432,6 @@ TEST_F(KLVSqliteStoreTest, ReadFailingPartWayIsAFailureNotFewerRows) {
     EXPECT_EQ(rows("SELECT count(1) AS n FROM items"), (std::vector<Row>{{{"n", 5}}}));
 }
 
-TEST_F(KLVSqliteStoreTest, FilterDecidesWhichRowsAreKept) {
-    createItems();
-    for (int i = 1; i <= 4; ++i) {
-        ASSERT_TRUE(store_->upsertRecord({{"name", "n" + std::to_string(i)}, {"count", i}}, "items",
-                                         &error_));
-    }
-    std::vector<std::size_t> accepted;
-    const auto two = store_->recordsForQuery("SELECT count FROM items ORDER BY count", {}, &error_,
-                                             [&](std::size_t count, const Row&) {
-                                                 accepted.push_back(count);
-                                                 return count < 2;
-                                             });
-    EXPECT_EQ(two, (std::vector<Row>{{{"count", 1}}, {{"count", 2}}}));
-    EXPECT_EQ(accepted, (std::vector<std::size_t>{0, 1, 2}));
-
-    const auto none = store_->recordsForQuery("select count from items", {}, &error_,
-                                              [](std::size_t, const Row&) { return false; });
-    ASSERT_TRUE(none);
-    EXPECT_TRUE(none->empty());
-    EXPECT_EQ(log_.count(34005), 1u);
-}
-
 TEST_F(KLVSqliteStoreTest, QueryArgumentChecks) {
     createItems();
     struct Case {
@@ -524,7 +441,6 @@ TEST_F(KLVSqliteStoreTest, QueryArgumentChecks) {
     };
     const Case cases[] = {
         {"", {}, "Received empty query for records for query"},
-        {"DELETE FROM items", {}, "Received invalid select query"},
         {"SELECT * FROM items WHERE name = ?", {}, "Received empty parameters"},
         {"SELECT 1; SELECT 2", {}, "Query contained more than one SQL statement."},
     };
@@ -563,19 +479,6 @@ TEST_F(KLVSqliteStoreTest, NestedUseOfACachedStatementGetsItsOwn) {
     });
     EXPECT_EQ(outer, (std::vector<Row>{{{"name", "a"}}, {{"name", "b"}}}));
     EXPECT_EQ(innerCounts, (std::vector<std::size_t>{1, 1}));
-}
-
-TEST_F(KLVSqliteStoreTest, NumberForQuery) {
-    createItems();
-    EXPECT_EQ(store_->numberForQuery("SELECT 2.5", {}, &error_), Object(2.5));
-    EXPECT_EQ(store_->numberForQuery("SELECT max(count) FROM items", {}, &error_), std::nullopt);
-    error_ = {};
-    EXPECT_FALSE(store_->numberForQuery("SELECT 'x'", {}, &error_));
-    EXPECT_EQ(error_.description, "Found result that was not numeric");
-    EXPECT_FALSE(store_->numberForQuery("SELECT count FROM items", {}, &error_));
-    EXPECT_EQ(error_.code, 3);
-    EXPECT_EQ(error_.userInfo.at("KLVMonitorContext").asString().rfind("query numeric result,", 0),
-              0u);
 }
 
 // --- Transactions --------------------------------------------------------------------------------
