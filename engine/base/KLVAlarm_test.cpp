@@ -112,23 +112,5 @@ TEST_F(KLVAlarmTest, EmptyBlockIsRefusedAndThePendingOneStays) {
     EXPECT_THAT(runs, ElementsAre("kept"));
 }
 
-TEST_F(KLVAlarmTest, ZeroOrNegativeDelayRunsAtOnce) {
-    KLVAlarm alarm(queue, "KLVExperimentAlarm");
-    alarm.runAfterDelay(0, record("zero"));
-    drainQueue();
-    alarm.runAfterDelay(-3, record("negative"));
-    drainQueue();
-    EXPECT_THAT(runs, ElementsAre("zero", "negative"));
-}
-
-TEST_F(KLVAlarmTest, DestroyingTheAlarmCancelsItsBlock) {
-    auto alarm = std::make_unique<KLVAlarm>(queue, "On-device conversion measurement timer");
-    alarm->runAfterDelay(1, record("never"));
-    alarm.reset();
-    clock.advance(2);
-    drainQueue();
-    EXPECT_THAT(runs, IsEmpty());
-}
-
 }  // namespace
 }  // namespace engine

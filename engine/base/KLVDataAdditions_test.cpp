@@ -12,10 +12,8 @@ platform::Data bytesOf(std::string_view text) {
 }
 
 TEST(KLVDataAdditionsTest, LeastSignificantBits) {
-    EXPECT_EQ(klv_64LeastSignificantBits(platform::Data{1, 2, 3}), 66051);
     EXPECT_EQ(klv_64LeastSignificantBits(platform::Data{0, 1, 2, 3, 4, 5, 6, 7, 8}),
               0x0102030405060708);
-    EXPECT_EQ(klv_64LeastSignificantBits(platform::Data{}), 0);
     EXPECT_EQ(
         klv_64LeastSignificantBits(platform::Data{0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFE}),
         -2);

@@ -37,18 +37,6 @@ constexpr char kNotCreatedLine[] =
 
 class KLVMeasurementBaseTest : public EngineTest {};
 
-TEST_F(KLVMeasurementBaseTest, OneMonitorForTheProcess) {
-    std::vector<KLVMonitor*> seen(8);
-    std::vector<std::thread> threads;
-    for (auto& slot : seen) {
-        threads.emplace_back([&slot] { slot = &KLVMeasurementBase::monitor(); });
-    }
-    for (auto& thread : threads)
-        thread.join();
-    for (auto* monitor : seen)
-        EXPECT_EQ(monitor, &KLVMeasurementBase::monitor());
-}
-
 TEST_F(KLVMeasurementBaseTest, BeforeCreation) {
     EXPECT_EQ(KLVMeasurementBase::currentInstance(), nullptr);
     EXPECT_THAT(logLines(), IsEmpty());

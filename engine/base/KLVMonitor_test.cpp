@@ -59,18 +59,14 @@ TEST_F(KLVMonitorTest, EncodedContexts) {
     };
     const Case cases[] = {
         {nullptr, ""},
-        {"secret text", "-"},
         {42, "42"},
         {100, "100...999"},
         {-100, "-999...-100"},
-        {2.9, "2"},
-        {true, "1"},
         {std::int64_t{999'999'999'999'999'999}, "100000000000000000...999999999999999999"},
         {std::int64_t{1'000'000'000'000'000'000}, "1000000000000000000...9999999999999999999"},
         {std::numeric_limits<std::int64_t>::min(), "-9999999999999999999...-1000000000000000000"},
         {1e30, "1000000000000000000...9999999999999999999"},
         {klv_errorWithCode(2, "Database not open"), kKLVErrorDomain},
-        {platform::Error{}, "-"},
         {withSymbol, "-[KLVDatabase insertRawEvent:error:]"},
         {withoutSymbol, "-"},
         {platform::Data{1, 2}, "?"},
@@ -107,7 +103,6 @@ TEST_F(KLVMonitorTest, ConsoleLineText) {
         std::string line;
     };
     const Case cases[] = {
-        {"Value", {"abc"}, false, "Value: abc"},
         {"Value", {"abc"}, true, "Value: -"},
         {"", {}, false, "(Message was empty)"},
         {"Values", {nullptr, 2.5, 7}, false, "Values: (nil), 2.5, 7"},
@@ -122,13 +117,6 @@ TEST_F(KLVMonitorTest, ConsoleLineText) {
     for (const auto& c : cases) {
         EXPECT_EQ(KLVMonitor::stringWithLogMessage(c.message, 3, c.contexts, c.encode), c.line);
     }
-}
-
-TEST_F(KLVMonitorTest, HealthRecordKeys) {
-    EXPECT_EQ(KLVMonitor::monitoringDataKeyWithMessage("Cannot store config into the database", 1,
-                                                       110100),
-              "1E_110100:Cannot store config into the database");
-    EXPECT_EQ(KLVMonitor::monitoringDataKeyWithMessage("m", 9, 7), "1?_7:m");
 }
 
 TEST_F(KLVMonitorTest, ConsoleLinesByLevel) {
@@ -184,7 +172,6 @@ TEST_F(KLVMonitorTest, LaunchArgumentsAndStoredFlagsSetTheSwitches) {
         {{"-TRWDebugEnabled"}, false, false, false, true, false, 7, 5},
         {{"-KLVAnalyticsDebugEnabled"}, false, false, true, false, false, 6, 5},
         {{"-TRWAnalyticsVerboseLoggingEnabled"}, false, false, false, false, true, 8, 7},
-        {{}, false, true, false, false, true, 8, 7},
         {{"-KLVAnalyticsVerboseLoggingDisabled"}, false, true, false, false, false, 6, 5},
     };
     for (const auto& c : cases) {
@@ -208,16 +195,6 @@ TEST_F(KLVMonitorTest, LaunchArgumentsAndStoredFlagsSetTheSwitches) {
                   c.verbose || (c.storedVerbose && c.fromAppStore))
             << label;
     }
-}
-
-TEST_F(KLVMonitorTest, SwitchLines) {
-    allowDebugLines();
-    monitor().setDebugModeEnabled(true);
-    monitor().setDebugModeEnabled(false);
-    // The line of switching off is a debug line written after the logger went back to notice,
-    // so it does not show.
-    EXPECT_THAT(logLines(), ElementsAre(std::string(kPrefix) +
-                                        "debug <Brackenfold>[I-ACS024000] Debug mode is on"));
 }
 
 TEST_F(KLVMonitorTest, MonitorableReportsOpenAndPersistTheHealthRecord) {

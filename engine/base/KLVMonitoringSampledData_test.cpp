@@ -61,15 +61,6 @@ TEST(KLVMonitoringSampledDataTest, StoredSlotsAreAdoptedOnlyInTheirShape) {
     }
 }
 
-TEST(KLVMonitoringSampledDataTest, DispatchTexts) {
-    EXPECT_EQ(KLVMonitoringSampledData::monitoringURLParamWithKey("1E_1:m", 3, "-,42"),
-              "3:1E_1:m:-,42");
-    EXPECT_EQ(KLVMonitoringSampledData::monitoringURLParamWithKey("1E_1:m", 3, ""), "3:1E_1:m");
-    EXPECT_EQ(platform::Object(KLVMonitoringSampledData::sampledDataEntryWithKey(
-                  "k", platform::Date{5}, "c", 2)),
-              platform::Object::array({"c", 2, "k", platform::Date{5}}));
-}
-
 TEST(KLVMonitoringSampledDataTest, PopulationNeverWraps) {
     KLVMonitoringSampledData data(
         platform::Object::array({"c", std::int64_t{1} << 40, "k", platform::Date{0}}),

@@ -1,6 +1,5 @@
 #include "engine/base/KLVNumericUtil.h"
 
-#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <optional>
@@ -10,10 +9,6 @@
 
 namespace engine {
 namespace {
-
-using ::testing::Contains;
-using ::testing::HasSubstr;
-using ::testing::Not;
 
 class KLVNumericUtilTest : public EngineTest {};
 
@@ -49,21 +44,6 @@ TEST_F(KLVNumericUtilTest, DecimalNumbers) {
         EXPECT_EQ(number ? std::optional(number->stringValue()) : std::nullopt, c.value) << c.text;
     }
     EXPECT_DOUBLE_EQ(KLVDecimalNumberFromString("-12.25")->doubleValue(), -12.25);
-}
-
-TEST_F(KLVNumericUtilTest, RefusedDecimalsAreLoggedWithTheirCodes) {
-    testkit::ScopedManualClock clock;
-    allowDebugLines();
-    KLVDecimalNumberFromString("abc");
-    KLVDecimalNumberFromString("1" + std::string(200, '0'));
-    KLVDecimalNumberFromString("123456789012345678901234567890123456789");
-    // Level 2 is silent on the console; the health record sees all three.
-    clock.advance(10);
-    const auto record =
-        KLVMeasurementBase::monitor().monitoringDataForDispatchWithSamplePeriod(1, 0);
-    ASSERT_TRUE(record);
-    EXPECT_THAT(*record, HasSubstr("3:1E_110100:"));
-    EXPECT_THAT(logLines(), Not(Contains(HasSubstr("I-ACS02600"))));
 }
 
 }  // namespace

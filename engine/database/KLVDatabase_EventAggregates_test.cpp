@@ -79,22 +79,6 @@ TEST_F(KLVDatabaseEventAggregatesTest, CountsAndSessions) {
     EXPECT_EQ(database_->publicEventCount(), 0);
 }
 
-TEST_F(KLVDatabaseEventAggregatesTest, TableHoldsAThousandNames) {
-    ASSERT_TRUE(database_->performTransaction([&] {
-        for (int i = 0; i < 1000; ++i) {
-            if (!database_->updateEventAggregates(aggregates("e" + std::to_string(i)))) {
-                return false;
-            }
-        }
-        return true;
-    }));
-    Error error;
-    EXPECT_FALSE(database_->updateEventAggregates(aggregates("e1000"), &error));
-    EXPECT_EQ(error.description, "Failed to insert data type. Table is full");
-    EXPECT_TRUE(database_->updateEventAggregates(aggregates("e999", 9)));
-    EXPECT_EQ(lifetime("e999"), 9);
-}
-
 TEST_F(KLVDatabaseEventAggregatesTest, SnapshotRestores) {
     // Without a snapshot nothing changes.
     update(aggregates("_s", 1));

@@ -66,8 +66,6 @@ TEST_F(KLVDatabaseUserAttributesTest, Refusals) {
     Error error;
     EXPECT_EQ(database_->containsUserAttributeWithName("", &error), std::nullopt);
     EXPECT_EQ(error.description, "Received empty user property name for exists query");
-    EXPECT_EQ(database_->userAttributeCountForOrigin("", &error), std::nullopt);
-    EXPECT_EQ(error.description, "Received empty user property origin for count query");
 }
 
 TEST_F(KLVDatabaseUserAttributesTest, PublicAndInternalProperties) {
@@ -90,24 +88,6 @@ TEST_F(KLVDatabaseUserAttributesTest, LifetimeValuesMatchThePrefixLiterally) {
     update(attribute("_LTV_CHF", KLVValue::initWithDouble(9), 60));
     EXPECT_EQ(names(database_->allLifetimeValueUserAttributes()),
               (std::vector<std::string>{"_ltv_EUR", "_ltv_USD"}));
-}
-
-TEST_F(KLVDatabaseUserAttributesTest, TableHoldsAThousandNames) {
-    ASSERT_TRUE(database_->performTransaction([&] {
-        for (int i = 0; i < 1000; ++i) {
-            if (!database_->updateUserAttribute(
-                    attribute("p" + std::to_string(i), KLVValue::initWithInt64(i)))) {
-                return false;
-            }
-        }
-        return true;
-    }));
-    Error error;
-    EXPECT_FALSE(
-        database_->updateUserAttribute(attribute("p1000", KLVValue::initWithInt64(1)), &error));
-    EXPECT_EQ(error.description, "Failed to insert data type. Table is full");
-    update(attribute("p5", KLVValue::initWithInt64(-5)));
-    EXPECT_EQ(database_->userAttributeWithName("p5")->value().int64Value(), -5);
 }
 
 TEST_F(KLVDatabaseUserAttributesTest, PurchasesAreReportedOnce) {

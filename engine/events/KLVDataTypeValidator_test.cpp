@@ -229,9 +229,6 @@ TEST_F(KLVDataTypeValidatorTest, MessagesBeginWithTheSubject) {
     EXPECT_THAT(lines,
                 ::testing::Contains(HasSubstr(
                     "Event name is too long. The maximum supported length is 40: " + letters(41))));
-    EXPECT_THAT(lines, ::testing::Contains(
-                           HasSubstr("User property name must contain only letters, numbers, or "
-                                     "underscores: a b")));
     EXPECT_THAT(lines, ::testing::Contains(HasSubstr(
                            "Event parameter name is an invalid ecommerce items. The name of array "
                            "parameters for ecommerce should be \"items\". Invalid parameter name: "

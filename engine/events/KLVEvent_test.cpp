@@ -73,13 +73,6 @@ TEST_F(KLVEventTest, PreviousTimestampAfterTimestampIsOnlyWarned) {
 }
 
 TEST_F(KLVEventTest, ConversionNeedsValueAndCurrency) {
-    auto bad = KLVEvent::initWithOrigin("app", false, "purchase", 1, 0,
-                                        Dictionary{{"_c", 1}, {"value", "abc"}});
-    ASSERT_TRUE(bad);
-    EXPECT_FALSE(bad->isConversion());
-    EXPECT_EQ(plain(bad->parameters()),
-              Object::dict({{"_err", 18}, {"_ev", "value"}, {"_o", "app"}}));
-
     auto good = event({{"value", 9.5}, {"currency", "EUR"}}, "purchase");
     EXPECT_FALSE(good.isConversion());
     good.setConversion(false);  // not a conversion: nothing changes
@@ -91,11 +84,6 @@ TEST_F(KLVEventTest, ConversionNeedsValueAndCurrency) {
     good.setConversion(true);
     EXPECT_TRUE(good.isConversion());
     EXPECT_FALSE(good.parameters().contains("_err"));
-
-    auto withoutCurrency = event({{"value", 3}}, "purchase");
-    withoutCurrency.setConversion(true);
-    EXPECT_FALSE(withoutCurrency.isConversion());
-    EXPECT_EQ(withoutCurrency.parameters().at("_err").int64Value(), 19);
 
     // An earlier error stays when the conversion is taken away.
     auto earlier = event({{"_y", 1}, {"value", 3}, {"currency", "USD"}}, "purchase");
@@ -240,23 +228,13 @@ TEST_F(KLVEventTest, RebuiltFromItsMessageWithoutArrays) {
     KLVPBEvent withoutOrigin;
     NANOSetString(withoutOrigin, KLVPBEvent::name, "_s");
     EXPECT_FALSE(KLVEvent::initWithEventProto(withoutOrigin));
-    auto numericOrigin = param("_o");
-    NANOSetInt64(numericOrigin, KLVPBEventParam::int_value, 1);
     NANOSetArray(withoutOrigin, KLVPBEvent::params, std::vector{KLVPBEventParam()});
     EXPECT_FALSE(KLVEvent::initWithEventProto(withoutOrigin));
     EXPECT_THAT(healthRecord(), HasSubstr("Ignoring parameter. Parameter name is nil"));
-    NANOSetArray(withoutOrigin, KLVPBEvent::params, std::vector{numericOrigin});
-    EXPECT_FALSE(KLVEvent::initWithEventProto(withoutOrigin));
-    EXPECT_THAT(healthRecord(), HasSubstr("Origin parameter is not a string"));
 }
 
 TEST_F(KLVEventTest, RuleRuntimeForm) {
-    auto original = KLVEvent::initWithOrigin(
-        "auto", false, "_vs", 3, 0,
-        Dictionary{
-            {"_si", 7},
-            {"items",
-             Object::array({Object::dict({{"item_id", "a"}, {"sizes", Object::array({1})}})})}});
+    auto original = KLVEvent::initWithOrigin("auto", false, "_vs", 3, 0, Dictionary{});
     ASSERT_TRUE(original);
     // Arrays inside items are not kept by sanitising either; build the nested one directly.
     const auto edited = original->copyWithParameters(

@@ -7,8 +7,8 @@
 #include "engine/base/EngineTestSupport.h"
 #include "engine/environment/KLVDefaultIdentitySupport.h"
 #include "engine/identity/KLVIdentity.h"
-#include "engine/stores/KLVPersistedConfig.h"
 #include "engine/settings/SettingsTestSupport.h"
+#include "engine/stores/KLVPersistedConfig.h"
 
 namespace engine {
 namespace {
@@ -44,12 +44,6 @@ TEST_F(KLVIdentifiersTest, VintuAppIDStandsInForAnEmptyNexoryAppID) {
     auto& identifiers = KLVIdentifiers::sharedInstance();
     EXPECT_EQ(identifiers.nexoryAppID(), std::nullopt);
     EXPECT_EQ(identifiers.analyticsAppID(), "v:plist");
-}
-
-TEST_F(KLVIdentifiersTest, NothingWithoutAppIDs) {
-    auto& identifiers = KLVIdentifiers::sharedInstance();
-    EXPECT_EQ(identifiers.nexoryAppID(), std::nullopt);
-    EXPECT_EQ(identifiers.analyticsAppID(), std::nullopt);
 }
 
 TEST_F(KLVIdentifiersTest, TheServiceIdentityComesFirst) {

@@ -9,12 +9,12 @@
 #include <vector>
 
 #include "engine/base/EngineTestSupport.h"
-#include "engine/settings/KLVConsentSettingsUtil.h"
 #include "engine/environment/KLVDefaultIdentitySupport.h"
 #include "engine/identity/KLVIdentity.h"
-#include "engine/stores/KLVPersistedConfig.h"
+#include "engine/settings/KLVConsentSettingsUtil.h"
 #include "engine/settings/KLVRemoteConfig.h"
 #include "engine/settings/SettingsTestSupport.h"
+#include "engine/stores/KLVPersistedConfig.h"
 
 namespace engine {
 namespace {
@@ -92,6 +92,9 @@ TEST_F(KLVSettingsConcurrencyTest, ReadersSeeWholeValuesWhileConfigurationsChang
         });
     }
 
+    // Updates begin once the readers read, so that they overlap even on a busy machine.
+    while (reads.load() < kReaders)
+        std::this_thread::yield();
     for (int i = 0; i < kUpdates; ++i) {
         ASSERT_TRUE(settings->updateMeasurementConfig(variant(i % 2 == 1)));
         KLVConsentSettingsUtil::updateSettings(

@@ -21,7 +21,6 @@ TEST_F(KLVFileLocationsTest, Paths) {
         platform::applicationSupportDirectory() / "Nexory" / "Measurement";
     EXPECT_EQ(KLVMeasurementFilePath("nexory-app-measurement.sql"),
               (engineDirectory / "nexory-app-measurement.sql").string());
-    EXPECT_EQ(KLVMeasurementPlistPath("x"), (engineDirectory / "x.plist").string());
     EXPECT_EQ(KLVPreferencesFilePath("x.plist"),
               (platform::libraryDirectory() / "Preferences" / "x.plist.plist").string());
     EXPECT_EQ(KLVMeasurementPlistPath(""), "");

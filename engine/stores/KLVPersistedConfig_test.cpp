@@ -168,22 +168,5 @@ TEST_F(KLVPersistedConfigTest, WithoutAStoreTheMidnightOffsetStaysForTheRun) {
     EXPECT_EQ(config->sessionNumber(), 0);
 }
 
-TEST_F(KLVPersistedConfigTest, OlderFileMovesIntoPlaceOnce) {
-    const fs::path old = KLVPreferencesFilePath(kKLVPersistedConfigName);
-    fs::create_directories(old.parent_path());
-    ASSERT_TRUE(platform::writePropertyListFile(
-        old, Object::dict({{KLVPersistedConfigKey("session_number"), 8}}),
-        platform::PropertyListFormat::XML));
-    EXPECT_EQ(open()->sessionNumber(), 8);
-    EXPECT_FALSE(fs::exists(old));
-
-    // A stale copy at the old place later loses to the file in place.
-    ASSERT_TRUE(platform::writePropertyListFile(
-        old, Object::dict({{KLVPersistedConfigKey("session_number"), 1}}),
-        platform::PropertyListFormat::Binary));
-    EXPECT_EQ(open()->sessionNumber(), 8);
-    EXPECT_FALSE(fs::exists(old));
-}
-
 }  // namespace
 }  // namespace engine

@@ -49,20 +49,6 @@ TEST_F(KLVPersistentDictionaryTest, OneWriteOneSecondAfterTheFirstChange) {
     EXPECT_FALSE(dictionary->hasPendingPersistence());
 }
 
-TEST_F(KLVPersistentDictionaryTest, UnchangedValuesScheduleNoWrite) {
-    auto dictionary = open();
-    dictionary->setDouble(1.5, "a");
-    dictionary->synchronize();
-    dictionary->setDouble(1.5, "a");
-    dictionary->removeObjectForKey("missing");
-    dictionary->clearAllData();  // not empty: this one counts
-    EXPECT_TRUE(dictionary->hasPendingPersistence());
-    dictionary->synchronize();
-    dictionary->clearAllData();
-    EXPECT_FALSE(dictionary->hasPendingPersistence());
-    EXPECT_EQ(onDisk(), Object(platform::Dictionary{}));
-}
-
 TEST_F(KLVPersistentDictionaryTest, SynchronizeWritesNowAndCancelsTheDelayedWrite) {
     auto dictionary = open();
     dictionary->setObject("now", "key");
@@ -115,13 +101,6 @@ TEST_F(KLVPersistentDictionaryTest, UnreadableFileOpensEmptyAndIsLogged) {
     dictionary->setObject(1, "a");
     dictionary->synchronize();
     EXPECT_EQ(onDisk(), Object::dict({{"a", 1}}));
-}
-
-TEST_F(KLVPersistentDictionaryTest, DirectoryThatCannotBeMadeGivesNoDictionary) {
-    const fs::path support = platform::applicationSupportDirectory();
-    std::ofstream(support / "Nexory") << "a file where the directory should be";
-    EXPECT_FALSE(KLVPersistentDictionary::initWithFileName("config"));
-    EXPECT_EQ(log_.count(43004), 1u);
 }
 
 // Content whose write failed is still unsaved: a later synchronize, or the end of the dictionary,
