@@ -79,21 +79,6 @@ TEST_F(KLVMonitorTest, EncodedContexts) {
     EXPECT_EQ(KLVMonitor::encodedStringWithContextArray({"a", 1234}, false), "-,1000...9999");
 }
 
-TEST_F(KLVMonitorTest, ExceptionSymbols) {
-    const std::vector<std::string> stack = {
-        "0   CoreFoundation  0x01 __exceptionPreprocess + 1",
-        "1   libobjc         0x02 -[KLVNotCounted first:] + 2",
-        "2   Tessaline       0x03 -[NSArray objectAtIndex:] + 3",
-        "3   Tessaline       0x04 klvStoreRow + 4",
-        "4   Tessaline       0x05 -[KLVMeasurement uploadData] + 5",
-    };
-    const CaughtException exception{"NSRangeException", "index 3 beyond bounds", stack};
-    EXPECT_EQ(KLVMonitor::lastKLVSymbolFromException(&exception), "klvStoreRow");
-    const CaughtException noEngineFrame{"NSRangeException", "x", {stack[0], stack[1], stack[2]}};
-    EXPECT_EQ(KLVMonitor::lastKLVSymbolFromException(&noEngineFrame), "NSRangeException");
-    EXPECT_EQ(KLVMonitor::lastKLVSymbolFromException(nullptr), std::nullopt);
-}
-
 TEST_F(KLVMonitorTest, ConsoleLineText) {
     const CaughtException exception{"std::runtime_error", "boom", {}};
     struct Case {
@@ -247,38 +232,6 @@ TEST_F(KLVMonitorTest, DispatchOfTheHealthRecord) {
     clock.advance(7200);
     EXPECT_EQ(monitor().monitoringDataForDispatchWithSamplePeriod(3600, 0),
               "1:1W_110100:Unable to generate random integer:-");
-}
-
-TEST_F(KLVMonitorTest, ClearMonitoringDataForgetsRecordAndDebugFlag) {
-    monitor().setDebugModeEnabled(true);
-    monitor().logWithLevel(kKLVLogErrorMonitored, 12056, "Transaction failed");
-    monitor().clearMonitoringData();
-    EXPECT_TRUE(storedRecord().isNull());
-    EXPECT_FALSE(platform::UserDefaults::standardUserDefaults().boolForKey(kKLVDebugModeKey));
-    testkit::ScopedManualClock clock;
-    clock.advance(1e6);
-    EXPECT_EQ(monitor().monitoringDataForDispatchWithSamplePeriod(1, 0), std::nullopt);
-}
-
-TEST_F(KLVMonitorTest, OldRecordMovesIntoTheMonitorSuiteOnce) {
-    const platform::Array old =
-        KLVMonitoringSampledData::sampledDataEntryWithKey("1E_1:Old", platform::Date{1000}, "-", 4);
-    auto& standard = platform::UserDefaults::standardUserDefaults();
-    standard.setObject(old, kKLVHealthMonitorKey);
-    testkit::drain(monitor().monitorQueue());
-
-    platform::UserDefaults suite(kKLVMonitorSuiteName);
-    EXPECT_EQ(suite.objectForKey(kKLVHealthMonitorKey), platform::Object(old));
-    EXPECT_EQ(suite.objectForKey(kKLVMonitorMigrationStateKey), platform::Object(2));
-    EXPECT_TRUE(standard.objectForKey(kKLVHealthMonitorKey).isNull());
-
-    // Done once: an old record that appears later is left where it is.
-    standard.setObject(old, kKLVHealthMonitorKey);
-    platform::resetSharedInstances();
-    testkit::drain(monitor().monitorQueue());
-    EXPECT_TRUE(platform::UserDefaults::standardUserDefaults()
-                    .objectForKey(kKLVHealthMonitorKey)
-                    .isArray());
 }
 
 TEST_F(KLVMonitorTest, MalformedStoredRecordIsIgnored) {

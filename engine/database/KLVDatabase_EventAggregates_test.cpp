@@ -57,16 +57,6 @@ TEST_F(KLVDatabaseEventAggregatesTest, RowsRoundTrip) {
     EXPECT_EQ((*all)[1].name(), "_s");
 }
 
-TEST_F(KLVDatabaseEventAggregatesTest, OlderRowsReadWithDefaults) {
-    ASSERT_TRUE(
-        exec("INSERT INTO events (name, lifetime_count, current_bundle_count, "
-             "last_fire_timestamp) VALUES ('_e', 5, 1, 2.5)"));
-    const auto stored = database_->eventAggregatesWithName("_e");
-    ASSERT_TRUE(stored);
-    EXPECT_EQ(stored->lastSamplingRate(), 1);
-    EXPECT_EQ(stored->lastSampledComplexEventID(), std::nullopt);
-}
-
 TEST_F(KLVDatabaseEventAggregatesTest, CountsAndSessions) {
     update(aggregates("tapped_menu_button"));
     update(aggregates("_s"));

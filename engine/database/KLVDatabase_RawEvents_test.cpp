@@ -58,8 +58,6 @@ TEST_F(KLVDatabaseRawEventsTest, MetadataIsStoredOncePerFingerprint) {
     EXPECT_FALSE(database_->queryRawEventsMetadataWithFingerprint(42, &error));
     EXPECT_EQ(error.code, 3);
     EXPECT_EQ(error.description, "Received empty dictionary for getting measurement bundle");
-    EXPECT_FALSE(database_->insertIfNotExistsRawEventMetadata(KLVPBMeasurementBundle(), &error));
-    EXPECT_EQ(error.code, 3);
 
     // Only the metadata no raw event refers to is swept.
     insert(event("_s"), fingerprint(bundle));
@@ -178,8 +176,6 @@ TEST_F(KLVDatabaseRawEventsTest, RowConversionFailures) {
     NANOSetInt64(origin, KLVPBEventParam::int_value, 1);
     NANOClearField(origin, KLVPBEventParam::string_value);
     NANOSetArray(numericOrigin, KLVPBEvent::params, std::vector{origin});
-    KLVPBEvent nameless;
-    NANOSetArray(nameless, KLVPBEvent::params, std::vector{KLVPBEventParam()});
 
     const Row good = {{"rowid", 3},
                       {"name", "_s"},
@@ -204,8 +200,6 @@ TEST_F(KLVDatabaseRawEventsTest, RowConversionFailures) {
          "Cannot create an event from database. Origin parameter is not a string"},
         {"no origin", with("data", platform::Data{}), 2,
          "Cannot create an event from database. Missing origin parameter"},
-        {"nameless parameter", with("data", *nameless.protoBuffer()), 2,
-         "Failed to parse event params from data"},
         {"bad name", with("name", "a-b"), 2, "Failed to initialize raw event data from dictionary"},
     };
     for (const auto& c : cases) {

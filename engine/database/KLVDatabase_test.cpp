@@ -165,28 +165,6 @@ TEST_F(KLVDatabaseTest, UpsertRespectsTheTableLimitUnlessTheKeyExists) {
     EXPECT_EQ(database->sqliteStore().rowCountForTableWithName("app_metadata"), 1);
 }
 
-TEST_F(KLVDatabaseTest, ReadRowsThroughTheCreationBlock) {
-    auto database = open();
-    for (const char* name : {"a", "b", "c"}) {
-        ASSERT_TRUE(database->insertDataType({{"subscription_id", name}}, "subscriptions"));
-    }
-    const KLVDatabase::CreateDataTypeBlock<std::string> names = [](const Row& row, Error*) {
-        const auto& id = row.at("subscription_id").asString();
-        return id == "b"
-                   ? std::nullopt
-                   : std::optional<std::string>(id + std::to_string(row.at("rowid").asInteger()));
-    };
-    EXPECT_EQ(
-        database->allDataTypesFromTableWithName<std::string>("subscriptions", -1, nullptr, names),
-        (std::vector<std::string>{"a1", "c3"}));
-
-    Error error;
-    EXPECT_FALSE(database->dataTypesFromTableWithName<std::string>(
-        "subscriptions", "subscription_id", "b", &error, names));
-    EXPECT_EQ(error.code, 2);
-    EXPECT_EQ(error.description, "Failed to initialize data types from dictionaries");
-}
-
 TEST_F(KLVDatabaseTest, UpdateNeedsAnExistingRow) {
     auto database = open();
     Error error;

@@ -234,22 +234,6 @@ TEST_F(KLVIdentityTest, NumericFieldsOfVersions) {
     }
 }
 
-TEST_F(KLVIdentityTest, BundleFacts) {
-    testing::useMainBundle(dataRoot() / "bundle", {{"CFBundleIdentifier", "com.example.tessaline"},
-                                                   {"CFBundleShortVersionString", "2.5"},
-                                                   {"CFBundleVersion", "10.4.1.7"},
-                                                   {kKLVIDFVCollectionEnabledKey, false}});
-    const auto identity = makeIdentity();
-    EXPECT_EQ(identity->appVersion(), "2.5");
-    EXPECT_EQ(identity->appVersionMajor(), 10);
-    EXPECT_EQ(identity->appVersionMinor(), 4);
-    EXPECT_EQ(identity->appVersionRelease(), 1);
-    EXPECT_EQ(identity->identifierForVendor(), std::nullopt);
-
-    testing::useMainBundle(dataRoot() / "bundle2", {{"CFBundleVersion", "3"}});
-    EXPECT_EQ(makeIdentity()->appVersionMinor(), std::nullopt);
-}
-
 TEST_F(KLVIdentityTest, VendorIdentifierWithoutTheMainThread) {
     const auto identity = makeIdentity();
     // Asked from a thread other than the main one while nobody runs the main queue.

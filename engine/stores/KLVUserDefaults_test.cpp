@@ -60,14 +60,6 @@ TEST_F(KLVUserDefaultsTest, SuiteFileIsExcludedOnceItExists) {
     EXPECT_EQ(attributes_->excluded, (std::vector<fs::path>{file, file}));
 }
 
-TEST_F(KLVUserDefaultsTest, SharedDefaultsNeverTouchTheAppsFile) {
-    auto& shared = KLVUserDefaults::sharedUserDefaults();
-    shared.setInteger(1, "/nexory/measurement/measurement_enabled_state");
-    shared.synchronize();
-    EXPECT_TRUE(attributes_->excluded.empty());
-    EXPECT_EQ(KLVUserDefaults().integerForKey("/nexory/measurement/measurement_enabled_state"), 1);
-}
-
 TEST_F(KLVUserDefaultsTest, ValuesAndConversions) {
     KLVUserDefaults suite(std::string("com.nexory.zkt.measurement.tcf.userdefaults"));
     EXPECT_TRUE(suite.setObject("YES", "text"));
