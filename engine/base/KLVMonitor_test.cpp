@@ -61,7 +61,6 @@ TEST_F(KLVMonitorTest, EncodedContexts) {
         {nullptr, ""},
         {42, "42"},
         {100, "100...999"},
-        {-100, "-999...-100"},
         {std::int64_t{999'999'999'999'999'999}, "100000000000000000...999999999999999999"},
         {std::int64_t{1'000'000'000'000'000'000}, "1000000000000000000...9999999999999999999"},
         {std::numeric_limits<std::int64_t>::min(), "-9999999999999999999...-1000000000000000000"},
@@ -69,7 +68,6 @@ TEST_F(KLVMonitorTest, EncodedContexts) {
         {klv_errorWithCode(2, "Database not open"), kKLVErrorDomain},
         {withSymbol, "-[KLVDatabase insertRawEvent:error:]"},
         {withoutSymbol, "-"},
-        {platform::Data{1, 2}, "?"},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(KLVMonitor::encodedStringWithContextObject(c.context), c.encoded);
@@ -91,7 +89,6 @@ TEST_F(KLVMonitorTest, ConsoleLineText) {
         {"Value", {"abc"}, true, "Value: -"},
         {"", {}, false, "(Message was empty)"},
         {"Values", {nullptr, 2.5, 7}, false, "Values: (nil), 2.5, 7"},
-        {"Values", {nullptr, 2.5, 7}, true, "Values: , 2, 7"},
         {"Error",
          {klv_errorWithCode(1, "Empty path", "ctx")},
          false,

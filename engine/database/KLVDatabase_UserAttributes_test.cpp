@@ -108,21 +108,5 @@ TEST_F(KLVDatabaseUserAttributesTest, PurchasesAreReportedOnce) {
     EXPECT_EQ(database_->insertIfNotDuplicatePurchaseFingerprint("f1000"), false);
 }
 
-TEST_F(KLVDatabaseUserAttributesTest, SubscriptionsAreTrimmedSeparately) {
-    EXPECT_EQ(database_->insertIfNotDuplicateSubscriptionID(""), false);
-    EXPECT_EQ(*database_->sqliteStore().rowCountForTableWithName("subscriptions"), 0);
-    ASSERT_TRUE(database_->performTransaction([&] {
-        for (int i = 0; i < 1002; ++i) {
-            if (database_->insertIfNotDuplicateSubscriptionID("s" + std::to_string(i)) != true) {
-                return false;
-            }
-        }
-        return true;
-    }));
-    EXPECT_EQ(database_->insertIfNotDuplicateSubscriptionID("s0"), false);
-    EXPECT_EQ(database_->deleteSubscriptionsOverLimit(), 2);
-    EXPECT_EQ(database_->insertIfNotDuplicateSubscriptionID("s0"), true);
-}
-
 }  // namespace
 }  // namespace engine

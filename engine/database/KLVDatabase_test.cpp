@@ -92,34 +92,6 @@ TEST_F(KLVDatabaseTest, FreshFileHasEveryDeclaredTableInOrder) {
               (std::vector<Row>{{{"rowid", 1}, {"last_bundle_index", 0}, {"day", nullptr}}}));
 }
 
-TEST_F(KLVDatabaseTest, OlderSchemaIsExtendedAndRebuiltWithoutLosingRows) {
-    ASSERT_EQ(exec("CREATE TABLE raw_events (name TEXT NOT NULL, timestamp INTEGER NOT NULL, "
-                   "metadata_fingerprint INTEGER NOT NULL, data BLOB NOT NULL);"
-                   "INSERT INTO raw_events VALUES ('_s', 1700000000, 7, x'0a01');"
-                   "INSERT INTO raw_events VALUES ('_e', 1700000001, 7, x'0a02');"),
-              SQLITE_OK);
-    for (int pass = 0; pass < 2; ++pass) {
-        SCOPED_TRACE(pass);
-        auto database = open();
-        EXPECT_EQ(rows(*database,
-                       "SELECT rowid, name, timestamp, metadata_fingerprint, data, "
-                       "is_realtime FROM raw_events ORDER BY rowid"),
-                  (std::vector<Row>{{{"rowid", 1},
-                                     {"name", "_s"},
-                                     {"timestamp", 1700000000.0},
-                                     {"metadata_fingerprint", 7},
-                                     {"data", Data{0x0a, 0x01}},
-                                     {"is_realtime", nullptr}},
-                                    {{"rowid", 2},
-                                     {"name", "_e"},
-                                     {"timestamp", 1700000001.0},
-                                     {"metadata_fingerprint", 7},
-                                     {"data", Data{0x0a, 0x02}},
-                                     {"is_realtime", nullptr}}}));
-        EXPECT_EQ(describeTable(*database, "raw_events")[1], "timestamp REAL NOT NULL");
-    }
-}
-
 TEST_F(KLVDatabaseTest, TablesContradictingTheirDeclarationGiveUpTheFile) {
     ASSERT_EQ(exec("CREATE TABLE events (name TEXT NOT NULL PRIMARY KEY, lifetime_count INTEGER "
                    "NOT NULL, current_bundle_count INTEGER NOT NULL, last_fire_timestamp REAL NOT "

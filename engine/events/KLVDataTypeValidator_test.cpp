@@ -73,19 +73,15 @@ TEST_F(ValidatorCases, EventNames) {
         return named(V::isValidPublicEventName, std::move(name));
     };
     run({
-        {"40 letters", publicName(letters(40)), 0},
         {"41 letters", publicName(letters(41)), 2, 13000},
         {"41 astral letters", publicName(scriptLetters(41)), 2, 13000},
         {"empty", publicName(""), 1, 13001},
-        {"leading digit", publicName("1abc"), 3, 13003},
         {"underscore", publicName("_e"), 3, 13003},
         {"underscore, internal", named(V::isValidInternalEventName, "_e"), 0},
         {"hyphen", named(V::isValidInternalEventName, "a-b"), 3, 13002},
         {"combining mark", publicName("cafe\xCC\x81"), 3, 13002},
-        {"accented letter", publicName("caf\xC3\xA9"), 0},
         {"non-ASCII digit", publicName("a\xD9\xA3"), 0},
         {"reserved", publicName("session_start"), 4, 13006},
-        {"ad_impression", publicName("ad_impression"), 0},
         {"tarnwell_", publicName("tarnwell_x"), 4, 13007},
         {"PE_ is not reserved", publicName("PE_x"), 0},
     });
@@ -118,7 +114,6 @@ TEST_F(ValidatorCases, ParameterNamesAndValues) {
         {"reserved prefix", named(V::isValidPublicEventParameterName, "pe_x"), 4, 13008},
         {"internal name", named(V::isValidPublicEventParameterName, "_x"), 3, 13003},
         {"value 501", publicValue(text(letters(501))), 2, 13000},
-        {"integer value", publicValue(KLVValue::initWithInt64(7)), 0},
         {"missing value", publicValue(std::nullopt), 1, 13004},
     });
 }
@@ -147,7 +142,6 @@ TEST_F(ValidatorCases, UserProperties) {
         {"empty value (silent)", valued(V::isValidPublicUserAttributeValue, text("")), 1},
         {"_id 257", userValue("_id", 257), 2, 13000},
         {"_psmvalue 513", userValue("_psmvalue", 513), 2, 13000},
-        {"other internal 37", userValue("level", 37), 2, 13000},
         {"cup value 37", valued(V::isValidConditionalUserPropertyValue, text(letters(37))), 2,
          13000},
     });
@@ -163,7 +157,6 @@ TEST_F(ValidatorCases, NumbersAndCurrencies) {
         return valued(V::isValidCurrencyCode, text(code));
     };
     run({
-        {"integer", valued(V::isValidNumericValue, KLVValue::initWithInt64(3)), 0},
         {"string", valued(V::isValidNumericValue, text("abc")), 8, 13011},
         {"nil number", valued(V::isValidNumericValue, std::nullopt), 1, 13004},
         {"USD", currency("USD"), 0},
@@ -205,7 +198,6 @@ TEST_F(ValidatorCases, ArrayParameters) {
 TEST_F(KLVDataTypeValidatorTest, MessagesBeginWithTheSubject) {
     V::isValidPublicEventName(letters(41));
     V::isValidInternalUserAttributeName("a b");
-    V::isValidArrayParamForEvent("purchase", "products", 1, false);
     const auto value = text(letters(37));
     V::isValidPublicUserAttributeValue(&value);
     EXPECT_THAT(logLine(13000), HasSubstr(" error "));
@@ -213,10 +205,6 @@ TEST_F(KLVDataTypeValidatorTest, MessagesBeginWithTheSubject) {
     EXPECT_THAT(lines,
                 ::testing::Contains(HasSubstr(
                     "Event name is too long. The maximum supported length is 40: " + letters(41))));
-    EXPECT_THAT(lines, ::testing::Contains(HasSubstr(
-                           "Event parameter name is an invalid ecommerce items. The name of array "
-                           "parameters for ecommerce should be \"items\". Invalid parameter name: "
-                           "products")));
     EXPECT_THAT(lines,
                 ::testing::Contains(::testing::AllOf(
                     HasSubstr(" warning "),

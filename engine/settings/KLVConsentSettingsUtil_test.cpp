@@ -170,9 +170,6 @@ TEST_F(KLVConsentSettingsUtilTest, EUConsentPolicyResolvesToRegionalDefault) {
     EXPECT_EQ(Util::adPersonalization(), 0);
     EXPECT_FALSE(Util::isAnalyticsStorageDenied());
     EXPECT_EQ(Util::consentDiagnostics(), "19388");
-    EXPECT_EQ(Util::description(),
-              "ad_storage is granted. analytics_storage is eu_consent_policy. ad_user_data is "
-              "denied (eu_consent_policy). ad_personalization is denied (eu_consent_policy).");
 
     Util::setRegionalDefaults(Dictionary{{"ad_user_data", "granted"}});
     EXPECT_FALSE(Util::isAdUserDataDenied());

@@ -50,7 +50,6 @@ TEST_F(KLVFileLocationsTest, MigrationOfThePersistedConfigurationFile) {
         const char* currentAfter;
     };
     const Case cases[] = {
-        {"neither", Nothing, Nothing, true, "", ""},
         {"only the old file", File, Nothing, true, "", "old"},
         {"both files", File, File, true, "", "current"},
         {"old is a directory", Directory, Nothing, false, "dir", ""},

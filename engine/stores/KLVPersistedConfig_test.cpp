@@ -5,7 +5,6 @@
 #include <cmath>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 
 #include "engine/base/EngineTestSupport.h"
 #include "engine/stores/KLVFileLocations.h"
@@ -33,59 +32,6 @@ class KLVPersistedConfigTest : public testkit::TempHomeTest {
     testkit::ScopedManualClock clock_;
     LogCapture log_;
 };
-
-// Writes one typed value and checks it comes back, with its type, after the file is reopened.
-struct RoundTrip {
-    const char* key;
-    std::function<void(KLVPersistedConfig&)> write;
-    std::function<void(KLVPersistedConfig&)> check;
-};
-
-TEST_F(KLVPersistedConfigTest, EveryKeyReadsBackWithItsTypeAfterAReload) {
-    const platform::Dictionary parameters = {{"currency", "EUR"}, {"n", 2}};
-    const RoundTrip cases[] = {
-#define KLV_DOUBLE_CASE(getter, setter, key)               \
-    {key, [](KLVPersistedConfig& c) { c.setter(1234.5); }, \
-     [](KLVPersistedConfig& c) { EXPECT_EQ(c.getter(), 1234.5); }},
-#define KLV_INT64_CASE(getter, setter, key)                        \
-    {key, [](KLVPersistedConfig& c) { c.setter(-9'000'000'000); }, \
-     [](KLVPersistedConfig& c) { EXPECT_EQ(c.getter(), -9'000'000'000); }},
-#define KLV_STRING_CASE(getter, setter, key)                               \
-    {key, [](KLVPersistedConfig& c) { c.setter(std::string(key) + "!"); }, \
-     [](KLVPersistedConfig& c) { EXPECT_EQ(c.getter(), std::string(key) + "!"); }},
-#define KLV_BOOL_CASE(getter, setter, key)               \
-    {key, [](KLVPersistedConfig& c) { c.setter(true); }, \
-     [](KLVPersistedConfig& c) { EXPECT_TRUE(c.getter()); }},
-#define KLV_OBJECT_CASE(getter, setter, key)                     \
-    {key, [](KLVPersistedConfig& c) { c.setter(Object(2.25)); }, \
-     [](KLVPersistedConfig& c) { EXPECT_EQ(c.getter(), Object(2.25)); }},
-        KLV_PERSISTED_DOUBLES(KLV_DOUBLE_CASE) KLV_PERSISTED_INT64S(KLV_INT64_CASE)
-            KLV_PERSISTED_STRINGS(KLV_STRING_CASE) KLV_PERSISTED_BOOLS(
-                KLV_BOOL_CASE) KLV_PERSISTED_OBJECTS(KLV_OBJECT_CASE)
-#undef KLV_DOUBLE_CASE
-#undef KLV_INT64_CASE
-#undef KLV_STRING_CASE
-#undef KLV_BOOL_CASE
-#undef KLV_OBJECT_CASE
-                {"default_event_parameters",
-                 [&](KLVPersistedConfig& c) { c.setDefaultEventParameters(parameters); },
-                 [&](KLVPersistedConfig& c) { EXPECT_EQ(c.defaultEventParameters(), parameters); }},
-    };
-    {
-        auto config = open();
-        for (const auto& c : cases)
-            c.write(*config);
-        config->synchronizeToDisk();
-    }
-    const Object file = onDisk();
-    auto reloaded = open();
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.key);
-        EXPECT_FALSE(file[KLVPersistedConfigKey(c.key)].isNull());
-        c.check(*reloaded);
-    }
-    EXPECT_EQ(file.count(), std::size(cases));
-}
 
 TEST_F(KLVPersistedConfigTest, MissingOrWronglyTypedValuesReadNeutral) {
     auto config = open();

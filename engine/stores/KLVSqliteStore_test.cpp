@@ -348,12 +348,9 @@ TEST_F(KLVSqliteStoreTest, EveryValueKindRoundTrips) {
     const Case cases[] = {
         {Object(std::numeric_limits<std::int64_t>::min()), std::nullopt},
         {Object(std::numeric_limits<std::int64_t>::max()), std::nullopt},
-        {Object(-0.25), std::nullopt},
         {Object(1e300), std::nullopt},
         {Object(withNul), std::nullopt},
-        {Object(""), std::nullopt},
         {Object(Data{0, 255, 0}), std::nullopt},
-        {Object(nullptr), std::nullopt},
         {Object(true), Object(1)},
         {Object(Data{}), Object(nullptr)},  // marker: no column at all (zero-length blob)
     };
