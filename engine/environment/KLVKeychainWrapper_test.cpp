@@ -66,14 +66,6 @@ TEST_F(KLVKeychainWrapperTest, EmptyIdentifierOrAppIDDoesNothing) {
     EXPECT_EQ(Wrapper::keychainValueWithIdentifier("_pfo", kAppID), "7");
 }
 
-TEST_F(KLVKeychainWrapperTest, DeleteRemovesTheItem) {
-    ASSERT_TRUE(Wrapper::upsertKeychainValue("7", "_pfo", kAppID));
-    ASSERT_TRUE(Wrapper::upsertKeychainValue("9", "_pfo", "other.app"));
-    Wrapper::deleteKeychainValueWithIdentifier("_pfo", kAppID);
-    EXPECT_EQ(Wrapper::keychainValueWithIdentifier("_pfo", kAppID), std::nullopt);
-    EXPECT_EQ(Wrapper::keychainValueWithIdentifier("_pfo", "other.app"), "9");
-}
-
 TEST_F(KLVKeychainWrapperTest, ItemWithEmptyDataIsReplacedNotDuplicated) {
     ASSERT_EQ(
         platform::SecItemAdd(Dictionary{{platform::kSecClass, platform::kSecClassGenericPassword},

@@ -61,15 +61,6 @@ TEST_F(KLVIdentifiersTest, AdEventIDsCountUp) {
     const auto first = number(identifiers.adEventID());
     const auto second = number(identifiers.adEventID());
     EXPECT_EQ(static_cast<std::uint64_t>(second), static_cast<std::uint64_t>(first) + 1);
-    EXPECT_EQ(identifiers.libraryVersion(), "110100");
-}
-
-TEST_F(KLVIdentifiersTest, Origin) {
-    auto& identifiers = KLVIdentifiers::sharedInstance();
-    EXPECT_EQ(identifiers.origin(), "");
-    identifiers.setOrigin("qd");
-    identifiers.setOrigin("");
-    EXPECT_EQ(identifiers.origin(), "qd");
 }
 
 }  // namespace

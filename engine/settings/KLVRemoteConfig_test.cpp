@@ -230,7 +230,6 @@ TEST_F(KLVRemoteConfigTest, EventConfigurationsByInternalName) {
 
     EXPECT_TRUE(settings->eventConfigWithName("_s"));
     EXPECT_FALSE(settings->eventConfigWithName("session_start"));
-    EXPECT_FALSE(settings->eventConfigWithName(""));
 
     const struct {
         const char* name;
@@ -243,7 +242,6 @@ TEST_F(KLVRemoteConfigTest, EventConfigurationsByInternalName) {
         {"_internal", false, false, true},    // own configuration without the flag
         {"add_to_cart", true, false, false},  // no configuration: the public switch
         {"_other", false, false, false},      // no configuration: the internal switch
-        {"", false, false, false},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(settings->isEventBlocklisted(c.name), c.blocklisted) << c.name;
@@ -289,8 +287,6 @@ TEST_F(KLVRemoteConfigTest, ConsentConfiguration) {
     // Without a consent configuration the earlier one stays.
     ASSERT_TRUE(settings->updateMeasurementConfig(makeConfig(kAppID)));
     EXPECT_EQ(settings->consentDelegations(), (Dictionary{{"ad_user_data", "ad_storage"}}));
-    ASSERT_TRUE(settings->updateMeasurementConfig(withConsentConfig(makeConfig(kAppID), true)));
-    EXPECT_TRUE(settings->isDMARegion());
 }
 
 TEST_F(KLVRemoteConfigTest, DataControlsAreHandedOutAsCopies) {
