@@ -45,12 +45,5 @@ TEST_F(KLVAEUTest, Receipts) {
     EXPECT_FALSE(KLVAEU::isASRS());
 }
 
-TEST_F(KLVAEUTest, AppExtensions) {
-    makeBundle("Tessaline.app");
-    EXPECT_FALSE(KLVAEU::isAEX());
-    makeBundle("Widget.appex");
-    EXPECT_TRUE(KLVAEU::isAEX());
-}
-
 }  // namespace
 }  // namespace engine

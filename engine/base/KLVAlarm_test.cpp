@@ -70,21 +70,6 @@ TEST_F(KLVAlarmTest, SchedulingAgainReplacesThePendingBlock) {
     EXPECT_THAT(runs, ElementsAre("second"));
 }
 
-TEST_F(KLVAlarmTest, Cancel) {
-    KLVAlarm alarm(queue, "");
-    alarm.cancel();
-    EXPECT_THAT(logLines(), IsEmpty());
-    alarm.runAfterDelay(1, record("never"));
-    alarm.cancel();
-    alarm.cancel();
-    clock.advance(5);
-    drainQueue();
-    EXPECT_THAT(runs, IsEmpty());
-    EXPECT_THAT(logLines(),
-                ElementsAre(debugLine("[I-ACS002002] Timer scheduled to fire in approx. (s): 1"),
-                            debugLine("[I-ACS002003] Timer canceled")));
-}
-
 TEST_F(KLVAlarmTest, ABlockMayScheduleItsAlarmAgain) {
     KLVAlarm alarm(queue, "SKAN conversion value fetch timer");
     std::vector<std::optional<platform::Date>> seen;

@@ -56,16 +56,6 @@ TEST_F(KLVKeychainWrapperTest, RefusedValuesLeaveTheItem) {
     }
 }
 
-TEST_F(KLVKeychainWrapperTest, EmptyIdentifierOrAppIDDoesNothing) {
-    ASSERT_TRUE(Wrapper::upsertKeychainValue("7", "_pfo", kAppID));
-    for (const auto& [identifier, appID] :
-         {std::pair<std::string, std::string>{"_pfo", ""}, {"", kAppID}}) {
-        EXPECT_FALSE(Wrapper::upsertKeychainValue("1", identifier, appID));
-        Wrapper::deleteKeychainValueWithIdentifier(identifier, appID);
-    }
-    EXPECT_EQ(Wrapper::keychainValueWithIdentifier("_pfo", kAppID), "7");
-}
-
 TEST_F(KLVKeychainWrapperTest, ItemWithEmptyDataIsReplacedNotDuplicated) {
     ASSERT_EQ(
         platform::SecItemAdd(Dictionary{{platform::kSecClass, platform::kSecClassGenericPassword},

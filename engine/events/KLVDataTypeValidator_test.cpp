@@ -77,10 +77,8 @@ TEST_F(ValidatorCases, EventNames) {
         {"41 astral letters", publicName(scriptLetters(41)), 2, 13000},
         {"empty", publicName(""), 1, 13001},
         {"underscore", publicName("_e"), 3, 13003},
-        {"underscore, internal", named(V::isValidInternalEventName, "_e"), 0},
         {"hyphen", named(V::isValidInternalEventName, "a-b"), 3, 13002},
         {"combining mark", publicName("cafe\xCC\x81"), 3, 13002},
-        {"non-ASCII digit", publicName("a\xD9\xA3"), 0},
         {"reserved", publicName("session_start"), 4, 13006},
         {"tarnwell_", publicName("tarnwell_x"), 4, 13007},
         {"PE_ is not reserved", publicName("PE_x"), 0},
@@ -94,7 +92,6 @@ TEST_F(ValidatorCases, Origins) {
     run({
         {"33", named(V::isValidInternalEventOrigin, letters(33)), 2, 13000},
         {"suffix alone", forwarded("+lqx"), 1, 13001},
-        {"empty", forwarded(""), 1},
         {"unsuffixed", forwarded("app"), 6},
         {"bad forwarded name", forwarded("a-b+lqx"), 3, 13002},
     });
@@ -141,7 +138,6 @@ TEST_F(ValidatorCases, UserProperties) {
         {"value 37", valued(V::isValidPublicUserAttributeValue, text(letters(37))), 2, 13000},
         {"empty value (silent)", valued(V::isValidPublicUserAttributeValue, text("")), 1},
         {"_id 257", userValue("_id", 257), 2, 13000},
-        {"_psmvalue 513", userValue("_psmvalue", 513), 2, 13000},
         {"cup value 37", valued(V::isValidConditionalUserPropertyValue, text(letters(37))), 2,
          13000},
     });
@@ -159,7 +155,6 @@ TEST_F(ValidatorCases, NumbersAndCurrencies) {
     run({
         {"string", valued(V::isValidNumericValue, text("abc")), 8, 13011},
         {"nil number", valued(V::isValidNumericValue, std::nullopt), 1, 13004},
-        {"USD", currency("USD"), 0},
         {"non-ASCII letters",
          currency("\xC3\x80"
                   "BC"),

@@ -60,14 +60,6 @@ TEST_F(KLVEventTest, OriginParameterIsTheEventsOwn) {
               Object::dict({{"_err", 3}, {"_ev", "_x"}, {"_o", "app"}}));
 }
 
-TEST_F(KLVEventTest, PreviousTimestampAfterTimestampIsOnlyWarned) {
-    const auto made = KLVEvent::initWithOrigin("app", false, "_s", 5, 6, Dictionary{});
-    ASSERT_TRUE(made);
-    EXPECT_EQ(made->previousTimestamp(), 6);
-    EXPECT_THAT(healthRecord(),
-                HasSubstr("Event created with previous timestamp after current timestamp"));
-}
-
 TEST_F(KLVEventTest, ConversionNeedsValueAndCurrency) {
     auto good = event({{"value", 9.5}, {"currency", "EUR"}}, "purchase");
     EXPECT_FALSE(good.isConversion());

@@ -175,13 +175,5 @@ TEST_F(KLVRemoteConfigSettingsTest, DebugModeRaisesThePsmStartCount) {
     KLVMeasurementBase::monitor().setDebugModeEnabled(false);
 }
 
-TEST_F(KLVRemoteConfigSettingsTest, TypedAccessorsRefuseAnEmptyKey) {
-    const auto config = settingsWith({});
-    EXPECT_TRUE(config->numberFromCacheWithKey("", platform::Object(5), {}, {}).isNull());
-    EXPECT_EQ(config->intValueFromCacheWithKey("", 5, 10, 0), 5);
-    EXPECT_EQ(config->int64ValueFromCacheWithKey("measurement.unused", 7), 1);
-    EXPECT_EQ(config->int64ValueFromCacheWithKey("measurement.unknown", 7), 7);
-}
-
 }  // namespace
 }  // namespace engine

@@ -16,16 +16,6 @@ namespace fs = std::filesystem;
 
 class KLVFileLocationsTest : public testkit::TempHomeTest {};
 
-TEST_F(KLVFileLocationsTest, Paths) {
-    const fs::path engineDirectory =
-        platform::applicationSupportDirectory() / "Nexory" / "Measurement";
-    EXPECT_EQ(KLVMeasurementFilePath("nexory-app-measurement.sql"),
-              (engineDirectory / "nexory-app-measurement.sql").string());
-    EXPECT_EQ(KLVPreferencesFilePath("x.plist"),
-              (platform::libraryDirectory() / "Preferences" / "x.plist.plist").string());
-    EXPECT_EQ(KLVMeasurementPlistPath(""), "");
-}
-
 TEST_F(KLVFileLocationsTest, DeleteFile) {
     platform::Error error;
     EXPECT_FALSE(KLVDeleteFileAtPath("", &error));

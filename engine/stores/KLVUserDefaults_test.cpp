@@ -60,24 +60,5 @@ TEST_F(KLVUserDefaultsTest, SuiteFileIsExcludedOnceItExists) {
     EXPECT_EQ(attributes_->excluded, (std::vector<fs::path>{file, file}));
 }
 
-TEST_F(KLVUserDefaultsTest, ValuesAndConversions) {
-    KLVUserDefaults suite(std::string("com.nexory.zkt.measurement.tcf.userdefaults"));
-    EXPECT_TRUE(suite.setObject("YES", "text"));
-    EXPECT_FALSE(suite.boolForKey("text"));  // only numbers count
-
-    EXPECT_FALSE(suite.setObject(Object::array({nullptr}), "bad"));
-    EXPECT_FALSE(suite.setObject(1, ""));
-    EXPECT_TRUE(suite.objectForKey("").isNull());
-    EXPECT_EQ(log_.count(41003), 1u);
-
-    suite.clearAllData();
-    EXPECT_TRUE(suite.objectForKey("text").isNull());
-    // Another object of the same suite sees the same values.
-    suite.setDouble(0.5, "d");
-    EXPECT_EQ(KLVUserDefaults(std::string("com.nexory.zkt.measurement.tcf.userdefaults"))
-                  .doubleForKey("d"),
-              0.5);
-}
-
 }  // namespace
 }  // namespace engine
