@@ -238,44 +238,30 @@ TEST_F(KLVSqliteStoreTest, EveryOperationOfAClosedStoreFailsWithItsOwnText) {
 // --- Schema --------------------------------------------------------------------------------------
 
 TEST_F(KLVSqliteStoreTest, EnsureBringsAnExistingTableToItsDeclaration) {
-    struct Case {
-        const char* name;
+    const struct {
         const char* existing;
-        std::optional<std::string> failure;
+        const char* failure;  // "" when the table is brought to its declaration
         std::vector<std::string> columnsAfter;
-    };
-    const Case cases[] = {
-        {"add-on columns missing",
-         "CREATE TABLE t (a TEXT NOT NULL)",
-         std::nullopt,
-         {"a", "b", "c"}},
-        {"elementary column missing",
-         "CREATE TABLE t (b INTEGER)",
-         "Table is missing required columns",
-         {"b"}},
-        {"extra nullable column",
-         "CREATE TABLE t (a TEXT NOT NULL, z BLOB)",
-         std::nullopt,
-         {"a", "z", "b", "c"}},
-        {"extra NOT NULL column",
-         "CREATE TABLE t (a TEXT NOT NULL, z BLOB NOT NULL)",
+    } cases[] = {
+        {"(a TEXT NOT NULL)", "", {"a", "b", "c"}},  // add-on columns missing
+        {"(b INTEGER)", "Table is missing required columns", {"b"}},
+        {"(a TEXT NOT NULL, z BLOB)", "", {"a", "z", "b", "c"}},
+        {"(a TEXT NOT NULL, z BLOB NOT NULL)",
          "Table contains unknown non-optional columns",
          {"a", "z", "b", "c"}},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        ASSERT_EQ(sqlite3_exec(store_->sqliteHandle(), "DROP TABLE IF EXISTS t", nullptr, nullptr,
-                               nullptr),
-                  SQLITE_OK);
-        ASSERT_EQ(sqlite3_exec(store_->sqliteHandle(), c.existing, nullptr, nullptr, nullptr),
+        SCOPED_TRACE(c.existing);
+        const std::string sql = std::string("DROP TABLE IF EXISTS t; CREATE TABLE t ") + c.existing;
+        ASSERT_EQ(sqlite3_exec(store_->sqliteHandle(), sql.c_str(), nullptr, nullptr, nullptr),
                   SQLITE_OK);
         Error error;
-        const bool ensured = store_->ensureTableWithName("t", {{"a", "TEXT NOT NULL"}},
-                                                         {{"b", "INTEGER"}, {"c", "TEXT"}}, &error);
-        EXPECT_EQ(ensured, !c.failure.has_value());
-        if (c.failure) {
+        EXPECT_EQ(store_->ensureTableWithName("t", {{"a", "TEXT NOT NULL"}},
+                                              {{"b", "INTEGER"}, {"c", "TEXT"}}, &error),
+                  *c.failure == 0);
+        EXPECT_EQ(error.description, c.failure);
+        if (*c.failure) {
             EXPECT_EQ(error.code, 2);
-            EXPECT_EQ(error.description, *c.failure);
         }
         EXPECT_EQ(store_->columnsForTableWithName("t", &error), c.columnsAfter);
     }
