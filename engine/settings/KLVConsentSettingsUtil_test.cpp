@@ -75,7 +75,6 @@ TEST_F(KLVConsentSettingsUtilTest, VersionAndClearedSettings) {
     EXPECT_EQ(Util::consentSource(), 30);
     Util::setConsentSettings(std::nullopt);
     EXPECT_EQ(Util::consentSource(), 100);
-    EXPECT_EQ(Util::consentSettings(), std::nullopt);
 }
 
 TEST_F(KLVConsentSettingsUtilTest, DiagnosticCodeOfEachSource) {
