@@ -4,12 +4,6 @@
 // clean process state in a temporary data root (testkit::TempHome), with the system log captured
 // (LogCapture, which tests without the fixture can use on their own).
 // Lines the monitor writes are read after its queue has drained.
-//
-//   class MyTest : public engine::EngineTest {};
-//   TEST_F(MyTest, Logs) {
-//       KLVMeasurementBase::monitor().logWithLevel(3, 29014, "Hello");
-//       EXPECT_THAT(logLines(), Contains(HasSubstr("[I-ACS029014] Hello")));
-//   }
 
 #include <gtest/gtest.h>
 

@@ -45,20 +45,5 @@ TEST_F(KLVAEUTest, Receipts) {
     EXPECT_FALSE(KLVAEU::isASRS());
 }
 
-TEST_F(KLVAEUTest, AppExtensions) {
-    makeBundle("Tessaline.app");
-    EXPECT_FALSE(KLVAEU::isAEX());
-    makeBundle("Widget.appex");
-    EXPECT_TRUE(KLVAEU::isAEX());
-}
-
-TEST_F(KLVAEUTest, SimulatorsAreNeverStoreInstalls) {
-    const auto bundle = makeBundle("Store.app");
-    std::filesystem::create_directories(bundle / "SC_Info");
-    EXPECT_EQ(KLVAEU::isNOD(), KLVAEU::deviceModel() == "x86_64");
-    EXPECT_EQ(KLVAEU::isFAS(), !KLVAEU::isNOD());
-    EXPECT_FALSE(KLVAEU::systemVersion().empty());
-}
-
 }  // namespace
 }  // namespace engine

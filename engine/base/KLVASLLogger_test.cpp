@@ -13,14 +13,6 @@ using ::testing::ElementsAre;
 
 class KLVASLLoggerTest : public EngineTest {};
 
-TEST_F(KLVASLLoggerTest, LevelMapping) {
-    const int expected[] = {3, 3, 3, 4, 4, 4, 5, 7, 7, 4, 4};
-    for (int level = 0; level <= 10; ++level) {
-        EXPECT_EQ(KLVASLLogger::WDLLoggerLevelFromLogLevel(level), expected[level]) << level;
-    }
-    EXPECT_EQ(KLVASLLogger::WDLLoggerLevelFromLogLevel(-1), 4);
-}
-
 TEST_F(KLVASLLoggerTest, CodesAndMessagesReachTheSystemLogUnchanged) {
     KLVASLLogger logger;
     logger.logMessage("50% done %@ %d", "<Brackenfold>", 23210, 1);

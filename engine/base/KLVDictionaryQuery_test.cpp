@@ -26,10 +26,5 @@ TEST(KLVDictionaryQueryTest, ParsingQueryStrings) {
     EXPECT_EQ(klv_dictionaryWithHttpArgumentsString(""), platform::Dictionary{});
 }
 
-TEST(KLVDictionaryQueryTest, RoundTrip) {
-    const platform::Dictionary original{{"a b", "x&y=z+w"}, {"gclid", "Cj0KCQ-_~."}};
-    EXPECT_EQ(klv_dictionaryWithHttpArgumentsString(klv_queryString(original)), original);
-}
-
 }  // namespace
 }  // namespace engine

@@ -45,28 +45,6 @@ class KLVMonitorTest : public EngineTest {
     }
 };
 
-TEST_F(KLVMonitorTest, LevelProperties) {
-    struct Case {
-        std::int64_t level;
-        std::optional<std::string> name;
-        bool silent;
-        bool monitorable;
-    };
-    const Case cases[] = {
-        {-1, std::nullopt, false, false}, {0, "ERROR", false, false},
-        {1, "ERROR", false, true},        {2, "ERROR", true, true},
-        {3, "WARNING", false, false},     {4, "WARNING", false, true},
-        {5, "WARNING", true, true},       {6, "NOTICE", false, false},
-        {7, "DEBUG", false, false},       {8, std::nullopt, false, false},
-        {9, std::nullopt, true, true},    {42, std::nullopt, true, true},
-    };
-    for (const auto& c : cases) {
-        EXPECT_EQ(KLVMonitor::logLevelDescriptionFromLogLevel(c.level), c.name) << c.level;
-        EXPECT_EQ(KLVMonitor::isSilentLevel(c.level), c.silent) << c.level;
-        EXPECT_EQ(KLVMonitor::isMonitorableLevel(c.level), c.monitorable) << c.level;
-    }
-}
-
 TEST_F(KLVMonitorTest, EncodedContexts) {
     CaughtException withSymbol{"std::runtime_error", "boom", {}};
     withSymbol.callStackSymbols = {
@@ -81,29 +59,15 @@ TEST_F(KLVMonitorTest, EncodedContexts) {
     };
     const Case cases[] = {
         {nullptr, ""},
-        {platform::Object(), ""},
-        {"secret text", "-"},
         {42, "42"},
-        {-99, "-99"},
-        {99, "99"},
         {100, "100...999"},
-        {150, "100...999"},
-        {-100, "-999...-100"},
-        {-150, "-999...-100"},
-        {1234, "1000...9999"},
-        {2.9, "2"},
-        {true, "1"},
         {std::int64_t{999'999'999'999'999'999}, "100000000000000000...999999999999999999"},
         {std::int64_t{1'000'000'000'000'000'000}, "1000000000000000000...9999999999999999999"},
-        {std::numeric_limits<std::int64_t>::max(), "1000000000000000000...9999999999999999999"},
         {std::numeric_limits<std::int64_t>::min(), "-9999999999999999999...-1000000000000000000"},
         {1e30, "1000000000000000000...9999999999999999999"},
         {klv_errorWithCode(2, "Database not open"), kKLVErrorDomain},
-        {platform::Error{}, "-"},
         {withSymbol, "-[KLVDatabase insertRawEvent:error:]"},
         {withoutSymbol, "-"},
-        {platform::Data{1, 2}, "?"},
-        {platform::Object::array({1}), "?"},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(KLVMonitor::encodedStringWithContextObject(c.context), c.encoded);
@@ -111,24 +75,6 @@ TEST_F(KLVMonitorTest, EncodedContexts) {
     EXPECT_EQ(KLVMonitor::encodedStringWithContextArray({"a", 1234, nullptr}, true),
               "-, 1000...9999, ");
     EXPECT_EQ(KLVMonitor::encodedStringWithContextArray({"a", 1234}, false), "-,1000...9999");
-    EXPECT_EQ(KLVMonitor::encodedStringWithContextArray({}, true), "");
-}
-
-TEST_F(KLVMonitorTest, ExceptionSymbols) {
-    const std::vector<std::string> stack = {
-        "0   CoreFoundation  0x01 __exceptionPreprocess + 1",
-        "1   libobjc         0x02 -[KLVNotCounted first:] + 2",
-        "2   Tessaline       0x03 -[NSArray objectAtIndex:] + 3",
-        "3   Tessaline       0x04 klvStoreRow + 4",
-        "4   Tessaline       0x05 -[KLVMeasurement uploadData] + 5",
-    };
-    const CaughtException exception{"NSRangeException", "index 3 beyond bounds", stack};
-    EXPECT_EQ(KLVMonitor::lastKLVSymbolFromException(&exception), "klvStoreRow");
-    const CaughtException shortStack{"NSRangeException", "x", {"0 a b c d"}};
-    EXPECT_EQ(KLVMonitor::lastKLVSymbolFromException(&shortStack), "NSRangeException");
-    const CaughtException noEngineFrame{"NSRangeException", "x", {stack[0], stack[1], stack[2]}};
-    EXPECT_EQ(KLVMonitor::lastKLVSymbolFromException(&noEngineFrame), "NSRangeException");
-    EXPECT_EQ(KLVMonitor::lastKLVSymbolFromException(nullptr), std::nullopt);
 }
 
 TEST_F(KLVMonitorTest, ConsoleLineText) {
@@ -140,12 +86,9 @@ TEST_F(KLVMonitorTest, ConsoleLineText) {
         std::string line;
     };
     const Case cases[] = {
-        {"Value", {"abc"}, false, "Value: abc"},
         {"Value", {"abc"}, true, "Value: -"},
-        {"Value", {}, true, "Value"},
         {"", {}, false, "(Message was empty)"},
         {"Values", {nullptr, 2.5, 7}, false, "Values: (nil), 2.5, 7"},
-        {"Values", {nullptr, 2.5, 7}, true, "Values: , 2, 7"},
         {"Error",
          {klv_errorWithCode(1, "Empty path", "ctx")},
          false,
@@ -156,14 +99,6 @@ TEST_F(KLVMonitorTest, ConsoleLineText) {
     for (const auto& c : cases) {
         EXPECT_EQ(KLVMonitor::stringWithLogMessage(c.message, 3, c.contexts, c.encode), c.line);
     }
-}
-
-TEST_F(KLVMonitorTest, HealthRecordKeys) {
-    EXPECT_EQ(KLVMonitor::monitoringDataKeyWithMessage("Cannot store config into the database", 1,
-                                                       110100),
-              "1E_110100:Cannot store config into the database");
-    EXPECT_EQ(KLVMonitor::monitoringDataKeyWithMessage("m", 5, 7), "1W_7:m");
-    EXPECT_EQ(KLVMonitor::monitoringDataKeyWithMessage("m", 9, 7), "1?_7:m");
 }
 
 TEST_F(KLVMonitorTest, ConsoleLinesByLevel) {
@@ -214,32 +149,12 @@ TEST_F(KLVMonitorTest, LaunchArgumentsAndStoredFlagsSetTheSwitches) {
     const Case cases[] = {
         {{}, false, false, false, false, false, 6, 5},
         {{"-KLVAnalyticsDebugEnabled"}, false, false, false, true, false, 7, 7},
-        {{"-TRWAnalyticsDebugEnabled"}, false, false, false, true, false, 7, 7},
         {{}, true, false, false, true, false, 7, 7},
-        {{"-noKLVAnalyticsDebugEnabled"}, true, false, false, false, false, 6, 5},
-        {{"-KLVAnalyticsDebugEnabled", "-noTRWAnalyticsDebugEnabled"},
-         false,
-         false,
-         false,
-         false,
-         false,
-         6,
-         5},
         // The host's own argument: the host sets the utilities logger's level itself.
         {{"-TRWDebugEnabled"}, false, false, false, true, false, 7, 5},
         {{"-KLVAnalyticsDebugEnabled"}, false, false, true, false, false, 6, 5},
         {{"-TRWAnalyticsVerboseLoggingEnabled"}, false, false, false, false, true, 8, 7},
-        {{}, false, true, false, false, true, 8, 7},
         {{"-KLVAnalyticsVerboseLoggingDisabled"}, false, true, false, false, false, 6, 5},
-        {{"-KLVAnalyticsDebugEnabled", "-KLVAnalyticsVerboseLoggingEnabled"},
-         false,
-         false,
-         false,
-         true,
-         true,
-         8,
-         7},
-        {{"-KLVAnalyticsVerboseLoggingEnabled"}, false, false, true, false, false, 6, 5},
     };
     for (const auto& c : cases) {
         platform::resetSharedInstances();
@@ -262,16 +177,6 @@ TEST_F(KLVMonitorTest, LaunchArgumentsAndStoredFlagsSetTheSwitches) {
                   c.verbose || (c.storedVerbose && c.fromAppStore))
             << label;
     }
-}
-
-TEST_F(KLVMonitorTest, SwitchLines) {
-    allowDebugLines();
-    monitor().setDebugModeEnabled(true);
-    monitor().setDebugModeEnabled(false);
-    // The line of switching off is a debug line written after the logger went back to notice,
-    // so it does not show.
-    EXPECT_THAT(logLines(), ElementsAre(std::string(kPrefix) +
-                                        "debug <Brackenfold>[I-ACS024000] Debug mode is on"));
 }
 
 TEST_F(KLVMonitorTest, MonitorableReportsOpenAndPersistTheHealthRecord) {
@@ -324,38 +229,6 @@ TEST_F(KLVMonitorTest, DispatchOfTheHealthRecord) {
     clock.advance(7200);
     EXPECT_EQ(monitor().monitoringDataForDispatchWithSamplePeriod(3600, 0),
               "1:1W_110100:Unable to generate random integer:-");
-}
-
-TEST_F(KLVMonitorTest, ClearMonitoringDataForgetsRecordAndDebugFlag) {
-    monitor().setDebugModeEnabled(true);
-    monitor().logWithLevel(kKLVLogErrorMonitored, 12056, "Transaction failed");
-    monitor().clearMonitoringData();
-    EXPECT_TRUE(storedRecord().isNull());
-    EXPECT_FALSE(platform::UserDefaults::standardUserDefaults().boolForKey(kKLVDebugModeKey));
-    testkit::ScopedManualClock clock;
-    clock.advance(1e6);
-    EXPECT_EQ(monitor().monitoringDataForDispatchWithSamplePeriod(1, 0), std::nullopt);
-}
-
-TEST_F(KLVMonitorTest, OldRecordMovesIntoTheMonitorSuiteOnce) {
-    const platform::Array old =
-        KLVMonitoringSampledData::sampledDataEntryWithKey("1E_1:Old", platform::Date{1000}, "-", 4);
-    auto& standard = platform::UserDefaults::standardUserDefaults();
-    standard.setObject(old, kKLVHealthMonitorKey);
-    testkit::drain(monitor().monitorQueue());
-
-    platform::UserDefaults suite(kKLVMonitorSuiteName);
-    EXPECT_EQ(suite.objectForKey(kKLVHealthMonitorKey), platform::Object(old));
-    EXPECT_EQ(suite.objectForKey(kKLVMonitorMigrationStateKey), platform::Object(2));
-    EXPECT_TRUE(standard.objectForKey(kKLVHealthMonitorKey).isNull());
-
-    // Done once: an old record that appears later is left where it is.
-    standard.setObject(old, kKLVHealthMonitorKey);
-    platform::resetSharedInstances();
-    testkit::drain(monitor().monitorQueue());
-    EXPECT_TRUE(platform::UserDefaults::standardUserDefaults()
-                    .objectForKey(kKLVHealthMonitorKey)
-                    .isArray());
 }
 
 TEST_F(KLVMonitorTest, MalformedStoredRecordIsIgnored) {

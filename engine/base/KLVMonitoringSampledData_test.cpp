@@ -51,25 +51,12 @@ TEST(KLVMonitoringSampledDataTest, StoredSlotsAreAdoptedOnlyInTheirShape) {
         {platform::Object::array({"ctx", 3.0, "key", opened}), true},
         {platform::Object::array({"ctx", "3", "key", opened}), false},
         {platform::Object::array({"ctx", 3, "key", 1000}), false},
-        {platform::Object::array({"ctx", 3, "key"}), false},
-        {platform::Object::array({"ctx", 3, "key", opened, "extra"}), false},
-        {platform::Object::dict({{"key", "ctx"}}), false},
-        {platform::Object(), false},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(KLVMonitoringSampledData::isValidUserDefaultsArrayEntry(c.stored), c.adopted)
             << c.stored.description();
         EXPECT_EQ(KLVMonitoringSampledData(c.stored).sampledData().has_value(), c.adopted);
     }
-}
-
-TEST(KLVMonitoringSampledDataTest, DispatchTexts) {
-    EXPECT_EQ(KLVMonitoringSampledData::monitoringURLParamWithKey("1E_1:m", 3, "-,42"),
-              "3:1E_1:m:-,42");
-    EXPECT_EQ(KLVMonitoringSampledData::monitoringURLParamWithKey("1E_1:m", 3, ""), "3:1E_1:m");
-    EXPECT_EQ(platform::Object(KLVMonitoringSampledData::sampledDataEntryWithKey(
-                  "k", platform::Date{5}, "c", 2)),
-              platform::Object::array({"c", 2, "k", platform::Date{5}}));
 }
 
 TEST(KLVMonitoringSampledDataTest, PopulationNeverWraps) {

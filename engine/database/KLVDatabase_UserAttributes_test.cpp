@@ -39,9 +39,6 @@ TEST_F(KLVDatabaseUserAttributesTest, ValuesKeepTheirKind) {
         EXPECT_EQ(stored->origin(), "auto");
         EXPECT_EQ(stored->lastSetTimestamp(), 12.5);
     }
-    Error error;
-    EXPECT_EQ(database_->userAttributeWithName("absent", &error), std::nullopt);
-    EXPECT_EQ(error.code, 0);
     ASSERT_TRUE(database_->deleteUserAttributeWithName("level"));
     EXPECT_EQ(database_->containsUserAttributeWithName("level"), false);
 }
@@ -69,8 +66,6 @@ TEST_F(KLVDatabaseUserAttributesTest, Refusals) {
     Error error;
     EXPECT_EQ(database_->containsUserAttributeWithName("", &error), std::nullopt);
     EXPECT_EQ(error.description, "Received empty user property name for exists query");
-    EXPECT_EQ(database_->userAttributeCountForOrigin("", &error), std::nullopt);
-    EXPECT_EQ(error.description, "Received empty user property origin for count query");
 }
 
 TEST_F(KLVDatabaseUserAttributesTest, PublicAndInternalProperties) {
@@ -95,24 +90,6 @@ TEST_F(KLVDatabaseUserAttributesTest, LifetimeValuesMatchThePrefixLiterally) {
               (std::vector<std::string>{"_ltv_EUR", "_ltv_USD"}));
 }
 
-TEST_F(KLVDatabaseUserAttributesTest, TableHoldsAThousandNames) {
-    ASSERT_TRUE(database_->performTransaction([&] {
-        for (int i = 0; i < 1000; ++i) {
-            if (!database_->updateUserAttribute(
-                    attribute("p" + std::to_string(i), KLVValue::initWithInt64(i)))) {
-                return false;
-            }
-        }
-        return true;
-    }));
-    Error error;
-    EXPECT_FALSE(
-        database_->updateUserAttribute(attribute("p1000", KLVValue::initWithInt64(1)), &error));
-    EXPECT_EQ(error.description, "Failed to insert data type. Table is full");
-    update(attribute("p5", KLVValue::initWithInt64(-5)));
-    EXPECT_EQ(database_->userAttributeWithName("p5")->value().int64Value(), -5);
-}
-
 TEST_F(KLVDatabaseUserAttributesTest, PurchasesAreReportedOnce) {
     EXPECT_EQ(database_->insertIfNotDuplicatePurchaseFingerprint("f0"), true);
     EXPECT_EQ(database_->insertIfNotDuplicatePurchaseFingerprint("f0"), false);
@@ -129,22 +106,6 @@ TEST_F(KLVDatabaseUserAttributesTest, PurchasesAreReportedOnce) {
     // The oldest was forgotten.
     EXPECT_EQ(database_->insertIfNotDuplicatePurchaseFingerprint("f0"), true);
     EXPECT_EQ(database_->insertIfNotDuplicatePurchaseFingerprint("f1000"), false);
-}
-
-TEST_F(KLVDatabaseUserAttributesTest, SubscriptionsAreTrimmedSeparately) {
-    EXPECT_EQ(database_->insertIfNotDuplicateSubscriptionID(""), false);
-    EXPECT_EQ(*database_->sqliteStore().rowCountForTableWithName("subscriptions"), 0);
-    ASSERT_TRUE(database_->performTransaction([&] {
-        for (int i = 0; i < 1002; ++i) {
-            if (database_->insertIfNotDuplicateSubscriptionID("s" + std::to_string(i)) != true) {
-                return false;
-            }
-        }
-        return true;
-    }));
-    EXPECT_EQ(database_->insertIfNotDuplicateSubscriptionID("s0"), false);
-    EXPECT_EQ(database_->deleteSubscriptionsOverLimit(), 2);
-    EXPECT_EQ(database_->insertIfNotDuplicateSubscriptionID("s0"), true);
 }
 
 }  // namespace

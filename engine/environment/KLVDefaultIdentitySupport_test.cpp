@@ -31,9 +31,7 @@ class KLVDefaultIdentitySupportTest : public EngineTest {};
 
 TEST_F(KLVDefaultIdentitySupportTest, WithoutAProvider) {
     KLVDefaultIdentitySupport support(nullptr);
-    EXPECT_FALSE(support.hasAppDataConsentStatus());
     EXPECT_EQ(support.appDataConsentStatus(), -1);
-    EXPECT_FALSE(support.hasLimitedAdTracking());
     EXPECT_TRUE(support.limitedAdTracking());
     EXPECT_EQ(support.resettableDeviceID(), std::nullopt);
 
@@ -63,13 +61,6 @@ TEST_F(KLVDefaultIdentitySupportTest, ALateAnswerIsNotWaitedFor) {
     EXPECT_FALSE(support.limitedAdTracking());
     for (int i = 0; i < 8; ++i)
         provider->release.signal();  // let any queued request finish
-}
-
-TEST_F(KLVDefaultIdentitySupportTest, SharedInstanceUsesTheRegisteredProvider) {
-    const auto provider = std::make_shared<SlowProvider>();
-    KLVDefaultIdentitySupport::setPlatformIdentitySupport(provider);
-    EXPECT_EQ(KLVDefaultIdentitySupport::sharedInstance()->appDataConsentStatus(), 2);
-    EXPECT_TRUE(KLVDefaultIdentitySupport::sharedInstance()->hasLimitedAdTracking());
 }
 
 }  // namespace

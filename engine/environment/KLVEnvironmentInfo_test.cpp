@@ -32,12 +32,5 @@ TEST_F(KLVEnvironmentInfoTest, PreferredLanguage) {
     EXPECT_NE(record->find("Failed to get preferred language"), std::string::npos);
 }
 
-TEST_F(KLVEnvironmentInfoTest, DeviceFacts) {
-    auto& info = KLVEnvironmentInfo::sharedInstance();
-    EXPECT_FALSE(info.deviceModel().empty());
-    EXPECT_EQ(info.deviceModel(), info.deviceModel());
-    EXPECT_FALSE(info.deviceOSVersion().empty());
-}
-
 }  // namespace
 }  // namespace engine

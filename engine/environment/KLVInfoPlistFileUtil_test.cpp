@@ -34,11 +34,6 @@ class KLVInfoPlistFileUtilTest : public EngineTest {
     std::filesystem::path engineFolder_;
 };
 
-TEST_F(KLVInfoPlistFileUtilTest, NoFileAnywhere) {
-    EXPECT_EQ(KLVInfoPlistFileUtil::nexoryServiceInfoPlistPath(), std::nullopt);
-    EXPECT_EQ(KLVInfoPlistFileUtil::dictionaryFromNexoryServiceInfoPlist(), std::nullopt);
-}
-
 TEST_F(KLVInfoPlistFileUtilTest, FoundInTheEngineBundleAlone) {
     writeServicePlist(engineFolder_, {{"NEXORY_APP_ID", "1:engine"}});
     EXPECT_EQ(KLVInfoPlistFileUtil::nexoryServiceInfoPlistPath(),
@@ -58,9 +53,7 @@ TEST_F(KLVInfoPlistFileUtilTest, NotADictionaryReadsAsNothing) {
     ASSERT_TRUE(platform::writePropertyListFile(mainFolder_ / "NexoryService-Info.plist",
                                                 platform::Object::array({"x"}),
                                                 platform::PropertyListFormat::XML));
-    EXPECT_TRUE(KLVInfoPlistFileUtil::nexoryServiceInfoPlistPath());
     EXPECT_EQ(KLVInfoPlistFileUtil::dictionaryFromNexoryServiceInfoPlist(), std::nullopt);
-
     ASSERT_TRUE(platform::writeFileAtomically(mainFolder_ / "NexoryService-Info.plist",
                                               std::string_view("garbage <plist")));
     EXPECT_EQ(KLVInfoPlistFileUtil::dictionaryFromNexoryServiceInfoPlist(), std::nullopt);

@@ -43,7 +43,6 @@ TEST_F(KLVKeychainWrapperTest, UpsertAddsThenUpdatesOneItem) {
     const auto items = itemsOfService(kAppID);
     ASSERT_EQ(items.size(), 1u);
     EXPECT_EQ(items[0][platform::kSecAttrAccount], Object("_pfo"));
-    EXPECT_EQ(items[0][platform::kSecAttrGeneric], Object("_pfo"));
     EXPECT_EQ(items[0][platform::kSecAttrAccessible],
               Object(platform::kSecAttrAccessibleAlwaysThisDeviceOnly));
 }
@@ -55,27 +54,6 @@ TEST_F(KLVKeychainWrapperTest, RefusedValuesLeaveTheItem) {
         EXPECT_FALSE(Wrapper::upsertKeychainValue(c.value, "_pfo", kAppID));
         EXPECT_EQ(Wrapper::keychainValueWithIdentifier("_pfo", kAppID), "7");
     }
-}
-
-TEST_F(KLVKeychainWrapperTest, EmptyIdentifierOrAppIDDoesNothing) {
-    ASSERT_TRUE(Wrapper::upsertKeychainValue("7", "_pfo", kAppID));
-    for (const auto& [identifier, appID] :
-         {std::pair<std::string, std::string>{"_pfo", ""}, {"", kAppID}}) {
-        EXPECT_EQ(Wrapper::searchDirectoryForIdentifier(identifier, appID), std::nullopt);
-        EXPECT_FALSE(Wrapper::upsertKeychainValue("1", identifier, appID));
-        EXPECT_EQ(Wrapper::keychainValueWithIdentifier(identifier, appID), std::nullopt);
-        Wrapper::deleteKeychainValueWithIdentifier(identifier, appID);
-        EXPECT_FALSE(Wrapper::isMigrationNeededForIdentifier(identifier, appID));
-    }
-    EXPECT_EQ(Wrapper::keychainValueWithIdentifier("_pfo", kAppID), "7");
-}
-
-TEST_F(KLVKeychainWrapperTest, DeleteRemovesTheItem) {
-    ASSERT_TRUE(Wrapper::upsertKeychainValue("7", "_pfo", kAppID));
-    ASSERT_TRUE(Wrapper::upsertKeychainValue("9", "_pfo", "other.app"));
-    Wrapper::deleteKeychainValueWithIdentifier("_pfo", kAppID);
-    EXPECT_EQ(Wrapper::keychainValueWithIdentifier("_pfo", kAppID), std::nullopt);
-    EXPECT_EQ(Wrapper::keychainValueWithIdentifier("_pfo", "other.app"), "9");
 }
 
 TEST_F(KLVKeychainWrapperTest, ItemWithEmptyDataIsReplacedNotDuplicated) {

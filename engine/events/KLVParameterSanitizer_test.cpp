@@ -3,7 +3,6 @@
 #include <string>
 
 #include "engine/events/EventTestSupport.h"
-#include "engine/base/KLVInternalNames.h"
 #include "platform/foundation/Format.h"
 
 namespace engine {
@@ -54,7 +53,6 @@ TEST_F(KLVParameterSanitizerTest, ProblemsAreRecordedNotFatal) {
         {"internal name on a public event",
          {{"_x", 1}, {"score", 7}},
          Object::dict({{"_err", 3}, {"_ev", "_x"}, {"score", 7}})},
-        {"reserved prefix", {{"pe_x", 1}}, Object::dict({{"_err", 14}, {"_ev", "pe_x"}})},
         {"long name keeps its length",
          {{letters(45), 1}},
          Object::dict({{"_el", 45}, {"_err", 3}, {"_ev", letters(40) + "..."}})},
@@ -215,14 +213,6 @@ TEST_F(KLVParameterSanitizerTest, ValueNeedsACurrency) {
          {{"currency", KLVValue::initWithString("x")}},
          true,
          Object::dict({{"currency", "x"}})},
-        {"value and currency",
-         {{"value", KLVValue::initWithDouble(9.5)}, {"currency", KLVValue::initWithString("EUR")}},
-         true,
-         Object::dict({{"currency", "EUR"}, {"value", 9.5}})},
-        {"no currency",
-         {{"value", KLVValue::initWithInt64(9)}},
-         false,
-         Object::dict({{"_err", 19}, {"_ev", "currency"}})},
         {"bad currency",
          {{"value", KLVValue::initWithInt64(9)}, {"currency", KLVValue::initWithString("EU")}},
          false,
@@ -240,70 +230,7 @@ TEST_F(KLVParameterSanitizerTest, ValueNeedsACurrency) {
         EXPECT_EQ(KLVValidateValueAndCurrency(c.input), c.valid) << c.label;
         EXPECT_EQ(plain(c.input), c.expected) << c.label;
     }
-    EXPECT_EQ(logCount(18014), 2u);
-}
-
-TEST_F(KLVParameterSanitizerTest, RecordingErrors) {
-    KLVParameters parameters;
-    const Object name(letters(45));
-    KLVSetErrorValueParameters(parameters, letters(45), 40, &name);
-    EXPECT_EQ(plain(parameters), Object::dict({{"_el", 45}, {"_ev", letters(40) + "..."}}));
-    // Nothing replaces an "_ev" or "_el" already there.
-    KLVSetErrorValueParameters(parameters, "other", 40, nullptr);
-    KLVRecordParameterError(parameters, 4, "other", 40, nullptr);
-    EXPECT_EQ(plain(parameters), Object::dict({{"_el", 45}, {"_ev", letters(40) + "..."}}));
-
-    KLVParameters unnamed;
-    const Object array(Object::array({1, 2, 3}));
-    KLVSetErrorValueParameters(unnamed, std::nullopt, 40, &array);
-    EXPECT_EQ(plain(unnamed), Object::dict({{"_el", 3}, {"_ev", "(nil)"}}));
-
-    KLVSetErrorCodeIfAbsent(unnamed, 5);
-    KLVSetErrorCodeIfAbsent(unnamed, 6);
-    EXPECT_EQ(unnamed.at("_err").int64Value(), 5);
-
-    const struct {
-        std::int64_t failureCode;
-        Object expected;
-    } arrayCases[] = {
-        {10, Object::dict({{"_err", 21}, {"_ev", "view_it"}})},
-        {11, Object::dict({{"_err", 20}, {"_ev", "list"}})},
-        {12, Object::dict({{"_err", 17}, {"_ev", "list"}})},
-        {13, Object::dict({{"_err", 22}, {"_ev", "list"}})},
-        {14, Object(Dictionary{})},
-        {0, Object(Dictionary{})},
-    };
-    for (const auto& c : arrayCases) {
-        KLVParameters recorded;
-        KLVRecordArrayParameterError(recorded, c.failureCode, "list", "view_it");
-        EXPECT_EQ(plain(recorded), c.expected) << c.failureCode;
-    }
-}
-
-TEST_F(KLVParameterSanitizerTest, CountsAndNames) {
-    const Dictionary item = {{"item_id", 1}, {"price", 2}, {"colour", 3}, {"_x", 4}};
-    EXPECT_EQ(KLVCountPublicParameters(item, false), 3);
-    EXPECT_EQ(KLVCountPublicParameters(item, true), 1);
-    EXPECT_TRUE(KLVIsValidEventParameterName("_x", false, nullptr));
-    KLVParameters errors;
-    EXPECT_FALSE(KLVIsValidEventParameterName("_x", true, &errors));
-    EXPECT_EQ(plain(errors), Object::dict({{"_err", 3}, {"_ev", "_x"}}));
-}
-
-TEST(KLVInternalNamesTest, Tables) {
-    EXPECT_EQ(errorCodeNames().size(), 25u);
-    EXPECT_EQ(errorCodeNames().at(28), "ItemScopedCustomParameterLimitReached");
-    EXPECT_EQ(errorCodeNames().at(1), "InvalidZKTAppID");
-    EXPECT_FALSE(errorCodeNames().contains(24));
-    EXPECT_TRUE(KLVIsItemParameterName("item_location_id"));
-    EXPECT_FALSE(KLVIsItemParameterName("colour"));
-    EXPECT_TRUE(KLVIsPurchaseEventName("_f"));
-    EXPECT_FALSE(KLVIsPurchaseEventName("_iapx"));
-    EXPECT_FALSE(KLVIsNotErrorEventName("_err"));
-    const Dictionary screen = {{"_sn", "Menu"}, {"_si", 7}, {"x", 1}};
-    EXPECT_TRUE(KLVHasScreenParameters(screen));
-    EXPECT_EQ(Object(KLVScreenParameters(screen)), Object::dict({{"_si", 7}, {"_sn", "Menu"}}));
-    EXPECT_FALSE(KLVHasScreenParameters(Dictionary{{"x", 1}}));
+    EXPECT_EQ(logCount(18014), 1u);
 }
 
 }  // namespace

@@ -7,8 +7,8 @@
 #include "engine/base/EngineTestSupport.h"
 #include "engine/environment/KLVDefaultIdentitySupport.h"
 #include "engine/identity/KLVIdentity.h"
-#include "engine/stores/KLVPersistedConfig.h"
 #include "engine/settings/SettingsTestSupport.h"
+#include "engine/stores/KLVPersistedConfig.h"
 
 namespace engine {
 namespace {
@@ -46,12 +46,6 @@ TEST_F(KLVIdentifiersTest, VintuAppIDStandsInForAnEmptyNexoryAppID) {
     EXPECT_EQ(identifiers.analyticsAppID(), "v:plist");
 }
 
-TEST_F(KLVIdentifiersTest, NothingWithoutAppIDs) {
-    auto& identifiers = KLVIdentifiers::sharedInstance();
-    EXPECT_EQ(identifiers.nexoryAppID(), std::nullopt);
-    EXPECT_EQ(identifiers.analyticsAppID(), std::nullopt);
-}
-
 TEST_F(KLVIdentifiersTest, TheServiceIdentityComesFirst) {
     useServicePlist({{"NEXORY_APP_ID", "1:plist"}});
     const auto identity = KLVIdentity::initWithPersistedConfig(
@@ -67,15 +61,6 @@ TEST_F(KLVIdentifiersTest, AdEventIDsCountUp) {
     const auto first = number(identifiers.adEventID());
     const auto second = number(identifiers.adEventID());
     EXPECT_EQ(static_cast<std::uint64_t>(second), static_cast<std::uint64_t>(first) + 1);
-    EXPECT_EQ(identifiers.libraryVersion(), "110100");
-}
-
-TEST_F(KLVIdentifiersTest, Origin) {
-    auto& identifiers = KLVIdentifiers::sharedInstance();
-    EXPECT_EQ(identifiers.origin(), "");
-    identifiers.setOrigin("qd");
-    identifiers.setOrigin("");
-    EXPECT_EQ(identifiers.origin(), "qd");
 }
 
 }  // namespace

@@ -12,10 +12,10 @@
 #include <utility>
 #include <vector>
 
-#include "engine/messages/KLVPBMessages.h"
-#include "engine/messages/NANOAccessors.h"
 #include "engine/base/EngineTestSupport.h"
 #include "engine/base/KLVMeasurementBase.h"
+#include "engine/messages/KLVPBMessages.h"
+#include "engine/messages/NANOAccessors.h"
 #include "engine/settings/KLVRemoteConfig.h"
 #include "engine/settings/KLVRemoteConfigStorage.h"
 #include "platform/dispatch/Clock.h"
@@ -40,9 +40,10 @@ inline KLVPBMeasurementConfig makeConfig(const std::string& appID, const Setting
     KLVPBMeasurementConfig config;
     NANOSetString(config, KLVPBMeasurementConfig::app_id, appID);
     std::vector<KLVPBSetting> list;
-    for (const auto& [key, value] : settings)
+    for (const auto& [key, value] :
+         settings.empty() ? SettingList{{"measurement.unused", "1"}} : settings) {
         list.push_back(makeSetting(key, value));
-    if (list.empty()) list.push_back(makeSetting("measurement.unused", "1"));
+    }
     NANOSetArray(config, KLVPBMeasurementConfig::settings, list);
     if (version) NANOSetInt64(config, KLVPBMeasurementConfig::version, *version);
     return config;
@@ -84,49 +85,29 @@ class FakeMeasurementService : public KLVMeasurementBase {
     bool enabled_;
 };
 
-// The configuration store of the settings, in memory: what the database keeps for them, with a
-// switch that makes every call fail.
+// The configuration store of the settings, in memory: what the database keeps for them.
 class FakeRemoteConfigStorage : public KLVRemoteConfigStorage {
   public:
-    bool updateRemoteConfig(const KLVPBMeasurementConfig& config, platform::Error* error) override {
+    bool updateRemoteConfig(const KLVPBMeasurementConfig& config, platform::Error*) override {
         std::lock_guard lock(mutex_);
-        if (failing_) return fail(error);
         config_ = config;
-        timestamp_ = platform::Clock::current().now();
+        timestamp_ = platform::Object(platform::Clock::current().now());
         return true;
     }
     std::optional<KLVPBMeasurementConfig> queryMeasurementConfigWithError(
-        platform::Error* error) override {
+        platform::Error*) override {
         std::lock_guard lock(mutex_);
-        if (failing_) {
-            fail(error);
-            return std::nullopt;
-        }
         return config_;
     }
-    std::optional<platform::Object> lastRemoteConfigUpdateTimestamp(
-        platform::Error* error) override {
+    std::optional<platform::Object> lastRemoteConfigUpdateTimestamp(platform::Error*) override {
         std::lock_guard lock(mutex_);
-        if (failing_) {
-            fail(error);
-            return std::nullopt;
-        }
-        if (!timestamp_) return std::nullopt;
-        return platform::Object(*timestamp_);
-    }
-    void setFailing(bool failing) {
-        std::lock_guard lock(mutex_);
-        failing_ = failing;
+        return timestamp_;
     }
 
   private:
-    static bool fail(platform::Error* error) {
-        return platform::fail(error, {"KLVSqliteStore", 1, "disk I/O error", {}});
-    }
     std::mutex mutex_;
-    bool failing_ = false;
     std::optional<KLVPBMeasurementConfig> config_;
-    std::optional<double> timestamp_;
+    std::optional<platform::Object> timestamp_;
 };
 
 // A test whose settings keep their configuration in a FakeRemoteConfigStorage.

@@ -16,20 +16,6 @@ namespace fs = std::filesystem;
 
 class KLVFileLocationsTest : public testkit::TempHomeTest {};
 
-TEST_F(KLVFileLocationsTest, Paths) {
-    const fs::path engineDirectory =
-        platform::applicationSupportDirectory() / "Nexory" / "Measurement";
-    EXPECT_EQ(KLVMeasurementFilePath("nexory-app-measurement.sql"),
-              (engineDirectory / "nexory-app-measurement.sql").string());
-    EXPECT_EQ(KLVMeasurementPlistPath("x"), (engineDirectory / "x.plist").string());
-    EXPECT_EQ(KLVMeasurementPlistPath("x.plist"), KLVMeasurementPlistPath("x"));
-    EXPECT_EQ(KLVPreferencesFilePath("x.plist"),
-              (platform::libraryDirectory() / "Preferences" / "x.plist.plist").string());
-    EXPECT_EQ(KLVMeasurementFilePath(""), "");
-    EXPECT_EQ(KLVMeasurementPlistPath(""), "");
-    EXPECT_EQ(KLVPreferencesFilePath(""), "");
-}
-
 TEST_F(KLVFileLocationsTest, DeleteFile) {
     platform::Error error;
     EXPECT_FALSE(KLVDeleteFileAtPath("", &error));
@@ -40,7 +26,6 @@ TEST_F(KLVFileLocationsTest, DeleteFile) {
     EXPECT_TRUE(KLVDeleteFileAtPath(file.string(), &error));
     EXPECT_FALSE(fs::exists(file));
     EXPECT_FALSE(KLVDeleteFileAtPath(file.string(), &error));
-    EXPECT_TRUE(KLVExcludePathFromBackup(homePath().string(), &error));
 }
 
 TEST_F(KLVFileLocationsTest, MigrationOfThePersistedConfigurationFile) {
@@ -55,7 +40,6 @@ TEST_F(KLVFileLocationsTest, MigrationOfThePersistedConfigurationFile) {
         const char* currentAfter;
     };
     const Case cases[] = {
-        {"neither", Nothing, Nothing, true, "", ""},
         {"only the old file", File, Nothing, true, "", "old"},
         {"both files", File, File, true, "", "current"},
         {"old is a directory", Directory, Nothing, false, "dir", ""},
