@@ -19,6 +19,8 @@ inline constexpr char kOnboardAdvanceButtonId[] = "onboardAdvanceButton";
 struct OnboardPage {
     std::string title;
     std::string imageName;
+    // Shown under the title when not empty.
+    std::string subtitle;
     std::string description;
     std::string advanceButtonTitle;
     std::optional<std::string> actionButtonTitle;
