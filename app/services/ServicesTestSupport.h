@@ -48,7 +48,8 @@ class ServicesTest : public ::testing::Test {
                 dict[key] = value;
             }
         }
-        platform::writePropertyListFile(dir / "Info.plist", plist, platform::PropertyListFormat::XML);
+        platform::writePropertyListFile(dir / "Info.plist", plist,
+                                        platform::PropertyListFormat::XML);
         platform::Bundle::setMainBundleDirectory(dir);
     }
 

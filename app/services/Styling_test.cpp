@@ -79,7 +79,8 @@ TEST_F(StylingTest, HexStrings) {
         {UIColor(0, 0, 1, 0.2), "#0000ff"},
         {UIColor(1.5, -0.2, 0.0039, 1), "#ff0000"},
     };
-    for (const auto& c : cases) EXPECT_EQ(ColorManager::hexString(c.color), c.hex);
+    for (const auto& c : cases)
+        EXPECT_EQ(ColorManager::hexString(c.color), c.hex);
 }
 
 TEST_F(StylingTest, ThemeColourSettlesAtFirstUse) {
@@ -99,7 +100,8 @@ TEST_F(StylingTest, StarViewTakesTheTagColourAndLightShadows) {
     ColorManager::styleStarView(stars);
     EXPECT_EQ(stars.settings.filledColor, themeCrimson());
     ASSERT_EQ(stars.layer()->sublayers().size(), 5u);
-    for (const auto& layer : stars.layer()->sublayers()) EXPECT_EQ(layer->shadowOpacity, 0.7);
+    for (const auto& layer : stars.layer()->sublayers())
+        EXPECT_EQ(layer->shadowOpacity, 0.7);
 }
 
 TEST_F(StylingTest, CardShadow) {

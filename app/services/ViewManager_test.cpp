@@ -18,7 +18,8 @@ class ViewManagerTest : public testing::ServicesTest {};
 
 int overlayCount(const platform::UIWindow& window) {
     int count = 0;
-    for (const auto& v : window.subviews()) count += v->tag == kLoadingOverlayTag;
+    for (const auto& v : window.subviews())
+        count += v->tag == kLoadingOverlayTag;
     return count;
 }
 
