@@ -28,8 +28,8 @@ class RatingTest : public testing::ServicesTest {
         return screen_->presentedViewController() == RatingViewController::shared();
     }
     std::string alertTitle() const {
-        const auto alert =
-            std::dynamic_pointer_cast<platform::UIAlertController>(screen_->presentedViewController());
+        const auto alert = std::dynamic_pointer_cast<platform::UIAlertController>(
+            screen_->presentedViewController());
         return alert ? alert->alertTitle().value_or("") : "";
     }
     void send(double stars) {
@@ -57,7 +57,8 @@ TEST_F(RatingTest, FifthAppearanceShowsThePromptOncePerProcess) {
     EXPECT_FALSE(promptShown());
     EXPECT_EQ(defaults().integerForKey(kCounterForRatingKey), 5);
     EXPECT_EQ(analytics_.names(), std::vector<std::string>{"tapped_rated_app_cancel"});
-    for (int i = 0; i < 6; ++i) appear();
+    for (int i = 0; i < 6; ++i)
+        appear();
     EXPECT_FALSE(promptShown());
     EXPECT_EQ(defaults().integerForKey(kCounterForRatingKey), 5);
 }
@@ -75,9 +76,9 @@ TEST_F(RatingTest, FewerThanFourStarsAreOnlyThankedFor) {
     send(3.5);
     EXPECT_TRUE(defaults().boolForKey(kIsRatingAlreadyDoneKey));
     EXPECT_EQ(alertTitle(), "Thanks");
-    EXPECT_EQ(analytics_.events(),
-              (std::vector<AppAnalytics::Event>{
-                  {"tapped_rated_app", {{"app", "py"}, {"rating", 3.5}}}}));
+    EXPECT_EQ(
+        analytics_.events(),
+        (std::vector<AppAnalytics::Event>{{"tapped_rated_app", {{"app", "py"}, {"rating", 3.5}}}}));
     ASSERT_TRUE(driver_.tap(ViewQuery::byText("Close")).ok());
     appear();
     EXPECT_FALSE(promptShown());

@@ -12,10 +12,13 @@ namespace {
 constexpr std::size_t kMaxWaitingCells = 64;
 }  // namespace
 
-UICollectionViewCell::UICollectionViewCell() : contentView_(std::make_shared<UIView>()) {
-    contentView_->autoresizingMask =
-        UIViewAutoresizing::flexibleWidth | UIViewAutoresizing::flexibleHeight;
-    addSubview(contentView_);
+UICollectionViewCell::UICollectionViewCell() : contentView_(std::make_shared<UIView>()) {}
+
+void UICollectionViewCell::layoutSubviews() {
+    // The content view joins on the first layout (a view cannot adopt subviews while it is
+    // being constructed) and always fills the cell.
+    if (!contentView_->superview()) insertSubview(contentView_, 0);
+    contentView_->setFrame(bounds());
 }
 
 UICollectionView::UICollectionView(CGRect frame) : UIScrollView(frame) {}
@@ -136,6 +139,7 @@ void UICollectionView::layoutSubviews() {
             addSubview(cell);
         }
         cell->setFrame(rect);
+        cell->layoutIfNeeded();
     }
 }
 

@@ -25,6 +25,7 @@ class UICollectionViewCell : public UIView {
     virtual void prepareForReuse() {}
     // Called by a nib builder once the cell's outlets are connected.
     virtual void awakeFromNib() {}
+    void layoutSubviews() override;
 
   private:
     std::string reuseIdentifier_;
