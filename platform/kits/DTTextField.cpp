@@ -3,7 +3,7 @@
 namespace platform {
 
 DTTextField::DTTextField() {
-    layer()->insertSublayer(box_, 0);
+    box_->cornerRadius = 4;
 }
 
 DTTextField::DTTextField(CGRect frame) : DTTextField() {
@@ -13,12 +13,12 @@ DTTextField::DTTextField(CGRect frame) : DTTextField() {
 void DTTextField::setFrame(CGRect frame) {
     UITextField::setFrame(frame);
     box_->frame = {0, 0, frame.width(), frame.height()};
-    box_->cornerRadius = 4;
 }
 
 void DTTextField::draw(CGContext& ctx, CGRect rect) const {
-    // The box layer is a sublayer and draws after this content in the layer tree, so the box,
-    // the border and the text are recorded here in their visual order.
+    // The box lies under the text: it is drawn here, first, rather than as a sublayer (which
+    // would draw over the content).
+    if (box_->backgroundColor) ctx.fill(rect, *box_->backgroundColor, box_->cornerRadius);
     if (borderShown && borderColor) ctx.stroke(rect, *borderColor, 1, box_->cornerRadius);
     if (floatingLabelShown && !text().empty() && !placeholder.empty()) {
         CGRect label{rect.minX(), rect.minY() + floatingLabelOffsetY, rect.width(),

@@ -11,7 +11,8 @@ class DTTextField : public UITextField {
   public:
     DTTextField();
     explicit DTTextField(CGRect frame);
-    // The layer under the text; its background is the field's box colour.
+    // The box under the text; its background is the field's box colour. It is drawn as part of
+    // the field's content, beneath the text.
     const std::shared_ptr<CALayer>& boxLayer() const { return box_; }
 
     // The appearance settings, in the order callers give them.

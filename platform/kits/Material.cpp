@@ -243,6 +243,27 @@ void NavigationDrawerController::loadView() {
             self->closeLeftView();
         }));
     v->addSubview(overlay_);
+    // A swipe right over the root opens the drawer; a swipe left over the drawer closes it.
+    auto pan = [weakSelf](bool open) {
+        return [weakSelf, open](UISwipeGestureRecognizer& swipe) {
+            auto self = weakSelf.lock();
+            if (!self) return;
+            auto d = self->delegate.lock();
+            auto left = NavigationDrawerPosition::left;
+            if (d) d->navigationDrawerControllerDidBeginPanAt(*self, swipe.location(), left);
+            if (open)
+                self->openLeftView();
+            else
+                self->closeLeftView();
+            if (d) d->navigationDrawerControllerDidEndPanAt(*self, swipe.location(), left);
+        };
+    };
+    container()->addGestureRecognizer(
+        std::make_shared<UISwipeGestureRecognizer>(UISwipeDirection::right, pan(true)));
+    overlay_->addGestureRecognizer(
+        std::make_shared<UISwipeGestureRecognizer>(UISwipeDirection::left, pan(false)));
+    leftView_->addGestureRecognizer(
+        std::make_shared<UISwipeGestureRecognizer>(UISwipeDirection::left, pan(false)));
     leftView_->setHidden(true);
     v->addSubview(leftView_);
     if (left_) {

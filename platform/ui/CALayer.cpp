@@ -77,7 +77,18 @@ void CGContext::drawLatex(const std::string& latex, CGRect rect, const UIColor& 
 }
 
 void CGContext::drawImage(const UIImage& image, CGRect rect) {
-    items_.push_back({DisplayItem::Kind::image, abs(rect), {}, 0, image.name(), {}, {}});
+    if (image.displayList().empty()) {
+        items_.push_back({DisplayItem::Kind::image, abs(rect), {}, 0, image.name(), {}, {}});
+        return;
+    }
+    // A rendered image brings what it shows, moved to where it is drawn.
+    CGPoint at = abs(rect).origin;
+    for (DisplayItem item : image.displayList()) {
+        item.rect = item.rect.offsetBy(at.x, at.y);
+        for (auto& p : item.points)
+            p = {p.x + at.x, p.y + at.y};
+        items_.push_back(std::move(item));
+    }
 }
 
 void CGContext::drawPath(const UIBezierPath& path, std::optional<UIColor> stroke,
@@ -115,8 +126,6 @@ void CALayer::removeFromSuperlayer() {
 
 void CALayer::render(CGContext& ctx) const {
     if (isHidden || opacity <= 0) return;
-    CGPoint saved = ctx.origin();
-    ctx.translate(frame.minX(), frame.minY());
     CGRect local{0, 0, frame.width(), frame.height()};
     if (shadowColor && shadowOpacity > 0) {
         ctx.shadow(local.offsetBy(shadowOffset.width, shadowOffset.height),
@@ -128,12 +137,14 @@ void CALayer::render(CGContext& ctx) const {
     if (contents) ctx.drawImage(*contents, local);
     drawInContext(ctx);
     if (drawDelegate) drawDelegate(ctx);
-    ctx.translate(-boundsOrigin.x, -boundsOrigin.y);
-    for (const auto& layer : sublayers_)
+    for (const auto& layer : sublayers_) {
+        CGFloat dx = layer->frame.minX() - boundsOrigin.x,
+                dy = layer->frame.minY() - boundsOrigin.y;
+        ctx.translate(dx, dy);
         layer->render(ctx);
-    ctx.translate(boundsOrigin.x, boundsOrigin.y);
+        ctx.translate(-dx, -dy);
+    }
     if (borderWidth > 0 && borderColor) ctx.stroke(local, *borderColor, borderWidth, cornerRadius);
-    ctx.translate(saved.x - ctx.origin().x, saved.y - ctx.origin().y);
 }
 
 void CALayer::drawInContext(CGContext&) const {}
@@ -167,6 +178,7 @@ std::shared_ptr<UIImage> UIImage::withRenderingMode(RenderingMode mode) const {
 
 std::shared_ptr<UIImage> UIGraphicsImageRenderer::image(
     const std::function<void(CGContext&)>& actions) const {
+    if (size_.width <= 0 || size_.height <= 0) return nullptr;
     CGContext ctx;
     if (actions) actions(ctx);
     auto image = std::make_shared<UIImage>("", size_, scale_);

@@ -45,7 +45,8 @@ struct DisplayItem {
     bool operator==(const DisplayItem&) const = default;
 };
 
-// Records drawing; coordinates given to it are relative to the current origin.
+// Records drawing; coordinates given to it are relative to the current origin. Drawing a
+// rendered image copies its display list to where the image goes.
 class CGContext {
   public:
     void translate(CGFloat dx, CGFloat dy) {
@@ -100,7 +101,8 @@ class CALayer : public std::enable_shared_from_this<CALayer> {
     void removeFromSuperlayer();
     const std::vector<std::shared_ptr<CALayer>>& sublayers() const { return sublayers_; }
     std::shared_ptr<CALayer> superlayer() const { return superlayer_.lock(); }
-    // Records this layer and its sublayers into `ctx`.
+    // Records this layer and its sublayers into `ctx`, in the layer's own coordinates (its
+    // position in its superlayer plays no part; a scrolled layer shows its visible region).
     void render(CGContext& ctx) const;
 
   protected:
@@ -149,6 +151,7 @@ class UIImage {
 class UIGraphicsImageRenderer {
   public:
     explicit UIGraphicsImageRenderer(CGSize size, CGFloat scale = 3) : size_(size), scale_(scale) {}
+    // Null for an empty size, as no drawing context can be made for it.
     std::shared_ptr<UIImage> image(const std::function<void(CGContext&)>& actions) const;
 
   private:

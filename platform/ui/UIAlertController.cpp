@@ -67,7 +67,7 @@ void UIAlertController::performAction(const std::shared_ptr<UIAlertAction>& acti
     dismiss(true, [action] { action->run(); });
 }
 
-CGRect UIAlertController::presentedFrame(const UIWindow& window) const {
+CGRect UIAlertController::presentedFrame(const UIWindow& window, UIModalPresentationStyle) const {
     return window.bounds();
 }
 

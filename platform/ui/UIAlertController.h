@@ -49,7 +49,7 @@ class UIAlertController : public UIViewController {
     void loadView() override;
 
   protected:
-    CGRect presentedFrame(const UIWindow& window) const override;
+    CGRect presentedFrame(const UIWindow& window, UIModalPresentationStyle style) const override;
 
   private:
     std::optional<std::string> alertTitle_;

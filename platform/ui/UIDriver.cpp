@@ -120,12 +120,18 @@ DriverResult UIDriver::reach(UIWindow& w, CGPoint point, const UIView* target,
     return {};
 }
 
-DriverResult UIDriver::tap(const ViewQuery& query) {
+std::shared_ptr<UIWindow> UIDriver::preparedWindow() {
     runUntilIdle();
     auto w = window();
+    if (w) w->layoutIfNeeded();
+    return w;
+}
+
+DriverResult UIDriver::locate(const ViewQuery& query, std::shared_ptr<UIView>& view,
+                              CGPoint& point) {
+    auto w = preparedWindow();
     if (!w) return notFound("no key window");
-    w->layoutIfNeeded();
-    auto view = findIn(w, query, *w);
+    view = findIn(w, query, *w);
     if (!view) return notFound(describeQuery(query));
     CGPoint local = view->bounds().center();
     if (auto seg = std::dynamic_pointer_cast<UISegmentedControl>(view); seg && query.index) {
@@ -134,42 +140,51 @@ DriverResult UIDriver::tap(const ViewQuery& query) {
         }
         local = seg->segmentFrame(*query.index).center();
     }
-    if (query.at) local = *query.at;
-    CGPoint point = view->convert(local, nullptr);
+    point = view->convert(query.at.value_or(local), nullptr);
+    return {};
+}
+
+DriverResult UIDriver::perform(CGPoint point, const UIView* target,
+                               const std::function<bool(UIView&, CGPoint)>& handle) {
+    auto w = window();
+    if (!w) return notFound("no key window");
     std::shared_ptr<UIView> hit;
-    if (auto r = reach(*w, point, view.get(), hit); !r.ok()) return r;
-    deliver(hit, point, [](UIView& v, CGPoint p) { return v.handleTap(p); });
+    if (auto r = reach(*w, point, target, hit); !r.ok()) return r;
+    deliver(hit, point, handle);
     runUntilIdle();
     return {};
+}
+
+DriverResult UIDriver::tap(const ViewQuery& query) {
+    std::shared_ptr<UIView> view;
+    CGPoint point;
+    if (auto r = locate(query, view, point); !r.ok()) return r;
+    return perform(point, view.get(), [](UIView& v, CGPoint p) { return v.handleTap(p); });
 }
 
 DriverResult UIDriver::tapAt(CGPoint point) {
-    runUntilIdle();
-    auto w = window();
-    if (!w) return notFound("no key window");
-    w->layoutIfNeeded();
-    std::shared_ptr<UIView> hit;
-    if (auto r = reach(*w, point, nullptr, hit); !r.ok()) return r;
-    deliver(hit, point, [](UIView& v, CGPoint p) { return v.handleTap(p); });
-    runUntilIdle();
-    return {};
+    preparedWindow();
+    return perform(point, nullptr, [](UIView& v, CGPoint p) { return v.handleTap(p); });
 }
 
-DriverResult UIDriver::type(const std::string& text) {
+std::shared_ptr<UITextField> UIDriver::focusedField() {
     runUntilIdle();
     auto field = std::dynamic_pointer_cast<UITextField>(UIResponder::currentFirstResponder());
     auto w = window();
-    if (!field || !w || field->window() != w.get()) return notFound("no focused text field");
+    return field && w && field->window() == w.get() ? field : nullptr;
+}
+
+DriverResult UIDriver::type(const std::string& text) {
+    auto field = focusedField();
+    if (!field) return notFound("no focused text field");
     field->insertText(text);
     runUntilIdle();
     return {};
 }
 
 DriverResult UIDriver::pressKey(const std::string& key) {
-    runUntilIdle();
-    auto field = std::dynamic_pointer_cast<UITextField>(UIResponder::currentFirstResponder());
-    auto w = window();
-    if (!field || !w || field->window() != w.get()) return notFound("no focused text field");
+    auto field = focusedField();
+    if (!field) return notFound("no focused text field");
     if (key == "Backspace")
         field->deleteBackward();
     else if (key == "Return" || key == "Enter")
@@ -181,32 +196,18 @@ DriverResult UIDriver::pressKey(const std::string& key) {
 }
 
 DriverResult UIDriver::swipe(const ViewQuery& query, UISwipeDirection direction) {
-    runUntilIdle();
-    auto w = window();
-    if (!w) return notFound("no key window");
-    w->layoutIfNeeded();
-    auto view = findIn(w, query, *w);
-    if (!view) return notFound(describeQuery(query));
-    CGPoint point = view->convert(query.at.value_or(view->bounds().center()), nullptr);
-    std::shared_ptr<UIView> hit;
-    if (auto r = reach(*w, point, view.get(), hit); !r.ok()) return r;
-    deliver(hit, point, [direction](UIView& v, CGPoint p) { return v.handleSwipe(direction, p); });
-    runUntilIdle();
-    return {};
+    std::shared_ptr<UIView> view;
+    CGPoint point;
+    if (auto r = locate(query, view, point); !r.ok()) return r;
+    return perform(point, view.get(),
+                   [direction](UIView& v, CGPoint p) { return v.handleSwipe(direction, p); });
 }
 
 DriverResult UIDriver::drag(CGPoint from, CGPoint to) {
-    runUntilIdle();
-    auto w = window();
-    if (!w) return notFound("no key window");
-    w->layoutIfNeeded();
-    std::shared_ptr<UIView> hit;
-    if (auto r = reach(*w, from, nullptr, hit); !r.ok()) return r;
-    for (auto v = hit; v; v = v->superview()) {
-        if (v->handleDrag(toView(*v, from), toView(*v, to))) break;
-    }
-    runUntilIdle();
-    return {};
+    preparedWindow();
+    return perform(from, nullptr, [to, from](UIView& v, CGPoint p) {
+        return v.handleDrag(p, {p.x + to.x - from.x, p.y + to.y - from.y});
+    });
 }
 
 }  // namespace platform

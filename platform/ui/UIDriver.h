@@ -2,6 +2,7 @@
 // Acts as a user on the key window (main thread): reads the screen, taps, types, presses keys,
 // swipes and drags. Every touch goes through hit-testing, so a covered or disabled target is
 // reported, not reached. Before and after each action the main queue is drained.
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -60,6 +61,15 @@ class UIDriver {
 
   private:
     std::shared_ptr<UIWindow> window();
+    // Drains the main queue and lays the window out.
+    std::shared_ptr<UIWindow> preparedWindow();
+    // Finds the query's view and the window point to touch.
+    DriverResult locate(const ViewQuery& query, std::shared_ptr<UIView>& view, CGPoint& point);
+    // Hit-tests `point` for `target` and offers the gesture up the chain from the hit view.
+    DriverResult perform(CGPoint point, const UIView* target,
+                         const std::function<bool(UIView&, CGPoint)>& handle);
+    // The first responder when it is a text field in the window.
+    std::shared_ptr<class UITextField> focusedField();
     // Hit-tests `point` (window coordinates) for `target` (null: any view) and reports what
     // stands in the way; on success `hit` is the view that takes the touch.
     DriverResult reach(UIWindow& window, CGPoint point, const UIView* target,

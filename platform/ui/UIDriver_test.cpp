@@ -73,6 +73,32 @@ TEST_F(DriverTest, TypingAndBackspaceWorkInCodePointsAroundPi) {
     EXPECT_EQ(driver_.pressKey("F1").status, DriverResult::Status::notFound);
 }
 
+TEST_F(DriverTest, TheDelegateCanRefuseAnEditAndEditingEventsReachTargets) {
+    class Refuse : public UITextFieldDelegate {
+      public:
+        bool shouldChangeCharacters(UITextField&, UITextRange range,
+                                    const std::string& s) override {
+            return !(s == "x" || (s.empty() && range.start == 0));
+        }
+    };
+    auto refuse = std::make_shared<Refuse>();
+    std::vector<std::string> events;
+    form_->field->addTarget(
+        UIControlEvents::editingDidBegin | UIControlEvents::editingChanged |
+            UIControlEvents::editingDidEnd,
+        [&](UIControl& c) { events.push_back(static_cast<UITextField&>(c).text()); });
+    form_->field->delegate = refuse;
+    ASSERT_TRUE(driver_.tap(ViewQuery::byId("field")).ok());
+    EXPECT_TRUE(driver_.type("x").ok());
+    EXPECT_TRUE(driver_.type("4").ok());
+    form_->field->setSelectedTextRange({0, 0});
+    EXPECT_TRUE(driver_.pressKey("Backspace").ok());  // nothing before the caret
+    form_->field->setSelectedTextRange({0, 1});
+    EXPECT_TRUE(driver_.pressKey("Backspace").ok());  // refused by the delegate
+    form_->field->resignFirstResponder();
+    EXPECT_EQ(events, (std::vector<std::string>{"1π3", "1π34", "1π34"}));
+}
+
 TEST_F(DriverTest, TapsReachControlsUnlessCoveredOrDisabled) {
     EXPECT_TRUE(driver_.tap(ViewQuery::byText("Go")).ok());
     EXPECT_TRUE(driver_.tap(ViewQuery::byText("m2")).ok());  // the segment's label

@@ -23,7 +23,7 @@ void UIScrollView::scrollRectToVisible(CGRect rect, bool animated) {
 }
 
 bool UIScrollView::handleSwipe(UISwipeDirection direction, CGPoint p) {
-    (void)p;
+    if (UIView::handleSwipe(direction, p)) return true;
     if (!isScrollEnabled) return false;
     if (direction != UISwipeDirection::up && direction != UISwipeDirection::down) return false;
     CGFloat page = bounds().height() * 0.8;

@@ -39,6 +39,7 @@ std::shared_ptr<UIViewController> UIStoryboard::instantiate(const std::string& s
         if (it != registry().scenes.end()) builder = it->second;
     }
     auto vc = builder ? builder() : nullptr;
+    if (vc) vc->awakeFromNib();
     if (!vc) {
         systemLog("UIStoryboard: no scene \"" + identifier + "\" in storyboard \"" + storyboard +
                   "\"");
@@ -59,6 +60,7 @@ std::shared_ptr<UIResponder> UINib::instantiate(const std::string& name) {
         if (it != registry().nibs.end()) builder = it->second;
     }
     auto object = builder ? builder() : nullptr;
+    if (object) object->awakeFromNib();
     if (!object) systemLog("UINib: no nib named \"" + name + "\"");
     return object;
 }

@@ -1,7 +1,7 @@
 #pragma once
 // Interface files as C++ builders: a storyboard scene builds a view controller (typically with a
 // view loader that makes its view tree and connects its outlets), a nib builds a view, a cell or
-// a controller. Registrations live for the process.
+// a controller. Registrations live for the process; what a builder makes gets awakeFromNib().
 #include <functional>
 #include <memory>
 #include <string>

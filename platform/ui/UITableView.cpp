@@ -68,28 +68,24 @@ void UITableViewCell::describe(ViewDescription& d) const {
 }
 
 UITableView::UITableView(CGRect frame, UITableViewStyle style)
-    : UIScrollView(frame), style_(style) {
-    // The content view of a cell made in code joins the cell when the table first lays it out.
+    : UIScrollView(frame), style_(style) {}
+
+void UITableView::replaceAccessory(std::shared_ptr<UIView>& slot, std::shared_ptr<UIView> view) {
+    if (slot) slot->removeFromSuperview();
+    slot = std::move(view);
+    if (slot) addSubview(slot);
+    if (loaded_) {
+        recomputeGeometry();
+        layoutCells();
+    }
 }
 
 void UITableView::setTableHeaderView(std::shared_ptr<UIView> view) {
-    if (headerView_) headerView_->removeFromSuperview();
-    headerView_ = std::move(view);
-    if (headerView_) addSubview(headerView_);
-    if (loaded_) {
-        recomputeGeometry();
-        layoutCells();
-    }
+    replaceAccessory(headerView_, std::move(view));
 }
 
 void UITableView::setTableFooterView(std::shared_ptr<UIView> view) {
-    if (footerView_) footerView_->removeFromSuperview();
-    footerView_ = std::move(view);
-    if (footerView_) addSubview(footerView_);
-    if (loaded_) {
-        recomputeGeometry();
-        layoutCells();
-    }
+    replaceAccessory(footerView_, std::move(view));
 }
 
 void UITableView::registerCell(const std::string& reuseIdentifier, CellFactory factory) {

@@ -45,8 +45,6 @@ class UITableViewCell : public UIView {
     virtual void setEditing(bool editing, bool animated);
     // Called before the cell is handed out again; the content stays.
     virtual void prepareForReuse() {}
-    // Called by a nib builder once the cell's outlets are connected.
-    virtual void awakeFromNib() {}
     // A tap selects the cell's row in its table.
     bool handleTap(CGPoint p) override;
     void describe(ViewDescription& d) const override;
@@ -215,6 +213,7 @@ class UITableView : public UIScrollView {
         CGFloat top = 0, header = 0, footer = 0;
         std::vector<CGFloat> rowTops, rowHeights;
     };
+    void replaceAccessory(std::shared_ptr<UIView>& slot, std::shared_ptr<UIView> view);
     void recomputeGeometry();
     void layoutCells();
     void enqueue(const std::shared_ptr<UITableViewCell>& cell);

@@ -152,6 +152,20 @@ TEST_F(TableTest, SwipeDeletesTapSelectsAndDragMovesWhileEditing) {
     EXPECT_TRUE(log_.empty());
 }
 
+TEST_F(TableTest, InsertingShiftsTheVisibleCellsAndChecksTheCount) {
+    auto row3 = table_->cellForRow({0, 3});
+    rows_->rows.insert(rows_->rows.begin() + 1, {"X", "Y"});
+    table_->insertRows({{0, 1}, {0, 2}}, UITableViewRowAnimation::automatic);
+    EXPECT_EQ(table_->cellForRow({0, 5}), row3);
+    EXPECT_EQ(text(table_->cellForRow({0, 1})), "X");
+    EXPECT_EQ(text(table_->cellForRow({0, 2})), "Y");
+    EXPECT_EQ(table_->contentSize().height, 2200);
+    EXPECT_TRUE(log_.empty());
+    table_->insertRows({{0, 0}}, UITableViewRowAnimation::automatic);
+    EXPECT_EQ(log_.size(), 1u);
+    EXPECT_EQ(table_->numberOfRows(0), 22);
+}
+
 TEST_F(TableTest, AnUnregisteredIdentifierIsLoggedAndGetsAPlainCell) {
     auto cell = table_->dequeueReusableCell("nope", {0, 0});
     ASSERT_TRUE(cell);

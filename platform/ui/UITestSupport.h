@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "platform/foundation/SharedInstance.h"
 #include "platform/ui/UIApplication.h"
@@ -12,6 +14,25 @@
 #include "testkit/ManualClock.h"
 
 namespace platform::testing {
+
+using Events = std::vector<std::string>;
+
+// Records its appearance callbacks as "<name> willAppear" and so on.
+class AppearanceRecorder : public UIViewController {
+  public:
+    AppearanceRecorder(std::string name, Events& events) : name_(std::move(name)), events_(events) {
+        title = name_;
+    }
+    void viewDidLoad() override { events_.push_back(name_ + " load"); }
+    void viewWillAppear(bool) override { events_.push_back(name_ + " willAppear"); }
+    void viewDidAppear(bool) override { events_.push_back(name_ + " didAppear"); }
+    void viewWillDisappear(bool) override { events_.push_back(name_ + " willDisappear"); }
+    void viewDidDisappear(bool) override { events_.push_back(name_ + " didDisappear"); }
+
+  private:
+    std::string name_;
+    Events& events_;
+};
 
 class UITest : public ::testing::Test {
   protected:

@@ -9,6 +9,7 @@
 #include <typeinfo>
 
 #include "platform/dispatch/SerialQueue.h"
+#include "platform/foundation/Log.h"
 #include "platform/foundation/SharedInstance.h"
 #include "platform/ui/UIWindow.h"
 
@@ -84,7 +85,12 @@ UIView::UIView(CGRect frame) : UIView() {
 UIView::~UIView() {
     layer_->drawDelegate = nullptr;
     for (auto& sub : subviews_)
-        sub->superview_.reset();
+        sub->superview_ = nullptr;
+}
+
+std::shared_ptr<UIView> UIView::superview() const {
+    if (!superview_) return nullptr;
+    return std::static_pointer_cast<UIView>(superview_->weak_from_this().lock());
 }
 
 void UIView::setFrame(CGRect frame) {
@@ -177,7 +183,7 @@ void UIView::insertSubview(std::shared_ptr<UIView> view, std::size_t index) {
             static_cast<std::size_t>(std::find(list.begin(), list.end(), after) - list.begin());
     }
     subviews_.insert(subviews_.begin() + index, view);
-    view->superview_ = shared<UIView>();
+    view->superview_ = this;
     layer_->insertSublayer(view->layer_, layerIndex);
     view->didMoveToSuperview();
     if (window()) view->notifyMovedToWindow();
@@ -188,13 +194,15 @@ void UIView::bringSubviewToFront(const std::shared_ptr<UIView>& view) {
 }
 
 void UIView::removeFromSuperview() {
-    auto parent = superview_.lock();
+    UIView* parent = superview_;
     if (!parent) return;
     bool hadWindow = window() != nullptr;
-    auto self = shared<UIView>();
+    auto self = std::static_pointer_cast<UIView>(weak_from_this().lock());
     auto& list = parent->subviews_;
-    list.erase(std::remove(list.begin(), list.end(), self), list.end());
-    superview_.reset();
+    list.erase(
+        std::remove_if(list.begin(), list.end(), [this](auto& v) { return v.get() == this; }),
+        list.end());
+    superview_ = nullptr;
     layer_->removeFromSuperlayer();
     // A first responder that leaves the window gives up its status.
     if (hadWindow) {
@@ -270,7 +278,62 @@ void UIView::sizeToFit() {
 }
 
 void UIView::addConstraint(std::shared_ptr<NSLayoutConstraint> c) {
-    if (c) constraints_.push_back(std::move(c));
+    if (!c) return;
+    c->isActive = true;
+    constraints_.push_back(std::move(c));
+}
+
+std::shared_ptr<NSLayoutConstraint> NSLayoutConstraint::make(const std::shared_ptr<UIView>& first,
+                                                             NSLayoutAttribute firstAttribute,
+                                                             NSLayoutRelation relation,
+                                                             const std::shared_ptr<UIView>& second,
+                                                             NSLayoutAttribute secondAttribute,
+                                                             CGFloat multiplier, CGFloat constant) {
+    auto c = std::make_shared<NSLayoutConstraint>();
+    c->firstItem = first;
+    c->firstAttribute = firstAttribute;
+    c->relation = relation;
+    c->secondItem = second;
+    c->secondAttribute = secondAttribute;
+    c->multiplier = multiplier;
+    c->constant = constant;
+    return c;
+}
+
+namespace {
+
+UIView* commonAncestor(UIView* a, UIView* b) {
+    if (!b) return a;
+    for (UIView* v = a; v; v = v->superview().get()) {
+        if (b->isDescendant(v)) return v;
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+void NSLayoutConstraint::activate(const std::vector<std::shared_ptr<NSLayoutConstraint>>& list) {
+    for (const auto& c : list) {
+        if (!c || c->isActive) continue;
+        auto first = c->firstItem.lock();
+        auto second = c->secondItem.lock();
+        UIView* owner = first ? commonAncestor(first.get(), second.get()) : nullptr;
+        if (!owner) {
+            systemLog("NSLayoutConstraint: the items have no common ancestor; not activated");
+            continue;
+        }
+        owner->addConstraint(c);
+        c->isActive = true;
+    }
+}
+
+void NSLayoutConstraint::deactivate(const std::vector<std::shared_ptr<NSLayoutConstraint>>& list) {
+    for (const auto& c : list) {
+        if (!c || !c->isActive) continue;
+        c->isActive = false;
+        for (auto v = c->firstItem.lock(); v; v = v->superview())
+            v->removeConstraint(c);
+    }
 }
 
 void UIView::removeConstraint(const std::shared_ptr<NSLayoutConstraint>& c) {
@@ -294,15 +357,20 @@ std::shared_ptr<UIView> UIView::hitTest(CGPoint p) {
 bool UIView::handleTap(CGPoint p) {
     bool handled = false;
     for (auto& r : std::vector(recognizers_)) {
-        if (!r->isEnabled) continue;
-        r->location_ = p;
-        if (r->action_) r->action_(*r);
-        handled = true;
+        if (r->isEnabled && r->recognizeTap(p)) handled = true;
     }
     return handled;
 }
 
-void UIView::addGestureRecognizer(std::shared_ptr<UITapGestureRecognizer> recognizer) {
+bool UIView::handleSwipe(UISwipeDirection direction, CGPoint p) {
+    bool handled = false;
+    for (auto& r : std::vector(recognizers_)) {
+        if (r->isEnabled && r->recognizeSwipe(direction, p)) handled = true;
+    }
+    return handled;
+}
+
+void UIView::addGestureRecognizer(std::shared_ptr<UIGestureRecognizer> recognizer) {
     if (!recognizer) return;
     recognizer->view_ = shared<UIView>();
     recognizers_.push_back(std::move(recognizer));

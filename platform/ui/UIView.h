@@ -28,6 +28,9 @@ class UIResponder : public std::enable_shared_from_this<UIResponder> {
     static std::shared_ptr<UIResponder> currentFirstResponder();
     // The dynamic class name without namespace ("CalculateViewController").
     std::string className() const;
+    // Called by UINib and UIStoryboard once a builder has made the object and connected its
+    // outlets.
+    virtual void awakeFromNib() {}
     // Per-object storage for what a kit attaches to platform objects (a tab item, a depth).
     std::shared_ptr<void> associatedObject(const void* key) const;
     void setAssociatedObject(const void* key, std::shared_ptr<void> value);
@@ -96,25 +99,80 @@ struct NSLayoutConstraint {
     CGFloat multiplier = 1;
     CGFloat constant = 0;
     std::string identifier;
-    bool isActive = true;
+    bool isActive = false;
+
+    static std::shared_ptr<NSLayoutConstraint> make(const std::shared_ptr<UIView>& first,
+                                                    NSLayoutAttribute firstAttribute,
+                                                    NSLayoutRelation relation,
+                                                    const std::shared_ptr<UIView>& second,
+                                                    NSLayoutAttribute secondAttribute,
+                                                    CGFloat multiplier = 1, CGFloat constant = 0);
+    // Installs each constraint on the nearest common ancestor of its items (the first item
+    // alone: on it) and marks it active; items without a common ancestor are logged and skipped.
+    static void activate(const std::vector<std::shared_ptr<NSLayoutConstraint>>& constraints);
+    static void deactivate(const std::vector<std::shared_ptr<NSLayoutConstraint>>& constraints);
 };
 
 enum class UISwipeDirection { right, left, up, down };
 
-class UITapGestureRecognizer {
+// A gesture recognizer sees the taps or swipes that reach its view; the view handles nothing
+// else of a gesture one of its enabled recognizers took.
+class UIGestureRecognizer {
+  public:
+    virtual ~UIGestureRecognizer() = default;
+    bool isEnabled = true;
+    std::shared_ptr<UIView> view() const { return view_.lock(); }
+    // Where the last recognized gesture fell, in the view's coordinates.
+    CGPoint location() const { return location_; }
+
+  protected:
+    friend class UIView;
+    virtual bool recognizeTap(CGPoint p) {
+        (void)p;
+        return false;
+    }
+    virtual bool recognizeSwipe(UISwipeDirection direction, CGPoint p) {
+        (void)direction;
+        (void)p;
+        return false;
+    }
+    std::weak_ptr<UIView> view_;
+    CGPoint location_;
+};
+
+class UITapGestureRecognizer : public UIGestureRecognizer {
   public:
     explicit UITapGestureRecognizer(std::function<void(UITapGestureRecognizer&)> action)
         : action_(std::move(action)) {}
-    bool isEnabled = true;
-    std::shared_ptr<UIView> view() const { return view_.lock(); }
-    // Where the last tap fell, in the view's coordinates.
-    CGPoint location() const { return location_; }
+
+  protected:
+    bool recognizeTap(CGPoint p) override {
+        location_ = p;
+        if (action_) action_(*this);
+        return true;
+    }
 
   private:
-    friend class UIView;
     std::function<void(UITapGestureRecognizer&)> action_;
-    std::weak_ptr<UIView> view_;
-    CGPoint location_;
+};
+
+class UISwipeGestureRecognizer : public UIGestureRecognizer {
+  public:
+    UISwipeGestureRecognizer(UISwipeDirection direction,
+                             std::function<void(UISwipeGestureRecognizer&)> action)
+        : direction(direction), action_(std::move(action)) {}
+    UISwipeDirection direction;
+
+  protected:
+    bool recognizeSwipe(UISwipeDirection d, CGPoint p) override {
+        if (d != direction) return false;
+        location_ = p;
+        if (action_) action_(*this);
+        return true;
+    }
+
+  private:
+    std::function<void(UISwipeGestureRecognizer&)> action_;
 };
 
 namespace UIViewAnimationOptions {
@@ -147,7 +205,7 @@ class UIView : public UIResponder {
     CGRect convert(CGRect r, const UIView* to) const;
 
     // Hierarchy.
-    std::shared_ptr<UIView> superview() const { return superview_.lock(); }
+    std::shared_ptr<UIView> superview() const;
     const std::vector<std::shared_ptr<UIView>>& subviews() const { return subviews_; }
     void addSubview(std::shared_ptr<UIView> view);
     void insertSubview(std::shared_ptr<UIView> view, std::size_t index);
@@ -209,19 +267,15 @@ class UIView : public UIResponder {
     // A tap (or swipe) that reached this view; true when handled. The driver offers it to the
     // hit view first, then up the superview chain.
     virtual bool handleTap(CGPoint p);
-    virtual bool handleSwipe(UISwipeDirection direction, CGPoint p) {
-        (void)direction;
-        (void)p;
-        return false;
-    }
+    virtual bool handleSwipe(UISwipeDirection direction, CGPoint p);
     // A drag from one point to another, both in this view's coordinates.
     virtual bool handleDrag(CGPoint from, CGPoint to) {
         (void)from;
         (void)to;
         return false;
     }
-    void addGestureRecognizer(std::shared_ptr<UITapGestureRecognizer> recognizer);
-    const std::vector<std::shared_ptr<UITapGestureRecognizer>>& gestureRecognizers() const {
+    void addGestureRecognizer(std::shared_ptr<UIGestureRecognizer> recognizer);
+    const std::vector<std::shared_ptr<UIGestureRecognizer>>& gestureRecognizers() const {
         return recognizers_;
     }
 
@@ -258,10 +312,12 @@ class UIView : public UIResponder {
   private:
     void notifyMovedToWindow();
     std::shared_ptr<CALayer> layer_ = std::make_shared<CALayer>();
-    std::weak_ptr<UIView> superview_;
+    // Raw, so that a view may add subviews in its constructor; the superview clears it when it
+    // lets the subview go or is destroyed.
+    UIView* superview_ = nullptr;
     std::vector<std::shared_ptr<UIView>> subviews_;
     std::vector<std::shared_ptr<NSLayoutConstraint>> constraints_;
-    std::vector<std::shared_ptr<UITapGestureRecognizer>> recognizers_;
+    std::vector<std::shared_ptr<UIGestureRecognizer>> recognizers_;
     std::optional<UIColor> tintColor_;
     std::weak_ptr<UIResponder> controller_;
     bool needsLayout_ = true;

@@ -121,9 +121,16 @@ std::shared_ptr<UIViewController> UIViewController::presentingViewController() c
     return presenting_.lock();
 }
 
-CGRect UIViewController::presentedFrame(const UIWindow& window) const {
+std::shared_ptr<UIPopoverPresentationController> UIViewController::popoverPresentationController() {
+    if (modalPresentationStyle != UIModalPresentationStyle::popover) return nullptr;
+    if (!popover_) popover_ = std::make_shared<UIPopoverPresentationController>();
+    return popover_;
+}
+
+CGRect UIViewController::presentedFrame(const UIWindow& window,
+                                        UIModalPresentationStyle style) const {
     CGRect b = window.bounds();
-    switch (modalPresentationStyle) {
+    switch (style) {
         case UIModalPresentationStyle::fullScreen:
         case UIModalPresentationStyle::overFullScreen:
         case UIModalPresentationStyle::currentContext:
@@ -165,9 +172,18 @@ void UIViewController::present(std::shared_ptr<UIViewController> vc, bool animat
     }
     context->presented_ = vc;
     vc->presenting_ = context;
-    bool hides = vc->modalPresentationStyle == UIModalPresentationStyle::fullScreen;
+    auto style = vc->modalPresentationStyle;
+    if (auto popover = vc->popoverPresentationController()) {
+        auto delegate = popover->delegate.lock();
+        auto adapted =
+            delegate ? delegate->adaptivePresentationStyle(*popover, UITraitCollection::current())
+                     : UIModalPresentationStyle::fullScreen;
+        if (adapted != UIModalPresentationStyle::none) style = adapted;
+    }
+    vc->presentedStyle_ = style;
+    bool hides = style == UIModalPresentationStyle::fullScreen;
     auto presentedView = vc->view();
-    presentedView->setFrame(vc->presentedFrame(*window));
+    presentedView->setFrame(vc->presentedFrame(*window, style));
     if (hides) context->beginAppearanceTransition(false, animated);
     vc->beginAppearanceTransition(true, animated);
     window->addSubview(presentedView);
@@ -200,7 +216,7 @@ void UIViewController::dismissPresented(std::function<void()> completion) {
     auto vc = presented_;
     if (!vc) return;
     if (vc->presented_) vc->dismissPresented(nullptr);
-    bool hides = vc->modalPresentationStyle == UIModalPresentationStyle::fullScreen;
+    bool hides = vc->presentedStyle_ == UIModalPresentationStyle::fullScreen;
     vc->beginAppearanceTransition(false, false);
     if (hides) {
         if (auto parentView = hiddenSuperview_.lock()) {

@@ -33,6 +33,29 @@ enum class UIModalPresentationStyle {
     popover
 };
 
+class UIPopoverPresentationController;
+
+class UIPopoverPresentationControllerDelegate {
+  public:
+    virtual ~UIPopoverPresentationControllerDelegate() = default;
+    // adaptivePresentationStyleForPresentationController:traitCollection:. The phone adapts a
+    // popover to full screen unless the delegate answers `none`.
+    virtual UIModalPresentationStyle adaptivePresentationStyle(
+        UIPopoverPresentationController& controller, const UITraitCollection& traits) {
+        (void)controller;
+        (void)traits;
+        return UIModalPresentationStyle::fullScreen;
+    }
+};
+
+class UIPopoverPresentationController {
+  public:
+    std::weak_ptr<UIView> sourceView;
+    CGRect sourceRect;
+    unsigned permittedArrowDirections = 15;  // any
+    std::weak_ptr<UIPopoverPresentationControllerDelegate> delegate;
+};
+
 enum class UIStatusBarStyle { defaultStyle = 0, lightContent = 1, darkContent = 3 };
 
 class UIViewController : public UIResponder {
@@ -67,6 +90,8 @@ class UIViewController : public UIResponder {
 
     std::string title;
     UIModalPresentationStyle modalPresentationStyle = UIModalPresentationStyle::automatic;
+    // Present while the presentation style is popover (made on first use), else null.
+    std::shared_ptr<UIPopoverPresentationController> popoverPresentationController();
     CGSize preferredContentSize;
     virtual UIStatusBarStyle preferredStatusBarStyle() const {
         return UIStatusBarStyle::defaultStyle;
@@ -115,8 +140,8 @@ class UIViewController : public UIResponder {
     void transitionChild(const std::shared_ptr<UIViewController>& from,
                          const std::shared_ptr<UIViewController>& to,
                          const std::function<void()>& swap);
-    // Where a presented view sits in the window.
-    virtual CGRect presentedFrame(const UIWindow& window) const;
+    // Where a presented view sits in the window, for the style the presentation uses.
+    virtual CGRect presentedFrame(const UIWindow& window, UIModalPresentationStyle style) const;
 
   private:
     std::shared_ptr<UIViewController> root();
@@ -126,6 +151,9 @@ class UIViewController : public UIResponder {
     ViewLoader viewLoader_;
     std::weak_ptr<UIViewController> parent_;
     std::vector<std::shared_ptr<UIViewController>> children_;
+    std::shared_ptr<UIPopoverPresentationController> popover_;
+    // The style a presentation used after adaptation.
+    UIModalPresentationStyle presentedStyle_ = UIModalPresentationStyle::automatic;
     std::shared_ptr<UIViewController> presented_;
     std::weak_ptr<UIViewController> presenting_;
     // The presenter's view while a full-screen presentation keeps it out of the window.

@@ -8,26 +8,14 @@
 #include "platform/foundation/Log.h"
 #include "platform/ui/UIAlertController.h"
 #include "platform/ui/UIDriver.h"
+#include "platform/ui/UIStoryboard.h"
 #include "platform/ui/UITestSupport.h"
 
 namespace platform {
 namespace {
 
-using Events = std::vector<std::string>;
-
-class Recorder : public UIViewController {
-  public:
-    Recorder(std::string name, Events& events) : name_(std::move(name)), events_(events) {}
-    void viewDidLoad() override { events_.push_back(name_ + " load"); }
-    void viewWillAppear(bool) override { events_.push_back(name_ + " willAppear"); }
-    void viewDidAppear(bool) override { events_.push_back(name_ + " didAppear"); }
-    void viewWillDisappear(bool) override { events_.push_back(name_ + " willDisappear"); }
-    void viewDidDisappear(bool) override { events_.push_back(name_ + " didDisappear"); }
-
-  private:
-    std::string name_;
-    Events& events_;
-};
+using testing::Events;
+using Recorder = testing::AppearanceRecorder;
 
 class PresentationTest : public testing::UITest {
   protected:
@@ -118,7 +106,8 @@ TEST_F(PresentationTest, PresentIsRefusedWhileBusyOrOutsideAWindow) {
     root->present(std::make_shared<Recorder>("second", events_), false, [&] { ran = true; });
     EXPECT_FALSE(ran);
     EXPECT_EQ(log_.back(),
-              "UIViewController: Recorder already presents Recorder; not presenting Recorder");
+              "UIViewController: AppearanceRecorder already presents AppearanceRecorder; not "
+              "presenting AppearanceRecorder");
     // The presented controller presents on top of itself.
     auto second = std::make_shared<UIViewController>();
     first->present(second, false);
@@ -148,6 +137,66 @@ TEST_F(PresentationTest, AnAlertActionDismissesBeforeItsHandlerSoTheHandlerCanPr
     EXPECT_EQ(root->presentedViewController(), next);
     EXPECT_EQ(events_, (Events{"next load", "next willAppear", "next didAppear"}));
     EXPECT_TRUE(log_.empty());
+}
+
+TEST_F(PresentationTest, APopoverStaysAPopoverOnlyWhenItsDelegateSaysNone) {
+    class KeepPopover : public UIPopoverPresentationControllerDelegate {
+        UIModalPresentationStyle adaptivePresentationStyle(UIPopoverPresentationController&,
+                                                           const UITraitCollection&) override {
+            return UIModalPresentationStyle::none;
+        }
+    };
+    auto keep = std::make_shared<KeepPopover>();
+    for (bool withDelegate : {true, false}) {
+        auto root = std::make_shared<Recorder>("root", events_);
+        show(root);
+        auto picker = std::make_shared<UIViewController>();
+        EXPECT_EQ(picker->popoverPresentationController(), nullptr);
+        picker->modalPresentationStyle = UIModalPresentationStyle::popover;
+        picker->preferredContentSize = {80, 200};
+        if (withDelegate) picker->popoverPresentationController()->delegate = keep;
+        events_.clear();
+        root->present(picker, true);
+        EXPECT_EQ(picker->view()->frame(),
+                  withDelegate ? CGRect(155, 322, 80, 200) : window_->bounds());
+        EXPECT_EQ(events_.empty(), withDelegate);  // full screen hides the presenter
+        root->dismiss(false);
+    }
+}
+
+TEST_F(PresentationTest, InterfaceBuildersMakeControllersWhoseViewsLoadLater) {
+    class Manual : public UIViewController {
+      public:
+        std::weak_ptr<UILabel> label;  // outlet
+        bool awoke = false;
+        std::string imageName;
+        void awakeFromNib() override { awoke = true; }
+        void viewDidLoad() override { label.lock()->setText("Assistance " + imageName); }
+    };
+    UIStoryboard::registerScene("Main", "Manual", [] {
+        auto vc = std::make_shared<Manual>();
+        vc->setViewLoader([](UIViewController& owner) {
+            auto root = std::make_shared<UIView>(UIScreen::main().bounds);
+            auto label = std::make_shared<UILabel>(CGRect{0, 0, 100, 20});
+            root->addSubview(label);
+            static_cast<Manual&>(owner).label = label;
+            return root;
+        });
+        return vc;
+    });
+    auto manual = UIStoryboard::instantiate<Manual>("Main", "Manual");
+    ASSERT_TRUE(manual);
+    EXPECT_TRUE(manual->awoke);
+    EXPECT_FALSE(manual->isViewLoaded());
+    manual->imageName = "qz_info";
+    EXPECT_EQ(manual->label.lock(), nullptr);
+    manual->view();
+    EXPECT_EQ(manual->label.lock()->text(), "Assistance qz_info");
+    EXPECT_EQ(UIStoryboard::instantiate("Main", "Missing"), nullptr);
+    EXPECT_EQ(UINib::instantiate("ChartTableViewCell"), nullptr);
+    EXPECT_EQ(log_,
+              (std::vector<std::string>{"UIStoryboard: no scene \"Missing\" in storyboard \"Main\"",
+                                        "UINib: no nib named \"ChartTableViewCell\""}));
 }
 
 TEST_F(PresentationTest, ReplacingTheRootSwapsAppearance) {

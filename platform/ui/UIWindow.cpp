@@ -10,6 +10,11 @@ const UIScreen& UIScreen::main() {
     return screen;
 }
 
+const UIDevice& UIDevice::current() {
+    static const UIDevice device;
+    return device;
+}
+
 void UIWindowScene::addWindow(std::shared_ptr<UIWindow> window) {
     if (!window) return;
     for (auto& w : windows_) {

@@ -19,6 +19,13 @@ struct UIScreen {
     static const UIScreen& main();
 };
 
+enum class UIUserInterfaceIdiom { phone, pad };
+
+struct UIDevice {
+    UIUserInterfaceIdiom userInterfaceIdiom = UIUserInterfaceIdiom::phone;
+    static const UIDevice& current();
+};
+
 class UIScene : public std::enable_shared_from_this<UIScene> {
   public:
     enum class ActivationState { unattached, foregroundActive, foregroundInactive, background };

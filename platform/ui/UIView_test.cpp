@@ -1,0 +1,89 @@
+#include "platform/ui/UIView.h"
+
+#include <gtest/gtest.h>
+
+#include "platform/ui/ScreenDump.h"
+#include "platform/ui/UIScrollView.h"
+#include "platform/ui/UITestSupport.h"
+
+namespace platform {
+namespace {
+
+using ViewTest = testing::UITest;
+
+TEST_F(ViewTest, AutoresizingMasksShareTheChangeAmongTheFlexibleParts) {
+    struct Case {
+        unsigned mask;
+        CGRect after;
+    };
+    const Case cases[] = {
+        {UIViewAutoresizing::none, {10, 10, 80, 20}},
+        {UIViewAutoresizing::flexibleWidth, {10, 10, 180, 20}},
+        {UIViewAutoresizing::flexibleLeftMargin, {110, 10, 80, 20}},
+        // Margins of 10 and 10 share 100 points equally.
+        {UIViewAutoresizing::flexibleLeftMargin | UIViewAutoresizing::flexibleRightMargin,
+         {60, 10, 80, 20}},
+        {UIViewAutoresizing::flexibleHeight | UIViewAutoresizing::flexibleTopMargin,
+         {10, 20, 80, 40}},  // in proportion: 10 to the margin of 10, 20 to the height of 20
+    };
+    for (const auto& c : cases) {
+        auto parent = std::make_shared<UIView>(CGRect{0, 0, 100, 40});
+        auto child = std::make_shared<UIView>(CGRect{10, 10, 80, 20});
+        child->autoresizingMask = c.mask;
+        parent->addSubview(child);
+        parent->setFrame({0, 0, 200, 70});
+        EXPECT_EQ(child->frame(), c.after) << c.mask;
+    }
+}
+
+TEST_F(ViewTest, StackViewsCloseTheGapOfAHiddenView) {
+    auto stack = std::make_shared<UIStackView>(CGRect{0, 0, 300, 40});
+    stack->distribution = UIStackView::Distribution::fillEqually;
+    stack->spacing = 10;
+    std::vector<std::shared_ptr<UIView>> keys;
+    for (int i = 0; i < 3; ++i) {
+        keys.push_back(std::make_shared<UIView>());
+        stack->addArrangedSubview(keys.back());
+    }
+    stack->layoutIfNeeded();
+    EXPECT_EQ(dumpLine(*keys[2]), "UIView 206.667,0,93.333,40");
+    keys[1]->setHidden(true);
+    stack->layoutIfNeeded();
+    EXPECT_EQ(screenDump(*stack),
+              "UIStackView 0,0,300,40\n"
+              "  UIView 0,0,145,40\n"
+              "  UIView 103.333,0,93.333,40 hidden\n"
+              "  UIView 155,0,145,40\n");
+}
+
+TEST_F(ViewTest, ConstraintsAreStoredOnTheCommonAncestorAndFoundAgain) {
+    auto root = std::make_shared<UIView>(CGRect{0, 0, 390, 844});
+    auto table = std::make_shared<UIScrollView>(CGRect{0, 0, 390, 800});
+    auto button = std::make_shared<UIView>(CGRect{0, 0, 50, 50});
+    root->addSubview(table);
+    root->addSubview(button);
+    auto trailing =
+        NSLayoutConstraint::make(root, NSLayoutAttribute::trailing, NSLayoutRelation::equal, table,
+                                 NSLayoutAttribute::trailing, 1, 0);
+    auto width = NSLayoutConstraint::make(button, NSLayoutAttribute::width, NSLayoutRelation::equal,
+                                          nullptr, NSLayoutAttribute::notAnAttribute, 1, 50);
+    auto elsewhere = std::make_shared<UIView>();
+    auto loose = NSLayoutConstraint::make(button, NSLayoutAttribute::top, NSLayoutRelation::equal,
+                                          elsewhere, NSLayoutAttribute::top);
+    NSLayoutConstraint::activate({trailing, width, loose});
+    EXPECT_EQ(root->constraints(), (std::vector<std::shared_ptr<NSLayoutConstraint>>{trailing}));
+    EXPECT_EQ(button->constraints(), (std::vector<std::shared_ptr<NSLayoutConstraint>>{width}));
+    EXPECT_FALSE(loose->isActive);
+    // What the result screen does: find the table's trailing constraint and change it.
+    auto it = std::find_if(root->constraints().begin(), root->constraints().end(), [&](auto& c) {
+        return c->secondItem.lock() == table && c->secondAttribute == NSLayoutAttribute::trailing;
+    });
+    ASSERT_NE(it, root->constraints().end());
+    (*it)->constant = -50;
+    EXPECT_EQ(trailing->constant, -50);
+    NSLayoutConstraint::deactivate({trailing});
+    EXPECT_TRUE(root->constraints().empty());
+}
+
+}  // namespace
+}  // namespace platform
