@@ -61,9 +61,10 @@ void RatingViewController::showRatingIfNeeded(
     std::weak_ptr<RatingViewController> weak = weakSelf();
     platform::mainQueue().async([weak] {
         const auto self = weak.lock();
-        if (!self || !self->viewController_) return;
+        const auto presenter = self ? self->viewController_.lock() : nullptr;
+        if (!presenter) return;
         self->modalPresentationStyle = platform::UIModalPresentationStyle::overCurrentContext;
-        self->viewController_->present(self, true);
+        presenter->present(self, true);
     });
 }
 
@@ -137,13 +138,14 @@ void RatingViewController::tappedSendRatingButton() {
             return;
         }
         checkInternetConnection(
-            self->viewController_,
+            self->viewController_.lock(),
             [weak] {
                 const auto prompt = weak.lock();
-                if (!prompt || !prompt->viewController_) return;
+                const auto presenter = prompt ? prompt->viewController_.lock() : nullptr;
+                if (!presenter) return;
                 // The prompt is gone, so the screen beneath it shows what follows. A link that
                 // could not be opened leaves the rating to be asked for again.
-                if (openRating(*prompt->viewController_)) {
+                if (openRating(*presenter)) {
                     prompt->markDoneAndThank();
                 } else {
                     prompt->resetCountdown();
@@ -157,8 +159,9 @@ void RatingViewController::tappedSendRatingButton() {
 
 void RatingViewController::markDoneAndThank() {
     defaults().setBool(true, kIsRatingAlreadyDoneKey);
-    if (!viewController_) return;
-    showAlert(*viewController_, LocalizedString::thanks(), "",
+    const auto presenter = viewController_.lock();
+    if (!presenter) return;
+    showAlert(*presenter, LocalizedString::thanks(), "",
               {std::make_shared<platform::UIAlertAction>(
                   LocalizedString::close(), platform::UIAlertAction::Style::defaultStyle)});
 }

@@ -54,8 +54,9 @@ class RatingViewController : public platform::UIViewController {
 
     bool isShownInSession_ = false;
     std::int64_t counterForRating_ = kRatingCountdown;
-    // The screen that presented the prompt; the alerts that follow are shown on it.
-    std::shared_ptr<platform::UIViewController> viewController_;
+    // The screen that presented the prompt; the alerts that follow are shown on it. Held weakly:
+    // that screen holds the prompt while presenting it.
+    std::weak_ptr<platform::UIViewController> viewController_;
 };
 
 }  // namespace app
