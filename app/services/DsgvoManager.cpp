@@ -1,6 +1,7 @@
 #include "app/services/DsgvoManager.h"
 
 #include "app/services/AppIdentity.h"
+#include "app/services/Texts.h"
 #include "platform/dispatch/SerialQueue.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/UserDefaults.h"
@@ -9,10 +10,6 @@
 namespace app {
 
 namespace {
-
-std::string localized(const char* key) {
-    return platform::Bundle::mainBundle().localizedString(key);
-}
 
 std::shared_ptr<platform::UIAlertAction> consentAction(const char* titleKey, bool value,
                                                        const char* key,

@@ -1,6 +1,6 @@
 #include "app/services/ManualViewController.h"
 
-#include "platform/foundation/Bundle.h"
+#include "app/services/Texts.h"
 #include "platform/ui/UIWindow.h"
 
 namespace app {
@@ -41,7 +41,7 @@ void ManualViewController::loadView() {
 void ManualViewController::viewDidLoad() {
     imageView->setImage(platform::UIImage::named(imageName));
     scrollView->delegate = std::static_pointer_cast<ManualViewController>(shared_from_this());
-    label->setText(platform::Bundle::mainBundle().localizedString("Assistance"));
+    label->setText(localized("Assistance"));
     closeButton->accessibilityIdentifier = kCloseManualButtonId;
 }
 

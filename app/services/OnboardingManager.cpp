@@ -5,6 +5,7 @@
 #include "app/services/AppIdentity.h"
 #include "app/services/ColorManager.h"
 #include "app/services/QuroColor.h"
+#include "app/services/Texts.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/SharedInstance.h"
 #include "platform/foundation/UserDefaults.h"
@@ -45,12 +46,6 @@ struct Tables {
     std::once_flag mainOnce, vidmoraOnce;
     std::vector<OnboardingPageRow> main, vidmora;
 };
-
-std::string replaceAll(std::string text, const std::string& from, const std::string& to) {
-    for (auto at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
-        text.replace(at, from.size(), to);
-    return text;
-}
 
 }  // namespace
 

@@ -5,6 +5,7 @@
 #include "app/services/ColorManager.h"
 #include "app/services/QuroColor.h"
 #include "app/services/RemoteConfigManager.h"
+#include "app/services/Texts.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/UserDefaults.h"
 #include "platform/ui/UIWindow.h"
@@ -15,12 +16,6 @@ namespace {
 
 constexpr char kUnknown[] = "unknown";
 constexpr char kDiscountPlaceholder[] = "\u00a7";
-
-std::string replaceAll(std::string text, const std::string& from, const std::string& to) {
-    for (auto at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
-        text.replace(at, from.size(), to);
-    return text;
-}
 
 }  // namespace
 

@@ -4,6 +4,7 @@
 #include "app/services/AppIdentity.h"
 #include "app/services/QuroColor.h"
 #include "app/services/RemoteConfigManager.h"
+#include "app/services/Texts.h"
 #include "platform/dispatch/SerialQueue.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/kits/Material.h"
@@ -16,10 +17,6 @@ namespace {
 
 constexpr char kOK[] = "OK";
 constexpr char kNoInternetKey[] = "noInternet";
-
-std::string localized(const char* key) {
-    return platform::Bundle::mainBundle().localizedString(key);
-}
 
 void showNoInternet(platform::UIViewController& presenter, std::function<void()> onFailure) {
     std::vector<std::shared_ptr<platform::UIAlertAction>> actions;
