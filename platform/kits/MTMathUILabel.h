@@ -1,0 +1,24 @@
+#pragma once
+// The LaTeX label: draws one math string inside its bounds. The formula is recorded as it is
+// given (the display list carries the source); an empty string draws nothing.
+#include <string>
+
+#include "platform/ui/UIView.h"
+
+namespace platform {
+
+class MTMathUILabel : public UIView {
+  public:
+    using UIView::UIView;
+    const std::string& latex() const { return latex_; }
+    void setLatex(std::string latex) { latex_ = std::move(latex); }
+    UIColor textColor = UIColor::black();
+    CGFloat fontSize = 20;
+    void draw(CGContext& ctx, CGRect rect) const override;
+    void describe(ViewDescription& d) const override;
+
+  private:
+    std::string latex_;
+};
+
+}  // namespace platform

@@ -1,0 +1,189 @@
+#include "platform/ui/CALayer.h"
+
+#include <algorithm>
+#include <cmath>
+#include <numbers>
+
+namespace platform {
+
+UIBezierPath UIBezierPath::rect(CGRect r) {
+    UIBezierPath p;
+    p.moveTo(r.origin);
+    p.addLineTo({r.maxX(), r.minY()});
+    p.addLineTo({r.maxX(), r.maxY()});
+    p.addLineTo({r.minX(), r.maxY()});
+    p.close();
+    return p;
+}
+
+UIBezierPath UIBezierPath::roundedRect(CGRect r, CGFloat radius) {
+    // The corners are left square: the model keeps the outline, not the curve.
+    (void)radius;
+    return rect(r);
+}
+
+UIBezierPath UIBezierPath::ovalIn(CGRect r) {
+    UIBezierPath p;
+    CGPoint c = r.center();
+    for (int i = 0; i < 32; ++i) {
+        double a = 2 * std::numbers::pi * i / 32;
+        CGPoint q{c.x + r.width() / 2 * std::cos(a), c.y + r.height() / 2 * std::sin(a)};
+        if (i == 0)
+            p.moveTo(q);
+        else
+            p.addLineTo(q);
+    }
+    p.close();
+    return p;
+}
+
+CGRect UIBezierPath::bounds() const {
+    bool any = false;
+    CGFloat x0 = 0, y0 = 0, x1 = 0, y1 = 0;
+    for (const auto& e : elements) {
+        if (e.op == Op::close) continue;
+        if (!any) {
+            x0 = x1 = e.point.x;
+            y0 = y1 = e.point.y;
+            any = true;
+        }
+        x0 = std::min(x0, e.point.x);
+        y0 = std::min(y0, e.point.y);
+        x1 = std::max(x1, e.point.x);
+        y1 = std::max(y1, e.point.y);
+    }
+    return {x0, y0, x1 - x0, y1 - y0};
+}
+
+void CGContext::fill(CGRect rect, const UIColor& color, CGFloat radius) {
+    items_.push_back({DisplayItem::Kind::fill, abs(rect), color.resolved(), radius, {}, {}, {}});
+}
+
+void CGContext::stroke(CGRect rect, const UIColor& color, CGFloat width, CGFloat radius) {
+    (void)radius;
+    items_.push_back({DisplayItem::Kind::border, abs(rect), color.resolved(), width, {}, {}, {}});
+}
+
+void CGContext::shadow(CGRect rect, const UIColor& color, CGFloat radius) {
+    items_.push_back({DisplayItem::Kind::shadow, abs(rect), color.resolved(), radius, {}, {}, {}});
+}
+
+void CGContext::drawText(const std::string& text, CGRect rect, const UIColor& color) {
+    items_.push_back({DisplayItem::Kind::text, abs(rect), color.resolved(), 0, text, {}, {}});
+}
+
+void CGContext::drawLatex(const std::string& latex, CGRect rect, const UIColor& color) {
+    items_.push_back({DisplayItem::Kind::latex, abs(rect), color.resolved(), 0, latex, {}, {}});
+}
+
+void CGContext::drawImage(const UIImage& image, CGRect rect) {
+    if (image.displayList().empty()) {
+        items_.push_back({DisplayItem::Kind::image, abs(rect), {}, 0, image.name(), {}, {}});
+        return;
+    }
+    // A rendered image brings what it shows, moved to where it is drawn.
+    CGPoint at = abs(rect).origin;
+    for (DisplayItem item : image.displayList()) {
+        item.rect = item.rect.offsetBy(at.x, at.y);
+        for (auto& p : item.points)
+            p = {p.x + at.x, p.y + at.y};
+        items_.push_back(std::move(item));
+    }
+}
+
+void CGContext::drawPath(const UIBezierPath& path, std::optional<UIColor> stroke,
+                         std::optional<UIColor> fill) {
+    DisplayItem item{DisplayItem::Kind::path, abs(path.bounds()), {}, path.lineWidth, {}, {}, {}};
+    if (stroke) item.color = stroke->resolved();
+    if (fill) item.fill = fill->resolved();
+    for (const auto& e : path.elements) {
+        if (e.op != UIBezierPath::Op::close) {
+            item.points.push_back({e.point.x + origin_.x, e.point.y + origin_.y});
+        }
+    }
+    items_.push_back(std::move(item));
+}
+
+void CALayer::addSublayer(std::shared_ptr<CALayer> layer) {
+    insertSublayer(std::move(layer), sublayers_.size());
+}
+
+void CALayer::insertSublayer(std::shared_ptr<CALayer> layer, std::size_t index) {
+    if (!layer || layer.get() == this) return;
+    layer->removeFromSuperlayer();
+    layer->superlayer_ = weak_from_this();
+    sublayers_.insert(sublayers_.begin() + std::min(index, sublayers_.size()), std::move(layer));
+}
+
+void CALayer::removeFromSuperlayer() {
+    auto parent = superlayer_.lock();
+    superlayer_.reset();
+    if (!parent) return;
+    auto& list = parent->sublayers_;
+    auto it = std::find_if(list.begin(), list.end(), [this](auto& l) { return l.get() == this; });
+    if (it != list.end()) list.erase(it);
+}
+
+void CALayer::render(CGContext& ctx) const {
+    if (isHidden || opacity <= 0) return;
+    CGRect local{0, 0, frame.width(), frame.height()};
+    if (shadowColor && shadowOpacity > 0) {
+        ctx.shadow(local.offsetBy(shadowOffset.width, shadowOffset.height),
+                   shadowColor->withAlphaComponent(shadowOpacity), shadowRadius);
+    }
+    if (backgroundColor && backgroundColor->resolved().a > 0) {
+        ctx.fill(local, *backgroundColor, cornerRadius);
+    }
+    if (contents) ctx.drawImage(*contents, local);
+    drawInContext(ctx);
+    if (drawDelegate) drawDelegate(ctx);
+    for (const auto& layer : sublayers_) {
+        CGFloat dx = layer->frame.minX() - boundsOrigin.x,
+                dy = layer->frame.minY() - boundsOrigin.y;
+        ctx.translate(dx, dy);
+        layer->render(ctx);
+        ctx.translate(-dx, -dy);
+    }
+    if (borderWidth > 0 && borderColor) ctx.stroke(local, *borderColor, borderWidth, cornerRadius);
+}
+
+void CALayer::drawInContext(CGContext&) const {}
+
+void CAShapeLayer::drawInContext(CGContext& ctx) const {
+    if (!path) return;
+    UIBezierPath p = *path;
+    p.lineWidth = lineWidth;
+    if (strokeEnd < 1) {
+        // Keep the drawn share of the points; enough for a model of a stroke animation.
+        std::size_t keep =
+            static_cast<std::size_t>(std::ceil(p.elements.size() * std::max(0.0, strokeEnd)));
+        p.elements.resize(std::min(keep, p.elements.size()));
+    }
+    ctx.drawPath(p, strokeColor, fillColor);
+}
+
+UIImage::UIImage(std::string name, CGSize size, CGFloat scale)
+    : name_(std::move(name)), size_(size), scale_(scale) {}
+
+std::shared_ptr<UIImage> UIImage::named(const std::string& name) {
+    if (name.empty()) return nullptr;
+    return std::make_shared<UIImage>(name, CGSize{24, 24});
+}
+
+std::shared_ptr<UIImage> UIImage::withRenderingMode(RenderingMode mode) const {
+    auto copy = std::make_shared<UIImage>(*this);
+    copy->mode_ = mode;
+    return copy;
+}
+
+std::shared_ptr<UIImage> UIGraphicsImageRenderer::image(
+    const std::function<void(CGContext&)>& actions) const {
+    if (size_.width <= 0 || size_.height <= 0) return nullptr;
+    CGContext ctx;
+    if (actions) actions(ctx);
+    auto image = std::make_shared<UIImage>("", size_, scale_);
+    image->setDisplayList(ctx.takeItems());
+    return image;
+}
+
+}  // namespace platform

@@ -1,0 +1,162 @@
+#pragma once
+// Layers and drawing. A model, not pixels: rendering a layer tree records what would be drawn
+// (fills with their radii, borders, shadows, texts, LaTeX, images, paths) as a display list in
+// window coordinates, which image export and tests read back.
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/ui/UIColor.h"
+
+namespace platform {
+
+class UIImage;
+
+struct UIBezierPath {
+    enum class Op { move, line, close };
+    struct Element {
+        Op op;
+        CGPoint point;
+    };
+    std::vector<Element> elements;
+    CGFloat lineWidth = 1;
+
+    static UIBezierPath rect(CGRect r);
+    static UIBezierPath roundedRect(CGRect r, CGFloat radius);
+    // A polygon of 32 points on the ellipse inside `r`.
+    static UIBezierPath ovalIn(CGRect r);
+    void moveTo(CGPoint p) { elements.push_back({Op::move, p}); }
+    void addLineTo(CGPoint p) { elements.push_back({Op::line, p}); }
+    void close() { elements.push_back({Op::close, {}}); }
+    CGRect bounds() const;
+};
+
+struct DisplayItem {
+    enum class Kind { fill, border, shadow, text, latex, image, path };
+    Kind kind = Kind::fill;
+    CGRect rect;  // window (or image) coordinates
+    RGBA color;
+    CGFloat radius = 0;           // corner radius, border or line width, shadow radius
+    std::string text;             // text, LaTeX source or image name
+    std::optional<RGBA> fill;     // paths
+    std::vector<CGPoint> points;  // paths, absolute
+    bool operator==(const DisplayItem&) const = default;
+};
+
+// Records drawing; coordinates given to it are relative to the current origin. Drawing a
+// rendered image copies its display list to where the image goes.
+class CGContext {
+  public:
+    void translate(CGFloat dx, CGFloat dy) {
+        origin_.x += dx;
+        origin_.y += dy;
+    }
+    CGPoint origin() const { return origin_; }
+    void fill(CGRect rect, const UIColor& color, CGFloat radius = 0);
+    void stroke(CGRect rect, const UIColor& color, CGFloat width, CGFloat radius = 0);
+    void shadow(CGRect rect, const UIColor& color, CGFloat radius);
+    void drawText(const std::string& text, CGRect rect, const UIColor& color);
+    void drawLatex(const std::string& latex, CGRect rect, const UIColor& color);
+    void drawImage(const UIImage& image, CGRect rect);
+    void drawPath(const UIBezierPath& path, std::optional<UIColor> stroke,
+                  std::optional<UIColor> fill);
+    const std::vector<DisplayItem>& items() const { return items_; }
+    std::vector<DisplayItem> takeItems() { return std::move(items_); }
+
+  private:
+    CGRect abs(CGRect r) const { return r.offsetBy(origin_.x, origin_.y); }
+    CGPoint origin_;
+    std::vector<DisplayItem> items_;
+};
+
+class CALayer : public std::enable_shared_from_this<CALayer> {
+  public:
+    virtual ~CALayer() = default;
+
+    CGRect frame;
+    CGPoint boundsOrigin;  // scroll offset of a scrolling view's layer
+    std::optional<UIColor> backgroundColor;
+    CGFloat cornerRadius = 0;
+    CGFloat borderWidth = 0;
+    std::optional<UIColor> borderColor;
+    std::optional<UIColor> shadowColor;
+    CGFloat shadowOpacity = 0;
+    CGFloat shadowRadius = 3;
+    CGSize shadowOffset{0, -3};
+    bool masksToBounds = false;
+    CGFloat opacity = 1;
+    bool isHidden = false;
+    std::string name;
+    std::shared_ptr<UIImage> contents;
+    // Set by a view on its own layer: draws the view's content (UIView::draw).
+    std::function<void(CGContext&)> drawDelegate;
+
+    CGRect bounds() const {
+        return {boundsOrigin.x, boundsOrigin.y, frame.width(), frame.height()};
+    }
+    void addSublayer(std::shared_ptr<CALayer> layer);
+    void insertSublayer(std::shared_ptr<CALayer> layer, std::size_t index);
+    void removeFromSuperlayer();
+    const std::vector<std::shared_ptr<CALayer>>& sublayers() const { return sublayers_; }
+    std::shared_ptr<CALayer> superlayer() const { return superlayer_.lock(); }
+    // Records this layer and its sublayers into `ctx`, in the layer's own coordinates (its
+    // position in its superlayer plays no part; a scrolled layer shows its visible region).
+    void render(CGContext& ctx) const;
+
+  protected:
+    virtual void drawInContext(CGContext& ctx) const;
+
+  private:
+    std::vector<std::shared_ptr<CALayer>> sublayers_;
+    std::weak_ptr<CALayer> superlayer_;
+};
+
+class CAShapeLayer : public CALayer {
+  public:
+    std::optional<UIBezierPath> path;
+    std::optional<UIColor> strokeColor;
+    std::optional<UIColor> fillColor;
+    CGFloat lineWidth = 1;
+    CGFloat strokeEnd = 1;
+
+  protected:
+    void drawInContext(CGContext& ctx) const override;
+};
+
+class UIImage {
+  public:
+    enum class RenderingMode { automatic, alwaysOriginal, alwaysTemplate };
+    UIImage(std::string name, CGSize size, CGFloat scale = 3);
+    // An image resource by name (24 x 24 points); null for the empty name.
+    static std::shared_ptr<UIImage> named(const std::string& name);
+    const std::string& name() const { return name_; }
+    CGSize size() const { return size_; }
+    CGFloat scale() const { return scale_; }
+    RenderingMode renderingMode() const { return mode_; }
+    std::shared_ptr<UIImage> withRenderingMode(RenderingMode mode) const;
+    // What a rendered image shows (empty for a resource image).
+    const std::vector<DisplayItem>& displayList() const { return displayList_; }
+    void setDisplayList(std::vector<DisplayItem> items) { displayList_ = std::move(items); }
+
+  private:
+    std::string name_;
+    CGSize size_;
+    CGFloat scale_;
+    RenderingMode mode_ = RenderingMode::automatic;
+    std::vector<DisplayItem> displayList_;
+};
+
+class UIGraphicsImageRenderer {
+  public:
+    explicit UIGraphicsImageRenderer(CGSize size, CGFloat scale = 3) : size_(size), scale_(scale) {}
+    // Null for an empty size, as no drawing context can be made for it.
+    std::shared_ptr<UIImage> image(const std::function<void(CGContext&)>& actions) const;
+
+  private:
+    CGSize size_;
+    CGFloat scale_;
+};
+
+}  // namespace platform

@@ -1,0 +1,70 @@
+#pragma once
+// Acts as a user on the key window (main thread): reads the screen, taps, types, presses keys,
+// swipes and drags. Every touch goes through hit-testing, so a covered or disabled target is
+// reported, not reached. Before and after each action the main queue is drained.
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "platform/ui/UIWindow.h"
+
+namespace platform {
+
+// The first visible view that matches every given criterion, depth first (presented views come
+// after the window's root, so an alert's buttons are found after what lies beneath).
+struct ViewQuery {
+    std::string id;             // accessibility identifier
+    std::string text;           // the view's text or LaTeX, as in the dump
+    std::optional<int> index;   // a segment of a segmented control
+    std::optional<CGPoint> at;  // where to touch, in the view's coordinates (default: centre)
+
+    static ViewQuery byId(std::string id) { return {std::move(id), {}, {}, {}}; }
+    static ViewQuery byText(std::string text) { return {{}, std::move(text), {}, {}}; }
+    ViewQuery segment(int i) const {
+        ViewQuery q = *this;
+        q.index = i;
+        return q;
+    }
+    ViewQuery touching(CGPoint p) const {
+        ViewQuery q = *this;
+        q.at = p;
+        return q;
+    }
+};
+
+struct DriverResult {
+    enum class Status { ok, notFound, notHittable };
+    Status status = Status::ok;
+    std::string reason;  // "covered by <Type>", "disabled", or what was not found
+    bool ok() const { return status == Status::ok; }
+    bool operator==(const DriverResult&) const = default;
+};
+
+class UIDriver {
+  public:
+    // A null window means the application's key window at the time of each call.
+    explicit UIDriver(std::shared_ptr<UIWindow> window = nullptr) : window_(std::move(window)) {}
+
+    // The dump of the window after layout (ScreenDump.h); empty without a window.
+    std::string screen();
+    std::shared_ptr<UIView> find(const ViewQuery& query);
+
+    DriverResult tap(const ViewQuery& query);
+    DriverResult tapAt(CGPoint point);
+    // Into the focused text field.
+    DriverResult type(const std::string& text);
+    // "Backspace" or "Return".
+    DriverResult pressKey(const std::string& key);
+    DriverResult swipe(const ViewQuery& query, UISwipeDirection direction);
+    DriverResult drag(CGPoint from, CGPoint to);
+
+  private:
+    std::shared_ptr<UIWindow> window();
+    // Hit-tests `point` (window coordinates) for `target` (null: any view) and reports what
+    // stands in the way; on success `hit` is the view that takes the touch.
+    DriverResult reach(UIWindow& window, CGPoint point, const UIView* target,
+                       std::shared_ptr<UIView>& hit);
+    std::shared_ptr<UIWindow> window_;
+};
+
+}  // namespace platform

@@ -1,0 +1,129 @@
+#include "platform/ui/UIDriver.h"
+
+#include <gtest/gtest.h>
+
+#include "platform/ui/UIControl.h"
+#include "platform/ui/UITestSupport.h"
+#include "platform/ui/UITextField.h"
+
+namespace platform {
+namespace {
+
+class Form : public UIViewController, public UITextFieldDelegate {
+  public:
+    std::shared_ptr<UITextField> field = std::make_shared<UITextField>(CGRect{10, 100, 200, 40});
+    std::shared_ptr<UIButton> button = UIButton::systemButton("Go");
+    std::shared_ptr<UISegmentedControl> modes =
+        std::make_shared<UISegmentedControl>(CGRect{0, 200, 300, 30});
+    int taps = 0;
+    int modeChanges = 0;
+    bool allowEditing = true;
+    bool textFieldShouldBeginEditing(UITextField&) override { return allowEditing; }
+    void viewDidLoad() override {
+        field->accessibilityIdentifier = "field";
+        field->setText("1π3");
+        field->delegate = std::dynamic_pointer_cast<UITextFieldDelegate>(shared<Form>());
+        button->setFrame({10, 300, 100, 44});
+        button->addTarget(UIControlEvents::touchUpInside, [this](UIControl&) { ++taps; });
+        for (int i = 0; i < 3; ++i)
+            modes->insertSegment("m" + std::to_string(i), i);
+        modes->addTarget(UIControlEvents::valueChanged, [this](UIControl&) { ++modeChanges; });
+        view()->addSubview(field);
+        view()->addSubview(button);
+        view()->addSubview(modes);
+    }
+};
+
+class DriverTest : public testing::UITest {
+  protected:
+    DriverTest() { show(form_); }
+    std::shared_ptr<Form> form_ = std::make_shared<Form>();
+    UIDriver driver_;
+};
+
+TEST_F(DriverTest, TypingAndBackspaceWorkInCodePointsAroundPi) {
+    EXPECT_EQ(driver_.type("x"),
+              (DriverResult{DriverResult::Status::notFound, "no focused text field"}));
+    form_->allowEditing = false;
+    EXPECT_TRUE(driver_.tap(ViewQuery::byId("field")).ok());
+    EXPECT_FALSE(form_->field->isFirstResponder());
+    form_->allowEditing = true;
+    EXPECT_TRUE(driver_.tap(ViewQuery::byId("field")).ok());
+    EXPECT_EQ(form_->field->selectedTextRange(), (UITextRange{3, 3}));
+    struct Step {
+        UITextRange selection;
+        const char* key;  // typed text, or "Backspace"
+        const char* text;
+        std::size_t caret;
+    };
+    const Step steps[] = {
+        {{2, 2}, "Backspace", "13", 1},  // deletes π, two bytes, one character
+        {{1, 1}, "π", "1π3", 2},        {{0, 0}, "Backspace", "1π3", 0},
+        {{1, 3}, "Backspace", "1", 1},  {{0, 1}, "e", "e", 1},
+        {{1, 1}, "/π", "e/π", 3},
+    };
+    for (const auto& s : steps) {
+        form_->field->setSelectedTextRange(s.selection);
+        DriverResult r =
+            std::string(s.key) == "Backspace" ? driver_.pressKey("Backspace") : driver_.type(s.key);
+        EXPECT_TRUE(r.ok());
+        EXPECT_EQ(form_->field->text(), s.text);
+        EXPECT_EQ(form_->field->selectedTextRange(), (UITextRange{s.caret, s.caret})) << s.text;
+    }
+    EXPECT_EQ(driver_.pressKey("F1").status, DriverResult::Status::notFound);
+}
+
+TEST_F(DriverTest, TapsReachControlsUnlessCoveredOrDisabled) {
+    EXPECT_TRUE(driver_.tap(ViewQuery::byText("Go")).ok());
+    EXPECT_TRUE(driver_.tap(ViewQuery::byText("m2")).ok());  // the segment's label
+    EXPECT_TRUE(driver_.tap(ViewQuery::byId("").segment(1)).ok());
+    EXPECT_EQ(form_->modes->selectedSegmentIndex(), 1);
+    EXPECT_EQ(form_->modeChanges, 2);
+    EXPECT_EQ(form_->taps, 1);
+
+    form_->button->setEnabled(false);
+    EXPECT_EQ(driver_.tap(ViewQuery::byText("Go")),
+              (DriverResult{DriverResult::Status::notHittable, "disabled"}));
+    form_->button->setEnabled(true);
+
+    auto overlay = std::make_shared<UILabel>(CGRect{0, 250, 390, 100});
+    window_->addSubview(overlay);
+    EXPECT_EQ(driver_.tap(ViewQuery::byText("Go")),
+              (DriverResult{DriverResult::Status::notHittable, "covered by UILabel"}));
+    overlay->isUserInteractionEnabled = false;  // touches pass through
+    EXPECT_TRUE(driver_.tap(ViewQuery::byText("Go")).ok());
+    overlay->setHidden(true);
+    form_->button->setHidden(true);
+    EXPECT_EQ(driver_.tap(ViewQuery::byText("Go")),
+              (DriverResult{DriverResult::Status::notFound, "no visible view \"Go\""}));
+    EXPECT_EQ(form_->taps, 2);
+}
+
+TEST_F(DriverTest, AnimationsApplyAtOnceAndCompleteAfterDelayPlusDuration) {
+    std::vector<std::string> events;
+    UIView::animate(
+        2.0, 3.0, UIViewAnimationOptions::curveEaseOut, [&] { form_->button->setAlpha(0); },
+        [&](bool finished) { events.push_back(finished ? "done" : "cut"); });
+    EXPECT_EQ(form_->button->alpha(), 0);
+    driver_.screen();
+    clock_.advance(4.9);
+    EXPECT_TRUE(events.empty());
+    clock_.advance(0.1);
+    EXPECT_EQ(events, (std::vector<std::string>{"done"}));
+    // Without a duration the completion still waits for the main queue.
+    UIView::animate(
+        0, [&] {}, [&](bool) { events.push_back("now"); });
+    EXPECT_EQ(events.size(), 1u);
+    driver_.screen();
+    EXPECT_EQ(events.back(), "now");
+}
+
+TEST_F(DriverTest, TapAtTakesWindowPoints) {
+    EXPECT_TRUE(driver_.tapAt({20, 310}).ok());
+    EXPECT_EQ(form_->taps, 1);
+    EXPECT_EQ(driver_.tapAt({-1, 5}),
+              (DriverResult{DriverResult::Status::notHittable, "outside the window"}));
+}
+
+}  // namespace
+}  // namespace platform

@@ -1,0 +1,61 @@
+#pragma once
+// Content views: labels, image views and the activity indicator.
+#include <memory>
+#include <string>
+
+#include "platform/ui/UIView.h"
+
+namespace platform {
+
+enum class NSTextAlignment { left, center, right, justified, natural };
+
+class UILabel : public UIView {
+  public:
+    using UIView::UIView;
+    const std::string& text() const { return text_; }
+    virtual void setText(std::string text) { text_ = std::move(text); }
+    UIColor textColor = UIColor::label();
+    UIFont font = UIFont::systemFont(17);
+    NSTextAlignment textAlignment = NSTextAlignment::natural;
+    int numberOfLines = 1;
+    bool adjustsFontSizeToFitWidth = false;
+    CGFloat minimumScaleFactor = 0;
+    CGSize sizeThatFits(CGSize size) const override;
+    void draw(CGContext& ctx, CGRect rect) const override;
+    void describe(ViewDescription& d) const override;
+
+  private:
+    std::string text_;
+};
+
+class UIImageView : public UIView {
+  public:
+    using UIView::UIView;
+    explicit UIImageView(std::shared_ptr<UIImage> image);
+    const std::shared_ptr<UIImage>& image() const { return image_; }
+    void setImage(std::shared_ptr<UIImage> image) { image_ = std::move(image); }
+    CGSize sizeThatFits(CGSize size) const override;
+    void draw(CGContext& ctx, CGRect rect) const override;
+    void describe(ViewDescription& d) const override;
+
+  private:
+    std::shared_ptr<UIImage> image_;
+};
+
+class UIActivityIndicatorView : public UIView {
+  public:
+    enum class Style { medium, large };
+    explicit UIActivityIndicatorView(Style style = Style::medium);
+    Style style() const { return style_; }
+    std::optional<UIColor> color;
+    bool hidesWhenStopped = true;
+    bool isAnimating() const { return animating_; }
+    void startAnimating();
+    void stopAnimating();
+
+  private:
+    Style style_;
+    bool animating_ = false;
+};
+
+}  // namespace platform

@@ -1,0 +1,70 @@
+#pragma once
+// Scrolling (the content offset is the bounds origin) and the stack view, which lays out its
+// arranged subviews along one axis.
+#include <memory>
+#include <vector>
+
+#include "platform/ui/UIView.h"
+
+namespace platform {
+
+class UIScrollView;
+
+class UIScrollViewDelegate {
+  public:
+    virtual ~UIScrollViewDelegate() = default;
+    virtual void scrollViewDidScroll(UIScrollView& scrollView) { (void)scrollView; }
+    virtual std::shared_ptr<UIView> viewForZooming(UIScrollView& scrollView) {
+        (void)scrollView;
+        return nullptr;
+    }
+};
+
+class UIScrollView : public UIView {
+  public:
+    using UIView::UIView;
+    CGPoint contentOffset() const { return bounds().origin; }
+    virtual void setContentOffset(CGPoint offset, bool animated = false);
+    CGSize contentSize() const { return contentSize_; }
+    virtual void setContentSize(CGSize size) { contentSize_ = size; }
+    UIEdgeInsets contentInset;
+    bool isScrollEnabled = true;
+    CGFloat zoomScale = 1, minimumZoomScale = 1, maximumZoomScale = 1;
+    std::weak_ptr<UIScrollViewDelegate> delegate;
+    // The largest offset that keeps content in view (never negative).
+    CGFloat maxOffsetY() const;
+    // Scrolls the least so that `rect` (content coordinates) is visible.
+    void scrollRectToVisible(CGRect rect, bool animated);
+    // A swipe up scrolls one page down, a swipe down one page up.
+    bool handleSwipe(UISwipeDirection direction, CGPoint p) override;
+    // Dragging moves the content with the finger.
+    bool handleDrag(CGPoint from, CGPoint to) override;
+    void describe(ViewDescription& d) const override;
+
+  private:
+    CGSize contentSize_;
+};
+
+enum class UILayoutConstraintAxis { horizontal, vertical };
+
+class UIStackView : public UIView {
+  public:
+    enum class Distribution { fill, fillEqually, equalSpacing };
+    enum class Alignment { fill, leading, center, trailing };
+    using UIView::UIView;
+    UILayoutConstraintAxis axis = UILayoutConstraintAxis::horizontal;
+    Distribution distribution = Distribution::fill;
+    Alignment alignment = Alignment::fill;
+    CGFloat spacing = 0;
+    const std::vector<std::shared_ptr<UIView>>& arrangedSubviews() const { return arranged_; }
+    void addArrangedSubview(std::shared_ptr<UIView> view);
+    void removeArrangedSubview(const std::shared_ptr<UIView>& view);
+    // Hidden arranged views take no room. fill keeps each view's own length along the axis and
+    // gives what is left to the last one; fillEqually shares the length out evenly.
+    void layoutSubviews() override;
+
+  private:
+    std::vector<std::shared_ptr<UIView>> arranged_;
+};
+
+}  // namespace platform

@@ -1,0 +1,111 @@
+#include "platform/ui/UITextField.h"
+
+#include <algorithm>
+
+#include "platform/foundation/Text.h"
+
+namespace platform {
+
+void UITextField::setText(std::string text) {
+    text_ = toValidUTF8(text);
+    std::size_t n = codePointCount(text_);
+    selection_ = {n, n};
+}
+
+std::optional<UITextRange> UITextField::selectedTextRange() const {
+    if (!isFirstResponder()) return std::nullopt;
+    return selection_;
+}
+
+void UITextField::setSelectedTextRange(UITextRange range) {
+    if (!isFirstResponder()) return;
+    std::size_t n = codePointCount(text_);
+    std::size_t a = std::min(range.start, n), b = std::min(range.end, n);
+    selection_ = {std::min(a, b), std::max(a, b)};
+}
+
+void UITextField::replace(UITextRange range, const std::string& text) {
+    std::size_t n = codePointCount(text_);
+    std::size_t a = std::min(std::min(range.start, range.end), n);
+    std::size_t b = std::min(std::max(range.start, range.end), n);
+    std::string clean = toValidUTF8(text);
+    text_ = substringByCodePoints(text_, 0, a) + clean + substringByCodePoints(text_, b, n - b);
+    std::size_t caret = a + codePointCount(clean);
+    selection_ = {caret, caret};
+}
+
+void UITextField::insertText(const std::string& text) {
+    if (!isFirstResponder()) return;
+    if (auto d = delegate.lock(); d && !d->shouldChangeCharacters(*this, selection_, text)) return;
+    replace(selection_, text);
+    sendActions(UIControlEvents::editingChanged);
+}
+
+void UITextField::deleteBackward() {
+    if (!isFirstResponder()) return;
+    UITextRange range = selection_;
+    if (range.isEmpty()) {
+        if (range.start == 0) return;
+        range.start -= 1;
+    }
+    if (auto d = delegate.lock(); d && !d->shouldChangeCharacters(*this, range, "")) return;
+    replace(range, "");
+    sendActions(UIControlEvents::editingChanged);
+}
+
+void UITextField::pressReturn() {
+    if (!isFirstResponder()) return;
+    if (auto d = delegate.lock()) d->textFieldShouldReturn(*this);
+}
+
+bool UITextField::canBecomeFirstResponder() const {
+    return isEnabled();
+}
+
+bool UITextField::becomeFirstResponder() {
+    if (isFirstResponder()) return true;
+    if (!canBecomeFirstResponder()) return false;
+    if (auto d = delegate.lock(); d && !d->textFieldShouldBeginEditing(*this)) return false;
+    return UIControl::becomeFirstResponder();
+}
+
+bool UITextField::resignFirstResponder() {
+    if (!isFirstResponder()) return true;
+    if (auto d = delegate.lock(); d && !d->textFieldShouldEndEditing(*this)) return false;
+    return UIControl::resignFirstResponder();
+}
+
+void UITextField::firstResponderChanged(bool isFirst) {
+    auto keep = shared<UITextField>();
+    if (isFirst) {
+        std::size_t n = codePointCount(text_);
+        selection_ = {n, n};
+        if (auto d = delegate.lock()) d->textFieldDidBeginEditing(*this);
+        sendActions(UIControlEvents::editingDidBegin);
+    } else {
+        if (auto d = delegate.lock()) d->textFieldDidEndEditing(*this);
+        sendActions(UIControlEvents::editingDidEnd);
+    }
+}
+
+bool UITextField::handleTap(CGPoint p) {
+    if (UIView::handleTap(p)) return true;
+    if (isEnabled() && !isFirstResponder()) becomeFirstResponder();
+    return true;
+}
+
+void UITextField::draw(CGContext& ctx, CGRect rect) const {
+    if (!text_.empty())
+        ctx.drawText(text_, rect, textColor);
+    else if (!placeholder.empty())
+        ctx.drawText(placeholder, rect, UIColor::systemGray());
+}
+
+void UITextField::describe(ViewDescription& d) const {
+    UIControl::describe(d);
+    d.text = text_;
+    if (isFirstResponder()) d.focus = std::make_pair(selection_.start, selection_.end);
+    d.color = textColor;
+}
+
+}  // namespace platform

@@ -1,0 +1,101 @@
+#pragma once
+// The text field. Text is UTF-8; the selection counts code points. A tap asks the delegate,
+// takes first responder and puts the caret at the end; typing goes in at the selection.
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/ui/UIControl.h"
+#include "platform/ui/UILabel.h"
+
+namespace platform {
+
+class UITextField;
+
+struct UITextRange {
+    std::size_t start = 0, end = 0;  // code points, start <= end
+    bool isEmpty() const { return start == end; }
+    bool operator==(const UITextRange&) const = default;
+};
+
+class UITextFieldDelegate {
+  public:
+    virtual ~UITextFieldDelegate() = default;
+    virtual bool textFieldShouldBeginEditing(UITextField& field) {
+        (void)field;
+        return true;
+    }
+    virtual void textFieldDidBeginEditing(UITextField& field) { (void)field; }
+    virtual bool textFieldShouldEndEditing(UITextField& field) {
+        (void)field;
+        return true;
+    }
+    virtual void textFieldDidEndEditing(UITextField& field) { (void)field; }
+    // `range` in code points of the current text.
+    virtual bool shouldChangeCharacters(UITextField& field, UITextRange range,
+                                        const std::string& replacement) {
+        (void)field;
+        (void)range;
+        (void)replacement;
+        return true;
+    }
+    virtual bool textFieldShouldReturn(UITextField& field) {
+        (void)field;
+        return true;
+    }
+};
+
+enum class UITextAutocorrectionType { defaultType, no, yes };
+
+// The shortcut bar above the system keyboard; only its two button groups are modelled.
+struct UITextInputAssistantItem {
+    std::vector<std::string> leadingBarButtonGroups;
+    std::vector<std::string> trailingBarButtonGroups;
+};
+
+class UITextField : public UIControl {
+  public:
+    using UIControl::UIControl;
+    const std::string& text() const { return text_; }
+    // Setting the text puts the caret at its end.
+    void setText(std::string text);
+    std::string placeholder;
+    UIColor textColor = UIColor::label();
+    UIFont font = UIFont::systemFont(17);
+    NSTextAlignment textAlignment = NSTextAlignment::natural;
+    std::weak_ptr<UITextFieldDelegate> delegate;
+    std::shared_ptr<UIView> inputView;
+    UITextAutocorrectionType autocorrectionType = UITextAutocorrectionType::defaultType;
+    UITextInputAssistantItem inputAssistantItem;
+    bool isEditing() const { return isFirstResponder(); }
+
+    // The selection while editing; nullopt otherwise.
+    std::optional<UITextRange> selectedTextRange() const;
+    // Clamped to the text; ignored while not editing.
+    void setSelectedTextRange(UITextRange range);
+    // Replaces `range` (clamped) without asking the delegate, caret after the new text.
+    void replace(UITextRange range, const std::string& text);
+    // Typing: asks the delegate, replaces the selection, sends editing-changed.
+    void insertText(const std::string& text);
+    // Backspace: deletes the selection, or the code point before the caret.
+    void deleteBackward();
+    // Return key: asks the delegate.
+    void pressReturn();
+
+    bool canBecomeFirstResponder() const override;
+    bool becomeFirstResponder() override;
+    bool resignFirstResponder() override;
+    bool handleTap(CGPoint p) override;
+    void draw(CGContext& ctx, CGRect rect) const override;
+    void describe(ViewDescription& d) const override;
+
+  protected:
+    void firstResponderChanged(bool isFirst) override;
+
+  private:
+    std::string text_;
+    UITextRange selection_;
+};
+
+}  // namespace platform

@@ -1,0 +1,275 @@
+#pragma once
+// Views and the responder chain. Views are shared_ptr; a superview owns its subviews, a subview
+// sees its superview weakly. Frames are set by builders; autoresizing masks and containers that
+// override layoutSubviews() move them; stored constraints are never solved.
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/ui/CALayer.h"
+
+namespace platform {
+
+class UIView;
+class UIWindow;
+
+class UIResponder : public std::enable_shared_from_this<UIResponder> {
+  public:
+    virtual ~UIResponder() = default;
+    virtual std::shared_ptr<UIResponder> nextResponder() const { return nullptr; }
+    virtual bool canBecomeFirstResponder() const { return false; }
+    virtual bool becomeFirstResponder();
+    virtual bool resignFirstResponder();
+    bool isFirstResponder() const;
+    static std::shared_ptr<UIResponder> currentFirstResponder();
+    // The dynamic class name without namespace ("CalculateViewController").
+    std::string className() const;
+    // Per-object storage for what a kit attaches to platform objects (a tab item, a depth).
+    std::shared_ptr<void> associatedObject(const void* key) const;
+    void setAssociatedObject(const void* key, std::shared_ptr<void> value);
+
+    // Called by a controller's root view around its layout pass (viewWillLayoutSubviews).
+    virtual void rootViewWillLayout() {}
+    virtual void rootViewDidLayout() {}
+
+  protected:
+    // Called after this responder gained or lost first-responder status.
+    virtual void firstResponderChanged(bool isFirst) { (void)isFirst; }
+
+  private:
+    std::map<const void*, std::shared_ptr<void>> associated_;
+};
+
+// What a view adds to its line of the screen dump; the dump prints the set fields in its fixed
+// order. Views fill it in describe(), calling their base first.
+struct ViewDescription {
+    std::optional<std::string> text;
+    std::optional<std::string> latex;
+    std::optional<std::string> image;
+    bool disabled = false;
+    bool selected = false;
+    std::optional<std::pair<std::size_t, std::size_t>> focus;  // selection in code points
+    std::optional<UIColor> mark;
+    std::optional<UIColor> color;
+    std::optional<std::pair<int, int>> segments;  // selected, count
+    std::optional<std::vector<int>> rows;
+    std::optional<CGFloat> offset;
+    bool editing = false;
+    std::optional<std::string> role;
+};
+
+enum class UIViewContentMode { scaleToFill, scaleAspectFit, scaleAspectFill, redraw, center };
+
+namespace UIViewAutoresizing {
+inline constexpr unsigned none = 0, flexibleLeftMargin = 1, flexibleWidth = 2,
+                          flexibleRightMargin = 4, flexibleTopMargin = 8, flexibleHeight = 16,
+                          flexibleBottomMargin = 32;
+}
+
+enum class NSLayoutAttribute {
+    notAnAttribute,
+    left,
+    right,
+    top,
+    bottom,
+    leading,
+    trailing,
+    width,
+    height,
+    centerX,
+    centerY
+};
+
+enum class NSLayoutRelation { lessThanOrEqual = -1, equal = 0, greaterThanOrEqual = 1 };
+
+// Stored and searchable; its constant is read back by the code that set it, never solved.
+struct NSLayoutConstraint {
+    std::weak_ptr<UIView> firstItem;
+    NSLayoutAttribute firstAttribute = NSLayoutAttribute::notAnAttribute;
+    NSLayoutRelation relation = NSLayoutRelation::equal;
+    std::weak_ptr<UIView> secondItem;
+    NSLayoutAttribute secondAttribute = NSLayoutAttribute::notAnAttribute;
+    CGFloat multiplier = 1;
+    CGFloat constant = 0;
+    std::string identifier;
+    bool isActive = true;
+};
+
+enum class UISwipeDirection { right, left, up, down };
+
+class UITapGestureRecognizer {
+  public:
+    explicit UITapGestureRecognizer(std::function<void(UITapGestureRecognizer&)> action)
+        : action_(std::move(action)) {}
+    bool isEnabled = true;
+    std::shared_ptr<UIView> view() const { return view_.lock(); }
+    // Where the last tap fell, in the view's coordinates.
+    CGPoint location() const { return location_; }
+
+  private:
+    friend class UIView;
+    std::function<void(UITapGestureRecognizer&)> action_;
+    std::weak_ptr<UIView> view_;
+    CGPoint location_;
+};
+
+namespace UIViewAnimationOptions {
+inline constexpr unsigned none = 0, curveEaseInOut = 0, curveEaseIn = 1 << 16,
+                          curveEaseOut = 2 << 16, curveLinear = 3 << 16,
+                          transitionCrossDissolve = 5 << 20;
+}
+
+class UIView : public UIResponder {
+  public:
+    UIView();
+    explicit UIView(CGRect frame);
+    ~UIView() override;
+    UIView(const UIView&) = delete;
+    UIView& operator=(const UIView&) = delete;
+
+    template <typename T = UIView>
+    std::shared_ptr<T> shared() {
+        return std::dynamic_pointer_cast<T>(shared_from_this());
+    }
+
+    // Geometry. The frame is in the superview's coordinates; bounds() origin is the scroll
+    // offset of a scrolling view, (0, 0) otherwise.
+    CGRect frame() const { return layer_->frame; }
+    virtual void setFrame(CGRect frame);
+    CGRect bounds() const { return layer_->bounds(); }
+    CGPoint center() const { return frame().center(); }
+    void setCenter(CGPoint c);
+    CGPoint convert(CGPoint p, const UIView* to) const;  // to == null: window coordinates
+    CGRect convert(CGRect r, const UIView* to) const;
+
+    // Hierarchy.
+    std::shared_ptr<UIView> superview() const;
+    const std::vector<std::shared_ptr<UIView>>& subviews() const { return subviews_; }
+    void addSubview(std::shared_ptr<UIView> view);
+    void insertSubview(std::shared_ptr<UIView> view, std::size_t index);
+    void bringSubviewToFront(const std::shared_ptr<UIView>& view);
+    void removeFromSuperview();
+    bool isDescendant(const UIView* of) const;
+    std::shared_ptr<UIView> viewWithTag(long tag);
+    UIWindow* window() const;
+    // Hooks for subclasses.
+    virtual void didMoveToSuperview() {}
+    virtual void didMoveToWindow() {}
+
+    // Appearance.
+    bool isHidden() const { return layer_->isHidden; }
+    // Also asks the superview for layout (a stack view closes the gap).
+    virtual void setHidden(bool hidden);
+    CGFloat alpha() const { return layer_->opacity; }
+    void setAlpha(CGFloat alpha);
+    std::optional<UIColor> backgroundColor() const { return layer_->backgroundColor; }
+    void setBackgroundColor(std::optional<UIColor> color) { layer_->backgroundColor = color; }
+    // The tint, inherited from the nearest superview that has one (system blue at the top).
+    UIColor tintColor() const;
+    void setTintColor(std::optional<UIColor> color) { tintColor_ = color; }
+    bool clipsToBounds() const { return layer_->masksToBounds; }
+    void setClipsToBounds(bool clips) { layer_->masksToBounds = clips; }
+    const std::shared_ptr<CALayer>& layer() const { return layer_; }
+    long tag = 0;
+    std::string accessibilityIdentifier;
+    bool isUserInteractionEnabled = true;
+    UIViewContentMode contentMode = UIViewContentMode::scaleToFill;
+    unsigned autoresizingMask = UIViewAutoresizing::none;
+    bool translatesAutoresizingMaskIntoConstraints = true;
+
+    // Layout.
+    void setNeedsLayout() { needsLayout_ = true; }
+    // Runs layoutSubviews() where marked, then in every subview.
+    void layoutIfNeeded();
+    virtual void layoutSubviews() {}
+    virtual CGSize sizeThatFits(CGSize size) const { return size; }
+    void sizeToFit();
+
+    // Constraints: stored, searchable, never solved.
+    const std::vector<std::shared_ptr<NSLayoutConstraint>>& constraints() const {
+        return constraints_;
+    }
+    void addConstraint(std::shared_ptr<NSLayoutConstraint> c);
+    void removeConstraint(const std::shared_ptr<NSLayoutConstraint>& c);
+
+    // Drawing: the content of this view alone, in its own coordinates.
+    virtual void draw(CGContext& ctx, CGRect rect) const {
+        (void)ctx;
+        (void)rect;
+    }
+    void setNeedsDisplay() {}
+
+    // Touches. hitTest() takes a point in this view's coordinates.
+    virtual std::shared_ptr<UIView> hitTest(CGPoint p);
+    virtual bool pointInside(CGPoint p) const { return bounds().contains(p); }
+    // A tap (or swipe) that reached this view; true when handled. The driver offers it to the
+    // hit view first, then up the superview chain.
+    virtual bool handleTap(CGPoint p);
+    virtual bool handleSwipe(UISwipeDirection direction, CGPoint p) {
+        (void)direction;
+        (void)p;
+        return false;
+    }
+    // A drag from one point to another, both in this view's coordinates.
+    virtual bool handleDrag(CGPoint from, CGPoint to) {
+        (void)from;
+        (void)to;
+        return false;
+    }
+    void addGestureRecognizer(std::shared_ptr<UITapGestureRecognizer> recognizer);
+    const std::vector<std::shared_ptr<UITapGestureRecognizer>>& gestureRecognizers() const {
+        return recognizers_;
+    }
+
+    // The controller whose root view this is, if any.
+    std::shared_ptr<UIResponder> owningViewController() const { return controller_.lock(); }
+    void setOwningViewController(std::weak_ptr<UIResponder> controller) {
+        controller_ = std::move(controller);
+    }
+    std::shared_ptr<UIResponder> nextResponder() const override;
+
+    virtual void describe(ViewDescription& d) const { (void)d; }
+
+    // Animation: the changes apply at once; `completion` runs on the main queue after
+    // delay + duration of the clock.
+    static void animate(double duration, double delay, unsigned options,
+                        const std::function<void()>& animations,
+                        std::function<void(bool)> completion = nullptr);
+    static void animate(double duration, const std::function<void()>& animations,
+                        std::function<void(bool)> completion = nullptr) {
+        animate(duration, 0, 0, animations, std::move(completion));
+    }
+    static void transition(const std::shared_ptr<UIView>& view, double duration, unsigned options,
+                           const std::function<void()>& animations,
+                           std::function<void(bool)> completion = nullptr);
+    static void performWithoutAnimation(const std::function<void()>& actions) {
+        if (actions) actions();
+    }
+
+  protected:
+    void setBoundsOrigin(CGPoint origin) { layer_->boundsOrigin = origin; }
+    // Called with the new and old sizes when the frame's size changed (before layoutSubviews()).
+    void resizeSubviews(CGSize old);
+
+  private:
+    void notifyMovedToWindow();
+    std::shared_ptr<CALayer> layer_ = std::make_shared<CALayer>();
+    // Raw, so that a view may add subviews in its constructor; the superview clears it when it
+    // lets the subview go or is destroyed.
+    UIView* superview_ = nullptr;
+    std::vector<std::shared_ptr<UIView>> subviews_;
+    std::vector<std::shared_ptr<NSLayoutConstraint>> constraints_;
+    std::vector<std::shared_ptr<UITapGestureRecognizer>> recognizers_;
+    std::optional<UIColor> tintColor_;
+    std::weak_ptr<UIResponder> controller_;
+    bool needsLayout_ = true;
+};
+
+// The shortest decimal text of a number ("19.5", "390", "-0.25"); -0 reads "0".
+std::string formatNumber(CGFloat value);
+
+}  // namespace platform
