@@ -32,6 +32,7 @@ struct FrontDoorState {
     // Written on the serial queue; read there (and by tests).
     std::atomic<bool> enabled{false};
     std::atomic<bool> droppedOperationLogged{false};
+    std::atomic<bool> appDelegateProxyCreated{false};
     std::atomic<std::uint64_t> nextListenerToken{1};
     // Serial queue only.
     KLVLogEventInterceptor interceptor;
