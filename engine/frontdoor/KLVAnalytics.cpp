@@ -96,6 +96,12 @@ bool KLVAnalytics::isOperationQueueSuspended() {
     return frontDoor().operationQueue.isSuspended();
 }
 
+void KLVAnalytics::waitForQueues() {
+    auto& state = frontDoor();
+    state.operationQueue.waitUntilAllOperationsAreFinished();
+    state.serialQueue.sync([] {});
+}
+
 bool KLVAnalytics::isEnabledFlag() {
     return frontDoor().enabled.load();
 }

@@ -173,6 +173,9 @@ class KLVAnalytics {
     // ---- Test access --------------------------------------------------------------------------
     static bool isEnabledFlag();
     static bool isOperationQueueSuspended();
+    // Waits until the operation queue has moved every waiting block to the serial queue (at
+    // once while it is suspended), then until the serial queue has run them.
+    static void waitForQueues();
 
   private:
     KLVAnalytics() = default;
