@@ -22,35 +22,27 @@ constexpr char kVerboseEnabledArgument[] = "-TRWAnalyticsVerboseLoggingEnabled";
 constexpr char kVerboseDisabledArgument[] = "-TRWAnalyticsVerboseLoggingDisabled";
 constexpr char kDocumentationHint[] = " (see the Analytics logging documentation)";
 
+// How to switch a kind of logging the other way: "debug" or "verbose".
+void logSwitchHint(std::int64_t level, std::int64_t code, const char* kind, bool enabled,
+                   const char* enableArgument, const char* disableArgument) {
+    KLVMeasurement::monitor().logWithLevel(
+        level, code,
+        std::string("To ") + (enabled ? "disable " : "enable ") + kind +
+            " logging set the following application argument: " +
+            (enabled ? disableArgument : enableArgument) + kDocumentationHint);
+}
+
 void logStartBanner() {
     auto& monitor = KLVMeasurement::monitor();
     monitor.logWithLevel(kKLVLogNotice, 23007,
                          "Analytics v." + platform::TRWTarnwellVersion() + " started");
     monitor.logWithLevel(kKLVLogVerbose, 23222,
                          "Build " + std::to_string(KLVIdentity::brackenfoldLibraryVersion()));
-    if (monitor.isDebugModeEnabled()) {
-        monitor.logWithLevel(kKLVLogNotice, 23008,
-                             std::string("To disable debug logging set the following application "
-                                         "argument: ") +
-                                 kDebugDisabledArgument + kDocumentationHint);
-    } else {
-        monitor.logWithLevel(kKLVLogNotice, 23008,
-                             std::string("To enable debug logging set the following application "
-                                         "argument: ") +
-                                 kDebugEnabledArgument + kDocumentationHint);
-    }
+    logSwitchHint(kKLVLogNotice, 23008, "debug", monitor.isDebugModeEnabled(),
+                  kDebugEnabledArgument, kDebugDisabledArgument);
     monitor.logWithLevel(kKLVLogDebug, 23009, "Debug logging enabled");
-    if (monitor.isVerboseLoggingEnabled()) {
-        monitor.logWithLevel(kKLVLogDebug, 23207,
-                             std::string("To disable verbose logging set the following "
-                                         "application argument: ") +
-                                 kVerboseDisabledArgument + kDocumentationHint);
-    } else {
-        monitor.logWithLevel(kKLVLogDebug, 23207,
-                             std::string("To enable verbose logging set the following application "
-                                         "argument: ") +
-                                 kVerboseEnabledArgument + kDocumentationHint);
-    }
+    logSwitchHint(kKLVLogDebug, 23207, "verbose", monitor.isVerboseLoggingEnabled(),
+                  kVerboseEnabledArgument, kVerboseDisabledArgument);
 }
 
 }  // namespace
