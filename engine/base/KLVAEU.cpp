@@ -1,5 +1,7 @@
 #include "engine/base/KLVAEU.h"
 
+#include "platform/ui/UIApplication.h"
+
 #include <array>
 #include <string_view>
 #include <system_error>
@@ -62,6 +64,11 @@ std::string KLVAEU::deviceModel() {
 
 std::string KLVAEU::systemVersion() {
     return platform::WDLAppEnvironmentUtil::systemVersion();
+}
+
+platform::UIApplication* KLVAEU::sharedApplication() {
+    if (isAEX()) return nullptr;
+    return &platform::UIApplication::shared();
 }
 
 bool KLVAEU::isAEX() {

@@ -7,6 +7,10 @@
 #include <optional>
 #include <string>
 
+namespace platform {
+class UIApplication;
+}
+
 namespace engine {
 
 class KLVAEU {
@@ -25,6 +29,8 @@ class KLVAEU {
     static std::string systemVersion();
     // Running as an app extension: the main bundle's path ends with ".appex".
     static bool isAEX();
+    // The application object; null in an app extension.
+    static platform::UIApplication* sharedApplication();
 };
 
 }  // namespace engine

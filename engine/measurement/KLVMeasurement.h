@@ -1,29 +1,68 @@
 #pragma once
 
 // The measurement service: one shared object that owns the engine's components and runs all
-// measurement work on its worker queue. So far it holds its creation values and the class
-// functions the layers below rely on; the components, the start sequence and the event pipeline
-// join it with the rest of the measurement core.
+// measurement work on its serial worker queue. The front door creates it once and hands it every
+// event and call through the operations below.
 //
 // KLVMeasurement::monitor() and hasSharedInstance() are KLVMeasurementBase's (engine/base), where
 // the components below the service reach them too; remoteConfig() forwards to the settings.
+//
+// The class spreads over one file per concern: KLVMeasurement.cpp (creation, accessors),
+// KLVMeasurement_Start.cpp (enable and the one-time component start), KLVMeasurement_Calls.cpp
+// (the any-thread halves of the front door's calls), KLVMeasurement_Consent.cpp (start-up consent,
+// wipe decision, persisted app IDs), KLVMeasurement_Links.cpp (deep links from user activities).
+//
+// Service calls come in two halves: the half here runs on any thread, checks its arguments and
+// schedules the work under its block ID; the worker-queue half is a virtual member that answers
+// neutrally (nothing done, an empty or failing answer) until the concern that owns it overrides
+// or fills it in.
 
 #include <atomic>
+#include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "engine/base/KLVAlarm.h"
 #include "engine/base/KLVMeasurementBase.h"
+#include "engine/base/KLVScheduler.h"
+#include "engine/events/KLVUserAttribute.h"
 #include "engine/settings/KLVRemoteConfig.h"
+#include "platform/foundation/Error.h"
+#include "platform/foundation/Object.h"
+#include "platform/foundation/UserActivity.h"
+#include "platform/utilities/WDLNetwork.h"
 
 namespace engine {
 
-class KLVMeasurement : public KLVMeasurementBase {
+class KLVDatabase;
+class KLVEManager;
+class KLVIdentity;
+class KLVPersistedConfig;
+
+// Takes over public events: origin, name, parameters (screen parameters laid over them) and the
+// logging time.
+using KLVLogEventInterceptor =
+    std::function<void(const std::string& origin, const std::string& name,
+                       const platform::Dictionary& parameters, double timestamp)>;
+// The session ID, or 0 and an error of code 13.
+using KLVSessionIDCompletion =
+    std::function<void(std::int64_t sessionID, std::optional<platform::Error> error)>;
+
+inline constexpr std::int64_t kKLVSessionIDErrorCode = 13;
+// The platform's invalid background-task identifier.
+inline constexpr std::uint64_t kKLVInvalidBackgroundTask = 0;
+
+class KLVMeasurement : public KLVMeasurementBase,
+                       public platform::WDLNetworkLoggerDelegate,
+                       public std::enable_shared_from_this<KLVMeasurement> {
   public:
-    // Creates the shared service once per process: with a non-empty app
-    // ID a service with these values; with an empty one none, and no later call creates one.
+    // Creates the shared service once per process (an empty app ID creates none, 23170, and no
+    // later call creates one). The service's first worker block, the enable decided at creation,
+    // is scheduled only once the service is published.
     static void initializeSharedInstanceWithAppID(
         const std::string& appID, bool isAnalyticsCollectionEnabled,
         bool isAnalyticsCollectionDeactivated,
@@ -36,32 +75,231 @@ class KLVMeasurement : public KLVMeasurementBase {
     // The running service's settings, else the defaults: KLVRemoteConfig::current().
     static std::shared_ptr<KLVRemoteConfig> remoteConfig() { return KLVRemoteConfig::current(); }
 
-    KLVMeasurement(std::string appID, bool isAnalyticsCollectionEnabled,
-                   bool isAnalyticsCollectionDeactivated,
-                   std::optional<std::vector<std::string>> safelistedEvents);
+    // The convenience initialiser: logs the version and the debug and verbose hints, makes the
+    // network component, the worker queue and the upload alarm, then the designated one. Null
+    // for an empty app ID (23170). The caller schedules
+    // setEnabled(wasEnabledDuringInitialization()).
+    static std::shared_ptr<KLVMeasurement> initWithAppID(
+        const std::string& appID, bool isAnalyticsCollectionEnabled,
+        bool isAnalyticsCollectionDeactivated,
+        std::optional<std::vector<std::string>> safelistedEvents,
+        std::shared_ptr<KLVEManager> experimentManager);
 
+    // Everything a service is made of, for the designated initialiser.
+    struct Parts {
+        std::string databaseName;
+        std::shared_ptr<KLVPersistedConfig> persistedConfig;
+        std::shared_ptr<platform::WDLNetwork> network;
+        std::shared_ptr<KLVScheduler> scheduler;
+        std::shared_ptr<KLVAlarm> alarm;
+        std::string appID;
+        bool isAnalyticsCollectionEnabled = true;
+        bool isAnalyticsCollectionDeactivated = false;
+        std::optional<std::vector<std::string>> safelistedEvents;
+        std::shared_ptr<KLVEManager> experimentManager;
+    };
+    // The designated initialiser: load time, fields, the enabled decision. Scheduling the enable
+    // is the creator's (see initWithAppID). Subclasses (tests' stand-ins) construct through it.
+    explicit KLVMeasurement(Parts parts);
+    ~KLVMeasurement() override;
+    KLVMeasurement(const KLVMeasurement&) = delete;
+    KLVMeasurement& operator=(const KLVMeasurement&) = delete;
+
+    // ---- State and accessors --------------------------------------------------------------
     const std::string& appID() const { return appID_; }
+    const std::string& databaseName() const { return databaseName_; }
     bool isAnalyticsCollectionEnabled() const { return isAnalyticsCollectionEnabled_.load(); }
+    void setIsAnalyticsCollectionEnabled(bool v) { isAnalyticsCollectionEnabled_.store(v); }
     bool isAnalyticsCollectionDeactivated() const {
         return isAnalyticsCollectionDeactivated_.load();
     }
+    void setIsAnalyticsCollectionDeactivated(bool v) { isAnalyticsCollectionDeactivated_.store(v); }
     const std::optional<std::vector<std::string>>& safelistedEvents() const {
         return safelistedEvents_;
     }
-
     bool isEnabled() const override { return enabled_.load(); }
-    // The settings made at start; null until then.
+    bool wasEnabledDuringInitialization() const { return wasEnabledDuringInitialization_; }
+    bool didInitializeComponents() const { return didInitializeComponents_.load(); }
+    void setDidInitializeComponents(bool v) { didInitializeComponents_.store(v); }
+    // Seconds since 1970: the engine's load time, the time of first open and the first session.
+    double initTimestamp() const { return initTimestamp_; }
+
+    // The settings made at start; null until then. Any thread.
     std::shared_ptr<KLVRemoteConfig> remoteConfigInstance() const override;
+    // The identity taken at start; null until then. Any thread.
+    std::shared_ptr<KLVIdentity> identity() const override;
+    // Worker queue only, null until the start made it.
+    KLVDatabase* database() const { return database_.get(); }
+    const std::shared_ptr<KLVScheduler>& scheduler() const { return scheduler_; }
+    const std::shared_ptr<KLVAlarm>& alarm() const { return alarm_; }
+    const std::shared_ptr<platform::WDLNetwork>& network() const { return network_; }
+    const std::shared_ptr<KLVPersistedConfig>& persistedConfig() const { return persistedConfig_; }
+    const std::shared_ptr<KLVEManager>& experimentManager() const { return experimentManager_; }
+    bool isNetworkRequestPending() const { return isNetworkRequestPending_.load(); }
+    void setIsNetworkRequestPending(bool v) { isNetworkRequestPending_.store(v); }
+    std::uint64_t backgroundUpdateTask() const { return backgroundUpdateTask_.load(); }
+    void setSuspendedUploadTimestamp(double t) { suspendedUploadTimestamp_ = t; }
+
+    // ---- Enable and start (KLVMeasurement_Start.cpp) --------------------------------------
+    // Deactivated: false; else the persisted switch (1 on, 2 off), else the creation flag.
+    bool shouldEnableMeasurement() const;
+    // Any thread: schedules setEnabledOnWorkerQueue ("KLVMeasurement:622", held weakly).
+    void setEnabled(bool enabled);
+    void setEnabledOnWorkerQueue(bool enabled);
+    // The one-time component start (under its own mutex), then what every enable does.
+    bool startMeasurementOnWorkerQueue();
+    // The components in order; false stops at the first that fails.
+    bool initializeComponentsOnWorkerQueue();
+    // Whether the stored data belong to other app IDs (or a wipe is being retried).
+    static bool shouldWipeDataWithAppID(const std::optional<std::string>& appID,
+                                        const std::optional<std::string>& appIDFromZKT,
+                                        const std::optional<std::string>& appIDFromVintu,
+                                        const std::optional<std::string>& persistedAppIDFromZKT,
+                                        const std::optional<std::string>& persistedAppIDFromVintu);
+    // Picks and installs the start-up consent (KLVMeasurement_Consent.cpp).
+    void setProspectiveConsentSettings();
+    // Copies the identity's app IDs into the persisted configuration, and the service's own app
+    // ID under the data-collection origin.
+    void updatePersistedAppIDFromZKTAndVintu();
+    // Schedules updateSchedule and the SKAdNetwork check ("KLVMeasurement:1045", held weakly).
+    void reachabilityDidChange();
+
+    // ---- Calls of the front door (KLVMeasurement_Calls.cpp) -------------------------------
+    // Schedules the event ("KLVMeasurement:2414", held strongly) and returns at once.
+    void logEventWithOrigin(const std::string& origin, bool isPublicEvent, const std::string& name,
+                            const platform::Dictionary& parameters, double timestamp, bool enabled,
+                            bool ignoreEnabled, bool ignoreInterceptor,
+                            KLVLogEventInterceptor interceptor,
+                            const platform::Dictionary& addedScreenParameters);
+    // ":1595".
+    void setSessionTimeoutInterval(double seconds);
+    // ":3183"; the completion is called on the worker queue, or with "Analytics deallocated"
+    // when the service is gone.
+    void sessionIDWithCompletion(KLVSessionIDCompletion completion);
+    // ":3190".
+    void setUserData(const platform::Dictionary& userData);
+    // Off the main thread; synchronously on the worker queue (":3729"). False for an empty ID
+    // while analytics storage is granted (23167).
+    bool resetAnalyticsDataWithAppInstanceID(const std::optional<std::string>& appInstanceID);
+    // ":2528"; nothing clears the defaults.
+    void setDefaultEventParameters(const std::optional<platform::Dictionary>& parameters);
+    // Refused on the worker queue (23163); else the campaign handling (":446").
+    void handleNonFirstOpenEventURL(const std::string& url, double eventTimestampInSeconds);
+    // ":2830" and ":2785"; nothing logs 23079 / 23074.
+    void setUserAttribute(const std::optional<KLVUserAttribute>& attribute);
+    void removeUserAttribute(const std::optional<KLVUserAttribute>& attribute);
+    // ":3027"; an empty callback logs 23090.
+    void userPropertiesIncludingInternal(bool includeInternal,
+                                         std::function<void(const platform::Dictionary&)> callback);
+    // ":3030"; an empty origin logs 23093, an empty callback 23094.
+    void maxUserPropertiesForOrigin(const std::string& origin,
+                                    std::function<void(std::int64_t)> callback);
+    // ":2972"; an empty callback logs 23088.
+    void userAttributeWithName(const std::string& name,
+                               std::function<void(std::optional<KLVUserAttribute>)> callback);
+    // The web-page URL of a browsing user activity, or nothing (23003, 23006).
+    static std::optional<std::string> deepLinkFromUserActivity(
+        const platform::NSUserActivity* userActivity);
+
+    // ---- Worker-queue halves: neutral until their concern fills them in --------------------
+    virtual void logEventOnWorkerQueueWithOrigin(const std::string& origin, bool isPublicEvent,
+                                                 const std::string& name,
+                                                 const platform::Dictionary& parameters,
+                                                 double timestamp, bool enabled, bool ignoreEnabled,
+                                                 bool ignoreInterceptor,
+                                                 const KLVLogEventInterceptor& interceptor,
+                                                 const platform::Dictionary& addedScreenParameters);
+    virtual void setSessionTimeoutIntervalOnWorkerQueue(double seconds);
+    // Neutral: 0 and "Session ID not found".
+    virtual void sessionIDOnWorkerQueueWithCompletion(const KLVSessionIDCompletion& completion);
+    virtual void setUserDataOnWorkerQueue(const platform::Dictionary& userData);
+    // Neutral: false (nothing wiped).
+    virtual bool resetAnalyticsDataOnWorkerQueueWithTimestamp(
+        double timestamp, const std::optional<std::string>& appInstanceID);
+    virtual void setDefaultEventParametersOnWorkerQueue(
+        const std::optional<platform::Dictionary>& parameters);
+    virtual void handleOpenURLOnWorkerQueue(const std::string& url,
+                                            std::optional<std::int64_t> clickTimestampInMs,
+                                            double eventTimestampInSeconds);
+    virtual void setUserAttributeOnWorkerQueue(const KLVUserAttribute& attribute);
+    virtual void removeUserAttributeOnWorkerQueue(const KLVUserAttribute& attribute);
+    // Neutral: an empty dictionary.
+    virtual platform::Dictionary userPropertiesOnWorkerQueueIncludingInternal(bool includeInternal);
+    // Neutral: 0.
+    virtual std::int64_t maxUserPropertiesOnWorkerQueueForOrigin(const std::string& origin);
+    // Neutral: nothing.
+    virtual std::optional<KLVUserAttribute> userAttributeOnWorkerQueueWithName(
+        const std::string& name);
+    // The "_npa" value (a number) or nothing (remove it). Neutral: nothing. Serial queue of the
+    // front door.
+    virtual std::optional<platform::Object> shouldDisableAdPersonalization();
+    // Neutral: false, so a start that decides to wipe logs 23208 and keeps the retry count.
+    virtual bool wipeoutAnalyticsDataAndResetComponents();
+
+    // ---- Start steps built with later concerns: empty until then ----------------------------
+    virtual void updateConsentSettingsUtilWithRemoteConfig() {}
+    virtual void checkPSMDependencyOnWorkerQueue() {}
+    virtual void maybeDeleteExpiredPSMValueOnWorkerQueue() {}
+    virtual void setPersonalizedAdsUserPropertyOnWorkerQueue() {}
+    virtual void backfillSessionNumber() {}
+    virtual void reportFirstOpenOnWorkerQueue() {}
+    virtual void reportStoredCampaignEventOnWorkerQueue() {}
+    virtual bool shouldAllowRequestDeferredDeepLink() { return false; }
+    virtual void requestDeferredDeepLink() {}
+    virtual void reportAppUpdateOnWorkerQueue() {}
+    virtual void reportOSUpdateOnWorkerQueue() {}
+    virtual void tcfClientSetConsentFromData() {}
+    virtual void subscribeForAppForegroundBackgroundNotifications() {}
+    virtual void updateSchedule() {}
+    virtual void maybeFetchSKANCVAfterReachabilityChange() {}
+    virtual void swapBackgroundTaskWithNewTaskID(std::uint64_t taskID);
+
+    // platform::WDLNetworkLoggerDelegate: the network component's lines go to the monitor.
+    void WDLNetwork_logWithLevel(int level, std::int64_t messageCode, std::string_view message,
+                                 const std::vector<platform::Object>& contexts) override;
+
+  protected:
+    // Opens the database; a test's stand-in may fail it. Called at most twice per start attempt.
+    virtual std::unique_ptr<KLVDatabase> openDatabase();
+    // Where the front door's call lands for the process's service (tests install stand-ins).
+    static void installSharedInstance(const std::function<std::shared_ptr<KLVMeasurement>()>& make);
 
   private:
+    // Schedules `block(service)` under the block ID, holding the service weakly: the block does
+    // nothing once the service is gone.
+    template <typename Block>
+    void scheduleWeak(const char* blockID, Block block) {
+        std::weak_ptr<KLVMeasurement> weak = weak_from_this();
+        scheduler_->scheduleOnWorkerQueueBlockID(blockID,
+                                                 [weak, block = std::move(block)]() mutable {
+                                                     if (auto self = weak.lock()) block(*self);
+                                                 });
+    }
+
+    const std::string databaseName_;
+    std::atomic<bool> didInitializeComponents_{false};
+    std::mutex initializeComponentsLock_;
+    std::shared_ptr<KLVAlarm> alarm_;
+    std::shared_ptr<KLVDatabase> database_;
+    // Written once on the worker queue at start, read from any thread.
+    mutable std::mutex componentsMutex_;
+    std::shared_ptr<KLVIdentity> identity_;
+    std::shared_ptr<KLVRemoteConfig> remoteConfig_;
+    std::shared_ptr<platform::WDLNetwork> network_;
+    std::shared_ptr<KLVPersistedConfig> persistedConfig_;
+    std::shared_ptr<KLVScheduler> scheduler_;
+    std::shared_ptr<KLVEManager> experimentManager_;
+    std::atomic<std::uint64_t> backgroundUpdateTask_{kKLVInvalidBackgroundTask};
+    double initTimestamp_ = 0;
+    double suspendedUploadTimestamp_ = 0;
     const std::string appID_;
+    const std::optional<std::vector<std::string>> safelistedEvents_;
+    bool shouldRequestDeferredDeepLinkAfterConfigFetch_ = false;
+    std::atomic<bool> enabled_{false};
+    bool wasEnabledDuringInitialization_ = false;
     std::atomic<bool> isAnalyticsCollectionEnabled_;
     std::atomic<bool> isAnalyticsCollectionDeactivated_;
-    const std::optional<std::vector<std::string>> safelistedEvents_;
-    std::atomic<bool> enabled_{false};
-    // Written on the worker queue at start, read from any thread through remoteConfig().
-    mutable std::mutex remoteConfigMutex_;
-    std::shared_ptr<KLVRemoteConfig> remoteConfig_;
+    std::atomic<bool> isNetworkRequestPending_{false};
 };
 
 }  // namespace engine

@@ -271,7 +271,10 @@ std::optional<Error> prepare(Transfer& transfer, const Settings& settings) {
     transfer.easy.reset(curl_easy_init());
     CURL* const easy = transfer.easy.get();
     if (!easy) return urlError(kURLErrorUnknown, "Could not create a transfer");
-    transfer.maximumResponseSize = settings.maximumResponseSize;
+    transfer.maximumResponseSize =
+        request.maximumResponseSize > 0
+            ? std::min(settings.maximumResponseSize, request.maximumResponseSize)
+            : settings.maximumResponseSize;
     curl_easy_setopt(easy, CURLOPT_URL, request.url.c_str());
     curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);

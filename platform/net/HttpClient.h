@@ -47,6 +47,9 @@ struct HttpRequest {
     // Seconds for the whole exchange, connecting included. Not positive or not finite means
     // kDefaultTimeoutInterval.
     double timeoutInterval = kDefaultTimeoutInterval;
+    // A cap on this request's answer body below the client's own (0: the client's alone); a
+    // larger answer fails with kURLErrorDataLengthExceedsMaximum.
+    std::size_t maximumResponseSize = 0;
 };
 
 struct HttpResponse {

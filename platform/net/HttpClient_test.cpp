@@ -282,6 +282,29 @@ TEST_F(HttpClientTest, RefusesBadRequestsWithoutSendingThem) {
     EXPECT_TRUE(server.requests().empty());
 }
 
+TEST_F(HttpClientTest, ARequestMayCapItsOwnAnswer) {
+    server.answer("GET", "/config", {200, {}, std::string(11, 'c')});
+    struct Case {
+        std::size_t cap;
+        bool refused;
+    };
+    for (const Case c : {Case{10, true}, Case{11, false}, Case{0, false}}) {
+        HttpRequest capped = get("/config");
+        capped.maximumResponseSize = c.cap;
+        SerialQueue caseQueue("test.case");
+        HttpClient caseClient;
+        const HttpResult result = exchangeOnce(caseClient, caseQueue, capped);
+        EXPECT_EQ(result.error.has_value(), c.refused)
+            << c.cap << " " << (result.error ? result.error->description : "");
+        if (c.refused) {
+            EXPECT_EQ(result.error->code, kURLErrorDataLengthExceedsMaximum);
+        } else {
+            ASSERT_TRUE(result.response);
+            EXPECT_EQ(result.response->body.size(), 11u);
+        }
+    }
+}
+
 TEST_F(HttpClientTest, ConnectToReachesATlsLoopbackServerUnderTheConfiguredHostName) {
     LoopbackServer tls({.tlsHostNames = {"measure.example.test", "*.measure.example.test"}});
     ASSERT_TRUE(tls.isRunning());

@@ -79,6 +79,90 @@ void UIApplication::terminate() {
                                                              this);
 }
 
+bool UIApplication::openURL(const std::string& url, const Dictionary& options) {
+    const bool handled = delegate_ && delegate_->applicationOpenURL(*this, url, options);
+    for (const auto& interceptor : interceptors())
+        interceptor->applicationOpenURL(*this, url, options);
+    return handled;
+}
+
+bool UIApplication::continueUserActivity(const NSUserActivity& userActivity) {
+    const bool handled =
+        delegate_ && delegate_->applicationContinueUserActivity(*this, userActivity);
+    for (const auto& interceptor : interceptors()) {
+        interceptor->applicationContinueUserActivity(*this, userActivity);
+    }
+    return handled;
+}
+
+void UIApplication::handleEventsForBackgroundURLSession(
+    const std::string& identifier, const std::function<void()>& completionHandler) {
+    if (delegate_) {
+        delegate_->applicationHandleEventsForBackgroundURLSession(*this, identifier,
+                                                                  completionHandler);
+    }
+    for (const auto& interceptor : interceptors()) {
+        interceptor->applicationHandleEventsForBackgroundURLSession(*this, identifier,
+                                                                    completionHandler);
+    }
+}
+
+std::string UIApplication::registerDelegateInterceptor(
+    std::shared_ptr<UIApplicationDelegate> interceptor) {
+    if (!interceptor) return {};
+    std::lock_guard lock(mutex_);
+    std::string identifier = "interceptor-" + std::to_string(nextInterceptorID_++);
+    interceptors_.emplace_back(identifier, std::move(interceptor));
+    return identifier;
+}
+
+void UIApplication::unregisterDelegateInterceptor(const std::string& identifier) {
+    std::lock_guard lock(mutex_);
+    std::erase_if(interceptors_, [&](const auto& entry) { return entry.first == identifier; });
+}
+
+std::vector<std::shared_ptr<UIApplicationDelegate>> UIApplication::interceptors() const {
+    std::lock_guard lock(mutex_);
+    std::vector<std::shared_ptr<UIApplicationDelegate>> result;
+    for (const auto& entry : interceptors_)
+        result.push_back(entry.second);
+    return result;
+}
+
+UIBackgroundTaskIdentifier UIApplication::beginBackgroundTaskWithName(
+    const std::string& name, std::function<void()> expirationHandler) {
+    std::lock_guard lock(mutex_);
+    const UIBackgroundTaskIdentifier identifier = nextBackgroundTask_++;
+    backgroundTasks_.push_back({identifier, name, std::move(expirationHandler)});
+    return identifier;
+}
+
+void UIApplication::endBackgroundTask(UIBackgroundTaskIdentifier identifier) {
+    std::lock_guard lock(mutex_);
+    std::erase_if(backgroundTasks_,
+                  [&](const BackgroundTask& task) { return task.identifier == identifier; });
+}
+
+std::vector<std::string> UIApplication::runningBackgroundTaskNames() const {
+    std::lock_guard lock(mutex_);
+    std::vector<std::string> names;
+    for (const auto& task : backgroundTasks_)
+        names.push_back(task.name);
+    return names;
+}
+
+void UIApplication::expireBackgroundTasks() {
+    std::vector<std::function<void()>> handlers;
+    {
+        std::lock_guard lock(mutex_);
+        for (const auto& task : backgroundTasks_) {
+            if (task.expirationHandler) handlers.push_back(task.expirationHandler);
+        }
+    }
+    for (auto& handler : handlers)
+        mainQueue().async(std::move(handler));
+}
+
 namespace {
 
 // The scheme of an absolute URL, lowercased; empty when the text has none.

@@ -1,0 +1,50 @@
+#pragma once
+
+// The front door's process-wide state (internal to engine/frontdoor). Created on first use and
+// kept for the process; a test reset replaces it. The data come first so that they outlive the
+// queues, whose destruction still runs the blocks already queued.
+
+#include <atomic>
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <optional>
+
+#include "engine/frontdoor/KLVAnalytics.h"
+#include "platform/dispatch/OperationQueue.h"
+#include "platform/dispatch/SerialQueue.h"
+
+namespace engine {
+
+struct FrontDoorState {
+    FrontDoorState();
+    ~FrontDoorState();
+    FrontDoorState(const FrontDoorState&) = delete;
+    FrontDoorState& operator=(const FrontDoorState&) = delete;
+
+    bool isAppDelegateProxyEnabled() const;
+
+    // The once-only part of the start.
+    std::mutex startMutex;
+    bool started = false;
+    // Written once by the start before its block is dispatched; read on the serial queue.
+    std::atomic<bool> deactivated{false};
+    // Written on the serial queue; read there (and by tests).
+    std::atomic<bool> enabled{false};
+    std::atomic<bool> droppedOperationLogged{false};
+    std::atomic<bool> appDelegateProxyCreated{false};
+    std::atomic<std::uint64_t> nextListenerToken{1};
+    // Serial queue only.
+    KLVLogEventInterceptor interceptor;
+    KLVOpenURLListener openURLListener;
+    std::optional<std::map<std::uint64_t, KLVLogEventListener>> listeners;
+    // Clock read and enqueue of one event, together.
+    std::mutex timestampMutex;
+
+    platform::SerialQueue serialQueue{kKLVAnalyticsQueueLabel};
+    platform::OperationQueue operationQueue{kKLVAnalyticsOperationQueueName};
+};
+
+FrontDoorState& frontDoor();
+
+}  // namespace engine

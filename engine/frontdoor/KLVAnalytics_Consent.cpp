@@ -1,0 +1,63 @@
+// Consent set through the front door: validated, ranked by source, merged, persisted.
+
+#include "engine/base/KLVLogLevel.h"
+#include "engine/frontdoor/KLVAnalytics.h"
+#include "engine/measurement/KLVAnalyticsStore.h"
+#include "engine/settings/KLVConsentSettingsUtil.h"
+
+namespace engine {
+
+void KLVAnalytics::setConsent(const platform::Dictionary& consent) {
+    setConsent(consent, kKLVConsentSettings1PKey);
+}
+
+void KLVAnalytics::setConsent(const platform::Dictionary& consent, const std::string& key) {
+    auto& monitor = KLVMeasurement::monitor();
+    if (KLVConsentSettingsUtil::consentSource() == kKLVConsentSourceNone) {
+        KLVAnalyticsStore::loadPersistedConsentSettings();
+    }
+    platform::Dictionary settings = KLVConsentSettingsUtil::consentSettingsFromDictionary(consent);
+    for (auto it = settings.begin(); it != settings.end();) {
+        const auto* status = it->second.getString();
+        if (status && (*status == "granted" || *status == "denied")) {
+            ++it;
+            continue;
+        }
+        monitor.logWithLevel(kKLVLogWarning, 25042,
+                             "Valid consent values are 'granted' and 'denied'. Ignoring invalid "
+                             "consent setting",
+                             it->second);
+        it = settings.erase(it);
+    }
+    if (settings.empty()) {
+        monitor.logWithLevel(kKLVLogWarning, 25041, "Discarding empty consent settings");
+        return;
+    }
+    const std::int64_t source = key == kKLVConsentSettingsTCFKey  ? kKLVConsentSourceTCF
+                                : key == kKLVConsentSettings3PKey ? kKLVConsentSourcePublicAPI
+                                                                  : kKLVConsentSourceInternalAPI;
+    if (!KLVConsentSettingsUtil::isConsentSourceHigherPriority(source)) {
+        monitor.logWithLevel(kKLVLogWarning, 25043, "Ignoring lower priority consent settings");
+        return;
+    }
+    const bool wasAdUserDataDenied = KLVConsentSettingsUtil::isAdUserDataDenied();
+    KLVConsentSettingsUtil::updateSettings(settings, source);
+    KLVAnalyticsStore::persistConsentSettings(
+        KLVConsentSettingsUtil::consentSettings().value_or(platform::Dictionary{}), source);
+    if (key == kKLVConsentSettings3PKey) {
+        monitor.logWithLevel(kKLVLogVerbose, 25055, KLVConsentSettingsUtil::description());
+    }
+    const auto remoteConfig = KLVMeasurement::remoteConfig();
+    if (remoteConfig->dcuEventFeatureEnabled() && !remoteConfig->consentDefaults().empty() &&
+        KLVConsentSettingsUtil::didAdUserDataConsentChange(wasAdUserDataDenied)) {
+        logInternalEventWithOrigin("auto", "_dcu", {{"_r", platform::Object(std::int64_t{1})}});
+    }
+    if (remoteConfig->DMAConsentEnabled() && settings.contains("ad_personalization")) {
+        if (const auto adPersonalization = KLVConsentSettingsUtil::adPersonalization()) {
+            setUserPropertyString(platform::Object(*adPersonalization != 0 ? "YES" : "NO"),
+                                  "allow_personalized_ads");
+        }
+    }
+}
+
+}  // namespace engine

@@ -1,0 +1,153 @@
+#pragma once
+
+// Test support (header only): a measurement service that records what reaches its worker-queue
+// halves, made the process's shared instance.
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "engine/database/KLVDatabase.h"
+#include "engine/measurement/KLVMeasurement.h"
+#include "engine/stores/KLVPersistedConfig.h"
+
+namespace engine {
+
+// The monitor's health record, where silent lines (levels 2 and 5) land: the count of monitored
+// lines and the first one's message since it was last read (reading empties it).
+inline std::string healthRecord() {
+    return KLVMeasurementBase::monitor().monitoringDataForDispatchWithSamplePeriod(0, 0).value_or(
+        "");
+}
+
+struct RecordedEvent {
+    std::string origin;
+    bool isPublicEvent = false;
+    std::string name;
+    platform::Dictionary parameters;
+    double timestamp = 0;
+    bool enabled = false;
+    bool ignoreEnabled = false;
+    bool ignoreInterceptor = false;
+    bool hasInterceptor = false;
+    platform::Dictionary screenParameters;
+};
+
+struct RecordingOptions {
+    std::string appID = "1:1001:ios:abc";
+    bool enabled = true;
+    bool deactivated = false;
+    // How many database openings fail before one succeeds.
+    int failingDatabaseOpens = 0;
+    bool resetSucceeds = true;
+    std::optional<platform::Object> disableAdPersonalization;
+};
+
+class RecordingMeasurement : public KLVMeasurement {
+  public:
+    using Options = RecordingOptions;
+
+    static Parts partsFor(const Options& options) {
+        Parts parts;
+        parts.databaseName = "nexory-app-measurement.sql";
+        parts.persistedConfig = KLVPersistedConfig::sharedInstance();
+        parts.scheduler = std::make_shared<KLVScheduler>(kKLVWorkerQueueLabel);
+        parts.alarm =
+            std::make_shared<KLVAlarm>(parts.scheduler->workerQueue(), "Measurement timer");
+        parts.appID = options.appID;
+        parts.isAnalyticsCollectionEnabled = options.enabled;
+        parts.isAnalyticsCollectionDeactivated = options.deactivated;
+        return parts;
+    }
+
+    explicit RecordingMeasurement(const Options& options)
+        : KLVMeasurement(partsFor(options)), options_(options) {}
+
+    // Makes a recording service the shared instance (its enable is then scheduled) and waits
+    // for that first worker block.
+    static std::shared_ptr<RecordingMeasurement> install(const Options& options = {}) {
+        std::shared_ptr<RecordingMeasurement> made;
+        installSharedInstance([&] {
+            made = std::make_shared<RecordingMeasurement>(options);
+            return made;
+        });
+        if (made) made->drain();
+        return made;
+    }
+
+    void drain() {
+        scheduler()->workerQueue()->sync([] {});
+    }
+
+    std::vector<RecordedEvent> events() {
+        std::lock_guard lock(mutex_);
+        return events_;
+    }
+    std::vector<std::string> calls() {
+        std::lock_guard lock(mutex_);
+        return calls_;
+    }
+    int databaseOpens() const { return databaseOpens_; }
+    int wipes() const { return wipes_; }
+
+    void logEventOnWorkerQueueWithOrigin(const std::string& origin, bool isPublicEvent,
+                                         const std::string& name,
+                                         const platform::Dictionary& parameters, double timestamp,
+                                         bool enabled, bool ignoreEnabled, bool ignoreInterceptor,
+                                         const KLVLogEventInterceptor& interceptor,
+                                         const platform::Dictionary& screen) override {
+        std::lock_guard lock(mutex_);
+        events_.push_back({origin, isPublicEvent, name, parameters, timestamp, enabled,
+                           ignoreEnabled, ignoreInterceptor, bool(interceptor), screen});
+    }
+    void setUserAttributeOnWorkerQueue(const KLVUserAttribute& attribute) override {
+        record("set " + attribute.origin() + " " + attribute.name() + "=" +
+               attribute.value().description());
+    }
+    void removeUserAttributeOnWorkerQueue(const KLVUserAttribute& attribute) override {
+        record("remove " + attribute.name());
+    }
+    void setUserDataOnWorkerQueue(const platform::Dictionary& userData) override {
+        record("userData " + platform::Object(userData).description());
+    }
+    void setDefaultEventParametersOnWorkerQueue(
+        const std::optional<platform::Dictionary>& parameters) override {
+        record("defaults " + (parameters ? platform::Object(*parameters).description() : "nil"));
+    }
+    bool resetAnalyticsDataOnWorkerQueueWithTimestamp(
+        double, const std::optional<std::string>& appInstanceID) override {
+        record("reset " + appInstanceID.value_or("nil"));
+        return options_.resetSucceeds;
+    }
+    std::optional<platform::Object> shouldDisableAdPersonalization() override {
+        return options_.disableAdPersonalization;
+    }
+    bool wipeoutAnalyticsDataAndResetComponents() override {
+        ++wipes_;
+        return KLVMeasurement::wipeoutAnalyticsDataAndResetComponents();
+    }
+
+  protected:
+    std::unique_ptr<KLVDatabase> openDatabase() override {
+        if (databaseOpens_++ < options_.failingDatabaseOpens) return nullptr;
+        return KLVMeasurement::openDatabase();
+    }
+
+  private:
+    void record(std::string call) {
+        std::lock_guard lock(mutex_);
+        calls_.push_back(std::move(call));
+    }
+
+    Options options_;
+    std::mutex mutex_;
+    std::vector<RecordedEvent> events_;
+    std::vector<std::string> calls_;
+    std::atomic<int> databaseOpens_{0};
+    std::atomic<int> wipes_{0};
+};
+
+}  // namespace engine
