@@ -8,9 +8,9 @@
 #include <memory>
 #include <string>
 
-#include "engine/storage/KLVDatabase.h"
-#include "engine/storage/KLVEvent.h"
-#include "engine/storage/KLVPersistedConfig.h"
+#include "engine/database/KLVDatabase.h"
+#include "engine/events/KLVEvent.h"
+#include "engine/stores/KLVPersistedConfig.h"
 #include "platform/foundation/Object.h"
 #include "testkit/TempHome.h"
 

@@ -12,7 +12,7 @@
 #include <filesystem>
 #include <string>
 
-#include "engine/storage/KLVSqliteStore.h"
+#include "engine/stores/KLVSqliteStore.h"
 
 namespace {
 

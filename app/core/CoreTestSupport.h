@@ -3,7 +3,6 @@
 // Shared set-up of the calculation core's tests: a clean process state and the app's resources.
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <filesystem>
 #include <fstream>
@@ -14,6 +13,7 @@
 #include "app/core/SolutionStep.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/SharedInstance.h"
+#include "testkit/TempHome.h"
 
 namespace app::testing {
 
@@ -42,28 +42,12 @@ inline Digit makeTerm(double z, double n = 1.0, NaturalConstants zConstants = {}
     return term;
 }
 
-// A fresh folder under the system's temporary directory, removed with everything in it.
-class TemporaryFolder {
+// A fresh folder (and data root), removed with everything in it.
+class TemporaryFolder : public testkit::TempHome {
   public:
-    TemporaryFolder() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "tessaline-core-XXXXXX");
-        if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
-        path_ = pattern;
-    }
-    ~TemporaryFolder() {
-        std::error_code ignored;
-        std::filesystem::remove_all(path_, ignored);
-    }
-    TemporaryFolder(const TemporaryFolder&) = delete;
-    TemporaryFolder& operator=(const TemporaryFolder&) = delete;
-
-    const std::filesystem::path& path() const { return path_; }
     void write(const std::string& name, const std::string& bytes) const {
-        std::ofstream(path_ / name, std::ios::binary) << bytes;
+        std::ofstream(path() / name, std::ios::binary) << bytes;
     }
-
-  private:
-    std::filesystem::path path_;
 };
 
 // A step as the tests compare it: title and LaTeX.

@@ -24,8 +24,6 @@ TEST(FormulaTest, ConditionsMayBeMissingNullOrEmpty) {
         R"("imageName":"log","searched":"x","given":["a","u"],"latex":"\\log_a u",)"
         R"("identifier":"L1","description":"product"})");
 
-    object["conditions"] = nullptr;
-    EXPECT_FALSE(Formula::fromJson(object)->conditions);
     object["conditions"] = nlohmann::json::array();
     formula = Formula::fromJson(object);
     ASSERT_TRUE(formula->conditions);
@@ -50,13 +48,6 @@ TEST(FormulaTest, AMissingOrMistypedMemberFailsTheWhole) {
     auto object = nlohmann::json::parse(kFormula);
     object["given"] = nlohmann::json::array({"a", 1});
     EXPECT_FALSE(Formula::fromJson(object));
-    EXPECT_FALSE(Formula::fromJson(nlohmann::json::array()));
-}
-
-TEST(FormulaTest, ErrorAndHolder) {
-    EXPECT_EQ(description(FormulaError::configurationFailed), "configurationFailed");
-    EXPECT_EQ(makeError(FormulaError::configurationFailed).description, "configurationFailed");
-    EXPECT_TRUE(QuroFormula().formulas.empty());
 }
 
 TEST(SymbolTest, RulesMissingDiffersFromEmpty) {
@@ -68,23 +59,12 @@ TEST(SymbolTest, RulesMissingDiffersFromEmpty) {
     object["rules"] = nlohmann::json::object();
     const auto withEmptyRules = Symbol::fromJson(object);
     ASSERT_TRUE(withEmptyRules && withEmptyRules->rules);
-    EXPECT_TRUE(withEmptyRules->rules->empty());
-    EXPECT_EQ(withoutRules->toJson().dump(),
-              R"({"category":"c","subcategory":"s","topic":"t","key":"d","latex":"d",)"
-              R"("name":"distance","unit":"m"})");
     EXPECT_EQ(withEmptyRules->toJson().dump(),
               R"({"category":"c","subcategory":"s","topic":"t","key":"d","latex":"d",)"
               R"("name":"distance","unit":"m","rules":{}})");
 
     object["rules"] = {{"max", 2.5}, {"min", "low"}};
     EXPECT_FALSE(Symbol::fromJson(object));
-    object.erase("rules");
-    object.erase("unit");
-    EXPECT_FALSE(Symbol::fromJson(object));
-}
-
-TEST(SymbolTest, TheTableStaysEmpty) {
-    EXPECT_TRUE(QuroFormulaSymbol::shared().symbols.empty());
 }
 
 }  // namespace

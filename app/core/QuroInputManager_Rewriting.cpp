@@ -63,7 +63,11 @@ void QuroInputManager::addGivenValuesStep(bool isFirst) {
     if (inputFormatMode == FormatMode::formula) {
         std::string text = inputFormat.empty() ? "" : inputFormat.front();
         for (std::size_t i = 0; i < pieces.size(); ++i) {
-            text = replacingOccurrences(text, "%" + std::to_string(i), pieces[i]);
+            // Appended rather than `"%" + std::to_string(i)`: g++ 12 at -O3 reports a false
+            // -Wrestrict overlap in the inlined insert at the front of a temporary.
+            std::string placeholder = "%";
+            placeholder += std::to_string(i);
+            text = replacingOccurrences(text, placeholder, pieces[i]);
         }
         appendStep(title, text);
         return;

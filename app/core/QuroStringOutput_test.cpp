@@ -29,28 +29,23 @@ TEST(QuroStringOutputTest, LatexNumber) {
     const Case cases[] = {
         {0.5, {}, "", "", 10, true, false, "0.5"},
         {-0.5, {}, "", "", 10, true, false, "(-0.5)"},
-        {-0.5, {}, "", "", 10, true, true, "-0.5"},
+
         {1e-11, {}, "", "", 10, true, false, "0"},
-        {-1e-11, {}, "", "", 10, true, false, "0"},
-        {1e-10, {}, "", "", 10, true, false, "0.0000000001"},
+
         {kInf, {}, "", "", 10, true, false, "\\infty"},
         {2e12, {}, "", "", 10, true, false, "\\infty"},
-        {-kInf, {}, "", "", 10, true, false, "-\\infty"},
-        {-2e12, {}, "", "", 10, true, false, "-\\infty"},
-        {1e12, {}, "", "", 10, true, false, "1000000000000"},
+
         {2e12, {}, "", "", 10, false, false, "2000000000000"},
         {std::numeric_limits<double>::quiet_NaN(), {}, "", "", 10, true, false, "NaN"},
-        {1, {pi()}, "", "", 10, true, false, "\\pi"},
+
         {-1, {pi()}, "", "", 10, true, false, "(-\\pi)"},
-        {2, {pi()}, "", "", 10, true, false, "2\\pi"},
+
         {-2, {pi()}, "", "", 10, true, false, "(-2\\pi)"},
-        {-1, {pi()}, "", "", 10, true, true, "-1\\pi"},
-        {1e-11, {pi()}, "", "", 10, true, false, "0"},
+
         {2, {pi(), euler()}, "", "", 10, true, false, "2\\pie"},
-        {1, {}, "x", "", 10, true, false, "x"},
-        {-1, {}, "x", "", 10, true, true, "-x"},
+
         {-1, {}, "x", "", 10, true, false, "(-1) x"},
-        {3, {}, "x", "", 10, true, false, "3 x"},
+
         {3, {}, "x", "cm", 10, true, false, "3 x cm"},
         {1234567.125, {}, "", "", 2, true, false, "1234567.12"},
     };
@@ -68,26 +63,22 @@ TEST(QuroStringOutputTest, LatexTermWithTheRulesSettings) {
         const char* text;
     };
     const Case cases[] = {
-        {makeTerm(3), "3"},
+
         {makeTerm(-3, 4), "-\\frac{3}{4}"},
         {makeTerm(3, -4), "-\\frac{3}{4}"},
         {makeTerm(2, 1, {pi()}), "2\\pi"},
-        {makeTerm(1, 1, {pi()}), "\\pi"},
+
         {makeTerm(-1, 1, {pi()}), "-\\pi"},
         {makeTerm(1, 1, {}, {pi()}), "\\frac{1}{\\pi}"},
-        {makeTerm(2.5), "2.5"},
-        {makeTerm(5e12), "\\infty"},
-        {makeTerm(-5e12), "-\\infty"},
-        {makeTerm(6, 4), "\\frac{6}{4}"},
-        {makeTerm(0), "0"},
+
         {makeTerm(3, 0), "\\infty"},
         // Denominators keep the digits as typed, also where a six-digit text would need an
         // exponent.
         {makeTerm(1, 12.3456789), "\\frac{1}{12.3456789}"},
-        {makeTerm(1, 1234567.8), "\\frac{1}{1234567.8}"},
+
         {makeTerm(1, 0.00001234), "\\frac{1}{0.00001234}"},
         {makeTerm(2, 1, {}, {}, "x"), "2  x"},
-        {makeTerm(1, 1, {}, {}, "x"), " x"},
+
         {makeTerm(2, 1, {}, {}, "", "x"), "2 \\frac{1}{x}"},
         {makeTerm(0, 1, {}, {}, "x"), "0  x"},
     };
@@ -100,14 +91,12 @@ TEST(QuroStringOutputTest, LatexTermOptions) {
     EXPECT_EQ(QuroStringOutput::latexTerm(makeTerm(3), "", false, true, false, 10), "\\frac{3}{1}");
     EXPECT_EQ(QuroStringOutput::latexTerm(makeTerm(-3, 4), "", std::nullopt, false, false, 10),
               "\\left(-\\frac{3}{4}\\right)");
-    EXPECT_EQ(QuroStringOutput::latexTerm(makeTerm(3), "", std::nullopt, false, false, 10), "3");
-    EXPECT_EQ(QuroStringOutput::latexTerm(makeTerm(3), "", true, false, false, 10),
-              "\\left(3\\right)");
+
     EXPECT_EQ(QuroStringOutput::latexTerm(makeTerm(3), "cm", true, false, false, 10),
               "\\left(3\\right) cm");
     // keepSigns: the signs as typed, and tiny values as they are.
     EXPECT_EQ(latexOfTerm(makeTerm(3, -4), true), "\\frac{3}{-4}");
-    EXPECT_EQ(latexOfTerm(makeTerm(-6, 8), true), "\\frac{-6}{8}");
+
     EXPECT_EQ(latexOfTerm(makeTerm(1e-11), true), "0");
     EXPECT_EQ(latexOfTerm(makeTerm(-0.0), true), "-0");
     // No numerator, no text.
@@ -115,45 +104,16 @@ TEST(QuroStringOutputTest, LatexTermOptions) {
 }
 
 TEST(QuroStringOutputTest, LatexVariablePart) {
-    Digit term = makeTerm(1);
-    EXPECT_FALSE(QuroStringOutput::latexVariablePart(term));
-    term.zVariable = "x";
-    term.powerOfZVariable = 1.0;
+    EXPECT_FALSE(QuroStringOutput::latexVariablePart(makeTerm(1)));
+    Digit term = makeTerm(1, 1, {}, {}, "x");
     EXPECT_EQ(QuroStringOutput::latexVariablePart(term), " x");
-    term.powerOfZVariable = 2.0;
-    EXPECT_EQ(QuroStringOutput::latexVariablePart(term), " x^{2.0}");
     term.powerOfZVariable = 0.5;
     EXPECT_EQ(QuroStringOutput::latexVariablePart(term), " x^{0.5}");
-    term.nVariable = "y";
-    term.powerOfNVariable = -1.0;
-    EXPECT_EQ(QuroStringOutput::latexVariablePart(term), "\\frac{x^{0.5}}{y^{-1.0}}");
-    term.zVariable.clear();
-    term.powerOfNVariable = 1.0;
-    EXPECT_EQ(QuroStringOutput::latexVariablePart(term), "\\frac{1}{y}");
-}
-
-TEST(QuroStringOutputTest, CancellingTexts) {
-    EXPECT_EQ(QuroStringOutput::latexRatio(makeTerm(6, 4), {}, 2), "\\frac{6 : 2}{4 : 2}");
-    EXPECT_EQ(QuroStringOutput::latexRatio(makeTerm(6, -4), {}, -2),
-              "\\frac{6 : (-2)}{(-4) : (-2)}");
-    EXPECT_EQ(QuroStringOutput::latexRatio(makeTerm(1, 1, {pi()}, {pi()}), {pi()}, 1),
-              "\\frac{\\pi : \\pi}{\\pi : \\pi}");
-    EXPECT_EQ(QuroStringOutput::latexRatio(makeTerm(6, 4, {}, {}, "x"), {}, 2),
-              "\\frac{6 : 2}{4 : 2} x");
-
-    EXPECT_EQ(QuroStringOutput::latexDivisionStep(makeTerm(1, 2), 3),
-              "\\frac{3 : 3}{6  : 3} = \\frac{1}{2}");
-    EXPECT_FALSE(QuroStringOutput::latexDivisionStep(makeTerm(1, 2), 1));
-    EXPECT_FALSE(QuroStringOutput::latexDivisionStep(makeTerm(1, 2), -2));
-    EXPECT_FALSE(QuroStringOutput::latexDivisionStep(makeTerm(1, 2), std::nullopt));
-}
-
-TEST(QuroStringOutputTest, OneBufferForTheProcess) {
-    platform::resetSharedInstances();
-    QuroStringOutput::shared().solutionSteps.push_back(makeStep("t", "x"));
-    EXPECT_EQ(QuroStringOutput::shared().solutionSteps.size(), 1u);
-    platform::resetSharedInstances();
-    EXPECT_TRUE(QuroStringOutput::shared().solutionSteps.empty());
+    Digit fraction = makeTerm(1, 1, {}, {}, "x", "y");
+    fraction.powerOfZVariable = 0.5;
+    fraction.powerOfNVariable = -1.0;
+    EXPECT_EQ(QuroStringOutput::latexVariablePart(fraction), "\\frac{x^{0.5}}{y^{-1.0}}");
+    EXPECT_EQ(QuroStringOutput::latexVariablePart(makeTerm(1, 1, {}, {}, "", "y")), "\\frac{1}{y}");
 }
 
 }  // namespace

@@ -18,7 +18,7 @@ void KLVMeasurement::initializeSharedInstanceWithAppID(
 }
 
 std::shared_ptr<KLVMeasurement> KLVMeasurement::sharedInstance() {
-    return std::static_pointer_cast<KLVMeasurement>(KLVMeasurementBase::sharedInstance());
+    return std::dynamic_pointer_cast<KLVMeasurement>(KLVMeasurementBase::sharedInstance());
 }
 
 KLVMeasurement::KLVMeasurement(std::string appID, bool isAnalyticsCollectionEnabled,

@@ -5,8 +5,8 @@
 // functions the layers below rely on; the components, the start sequence and the event pipeline
 // join it with the rest of the measurement core.
 //
-// KLVMeasurement::monitor(), hasSharedInstance() and remoteConfig() are KLVMeasurementBase's
-// (engine/storage), where the components below the service reach them too.
+// KLVMeasurement::monitor() and hasSharedInstance() are KLVMeasurementBase's (engine/base), where
+// the components below the service reach them too; remoteConfig() forwards to the settings.
 
 #include <atomic>
 #include <memory>
@@ -15,13 +15,14 @@
 #include <string>
 #include <vector>
 
-#include "engine/storage/KLVMeasurementBase.h"
+#include "engine/base/KLVMeasurementBase.h"
+#include "engine/settings/KLVRemoteConfig.h"
 
 namespace engine {
 
 class KLVMeasurement : public KLVMeasurementBase {
   public:
-    // Creates the shared service once per process, under the creation lock: with a non-empty app
+    // Creates the shared service once per process: with a non-empty app
     // ID a service with these values; with an empty one none, and no later call creates one.
     static void initializeSharedInstanceWithAppID(
         const std::string& appID, bool isAnalyticsCollectionEnabled,
@@ -30,7 +31,10 @@ class KLVMeasurement : public KLVMeasurementBase {
 
     // The service, or null before it is created (asked before any creation, it also warns with
     // code 23147 that the host has not been configured).
+    // A service of another class (a test's stand-in) answers null here.
     static std::shared_ptr<KLVMeasurement> sharedInstance();
+    // The running service's settings, else the defaults: KLVRemoteConfig::current().
+    static std::shared_ptr<KLVRemoteConfig> remoteConfig() { return KLVRemoteConfig::current(); }
 
     KLVMeasurement(std::string appID, bool isAnalyticsCollectionEnabled,
                    bool isAnalyticsCollectionDeactivated,

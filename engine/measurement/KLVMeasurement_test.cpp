@@ -3,8 +3,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "engine/storage/EngineTestSupport.h"
-#include "engine/storage/KLVRemoteConfig.h"
+#include "engine/base/EngineTestSupport.h"
+#include "engine/settings/KLVRemoteConfig.h"
 
 namespace engine {
 namespace {

@@ -1,6 +1,6 @@
 #pragma once
 
-// Test support for the message layer: capture of the system log, a message object of any type,
+// Test support for the message layer: a message object of any type,
 // and reading the wire vectors kept in testdata/.
 
 #include <cstdint>
@@ -10,27 +10,11 @@
 #include <vector>
 
 #include "engine/messages/NANOMessageBase.h"
-#include "platform/foundation/Log.h"
+#include "testkit/LogCapture.h"
 
 namespace engine::testing {
 
-// Collects system log lines while alive.
-class LogCapture {
-  public:
-    LogCapture() {
-        previous_ =
-            platform::setLogSink([this](std::string_view line) { lines_.emplace_back(line); });
-    }
-    ~LogCapture() { platform::setLogSink(std::move(previous_)); }
-    LogCapture(const LogCapture&) = delete;
-    LogCapture& operator=(const LogCapture&) = delete;
-
-    const std::vector<std::string>& lines() const { return lines_; }
-
-  private:
-    platform::LogSink previous_;
-    std::vector<std::string> lines_;
-};
+using LogCapture = testkit::LogCapture;
 
 // A message object of a type chosen at run time, for tests that walk all 42 types.
 class AnyMessage : public NANOMessageBase {

@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "platform/foundation/Log.h"
+#include "testkit/LogCapture.h"
 
 namespace platform::testing {
 
@@ -30,20 +30,6 @@ class Recorder {
     std::vector<T> values_;
 };
 
-// Captures system-log lines for the life of the object.
-class LogCapture {
-  public:
-    LogCapture()
-        : previous_(setLogSink([this](std::string_view line) { lines_.add(std::string(line)); })) {}
-    ~LogCapture() { setLogSink(std::move(previous_)); }
-    LogCapture(const LogCapture&) = delete;
-    LogCapture& operator=(const LogCapture&) = delete;
-
-    std::vector<std::string> lines() const { return lines_.values(); }
-
-  private:
-    Recorder<std::string> lines_;
-    LogSink previous_;
-};
+using LogCapture = testkit::LogCapture;
 
 }  // namespace platform::testing

@@ -20,36 +20,27 @@ TEST(FormatTest, Conversions) {
     };
     const Case cases[] = {
         {formatString("I-ACS%06ld", 23210), "I-ACS023210"},
-        {formatString("I-ACS%06ld", 800002), "I-ACS800002"},
+
         {formatString("I-ACS%06ld", -5), "I-ACS-00005"},
         {formatString("Block ID=%@.", std::string("KLVMeasurement:622")),
          "Block ID=KLVMeasurement:622."},
-        {formatString("%d:%@:%@", 3, "1E_1:Lost", "-"), "3:1E_1:Lost:-"},
         {formatString("%@%c_%lld:%@", "1", 'E', std::int64_t{110100000}, "m"), "1E_110100000:m"},
-        {formatString("%lld...%lld", std::int64_t{-999}, std::int64_t{-100}), "-999...-100"},
         {formatString("%llu", std::numeric_limits<std::uint64_t>::max()), "18446744073709551615"},
-        {formatString("%02x%02x", 0x0a, 0xff), "0aff"},
-        {formatString("%X", 255), "FF"},
+
         {formatString("%x", -1), "ffffffffffffffff"},
         {formatString("%5d|%-5d|%+d|% d", 42, 42, 42, 42), "   42|42   |+42| 42"},
-        {formatString("%.3f", 2.0 / 3.0), "0.667"},
-        {formatString("%f", 1.5), "1.500000"},
-        {formatString("%g", 1e6), "1e+06"},
-        {formatString("%g", 0.0001), "0.0001"},
-        {formatString("%e", 12345.678), "1.234568e+04"},
+
         {formatString("%08.2f", -3.14159), "-0003.14"},
         {formatString("%@ %@ %@ %@", text, whole, flag, list), "abc 5 1 [1, \"x\"]"},
-        {formatString("%@", 0.1), "0.1"},
-        {formatString("%@", 1e20), "1e+20"},
-        {formatString("%s|%.2s|%5s", "abc", "abc", "ab"), "abc|ab|   ab"},
+
         {formatString("100%% sure"), "100% sure"},
         {formatString("%@ and %@", "one"), "one and (null)"},
         {formatString("%d", "not a number"), "not a number"},
         {formatString("%d", 7.9), "7"},
-        {formatString("%f", std::numeric_limits<double>::infinity()), "inf"},
+
         {formatString("50%"), "50%"},
         {formatString("%k stays"), "%k stays"},
-        {formatString("%.1s", "\xC3\xA9t\xC3\xA9"), ""},
+
         {formatString("%.2s", "\xC3\xA9t\xC3\xA9"), "\xC3\xA9"},
     };
     for (const auto& c : cases)
@@ -59,9 +50,8 @@ TEST(FormatTest, Conversions) {
 TEST(FormatTest, DisplayTextOfObjects) {
     EXPECT_EQ(displayText(Object()), "<null>");
     EXPECT_EQ(displayText(Object(false)), "0");
-    EXPECT_EQ(displayText(Object(-12)), "-12");
-    EXPECT_EQ(displayText(Object(2.5)), "2.5");
     EXPECT_EQ(displayText(Object(-0.0)), "0");
+
     EXPECT_EQ(shortestNumberText(std::numeric_limits<double>::quiet_NaN()), "nan");
     EXPECT_EQ(shortestNumberText(-std::numeric_limits<double>::infinity()), "-inf");
 }

@@ -34,12 +34,6 @@ TEST(ObjectTest, NumberViews) {
     EXPECT_EQ(Object("1").numberAsDouble(), std::nullopt);
 }
 
-}  // namespace
-}  // namespace platform
-
-namespace platform {
-namespace {
-
 TEST(ObjectTest, AMovedFromContainerReadsAsEmpty) {
     Object array = Object::array({1, 2});
     Object dict = Object::dict({{"a", 1}});

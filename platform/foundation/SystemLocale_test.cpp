@@ -21,13 +21,9 @@ TEST_F(SystemLocaleTest, LanguageTagsFromLocaleNames) {
         const char* name;
         const char* tag;
     } cases[] = {
-        {"en_US.UTF-8", "en-US"},
-        {"de_AT@euro", "de-AT"},
-        {"fr", "fr"},
-        {"C", ""},
-        {"POSIX", ""},
+        {"en_US.UTF-8", "en-US"}, {"de_AT@euro", "de-AT"}, {"fr", "fr"}, {"C", ""},
+
         {"C.UTF-8", ""},
-        {"", ""},
     };
     for (const auto& c : cases)
         EXPECT_EQ(languageTagFromLocaleName(c.name), c.tag) << c.name;

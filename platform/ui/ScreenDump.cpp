@@ -1,5 +1,8 @@
 #include "platform/ui/ScreenDump.h"
 
+#include <initializer_list>
+#include <string_view>
+
 namespace platform {
 namespace {
 
@@ -32,44 +35,51 @@ void dump(const UIView& view, int depth, std::string& out) {
 std::string dumpLine(const UIView& view) {
     ViewDescription d;
     view.describe(d);
+    // Built by appending only: g++ 12 at -O3 warns falsely on literal + string chains.
     std::string line = view.className();
-    if (!view.accessibilityIdentifier.empty()) line += "#" + view.accessibilityIdentifier;
+    auto add = [&line](std::initializer_list<std::string_view> parts) {
+        for (auto p : parts)
+            line.append(p);
+    };
+    if (!view.accessibilityIdentifier.empty()) add({"#", view.accessibilityIdentifier});
     CGRect f = view.frame();
-    line += " " + formatNumber(f.minX()) + "," + formatNumber(f.minY()) + "," +
-            formatNumber(f.width()) + "," + formatNumber(f.height());
-    if (auto vc = view.owningViewController()) line += " vc=" + vc->className();
-    if (d.text) line += " text=" + quoted(*d.text);
-    if (d.latex) line += " latex=" + quoted(*d.latex);
-    if (d.image) line += " image=" + *d.image;
-    if (view.tag != 0) line += " tag=" + std::to_string(view.tag);
-    if (view.isHidden()) line += " hidden";
-    if (view.alpha() != 1) line += " alpha=" + formatNumber(view.alpha());
-    if (d.disabled) line += " disabled";
-    if (d.selected) line += " selected";
+    add({" ", formatNumber(f.minX()), ",", formatNumber(f.minY()), ",", formatNumber(f.width()),
+         ",", formatNumber(f.height())});
+    if (auto vc = view.owningViewController()) add({" vc=", vc->className()});
+    if (d.text) add({" text=", quoted(*d.text)});
+    if (d.latex) add({" latex=", quoted(*d.latex)});
+    if (d.image) add({" image=", *d.image});
+    if (view.tag != 0) add({" tag=", std::to_string(view.tag)});
+    if (view.isHidden()) add({" hidden"});
+    if (view.alpha() != 1) add({" alpha=", formatNumber(view.alpha())});
+    if (d.disabled) add({" disabled"});
+    if (d.selected) add({" selected"});
     if (d.focus) {
         auto [a, b] = *d.focus;
-        line += a == b ? " focus caret=" + std::to_string(a)
-                       : " focus sel=" + std::to_string(a) + "-" + std::to_string(b);
+        if (a == b)
+            add({" focus caret=", std::to_string(a)});
+        else
+            add({" focus sel=", std::to_string(a), "-", std::to_string(b)});
     }
-    if (d.mark) line += " mark=" + d.mark->hexString();
+    if (d.mark) add({" mark=", d.mark->hexString()});
     if (auto bg = view.backgroundColor(); bg && bg->resolved().a > 0) {
-        line += " bg=" + bg->hexString(true);
+        add({" bg=", bg->hexString(true)});
     }
-    if (d.color) line += " color=" + d.color->hexString();
+    if (d.color) add({" color=", d.color->hexString()});
     if (d.segments) {
-        line += " segments=" + std::to_string(d.segments->first) + "/" +
-                std::to_string(d.segments->second);
+        add({" segments=", std::to_string(d.segments->first), "/",
+             std::to_string(d.segments->second)});
     }
     if (d.rows) {
-        line += " rows=";
+        add({" rows="});
         for (std::size_t i = 0; i < d.rows->size(); ++i) {
-            if (i) line += ",";
-            line += std::to_string((*d.rows)[i]);
+            if (i) add({","});
+            add({std::to_string((*d.rows)[i])});
         }
     }
-    if (d.offset) line += " offset=" + formatNumber(*d.offset);
-    if (d.editing) line += " editing";
-    if (d.role) line += " role=" + *d.role;
+    if (d.offset) add({" offset=", formatNumber(*d.offset)});
+    if (d.editing) add({" editing"});
+    if (d.role) add({" role=", *d.role});
     return line;
 }
 

@@ -199,6 +199,25 @@ TEST_F(PresentationTest, InterfaceBuildersMakeControllersWhoseViewsLoadLater) {
                                         "UINib: no nib named \"ChartTableViewCell\""}));
 }
 
+TEST_F(PresentationTest, TheActivitySheetReportsItsActivityAfterItIsGone) {
+    auto root = std::make_shared<Recorder>("root", events_);
+    show(root);
+    std::vector<std::string> reports;
+    for (const char* button : {"Save Image", "Close"}) {
+        auto sheet = std::make_shared<UIActivityViewController>(
+            std::vector<UIActivityItem>{{std::nullopt, UIImage::named("steps")}});
+        sheet->excludedActivityTypes = {UIActivityTypeCopyToPasteboard};
+        sheet->completionWithItemsHandler = [&](std::optional<std::string> type, bool done) {
+            EXPECT_EQ(root->presentedViewController(), nullptr);
+            reports.push_back(type.value_or("none") + (done ? " done" : " cancelled"));
+        };
+        root->present(sheet, true);
+        EXPECT_EQ(UIDriver().tap(ViewQuery::byText("Copy")).status, DriverResult::Status::notFound);
+        EXPECT_TRUE(UIDriver().tap(ViewQuery::byText(button)).ok());
+    }
+    EXPECT_EQ(reports, (std::vector<std::string>{"saveToCameraRoll done", "none cancelled"}));
+}
+
 TEST_F(PresentationTest, ReplacingTheRootSwapsAppearance) {
     show(std::make_shared<Recorder>("old", events_));
     events_.clear();

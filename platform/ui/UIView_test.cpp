@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/foundation/Log.h"
 #include "platform/ui/ScreenDump.h"
 #include "platform/ui/UIScrollView.h"
 #include "platform/ui/UITestSupport.h"
@@ -57,6 +58,8 @@ TEST_F(ViewTest, StackViewsCloseTheGapOfAHiddenView) {
 }
 
 TEST_F(ViewTest, ConstraintsAreStoredOnTheCommonAncestorAndFoundAgain) {
+    std::vector<std::string> log;
+    auto previous = setLogSink([&](std::string_view line) { log.emplace_back(line); });
     auto root = std::make_shared<UIView>(CGRect{0, 0, 390, 844});
     auto table = std::make_shared<UIScrollView>(CGRect{0, 0, 390, 800});
     auto button = std::make_shared<UIView>(CGRect{0, 0, 50, 50});
@@ -74,6 +77,9 @@ TEST_F(ViewTest, ConstraintsAreStoredOnTheCommonAncestorAndFoundAgain) {
     EXPECT_EQ(root->constraints(), (std::vector<std::shared_ptr<NSLayoutConstraint>>{trailing}));
     EXPECT_EQ(button->constraints(), (std::vector<std::shared_ptr<NSLayoutConstraint>>{width}));
     EXPECT_FALSE(loose->isActive);
+    setLogSink(previous);
+    EXPECT_EQ(log, (std::vector<std::string>{
+                       "NSLayoutConstraint: the items have no common ancestor; not activated"}));
     // What the result screen does: find the table's trailing constraint and change it.
     auto it = std::find_if(root->constraints().begin(), root->constraints().end(), [&](auto& c) {
         return c->secondItem.lock() == table && c->secondAttribute == NSLayoutAttribute::trailing;

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/foundation/Log.h"
 #include "platform/foundation/SharedInstance.h"
+#include "testkit/LogCapture.h"
 
 namespace platform {
 namespace {
@@ -16,19 +16,10 @@ using ::testing::ElementsAre;
 
 class WDLLoggerTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        resetSharedInstances();
-        previous_ = setLogSink([this](std::string_view line) { lines.emplace_back(line); });
-    }
-    void TearDown() override {
-        setLogSink(previous_);
-        resetSharedInstances();
-    }
+    void SetUp() override { resetSharedInstances(); }
+    void TearDown() override { resetSharedInstances(); }
 
-    std::vector<std::string> lines;
-
-  private:
-    LogSink previous_;
+    testkit::LogCapture log;
 };
 
 TEST_F(WDLLoggerTest, ThresholdDecidesWhatIsWritten) {
@@ -44,7 +35,7 @@ TEST_F(WDLLoggerTest, ThresholdDecidesWhatIsWritten) {
     WDLOSLogBasic(kWDLLoggerLevelDebug, "s", "c", true, "I-ACS024000", "Forced");
     WDLSetLoggerLevel(kWDLLoggerLevelDebug);
     WDLOSLogBasic(kWDLLoggerLevelDebug, "s", "c", false, "I-ACS023009", "%d%%", 50);
-    EXPECT_THAT(lines,
+    EXPECT_THAT(log.lines(),
                 ElementsAre("com.nexory.tarnwell.analytics error <Brackenfold>[I-ACS043000] "
                             "Cannot persist configs to disk",
                             "com.nexory.tarnwell.analytics warning <Brackenfold>[I-ACS041003] "

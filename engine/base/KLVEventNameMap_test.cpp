@@ -1,0 +1,46 @@
+#include "engine/base/KLVEventNameMap.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "engine/base/EngineTestSupport.h"
+
+namespace engine {
+namespace {
+
+class KLVEventNameMapTest : public EngineTest {};
+
+TEST_F(KLVEventNameMapTest, Tables) {
+    EXPECT_EQ(KLVEventNameMap().size(), 32u);
+    EXPECT_EQ(KLVEventNameMap().at("session_start"), "_s");
+    EXPECT_EQ(KLVEventNameMap().at("tarnwell_campaign"), "_cmp");
+    EXPECT_EQ(KLVEventNameMapReversed().size(), 31u);
+    EXPECT_EQ(KLVEventNameMapReversed().at("_cmp"), "pe_campaign");
+    EXPECT_EQ(KLVEventNameMapReversed().at("_vs"), "screen_view");
+}
+
+TEST_F(KLVEventNameMapTest, PublicNames) {
+    const struct {
+        platform::Object name;
+        bool isPublic;
+        const char* refusal;  // level 2 is silent: a refusal reaches only the health record
+    } cases[] = {{"purchase", true, nullptr},
+                 {"_s", false, nullptr},
+                 {"a_", true, nullptr},
+                 {"", false, "Cannot check the name. Name is empty"},
+                 {42, false, "Cannot check the name. Name is not a string"}};
+    for (const auto& c : cases) {
+        EXPECT_EQ(KLVIsPublicName(c.name), c.isPublic);
+        const auto record =
+            KLVMeasurementBase::monitor().monitoringDataForDispatchWithSamplePeriod(0, 0);
+        if (c.refusal) {
+            ASSERT_TRUE(record);
+            EXPECT_THAT(*record, ::testing::EndsWith(std::string(":") + c.refusal));
+        } else {
+            EXPECT_EQ(record, std::nullopt);
+        }
+    }
+}
+
+}  // namespace
+}  // namespace engine

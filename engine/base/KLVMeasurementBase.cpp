@@ -1,0 +1,142 @@
+#include "engine/base/KLVMeasurementBase.h"
+
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+#include <utility>
+
+#include "engine/base/KLVASLLogger.h"
+#include "platform/foundation/NoDestructor.h"
+#include "platform/foundation/SharedInstance.h"
+#include "platform/utilities/WDLLogger.h"
+
+namespace engine {
+
+namespace {
+
+constexpr std::int64_t kNotCreatedCode = 23147;
+constexpr char kNotCreatedMessage[] =
+    "Nexory Analytics for Tarnwell has not been created. Please, configure Tarnwell by calling "
+    "[TRWApp configure]";
+
+// Kept for the process and never destroyed, so that a queue still logging while the process
+// exits finds its monitor. A test reset replaces it.
+struct MonitorSlot {
+    std::mutex mutex;
+    std::atomic<KLVMonitor*> fast{nullptr};
+    std::unique_ptr<KLVMonitor> monitor;
+};
+
+MonitorSlot& monitorSlot() {
+    static platform::NoDestructor<MonitorSlot> slot;
+    return slot.get();
+}
+
+// The creation state and the service. The service is published through an atomic pointer so
+// that the readers on every queue (each remoteConfig() of each log line) take no lock; the
+// mutex only orders creators and resets.
+struct ServiceSlot {
+    std::mutex mutex;
+    std::condition_variable published;
+    enum class State { none, creating, created } state = State::none;
+    std::thread::id creator;
+    std::atomic<std::shared_ptr<KLVMeasurementBase>> instance;
+};
+
+ServiceSlot& serviceSlot() {
+    static platform::NoDestructor<ServiceSlot> slot;
+    return slot.get();
+}
+
+void registerResets() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        platform::registerSharedReset("KLVMonitor", [] {
+            auto& slot = monitorSlot();
+            std::unique_ptr<KLVMonitor> old;
+            {
+                std::lock_guard lock(slot.mutex);
+                slot.fast.store(nullptr);
+                old = std::move(slot.monitor);
+            }
+        });
+        platform::registerSharedReset("KLVMeasurement", [] {
+            auto& slot = serviceSlot();
+            std::shared_ptr<KLVMeasurementBase> old;
+            {
+                std::lock_guard lock(slot.mutex);
+                slot.state = ServiceSlot::State::none;
+                old = slot.instance.exchange(nullptr);
+            }
+        });
+    });
+}
+
+}  // namespace
+
+KLVMonitor& KLVMeasurementBase::monitor() {
+    auto& slot = monitorSlot();
+    if (KLVMonitor* monitor = slot.fast.load(std::memory_order_acquire)) return *monitor;
+    registerResets();
+    std::lock_guard lock(slot.mutex);
+    if (!slot.monitor) {
+        slot.monitor = std::make_unique<KLVMonitor>(kKLVBrackenfoldLibraryVersion);
+        slot.fast.store(slot.monitor.get(), std::memory_order_release);
+    }
+    return *slot.monitor;
+}
+
+bool KLVMeasurementBase::hasSharedInstance() {
+    return currentInstance() != nullptr;
+}
+
+std::shared_ptr<KLVMeasurementBase> KLVMeasurementBase::sharedInstance() {
+    auto service = currentInstance();
+    // The public interface is part of every build of this process, so the hint always applies.
+    if (!service) {
+        auto& slot = serviceSlot();
+        std::lock_guard lock(slot.mutex);
+        if (slot.state == ServiceSlot::State::none) {
+            platform::WDLOSLogWarning(kKLVLogSubsystem, kKLVDefaultLogTag, false,
+                                      KLVMessageCodeText(kNotCreatedCode), kNotCreatedMessage);
+        }
+    }
+    return service;
+}
+
+std::shared_ptr<KLVMeasurementBase> KLVMeasurementBase::currentInstance() {
+    return serviceSlot().instance.load(std::memory_order_acquire);
+}
+
+void KLVMeasurementBase::initializeSharedInstanceOnce(
+    const std::function<std::shared_ptr<KLVMeasurementBase>()>& create) {
+    registerResets();
+    auto& slot = serviceSlot();
+    {
+        std::unique_lock lock(slot.mutex);
+        if (slot.state == ServiceSlot::State::creating) {
+            if (slot.creator == std::this_thread::get_id()) return;
+            slot.published.wait(lock, [&] { return slot.state != ServiceSlot::State::creating; });
+        }
+        if (slot.state != ServiceSlot::State::none) return;
+        // Claimed first: an empty app ID makes no service, and no later call may make one either.
+        slot.state = ServiceSlot::State::creating;
+        slot.creator = std::this_thread::get_id();
+    }
+    std::shared_ptr<KLVMeasurementBase> service;
+    try {
+        service = create();
+    } catch (...) {
+        std::lock_guard lock(slot.mutex);
+        slot.state = ServiceSlot::State::created;
+        slot.published.notify_all();
+        throw;
+    }
+    std::lock_guard lock(slot.mutex);
+    slot.instance.store(std::move(service), std::memory_order_release);
+    slot.state = ServiceSlot::State::created;
+    slot.published.notify_all();
+}
+
+}  // namespace engine

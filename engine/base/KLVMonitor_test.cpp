@@ -1,0 +1,372 @@
+#include "engine/base/KLVMonitor.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <limits>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/base/EngineTestSupport.h"
+#include "engine/base/KLVErrors.h"
+#include "engine/base/KLVMeasurementBase.h"
+#include "platform/foundation/UserDefaults.h"
+#include "platform/utilities/WDLLogger.h"
+#include "testkit/ManualClock.h"
+
+namespace engine {
+namespace {
+
+using ::testing::Contains;
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+using ::testing::IsEmpty;
+using ::testing::Not;
+
+constexpr char kPrefix[] = "com.nexory.tarnwell.analytics ";
+
+class KLVMonitorTest : public EngineTest {
+  protected:
+    static KLVMonitor& monitor() { return KLVMeasurementBase::monitor(); }
+
+    static std::unique_ptr<KLVMonitor> makeMonitor(std::vector<std::string> arguments,
+                                                   bool isFromAppStore = false) {
+        KLVMonitor::Environment environment;
+        environment.launchArguments = std::move(arguments);
+        environment.isFromAppStore = isFromAppStore;
+        return std::make_unique<KLVMonitor>(6, std::make_shared<KLVASLLogger>(), 110100,
+                                            environment);
+    }
+
+    static platform::Object storedRecord() {
+        return platform::UserDefaults(kKLVMonitorSuiteName).objectForKey(kKLVHealthMonitorKey);
+    }
+};
+
+TEST_F(KLVMonitorTest, LevelProperties) {
+    struct Case {
+        std::int64_t level;
+        std::optional<std::string> name;
+        bool silent;
+        bool monitorable;
+    };
+    const Case cases[] = {
+        {-1, std::nullopt, false, false}, {0, "ERROR", false, false},
+        {1, "ERROR", false, true},        {2, "ERROR", true, true},
+        {3, "WARNING", false, false},     {4, "WARNING", false, true},
+        {5, "WARNING", true, true},       {6, "NOTICE", false, false},
+        {7, "DEBUG", false, false},       {8, std::nullopt, false, false},
+        {9, std::nullopt, true, true},    {42, std::nullopt, true, true},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(KLVMonitor::logLevelDescriptionFromLogLevel(c.level), c.name) << c.level;
+        EXPECT_EQ(KLVMonitor::isSilentLevel(c.level), c.silent) << c.level;
+        EXPECT_EQ(KLVMonitor::isMonitorableLevel(c.level), c.monitorable) << c.level;
+    }
+}
+
+TEST_F(KLVMonitorTest, EncodedContexts) {
+    CaughtException withSymbol{"std::runtime_error", "boom", {}};
+    withSymbol.callStackSymbols = {
+        "0   CoreFoundation   0x0001 __exceptionPreprocess + 1",
+        "1   libobjc.A.dylib  0x0002 objc_exception_throw + 2",
+        "2   Tessaline        0x0003 -[KLVDatabase insertRawEvent:error:] + 40",
+    };
+    const CaughtException withoutSymbol{"std::logic_error", "bad", {}};
+    struct Case {
+        MonitorContext context;
+        std::string encoded;
+    };
+    const Case cases[] = {
+        {nullptr, ""},
+        {platform::Object(), ""},
+        {"secret text", "-"},
+        {42, "42"},
+        {-99, "-99"},
+        {99, "99"},
+        {100, "100...999"},
+        {150, "100...999"},
+        {-100, "-999...-100"},
+        {-150, "-999...-100"},
+        {1234, "1000...9999"},
+        {2.9, "2"},
+        {true, "1"},
+        {std::int64_t{999'999'999'999'999'999}, "100000000000000000...999999999999999999"},
+        {std::int64_t{1'000'000'000'000'000'000}, "1000000000000000000...9999999999999999999"},
+        {std::numeric_limits<std::int64_t>::max(), "1000000000000000000...9999999999999999999"},
+        {std::numeric_limits<std::int64_t>::min(), "-9999999999999999999...-1000000000000000000"},
+        {1e30, "1000000000000000000...9999999999999999999"},
+        {klv_errorWithCode(2, "Database not open"), kKLVErrorDomain},
+        {platform::Error{}, "-"},
+        {withSymbol, "-[KLVDatabase insertRawEvent:error:]"},
+        {withoutSymbol, "-"},
+        {platform::Data{1, 2}, "?"},
+        {platform::Object::array({1}), "?"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(KLVMonitor::encodedStringWithContextObject(c.context), c.encoded);
+    }
+    EXPECT_EQ(KLVMonitor::encodedStringWithContextArray({"a", 1234, nullptr}, true),
+              "-, 1000...9999, ");
+    EXPECT_EQ(KLVMonitor::encodedStringWithContextArray({"a", 1234}, false), "-,1000...9999");
+    EXPECT_EQ(KLVMonitor::encodedStringWithContextArray({}, true), "");
+}
+
+TEST_F(KLVMonitorTest, ExceptionSymbols) {
+    const std::vector<std::string> stack = {
+        "0   CoreFoundation  0x01 __exceptionPreprocess + 1",
+        "1   libobjc         0x02 -[KLVNotCounted first:] + 2",
+        "2   Tessaline       0x03 -[NSArray objectAtIndex:] + 3",
+        "3   Tessaline       0x04 klvStoreRow + 4",
+        "4   Tessaline       0x05 -[KLVMeasurement uploadData] + 5",
+    };
+    const CaughtException exception{"NSRangeException", "index 3 beyond bounds", stack};
+    EXPECT_EQ(KLVMonitor::lastKLVSymbolFromException(&exception), "klvStoreRow");
+    const CaughtException shortStack{"NSRangeException", "x", {"0 a b c d"}};
+    EXPECT_EQ(KLVMonitor::lastKLVSymbolFromException(&shortStack), "NSRangeException");
+    const CaughtException noEngineFrame{"NSRangeException", "x", {stack[0], stack[1], stack[2]}};
+    EXPECT_EQ(KLVMonitor::lastKLVSymbolFromException(&noEngineFrame), "NSRangeException");
+    EXPECT_EQ(KLVMonitor::lastKLVSymbolFromException(nullptr), std::nullopt);
+}
+
+TEST_F(KLVMonitorTest, ConsoleLineText) {
+    const CaughtException exception{"std::runtime_error", "boom", {}};
+    struct Case {
+        std::string message;
+        MonitorContexts contexts;
+        bool encode;
+        std::string line;
+    };
+    const Case cases[] = {
+        {"Value", {"abc"}, false, "Value: abc"},
+        {"Value", {"abc"}, true, "Value: -"},
+        {"Value", {}, true, "Value"},
+        {"", {}, false, "(Message was empty)"},
+        {"Values", {nullptr, 2.5, 7}, false, "Values: (nil), 2.5, 7"},
+        {"Values", {nullptr, 2.5, 7}, true, "Values: , 2, 7"},
+        {"Error",
+         {klv_errorWithCode(1, "Empty path", "ctx")},
+         false,
+         "Error: Error Domain=com.nexory.zkt.measurement.ErrorDomain Code=1 \"Empty path\" "
+         "UserInfo={KLVMonitorContext=ctx}"},
+        {"Exception", {exception}, false, "Exception: std::runtime_error: boom"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(KLVMonitor::stringWithLogMessage(c.message, 3, c.contexts, c.encode), c.line);
+    }
+}
+
+TEST_F(KLVMonitorTest, HealthRecordKeys) {
+    EXPECT_EQ(KLVMonitor::monitoringDataKeyWithMessage("Cannot store config into the database", 1,
+                                                       110100),
+              "1E_110100:Cannot store config into the database");
+    EXPECT_EQ(KLVMonitor::monitoringDataKeyWithMessage("m", 5, 7), "1W_7:m");
+    EXPECT_EQ(KLVMonitor::monitoringDataKeyWithMessage("m", 9, 7), "1?_7:m");
+}
+
+TEST_F(KLVMonitorTest, ConsoleLinesByLevel) {
+    monitor().logWithLevel(kKLVLogWarning, 29014, "Warned");
+    monitor().logWithLevel(kKLVLogNotice, 23012, "Noticed");
+    monitor().logWithLevel(kKLVLogDebug, 23009, "Hidden at notice");
+    monitor().logWithLevel(kKLVLogError, 25034, "Failed. Type", "array");
+    monitor().logWithLevel(kKLVLogErrorSilent, 26001, "Only sampled");
+    monitor().logWithLevel(kKLVLogWarningSilent, 26004, "Only sampled too");
+    monitor().logWithLevel(kKLVLogVerbose, 23126, "Verbose is off");
+    monitor().logWithLevel(kKLVLogNotice, 24999, "100% sure");
+    EXPECT_THAT(
+        logLines(),
+        ElementsAre(std::string(kPrefix) + "warning <Brackenfold>[I-ACS029014] Warned",
+                    std::string(kPrefix) + "notice <Brackenfold>[I-ACS023012] Noticed",
+                    std::string(kPrefix) + "error <Brackenfold>[I-ACS025034] Failed. Type: array",
+                    std::string(kPrefix) + "notice <Brackenfold>[I-ACS024999] 100% sure"));
+}
+
+TEST_F(KLVMonitorTest, DebugAndVerboseLinesNeedTheirSwitches) {
+    monitor().setDebugModeEnabled(true);
+    monitor().setLogTag("[TarnwellAnalytics]");
+    monitor().logWithLevel(kKLVLogDebug, 23009, "Debug logging enabled");
+    monitor().logWithLevel(kKLVLogErrorSilent, 26001, "Silent even in debug mode");
+    monitor().logWithLevel(kKLVLogVerbose, 23126, "Dropped without verbose logging");
+    monitor().setVerboseLoggingEnabled(true);
+    monitor().logWithLevel(kKLVLogVerbose, 23126, "Fetching configuration from the server");
+    const auto lines = logLines();
+    EXPECT_THAT(lines, Contains(std::string(kPrefix) +
+                                "debug [TarnwellAnalytics][I-ACS023009] Debug logging enabled"));
+    EXPECT_THAT(lines, Contains(HasSubstr("[I-ACS024003] Verbose logging is on")));
+    EXPECT_THAT(lines, Contains(HasSubstr("[I-ACS023126] Fetching configuration from the server")));
+    EXPECT_THAT(lines, Not(Contains(HasSubstr("Silent"))));
+    EXPECT_THAT(lines, Not(Contains(HasSubstr("Dropped"))));
+}
+
+TEST_F(KLVMonitorTest, LaunchArgumentsAndStoredFlagsSetTheSwitches) {
+    struct Case {
+        std::vector<std::string> arguments;
+        bool storedDebug;
+        bool storedVerbose;
+        bool fromAppStore;
+        bool debug;
+        bool verbose;
+        std::int64_t logLevel;
+        int loggerLevel;
+    };
+    const Case cases[] = {
+        {{}, false, false, false, false, false, 6, 5},
+        {{"-KLVAnalyticsDebugEnabled"}, false, false, false, true, false, 7, 7},
+        {{"-TRWAnalyticsDebugEnabled"}, false, false, false, true, false, 7, 7},
+        {{}, true, false, false, true, false, 7, 7},
+        {{"-noKLVAnalyticsDebugEnabled"}, true, false, false, false, false, 6, 5},
+        {{"-KLVAnalyticsDebugEnabled", "-noTRWAnalyticsDebugEnabled"},
+         false,
+         false,
+         false,
+         false,
+         false,
+         6,
+         5},
+        // The host's own argument: the host sets the utilities logger's level itself.
+        {{"-TRWDebugEnabled"}, false, false, false, true, false, 7, 5},
+        {{"-KLVAnalyticsDebugEnabled"}, false, false, true, false, false, 6, 5},
+        {{"-TRWAnalyticsVerboseLoggingEnabled"}, false, false, false, false, true, 8, 7},
+        {{}, false, true, false, false, true, 8, 7},
+        {{"-KLVAnalyticsVerboseLoggingDisabled"}, false, true, false, false, false, 6, 5},
+        {{"-KLVAnalyticsDebugEnabled", "-KLVAnalyticsVerboseLoggingEnabled"},
+         false,
+         false,
+         false,
+         true,
+         true,
+         8,
+         7},
+        {{"-KLVAnalyticsVerboseLoggingEnabled"}, false, false, true, false, false, 6, 5},
+    };
+    for (const auto& c : cases) {
+        platform::resetSharedInstances();
+        auto& standard = platform::UserDefaults::standardUserDefaults();
+        standard.removeObjectForKey(kKLVDebugModeKey);
+        standard.removeObjectForKey(kKLVVerboseLoggingKey);
+        if (c.storedDebug) standard.setBool(true, kKLVDebugModeKey);
+        if (c.storedVerbose) standard.setBool(true, kKLVVerboseLoggingKey);
+        const auto monitor = makeMonitor(c.arguments, c.fromAppStore);
+        const std::string label = ::testing::PrintToString(c.arguments);
+        EXPECT_EQ(monitor->isDebugModeEnabled(), c.debug) << label;
+        EXPECT_EQ(monitor->isVerboseLoggingEnabled(), c.verbose) << label;
+        EXPECT_EQ(monitor->logLevel(), c.logLevel) << label;
+        EXPECT_EQ(platform::WDLLoggerLevel(), c.loggerLevel) << label;
+        // A switch turned on stays on in later launches through its stored flag.
+        EXPECT_EQ(standard.boolForKey(kKLVDebugModeKey),
+                  c.debug || (c.storedDebug && c.fromAppStore))
+            << label;
+        EXPECT_EQ(standard.boolForKey(kKLVVerboseLoggingKey),
+                  c.verbose || (c.storedVerbose && c.fromAppStore))
+            << label;
+    }
+}
+
+TEST_F(KLVMonitorTest, SwitchLines) {
+    allowDebugLines();
+    monitor().setDebugModeEnabled(true);
+    monitor().setDebugModeEnabled(false);
+    // The line of switching off is a debug line written after the logger went back to notice,
+    // so it does not show.
+    EXPECT_THAT(logLines(), ElementsAre(std::string(kPrefix) +
+                                        "debug <Brackenfold>[I-ACS024000] Debug mode is on"));
+}
+
+TEST_F(KLVMonitorTest, MonitorableReportsOpenAndPersistTheHealthRecord) {
+    testkit::ScopedManualClock clock;
+    monitor().logWithLevel(kKLVLogErrorMonitored, 12056, "Transaction failed", "detail", 1234,
+                           klv_errorWithCode(2, "Database not open", "sqlite:5"));
+    clock.advance(10);
+    monitor().logWithLevel(kKLVLogErrorSilent, 26001,
+                           "String value does not represent a numeric value. Value", "abc");
+    monitor().logWithLevel(kKLVLogWarning, 29014, "A warning is not sampled");
+    testkit::drain(monitor().monitorQueue());
+
+    const platform::Object record = storedRecord();
+    ASSERT_TRUE(KLVMonitoringSampledData::isValidUserDefaultsArrayEntry(record));
+    EXPECT_EQ(record[1], platform::Object(2));
+    EXPECT_EQ(record[3], platform::Object(platform::Date{clock->kDefaultNow}));
+    const bool keptFirst =
+        record[2] == platform::Object("1E_110100:Transaction failed") &&
+        record[0] ==
+            platform::Object("-,1000...9999,com.nexory.zkt.measurement.ErrorDomain,sqlite:5");
+    const bool keptSecond =
+        record[2] ==
+            platform::Object("1E_110100:String value does not represent a numeric value. Value") &&
+        record[0] == platform::Object("-");
+    EXPECT_TRUE(keptFirst || keptSecond) << record.description();
+
+    // A new monitor (a later launch) picks the record up again.
+    platform::resetSharedInstances();
+    EXPECT_EQ(monitor().monitoringDataForDispatchWithSamplePeriod(5, 0).value_or("").substr(0, 2),
+              "2:");
+}
+
+TEST_F(KLVMonitorTest, DispatchOfTheHealthRecord) {
+    testkit::ScopedManualClock clock;
+    EXPECT_EQ(monitor().monitoringDataForDispatchWithSamplePeriod(3600, 0), std::nullopt);
+    EXPECT_EQ(monitor().monitoringDataForDispatchWithSamplePeriod(3600, clock->now() - 3601), "0:");
+    EXPECT_EQ(monitor().monitoringDataForDispatchWithSamplePeriod(3600, clock->now() - 3600),
+              std::nullopt);
+
+    monitor().logWithLevel(kKLVLogWarningMonitored, 29000, "Lost");
+    clock.advance(3600);
+    EXPECT_EQ(monitor().monitoringDataForDispatchWithSamplePeriod(3600, 0), std::nullopt);
+    EXPECT_TRUE(storedRecord().isArray());
+    clock.advance(1);
+    EXPECT_EQ(monitor().monitoringDataForDispatchWithSamplePeriod(3600, 0), "1:1W_110100:Lost");
+    EXPECT_TRUE(storedRecord().isNull());
+    EXPECT_EQ(monitor().monitoringDataForDispatchWithSamplePeriod(3600, 0), std::nullopt);
+
+    monitor().logWithLevel(kKLVLogWarningSilent, 26004, "Unable to generate random integer", "EIO");
+    clock.advance(7200);
+    EXPECT_EQ(monitor().monitoringDataForDispatchWithSamplePeriod(3600, 0),
+              "1:1W_110100:Unable to generate random integer:-");
+}
+
+TEST_F(KLVMonitorTest, ClearMonitoringDataForgetsRecordAndDebugFlag) {
+    monitor().setDebugModeEnabled(true);
+    monitor().logWithLevel(kKLVLogErrorMonitored, 12056, "Transaction failed");
+    monitor().clearMonitoringData();
+    EXPECT_TRUE(storedRecord().isNull());
+    EXPECT_FALSE(platform::UserDefaults::standardUserDefaults().boolForKey(kKLVDebugModeKey));
+    testkit::ScopedManualClock clock;
+    clock.advance(1e6);
+    EXPECT_EQ(monitor().monitoringDataForDispatchWithSamplePeriod(1, 0), std::nullopt);
+}
+
+TEST_F(KLVMonitorTest, OldRecordMovesIntoTheMonitorSuiteOnce) {
+    const platform::Array old =
+        KLVMonitoringSampledData::sampledDataEntryWithKey("1E_1:Old", platform::Date{1000}, "-", 4);
+    auto& standard = platform::UserDefaults::standardUserDefaults();
+    standard.setObject(old, kKLVHealthMonitorKey);
+    testkit::drain(monitor().monitorQueue());
+
+    platform::UserDefaults suite(kKLVMonitorSuiteName);
+    EXPECT_EQ(suite.objectForKey(kKLVHealthMonitorKey), platform::Object(old));
+    EXPECT_EQ(suite.objectForKey(kKLVMonitorMigrationStateKey), platform::Object(2));
+    EXPECT_TRUE(standard.objectForKey(kKLVHealthMonitorKey).isNull());
+
+    // Done once: an old record that appears later is left where it is.
+    standard.setObject(old, kKLVHealthMonitorKey);
+    platform::resetSharedInstances();
+    testkit::drain(monitor().monitorQueue());
+    EXPECT_TRUE(platform::UserDefaults::standardUserDefaults()
+                    .objectForKey(kKLVHealthMonitorKey)
+                    .isArray());
+}
+
+TEST_F(KLVMonitorTest, MalformedStoredRecordIsIgnored) {
+    platform::UserDefaults(kKLVMonitorSuiteName)
+        .setObject(platform::Object::array({"ctx", "not a number", "key", platform::Date{1}}),
+                   kKLVHealthMonitorKey);
+    testkit::ScopedManualClock clock;
+    clock.advance(1e6);
+    EXPECT_EQ(monitor().monitoringDataForDispatchWithSamplePeriod(1, 0), std::nullopt);
+    EXPECT_THAT(logLines(), IsEmpty());
+}
+
+}  // namespace
+}  // namespace engine

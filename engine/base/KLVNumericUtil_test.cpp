@@ -1,0 +1,80 @@
+#include "engine/base/KLVNumericUtil.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+
+#include "engine/base/EngineTestSupport.h"
+
+namespace engine {
+namespace {
+
+using ::testing::Contains;
+using ::testing::HasSubstr;
+using ::testing::Not;
+
+class KLVNumericUtilTest : public EngineTest {};
+
+TEST_F(KLVNumericUtilTest, DecimalNumberStrings) {
+    const std::string longNumber(100000, '9');
+    const std::string accepted[] = {"12", "+12", "-0.5", ".5", "5.", "0", "-.5", "007", longNumber};
+    for (const auto& text : accepted)
+        EXPECT_TRUE(KLVIsDecimalNumberString(text)) << text;
+    const char* refused[] = {"", "1e5", "1,5", " 1", "1 ", ".", "+", "1.2.3", "--1", "abc", "0x10"};
+    for (const char* text : refused)
+        EXPECT_FALSE(KLVIsDecimalNumberString(text)) << text;
+}
+
+TEST_F(KLVNumericUtilTest, DecimalNumbers) {
+    struct Case {
+        std::string text;
+        std::optional<std::string> value;
+    };
+    const Case cases[] = {
+        {".5", "0.5"},
+        {"+.5", "0.5"},
+        {"-.5", "-0.5"},
+        {"1.50", "1.5"},
+        {"007", "7"},
+        {"5.", "5"},
+        {"1200", "1200"},
+        {"-0.0", "0"},
+        {"0.000125", "0.000125"},
+        {"12345678901234567890123456789012345678", "12345678901234567890123456789012345678"},
+        {"123456789012345678901234567890123456789", std::nullopt},
+        {"abc", std::nullopt},
+        {"1" + std::string(200, '0'), std::nullopt},
+    };
+    for (const auto& c : cases) {
+        const auto number = KLVDecimalNumberFromString(c.text);
+        EXPECT_EQ(number ? std::optional(number->stringValue()) : std::nullopt, c.value) << c.text;
+    }
+    EXPECT_DOUBLE_EQ(KLVDecimalNumberFromString("-12.25")->doubleValue(), -12.25);
+}
+
+TEST_F(KLVNumericUtilTest, RefusedDecimalsAreLoggedWithTheirCodes) {
+    testkit::ScopedManualClock clock;
+    allowDebugLines();
+    KLVDecimalNumberFromString("abc");
+    KLVDecimalNumberFromString("1" + std::string(200, '0'));
+    KLVDecimalNumberFromString("123456789012345678901234567890123456789");
+    // Level 2 is silent on the console; the health record sees all three.
+    clock.advance(10);
+    const auto record =
+        KLVMeasurementBase::monitor().monitoringDataForDispatchWithSamplePeriod(1, 0);
+    ASSERT_TRUE(record);
+    EXPECT_THAT(*record, HasSubstr("3:1E_110100:"));
+    EXPECT_THAT(logLines(), Not(Contains(HasSubstr("I-ACS02600"))));
+}
+
+TEST_F(KLVNumericUtilTest, RandomNumbersVary) {
+    const auto first = KLVNumericUtil::randomInt64();
+    const auto second = KLVNumericUtil::randomInt64();
+    const auto third = KLVNumericUtil::randomInt64();
+    EXPECT_FALSE(first == second && second == third);
+}
+
+}  // namespace
+}  // namespace engine

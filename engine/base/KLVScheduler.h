@@ -1,0 +1,65 @@
+#pragma once
+
+// The measurement worker queue: the serial queue on which all measurement work runs. Every block
+// goes in under a block identifier naming its call site ("KLVMeasurement:622"), which the log
+// lines about it carry. A block that throws is caught and logged with its identifier, and the
+// queue goes on with the next block; the rest of that block's work is lost.
+
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <variant>
+
+#include "platform/dispatch/SerialQueue.h"
+
+namespace engine {
+
+// Label of the measurement service's worker queue.
+inline constexpr char kKLVWorkerQueueLabel[] = "com.nexory.trwa.worker";
+
+// Debug builds check that an object meant for one serial queue (the database and its statement
+// cache, the settings' store calls) is only used from one: the first caller's queue (or thread,
+// off every queue) owns it, and a call from elsewhere logs 30006 and stops the process. Release
+// builds do nothing. detach() lets the next caller take it over (after a hand-over at start).
+class KLVSequenceChecker {
+  public:
+    void check(std::string_view methodName);
+    void detach();
+
+  private:
+    using Owner = std::variant<const platform::DispatchQueue*, std::thread::id>;
+    static Owner callerIdentity();
+
+    std::mutex mutex_;
+    std::optional<Owner> owner_;
+};
+
+class KLVScheduler {
+  public:
+    explicit KLVScheduler(std::string workerQueueLabel);
+    KLVScheduler(const KLVScheduler&) = delete;
+    KLVScheduler& operator=(const KLVScheduler&) = delete;
+
+    // Logs (code 30001) and answers false when called on the main thread; true elsewhere. It
+    // only reports: callers go on either way.
+    static bool checkOnBackgroundThreadWithMethodName(std::string_view methodName);
+
+    // Queues the block; an empty block is logged (30005) and not queued.
+    void scheduleOnWorkerQueueBlockID(std::string_view blockID, std::function<void()> block);
+    // Runs the block on the worker queue and returns when it has run; an empty block is logged
+    // (30002). Called on the worker queue itself it runs the block at once.
+    void dispatchSyncOnWorkerQueueBlockID(std::string_view blockID,
+                                          const std::function<void()>& block);
+
+    // The worker queue, for alarms and the network's completions, and for label comparisons.
+    const std::shared_ptr<platform::DispatchQueue>& workerQueue() const { return workerQueue_; }
+
+  private:
+    std::shared_ptr<platform::DispatchQueue> workerQueue_;
+};
+
+}  // namespace engine

@@ -1,0 +1,305 @@
+#pragma once
+
+// The measurement engine's persistent state, on one SQLite store: raw events waiting for
+// bundling, the upload queue, per-event aggregates, user properties, audience filters and their
+// results, conditional user properties, purchase and subscription fingerprints, complex events,
+// and one row of engine metadata. This file gives the opening sequence, the schema check, the
+// generic row operations the table operations share, the transaction wrapper, and the metadata
+// row with its daily counters; the table families add their operations to this class.
+//
+// The database takes no lock: its owner uses it from one serial queue (the worker queue). Every
+// operation answers false or nothing on failure with the error set when one is asked for; an empty
+// list means no row matched.
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "engine/database/KLVDailyCounts.h"
+#include "engine/database/KLVQueuedBundle.h"
+#include "engine/events/KLVEvent.h"
+#include "engine/events/KLVEventAggregates.h"
+#include "engine/events/KLVRawEventData.h"
+#include "engine/events/KLVUserAttribute.h"
+#include "engine/messages/KLVPBMessages.h"
+#include "engine/settings/KLVRemoteConfigStorage.h"
+#include "engine/stores/KLVAppMetadata.h"
+#include "engine/stores/KLVSqliteStore.h"
+#include "platform/foundation/Error.h"
+#include "platform/foundation/Object.h"
+
+namespace engine {
+
+class KLVPersistedConfig;
+
+inline constexpr char kKLVMeasurementDatabaseName[] = "nexory-app-measurement.sql";
+
+class KLVDatabase : public KLVRemoteConfigStorage {
+  public:
+    using Row = KLVSqliteStore::Row;
+    using Record = KLVSqliteStore::Record;
+    // Turns one row into an object; nullopt skips the row.
+    template <typename T>
+    using CreateDataTypeBlock = std::function<std::optional<T>(const Row& row, platform::Error*)>;
+
+    // Opens the file `name` in the engine's directory, ensures every table and the metadata row.
+    // `persistedConfig` gives the day offset of the daily counters.
+    static std::unique_ptr<KLVDatabase> initWithDatabaseName(
+        std::string_view name, std::shared_ptr<KLVPersistedConfig> persistedConfig,
+        platform::Error* error = nullptr);
+
+    // Deletes the database file and opens a fresh one at the same path.
+    bool reset(platform::Error* error = nullptr);
+    // Runs `block` in one exclusive transaction: true commits, false rolls back. Answers whether
+    // it committed; a failure is logged (12056) with its cause, which also goes to `error`. The
+    // second form hands the block the error to fill, so that its own cause is the one reported.
+    bool performTransaction(const std::function<bool()>& block, platform::Error* error = nullptr);
+    bool performTransaction(const std::function<bool(platform::Error*)>& block,
+                            platform::Error* error = nullptr);
+
+    // The opening sequence; `context` ("Init" or "Reset") only names it in log lines. A file
+    // whose tables do not match their declaration is deleted, so that the next start opens a new
+    // one; a file that merely could not be read or written now is kept.
+    bool initializeDatabaseResourcesWithContext(std::string_view context, const std::string& path,
+                                                platform::Error* error = nullptr);
+    bool ensureAllTables(platform::Error* error = nullptr);
+    // Creates the app_metadata row (rowid 1) when missing.
+    bool initializeAppMetadata();
+
+    // --- Generic row operations ----------------------------------------------------------------
+
+    // Every row of the table in rowid order, at most `tableLimit` (-1: all), as converted.
+    template <typename T>
+    std::optional<std::vector<T>> allDataTypesFromTableWithName(
+        const std::string& tableName, std::int64_t tableLimit, platform::Error* error,
+        const CreateDataTypeBlock<T>& createDataTypeBlock);
+    // The rows whose `columnName` equals `columnValue`, as converted; fails (code 2) when rows
+    // were read and none converted.
+    template <typename T>
+    std::optional<std::vector<T>> dataTypesFromTableWithName(
+        const std::string& tableName, const std::string& columnName,
+        const platform::Object& columnValue, platform::Error* error,
+        const CreateDataTypeBlock<T>& createDataTypeBlock);
+    bool insertDataType(const Record& record, const std::string& tableName,
+                        platform::Error* error = nullptr);
+    // Writes (INSERT OR REPLACE) when a row with the key exists or the table holds fewer than
+    // `tableLimit` rows; otherwise fails with code 2, "Failed to insert data type. Table is full".
+    bool upsertDataType(const Record& record, const std::string& tableName,
+                        const std::string& columnName, const platform::Object& columnValue,
+                        std::int64_t tableLimit, platform::Error* error = nullptr);
+    // Sets the record's columns in the rows whose key matches; fails when there is none.
+    bool updateDataType(const Record& record, const std::string& tableName,
+                        const std::string& columnName, const platform::Object& columnValue,
+                        platform::Error* error = nullptr);
+
+    // --- Metadata row and daily counters -------------------------------------------------------
+
+    // The counters as stored (the day unchanged); a row without counters reads as today with
+    // all counters 0.
+    std::optional<KLVDailyCounts> dailyCounts(platform::Error* error = nullptr);
+    bool updateDailyCounts(const KLVDailyCounts& dailyCounts, platform::Error* error = nullptr);
+    // Nothing without an error when the row is missing.
+    std::optional<KLVAppMetadata> queryAppMetadata(platform::Error* error = nullptr);
+    bool updateAppMetadata(const KLVAppMetadata& appMetadata, platform::Error* error = nullptr);
+    // Stores the downloaded configuration with the current time; one without an app ID is refused.
+    bool updateRemoteConfig(const KLVPBMeasurementConfig& config,
+                            platform::Error* error = nullptr) override;
+    bool updateRemoteConfigSuccessfulTimestamp(double timestamp, platform::Error* error = nullptr);
+    // The stored configuration; nothing (without an error) when none is stored.
+    std::optional<KLVPBMeasurementConfig> queryMeasurementConfigWithError(
+        platform::Error* error = nullptr) override;
+    // Seconds since 1970 of the last successful fetch, or nothing.
+    std::optional<platform::Object> lastRemoteConfigUpdateTimestamp(
+        platform::Error* error = nullptr) override;
+
+    // --- Raw events and bundle metadata (KLVDatabase_RawEvents.cpp) ---------------------------
+
+    // Stores the metadata under its fingerprint unless that fingerprint is stored already.
+    bool insertIfNotExistsRawEventMetadata(const KLVPBMeasurementBundle& metadata,
+                                           platform::Error* error = nullptr);
+    // The stored metadata; nothing, with an error, when absent.
+    std::optional<KLVPBMeasurementBundle> queryRawEventsMetadataWithFingerprint(
+        std::int64_t metadataFingerprint, platform::Error* error = nullptr);
+    bool deleteRawEventMetadataWithMetadataFingerprint(std::int64_t metadataFingerprint,
+                                                       platform::Error* error = nullptr);
+    // Deletes the metadata rows no raw event refers to.
+    bool deleteUnusedRawEventsMetadata(platform::Error* error = nullptr);
+    bool insertRawEvent(const KLVEvent& event, std::int64_t metadataFingerprint, bool isRealtime,
+                        platform::Error* error = nullptr);
+    // The oldest raw events (at most 1000) of one fingerprint, in row order. `eventFilter` (may
+    // be empty) sees the number accepted so far and each row: false stops the read without it.
+    // Rows that do not convert are skipped; nothing (with the error) when none converted.
+    std::optional<std::vector<KLVRawEventData>> rawEventsWithMetadataFingerprint(
+        std::int64_t metadataFingerprint, platform::Error* error,
+        const KLVSqliteStore::RowFilter& eventFilter);
+    // One raw_events row (with its rowid) as a raw event, array parameters included.
+    std::optional<KLVRawEventData> rawEventDataFromDictionary(const Row& row,
+                                                              platform::Error* error = nullptr);
+    // The fingerprint of the oldest raw event; nothing without an error when there is none.
+    std::optional<std::int64_t> nextMetadataFingerprintToProcess(platform::Error* error = nullptr);
+    bool deleteRawEventsWithMaxRowID(std::int64_t maxRowID, platform::Error* error = nullptr);
+    // Keeps the newest maxEventsStored - 1 raw events; the number deleted.
+    std::optional<std::int64_t> deleteRawEventsOverAbsoluteLimit(platform::Error* error = nullptr);
+    // Deletes raw events further than `maxAge` seconds from now (either way), then the metadata
+    // left unused.
+    bool deleteStaleRawEventsDataOlderThanMaxAge(double maxAge, platform::Error* error = nullptr);
+    std::optional<bool> isRawEventsTableEmpty(platform::Error* error = nullptr);
+    // Seconds since 1970; nothing without an error when the table is empty.
+    std::optional<double> queryLatestRawEventTime(platform::Error* error = nullptr);
+    std::optional<bool> containsRawEventWithMetadataFingerprint(std::int64_t metadataFingerprint,
+                                                                platform::Error* error = nullptr);
+    std::optional<bool> containsRealtimeRawEventsWithError(platform::Error* error = nullptr);
+
+    // --- Upload queue (KLVDatabase_Queue.cpp) --------------------------------------------------
+
+    // Stores the bundle gzip-compressed, after the periodic stale-data deletion. A bundle needs
+    // an app ID and an end time; one further than the maximum queue time from now is stored with
+    // a warning.
+    bool insertBundle(const KLVPBMeasurementBundle& bundle, bool isRealtime,
+                      platform::Error* error = nullptr);
+    // The oldest bundles, at most `countLimit`, while their encoded sizes add up to at most
+    // `sizeLimit` bytes (the first is always taken; the first that does not fit ends the read).
+    std::optional<std::vector<KLVQueuedBundle>> queryBundlesWithCountLimit(
+        std::int64_t countLimit, std::int64_t sizeLimit, platform::Error* error = nullptr);
+    std::optional<std::vector<KLVQueuedBundle>> queryBundlesWithRowIDs(
+        const std::vector<std::int64_t>& rowIDs, platform::Error* error = nullptr);
+    // Raises retry_count by 1 in the rows (a NULL or maximal counter stays as it is).
+    bool incrementRetryCounterForBundlesWithIDs(const std::vector<std::int64_t>& rowIDs,
+                                                platform::Error* error = nullptr);
+    bool deleteBundlesWithRowIDs(const std::vector<std::int64_t>& rowIDs,
+                                 platform::Error* error = nullptr);
+    std::optional<bool> isQueuedBundleTableEmpty(platform::Error* error = nullptr);
+    // Seconds since 1970; nothing without an error when the queue is empty.
+    std::optional<double> queryLatestBundleTime(platform::Error* error = nullptr);
+    std::optional<bool> containsRealtimeBundlesWithError(platform::Error* error = nullptr);
+    // Deletes stale raw events and bundles once per deletion interval: true when it ran, false
+    // when it was not due, nothing on failure.
+    std::optional<bool> maybeDeleteStaleData(platform::Error* error = nullptr);
+    bool deleteStaleBundlesOlderThanMaxAge(double maxAge, platform::Error* error = nullptr);
+
+    // --- Event aggregates (KLVDatabase_EventAggregates.cpp) ------------------------------------
+
+    // At most 1000, in rowid order.
+    std::optional<std::vector<KLVEventAggregates>> allEventAggregates(
+        platform::Error* error = nullptr);
+    // Nothing without an error when there is no row.
+    std::optional<KLVEventAggregates> eventAggregatesWithName(std::string_view name,
+                                                              platform::Error* error = nullptr);
+    // Nothing without an error when there is no snapshot table or no row.
+    std::optional<KLVEventAggregates> eventAggregatesSnapshotWithName(
+        std::string_view name, platform::Error* error = nullptr);
+    std::optional<KLVEventAggregates> eventAggregatesWithName(std::string_view name,
+                                                              const std::string& tableName,
+                                                              platform::Error* error = nullptr);
+    // Replaces the row of the name; a new name is refused once 1000 names are stored.
+    bool updateEventAggregates(const KLVEventAggregates& eventAggregates,
+                               platform::Error* error = nullptr);
+    bool clearCurrentSessionCounts(platform::Error* error = nullptr);
+    bool deleteAllEventAggregates(platform::Error* error = nullptr);
+    bool deleteAllEventAggregatesInSnapshot(platform::Error* error = nullptr);
+    // Rows whose name does not begin with "_".
+    std::optional<std::int64_t> publicEventCount(platform::Error* error = nullptr);
+    // Replaces events_snapshot with a copy of events.
+    bool createEventsSnapshotTable(platform::Error* error = nullptr);
+    // Puts the snapshot back into events (keeping the current "_f" row when the snapshot has no
+    // first open counted) and empties the snapshot.
+    bool restoreFromEventsSnapshotTable(platform::Error* error = nullptr);
+
+    // --- User properties, purchases and subscriptions (KLVDatabase_UserAttributes.cpp) ---------
+
+    // Nothing without an error when absent.
+    std::optional<KLVUserAttribute> userAttributeWithName(std::string_view name,
+                                                          platform::Error* error = nullptr);
+    // Without `includingInternal`, properties named "_...", with a reserved prefix or reserved
+    // by the user-property name map are left out.
+    std::optional<std::vector<KLVUserAttribute>> userAttributesIncludingInternal(
+        bool includingInternal, platform::Error* error = nullptr);
+    // The properties whose names begin with "_ltv_", most recently set first.
+    std::optional<std::vector<KLVUserAttribute>> allLifetimeValueUserAttributes(
+        platform::Error* error = nullptr);
+    // Replaces the row of the name; a new name is refused once 1000 are stored. Array values and
+    // empty strings are refused.
+    bool updateUserAttribute(const KLVUserAttribute& userAttribute,
+                             platform::Error* error = nullptr);
+    bool deleteUserAttributeWithName(std::string_view name, platform::Error* error = nullptr);
+    std::optional<bool> containsUserAttributeWithName(std::string_view name,
+                                                      platform::Error* error = nullptr);
+    std::optional<std::int64_t> userAttributeCountForOrigin(std::string_view origin,
+                                                            platform::Error* error = nullptr);
+    std::optional<std::int64_t> publicUserAttributeCount(platform::Error* error = nullptr);
+    // True when newly recorded, false when known already or empty; nothing on failure. Keeps
+    // the newest 1000 fingerprints.
+    std::optional<bool> insertIfNotDuplicatePurchaseFingerprint(std::string_view fingerprint,
+                                                                platform::Error* error = nullptr);
+    // The same contract; the trim is deleteSubscriptionsOverLimit().
+    std::optional<bool> insertIfNotDuplicateSubscriptionID(std::string_view subscriptionID,
+                                                           platform::Error* error = nullptr);
+    // Keeps the newest 1000 subscriptions; the number deleted.
+    std::optional<std::int64_t> deleteSubscriptionsOverLimit(platform::Error* error = nullptr);
+
+    KLVSqliteStore& sqliteStore() { return *sqliteStore_; }
+    const std::shared_ptr<KLVPersistedConfig>& persistedConfig() const { return persistedConfig_; }
+
+  private:
+    struct Key {
+        explicit Key() = default;
+    };
+
+  public:
+    explicit KLVDatabase(Key) {}
+
+  private:
+    // The rows for the two templates, after their argument checks (`hasBlock` included).
+    std::optional<std::vector<Row>> rowsFromTableWithName(const std::string& tableName,
+                                                          std::int64_t tableLimit, bool hasBlock,
+                                                          platform::Error* error);
+    std::optional<std::vector<Row>> rowsFromTableWithName(const std::string& tableName,
+                                                          const std::string& columnName,
+                                                          const platform::Object& columnValue,
+                                                          bool hasBlock, platform::Error* error);
+    static void failNoneConverted(platform::Error* error);
+    bool updateMetadataRow(const Record& record, platform::Error* error);
+    std::int32_t currentDay();
+
+    std::unique_ptr<KLVSqliteStore> sqliteStore_;
+    std::shared_ptr<KLVPersistedConfig> persistedConfig_;
+};
+
+template <typename T>
+std::optional<std::vector<T>> KLVDatabase::allDataTypesFromTableWithName(
+    const std::string& tableName, std::int64_t tableLimit, platform::Error* error,
+    const CreateDataTypeBlock<T>& createDataTypeBlock) {
+    const auto rows =
+        rowsFromTableWithName(tableName, tableLimit, static_cast<bool>(createDataTypeBlock), error);
+    if (!rows) return std::nullopt;
+    std::vector<T> objects;
+    for (const auto& row : *rows) {
+        if (auto object = createDataTypeBlock(row, error)) objects.push_back(std::move(*object));
+    }
+    return objects;
+}
+
+template <typename T>
+std::optional<std::vector<T>> KLVDatabase::dataTypesFromTableWithName(
+    const std::string& tableName, const std::string& columnName,
+    const platform::Object& columnValue, platform::Error* error,
+    const CreateDataTypeBlock<T>& createDataTypeBlock) {
+    const auto rows = rowsFromTableWithName(tableName, columnName, columnValue,
+                                            static_cast<bool>(createDataTypeBlock), error);
+    if (!rows) return std::nullopt;
+    std::vector<T> objects;
+    for (const auto& row : *rows) {
+        if (auto object = createDataTypeBlock(row, error)) objects.push_back(std::move(*object));
+    }
+    if (!rows->empty() && objects.empty()) {
+        failNoneConverted(error);
+        return std::nullopt;
+    }
+    return objects;
+}
+
+}  // namespace engine

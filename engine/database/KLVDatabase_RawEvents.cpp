@@ -1,0 +1,335 @@
+// Raw events and the bundle metadata they are stored under.
+
+#include <utility>
+
+#include "engine/messages/NANOAccessors.h"
+#include "engine/base/KLVDataAdditions.h"
+#include "engine/database/KLVDatabase.h"
+#include "engine/database/KLVDatabaseSchema.h"
+#include "engine/database/KLVDatabaseTableSupport.h"
+#include "engine/base/KLVErrors.h"
+#include "engine/base/KLVInternalNames.h"
+#include "engine/base/KLVMeasurementBase.h"
+#include "engine/settings/KLVRemoteConfig.h"
+#include "platform/dispatch/Clock.h"
+
+namespace engine {
+
+using platform::Error;
+using platform::Object;
+using table_support::booleanOf;
+using table_support::fail;
+
+namespace {
+
+constexpr std::int64_t kMaxMetadataRows = 100000;
+constexpr std::int64_t kMaxRawEventsPerRead = 1000;
+
+constexpr char kFingerprintColumn[] = "metadata_fingerprint";
+constexpr char kMetadataColumn[] = "metadata";
+constexpr char kRowIDColumn[] = "rowid";
+constexpr char kNameColumn[] = "name";
+constexpr char kTimestampColumn[] = "timestamp";
+constexpr char kDataColumn[] = "data";
+constexpr char kRealtimeColumn[] = "is_realtime";
+
+// A present, non-NULL column.
+const Object* column(const KLVDatabase::Row& row, std::string_view name) {
+    const auto found = row.find(name);
+    if (found == row.end() || found->second.isNull()) return nullptr;
+    return &found->second;
+}
+
+// --- Parameter reader ------------------------------------------------------------------------
+
+// The value field of a parameter message, when it has one: string, then integer, then double
+// (the float field is not read).
+std::optional<KLVValue> scalarOf(const KLVPBEventParam& message) {
+    if (auto text = NANOGetString(message, KLVPBEventParam::string_value)) {
+        return KLVValue::initWithString(std::move(*text));
+    }
+    if (NANOHasField(message, KLVPBEventParam::int_value)) {
+        return KLVValue::initWithInt64(NANOGetInt64(message, KLVPBEventParam::int_value));
+    }
+    if (NANOHasField(message, KLVPBEventParam::double_value)) {
+        return KLVValue::initWithDouble(NANOGetDouble(message, KLVPBEventParam::double_value));
+    }
+    return std::nullopt;
+}
+
+std::vector<KLVPBEventParam> childrenOf(const KLVPBEventParam& message) {
+    return NANOGetArray<KLVPBEventParam>(message, KLVPBEventParam::param_value)
+        .value_or(std::vector<KLVPBEventParam>{});
+}
+
+// One array element: the item's parameters merged into one dictionary (nameless or valueless
+// children contribute nothing).
+Object itemOf(const KLVPBEventParam& message) {
+    platform::Dictionary item;
+    for (const auto& child : childrenOf(message)) {
+        const auto name = NANOGetString(child, KLVPBEventParam::name);
+        const auto value = scalarOf(child);
+        if (name && value) item.insert_or_assign(*name, value->value());
+    }
+    return Object(std::move(item));
+}
+
+// One top-level parameter. A parameter without a value field is an array whose children are the
+// items; so an empty "items" array, which has neither, reads back as an empty array instead of
+// making its whole event unreadable.
+std::optional<std::pair<std::string, KLVValue>> readParameter(const KLVPBEventParam& message) {
+    auto name = NANOGetString(message, KLVPBEventParam::name);
+    if (!name) return std::nullopt;
+    if (auto scalar = scalarOf(message)) return std::pair{std::move(*name), std::move(*scalar)};
+    platform::Array items;
+    for (const auto& child : childrenOf(message))
+        items.push_back(itemOf(child));
+    return std::pair{std::move(*name), KLVValue::initWithArray(std::move(items))};
+}
+
+struct StoredEventParameters {
+    std::string origin;
+    KLVParameters parameters;
+};
+
+std::optional<StoredEventParameters> readParameters(const KLVPBEvent& message, Error* error) {
+    StoredEventParameters stored;
+    const auto parameters = NANOGetArray<KLVPBEventParam>(message, KLVPBEvent::params)
+                                .value_or(std::vector<KLVPBEventParam>{});
+    for (const auto& parameter : parameters) {
+        if (NANOGetString(parameter, KLVPBEventParam::name) == kKLVOriginParameter) {
+            auto origin = NANOGetString(parameter, KLVPBEventParam::string_value);
+            if (!origin) {
+                fail(error, kKLVErrorCodeFailedOperation,
+                     "Cannot create an event from database. Origin parameter is not a string");
+                return std::nullopt;
+            }
+            stored.origin = std::move(*origin);
+            continue;
+        }
+        auto entry = readParameter(parameter);
+        if (!entry) {
+            fail(error, kKLVErrorCodeFailedOperation, "Failed to parse event params from data");
+            return std::nullopt;
+        }
+        stored.parameters.insert_or_assign(std::move(entry->first), std::move(entry->second));
+    }
+    return stored;
+}
+
+}  // namespace
+
+// --- Metadata ----------------------------------------------------------------------------------
+
+bool KLVDatabase::insertIfNotExistsRawEventMetadata(const KLVPBMeasurementBundle& metadata,
+                                                    Error* error) {
+    const auto bytes = metadata.protoBuffer().value_or(platform::Data{});
+    const std::int64_t fingerprint = klv_64LSBMD5(bytes);
+    const auto existing = sqliteStore_->rowCountForTableWithName(
+        kKLVRawEventsMetadataTable, kFingerprintColumn, Object(fingerprint), error);
+    if (!existing) return false;
+    if (*existing > 0) return true;
+    if (bytes.empty()) {
+        return fail(error, kKLVErrorCodeEmptyData,
+                    "Received empty measurement bundle metadata for getting dictionary "
+                    "representation");
+    }
+    const Record record = {{kFingerprintColumn, fingerprint}, {kMetadataColumn, bytes}};
+    return upsertDataType(record, kKLVRawEventsMetadataTable, kFingerprintColumn,
+                          Object(fingerprint), kMaxMetadataRows, error);
+}
+
+std::optional<KLVPBMeasurementBundle> KLVDatabase::queryRawEventsMetadataWithFingerprint(
+    std::int64_t metadataFingerprint, Error* error) {
+    const auto rows = sqliteStore_->recordsForQuery(
+        "SELECT metadata FROM raw_events_metadata WHERE "
+        "metadata_fingerprint = ? LIMIT 1",
+        {metadataFingerprint}, error);
+    if (!rows) return std::nullopt;
+    if (rows->empty()) {
+        fail(error, kKLVErrorCodeEmptyData,
+             "Received empty dictionary for getting measurement bundle");
+        return std::nullopt;
+    }
+    const Object* metadata = column(rows->front(), kMetadataColumn);
+    const auto* bytes = metadata ? metadata->getData() : nullptr;
+    if (!bytes || bytes->empty()) {
+        fail(error, kKLVErrorCodeEmptyData,
+             "Event metadata should not be empty for getting measurement bundle");
+        return std::nullopt;
+    }
+    auto bundle = KLVPBMeasurementBundle::initWithBuffer(*bytes);
+    if (!bundle) {
+        fail(error, kKLVErrorCodeFailedOperation, "Unable to parse measurement bundle metadata");
+    }
+    return bundle;
+}
+
+bool KLVDatabase::deleteRawEventMetadataWithMetadataFingerprint(std::int64_t metadataFingerprint,
+                                                                Error* error) {
+    return sqliteStore_
+        ->deleteRecordsFromTableWithName(kKLVRawEventsMetadataTable, "metadata_fingerprint == ?",
+                                         {metadataFingerprint}, error)
+        .has_value();
+}
+
+bool KLVDatabase::deleteUnusedRawEventsMetadata(Error* error) {
+    return sqliteStore_
+        ->deleteRecordsFromTableWithName(
+            kKLVRawEventsMetadataTable,
+            "metadata_fingerprint NOT IN (SELECT DISTINCT metadata_fingerprint FROM raw_events)",
+            {}, error)
+        .has_value();
+}
+
+// --- Raw events --------------------------------------------------------------------------------
+
+bool KLVDatabase::insertRawEvent(const KLVEvent& event, std::int64_t metadataFingerprint,
+                                 bool isRealtime, Error* error) {
+    // The name lives in its own column only.
+    auto message = event.protoEvent();
+    NANOClearField(message, KLVPBEvent::name);
+    auto bytes = message.protoBuffer();
+    if (!bytes) return fail(error, kKLVErrorCodeFailedOperation, "Failed to encode event");
+    const Record record = {{kNameColumn, event.name()},
+                           {kTimestampColumn, event.timestamp()},
+                           {kFingerprintColumn, metadataFingerprint},
+                           {kDataColumn, std::move(*bytes)},
+                           {kRealtimeColumn, isRealtime ? 1 : 0}};
+    return insertDataType(record, kKLVRawEventsTable, error);
+}
+
+std::optional<std::vector<KLVRawEventData>> KLVDatabase::rawEventsWithMetadataFingerprint(
+    std::int64_t metadataFingerprint, Error* error, const KLVSqliteStore::RowFilter& eventFilter) {
+    const std::string query =
+        "SELECT rowid, * FROM raw_events WHERE metadata_fingerprint = ? ORDER BY rowid ASC "
+        "LIMIT ?";
+    const KLVSqliteStore::ParameterValues parameters = {metadataFingerprint, kMaxRawEventsPerRead};
+    const auto rows = eventFilter
+                          ? sqliteStore_->recordsForQuery(query, parameters, error, eventFilter)
+                          : sqliteStore_->recordsForQuery(query, parameters, error);
+    if (!rows) return std::nullopt;
+    std::vector<KLVRawEventData> events;
+    events.reserve(rows->size());
+    for (const auto& row : *rows) {
+        if (auto event = rawEventDataFromDictionary(row, error))
+            events.push_back(std::move(*event));
+    }
+    if (!rows->empty() && events.empty()) return std::nullopt;
+    return events;
+}
+
+std::optional<KLVRawEventData> KLVDatabase::rawEventDataFromDictionary(const Row& row,
+                                                                       Error* error) {
+    const Object* rowID = column(row, kRowIDColumn);
+    const Object* data = column(row, kDataColumn);
+    const Object* fingerprint = column(row, kFingerprintColumn);
+    if (!rowID || !rowID->isInteger()) {
+        fail(error, kKLVErrorCodeBadArgument, "Unable to find row ID in the database dictionary");
+        return std::nullopt;
+    }
+    if (!data || !data->isData()) {
+        fail(error, kKLVErrorCodeBadArgument,
+             "Unable to find event data in the database dictionary");
+        return std::nullopt;
+    }
+    if (!fingerprint || !fingerprint->isInteger()) {
+        fail(error, kKLVErrorCodeBadArgument,
+             "Unable to find event metadata in the database dictionary");
+        return std::nullopt;
+    }
+    const auto message = KLVPBEvent::initWithBuffer(data->asData());
+    if (!message) {
+        fail(error, kKLVErrorCodeEmptyData, "Failed to parse event from data");
+        return std::nullopt;
+    }
+    auto stored = readParameters(*message, error);
+    if (!stored) return std::nullopt;
+    if (stored->origin.empty()) {
+        fail(error, kKLVErrorCodeFailedOperation,
+             "Cannot create an event from database. Missing origin parameter");
+        return std::nullopt;
+    }
+    const Object* name = column(row, kNameColumn);
+    const Object* timestamp = column(row, kTimestampColumn);
+    const double previousTimestamp =
+        static_cast<double>(NANOGetInt64(*message, KLVPBEvent::previous_timestamp_millis)) / 1000.0;
+    auto rawEvent = KLVRawEventData::initWithRawEvent(
+        KLVEvent::initWithOrigin(std::move(stored->origin), false,
+                                 name && name->isString() ? name->asString() : std::string(),
+                                 timestamp ? timestamp->numberAsDouble().value_or(0) : 0,
+                                 previousTimestamp, stored->parameters),
+        rowID->asInteger(), fingerprint->asInteger());
+    if (!rawEvent) {
+        fail(error, kKLVErrorCodeFailedOperation,
+             "Failed to initialize raw event data from dictionary");
+    }
+    return rawEvent;
+}
+
+std::optional<std::int64_t> KLVDatabase::nextMetadataFingerprintToProcess(Error* error) {
+    const auto rows = sqliteStore_->recordsForQuery(
+        "SELECT metadata_fingerprint, MIN(rowid) FROM raw_events", {}, error);
+    if (!rows) return std::nullopt;
+    if (rows->size() != 1) {
+        fail(error, kKLVErrorCodeFailedOperation, "Only one event metadata should be processed");
+        return std::nullopt;
+    }
+    const Object* fingerprint = column(rows->front(), kFingerprintColumn);
+    if (!fingerprint) return std::nullopt;
+    return fingerprint->numberAsInteger();
+}
+
+bool KLVDatabase::deleteRawEventsWithMaxRowID(std::int64_t maxRowID, Error* error) {
+    return sqliteStore_
+        ->deleteRecordsFromTableWithName(kKLVRawEventsTable, "rowid <= ?", {maxRowID}, error)
+        .has_value();
+}
+
+std::optional<std::int64_t> KLVDatabase::deleteRawEventsOverAbsoluteLimit(Error* error) {
+    const std::int64_t maxEventsStored = KLVRemoteConfig::current()->maxEventsStored();
+    return sqliteStore_->deleteRecordsFromTableWithName(
+        kKLVRawEventsTable,
+        "rowid IN (SELECT rowid FROM raw_events ORDER BY rowid DESC LIMIT -1 OFFSET ?)",
+        {maxEventsStored - 1}, error);
+}
+
+bool KLVDatabase::deleteStaleRawEventsDataOlderThanMaxAge(double maxAge, Error* error) {
+    if (maxAge < 0) {
+        return fail(error, kKLVErrorCodeBadArgument,
+                    "Cannot delete stale raw events given negative time period");
+    }
+    const double now = platform::Clock::current().now();
+    const auto deleted = sqliteStore_->deleteRecordsFromTableWithName(
+        kKLVRawEventsTable, "abs(timestamp - cast(? as REAL)) > cast(? as REAL)", {now, maxAge},
+        error);
+    if (!deleted) return false;
+    if (*deleted == 0) return true;
+    return deleteUnusedRawEventsMetadata(error);
+}
+
+std::optional<bool> KLVDatabase::isRawEventsTableEmpty(Error* error) {
+    return booleanOf(sqliteStore_->numberForQuery(
+        "SELECT NOT EXISTS (SELECT 1 FROM raw_events LIMIT 1)", {}, error));
+}
+
+std::optional<double> KLVDatabase::queryLatestRawEventTime(Error* error) {
+    const auto latest =
+        sqliteStore_->numberForQuery("SELECT MAX(timestamp) FROM raw_events", {}, error);
+    if (!latest) return std::nullopt;
+    return latest->numberAsDouble();
+}
+
+std::optional<bool> KLVDatabase::containsRawEventWithMetadataFingerprint(
+    std::int64_t metadataFingerprint, Error* error) {
+    return booleanOf(sqliteStore_->numberForQuery(
+        "SELECT EXISTS (SELECT 1 FROM raw_events WHERE metadata_fingerprint = ? LIMIT 1)",
+        {metadataFingerprint}, error));
+}
+
+std::optional<bool> KLVDatabase::containsRealtimeRawEventsWithError(Error* error) {
+    return booleanOf(sqliteStore_->numberForQuery(
+        "SELECT EXISTS (SELECT 1 FROM raw_events WHERE is_realtime = 1 LIMIT 1)", {}, error));
+}
+
+}  // namespace engine

@@ -1,0 +1,281 @@
+#include <string>
+
+#include "engine/messages/NANOAccessors.h"
+#include "engine/database/DatabaseTestSupport.h"
+#include "engine/base/KLVDataAdditions.h"
+#include "engine/database/KLVDatabase.h"
+
+namespace engine {
+namespace {
+
+using platform::Dictionary;
+using platform::Error;
+using platform::Object;
+using testing::plain;
+using Row = KLVDatabase::Row;
+
+class KLVDatabaseRawEventsTest : public testing::DatabaseEventTest {
+  protected:
+    static KLVPBMeasurementBundle metadata(const std::string& appVersion) {
+        KLVPBMeasurementBundle bundle;
+        NANOSetString(bundle, KLVPBMeasurementBundle::app_id, testing::kTestAppID);
+        NANOSetString(bundle, KLVPBMeasurementBundle::app_version, appVersion);
+        return bundle;
+    }
+    static std::int64_t fingerprint(const KLVPBMeasurementBundle& bundle) {
+        return klv_64LSBMD5(*bundle.protoBuffer());
+    }
+    static KLVEvent event(const char* name, double timestamp = testing::kTestNow,
+                          const Dictionary& parameters = {}, double previous = 0) {
+        return *KLVEvent::initWithOrigin("app", false, name, timestamp, previous, parameters);
+    }
+    void insert(const KLVEvent& event, std::int64_t fingerprint, bool isRealtime = false) {
+        Error error;
+        ASSERT_TRUE(database_->insertRawEvent(event, fingerprint, isRealtime, &error))
+            << error.description;
+    }
+    std::vector<KLVRawEventData> read(std::int64_t fingerprint,
+                                      const KLVSqliteStore::RowFilter& filter = {}) {
+        Error error;
+        auto events = database_->rawEventsWithMetadataFingerprint(fingerprint, &error, filter);
+        EXPECT_TRUE(events) << error.description;
+        return events.value_or(std::vector<KLVRawEventData>{});
+    }
+    std::int64_t count(const std::string& table) {
+        return *database_->sqliteStore().rowCountForTableWithName(table);
+    }
+};
+
+TEST_F(KLVDatabaseRawEventsTest, MetadataIsStoredOncePerFingerprint) {
+    const auto bundle = metadata("1.0");
+    EXPECT_TRUE(database_->insertIfNotExistsRawEventMetadata(bundle));
+    EXPECT_TRUE(database_->insertIfNotExistsRawEventMetadata(bundle));
+    EXPECT_TRUE(database_->insertIfNotExistsRawEventMetadata(metadata("2.0")));
+    EXPECT_EQ(count("raw_events_metadata"), 2);
+    EXPECT_EQ(database_->queryRawEventsMetadataWithFingerprint(fingerprint(bundle)), bundle);
+
+    Error error;
+    EXPECT_FALSE(database_->queryRawEventsMetadataWithFingerprint(42, &error));
+    EXPECT_EQ(error.code, 3);
+    EXPECT_EQ(error.description, "Received empty dictionary for getting measurement bundle");
+    EXPECT_FALSE(database_->insertIfNotExistsRawEventMetadata(KLVPBMeasurementBundle(), &error));
+    EXPECT_EQ(error.code, 3);
+
+    // Only the metadata no raw event refers to is swept.
+    insert(event("_s"), fingerprint(bundle));
+    EXPECT_TRUE(database_->deleteUnusedRawEventsMetadata());
+    EXPECT_EQ(count("raw_events_metadata"), 1);
+    EXPECT_TRUE(database_->deleteRawEventMetadataWithMetadataFingerprint(fingerprint(bundle)));
+    EXPECT_EQ(count("raw_events_metadata"), 0);
+}
+
+TEST_F(KLVDatabaseRawEventsTest, RawEventRoundTripsWithItsArrays) {
+    const Dictionary parameters = {
+        {"score", 7},
+        {"ratio", 0.5},
+        {"items",
+         Object::array({Object::dict({{"item_id", "a"}}), Object::dict({{"item_id", "b"}})})},
+    };
+    insert(event("purchase", 1'700'000'000.25, parameters, 1'600'000'000.5), 9, true);
+
+    // The message keeps no name: the column does.
+    const auto row = database_->sqliteStore().recordsForQuery("SELECT * FROM raw_events", {});
+    ASSERT_TRUE(row && row->size() == 1);
+    EXPECT_EQ(row->front().at("name"), Object("purchase"));
+    EXPECT_EQ(row->front().at("is_realtime"), Object(1));
+    EXPECT_FALSE(NANOHasField(KLVPBEvent::initWithBuffer(row->front().at("data").asData()),
+                              KLVPBEvent::name));
+
+    const auto events = read(9);
+    ASSERT_EQ(events.size(), 1u);
+    const auto& stored = events.front();
+    EXPECT_EQ(stored.rowID(), 1);
+    EXPECT_EQ(stored.metadataFingerprint(), 9);
+    EXPECT_EQ(stored.rawEvent().name(), "purchase");
+    EXPECT_EQ(stored.rawEvent().origin(), "app");
+    EXPECT_EQ(stored.rawEvent().timestamp(), 1'700'000'000.25);
+    EXPECT_EQ(stored.rawEvent().previousTimestamp(), 1'600'000'000.5);
+    EXPECT_EQ(plain(stored.rawEvent().parameters()),
+              Object::dict({{"_o", "app"},
+                            {"items", Object::array({Object::dict({{"item_id", "a"}}),
+                                                     Object::dict({{"item_id", "b"}})})},
+                            {"ratio", 0.5},
+                            {"score", 7}}));
+
+    insert(event("_s"), 10);
+    EXPECT_EQ(read(10).front().rawEvent().previousTimestamp(), 0);
+
+    // An empty array is stored as a parameter without any value; it still reads back.
+    insert(event("purchase", 1, {{"items", Object::array({})}}), 11);
+    EXPECT_EQ(plain(read(11).front().rawEvent().parameters()),
+              Object::dict({{"_o", "app"}, {"items", Object::array({})}}));
+}
+
+TEST_F(KLVDatabaseRawEventsTest, TextThatIsNotUTF8ReadsBackAsText) {
+    // Bytes that are not UTF-8 come back as U+FFFD, never as an empty array or not at all.
+    const Dictionary parameters = {
+        {"note", "a\xFF"},
+        {"items", Object::array({Object::dict({{"item_name", "\xC3"}})})},
+    };
+    insert(event("purchase", 1, parameters), 12);
+    const auto events = read(12);
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(
+        plain(events.front().rawEvent().parameters()),
+        Object::dict({{"_o", "app"},
+                      {"items", Object::array({Object::dict({{"item_name", "\xEF\xBF\xBD"}})})},
+                      {"note", "a\xEF\xBF\xBD"}}));
+    const auto rebuilt =
+        KLVEvent::initWithEventProto(event("purchase", 1, parameters).protoEvent());
+    ASSERT_TRUE(rebuilt);
+    EXPECT_EQ(plain(rebuilt->parameters()),
+              Object::dict({{"_o", "app"}, {"note", "a\xEF\xBF\xBD"}}));
+}
+
+TEST_F(KLVDatabaseRawEventsTest, ReadsOneFingerprintOldestFirstUnderLimits) {
+    ASSERT_TRUE(database_->performTransaction([&] {
+        for (int i = 0; i < 1001; ++i) {
+            if (!database_->insertRawEvent(event(i % 2 ? "_e" : "_s"), 1, false)) return false;
+        }
+        return database_->insertRawEvent(event("_x"), 2, false);
+    }));
+    const auto oldest = read(1);
+    ASSERT_EQ(oldest.size(), 1000u);
+    EXPECT_EQ(oldest.front().rowID(), 1);
+    EXPECT_EQ(oldest.back().rowID(), 1000);
+    EXPECT_EQ(read(2).front().rowID(), 1002);
+
+    // The filter sees the number accepted so far; false ends the read without the row.
+    std::vector<std::size_t> seen;
+    const auto filtered = read(1, [&](std::size_t accepted, const Row&) {
+        seen.push_back(accepted);
+        return accepted < 3;
+    });
+    EXPECT_EQ(filtered.size(), 3u);
+    EXPECT_EQ(seen, (std::vector<std::size_t>{0, 1, 2, 3}));
+    EXPECT_TRUE(read(3).empty());
+
+    EXPECT_EQ(database_->nextMetadataFingerprintToProcess(), 1);
+    ASSERT_TRUE(database_->deleteRawEventsWithMaxRowID(1001));
+    EXPECT_EQ(database_->nextMetadataFingerprintToProcess(), 2);
+    EXPECT_EQ(count("raw_events"), 1);
+}
+
+TEST_F(KLVDatabaseRawEventsTest, RowsThatDoNotConvertAreSkipped) {
+    insert(event("_s"), 5);
+    ASSERT_TRUE(database_->sqliteStore().upsertRecord({{"name", "_e"},
+                                                       {"timestamp", 1.0},
+                                                       {"metadata_fingerprint", 5},
+                                                       {"data", platform::Data{0xff, 0xff}}},
+                                                      "raw_events"));
+    EXPECT_EQ(read(5).size(), 1u);
+    ASSERT_TRUE(database_->deleteRawEventsWithMaxRowID(1));
+    Error error;
+    EXPECT_FALSE(database_->rawEventsWithMetadataFingerprint(5, &error, {}));
+    EXPECT_EQ(error.description, "Failed to parse event from data");
+}
+
+TEST_F(KLVDatabaseRawEventsTest, RowConversionFailures) {
+    KLVPBEvent valid;
+    KLVPBEventParam origin;
+    NANOSetString(origin, KLVPBEventParam::name, "_o");
+    NANOSetString(origin, KLVPBEventParam::string_value, "app");
+    NANOSetArray(valid, KLVPBEvent::params, std::vector{origin});
+    KLVPBEvent numericOrigin;
+    NANOSetInt64(origin, KLVPBEventParam::int_value, 1);
+    NANOClearField(origin, KLVPBEventParam::string_value);
+    NANOSetArray(numericOrigin, KLVPBEvent::params, std::vector{origin});
+    KLVPBEvent nameless;
+    NANOSetArray(nameless, KLVPBEvent::params, std::vector{KLVPBEventParam()});
+
+    const Row good = {{"rowid", 3},
+                      {"name", "_s"},
+                      {"timestamp", 1.5},
+                      {"metadata_fingerprint", 8},
+                      {"data", *valid.protoBuffer()}};
+    const auto with = [&](const char* column, Object value) {
+        Row row = good;
+        row.insert_or_assign(column, std::move(value));
+        return row;
+    };
+    const struct {
+        const char* label;
+        Row row;
+        std::int64_t code;
+        const char* description;
+    } cases[] = {
+        {"no rowid", with("rowid", Object()), 1,
+         "Unable to find row ID in the database dictionary"},
+        {"no data", with("data", Object()), 1,
+         "Unable to find event data in the database dictionary"},
+        {"no fingerprint", with("metadata_fingerprint", Object()), 1,
+         "Unable to find event metadata in the database dictionary"},
+        {"bad data", with("data", platform::Data{0xff}), 3, "Failed to parse event from data"},
+        {"origin not a string", with("data", *numericOrigin.protoBuffer()), 2,
+         "Cannot create an event from database. Origin parameter is not a string"},
+        {"no origin", with("data", platform::Data{}), 2,
+         "Cannot create an event from database. Missing origin parameter"},
+        {"nameless parameter", with("data", *nameless.protoBuffer()), 2,
+         "Failed to parse event params from data"},
+        {"bad name", with("name", "a-b"), 2, "Failed to initialize raw event data from dictionary"},
+    };
+    for (const auto& c : cases) {
+        Error error;
+        EXPECT_FALSE(database_->rawEventDataFromDictionary(c.row, &error)) << c.label;
+        EXPECT_EQ(error.code, c.code) << c.label;
+        EXPECT_EQ(error.description, c.description) << c.label;
+    }
+    const auto converted = database_->rawEventDataFromDictionary(good);
+    ASSERT_TRUE(converted);
+    EXPECT_EQ(converted->rowID(), 3);
+    EXPECT_EQ(converted->rawEvent().timestamp(), 1.5);
+}
+
+TEST_F(KLVDatabaseRawEventsTest, TrimKeepsTheNewest) {
+    useSettings({{"measurement.store.max_stored_events_per_app", "3"}});
+    for (int i = 0; i < 5; ++i)
+        insert(event("_s"), 1);
+    EXPECT_EQ(database_->deleteRawEventsOverAbsoluteLimit(), 3);
+    const auto rows = database_->sqliteStore().recordsForQuery("SELECT rowid FROM raw_events", {});
+    EXPECT_EQ(*rows, (std::vector<Row>{{{"rowid", 4}}, {{"rowid", 5}}}));
+}
+
+TEST_F(KLVDatabaseRawEventsTest, StaleRawEventsAndTheirMetadataGo) {
+    const auto bundle = metadata("1.0");
+    ASSERT_TRUE(database_->insertIfNotExistsRawEventMetadata(bundle));
+    ASSERT_TRUE(database_->insertIfNotExistsRawEventMetadata(metadata("2.0")));
+    insert(event("_s", testing::kTestNow - 100), fingerprint(bundle));
+    insert(event("_s", testing::kTestNow + 100), fingerprint(bundle));
+    insert(event("_s", testing::kTestNow - 50), fingerprint(metadata("2.0")));
+
+    EXPECT_TRUE(database_->deleteStaleRawEventsDataOlderThanMaxAge(50));
+    EXPECT_EQ(count("raw_events"), 1);
+    EXPECT_EQ(count("raw_events_metadata"), 1);
+    EXPECT_TRUE(
+        database_->containsRawEventWithMetadataFingerprint(fingerprint(metadata("2.0"))).value());
+
+    Error error;
+    EXPECT_FALSE(database_->deleteStaleRawEventsDataOlderThanMaxAge(-1, &error));
+    EXPECT_EQ(error.code, 1);
+}
+
+TEST_F(KLVDatabaseRawEventsTest, SingleValueQueries) {
+    Error error;
+    EXPECT_EQ(database_->isRawEventsTableEmpty(), true);
+    EXPECT_EQ(database_->queryLatestRawEventTime(&error), std::nullopt);
+    EXPECT_EQ(error.code, 0);
+    EXPECT_EQ(database_->nextMetadataFingerprintToProcess(&error), std::nullopt);
+    EXPECT_EQ(error.code, 0);
+    EXPECT_EQ(database_->containsRealtimeRawEventsWithError(), false);
+
+    insert(event("_s", 20), 4);
+    insert(event("_s", 30), 4, true);
+    EXPECT_EQ(database_->isRawEventsTableEmpty(), false);
+    EXPECT_EQ(database_->queryLatestRawEventTime(), 30);
+    EXPECT_EQ(database_->containsRawEventWithMetadataFingerprint(4), true);
+    EXPECT_EQ(database_->containsRawEventWithMetadataFingerprint(5), false);
+    EXPECT_EQ(database_->containsRealtimeRawEventsWithError(), true);
+}
+
+}  // namespace
+}  // namespace engine

@@ -1,0 +1,352 @@
+#include "engine/events/KLVEvent.h"
+
+#include <cmath>
+#include <limits>
+
+#include "engine/messages/NANOAccessors.h"
+#include "engine/events/EventTestSupport.h"
+#include "engine/events/KLVEventAggregates.h"
+
+namespace engine {
+namespace {
+
+using platform::Dictionary;
+using platform::Object;
+using ::testing::HasSubstr;
+using testing::plain;
+
+class KLVEventTest : public testing::EventTest {};
+
+KLVEvent event(const Dictionary& parameters = {}, const char* name = "level_up",
+               bool isPublic = true) {
+    auto made = KLVEvent::initWithOrigin("app", isPublic, name, 10, 0, parameters);
+    EXPECT_TRUE(made);
+    return made ? *made : *KLVEvent::initWithOrigin("app", false, "_x", 0, 0, Dictionary{});
+}
+
+KLVPBEventParam param(const char* name) {
+    KLVPBEventParam message;
+    NANOSetString(message, KLVPBEventParam::name, name);
+    return message;
+}
+
+TEST_F(KLVEventTest, CreationChecksOriginAndName) {
+    const struct {
+        const char* origin;
+        bool isPublic;
+        const char* name;
+        bool created;
+    } cases[] = {
+        {"app", true, "level_up", true},
+        {"auto", false, "_s", true},
+        {"jux+lqx", false, "_s", true},
+        {"", false, "_s", false},
+        {"+lqx", false, "_s", false},
+        {"a-b", false, "_s", false},
+        {"app", true, "_x", false},
+        {"app", false, "_x", true},
+        {"app", true, "session_start", false},
+        {"app", false, "", false},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(
+            KLVEvent::initWithOrigin(c.origin, c.isPublic, c.name, 1, 0, Dictionary{}).has_value(),
+            c.created)
+            << c.origin << " " << c.name;
+    }
+}
+
+TEST_F(KLVEventTest, OriginParameterIsTheEventsOwn) {
+    const auto made =
+        KLVEvent::initWithOrigin("auto", false, "_s", 5, 0, Dictionary{{"_o", "app"}, {"n", 1}});
+    ASSERT_TRUE(made);
+    EXPECT_EQ(plain(made->parameters()), Object::dict({{"_o", "auto"}, {"n", 1}}));
+    EXPECT_EQ(made->origin(), "auto");
+    EXPECT_EQ(made->name(), "_s");
+    EXPECT_EQ(made->timestamp(), 5);
+    // Public problems are recorded, not fatal.
+    EXPECT_EQ(plain(event({{"_x", 1}}).parameters()),
+              Object::dict({{"_err", 3}, {"_ev", "_x"}, {"_o", "app"}}));
+}
+
+TEST_F(KLVEventTest, PreviousTimestampAfterTimestampIsOnlyWarned) {
+    const auto made = KLVEvent::initWithOrigin("app", false, "_s", 5, 6, Dictionary{});
+    ASSERT_TRUE(made);
+    EXPECT_EQ(made->previousTimestamp(), 6);
+    EXPECT_THAT(healthRecord(),
+                HasSubstr("Event created with previous timestamp after current timestamp"));
+}
+
+TEST_F(KLVEventTest, ConversionNeedsValueAndCurrency) {
+    auto bad = KLVEvent::initWithOrigin("app", false, "purchase", 1, 0,
+                                        Dictionary{{"_c", 1}, {"value", "abc"}});
+    ASSERT_TRUE(bad);
+    EXPECT_FALSE(bad->isConversion());
+    EXPECT_EQ(plain(bad->parameters()),
+              Object::dict({{"_err", 18}, {"_ev", "value"}, {"_o", "app"}}));
+
+    auto good = event({{"value", 9.5}, {"currency", "EUR"}}, "purchase");
+    EXPECT_FALSE(good.isConversion());
+    good.setConversion(false);  // not a conversion: nothing changes
+    EXPECT_FALSE(good.parameters().contains("_err"));
+    good.setConversion(true);
+    EXPECT_TRUE(good.isConversion());
+    good.setConversion(false);
+    EXPECT_FALSE(good.isConversion());
+    EXPECT_EQ(good.parameters().at("_err").int64Value(), 10);
+    good.setConversion(true);
+    EXPECT_TRUE(good.isConversion());
+    EXPECT_FALSE(good.parameters().contains("_err"));
+
+    auto withoutCurrency = event({{"value", 3}}, "purchase");
+    withoutCurrency.setConversion(true);
+    EXPECT_FALSE(withoutCurrency.isConversion());
+    EXPECT_EQ(withoutCurrency.parameters().at("_err").int64Value(), 19);
+
+    // An earlier error stays when the conversion is taken away.
+    auto earlier = event({{"_y", 1}, {"value", 3}, {"currency", "USD"}}, "purchase");
+    earlier.setConversion(true);
+    earlier.setConversion(false);
+    EXPECT_EQ(earlier.parameters().at("_err").int64Value(), 3);
+
+    EXPECT_TRUE(event({}, "ad_impression").shouldValidateParams());
+    EXPECT_FALSE(event().shouldValidateParams());
+}
+
+TEST_F(KLVEventTest, FlagsAreInternalParameters) {
+    auto flagged = event();
+    flagged.setRealtime(true);
+    flagged.setDebug(true);
+    EXPECT_TRUE(flagged.isRealtime());
+    EXPECT_TRUE(flagged.isDebug());
+    EXPECT_EQ(flagged.parameters().at("_r").int64Value(), 1);
+    // Flags survive a copy and the message form.
+    const auto copy = flagged.copyWithZone();
+    EXPECT_TRUE(copy.isRealtime());
+    const auto rebuilt = KLVEvent::initWithEventProto(flagged.protoEvent());
+    ASSERT_TRUE(rebuilt);
+    EXPECT_TRUE(rebuilt->isDebug());
+    flagged.setRealtime(false);
+    flagged.setDebug(false);
+    EXPECT_EQ(plain(flagged.parameters()), Object::dict({{"_o", "app"}}));
+
+    const auto wrongKind =
+        KLVEvent::initWithOrigin("app", false, "_s", 1, 0, Dictionary{{"_r", "yes"}});
+    EXPECT_FALSE(wrongKind->isRealtime());
+    EXPECT_THAT(healthRecord(), HasSubstr("Realtime parameter must be an int64. Event name"));
+}
+
+TEST_F(KLVEventTest, DefaultParametersGoUnderTheEventsOwn) {
+    auto target = event({{"level", 3}});
+    target.applyParameters({{"level", 1}, {"mode", "hard"}, {"_bad", 1}});
+    EXPECT_EQ(plain(target.parameters()),
+              Object::dict(
+                  {{"_err", 3}, {"_ev", "_bad"}, {"_o", "app"}, {"level", 3}, {"mode", "hard"}}));
+    const auto before = plain(target.parameters());
+    target.applyParameters({{"nested", Object::dict({})}});
+    EXPECT_EQ(plain(target.parameters()), before);
+}
+
+TEST_F(KLVEventTest, ScreenParametersAreAddedOnce) {
+    const struct {
+        const char* label;
+        Dictionary screen;
+        bool added;
+    } cases[] = {
+        {"empty", {}, false},
+        {"without _si", {{"_sn", "Menu"}}, false},
+        {"_si not a number", {{"_si", "7"}}, false},
+        {"class not a string", {{"_si", 7}, {"_sc", 5}}, false},
+        {"empty class", {{"_si", 7}, {"_sc", ""}}, false},
+        {"empty name", {{"_si", 7}, {"_sn", ""}}, false},
+        {"all three", {{"_si", 7}, {"_sc", "MenuView"}, {"_sn", "Menu"}}, true},
+    };
+    for (const auto& c : cases) {
+        auto target = event();
+        EXPECT_EQ(target.addScreenParameters(c.screen), c.added) << c.label;
+        EXPECT_EQ(target.parameters().contains("_si"), c.added) << c.label;
+    }
+    EXPECT_EQ(logCount(16003), 1u);
+    EXPECT_EQ(logCount(16004), 1u);
+
+    auto screened = event();
+    ASSERT_TRUE(screened.addScreenParameters({{"_si", 7}}));
+    EXPECT_FALSE(screened.addScreenParameters({{"_si", 8}, {"_sn", "Other"}}));
+    EXPECT_EQ(plain(screened.parameters()), Object::dict({{"_o", "app"}, {"_si", 7}}));
+}
+
+TEST_F(KLVEventTest, MessageForm) {
+    const Dictionary parameters = {
+        {"score", 7},
+        {"ratio", 0.5},
+        {"items", Object::array({Object::dict({{"item_id", "a"}, {"price", 2.5}})})},
+    };
+    auto made = KLVEvent::initWithOrigin("app", true, "purchase", 1.0009, 0, parameters);
+    ASSERT_TRUE(made);
+    const auto message = made->protoEvent();
+
+    KLVPBEvent expected;
+    NANOSetString(expected, KLVPBEvent::name, "purchase");
+    NANOSetInt64(expected, KLVPBEvent::timestamp_millis, 1000);
+    auto origin = param("_o");
+    NANOSetString(origin, KLVPBEventParam::string_value, "app");
+    auto itemID = param("item_id");
+    NANOSetString(itemID, KLVPBEventParam::string_value, "a");
+    auto price = param("price");
+    NANOSetDouble(price, KLVPBEventParam::double_value, 2.5);
+    KLVPBEventParam item;
+    NANOSetArray(item, KLVPBEventParam::param_value, std::vector{itemID, price});
+    auto items = param("items");
+    NANOSetArray(items, KLVPBEventParam::param_value, std::vector{item});
+    auto ratio = param("ratio");
+    NANOSetDouble(ratio, KLVPBEventParam::double_value, 0.5);
+    auto score = param("score");
+    NANOSetInt64(score, KLVPBEventParam::int_value, 7);
+    NANOSetArray(expected, KLVPBEvent::params, std::vector{origin, items, ratio, score});
+    EXPECT_EQ(message, expected);
+    EXPECT_FALSE(NANOHasField(message, KLVPBEvent::previous_timestamp_millis));
+    EXPECT_FALSE(NANOHasField(message, KLVPBEvent::field_5));
+}
+
+TEST_F(KLVEventTest, PreviousTimestampOnlyWhenSet) {
+    const struct {
+        double previous;
+        std::optional<std::int64_t> millis;
+    } cases[] = {
+        {0, std::nullopt},
+        {std::ldexp(1.0, -60), std::nullopt},
+        {2.5, 2500},
+        {-0.5, std::nullopt},
+        {std::numeric_limits<double>::infinity(), std::nullopt},
+        {std::nan(""), std::nullopt},
+    };
+    for (const auto& c : cases) {
+        const auto message =
+            KLVEvent::initWithOrigin("app", false, "_s", 3, c.previous, Dictionary{})->protoEvent();
+        EXPECT_EQ(NANOHasField(message, KLVPBEvent::previous_timestamp_millis),
+                  c.millis.has_value())
+            << c.previous;
+        if (c.millis) {
+            EXPECT_EQ(NANOGetInt64(message, KLVPBEvent::previous_timestamp_millis), *c.millis);
+        }
+    }
+    // A time without a millisecond form writes no time at all.
+    const auto endless =
+        KLVEvent::initWithOrigin("app", false, "_s", std::nan(""), 0, Dictionary{});
+    EXPECT_FALSE(NANOHasField(endless->protoEvent(), KLVPBEvent::timestamp_millis));
+}
+
+TEST_F(KLVEventTest, RebuiltFromItsMessageWithoutArrays) {
+    auto original = event({{"score", 7},
+                           {"ratio", 0.5},
+                           {"name", "Ada"},
+                           {"items", Object::array({Object::dict({{"item_id", "a"}})})}},
+                          "purchase");
+    original = original.copyWithPreviousTimestamp(4);
+    const auto rebuilt = KLVEvent::initWithEventProto(original.protoEvent());
+    ASSERT_TRUE(rebuilt);
+    EXPECT_EQ(rebuilt->name(), "purchase");
+    EXPECT_EQ(rebuilt->origin(), "app");
+    EXPECT_EQ(rebuilt->timestamp(), 10);
+    EXPECT_EQ(rebuilt->previousTimestamp(), 4);
+    EXPECT_EQ(plain(rebuilt->parameters()),
+              Object::dict({{"_o", "app"}, {"name", "Ada"}, {"ratio", 0.5}, {"score", 7}}));
+    EXPECT_THAT(healthRecord(), HasSubstr("Unknown event parameter type from converting an event "
+                                          "proto into KLVEvent instance"));
+
+    KLVPBEvent withoutOrigin;
+    NANOSetString(withoutOrigin, KLVPBEvent::name, "_s");
+    EXPECT_FALSE(KLVEvent::initWithEventProto(withoutOrigin));
+    auto numericOrigin = param("_o");
+    NANOSetInt64(numericOrigin, KLVPBEventParam::int_value, 1);
+    NANOSetArray(withoutOrigin, KLVPBEvent::params, std::vector{KLVPBEventParam()});
+    EXPECT_FALSE(KLVEvent::initWithEventProto(withoutOrigin));
+    EXPECT_THAT(healthRecord(), HasSubstr("Ignoring parameter. Parameter name is nil"));
+    NANOSetArray(withoutOrigin, KLVPBEvent::params, std::vector{numericOrigin});
+    EXPECT_FALSE(KLVEvent::initWithEventProto(withoutOrigin));
+    EXPECT_THAT(healthRecord(), HasSubstr("Origin parameter is not a string"));
+}
+
+TEST_F(KLVEventTest, RuleRuntimeForm) {
+    auto original = KLVEvent::initWithOrigin(
+        "auto", false, "_vs", 3, 0,
+        Dictionary{
+            {"_si", 7},
+            {"items",
+             Object::array({Object::dict({{"item_id", "a"}, {"sizes", Object::array({1})}})})}});
+    ASSERT_TRUE(original);
+    // Arrays inside items are not kept by sanitising either; build the nested one directly.
+    const auto edited = original->copyWithParameters(
+        {{"items", KLVValue::initWithArray(platform::Array{
+                       Object::dict({{"item_id", "a"}, {"sizes", Object::array({1})}})})},
+         {"_si", KLVValue::initWithInt64(7)}});
+    const auto form = edited.editEvent();
+    EXPECT_EQ(form.name, "screen_view");
+    EXPECT_EQ(form.timestamp, 3);
+    EXPECT_EQ(Object(form.parameters),
+              Object::dict({{"_o", "auto"},
+                            {"_si", 7},
+                            {"items", Object::array({Object::dict({{"item_id", "a"}})})}}));
+
+    const auto back = KLVEvent::eventFromEditEvent(form);
+    ASSERT_TRUE(back);
+    EXPECT_EQ(back->name(), "_vs");
+    EXPECT_EQ(back->origin(), "auto");
+    EXPECT_EQ(back->previousTimestamp(), 0);
+    const auto fromApp =
+        KLVEvent::eventFromEditEvent(KLVPEvent::initWithName("level_up", 4, {{"_o", 5}}));
+    ASSERT_TRUE(fromApp);
+    EXPECT_EQ(fromApp->origin(), "app");
+    EXPECT_EQ(fromApp->name(), "level_up");
+}
+
+TEST_F(KLVEventTest, Predicates) {
+    EXPECT_TRUE(
+        KLVIsErrorEvent(*KLVEvent::initWithOrigin("auto", false, "_err", 1, 0, Dictionary{})));
+    EXPECT_FALSE(KLVIsErrorEvent(event()));
+    const struct {
+        const char* name;
+        Dictionary parameters;
+        bool subscription;
+    } cases[] = {
+        {"_assc", {}, true},
+        {"_assr", {}, true},
+        {"_iap", {{"subscription", 1}}, true},
+        {"_iap", {{"subscription", 0}}, false},
+        {"_iap", {}, false},
+        {"_asse", {}, false},
+    };
+    for (const auto& c : cases) {
+        const auto made = KLVEvent::initWithOrigin("auto", false, c.name, 1, 0, c.parameters);
+        EXPECT_EQ(KLVIsSubscriptionEvent(*made), c.subscription) << c.name;
+    }
+    const auto withItems =
+        event({{"items", Object::array({Object::dict({}), Object::dict({{"item_id", "b"}})})}},
+              "purchase");
+    EXPECT_EQ(KLVArrayItemCount(&withItems), 2);
+    EXPECT_EQ(KLVArrayItemCount(nullptr), 0);
+}
+
+TEST_F(KLVEventTest, AggregatesCountAndWrap) {
+    EXPECT_FALSE(KLVEventAggregates::initWithName("a-b", 0, 0, 0, 0));
+    EXPECT_FALSE(KLVEventAggregates::initWithName("_s", -1, 0, 0, 0));
+    EXPECT_THAT(healthRecord(), HasSubstr("Received negative count"));
+
+    constexpr auto kMax = std::numeric_limits<std::int32_t>::max();
+    auto aggregates = KLVEventAggregates::initWithName("_s", kMax, kMax - 1, kMax, 2);
+    ASSERT_TRUE(aggregates);
+    EXPECT_EQ(aggregates->lastSamplingRate(), 1);
+    EXPECT_EQ(aggregates->lastSampledComplexEventID(), std::nullopt);
+    aggregates->incrementLifetimeCount();
+    EXPECT_THAT(healthRecord(), HasSubstr("Lifetime count overflow. Lifetime count reset to 0."));
+    aggregates->incrementCurrentBundleCount();
+    EXPECT_EQ(healthRecord(), "");
+    aggregates->incrementCurrentSessionCount();
+    EXPECT_THAT(healthRecord(), HasSubstr("Session count overflow. Session count reset to 0."));
+    EXPECT_EQ(aggregates->lifetimeCount(), 0);
+    EXPECT_EQ(aggregates->currentBundleCount(), kMax);
+    EXPECT_EQ(aggregates->currentSessionCount(), 0);
+}
+
+}  // namespace
+}  // namespace engine

@@ -1,0 +1,310 @@
+#include "engine/events/KLVParameterSanitizer.h"
+
+#include <string>
+
+#include "engine/events/EventTestSupport.h"
+#include "engine/base/KLVInternalNames.h"
+#include "platform/foundation/Format.h"
+
+namespace engine {
+namespace {
+
+using platform::Array;
+using platform::Dictionary;
+using platform::Object;
+using testing::plain;
+
+class KLVParameterSanitizerTest : public testing::EventTest {};
+
+std::string letters(std::size_t count) {
+    return std::string(count, 'a');
+}
+
+// "p000" ... with `count` names, each with an integer value.
+Dictionary numberedParameters(std::size_t count, const char* prefix = "p") {
+    Dictionary parameters;
+    for (std::size_t i = 0; i < count; ++i) {
+        parameters.emplace(platform::formatString("%@%03d", prefix, i), static_cast<int>(i));
+    }
+    return parameters;
+}
+
+Array items(std::size_t count) {
+    Array array;
+    for (std::size_t i = 0; i < count; ++i) {
+        array.push_back(Object::dict({{"item_id", platform::formatString("i%d", i)}}));
+    }
+    return array;
+}
+
+std::optional<KLVParameters> publicEvent(const Dictionary& parameters,
+                                         const char* eventName = "level_up") {
+    return sanitizedEventParameters(parameters, eventName, true, false);
+}
+
+TEST_F(KLVParameterSanitizerTest, ProblemsAreRecordedNotFatal) {
+    const struct {
+        const char* label;
+        Dictionary input;
+        Object expected;
+    } cases[] = {
+        {"good parameters convert",
+         {{"score", 7}, {"name", "Ada"}, {"ok", true}},
+         Object::dict({{"name", "Ada"}, {"ok", 1}, {"score", 7}})},
+        {"internal name on a public event",
+         {{"_x", 1}, {"score", 7}},
+         Object::dict({{"_err", 3}, {"_ev", "_x"}, {"score", 7}})},
+        {"reserved prefix", {{"pe_x", 1}}, Object::dict({{"_err", 14}, {"_ev", "pe_x"}})},
+        {"long name keeps its length",
+         {{letters(45), 1}},
+         Object::dict({{"_el", 45}, {"_err", 3}, {"_ev", letters(40) + "..."}})},
+        {"value over the public limit",
+         {{"bio", letters(501)}, {"score", 7}},
+         Object::dict({{"_el", 501}, {"_err", 4}, {"_ev", "bio"}, {"score", 7}})},
+        {"first problem wins",
+         {{"a_long", letters(600)}, {"pe_x", 1}},
+         Object::dict({{"_el", 600}, {"_err", 4}, {"_ev", "a_long"}})},
+        {"dictionary value is dropped silently",
+         {{"nested", Object::dict({{"a", 1}})}, {"score", 7}},
+         Object::dict({{"score", 7}})},
+        {"array on an event without arrays",
+         {{"items", Object(items(2))}},
+         Object::dict({{"_err", 21}, {"_ev", "level_up"}})},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(plain(publicEvent(c.input)), c.expected) << c.label;
+    }
+    EXPECT_EQ(logCount(18015), 1u);
+}
+
+TEST_F(KLVParameterSanitizerTest, EmptyInputGivesNothing) {
+    EXPECT_EQ(publicEvent({}), std::nullopt);
+    EXPECT_EQ(sanitizedEventParameters(KLVParameters{}, "_s", false, false), std::nullopt);
+}
+
+TEST_F(KLVParameterSanitizerTest, EventRulesDependOnTheEvent) {
+    const Dictionary longValue = {{"note", letters(600)}};
+    // An engine event (internal name, or public name the engine knows) keeps the internal limit.
+    EXPECT_EQ(plain(sanitizedEventParameters(longValue, "_s", false, false)),
+              Object::dict({{"_el", 600}, {"_err", 4}, {"_ev", "note"}}));
+    EXPECT_EQ(plain(sanitizedEventParameters(longValue, "screen_view", false, false)),
+              Object::dict({{"_el", 600}, {"_err", 4}, {"_ev", "note"}}));
+    // Any other event that is not public passes no value rule.
+    EXPECT_EQ(plain(sanitizedEventParameters(longValue, "level_up", false, false)),
+              Object(longValue));
+    // Internal names are fine on internal events.
+    EXPECT_EQ(plain(sanitizedEventParameters({{"_si", 5}}, "_vs", false, false)),
+              Object::dict({{"_si", 5}}));
+}
+
+TEST_F(KLVParameterSanitizerTest, ValuesThatArriveAsValuesStay) {
+    const KLVParameters input = {{"_o", KLVValue::initWithString("app")},
+                                 {"items", KLVValue::initWithArray(Array{Object("unchecked")})}};
+    EXPECT_EQ(plain(sanitizedEventParameters(input, "_s", false, false)), plain(input));
+    const KLVParameters bad = {{"_o", KLVValue::initWithString("app")},
+                               {"a-b", KLVValue::initWithInt64(1)}};
+    EXPECT_EQ(plain(sanitizedEventParameters(bad, "_s", false, false)),
+              Object::dict({{"_err", 3}, {"_ev", "a-b"}, {"_o", "app"}}));
+}
+
+TEST_F(KLVParameterSanitizerTest, ErrorValueParameterIsCutOnce) {
+    // The internal value limit is 500 with the default settings.
+    const std::string cut = letters(500) + "...";
+    EXPECT_EQ(plain(sanitizedEventParameters({{"_ev", cut}}, "_err", false, false)),
+              Object::dict({{"_ev", cut}}));
+    EXPECT_EQ(plain(sanitizedEventParameters({{"_ev", letters(504)}}, "_err", false, false)),
+              Object::dict({{"_el", 504}, {"_ev", cut}}));
+    EXPECT_EQ(plain(sanitizedEventParameters({{"_ev", letters(500)}}, "_err", false, false)),
+              Object::dict({{"_ev", letters(500)}}));
+}
+
+TEST_F(KLVParameterSanitizerTest, PublicParametersAreTrimmedToTheLimit) {
+    auto input = numberedParameters(101);
+    const auto result = publicEvent(input);
+    ASSERT_TRUE(result);
+    EXPECT_EQ(result->size(), 101u);  // 100 kept and "_err"
+    EXPECT_FALSE(result->contains("p100"));
+    EXPECT_TRUE(result->contains("p099"));
+    EXPECT_EQ(result->at("_err").int64Value(), 5);
+    EXPECT_FALSE(result->contains("_ev"));
+    EXPECT_THAT(logLine(18017),
+                ::testing::HasSubstr("Event cannot contain more than 100 parameters"));
+
+    // Internal names are neither counted nor removed.
+    KLVParameters parameters;
+    for (const auto& [name, value] : input)
+        parameters.emplace(name, *KLVValue::valueFromObject(value));
+    parameters.emplace("_o", KLVValue::initWithString("app"));
+    parameters.emplace("zz", KLVValue::initWithInt64(1));
+    KLVTrimPublicParameters(parameters, 100, false);
+    EXPECT_EQ(parameters.size(), 101u);
+    EXPECT_TRUE(parameters.contains("_o"));
+    EXPECT_FALSE(parameters.contains("zz"));
+    EXPECT_FALSE(parameters.contains("p100"));
+}
+
+TEST_F(KLVParameterSanitizerTest, TrimmingSortsAsUTF16) {
+    // U+FF41 (fullwidth a) sorts after U+1D41A (mathematical bold a) in UTF-16, before it in
+    // code point order; the one sorting last goes.
+    Dictionary parameters = {{"\xEF\xBD\x81", 1}, {"\xF0\x9D\x90\x9A", 2}};
+    KLVTrimDefaultParameters(parameters, 1);
+    EXPECT_EQ(Object(parameters), Object::dict({{"\xF0\x9D\x90\x9A", 2}}));
+}
+
+TEST_F(KLVParameterSanitizerTest, ItemsArraysAreCleaned) {
+    // 250 items keep the first 200, each cleaned, and record error 17.
+    auto result = publicEvent({{"items", Object(items(250))}}, "purchase");
+    ASSERT_TRUE(result);
+    const auto* kept = result->at("items").arrayValue();
+    ASSERT_TRUE(kept);
+    EXPECT_EQ(kept->size(), 200u);
+    EXPECT_EQ((*kept)[199], Object::dict({{"item_id", "i199"}}));
+    EXPECT_EQ(result->at("_err").int64Value(), 17);
+    EXPECT_EQ(*result->at("_ev").stringValue(), "items");
+
+    Array mixed = items(5);
+    mixed[3] = Object("not an item");
+    mixed[1] = Object::dict({{"item_id", "x"}, {"sizes", Object::array({1, 2})}});
+    EXPECT_EQ(plain(publicEvent({{"items", Object(mixed)}}, "purchase")),
+              Object::dict(
+                  {{"_err", 4},
+                   {"_ev", "items[3]"},
+                   {"items",
+                    Object::array({Object::dict({{"item_id", "i0"}}),
+                                   Object::dict({{"_err", 22}, {"_ev", "sizes"}, {"item_id", "x"}}),
+                                   Object::dict({{"item_id", "i2"}}),
+                                   Object::dict({{"item_id", "i4"}})})}}));
+
+    EXPECT_EQ(plain(publicEvent({{"products", Object(items(1))}}, "purchase")),
+              Object::dict({{"_err", 20}, {"_ev", "products"}}));
+    // Default parameters belong to no event.
+    EXPECT_EQ(
+        plain(sanitizedEventParameters({{"items", Object(items(1))}}, std::nullopt, true, false)),
+        Object::dict({{"_err", 21}, {"_ev", "(nil)"}}));
+    // An empty item stays, so that the indexes of the others do not move.
+    EXPECT_EQ(plain(publicEvent({{"items", Object::array({Object(Dictionary{})})}}, "purchase")),
+              Object::dict({{"items", Object::array({Object(Dictionary{})})}}));
+}
+
+TEST_F(KLVParameterSanitizerTest, ItemsKeepTheirOwnCustomParameterLimit) {
+    auto item = numberedParameters(30, "c");
+    item.emplace("item_id", "sku");
+    const auto cleanItem = [&] {
+        const auto result = publicEvent({{"items", Object::array({Object(item)})}}, "purchase");
+        return result->at("items").arrayValue()->front().asDictionary();
+    };
+    const auto limited = cleanItem();
+    EXPECT_EQ(limited.size(), 29u);  // 27 custom, "item_id" and "_err"
+    EXPECT_EQ(limited.at("_err"), Object(28));
+    EXPECT_TRUE(limited.contains("c026"));
+    EXPECT_FALSE(limited.contains("c027"));
+    EXPECT_EQ(logCount(18016), 1u);
+
+    useSettings({{"measurement.item_scoped_custom_parameter_enabled", "0"}});
+    EXPECT_EQ(Object(cleanItem()), Object::dict({{"_err", 23}, {"item_id", "sku"}}));
+}
+
+TEST_F(KLVParameterSanitizerTest, ValueNeedsACurrency) {
+    const struct {
+        const char* label;
+        KLVParameters input;
+        bool valid;
+        Object expected;
+    } cases[] = {
+        {"no value",
+         {{"currency", KLVValue::initWithString("x")}},
+         true,
+         Object::dict({{"currency", "x"}})},
+        {"value and currency",
+         {{"value", KLVValue::initWithDouble(9.5)}, {"currency", KLVValue::initWithString("EUR")}},
+         true,
+         Object::dict({{"currency", "EUR"}, {"value", 9.5}})},
+        {"no currency",
+         {{"value", KLVValue::initWithInt64(9)}},
+         false,
+         Object::dict({{"_err", 19}, {"_ev", "currency"}})},
+        {"bad currency",
+         {{"value", KLVValue::initWithInt64(9)}, {"currency", KLVValue::initWithString("EU")}},
+         false,
+         Object::dict({{"_err", 19}, {"_ev", "currency"}, {"currency", "EU"}})},
+        {"value not numeric",
+         {{"value", KLVValue::initWithString("abc")}},
+         false,
+         Object::dict({{"_err", 18}, {"_ev", "value"}})},
+        {"earlier error wins",
+         {{"value", KLVValue::initWithString("abc")}, {"_err", KLVValue::initWithInt64(3)}},
+         false,
+         Object::dict({{"_err", 3}})},
+    };
+    for (auto c : cases) {
+        EXPECT_EQ(KLVValidateValueAndCurrency(c.input), c.valid) << c.label;
+        EXPECT_EQ(plain(c.input), c.expected) << c.label;
+    }
+    EXPECT_EQ(logCount(18014), 2u);
+}
+
+TEST_F(KLVParameterSanitizerTest, RecordingErrors) {
+    KLVParameters parameters;
+    const Object name(letters(45));
+    KLVSetErrorValueParameters(parameters, letters(45), 40, &name);
+    EXPECT_EQ(plain(parameters), Object::dict({{"_el", 45}, {"_ev", letters(40) + "..."}}));
+    // Nothing replaces an "_ev" or "_el" already there.
+    KLVSetErrorValueParameters(parameters, "other", 40, nullptr);
+    KLVRecordParameterError(parameters, 4, "other", 40, nullptr);
+    EXPECT_EQ(plain(parameters), Object::dict({{"_el", 45}, {"_ev", letters(40) + "..."}}));
+
+    KLVParameters unnamed;
+    const Object array(Object::array({1, 2, 3}));
+    KLVSetErrorValueParameters(unnamed, std::nullopt, 40, &array);
+    EXPECT_EQ(plain(unnamed), Object::dict({{"_el", 3}, {"_ev", "(nil)"}}));
+
+    KLVSetErrorCodeIfAbsent(unnamed, 5);
+    KLVSetErrorCodeIfAbsent(unnamed, 6);
+    EXPECT_EQ(unnamed.at("_err").int64Value(), 5);
+
+    const struct {
+        std::int64_t failureCode;
+        Object expected;
+    } arrayCases[] = {
+        {10, Object::dict({{"_err", 21}, {"_ev", "view_it"}})},
+        {11, Object::dict({{"_err", 20}, {"_ev", "list"}})},
+        {12, Object::dict({{"_err", 17}, {"_ev", "list"}})},
+        {13, Object::dict({{"_err", 22}, {"_ev", "list"}})},
+        {14, Object(Dictionary{})},
+        {0, Object(Dictionary{})},
+    };
+    for (const auto& c : arrayCases) {
+        KLVParameters recorded;
+        KLVRecordArrayParameterError(recorded, c.failureCode, "list", "view_it");
+        EXPECT_EQ(plain(recorded), c.expected) << c.failureCode;
+    }
+}
+
+TEST_F(KLVParameterSanitizerTest, CountsAndNames) {
+    const Dictionary item = {{"item_id", 1}, {"price", 2}, {"colour", 3}, {"_x", 4}};
+    EXPECT_EQ(KLVCountPublicParameters(item, false), 3);
+    EXPECT_EQ(KLVCountPublicParameters(item, true), 1);
+    EXPECT_TRUE(KLVIsValidEventParameterName("_x", false, nullptr));
+    KLVParameters errors;
+    EXPECT_FALSE(KLVIsValidEventParameterName("_x", true, &errors));
+    EXPECT_EQ(plain(errors), Object::dict({{"_err", 3}, {"_ev", "_x"}}));
+}
+
+TEST(KLVInternalNamesTest, Tables) {
+    EXPECT_EQ(errorCodeNames().size(), 25u);
+    EXPECT_EQ(errorCodeNames().at(28), "ItemScopedCustomParameterLimitReached");
+    EXPECT_EQ(errorCodeNames().at(1), "InvalidZKTAppID");
+    EXPECT_FALSE(errorCodeNames().contains(24));
+    EXPECT_TRUE(KLVIsItemParameterName("item_location_id"));
+    EXPECT_FALSE(KLVIsItemParameterName("colour"));
+    EXPECT_TRUE(KLVIsPurchaseEventName("_f"));
+    EXPECT_FALSE(KLVIsPurchaseEventName("_iapx"));
+    EXPECT_FALSE(KLVIsNotErrorEventName("_err"));
+    const Dictionary screen = {{"_sn", "Menu"}, {"_si", 7}, {"x", 1}};
+    EXPECT_TRUE(KLVHasScreenParameters(screen));
+    EXPECT_EQ(Object(KLVScreenParameters(screen)), Object::dict({{"_si", 7}, {"_sn", "Menu"}}));
+    EXPECT_FALSE(KLVHasScreenParameters(Dictionary{{"x", 1}}));
+}
+
+}  // namespace
+}  // namespace engine

@@ -1,0 +1,27 @@
+#include "engine/events/KLVRawEventData.h"
+
+#include <utility>
+
+#include "engine/base/KLVMeasurementBase.h"
+
+namespace engine {
+
+std::optional<KLVRawEventData> KLVRawEventData::initWithRawEvent(std::optional<KLVEvent> rawEvent,
+                                                                 std::int64_t rowID,
+                                                                 std::int64_t metadataFingerprint) {
+    if (!rawEvent) {
+        KLVMeasurementBase::monitor().logWithLevel(
+            kKLVLogWarningMonitored, 28000,
+            "Failed to create raw event data. Received invalid raw event.");
+        return std::nullopt;
+    }
+    if (rowID < 0) {
+        KLVMeasurementBase::monitor().logWithLevel(
+            kKLVLogWarningMonitored, 28001,
+            "Failed to create raw event data. Received invalid row ID. Row ID", rowID);
+        return std::nullopt;
+    }
+    return KLVRawEventData(std::move(*rawEvent), rowID, metadataFingerprint);
+}
+
+}  // namespace engine

@@ -1,0 +1,497 @@
+#include "engine/stores/KLVSqliteStore.h"
+
+#include <sqlite3.h>
+#include <unistd.h>
+
+#include <array>
+#include <climits>
+#include <filesystem>
+#include <system_error>
+
+#include "engine/base/KLVErrors.h"
+#include "engine/base/KLVMeasurementBase.h"
+#include "engine/stores/KLVSqliteStoreStatement.h"
+#include "platform/foundation/FileAttributes.h"
+
+static_assert(SQLITE_VERSION_NUMBER >= 3037000, "the store needs sqlite3_prepare_v3 and changes64");
+
+namespace engine {
+
+using namespace sqlite_store_detail;
+using platform::Error;
+using platform::Object;
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr int kOpenFlags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX;
+// Files SQLite keeps beside the database; a stale one must never meet a new database.
+constexpr std::array<std::string_view, 4> kDatabaseFileSuffixes = {"", "-journal", "-wal", "-shm"};
+
+bool isCorruptionCode(int resultCode) {
+    const int primary = resultCode & 0xff;
+    return primary == SQLITE_CORRUPT || primary == SQLITE_NOTADB;
+}
+
+bool containsWhere(std::string_view sql) {
+    return platform::asciiLowercase(sql).find("where") != std::string::npos;
+}
+
+// Binds one row value; SQLITE_MISMATCH for a kind the store does not write. Text and bytes are
+// copied by SQLite, so a statement never points into memory the caller may free.
+int bindValue(sqlite3_stmt* statement, int index, const Object& value) {
+    switch (value.type()) {
+        case Object::Type::Null:
+            return sqlite3_bind_null(statement, index);
+        case Object::Type::Bool:
+            return sqlite3_bind_int64(statement, index, value.asBool() ? 1 : 0);
+        case Object::Type::Integer:
+            return sqlite3_bind_int64(statement, index, value.asInteger());
+        case Object::Type::Double:
+            return sqlite3_bind_double(statement, index, value.asDouble());
+        case Object::Type::String: {
+            const auto& text = value.asString();
+            return sqlite3_bind_text64(statement, index, text.data(), text.size(), SQLITE_TRANSIENT,
+                                       SQLITE_UTF8);
+        }
+        case Object::Type::Data: {
+            const auto& bytes = value.asData();
+            // An empty vector may have no buffer; a null pointer would bind NULL, not empty bytes.
+            static const std::uint8_t kEmpty = 0;
+            return sqlite3_bind_blob64(statement, index, bytes.empty() ? &kEmpty : bytes.data(),
+                                       bytes.size(), SQLITE_TRANSIENT);
+        }
+        default:
+            return SQLITE_MISMATCH;
+    }
+}
+
+}  // namespace
+
+// --- Life cycle ----------------------------------------------------------------------------------
+
+KLVSqliteStore::KLVSqliteStore(Key, std::string path) : databasePath_(std::move(path)) {}
+
+KLVSqliteStore::~KLVSqliteStore() {
+    closeDatabase();
+}
+
+std::unique_ptr<KLVSqliteStore> KLVSqliteStore::initWithDatabasePath(const std::string& path,
+                                                                     Error* error) {
+    if (!KLVCheckNonZero(path.size(), error, kKLVErrorCodeBadArgument,
+                         "Received empty database path on init")) {
+        return nullptr;
+    }
+    auto store = std::make_unique<KLVSqliteStore>(Key{}, path);
+    switch (store->openAndValidateDatabase(error)) {
+        case OpenOutcome::Opened:
+            return store;
+        case OpenOutcome::Failed:
+            return nullptr;
+        case OpenOutcome::Corrupt:
+            break;
+    }
+    // Only a file shown to be corrupt is given up; it is recreated empty, once.
+    if (!store->closeAndDeleteDatabase()) return nullptr;
+    if (store->openAndValidateDatabase(error) != OpenOutcome::Opened) return nullptr;
+    return store;
+}
+
+KLVSqliteStore::OpenOutcome KLVSqliteStore::openAndValidateDatabase(Error* error) {
+    if (!prepareFileForOpening(error)) return OpenOutcome::Failed;
+
+    const int rc = sqlite3_open_v2(databasePath_.c_str(), &sqliteHandle_, kOpenFlags, nullptr);
+    if (rc != SQLITE_OK) {
+        setDatabaseError(error, "initialize sqlite handle");
+        closeDatabase();
+        return isCorruptionCode(rc) ? OpenOutcome::Corrupt : OpenOutcome::Failed;
+    }
+
+    Error backupError;
+    if (!platform::FileAttributes::current()->setExcludedFromBackup(databasePath_, true,
+                                                                    &backupError)) {
+        KLVMeasurementBase::monitor().logWithLevel(kKLVLogWarningMonitored, 34017,
+                                                   "Failed to exclude database file from backup",
+                                                   backupError);
+    }
+
+    const OpenOutcome validation = validateDatabase(error);
+    if (validation != OpenOutcome::Opened) {
+        closeDatabase();
+        return validation;
+    }
+    if (!configureJournal(error)) {
+        const bool corrupt = sqliteHandle_ && isCorruptionCode(sqlite3_errcode(sqliteHandle_));
+        closeDatabase();
+        return corrupt ? OpenOutcome::Corrupt : OpenOutcome::Failed;
+    }
+    return OpenOutcome::Opened;
+}
+
+bool KLVSqliteStore::prepareFileForOpening(Error* error) const {
+    std::error_code ec;
+    const fs::path file(databasePath_);
+    if (fs::exists(file, ec)) {
+        // A file marked immutable could be read but never written; clear the mark first.
+        const auto attributes = platform::FileAttributes::current();
+        const auto immutable = attributes->isImmutable(databasePath_, error);
+        if (!immutable) return false;
+        return !*immutable || attributes->setImmutable(databasePath_, false, error);
+    }
+    if (ec) {
+        return platform::fail(
+            error, klv_errorWithCode(2, "Failed to read database file attributes", ec.message()));
+    }
+    if (file.has_parent_path()) fs::create_directories(file.parent_path(), ec);
+    if (ec) {
+        return platform::fail(
+            error, klv_errorWithCode(2, "Failed to create database directory", ec.message()));
+    }
+    return true;
+}
+
+KLVSqliteStore::OpenOutcome KLVSqliteStore::validateDatabase(Error* error) {
+    Statement statement = prepareSQL("PRAGMA integrity_check", false, error);
+    if (!statement) {
+        const int rc = sqlite3_errcode(sqliteHandle_);
+        setDatabaseError(error, "validate database");
+        return isCorruptionCode(rc) ? OpenOutcome::Corrupt : OpenOutcome::Failed;
+    }
+    const int rc = sqlite3_step(statement.get());
+    if (rc == SQLITE_ROW) {
+        const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(statement.get(), 0));
+        if (sqlite3_column_count(statement.get()) == 1 && text && std::string_view(text) == "ok") {
+            return OpenOutcome::Opened;
+        }
+        setDatabaseError(error, "validate database");
+        return OpenOutcome::Corrupt;
+    }
+    setDatabaseError(error, "validate database");
+    return isCorruptionCode(rc) ? OpenOutcome::Corrupt : OpenOutcome::Failed;
+}
+
+// Write-ahead logging with NORMAL sync: a committed transaction survives a crash of the process
+// (only a power loss may take the last ones back), at a small fraction of the cost of syncing the
+// rollback journal on every commit.
+bool KLVSqliteStore::configureJournal(Error* error) {
+    Statement journal = prepareSQL("PRAGMA journal_mode=WAL", false, error);
+    if (!journal) return false;
+    if (sqlite3_step(journal.get()) != SQLITE_ROW) {
+        return setDatabaseError(error, "set journal mode");
+    }
+    journal = Statement();
+    return executeSQL("PRAGMA synchronous=NORMAL", error);
+}
+
+void KLVSqliteStore::closeDatabase() {
+    if (!sqliteHandle_) return;
+    statementCache_.clear();
+    const int rc = sqlite3_close(sqliteHandle_);
+    if (rc != SQLITE_OK) {
+        KLVMeasurementBase::monitor().logWithLevel(
+            kKLVLogErrorMonitored, 34018, "Failed to close database. Got error code", Object(rc));
+        // A statement still on loan keeps the connection busy; let SQLite close it with that
+        // statement instead of leaking the connection.
+        sqlite3_close_v2(sqliteHandle_);
+    }
+    sqliteHandle_ = nullptr;
+}
+
+bool KLVSqliteStore::closeAndDeleteDatabase() {
+    closeDatabase();
+    bool deleted = true;
+    for (const auto suffix : kDatabaseFileSuffixes) {
+        const std::string path = databasePath_ + std::string(suffix);
+        std::error_code ec;
+        const auto status = fs::symlink_status(path, ec);
+        if (!fs::exists(status)) continue;
+        if (suffix.empty()) platform::FileAttributes::current()->setImmutable(path, false, nullptr);
+        if (fs::is_directory(status)) {
+            ec = std::make_error_code(std::errc::is_a_directory);
+        } else {
+            fs::remove(path, ec);
+        }
+        if (ec) {
+            KLVMeasurementBase::monitor().logWithLevel(kKLVLogErrorMonitored, 34019,
+                                                       "Failed to delete database. Error",
+                                                       Object(ec.message()));
+            deleted = false;
+        }
+    }
+    return deleted;
+}
+
+// --- Statements ----------------------------------------------------------------------------------
+
+KLVSqliteStore::Statement KLVSqliteStore::prepareSQL(const std::string& sql, bool persistent,
+                                                     Error* error) {
+    sequence_.check("prepareSQL");
+    if (!KLVCheckNonZero(sql.size(), error, kKLVErrorCodeBadArgument,
+                         "Received empty SQL string to prepare") ||
+        !isOpen(error, "Prepare SQL failed. Database not open.") ||
+        !KLVCheckCondition(!(sql.size() > INT_MAX), error, kKLVErrorCodeBadArgument,
+                           "Received SQL string that is too long")) {
+        return {};
+    }
+    sqlite3_stmt* raw = nullptr;
+    const char* tail = nullptr;
+    const int rc = sqlite3_prepare_v3(sqliteHandle_, sql.data(), static_cast<int>(sql.size()),
+                                      persistent ? SQLITE_PREPARE_PERSISTENT : 0, &raw, &tail);
+    Statement statement = Statement::owned(raw);
+    if (rc != SQLITE_OK) {
+        setDatabaseError(error, "prepare statement");
+        return {};
+    }
+    if (!statement) {
+        // Only blanks or comments: nothing to run.
+        return platform::failWith<Statement>(
+            error, klv_errorWithCode(1, "Received empty SQL string to prepare"));
+    }
+    if (!KLVCheckCondition(!(tail && tail != sql.data() + sql.size()), error,
+                           kKLVErrorCodeBadArgument,
+                           "Query contained more than one SQL statement.")) {
+        return {};
+    }
+    return statement;
+}
+
+KLVSqliteStore::Statement KLVSqliteStore::statementForQuery(const std::string& query,
+                                                            const ParameterValues* parameterValues,
+                                                            Error* error) {
+    sequence_.check("statementForQuery");
+    if (!isOpen(error, "Statement for query failed. Database not open.")) return {};
+    const bool hasValues = parameterValues && !parameterValues->empty();
+    if (!KLVCheckCondition(!(containsMarker(query) && !hasValues), error, kKLVErrorCodeBadArgument,
+                           "Received empty parameters")) {
+        return {};
+    }
+
+    Statement statement;
+    const auto cached = statementCache_.find(query);
+    if (cached != statementCache_.end() && !cached->second->inUse) {
+        statement = Statement::borrowed(cached->second);
+    } else {
+        // Statements with literal conditions are used once; the cache stays bounded.
+        const bool cacheable = cached == statementCache_.end() &&
+                               (containsMarker(query) || !containsWhere(query)) &&
+                               statementCache_.size() < kStatementCacheLimit;
+        statement = prepareSQL(query, cacheable, error);
+        if (!statement) return {};
+        if (cacheable) {
+            auto entry = std::make_shared<CachedStatement>();
+            entry->statement.reset(statement.release());
+            statementCache_.emplace(query, entry);
+            statement = Statement::borrowed(std::move(entry));
+        }
+    }
+    if (hasValues && !bindValues(*parameterValues, statement.get(), error)) return {};
+    return statement;
+}
+
+bool KLVSqliteStore::bindValues(const ParameterValues& values, sqlite3_stmt* statement,
+                                Error* error) {
+    if (!KLVCheckCondition(static_cast<bool>(statement), error, kKLVErrorCodeBadArgument,
+                           "Failed to bind to NULL statement")) {
+        return false;
+    }
+    sqlite3_clear_bindings(statement);
+    bool bound = true;
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        if (i >= INT_MAX || bindValue(statement, static_cast<int>(i + 1), values[i]) != SQLITE_OK) {
+            bound = setDatabaseError(error, "bind values");
+        }
+    }
+    return bound;
+}
+
+std::optional<Object> KLVSqliteStore::valueAtColumn(int column, sqlite3_stmt* statement) {
+    if (!statement) return std::nullopt;
+    switch (sqlite3_column_type(statement, column)) {
+        case SQLITE_INTEGER:
+            return Object(static_cast<std::int64_t>(sqlite3_column_int64(statement, column)));
+        case SQLITE_FLOAT:
+            return Object(sqlite3_column_double(statement, column));
+        case SQLITE_TEXT: {
+            const auto* text = sqlite3_column_text(statement, column);
+            if (!text) return std::nullopt;
+            const auto size = static_cast<std::size_t>(sqlite3_column_bytes(statement, column));
+            return Object(std::string(reinterpret_cast<const char*>(text), size));
+        }
+        case SQLITE_BLOB: {
+            // A zero-length blob has no buffer and reads as no value.
+            const auto* bytes =
+                static_cast<const std::uint8_t*>(sqlite3_column_blob(statement, column));
+            if (!bytes) return std::nullopt;
+            const auto size = static_cast<std::size_t>(sqlite3_column_bytes(statement, column));
+            return Object(platform::Data(bytes, bytes + size));
+        }
+        case SQLITE_NULL:
+            return Object();
+        default:
+            return std::nullopt;
+    }
+}
+
+bool KLVSqliteStore::executeSQL(const std::string& sql, Error* error) {
+    if (!KLVCheckNonZero(sql.size(), error, kKLVErrorCodeBadArgument,
+                         "Received empty SQL string to execute") ||
+        !isOpen(error, "Execute SQL failed. Database not open.")) {
+        return false;
+    }
+    Statement statement = prepareSQL(sql, false, error);
+    if (!statement) return false;
+    return executeSQLStatement(std::move(statement), error);
+}
+
+bool KLVSqliteStore::executeSQLStatement(Statement statement, Error* error) {
+    if (!KLVCheckCondition(static_cast<bool>(statement), error, kKLVErrorCodeBadArgument,
+                           "Execute SQL statement failed. Statement is NULL.") ||
+        !isOpen(error, "Execute SQL statement failed. Database not open.")) {
+        return false;
+    }
+    return stepToDone(statement.get(), "execute statement", error);
+}
+
+bool KLVSqliteStore::stepToDone(sqlite3_stmt* statement, std::string_view operation, Error* error) {
+    if (sqlite3_step(statement) == SQLITE_DONE) return true;
+    return setDatabaseError(error, operation);
+}
+
+bool KLVSqliteStore::readRows(sqlite3_stmt* statement, std::string_view operation,
+                              const std::function<bool(sqlite3_stmt*)>& onRow, Error* error) {
+    for (;;) {
+        const int rc = sqlite3_step(statement);
+        if (rc == SQLITE_DONE) return true;
+        if (rc != SQLITE_ROW) return setDatabaseError(error, operation);
+        if (!onRow(statement)) return true;
+    }
+}
+
+KLVSqliteStore::Row KLVSqliteStore::rowFromStatement(sqlite3_stmt* statement) const {
+    Row row;
+    const int count = sqlite3_column_count(statement);
+    for (int column = 0; column < count; ++column) {
+        const char* name = sqlite3_column_name(statement, column);
+        if (!name) {
+            KLVMeasurementBase::monitor().logWithLevel(kKLVLogWarningMonitored, 34003,
+                                                       "Failed to get column name");
+            continue;
+        }
+        auto value = valueAtColumn(column, statement);
+        if (!value) {
+            KLVMeasurementBase::monitor().logWithLevel(kKLVLogWarningMonitored, 34004,
+                                                       "Value is nil for column", Object(name));
+            continue;
+        }
+        row.insert_or_assign(name, std::move(*value));
+    }
+    return row;
+}
+
+// --- Transactions --------------------------------------------------------------------------------
+
+bool KLVSqliteStore::performTransactionWithError(Error* error, const std::function<bool()>& block) {
+    sequence_.check("performTransactionWithError");
+    if (!KLVCheckCondition(static_cast<bool>(block), error, kKLVErrorCodeBadArgument,
+                           "Received nil transaction block") ||
+        !isOpen(error, "Database not open")) {
+        return false;
+    }
+    if (!beginTransaction()) {
+        return platform::fail(error,
+                              klv_errorWithCode(3, "Failed to begin transaction",
+                                                monitorContextForDatabaseOperation("begin")));
+    }
+    // A block that fails may say why through the same error; its cause is kept, and only a block
+    // that set nothing gets the generic text.
+    Error ownError;
+    Error& outcome = error ? *error : ownError;
+    const Error before = outcome;
+    outcome = Error{};
+    bool committed = false;
+    try {
+        committed = block();
+    } catch (...) {
+        if (!rollbackTransaction()) {
+            KLVMeasurementBase::monitor().logWithLevel(
+                kKLVLogErrorMonitored, 34009, "Failed to rollback transaction after exception");
+        }
+        throw;
+    }
+    if (!committed) {
+        if (outcome.code == 0 && outcome.domain.empty())
+            outcome = klv_errorWithCode(3, "Transaction failed");
+        if (!rollbackTransaction())
+            KLVMeasurementBase::monitor().logWithLevel(kKLVLogErrorMonitored, 34011,
+                                                       "Failed to rollback transaction");
+        return false;
+    }
+    if (endTransaction()) {
+        outcome = before;
+        return true;
+    }
+    platform::fail(error, klv_errorWithCode(3, "Failed to end transaction",
+                                            monitorContextForDatabaseOperation("end transaction")));
+    // A failed COMMIT (a deferred constraint, a busy file) leaves the transaction open; without
+    // a rollback every later BEGIN would fail.
+    if (!sqlite3_get_autocommit(sqliteHandle_) && !rollbackTransaction()) {
+        KLVMeasurementBase::monitor().logWithLevel(kKLVLogErrorMonitored, 34011,
+                                                   "Failed to rollback transaction");
+    }
+    return false;
+}
+
+bool KLVSqliteStore::beginTransaction() {
+    return sqliteHandle_ && sqlite3_exec(sqliteHandle_, "BEGIN EXCLUSIVE TRANSACTION", nullptr,
+                                         nullptr, nullptr) == SQLITE_OK;
+}
+
+bool KLVSqliteStore::endTransaction() {
+    return sqliteHandle_ &&
+           sqlite3_exec(sqliteHandle_, "END TRANSACTION", nullptr, nullptr, nullptr) == SQLITE_OK;
+}
+
+bool KLVSqliteStore::rollbackTransaction() {
+    return sqliteHandle_ &&
+           sqlite3_exec(sqliteHandle_, "ROLLBACK", nullptr, nullptr, nullptr) == SQLITE_OK;
+}
+
+// --- Errors --------------------------------------------------------------------------------------
+
+bool KLVSqliteStore::isOpen(Error* error, std::string_view description) const {
+    if (sqliteHandle_) return true;
+    return platform::fail(error, klv_errorWithCode(2, std::string(description)));
+}
+
+bool KLVSqliteStore::setDatabaseError(Error* error, std::string_view operation) const {
+    if (!error) return false;
+    const std::string description =
+        sqliteHandle_ ? errorDescriptionForDatabaseOperation(operation) : std::string();
+    *error = klv_errorWithCode(3, description, monitorContextForDatabaseOperation(operation));
+    return false;
+}
+
+std::string KLVSqliteStore::lastErrorMessage() const {
+    if (!sqliteHandle_) {
+        KLVMeasurementBase::monitor().logWithLevel(
+            kKLVLogErrorMonitored, 34022, "Failed to get last error message. Database not open");
+        return {};
+    }
+    return sqlite3_errmsg(sqliteHandle_);
+}
+
+std::string KLVSqliteStore::errorDescriptionForDatabaseOperation(std::string_view operation) const {
+    return "Database operation \"" + std::string(operation) + "\" failed with sqlite code " +
+           std::to_string(sqlite3_errcode(sqliteHandle_)) + " and error message \"" +
+           lastErrorMessage() + "\"";
+}
+
+std::string KLVSqliteStore::monitorContextForDatabaseOperation(std::string_view operation) const {
+    const int code = sqliteHandle_ ? sqlite3_errcode(sqliteHandle_) : 0;
+    const bool writable = ::access(databasePath_.c_str(), W_OK) == 0;
+    return (operation.empty() ? std::string("Unknown operation") : std::string(operation)) + "," +
+           std::to_string(code) + "," + (writable ? "A" : "NA");
+}
+
+}  // namespace engine

@@ -1,0 +1,236 @@
+#pragma once
+
+// The engine's one access layer to SQLite. A store owns one connection to one file: it creates and
+// validates the file, brings tables to a declared shape, prepares, caches and binds statements,
+// turns result rows into dictionaries and runs blocks of work in exclusive transactions. It knows
+// nothing of events or bundles; the measurement and experiments databases each own one store.
+//
+// The store takes no lock of its own: each owner uses it from one serial queue. Every operation
+// that can fail returns false, an empty optional or a null pointer and fills the error (when one is
+// asked for) with an engine error: code 1 for a bad argument, 2 for a closed database or a table
+// that does not match its declaration, 3 for transactions and failed SQLite calls.
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "engine/base/KLVScheduler.h"
+#include "platform/foundation/Error.h"
+#include "platform/foundation/Object.h"
+
+struct sqlite3;
+struct sqlite3_stmt;
+
+namespace engine {
+
+class KLVSqliteStore {
+  public:
+    // Column name to row value: Integer, Double, String, Data or Null. Writes take a record, reads
+    // give rows (the implicit rowid included when the query selects it).
+    using Record = platform::Dictionary;
+    using Row = platform::Dictionary;
+    // Values bound to the `?` markers of a query, the first to marker 1.
+    using ParameterValues = platform::Array;
+    // Ordered [column name, column type] pairs. One pair may be {"PRIMARY KEY", "(a, b)"}: a
+    // table-level key, written into the create statement and never treated as a column.
+    using ColumnInfoList = std::vector<std::pair<std::string, std::string>>;
+    // Ordered [column name, complete ALTER TABLE statement] pairs: missing columns are added in
+    // this order.
+    using AddOnStatementList = std::vector<std::pair<std::string, std::string>>;
+    // Column name to its new declared type.
+    using ModifyColumnInfo = std::map<std::string, std::string>;
+    // Column name to the declared type "PRAGMA table_info" reports.
+    using LiveColumnInfo = std::map<std::string, std::string>;
+    // Asked for every row with the number of rows accepted so far: true accepts the row and reads
+    // on, false stops reading without it.
+    using RowFilter = std::function<bool(std::size_t acceptedCount, const Row& row)>;
+
+    // Opens (creating when needed) and validates the file at `path`. A file proven corrupt is
+    // deleted with its companions and created anew once; any other failure (a lock held by another
+    // connection, a permission problem, a full disk) fails without touching the file.
+    static std::unique_ptr<KLVSqliteStore> initWithDatabasePath(const std::string& path,
+                                                                platform::Error* error = nullptr);
+    ~KLVSqliteStore();
+    KLVSqliteStore(const KLVSqliteStore&) = delete;
+    KLVSqliteStore& operator=(const KLVSqliteStore&) = delete;
+
+    // Closes the connection and deletes the file with its -journal, -wal and -shm companions;
+    // true when they are all gone (a missing file counts as deleted).
+    bool closeAndDeleteDatabase();
+    sqlite3* sqliteHandle() const { return sqliteHandle_; }
+    const std::string& databasePath() const { return databasePath_; }
+
+    // --- Schema --------------------------------------------------------------------------------
+
+    // Creates the table when missing, adds missing add-on columns, and rebuilds it (keeping every
+    // row) when a column of `modifyColumnInfo` has a different live type.
+    bool ensureTableWithName(const std::string& tableName,
+                             const ColumnInfoList& elementaryColumnInfo,
+                             const ColumnInfoList& addOnColumnInfo,
+                             const ModifyColumnInfo& modifyColumnInfo,
+                             platform::Error* error = nullptr);
+    bool ensureTableWithName(const std::string& tableName,
+                             const ColumnInfoList& elementaryColumnInfo,
+                             const ColumnInfoList& addOnColumnInfo,
+                             platform::Error* error = nullptr);
+    bool ensureTableWithName(const std::string& tableName, const std::string& createSQL,
+                             const std::vector<std::string>& requiredColumnNames,
+                             const AddOnStatementList& addOnColumns,
+                             platform::Error* error = nullptr);
+    // Rebuilds the table in one transaction when its live column types differ from the lists.
+    bool ensureSchemaOfTableWithName(const std::string& tableName,
+                                     const ColumnInfoList& elementaryColumnInfo,
+                                     const ColumnInfoList& addOnColumnInfo,
+                                     platform::Error* error = nullptr);
+    // Whether the table has the required columns (adding missing add-on columns on the way) and
+    // no unknown NOT NULL column; nullopt on failure.
+    std::optional<bool> validateTableWithName(const std::string& tableName,
+                                              const std::vector<std::string>& requiredColumnNames,
+                                              const AddOnStatementList& addOnColumns,
+                                              platform::Error* error = nullptr);
+    std::optional<bool> tableExists(const std::string& tableName, platform::Error* error = nullptr);
+    bool dropTableWithName(const std::string& tableName, platform::Error* error = nullptr);
+    bool renameTable(const std::string& oldName, const std::string& newName,
+                     platform::Error* error = nullptr);
+    // Copies every row positionally; the two tables must have the same columns in the same order.
+    bool copyContentsFromTable(const std::string& sourceName, const std::string& destinationName,
+                               platform::Error* error = nullptr);
+    bool createEmptyTable(const std::string& newName, const std::string& sourceName,
+                          platform::Error* error = nullptr);
+    std::optional<std::vector<std::string>> columnsForTableWithName(
+        const std::string& tableName, platform::Error* error = nullptr);
+    std::optional<LiveColumnInfo> columnInfoForTableWithName(const std::string& tableName,
+                                                             platform::Error* error = nullptr);
+
+    // --- Rows ----------------------------------------------------------------------------------
+
+    std::optional<std::int64_t> rowCountForTableWithName(const std::string& tableName,
+                                                         platform::Error* error = nullptr);
+    std::optional<std::int64_t> rowCountForTableWithName(const std::string& tableName,
+                                                         const std::string& columnName,
+                                                         const platform::Object& columnValue,
+                                                         platform::Error* error = nullptr);
+    // INSERT OR REPLACE of the record's columns.
+    bool upsertRecord(const Record& record, const std::string& tableName,
+                      platform::Error* error = nullptr);
+    // Sets the record's columns in the rows whose `columnName` equals `columnValue`.
+    bool updateRecord(const Record& record, const std::string& tableName,
+                      const std::string& columnName, const platform::Object& columnValue,
+                      platform::Error* error = nullptr);
+    bool updateAllRecordsInTableWithName(const std::string& tableName,
+                                         const std::string& columnName,
+                                         const platform::Object& columnValue,
+                                         platform::Error* error = nullptr);
+    // Adds `value` to an INTEGER column in the rows matching `condition` (which may hold markers).
+    bool increaseColumn(const std::string& columnName, std::int64_t value,
+                        const std::string& tableName, const std::string& condition,
+                        const ParameterValues& parameterValues, platform::Error* error = nullptr);
+    bool deleteRecordFromTableWithName(const std::string& tableName, const std::string& columnName,
+                                       const platform::Object& columnValue,
+                                       platform::Error* error = nullptr);
+    // The number of deleted rows, or nullopt on failure.
+    std::optional<std::int64_t> deleteRecordsFromTableWithName(
+        const std::string& tableName, const std::string& condition,
+        const ParameterValues& parameterValues, platform::Error* error = nullptr);
+    bool deleteAllRecordsFromTableWithName(const std::string& tableName,
+                                           platform::Error* error = nullptr);
+    // Rows of a SELECT, empty when nothing matched. A read succeeds only when SQLite reports the
+    // end of the rows: an error part-way fails the whole read rather than answering fewer rows.
+    std::optional<std::vector<Row>> recordsForQuery(const std::string& query,
+                                                    const ParameterValues& parameterValues,
+                                                    platform::Error* error = nullptr);
+    std::optional<std::vector<Row>> recordsForQuery(const std::string& query,
+                                                    const ParameterValues& parameterValues,
+                                                    platform::Error* error,
+                                                    const RowFilter& filter);
+    // The first column of the first row: an Integer or Double object. A NULL value answers
+    // nullopt without an error.
+    std::optional<platform::Object> numberForQuery(const std::string& query,
+                                                   const ParameterValues& parameterValues,
+                                                   platform::Error* error = nullptr);
+
+    // --- Transactions --------------------------------------------------------------------------
+
+    // Runs `block` inside "BEGIN EXCLUSIVE TRANSACTION": true commits, false rolls back. A block
+    // that fails may set `error` itself (its cause is then kept); else it reads "Transaction
+    // failed". An exception from the block rolls back and propagates. When the commit itself fails
+    // the transaction is rolled back, so that the next one can begin. Transactions do not nest.
+    bool performTransactionWithError(platform::Error* error, const std::function<bool()>& block);
+    bool beginTransaction();
+    bool endTransaction();
+    bool rollbackTransaction();
+
+    // Statements kept prepared at most; texts beyond it are prepared for one use.
+    static constexpr std::size_t kStatementCacheLimit = 64;
+    std::size_t cachedStatementCount() const { return statementCache_.size(); }
+
+    // The connection and its statement cache belong to one serial queue: debug builds stop at a
+    // statement or transaction from another. detachFromSequence() hands the store over (to the
+    // worker queue, after it was opened elsewhere).
+    void detachFromSequence() { sequence_.detach(); }
+
+  private:
+    struct Key {
+        explicit Key() = default;
+    };
+
+  public:
+    // Use initWithDatabasePath(); the key keeps a store from existing without its connection.
+    KLVSqliteStore(Key, std::string path);
+
+  private:
+    class Statement;
+    struct CachedStatement;
+    struct ColumnDescription {
+        std::string name;
+        std::string type;
+        bool notNull = false;
+    };
+    enum class OpenOutcome { Opened, Failed, Corrupt };
+
+    OpenOutcome openAndValidateDatabase(platform::Error* error);
+    bool prepareFileForOpening(platform::Error* error) const;
+    OpenOutcome validateDatabase(platform::Error* error);
+    bool configureJournal(platform::Error* error);
+    void closeDatabase();
+
+    Statement prepareSQL(const std::string& sql, bool persistent, platform::Error* error);
+    Statement statementForQuery(const std::string& query, const ParameterValues* parameterValues,
+                                platform::Error* error);
+    bool bindValues(const ParameterValues& values, sqlite3_stmt* statement, platform::Error* error);
+    static std::optional<platform::Object> valueAtColumn(int column, sqlite3_stmt* statement);
+    bool executeSQL(const std::string& sql, platform::Error* error);
+    bool executeSQLStatement(Statement statement, platform::Error* error);
+    // Steps once and expects the end of the statement; records `operation` otherwise.
+    bool stepToDone(sqlite3_stmt* statement, std::string_view operation, platform::Error* error);
+    // Steps through every row; false (with the error) unless the rows end cleanly or `onRow`
+    // stops the reading by answering false.
+    bool readRows(sqlite3_stmt* statement, std::string_view operation,
+                  const std::function<bool(sqlite3_stmt*)>& onRow, platform::Error* error);
+    Row rowFromStatement(sqlite3_stmt* statement) const;
+    std::optional<std::vector<ColumnDescription>> tableInfo(const std::string& tableName,
+                                                            platform::Error* error);
+    bool rebuildTable(const std::string& tableName, const ColumnInfoList& elementaryColumnInfo,
+                      const ColumnInfoList& addOnColumnInfo, platform::Error* error);
+    bool copySharedColumns(const std::string& sourceName, const std::string& destinationName,
+                           platform::Error* error);
+
+    bool isOpen(platform::Error* error, std::string_view description) const;
+    bool setDatabaseError(platform::Error* error, std::string_view operation) const;
+    std::string lastErrorMessage() const;
+    std::string errorDescriptionForDatabaseOperation(std::string_view operation) const;
+    std::string monitorContextForDatabaseOperation(std::string_view operation) const;
+
+    sqlite3* sqliteHandle_ = nullptr;
+    KLVSequenceChecker sequence_;
+    std::map<std::string, std::shared_ptr<CachedStatement>, std::less<>> statementCache_;
+    const std::string databasePath_;
+};
+
+}  // namespace engine
