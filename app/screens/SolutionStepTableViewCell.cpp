@@ -77,7 +77,6 @@ SolutionStepTableViewCell::SolutionStepTableViewCell()
 
 std::shared_ptr<SolutionStepTableViewCell> SolutionStepTableViewCell::make() {
     auto cell = std::make_shared<SolutionStepTableViewCell>();
-    cell->setFrame({0, 0, 375, 100});
     cell->stepTitleLabel = std::make_shared<platform::UILabel>(platform::CGRect{16, 8, 343, 20});
     cell->stepTitleLabel->accessibilityIdentifier = "stepTitleLabel";
     cell->contentView()->addSubview(cell->stepTitleLabel);
@@ -101,7 +100,6 @@ void SolutionStepTableViewCell::setUpViews() {
     const double top = titleFrame.origin.y + titleFrame.size.height + 8;
     scrollView->setFrame(
         {0, top, content->bounds().size.width, std::max(0.0, content->bounds().size.height - top)});
-    scrollView->autoresizingMask = platform::UIViewAutoresizing::flexibleWidth;
     content->addSubview(scrollView);
     using A = platform::NSLayoutAttribute;
     using R = platform::NSLayoutRelation;
@@ -142,6 +140,27 @@ void SolutionStepTableViewCell::setUpViews() {
         messageLabel->accessibilityIdentifier = "messageLabel";
         addSubview(messageLabel);
     }
+}
+
+void SolutionStepTableViewCell::layoutSubviews() {
+    platform::UITableViewCell::layoutSubviews();
+    // The constraints above are recorded, not solved: the frames follow them here.
+    const auto b = bounds();
+    contentView()->setFrame(b);
+    const double w = b.size.width;
+    if (stepTitleLabel) {
+        const auto f = stepTitleLabel->frame();
+        stepTitleLabel->setFrame(
+            {f.origin.x, f.origin.y, std::max(0.0, w - 2 * f.origin.x), f.size.height});
+    }
+    const auto title = stepTitleLabel ? stepTitleLabel->frame() : platform::CGRect{};
+    const double top = title.origin.y + title.size.height + 8;
+    scrollView->setFrame({0, top, w, std::max(0.0, b.size.height - top)});
+    const double x = title.origin.x + 4;
+    mathLabel->setFrame(
+        {x, 0, std::max(0.0, w - x - 48 - title.origin.x), scrollView->bounds().size.height});
+    scrollView->setContentSize(mathLabel->bounds().size);
+    if (messageLabel) messageLabel->setFrame({b.origin.x + 28, b.origin.y, w, b.size.height});
 }
 
 void SolutionStepTableViewCell::setTitle(const std::string& title) {

@@ -35,6 +35,7 @@ class SolutionStepTableViewCell : public platform::UITableViewCell {
 
     void awakeFromNib() override;
     void setUpViews();
+    void layoutSubviews() override;
     void setTitle(const std::string& title);
     void setContent(const SolutionStep& step);
 };
