@@ -238,6 +238,19 @@ TEST_F(AppTest, AppRowsOpenTheAppOrItsStorePage) {
     EXPECT_EQ(analytics_.events().size(), events.size());
 }
 
+TEST_F(AppTest, CommunityRowOpensTheConfiguredLinkOnceTheNetworkAnswers) {
+    server_.answer("GET", "/ping", {204, {}, ""});
+    useBundle({{"TESSALINE_REMOTE_CONFIG_URL", server_.baseURL() + "/rc"},
+               {"TESSALINE_CONNECTIVITY_URL", server_.baseURL() + "/ping"},
+               {"TESSALINE_COMMUNITY_URL", "https://community.example/join"}});
+    launchSettled();
+    openMenuRow(1, 0);
+    EXPECT_EQ(analytics_.names().back(), "tapped_discord");
+    ASSERT_TRUE(pumpUntil([] { return !platform::UIApplication::shared().openedURLs().empty(); }));
+    EXPECT_EQ(platform::UIApplication::shared().openedURLs(),
+              std::vector<std::string>{"https://community.example/join"});
+}
+
 TEST_F(AppTest, CalculateRowSwapsInANewChainAndClosesTheDrawer) {
     launchSettled();
     const auto old = pageToolbar();
