@@ -71,6 +71,8 @@ TEST_F(ResultTest, EmptyPageHidesShareAndDisablesItsTab) {
     EXPECT_FALSE(driver_.find(ViewQuery::byId("shareButton")));
     EXPECT_FALSE(driver_.find(ViewQuery::byId("manualButton")));
     EXPECT_FALSE(platform::tabItem(*result_)->isEnabled());
+    result_->videoUrlStrings = {"https://videos.example/1"};  // no steps: no video section
+    EXPECT_EQ(result_->numberOfSections(*result_->tableView), 1);
 }
 
 TEST_F(ResultTest, SectionsAndRowHeights) {
