@@ -1,10 +1,12 @@
 #include "app/shell/AppDelegate.h"
 
 #include "app/screens/CalcManager.h"
+#include "app/services/AppAnalytics.h"
 #include "app/services/DsgvoManager.h"
 #include "app/services/OnboardingManager.h"
 #include "app/services/RemoteConfigManager.h"
 #include "app/shell/HistoryTableViewController.h"
+#include "engine/frontdoor/TRWAnalytics.h"
 #include "platform/dispatch/SerialQueue.h"
 #include "platform/foundation/UserDefaults.h"
 #include "platform/host/TRWApp.h"
@@ -66,6 +68,10 @@ std::shared_ptr<AppToolbarController> AppDelegate::appToolbarController() {
 }
 
 bool AppDelegate::application(platform::UIApplication&, const platform::Dictionary&) {
+    // The app's events reach the measurement engine only through its public interface.
+    AppAnalytics::setSink([](const std::string& name, const platform::Dictionary& parameters) {
+        engine::TRWAnalytics::logEventWithName(name, parameters);
+    });
     platform::TRWApp::configure();
     auto& remote = RemoteConfigManager::shared();
     remote.reloadAll(platform::TRWRemoteConfig::remoteConfig());

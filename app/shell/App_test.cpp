@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <thread>
+
 #include "app/screens/CalcManager.h"
 #include "app/services/DsgvoManager.h"
 #include "app/services/OnboardingManager.h"
@@ -35,7 +38,20 @@ class AppTest : public testing::ServicesTest {
         defaults().setBool(true, kIsOnboardingFinishedKey);
         defaults().setBool(true, kIsDsgvoAcceptedKey);
         defaults().setBool(true, "isRatingAlreadyDone");
+        // The activation's fetch (answered 503) reloads the menu from the defaults once more, on
+        // the main queue, after an HTTP round trip: wait for it, so that it cannot replace what
+        // a test puts in the menu afterwards.
+        int menuLoads = 0;
+        const auto observer = platform::NotificationCenter::defaultCenter().addObserverForName(
+            kDidLoadMenuNotification, nullptr,
+            [&menuLoads](const platform::Notification&) { ++menuLoads; });
         launch();
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (menuLoads < 2 && std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::yield();
+            platform::runUntilIdle();
+        }
+        ASSERT_EQ(menuLoads, 2);
     }
     std::shared_ptr<AppNavigationDrawerController> drawer() {
         return std::dynamic_pointer_cast<AppNavigationDrawerController>(
