@@ -32,8 +32,9 @@ enum class KLVRegularExpressionMatch {
 
 class KLVRegularExpression {
   public:
-    // Steps of ICU's match engine a search may take (one step is some thousands of backtracking
-    // operations, a few milliseconds at most on a phone) before it gives up.
+    // Steps of ICU's match engine a search may take before it gives up. One step is ten thousand
+    // backtracking operations: the limit ends a catastrophic pattern within milliseconds, far
+    // beyond what a sound pattern needs on the short texts of parameters and properties.
     static constexpr std::int32_t kMatchTimeLimit = 40;
     // Backtracking stack a search may use, in bytes.
     static constexpr std::int32_t kMatchStackLimit = 1 << 20;
