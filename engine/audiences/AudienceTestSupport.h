@@ -119,14 +119,16 @@ inline DecodedResult decoded(const KLVPBResultData& data) {
                       integers(NANOGetArray(data, KLVPBResultData::results)),
                       {},
                       {}};
-    for (const auto& entry : *NANOGetArray<KLVPBDynamicFilterResultTimestamp>(
-             data, KLVPBResultData::dynamic_filter_timestamps)) {
+    const auto dynamic = NANOGetArray<KLVPBDynamicFilterResultTimestamp>(
+        data, KLVPBResultData::dynamic_filter_timestamps);
+    for (const auto& entry : *dynamic) {
         out.dynamic.emplace_back(
             NANOGetInt32(entry, KLVPBDynamicFilterResultTimestamp::filter_id),
             NANOGetInt64(entry, KLVPBDynamicFilterResultTimestamp::timestamp_millis));
     }
-    for (const auto& entry : *NANOGetArray<KLVPBSequenceFilterResultTimestamp>(
-             data, KLVPBResultData::sequence_filter_timestamps)) {
+    const auto sequence = NANOGetArray<KLVPBSequenceFilterResultTimestamp>(
+        data, KLVPBResultData::sequence_filter_timestamps);
+    for (const auto& entry : *sequence) {
         out.sequence.emplace_back(
             NANOGetInt32(entry, KLVPBSequenceFilterResultTimestamp::filter_id),
             integers(NANOGetArray(entry, KLVPBSequenceFilterResultTimestamp::eval_timestamps)));

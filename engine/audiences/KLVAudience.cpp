@@ -517,8 +517,8 @@ bool KLVAudience::maybeDeleteStaleFilterResults(const std::set<std::int32_t>& ac
             "Unable to query current Audience IDs. Audiences will not be saved. Error", error);
         return false;
     }
-    const std::set<std::int32_t> defined(definedIDs.value_or(std::vector<std::int32_t>{}).begin(),
-                                         definedIDs.value_or(std::vector<std::int32_t>{}).end());
+    const auto definedList = definedIDs.value_or(std::vector<std::int32_t>{});
+    const std::set<std::int32_t> defined(definedList.begin(), definedList.end());
     std::vector<KLVFilterResult> stale;
     for (const auto& [audienceID, result] : *stored) {
         if (!defined.contains(audienceID) && !acceptedAudienceIDs.contains(audienceID)) {
