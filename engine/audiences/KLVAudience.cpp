@@ -67,6 +67,68 @@ KLVPBResultData decodedOrEmpty(const Data& bytes) {
     return KLVPBResultData::initWithBuffer(bytes).value_or(KLVPBResultData{});
 }
 
+// One audience's result while its filters are evaluated: the stored record and its two word
+// lists, decoded once.
+struct AudienceWork {
+    explicit AudienceWork(std::optional<KLVFilterResult> storedResult)
+        : stored(std::move(storedResult)) {
+        if (!stored || stored->currentResults().empty()) return;
+        const auto results = KLVPBResultData::initWithBuffer(stored->currentResults());
+        if (!results) return;
+        status = wordsOf(*results, KLVPBResultData::status);
+        truths = wordsOf(*results, KLVPBResultData::results);
+        usable = !status.empty() && !truths.empty();
+        if (!usable) {
+            monitor().logWithLevel(kKLVLogErrorSilent, 6023,
+                                   "Audience filter result is non-nil and is missing status or "
+                                   "results array. Audience result will not be bundled. Audience "
+                                   "ID, result data",
+                                   stored->audienceID());
+        }
+    }
+
+    // Both bits of the filter are set.
+    bool isTrue(std::int32_t filterID) const {
+        return usable && isBitSet(status, filterID) && isBitSet(truths, filterID);
+    }
+
+    // The status bit says whether there is a result, the result bit whether it is true; both
+    // lists grow with zero words to reach the filter's word.
+    void update(std::int32_t filterID, std::optional<bool> result) {
+        const auto words = static_cast<std::size_t>(KLVFilterWordIndex(filterID)) + 1;
+        if (status.size() < words) status.resize(words, 0);
+        if (truths.size() < words) truths.resize(words, 0);
+        setBit(status, filterID, result.has_value());
+        setBit(truths, filterID, result.value_or(false));
+        usable = true;
+        changed = true;
+    }
+
+    // The new record: these words with the cache's times of the audience, the stored previous
+    // results unchanged.
+    KLVFilterResult filterResult(std::int32_t audienceID,
+                                 const KLVAudienceTimestampsCache* cache) const {
+        KLVPBResultData results;
+        setWords(results, KLVPBResultData::status, status);
+        setWords(results, KLVPBResultData::results, truths);
+        if (cache) {
+            NANOSetArray(results, KLVPBResultData::dynamic_filter_timestamps,
+                         cache->dynamicTimestampsForAudienceID(audienceID));
+            if (auto sequence = cache->sequenceTimestampsForAudienceID(audienceID)) {
+                NANOSetArray(results, KLVPBResultData::sequence_filter_timestamps, *sequence);
+            }
+        }
+        return KLVFilterResult(audienceID, encoded(results),
+                               stored ? stored->previousResults() : Data{});
+    }
+
+    std::optional<KLVFilterResult> stored;
+    std::vector<std::uint64_t> status;
+    std::vector<std::uint64_t> truths;
+    bool usable = false;
+    bool changed = false;
+};
+
 // --- Definitions ---------------------------------------------------------------------------------
 
 template <typename Table>
@@ -275,27 +337,23 @@ bool KLVAudience::evaluateFilters(const std::string& name,
     if (!filters || filters->empty()) return true;
     KLVAudienceTimestampsCache freshCache;
     if (!cache) cache = &freshCache;
-    // Results built in this call (written at the end) and results only read.
-    std::map<std::int32_t, KLVFilterResult> updated;
-    std::map<std::int32_t, std::optional<KLVFilterResult>> fetched;
+    // Each audience's result is read once and its words kept decoded while its filters update
+    // them; the changed ones are encoded and written once at the end.
+    std::map<std::int32_t, AudienceWork> audiences;
     for (const Filter& filter : *filters) {
         const std::int32_t audienceID = filter.audienceID();
-        std::optional<KLVFilterResult> current;
-        if (const auto it = updated.find(audienceID); it != updated.end()) {
-            current = it->second;
-        } else if (const auto read = fetched.find(audienceID); read != fetched.end()) {
-            current = read->second;
-        } else {
+        auto work = audiences.find(audienceID);
+        if (work == audiences.end()) {
             Error error;
-            current = database_->filterResultForAudienceID(audienceID, &error);
-            if (!current && failed(error)) {
+            auto stored = database_->filterResultForAudienceID(audienceID, &error);
+            if (!stored && failed(error)) {
                 monitor().logWithLevel(kKLVLogErrorMonitored, texts.readResultCode,
                                        texts.readResultText, name, error);
                 return false;
             }
-            fetched.emplace(audienceID, current);
+            work = audiences.emplace(audienceID, AudienceWork(std::move(stored))).first;
         }
-        const bool alreadyTrue = isFilterResult(current, filter.filterID());
+        const bool alreadyTrue = work->second.isTrue(filter.filterID());
         if (!KLVShouldEvaluateFilter(alreadyTrue, filter.isDynamic(), filter.isSequence(),
                                      filter.isSessionScoped())) {
             continue;
@@ -310,18 +368,15 @@ bool KLVAudience::evaluateFilters(const std::string& name,
         }
         const auto result = evaluate(*message);
         if (!result) continue;
-        cache->populateCachedTimestamps(current, audienceID);
+        cache->populateCachedTimestamps(work->second.stored, audienceID);
         if (*result) cache->addEvaluationTimestamp(timestamp, filter);
-        updated.insert_or_assign(
-            audienceID, updatedFilterResultWithFilterID(filter.filterID(), audienceID, current,
-                                                        take(filter, *result, alreadyTrue), cache));
-        fetched.erase(audienceID);
+        work->second.update(filter.filterID(), take(filter, *result, alreadyTrue));
     }
-    if (updated.empty()) return true;
     std::vector<KLVFilterResult> results;
-    results.reserve(updated.size());
-    for (auto& [audienceID, result] : updated)
-        results.push_back(std::move(result));
+    for (const auto& [audienceID, work] : audiences) {
+        if (work.changed) results.push_back(work.filterResult(audienceID, cache));
+    }
+    if (results.empty()) return true;
     Error error;
     if (!database_->updateFilterResults(results, &error) && failed(error)) {
         monitor().logWithLevel(kKLVLogErrorMonitored, texts.saveCode, texts.saveText, name, error);
@@ -387,20 +442,7 @@ bool KLVAudience::evaluateFiltersForNanoUserProperty(
 
 bool KLVAudience::isFilterResult(const std::optional<KLVFilterResult>& filterResult,
                                  std::int32_t filterID) {
-    if (!filterResult || filterResult->currentResults().empty()) return false;
-    const auto results = KLVPBResultData::initWithBuffer(filterResult->currentResults());
-    if (!results) return false;
-    const auto status = wordsOf(*results, KLVPBResultData::status);
-    const auto truths = wordsOf(*results, KLVPBResultData::results);
-    if (status.empty() || truths.empty()) {
-        monitor().logWithLevel(kKLVLogErrorSilent, 6023,
-                               "Audience filter result is non-nil and is missing status or results "
-                               "array. Audience result will not be bundled. Audience ID, result "
-                               "data",
-                               filterResult->audienceID());
-        return false;
-    }
-    return isBitSet(status, filterID) && isBitSet(truths, filterID);
+    return AudienceWork(filterResult).isTrue(filterID);
 }
 
 KLVFilterResult KLVAudience::updatedFilterResultWithFilterID(
@@ -408,28 +450,9 @@ KLVFilterResult KLVAudience::updatedFilterResultWithFilterID(
     const std::optional<KLVFilterResult>& currentFilterResult,
     std::optional<bool> newEvaluationResult,
     const KLVAudienceTimestampsCache* audienceTimestampsCache) {
-    const auto current = currentFilterResult ? decodedOrEmpty(currentFilterResult->currentResults())
-                                             : KLVPBResultData{};
-    auto status = wordsOf(current, KLVPBResultData::status);
-    auto truths = wordsOf(current, KLVPBResultData::results);
-    const auto words = static_cast<std::size_t>(KLVFilterWordIndex(filterID)) + 1;
-    if (status.size() < words) status.resize(words, 0);
-    if (truths.size() < words) truths.resize(words, 0);
-    setBit(status, filterID, newEvaluationResult.has_value());
-    setBit(truths, filterID, newEvaluationResult.value_or(false));
-
-    KLVPBResultData results;
-    setWords(results, KLVPBResultData::status, status);
-    setWords(results, KLVPBResultData::results, truths);
-    if (audienceTimestampsCache) {
-        NANOSetArray(results, KLVPBResultData::dynamic_filter_timestamps,
-                     audienceTimestampsCache->dynamicTimestampsForAudienceID(audienceID));
-        if (auto sequence = audienceTimestampsCache->sequenceTimestampsForAudienceID(audienceID)) {
-            NANOSetArray(results, KLVPBResultData::sequence_filter_timestamps, *sequence);
-        }
-    }
-    return KLVFilterResult(audienceID, encoded(results),
-                           currentFilterResult ? currentFilterResult->previousResults() : Data{});
+    AudienceWork work(currentFilterResult);
+    work.update(filterID, newEvaluationResult);
+    return work.filterResult(audienceID, audienceTimestampsCache);
 }
 
 // --- Results and upkeep --------------------------------------------------------------------------
