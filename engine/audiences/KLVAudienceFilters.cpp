@@ -206,33 +206,69 @@ bool hasValidStringFilter(const KLVPBFilter& filter) {
     return !string || KLVValidateStringFilter(*string);
 }
 
-// The filter ID is present, within 0 to the per-audience limit minus 1, and not used before.
-enum class FilterIDCheck { kValid, kMissing, kOutOfRange, kDuplicate };
-FilterIDCheck checkFilterID(NANOMessageRef filter, std::int32_t index,
-                            std::set<std::int32_t>& usedFilterIDs, std::int64_t maxFilters) {
-    if (!NANOHasField(filter, index)) return FilterIDCheck::kMissing;
-    const std::int32_t filterID = NANOGetInt32(filter, index);
-    if (filterID < 0 || filterID >= maxFilters) return FilterIDCheck::kOutOfRange;
-    if (!usedFilterIDs.insert(filterID).second) return FilterIDCheck::kDuplicate;
-    return FilterIDCheck::kValid;
+// The refusal texts of one kind of filter for the checks both kinds share.
+struct FilterTexts {
+    std::int64_t code;
+    const char* missingName;
+    const char* missingID;
+    const char* idOutOfRange;
+    const char* duplicateID;
+    const char* notExactlyOneSubfilter;
+    const char* invalidNumberFilter;
+    const char* invalidStringFilter;
+};
+
+constexpr FilterTexts kEventFilterTexts = {
+    kKLVErrorCodeInvalidEventFilter,
+    "Event filter missing event name",
+    "Missing event filter ID",
+    "Event filter ID is out of range",
+    "Duplicate event filter ID",
+    "Event filter must have exactly one of number or string filter",
+    "Event filter has invalid number filter",
+    "Event filter has invalid string filter",
+};
+
+constexpr FilterTexts kPropertyFilterTexts = {
+    kKLVErrorCodeInvalidPropertyFilter,
+    "Property filter missing property name",
+    "Missing property filter ID",
+    "Property filter ID is out of range",
+    "Duplicate property filter ID",
+    "Property filter must have exactly one of number or string filter",
+    "Property filter has invalid number filter",
+    "Property filter has invalid string filter",
+};
+
+// The name is not empty and the filter ID present, within 0 to the per-audience limit minus 1
+// and not used before; nullptr when they pass, else the refusal text.
+const char* nameAndIDFault(NANOMessageRef filter, std::int32_t nameIndex, std::int32_t idIndex,
+                           std::set<std::int32_t>& usedFilterIDs, std::int64_t maxFilters,
+                           const FilterTexts& texts) {
+    if (!isNonEmptyString(filter, nameIndex)) return texts.missingName;
+    if (!NANOHasField(filter, idIndex)) return texts.missingID;
+    const std::int32_t filterID = NANOGetInt32(filter, idIndex);
+    if (filterID < 0 || filterID >= maxFilters) return texts.idOutOfRange;
+    if (!usedFilterIDs.insert(filterID).second) return texts.duplicateID;
+    return nullptr;
+}
+
+// One value filter (a parameter filter, or the filter of a property filter) holds exactly one
+// valid subfilter; nullptr when it does, else the refusal text.
+const char* subfilterFault(const KLVPBFilter& filter, const FilterTexts& texts) {
+    if (!hasExactlyOneSubfilter(filter)) return texts.notExactlyOneSubfilter;
+    if (!hasValidNumberFilter(filter)) return texts.invalidNumberFilter;
+    if (!hasValidStringFilter(filter)) return texts.invalidStringFilter;
+    return nullptr;
 }
 
 bool validateEventFilter(const KLVPBEventFilter& filter, std::set<std::int32_t>& usedFilterIDs,
                          const KLVRemoteConfig& settings, platform::Error* error) {
     constexpr auto kCode = kKLVErrorCodeInvalidEventFilter;
-    if (!isNonEmptyString(filter, KLVPBEventFilter::event_name)) {
-        return refuse(error, kCode, "Event filter missing event name");
-    }
-    switch (checkFilterID(filter, KLVPBEventFilter::filter_id, usedFilterIDs,
-                          settings.maxFiltersPerAudience())) {
-        case FilterIDCheck::kMissing:
-            return refuse(error, kCode, "Missing event filter ID");
-        case FilterIDCheck::kOutOfRange:
-            return refuse(error, kCode, "Event filter ID is out of range");
-        case FilterIDCheck::kDuplicate:
-            return refuse(error, kCode, "Duplicate event filter ID");
-        case FilterIDCheck::kValid:
-            break;
+    if (const char* fault =
+            nameAndIDFault(filter, KLVPBEventFilter::event_name, KLVPBEventFilter::filter_id,
+                           usedFilterIDs, settings.maxFiltersPerAudience(), kEventFilterTexts)) {
+        return refuse(error, kCode, fault);
     }
     if (const auto count =
             NANOGetMessage<KLVPBNumberFilter>(filter, KLVPBEventFilter::event_count_filter)) {
@@ -252,15 +288,8 @@ bool validateEventFilter(const KLVPBEventFilter& filter, std::set<std::int32_t>&
         if (!isNonEmptyString(parameter, KLVPBFilter::param_name)) {
             return refuse(error, kCode, "Event filter missing parameter name");
         }
-        if (!hasExactlyOneSubfilter(parameter)) {
-            return refuse(error, kCode,
-                          "Event filter must have exactly one of number or string filter");
-        }
-        if (!hasValidNumberFilter(parameter)) {
-            return refuse(error, kCode, "Event filter has invalid number filter");
-        }
-        if (!hasValidStringFilter(parameter)) {
-            return refuse(error, kCode, "Event filter has invalid string filter");
+        if (const char* fault = subfilterFault(parameter, kEventFilterTexts)) {
+            return refuse(error, kCode, fault);
         }
     }
     return true;
@@ -270,31 +299,15 @@ bool validatePropertyFilter(const KLVPBPropertyFilter& filter,
                             std::set<std::int32_t>& usedFilterIDs, const KLVRemoteConfig& settings,
                             platform::Error* error) {
     constexpr auto kCode = kKLVErrorCodeInvalidPropertyFilter;
-    if (!isNonEmptyString(filter, KLVPBPropertyFilter::property_name)) {
-        return refuse(error, kCode, "Property filter missing property name");
-    }
-    switch (checkFilterID(filter, KLVPBPropertyFilter::filter_id, usedFilterIDs,
-                          settings.maxFiltersPerAudience())) {
-        case FilterIDCheck::kMissing:
-            return refuse(error, kCode, "Missing property filter ID");
-        case FilterIDCheck::kOutOfRange:
-            return refuse(error, kCode, "Property filter ID is out of range");
-        case FilterIDCheck::kDuplicate:
-            return refuse(error, kCode, "Duplicate property filter ID");
-        case FilterIDCheck::kValid:
-            break;
+    if (const char* fault = nameAndIDFault(
+            filter, KLVPBPropertyFilter::property_name, KLVPBPropertyFilter::filter_id,
+            usedFilterIDs, settings.maxFiltersPerAudience(), kPropertyFilterTexts)) {
+        return refuse(error, kCode, fault);
     }
     const auto inner = NANOGetMessage<KLVPBFilter>(filter, KLVPBPropertyFilter::filter);
     if (!inner) return refuse(error, kCode, "Property filter has no filter");
-    if (!hasExactlyOneSubfilter(*inner)) {
-        return refuse(error, kCode,
-                      "Property filter must have exactly one of number or string filter");
-    }
-    if (!hasValidNumberFilter(*inner)) {
-        return refuse(error, kCode, "Property filter has invalid number filter");
-    }
-    if (!hasValidStringFilter(*inner)) {
-        return refuse(error, kCode, "Property filter has invalid string filter");
+    if (const char* fault = subfilterFault(*inner, kPropertyFilterTexts)) {
+        return refuse(error, kCode, fault);
     }
     return true;
 }

@@ -99,17 +99,72 @@ std::optional<KLVFilterResult> filterResultFromRow(const KLVDatabase::Row& row, 
                                                dataColumn(row, "previous_results"));
 }
 
+// The table of one kind of filter and the texts of its refusals.
+struct FilterTable {
+    const char* table;
+    const char* nameColumn;
+    const char* emptyUpdate;
+    const char* emptyName;
+    const char* emptyData;
+    const char* emptyDelete;
+};
+
+constexpr FilterTable kEventFilterTable = {
+    kKLVEventFiltersTable,
+    "event_name",
+    "Received empty event filters to update",
+    "Received event filter with empty event name for getting dictionary representation",
+    "Received event filter with empty data for getting dictionary representation",
+    "Received empty event filters to delete",
+};
+
+constexpr FilterTable kPropertyFilterTable = {
+    kKLVPropertyFiltersTable,
+    "property_name",
+    "Received empty property filters to update",
+    "Received property filter with empty property name for getting dictionary representation",
+    "Received property filter with empty data for getting dictionary representation",
+    "Received empty property filters to delete",
+};
+
+const std::string& nameOf(const KLVEventFilter& filter) {
+    return filter.eventName();
+}
+const std::string& nameOf(const KLVPropertyFilter& filter) {
+    return filter.propertyName();
+}
+
+// Upserts each filter by its key; the first refusal or failure stops.
+template <typename Filter>
+bool upsertFilters(KLVSqliteStore& store, const std::vector<Filter>& filters,
+                   const FilterTable& table, Error* error) {
+    if (filters.empty()) return fail(error, kKLVErrorCodeBadArgument, table.emptyUpdate);
+    for (const auto& filter : filters) {
+        if (nameOf(filter).empty()) return fail(error, kKLVErrorCodeEmptyData, table.emptyName);
+        if (filter.data().empty()) return fail(error, kKLVErrorCodeEmptyData, table.emptyData);
+        const KLVDatabase::Record record = {{"audience_id", filter.audienceID()},
+                                            {"filter_id", filter.filterID()},
+                                            {table.nameColumn, nameOf(filter)},
+                                            {"data", filter.data()},
+                                            {"session_scoped", filter.isSessionScoped() ? 1 : 0}};
+        if (!store.upsertRecord(record, table.table, error)) return false;
+    }
+    return true;
+}
+
 // "(audience_id=1 AND filter_id=2) OR (...)"; the identifiers are numbers, so they are written
 // into the statement.
 template <typename Filter>
-std::string filterKeyCondition(const std::vector<Filter>& filters) {
+bool deleteFilters(KLVSqliteStore& store, const std::vector<Filter>& filters,
+                   const FilterTable& table, Error* error) {
+    if (filters.empty()) return fail(error, kKLVErrorCodeBadArgument, table.emptyDelete);
     std::string condition;
     for (const auto& filter : filters) {
         if (!condition.empty()) condition += " OR ";
         condition += "(audience_id=" + std::to_string(filter.audienceID()) +
                      " AND filter_id=" + std::to_string(filter.filterID()) + ")";
     }
-    return condition;
+    return store.deleteRecordsFromTableWithName(table.table, condition, {}, error).has_value();
 }
 
 }  // namespace
@@ -140,76 +195,22 @@ std::optional<std::vector<KLVPropertyFilter>> KLVDatabase::propertyFiltersForPro
 
 bool KLVDatabase::updateEventFilters(const std::vector<KLVEventFilter>& eventFilters,
                                      Error* error) {
-    if (eventFilters.empty()) {
-        return fail(error, kKLVErrorCodeBadArgument, "Received empty event filters to update");
-    }
-    for (const auto& filter : eventFilters) {
-        if (filter.eventName().empty()) {
-            return fail(error, kKLVErrorCodeEmptyData,
-                        "Received event filter with empty event name for getting dictionary "
-                        "representation");
-        }
-        if (filter.data().empty()) {
-            return fail(error, kKLVErrorCodeEmptyData,
-                        "Received event filter with empty data for getting dictionary "
-                        "representation");
-        }
-        const Record record = {{"audience_id", filter.audienceID()},
-                               {"filter_id", filter.filterID()},
-                               {"event_name", filter.eventName()},
-                               {"data", filter.data()},
-                               {"session_scoped", filter.isSessionScoped() ? 1 : 0}};
-        if (!sqliteStore_->upsertRecord(record, kKLVEventFiltersTable, error)) return false;
-    }
-    return true;
+    return upsertFilters(*sqliteStore_, eventFilters, kEventFilterTable, error);
 }
 
 bool KLVDatabase::updatePropertyFilters(const std::vector<KLVPropertyFilter>& propertyFilters,
                                         Error* error) {
-    if (propertyFilters.empty()) {
-        return fail(error, kKLVErrorCodeBadArgument, "Received empty property filters to update");
-    }
-    for (const auto& filter : propertyFilters) {
-        if (filter.propertyName().empty()) {
-            return fail(error, kKLVErrorCodeEmptyData,
-                        "Received property filter with empty property name for getting "
-                        "dictionary representation");
-        }
-        if (filter.data().empty()) {
-            return fail(error, kKLVErrorCodeEmptyData,
-                        "Received property filter with empty data for getting dictionary "
-                        "representation");
-        }
-        const Record record = {{"audience_id", filter.audienceID()},
-                               {"filter_id", filter.filterID()},
-                               {"property_name", filter.propertyName()},
-                               {"data", filter.data()},
-                               {"session_scoped", filter.isSessionScoped() ? 1 : 0}};
-        if (!sqliteStore_->upsertRecord(record, kKLVPropertyFiltersTable, error)) return false;
-    }
-    return true;
+    return upsertFilters(*sqliteStore_, propertyFilters, kPropertyFilterTable, error);
 }
 
 bool KLVDatabase::deleteEventFilters(const std::vector<KLVEventFilter>& eventFilters,
                                      Error* error) {
-    if (eventFilters.empty()) {
-        return fail(error, kKLVErrorCodeBadArgument, "Received empty event filters to delete");
-    }
-    return sqliteStore_
-        ->deleteRecordsFromTableWithName(kKLVEventFiltersTable, filterKeyCondition(eventFilters),
-                                         {}, error)
-        .has_value();
+    return deleteFilters(*sqliteStore_, eventFilters, kEventFilterTable, error);
 }
 
 bool KLVDatabase::deletePropertyFilters(const std::vector<KLVPropertyFilter>& propertyFilters,
                                         Error* error) {
-    if (propertyFilters.empty()) {
-        return fail(error, kKLVErrorCodeBadArgument, "Received empty property filters to delete");
-    }
-    return sqliteStore_
-        ->deleteRecordsFromTableWithName(kKLVPropertyFiltersTable,
-                                         filterKeyCondition(propertyFilters), {}, error)
-        .has_value();
+    return deleteFilters(*sqliteStore_, propertyFilters, kPropertyFilterTable, error);
 }
 
 bool KLVDatabase::deleteAllEventFilters(Error* error) {
