@@ -128,39 +128,29 @@ std::u16string simpleCaseFolded(std::string_view text) {
     return folded;
 }
 
-bool matchesText(std::int32_t type, std::u16string_view text, std::u16string_view expression) {
+// Match types 2 to 5 on UTF-16 code units, or on UTF-8 bytes: for well-formed text a byte
+// prefix, suffix or infix is one of code units too.
+template <typename View>
+bool matchesText(std::int32_t type, View text, View expression) {
     switch (type) {
         case kKLVMatchBeginsWith:
             return text.starts_with(expression);
         case kKLVMatchEndsWith:
             return text.ends_with(expression);
         case kKLVMatchContains:
-            return text.find(expression) != std::u16string_view::npos;
+            return text.find(expression) != View::npos;
         default:  // exact, and each entry of a list
-            return text == expression;
-    }
-}
-
-// The same tests on the UTF-8 bytes: for well-formed text, a byte prefix, suffix or infix is
-// one of code units too.
-bool matchesTextCaseSensitive(std::int32_t type, std::string_view text,
-                              std::string_view expression) {
-    switch (type) {
-        case kKLVMatchBeginsWith:
-            return text.starts_with(expression);
-        case kKLVMatchEndsWith:
-            return text.ends_with(expression);
-        case kKLVMatchContains:
-            return text.find(expression) != std::string_view::npos;
-        default:
             return text == expression;
     }
 }
 
 bool matches(std::int32_t type, bool caseSensitive, const std::string& text,
              const std::string& expression) {
-    if (caseSensitive) return matchesTextCaseSensitive(type, text, expression);
-    return matchesText(type, simpleCaseFolded(text), simpleCaseFolded(expression));
+    if (caseSensitive) {
+        return matchesText<std::string_view>(type, text, expression);
+    }
+    return matchesText<std::u16string_view>(type, simpleCaseFolded(text),
+                                            simpleCaseFolded(expression));
 }
 
 std::optional<bool> evaluateRegularExpression(const KLVRegularExpression& expression,
