@@ -2,6 +2,7 @@
 
 #include "engine/base/KLVLogLevel.h"
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <charconv>
@@ -94,6 +95,56 @@ double KLVDecimalNumber::doubleValue() const {
     double value = 0;
     std::from_chars(text.data(), text.data() + text.size(), value);
     return negative ? -value : value;
+}
+
+namespace {
+
+// The order of two magnitudes given as canonical digits and exponents, both non-zero.
+int compareMagnitudes(const KLVDecimalNumber& a, const KLVDecimalNumber& b) {
+    // The power of ten of the leading digit decides first.
+    const long leadA = static_cast<long>(a.digits.size()) + a.exponent;
+    const long leadB = static_cast<long>(b.digits.size()) + b.exponent;
+    if (leadA != leadB) return leadA < leadB ? -1 : 1;
+    // Same leading power: compare digit by digit, a missing digit counting as 0.
+    const std::size_t length = std::max(a.digits.size(), b.digits.size());
+    for (std::size_t i = 0; i < length; ++i) {
+        const char digitA = i < a.digits.size() ? a.digits[i] : '0';
+        const char digitB = i < b.digits.size() ? b.digits[i] : '0';
+        if (digitA != digitB) return digitA < digitB ? -1 : 1;
+    }
+    return 0;
+}
+
+bool isZero(const KLVDecimalNumber& number) {
+    return number.digits == "0";
+}
+
+}  // namespace
+
+int KLVCompareDecimalNumbers(const KLVDecimalNumber& a, const KLVDecimalNumber& b) {
+    const int signA = isZero(a) ? 0 : (a.negative ? -1 : 1);
+    const int signB = isZero(b) ? 0 : (b.negative ? -1 : 1);
+    if (signA != signB) return signA < signB ? -1 : 1;
+    if (signA == 0) return 0;
+    const int magnitude = compareMagnitudes(a, b);
+    return signA > 0 ? magnitude : -magnitude;
+}
+
+KLVDecimalNumber KLVDecimalNumberFromInt64(std::int64_t value) {
+    KLVDecimalNumber number;
+    if (value == 0) return number;
+    number.negative = value < 0;
+    // The magnitude as unsigned, so that the smallest integer has one too.
+    std::uint64_t magnitude =
+        value < 0 ? ~static_cast<std::uint64_t>(value) + 1 : static_cast<std::uint64_t>(value);
+    int exponent = 0;
+    while (magnitude % 10 == 0) {
+        magnitude /= 10;
+        ++exponent;
+    }
+    number.digits = std::to_string(magnitude);
+    number.exponent = exponent;
+    return number;
 }
 
 bool KLVIsDecimalNumberString(std::string_view text) {

@@ -23,6 +23,14 @@ struct KLVDecimalNumber {
     friend bool operator==(const KLVDecimalNumber&, const KLVDecimalNumber&) = default;
 };
 
+// The exact order of two decimal numbers: negative, zero or positive as `a` is below, equal to
+// or above `b`. No double is involved, so 0.1 and 0.10 are equal and 0.1 is below
+// 0.1000000000000000000000000000000000001.
+int KLVCompareDecimalNumbers(const KLVDecimalNumber& a, const KLVDecimalNumber& b);
+
+// The integer as a decimal number (every 64-bit integer fits).
+KLVDecimalNumber KLVDecimalNumberFromInt64(std::int64_t value);
+
 // True for a non-empty text of an optional sign, digits and at most one point ("12", "+12",
 // "-0.5", ".5", "5."); false for exponents, commas, blanks and the empty text.
 bool KLVIsDecimalNumberString(std::string_view text);

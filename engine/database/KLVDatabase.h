@@ -13,16 +13,21 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "engine/database/KLVDailyCounts.h"
 #include "engine/database/KLVQueuedBundle.h"
 #include "engine/events/KLVEvent.h"
 #include "engine/events/KLVEventAggregates.h"
+#include "engine/events/KLVEventFilter.h"
+#include "engine/events/KLVFilterResult.h"
+#include "engine/events/KLVPropertyFilter.h"
 #include "engine/events/KLVRawEventData.h"
 #include "engine/events/KLVUserAttribute.h"
 #include "engine/messages/KLVPBMessages.h"
@@ -240,6 +245,58 @@ class KLVDatabase : public KLVRemoteConfigStorage {
                                                            platform::Error* error = nullptr);
     // Keeps the newest 1000 subscriptions; the number deleted.
     std::optional<std::int64_t> deleteSubscriptionsOverLimit(platform::Error* error = nullptr);
+
+    // --- Audience filters, results and complex events (KLVDatabase_Audiences.cpp) --------------
+
+    // The filters of the event (the property), in row order; their three flags come from the
+    // stored message, not from the session_scoped column. An empty name is refused (code 1).
+    std::optional<std::vector<KLVEventFilter>> eventFiltersForEventName(
+        std::string_view name, platform::Error* error = nullptr);
+    std::optional<std::vector<KLVPropertyFilter>> propertyFiltersForPropertyName(
+        std::string_view name, platform::Error* error = nullptr);
+    // Upserts by (audience_id, filter_id); an empty list, or a filter without name or data, is
+    // refused. The first failure stops: rows written before it stay unless the caller's
+    // transaction rolls back.
+    bool updateEventFilters(const std::vector<KLVEventFilter>& eventFilters,
+                            platform::Error* error = nullptr);
+    bool updatePropertyFilters(const std::vector<KLVPropertyFilter>& propertyFilters,
+                               platform::Error* error = nullptr);
+    // Deletes the rows with the filters' keys; an empty list is refused (code 1).
+    bool deleteEventFilters(const std::vector<KLVEventFilter>& eventFilters,
+                            platform::Error* error = nullptr);
+    bool deletePropertyFilters(const std::vector<KLVPropertyFilter>& propertyFilters,
+                               platform::Error* error = nullptr);
+    bool deleteAllEventFilters(platform::Error* error = nullptr);
+    bool deleteAllPropertyFilters(platform::Error* error = nullptr);
+    // Each audience with a stored event or property filter, once.
+    std::optional<std::vector<std::int32_t>> allAudienceIDs(platform::Error* error = nullptr);
+    // Audience to the IDs of its filters whose session_scoped column is 1, in row order.
+    std::optional<std::map<std::int32_t, std::vector<std::int32_t>>> allSessionScopedFilters(
+        platform::Error* error = nullptr);
+
+    std::optional<std::map<std::int32_t, KLVFilterResult>> allFilterResults(
+        platform::Error* error = nullptr);
+    // Nothing without an error when the audience has no stored result.
+    std::optional<KLVFilterResult> filterResultForAudienceID(std::int32_t audienceID,
+                                                             platform::Error* error = nullptr);
+    // Upserts by audience; empty previous results are stored as NULL. An empty list, or a result
+    // without current results, is refused.
+    bool updateFilterResults(const std::vector<KLVFilterResult>& filterResults,
+                             platform::Error* error = nullptr);
+    // Deletes the results of the audiences; an empty list is refused (code 1).
+    bool deleteFilterResults(const std::vector<KLVFilterResult>& filterResults,
+                             platform::Error* error = nullptr);
+
+    bool updateComplexEventForAudienceEvaluationWithEventID(std::int64_t eventID,
+                                                            std::int64_t childEventCount,
+                                                            const KLVEvent& mainEvent,
+                                                            platform::Error* error = nullptr);
+    // The main event and the number of children still to process; nothing without an error when
+    // none is stored.
+    std::optional<std::pair<KLVEvent, std::int64_t>> mainEventAndChildCountPairWithEventID(
+        std::int64_t eventID, platform::Error* error = nullptr);
+    bool deleteComplexEventForAudienceEvaluationWithEventID(std::int64_t eventID,
+                                                            platform::Error* error = nullptr);
 
     KLVSqliteStore& sqliteStore() { return *sqliteStore_; }
     const std::shared_ptr<KLVPersistedConfig>& persistedConfig() const { return persistedConfig_; }
