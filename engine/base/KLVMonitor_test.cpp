@@ -147,12 +147,10 @@ TEST_F(KLVMonitorTest, LaunchArgumentsAndStoredFlagsSetTheSwitches) {
     const Case cases[] = {
         {{}, false, false, false, false, false, 6, 5},
         {{"-KLVAnalyticsDebugEnabled"}, false, false, false, true, false, 7, 7},
-        {{}, true, false, false, true, false, 7, 7},
         // The host's own argument: the host sets the utilities logger's level itself.
         {{"-TRWDebugEnabled"}, false, false, false, true, false, 7, 5},
         {{"-KLVAnalyticsDebugEnabled"}, false, false, true, false, false, 6, 5},
         {{"-TRWAnalyticsVerboseLoggingEnabled"}, false, false, false, false, true, 8, 7},
-        {{"-KLVAnalyticsVerboseLoggingDisabled"}, false, true, false, false, false, 6, 5},
     };
     for (const auto& c : cases) {
         platform::resetSharedInstances();

@@ -209,20 +209,16 @@ TEST_F(KLVETaskManagerFetchTest, RequestBytesAndTopLevelSnapshotsWinOverPerSDKOn
     const auto& request = requests[0];
     EXPECT_EQ(request.method, "POST");
     EXPECT_EQ(request.path, "/sdk-exp");
-    const std::string expected = std::string("\x0a\x28", 2) + "\x0a\x03ios" +
-                                 "\x22\x05"
-                                 "en-us" +
-                                 "\x2a\x15"
-                                 "com.example.tessaline" +
-                                 std::string("\x30\x00", 2) + "\x38\x90\x4e" + "\x12\x2f" +
-                                 "\x0a\x0b"
-                                 "brackenfold" +
-                                 "\x12\x11"
-                                 "k12ab-brackenfold" +
-                                 "\x18\x94\xdc\x06" +
-                                 "\x22\x09"
-                                 "1:1:ios:1";
-    EXPECT_EQ(request.body, expected);
+    // Split literals end each hex escape before a letter or digit it would otherwise swallow.
+    const char expected[] =
+        "\x0a\x28\x0a\x03ios\x22\x05"
+        "en-us\x2a\x15"
+        "com.example.tessaline"
+        "\x30\x00\x38\x90\x4e\x12\x2f\x0a\x0b"
+        "brackenfold\x12\x11k12ab-brackenfold"
+        "\x18\x94\xdc\x06\x22\x09"
+        "1:1:ios:1";
+    EXPECT_EQ(request.body, std::string(expected, sizeof expected - 1));
 
     ASSERT_EQ(snapshots.size(), 1u);
     EXPECT_EQ(snapshots[0]->SDKName(), "brackenfold");

@@ -167,14 +167,11 @@ TEST(NANOAccessors, AnArrayWithAMisfitLeavesTheFieldEmpty) {
     const Case cases[] = {
         {KLVPBMeasurementBundle::redacted_fields, Array{"a", "b", 3},
          "<ERROR> Invalid object type. String fields expect NSString. Type: integer"},
-        {KLVPBMeasurementBundle::experiment_ids, Array{1, 2, "3"},
-         "<ERROR> Invalid object type. Int32 fields expect NSNumber. Type: string"},
         {KLVPBMeasurementBundle::events, Array{1},
          "<ERROR> Invalid object type. Message fields expect NANOMessageBase. Type: integer"},
     };
     KLVPBMeasurementBundle filled;
     NANOSetArray(filled, KLVPBMeasurementBundle::redacted_fields, Array{"x"});
-    NANOSetArray(filled, KLVPBMeasurementBundle::experiment_ids, Array{9});
     NANOSetArray(filled, KLVPBMeasurementBundle::events, std::vector<KLVPBEvent>{KLVPBEvent()});
     for (const auto& c : cases) {
         SCOPED_TRACE(c.logged);
