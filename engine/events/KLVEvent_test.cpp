@@ -115,6 +115,7 @@ TEST_F(KLVEventTest, ScreenParametersAreAddedOnce) {
         {"empty", {}, false},
         {"_si not a number", {{"_si", "7"}}, false},
         {"empty class", {{"_si", 7}, {"_sc", ""}}, false},
+        {"empty name", {{"_si", 7}, {"_sn", ""}}, false},
         {"all three", {{"_si", 7}, {"_sc", "MenuView"}, {"_sn", "Menu"}}, true},
     };
     for (const auto& c : cases) {

@@ -21,40 +21,7 @@ namespace {
 
 using platform::Dictionary;
 using testing::FakeMeasurementService;
-
-// The platform's advertising services, as a test wants them.
-class FakeProvider : public KLVIdentitySupport {
-  public:
-    template <typename F>
-    auto locked(F&& f) -> decltype(f()) {
-        std::lock_guard lock(mutex);
-        return f();
-    }
-
-    bool hasAppDataConsentStatus() override {
-        return locked([&] { return hasStatus; });
-    }
-    std::int64_t appDataConsentStatus() override {
-        return locked([&] { return status; });
-    }
-    bool hasLimitedAdTracking() override {
-        return locked([&] { return hasAdService; });
-    }
-    bool limitedAdTracking() override { return false; }
-    std::optional<std::string> resettableDeviceID() override {
-        return locked([&] {
-            ++reads;
-            return advertisingID;
-        });
-    }
-
-    std::mutex mutex;
-    bool hasStatus = true;
-    std::int64_t status = 3;
-    bool hasAdService = true;
-    std::optional<std::string> advertisingID;
-    int reads = 0;
-};
+using testing::FakeProvider;
 
 class KLVIdentityTest : public EngineTest {
   protected:
@@ -148,8 +115,8 @@ TEST_F(KLVIdentityTest, AllZeroIdentifierCountsAsNone) {
 }
 
 TEST_F(KLVIdentityTest, GateKeepsTheIdentifierUnreadUnlessAuthorised) {
-    const auto settings = KLVRemoteConfig::initWithAppID(
-        "1:1:ios:a", std::make_shared<testing::FakeRemoteConfigStorage>(), nullptr);
+    const auto storage = std::make_shared<testing::FakeRemoteConfigStorage>();  // held weakly
+    const auto settings = KLVRemoteConfig::initWithAppID("1:1:ios:a", storage, nullptr);
     ASSERT_TRUE(settings->updateMeasurementConfig(
         testing::makeConfig("1:1:ios:a", {{"measurement.attmas_gate", "1"}})));
     FakeMeasurementService::install(std::make_shared<FakeMeasurementService>(settings));

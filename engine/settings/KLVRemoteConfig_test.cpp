@@ -440,19 +440,6 @@ TEST_F(KLVRemoteConfigTest, ExperimentsAreFetchedWhileTheServiceIsEnabled) {
 
 // --- URLs -------------------------------------------------------------------------------------
 
-class ConsentStatusProvider : public KLVIdentitySupport {
-  public:
-    explicit ConsentStatusProvider(std::int64_t status) : status_(status) {}
-    bool hasAppDataConsentStatus() override { return true; }
-    std::int64_t appDataConsentStatus() override { return status_; }
-    bool hasLimitedAdTracking() override { return true; }
-    bool limitedAdTracking() override { return false; }
-    std::optional<std::string> resettableDeviceID() override { return std::nullopt; }
-
-  private:
-    std::int64_t status_;
-};
-
 const Dictionary kHosts{{kKLVConfigHostInfoPlistKey, "config.measurement.test"},
                         {kKLVUploadHostInfoPlistKey, "upload.measurement.test"},
                         {kKLVAlternativeUploadHostInfoPlistKey, "alt.measurement.test:8443"}};
@@ -499,7 +486,7 @@ TEST_F(KLVRemoteConfigTest, UploadURLIgnoresASubdomainThatWouldChangeTheServer) 
 TEST_F(KLVRemoteConfigTest, UploadURLUsesTheAlternativeHostWhileTrackingIsAuthorised) {
     useHosts(kHosts);
     KLVDefaultIdentitySupport::setPlatformIdentitySupport(
-        std::make_shared<ConsentStatusProvider>(3));
+        std::make_shared<testing::FakeProvider>());
     EXPECT_EQ(makeSettings()->uploadURL(), "https://alt.measurement.test:8443/a");
 }
 
