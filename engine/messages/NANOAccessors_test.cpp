@@ -151,10 +151,6 @@ TEST(NANOAccessors, ArraysOfNumbersAndStrings) {
     NANOSetArray(bundle, KLVPBMeasurementBundle::redacted_fields, Array{"user_id", "", "é"});
     EXPECT_EQ(NANOGetArray(bundle, KLVPBMeasurementBundle::redacted_fields),
               (Array{"user_id", "", "é"}));
-
-    NANOSetArray(bundle, KLVPBMeasurementBundle::redacted_fields, std::nullopt);
-    EXPECT_TRUE(NANOHasField(bundle, KLVPBMeasurementBundle::redacted_fields));
-    EXPECT_EQ(NANOGetArray(bundle, KLVPBMeasurementBundle::redacted_fields), Array{});
     EXPECT_TRUE(log.lines().empty());
 }
 

@@ -324,19 +324,25 @@ TEST_F(UserDefaultsTest, ChangesGoOutTogetherInOneBackgroundWrite) {
     EXPECT_EQ(names, std::vector<std::string>{"many.plist"});  // no temporary file left behind
 }
 
-TEST_F(UserDefaultsTest, AnotherProcessReadsWhatSynchronizeWroteAndItsChangesComeBack) {
+TEST_F(UserDefaultsTest, AnotherProcessReadsWhatSynchronizeWroteAndWritesItsOwnOnExit) {
     UserDefaults defaults("child");
     {
         const HeldWriter held;  // synchronize() must write, not wait for the background writer
         defaults.setObject("parent", "from");
         defaults.setInteger(7, "n");
         ASSERT_TRUE(defaults.synchronize());
-        EXPECT_EQ(runChild("ReadsWhatTheParentWrote", homePath()), 0);
+        EXPECT_EQ(runChild("ReadsRepliesAndExits", homePath()), 0);
     }
     EXPECT_TRUE(defaults.objectForKey("reply").isNull());  // reads answer from memory
     EXPECT_TRUE(defaults.synchronize());
     EXPECT_EQ(defaults.dictionaryRepresentation(),
               (Dictionary{{"from", "parent"}, {"n", 7}, {"reply", "child"}}));
+    // A normal exit wrote what was pending, and a change made during the exit.
+    Dictionary expected{{"atExit", true}};
+    for (int i = 0; i < 200; ++i) {
+        expected["key" + std::to_string(i)] = i;
+    }
+    EXPECT_EQ(readPropertyListFile(suiteFile("exiting")), Object(expected));
 }
 
 TEST_F(UserDefaultsTest, PendingChangesAreLaidOverAFileAnotherProcessWrote) {
@@ -401,15 +407,6 @@ TEST_F(UserDefaultsTest, APendingChangeIsNotWrittenOverAFileThatBecameUnreadable
     EXPECT_FALSE(log_.lines().empty());
 }
 
-TEST_F(UserDefaultsTest, ANormalExitWritesWhatIsPending) {
-    ASSERT_EQ(runChild("ChangesAndExits", homePath()), 0);
-    Dictionary expected{{"atExit", true}};
-    for (int i = 0; i < 200; ++i) {
-        expected["key" + std::to_string(i)] = i;
-    }
-    EXPECT_EQ(readPropertyListFile(suiteFile("exiting")), Object(expected));
-}
-
 TEST_F(UserDefaultsTest, ConcurrentChangesAndSynchronizeAgree) {
     // Four threads set keys of their own, synchronizing after every fifth.
     std::vector<std::thread> threads;
@@ -446,21 +443,17 @@ class UserDefaultsChildProcess : public ::testing::Test {
     }
 };
 
-TEST_F(UserDefaultsChildProcess, ReadsWhatTheParentWrote) {
-    UserDefaults defaults("child");
-    const bool read = defaults.stringForKey("from") == "parent" && defaults.integerForKey("n") == 7;
-    defaults.setObject("child", "reply");
-    std::exit(read ? 0 : 1);  // the reply is written on the way out
-}
-
 // Changes the suite while the process exits, after the writer's exit handler ran.
 struct ChangeAtExit {
     ~ChangeAtExit() { UserDefaults("exiting").setBool(true, "atExit"); }
 };
 
-TEST_F(UserDefaultsChildProcess, ChangesAndExits) {
+TEST_F(UserDefaultsChildProcess, ReadsRepliesAndExits) {
     // Built before the writer starts, so destroyed after its exit handler has run.
     static ChangeAtExit changeAtExit;
+    UserDefaults child("child");
+    const bool read = child.stringForKey("from") == "parent" && child.integerForKey("n") == 7;
+    child.setObject("child", "reply");
     UserDefaults defaults("exiting");
     {
         const HeldWriter held;
@@ -468,7 +461,7 @@ TEST_F(UserDefaultsChildProcess, ChangesAndExits) {
             defaults.setInteger(i, "key" + std::to_string(i));
         }
     }
-    std::exit(0);  // the write is still pending
+    std::exit(read ? 0 : 1);  // the writes are still pending
 }
 
 }  // namespace
