@@ -4,7 +4,6 @@
 #include <sqlite3.h>
 
 #include <filesystem>
-#include <fstream>
 
 #include "engine/base/EngineTestSupport.h"
 #include "engine/database/KLVDatabaseSchema.h"

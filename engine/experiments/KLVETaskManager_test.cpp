@@ -60,7 +60,6 @@ TEST_F(KLVETaskManagerTest, SchedulingKeepsEarlierAlarmsReplacesLaterOnesAndBack
         std::optional<double> expectedDue;     // nullopt: nothing scheduled
     };
     const Case cases[] = {
-        {"regular", kNow - 3600, {}, {}, {}, kNow + 10800},
         {"earlier alarm kept", kNow - 3600, {}, {}, 100, kNow + 100},
         {"later alarm replaced", kNow - 3600, {}, {}, 50000, kNow + 10800},
         {"back-off", kNow - 3600, {}, kNow - 3600, {}, kNow + 39600},

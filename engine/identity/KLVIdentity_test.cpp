@@ -1,10 +1,8 @@
 #include "engine/identity/KLVIdentity.h"
 
-#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <limits>
-#include <mutex>
 #include <regex>
 #include <thread>
 

@@ -396,10 +396,6 @@ TEST_F(KLVRemoteConfigTest, ExperimentFlagsOverrideTheirSwitches) {
     EXPECT_FALSE(settings->activateNewSnapshot());  // nothing new yet
 
     settings->clientDidReceiveNewSnapshot(*manager->client);
-    manager->client->activationError = platform::Error{"exp", 2, "busy", {}};
-    EXPECT_FALSE(settings->activateNewSnapshot());
-    EXPECT_FALSE(settings->regionalDefaultsEnabled());
-    manager->client->activationError.reset();
     EXPECT_TRUE(settings->activateNewSnapshot());
     EXPECT_TRUE(settings->regionalDefaultsEnabled());
     EXPECT_FALSE(settings->activateNewSnapshot());

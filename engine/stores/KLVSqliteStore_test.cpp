@@ -7,7 +7,6 @@
 #include <filesystem>
 #include <fstream>
 #include <limits>
-#include <stdexcept>
 #include <string>
 
 #include "engine/base/EngineTestSupport.h"
