@@ -30,17 +30,6 @@ TEST_F(KLVERecordsTest, SnapshotFromMessageKeepsOneExperimentPerIDTheLaterWinnin
     EXPECT_FALSE(KLVESnapshot::initWithProtobuf(makeSnapshotMessage("", {})));
 }
 
-TEST_F(KLVERecordsTest, CopyTakesTheTimeOfCopyingAndDropsTheManualFlag) {
-    testkit::ScopedManualClock clock(5000);
-    const auto source = testing::makeSnapshot("s", {1, 2}, 1000);
-    source->setManuallyActivated(true);
-    const auto copy = source->copy();
-    EXPECT_EQ(copy->SDKName(), "s");
-    EXPECT_EQ(idsOf(copy), (std::vector<std::int32_t>{1, 2}));
-    EXPECT_DOUBLE_EQ(copy->timestamp(), 5000);
-    EXPECT_FALSE(copy->manuallyActivated());
-}
-
 TEST_F(KLVERecordsTest, ProtoRoundTripKeepsEveryFlagKind) {
     KLVPBFlag boolFlag;
     NANOSetString(boolFlag, KLVPBFlag::name, "b");
