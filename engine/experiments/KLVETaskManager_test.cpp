@@ -256,9 +256,8 @@ TEST_F(KLVETaskManagerFetchTest, PlainBodyPerSDKSnapshotsAndAnEmptyAnswer) {
     EXPECT_EQ(idsOf(first.first[0]), (std::vector<std::int32_t>{5}));
     EXPECT_TRUE(first.second.empty());
 
-    const auto second = fetch();
-    EXPECT_TRUE(second.first.empty());
-    EXPECT_TRUE(second.second.empty());
+    const auto [snapshots, errors] = fetch();  // the empty answer
+    EXPECT_TRUE(snapshots.empty() && errors.empty());
     EXPECT_EQ(delegate_->finished.size(), 2u);
 }
 
