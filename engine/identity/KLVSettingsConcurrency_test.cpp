@@ -73,6 +73,9 @@ TEST_F(KLVSettingsConcurrencyTest, ReadersSeeWholeValuesWhileConfigurationsChang
                 const auto rate = settings->samplingRateForEvent("purchase");
                 check(rate == 3 || rate == 7 || rate == 1);
                 settings->isEventBlocklisted("purchase");
+                const auto controls = settings->dataControls();
+                check(controls.empty() || controls == std::vector<std::string>{"a"} ||
+                      controls == std::vector<std::string>{"b"});
                 const auto defaults = settings->consentDefaults();
                 check(defaults.empty() || defaults == Dictionary{{"ad_storage", "granted"}} ||
                       defaults == Dictionary{{"ad_storage", "denied"}});
