@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include "app/core/CoreTestSupport.h"
-#include "app/core/Quadrant.h"
 
 namespace app {
 namespace {
@@ -28,12 +27,6 @@ TEST_F(LocalizedStringTest, EachTextIsLookedUpOnce) {
     folder.write("Localizable.strings", R"("Thanks" = "Merci";)");
     platform::Bundle::setMainBundleDirectory(folder.path());
     EXPECT_EQ(LocalizedString::thanks(), "Danke");
-}
-
-TEST(QuadrantTest, RawValues) {
-    EXPECT_EQ(quadrantFromRawValue("IV"), Quadrant::fourth);
-    EXPECT_FALSE(quadrantFromRawValue("iv"));
-    EXPECT_EQ(rawValue(Quadrant::third), "III");
 }
 
 }  // namespace

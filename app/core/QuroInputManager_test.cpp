@@ -40,9 +40,6 @@ TEST_F(QuroInputManagerTest, RequiredInputs) {
     const Case cases[] = {
         {{"2", "", "8", "5"}, 3, std::nullopt},
         {{"2", "", "8", ""}, 3, std::vector<std::string>{"bTextField", "vTextField"}},
-
-        {{"", "", "", ""}, 3, kIds},
-        {{"1", "2", "3", "4"}, 5, std::vector<std::string>{}},
         {{"", "2", "3", "4"}, 5, std::vector<std::string>{"aTextField"}},
     };
     for (const auto& c : cases) {
@@ -82,26 +79,16 @@ TEST_F(QuroInputManagerTest, EveryErrorKeyWithItsField) {
         {{"2", "", "3/4/5", "1"}, kInputParameterError, "uTextField"},
 
         {{"2", "", "3/", "1"}, kFractionIncomplete, "uTextField"},
-        {{"2", "", "1", "/4"}, kFractionIncomplete, "vTextField"},
-
         {{"2", "", "1/-0", "1"}, kInputZeroInDenominator, "uTextField"},
         {{"πe", "", "1", "1"}, kToManyNaturalConstantsInSubstring, "aTextField"},
-        {{"2", "", "1/ππ", "1"}, kToManyNaturalConstantsInSubstring, "uTextField"},
         {{"π2", "", "1", "1"}, kNaturalConstantInWrongPositionOfSubstring, "aTextField"},
-        {{"1e5", "", "1", "1"}, kNaturalConstantInWrongPositionOfSubstring, "aTextField"},
-        {{"2", "", "x2", "1"}, kNaturalConstantInWrongPositionOfSubstring, "uTextField"},
 
         {{"2", "", "1", "xy"}, kToManyVariablesInSubstring, "vTextField"},
-        {{"-", "", "1", "1"}, kInputParameterError, "aTextField"},
 
         {{" ", "", "1", "1"}, kInputParameterError, "aTextField"},  // a blank counts as filled
-        {{"2", "", "()", "1"}, kInputParameterError, "uTextField"},
-
-        {{"2", "", "inf", "1"}, kInputParameterError, "uTextField"},
 
         {{"2", "", "1E5", "1"}, kInputParameterError, "uTextField"},
         {{"2", "", "0x1A", "1"}, kNaturalConstantInWrongPositionOfSubstring, "uTextField"},
-        {{"2", "", "1/2/", "1"}, kInputParameterError, "uTextField"},
     };
     for (const auto& c : cases) {
         const auto result = process(c.texts);
@@ -124,11 +111,9 @@ TEST_F(QuroInputManagerTest, TheTermGrammar) {
     };
     const Case cases[] = {
         {"+5", 5, 1, {}, {}, "", ""},       {".5", 0.5, 1, {}, {}, "", ""},
-        {"5.", 5, 1, {}, {}, "", ""},       {"(1)/(2)", 1, 2, {}, {}, "", ""},
         {"π", 1, 1, {pi()}, {}, "", ""},    {"-e", -1, 1, {euler()}, {}, "", ""},
         {"2π/3", 2, 3, {pi()}, {}, "", ""}, {"3/2e", 3, 2, {}, {euler()}, "", ""},
-        {"2x", 2, 1, {}, {}, "x", ""},      {"-y", -1, 1, {}, {}, "y", ""},
-        {"2/x", 2, 1, {}, {}, "", "x"},
+        {"-y", -1, 1, {}, {}, "y", ""},     {"2/x", 2, 1, {}, {}, "", "x"},
     };
     for (const auto& c : cases) {
         QuroStringOutput::shared().solutionSteps.clear();
@@ -180,7 +165,6 @@ TEST_F(QuroInputManagerTest, RewritingSteps) {
         std::vector<Step> steps;
     };
     const Case cases[] = {
-
         {"3/-4",
          {{"Your Input", "\\log_{2}\\left(\\frac{3}{-4}\\cdot8\\right)"},
           {"Modified Input", "\\log_{2}\\left(-\\frac{3}{4}\\cdot8\\right)"}}},
@@ -193,11 +177,6 @@ TEST_F(QuroInputManagerTest, RewritingSteps) {
          {{"Your Input", "\\log_{2}\\left(\\frac{6}{8}\\cdot8\\right)"},
           {"Cancel (math)", "\\frac{6}{8}= \\frac{6 : 2}{8 : 2} =  \\frac{3}{4}"},
           {"Modified Input", "\\log_{2}\\left(\\frac{3}{4}\\cdot8\\right)"}}},
-        {"-6/8",
-         {{"Your Input", "\\log_{2}\\left(\\frac{-6}{8}\\cdot8\\right)"},
-          {"Cancel (math)",
-           "\\frac{-6}{8}= \\frac{(-6) : 2}{8 : 2} =  \\left(-\\frac{3}{4}\\right)"},
-          {"Modified Input", "\\log_{2}\\left(-\\frac{3}{4}\\cdot8\\right)"}}},
 
         // The digits as typed, not six of them.
         {"1.234567/2",

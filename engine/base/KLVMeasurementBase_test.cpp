@@ -44,15 +44,6 @@ TEST_F(KLVMeasurementBaseTest, BeforeCreation) {
     EXPECT_THAT(logLines(), ElementsAre(kNotCreatedLine));
 }
 
-TEST_F(KLVMeasurementBaseTest, CreatedOnce) {
-    const auto service = std::make_shared<FakeService>();
-    FakeService::create(service);
-    FakeService::create(std::make_shared<FakeService>());
-    EXPECT_TRUE(KLVMeasurementBase::hasSharedInstance());
-    EXPECT_EQ(KLVMeasurementBase::sharedInstance(), service);
-    EXPECT_THAT(logLines(), IsEmpty());
-}
-
 // The service is made outside every lock: its construction may ask for the service (and so for
 // the settings) without deadlocking, and a nested creation returns instead of waiting for itself.
 TEST_F(KLVMeasurementBaseTest, CreationMayAskForTheServiceAndNestsWithoutDeadlock) {

@@ -1,5 +1,3 @@
-#include <sqlite3.h>
-
 #include <string>
 
 #include "engine/database/DatabaseTestSupport.h"
@@ -18,10 +16,6 @@ class KLVDatabaseEventAggregatesTest : public testing::DatabaseEventTest {
     void update(const KLVEventAggregates& value) {
         Error error;
         ASSERT_TRUE(database_->updateEventAggregates(value, &error)) << error.description;
-    }
-    bool exec(const std::string& sql) {
-        return sqlite3_exec(database_->sqliteStore().sqliteHandle(), sql.c_str(), nullptr, nullptr,
-                            nullptr) == SQLITE_OK;
     }
     std::int32_t lifetime(const char* name) {
         const auto stored = database_->eventAggregatesWithName(name);

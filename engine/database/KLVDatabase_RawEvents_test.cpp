@@ -172,10 +172,6 @@ TEST_F(KLVDatabaseRawEventsTest, RowConversionFailures) {
     NANOSetString(origin, KLVPBEventParam::name, "_o");
     NANOSetString(origin, KLVPBEventParam::string_value, "app");
     NANOSetArray(valid, KLVPBEvent::params, std::vector{origin});
-    KLVPBEvent numericOrigin;
-    NANOSetInt64(origin, KLVPBEventParam::int_value, 1);
-    NANOClearField(origin, KLVPBEventParam::string_value);
-    NANOSetArray(numericOrigin, KLVPBEvent::params, std::vector{origin});
 
     const Row good = {{"rowid", 3},
                       {"name", "_s"},
@@ -196,8 +192,6 @@ TEST_F(KLVDatabaseRawEventsTest, RowConversionFailures) {
         {"no rowid", with("rowid", Object()), 1,
          "Unable to find row ID in the database dictionary"},
         {"bad data", with("data", platform::Data{0xff}), 3, "Failed to parse event from data"},
-        {"origin not a string", with("data", *numericOrigin.protoBuffer()), 2,
-         "Cannot create an event from database. Origin parameter is not a string"},
         {"no origin", with("data", platform::Data{}), 2,
          "Cannot create an event from database. Missing origin parameter"},
         {"bad name", with("name", "a-b"), 2, "Failed to initialize raw event data from dictionary"},

@@ -32,6 +32,17 @@ platform::Array itemsOfService(std::string_view service) {
     return result.asArray();
 }
 
+// An item written directly, as an earlier version or another writer left it.
+platform::OSStatus addItem(const Object& account, const Data& value) {
+    return platform::SecItemAdd(
+        Dictionary{{platform::kSecClass, platform::kSecClassGenericPassword},
+                   {platform::kSecAttrService, kAppID},
+                   {platform::kSecAttrGeneric, account},
+                   {platform::kSecAttrAccount, account},
+                   {platform::kSecValueData, value}},
+        nullptr);
+}
+
 class KLVKeychainWrapperTest : public EngineTest {};
 
 TEST_F(KLVKeychainWrapperTest, UpsertAddsThenUpdatesOneItem) {
@@ -57,14 +68,7 @@ TEST_F(KLVKeychainWrapperTest, RefusedValuesLeaveTheItem) {
 }
 
 TEST_F(KLVKeychainWrapperTest, ItemWithEmptyDataIsReplacedNotDuplicated) {
-    ASSERT_EQ(
-        platform::SecItemAdd(Dictionary{{platform::kSecClass, platform::kSecClassGenericPassword},
-                                        {platform::kSecAttrService, kAppID},
-                                        {platform::kSecAttrGeneric, "_pfo"},
-                                        {platform::kSecAttrAccount, "_pfo"},
-                                        {platform::kSecValueData, Data{}}},
-                             nullptr),
-        platform::errSecSuccess);
+    ASSERT_EQ(addItem("_pfo", Data{}), platform::errSecSuccess);
     EXPECT_EQ(Wrapper::keychainValueWithIdentifier("_pfo", kAppID), std::nullopt);
     EXPECT_TRUE(Wrapper::upsertKeychainValue("5", "_pfo", kAppID));
     EXPECT_EQ(Wrapper::keychainValueWithIdentifier("_pfo", kAppID), "5");
@@ -72,17 +76,9 @@ TEST_F(KLVKeychainWrapperTest, ItemWithEmptyDataIsReplacedNotDuplicated) {
 }
 
 TEST_F(KLVKeychainWrapperTest, FirstReadMigratesItsOwnItemOnce) {
-    const auto addOldItem = [](std::string_view identifier) {
-        return platform::SecItemAdd(
-            Dictionary{{platform::kSecClass, platform::kSecClassGenericPassword},
-                       {platform::kSecAttrService, kAppID},
-                       {platform::kSecAttrGeneric, bytes(identifier)},
-                       {platform::kSecAttrAccount, bytes(identifier)},
-                       {platform::kSecValueData, bytes("12")}},
-            nullptr);
-    };
-    ASSERT_EQ(addOldItem("_pfo"), platform::errSecSuccess);
-    ASSERT_EQ(addOldItem("_other"), platform::errSecSuccess);
+    // Written by an older version: account and generic attributes as data.
+    ASSERT_EQ(addItem(bytes("_pfo"), bytes("12")), platform::errSecSuccess);
+    ASSERT_EQ(addItem(bytes("_other"), bytes("12")), platform::errSecSuccess);
     EXPECT_TRUE(Wrapper::isMigrationNeededForIdentifier("_pfo", kAppID));
 
     EXPECT_EQ(Wrapper::keychainValueWithIdentifier("_pfo", kAppID), "12");

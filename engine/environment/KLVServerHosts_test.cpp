@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "platform/foundation/PropertyList.h"
 
 namespace engine {
@@ -40,8 +42,9 @@ TEST(KLVServerHostsTest, SubdomainValues) {
 }
 
 TEST(KLVServerHostsTest, TheAppsInfoPlistNamesEveryHost) {
-    // Tests run from the repository's root.
-    const auto info = platform::readPropertyListFile("app/resources/Info.plist");
+    // Found from this file's own path, whatever folder the tests run in.
+    const auto root = std::filesystem::path(__FILE__).parent_path().parent_path().parent_path();
+    const auto info = platform::readPropertyListFile(root / "app/resources/Info.plist");
     ASSERT_TRUE(info && info->isDictionary());
     const auto hosts = KLVServerHosts::fromInfoDictionary(info->asDictionary());
     EXPECT_TRUE(hosts.configHost);

@@ -91,10 +91,6 @@ class RecordingTaskManagerDelegate : public KLVETaskManagerDelegate {
         fetchFinished.signal();
     }
     void taskManager(KLVETaskManager& taskManager, const Snapshots& snapshots) override {
-        {
-            std::lock_guard lock(mutex);
-            upserted.push_back(snapshots);
-        }
         if (const auto next = forward.lock()) next->taskManager(taskManager, snapshots);
     }
 
@@ -103,7 +99,6 @@ class RecordingTaskManagerDelegate : public KLVETaskManagerDelegate {
     std::mutex mutex;
     std::vector<std::vector<Snapshots>> started;
     std::vector<std::pair<Snapshots, Errors>> finished;
-    std::vector<Snapshots> upserted;
     platform::Semaphore fetchFinished;
 };
 

@@ -9,7 +9,6 @@ namespace {
 
 using platform::Array;
 using platform::Object;
-using testing::idsOf;
 using testing::kNow;
 using testing::makeExperimentMessage;
 using testing::makeFlag;
@@ -122,17 +121,6 @@ TEST_F(KLVEManagerImplTest, ActivationWithAndWithoutExperimentZero) {
     EXPECT_EQ(client->objectForKeyedSubscript("f"), Object("new launch"));
     EXPECT_EQ(client->objectForKeyedSubscript("g"), Object(1));
 
-    // Persisted on the worker queue.
-    settle();
-    onWorker([&] {
-        const auto launched = taskManager_->database()->fetchAllLaunchedSnapshots();
-        const auto activated = taskManager_->database()->fetchAllActivatedSnapshots();
-        ASSERT_TRUE(launched && activated);
-        ASSERT_EQ(launched->size(), 1u);
-        ASSERT_EQ(activated->size(), 1u);
-        EXPECT_EQ(idsOf((*activated)[0]), (std::vector<std::int32_t>{8}));
-    });
-
     client->resetToDefaults();
     EXPECT_EQ(client->objectForKeyedSubscript("g"), Object());
     EXPECT_EQ(client->objectForKeyedSubscript("f"), Object("new launch"));
@@ -239,8 +227,7 @@ TEST_F(KLVEManagerImplTest, ResetForgetsSnapshotsButKeepsClientsAndDefaults) {
     EXPECT_EQ(manager_->clientForSDKName("sdk"), client);
 }
 
-// From the loopback host to the next bundle's experiment IDs through the settings, and again
-// after a restart.
+// From the loopback host to the next bundle's experiment IDs through the settings.
 TEST_F(KLVEManagerImplTest, EndToEndThroughTheSettings) {
     testkit::LoopbackServer server({{testing::kHost}});
     useLoopbackHost(server);
@@ -272,26 +259,6 @@ TEST_F(KLVEManagerImplTest, EndToEndThroughTheSettings) {
     EXPECT_TRUE(settings->activateNewSnapshot());
     EXPECT_EQ(settings->experimentIDs(), (Array{17, 42}));
     EXPECT_EQ(settings->regionalDefaultsEnabled(), true);
-    const std::string body = server.requests().at(0).body;
-    const auto request =
-        KLVPBExperimentRequest::initWithBuffer(platform::Data(body.begin(), body.end()));
-    ASSERT_TRUE(request);
-    const auto clients =
-        NANOGetArray<KLVPBClientProperty>(*request, KLVPBExperimentRequest::client_properties);
-    ASSERT_EQ(clients->size(), 1u);
-    EXPECT_EQ(NANOGetString((*clients)[0], KLVPBClientProperty::name), kKLVExperimentSDKName);
-
-    // A new process: the activation comes back from the database.
-    settle();
-    auto restarted = KLVETaskManager::initWithQueue(
-        queue_, std::make_shared<KLVAlarm>(queue_, kKLVExperimentAlarmName),
-        std::make_shared<platform::WDLNetwork>(testing::kHost), storage_, path_, kNow);
-    const auto manager = KLVEManagerImpl::initWithTaskManager(restarted);
-    restarted->startTaskManager();
-    testkit::drain(*queue_);
-    manager->registerSDKProperty(KLVESDKProperty::initWithName(kKLVExperimentSDKName), {});
-    testkit::drain(manager->queue());
-    EXPECT_EQ(manager->experimentIDs(), (Array{17, 42}));
 }
 
 }  // namespace

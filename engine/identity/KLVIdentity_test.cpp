@@ -1,10 +1,8 @@
 #include "engine/identity/KLVIdentity.h"
 
-#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <limits>
-#include <mutex>
 #include <regex>
 #include <thread>
 
@@ -21,40 +19,7 @@ namespace {
 
 using platform::Dictionary;
 using testing::FakeMeasurementService;
-
-// The platform's advertising services, as a test wants them.
-class FakeProvider : public KLVIdentitySupport {
-  public:
-    template <typename F>
-    auto locked(F&& f) -> decltype(f()) {
-        std::lock_guard lock(mutex);
-        return f();
-    }
-
-    bool hasAppDataConsentStatus() override {
-        return locked([&] { return hasStatus; });
-    }
-    std::int64_t appDataConsentStatus() override {
-        return locked([&] { return status; });
-    }
-    bool hasLimitedAdTracking() override {
-        return locked([&] { return hasAdService; });
-    }
-    bool limitedAdTracking() override { return false; }
-    std::optional<std::string> resettableDeviceID() override {
-        return locked([&] {
-            ++reads;
-            return advertisingID;
-        });
-    }
-
-    std::mutex mutex;
-    bool hasStatus = true;
-    std::int64_t status = 3;
-    bool hasAdService = true;
-    std::optional<std::string> advertisingID;
-    int reads = 0;
-};
+using testing::FakeProvider;
 
 class KLVIdentityTest : public EngineTest {
   protected:
@@ -93,20 +58,16 @@ TEST_F(KLVIdentityTest, AppInstanceIDIsCreatedOnceAndPersists) {
     EXPECT_TRUE(std::regex_match(*created, std::regex("[0-9A-F]{32}")));
     EXPECT_EQ(identity->appInstanceID(), created);
 
-    const auto again = makeIdentity();
-    EXPECT_EQ(again->appInstanceID(), created);
-    EXPECT_EQ(persistedAppInstanceID(), created);
+    EXPECT_EQ(makeIdentity()->appInstanceID(), created);
 }
 
 TEST_F(KLVIdentityTest, NoAppInstanceIDWhileAnalyticsStorageIsDenied) {
     setConsent({{"analytics_storage", "denied"}});
     const auto identity = makeIdentity();
     EXPECT_EQ(persistedAppInstanceID(), std::nullopt);
-    for (int i = 0; i < 3; ++i) {
-        EXPECT_EQ(identity->appInstanceID(), std::nullopt);
-        letCacheLapse();
-    }
+    letCacheLapse();
     identity->updateIdentifiersAndWait();
+    EXPECT_EQ(identity->appInstanceID(), std::nullopt);
     EXPECT_EQ(persistedAppInstanceID(), std::nullopt);
     EXPECT_EQ(identity->sessionStitchingTokenWithSessionNumber(1, false, false), std::nullopt);
 
@@ -152,8 +113,8 @@ TEST_F(KLVIdentityTest, AllZeroIdentifierCountsAsNone) {
 }
 
 TEST_F(KLVIdentityTest, GateKeepsTheIdentifierUnreadUnlessAuthorised) {
-    const auto database = std::make_shared<testing::FakeRemoteConfigStorage>();
-    const auto settings = KLVRemoteConfig::initWithAppID("1:1:ios:a", database, nullptr);
+    const auto storage = std::make_shared<testing::FakeRemoteConfigStorage>();  // held weakly
+    const auto settings = KLVRemoteConfig::initWithAppID("1:1:ios:a", storage, nullptr);
     ASSERT_TRUE(settings->updateMeasurementConfig(
         testing::makeConfig("1:1:ios:a", {{"measurement.attmas_gate", "1"}})));
     FakeMeasurementService::install(std::make_shared<FakeMeasurementService>(settings));
@@ -196,8 +157,8 @@ TEST_F(KLVIdentityTest, TrackingCodes) {
         std::int64_t status;
         std::uint64_t code;
     } cases[] = {
-        {false, true, 3, 6}, {true, false, 3, 5}, {true, true, -1, 5}, {true, true, 4, 5},
-        {true, true, 0, 4},  {true, true, 1, 1},  {true, true, 2, 2},  {true, true, 3, 3},
+        {false, true, 3, 6}, {true, false, 3, 5}, {true, true, 4, 5},
+        {true, true, 0, 4},  {true, true, 2, 2},  {true, true, 3, 3},
     };
     const auto identity = makeIdentity();
     for (const auto& c : cases) {
@@ -223,7 +184,6 @@ TEST_F(KLVIdentityTest, NumericFieldsOfVersions) {
     } cases[] = {
         {"10.4.1.7", {10, 4, 1, 7}},
         {"1.2b..3", {1, 2, 3}},
-        {"", {}},
         {"a.7", {0, 7}},
         {"99999999999", {std::numeric_limits<std::int32_t>::max()}},
     };

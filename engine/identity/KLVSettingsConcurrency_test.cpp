@@ -70,20 +70,15 @@ TEST_F(KLVSettingsConcurrencyTest, ReadersSeeWholeValuesWhileConfigurationsChang
             while (!done.load()) {
                 const auto retries = settings->uploadingRetryCount();
                 check(retries == 9 || retries == 12 || retries == 6);
-                const auto interval = settings->uploadingInterval();
-                check(interval == 90 || interval == 120 || interval == 3600);
                 const auto rate = settings->samplingRateForEvent("purchase");
                 check(rate == 3 || rate == 7 || rate == 1);
                 settings->isEventBlocklisted("purchase");
-                settings->isEventBlocklisted("add_to_cart");
                 const auto controls = settings->dataControls();
                 check(controls.empty() || controls == std::vector<std::string>{"a"} ||
                       controls == std::vector<std::string>{"b"});
                 const auto defaults = settings->consentDefaults();
                 check(defaults.empty() || defaults == Dictionary{{"ad_storage", "granted"}} ||
                       defaults == Dictionary{{"ad_storage", "denied"}});
-                const auto text = settings->cachedSettingText("measurement.upload.retry_count");
-                check(!text || !text->empty());
                 check(signals.count(KLVConsentSettingsUtil::consentSignals()) == 1);
                 check(KLVConsentSettingsUtil::consentDiagnostics().size() == 5);
                 identity->ephemeralAppInstanceID();

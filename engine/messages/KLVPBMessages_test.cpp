@@ -55,17 +55,6 @@ TEST(KLVPBMessages, CopiesAreDeep) {
     EXPECT_EQ(copy.protoBuffer(), platform::Data{});  // a batch without bundles is zero bytes
 }
 
-TEST(KLVPBMessages, AMovedFromMessageIsEmpty) {
-    KLVPBEvent event;
-    NANOSetInt64(event, KLVPBEvent::timestamp_millis, 5);
-    KLVPBEvent moved = std::move(event);
-    EXPECT_EQ(NANOGetInt64(moved, KLVPBEvent::timestamp_millis), 5);
-    EXPECT_EQ(event, KLVPBEvent());  // NOLINT(bugprone-use-after-move): the point of the test
-    event = std::move(moved);
-    EXPECT_EQ(moved, KLVPBEvent());  // NOLINT(bugprone-use-after-move)
-    EXPECT_EQ(event.protoBuffer(), testing::bytes({0x18, 0x05}));
-}
-
 TEST(KLVPBFlagFunctions, BuildsFlagsByValueType) {
     struct Case {
         Object value;

@@ -11,43 +11,6 @@
 namespace engine {
 namespace {
 
-// Two schemas transcribed from the message documents, with a gap in the tags and a recursive
-// list; the wire vectors pin every other schema through the same generated tables.
-TEST(MessageType, TranscribedSchemas) {
-    struct FieldRow {
-        std::uint32_t tag;
-        std::int32_t kind;
-        const char* subMessage;
-    };
-    const std::pair<const char*, std::vector<FieldRow>> schemas[] = {
-        {"MeasurementBatch",
-         {{1, 0x4008, "MeasurementBundle"},
-          {7, 0x2002, nullptr},
-          {8, 0x2002, nullptr},
-          {9, 0x42, nullptr}}},
-        {"EventParam",
-         {{1, 0x2002, nullptr},
-          {2, 0x2002, nullptr},
-          {3, 0x202, nullptr},
-          {4, 0x802, nullptr},
-          {5, 0x1002, nullptr},
-          {6, 0x4008, "EventParam"}}},
-    };
-    for (const auto& [name, fields] : schemas) {
-        SCOPED_TRACE(name);
-        const MessageType* type = messageTypeNamed(name);
-        ASSERT_NE(type, nullptr);
-        ASSERT_EQ(type->fieldCount(), static_cast<std::int32_t>(fields.size()));
-        for (std::int32_t i = 0; i < type->fieldCount(); ++i) {
-            const FieldRow& expected = fields[static_cast<std::size_t>(i)];
-            EXPECT_EQ(type->field(i).tag, expected.tag);
-            EXPECT_EQ(type->kinds()[static_cast<std::size_t>(i)], expected.kind);
-            const MessageType* sub = type->field(i).messageType;
-            EXPECT_STREQ(sub ? sub->name() : nullptr, expected.subMessage);
-        }
-    }
-}
-
 TEST(MessageType, EveryTableIsConsistent) {
     ASSERT_EQ(allMessageTypes().size(), 42u);
     std::set<std::int32_t> used;

@@ -257,24 +257,17 @@ TEST_F(KLVRemoteConfigTest, EventConfigurationsByInternalName) {
 }
 
 TEST_F(KLVRemoteConfigTest, SamplingRates) {
-    const struct {
-        std::int32_t configured;
-        std::int32_t rate;
-    } cases[] = {{0, 1}, {65535, 65535}, {65536, 1}};
-    std::vector<KLVPBEventConfig> configs;
-    for (const auto& c : cases) {
-        configs.push_back(makeEventConfig("e" + std::to_string(c.configured), std::nullopt,
-                                          std::nullopt, c.configured));
-    }
+    // Rates outside 1...65535 mean no sampling.
     auto message = makeConfig(kAppID);
-    NANOSetArray(message, KLVPBMeasurementConfig::event_config, configs);
+    NANOSetArray(message, KLVPBMeasurementConfig::event_config,
+                 std::vector{makeEventConfig("a", std::nullopt, std::nullopt, 0),
+                             makeEventConfig("b", std::nullopt, std::nullopt, 65535),
+                             makeEventConfig("c", std::nullopt, std::nullopt, 65536)});
     const auto settings = makeSettings();
     ASSERT_TRUE(settings->updateMeasurementConfig(message));
-    for (const auto& c : cases) {
-        EXPECT_EQ(settings->samplingRateForEvent("e" + std::to_string(c.configured)), c.rate)
-            << c.configured;
-    }
-    EXPECT_EQ(settings->samplingRateForEvent("unconfigured"), 1);
+    EXPECT_EQ(settings->samplingRateForEvent("a"), 1);
+    EXPECT_EQ(settings->samplingRateForEvent("b"), 65535);
+    EXPECT_EQ(settings->samplingRateForEvent("c"), 1);
 }
 
 // --- Consent, data controls and event editing ----------------------------------------------
@@ -293,17 +286,6 @@ TEST_F(KLVRemoteConfigTest, ConsentConfiguration) {
     // Without a consent configuration the earlier one stays.
     ASSERT_TRUE(settings->updateMeasurementConfig(makeConfig(kAppID)));
     EXPECT_EQ(settings->consentDelegations(), (Dictionary{{"ad_user_data", "ad_storage"}}));
-}
-
-TEST_F(KLVRemoteConfigTest, DataControlsAreHandedOutAsCopies) {
-    const auto settings = makeSettings();
-    ASSERT_TRUE(
-        settings->updateMeasurementConfig(withDataControls(makeConfig(kAppID), {"x", "y"})));
-    auto controls = settings->dataControls();
-    EXPECT_THAT(controls, ElementsAre("x", "y"));
-    ASSERT_TRUE(settings->updateMeasurementConfig(withDataControls(makeConfig(kAppID), {"z"})));
-    EXPECT_THAT(controls, ElementsAre("x", "y"));
-    EXPECT_THAT(settings->dataControls(), ElementsAre("z"));
 }
 
 TEST_F(KLVRemoteConfigTest, EventEditingProgramLoadsWithThreeModules) {
@@ -326,7 +308,6 @@ TEST_F(KLVRemoteConfigTest, EventEditingProgramLoadsWithThreeModules) {
     EXPECT_EQ(store.getValueBlock("measurement.upload.interval"), "90000");
     EXPECT_EQ(settings->uploadingInterval(), 90);
     EXPECT_EQ(store.getValueBlock("measurement.upload.interval"), "90");
-    EXPECT_EQ(store.getValueBlock("measurement.absent"), std::nullopt);
 
     EXPECT_EQ(std::get<KLVPObjectProvider>(made[0]->creators["internal.appMetadata"]()).block(),
               (Dictionary{{"platform", "ios"},
@@ -415,10 +396,6 @@ TEST_F(KLVRemoteConfigTest, ExperimentFlagsOverrideTheirSwitches) {
     EXPECT_FALSE(settings->activateNewSnapshot());  // nothing new yet
 
     settings->clientDidReceiveNewSnapshot(*manager->client);
-    manager->client->activationError = platform::Error{"exp", 2, "busy", {}};
-    EXPECT_FALSE(settings->activateNewSnapshot());
-    EXPECT_FALSE(settings->regionalDefaultsEnabled());
-    manager->client->activationError.reset();
     EXPECT_TRUE(settings->activateNewSnapshot());
     EXPECT_TRUE(settings->regionalDefaultsEnabled());
     EXPECT_FALSE(settings->activateNewSnapshot());
@@ -459,19 +436,6 @@ TEST_F(KLVRemoteConfigTest, ExperimentsAreFetchedWhileTheServiceIsEnabled) {
 
 // --- URLs -------------------------------------------------------------------------------------
 
-class ConsentStatusProvider : public KLVIdentitySupport {
-  public:
-    explicit ConsentStatusProvider(std::int64_t status) : status_(status) {}
-    bool hasAppDataConsentStatus() override { return true; }
-    std::int64_t appDataConsentStatus() override { return status_; }
-    bool hasLimitedAdTracking() override { return true; }
-    bool limitedAdTracking() override { return false; }
-    std::optional<std::string> resettableDeviceID() override { return std::nullopt; }
-
-  private:
-    std::int64_t status_;
-};
-
 const Dictionary kHosts{{kKLVConfigHostInfoPlistKey, "config.measurement.test"},
                         {kKLVUploadHostInfoPlistKey, "upload.measurement.test"},
                         {kKLVAlternativeUploadHostInfoPlistKey, "alt.measurement.test:8443"}};
@@ -488,7 +452,6 @@ TEST_F(KLVRemoteConfigTest, ConfigurationURL) {
 TEST_F(KLVRemoteConfigTest, NoURLWithoutAValidHost) {
     const Dictionary cases[] = {
         {},
-        {{kKLVConfigHostInfoPlistKey, ""}, {kKLVUploadHostInfoPlistKey, 5}},
         {{kKLVConfigHostInfoPlistKey, "https://x.test"}, {kKLVUploadHostInfoPlistKey, "x.test/a"}},
         {{kKLVConfigHostInfoPlistKey, "x.test:0"}, {kKLVUploadHostInfoPlistKey, "x .test"}},
     };
@@ -504,8 +467,7 @@ TEST_F(KLVRemoteConfigTest, UploadURLIgnoresASubdomainThatWouldChangeTheServer) 
     useHosts(kHosts);
     const auto settings = makeSettings();
     EXPECT_EQ(settings->uploadURL(), "https://upload.measurement.test/a");
-    for (const char* subdomain : {"eu", "evil.test/x#", "evil.test?", "user@evil.test#",
-                                  "evil.test:443/", "a b", "eu\\x"}) {
+    for (const char* subdomain : {"eu", "evil.test/x#", "user@evil.test#"}) {
         auto message = makeConfig(kAppID);
         NANOSetString(message, KLVPBMeasurementConfig::upload_subdomain, subdomain);
         ASSERT_TRUE(settings->updateMeasurementConfig(message));
@@ -520,7 +482,7 @@ TEST_F(KLVRemoteConfigTest, UploadURLIgnoresASubdomainThatWouldChangeTheServer) 
 TEST_F(KLVRemoteConfigTest, UploadURLUsesTheAlternativeHostWhileTrackingIsAuthorised) {
     useHosts(kHosts);
     KLVDefaultIdentitySupport::setPlatformIdentitySupport(
-        std::make_shared<ConsentStatusProvider>(3));
+        std::make_shared<testing::FakeProvider>());
     EXPECT_EQ(makeSettings()->uploadURL(), "https://alt.measurement.test:8443/a");
 }
 

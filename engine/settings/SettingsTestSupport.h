@@ -14,6 +14,7 @@
 
 #include "engine/base/EngineTestSupport.h"
 #include "engine/base/KLVMeasurementBase.h"
+#include "engine/environment/KLVDefaultIdentitySupport.h"
 #include "engine/messages/KLVPBMessages.h"
 #include "engine/messages/NANOAccessors.h"
 #include "engine/settings/KLVRemoteConfig.h"
@@ -108,6 +109,41 @@ class FakeRemoteConfigStorage : public KLVRemoteConfigStorage {
     std::mutex mutex_;
     std::optional<KLVPBMeasurementConfig> config_;
     std::optional<platform::Object> timestamp_;
+};
+
+// The platform's advertising services, as a test wants them (by default: tracking authorised, no
+// identifier).
+class FakeProvider : public KLVIdentitySupport {
+  public:
+    template <typename F>
+    auto locked(F&& f) -> decltype(f()) {
+        std::lock_guard lock(mutex);
+        return f();
+    }
+
+    bool hasAppDataConsentStatus() override {
+        return locked([&] { return hasStatus; });
+    }
+    std::int64_t appDataConsentStatus() override {
+        return locked([&] { return status; });
+    }
+    bool hasLimitedAdTracking() override {
+        return locked([&] { return hasAdService; });
+    }
+    bool limitedAdTracking() override { return false; }
+    std::optional<std::string> resettableDeviceID() override {
+        return locked([&] {
+            ++reads;
+            return advertisingID;
+        });
+    }
+
+    std::mutex mutex;
+    bool hasStatus = true;
+    std::int64_t status = 3;
+    bool hasAdService = true;
+    std::optional<std::string> advertisingID;
+    int reads = 0;
 };
 
 // A test whose settings keep their configuration in a FakeRemoteConfigStorage.

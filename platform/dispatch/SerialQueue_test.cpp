@@ -224,22 +224,11 @@ std::vector<std::string>& exitTimeLines() {
     return lines;
 }
 
-// The exiting process is started afresh rather than forked: a fork keeps the handles of threads
-// that stayed in the parent (the system clock's timer thread, once another test started it),
-// and exit() in the child would wait for them for ever.
-class ProcessExitTest : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        previousStyle_ = GTEST_FLAG_GET(death_test_style);
-        GTEST_FLAG_SET(death_test_style, "threadsafe");
-    }
-    void TearDown() override { GTEST_FLAG_SET(death_test_style, previousStyle_); }
-
-  private:
-    std::string previousStyle_;
-};
-
-TEST_F(ProcessExitTest, ExitLetsTheRunningBlockFinishAndStopsTheWorker) {
+// The exiting process is started afresh ("threadsafe") rather than forked: a fork keeps the
+// handles of threads that stayed in the parent (the system clock's timer thread, once another
+// test started it), and exit() in the child would wait for them for ever.
+TEST(ProcessExitTest, ExitLetsTheRunningBlockFinishAndStopsTheWorker) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_EXIT(
         {
             exitTimeLines().reserve(1);
@@ -251,16 +240,16 @@ TEST_F(ProcessExitTest, ExitLetsTheRunningBlockFinishAndStopsTheWorker) {
                     exitTimeLines().push_back(std::to_string(i));
             });
             // Never runs: the worker stops once the process is exiting.
-            for (int i = 0; i < 1000; ++i) {
+            for (int i = 0; i < 1000; ++i)
                 processQueue().async([] { exitTimeLines().push_back("late"); });
-            }
             started.wait();
             std::exit(3);
         },
         ::testing::ExitedWithCode(3), "");
 }
 
-TEST_F(ProcessExitTest, SyncDuringExitRunsOnTheCallingThread) {
+TEST(ProcessExitTest, SyncDuringExitRunsOnTheCallingThread) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_EXIT(
         {
             // A static destructor that flushes through the queue, as stores do. Built before the

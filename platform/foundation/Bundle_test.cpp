@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <vector>
-
 #include "platform/foundation/FileSystem.h"
 #include "platform/foundation/ProcessInfo.h"
 #include "platform/foundation/PropertyList.h"

@@ -39,7 +39,6 @@ TEST(StringsFileTest, ParsesThePhoneFormat) {
          {{"k", "\u00e9\u00e9 \U0001F600 \uFFFD!"}},
          std::nullopt},
 
-        {"last value wins", R"("a" = "1"; "a" = "2";)", {{"a", "2"}}, std::nullopt},
         {"invalid UTF-8 becomes U+FFFD",
          "\"k\" = \"a\xff"
          "b\";",

@@ -100,8 +100,6 @@ TEST_F(KeychainTest, AnswersInTheShapeAskedFor) {
                                             {kSecAttrService, "app"},
                                             {kSecAttrGeneric, "id"},
                                             {kSecAttrAccount, "id"}});
-    Object withData = attributes;
-    (*withData.getDictionary())[kSecValueData] = bytesOf("v");
     const struct {
         const char* name;
         Dictionary extra;
@@ -109,8 +107,6 @@ TEST_F(KeychainTest, AnswersInTheShapeAskedFor) {
     } cases[] = {
         {"data", {{kSecReturnData, true}}, bytesOf("v")},
         {"attributes", {{kSecReturnAttributes, true}}, attributes},
-        {"both", {{kSecReturnData, true}, {kSecReturnAttributes, true}}, withData},
-
         {"data, all",
          {{kSecReturnData, true}, {kSecMatchLimit, kSecMatchLimitAll}},
          Object::array({bytesOf("v")})},
@@ -165,7 +161,6 @@ TEST_F(KeychainTest, RefusesMalformedQueriesWithErrSecParam) {
         {"data as text", with(good, {{kSecValueData, "v"}})},
 
         {"unknown accessibility", with(good, {{kSecAttrAccessible, "sometimes"}})},
-        {"match limit", with(good, {{kSecMatchLimit, kSecMatchLimitOne}})},
     };
     for (const auto& c : adds) {
         SCOPED_TRACE(c.name);
@@ -210,9 +205,6 @@ TEST_F(KeychainTest, TheItemCallsUseTheStoreUnderTheDataRoot) {
     EXPECT_EQ(SecItemCopyMatching(with(query("app", "id"), {{kSecReturnData, true}}), &result),
               errSecSuccess);
     EXPECT_EQ(result, Object(bytesOf("v")));
-    EXPECT_EQ(SecItemUpdate(query("app", "id"), {{kSecValueData, bytesOf("w")}}), errSecSuccess);
-    Keychain other(file());
-    EXPECT_EQ(read(other, "app", "id"), (Answer(bytesOf("w"))));
     EXPECT_EQ(SecItemDelete(query("app", "id")), errSecSuccess);
 
     EXPECT_EQ(SecItemDelete(query("app", "id")), errSecItemNotFound);

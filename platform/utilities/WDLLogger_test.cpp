@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <string>
-#include <vector>
 
 #include "platform/foundation/SharedInstance.h"
 #include "testkit/LogCapture.h"
