@@ -6,6 +6,7 @@
 #include <benchmark/benchmark.h>
 #include <sqlite3.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 
@@ -39,9 +40,16 @@ bool exec(sqlite3* db, const std::string& sql) {
 
 // A started service whose daily limits leave room for every timed event, with the stored rows
 // copied from one logged event.
+// Made once and never destroyed: the engine's threads outlive the benchmarks, and main() ends the
+// process without running static destructors under them (see below).
+testkit::TempHome& home() {
+    static auto* made = new testkit::TempHome;
+    return *made;
+}
+
 std::shared_ptr<engine::KLVMeasurement> startedService() {
-    static testkit::TempHome home;
-    static const auto service = [] {
+    home();
+    static const auto* service = new std::shared_ptr<engine::KLVMeasurement>([] {
         engine::KLVMeasurement::initializeSharedInstanceWithAppID(kAppID, true, false,
                                                                   std::nullopt);
         auto made = engine::KLVMeasurement::sharedInstance();
@@ -73,8 +81,8 @@ std::shared_ptr<engine::KLVMeasurement> startedService() {
             sqlite3_close(db);
         });
         return made;
-    }();
-    return service;
+    }());
+    return *service;
 }
 
 void BM_ServiceWrite(benchmark::State& state) {
@@ -94,8 +102,7 @@ void BM_ServiceWrite(benchmark::State& state) {
 BENCHMARK(BM_ServiceWrite)->Iterations(20)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 void BM_RawSQLiteTransaction(benchmark::State& state) {
-    static testkit::TempHome home;
-    const auto path = (home.path() / "raw.sqlite").string();
+    const auto path = (home().path() / "raw.sqlite").string();
     sqlite3* db = nullptr;
     sqlite3_open(path.c_str(), &db);
     exec(db, "PRAGMA journal_mode=WAL");
@@ -125,3 +132,14 @@ void BM_RawSQLiteTransaction(benchmark::State& state) {
 BENCHMARK(BM_RawSQLiteTransaction)->Iterations(20)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace
+
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    std::error_code ignored;
+    std::filesystem::remove_all(home().path(), ignored);
+    // The service's queues are still running: leave without static destructors under them.
+    std::_Exit(0);
+}
