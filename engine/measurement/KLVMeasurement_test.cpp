@@ -10,6 +10,7 @@
 #include "engine/identity/KLVIdentifiers.h"
 #include "engine/identity/KLVIdentity.h"
 #include "engine/measurement/KLVAnalyticsStore.h"
+#include "engine/measurement/KLVLaunchConditions.h"
 #include "engine/measurement/MeasurementTestSupport.h"
 #include "engine/settings/KLVConsentSettingsUtil.h"
 #include "engine/settings/KLVRemoteConfig.h"
@@ -260,6 +261,26 @@ TEST_F(KLVMeasurementTest, DeepLinkFromUserActivity) {
     EXPECT_EQ(KLVMeasurement::deepLinkFromUserActivity(&noURL), std::nullopt);
     EXPECT_EQ(KLVMeasurement::deepLinkFromUserActivity(nullptr), std::nullopt);
     EXPECT_EQ(logCount(23006), 2u);
+}
+
+TEST_F(KLVMeasurementTest, LaunchConditions) {
+    struct Case {
+        std::optional<std::string> prewarm;
+        bool expected;
+    };
+    for (const Case& c : {Case{std::nullopt, false}, Case{"1", true}, Case{"YES", true},
+                          Case{"0", false}, Case{"", false}}) {
+        platform::ProcessInfo::Environment environment;
+        if (c.prewarm) environment["ActivePrewarm"] = *c.prewarm;
+        platform::ProcessInfo::processInfo().setEnvironment(environment);
+        EXPECT_EQ(KLVIsActivePrewarm(), c.expected) << c.prewarm.value_or("unset");
+    }
+    testing::useMainBundle(dataRoot() / "plain", {});
+    EXPECT_FALSE(KLVHasSceneManifest());
+    testing::useMainBundle(dataRoot() / "scenes",
+                           {{"UIApplicationSceneManifest", platform::Dictionary{}}});
+    EXPECT_TRUE(KLVHasSceneManifest());
+    EXPECT_TRUE(KLVIsAppActive());
 }
 
 }  // namespace
