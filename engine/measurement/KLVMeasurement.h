@@ -283,8 +283,12 @@ class KLVMeasurement : public KLVMeasurementBase,
     virtual bool isSessionExpired() const { return false; }
     virtual void extendSession() {}
     virtual void reportSessionStartOnWorkerQueueWithTimestamp(double, bool) {}
-    virtual void setLastAdvertisingIDResetUserPropertyOnWorkerQueue() {}
-    virtual bool hasUserPropertyUserIDOnWorkerQueue() { return false; }
+    // ---- User properties (KLVMeasurement_UserProperties.cpp) ---------------------------------
+    // The write with its limits; false when refused or failed.
+    bool setUserPropertyInDatabaseOnWorkerQueue(const KLVUserAttribute& attribute);
+    void setLastAdvertisingIDResetUserPropertyOnWorkerQueue();
+    // Whether "_id" is stored (a failed query counts as no).
+    bool hasUserPropertyUserIDOnWorkerQueue();
 
     // ---- Start steps built with later concerns: empty until then ----------------------------
     virtual void updateConsentSettingsUtilWithRemoteConfig() {}
