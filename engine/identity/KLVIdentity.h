@@ -87,6 +87,27 @@ class KLVIdentity : public std::enable_shared_from_this<KLVIdentity> {
     bool shouldSetLastAdvertisingIDResetUserProperty();
     void setShouldSetLastAdvertisingIDResetUserProperty(bool value);
 
+    // What a stored event's metadata needs, read in one visit to the queue after a refresh.
+    struct Snapshot {
+        std::uint64_t appleConsentStatus = 0;
+        bool hasLimitedAdTracking = false;
+        bool limitedAdTracking = false;
+        std::optional<std::string> resettableDeviceID;
+        std::optional<std::string> appInstanceID;
+        std::optional<std::string> identifierForVendor;
+        std::optional<std::string> appIDFromZKT;
+        std::optional<std::string> appIDFromVintu;
+        bool vendorIDKnown = false;
+        // Only in snapshotWithSessionNumber's answer.
+        std::optional<std::string> sessionStitchingToken;
+    };
+    // Refreshes first.
+    Snapshot snapshot();
+    // Without a refresh of its own (the caller has just asked for one), and with the session's
+    // stitching token as sessionStitchingTokenWithSessionNumber would answer it.
+    Snapshot snapshotWithSessionNumber(std::int64_t sessionNumber, bool sessionExpired,
+                                       bool userIDAvailable);
+
     // The token for a session; nothing while analytics storage is denied. Kept while the session
     // goes on (same number and flag) or its successor starts after it expired; replaced
     // otherwise. Without a user ID it also lapses 86400 seconds after it was made.
@@ -131,6 +152,15 @@ class KLVIdentity : public std::enable_shared_from_this<KLVIdentity> {
     void createAppInstanceIDIfAllowed();
     // On the identity queue.
     void updateIdentifiersOnQueue();
+    struct SessionArguments {
+        std::int64_t number;
+        bool expired;
+        bool userIDAvailable;
+    };
+    Snapshot snapshotOnce(const SessionArguments* session);
+    std::optional<std::string> sessionStitchingTokenOnQueue(std::int64_t sessionNumber,
+                                                            bool sessionExpired,
+                                                            bool userIDAvailable);
     bool isCacheStillValidOnQueue(double now) const;
     std::uint64_t trackingCodeOnQueue() const;
     void setAppIDOnce(std::string_view appID, bool zkt);

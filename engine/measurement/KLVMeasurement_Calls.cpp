@@ -146,17 +146,7 @@ void KLVMeasurement::userAttributeWithName(
 
 // ---- Worker-queue halves, neutral ---------------------------------------------------------
 
-void KLVMeasurement::logEventOnWorkerQueueWithOrigin(const std::string&, bool, const std::string&,
-                                                     const platform::Dictionary&, double, bool,
-                                                     bool, bool, const KLVLogEventInterceptor&,
-                                                     const platform::Dictionary&) {}
-
 void KLVMeasurement::setSessionTimeoutIntervalOnWorkerQueue(double) {}
-
-void KLVMeasurement::sessionIDOnWorkerQueueWithCompletion(
-    const KLVSessionIDCompletion& completion) {
-    completion(0, klv_errorWithCode(kKLVSessionIDErrorCode, "Session ID not found"));
-}
 
 void KLVMeasurement::setUserDataOnWorkerQueue(const platform::Dictionary&) {}
 
@@ -165,28 +155,8 @@ bool KLVMeasurement::resetAnalyticsDataOnWorkerQueueWithTimestamp(
     return false;
 }
 
-void KLVMeasurement::setDefaultEventParametersOnWorkerQueue(
-    const std::optional<platform::Dictionary>&) {}
-
 void KLVMeasurement::handleOpenURLOnWorkerQueue(const std::string&, std::optional<std::int64_t>,
                                                 double) {}
-
-void KLVMeasurement::setUserAttributeOnWorkerQueue(const KLVUserAttribute&) {}
-
-void KLVMeasurement::removeUserAttributeOnWorkerQueue(const KLVUserAttribute&) {}
-
-platform::Dictionary KLVMeasurement::userPropertiesOnWorkerQueueIncludingInternal(bool) {
-    return {};
-}
-
-std::int64_t KLVMeasurement::maxUserPropertiesOnWorkerQueueForOrigin(const std::string&) {
-    return 0;
-}
-
-std::optional<KLVUserAttribute> KLVMeasurement::userAttributeOnWorkerQueueWithName(
-    const std::string&) {
-    return std::nullopt;
-}
 
 std::optional<platform::Object> KLVMeasurement::shouldDisableAdPersonalization() {
     return std::nullopt;
