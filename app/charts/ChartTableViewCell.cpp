@@ -1,0 +1,64 @@
+#include "app/charts/ChartTableViewCell.h"
+
+#include <cmath>
+
+#include "platform/ui/UIStoryboard.h"
+
+namespace app {
+
+std::atomic<bool> isTakingScreenshot{false};
+
+std::optional<double> usableFrameRatio(const ChartDataList& list) {
+    if (list.empty() || !list.front()) return std::nullopt;
+    const double ratio = list.front()->frameRatio;
+    if (!std::isfinite(ratio) || ratio <= 0) return std::nullopt;
+    return ratio;
+}
+
+platform::CGRect chartFrame(double width, double frameRatio) {
+    return {0.05 * width, 0.05 * width / frameRatio, 0.9 * width, 0.9 * width / frameRatio};
+}
+
+ChartTableViewCell::ChartTableViewCell()
+    : platform::UITableViewCell(Style::defaultStyle, kChartCellId) {}
+
+void ChartTableViewCell::configure(const ChartDataList& list, const platform::UIView& parentView) {
+    chartData = list;
+    const auto subviews = contentView()->subviews();
+    for (const auto& subview : subviews)
+        subview->removeFromSuperview();
+    // A list without a usable ratio cannot be sized; the row stays empty.
+    if (!usableFrameRatio(list)) return;
+    if (list.size() == 1) {
+        if (auto view = makeChartView(*list.front(), parentView)) {
+            contentView()->addSubview(std::move(view));
+            return;
+        }
+    }
+    if (auto view = makeCombinedChartView(list, parentView)) {
+        contentView()->addSubview(std::move(view));
+    }
+}
+
+std::shared_ptr<platform::UIView> ChartTableViewCell::makeChartView(
+    const ChartData& data, const platform::UIView& parentView) {
+    (void)data;
+    (void)parentView;
+    return nullptr;
+}
+
+std::shared_ptr<platform::UIView> ChartTableViewCell::makeCombinedChartView(
+    const ChartDataList& list, const platform::UIView& parentView) {
+    (void)list;
+    (void)parentView;
+    return nullptr;
+}
+
+void ChartTableViewCell::startChartAnimation() {}
+
+void registerChartTableViewCellNib() {
+    platform::UINib::registerNib(kChartTableViewCellNib,
+                                 [] { return std::make_shared<ChartTableViewCell>(); });
+}
+
+}  // namespace app

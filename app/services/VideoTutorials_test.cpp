@@ -1,0 +1,152 @@
+#include <gtest/gtest.h>
+
+#include "app/services/DsgvoManager.h"
+#include "app/services/OnboardingManager.h"
+#include "app/services/ServicesTestSupport.h"
+#include "app/services/VideoLink.h"
+#include "app/services/VideoTutorialCells.h"
+#include "platform/ui/UIAlertController.h"
+
+namespace app {
+namespace {
+
+using platform::Dictionary;
+using platform::ViewQuery;
+
+TEST(VideoLinkTest, PrefixLengthsComeFromTheHost) {
+    EXPECT_EQ(kWatchLinkPrefix.size(), 32u);
+    EXPECT_EQ(kShortLinkPrefix.size(), 29u);
+    EXPECT_NE(kWatchLinkPrefix.find(kVideoHost), std::string_view::npos);
+}
+
+TEST(VideoLinkTest, LinkRules) {
+    const std::string watch(kWatchLinkPrefix);
+    const Dictionary plain{{"iv_load_policy", 1}};
+    const auto from = [](const char* start) {
+        return Dictionary{{"iv_load_policy", 1}, {"start", start}};
+    };
+    const struct {
+        std::string link;
+        std::optional<VideoLink> expected;
+    } cases[] = {
+        {watch + "abcdefghijk", VideoLink{"abcdefghijk", plain}},
+        {watch + "abcdefghijk&t=90s", VideoLink{"abcdefghijk", from("90")}},
+        {watch + "abcdefghijk&t=1m30s", VideoLink{"abcdefghijk", plain}},
+        {watch + "abcdefghijk&list=PL1&t=42s", VideoLink{"abcdefghijk", from("42")}},
+        {watch + "abcdefghijk&t=42s&list=PL1", VideoLink{"abcdefghijk", plain}},
+        {watch + "abcdefghijk&&t=7s&", VideoLink{"abcdefghijk", from("7")}},
+        {watch + "abcdefghijk&t=s", VideoLink{"abcdefghijk", plain}},
+        {watch + "abcdefghij", std::nullopt},
+        {watch + "abcdefghijkl", std::nullopt},
+        {watch, std::nullopt},
+        {"https:www.vidmora.com/shorts/abcdefghijk", VideoLink{"abcdefghijk", plain}},
+        {"https://www.vidmora.com/shorts/abcdefghijk", VideoLink{"abcdefghijk", plain}},
+        {"https://www.vidmora.com/shorts/abcdefghijk?feature=share", std::nullopt},
+        {"https://other.example/watch?v=abcdefghijk", std::nullopt},
+        {"", std::nullopt},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.link);
+        EXPECT_EQ(parseVideoLink(c.link), c.expected);
+    }
+}
+
+class VideoRowTest : public testing::ServicesTest {
+  protected:
+    // A table holding one video row, as the result screen shows it.
+    class Host : public platform::UITableViewController {
+      public:
+        std::vector<std::string> links;
+        std::shared_ptr<VideoCollectionTableViewCell> row;
+        int numberOfRowsInSection(platform::UITableView&, int) override { return 1; }
+        std::shared_ptr<platform::UITableViewCell> cellForRowAt(platform::UITableView& t,
+                                                                platform::NSIndexPath ip) override {
+            row = std::dynamic_pointer_cast<VideoCollectionTableViewCell>(
+                t.dequeueReusableCell(kVideoCollectionTableViewCellId, ip));
+            row->videoUrlStringArray = links;
+            row->videoCollectionView->reloadData();
+            return row;
+        }
+        void viewDidLoad() override {
+            registerVideoTutorialNibs();
+            tableView()->registerNib(kVideoCollectionTableViewCellNib,
+                                     kVideoCollectionTableViewCellId);
+            tableView()->rowHeight = 260;
+        }
+    };
+
+    std::shared_ptr<Host> showRow(std::vector<std::string> links) {
+        auto host = std::make_shared<Host>();
+        host->links = std::move(links);
+        show(host);
+        return host;
+    }
+    static std::shared_ptr<VideoCollectionViewCell> item(const Host& host, int i) {
+        return std::dynamic_pointer_cast<VideoCollectionViewCell>(
+            host.row->videoCollectionView->cellForItem({0, i}));
+    }
+};
+
+TEST_F(VideoRowTest, PlayersLoadBehindTheLockAndUncoverWhenReady) {
+    const std::string watch(kWatchLinkPrefix);
+    const auto host = showRow({watch + "abcdefghijk&t=90s", "https://other.example/x"});
+    ASSERT_TRUE(host->row);
+    EXPECT_FALSE(host->row->lockingView->isHidden());
+    EXPECT_EQ(host->row->titleLabel->text(), "Recommended video if unclear");
+    EXPECT_EQ(host->row->privacyButton->image()->name(), kLockSymbol);
+    EXPECT_EQ(host->row->videoCollectionView->numberOfItems(), 2);
+    // Squares of 0.95 of the collection's height.
+    EXPECT_EQ(host->row->videoCollectionView->frameForItem(1).width(), 190);
+    const auto first = item(*host, 0);
+    ASSERT_TRUE(first);
+    EXPECT_EQ(first->videoView->videoId(), "abcdefghijk");
+    EXPECT_EQ(first->videoView->playerVars(), (Dictionary{{"iv_load_policy", 1}, {"start", "90"}}));
+    EXPECT_TRUE(item(*host, 1)->videoView->isHidden());
+    EXPECT_FALSE(first->coveringView->isHidden());
+    clock_.advance(1);
+    platform::runUntilIdle();
+    EXPECT_TRUE(first->coveringView->isHidden());
+}
+
+TEST_F(VideoRowTest, AReusedCellShowsItsPlayerAgainForAUsableLink) {
+    const auto host = showRow({"bad"});
+    auto cell = item(*host, 0);
+    ASSERT_TRUE(cell);
+    EXPECT_TRUE(cell->videoView->isHidden());
+    host->row->videoUrlStringArray = {std::string(kShortLinkPrefix) + "abcdefghijk"};
+    host->row->videoCollectionView->reloadData();
+    EXPECT_EQ(item(*host, 0), cell);  // reused
+    EXPECT_FALSE(cell->videoView->isHidden());
+    EXPECT_FALSE(cell->coveringView->isHidden());
+    EXPECT_EQ(cell->videoView->videoId(), "abcdefghijk");
+}
+
+TEST_F(VideoRowTest, ConsentUnlocksAndDeclineLocksAgain) {
+    const auto host = showRow({});
+    EXPECT_EQ(host->row->videoCollectionView->numberOfItems(), 0);
+    ASSERT_TRUE(driver_.tap(ViewQuery::byText("Touch to unlock")).ok());
+    ASSERT_TRUE(driver_.tap(ViewQuery::byText("Accept")).ok());
+    EXPECT_TRUE(host->row->lockingView->isHidden());
+    EXPECT_EQ(host->row->privacyButton->image()->name(), kLockOpenSymbol);
+    EXPECT_TRUE(defaults().boolForKey(kIsVidmoraDsgvoAcceptedKey));
+    // The video introduction follows; finishing it finishes onboarding.
+    for (int page = 0; page < 5; ++page)
+        ASSERT_TRUE(driver_.tap(ViewQuery::byId(platform::kOnboardAdvanceButtonId)).ok());
+    EXPECT_TRUE(defaults().boolForKey(kIsOnboardingFinishedKey));
+
+    ASSERT_TRUE(driver_.tap(ViewQuery::byId("videoPrivacyButton")).ok());
+    ASSERT_TRUE(driver_.tap(ViewQuery::byText("Decline")).ok());
+    EXPECT_FALSE(host->row->lockingView->isHidden());
+    EXPECT_EQ(host->row->privacyButton->image()->name(), kLockSymbol);
+    EXPECT_EQ(defaults().objectForKey(kIsVidmoraDsgvoAcceptedKey), platform::Object(false));
+}
+
+TEST_F(VideoRowTest, AGivenConsentLeavesTheRowOpen) {
+    defaults().setBool(true, kIsVidmoraDsgvoAcceptedKey);
+    const auto host = showRow({});
+    EXPECT_TRUE(host->row->lockingView->isHidden());
+    EXPECT_EQ(host->row->privacyButton->image()->name(), kLockOpenSymbol);
+}
+
+}  // namespace
+}  // namespace app
