@@ -1,6 +1,7 @@
 #include "platform/display/WebDisplay.h"
 
 #include <httplib.h>
+#include <sys/socket.h>
 
 #include <atomic>
 #include <condition_variable>
@@ -337,6 +338,12 @@ WebDisplay::WebDisplay(int port, WebDisplayOptions options) : state_(std::make_s
     s.options = std::move(options);
     auto& server = s.server;
     server.set_payload_max_length(kMaxBody);
+    // Reusing the address spares a restart the wait on old connections; sharing the port (the
+    // library's default) would let a second instance bind it silently.
+    server.set_socket_options([](int sock) {
+        int yes = 1;
+        ::setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    });
     // One request per connection: stop() then never waits on an idle kept-alive connection.
     server.set_keep_alive_max_count(1);
     server.new_task_queue = [] { return new httplib::ThreadPool(16); };

@@ -215,6 +215,7 @@ TEST_F(WebDisplayTest, ForeignHostsAndOriginsAndLargeBodiesAreRefused) {
     std::string big = R"({"text": ")" + std::string(70 * 1024, 'x') + "\"}";
     EXPECT_EQ(post("/driver/type", big).status, 413);
     EXPECT_EQ(display_->url(), "http://" + own + "/");
+    EXPECT_THROW(WebDisplay(display_->port()), std::runtime_error);
 }
 
 TEST_F(WebDisplayTest, LongPollAnswersOnChangeAndTimesOut) {
