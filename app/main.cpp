@@ -21,6 +21,7 @@
 #include "platform/display/WebDisplay.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/UserDefaults.h"
+#include "platform/foundation/UserDefaultsWriter.h"
 #include "platform/ui/UIApplication.h"
 
 namespace {
@@ -122,6 +123,12 @@ int main(int argc, char** argv) {
     platform::UIApplicationMain([] { return std::make_shared<app::AppDelegate>(); });
 
     platform::UserDefaults::standardUserDefaults().synchronize();
+    platform::userdefaults::waitUntilIdle();
     display.reset();
-    return 0;
+    // The shared instances live for the process, as on the phone, and their destruction order
+    // across libraries is not defined (a controller would unregister from a notification centre
+    // already gone): everything is saved, so the process ends without tearing them down.
+    std::cout.flush();
+    std::cerr.flush();
+    std::_Exit(0);
 }

@@ -104,7 +104,7 @@ function pointOf(event) {
 let down = null;
 screen.addEventListener("pointerdown", (event) => {
   down = pointOf(event);
-  screen.focus();
+  screen.focus({ preventScroll: true });
   event.preventDefault();
 });
 screen.addEventListener("pointerup", (event) => {
