@@ -234,10 +234,18 @@ struct WebDisplay::State {
                 systemLog("Cannot create the shared folder: " + error.description);
                 return;
             }
-            std::string name;
+            // Numbered on from what earlier runs left, so that no shared image is overwritten.
+            std::size_t n = 0;
             {
                 std::lock_guard lock(mutex);
-                name = "share-" + std::to_string(sharedFiles.size() + 1) + ".svg";
+                n = sharedFiles.size() + 1;
+            }
+            std::string name;
+            for (;; ++n) {
+                name = "share-" + std::to_string(n) + ".svg";
+                std::error_code ec;
+                // An unreadable folder ends the search; the write below then reports it.
+                if (!std::filesystem::exists(directory / name, ec) || ec) break;
             }
             std::ofstream out(directory / name, std::ios::binary | std::ios::trunc);
             out << svgFile(*item.image);

@@ -295,6 +295,13 @@ TEST_F(WebDisplayTest, SharedImagesBecomeSvgFilesLinkedInTheFrame) {
     Answer frame = get("/ui/frame");
     EXPECT_EQ(frame.body["shared"], json::array({"/shared/share-1.svg"}));
     EXPECT_EQ(get("/shared/share-1.svg").raw, svg);
+
+    // A later display (another run) keeps what is there and numbers on.
+    display_.reset();
+    start();
+    sheet->perform(std::string(UIActivityTypeSaveToCameraRoll));
+    EXPECT_TRUE(std::filesystem::exists(cachesDirectory() / "Shared" / "share-2.svg"));
+    EXPECT_EQ(get("/ui/frame").body["shared"], json::array({"/shared/share-2.svg"}));
 }
 
 TEST_F(WebDisplayTest, HtmlShowsVisibleViewsWithTheirLook) {
