@@ -37,7 +37,8 @@ void ErrorManager::updateFieldStates() {
         const auto field = weak.lock();
         if (!field) continue;
         const auto superview = field->superview();
-        if (!superview || superview->isHidden()) continue;
+        // The fields sit directly in the screen's view: a rule hides the field itself.
+        if (!superview || superview->isHidden() || field->isHidden()) continue;
         field->setEnabled(true);
         field->boxLayer()->backgroundColor = QuroColor::enabledFieldBackground();
         if (!field->text().empty()) {

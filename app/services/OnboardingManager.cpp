@@ -64,7 +64,10 @@ const std::vector<OnboardingPageRow>& vidmoraOnboardingPages() {
 std::vector<platform::OnboardPage> OnboardingManager::pageItems(
     const std::vector<OnboardingPageRow>& table) const {
     const auto& bundle = platform::Bundle::mainBundle();
-    const std::string quotedTitle = "\"" + appDisplayTitle() + "\"";
+    // Appended piece by piece: g++ 12 at -O3 misreads "\"" + text as an overlapping copy.
+    std::string quotedTitle(1, '"');
+    quotedTitle += appDisplayTitle();
+    quotedTitle += '"';
     std::vector<platform::OnboardPage> items;
     for (std::size_t i = 0; i < table.size(); ++i) {
         const auto& row = table[i];

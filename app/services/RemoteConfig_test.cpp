@@ -152,6 +152,11 @@ TEST_F(RemoteConfigManagerTest, BadDocumentsKeepTheOldValues) {
     manager.reloadAll(manager.remoteConfig());
     EXPECT_EQ(posted_, std::vector<std::string>{"didLoadMenu"});
     EXPECT_EQ(manager.ads().at("k").at(0).discountNumber, "30");
+    // An app list with one incomplete entry fails as a whole: the default list stands in.
+    serve({{"apps", R"({"apps": [)" + appJSON(R"(["a"])") + ", " +
+                        appJSON(R"(["b"])", R"(, "shouldShow": null)") + "]}"}});
+    manager.loadApps(manager.remoteConfig());
+    EXPECT_EQ(manager.apps().size(), 3u);
     EXPECT_EQ(manager.videoTutorialLinks(CalculationType::QZ), std::vector<std::string>{"v"});
 }
 

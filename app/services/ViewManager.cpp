@@ -132,10 +132,15 @@ double windowBottomSafeAreaInset() {
 
 double rootViewWidth() {
     auto& kept = platform::SharedInstance<RootWidth>::get();
-    std::lock_guard lock(kept.mutex);
-    if (kept.width) return *kept.width;
+    {
+        std::lock_guard lock(kept.mutex);
+        if (kept.width) return *kept.width;
+    }
+    // Measured outside the lock: loading a root view may run code that asks for the width.
     const auto root = rootView();
     const double width = root ? root->frame().width() : 0;
+    std::lock_guard lock(kept.mutex);
+    if (kept.width) return *kept.width;
     // Before the window has a sized root there is nothing worth keeping.
     if (width > 0) kept.width = width;
     return width;

@@ -50,10 +50,6 @@ LeftViewController::LeftViewController()
       multiApps(RemoteConfigManager::shared().multiApps()),
       singleApps(RemoteConfigManager::shared().singleApps()) {}
 
-LeftViewController::~LeftViewController() {
-    platform::NotificationCenter::defaultCenter().removeObserver(this);
-}
-
 void LeftViewController::viewDidLoad() {
     platform::UITableViewController::viewDidLoad();
     view()->setBackgroundColor(themePaleYellow());
@@ -72,13 +68,14 @@ void LeftViewController::viewWillAppear(bool animated) {
         if (const auto self = weak.lock()) self->didUpdateMenu();
     };
     auto& center = platform::NotificationCenter::defaultCenter();
-    center.addObserver(this, platform::UIApplicationDidBecomeActiveNotification, nullptr, refresh);
-    center.addObserver(this, kDidLoadMenuNotification, nullptr, refresh);
+    observers_.push_back(center.addObserverForName(
+        platform::UIApplicationDidBecomeActiveNotification, nullptr, refresh));
+    observers_.push_back(center.addObserverForName(kDidLoadMenuNotification, nullptr, refresh));
 }
 
 void LeftViewController::viewWillDisappear(bool animated) {
     platform::UITableViewController::viewWillDisappear(animated);
-    platform::NotificationCenter::defaultCenter().removeObserver(this);
+    observers_.clear();
 }
 
 void LeftViewController::updateSections() {

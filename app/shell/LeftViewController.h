@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "app/services/RemoteConfigModels.h"
+#include "platform/foundation/NotificationCenter.h"
 #include "platform/ui/UITableView.h"
 
 namespace app {
@@ -20,7 +21,6 @@ inline constexpr double kMenuSectionHeaderHeight = 30;
 class LeftViewController : public platform::UITableViewController {
   public:
     LeftViewController();
-    ~LeftViewController() override;
 
     int numberOfSections_ = 1;
     std::vector<std::string> mainSectionRows;
@@ -46,6 +46,8 @@ class LeftViewController : public platform::UITableViewController {
     void didUpdateMenu();
 
   private:
+    // The registrations of the current appearance; they end with it (or with the menu).
+    std::vector<platform::NotificationObserver> observers_;
     void handleMainSectionSelection(int row);
     void handleContactSectionSelection(int row);
     void handleAppLinkSelection(int row, bool isMultiApp);
