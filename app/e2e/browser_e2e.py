@@ -220,13 +220,16 @@ def run(session):
 
     def history_rows():
         for line in app.screen().splitlines():
-            if "rows=" in line and " hidden" not in line:
+            if "vc=HistoryTableViewController" in line and "rows=" in line:
                 return line.split("rows=", 1)[1].split()[0]
         return None
 
-    rows = wait_for("the history", history_rows)
-    if rows != "3":
-        raise Failure(f"history shows rows={rows}, expected the two calculations and the example")
+    wait_for("the history", history_rows)
+    try:
+        wait_for("three history rows", lambda: history_rows() == "3", timeout=5)
+    except Failure:
+        raise Failure(f"history shows rows={history_rows()}, expected the two calculations "
+                      "and the example") from None
     expected = [r"\log_{3}\left(4\cdot8\right)", FIRST_FORMULA]
     wait_for("both calculations in the history", lambda: [
         t.get_attribute("data-tex") for t in session.elements("span.tex")][:2] == expected)
