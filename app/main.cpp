@@ -1,18 +1,32 @@
-// Tessaline's entry point. Until the browser display exists, the program launches the app as the
-// phone would, lets the main queue settle and prints what the screen shows as the text dump.
+// Tessaline's entry point: launches the app and serves its screen as a web page on loopback until
+// SIGINT or SIGTERM.
+//
+//   tessaline [--port N]     N: 0...65535, default 8765; 0 picks a free port
 
+#include <pthread.h>
+#include <signal.h>
+
+#include <charconv>
 #include <cstdlib>
+#include <exception>
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <string>
+#include <string_view>
+#include <thread>
 
 #include "app/shell/AppDelegate.h"
 #include "platform/dispatch/SerialQueue.h"
+#include "platform/display/WebDisplay.h"
 #include "platform/foundation/Bundle.h"
-#include "platform/ui/ScreenDump.h"
+#include "platform/foundation/UserDefaults.h"
+#include "platform/foundation/UserDefaultsWriter.h"
 #include "platform/ui/UIApplication.h"
 
 namespace {
+
+constexpr int kDefaultPort = 8765;
 
 std::string resourceDirectory() {
     if (const char* fromEnvironment = std::getenv("TESSALINE_RESOURCES");
@@ -22,19 +36,99 @@ std::string resourceDirectory() {
     return TESSALINE_RESOURCE_DIR;
 }
 
+std::optional<int> parsePort(std::string_view text) {
+    int port = -1;
+    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), port);
+    if (ec != std::errc() || end != text.data() + text.size() || port < 0 || port > 65535)
+        return std::nullopt;
+    return port;
+}
+
+// The port the arguments ask for; nullopt after printing what is wrong with them.
+std::optional<int> portFromArguments(int argc, char** argv) {
+    int port = kDefaultPort;
+    for (int i = 1; i < argc; ++i) {
+        std::string_view arg = argv[i];
+        std::optional<std::string_view> value;
+        if (arg == "--port" && i + 1 < argc) {
+            value = argv[++i];
+        } else if (arg.rfind("--port=", 0) == 0) {
+            value = arg.substr(7);
+        } else {
+            std::cerr << "tessaline: unknown argument \"" << arg << "\"\n"
+                      << "usage: tessaline [--port N]\n";
+            return std::nullopt;
+        }
+        auto parsed = parsePort(*value);
+        if (!parsed) {
+            std::cerr << "tessaline: --port needs a number from 0 to 65535, not \"" << *value
+                      << "\"\n";
+            return std::nullopt;
+        }
+        port = *parsed;
+    }
+    return port;
+}
+
+// Waits for SIGINT or SIGTERM on a thread of its own and stops the main loop. The signals are
+// blocked in every thread before any other starts, so none is delivered elsewhere.
+class StopOnSignal {
+  public:
+    StopOnSignal() {
+        sigemptyset(&signals_);
+        sigaddset(&signals_, SIGINT);
+        sigaddset(&signals_, SIGTERM);
+        pthread_sigmask(SIG_BLOCK, &signals_, nullptr);
+        thread_ = std::thread([this] {
+            int signal = 0;
+            while (sigwait(&signals_, &signal) != 0) {
+            }
+            platform::stopMainLoop();
+        });
+    }
+    ~StopOnSignal() {
+        // After a stop from elsewhere the waiting thread still needs its signal.
+        pthread_kill(thread_.native_handle(), SIGTERM);
+        thread_.join();
+    }
+    StopOnSignal(const StopOnSignal&) = delete;
+    StopOnSignal& operator=(const StopOnSignal&) = delete;
+
+  private:
+    sigset_t signals_;
+    std::thread thread_;
+};
+
 }  // namespace
 
-int main() {
-    platform::Bundle::setMainBundleDirectory(resourceDirectory());
-    auto& application = platform::UIApplication::shared();
-    application.launch(std::make_shared<app::AppDelegate>());
-    platform::runUntilIdle();
-    const auto window = application.keyWindow();
-    if (!window) {
-        std::cerr << "tessaline: the app showed no window\n";
+int main(int argc, char** argv) {
+    auto port = portFromArguments(argc, argv);
+    if (!port) return 2;
+    StopOnSignal stopOnSignal;
+    const std::string resources = resourceDirectory();
+    platform::Bundle::setMainBundleDirectory(resources);
+
+    std::unique_ptr<platform::WebDisplay> display;
+    try {
+        platform::WebDisplayOptions options;
+        options.imageDirectory = std::filesystem::path(resources) / "images";
+        display = std::make_unique<platform::WebDisplay>(*port, options);
+    } catch (const std::exception& e) {
+        std::cerr << "tessaline: cannot serve the app on 127.0.0.1:" << *port << ": " << e.what()
+                  << "\n";
         return 1;
     }
-    window->layoutIfNeeded();
-    std::cout << platform::screenDump(*window);
-    return 0;
+    std::cout << "Tessaline is running at " << display->url() << std::endl;
+
+    platform::UIApplicationMain([] { return std::make_shared<app::AppDelegate>(); });
+
+    platform::UserDefaults::standardUserDefaults().synchronize();
+    platform::userdefaults::waitUntilIdle();
+    display.reset();
+    // The shared instances live for the process, as on the phone, and their destruction order
+    // across libraries is not defined (a controller would unregister from a notification centre
+    // already gone): everything is saved, so the process ends without tearing them down.
+    std::cout.flush();
+    std::cerr.flush();
+    std::_Exit(0);
 }

@@ -119,8 +119,20 @@ UIActivityViewController::UIActivityViewController(std::vector<UIActivityItem> i
     modalPresentationStyle = UIModalPresentationStyle::pageSheet;
 }
 
+namespace {
+UIActivityViewController::ActivityHandler& activityHandler() {
+    static UIActivityViewController::ActivityHandler handler;
+    return handler;
+}
+}  // namespace
+
+void UIActivityViewController::setActivityHandler(ActivityHandler handler) {
+    activityHandler() = std::move(handler);
+}
+
 void UIActivityViewController::perform(std::optional<std::string> activityType) {
     auto keep = shared<UIActivityViewController>();
+    if (activityType && activityHandler()) activityHandler()(*activityType, items_);
     dismiss(true, [keep, activityType] {
         if (keep->completionWithItemsHandler) {
             keep->completionWithItemsHandler(activityType, activityType.has_value());

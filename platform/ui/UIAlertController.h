@@ -79,6 +79,12 @@ class UIActivityViewController : public UIViewController {
     void perform(std::optional<std::string> activityType);
     void loadView() override;
 
+    // What carries out a chosen activity (main thread); the display of the process installs
+    // one. Without one, an activity only reports its completion.
+    using ActivityHandler = std::function<void(const std::string& activityType,
+                                               const std::vector<UIActivityItem>& items)>;
+    static void setActivityHandler(ActivityHandler handler);
+
   private:
     std::vector<UIActivityItem> items_;
 };

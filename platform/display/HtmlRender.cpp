@@ -1,0 +1,300 @@
+#include "platform/display/HtmlRender.h"
+
+#include <algorithm>
+#include <set>
+
+#include "platform/kits/MTMathUILabel.h"
+#include "platform/ui/UIControl.h"
+#include "platform/ui/UILabel.h"
+#include "platform/ui/UIScrollView.h"
+#include "platform/ui/UITextField.h"
+
+namespace platform {
+namespace {
+
+std::string px(CGFloat v) {
+    return formatNumber(v) + "px";
+}
+
+std::string css(const RGBA& c) {
+    auto byte = [](CGFloat v) {
+        return std::to_string(static_cast<int>(std::clamp(v, 0.0, 1.0) * 255 + 0.5));
+    };
+    return "rgba(" + byte(c.r) + "," + byte(c.g) + "," + byte(c.b) + "," + formatNumber(c.a) + ")";
+}
+
+std::string boxStyle(CGRect r) {
+    return "left:" + px(r.minX()) + ";top:" + px(r.minY()) + ";width:" + px(r.width()) +
+           ";height:" + px(r.height()) + ";";
+}
+
+// The named fonts of the app are not on Linux; their families read as the browser's sans-serif.
+std::string fontStyle(const UIFont& font) {
+    const std::string& n = font.name;
+    std::string weight = "400";
+    if (n.find("Bold") != std::string::npos || n.find("Heavy") != std::string::npos ||
+        n.find("Black") != std::string::npos)
+        weight = "700";
+    else if (n.find("Medium") != std::string::npos || n.find("Demi") != std::string::npos)
+        weight = "500";
+    else if (n.find("Light") != std::string::npos)
+        weight = "300";
+    std::string family = n.rfind("System", 0) == 0 ? "system-ui,sans-serif" : "sans-serif";
+    if (n.find("Courier") != std::string::npos || n.find("Menlo") != std::string::npos)
+        family = "monospace";
+    return "font:" + weight + " " + px(font.pointSize) + " " + family + ";";
+}
+
+std::string alignStyle(NSTextAlignment a) {
+    switch (a) {
+        case NSTextAlignment::center:
+            return "text-align:center;";
+        case NSTextAlignment::right:
+            return "text-align:right;";
+        case NSTextAlignment::justified:
+            return "text-align:justify;";
+        default:
+            return "text-align:left;";
+    }
+}
+
+// Material icons by the name of their image, without colour suffix.
+std::string iconGlyph(const std::string& name) {
+    if (name.rfind("ic_", 0) != 0) return {};
+    std::string base = name.substr(3);
+    for (const char* suffix : {"_white", "_black"}) {
+        std::string s = suffix;
+        if (base.size() > s.size() && base.compare(base.size() - s.size(), s.size(), s) == 0)
+            base.resize(base.size() - s.size());
+    }
+    static const std::pair<const char*, const char*> kGlyphs[] = {
+        {"menu", "\u2630"},   {"check", "\u2713"}, {"arrow_back", "\u2190"},
+        {"share", "\u21EA"},  {"edit", "\u270E"},  {"close", "\u2715"},
+        {"delete", "\u232B"}, {"add", "+"},        {"info", "\u2139"},
+    };
+    for (const auto& [key, glyph] : kGlyphs)
+        if (base == key) return glyph;
+    return {};
+}
+
+bool isSafeImageName(const std::string& name) {
+    return !name.empty() && name.find('/') == std::string::npos &&
+           name.find("..") == std::string::npos;
+}
+
+std::string imageHtml(const DisplayItem& item, const HtmlRenderOptions& options) {
+    std::string style = "position:absolute;" + boxStyle(item.rect);
+    const std::string& name = item.text;
+    if (isSafeImageName(name) && !options.imageDirectory.empty()) {
+        std::error_code ec;
+        for (const char* ext : {".svg", ".png"}) {
+            if (std::filesystem::is_regular_file(options.imageDirectory / (name + ext), ec)) {
+                return "<img class=\"image\" alt=\"" + escapeHtml(name) + "\" src=\"/images/" +
+                       escapeHtml(name + ext) + "\" style=\"" + style + "\">";
+            }
+        }
+    }
+    if (auto glyph = iconGlyph(name); !glyph.empty()) {
+        return "<span class=\"icon\" data-image=\"" + escapeHtml(name) + "\" style=\"" + style +
+               "font-size:" + px(std::min(item.rect.width(), item.rect.height()) * 0.8) +
+               ";line-height:" + px(item.rect.height()) + "\">" + glyph + "</span>";
+    }
+    return "<span class=\"placeholder\" data-image=\"" + escapeHtml(name) + "\" style=\"" + style +
+           "\">" + escapeHtml(name) + "</span>";
+}
+
+struct TextLook {
+    UIFont font = UIFont::systemFont(17);
+    NSTextAlignment alignment = NSTextAlignment::left;
+    bool wraps = false;
+};
+
+TextLook textLook(const UIView& view) {
+    TextLook look;
+    if (auto* label = dynamic_cast<const UILabel*>(&view)) {
+        look.font = label->font;
+        look.alignment = label->textAlignment;
+        look.wraps = label->numberOfLines != 1;
+    } else if (auto* field = dynamic_cast<const UITextField*>(&view)) {
+        look.font = field->font;
+        look.alignment = field->textAlignment;
+    } else if (auto* button = dynamic_cast<const UIButton*>(&view)) {
+        look.font = button->titleFont;
+        look.alignment = NSTextAlignment::center;
+    }
+    return look;
+}
+
+std::string textHtml(const DisplayItem& item, const TextLook& look) {
+    std::string style = "position:absolute;" + boxStyle(item.rect) + "color:" + css(item.color) +
+                        ";" + fontStyle(look.font) + alignStyle(look.alignment);
+    style += look.wraps ? "white-space:pre-wrap;overflow-wrap:anywhere;"
+                        : "white-space:pre;line-height:" + px(item.rect.height()) + ";";
+    return "<div class=\"text\" style=\"" + style + "\">" + escapeHtml(item.text) + "</div>";
+}
+
+std::string latexHtml(const DisplayItem& item, CGFloat fontSize) {
+    return "<span class=\"tex\" data-tex=\"" + escapeHtml(item.text) +
+           "\" style=\"position:absolute;" + boxStyle(item.rect) + "color:" + css(item.color) +
+           ";font-size:" + px(fontSize) + "\">" + escapeHtml(item.text) + "</span>";
+}
+
+void renderView(const UIView& view, CGPoint parentOffset, const HtmlRenderOptions& options,
+                bool isRoot, std::string& out) {
+    if (view.isHidden() || view.alpha() <= 0) return;
+    const CALayer& layer = *view.layer();
+    CGRect frame = view.frame();
+    CGRect box = isRoot ? CGRect{0, 0, frame.width(), frame.height()}
+                        : frame.offsetBy(-parentOffset.x, -parentOffset.y);
+    std::string style = "position:absolute;" + boxStyle(box);
+    if (auto bg = view.backgroundColor(); bg && bg->resolved().a > 0)
+        style += "background:" + css(bg->resolved()) + ";";
+    if (view.alpha() < 1) style += "opacity:" + formatNumber(view.alpha()) + ";";
+    if (layer.cornerRadius > 0) style += "border-radius:" + px(layer.cornerRadius) + ";";
+    if (layer.borderWidth > 0 && layer.borderColor) {
+        style += "box-sizing:border-box;border:" + px(layer.borderWidth) + " solid " +
+                 css(layer.borderColor->resolved()) + ";";
+    }
+    if (layer.shadowColor && layer.shadowOpacity > 0) {
+        // The layer's offset grows downwards for a positive height, as in CSS.
+        style += "box-shadow:" + px(layer.shadowOffset.width) + " " +
+                 px(layer.shadowOffset.height) + " " + px(layer.shadowRadius) + " " +
+                 css(layer.shadowColor->withAlphaComponent(layer.shadowOpacity).resolved()) + ";";
+    }
+    if (view.clipsToBounds() || dynamic_cast<const UIScrollView*>(&view))
+        style += "overflow:hidden;";
+    out += "<div data-type=\"" + escapeHtml(view.className()) + "\"";
+    if (!view.accessibilityIdentifier.empty())
+        out += " data-id=\"" + escapeHtml(view.accessibilityIdentifier) + "\"";
+    out += " style=\"" + style + "\">";
+
+    // The view's own drawing, then layers added beside the subviews' (shape layers), in the
+    // view's bounds coordinates.
+    CGPoint origin = view.bounds().origin;
+    CGContext ctx;
+    ctx.translate(-origin.x, -origin.y);
+    view.draw(ctx, view.bounds());
+    std::set<const CALayer*> viewLayers;
+    for (const auto& sub : view.subviews())
+        viewLayers.insert(sub->layer().get());
+    for (const auto& sublayer : layer.sublayers()) {
+        if (viewLayers.count(sublayer.get())) continue;
+        CGFloat dx = sublayer->frame.minX() - origin.x, dy = sublayer->frame.minY() - origin.y;
+        ctx.translate(dx, dy);
+        sublayer->render(ctx);
+        ctx.translate(-dx, -dy);
+    }
+    std::vector<DisplayItem> shapes;
+    TextLook look = textLook(view);
+    CGFloat texSize = 20;
+    if (auto* math = dynamic_cast<const MTMathUILabel*>(&view)) texSize = math->fontSize;
+    std::string content;
+    for (const auto& item : ctx.items()) {
+        switch (item.kind) {
+            case DisplayItem::Kind::text:
+                content += textHtml(item, look);
+                break;
+            case DisplayItem::Kind::latex:
+                content += latexHtml(item, texSize);
+                break;
+            case DisplayItem::Kind::image:
+                content += imageHtml(item, options);
+                break;
+            default:
+                shapes.push_back(item);
+        }
+    }
+    out += svgOf(shapes, view.bounds().size);
+    out += content;
+    for (const auto& sub : view.subviews())
+        renderView(*sub, origin, options, false, out);
+    out += "</div>";
+}
+
+std::string points(const std::vector<CGPoint>& pts, CGPoint origin) {
+    std::string s;
+    for (const auto& p : pts) {
+        if (!s.empty()) s += ' ';
+        s += formatNumber(p.x - origin.x) + "," + formatNumber(p.y - origin.y);
+    }
+    return s;
+}
+
+}  // namespace
+
+std::string escapeHtml(const std::string& text) {
+    std::string out;
+    out.reserve(text.size());
+    for (char c : text) {
+        switch (c) {
+            case '&':
+                out += "&amp;";
+                break;
+            case '<':
+                out += "&lt;";
+                break;
+            case '>':
+                out += "&gt;";
+                break;
+            case '"':
+                out += "&quot;";
+                break;
+            case '\'':
+                out += "&#39;";
+                break;
+            default:
+                out += c;
+        }
+    }
+    return out;
+}
+
+std::string svgOf(const std::vector<DisplayItem>& items, CGSize size, CGPoint origin) {
+    std::string body;
+    for (const auto& item : items) {
+        CGRect r = item.rect.offsetBy(-origin.x, -origin.y);
+        std::string rect = "x=\"" + formatNumber(r.minX()) + "\" y=\"" + formatNumber(r.minY()) +
+                           "\" width=\"" + formatNumber(r.width()) + "\" height=\"" +
+                           formatNumber(r.height()) + "\"";
+        switch (item.kind) {
+            case DisplayItem::Kind::fill:
+                body += "<rect " + rect + " rx=\"" + formatNumber(item.radius) + "\" fill=\"" +
+                        css(item.color) + "\"/>";
+                break;
+            case DisplayItem::Kind::border:
+                body += "<rect " + rect + " fill=\"none\" stroke=\"" + css(item.color) +
+                        "\" stroke-width=\"" + formatNumber(item.radius) + "\"/>";
+                break;
+            case DisplayItem::Kind::shadow:
+                body += "<rect " + rect + " fill=\"" + css(item.color) + "\" opacity=\"0.5\"/>";
+                break;
+            case DisplayItem::Kind::path: {
+                if (item.points.empty()) break;
+                std::string fill = item.fill ? css(*item.fill) : "none";
+                // A filled path without a stroke keeps the default (opaque black) colour.
+                bool stroked = !item.fill || !(item.color == RGBA{});
+                std::string stroke = stroked && item.color.a > 0
+                                         ? "\" stroke=\"" + css(item.color) + "\" stroke-width=\"" +
+                                               formatNumber(item.radius)
+                                         : "";
+                body += std::string(item.fill ? "<polygon" : "<polyline") + " points=\"" +
+                        points(item.points, origin) + "\" fill=\"" + fill + stroke + "\"/>";
+                break;
+            }
+            default:
+                break;
+        }
+    }
+    if (body.empty()) return {};
+    return "<svg class=\"drawn\" width=\"" + formatNumber(size.width) + "\" height=\"" +
+           formatNumber(size.height) +
+           "\" style=\"position:absolute;left:0;top:0;overflow:visible\">" + body + "</svg>";
+}
+
+std::string renderHtml(const UIView& root, const HtmlRenderOptions& options) {
+    std::string out;
+    renderView(root, {}, options, true, out);
+    return out;
+}
+
+}  // namespace platform

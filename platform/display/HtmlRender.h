@@ -1,0 +1,27 @@
+#pragma once
+// The key window as HTML for the browser display: one absolutely positioned element per visible
+// view, one CSS pixel per point. Main thread.
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "platform/ui/UIView.h"
+
+namespace platform {
+
+struct HtmlRenderOptions {
+    // Where image resources are looked up as <name>.svg or <name>.png; served under /images/.
+    std::filesystem::path imageDirectory;
+};
+
+// The view tree under `root` (its frame origin ignored).
+std::string renderHtml(const UIView& root, const HtmlRenderOptions& options = {});
+
+// Inline SVG of drawn items (paths, fills, borders) whose rects are relative to `origin`;
+// empty when none of them draws anything.
+std::string svgOf(const std::vector<DisplayItem>& items, CGSize size, CGPoint origin = {});
+
+// Text escaped for HTML content and attribute values.
+std::string escapeHtml(const std::string& text);
+
+}  // namespace platform

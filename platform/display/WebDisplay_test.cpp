@@ -1,0 +1,333 @@
+#include "platform/display/WebDisplay.h"
+
+#include <gtest/gtest.h>
+#include <httplib.h>
+
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <nlohmann/json.hpp>
+#include <thread>
+
+#include "platform/dispatch/SerialQueue.h"
+#include "platform/display/HtmlRender.h"
+#include "platform/foundation/Paths.h"
+#include "platform/kits/MTMathUILabel.h"
+#include "platform/ui/UIAlertController.h"
+#include "platform/ui/UIControl.h"
+#include "platform/ui/UILabel.h"
+#include "platform/ui/UITestSupport.h"
+#include "platform/ui/UITextField.h"
+#include "testkit/TempHome.h"
+
+namespace platform {
+namespace {
+
+using nlohmann::json;
+
+// Draws a triangle, as a chart view would.
+class Triangle : public UIView {
+  public:
+    using UIView::UIView;
+    void draw(CGContext& ctx, CGRect) const override {
+        UIBezierPath path;
+        path.moveTo({0, 10});
+        path.addLineTo({5, 0});
+        path.addLineTo({10, 10});
+        path.close();
+        path.lineWidth = 2;
+        ctx.drawPath(path, UIColor(1, 0, 0, 1), std::nullopt);
+    }
+};
+
+class Screen : public UIViewController {
+  public:
+    std::shared_ptr<UILabel> label = std::make_shared<UILabel>(CGRect{10, 40, 200, 20});
+    std::shared_ptr<UIButton> go = UIButton::systemButton("Go");
+    std::shared_ptr<UIButton> off = UIButton::systemButton("Off");
+    std::shared_ptr<UIButton> under = UIButton::systemButton("Under");
+    std::shared_ptr<UIView> cover = std::make_shared<UIView>(CGRect{0, 200, 100, 44});
+    std::shared_ptr<UIView> secret = std::make_shared<UIView>(CGRect{0, 0, 10, 10});
+    std::shared_ptr<MTMathUILabel> formula = std::make_shared<MTMathUILabel>();
+    std::shared_ptr<UITextField> field = std::make_shared<UITextField>(CGRect{10, 300, 200, 40});
+    std::shared_ptr<Triangle> triangle = std::make_shared<Triangle>(CGRect{250, 40, 10, 10});
+    int taps = 0;
+
+    void viewDidLoad() override {
+        label->accessibilityIdentifier = "greeting";
+        label->setText("Hello <you>");
+        label->font = {"Avenir-Heavy", 20};
+        label->textAlignment = NSTextAlignment::center;
+        go->accessibilityIdentifier = "go";
+        go->setFrame({10, 100, 100, 44});
+        go->addTarget(UIControlEvents::touchUpInside, [this](UIControl&) {
+            ++taps;
+            label->setText("Tapped " + std::to_string(taps));
+        });
+        off->accessibilityIdentifier = "off";
+        off->setFrame({150, 100, 100, 44});
+        off->setEnabled(false);
+        under->accessibilityIdentifier = "under";
+        under->setFrame({0, 200, 100, 44});
+        cover->setBackgroundColor(UIColor(0, 0, 1, 0.5));
+        secret->accessibilityIdentifier = "secret";
+        secret->setHidden(true);
+        formula->accessibilityIdentifier = "formula";
+        formula->setFrame({10, 400, 300, 40});
+        formula->setLatex(R"(\frac{a}{b}<"c"&d)");
+        field->accessibilityIdentifier = "field";
+        for (const auto& v : std::initializer_list<std::shared_ptr<UIView>>{
+                 label, go, off, under, cover, secret, formula, field, triangle})
+            view()->addSubview(v);
+    }
+};
+
+struct Answer {
+    int status = 0;
+    json body;
+    std::string raw;
+};
+
+class WebDisplayTest : public testing::UITest {
+  protected:
+    WebDisplayTest() { show(screen_); }
+
+    void start(WebDisplayOptions options = {}) {
+        display_ = std::make_unique<WebDisplay>(0, std::move(options));
+    }
+
+    // Runs `request` on a client thread while this (main) thread runs the main loop.
+    Answer call(const std::function<httplib::Result(httplib::Client&)>& request) {
+        Answer answer;
+        std::thread client([&] {
+            httplib::Client c("127.0.0.1", display_->port());
+            c.set_read_timeout(30);
+            if (auto result = request(c)) {
+                answer.status = result->status;
+                answer.raw = result->body;
+                answer.body = json::parse(result->body, nullptr, false);
+            }
+            stopMainLoop();
+        });
+        runMainLoop();
+        client.join();
+        return answer;
+    }
+    Answer post(const std::string& path, const std::string& body) {
+        return call([&](httplib::Client& c) { return c.Post(path, body, "application/json"); });
+    }
+    Answer get(const std::string& path, const httplib::Headers& headers = {}) {
+        return call([&](httplib::Client& c) { return c.Get(path, headers); });
+    }
+
+    testkit::TempHome home_;
+    std::shared_ptr<Screen> screen_ = std::make_shared<Screen>();
+    std::unique_ptr<WebDisplay> display_;
+};
+
+TEST_F(WebDisplayTest, DriverActionsAnswerWithTheirStatusAndJson) {
+    start();
+    struct Case {
+        const char* path;
+        const char* body;
+        int status;
+        json expected;  // null: {"ok": true, "revision": …}
+    };
+    const Case cases[] = {
+        {"/driver/tap", R"({"id": "go"})", 200, nullptr},
+        {"/driver/tap", R"({"text": "Go"})", 200, nullptr},
+        {"/driver/tap", R"({"id": "missing"})", 404, {{"ok", false}, {"error", "no view matches"}}},
+        {"/driver/tap", R"({"id": "secret"})", 404, {{"ok", false}, {"error", "no view matches"}}},
+        {"/driver/tap", R"({"id": "off"})", 409, {{"ok", false}, {"error", "disabled"}}},
+        {"/driver/tap", R"({"id": "under"})", 409, {{"ok", false}, {"error", "covered by UIView"}}},
+        {"/driver/tap", R"({"point": [60, 122]})", 200, nullptr},
+        {"/driver/type", R"({"text": "x"})", 409, {{"ok", false}, {"error", "no first responder"}}},
+        {"/driver/tap", R"({"id": "field"})", 200, nullptr},
+        {"/driver/type", R"({"text": "12"})", 200, nullptr},
+        {"/driver/type", R"({"key": "Backspace"})", 200, nullptr},
+        {"/driver/swipe", R"({"id": "go", "direction": "left"})", 200, nullptr},
+        {"/driver/swipe", R"({"id": "go", "direction": "up"})", 400, nullptr},
+        {"/driver/drag", R"({"from": {"id": "go"}, "to": {"point": [200, 300]}})", 200, nullptr},
+        {"/driver/drag",
+         R"({"from": {"id": "nope"}, "to": {"point": [1, 1]}})",
+         404,
+         {{"ok", false}, {"error", "no view matches"}}},
+        {"/driver/tap", "{\"id\": ", 400, {{"ok", false}, {"error", "malformed JSON"}}},
+        {"/driver/tap", R"([1, 2])", 400, nullptr},
+        {"/driver/tap", R"({"point": [1]})", 400, nullptr},
+        {"/driver/tap", R"({"id": 3})", 400, nullptr},
+        {"/driver/tap", R"({})", 400, nullptr},
+        {"/driver/type", R"({"key": "Escape"})", 400, nullptr},
+        {"/driver/type", R"({"text": "a", "key": "Backspace"})", 400, nullptr},
+        {"/driver/drag", R"({"from": {"id": "go"}})", 400, nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.path) + " " + c.body);
+        Answer answer = post(c.path, c.body);
+        EXPECT_EQ(answer.status, c.status);
+        if (c.status == 200) {
+            EXPECT_EQ(answer.body, (json{{"ok", true}, {"revision", display_->revision()}}));
+        } else if (!c.expected.is_null()) {
+            EXPECT_EQ(answer.body, c.expected);
+        } else {
+            EXPECT_EQ(answer.body["ok"], false);
+            EXPECT_TRUE(answer.body["error"].is_string());
+        }
+    }
+    EXPECT_EQ(screen_->taps, 3);
+    EXPECT_EQ(screen_->field->text(), "1");
+}
+
+TEST_F(WebDisplayTest, ScreenIsTheDumpAndTheRevisionGrowsWithChanges) {
+    start();
+    Answer first = get("/driver/screen");
+    ASSERT_EQ(first.status, 200);
+    EXPECT_NE(first.body["dump"].get<std::string>().find("UILabel#greeting 10,40,200,20 "
+                                                         "text=\"Hello <you>\""),
+              std::string::npos)
+        << first.raw;
+    long before = first.body["revision"];
+    EXPECT_EQ(get("/driver/screen").body["revision"], before);
+    EXPECT_EQ(post("/driver/tap", R"({"id": "go"})").body["revision"], before + 1);
+    Answer after = get("/driver/screen");
+    EXPECT_EQ(after.body["revision"], before + 1);
+    EXPECT_NE(after.body["dump"].get<std::string>().find("text=\"Tapped 1\""), std::string::npos);
+}
+
+TEST_F(WebDisplayTest, ForeignHostsAndOriginsAndLargeBodiesAreRefused) {
+    start();
+    std::string own = "127.0.0.1:" + std::to_string(display_->port());
+    EXPECT_EQ(get("/driver/screen", {{"Host", "evil.example:80"}}).status, 403);
+    EXPECT_EQ(
+        get("/driver/screen", {{"Host", "localhost:" + std::to_string(display_->port())}}).status,
+        403);
+    Answer foreignOrigin = call([&](httplib::Client& c) {
+        return c.Post("/driver/tap", {{"Origin", "http://evil.example"}}, R"({"id": "go"})",
+                      "application/json");
+    });
+    EXPECT_EQ(foreignOrigin.status, 403);
+    EXPECT_EQ(screen_->taps, 0);
+    Answer ownOrigin = call([&](httplib::Client& c) {
+        return c.Post("/driver/tap", {{"Origin", "http://" + own}}, R"({"id": "go"})",
+                      "application/json");
+    });
+    EXPECT_EQ(ownOrigin.status, 200);
+    std::string big = R"({"text": ")" + std::string(70 * 1024, 'x') + "\"}";
+    EXPECT_EQ(post("/driver/type", big).status, 413);
+    EXPECT_EQ(display_->url(), "http://" + own + "/");
+    EXPECT_THROW(WebDisplay(display_->port()), std::runtime_error);
+}
+
+TEST_F(WebDisplayTest, LongPollAnswersOnChangeAndTimesOut) {
+    WebDisplayOptions slow;
+    slow.pollTimeout = std::chrono::seconds(60);
+    start(slow);
+    long now = get("/driver/screen").body["revision"];
+    // The poll waits (up to a minute) until the tap from another client changes the screen.
+    Answer frame;
+    std::thread poller([&] {
+        httplib::Client c("127.0.0.1", display_->port());
+        c.set_read_timeout(90);
+        if (auto r = c.Get("/ui/frame?after=" + std::to_string(now))) {
+            frame.status = r->status;
+            frame.body = json::parse(r->body, nullptr, false);
+        }
+    });
+    EXPECT_EQ(post("/driver/tap", R"({"id": "go"})").status, 200);
+    // The frame's own work runs on the main queue.
+    std::thread stopper([&] {
+        poller.join();
+        stopMainLoop();
+    });
+    runMainLoop();
+    stopper.join();
+    ASSERT_EQ(frame.status, 200);
+    EXPECT_EQ(frame.body["revision"], now + 1);
+    EXPECT_NE(frame.body["html"].get<std::string>().find("Tapped 1"), std::string::npos);
+    EXPECT_EQ(frame.body["opened"], json::array());
+
+    display_.reset();
+    WebDisplayOptions quick;
+    quick.pollTimeout = std::chrono::milliseconds(30);
+    start(quick);
+    long current = get("/driver/screen").body["revision"];
+    Answer timedOut = get("/ui/frame?after=" + std::to_string(current));
+    EXPECT_EQ(timedOut.status, 200);
+    EXPECT_EQ(timedOut.body["revision"], current);
+    EXPECT_EQ(get("/ui/frame?after=x").status, 400);
+}
+
+TEST_F(WebDisplayTest, PageAndKatexAndImagesAreServedWithoutEscapingTheirFolders) {
+    auto images = home_.path() / "images";
+    std::filesystem::create_directories(images);
+    std::ofstream(images / "logo.svg") << "<svg/>";
+    WebDisplayOptions options;
+    options.imageDirectory = images;
+    options.katexDirectory = home_.path() / "katex";
+    std::filesystem::create_directories(options.katexDirectory);
+    std::ofstream(options.katexDirectory / "katex.min.js") << "var katex;";
+    start(options);
+    Answer page = get("/");
+    EXPECT_EQ(page.status, 200);
+    EXPECT_NE(page.raw.find("/ui/frame?after="), std::string::npos);
+    EXPECT_EQ(get("/katex/katex.min.js").raw, "var katex;");
+    EXPECT_EQ(get("/images/logo.svg").raw, "<svg/>");
+    EXPECT_EQ(get("/images/../katex/katex.min.js").status, 404);
+    EXPECT_EQ(get("/images/%2e%2e/katex/katex.min.js").status, 404);
+    EXPECT_EQ(get("/katex/missing.js").status, 404);
+}
+
+TEST_F(WebDisplayTest, SharedImagesBecomeSvgFilesLinkedInTheFrame) {
+    start();
+    auto image = UIGraphicsImageRenderer({20, 10}).image([](CGContext& ctx) {
+        ctx.fill({0, 0, 20, 10}, UIColor(0, 1, 0, 1));
+    });
+    auto sheet = std::make_shared<UIActivityViewController>(
+        std::vector<UIActivityItem>{{std::string("text"), nullptr}, {std::nullopt, image}});
+    sheet->perform(std::string(UIActivityTypeSaveToCameraRoll));
+    auto file = cachesDirectory() / "Shared" / "share-1.svg";
+    std::ifstream in(file);
+    std::string svg((std::istreambuf_iterator<char>(in)), {});
+    EXPECT_EQ(svg,
+              "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"20\" height=\"10\" viewBox=\"0 0 "
+              "20 10\"><rect x=\"0\" y=\"0\" width=\"20\" height=\"10\" rx=\"0\" "
+              "fill=\"rgba(0,255,0,1)\"/></svg>\n");
+    Answer frame = get("/ui/frame");
+    EXPECT_EQ(frame.body["shared"], json::array({"/shared/share-1.svg"}));
+    EXPECT_EQ(get("/shared/share-1.svg").raw, svg);
+
+    // A later display (another run) keeps what is there and numbers on.
+    display_.reset();
+    start();
+    sheet->perform(std::string(UIActivityTypeSaveToCameraRoll));
+    EXPECT_TRUE(std::filesystem::exists(cachesDirectory() / "Shared" / "share-2.svg"));
+    EXPECT_EQ(get("/ui/frame").body["shared"], json::array({"/shared/share-2.svg"}));
+}
+
+TEST_F(WebDisplayTest, HtmlShowsVisibleViewsWithTheirLook) {
+    HtmlRenderOptions options;
+    std::string html = renderHtml(*window_, options);
+    // A label: its box, centred text in a sans-serif heavy font, escaped.
+    EXPECT_NE(html.find("<div data-type=\"UILabel\" data-id=\"greeting\" "
+                        "style=\"position:absolute;left:10px;top:40px;width:200px;height:20px;\">"
+                        "<div class=\"text\" style=\"position:absolute;left:0px;top:0px;"
+                        "width:200px;height:20px;color:rgba(0,0,0,1);font:700 20px sans-serif;"
+                        "text-align:center;white-space:pre;line-height:20px;\">Hello &lt;you&gt;"
+                        "</div></div>"),
+              std::string::npos)
+        << html;
+    EXPECT_EQ(html.find("secret"), std::string::npos);
+    EXPECT_NE(html.find("<span class=\"tex\" data-tex=\"\\frac{a}{b}&lt;&quot;c&quot;&amp;d\""),
+              std::string::npos);
+    EXPECT_NE(html.find("<svg class=\"drawn\" width=\"10\" height=\"10\" "
+                        "style=\"position:absolute;left:0;top:0;overflow:visible\">"
+                        "<polyline points=\"0,10 5,0 10,10\" fill=\"none\" "
+                        "stroke=\"rgba(255,0,0,1)\" stroke-width=\"2\"/></svg>"),
+              std::string::npos);
+    EXPECT_NE(html.find("data-type=\"UIView\" style=\"position:absolute;left:0px;top:200px;"
+                        "width:100px;height:44px;background:rgba(0,0,255,0.5);\""),
+              std::string::npos);
+}
+
+}  // namespace
+}  // namespace platform
