@@ -27,6 +27,14 @@ constexpr char kAppID[] = "1:1001:ios:abc";
 
 class KLVAnalyticsTest : public EngineTest {
   protected:
+    // The installation-ID answer comes back on a global queue and reaches the shared identity:
+    // it must land before the shared instances are reset, not during the reset.
+    void TearDown() override {
+        testkit::drain(platform::globalQueue(platform::QualityOfService::Utility));
+        settle();
+        EngineTest::TearDown();
+    }
+
     std::shared_ptr<RecordingMeasurement> start(RecordingOptions options = {},
                                                 const Dictionary& startOptions = {}) {
         service_ = RecordingMeasurement::install(options);
