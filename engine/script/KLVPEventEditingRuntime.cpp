@@ -329,21 +329,19 @@ bool KLVPEditingCallbackHandler::registerWithPriority(std::int64_t priority, KLV
     return true;
 }
 
-bool KLVPEditingCallbackHandler::triggerCallbacks(KLVPScope& scope,
-                                                  KLVPEditingEventContext& context,
-                                                  platform::Error* error) {
-    (void)scope;
-    // Shares the context without owning it beyond the pass.
-    const auto functions = std::make_shared<KLVPEventNativeFunctions>(
-        std::shared_ptr<KLVPEditingEventContext>(std::shared_ptr<void>(), &context));
+bool KLVPEditingCallbackHandler::triggerCallbacks(
+    KLVPScope&, const std::shared_ptr<KLVPEditingEventContext>& context, platform::Error* error) {
+    // One set of event functions for the pass; a program that keeps it reaches the current
+    // event of later passes.
+    const auto functions = std::make_shared<KLVPEventNativeFunctions>(context);
     for (const KLVPValue& callback : callbacksOf(edit_)) {
-        KLVPEvent before = context.outputEvent();
+        KLVPEvent before = context->outputEvent();
         const std::int64_t code = invokeCallback(callback, functions, error);
         if (KLVPFailed(error)) {
-            context.setOutputEvent(std::move(before));
+            context->setOutputEvent(std::move(before));
             return false;
         }
-        if (code == 2 || code == -1) context.setOutputEvent(std::move(before));
+        if (code == 2 || code == -1) context->setOutputEvent(std::move(before));
     }
     for (const KLVPValue& callback : callbacksOf(create_)) {
         invokeCallback(callback, functions, error);
@@ -441,7 +439,7 @@ bool KLVPEventEditingRuntime::handleEvent(const KLVPEvent& event, platform::Erro
     runtime_->resetInstructionCount();
     const std::shared_ptr<KLVPScope> scope = runtime_->getRunScope();
     platform::Error failure;
-    const bool ran = callbacks_->triggerCallbacks(*scope, *context_, &failure);
+    const bool ran = callbacks_->triggerCallbacks(*scope, context_, &failure);
     runtime_->collectGarbage();
     if (!ran) {
         if (error) *error = failure;

@@ -78,7 +78,7 @@ class KLVPEditingCallbackHandler final : public KLVPMarkable {
     bool registerWithPriority(std::int64_t priority, KLVPValue callback, const std::string& type,
                               platform::Error* error);
     // Runs the edit callbacks, then the create callbacks, in ascending priority.
-    bool triggerCallbacks(KLVPScope& scope, KLVPEditingEventContext& context,
+    bool triggerCallbacks(KLVPScope& scope, const std::shared_ptr<KLVPEditingEventContext>& context,
                           platform::Error* error);
     void mark(KLVPMarkList& list) const override;
 
