@@ -300,7 +300,8 @@ KLVPValue KLVPArrayValue::applyWithName(std::u16string_view name,
                                         platform::Error* error) {
     if (const KLVPValue* property = propertyMap_.find(name))
         return KLVPCallMethodProperty(*property, arguments, scope, error);
-    return KLVPRuntimeValue::applyWithName(name, arguments, scope, error);
+    return KLVPArrayCommandEvaluator::sharedInstance().evaluateCommand(name, *this, arguments,
+                                                                       scope, error);
 }
 
 bool KLVPArrayValue::equals(const KLVPRuntimeValue& other, int depth) const {

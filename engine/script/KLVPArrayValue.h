@@ -109,4 +109,16 @@ class KLVPArrayValue : public KLVPRuntimeValue {
     std::weak_ptr<KLVPRuntimeContext> context_;
 };
 
+// The 21 array methods, called by name.
+class KLVPArrayCommandEvaluator {
+  public:
+    static const KLVPArrayCommandEvaluator& sharedInstance();
+
+    // An unknown name fails with script error 17 before anything runs; otherwise the arguments are
+    // evaluated in order and the method runs on the array.
+    KLVPValue evaluateCommand(std::u16string_view name, KLVPArrayValue& array,
+                              std::span<const KLVPValue> arguments, KLVPScope& scope,
+                              platform::Error* error) const;
+};
+
 }  // namespace engine

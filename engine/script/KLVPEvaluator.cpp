@@ -115,6 +115,11 @@ const KLVPCommandRegistrar& KLVPCommandRegistrar::sharedInstance() {
 KLVPCommandRegistrar::KLVPCommandRegistrar() {
     registerEvaluator(std::make_unique<KLVPControlCommandEvaluator>());
     registerEvaluator(std::make_unique<KLVPVariableCommandEvaluator>());
+    registerEvaluator(std::make_unique<KLVPComparisonCommandEvaluator>());
+    registerEvaluator(std::make_unique<KLVPLogicalCommandEvaluator>());
+    registerEvaluator(std::make_unique<KLVPBitwiseCommandEvaluator>());
+    registerEvaluator(std::make_unique<KLVPMathCommandEvaluator>());
+    registerEvaluator(std::make_unique<KLVPLoopCommandEvaluator>());
 }
 
 void KLVPCommandRegistrar::registerEvaluator(std::unique_ptr<KLVPCommandEvaluator> evaluator) {

@@ -92,6 +92,39 @@ class KLVPVariableCommandEvaluator final : public KLVPHandlerTableEvaluator {
     KLVPVariableCommandEvaluator();
 };
 
+// Comparison opcodes: equals, notEquals, strictEquals, strictNotEquals and the four relational
+// ones. The count is checked before either argument runs.
+class KLVPComparisonCommandEvaluator final : public KLVPHandlerTableEvaluator {
+  public:
+    KLVPComparisonCommandEvaluator();
+    KLVPValue evaluateCommand(int opcode, std::span<const KLVPValue> arguments, KLVPScope& scope,
+                              platform::Error* error) const override;
+};
+
+// logicalAnd, logicalOr (short-circuit, returning an operand) and logicalNot.
+class KLVPLogicalCommandEvaluator final : public KLVPHandlerTableEvaluator {
+  public:
+    KLVPLogicalCommandEvaluator();
+};
+
+// The 32-bit operations.
+class KLVPBitwiseCommandEvaluator final : public KLVPHandlerTableEvaluator {
+  public:
+    KLVPBitwiseCommandEvaluator();
+};
+
+// add, subtract, multiply, divide, modulus, negate, keepFirst, passThrough.
+class KLVPMathCommandEvaluator final : public KLVPHandlerTableEvaluator {
+  public:
+    KLVPMathCommandEvaluator();
+};
+
+// while, forLet and the six key and item walks.
+class KLVPLoopCommandEvaluator final : public KLVPHandlerTableEvaluator {
+  public:
+    KLVPLoopCommandEvaluator();
+};
+
 class KLVPCommandRegistrar {
   public:
     static constexpr int kOpcodeCount = 67;

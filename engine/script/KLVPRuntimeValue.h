@@ -149,6 +149,9 @@ class KLVPStringValue final : public KLVPRuntimeValue {
     // A new string value, or script error 19 when the text is longer than kKLVPMaxTextLength.
     static KLVPValue make(std::u16string value, platform::Error* error);
     const std::u16string& value() const { return value_; }
+    // The string methods.
+    KLVPValue applyWithName(std::u16string_view name, std::span<const KLVPValue> arguments,
+                            KLVPScope& scope, platform::Error* error) override;
     std::u16string stringValueOrError(platform::Error* error) const override;
     double doubleValueOrError(platform::Error* error) const override;
     bool booleanValueOrError(platform::Error* error) const override;

@@ -38,12 +38,18 @@ namespace engine::testing {
 
 inline const std::map<std::string, std::string, std::less<>>& opcodeWords() {
     static const std::map<std::string, std::string, std::less<>> words = {
-        {"call", "2"},   {"assign", "3"},  {"break", "4"}, {"run", "5"},     {"continue", "6"},
-        {"array", "7"},  {"object", "8"},  {"run9", "9"},  {"seq", "13"},    {"var", "15"},
-        {"get", "16"},   {"get17", "17"},  {"if", "22"},   {"return", "36"}, {"switch", "38"},
-        {"cond", "39"},  {"typeof", "40"}, {"let", "41"},  {"set", "43"},    {"undefined", "44"},
-        {"null", "45"},  {"stmts", "46"},  {"def", "50"},  {"fn", "51"},     {"const", "52"},
-        {"block", "53"},
+        {"call", "2"},   {"assign", "3"},  {"break", "4"},   {"run", "5"},     {"continue", "6"},
+        {"array", "7"},  {"object", "8"},  {"run9", "9"},    {"seq", "13"},    {"var", "15"},
+        {"get", "16"},   {"get17", "17"},  {"if", "22"},     {"return", "36"}, {"switch", "38"},
+        {"cond", "39"},  {"typeof", "40"}, {"let", "41"},    {"set", "43"},    {"undefined", "44"},
+        {"null", "45"},  {"stmts", "46"},  {"def", "50"},    {"fn", "51"},     {"const", "52"},
+        {"block", "53"}, {"add", "0"},     {"and", "1"},     {"div", "10"},    {"eq", "12"},
+        {"gt", "18"},    {"ge", "19"},     {"seq=", "20"},   {"sne", "21"},    {"lt", "23"},
+        {"le", "24"},    {"mod", "25"},    {"mul", "26"},    {"neg", "27"},    {"not", "28"},
+        {"ne", "29"},    {"or", "30"},     {"first", "32"},  {"pass", "34"},   {"sub", "37"},
+        {"band", "56"},  {"shl", "57"},    {"bnot", "58"},   {"bor", "59"},    {"shr", "60"},
+        {"ushr", "61"},  {"bxor", "62"},   {"while", "42"},  {"forin=", "47"}, {"forinc", "54"},
+        {"forin", "55"}, {"for", "63"},    {"forof=", "64"}, {"forofc", "65"}, {"forof", "66"},
     };
     return words;
 }

@@ -1,0 +1,117 @@
+#pragma once
+
+// Event editing on the rule runtime: the object the settings build from a downloaded program and
+// the event pipeline calls for every event. A program registers edit callbacks, which change the
+// current event, and create callbacks, which log new events; a failing callback never loses the
+// event (its edits are rolled back and the pass reports the error).
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "engine/script/KLVPRuntime.h"
+#include "engine/settings/KLVPEventEditing.h"
+
+namespace engine {
+
+// Failures of loading a program and of registering callbacks (the editing error domain).
+enum KLVPEditingErrorCode : std::int64_t {
+    kKLVPEditingErrorNoRuleType = 2,
+    kKLVPEditingErrorUnknownRuleType = 3,
+    kKLVPEditingErrorTooManyCallbacks = 4,
+    kKLVPEditingErrorControlAtTopLevel = 5,
+    kKLVPEditingErrorRuleNotAMap = 6,
+    kKLVPEditingErrorRuleNotAFunction = 7,
+};
+
+inline constexpr std::size_t kKLVPMaxEditingCallbacks = 1000;
+inline constexpr std::int64_t kKLVPDefaultCallbackPriority = 1000;
+
+// The event operations. A parameter value is adapted to the kind the parameter already holds
+// (KLVPCoerceParameterValue) before it is stored.
+std::optional<platform::Object> KLVPEventParameterForName(const KLVPEvent& event,
+                                                          const std::string& name);
+bool KLVPEventHasParameterName(const KLVPEvent& event, const std::string& name);
+// Nullopt (or a null object) removes the parameter.
+void KLVPEventSetParameter(KLVPEvent& event, std::optional<platform::Object> value,
+                           const std::string& name);
+// Same name, timestamps within the double epsilon, the same parameter names, and values equal
+// with numbers compared by value (NaN equal to NaN) and, at the top level, also by being
+// floating or integer (booleans count as integers).
+bool KLVPEventIsEqualToEvent(const KLVPEvent& a, const KLVPEvent& b);
+// A number stored over an existing value: "_syn", "_err" and "_el" always as saturated 64-bit
+// integers; over a floating number as it is; over an integer as an integer, or not at all when
+// the name begins with "_"; over a string as its decimal text. Anything else is stored as it is.
+platform::Object KLVPCoerceParameterValue(const std::string& name, const platform::Object* existing,
+                                          platform::Object value);
+
+// The state of one pass.
+class KLVPEditingEventContext final : public KLVPEventContext {
+  public:
+    KLVPEditingEventContext() = default;
+
+    // The input, a copy as the output, and no created events.
+    void setInputEvent(const KLVPEvent& event);
+    void setOutputEvent(KLVPEvent event) { output_ = std::move(event); }
+    KLVPEvent& mutableOutputEvent() { return output_; }
+    // Each parameter adapted against the input event's parameter of the same name.
+    void logEventWithName(std::string name, double timestamp, platform::Dictionary parameters);
+
+    const KLVPEvent& inputEvent() const override { return input_; }
+    const KLVPEvent& outputEvent() const override { return output_; }
+    const std::vector<KLVPEvent>& eventsToLog() const override { return logged_; }
+
+  private:
+    KLVPEvent input_;
+    KLVPEvent output_;
+    std::vector<KLVPEvent> logged_;
+};
+
+// The registered callbacks by type and priority, kept alive across collections.
+class KLVPEditingCallbackHandler final : public KLVPMarkable {
+  public:
+    // Editing error 4 past the limit, 3 for a type other than "edit" and "create". A taken
+    // priority becomes the highest of that type plus one.
+    bool registerWithPriority(std::int64_t priority, KLVPValue callback, const std::string& type,
+                              platform::Error* error);
+    // Runs the edit callbacks, then the create callbacks, in ascending priority.
+    bool triggerCallbacks(KLVPScope& scope, const std::shared_ptr<KLVPEditingEventContext>& context,
+                          platform::Error* error);
+    void mark(KLVPMarkList& list) const override;
+
+  private:
+    std::map<std::int64_t, KLVPValue> edit_;
+    std::map<std::int64_t, KLVPValue> create_;
+};
+
+class KLVPEventEditingRuntime final : public KLVPEventEditing {
+  public:
+    KLVPEventEditingRuntime();
+    explicit KLVPEventEditingRuntime(std::shared_ptr<KLVPRuntime> runtime);
+    ~KLVPEventEditingRuntime() override;
+
+    KLVPRuntime& runtime() { return *runtime_; }
+
+    void setModuleCreator(KLVPModuleCreator creator, const std::string& name) override;
+    bool loadProgram(const KLVPBProgram& program, platform::Error* error) override;
+    bool handleEvent(const KLVPEvent& event, platform::Error* error) override;
+    bool hasEdits() const override;
+    bool hasCreatedEvents() const override;
+    const KLVPEventContext& eventContext() const override { return *context_; }
+
+  private:
+    bool loadActivity(const KLVPBOgtActivity& activity, platform::Error* error);
+    bool registerRule(const std::string& name, const KLVPValue& rule, platform::Error* error);
+
+    std::shared_ptr<KLVPRuntime> runtime_;
+    std::shared_ptr<KLVPEditingEventContext> context_;
+    std::shared_ptr<KLVPEditingCallbackHandler> callbacks_;
+};
+
+// Makes KLVPEventEditing::init() build this runtime.
+void installEventEditingRuntime();
+
+}  // namespace engine

@@ -1,0 +1,115 @@
+// The string methods, called from programs in the test notation.
+
+#include <gtest/gtest.h>
+
+#include "engine/script/KLVPStringMethods.h"
+#include "engine/script/ScriptTestSupport.h"
+
+namespace engine {
+namespace {
+
+using testing::ScriptCase;
+
+constexpr auto kCount = kKLVPErrorArgumentCount;
+
+TEST(KLVPStringMethodsTest, Methods) {
+    const ScriptCase cases[] = {
+        {R"((call "abc" "charAt" (array -1)))", "string", ""},
+        {R"((call "abc" "charAt" (array 3)))", "string", ""},
+        {R"((call "abc" "charAt" (array)))", "string", "a"},
+        {R"((call "abc" "charAt" (array 1.9)))", "string", "b"},
+        {R"((call "" "charAt" (array)))", "string", ""},
+        {R"((call "a" "concat" (array 1 (null) (array 2 3))))", "string", "a1null2,3"},
+        {R"((call "a" "concat" (array)))", "string", "a"},
+        {R"((call "ab" "hasOwnProperty" (array "length")))", "boolean", "true"},
+        {R"((call "" "hasOwnProperty" (array 0)))", "boolean", "false"},
+        {R"((call "ab" "hasOwnProperty" (array "1")))", "boolean", "true"},
+        {R"((call "ab" "hasOwnProperty" (array 1.5)))", "boolean", "false"},
+        {R"((call "ab" "hasOwnProperty" (array "x")))", "boolean", "false"},
+        {R"((call "ab" "hasOwnProperty" (array)))", nullptr, nullptr, kCount},
+        {R"((call "abc" "indexOf" (array "")))", "number", "-1"},
+        {R"((call "abcb" "indexOf" (array "b" 2)))", "number", "3"},
+        {R"((call "abcb" "indexOf" (array "b" 10)))", "number", "-1"},
+        {R"((call "abcb" "indexOf" (array "b" -5)))", "number", "1"},
+        {R"((call "xundefined" "indexOf" (array)))", "number", "1"},
+        {R"((call "abcb" "lastIndexOf" (array "b")))", "number", "3"},
+        {R"((call "abcb" "lastIndexOf" (array "b" 2)))", "number", "1"},
+        {R"((call "abcb" "lastIndexOf" (array "b" (undefined))))", "number", "3"},
+        {R"((call "abcb" "lastIndexOf" (array "b" -1)))", "number", "-1"},
+        {R"((call "abcb" "lastIndexOf" (array "")))", "number", "-1"},
+        {R"((call "abcb" "lastIndexOf" (array "b" 1 2)))", nullptr, nullptr, kCount},
+        {R"((call "abc" "match" (array "x+")))", "null", "null"},
+        {R"((call "abc" "match" (array)))", "array", ""},
+        {R"((call "a12b345" "match" (array "[0-9]+")))", "array", "12"},
+        {R"((call "abc" "search" (array "")))", "number", "0"},
+        {R"((call "abc" "search" (array "c")))", "number", "2"},
+        {R"((call "abc" "search" (array "z")))", "number", "-1"},
+        {R"((call "abcb" "replace" (array "b" "x")))", "string", "axcb"},
+        {R"((call "abc" "replace" (array "z" "x")))", "string", "abc"},
+        {R"((call "abc" "replace" (array "" "x")))", "string", "xabc"},
+        {R"((call "abc" "replace" (array "b" "$&")))", "string", "a$&c"},
+        {R"((call "abc" "replace" (array "b")))", "string", "aundefinedc"},
+        {R"((call "abcb" "replace" (array "c"
+              (fn "" (array "s" "p" "t") (return (add (add (var "s") (var "p")) (var "t")))))))",
+         "string", "abc2abcbb"},
+        {R"((call "abc" "replace" (array "b" (fn "" (array) (assign "nope" 1)))))", nullptr,
+         nullptr, kKLVPErrorUndeclaredAssignment},
+        {R"((call "abcde" "slice" (array -2)))", "string", "de"},
+        {R"((call "abcde" "slice" (array 1 (undefined))))", "string", ""},
+        {R"((call "abcde" "slice" (array 3 1)))", "string", ""},
+        {R"((call "abcde" "slice" (array 1 -1)))", "string", "bcd"},
+        {R"((call "abcde" "slice" (array)))", "string", "abcde"},
+        {R"((call "abcde" "substring" (array 3 1)))", "string", "bc"},
+        {R"((call "abcde" "substring" (array 1 3)))", "string", "bc"},
+        {R"((call "abcde" "substring" (array -5 2)))", "string", "ab"},
+        {R"((call "abcde" "substring" (array 2)))", "string", "cde"},
+        {R"((get (call "a,b,,c" "split" (array ",")) "length"))", "number", "4"},
+        {R"((call "a,b,,c" "split" (array ",")))", "array", "a,b,,c"},
+        {R"((call (call "a,b,,c" "split" (array ",")) "toString" (array)))", "string", "a,b,,c"},
+        {R"((call "a,b,,c" "split" (array "," 2)))", "array", "a,b"},
+        {R"((call "a,b,,c" "split" (array "," 0)))", "array", ""},
+        {R"((call "a,b,,c" "split" (array "," (undefined))))", "array", ""},
+        {R"((call "a,b" "split" (array "," -1)))", "array", "a,b"},
+        {R"((get (call "abc" "split" (array "")) "length"))", "number", "3"},
+        {R"((get (call "abc" "split" (array "" 2)) "length"))", "number", "2"},
+        {R"((get (call "" "split" (array ",")) "length"))", "number", "1"},
+        {R"((call "a-b" "split" (array)))", "array", "a-b"},
+        {R"((call "ÄßÍ" "toLowerCase" (array)))", "string", "äßí"},
+        {R"((call "straße" "toUpperCase" (array)))", "string", "STRASSE"},
+        {R"((call "İ" "toLowerCase" (array)))", "string", "i̇"},
+        {R"((call "a" "toLowerCase" (array 1)))", nullptr, nullptr, kCount},
+        {R"((call "a" "toString" (array)))", "string", "a"},
+        {R"((call " \x09\n a b \n\x0D " "trim" (array)))", "string", "a b"},
+        {R"((call "ab" "nosuch" (stmts (assign "nope" 1))))", nullptr, nullptr,
+         kKLVPErrorUnknownMethod},
+        {R"((call "ab" "charAt" (stmts (assign "nope" 1))))", nullptr, nullptr,
+         kKLVPErrorUndeclaredAssignment},
+        {R"((call "ab" "charAt" (stmts (break))))", nullptr, nullptr, kKLVPErrorNoNumberForm},
+    };
+    testing::expectScriptCases(cases);
+}
+
+TEST(KLVPStringMethodsTest, PatternFailuresAreEngineErrors) {
+    for (const char* program :
+         {R"((call "abc" "match" (array "(")))", R"((call "abc" "search" (array "[")))",
+          R"((call "aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa!" "search"
+                                      (array "^(a+)+$")))"}) {
+        const testing::ScriptRun run = testing::runScript(program);
+        EXPECT_EQ(run.error.domain, kKLVPRegularExpressionErrorDomain) << program;
+        EXPECT_NE(run.error.code, 0) << program;
+        EXPECT_EQ(run.value.type, "undefined") << program;
+    }
+}
+
+TEST(KLVPStringMethodsTest, PositionsCountCodeUnits) {
+    const ScriptCase cases[] = {
+        {R"((call "a\xF0\x9F\x98\x80b" "indexOf" (array "b")))", "number", "3"},
+        {R"((get (call "\xF0\x9F\x98\x80" "charAt" (array 1)) "length"))", "number", "1"},
+        {R"((call "a\xF0\x9F\x98\x80b" "search" (array "b")))", "number", "3"},
+        {R"((call "x\xF0\x9F\x98\x80" "slice" (array 1)))", "string", "\xF0\x9F\x98\x80"},
+    };
+    testing::expectScriptCases(cases);
+}
+
+}  // namespace
+}  // namespace engine
