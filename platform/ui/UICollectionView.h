@@ -24,7 +24,7 @@ class UICollectionViewCell : public UIView {
     // Called before the cell is handed out again; the content stays.
     virtual void prepareForReuse() {}
     // Called by a nib builder once the cell's outlets are connected.
-    virtual void awakeFromNib() {}
+    void awakeFromNib() override {}
     void layoutSubviews() override;
 
   private:

@@ -80,6 +80,7 @@ class UISegmentedControl : public UIControl {
     int selectedSegmentIndex() const { return selected_; }
     // Out-of-range indices select no segment. Does not send value-changed (as on the phone).
     void setSelectedSegmentIndex(int index);
+    using UIControl::setEnabled;
     void setEnabled(bool enabled, int segment);
     bool isEnabledForSegment(int segment) const;
     CGRect segmentFrame(int index) const;
