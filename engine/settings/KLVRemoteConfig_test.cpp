@@ -14,6 +14,9 @@
 #include "engine/environment/KLVServerHosts.h"
 #include "engine/settings/SettingsTestSupport.h"
 #include "engine/stores/KLVPersistedConfig.h"
+#include "platform/dispatch/Semaphore.h"
+#include "platform/net/HttpClient.h"
+#include "testkit/LoopbackServer.h"
 
 namespace engine {
 namespace {
@@ -81,7 +84,18 @@ class FakeEditing : public KLVPEventEditing {
         if (error) *error = *failure;
         return false;
     }
+    bool handleEvent(const KLVPEvent&, platform::Error*) override { return true; }
+    bool hasEdits() const override { return false; }
+    bool hasCreatedEvents() const override { return false; }
+    const KLVPEventContext& eventContext() const override { return context; }
 
+    struct Context : KLVPEventContext {
+        const KLVPEvent& inputEvent() const override { return event; }
+        const KLVPEvent& outputEvent() const override { return event; }
+        const std::vector<KLVPEvent>& eventsToLog() const override { return events; }
+        KLVPEvent event;
+        std::vector<KLVPEvent> events;
+    } context;
     std::vector<std::string> names;
     std::map<std::string, KLVPModuleCreator> creators;
     std::optional<platform::Error> failure;
