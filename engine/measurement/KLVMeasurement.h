@@ -31,6 +31,8 @@
 #include "engine/base/KLVScheduler.h"
 #include "engine/database/KLVDailyCounts.h"
 #include "engine/events/KLVEvent.h"
+#include "engine/events/KLVEventAggregates.h"
+#include "engine/events/KLVRawEventData.h"
 #include "engine/events/KLVUserAttribute.h"
 #include "engine/messages/KLVPBMessages.h"
 #include "engine/settings/KLVRemoteConfig.h"
@@ -276,6 +278,61 @@ class KLVMeasurement : public KLVMeasurementBase,
     // The day number of now under the installation's midnight offset.
     std::int32_t currentDayNumber();
 
+    // ---- Bundling and sampling (KLVMeasurement_Bundling.cpp, _Sampling.cpp) ------------------
+    // Turns the oldest run of raw events of one fingerprint into one queued bundle, in one
+    // transaction: true when a bundle was made or the run was consumed (rejected, sampled away or
+    // undecodable), false when nothing changed.
+    bool bundleRawEvents();
+    // The next run of the fingerprint (contiguous rows, one hour, the size and count limits);
+    // nothing on a read failure.
+    std::optional<std::vector<KLVRawEventData>> rawEventsWithMetadataFingerprint(
+        std::int64_t metadataFingerprint);
+    // Rejections, daily conversion and real-time counting; an empty answer when all were rejected
+    // (the run is then deleted), nothing on failure.
+    std::optional<std::vector<KLVEvent>> processRawEvents(const std::vector<KLVRawEventData>& raws,
+                                                          std::int64_t metadataFingerprint);
+    // "ad_impression" becomes the internal "_ai".
+    static KLVRawEventData internalEventFromPublicEvent(const KLVRawEventData& raw);
+    bool checkConversion(KLVEvent& event, KLVDailyCounts& counts);
+    bool checkRealtime(KLVEvent& event, KLVDailyCounts& counts);
+    // Session start and engagement of the run; false rolls the bundle back.
+    bool evaluationTimeFromRawEvents(const std::vector<KLVRawEventData>& raws,
+                                     KLVPBMeasurementBundle& bundle);
+    void handleAnalyticsStorageConsentTransitions(const KLVPBMeasurementBundle& bundle);
+    std::optional<std::vector<KLVEvent>> eventsAfterUpdatingEventAggregates(
+        const std::vector<KLVEvent>& events, bool allowEventFilterEvaluation);
+    bool updateAppMetadataForBundle(KLVPBMeasurementBundle& bundle, double start, double end);
+    bool updateUserEngagement(std::int64_t milliseconds, KLVPBMeasurementBundle& bundle,
+                              bool sessionScoped);
+    void addBundleMetadataIntoBundle(KLVPBMeasurementBundle& bundle, double start, double end);
+    // Deletes the rows up to `maxRowID`, and the metadata once no raw event uses it.
+    bool deleteBundledRawEvents(std::int64_t maxRowID, std::int64_t metadataFingerprint);
+    // The kept events in input order, sampling state stored; nothing (with the error) on failure.
+    std::optional<std::vector<KLVPBEvent>> sampleEvents(const std::vector<KLVPBEvent>& events,
+                                                        platform::Error* error);
+    bool canEventBeSampled(const KLVPBEvent& event);
+    static bool isEventBundledAfterRoll(std::int32_t rate);
+    bool shouldUpdateNPAUserProperty() const { return shouldUpdateNPAUserProperty_; }
+    void setShouldUpdateNPAUserProperty(bool v) { shouldUpdateNPAUserProperty_ = v; }
+
+    // ---- Audience seam: bundling calls the audience component through these five. Until it is
+    // connected, there are no audiences: every evaluation passes and there are no results. ----
+    virtual void audienceClearEvaluationResultsForSessionScopedFilters() {}
+    virtual bool audienceEvaluateFiltersForUserAttribute(const KLVPBUserAttribute&,
+                                                         std::optional<double> evaluationTime) {
+        (void)evaluationTime;
+        return true;
+    }
+    virtual bool audienceEvaluateFiltersForEvent(const KLVEvent&, const KLVEventAggregates&) {
+        return true;
+    }
+    // Nothing on a read failure.
+    virtual std::optional<std::vector<KLVPBAudienceLeafFilterResult>> audienceResultsForBundling() {
+        return std::vector<KLVPBAudienceLeafFilterResult>{};
+    }
+    // A fresh evaluation cache for one bundle.
+    virtual void audienceResetTimestampsCache() {}
+
     // ---- Sessions and user properties: filled in by their concerns ---------------------------
     virtual bool isSessionExpired() const { return false; }
     virtual void extendSession() {}
@@ -347,6 +404,7 @@ class KLVMeasurement : public KLVMeasurementBase,
     std::atomic<bool> isAnalyticsCollectionEnabled_;
     std::atomic<bool> isAnalyticsCollectionDeactivated_;
     std::atomic<bool> isNetworkRequestPending_{false};
+    bool shouldUpdateNPAUserProperty_ = false;
 };
 
 }  // namespace engine
