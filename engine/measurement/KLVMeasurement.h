@@ -30,6 +30,7 @@
 #include "engine/base/KLVMeasurementBase.h"
 #include "engine/base/KLVScheduler.h"
 #include "engine/database/KLVDailyCounts.h"
+#include "engine/database/KLVQueuedBundle.h"
 #include "engine/events/KLVEvent.h"
 #include "engine/events/KLVEventAggregates.h"
 #include "engine/events/KLVRawEventData.h"
@@ -315,6 +316,32 @@ class KLVMeasurement : public KLVMeasurementBase,
     bool shouldUpdateNPAUserProperty() const { return shouldUpdateNPAUserProperty_; }
     void setShouldUpdateNPAUserProperty(bool v) { shouldUpdateNPAUserProperty_ = v; }
 
+    // ---- Upload and its schedule (KLVMeasurement_Upload.cpp, _Schedule.cpp) -----------------
+    // Arms, keeps or cancels the upload alarm from the stored data, the last upload results, the
+    // back-off and the suspension.
+    virtual void updateSchedule();
+    // Seconds since 1970 of the next upload; 0 when none is planned.
+    double nextUploadingTime();
+    void uploadDataOrRegisterAlarm();
+    // Bundles pending events, sends one batch of queued bundles and handles the answer.
+    void uploadData();
+    bool isNetworkReadyForRequest();
+    bool hasDataToUpload();
+    bool removeBundlesFromDatabaseWithIDs(const std::vector<std::int64_t>& rowIDs);
+    // The leading bundles that may travel in one batch: one app ID and one device ID.
+    std::vector<KLVQueuedBundle> filteredBundlesWithCompatibleAppID(
+        const std::string& appID, const std::optional<std::string>& resettableDeviceID,
+        const std::optional<std::string>& vendorDeviceID,
+        const std::vector<KLVQueuedBundle>& bundles);
+    void networkUploadCompletionHandler(const std::optional<platform::WDLNetworkResponse>& response,
+                                        const std::optional<platform::Error>& error);
+    void terminateBackgroundTask();
+    bool shouldUseBackgroundSession() const;
+    // Configuration download (KLVMeasurement_Config.cpp); empty until it lands.
+    virtual void fetchRemoteConfig() {}
+    double suspendedUploadTimestamp() const { return suspendedUploadTimestamp_; }
+    std::int64_t lastEventEndTimestampMsec() const { return lastEventEndTimestampMsec_; }
+
     // ---- Audience seam: bundling calls the audience component through these five. Until it is
     // connected, there are no audiences: every evaluation passes and there are no results. ----
     virtual void audienceClearEvaluationResultsForSessionScopedFilters() {}
@@ -354,7 +381,6 @@ class KLVMeasurement : public KLVMeasurementBase,
     virtual void reportOSUpdateOnWorkerQueue() {}
     virtual void tcfClientSetConsentFromData() {}
     virtual void subscribeForAppForegroundBackgroundNotifications() {}
-    virtual void updateSchedule() {}
     virtual void maybeFetchSKANCVAfterReachabilityChange() {}
     virtual void swapBackgroundTaskWithNewTaskID(std::uint64_t taskID);
 
@@ -405,6 +431,9 @@ class KLVMeasurement : public KLVMeasurementBase,
     std::atomic<bool> isAnalyticsCollectionDeactivated_;
     std::atomic<bool> isNetworkRequestPending_{false};
     bool shouldUpdateNPAUserProperty_ = false;
+    // Worker queue only: the batch in flight.
+    std::optional<std::vector<std::int64_t>> uploadingBundleIDs_;
+    std::int64_t lastEventEndTimestampMsec_ = 0;
 };
 
 }  // namespace engine
