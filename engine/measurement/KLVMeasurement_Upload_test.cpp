@@ -213,3 +213,67 @@ TEST_F(UploadTest, ChecksumCoversTheStampedBundleWithoutItself) {
 
 }  // namespace
 }  // namespace engine
+
+namespace engine {
+namespace {
+
+TEST_F(UploadTest, NextUploadTimeFollowsSuccessFailureAndDebugMode) {
+    const double now = clock_->now();
+    log("shop");  // the newest data: now
+    const struct {
+        const char* what;
+        double lastSuccess;
+        double lastFailure;
+        bool debug;
+        double expected;
+    } cases[] = {
+        {"success 100 s ago: a full interval after it", now - 100, 0, false, now - 100 + 3600},
+        {"success two hours ago: the initial delay after the data", now - 7200, 0, false, now + 15},
+        {"failure after the data: the first retry", 0, now + 10, false, now + 15 + 1800},
+        {"failure later still: doubled retries", 0, now + 4000, false, now + 15 + 1800 + 3600},
+        {"failure beyond every retry: nothing planned", 0, now + 200000, false, 0},
+        {"debug mode: newest data plus one second", now - 7200, 0, true, now + 1},
+    };
+    auto config = KLVPersistedConfig::sharedInstance();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        config->setLastSuccessfulUploadTimestamp(c.lastSuccess);
+        config->setLastFailedUploadTimestamp(c.lastFailure);
+        KLVMeasurementBase::monitor().setDebugModeEnabled(c.debug);
+        double next = -1;
+        onWorker([&](KLVMeasurement& s) { next = s.nextUploadingTime(); });
+        EXPECT_DOUBLE_EQ(next, c.expected);
+    }
+    KLVMeasurementBase::monitor().setDebugModeEnabled(false);
+}
+
+TEST_F(UploadTest, TheAlarmIsArmedKeptPushedByBackOffAndFiresTheUpload) {
+    const double now = clock_->now();
+    onWorker([](KLVMeasurement& s) { s.updateSchedule(); });
+    EXPECT_FALSE(service_->alarm()->hasActiveTimer());  // nothing stored
+
+    log("shop");
+    onWorker([](KLVMeasurement& s) { s.updateSchedule(); });
+    ASSERT_TRUE(service_->alarm()->scheduledTimestamp());
+    EXPECT_DOUBLE_EQ(service_->alarm()->scheduledTimestamp()->secondsSince1970, now + 15);
+
+    // A pending alarm that fires earlier than the new time is kept; armed anew, the alarm waits
+    // out the back-off of ten minutes ago.
+    KLVPersistedConfig::sharedInstance()->setLastBackoffTimestamp(now - 600);
+    onWorker([](KLVMeasurement& s) { s.updateSchedule(); });
+    EXPECT_DOUBLE_EQ(service_->alarm()->scheduledTimestamp()->secondsSince1970, now + 15);
+    service_->alarm()->cancel();
+    onWorker([](KLVMeasurement& s) { s.updateSchedule(); });
+    EXPECT_DOUBLE_EQ(service_->alarm()->scheduledTimestamp()->secondsSince1970, now - 600 + 43200);
+
+    // The alarm's block starts the upload on the worker queue.
+    KLVPersistedConfig::sharedInstance()->setLastBackoffTimestamp(0);
+    service_->alarm()->cancel();
+    onWorker([](KLVMeasurement& s) { s.updateSchedule(); });
+    server_.answer("POST", "/a", {204, {}, "", 0, false});
+    clock_.advance(15);
+    ASSERT_TRUE(server_.waitForRequests(1));
+}
+
+}  // namespace
+}  // namespace engine
