@@ -337,8 +337,24 @@ class KLVMeasurement : public KLVMeasurementBase,
                                         const std::optional<platform::Error>& error);
     void terminateBackgroundTask();
     bool shouldUseBackgroundSession() const;
-    // Configuration download (KLVMeasurement_Config.cpp); empty until it lands.
-    virtual void fetchRemoteConfig() {}
+    // ---- Configuration download (KLVMeasurement_Config.cpp) --------------------------------
+    // A conditional GET of the app's configuration; the answer is applied in one transaction.
+    virtual void fetchRemoteConfig();
+    // `data` is the body; `error` a transport error (an answer over the cap counts as a body
+    // that does not parse).
+    void networkRemoteConfigFetchCompletionHandler(
+        const std::optional<platform::WDLNetworkResponse>& response, const platform::Data& data,
+        const std::optional<platform::Error>& error);
+    // Parses and applies a fetched configuration; false rolls the transaction back.
+    bool storeFetchedConfiguration(const platform::Data& data);
+    bool shouldRequestDeferredDeepLinkAfterConfigFetch() const {
+        return shouldRequestDeferredDeepLinkAfterConfigFetch_;
+    }
+    void setShouldRequestDeferredDeepLinkAfterConfigFetch(bool v) {
+        shouldRequestDeferredDeepLinkAfterConfigFetch_ = v;
+    }
+    // The answer cap of a configuration download.
+    static constexpr std::size_t kMaximumConfigurationSize = 1024 * 1024;
     double suspendedUploadTimestamp() const { return suspendedUploadTimestamp_; }
     std::int64_t lastEventEndTimestampMsec() const { return lastEventEndTimestampMsec_; }
 
@@ -357,6 +373,8 @@ class KLVMeasurement : public KLVMeasurementBase,
     virtual std::optional<std::vector<KLVPBAudienceLeafFilterResult>> audienceResultsForBundling() {
         return std::vector<KLVPBAudienceLeafFilterResult>{};
     }
+    // Replaces the audience definitions with those of a fetched configuration.
+    virtual bool audienceUpdateAudiences(const std::vector<KLVPBAudience>&) { return true; }
     // A fresh evaluation cache for one bundle.
     virtual void audienceResetTimestampsCache() {}
 

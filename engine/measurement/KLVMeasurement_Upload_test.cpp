@@ -7,6 +7,7 @@
 #include "engine/base/KLVDataAdditions.h"
 #include "engine/database/KLVDatabase.h"
 #include "engine/environment/KLVServerHosts.h"
+#include "engine/identity/KLVIdentity.h"
 #include "engine/measurement/KLVMeasurement.h"
 #include "engine/messages/NANOAccessors.h"
 #include "engine/settings/SettingsTestSupport.h"
@@ -32,9 +33,10 @@ class UploadTest : public EngineTest {
         auto& client = platform::HttpClient::shared();
         client.setTrustedCertificates(server_.certificatePEM());
         ASSERT_TRUE(client.setConnectTo(kHost, "127.0.0.1", server_.port()));
-        testing::useMainBundle(
-            dataRoot() / "bundle",
-            {{"CFBundleIdentifier", "com.example.tessaline"}, {kKLVUploadHostInfoPlistKey, kHost}});
+        testing::useMainBundle(dataRoot() / "bundle",
+                               {{"CFBundleIdentifier", "com.example.tessaline"},
+                                {kKLVUploadHostInfoPlistKey, kHost},
+                                {kKLVConfigHostInfoPlistKey, kHost}});
         KLVMeasurement::initializeSharedInstanceWithAppID(kAppID, true, false, std::nullopt);
         service_ = KLVMeasurement::sharedInstance();
         ASSERT_TRUE(service_);
@@ -42,7 +44,7 @@ class UploadTest : public EngineTest {
         ASSERT_TRUE(service_->database());
         ASSERT_TRUE(service_->network()->isNetworkConnected());
         // Fresh settings: without them an upload fetches the configuration first.
-        configure({});
+        if (configureAtStart_) configure({});
     }
     void configure(const testing::SettingList& settings) {
         auto config = testing::makeConfig(kAppID, settings);
@@ -66,7 +68,14 @@ class UploadTest : public EngineTest {
     // The flag is read on the worker queue, where a completion clears it and a chained upload
     // sets it again within one block.
     void upload() {
-        onWorker([](KLVMeasurement& s) { s.uploadData(); });
+        run([](KLVMeasurement& s) { s.uploadData(); });
+    }
+    void fetch() {
+        run([](KLVMeasurement& s) { s.fetchRemoteConfig(); });
+    }
+    template <typename F>
+    void run(F start) {
+        onWorker(start);
         bool pending = true;
         for (int i = 0; i < 1000000 && pending; ++i)
             onWorker([&](KLVMeasurement& s) { pending = s.isNetworkRequestPending(); });
@@ -92,6 +101,7 @@ class UploadTest : public EngineTest {
             .value_or(std::vector<KLVPBMeasurementBundle>{});
     }
 
+    bool configureAtStart_ = true;
     testkit::ScopedManualClock clock_;
     testkit::LoopbackServer server_{{{kHost}}};
     std::shared_ptr<KLVMeasurement> service_;
@@ -273,6 +283,122 @@ TEST_F(UploadTest, TheAlarmIsArmedKeptPushedByBackOffAndFiresTheUpload) {
     server_.answer("POST", "/a", {204, {}, "", 0, false});
     clock_.advance(15);
     ASSERT_TRUE(server_.waitForRequests(1));
+}
+
+}  // namespace
+}  // namespace engine
+
+namespace engine {
+namespace {
+
+class ConfigDownloadTest : public UploadTest {
+  protected:
+    void SetUp() override {
+        configureAtStart_ = false;
+        UploadTest::SetUp();
+        // The app ID a configuration must carry, as the front door sets it.
+        service_->identity()->setAppIDFromZKT(kAppID);
+    }
+    static std::string configBody(const std::string& appID, const char* interval) {
+        const auto bytes =
+            testing::makeConfig(appID, {{"measurement.upload.interval", interval}}).protoBuffer();
+        return std::string(bytes->begin(), bytes->end());
+    }
+    double interval() {
+        double out = 0;
+        onWorker([&](KLVMeasurement& s) { out = s.remoteConfigInstance()->uploadingInterval(); });
+        return out;
+    }
+    std::string configPath() const { return std::string("/config/app/") + kAppID; }
+};
+
+TEST_F(ConfigDownloadTest, AnExpiredConfigurationIsFetchedBeforeTheUpload) {
+    log("shop");
+    server_.answer("GET", configPath(), {404, {}, "", 0, false});
+    server_.answer("POST", "/a", {204, {}, "", 0, false});
+    upload();
+    const auto requests = server_.requests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[0].method, "GET");
+    EXPECT_EQ(requests[0].path, configPath());
+    EXPECT_NE(requests[0].query.find("platform=ios"), std::string::npos);
+    EXPECT_FALSE(requests[0].header("If-None-Match"));
+    EXPECT_FALSE(requests[0].header("If-Modified-Since"));
+    EXPECT_EQ(requests[1].path, "/a");
+    EXPECT_EQ(bundles(decode(requests[1])).size(), 1u);
+    EXPECT_TRUE(queued().empty());
+}
+
+TEST_F(ConfigDownloadTest, AnswersUpdateSettingsValidatorsAndFailureTimes) {
+    const testkit::ScriptedAnswer stored{
+        200,
+        {{"ETag", "\"v1\""}, {"Last-Modified", "Mon, 06 Dec 2026 10:00:00 GMT"}},
+        configBody(kAppID, "100000"),
+        0,
+        false};
+    const struct {
+        const char* what;
+        testkit::ScriptedAnswer answer;
+        double interval;   // the upload interval in force afterwards
+        const char* etag;  // the validator kept afterwards
+        bool failed;       // recorded as a failed request
+        bool backoff;
+    } cases[] = {
+        {"stored", stored, 100, "\"v1\"", false, false},
+        {"not modified", {304, {}, "", 0, false}, 100, "\"v1\"", false, false},
+        {"empty", {200, {{"ETag", "\"v2\""}}, "", 0, false}, 100, "\"v1\"", false, false},
+        {"foreign app",
+         {200, {{"ETag", "\"v3\""}}, configBody("1:9:ios:x", "200000"), 0, false},
+         100,
+         "\"v1\"",
+         false,
+         false},
+        {"garbage",
+         {200, {{"ETag", "\"v4\""}}, "\xff\xff\xff", 0, false},
+         100,
+         "\"v1\"",
+         false,
+         false},
+        {"over the cap",
+         {200,
+          {{"ETag", "\"v5\""}},
+          std::string(KLVMeasurement::kMaximumConfigurationSize + 1, 'x'),
+          0,
+          false},
+         100,
+         "\"v1\"",
+         false,
+         false},
+        {"server error", {500, {}, "", 0, false}, 100, "\"v1\"", true, false},
+        {"unavailable", {503, {}, "", 0, false}, 100, "\"v1\"", true, true},
+        {"not found", {404, {}, "", 0, false}, 100, "\"v1\"", false, false},
+    };
+    for (const auto& c : cases)
+        server_.answer("GET", configPath(), c.answer);
+    auto persisted = KLVPersistedConfig::sharedInstance();
+    std::size_t index = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        persisted->setLastFailedUploadTimestamp(1);
+        persisted->setLastBackoffTimestamp(1);
+        fetch();
+        const auto requests = server_.requests();
+        ASSERT_EQ(requests.size(), ++index);
+        if (index > 1) {
+            // Every fetch after the first commit is conditional.
+            ASSERT_TRUE(requests.back().header("If-None-Match"));
+            EXPECT_EQ(*requests.back().header("If-None-Match"), "\"v1\"");
+            ASSERT_TRUE(requests.back().header("If-Modified-Since"));
+            EXPECT_EQ(*requests.back().header("If-Modified-Since"),
+                      "Mon, 06 Dec 2026 10:00:00 GMT");
+        }
+        EXPECT_EQ(interval(), c.interval);
+        EXPECT_EQ(persisted->configServerETag(), c.etag);
+        EXPECT_EQ(persisted->lastFailedUploadTimestamp(), c.failed ? clock_->now() : 0);
+        EXPECT_EQ(persisted->lastBackoffTimestamp(),
+                  c.backoff ? clock_->now() : (c.failed ? 1 : 0));
+        clock_->advance(1);
+    }
 }
 
 }  // namespace
