@@ -66,7 +66,11 @@ bool KLVMeasurement::bundleRawEvents() {
         }
         auto raws = rawEventsWithMetadataFingerprint(*fingerprint);
         if (!raws) return false;
-        if (raws->empty()) return true;
+        if (raws->empty()) {
+            // Only a run of rows that do not decode reads empty; it has been deleted.
+            bundled = true;
+            return true;
+        }
         auto bundle = database()->queryRawEventsMetadataWithFingerprint(*fingerprint, &error);
         if (!bundle) {
             monitor().logWithLevel(kKLVLogErrorMonitored, 23098,

@@ -13,6 +13,8 @@
 #include "platform/security/Random.h"
 #include "testkit/ManualClock.h"
 
+#include <sqlite3.h>
+
 namespace engine {
 namespace {
 
@@ -156,6 +158,42 @@ TEST_F(BundlingTest, BlocklistedRunsAreConsumedWithoutABundle) {
     EXPECT_EQ(rows("raw_events"), 0);
     EXPECT_EQ(rows("raw_events_metadata"), 0);
     EXPECT_TRUE(queued().empty());
+}
+
+TEST_F(BundlingTest, ARunThatDoesNotDecodeIsDeletedInsteadOfBlockingBundling) {
+    log("broken");
+    log("broken");
+    // Spoilt through a second connection, as another process could.
+    onWorker([](KLVMeasurement& s) {
+        sqlite3* db = nullptr;
+        ASSERT_EQ(sqlite3_open(s.database()->sqliteStore().databasePath().c_str(), &db), SQLITE_OK);
+        EXPECT_EQ(
+            sqlite3_exec(db, "UPDATE raw_events SET data = x'ffff'", nullptr, nullptr, nullptr),
+            SQLITE_OK);
+        sqlite3_close(db);
+    });
+    EXPECT_TRUE(bundle());  // a run of nothing but broken rows goes
+    EXPECT_EQ(rows("raw_events"), 0);
+    EXPECT_EQ(rows("raw_events_metadata"), 0);
+    EXPECT_TRUE(queued().empty());
+
+    // Broken rows among good ones leave with the good ones' bundle.
+    log("broken");
+    onWorker([](KLVMeasurement& s) {
+        sqlite3* db = nullptr;
+        ASSERT_EQ(sqlite3_open(s.database()->sqliteStore().databasePath().c_str(), &db), SQLITE_OK);
+        EXPECT_EQ(
+            sqlite3_exec(db, "UPDATE raw_events SET data = x'ffff'", nullptr, nullptr, nullptr),
+            SQLITE_OK);
+        sqlite3_close(db);
+    });
+    log("fine");
+    EXPECT_TRUE(bundle());
+    EXPECT_EQ(rows("raw_events"), 0);
+    const auto bundles = queued();
+    ASSERT_EQ(bundles.size(), 1u);
+    ASSERT_EQ(events(bundles[0]).size(), 1u);
+    EXPECT_EQ(events(bundles[0])[0].name, "fine");
 }
 
 TEST_F(BundlingTest, EngagementAddsToLifetimeEngagementUnlessFirstRun) {
