@@ -403,3 +403,22 @@ TEST_F(ConfigDownloadTest, AnswersUpdateSettingsValidatorsAndFailureTimes) {
 
 }  // namespace
 }  // namespace engine
+
+namespace engine {
+namespace {
+
+TEST_F(UploadTest, ARefusedConnectionIsAFailedUploadThatKeepsTheBundles) {
+    log("shop");
+    server_.stop();
+    upload();
+    const auto stored = queued();
+    ASSERT_EQ(stored.size(), 1u);
+    EXPECT_EQ(NANOGetInt32(stored[0].bundle, KLVPBMeasurementBundle::retry_count), 1);
+    auto config = KLVPersistedConfig::sharedInstance();
+    EXPECT_EQ(config->lastFailedUploadTimestamp(), clock_->now());
+    EXPECT_EQ(config->lastBackoffTimestamp(), 0);
+    EXPECT_EQ(config->lastSuccessfulUploadTimestamp(), 0);
+}
+
+}  // namespace
+}  // namespace engine
