@@ -251,7 +251,7 @@ class KLVMeasurement : public KLVMeasurementBase,
         const std::optional<platform::Dictionary>& parameters, bool backfillEvents);
     // The persisted defaults with the parameters laid over them.
     platform::Dictionary parametersWithAddedDefaultEventParameters(
-        const platform::Dictionary& parameters) const;
+        const platform::Dictionary& parameters);
     // The engine's own events: defaults added (not to "_err"), handled, listeners told.
     void handleInternalEventOnWorkerQueue(KLVEvent event);
     // The common entry: allowlist, sessions, duplicates, rollouts, event editing, then the write.
@@ -278,6 +278,9 @@ class KLVMeasurement : public KLVMeasurementBase,
     void logFirstOpenConsentedEvent(double timestamp);
     // The day number of now under the installation's midnight offset.
     std::int32_t currentDayNumber();
+    // Persisted values the pipeline reads for every event are kept here after their first read
+    // (worker queue only); whatever replaces them behind the pipeline's back (a wipe) calls this.
+    void invalidatePersistedValueCaches();
 
     // ---- Bundling and sampling (KLVMeasurement_Bundling.cpp, _Sampling.cpp) ------------------
     // Turns the oldest run of raw events of one fingerprint into one queued bundle, in one
@@ -382,8 +385,12 @@ class KLVMeasurement : public KLVMeasurementBase,
     virtual bool isSessionExpired() const { return false; }
     virtual void extendSession() {}
     virtual void reportSessionStartOnWorkerQueueWithTimestamp(double, bool) {}
-    virtual void setLastAdvertisingIDResetUserPropertyOnWorkerQueue() {}
-    virtual bool hasUserPropertyUserIDOnWorkerQueue() { return false; }
+    // ---- User properties (KLVMeasurement_UserProperties.cpp) ---------------------------------
+    // The write with its limits; false when refused or failed.
+    bool setUserPropertyInDatabaseOnWorkerQueue(const KLVUserAttribute& attribute);
+    void setLastAdvertisingIDResetUserPropertyOnWorkerQueue();
+    // Whether "_id" is stored (a failed query counts as no).
+    bool hasUserPropertyUserIDOnWorkerQueue();
 
     // ---- Start steps built with later concerns: empty until then ----------------------------
     virtual void updateConsentSettingsUtilWithRemoteConfig() {}
@@ -423,6 +430,12 @@ class KLVMeasurement : public KLVMeasurementBase,
                                                      if (auto self = weak.lock()) block(*self);
                                                  });
     }
+
+    // Worker queue only; see invalidatePersistedValueCaches().
+    std::optional<double> midnightOffsetCache_;
+    std::optional<std::optional<platform::Dictionary>> defaultEventParametersCache_;
+    std::optional<platform::Object> adCampaignInfoBufferCache_;
+    std::optional<platform::Dictionary> cachedDefaultEventParameters();
 
     const std::string databaseName_;
     std::atomic<bool> didInitializeComponents_{false};

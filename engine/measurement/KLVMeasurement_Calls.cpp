@@ -148,11 +148,6 @@ void KLVMeasurement::userAttributeWithName(
 
 void KLVMeasurement::setSessionTimeoutIntervalOnWorkerQueue(double) {}
 
-void KLVMeasurement::sessionIDOnWorkerQueueWithCompletion(
-    const KLVSessionIDCompletion& completion) {
-    completion(0, klv_errorWithCode(kKLVSessionIDErrorCode, "Session ID not found"));
-}
-
 void KLVMeasurement::setUserDataOnWorkerQueue(const platform::Dictionary&) {}
 
 bool KLVMeasurement::resetAnalyticsDataOnWorkerQueueWithTimestamp(
@@ -162,23 +157,6 @@ bool KLVMeasurement::resetAnalyticsDataOnWorkerQueueWithTimestamp(
 
 void KLVMeasurement::handleOpenURLOnWorkerQueue(const std::string&, std::optional<std::int64_t>,
                                                 double) {}
-
-void KLVMeasurement::setUserAttributeOnWorkerQueue(const KLVUserAttribute&) {}
-
-void KLVMeasurement::removeUserAttributeOnWorkerQueue(const KLVUserAttribute&) {}
-
-platform::Dictionary KLVMeasurement::userPropertiesOnWorkerQueueIncludingInternal(bool) {
-    return {};
-}
-
-std::int64_t KLVMeasurement::maxUserPropertiesOnWorkerQueueForOrigin(const std::string&) {
-    return 0;
-}
-
-std::optional<KLVUserAttribute> KLVMeasurement::userAttributeOnWorkerQueueWithName(
-    const std::string&) {
-    return std::nullopt;
-}
 
 std::optional<platform::Object> KLVMeasurement::shouldDisableAdPersonalization() {
     return std::nullopt;

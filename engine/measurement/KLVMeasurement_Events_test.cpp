@@ -431,6 +431,86 @@ TEST_F(EventPipelineTest, EditedAndCreatedEventsAndAnEditingError) {
     EXPECT_THAT(logLine(23223), HasSubstr("Event editing failed"));
 }
 
+// ---- User properties ----------------------------------------------------------------------
+
+KLVUserAttribute property(const std::string& origin, const std::string& name, KLVValue value) {
+    return KLVUserAttribute::initWithOrigin(origin, name, std::move(value), 1000).value();
+}
+
+TEST_F(EventPipelineTest, UserPropertyLimitsPerOriginAndForPublicNames) {
+    start();
+    configure({{"measurement.upload.max_public_user_properties", "25"}});
+    struct Case {
+        std::string origin;
+        std::string prefix;
+    };
+    for (const Case& c : {Case{"auto", "_u"}, Case{"app", "p"}}) {
+        SCOPED_TRACE(c.prefix);
+        {
+            std::lock_guard lock(mutex_);
+            errors_.clear();
+        }
+        onWorker([&](KLVMeasurement& s) {
+            for (int i = 0; i < 25; ++i) {
+                EXPECT_TRUE(s.setUserPropertyInDatabaseOnWorkerQueue(
+                    property(c.origin, c.prefix + std::to_string(i), KLVValue::initWithInt64(i))));
+            }
+            EXPECT_FALSE(s.setUserPropertyInDatabaseOnWorkerQueue(
+                property(c.origin, c.prefix + "new", KLVValue::initWithInt64(1))));
+            // A known name still updates.
+            EXPECT_TRUE(s.setUserPropertyInDatabaseOnWorkerQueue(
+                property(c.origin, c.prefix + "3", KLVValue::initWithString("x"))));
+        });
+        EXPECT_EQ(errors(), std::vector<std::int64_t>{9});
+    }
+    EXPECT_EQ(logCount(23084), 2u);
+}
+
+TEST_F(EventPipelineTest, ChangingTheUserIDClearsTheResetMarkAndReadBackKeepsTypes) {
+    start();
+    struct Case {
+        const char* newID;
+        bool markKept;
+    };
+    for (const Case& c : {Case{"same", true}, Case{"other", false}}) {
+        SCOPED_TRACE(c.newID);
+        Dictionary read;
+        onWorker([&](KLVMeasurement& s) {
+            ASSERT_TRUE(s.setUserPropertyInDatabaseOnWorkerQueue(
+                property("app", "_id", KLVValue::initWithString("same"))));
+            ASSERT_TRUE(s.setUserPropertyInDatabaseOnWorkerQueue(
+                property("auto", "_lair", KLVValue::initWithInt64(1))));
+            ASSERT_TRUE(s.setUserPropertyInDatabaseOnWorkerQueue(
+                property("app", "ratio", KLVValue::initWithDouble(0.5))));
+            ASSERT_TRUE(s.setUserPropertyInDatabaseOnWorkerQueue(
+                property("app", "_id", KLVValue::initWithString(c.newID))));
+            read = s.userPropertiesOnWorkerQueueIncludingInternal(true);
+        });
+        EXPECT_EQ(read.count("_lair"), c.markKept ? 1u : 0u);
+        EXPECT_EQ(read.at("_id"), Object(c.newID));
+        EXPECT_EQ(read.at("ratio"), Object(0.5));
+    }
+}
+
+TEST_F(EventPipelineTest, SessionIDAnswers) {
+    start();
+    std::vector<std::string> answers;
+    const auto ask = [&] {
+        service_->sessionIDWithCompletion(
+            [&](std::int64_t id, std::optional<platform::Error> error) {
+                answers.push_back(error ? error->description : std::to_string(id));
+            });
+        drain();
+    };
+    ask();
+    onWorker([](KLVMeasurement& s) {
+        s.setUserPropertyInDatabaseOnWorkerQueue(
+            property("auto", "_sid", KLVValue::initWithInt64(1234)));
+    });
+    ask();
+    EXPECT_THAT(answers, ElementsAre("Session ID not found", "1234"));
+}
+
 // ---- Consent fields of a bundle -----------------------------------------------------------
 
 TEST(RawEventMetadataTest, ConsentSignalsDecideTheIdentifiers) {
