@@ -374,7 +374,7 @@ bool KLVMeasurement::updateUserEngagement(std::int64_t milliseconds, KLVPBMeasur
     const double now = platform::Clock::current().now();
     const auto attribute =
         KLVUserAttribute::initWithOrigin("auto", name, KLVValue::initWithInt64(total), now);
-    if (!attribute || !database()->updateUserAttribute(*attribute, &error)) return false;
+    if (!attribute || !setUserPropertyInDatabaseOnWorkerQueue(*attribute)) return false;
 
     auto attributes =
         NANOGetArray<KLVPBUserAttribute>(bundle, KLVPBMeasurementBundle::user_attributes)
