@@ -30,7 +30,10 @@
 #include "engine/base/KLVMeasurementBase.h"
 #include "engine/base/KLVScheduler.h"
 #include "engine/database/KLVDailyCounts.h"
+#include "engine/database/KLVQueuedBundle.h"
 #include "engine/events/KLVEvent.h"
+#include "engine/events/KLVEventAggregates.h"
+#include "engine/events/KLVRawEventData.h"
 #include "engine/events/KLVUserAttribute.h"
 #include "engine/messages/KLVPBMessages.h"
 #include "engine/settings/KLVRemoteConfig.h"
@@ -279,6 +282,105 @@ class KLVMeasurement : public KLVMeasurementBase,
     // (worker queue only); whatever replaces them behind the pipeline's back (a wipe) calls this.
     void invalidatePersistedValueCaches();
 
+    // ---- Bundling and sampling (KLVMeasurement_Bundling.cpp, _Sampling.cpp) ------------------
+    // Turns the oldest run of raw events of one fingerprint into one queued bundle, in one
+    // transaction: true when a bundle was made or the run was consumed (rejected, sampled away or
+    // undecodable), false when nothing changed.
+    bool bundleRawEvents();
+    // The next run of the fingerprint (contiguous rows, one hour, the size and count limits);
+    // nothing on a read failure.
+    std::optional<std::vector<KLVRawEventData>> rawEventsWithMetadataFingerprint(
+        std::int64_t metadataFingerprint);
+    // Rejections, daily conversion and real-time counting; an empty answer when all were rejected
+    // (the run is then deleted), nothing on failure.
+    std::optional<std::vector<KLVEvent>> processRawEvents(const std::vector<KLVRawEventData>& raws,
+                                                          std::int64_t metadataFingerprint);
+    // "ad_impression" becomes the internal "_ai".
+    static KLVRawEventData internalEventFromPublicEvent(const KLVRawEventData& raw);
+    bool checkConversion(KLVEvent& event, KLVDailyCounts& counts);
+    bool checkRealtime(KLVEvent& event, KLVDailyCounts& counts);
+    // Session start and engagement of the run; false rolls the bundle back.
+    bool evaluationTimeFromRawEvents(const std::vector<KLVRawEventData>& raws,
+                                     KLVPBMeasurementBundle& bundle);
+    void handleAnalyticsStorageConsentTransitions(const KLVPBMeasurementBundle& bundle);
+    std::optional<std::vector<KLVEvent>> eventsAfterUpdatingEventAggregates(
+        const std::vector<KLVEvent>& events, bool allowEventFilterEvaluation);
+    bool updateAppMetadataForBundle(KLVPBMeasurementBundle& bundle, double start, double end);
+    bool updateUserEngagement(std::int64_t milliseconds, KLVPBMeasurementBundle& bundle,
+                              bool sessionScoped);
+    void addBundleMetadataIntoBundle(KLVPBMeasurementBundle& bundle, double start, double end);
+    // Deletes the rows up to `maxRowID`, and the metadata once no raw event uses it.
+    bool deleteBundledRawEvents(std::int64_t maxRowID, std::int64_t metadataFingerprint);
+    // The kept events in input order, sampling state stored; nothing (with the error) on failure.
+    std::optional<std::vector<KLVPBEvent>> sampleEvents(const std::vector<KLVPBEvent>& events,
+                                                        platform::Error* error);
+    bool canEventBeSampled(const KLVPBEvent& event);
+    static bool isEventBundledAfterRoll(std::int32_t rate);
+    bool shouldUpdateNPAUserProperty() const { return shouldUpdateNPAUserProperty_; }
+    void setShouldUpdateNPAUserProperty(bool v) { shouldUpdateNPAUserProperty_ = v; }
+
+    // ---- Upload and its schedule (KLVMeasurement_Upload.cpp, _Schedule.cpp) -----------------
+    // Arms, keeps or cancels the upload alarm from the stored data, the last upload results, the
+    // back-off and the suspension.
+    virtual void updateSchedule();
+    // Seconds since 1970 of the next upload; 0 when none is planned.
+    double nextUploadingTime();
+    void uploadDataOrRegisterAlarm();
+    // Bundles pending events, sends one batch of queued bundles and handles the answer.
+    void uploadData();
+    bool isNetworkReadyForRequest();
+    bool hasDataToUpload();
+    bool removeBundlesFromDatabaseWithIDs(const std::vector<std::int64_t>& rowIDs);
+    // The leading bundles that may travel in one batch: one app ID and one device ID.
+    std::vector<KLVQueuedBundle> filteredBundlesWithCompatibleAppID(
+        const std::string& appID, const std::optional<std::string>& resettableDeviceID,
+        const std::optional<std::string>& vendorDeviceID,
+        const std::vector<KLVQueuedBundle>& bundles);
+    void networkUploadCompletionHandler(const std::optional<platform::WDLNetworkResponse>& response,
+                                        const std::optional<platform::Error>& error);
+    void terminateBackgroundTask();
+    bool shouldUseBackgroundSession() const;
+    // ---- Configuration download (KLVMeasurement_Config.cpp) --------------------------------
+    // A conditional GET of the app's configuration; the answer is applied in one transaction.
+    virtual void fetchRemoteConfig();
+    // `data` is the body; `error` a transport error (an answer over the cap counts as a body
+    // that does not parse).
+    void networkRemoteConfigFetchCompletionHandler(
+        const std::optional<platform::WDLNetworkResponse>& response, const platform::Data& data,
+        const std::optional<platform::Error>& error);
+    // Parses and applies a fetched configuration; false rolls the transaction back.
+    bool storeFetchedConfiguration(const platform::Data& data);
+    bool shouldRequestDeferredDeepLinkAfterConfigFetch() const {
+        return shouldRequestDeferredDeepLinkAfterConfigFetch_;
+    }
+    void setShouldRequestDeferredDeepLinkAfterConfigFetch(bool v) {
+        shouldRequestDeferredDeepLinkAfterConfigFetch_ = v;
+    }
+    // The answer cap of a configuration download.
+    static constexpr std::size_t kMaximumConfigurationSize = 1024 * 1024;
+    double suspendedUploadTimestamp() const { return suspendedUploadTimestamp_; }
+    std::int64_t lastEventEndTimestampMsec() const { return lastEventEndTimestampMsec_; }
+
+    // ---- Audience seam: bundling calls the audience component through these five. Until it is
+    // connected, there are no audiences: every evaluation passes and there are no results. ----
+    virtual void audienceClearEvaluationResultsForSessionScopedFilters() {}
+    virtual bool audienceEvaluateFiltersForUserAttribute(const KLVPBUserAttribute&,
+                                                         std::optional<double> evaluationTime) {
+        (void)evaluationTime;
+        return true;
+    }
+    virtual bool audienceEvaluateFiltersForEvent(const KLVEvent&, const KLVEventAggregates&) {
+        return true;
+    }
+    // Nothing on a read failure.
+    virtual std::optional<std::vector<KLVPBAudienceLeafFilterResult>> audienceResultsForBundling() {
+        return std::vector<KLVPBAudienceLeafFilterResult>{};
+    }
+    // Replaces the audience definitions with those of a fetched configuration.
+    virtual bool audienceUpdateAudiences(const std::vector<KLVPBAudience>&) { return true; }
+    // A fresh evaluation cache for one bundle.
+    virtual void audienceResetTimestampsCache() {}
+
     // ---- Sessions and user properties: filled in by their concerns ---------------------------
     virtual bool isSessionExpired() const { return false; }
     virtual void extendSession() {}
@@ -304,7 +406,6 @@ class KLVMeasurement : public KLVMeasurementBase,
     virtual void reportOSUpdateOnWorkerQueue() {}
     virtual void tcfClientSetConsentFromData() {}
     virtual void subscribeForAppForegroundBackgroundNotifications() {}
-    virtual void updateSchedule() {}
     virtual void maybeFetchSKANCVAfterReachabilityChange() {}
     virtual void swapBackgroundTaskWithNewTaskID(std::uint64_t taskID);
 
@@ -360,6 +461,10 @@ class KLVMeasurement : public KLVMeasurementBase,
     std::atomic<bool> isAnalyticsCollectionEnabled_;
     std::atomic<bool> isAnalyticsCollectionDeactivated_;
     std::atomic<bool> isNetworkRequestPending_{false};
+    bool shouldUpdateNPAUserProperty_ = false;
+    // Worker queue only: the batch in flight.
+    std::optional<std::vector<std::int64_t>> uploadingBundleIDs_;
+    std::int64_t lastEventEndTimestampMsec_ = 0;
 };
 
 }  // namespace engine

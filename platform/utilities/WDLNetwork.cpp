@@ -132,9 +132,19 @@ std::string WDLNetwork::getURL(const std::string& url, const HttpHeaders& header
     return send(HttpMethod::Get, url, headers, {}, std::move(queue), std::move(completionHandler));
 }
 
+std::string WDLNetwork::getURL(const std::string& url, const HttpHeaders& headers,
+                               std::size_t maximumResponseSize,
+                               std::shared_ptr<DispatchQueue> queue,
+                               bool /*usingBackgroundSession*/,
+                               WDLNetworkCompletionHandler completionHandler) {
+    return send(HttpMethod::Get, url, headers, {}, std::move(queue), std::move(completionHandler),
+                maximumResponseSize);
+}
+
 std::string WDLNetwork::send(HttpMethod method, const std::string& url, const HttpHeaders& headers,
                              Data payload, std::shared_ptr<DispatchQueue> queue,
-                             WDLNetworkCompletionHandler completionHandler) {
+                             WDLNetworkCompletionHandler completionHandler,
+                             std::size_t maximumResponseSize) {
     const std::string sessionID =
         url.empty() ? std::string()
                     : formatString("wdl-network-session-%llu", nextSessionNumber.fetch_add(1));
@@ -144,6 +154,7 @@ std::string WDLNetwork::send(HttpMethod method, const std::string& url, const Ht
     request.headers = headers;
     request.body = std::move(payload);
     request.timeoutInterval = timeoutInterval();
+    request.maximumResponseSize = maximumResponseSize;
     state_->log(kWDLLoggerLevelDebug, kWDLNetworkMessageCodeRequestStarted,
                 "Sending request. Session ID, URL", {sessionID, url});
     state_->requestsInFlight.fetch_add(1);

@@ -8,6 +8,7 @@
 // There are no background URL sessions on this platform: a request asked to use one runs as an
 // ordinary request, and handleEventsForBackgroundURLSessionID() has nothing to deliver.
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -106,6 +107,11 @@ class WDLNetwork {
     std::string getURL(const std::string& url, const HttpHeaders& headers,
                        std::shared_ptr<DispatchQueue> queue, bool usingBackgroundSession,
                        WDLNetworkCompletionHandler completionHandler);
+    // The same with an answer body capped at `maximumResponseSize` bytes (0: the client's own
+    // cap); a larger answer completes with kURLErrorDataLengthExceedsMaximum.
+    std::string getURL(const std::string& url, const HttpHeaders& headers,
+                       std::size_t maximumResponseSize, std::shared_ptr<DispatchQueue> queue,
+                       bool usingBackgroundSession, WDLNetworkCompletionHandler completionHandler);
 
     // Hands over the events of a background URL session; with none on this platform the
     // completion handler is called at once.
@@ -116,7 +122,8 @@ class WDLNetwork {
     struct State;
     std::string send(HttpMethod method, const std::string& url, const HttpHeaders& headers,
                      Data payload, std::shared_ptr<DispatchQueue> queue,
-                     WDLNetworkCompletionHandler completionHandler);
+                     WDLNetworkCompletionHandler completionHandler,
+                     std::size_t maximumResponseSize = 0);
 
     std::shared_ptr<State> state_;
 };
