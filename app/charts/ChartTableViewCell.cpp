@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "app/charts/ChartViews.h"
 #include "platform/ui/UIStoryboard.h"
 
 namespace app {
@@ -42,16 +43,37 @@ void ChartTableViewCell::configure(const ChartDataList& list, const platform::UI
 
 std::shared_ptr<platform::UIView> ChartTableViewCell::makeChartView(
     const ChartData& data, const platform::UIView& parentView) {
-    (void)data;
-    (void)parentView;
+    const double ratio = data.frameRatio;
+    if (!std::isfinite(ratio) || ratio <= 0) return nullptr;
+    const auto frame = chartFrame(parentView.frame().width(), ratio);
+    if (auto* line = dynamic_cast<const LineChartData*>(&data))
+        return LineChartManager::makeLineChartView(*line, frame);
+    if (auto* trig = dynamic_cast<const TrigonometricChartData*>(&data))
+        return SplineChartManager::makeTrigonometricChartView(*trig, frame);
+    if (auto* histogram = dynamic_cast<const HistogramChartData*>(&data))
+        return AreaChartManager::makeAreaChartView(*histogram, frame);
+    if (auto* dist = dynamic_cast<const DistributionFunctionChartData*>(&data)) {
+        if (!dist->isPresentationView)
+            return LineChartManager::makeDistributionFunctionChartView(*dist, frame);
+        return nullptr;  // the presentation view is not built yet
+    }
+    if (auto* tree = dynamic_cast<const BernoulliDistributionTreeChartData*>(&data))
+        return TreeChartManager::makeTreeChartView(*tree, frame);
     return nullptr;
 }
 
 std::shared_ptr<platform::UIView> ChartTableViewCell::makeCombinedChartView(
     const ChartDataList& list, const platform::UIView& parentView) {
-    (void)list;
-    (void)parentView;
-    return nullptr;
+    const auto ratio = usableFrameRatio(list);
+    if (!ratio) return nullptr;
+    std::vector<std::shared_ptr<CommonSplineChartData>> splines;
+    for (const auto& d : list) {
+        auto spline = std::dynamic_pointer_cast<CommonSplineChartData>(d);
+        if (!spline) return nullptr;
+        splines.push_back(std::move(spline));
+    }
+    return SplineChartManager::makeSplineChartView(splines,
+                                                   chartFrame(parentView.frame().width(), *ratio));
 }
 
 void ChartTableViewCell::startChartAnimation() {}
