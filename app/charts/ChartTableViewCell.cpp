@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "app/charts/ChartViews.h"
+#include "app/charts/UnitCircleChartView.h"
 #include "platform/ui/UIStoryboard.h"
 
 namespace app {
@@ -48,6 +49,11 @@ std::shared_ptr<platform::UIView> ChartTableViewCell::makeChartView(
     const auto frame = chartFrame(parentView.frame().width(), ratio);
     if (auto* line = dynamic_cast<const LineChartData*>(&data))
         return LineChartManager::makeLineChartView(*line, frame);
+    if (auto* circle = dynamic_cast<const UnitCircleChartData*>(&data)) {
+        auto view = std::make_shared<UnitCircleChartView>(frame);
+        view->unitCircleChartData = std::make_shared<UnitCircleChartData>(*circle);
+        return view;
+    }
     if (auto* trig = dynamic_cast<const TrigonometricChartData*>(&data))
         return SplineChartManager::makeTrigonometricChartView(*trig, frame);
     if (auto* histogram = dynamic_cast<const HistogramChartData*>(&data))
@@ -76,7 +82,14 @@ std::shared_ptr<platform::UIView> ChartTableViewCell::makeCombinedChartView(
                                                    chartFrame(parentView.frame().width(), *ratio));
 }
 
-void ChartTableViewCell::startChartAnimation() {}
+void ChartTableViewCell::startChartAnimation() {
+    for (const auto& d : chartData)
+        if (!std::dynamic_pointer_cast<UnitCircleChartData>(d)) return;
+    const auto& subviews = contentView()->subviews();
+    if (subviews.empty()) return;
+    if (auto circle = std::dynamic_pointer_cast<UnitCircleChartView>(subviews.front()))
+        circle->startAnimation();
+}
 
 void registerChartTableViewCellNib() {
     platform::UINib::registerNib(kChartTableViewCellNib,
