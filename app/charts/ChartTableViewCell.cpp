@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "app/charts/ChartViews.h"
+#include "app/charts/DistributionFunctionPresentationView.h"
 #include "app/charts/UnitCircleChartView.h"
 #include "platform/ui/UIStoryboard.h"
 
@@ -61,7 +62,9 @@ std::shared_ptr<platform::UIView> ChartTableViewCell::makeChartView(
     if (auto* dist = dynamic_cast<const DistributionFunctionChartData*>(&data)) {
         if (!dist->isPresentationView)
             return LineChartManager::makeDistributionFunctionChartView(*dist, frame);
-        return nullptr;  // the presentation view is not built yet
+        if (dist->dataSet.empty() || dist->dataSet.front().empty()) return nullptr;
+        return std::make_shared<DistributionFunctionPresentationView>(frame,
+                                                                      dist->dataSet.front().back());
     }
     if (auto* tree = dynamic_cast<const BernoulliDistributionTreeChartData*>(&data))
         return TreeChartManager::makeTreeChartView(*tree, frame);

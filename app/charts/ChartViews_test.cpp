@@ -8,6 +8,7 @@
 #include <numbers>
 
 #include "app/charts/ChartTableViewCell.h"
+#include "app/charts/DistributionFunctionPresentationView.h"
 #include "app/core/NumberText.h"
 
 namespace app {
@@ -208,6 +209,28 @@ TEST(ChartCell, BuildsOneViewPerRow) {
         if (c.shows) {
             EXPECT_EQ(cell.contentView()->subviews().front()->frame(), (CGRect{20, 10, 360, 180}));
         }
+    }
+}
+
+TEST(DistributionPresentation, MiddleLineAndEmptyDataSet) {
+    platform::UIView parent(CGRect{0, 0, 400, 800});
+    ChartTableViewCell cell;
+    for (const auto& [dataSet, middle] : std::vector<std::pair<ChartPoints, std::string>>{
+             {{{1, 0.25}}, "0.25;"}, {{{0.0, 1e-12}}, "0;"}, {{}, ""}, {{{}}, ""}}) {
+        auto d = std::make_shared<DistributionFunctionChartData>(2);
+        d->isPresentationView = true, d->dataSet = dataSet;
+        cell.configure({d}, parent);
+        if (middle.empty()) {
+            EXPECT_TRUE(cell.contentView()->subviews().empty());
+            continue;
+        }
+        auto view = std::dynamic_pointer_cast<DistributionFunctionPresentationView>(
+            cell.contentView()->subviews().at(0));
+        ASSERT_TRUE(view);
+        EXPECT_EQ(view->label2->latex(), middle);
+        EXPECT_EQ(view->label1->latex(), "0;");
+        EXPECT_EQ(view->label5->latex(), "\\quad 0 \\le x < 1");
+        EXPECT_EQ(view->labelMid->fontSize, 46);
     }
 }
 
