@@ -1,8 +1,7 @@
 #pragma once
 
 // A chart row of the result page: turns the row's chart descriptions into one chart view, sized
-// from the row's width and the description's frame ratio. The chart views themselves are not
-// built yet, so every description gives no view and the row stays empty.
+// from the row's width and the description's frame ratio (the chart views are in ChartViews.h).
 
 #include <atomic>
 #include <memory>

@@ -241,8 +241,8 @@ TEST_F(ResultTest, ChartCellSizesItsFrameAndStaysEmptyWithoutAView) {
     cell.contentView()->addSubview(std::make_shared<platform::UIView>());
     platform::UIView parent(platform::CGRect{0, 0, 400, 800});
     for (const ChartDataList& list :
-         {ChartDataList{}, ChartDataList{std::make_shared<CommonSplineChartData>(2.0)},
-          ChartDataList{std::make_shared<ChartData>(0.0)}}) {
+         {ChartDataList{}, ChartDataList{std::make_shared<ChartData>(2.0)},
+          ChartDataList{std::make_shared<CommonSplineChartData>(0.0)}}) {
         cell.configure(list, parent);
         EXPECT_TRUE(cell.contentView()->subviews().empty());
         EXPECT_EQ(cell.chartData.size(), list.size());

@@ -1,0 +1,122 @@
+#pragma once
+
+// The chart views of a result page's chart rows and the managers that build them from a chart
+// description and a frame. Each view records its chart (title, axes, series) into the display
+// list when drawn, so the dump and the exported image show it.
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/core/ChartData.h"
+#include "platform/ui/UIView.h"
+
+namespace app {
+
+using ChartPoints = std::vector<std::vector<double>>;
+
+struct ChartSeries {
+    enum class Kind { line, spline, scatter, step, area };
+    std::string name;
+    ChartPoints points;  // entries with fewer than two numbers are skipped
+    std::string colorHex;
+    Kind kind = Kind::line;
+    double markerRadius = 0;
+};
+
+// A plain plot: title, axes from the given bounds or the data's extent, one path per series.
+class PlotChartView : public platform::UIView {
+  public:
+    using platform::UIView::UIView;
+    std::string title, xAxisTitle, yAxisTitle;
+    std::optional<double> xMin, xMax, yMin, yMax;
+    std::vector<ChartSeries> series;
+    void draw(platform::CGContext& ctx, platform::CGRect rect) const override;
+};
+
+class LineChartView : public PlotChartView {
+  public:
+    using PlotChartView::PlotChartView;
+};
+class SplineChartView : public PlotChartView {
+  public:
+    using PlotChartView::PlotChartView;
+};
+class AreaChartView : public PlotChartView {
+  public:
+    using PlotChartView::PlotChartView;
+};
+
+class LineChartManager : public ChartManager {
+  public:
+    static std::shared_ptr<LineChartView> makeLineChartView(const LineChartData& data,
+                                                            platform::CGRect frame);
+    // Null when the data set is empty or its first or last point is.
+    static std::shared_ptr<LineChartView> makeDistributionFunctionChartView(
+        const DistributionFunctionChartData& data, platform::CGRect frame);
+    // The data set with a point one unit before the first and one after the last, at the
+    // function's limits (0 then 1, or 1 then 0 for a converse function); empty when the data
+    // set cannot be extended.
+    static ChartPoints distributionFunctionPoints(const DistributionFunctionChartData& data);
+};
+
+class SplineChartManager : public ChartManager {
+  public:
+    // Null without a length or type, or when no points can be sampled.
+    static std::shared_ptr<SplineChartView> makeTrigonometricChartView(
+        const TrigonometricChartData& data, platform::CGRect frame);
+    // Null for an empty list.
+    static std::shared_ptr<SplineChartView> makeSplineChartView(
+        const std::vector<std::shared_ptr<CommonSplineChartData>>& list, platform::CGRect frame);
+    // Empty without a length or type, for input that is not finite or a period of 0.
+    static ChartPoints trigonometricPoints(const TrigonometricChartData& data);
+};
+
+class AreaChartManager : public ChartManager {
+  public:
+    // One area per colour group; empty groups are skipped. Null when no group is left.
+    static std::shared_ptr<AreaChartView> makeAreaChartView(const HistogramChartData& data,
+                                                            platform::CGRect frame);
+};
+
+struct TreeNode {
+    std::string value;
+    std::vector<std::shared_ptr<TreeNode>> children;
+    bool isHighlighted = false;
+    std::vector<std::string> chainOfEvents;
+};
+
+// Grows two children ("0" failure, "1" success) under `node` for each remaining trial. A node
+// is highlighted when the successes still needed fit into the trials left. Trials <= 0 leave
+// a leaf.
+void buildTree(TreeNode& node, std::int64_t hitsNeeded, std::int64_t trials);
+
+class TreeChartView : public platform::UIView {
+  public:
+    using platform::UIView::UIView;
+    std::string chartTitle;
+    std::optional<std::string> probabilitySuccess, probabilityFailure;
+    std::shared_ptr<TreeNode> rootNode;
+    void draw(platform::CGContext& ctx, platform::CGRect rect) const override;
+
+  private:
+    void drawNode(platform::CGContext& ctx, const TreeNode& node, platform::CGPoint at,
+                  double width) const;
+};
+
+inline constexpr std::int64_t kMaxTreeTrials = 10;
+
+class TreeChartManager : public ChartManager {
+  public:
+    // The leaf label: probability in percent, three spaces, the chain ("21%   01").
+    static std::string leafText(const TreeNode& leaf, const std::string& success,
+                                const std::string& failure);
+    static platform::CGSize canvasSize(std::int64_t trials);
+    // A container of the frame holding the title and the tree canvas; a tree of more than
+    // kMaxTreeTrials trials shows only its title.
+    static std::shared_ptr<platform::UIView> makeTreeChartView(
+        const BernoulliDistributionTreeChartData& data, platform::CGRect frame);
+};
+
+}  // namespace app

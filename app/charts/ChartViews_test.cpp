@@ -1,0 +1,238 @@
+#include "app/charts/ChartViews.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <functional>
+#include <limits>
+#include <numbers>
+
+#include "app/charts/ChartTableViewCell.h"
+#include "app/charts/DistributionFunctionPresentationView.h"
+#include "app/core/NumberText.h"
+
+namespace app {
+namespace {
+
+using platform::CGContext;
+using platform::CGRect;
+using platform::DisplayItem;
+
+std::vector<DisplayItem> drawn(const platform::UIView& view) {
+    CGContext ctx;
+    view.draw(ctx, view.bounds());
+    return ctx.takeItems();
+}
+
+std::vector<std::string> texts(const std::vector<DisplayItem>& items) {
+    std::vector<std::string> out;
+    for (const auto& i : items)
+        if (i.kind == DisplayItem::Kind::text && !i.text.empty()) out.push_back(i.text);
+    return out;
+}
+
+std::size_t pathCount(const std::vector<DisplayItem>& items) {
+    std::size_t n = 0;
+    for (const auto& i : items)
+        n += i.kind == DisplayItem::Kind::path;
+    return n;
+}
+
+TEST(TrigonometricPoints, SamplesByTypeAndLength) {
+    const double pi = std::numbers::pi;
+    struct Case {
+        TrigonometricType type;
+        double length, offset;
+        std::size_t count;
+        double firstX, lastX;
+    } cases[] = {
+        {TrigonometricType::sin, 2 * pi, 0, 65, 0, 6.272},
+        {TrigonometricType::tan, pi, 0, 201, 0, 3.2},
+        {TrigonometricType::cos, 3, -1, 0, -1, 0},  // count checked below: x runs -1 to ~3
+        {TrigonometricType::tan, -pi, 0, 201, 0, -3.2},
+    };
+    for (const auto& c : cases) {
+        TrigonometricChartData d(2);
+        d.type = c.type, d.lengthOfGraph = c.length, d.offset = c.offset;
+        d.periodLength = 2 * pi, d.amplitude = 1;
+        const auto pts = SplineChartManager::trigonometricPoints(d);
+        ASSERT_FALSE(pts.empty());
+        if (c.count) {
+            EXPECT_EQ(pts.size(), c.count);
+        }
+        EXPECT_DOUBLE_EQ(pts.front()[0], c.firstX);
+        EXPECT_NEAR(pts.back()[0], c.count ? c.lastX : 3.0, c.count ? 1e-9 : 0.05);
+    }
+}
+
+TEST(TrigonometricPoints, MissingOrBrokenInputGivesNone) {
+    auto make = [](auto change) {
+        TrigonometricChartData d(2);
+        d.type = TrigonometricType::sin, d.lengthOfGraph = 3, d.periodLength = 1;
+        change(d);
+        return SplineChartManager::trigonometricPoints(d).size();
+    };
+    EXPECT_EQ(make([](auto& d) { d.type.reset(); }), 0u);
+    EXPECT_EQ(make([](auto& d) { d.lengthOfGraph.reset(); }), 0u);
+    EXPECT_EQ(make([](auto& d) { d.periodLength = 0; }), 0u);
+    EXPECT_EQ(make([](auto& d) { d.lengthOfGraph = std::numeric_limits<double>::quiet_NaN(); }),
+              0u);
+    // A huge tangent is capped instead of sampling without end.
+    EXPECT_EQ(make([](auto& d) { d.type = TrigonometricType::tan, d.lengthOfGraph = 1e6; }),
+              20001u);
+}
+
+TEST(DistributionFunction, ExtendsToTheLimits) {
+    DistributionFunctionChartData d(2);
+    d.dataSet = {{0, 0.2}, {1, 0.7}, {2, 1}};
+    EXPECT_EQ(LineChartManager::distributionFunctionPoints(d),
+              (ChartPoints{{-1, 0}, {0, 0.2}, {1, 0.7}, {2, 1}, {3, 1}}));
+    d.isConverse = true;
+    const auto converse = LineChartManager::distributionFunctionPoints(d);
+    EXPECT_EQ(converse.front(), (std::vector<double>{-1, 1}));
+    EXPECT_EQ(converse.back(), (std::vector<double>{3, 0}));
+    d.dataSet = {{0, 1}, {}};
+    EXPECT_TRUE(LineChartManager::distributionFunctionPoints(d).empty());
+    EXPECT_EQ(LineChartManager::makeDistributionFunctionChartView(d, {}), nullptr);
+}
+
+TEST(LineChart, AxisLimitAndSeries) {
+    LineChartData d(2);
+    d.axisLimit = -3, d.chartTitle = "Line", d.dataName = "f(x)", d.chartColorHexCode = "#FF0000";
+    d.startPoint = {-3, -3}, d.endPoint = {3, 3}, d.markedPoints = {{0, 0}};
+    auto view = LineChartManager::makeLineChartView(d, {0, 0, 360, 180});
+    EXPECT_EQ(view->xMin, -3.0);
+    EXPECT_EQ(view->yMax, 3.0);
+    const auto items = drawn(*view);
+    EXPECT_EQ(texts(items), (std::vector<std::string>{"Line", "x", "f(x)"}));
+    // The line runs corner to corner of the plot area (margin 30).
+    bool found = false;
+    for (const auto& i : items)
+        if (i.kind == DisplayItem::Kind::path && i.points.size() == 2 &&
+            i.points[0] == platform::CGPoint{30, 150} && i.points[1] == platform::CGPoint{330, 30})
+            found = true;
+    EXPECT_TRUE(found);
+}
+
+TEST(SplineChart, SeriesNamesAndColours) {
+    auto a = std::make_shared<CommonSplineChartData>(2);
+    a->chartTitle = "T", a->dataName = "density function", a->chartColorHexCode = "#00FF00";
+    a->dataSet = {{0, 0}, {1, 1}};
+    auto b = std::make_shared<CommonSplineChartData>(2);
+    b->dataName = "g", b->dataSet = {{0, 1}, {1, 0}};
+    auto view = SplineChartManager::makeSplineChartView({a, b}, {0, 0, 200, 100});
+    ASSERT_EQ(view->series.size(), 2u);
+    EXPECT_EQ(view->series[0].name, "density func");
+    EXPECT_EQ(view->title, "T");
+    EXPECT_EQ(pathCount(drawn(*view)), 3u);  // axes and two curves
+    EXPECT_EQ(SplineChartManager::makeSplineChartView({}, {}), nullptr);
+}
+
+TEST(AreaChart, GroupsEndOnTheAxis) {
+    HistogramChartData d(2);
+    d.dataName = "n";
+    d.dataSetWithColorTheme = {{"#FF0000", {{3, 8}, {2, 5}, {4, 1}}}, {"#0000FF", {}}};
+    auto view = AreaChartManager::makeAreaChartView(d, {0, 0, 200, 100});
+    ASSERT_EQ(view->series.size(), 1u);
+    EXPECT_EQ(view->series[0].points, (ChartPoints{{1, 0}, {3, 8}, {2, 5}, {4, 1}, {5, 0}}));
+    const auto items = drawn(*view);
+    ASSERT_EQ(pathCount(items), 2u);
+    EXPECT_TRUE(items.back().fill.has_value());
+}
+
+TEST(ProbabilityTree, LeavesAndHighlights) {
+    struct Case {
+        std::int64_t hits, trials;
+        double p;
+        std::vector<std::string> leaves;
+        std::vector<bool> highlighted;  // leaves left to right
+    } cases[] = {
+        {0, 0, 0.5, {"100%   "}, {true}},
+        {1, 2, 0.5, {"25%   00", "25%   01", "25%   10", "25%   11"}, {false, true, true, false}},
+        {2, 2, 0.5, {"25%   00", "25%   01", "25%   10", "25%   11"}, {false, false, false, true}},
+        {1, 2, 0.3, {"49%   00", "21%   01", "21%   10", "9%   11"}, {false, true, true, false}},
+        {0, -3, 0.5, {"100%   "}, {true}},
+    };
+    for (const auto& c : cases) {
+        TreeNode root;
+        root.isHighlighted = true;
+        buildTree(root, c.hits, c.trials);
+        std::vector<const TreeNode*> leaves;
+        std::function<void(const TreeNode&)> walk = [&](const TreeNode& n) {
+            if (n.children.empty()) leaves.push_back(&n);
+            for (const auto& ch : n.children)
+                walk(*ch);
+        };
+        walk(root);
+        ASSERT_EQ(leaves.size(), c.leaves.size());
+        for (std::size_t i = 0; i < leaves.size(); ++i) {
+            EXPECT_EQ(TreeChartManager::leafText(*leaves[i], formatG(c.p), formatG(1 - c.p)),
+                      c.leaves[i]);
+            EXPECT_EQ(leaves[i]->isHighlighted, c.highlighted[i]) << i;
+        }
+    }
+    EXPECT_EQ(TreeChartManager::canvasSize(3), (platform::CGSize{464, 320}));
+}
+
+TEST(ProbabilityTree, ViewDrawsTextsAndBigTreesOnlyTheirTitle) {
+    BernoulliDistributionTreeChartData d(2);
+    d.chartTitle = "Tree", d.probabilityOfSuccess = 0.3, d.hits = 1, d.trials = 2;
+    auto container = TreeChartManager::makeTreeChartView(d, {0, 0, 300, 150});
+    ASSERT_EQ(container->subviews().size(), 2u);
+    const auto items = drawn(*container->subviews().front());
+    const auto t = texts(items);
+    EXPECT_EQ(t.front(), "0.3");
+    EXPECT_EQ(t[1], "0.7");
+    EXPECT_NE(std::find(t.begin(), t.end(), "21%   01"), t.end());
+    EXPECT_EQ(pathCount(items), 7u + 6u);  // seven circles, six edges
+    d.trials = 64;
+    EXPECT_EQ(TreeChartManager::makeTreeChartView(d, {0, 0, 300, 150})->subviews().size(), 1u);
+}
+
+TEST(ChartCell, BuildsOneViewPerRow) {
+    platform::UIView parent(CGRect{0, 0, 400, 800});
+    auto spline = std::make_shared<CommonSplineChartData>(2);
+    spline->dataSet = {{0, 1}};
+    auto line = std::make_shared<LineChartData>(2);
+    auto tree = std::make_shared<BernoulliDistributionTreeChartData>(2);
+    struct Case {
+        ChartDataList list;
+        bool shows;
+    } cases[] = {
+        {{spline}, true}, {{spline, spline}, true}, {{spline, line}, false},
+        {{line}, true},   {{tree}, true},           {{}, false},
+    };
+    ChartTableViewCell cell;  // reused throughout: each row replaces the previous view
+    for (const auto& c : cases) {
+        cell.configure(c.list, parent);
+        ASSERT_EQ(cell.contentView()->subviews().size(), c.shows ? 1u : 0u);
+        if (c.shows) {
+            EXPECT_EQ(cell.contentView()->subviews().front()->frame(), (CGRect{20, 10, 360, 180}));
+        }
+    }
+}
+
+TEST(DistributionPresentation, MiddleLineAndEmptyDataSet) {
+    platform::UIView parent(CGRect{0, 0, 400, 800});
+    ChartTableViewCell cell;
+    for (const auto& [dataSet, middle] : std::vector<std::pair<ChartPoints, std::string>>{
+             {{{1, 0.25}}, "0.25;"}, {{{0.0, 1e-12}}, "0;"}, {{}, ""}, {{{}}, ""}}) {
+        auto d = std::make_shared<DistributionFunctionChartData>(2);
+        d->isPresentationView = true, d->dataSet = dataSet;
+        cell.configure({d}, parent);
+        if (middle.empty()) {
+            EXPECT_TRUE(cell.contentView()->subviews().empty());
+            continue;
+        }
+        auto view = std::dynamic_pointer_cast<DistributionFunctionPresentationView>(
+            cell.contentView()->subviews().at(0));
+        ASSERT_TRUE(view);
+        EXPECT_EQ(view->label2->latex(), middle);
+        EXPECT_EQ(view->label1->latex(), "0;");
+        EXPECT_EQ(view->label5->latex(), "\\quad 0 \\le x < 1");
+        EXPECT_EQ(view->labelMid->fontSize, 46);
+    }
+}
+
+}  // namespace
+}  // namespace app

@@ -1,0 +1,145 @@
+#include "app/charts/UnitCircleChartView.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <numbers>
+#include <tuple>
+
+#include "app/charts/ChartTableViewCell.h"
+#include "platform/dispatch/SerialQueue.h"
+#include "testkit/ManualClock.h"
+
+namespace app {
+namespace {
+
+constexpr double kPi = std::numbers::pi;
+
+class UnitCircleTest : public ::testing::Test {
+  protected:
+    std::shared_ptr<UnitCircleChartView> make(double alpha, double b, std::int64_t circles,
+                                              Quadrant q) {
+        auto view = std::make_shared<UnitCircleChartView>(platform::CGRect{0, 0, 360, 180});
+        view->unitCircleChartData = std::make_shared<UnitCircleChartData>(alpha, b, 0, circles, q);
+        return view;
+    }
+    void run(double seconds) {
+        platform::runUntilIdle();
+        clock_.advance(seconds);
+        platform::runUntilIdle();
+    }
+    static std::size_t animationLayers(const UnitCircleChartView& v) {
+        std::size_t n = 0;
+        for (const auto& l : v.animationView->layer()->sublayers())
+            n += l->name == "animation";
+        return n;
+    }
+    testkit::ScopedManualClock clock_;
+};
+
+TEST_F(UnitCircleTest, PlaysEachCaseToItsFinalLabels) {
+    struct Case {
+        double alpha, b;
+        std::int64_t circles;
+        Quadrant quadrant;
+        std::string alphaText, gammaText, circlesText, x, y;
+        std::size_t arcs;
+        int visibleQuadrant;
+    } cases[] = {
+        {45, kPi / 4, 0, Quadrant::first, "45°", "45°", "0", "0.71", "0.71", 1, 0},
+        {120, 2 * kPi / 3, 0, Quadrant::second, "120°", "120°", "0", "-0.5", "0.87", 1, 1},
+        {-450, -2.5 * kPi, 1, Quadrant::fourth, "-450°", "-90°", "-1", "0.0", "-1.0", 2, 3},
+        {720 + 180, 5 * kPi, 2, Quadrant::third, "900°", "180°", "2", "-1.0", "0.0", 3, 2},
+    };
+    for (const auto& c : cases) {
+        auto view = make(c.alpha, c.b, c.circles, c.quadrant);
+        view->startAnimation();
+        EXPECT_TRUE(view->isAnimationRunning);
+        EXPECT_EQ(view->animateAgainButton->alpha(), 0.5);
+        run(1.0 * static_cast<double>(c.arcs) + 0.01);
+        for (std::size_t i = 0; i < c.arcs; ++i)
+            run(1);
+        EXPECT_FALSE(view->isAnimationRunning) << c.alphaText;
+        EXPECT_EQ(view->alphaLabel->text(), c.alphaText);
+        EXPECT_EQ(view->gammaLabel->text(), c.gammaText);
+        EXPECT_EQ(view->fullCirclesLabel->text(), c.circlesText);
+        EXPECT_EQ(view->pXLabel->text(), c.x);
+        EXPECT_EQ(view->pYLabel->text(), c.y);
+        EXPECT_EQ(animationLayers(*view), c.arcs + 2);  // arcs and two projection lines
+        platform::UILabel* q[] = {view->q1Label.get(), view->q2Label.get(), view->q3Label.get(),
+                                  view->q4Label.get()};
+        for (int i = 0; i < 4; ++i)
+            EXPECT_EQ(q[i]->alpha(), i == c.visibleQuadrant ? 1 : 0);
+        EXPECT_EQ(view->animateAgainButton->alpha(), 1);
+    }
+}
+
+TEST_F(UnitCircleTest, ReplayWhileRunningIsIgnoredAndReplayAfterwardsStartsAfresh) {
+    auto view = make(90, kPi / 2, 0, Quadrant::first);
+    view->startAnimation();
+    view->startAnimation();
+    run(0.5);
+    EXPECT_EQ(animationLayers(*view), 1u);
+    EXPECT_EQ(view->alphaLabel->text(), "45°");  // counting halfway
+    run(1);
+    EXPECT_EQ(animationLayers(*view), 3u);
+    view->startAnimation();
+    EXPECT_EQ(animationLayers(*view), 1u);  // the previous arcs and lines are gone
+}
+
+TEST_F(UnitCircleTest, ScreenshotModeAppliesEverythingAtOnce) {
+    isTakingScreenshot = true;
+    auto view = make(-45, -kPi / 4, 0, Quadrant::fourth);
+    view->startAnimation();
+    isTakingScreenshot = false;
+    EXPECT_FALSE(view->isAnimationRunning);
+    EXPECT_EQ(view->alphaLabel->text(), "-45°");
+    EXPECT_EQ(view->pYLabel->text(), "-0.71");
+    EXPECT_DOUBLE_EQ(view->arrowRotation, kPi / 4);
+    EXPECT_EQ(animationLayers(*view), 3u);
+}
+
+TEST_F(UnitCircleTest, ArcHueWrapsAndCoordinatesAreExactOnTheAxes) {
+    auto view = make(6 * 360 + 90, 12.5 * kPi, 6, Quadrant::first);
+    isTakingScreenshot = true;
+    view->startAnimation();
+    isTakingScreenshot = false;
+    const auto& layers = view->animationView->layer()->sublayers();
+    auto arc = [&](std::size_t i) {
+        return *std::dynamic_pointer_cast<platform::CAShapeLayer>(layers.at(i + 1))->strokeColor;
+    };
+    // Round r has hue 0.18 r, wrapped to the colour wheel, and brightness 1 - 0.02 r.
+    EXPECT_EQ(arc(0).resolved(), platform::UIColor::hsb(0, 0.9, 1).resolved());
+    EXPECT_EQ(arc(5).resolved(), platform::UIColor::hsb(0.18 * 5, 0.9, 1 - 0.02 * 5).resolved());
+    EXPECT_EQ(arc(6).resolved(),
+              platform::UIColor::hsb(std::fmod(0.18 * 6, 1), 0.9, 1 - 0.02 * 6).resolved());
+    for (const auto& [deg, isY, want] :
+         std::vector<std::tuple<double, bool, double>>{{90, false, 0},
+                                                       {-270, false, 0},
+                                                       {360, false, 1},
+                                                       {-180, false, -1},
+                                                       {180, true, 0},
+                                                       {90, true, 1},
+                                                       {-90, true, -1},
+                                                       {30, true, 0.5}})
+        EXPECT_EQ(unitCircleCoordinate(deg, isY), want) << deg;
+}
+
+TEST_F(UnitCircleTest, ChartCellStartsOnlyAUnitCircleRow) {
+    platform::UIView parent(platform::CGRect{0, 0, 400, 800});
+    ChartTableViewCell cell;
+    cell.configure({std::make_shared<UnitCircleChartData>(30, kPi / 6, 0, 0, Quadrant::first)},
+                   parent);
+    auto view = std::dynamic_pointer_cast<UnitCircleChartView>(cell.contentView()->subviews()[0]);
+    ASSERT_TRUE(view);
+    EXPECT_EQ(view->frame(), (platform::CGRect{20, 10, 360, 180}));
+    cell.startChartAnimation();
+    EXPECT_TRUE(view->isAnimationRunning);
+    auto line = std::make_shared<LineChartData>(2);
+    cell.configure({line}, parent);
+    cell.startChartAnimation();  // nothing to start; must not crash
+    EXPECT_EQ(cell.contentView()->subviews().size(), 1u);
+}
+
+}  // namespace
+}  // namespace app
