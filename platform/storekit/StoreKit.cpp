@@ -1,0 +1,9 @@
+#include "platform/storekit/StoreKit.h"
+
+namespace platform {
+
+bool SKProductDiscountAvailable() {
+    return true;
+}
+
+}  // namespace platform
