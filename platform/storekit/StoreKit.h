@@ -4,8 +4,15 @@
 // records are filled by test fixtures, and the real program never sees one.
 
 #include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
 #include <optional>
+#include <set>
 #include <string>
+#include <vector>
+
+#include "platform/foundation/Error.h"
 
 namespace platform {
 
@@ -43,5 +50,52 @@ struct SKPaymentTransaction {
 
 // Whether the system offers the discount record type; the stand-in always does.
 bool SKProductDiscountAvailable();
+
+}  // namespace platform
+
+// ---- Product requests -------------------------------------------------------------------------
+
+namespace platform {
+
+struct SKProductsResponse {
+    std::vector<SKProduct> products;
+    std::vector<std::string> invalidProductIdentifiers;
+};
+
+// One question to the store about products. Answers once, on a worker thread, never on the
+// caller's.
+class SKProductsRequest : public std::enable_shared_from_this<SKProductsRequest> {
+  public:
+    using Completion = std::function<void(std::optional<SKProductsResponse>, std::optional<Error>)>;
+    // Null when the store refuses to make the request.
+    static std::shared_ptr<SKProductsRequest> create(std::set<std::string> productIdentifiers);
+    void start(Completion completion);
+
+  private:
+    explicit SKProductsRequest(std::set<std::string> productIdentifiers)
+        : productIdentifiers_(std::move(productIdentifiers)) {}
+    std::set<std::string> productIdentifiers_;
+};
+
+// What the store answers, set by tests. Without one installed, every product is unknown.
+class SKStoreFixture {
+  public:
+    std::vector<SKProduct> catalogue;
+    std::set<std::string> invalidIdentifiers;  // answered invalid even when in the catalogue
+    std::optional<Error> error;                // answered instead of products
+    bool failCreation = false;
+    bool hold = false;  // answers wait for deliver()
+
+    // Sends the held answers.
+    void deliver();
+
+    static void install(std::shared_ptr<SKStoreFixture> fixture);
+    static std::shared_ptr<SKStoreFixture> current();
+
+  private:
+    friend class SKProductsRequest;
+    std::mutex mutex_;
+    std::vector<std::function<void()>> held_;
+};
 
 }  // namespace platform
