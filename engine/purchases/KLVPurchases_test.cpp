@@ -1,11 +1,13 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <future>
 #include <string>
 #include <vector>
 
 #include "engine/database/DatabaseTestSupport.h"
 #include "engine/purchases/KLVInAppPurchaseItem.h"
+#include "engine/purchases/KLVInAppPurchaseTransactionReporter.h"
 #include "engine/purchases/KLVLifetimeValueRecorder.h"
 #include "engine/purchases/KLVPurchaseParameters.h"
 #include "platform/dispatch/Clock.h"
@@ -476,6 +478,159 @@ TEST_F(LifetimeValueTest, FifthCurrencyEvictsTheOldest) {
     // AAA was set again after BBB, so BBB is the one set longest ago.
     EXPECT_EQ(totals(), (std::map<std::string, std::int64_t>{
                             {"_ltv_AAA", 2}, {"_ltv_CCC", 1}, {"_ltv_DDD", 1}, {"_ltv_EEE", 1}}));
+}
+
+TEST(TransactionFingerprint, Rules) {
+    using T = platform::SKPaymentTransaction;
+    auto tx = [](T::State state, std::optional<std::string> id) {
+        T t;
+        t.transactionState = state;
+        t.transactionIdentifier = std::move(id);
+        t.errorCode = 5;
+        return t;
+    };
+    const struct {
+        T transaction;
+        std::optional<std::string> key;
+    } cases[] = {
+        {tx(T::Purchased, "1000"), "a9b7ba70783b617e9998dc4dd82eb3c5"},
+        {tx(T::Restored, "1000"), std::nullopt},
+        {tx(T::Purchased, std::nullopt), std::nullopt},
+        {tx(T::Purchased, ""), std::nullopt},
+        {tx(T::Purchased, "000-00"), std::nullopt},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(KLVInAppPurchaseTransactionReporter::transactionFingerprint(&c.transaction),
+                  c.key);
+    EXPECT_FALSE(KLVInAppPurchaseTransactionReporter::transactionFingerprint(nullptr));
+    EXPECT_EQ(KLVInAppPurchaseTransactionReporter::ia5StringFromDate(1'700'000'000.9),
+              "2023-11-14T22:13:20Z");
+}
+
+class ReporterTest : public DatabaseEventTest {
+  protected:
+    void SetUp() override {
+        DatabaseEventTest::SetUp();
+        fixture_ = std::make_shared<platform::SKStoreFixture>();
+        fixture_->catalogue = {platform::SKProduct{"gold", "0.99", "EUR", "Gold", std::nullopt},
+                               platform::SKProduct{"plus", "4.99", "EUR", "Plus", std::nullopt},
+                               platform::SKProduct{"silver", "1", "EUR", "Silver", std::nullopt}};
+        platform::SKStoreFixture::install(fixture_);
+        KLVInAppPurchaseTransactionReporter::Environment environment;
+        environment.queue = &queue_;
+        environment.cache = cache_;
+        environment.readReceipt = [this] { return receipt_; };
+        environment.isSandboxReceipt = [] { return true; };
+        environment.logEvent = [this](const std::string& origin, const std::string& name,
+                                      KLVParameters parameters) {
+            std::lock_guard lock(mutex_);
+            logged_.push_back({origin + " " + name, parameters});
+            if (logged_.size() == expected_) done_.set_value();
+        };
+        reporter_ = KLVInAppPurchaseTransactionReporter::create(environment);
+    }
+    void TearDown() override {
+        platform::SKStoreFixture::install(nullptr);
+        DatabaseEventTest::TearDown();
+    }
+    // Waits for `count` events.
+    std::vector<std::pair<std::string, KLVParameters>> wait(std::size_t count) {
+        auto future = done_.get_future();
+        {
+            std::lock_guard lock(mutex_);
+            expected_ = count;
+            if (logged_.size() >= count) return logged_;
+        }
+        future.wait();
+        std::lock_guard lock(mutex_);
+        return logged_;
+    }
+
+    std::shared_ptr<platform::SKStoreFixture> fixture_;
+    platform::SerialQueue queue_{"test.reports"};
+    std::shared_ptr<KLVInAppPurchaseProductCache> cache_ = KLVInAppPurchaseProductCache::create();
+    std::optional<platform::Data> receipt_;
+    std::shared_ptr<KLVInAppPurchaseTransactionReporter> reporter_;
+    std::mutex mutex_;
+    std::size_t expected_ = 0;
+    std::promise<void> done_;
+    std::vector<std::pair<std::string, KLVParameters>> logged_;
+};
+
+TEST_F(ReporterTest, PaymentQueueBatchIsStoredAsPurchaseWithLifetimeValue) {
+    receipt_ = join({recordStart(), text(1702, "gold"), text(1703, "t1"), text(1705, "t1"),
+                     integer(1707, {1}), date(1704, "2023-11-14T22:13:20Z"), recordStart(),
+                     text(1702, "plus"), text(1703, "t3"), text(1705, "t2"), integer(1707, {3}),
+                     date(1704, "2023-12-14T22:13:20Z"), recordStart(), text(1702, "plus"),
+                     text(1703, "t2"), text(1705, "t2"), integer(1707, {3}), integer(1713, {1}),
+                     date(1704, "2023-11-14T22:13:20Z")});
+    using T = platform::SKPaymentTransaction;
+    const std::vector<T> batch = {
+        T{T::Restored, "r", "r", 1'700'000'000.0, "gold", 1, std::nullopt},
+        T{T::Purchased, "t1", std::nullopt, 1'700'000'000.5, "gold", 2, std::nullopt},
+        T{T::Purchased, "t3", "t2", 1'702'592'000.25, "plus", 1, std::nullopt},
+        T{T::Purchased, "t9", "t9", 1'700'000'000.0, "silver", 1, std::nullopt},  // not in receipt
+    };
+    reporter_->paymentQueue(batch);
+    const auto events = wait(3);
+    ASSERT_EQ(events.size(), 3u);
+    EXPECT_EQ(events[0].first, "auto _iap");
+    EXPECT_EQ(
+        testing::plain(events[0].second),
+        testing::plain(KLVParameters{{"product_id", KLVValue::initWithString("gold")},
+                                     {"price", KLVValue::initWithInt64(990000)},
+                                     {"value", KLVValue::initWithInt64(1980000)},
+                                     {"quantity", KLVValue::initWithInt64(2)},
+                                     {"currency", KLVValue::initWithString("EUR")},
+                                     {"product_name", KLVValue::initWithString("Gold")},
+                                     {"_did", KLVValue::initWithInt64(KLVPurchaseDeduplicationID(
+                                                  "t1", std::nullopt, "gold"))}}));
+    EXPECT_EQ(events[1].first, "auto _assc");
+    EXPECT_FALSE(events[1].second.contains("sub_convert"));
+    EXPECT_EQ(events[2].first, "auto _iapx");
+    EXPECT_FALSE(events[2].second.contains("invalid"));
+    EXPECT_EQ(events[2].second.at("sandbox").int64Value(), 1);
+
+    // The "_iap" event, written with the recorder, adds its value to the lifetime total.
+    const auto event =
+        KLVEvent::initWithOrigin("auto", false, "_iap", 1'700'000'000.0, 0, events[0].second);
+    ASSERT_TRUE(event);
+    ASSERT_TRUE(KLVLifetimeValueRecorder::recordLifetimeValueToDatabase(*database_, *event));
+    const auto ltv = database_->userAttributeWithName("_ltv_EUR");
+    ASSERT_TRUE(ltv);
+    EXPECT_EQ(ltv->value().int64Value(), 1980000);
+}
+
+TEST_F(ReporterTest, FieldByFieldReportPrependsAMissingItem) {
+    receipt_ = join({recordStart(), text(1702, "gold"), text(1703, "t1"), text(1705, "t1"),
+                     integer(1707, {1}), date(1704, "2023-11-14T22:13:20Z")});
+    // Listed in the receipt: no item added; not listed: one item in front, dated to the second.
+    reporter_->reportTransactionWithProductID("gold", "t1", "t1", std::nullopt, 1, false, false, 1,
+                                              1'700'000'000.7, std::nullopt, std::nullopt,
+                                              std::nullopt);
+    reporter_->reportTransactionWithProductID("plus", "s1", "s1", 42, 3, true, false, 1,
+                                              1'700'000'100.7, std::nullopt, std::nullopt,
+                                              std::nullopt);
+    const auto events = wait(2);
+    ASSERT_EQ(events.size(), 2u);
+    EXPECT_EQ(events[0].first, "auto _iap");
+    EXPECT_EQ(events[0].second.at("_did").int64Value(),
+              KLVPurchaseDeduplicationID("t1", std::nullopt, "gold"));
+    EXPECT_EQ(events[1].first, "auto _iap");
+    EXPECT_EQ(
+        testing::plain(events[1].second),
+        testing::plain(KLVParameters{
+            {"product_id", KLVValue::initWithString("plus")},
+            {"price", KLVValue::initWithInt64(0)},
+            {"value", KLVValue::initWithInt64(0)},
+            {"original_price", KLVValue::initWithInt64(4990000)},
+            {"price_is_discounted", KLVValue::initWithInt64(1)},
+            {"free_trial", KLVValue::initWithInt64(1)},
+            {"subscription", KLVValue::initWithInt64(1)},
+            {"quantity", KLVValue::initWithInt64(1)},
+            {"currency", KLVValue::initWithString("EUR")},
+            {"product_name", KLVValue::initWithString("Plus")},
+            {"_did", KLVValue::initWithInt64(KLVPurchaseDeduplicationID("s1", 42, "plus"))}}));
 }
 
 }  // namespace
