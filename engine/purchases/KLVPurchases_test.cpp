@@ -9,6 +9,7 @@
 #include "engine/purchases/KLVInAppPurchaseItem.h"
 #include "engine/purchases/KLVInAppPurchaseTransactionReporter.h"
 #include "engine/purchases/KLVLifetimeValueRecorder.h"
+#include "engine/purchases/KLVPurchaseFilter.h"
 #include "engine/purchases/KLVPurchaseParameters.h"
 #include "platform/dispatch/Clock.h"
 
@@ -478,6 +479,29 @@ TEST_F(LifetimeValueTest, FifthCurrencyEvictsTheOldest) {
     // AAA was set again after BBB, so BBB is the one set longest ago.
     EXPECT_EQ(totals(), (std::map<std::string, std::int64_t>{
                             {"_ltv_AAA", 2}, {"_ltv_CCC", 1}, {"_ltv_DDD", 1}, {"_ltv_EEE", 1}}));
+}
+
+TEST_F(LifetimeValueTest, PurchaseFilterDropsKnownKeys) {
+    using T = platform::SKPaymentTransaction;
+    const std::vector<T> batch = {
+        T{T::Purchased, "a", std::nullopt, std::nullopt, "gold", 1, std::nullopt},
+        T{T::Restored, "b", std::nullopt, std::nullopt, "gold", 1, std::nullopt},
+        T{T::Purchased, "a", std::nullopt, std::nullopt, "gold", 1, std::nullopt},
+        T{T::Purchased, "0-0", std::nullopt, std::nullopt, "zero", 1, std::nullopt},
+        T{T::Purchased, "c", std::nullopt, std::nullopt, "plus", 1, std::nullopt},
+    };
+    auto ids = [](const std::vector<T>& kept) {
+        std::vector<std::string> out;
+        for (const auto& t : kept)
+            out.push_back(t.productIdentifier + ":" + t.transactionIdentifier.value_or("-"));
+        return out;
+    };
+    EXPECT_EQ(ids(KLVFilterPurchaseTransactions(*database_, batch)),
+              (std::vector<std::string>{"gold:a", "zero:0-0", "plus:c"}));
+    EXPECT_EQ(logCount(23141), 1u);
+    // Seen before: only the unchecked one passes again.
+    EXPECT_EQ(ids(KLVFilterPurchaseTransactions(*database_, batch)),
+              (std::vector<std::string>{"zero:0-0"}));
 }
 
 TEST(TransactionFingerprint, Rules) {
