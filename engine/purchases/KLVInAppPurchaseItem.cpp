@@ -5,8 +5,11 @@
 #include <cstdio>
 #include <ctime>
 
+#include "engine/base/KLVAEU.h"
 #include "engine/base/KLVDataAdditions.h"
 #include "engine/base/KLVMeasurementBase.h"
+#include "platform/foundation/Bundle.h"
+#include "platform/foundation/FileSystem.h"
 
 namespace engine {
 namespace {
@@ -224,6 +227,25 @@ bool KLVComputeOriginalApplicationVersionMatches(
         monitor.logWithLevel(5, 39008, "V data byte 1 is wrong. Value, expected",
                              static_cast<std::int64_t>((*value)[1]), length - 2);
     return textOf(value->subspan(2)) == bundleVersion;
+}
+
+}  // namespace engine
+
+namespace engine {
+
+bool KLVOriginalApplicationVersionMatches() {
+    static const bool matches = [] {
+        std::optional<std::vector<std::uint8_t>> receipt;
+        const bool simulator = KLVAEU::isNOD();
+        const bool sandbox = KLVAEU::isASRS();
+        if (!simulator && !sandbox)
+            if (const auto url = KLVAEU::appStoreRURL()) receipt = platform::readFile(*url);
+        const auto& version =
+            platform::Bundle::mainBundle().objectForInfoDictionaryKey("CFBundleVersion");
+        return KLVComputeOriginalApplicationVersionMatches(
+            receipt, simulator, sandbox, version.isString() ? version.asString() : std::string());
+    }();
+    return matches;
 }
 
 }  // namespace engine

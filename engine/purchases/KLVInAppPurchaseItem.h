@@ -52,3 +52,10 @@ bool KLVComputeOriginalApplicationVersionMatches(
     std::string_view bundleVersion);
 
 }  // namespace engine
+
+namespace engine {
+
+// The flag above for this process, decided on first use from the system's facts.
+bool KLVOriginalApplicationVersionMatches();
+
+}  // namespace engine

@@ -382,6 +382,10 @@ TEST(OriginalApplicationVersion, Matches) {
     EXPECT_FALSE(KLVComputeOriginalApplicationVersionMatches(Bytes{}, false, false, "1.2"));
     EXPECT_FALSE(
         KLVComputeOriginalApplicationVersionMatches(receipt({0x0C, 0x00}), false, false, ""));
+#if defined(__x86_64__)
+    // An x86_64 build counts as a simulator.
+    EXPECT_TRUE(KLVOriginalApplicationVersionMatches());
+#endif
     // Wrong header bytes only log; the text still decides.
     EXPECT_TRUE(KLVComputeOriginalApplicationVersionMatches(receipt({0x13, 0x09, '1', '.', '2'}),
                                                             false, false, "1.2"));
