@@ -1,0 +1,665 @@
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <future>
+#include <string>
+#include <vector>
+
+#include "engine/database/DatabaseTestSupport.h"
+#include "engine/purchases/KLVInAppPurchaseItem.h"
+#include "engine/purchases/KLVInAppPurchaseTransactionReporter.h"
+#include "engine/purchases/KLVLifetimeValueRecorder.h"
+#include "engine/purchases/KLVPurchaseFilter.h"
+#include "engine/purchases/KLVPurchaseParameters.h"
+#include "platform/dispatch/Clock.h"
+
+namespace engine {
+namespace {
+
+using testing::DatabaseEventTest;
+using Bytes = std::vector<std::uint8_t>;
+
+// A small DER writer for receipts: sequences of (type, version, octet string) attributes.
+Bytes recordStart() {
+    return {0x30, 0x20, 0x02, 0x01, 0x11, 0x02, 0x01, 0x01, 0x04, 0x31};
+}
+Bytes field(std::uint16_t type, std::uint8_t tag, const Bytes& value) {
+    Bytes out = {0x30,
+                 static_cast<std::uint8_t>(value.size() + 10),
+                 0x02,
+                 0x02,
+                 static_cast<std::uint8_t>(type >> 8),
+                 static_cast<std::uint8_t>(type & 0xFF),
+                 0x02,
+                 0x01,
+                 0x01,
+                 0x04,
+                 static_cast<std::uint8_t>(value.size() + 2),
+                 tag,
+                 static_cast<std::uint8_t>(value.size())};
+    for (std::uint8_t byte : value)
+        out.push_back(byte);
+    return out;
+}
+Bytes text(std::uint16_t type, const std::string& value, std::uint8_t tag = 0x0C) {
+    return field(type, tag, Bytes(value.begin(), value.end()));
+}
+Bytes date(std::uint16_t type, const std::string& value) {
+    return text(type, value, 0x16);
+}
+Bytes integer(std::uint16_t type, const Bytes& value) {
+    return field(type, 0x02, value);
+}
+Bytes join(std::initializer_list<Bytes> parts) {
+    Bytes out = {0xAA, 0x55};  // stray bytes before, between and after the records
+    for (const auto& part : parts) {
+        out.insert(out.end(), part.begin(), part.end());
+        out.push_back(0xEE);
+    }
+    out.push_back(0x00);
+    return out;
+}
+
+TEST(ReceiptScanner, ReadsEachFieldOfRecordsAmidStrayBytes) {
+    const Bytes receipt = join({
+        recordStart(),
+        text(1702, "gold"),
+        text(1703, "1001"),
+        text(1705, "1000"),
+        date(1708, "2024-02-01T00:00:00Z"),
+        integer(1713, {1}),
+        integer(1719, {0}),
+        integer(1707, {3}),
+        integer(1711, {0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x09}),
+        date(1704, "2024-01-01T00:00:00Z"),
+        date(1706, "2023-12-01T00:00:00+01:00"),
+        date(1712, "2024-01-15T00:00:00Z"),
+        recordStart(),  // no product ID: dropped when the next record starts
+        text(1703, "lost"),
+        recordStart(),
+        text(1702, "coins"),
+        integer(1713, {2}),     // neither 0 nor 1: NO
+        integer(1707, {1, 0}),  // two bytes: not taken
+        integer(1711, {0, 0}),  // 0: not set
+    });
+    const auto items = parseReceiptPurchaseItems(receipt);
+    ASSERT_TRUE(items);
+    ASSERT_EQ(items->size(), 2u);
+    KLVInAppPurchaseItem gold;
+    gold.productID = "gold";
+    gold.transactionID = "1001";
+    gold.originalTransactionID = "1000";
+    gold.subscriptionExpirationDateIA5String = "2024-02-01T00:00:00Z";
+    gold.freeTrial = true;
+    gold.purchaseType = 3;
+    gold.webOrderLineItemID = 9;  // the last eight bytes only
+    gold.purchaseDateIA5String = "2024-01-01T00:00:00Z";
+    gold.originalPurchaseDateIA5String = "2023-12-01T00:00:00+01:00";
+    gold.cancellationDateIA5String = "2024-01-15T00:00:00Z";
+    EXPECT_EQ((*items)[0], gold);
+    KLVInAppPurchaseItem coins;
+    coins.productID = "coins";
+    EXPECT_EQ((*items)[1], coins);
+
+    EXPECT_FALSE(parseReceiptPurchaseItems({}));
+    // A last record without a product ID is kept.
+    const auto last = parseReceiptPurchaseItems(join({recordStart(), text(1703, "t")}));
+    ASSERT_TRUE(last);
+    ASSERT_EQ(last->size(), 1u);
+    EXPECT_EQ((*last)[0].transactionID, "t");
+    EXPECT_FALSE((*last)[0].productID);
+}
+
+TEST(ReceiptScanner, PatternBounds) {
+    const Bytes pattern = {0x01, 255};
+    struct Case {
+        Bytes data;
+        std::int64_t offset;
+        std::optional<Bytes> expected;
+    } cases[] = {
+        {{0x01, 0x02, 0xA, 0xB, 0xC}, 0, Bytes{0xA, 0xB}},
+        {{0x01, 0x02, 0xA, 0xB}, 0, Bytes{0xA, 0xB}},
+        {{0x01, 0x03, 0xA, 0xB}, 0, std::nullopt},  // runs past the end
+        {{0x01, 0x00, 0xA, 0xB}, 0, std::nullopt},  // zero length
+        {{0x02, 0x01, 0xA, 0xB}, 0, std::nullopt},  // mismatch
+        {{0x01, 0x01, 0xA}, -1, std::nullopt},      // negative offset
+        {{0x01, 0x01}, 0, std::nullopt},            // nothing after the pattern
+    };
+    for (const auto& c : cases) {
+        const auto got = KLVMatchReceiptPattern(pattern, c.data, c.offset);
+        EXPECT_EQ(got ? std::optional<Bytes>(Bytes(got->begin(), got->end())) : std::nullopt,
+                  c.expected);
+    }
+}
+
+TEST(ReceiptScanner, DatesAndFiltering) {
+    EXPECT_EQ(KLVReceiptDate("2023-11-14T22:13:20Z"), 1'700'000'000.0);
+    EXPECT_EQ(KLVReceiptDate("2023-11-14T23:13:20+01:00"), 1'700'000'000.0);
+    EXPECT_FALSE(KLVReceiptDate("2023-11-14 22:13:20"));
+    EXPECT_FALSE(KLVReceiptDate("2023-11-14T22:13:20+0100"));
+
+    KLVInAppPurchaseItem late, early, other;
+    late.productID = early.productID = "p";
+    other.productID = "q";
+    late.purchaseDateIA5String = "2023-11-14T22:13:21Z";
+    early.purchaseDateIA5String = other.purchaseDateIA5String = "2023-11-14T22:13:20Z";
+    const std::vector items = {late, other, early};
+    EXPECT_EQ(KLVFilterPurchaseItems(items, "p", std::nullopt), (std::vector{early, late}));
+    // A transaction's fraction of a second still meets the receipt's whole second.
+    EXPECT_EQ(KLVFilterPurchaseItems(items, std::nullopt, 1'700'000'000.75),
+              (std::vector{other, early}));
+    EXPECT_EQ(KLVFilterPurchaseItems(items, "p", 1'700'000'000.2), (std::vector{early}));
+    EXPECT_FALSE(KLVFilterPurchaseItems(items, std::nullopt, std::nullopt));
+    EXPECT_FALSE(KLVFilterPurchaseItems({}, "p", std::nullopt));
+}
+
+TEST(PurchaseValue, ExactDecimalMicros) {
+    struct Case {
+        const char* price;
+        std::int64_t quantity;
+        std::optional<std::int64_t> micros;
+    } cases[] = {
+        {"0.99", 1, 990000},
+        {"0.99", 2, 1980000},
+        {"0.1", 3, 300000},           // 0.30000000000000004 in doubles
+        {"19.9999999", 1, 19999999},  // cut toward zero
+        {"-1.5", 2, -3000000},
+        {"1.5", -2, -3000000},
+        {"0", 5, 0},
+        {"9223372036854.775807", 1, INT64_MAX},
+        {"9223372036854.775808", 1, std::nullopt},
+        {"10000000000000", 1, std::nullopt},  // 1e19 millionths
+    };
+    for (const auto& c : cases) {
+        const auto decimal = KLVDecimalNumberFromString(c.price);
+        ASSERT_TRUE(decimal) << c.price;
+        EXPECT_EQ(KLVPurchaseValueMicros(*decimal, c.quantity), c.micros) << c.price;
+    }
+}
+
+TEST(PurchaseValue, DeduplicationID) {
+    EXPECT_EQ(KLVPurchaseDeduplicationID("1000", std::nullopt, "abc"), -5848591623165741945);
+    EXPECT_EQ(KLVPurchaseDeduplicationID("1000", 777, "abc"), -6657383701461115489);
+    EXPECT_EQ(KLVPurchaseDeduplicationID("", std::nullopt, "abc"), -1);
+    EXPECT_EQ(KLVPurchaseDeduplicationID("1000", std::nullopt, std::nullopt), -1);
+}
+
+KLVInAppPurchaseItem record(std::string product, std::string tid, std::string otid,
+                            std::int64_t type, std::string purchased, bool freeTrial = false,
+                            bool intro = false, std::optional<std::uint64_t> line = std::nullopt) {
+    KLVInAppPurchaseItem item;
+    item.productID = std::move(product);
+    item.transactionID = std::move(tid);
+    item.originalTransactionID = std::move(otid);
+    item.purchaseType = type;
+    item.purchaseDateIA5String = std::move(purchased);
+    item.freeTrial = freeTrial;
+    item.introductoryOffer = intro;
+    item.webOrderLineItemID = line;
+    return item;
+}
+
+class PurchaseParametersTest : public testing::EventTest {};
+
+TEST_F(PurchaseParametersTest, DecisionPath) {
+    constexpr char kT0[] = "2023-11-14T22:13:20Z";
+    constexpr char kT1[] = "2023-12-14T22:13:20Z";
+    constexpr double kD0 = 1'700'000'000.4;
+    constexpr double kD1 = 1'702'592'000.0;
+    const std::int64_t didP = KLVPurchaseDeduplicationID("o", std::nullopt, "p");
+    const std::int64_t didLine = KLVPurchaseDeduplicationID("o", 7, "p");
+    platform::SKProduct product{"p", "0.99", "EUR", "Gold", std::nullopt};
+    platform::SKProduct intro = product;
+    intro.introductoryPrice = platform::SKProductDiscount{"0.49", 0};
+    platform::SKProduct introFree = product;
+    introFree.introductoryPrice = platform::SKProductDiscount{"0.49", 2};
+    auto base = [](KLVParameters extra, std::int64_t price = 990000, std::int64_t value = 1980000) {
+        KLVParameters p = {{"product_id", KLVValue::initWithString("p")},
+                           {"price", KLVValue::initWithInt64(price)},
+                           {"value", KLVValue::initWithInt64(value)},
+                           {"quantity", KLVValue::initWithInt64(2)},
+                           {"currency", KLVValue::initWithString("EUR")},
+                           {"product_name", KLVValue::initWithString("Gold")}};
+        for (auto& [k, v] : extra)
+            p.insert_or_assign(k, v);
+        return p;
+    };
+    auto i = [](std::int64_t v) { return KLVValue::initWithInt64(v); };
+    struct Case {
+        const char* name;
+        const platform::SKProduct* product;
+        std::optional<std::string> tid, otid;
+        std::vector<KLVInAppPurchaseItem> items;
+        std::optional<KLVParameters> expected;
+    };
+    const Case cases[] = {
+        {"missing from receipt", &product, "t", "t", {}, base({{"invalid", i(1)}})},
+        {"restored non-consumable",
+         &product,
+         "t",
+         "o",
+         {record("p", "t", "o", 0, kT0)},
+         base({{"invalid", i(1)}})},
+        {"consumable",
+         &product,
+         "o",
+         "o",
+         {record("p", "o", "o", 1, kT0)},
+         base({{"_did", i(didP)}})},
+        {"mismatched IDs", &product, "t", "t", {record("p", "t", "o", 1, kT0)}, base({})},
+        {"subscription not at the date",
+         &product,
+         "t",
+         "o",
+         {record("p", "t", "o", 3, kT1)},
+         base({{"invalid", i(1)}, {"subscription", i(1)}})},
+        {"duplicate date",
+         &product,
+         "t",
+         "o",
+         {record("p", "a", "o", 3, kT0), record("p", "b", "o", 3, kT0)},
+         base({{"invalid", i(1)}, {"subscription", i(1)}})},
+        {"non-renewing",
+         &product,
+         "o",
+         "o",
+         {record("p", "o", "o", 2, kT0)},
+         base({{"subscription", i(1)}, {"_did", i(didP)}})},
+        {"first auto-renewable",
+         &product,
+         "o",
+         "o",
+         {record("p", "o", "o", 3, kT0, false, false, 7)},
+         base({{"subscription", i(1)}, {"_did", i(didLine)}})},
+        {"free trial",
+         &product,
+         "o",
+         "o",
+         {record("p", "o", "o", 3, kT0, true)},
+         base({{"subscription", i(1)},
+               {"_did", i(didP)},
+               {"free_trial", i(1)},
+               {"price_is_discounted", i(1)},
+               {"original_price", i(990000)}},
+              0, 0)},
+        {"free trial repurchased",
+         &product,
+         "t",
+         "o",
+         {record("p", "t", "o", 3, kT0, true)},
+         base({{"_did", i(didP)},
+               {"free_trial", i(1)},
+               {"invalid", i(1)},
+               {"price_is_discounted", i(1)},
+               {"original_price", i(990000)}},
+              0, 0)},
+        {"introductory free",
+         &introFree,
+         "o",
+         "o",
+         {record("p", "o", "o", 3, kT0, false, true)},
+         base({{"subscription", i(1)},
+               {"_did", i(didP)},
+               {"price_is_discounted", i(1)},
+               {"original_price", i(990000)}},
+              0, 0)},
+        {"one-time records, none at the date",
+         &product,
+         "t",
+         "t",
+         {record("p", "a", "a", 1, kT1), record("p", "b", "b", 1, kT1)},
+         base({})},
+        {"no product", nullptr, "t", "t", {}, std::nullopt},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(
+            testing::plain(purchaseEventParameters(c.product, 2, c.tid, c.otid, kD0, c.items)),
+            testing::plain(c.expected))
+            << c.name;
+    }
+    // Renewals: the previous record decides between conversion and renewal.
+    const std::vector renewals = {record("p", "o", "o", 3, kT0, true),
+                                  record("p", "t", "o", 3, kT1)};
+    EXPECT_EQ(testing::plain(purchaseEventParameters(&product, 2, "t", "o", kD1, renewals)),
+              testing::plain(base({{"_did", i(didP)}, {"sub_convert", i(1)}})));
+    const std::vector plainRenewals = {record("p", "o", "o", 3, kT0),
+                                       record("p", "t", "o", 3, kT1)};
+    EXPECT_EQ(testing::plain(purchaseEventParameters(&product, 2, "t", "o", kD1, plainRenewals)),
+              testing::plain(base({{"_did", i(didP)}, {"sub_renew", i(1)}})));
+    const std::vector introRenewals = {record("p", "o", "o", 3, kT0),
+                                       record("p", "t", "o", 3, kT1, false, true)};
+    EXPECT_EQ(testing::plain(purchaseEventParameters(&intro, 2, "t", "o", kD1, introRenewals)),
+              testing::plain(base({{"_did", i(didP)},
+                                   {"sub_renew", i(1)},
+                                   {"price_is_discounted", i(1)},
+                                   {"original_price", i(990000)}},
+                                  490000, 980000)));
+}
+
+TEST_F(PurchaseParametersTest, NilResults) {
+    const std::vector items = {record("p", "o", "o", 1, "2023-11-14T22:13:20Z")};
+    struct Case {
+        const char* name;
+        platform::SKProduct product;
+        std::int64_t quantity;
+    } cases[] = {
+        {"empty ID", {"", "1", "EUR", std::nullopt, std::nullopt}, 1},
+        {"no currency", {"p", "1", std::nullopt, std::nullopt, std::nullopt}, 1},
+        {"no price", {"p", std::nullopt, "EUR", std::nullopt, std::nullopt}, 1},
+        {"quantity 0", {"p", "1", "EUR", std::nullopt, std::nullopt}, 0},
+        {"price beyond int64", {"p", "10000000000000", "EUR", std::nullopt, std::nullopt}, 1},
+        {"value beyond int64", {"p", "5000000000000", "EUR", std::nullopt, std::nullopt}, 2},
+    };
+    for (const auto& c : cases)
+        EXPECT_FALSE(purchaseEventParameters(&c.product, c.quantity, "o", "o", std::nullopt, items))
+            << c.name;
+}
+
+TEST(OriginalApplicationVersion, Matches) {
+    auto receipt = [](Bytes value) {
+        Bytes out = {0x99,
+                     0x30,
+                     0x10,
+                     0x02,
+                     0x01,
+                     0x13,
+                     0x02,
+                     0x01,
+                     0x01,
+                     0x04,
+                     static_cast<std::uint8_t>(value.size())};
+        for (std::uint8_t byte : value)
+            out.push_back(byte);
+        out.push_back(0x00);
+        return out;
+    };
+    const Bytes v12 = receipt({0x0C, 0x03, '1', '.', '2'});
+    EXPECT_TRUE(KLVComputeOriginalApplicationVersionMatches(v12, false, false, "1.2"));
+    EXPECT_FALSE(KLVComputeOriginalApplicationVersionMatches(v12, false, false, "1.3"));
+    EXPECT_TRUE(KLVComputeOriginalApplicationVersionMatches(std::nullopt, true, false, "1.3"));
+    EXPECT_TRUE(KLVComputeOriginalApplicationVersionMatches(std::nullopt, false, true, "1.3"));
+    EXPECT_FALSE(KLVComputeOriginalApplicationVersionMatches(std::nullopt, false, false, "1.2"));
+    EXPECT_FALSE(KLVComputeOriginalApplicationVersionMatches(Bytes{}, false, false, "1.2"));
+    EXPECT_FALSE(
+        KLVComputeOriginalApplicationVersionMatches(receipt({0x0C, 0x00}), false, false, ""));
+#if defined(__x86_64__)
+    // An x86_64 build counts as a simulator.
+    EXPECT_TRUE(KLVOriginalApplicationVersionMatches());
+#endif
+    // Wrong header bytes only log; the text still decides.
+    EXPECT_TRUE(KLVComputeOriginalApplicationVersionMatches(receipt({0x13, 0x09, '1', '.', '2'}),
+                                                            false, false, "1.2"));
+}
+
+class LifetimeValueTest : public DatabaseEventTest {
+  protected:
+    bool record(const char* name, KLVParameters parameters) {
+        const auto event = KLVEvent::initWithOrigin(
+            "app", false, name, platform::Clock::current().now(), 0, parameters);
+        EXPECT_TRUE(event) << name;
+        return event && KLVLifetimeValueRecorder::recordLifetimeValueToDatabase(*database_, *event);
+    }
+    std::map<std::string, std::int64_t> totals() {
+        std::map<std::string, std::int64_t> out;
+        for (const auto& a : database_->allLifetimeValueUserAttributes().value_or(
+                 std::vector<KLVUserAttribute>{})) {
+            EXPECT_EQ(a.origin(), "auto");
+            out[a.name()] = a.value().int64Value();
+        }
+        return out;
+    }
+};
+
+KLVParameters money(KLVValue currency, KLVValue value) {
+    return {{"currency", std::move(currency)}, {"value", std::move(value)}};
+}
+
+TEST_F(LifetimeValueTest, RecordsPerCurrency) {
+    using V = KLVValue;
+    struct Step {
+        const char* name;
+        KLVParameters parameters;
+        bool answer;
+        std::map<std::string, std::int64_t> totals;
+    };
+    const std::vector<Step> steps = {
+        {"purchase",
+         money(V::initWithString("eur"), V::initWithDouble(9.99)),
+         true,
+         {{"_ltv_EUR", 9990000}}},
+        {"refund",
+         money(V::initWithString("USD"), V::initWithInt64(5)),
+         true,
+         {{"_ltv_EUR", 9990000}, {"_ltv_USD", -5000000}}},
+        {"_iap",
+         money(V::initWithString("EUR"), V::initWithInt64(1980000)),
+         true,
+         {{"_ltv_EUR", 11970000}, {"_ltv_USD", -5000000}}},
+        {"ecommerce_purchase",
+         money(V::initWithString("EU"), V::initWithDouble(1)),
+         true,
+         {{"_ltv_EUR", 11970000}, {"_ltv_USD", -5000000}}},
+        {"purchase",
+         money(V::initWithString("EURO"), V::initWithDouble(1)),
+         true,
+         {{"_ltv_EUR", 11970000}, {"_ltv_USD", -5000000}}},
+        {"purchase",
+         money(V::initWithString("EUR"), V::initWithString("1")),
+         true,
+         {{"_ltv_EUR", 11970000}, {"_ltv_USD", -5000000}}},
+        {"purchase",
+         money(V::initWithString("EUR"), V::initWithDouble(1e13)),
+         false,
+         {{"_ltv_EUR", 11970000}, {"_ltv_USD", -5000000}}},
+        {"level_up",
+         money(V::initWithString("EUR"), V::initWithDouble(1)),
+         true,
+         {{"_ltv_EUR", 11970000}, {"_ltv_USD", -5000000}}},
+        {"_iap",
+         money(V::initWithString("EUR"), V::initWithInt64(INT64_MAX)),
+         false,
+         {{"_ltv_EUR", 11970000}, {"_ltv_USD", -5000000}}},
+    };
+    for (const auto& step : steps) {
+        clock_.advance(1);
+        EXPECT_EQ(record(step.name, step.parameters), step.answer) << step.name;
+        EXPECT_EQ(totals(), step.totals) << step.name;
+    }
+    EXPECT_GE(logCount(22000), 2u);
+    EXPECT_GE(logCount(22001), 1u);
+    EXPECT_GE(logCount(22002), 2u);
+}
+
+TEST_F(LifetimeValueTest, FifthCurrencyEvictsTheOldest) {
+    for (const char* currency : {"AAA", "BBB", "CCC", "DDD"}) {
+        clock_.advance(1);
+        ASSERT_TRUE(
+            record("_iap", money(KLVValue::initWithString(currency), KLVValue::initWithInt64(1))));
+    }
+    clock_.advance(1);
+    ASSERT_TRUE(record("_iap", money(KLVValue::initWithString("AAA"), KLVValue::initWithInt64(1))));
+    clock_.advance(1);
+    ASSERT_TRUE(record("_iap", money(KLVValue::initWithString("EEE"), KLVValue::initWithInt64(1))));
+    // AAA was set again after BBB, so BBB is the one set longest ago.
+    EXPECT_EQ(totals(), (std::map<std::string, std::int64_t>{
+                            {"_ltv_AAA", 2}, {"_ltv_CCC", 1}, {"_ltv_DDD", 1}, {"_ltv_EEE", 1}}));
+}
+
+TEST_F(LifetimeValueTest, PurchaseFilterDropsKnownKeys) {
+    using T = platform::SKPaymentTransaction;
+    const std::vector<T> batch = {
+        T{T::Purchased, "a", std::nullopt, std::nullopt, "gold", 1, std::nullopt},
+        T{T::Restored, "b", std::nullopt, std::nullopt, "gold", 1, std::nullopt},
+        T{T::Purchased, "a", std::nullopt, std::nullopt, "gold", 1, std::nullopt},
+        T{T::Purchased, "0-0", std::nullopt, std::nullopt, "zero", 1, std::nullopt},
+        T{T::Purchased, "c", std::nullopt, std::nullopt, "plus", 1, std::nullopt},
+    };
+    auto ids = [](const std::vector<T>& kept) {
+        std::vector<std::string> out;
+        for (const auto& t : kept)
+            out.push_back(t.productIdentifier + ":" + t.transactionIdentifier.value_or("-"));
+        return out;
+    };
+    EXPECT_EQ(ids(KLVFilterPurchaseTransactions(*database_, batch)),
+              (std::vector<std::string>{"gold:a", "zero:0-0", "plus:c"}));
+    EXPECT_EQ(logCount(23141), 1u);
+    // Seen before: only the unchecked one passes again.
+    EXPECT_EQ(ids(KLVFilterPurchaseTransactions(*database_, batch)),
+              (std::vector<std::string>{"zero:0-0"}));
+}
+
+TEST(TransactionFingerprint, Rules) {
+    using T = platform::SKPaymentTransaction;
+    auto tx = [](T::State state, std::optional<std::string> id) {
+        T t;
+        t.transactionState = state;
+        t.transactionIdentifier = std::move(id);
+        t.errorCode = 5;
+        return t;
+    };
+    const struct {
+        T transaction;
+        std::optional<std::string> key;
+    } cases[] = {
+        {tx(T::Purchased, "1000"), "a9b7ba70783b617e9998dc4dd82eb3c5"},
+        {tx(T::Restored, "1000"), std::nullopt},
+        {tx(T::Purchased, std::nullopt), std::nullopt},
+        {tx(T::Purchased, ""), std::nullopt},
+        {tx(T::Purchased, "000-00"), std::nullopt},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(KLVInAppPurchaseTransactionReporter::transactionFingerprint(&c.transaction),
+                  c.key);
+    EXPECT_FALSE(KLVInAppPurchaseTransactionReporter::transactionFingerprint(nullptr));
+    EXPECT_EQ(KLVInAppPurchaseTransactionReporter::ia5StringFromDate(1'700'000'000.9),
+              "2023-11-14T22:13:20Z");
+}
+
+class ReporterTest : public DatabaseEventTest {
+  protected:
+    void SetUp() override {
+        DatabaseEventTest::SetUp();
+        fixture_ = std::make_shared<platform::SKStoreFixture>();
+        fixture_->catalogue = {platform::SKProduct{"gold", "0.99", "EUR", "Gold", std::nullopt},
+                               platform::SKProduct{"plus", "4.99", "EUR", "Plus", std::nullopt},
+                               platform::SKProduct{"silver", "1", "EUR", "Silver", std::nullopt}};
+        platform::SKStoreFixture::install(fixture_);
+        KLVInAppPurchaseTransactionReporter::Environment environment;
+        environment.queue = &queue_;
+        environment.cache = cache_;
+        environment.readReceipt = [this] { return receipt_; };
+        environment.isSandboxReceipt = [] { return true; };
+        environment.logEvent = [this](const std::string& origin, const std::string& name,
+                                      KLVParameters parameters) {
+            std::lock_guard lock(mutex_);
+            logged_.push_back({origin + " " + name, parameters});
+            if (logged_.size() == expected_) done_.set_value();
+        };
+        reporter_ = KLVInAppPurchaseTransactionReporter::create(environment);
+    }
+    void TearDown() override {
+        platform::SKStoreFixture::install(nullptr);
+        DatabaseEventTest::TearDown();
+    }
+    // Waits for `count` events.
+    std::vector<std::pair<std::string, KLVParameters>> wait(std::size_t count) {
+        auto future = done_.get_future();
+        {
+            std::lock_guard lock(mutex_);
+            expected_ = count;
+            if (logged_.size() >= count) return logged_;
+        }
+        future.wait();
+        std::lock_guard lock(mutex_);
+        return logged_;
+    }
+
+    std::shared_ptr<platform::SKStoreFixture> fixture_;
+    platform::SerialQueue queue_{"test.reports"};
+    std::shared_ptr<KLVInAppPurchaseProductCache> cache_ = KLVInAppPurchaseProductCache::create();
+    std::optional<platform::Data> receipt_;
+    std::shared_ptr<KLVInAppPurchaseTransactionReporter> reporter_;
+    std::mutex mutex_;
+    std::size_t expected_ = 0;
+    std::promise<void> done_;
+    std::vector<std::pair<std::string, KLVParameters>> logged_;
+};
+
+TEST_F(ReporterTest, PaymentQueueBatchIsStoredAsPurchaseWithLifetimeValue) {
+    receipt_ = join({recordStart(), text(1702, "gold"), text(1703, "t1"), text(1705, "t1"),
+                     integer(1707, {1}), date(1704, "2023-11-14T22:13:20Z"), recordStart(),
+                     text(1702, "plus"), text(1703, "t3"), text(1705, "t2"), integer(1707, {3}),
+                     date(1704, "2023-12-14T22:13:20Z"), recordStart(), text(1702, "plus"),
+                     text(1703, "t2"), text(1705, "t2"), integer(1707, {3}), integer(1713, {1}),
+                     date(1704, "2023-11-14T22:13:20Z")});
+    using T = platform::SKPaymentTransaction;
+    const std::vector<T> batch = {
+        T{T::Restored, "r", "r", 1'700'000'000.0, "gold", 1, std::nullopt},
+        T{T::Purchased, "t1", std::nullopt, 1'700'000'000.5, "gold", 2, std::nullopt},
+        T{T::Purchased, "t3", "t2", 1'702'592'000.25, "plus", 1, std::nullopt},
+        T{T::Purchased, "t9", "t9", 1'700'000'000.0, "silver", 1, std::nullopt},  // not in receipt
+    };
+    reporter_->paymentQueue(batch);
+    const auto events = wait(3);
+    ASSERT_EQ(events.size(), 3u);
+    EXPECT_EQ(events[0].first, "auto _iap");
+    EXPECT_EQ(
+        testing::plain(events[0].second),
+        testing::plain(KLVParameters{{"product_id", KLVValue::initWithString("gold")},
+                                     {"price", KLVValue::initWithInt64(990000)},
+                                     {"value", KLVValue::initWithInt64(1980000)},
+                                     {"quantity", KLVValue::initWithInt64(2)},
+                                     {"currency", KLVValue::initWithString("EUR")},
+                                     {"product_name", KLVValue::initWithString("Gold")},
+                                     {"_did", KLVValue::initWithInt64(KLVPurchaseDeduplicationID(
+                                                  "t1", std::nullopt, "gold"))}}));
+    EXPECT_EQ(events[1].first, "auto _assc");
+    EXPECT_FALSE(events[1].second.contains("sub_convert"));
+    EXPECT_EQ(events[2].first, "auto _iapx");
+    EXPECT_FALSE(events[2].second.contains("invalid"));
+    EXPECT_EQ(events[2].second.at("sandbox").int64Value(), 1);
+
+    // The "_iap" event, written with the recorder, adds its value to the lifetime total.
+    const auto event =
+        KLVEvent::initWithOrigin("auto", false, "_iap", 1'700'000'000.0, 0, events[0].second);
+    ASSERT_TRUE(event);
+    ASSERT_TRUE(KLVLifetimeValueRecorder::recordLifetimeValueToDatabase(*database_, *event));
+    const auto ltv = database_->userAttributeWithName("_ltv_EUR");
+    ASSERT_TRUE(ltv);
+    EXPECT_EQ(ltv->value().int64Value(), 1980000);
+}
+
+TEST_F(ReporterTest, FieldByFieldReportPrependsAMissingItem) {
+    receipt_ = join({recordStart(), text(1702, "gold"), text(1703, "t1"), text(1705, "t1"),
+                     integer(1707, {1}), date(1704, "2023-11-14T22:13:20Z")});
+    // Listed in the receipt: no item added; not listed: one item in front, dated to the second.
+    reporter_->reportTransactionWithProductID("gold", "t1", "t1", std::nullopt, 1, false, false, 1,
+                                              1'700'000'000.7, std::nullopt, std::nullopt,
+                                              std::nullopt);
+    reporter_->reportTransactionWithProductID("plus", "s1", "s1", 42, 3, true, false, 1,
+                                              1'700'000'100.7, std::nullopt, std::nullopt,
+                                              std::nullopt);
+    const auto events = wait(2);
+    ASSERT_EQ(events.size(), 2u);
+    EXPECT_EQ(events[0].first, "auto _iap");
+    EXPECT_EQ(events[0].second.at("_did").int64Value(),
+              KLVPurchaseDeduplicationID("t1", std::nullopt, "gold"));
+    EXPECT_EQ(events[1].first, "auto _iap");
+    EXPECT_EQ(
+        testing::plain(events[1].second),
+        testing::plain(KLVParameters{
+            {"product_id", KLVValue::initWithString("plus")},
+            {"price", KLVValue::initWithInt64(0)},
+            {"value", KLVValue::initWithInt64(0)},
+            {"original_price", KLVValue::initWithInt64(4990000)},
+            {"price_is_discounted", KLVValue::initWithInt64(1)},
+            {"free_trial", KLVValue::initWithInt64(1)},
+            {"subscription", KLVValue::initWithInt64(1)},
+            {"quantity", KLVValue::initWithInt64(1)},
+            {"currency", KLVValue::initWithString("EUR")},
+            {"product_name", KLVValue::initWithString("Plus")},
+            {"_did", KLVValue::initWithInt64(KLVPurchaseDeduplicationID("s1", 42, "plus"))}}));
+}
+
+}  // namespace
+}  // namespace engine
