@@ -2,14 +2,14 @@
 
 #include <utility>
 
-#include "engine/messages/NANOAccessors.h"
 #include "engine/base/KLVDataAdditions.h"
-#include "engine/database/KLVDatabase.h"
-#include "engine/database/KLVDatabaseSchema.h"
-#include "engine/database/KLVDatabaseTableSupport.h"
 #include "engine/base/KLVErrors.h"
 #include "engine/base/KLVInternalNames.h"
 #include "engine/base/KLVMeasurementBase.h"
+#include "engine/database/KLVDatabase.h"
+#include "engine/database/KLVDatabaseSchema.h"
+#include "engine/database/KLVDatabaseTableSupport.h"
+#include "engine/messages/NANOAccessors.h"
 #include "engine/settings/KLVRemoteConfig.h"
 #include "platform/dispatch/Clock.h"
 
@@ -288,6 +288,15 @@ bool KLVDatabase::deleteRawEventsWithMaxRowID(std::int64_t maxRowID, Error* erro
 
 std::optional<std::int64_t> KLVDatabase::deleteRawEventsOverAbsoluteLimit(Error* error) {
     const std::int64_t maxEventsStored = KLVRemoteConfig::current()->maxEventsStored();
+    // Row IDs only grow, so the span between the oldest and the newest bounds the row count:
+    // while it cannot reach the limit there is nothing to delete, and the two indexed reads
+    // spare a scan of the table for every stored event.
+    const auto span = sqliteStore_->numberForQuery(
+        "SELECT COALESCE(MAX(rowid) - MIN(rowid) + 1, 0) FROM raw_events", {}, error);
+    if (!span) return std::nullopt;
+    if (const auto count = span->numberAsDouble(); count && *count < double(maxEventsStored)) {
+        return 0;
+    }
     return sqliteStore_->deleteRecordsFromTableWithName(
         kKLVRawEventsTable,
         "rowid IN (SELECT rowid FROM raw_events ORDER BY rowid DESC LIMIT -1 OFFSET ?)",

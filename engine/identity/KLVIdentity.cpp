@@ -283,6 +283,27 @@ std::optional<std::string> KLVIdentity::identifierForVendor() {
     return identifier;
 }
 
+KLVIdentity::Snapshot KLVIdentity::snapshot() {
+    updateIdentifiers();
+    Snapshot snapshot = queue_->syncResult([this] {
+        Snapshot s;
+        s.appleConsentStatus = appleConsentStatus_;
+        s.hasLimitedAdTracking = identitySupport_->hasLimitedAdTracking();
+        s.limitedAdTracking = limitedAdTracking_;
+        s.resettableDeviceID = resettableDeviceID_;
+        if (!KLVConsentSettingsUtil::isAnalyticsStorageDenied()) {
+            s.appInstanceID = persistedConfig_->appInstanceID();
+        }
+        s.appIDFromZKT = appIDFromZKT_;
+        s.appIDFromVintu = appIDFromVintu_;
+        return s;
+    });
+    // The vendor identifier is cached after its first read, so this is one more visit at most
+    // once per process.
+    snapshot.identifierForVendor = identifierForVendor();
+    return snapshot;
+}
+
 // --- Refresh --------------------------------------------------------------------------------
 
 void KLVIdentity::updateIdentifiers() {

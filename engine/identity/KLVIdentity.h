@@ -87,6 +87,19 @@ class KLVIdentity : public std::enable_shared_from_this<KLVIdentity> {
     bool shouldSetLastAdvertisingIDResetUserProperty();
     void setShouldSetLastAdvertisingIDResetUserProperty(bool value);
 
+    // What a stored event's metadata needs, read in one visit to the queue after a refresh.
+    struct Snapshot {
+        std::uint64_t appleConsentStatus = 0;
+        bool hasLimitedAdTracking = false;
+        bool limitedAdTracking = false;
+        std::optional<std::string> resettableDeviceID;
+        std::optional<std::string> appInstanceID;
+        std::optional<std::string> identifierForVendor;
+        std::optional<std::string> appIDFromZKT;
+        std::optional<std::string> appIDFromVintu;
+    };
+    Snapshot snapshot();
+
     // The token for a session; nothing while analytics storage is denied. Kept while the session
     // goes on (same number and flag) or its successor starts after it expired; replaced
     // otherwise. Without a user ID it also lapses 86400 seconds after it was made.

@@ -29,7 +29,10 @@
 #include "engine/base/KLVAlarm.h"
 #include "engine/base/KLVMeasurementBase.h"
 #include "engine/base/KLVScheduler.h"
+#include "engine/database/KLVDailyCounts.h"
+#include "engine/events/KLVEvent.h"
 #include "engine/events/KLVUserAttribute.h"
+#include "engine/messages/KLVPBMessages.h"
 #include "engine/settings/KLVRemoteConfig.h"
 #include "platform/foundation/Error.h"
 #include "platform/foundation/Object.h"
@@ -235,6 +238,50 @@ class KLVMeasurement : public KLVMeasurementBase,
     virtual std::optional<platform::Object> shouldDisableAdPersonalization();
     // Neutral: false, so a start that decides to wipe logs 23208 and keeps the retry count.
     virtual bool wipeoutAnalyticsDataAndResetComponents();
+
+    // ---- Event pipeline (KLVMeasurement_Events.cpp, _Write.cpp, _Metadata.cpp) -----------------
+    // Handles the event and, when asked, passes a copy to the event listeners afterwards.
+    void logEventOnWorkerQueue(const KLVEvent& event, bool notifyEventListeners);
+    // Any thread: schedules handleEventOnWorkerQueue (":2520", held weakly).
+    void logEvent(const KLVEvent& event);
+    void handleSetDefaultEventParametersOnWorkerQueue(
+        const std::optional<platform::Dictionary>& parameters, bool backfillEvents);
+    // The persisted defaults with the parameters laid over them.
+    platform::Dictionary parametersWithAddedDefaultEventParameters(
+        const platform::Dictionary& parameters) const;
+    // The engine's own events: defaults added (not to "_err"), handled, listeners told.
+    void handleInternalEventOnWorkerQueue(KLVEvent event);
+    // The common entry: allowlist, sessions, duplicates, rollouts, event editing, then the write.
+    void handleEventOnWorkerQueue(KLVEvent event);
+    // Logs, lets conditional user properties react, then stores the event (and theirs).
+    void writeEventOnWorkerQueue(const KLVEvent& event);
+    void writeFilteredEventOnWorkerQueue(KLVEvent event);
+    // The event as stored: app, device, identifiers, consent and user properties.
+    KLVPBMeasurementBundle createRawEventMetadataWithUserAttributes(
+        const std::vector<KLVUserAttribute>& userAttributes);
+    // Steps of the pipeline, public for their tests.
+    std::optional<KLVEvent> eventAfterSafelistingEvent(const KLVEvent& event);
+    void processSessionFromEvent(const KLVEvent& event);
+    bool dedupeSubscriptionEvent(const KLVEvent& event);
+    bool shouldDropDuplicatedSessionStartWithRolloutEvent(const KLVEvent& event);
+    KLVEvent appExceptionEventWithTarnwellFeatureRollouts(const KLVEvent& event);
+    void writeSessionStartEventOnWorkerQueue(const KLVEvent& event);
+    // The write transaction's steps; false rolls it back.
+    bool writeEventInTransaction(KLVEvent& event);
+    bool shouldProcessEvent(const KLVEvent& event, KLVDailyCounts& dailyCounts, bool isPublicEvent);
+    bool isRealtimeEvent(KLVEvent& event, const KLVDailyCounts& dailyCounts);
+    void maybeAddDebugAndRealtimeParameters(KLVEvent& event);
+    bool writeEvent(const KLVEvent& event, bool isPublicEvent, bool isRealtime);
+    void logFirstOpenConsentedEvent(double timestamp);
+    // The day number of now under the installation's midnight offset.
+    std::int32_t currentDayNumber();
+
+    // ---- Sessions and user properties: filled in by their concerns ---------------------------
+    virtual bool isSessionExpired() const { return false; }
+    virtual void extendSession() {}
+    virtual void reportSessionStartOnWorkerQueueWithTimestamp(double, bool) {}
+    virtual void setLastAdvertisingIDResetUserPropertyOnWorkerQueue() {}
+    virtual bool hasUserPropertyUserIDOnWorkerQueue() { return false; }
 
     // ---- Start steps built with later concerns: empty until then ----------------------------
     virtual void updateConsentSettingsUtilWithRemoteConfig() {}

@@ -146,11 +146,6 @@ void KLVMeasurement::userAttributeWithName(
 
 // ---- Worker-queue halves, neutral ---------------------------------------------------------
 
-void KLVMeasurement::logEventOnWorkerQueueWithOrigin(const std::string&, bool, const std::string&,
-                                                     const platform::Dictionary&, double, bool,
-                                                     bool, bool, const KLVLogEventInterceptor&,
-                                                     const platform::Dictionary&) {}
-
 void KLVMeasurement::setSessionTimeoutIntervalOnWorkerQueue(double) {}
 
 void KLVMeasurement::sessionIDOnWorkerQueueWithCompletion(
@@ -164,9 +159,6 @@ bool KLVMeasurement::resetAnalyticsDataOnWorkerQueueWithTimestamp(
     double, const std::optional<std::string>&) {
     return false;
 }
-
-void KLVMeasurement::setDefaultEventParametersOnWorkerQueue(
-    const std::optional<platform::Dictionary>&) {}
 
 void KLVMeasurement::handleOpenURLOnWorkerQueue(const std::string&, std::optional<std::int64_t>,
                                                 double) {}

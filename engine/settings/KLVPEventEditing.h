@@ -12,8 +12,10 @@
 #include <string>
 #include <string_view>
 #include <variant>
+#include <vector>
 
 #include "engine/messages/KLVPBMessages.h"
+#include "engine/settings/KLVPEvent.h"
 #include "engine/settings/KLVPixieLogger.h"
 #include "platform/foundation/Error.h"
 #include "platform/foundation/Object.h"
@@ -41,6 +43,15 @@ using KLVPModule = std::variant<KLVPKeyValueStore, KLVPObjectProvider, KLVPMessa
 // Builds a module when a program asks for it.
 using KLVPModuleCreator = std::function<KLVPModule()>;
 
+// One editing pass: the event handed in, the event as edited and the events the program created.
+class KLVPEventContext {
+  public:
+    virtual ~KLVPEventContext() = default;
+    virtual const KLVPEvent& inputEvent() const = 0;
+    virtual const KLVPEvent& outputEvent() const = 0;
+    virtual const std::vector<KLVPEvent>& eventsToLog() const = 0;
+};
+
 class KLVPEventEditing {
   public:
     using Factory = std::function<std::shared_ptr<KLVPEventEditing>()>;
@@ -52,6 +63,12 @@ class KLVPEventEditing {
     // Runs the program's instructions and loads its activities; false exactly when it fills
     // `error`.
     virtual bool loadProgram(const KLVPBProgram& program, platform::Error* error) = 0;
+    // Runs the loaded activities over one event; false exactly when it fills `error`. The
+    // outcome of the last pass is read through the three members after it.
+    virtual bool handleEvent(const KLVPEvent& event, platform::Error* error) = 0;
+    virtual bool hasEdits() const = 0;
+    virtual bool hasCreatedEvents() const = 0;
+    virtual const KLVPEventContext& eventContext() const = 0;
 
     // The runtime installs how to make a new, empty editing runtime; an empty factory removes it.
     static void setFactory(Factory factory);

@@ -81,7 +81,18 @@ class FakeEditing : public KLVPEventEditing {
         if (error) *error = *failure;
         return false;
     }
+    bool handleEvent(const KLVPEvent&, platform::Error*) override { return true; }
+    bool hasEdits() const override { return false; }
+    bool hasCreatedEvents() const override { return false; }
+    const KLVPEventContext& eventContext() const override { return context; }
 
+    struct Context : KLVPEventContext {
+        const KLVPEvent& inputEvent() const override { return event; }
+        const KLVPEvent& outputEvent() const override { return event; }
+        const std::vector<KLVPEvent>& eventsToLog() const override { return events; }
+        KLVPEvent event;
+        std::vector<KLVPEvent> events;
+    } context;
     std::vector<std::string> names;
     std::map<std::string, KLVPModuleCreator> creators;
     std::optional<platform::Error> failure;
