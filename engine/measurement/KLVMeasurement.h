@@ -216,7 +216,8 @@ class KLVMeasurement : public KLVMeasurementBase,
     // Neutral: 0 and "Session ID not found".
     virtual void sessionIDOnWorkerQueueWithCompletion(const KLVSessionIDCompletion& completion);
     virtual void setUserDataOnWorkerQueue(const platform::Dictionary& userData);
-    // Neutral: false (nothing wiped).
+    // The reset (KLVMeasurement_Reset.cpp): wipe, the given app instance ID, the load time, and a
+    // new first open when enabled.
     virtual bool resetAnalyticsDataOnWorkerQueueWithTimestamp(
         double timestamp, const std::optional<std::string>& appInstanceID);
     virtual void setDefaultEventParametersOnWorkerQueue(
@@ -236,8 +237,18 @@ class KLVMeasurement : public KLVMeasurementBase,
     // The "_npa" value (a number) or nothing (remove it). Neutral: nothing. Serial queue of the
     // front door.
     virtual std::optional<platform::Object> shouldDisableAdPersonalization();
-    // Neutral: false, so a start that decides to wipe logs 23208 and keeps the retry count.
+    // Forgets persisted values, consent choices, the database (or, before it is opened, its
+    // file) and the identity's ephemeral identifiers. False when the database reset fails.
     virtual bool wipeoutAnalyticsDataAndResetComponents();
+
+    // ---- Stored-data queries (KLVMeasurement_Reset.cpp), worker queue --------------------------
+    // The app ID the persisted configuration held before the last wipe.
+    std::optional<std::string> previousZKTAppID() const;
+    // Whether bundles or raw events wait; false on a failed query (23117, 23118).
+    bool hasDataToUpload();
+    bool removeBundlesFromDatabaseWithIDs(const std::vector<std::int64_t>& rowIDs);
+    // The "_fot" property's set time, else the oldest set time of any property; 0 when none.
+    double firstOpenTimestamp();
 
     // ---- Event pipeline (KLVMeasurement_Events.cpp, _Write.cpp, _Metadata.cpp) -----------------
     // Handles the event and, when asked, passes a copy to the event listeners afterwards.
@@ -287,6 +298,8 @@ class KLVMeasurement : public KLVMeasurementBase,
     virtual void updateConsentSettingsUtilWithRemoteConfig() {}
     virtual void checkPSMDependencyOnWorkerQueue() {}
     virtual void maybeDeleteExpiredPSMValueOnWorkerQueue() {}
+    virtual void resetPSMCounts() {}
+    virtual void resetSessionReporter() {}
     virtual void setPersonalizedAdsUserPropertyOnWorkerQueue() {}
     virtual void backfillSessionNumber() {}
     virtual void reportFirstOpenOnWorkerQueue() {}
@@ -338,6 +351,7 @@ class KLVMeasurement : public KLVMeasurementBase,
     std::shared_ptr<KLVEManager> experimentManager_;
     std::atomic<std::uint64_t> backgroundUpdateTask_{kKLVInvalidBackgroundTask};
     double initTimestamp_ = 0;
+    std::optional<std::string> previousZKTAppID_;
     double suspendedUploadTimestamp_ = 0;
     const std::string appID_;
     const std::optional<std::vector<std::string>> safelistedEvents_;

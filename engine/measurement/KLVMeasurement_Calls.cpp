@@ -155,11 +155,6 @@ void KLVMeasurement::sessionIDOnWorkerQueueWithCompletion(
 
 void KLVMeasurement::setUserDataOnWorkerQueue(const platform::Dictionary&) {}
 
-bool KLVMeasurement::resetAnalyticsDataOnWorkerQueueWithTimestamp(
-    double, const std::optional<std::string>&) {
-    return false;
-}
-
 void KLVMeasurement::handleOpenURLOnWorkerQueue(const std::string&, std::optional<std::int64_t>,
                                                 double) {}
 
@@ -182,10 +177,6 @@ std::optional<KLVUserAttribute> KLVMeasurement::userAttributeOnWorkerQueueWithNa
 
 std::optional<platform::Object> KLVMeasurement::shouldDisableAdPersonalization() {
     return std::nullopt;
-}
-
-bool KLVMeasurement::wipeoutAnalyticsDataAndResetComponents() {
-    return false;
 }
 
 }  // namespace engine

@@ -43,6 +43,8 @@ struct RecordingOptions {
     // How many database openings fail before one succeeds.
     int failingDatabaseOpens = 0;
     bool resetSucceeds = true;
+    // False: the wipe fails without touching anything, as a failed database reset does.
+    bool wipeSucceeds = true;
     std::optional<platform::Object> disableAdPersonalization;
 };
 
@@ -127,7 +129,7 @@ class RecordingMeasurement : public KLVMeasurement {
     }
     bool wipeoutAnalyticsDataAndResetComponents() override {
         ++wipes_;
-        return KLVMeasurement::wipeoutAnalyticsDataAndResetComponents();
+        return options_.wipeSucceeds && KLVMeasurement::wipeoutAnalyticsDataAndResetComponents();
     }
 
   protected:
