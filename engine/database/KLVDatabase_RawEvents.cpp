@@ -292,7 +292,10 @@ std::optional<std::int64_t> KLVDatabase::deleteRawEventsOverAbsoluteLimit(Error*
     // while it cannot reach the limit there is nothing to delete, and the two indexed reads
     // spare a scan of the table for every stored event.
     const auto span = sqliteStore_->numberForQuery(
-        "SELECT COALESCE(MAX(rowid) - MIN(rowid) + 1, 0) FROM raw_events", {}, error);
+        // Two subqueries: SQLite reads MIN or MAX from the index only when each stands alone.
+        "SELECT COALESCE((SELECT MAX(rowid) FROM raw_events) - "
+        "(SELECT MIN(rowid) FROM raw_events) + 1, 0)",
+        {}, error);
     if (!span) return std::nullopt;
     if (const auto count = span->numberAsDouble(); count && *count < double(maxEventsStored)) {
         return 0;

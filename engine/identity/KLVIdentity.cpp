@@ -285,22 +285,41 @@ std::optional<std::string> KLVIdentity::identifierForVendor() {
 
 KLVIdentity::Snapshot KLVIdentity::snapshot() {
     updateIdentifiers();
-    Snapshot snapshot = queue_->syncResult([this] {
+    return snapshotOnce(nullptr);
+}
+
+KLVIdentity::Snapshot KLVIdentity::snapshotWithSessionNumber(std::int64_t sessionNumber,
+                                                             bool sessionExpired,
+                                                             bool userIDAvailable) {
+    const SessionArguments session{sessionNumber, sessionExpired, userIDAvailable};
+    return snapshotOnce(&session);
+}
+
+KLVIdentity::Snapshot KLVIdentity::snapshotOnce(const SessionArguments* session) {
+    Snapshot snapshot = queue_->syncResult([&] {
         Snapshot s;
         s.appleConsentStatus = appleConsentStatus_;
         s.hasLimitedAdTracking = identitySupport_->hasLimitedAdTracking();
         s.limitedAdTracking = limitedAdTracking_;
         s.resettableDeviceID = resettableDeviceID_;
-        if (!KLVConsentSettingsUtil::isAnalyticsStorageDenied()) {
+        const bool analyticsDenied = KLVConsentSettingsUtil::isAnalyticsStorageDenied();
+        if (!analyticsDenied) {
             s.appInstanceID = persistedConfig_->appInstanceID();
+            if (session) {
+                s.sessionStitchingToken = sessionStitchingTokenOnQueue(
+                    session->number, session->expired, session->userIDAvailable);
+            }
         }
         s.appIDFromZKT = appIDFromZKT_;
         s.appIDFromVintu = appIDFromVintu_;
+        // The vendor identifier as identifierForVendor() answers it once it is cached.
+        const bool hidden = (s.resettableDeviceID && !s.resettableDeviceID->empty()) ||
+                            isIDFVCollectionEnabled_ == false || analyticsDenied;
+        if (!hidden) s.identifierForVendor = identifierForVendorString_;
+        s.vendorIDKnown = hidden || identifierForVendorString_.has_value();
         return s;
     });
-    // The vendor identifier is cached after its first read, so this is one more visit at most
-    // once per process.
-    snapshot.identifierForVendor = identifierForVendor();
+    if (!snapshot.vendorIDKnown) snapshot.identifierForVendor = identifierForVendor();
     return snapshot;
 }
 
@@ -402,31 +421,37 @@ void KLVIdentity::setShouldSetLastAdvertisingIDResetUserProperty(bool value) {
 
 std::optional<std::string> KLVIdentity::sessionStitchingTokenWithSessionNumber(
     std::int64_t sessionNumber, bool sessionExpired, bool userIDAvailable) {
-    return queue_->syncResult([&]() -> std::optional<std::string> {
-        if (KLVConsentSettingsUtil::isAnalyticsStorageDenied()) return std::nullopt;
-        const bool sameSession =
-            lastSessionNumber_ == sessionNumber && lastIsSessionExpired_ == sessionExpired;
-        const bool successorAfterExpiry =
-            lastSessionNumber_ && *lastSessionNumber_ < std::numeric_limits<std::int64_t>::max() &&
-            sessionNumber == *lastSessionNumber_ + 1 && lastIsSessionExpired_ && !sessionExpired;
-        if (!sameSession && !successorAfterExpiry) resetSessionStitchingTokenOnWorkerQueue();
-        lastSessionNumber_ = sessionNumber;
-        lastIsSessionExpired_ = sessionExpired;
-
-        const double currentTime = now();
-        if (!userIDAvailable && sessionStitchingTokenExpirationTime_ &&
-            *sessionStitchingTokenExpirationTime_ <= currentTime) {
-            resetSessionStitchingTokenOnWorkerQueue();
-        }
-        if (!sessionStitchingToken_) {
-            sessionStitchingToken_ = randomAppInstanceID();
-            sessionStitchingTokenExpirationTime_.reset();
-            if (!userIDAvailable) {
-                sessionStitchingTokenExpirationTime_ = currentTime + kSessionStitchingTokenLifetime;
-            }
-        }
-        return sessionStitchingToken_;
+    return queue_->syncResult([&] {
+        if (KLVConsentSettingsUtil::isAnalyticsStorageDenied()) return std::optional<std::string>();
+        return sessionStitchingTokenOnQueue(sessionNumber, sessionExpired, userIDAvailable);
     });
+}
+
+std::optional<std::string> KLVIdentity::sessionStitchingTokenOnQueue(std::int64_t sessionNumber,
+                                                                     bool sessionExpired,
+                                                                     bool userIDAvailable) {
+    const bool sameSession =
+        lastSessionNumber_ == sessionNumber && lastIsSessionExpired_ == sessionExpired;
+    const bool successorAfterExpiry =
+        lastSessionNumber_ && *lastSessionNumber_ < std::numeric_limits<std::int64_t>::max() &&
+        sessionNumber == *lastSessionNumber_ + 1 && lastIsSessionExpired_ && !sessionExpired;
+    if (!sameSession && !successorAfterExpiry) resetSessionStitchingTokenOnWorkerQueue();
+    lastSessionNumber_ = sessionNumber;
+    lastIsSessionExpired_ = sessionExpired;
+
+    const double currentTime = now();
+    if (!userIDAvailable && sessionStitchingTokenExpirationTime_ &&
+        *sessionStitchingTokenExpirationTime_ <= currentTime) {
+        resetSessionStitchingTokenOnWorkerQueue();
+    }
+    if (!sessionStitchingToken_) {
+        sessionStitchingToken_ = randomAppInstanceID();
+        sessionStitchingTokenExpirationTime_.reset();
+        if (!userIDAvailable) {
+            sessionStitchingTokenExpirationTime_ = currentTime + kSessionStitchingTokenLifetime;
+        }
+    }
+    return sessionStitchingToken_;
 }
 
 void KLVIdentity::resetSessionStitchingToken() {

@@ -97,8 +97,16 @@ class KLVIdentity : public std::enable_shared_from_this<KLVIdentity> {
         std::optional<std::string> identifierForVendor;
         std::optional<std::string> appIDFromZKT;
         std::optional<std::string> appIDFromVintu;
+        bool vendorIDKnown = false;
+        // Only in snapshotWithSessionNumber's answer.
+        std::optional<std::string> sessionStitchingToken;
     };
+    // Refreshes first.
     Snapshot snapshot();
+    // Without a refresh of its own (the caller has just asked for one), and with the session's
+    // stitching token as sessionStitchingTokenWithSessionNumber would answer it.
+    Snapshot snapshotWithSessionNumber(std::int64_t sessionNumber, bool sessionExpired,
+                                       bool userIDAvailable);
 
     // The token for a session; nothing while analytics storage is denied. Kept while the session
     // goes on (same number and flag) or its successor starts after it expired; replaced
@@ -144,6 +152,15 @@ class KLVIdentity : public std::enable_shared_from_this<KLVIdentity> {
     void createAppInstanceIDIfAllowed();
     // On the identity queue.
     void updateIdentifiersOnQueue();
+    struct SessionArguments {
+        std::int64_t number;
+        bool expired;
+        bool userIDAvailable;
+    };
+    Snapshot snapshotOnce(const SessionArguments* session);
+    std::optional<std::string> sessionStitchingTokenOnQueue(std::int64_t sessionNumber,
+                                                            bool sessionExpired,
+                                                            bool userIDAvailable);
     bool isCacheStillValidOnQueue(double now) const;
     std::uint64_t trackingCodeOnQueue() const;
     void setAppIDOnce(std::string_view appID, bool zkt);

@@ -259,7 +259,7 @@ class KLVMeasurement : public KLVMeasurementBase,
         const std::optional<platform::Dictionary>& parameters, bool backfillEvents);
     // The persisted defaults with the parameters laid over them.
     platform::Dictionary parametersWithAddedDefaultEventParameters(
-        const platform::Dictionary& parameters) const;
+        const platform::Dictionary& parameters);
     // The engine's own events: defaults added (not to "_err"), handled, listeners told.
     void handleInternalEventOnWorkerQueue(KLVEvent event);
     // The common entry: allowlist, sessions, duplicates, rollouts, event editing, then the write.
@@ -286,6 +286,9 @@ class KLVMeasurement : public KLVMeasurementBase,
     void logFirstOpenConsentedEvent(double timestamp);
     // The day number of now under the installation's midnight offset.
     std::int32_t currentDayNumber();
+    // Persisted values the pipeline reads for every event are kept here after their first read
+    // (worker queue only); whatever replaces them behind the pipeline's back (a wipe) calls this.
+    void invalidatePersistedValueCaches();
 
     // ---- Sessions and user properties: filled in by their concerns ---------------------------
     virtual bool isSessionExpired() const { return false; }
@@ -335,6 +338,12 @@ class KLVMeasurement : public KLVMeasurementBase,
                                                      if (auto self = weak.lock()) block(*self);
                                                  });
     }
+
+    // Worker queue only; see invalidatePersistedValueCaches().
+    std::optional<double> midnightOffsetCache_;
+    std::optional<std::optional<platform::Dictionary>> defaultEventParametersCache_;
+    std::optional<platform::Object> adCampaignInfoBufferCache_;
+    std::optional<platform::Dictionary> cachedDefaultEventParameters();
 
     const std::string databaseName_;
     std::atomic<bool> didInitializeComponents_{false};

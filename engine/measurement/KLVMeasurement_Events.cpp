@@ -42,9 +42,22 @@ const KLVValue* parameter(const KLVEvent& event, std::string_view name) {
 
 // ---- Entry ------------------------------------------------------------------------------------
 
-Dictionary KLVMeasurement::parametersWithAddedDefaultEventParameters(
-    const Dictionary& parameters) const {
-    auto defaults = persistedConfig_ ? persistedConfig_->defaultEventParameters() : std::nullopt;
+std::optional<Dictionary> KLVMeasurement::cachedDefaultEventParameters() {
+    if (!persistedConfig_) return std::nullopt;
+    if (!defaultEventParametersCache_) {
+        defaultEventParametersCache_ = persistedConfig_->defaultEventParameters();
+    }
+    return *defaultEventParametersCache_;
+}
+
+void KLVMeasurement::invalidatePersistedValueCaches() {
+    midnightOffsetCache_.reset();
+    defaultEventParametersCache_.reset();
+    adCampaignInfoBufferCache_.reset();
+}
+
+Dictionary KLVMeasurement::parametersWithAddedDefaultEventParameters(const Dictionary& parameters) {
+    auto defaults = cachedDefaultEventParameters();
     if (!defaults || defaults->empty()) return parameters;
     for (const auto& [key, value] : parameters)
         (*defaults)[key] = value;
@@ -115,7 +128,7 @@ void KLVMeasurement::handleSetDefaultEventParametersOnWorkerQueue(
         return;
     }
     Dictionary defaults;
-    if (parameters) defaults = persistedConfig_->defaultEventParameters().value_or(Dictionary{});
+    if (parameters) defaults = cachedDefaultEventParameters().value_or(Dictionary{});
     for (const auto& [key, value] : parameters.value_or(Dictionary{})) {
         if (!value.isNull() && !value.isNumber() && !value.isString()) {
             if (value.isArray()) KLVLogErrorEvent(kDefaultParameterArrayError);
@@ -151,14 +164,15 @@ void KLVMeasurement::handleSetDefaultEventParametersOnWorkerQueue(
                                KLVDebugParameters(defaults));
     }
     persistedConfig_->setDefaultEventParameters(defaults);
+    defaultEventParametersCache_ = defaults;
 }
 
 // ---- Handling ---------------------------------------------------------------------------------
 
 void KLVMeasurement::handleInternalEventOnWorkerQueue(KLVEvent event) {
     KLVScheduler::checkOnBackgroundThreadWithMethodName("handleInternalEventOnWorkerQueue:");
-    if (event.name() != "_err" && persistedConfig_) {
-        if (auto defaults = persistedConfig_->defaultEventParameters()) {
+    if (event.name() != "_err") {
+        if (auto defaults = cachedDefaultEventParameters()) {
             event.applyParameters(*defaults);
         }
     }

@@ -150,7 +150,9 @@ KLVPBMeasurementBundle KLVMeasurement::createRawEventMetadataWithUserAttributes(
     NANOSetString(bundle, Bundle::platform, "ios");
     NANOSetInt32(bundle, Bundle::protocol_version, 1);
     KLVIdentity& id = *identity();
-    const auto snapshot = id.snapshot();
+    const auto snapshot =
+        id.snapshotWithSessionNumber(persistedConfig_->sessionNumber(), isSessionExpired(),
+                                     hasUserPropertyUserIDOnWorkerQueue());
     NANOSetString(bundle, Bundle::app_id, id.appID());
     if (!id.isFromAppStore()) NANOSetString(bundle, Bundle::install_source, "manual_install");
     if (id.appVersion()) NANOSetString(bundle, Bundle::app_version, *id.appVersion());
@@ -163,9 +165,7 @@ KLVPBMeasurementBundle KLVMeasurement::createRawEventMetadataWithUserAttributes(
     if (const auto installationID = id.tarnwellInstallationID()) {
         NANOSetString(bundle, Bundle::installation_id, *installationID);
     }
-    const auto token = id.sessionStitchingTokenWithSessionNumber(
-        persistedConfig_->sessionNumber(), isSessionExpired(),
-        hasUserPropertyUserIDOnWorkerQueue());
+    const auto& token = snapshot.sessionStitchingToken;
     if (token && !token->empty()) NANOSetString(bundle, Bundle::session_stitching_token, *token);
     if (id.appVersionMajor())
         NANOSetInt32(bundle, Bundle::app_version_major, *id.appVersionMajor());

@@ -78,7 +78,8 @@ std::int64_t previousFirstOpenCount(const KLVPersistedConfig& config) {
 }  // namespace
 
 std::int32_t KLVMeasurement::currentDayNumber() {
-    return KLVDayNumber(platform::Clock::current().now(), persistedConfig_->midnightOffset());
+    if (!midnightOffsetCache_) midnightOffsetCache_ = persistedConfig_->midnightOffset();
+    return KLVDayNumber(platform::Clock::current().now(), *midnightOffsetCache_);
 }
 
 void KLVMeasurement::writeEventOnWorkerQueue(const KLVEvent& event) {
@@ -270,10 +271,15 @@ bool KLVMeasurement::writeEvent(const KLVEvent& event, bool isPublicEvent, bool 
     auto metadata = createRawEventMetadataWithUserAttributes(
         attributes.value_or(std::vector<KLVUserAttribute>{}));
     if (const auto info = adCampaignInfoFromEvent(event)) {
-        if (const auto bytes = info->protoBuffer())
+        if (const auto bytes = info->protoBuffer()) {
             persistedConfig_->setAdCampaignInfoBuffer(*bytes);
+            adCampaignInfoBufferCache_ = platform::Object(*bytes);
+        }
     }
-    if (const auto buffer = persistedConfig_->adCampaignInfoBuffer(); buffer.getData()) {
+    if (!adCampaignInfoBufferCache_) {
+        adCampaignInfoBufferCache_ = persistedConfig_->adCampaignInfoBuffer();
+    }
+    if (const auto& buffer = *adCampaignInfoBufferCache_; buffer.getData()) {
         if (!buffer.getData()->empty()) {
             if (const auto info = KLVPBAdCampaignInfo::initWithBuffer(*buffer.getData())) {
                 NANOSetMessage(metadata, KLVPBMeasurementBundle::ad_campaign_info, *info);
