@@ -241,6 +241,14 @@ class KLVMeasurement : public KLVMeasurementBase,
     // file) and the identity's ephemeral identifiers. False when the database reset fails.
     virtual bool wipeoutAnalyticsDataAndResetComponents();
 
+    // ---- Life-cycle events (KLVMeasurement_LifeCycle.cpp), worker queue ----------------------
+    // A time in ms moved up to the next full hour (a time on the hour moves a whole hour).
+    static std::int64_t timestampMillisRoundedUpToNextHour(std::int64_t millis);
+    // The Info.plist's registration switch when it is a number; true otherwise.
+    bool shouldAllowAdNetworkRegistration() const;
+    // Whether the running version is the one first bought; false until receipts are read.
+    virtual bool isVersionSameAsOriginalVersion() { return false; }
+
     // ---- Stored-data queries (KLVMeasurement_Reset.cpp), worker queue --------------------------
     // The app ID the persisted configuration held before the last wipe.
     std::optional<std::string> previousZKTAppID() const;
@@ -305,12 +313,12 @@ class KLVMeasurement : public KLVMeasurementBase,
     virtual void resetSessionReporter() {}
     virtual void setPersonalizedAdsUserPropertyOnWorkerQueue() {}
     virtual void backfillSessionNumber() {}
-    virtual void reportFirstOpenOnWorkerQueue() {}
+    virtual void reportFirstOpenOnWorkerQueue();
     virtual void reportStoredCampaignEventOnWorkerQueue() {}
     virtual bool shouldAllowRequestDeferredDeepLink() { return false; }
     virtual void requestDeferredDeepLink() {}
-    virtual void reportAppUpdateOnWorkerQueue() {}
-    virtual void reportOSUpdateOnWorkerQueue() {}
+    virtual void reportAppUpdateOnWorkerQueue();
+    virtual void reportOSUpdateOnWorkerQueue();
     virtual void tcfClientSetConsentFromData() {}
     virtual void subscribeForAppForegroundBackgroundNotifications() {}
     virtual void updateSchedule() {}
@@ -328,6 +336,15 @@ class KLVMeasurement : public KLVMeasurementBase,
     static void installSharedInstance(const std::function<std::shared_ptr<KLVMeasurement>()>& make);
 
   private:
+    // Sets an internal property through the user-property half and checks it was stored; a
+    // failed query or a missing row is logged under the codes given.
+    bool setAndCheckUserProperty(const std::string& name, std::int64_t value, double setTime,
+                                 std::int64_t queryFailureCode, const char* queryFailure,
+                                 std::int64_t missingCode, const char* missing);
+    // Persists a changed version and reports the change when an earlier one was known.
+    void reportVersionChange(const std::optional<std::string>& current,
+                             std::optional<std::string> stored, bool isOS);
+
     // Schedules `block(service)` under the block ID, holding the service weakly: the block does
     // nothing once the service is gone.
     template <typename Block>
