@@ -234,8 +234,8 @@ class KLVMeasurement : public KLVMeasurementBase,
     // Neutral: nothing.
     virtual std::optional<KLVUserAttribute> userAttributeOnWorkerQueueWithName(
         const std::string& name);
-    // The "_npa" value (a number) or nothing (remove it). Neutral: nothing. Serial queue of the
-    // front door.
+    // The "_npa" value (1 disables, 0 allows) or nothing (no decision, remove it): the app's
+    // persisted choice, the consent, the Info.plist default, then the consent defaults.
     virtual std::optional<platform::Object> shouldDisableAdPersonalization();
     // Forgets persisted values, consent choices, the database (or, before it is opened, its
     // file) and the identity's ephemeral identifiers. False when the database reset fails.
@@ -246,6 +246,9 @@ class KLVMeasurement : public KLVMeasurementBase,
     static std::int64_t timestampMillisRoundedUpToNextHour(std::int64_t millis);
     // The Info.plist's registration switch when it is a number; true otherwise.
     bool shouldAllowAdNetworkRegistration() const;
+    // Sets "ad_personalization" from an "_npa" value (1: "denied") unless a known consent of the
+    // other meaning stands, with the source it came from.
+    void updateAdPersonalizationConsentFromNPAValue(const std::optional<platform::Object>& value);
     // Whether the running version is the one first bought; false until receipts are read.
     virtual bool isVersionSameAsOriginalVersion() { return false; }
 
@@ -311,7 +314,9 @@ class KLVMeasurement : public KLVMeasurementBase,
     virtual void maybeDeleteExpiredPSMValueOnWorkerQueue() {}
     virtual void resetPSMCounts() {}
     virtual void resetSessionReporter() {}
-    virtual void setPersonalizedAdsUserPropertyOnWorkerQueue() {}
+    // Stores, replaces or removes "_npa" after shouldDisableAdPersonalization(), and with
+    // regional consent rules seeds the ad-personalisation consent from it.
+    virtual void setPersonalizedAdsUserPropertyOnWorkerQueue();
     virtual void backfillSessionNumber() {}
     virtual void reportFirstOpenOnWorkerQueue();
     virtual void reportStoredCampaignEventOnWorkerQueue() {}
@@ -378,6 +383,7 @@ class KLVMeasurement : public KLVMeasurementBase,
     std::atomic<std::uint64_t> backgroundUpdateTask_{kKLVInvalidBackgroundTask};
     double initTimestamp_ = 0;
     std::optional<std::string> previousZKTAppID_;
+    std::atomic<bool> foundAdPersonalizationPlistFlag_{false};
     double suspendedUploadTimestamp_ = 0;
     const std::string appID_;
     const std::optional<std::vector<std::string>> safelistedEvents_;

@@ -175,8 +175,4 @@ std::optional<KLVUserAttribute> KLVMeasurement::userAttributeOnWorkerQueueWithNa
     return std::nullopt;
 }
 
-std::optional<platform::Object> KLVMeasurement::shouldDisableAdPersonalization() {
-    return std::nullopt;
-}
-
 }  // namespace engine

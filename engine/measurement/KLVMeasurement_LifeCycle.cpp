@@ -1,7 +1,7 @@
 // The app's life as automatic events and internal properties: the first open of an install,
 // app and OS updates, and the non-personalised-ads property "_npa" with its consent.
 
-#include <cmath>
+#include <cctype>
 
 #include "engine/base/KLVInternalNames.h"
 #include "engine/database/KLVDatabase.h"
@@ -183,6 +183,120 @@ void KLVMeasurement::reportOSUpdateOnWorkerQueue() {
     if (!persistedConfig_) return;
     reportVersionChange(KLVEnvironmentInfo::sharedInstance().deviceOSVersion(),
                         persistedConfig_->osVersion(), true);
+}
+
+}  // namespace engine
+
+namespace engine {
+
+namespace {
+
+bool hasEntry(const std::optional<platform::Dictionary>& settings, const char* key) {
+    return settings && settings->count(key) != 0;
+}
+
+bool isSet(const platform::Error& error) {
+    return error.code != 0 || !error.domain.empty() || !error.description.empty();
+}
+
+}  // namespace
+
+std::optional<platform::Object> KLVMeasurement::shouldDisableAdPersonalization() {
+    if (persistedConfig_) {
+        if (const auto allowed = persistedConfig_->allowPersonalizedAds().numberAsInteger()) {
+            return platform::Object(std::int64_t{*allowed == 0 ? 1 : 0});
+        }
+    }
+    const auto settings = remoteConfigInstance();
+    const bool regionalRules = settings && settings->DMAConsentEnabled();
+    if (regionalRules &&
+        hasEntry(KLVConsentSettingsUtil::consentSettings(), kAdPersonalizationConsentType)) {
+        if (const auto granted = KLVConsentSettingsUtil::adPersonalization()) {
+            return platform::Object(std::int64_t{*granted == 0 ? 1 : 0});
+        }
+    }
+    const auto& info = platform::Bundle::mainBundle().infoDictionary();
+    if (const auto flag = info.find(kKLVInfoPlistDefaultAllowAdPersonalizationSignals);
+        flag != info.end()) {
+        if (!flag->second.isNumber()) return platform::Object(std::int64_t{0});
+        foundAdPersonalizationPlistFlag_.store(true);
+        return platform::Object(std::int64_t{flag->second.numberAsInteger().value_or(0) == 0});
+    }
+    if (regionalRules) {
+        const auto defaults = KLVConsentSettingsUtil::defaultSettings();
+        if (hasEntry(defaults, kAdPersonalizationConsentType)) {
+            const auto* text = defaults->at(kAdPersonalizationConsentType).getString();
+            std::string lower = text ? *text : "";
+            for (auto& c : lower)
+                c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+            if (lower == "denied") return platform::Object(std::int64_t{1});
+            if (lower == "granted") return platform::Object(std::int64_t{0});
+        }
+    }
+    return std::nullopt;
+}
+
+void KLVMeasurement::setPersonalizedAdsUserPropertyOnWorkerQueue() {
+    KLVScheduler::checkOnBackgroundThreadWithMethodName(
+        "setPersonalizedAdsUserPropertyOnWorkerQueue");
+    if (!database_) return;
+    auto& monitor = KLVMeasurement::monitor();
+    platform::Error error;
+    const auto stored = database_->userAttributeWithName(kNonPersonalizedAdsProperty, &error);
+    if (!stored && isSet(error)) {
+        monitor.logWithLevel(kKLVLogErrorMonitored, 23172,
+                             "Unable to read personalized ads user property. Error", error);
+        return;
+    }
+    const auto value = shouldDisableAdPersonalization();
+    const auto number = value ? value->numberAsInteger() : std::nullopt;
+    if (!number) {
+        if (!stored) return;
+        platform::Error deleteError;
+        if (database_->deleteUserAttributeWithName(kNonPersonalizedAdsProperty, &deleteError) ||
+            !isSet(deleteError)) {
+            monitor.logWithLevel(kKLVLogWarningMonitored, 23180,
+                                 "No value set for personalized ads. Removing user property.");
+            KLVConsentSettingsUtil::setDiagnosticSource(0, kAdPersonalizationConsentType);
+        } else {
+            monitor.logWithLevel(
+                kKLVLogErrorMonitored, 23173,
+                "Unable to remove personalized ads user property in the database. Error",
+                deleteError);
+        }
+        return;
+    }
+    const bool changed = !stored || stored->value().int64Value() != *number;
+    const auto settings = remoteConfigInstance();
+    if (settings && settings->DMAConsentEnabled() &&
+        !hasEntry(KLVConsentSettingsUtil::consentSettings(), kAdPersonalizationConsentType)) {
+        updateAdPersonalizationConsentFromNPAValue(value);
+    }
+    if (changed) {
+        if (const auto attribute = KLVUserAttribute::initWithOrigin(
+                kKLVAutoOrigin, kNonPersonalizedAdsProperty, KLVValue::initWithInt64(*number),
+                platform::Clock::current().now())) {
+            setUserAttributeOnWorkerQueue(*attribute);
+        }
+    }
+}
+
+void KLVMeasurement::updateAdPersonalizationConsentFromNPAValue(
+    const std::optional<platform::Object>& value) {
+    const auto number = value ? value->numberAsInteger() : std::nullopt;
+    const auto granted = KLVConsentSettingsUtil::adPersonalization();
+    // A known value and a known consent of differing Booleans already agree in meaning
+    // ("_npa" 1 is a denial).
+    if (number && granted && (*number != 0) != (*granted != 0)) return;
+    KLVConsentSettingsUtil::updateSettings(
+        {{kAdPersonalizationConsentType, number && *number != 0 ? "denied" : "granted"}});
+    if (persistedConfig_ && !persistedConfig_->allowPersonalizedAds().isNull()) {
+        KLVConsentSettingsUtil::setDiagnosticSource(5, kAdPersonalizationConsentType);
+    } else if (foundAdPersonalizationPlistFlag_.load()) {
+        KLVConsentSettingsUtil::setDiagnosticSource(3, kAdPersonalizationConsentType);
+    } else if (hasEntry(KLVConsentSettingsUtil::defaultSettings(), kAdPersonalizationConsentType)) {
+        KLVConsentSettingsUtil::setDiagnosticSource(1, kAdPersonalizationConsentType);
+    }
 }
 
 }  // namespace engine

@@ -31,6 +31,9 @@ class LifeCycleMeasurement : public RecordingMeasurement {
         if (made) made->drain();
         return made;
     }
+    std::optional<platform::Object> shouldDisableAdPersonalization() override { return npa; }
+    std::optional<platform::Object> npa;
+
     void setUserAttributeOnWorkerQueue(const KLVUserAttribute& attribute) override {
         database()->updateUserAttribute(attribute);
     }
@@ -184,6 +187,76 @@ TEST_F(LifeCycleTest, AppAndOSUpdates) {
         EXPECT_EQ(internal_, c.expected) << c.what;
         EXPECT_EQ(persisted->appVersion(), appVersion) << c.what;
         EXPECT_EQ(persisted->osVersion(), osVersion) << c.what;
+    }
+}
+
+TEST_F(LifeCycleTest, NonPersonalizedAdsProperty) {
+    service_ = LifeCycleMeasurement::installLifeCycle();
+    ASSERT_TRUE(service_);
+    using platform::Object;
+    struct Case {
+        const char* what;
+        std::optional<std::int64_t> stored;
+        std::optional<Object> decision;
+        std::optional<std::int64_t> expected;
+        std::size_t removals;  // 23180 lines
+    };
+    const Case cases[] = {
+        {"no decision, nothing stored", std::nullopt, std::nullopt, std::nullopt, 0},
+        {"first decision stored", std::nullopt, Object(std::int64_t{1}), 1, 0},
+        {"changed decision replaces", 1, Object(std::int64_t{0}), 0, 0},
+        {"same decision kept", 1, Object(std::int64_t{1}), 1, 0},
+        {"decision gone removes", 1, std::nullopt, std::nullopt, 1},
+    };
+    for (const auto& c : cases) {
+        onWorker([&](KLVMeasurement& s) {
+            s.database()->deleteUserAttributeWithName("_npa");
+            if (c.stored) {
+                s.database()->updateUserAttribute(*KLVUserAttribute::initWithOrigin(
+                    "auto", "_npa", KLVValue::initWithInt64(*c.stored), 5));
+            }
+        });
+        service_->npa = c.decision;
+        clearLogLines();
+        onWorker([](KLVMeasurement& s) { s.setPersonalizedAdsUserPropertyOnWorkerQueue(); });
+        const auto npa = property("_npa");
+        EXPECT_EQ(npa ? std::optional(npa->value().int64Value()) : std::nullopt, c.expected)
+            << c.what;
+        EXPECT_EQ(logCount(23180), c.removals) << c.what;
+        // Only a change is written, at the time of writing.
+        if (npa && c.stored == c.expected) {
+            EXPECT_EQ(npa->lastSetTimestamp(), 5) << c.what;
+        }
+    }
+}
+
+TEST_F(LifeCycleTest, AdPersonalizationDecision) {
+    using platform::Object;
+    struct Case {
+        const char* what;
+        Object allowPersonalizedAds;
+        std::optional<Object> plistFlag;
+        std::optional<std::int64_t> expected;
+    };
+    const Case cases[] = {
+        {"no decision", Object(), std::nullopt, std::nullopt},
+        {"app disallowed", Object(std::int64_t{0}), Object(true), 1},
+        {"app allowed beats the plist", Object(std::int64_t{1}), Object(false), 0},
+        {"plist disallows", Object(), Object(false), 1},
+        {"plist allows", Object(), Object(true), 0},
+        {"plist of another type", Object(), Object("no"), 0},
+    };
+    service_ = LifeCycleMeasurement::installLifeCycle();
+    ASSERT_TRUE(service_);
+    int folder = 0;
+    for (const auto& c : cases) {
+        platform::Dictionary info;
+        if (c.plistFlag)
+            info["NEXORY_ANALYTICS_DEFAULT_ALLOW_AD_PERSONALIZATION_SIGNALS"] = *c.plistFlag;
+        testing::useMainBundle(dataRoot() / ("bundle" + std::to_string(folder++)), info);
+        KLVPersistedConfig::sharedInstance()->setAllowPersonalizedAds(c.allowPersonalizedAds);
+        const auto answer = service_->KLVMeasurement::shouldDisableAdPersonalization();
+        EXPECT_EQ(answer ? answer->numberAsInteger() : std::nullopt, c.expected) << c.what;
     }
 }
 
