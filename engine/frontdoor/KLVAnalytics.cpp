@@ -30,6 +30,10 @@ FrontDoorState::FrontDoorState() {
     });
     KLVSetEventListenerNotifier(
         [](const KLVEvent& event) { KLVAnalytics::notifyEventListeners(event); });
+    // The service's upload on leaving the foreground waits for the events queued before it.
+    KLVSetOperationQueueHandOver([](std::function<void()> block) {
+        KLVAnalytics::queueOperationWithBlock(std::move(block));
+    });
 }
 
 FrontDoorState::~FrontDoorState() {

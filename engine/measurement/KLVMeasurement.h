@@ -59,6 +59,10 @@ inline constexpr std::int64_t kKLVSessionIDErrorCode = 13;
 // The platform's invalid background-task identifier.
 inline constexpr std::uint64_t kKLVInvalidBackgroundTask = 0;
 
+// Runs a block behind the front door's pending operations; the front door installs it.
+using KLVOperationQueueHandOver = std::function<void(std::function<void()>)>;
+void KLVSetOperationQueueHandOver(KLVOperationQueueHandOver handOver);
+
 class KLVMeasurement : public KLVMeasurementBase,
                        public platform::WDLNetworkLoggerDelegate,
                        public std::enable_shared_from_this<KLVMeasurement> {
@@ -325,10 +329,28 @@ class KLVMeasurement : public KLVMeasurementBase,
     virtual void reportAppUpdateOnWorkerQueue();
     virtual void reportOSUpdateOnWorkerQueue();
     virtual void tcfClientSetConsentFromData() {}
-    virtual void subscribeForAppForegroundBackgroundNotifications() {}
+    // Observes becoming active, resigning active and entering the foreground (main thread).
+    virtual void subscribeForAppForegroundBackgroundNotifications();
+    void unsubscribeFromAppNotifications();
     virtual void updateSchedule() {}
     virtual void maybeFetchSKANCVAfterReachabilityChange() {}
+    // Holds the new task; a valid one held before is ended (23142). Any thread.
     virtual void swapBackgroundTaskWithNewTaskID(std::uint64_t taskID);
+    // Upload and configuration steps built with their own concerns.
+    virtual bool isNetworkReadyForRequest() { return false; }
+    virtual void fetchRemoteConfig() {}
+    virtual void fetchSKANCV() {}
+    virtual void uploadData() {}
+
+    // ---- App state (KLVMeasurement_AppState.cpp), main thread ----------------------------------
+    // With the internal blocklist on, refreshes a configuration 7 days old; asks for a
+    // conversion value.
+    void handleAppDidBecomeActiveEvent();
+    // Writes the persisted state, holds a background task and queues an upload behind the
+    // front door's pending operations.
+    void handleAppWillResignActiveEvent();
+    // Entering the foreground and the task's expiry: writes the state and ends the task.
+    void terminateBackgroundTask();
 
     // platform::WDLNetworkLoggerDelegate: the network component's lines go to the monitor.
     void WDLNetwork_logWithLevel(int level, std::int64_t messageCode, std::string_view message,

@@ -31,6 +31,10 @@ class LifeCycleMeasurement : public RecordingMeasurement {
         if (made) made->drain();
         return made;
     }
+    void reportFirstOpenOnWorkerQueue() override { KLVMeasurement::reportFirstOpenOnWorkerQueue(); }
+    void setPersonalizedAdsUserPropertyOnWorkerQueue() override {
+        KLVMeasurement::setPersonalizedAdsUserPropertyOnWorkerQueue();
+    }
     std::optional<platform::Object> shouldDisableAdPersonalization() override { return npa; }
     std::optional<platform::Object> npa;
 

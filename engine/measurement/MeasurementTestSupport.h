@@ -127,6 +127,10 @@ class RecordingMeasurement : public KLVMeasurement {
     std::optional<platform::Object> shouldDisableAdPersonalization() override {
         return options_.disableAdPersonalization;
     }
+    // The first open's and "_npa"'s properties would show among the recorded calls; tests of
+    // the life cycle call the service's own.
+    void reportFirstOpenOnWorkerQueue() override {}
+    void setPersonalizedAdsUserPropertyOnWorkerQueue() override {}
     bool wipeoutAnalyticsDataAndResetComponents() override {
         ++wipes_;
         return options_.wipeSucceeds && KLVMeasurement::wipeoutAnalyticsDataAndResetComponents();
