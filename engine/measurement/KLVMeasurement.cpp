@@ -1,4 +1,5 @@
 #include "engine/measurement/KLVMeasurement.h"
+#include "engine/measurement/KLVTCFClient.h"
 
 #include <utility>
 

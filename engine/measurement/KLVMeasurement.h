@@ -45,6 +45,7 @@ class KLVDatabase;
 class KLVEManager;
 class KLVIdentity;
 class KLVPersistedConfig;
+class KLVTCFClient;
 
 // Takes over public events: origin, name, parameters (screen parameters laid over them) and the
 // logging time.
@@ -328,7 +329,8 @@ class KLVMeasurement : public KLVMeasurementBase,
     virtual void requestDeferredDeepLink() {}
     virtual void reportAppUpdateOnWorkerQueue();
     virtual void reportOSUpdateOnWorkerQueue();
-    virtual void tcfClientSetConsentFromData() {}
+    // Makes the TCF client on first use, gives it the DMA-region flag and applies the TCF data.
+    virtual void tcfClientSetConsentFromData();
     // Observes becoming active, resigning active and entering the foreground (main thread).
     virtual void subscribeForAppForegroundBackgroundNotifications();
     void unsubscribeFromAppNotifications();
@@ -406,6 +408,8 @@ class KLVMeasurement : public KLVMeasurementBase,
     double initTimestamp_ = 0;
     std::optional<std::string> previousZKTAppID_;
     std::atomic<bool> foundAdPersonalizationPlistFlag_{false};
+    // Worker queue only.
+    std::unique_ptr<KLVTCFClient> tcfClient_;
     double suspendedUploadTimestamp_ = 0;
     const std::string appID_;
     const std::optional<std::vector<std::string>> safelistedEvents_;

@@ -13,6 +13,7 @@
 #include "engine/measurement/KLVLaunchConditions.h"
 #include "engine/measurement/KLVMeasurement.h"
 #include "engine/measurement/KLVScreenViewReporter.h"
+#include "engine/measurement/KLVTCFClient.h"
 #include "engine/settings/KLVConsentSettingsUtil.h"
 #include "engine/stores/KLVPersistedConfig.h"
 #include "platform/adsupport/SKAdNetwork.h"
@@ -297,6 +298,18 @@ void KLVMeasurement::updateAdPersonalizationConsentFromNPAValue(
     } else if (hasEntry(KLVConsentSettingsUtil::defaultSettings(), kAdPersonalizationConsentType)) {
         KLVConsentSettingsUtil::setDiagnosticSource(1, kAdPersonalizationConsentType);
     }
+}
+
+}  // namespace engine
+
+namespace engine {
+
+void KLVMeasurement::tcfClientSetConsentFromData() {
+    if (!tcfClient_) tcfClient_ = std::make_unique<KLVTCFClient>();
+    if (const auto settings = remoteConfigInstance()) {
+        tcfClient_->setIsDMARegion(settings->isDMARegion());
+    }
+    tcfClient_->setConsentFromTCFData();
 }
 
 }  // namespace engine
