@@ -4,8 +4,8 @@
 #include <utility>
 
 #include "engine/base/KLVInternalNames.h"
-#include "engine/events/KLVParameterSanitizer.h"
 #include "engine/base/KLVStringAdditions.h"
+#include "engine/events/KLVParameterSanitizer.h"
 #include "platform/foundation/SharedInstance.h"
 
 namespace engine {
@@ -48,6 +48,11 @@ std::int64_t textLength(const platform::Object& value) {
 
 void KLVSetInternalEventLogger(KLVInternalEventLogger logger) {
     slot().set(std::move(logger));
+}
+
+void KLVLogInternalEvent(const std::string& origin, const std::string& name,
+                         const platform::Dictionary& parameters) {
+    if (const auto logger = slot().get()) logger(origin, name, parameters);
 }
 
 std::optional<platform::Dictionary> KLVErrorEventParameters(std::int64_t code) {

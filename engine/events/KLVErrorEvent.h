@@ -24,6 +24,9 @@ using KLVInternalEventLogger = std::function<void(
 
 // Installs (or, with an empty function, removes) where internal events go. Any thread.
 void KLVSetInternalEventLogger(KLVInternalEventLogger logger);
+// Hands one internal event to the installed logger; nothing without one.
+void KLVLogInternalEvent(const std::string& origin, const std::string& name,
+                         const platform::Dictionary& parameters);
 
 // The "_err" event with the code alone; nothing for code 0.
 void KLVLogErrorEvent(std::int64_t code);

@@ -13,6 +13,7 @@
 #include "engine/identity/KLVIdentity.h"
 #include "engine/measurement/KLVAnalyticsStore.h"
 #include "engine/measurement/KLVEventListenerNotifier.h"
+#include "engine/measurement/KLVTCFClient.h"
 #include "engine/settings/KLVConsentSettingsUtil.h"
 #include "platform/dispatch/Clock.h"
 #include "platform/foundation/NotificationCenter.h"
@@ -30,6 +31,13 @@ FrontDoorState::FrontDoorState() {
     });
     KLVSetEventListenerNotifier(
         [](const KLVEvent& event) { KLVAnalytics::notifyEventListeners(event); });
+    // The service's upload on leaving the foreground waits for the events queued before it.
+    KLVSetTCFConsentHandOver([](const platform::Dictionary& consent) {
+        KLVAnalytics::setConsent(consent, kKLVConsentSettingsTCFKey);
+    });
+    KLVSetOperationQueueHandOver([](std::function<void()> block) {
+        KLVAnalytics::queueOperationWithBlock(std::move(block));
+    });
 }
 
 FrontDoorState::~FrontDoorState() {

@@ -1,4 +1,5 @@
 #include "engine/measurement/KLVMeasurement.h"
+#include "engine/measurement/KLVTCFClient.h"
 
 #include <utility>
 
@@ -130,7 +131,9 @@ KLVMeasurement::KLVMeasurement(Parts parts)
     backgroundUpdateTask_.store(kKLVInvalidBackgroundTask);
 }
 
-KLVMeasurement::~KLVMeasurement() = default;
+KLVMeasurement::~KLVMeasurement() {
+    unsubscribeFromAppNotifications();
+}
 
 std::shared_ptr<KLVRemoteConfig> KLVMeasurement::remoteConfigInstance() const {
     std::lock_guard lock(componentsMutex_);
@@ -145,11 +148,28 @@ std::shared_ptr<KLVIdentity> KLVMeasurement::identity() const {
 void KLVMeasurement::WDLNetwork_logWithLevel(int level, std::int64_t messageCode,
                                              std::string_view message,
                                              const std::vector<platform::Object>& contexts) {
-    // The system log's scale: 3 error, 4 warning, 5 notice, 6 info, 7 debug.
-    const std::int64_t monitorLevel = level <= 3   ? kKLVLogError
-                                      : level == 4 ? kKLVLogWarning
-                                      : level <= 6 ? kKLVLogNotice
-                                                   : kKLVLogDebug;
+    // The network component's errors and warnings reach the health record; its notices are
+    // plain warnings, and anything unknown counts as a warning too.
+    std::int64_t monitorLevel = kKLVLogWarning;
+    switch (level) {
+        case 3:
+            monitorLevel = kKLVLogErrorMonitored;
+            break;
+        case 4:
+            monitorLevel = kKLVLogWarningMonitored;
+            break;
+        case 5:
+            monitorLevel = kKLVLogWarning;
+            break;
+        case 6:
+            monitorLevel = kKLVLogNotice;
+            break;
+        case 7:
+            monitorLevel = kKLVLogDebug;
+            break;
+        default:
+            break;
+    }
     auto& monitor = KLVMeasurement::monitor();
     switch (contexts.size()) {
         case 0:

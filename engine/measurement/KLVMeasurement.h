@@ -48,6 +48,7 @@ class KLVDatabase;
 class KLVEManager;
 class KLVIdentity;
 class KLVPersistedConfig;
+class KLVTCFClient;
 
 // Takes over public events: origin, name, parameters (screen parameters laid over them) and the
 // logging time.
@@ -61,6 +62,10 @@ using KLVSessionIDCompletion =
 inline constexpr std::int64_t kKLVSessionIDErrorCode = 13;
 // The platform's invalid background-task identifier.
 inline constexpr std::uint64_t kKLVInvalidBackgroundTask = 0;
+
+// Runs a block behind the front door's pending operations; the front door installs it.
+using KLVOperationQueueHandOver = std::function<void(std::function<void()>)>;
+void KLVSetOperationQueueHandOver(KLVOperationQueueHandOver handOver);
 
 class KLVMeasurement : public KLVMeasurementBase,
                        public platform::WDLNetworkLoggerDelegate,
@@ -219,7 +224,8 @@ class KLVMeasurement : public KLVMeasurementBase,
     // Neutral: 0 and "Session ID not found".
     virtual void sessionIDOnWorkerQueueWithCompletion(const KLVSessionIDCompletion& completion);
     virtual void setUserDataOnWorkerQueue(const platform::Dictionary& userData);
-    // Neutral: false (nothing wiped).
+    // The reset (KLVMeasurement_Reset.cpp): wipe, the given app instance ID, the load time, and a
+    // new first open when enabled.
     virtual bool resetAnalyticsDataOnWorkerQueueWithTimestamp(
         double timestamp, const std::optional<std::string>& appInstanceID);
     virtual void setDefaultEventParametersOnWorkerQueue(
@@ -236,11 +242,32 @@ class KLVMeasurement : public KLVMeasurementBase,
     // Neutral: nothing.
     virtual std::optional<KLVUserAttribute> userAttributeOnWorkerQueueWithName(
         const std::string& name);
-    // The "_npa" value (a number) or nothing (remove it). Neutral: nothing. Serial queue of the
-    // front door.
+    // The "_npa" value (1 disables, 0 allows) or nothing (no decision, remove it): the app's
+    // persisted choice, the consent, the Info.plist default, then the consent defaults.
     virtual std::optional<platform::Object> shouldDisableAdPersonalization();
-    // Neutral: false, so a start that decides to wipe logs 23208 and keeps the retry count.
+    // Forgets persisted values, consent choices, the database (or, before it is opened, its
+    // file) and the identity's ephemeral identifiers. False when the database reset fails.
     virtual bool wipeoutAnalyticsDataAndResetComponents();
+
+    // ---- Life-cycle events (KLVMeasurement_LifeCycle.cpp), worker queue ----------------------
+    // A time in ms moved up to the next full hour (a time on the hour moves a whole hour).
+    static std::int64_t timestampMillisRoundedUpToNextHour(std::int64_t millis);
+    // The Info.plist's registration switch when it is a number; true otherwise.
+    bool shouldAllowAdNetworkRegistration() const;
+    // Sets "ad_personalization" from an "_npa" value (1: "denied") unless a known consent of the
+    // other meaning stands, with the source it came from.
+    void updateAdPersonalizationConsentFromNPAValue(const std::optional<platform::Object>& value);
+    // Whether the running version is the one first bought; false until receipts are read.
+    virtual bool isVersionSameAsOriginalVersion() { return false; }
+
+    // ---- Stored-data queries (KLVMeasurement_Reset.cpp), worker queue --------------------------
+    // The app ID the persisted configuration held before the last wipe.
+    std::optional<std::string> previousZKTAppID() const;
+    // Whether bundles or raw events wait; false on a failed query (23117, 23118).
+    bool hasDataToUpload();
+    bool removeBundlesFromDatabaseWithIDs(const std::vector<std::int64_t>& rowIDs);
+    // The "_fot" property's set time, else the oldest set time of any property; 0 when none.
+    double firstOpenTimestamp();
 
     // ---- Event pipeline (KLVMeasurement_Events.cpp, _Write.cpp, _Metadata.cpp) -----------------
     // Handles the event and, when asked, passes a copy to the event listeners afterwards.
@@ -327,10 +354,8 @@ class KLVMeasurement : public KLVMeasurementBase,
     double nextUploadingTime();
     void uploadDataOrRegisterAlarm();
     // Bundles pending events, sends one batch of queued bundles and handles the answer.
-    void uploadData();
+    virtual void uploadData();
     bool isNetworkReadyForRequest();
-    bool hasDataToUpload();
-    bool removeBundlesFromDatabaseWithIDs(const std::vector<std::int64_t>& rowIDs);
     // The leading bundles that may travel in one batch: one app ID and one device ID.
     std::vector<KLVQueuedBundle> filteredBundlesWithCompatibleAppID(
         const std::string& appID, const std::optional<std::string>& resettableDeviceID,
@@ -338,7 +363,6 @@ class KLVMeasurement : public KLVMeasurementBase,
         const std::vector<KLVQueuedBundle>& bundles);
     void networkUploadCompletionHandler(const std::optional<platform::WDLNetworkResponse>& response,
                                         const std::optional<platform::Error>& error);
-    void terminateBackgroundTask();
     bool shouldUseBackgroundSession() const;
     // ---- Configuration download (KLVMeasurement_Config.cpp) --------------------------------
     // A conditional GET of the app's configuration; the answer is applied in one transaction.
@@ -396,18 +420,38 @@ class KLVMeasurement : public KLVMeasurementBase,
     virtual void updateConsentSettingsUtilWithRemoteConfig() {}
     virtual void checkPSMDependencyOnWorkerQueue() {}
     virtual void maybeDeleteExpiredPSMValueOnWorkerQueue() {}
-    virtual void setPersonalizedAdsUserPropertyOnWorkerQueue() {}
+    virtual void resetPSMCounts() {}
+    virtual void resetSessionReporter() {}
+    // Stores, replaces or removes "_npa" after shouldDisableAdPersonalization(), and with
+    // regional consent rules seeds the ad-personalisation consent from it.
+    virtual void setPersonalizedAdsUserPropertyOnWorkerQueue();
     virtual void backfillSessionNumber() {}
-    virtual void reportFirstOpenOnWorkerQueue() {}
+    virtual void reportFirstOpenOnWorkerQueue();
     virtual void reportStoredCampaignEventOnWorkerQueue() {}
     virtual bool shouldAllowRequestDeferredDeepLink() { return false; }
     virtual void requestDeferredDeepLink() {}
-    virtual void reportAppUpdateOnWorkerQueue() {}
-    virtual void reportOSUpdateOnWorkerQueue() {}
-    virtual void tcfClientSetConsentFromData() {}
-    virtual void subscribeForAppForegroundBackgroundNotifications() {}
+    virtual void reportAppUpdateOnWorkerQueue();
+    virtual void reportOSUpdateOnWorkerQueue();
+    // Makes the TCF client on first use, gives it the DMA-region flag and applies the TCF data.
+    virtual void tcfClientSetConsentFromData();
+    // Observes becoming active, resigning active and entering the foreground (main thread).
+    virtual void subscribeForAppForegroundBackgroundNotifications();
+    void unsubscribeFromAppNotifications();
     virtual void maybeFetchSKANCVAfterReachabilityChange() {}
+    // The conversion-value request; built with the attribution work.
+    virtual void fetchSKANCV() {}
+    // Holds the new task; a valid one held before is ended (23142). Any thread.
     virtual void swapBackgroundTaskWithNewTaskID(std::uint64_t taskID);
+
+    // ---- App state (KLVMeasurement_AppState.cpp), main thread ----------------------------------
+    // With the internal blocklist on, refreshes a configuration 7 days old; asks for a
+    // conversion value.
+    void handleAppDidBecomeActiveEvent();
+    // Writes the persisted state, holds a background task and queues an upload behind the
+    // front door's pending operations.
+    void handleAppWillResignActiveEvent();
+    // Entering the foreground and the task's expiry: writes the state and ends the task.
+    void terminateBackgroundTask();
 
     // platform::WDLNetworkLoggerDelegate: the network component's lines go to the monitor.
     void WDLNetwork_logWithLevel(int level, std::int64_t messageCode, std::string_view message,
@@ -420,6 +464,15 @@ class KLVMeasurement : public KLVMeasurementBase,
     static void installSharedInstance(const std::function<std::shared_ptr<KLVMeasurement>()>& make);
 
   private:
+    // Sets an internal property through the user-property half and checks it was stored; a
+    // failed query or a missing row is logged under the codes given.
+    bool setAndCheckUserProperty(const std::string& name, std::int64_t value, double setTime,
+                                 std::int64_t queryFailureCode, const char* queryFailure,
+                                 std::int64_t missingCode, const char* missing);
+    // Persists a changed version and reports the change when an earlier one was known.
+    void reportVersionChange(const std::optional<std::string>& current,
+                             std::optional<std::string> stored, bool isOS);
+
     // Schedules `block(service)` under the block ID, holding the service weakly: the block does
     // nothing once the service is gone.
     template <typename Block>
@@ -452,6 +505,10 @@ class KLVMeasurement : public KLVMeasurementBase,
     std::shared_ptr<KLVEManager> experimentManager_;
     std::atomic<std::uint64_t> backgroundUpdateTask_{kKLVInvalidBackgroundTask};
     double initTimestamp_ = 0;
+    std::optional<std::string> previousZKTAppID_;
+    std::atomic<bool> foundAdPersonalizationPlistFlag_{false};
+    // Worker queue only.
+    std::unique_ptr<KLVTCFClient> tcfClient_;
     double suspendedUploadTimestamp_ = 0;
     const std::string appID_;
     const std::optional<std::vector<std::string>> safelistedEvents_;

@@ -150,20 +150,7 @@ void KLVMeasurement::setSessionTimeoutIntervalOnWorkerQueue(double) {}
 
 void KLVMeasurement::setUserDataOnWorkerQueue(const platform::Dictionary&) {}
 
-bool KLVMeasurement::resetAnalyticsDataOnWorkerQueueWithTimestamp(
-    double, const std::optional<std::string>&) {
-    return false;
-}
-
 void KLVMeasurement::handleOpenURLOnWorkerQueue(const std::string&, std::optional<std::int64_t>,
                                                 double) {}
-
-std::optional<platform::Object> KLVMeasurement::shouldDisableAdPersonalization() {
-    return std::nullopt;
-}
-
-bool KLVMeasurement::wipeoutAnalyticsDataAndResetComponents() {
-    return false;
-}
 
 }  // namespace engine

@@ -91,10 +91,6 @@ double KLVMeasurement::nextUploadingTime() {
     return next;
 }
 
-void KLVMeasurement::terminateBackgroundTask() {
-    swapBackgroundTaskWithNewTaskID(kKLVInvalidBackgroundTask);
-}
-
 bool KLVMeasurement::shouldUseBackgroundSession() const {
     const auto config = remoteConfigInstance();
     return config && config->isNetworkBackgroundSessionEnabled() &&
@@ -176,32 +172,6 @@ void KLVMeasurement::uploadDataOrRegisterAlarm() {
     } else {
         updateSchedule();
     }
-}
-
-bool KLVMeasurement::hasDataToUpload() {
-    Error error;
-    const auto noBundles = database()->isQueuedBundleTableEmpty(&error);
-    if (!noBundles) {
-        monitor().logWithLevel(kKLVLogErrorMonitored, 23117,
-                               "Failed to check if queue table is empty. Error", error);
-        return false;
-    }
-    if (!*noBundles) return true;
-    const auto noRaw = database()->isRawEventsTableEmpty(&error);
-    if (!noRaw) {
-        monitor().logWithLevel(kKLVLogErrorMonitored, 23118,
-                               "Failed to check if raw events table is empty. Error", error);
-        return false;
-    }
-    return !*noRaw;
-}
-
-bool KLVMeasurement::removeBundlesFromDatabaseWithIDs(const std::vector<std::int64_t>& rowIDs) {
-    Error error;
-    if (database()->deleteBundlesWithRowIDs(rowIDs, &error)) return true;
-    monitor().logWithLevel(kKLVLogErrorMonitored, 23122,
-                           "Failed to delete bundles from database. Error", error);
-    return false;
 }
 
 }  // namespace engine

@@ -220,8 +220,4 @@ void KLVMeasurement::reachabilityDidChange() {
     });
 }
 
-void KLVMeasurement::swapBackgroundTaskWithNewTaskID(std::uint64_t taskID) {
-    backgroundUpdateTask_.exchange(taskID);
-}
-
 }  // namespace engine

@@ -101,13 +101,27 @@ TEST_F(KLVMeasurementTest, DatabaseOpenedAtMostTwicePerStartAttempt) {
     EXPECT_TRUE(service->didInitializeComponents());
 }
 
-TEST_F(KLVMeasurementTest, FailedWipeKeepsTheRetryCount) {
+// One install per test: the process's service is made once.
+void expectWipeAtStart(bool succeeds) {
     KLVAnalyticsStore::setResetRetryCount(2);
-    const auto service = RecordingMeasurement::install();
+    RecordingMeasurement::Options options;
+    options.wipeSucceeds = succeeds;
+    const auto service = RecordingMeasurement::install(options);
+    ASSERT_TRUE(service);
     EXPECT_EQ(service->wipes(), 1);
-    EXPECT_EQ(logCount(23208), 1u);
-    EXPECT_EQ(KLVAnalyticsStore::resetRetryCount(), 3);
+    EXPECT_EQ(KLVAnalyticsStore::resetRetryCount(), succeeds ? 0 : 3);
     EXPECT_TRUE(service->isEnabled());
+}
+
+TEST_F(KLVMeasurementTest, FailedWipeKeepsTheRetryCount) {
+    expectWipeAtStart(false);
+    EXPECT_EQ(logCount(23208), 1u);
+}
+
+TEST_F(KLVMeasurementTest, SuccessfulWipeClearsTheRetryCount) {
+    expectWipeAtStart(true);
+    EXPECT_EQ(logCount(23208), 0u);
+    EXPECT_EQ(logCount(23171), 1u);
 }
 
 TEST_F(KLVMeasurementTest, WipeRules) {

@@ -43,6 +43,8 @@ struct RecordingOptions {
     // How many database openings fail before one succeeds.
     int failingDatabaseOpens = 0;
     bool resetSucceeds = true;
+    // False: the wipe fails without touching anything, as a failed database reset does.
+    bool wipeSucceeds = true;
     std::optional<platform::Object> disableAdPersonalization;
 };
 
@@ -125,9 +127,13 @@ class RecordingMeasurement : public KLVMeasurement {
     std::optional<platform::Object> shouldDisableAdPersonalization() override {
         return options_.disableAdPersonalization;
     }
+    // The first open's and "_npa"'s properties would show among the recorded calls; tests of
+    // the life cycle call the service's own.
+    void reportFirstOpenOnWorkerQueue() override {}
+    void setPersonalizedAdsUserPropertyOnWorkerQueue() override {}
     bool wipeoutAnalyticsDataAndResetComponents() override {
         ++wipes_;
-        return KLVMeasurement::wipeoutAnalyticsDataAndResetComponents();
+        return options_.wipeSucceeds && KLVMeasurement::wipeoutAnalyticsDataAndResetComponents();
     }
 
   protected:

@@ -200,9 +200,17 @@ void KLVSqliteStore::closeDatabase() {
 
 bool KLVSqliteStore::closeAndDeleteDatabase() {
     closeDatabase();
+    Error error;
+    if (deleteDatabaseFilesAtPath(databasePath_, &error)) return true;
+    KLVMeasurementBase::monitor().logWithLevel(kKLVLogErrorMonitored, 34019,
+                                               "Failed to delete database. Error", error);
+    return false;
+}
+
+bool KLVSqliteStore::deleteDatabaseFilesAtPath(const std::string& databasePath, Error* error) {
     bool deleted = true;
     for (const auto suffix : kDatabaseFileSuffixes) {
-        const std::string path = databasePath_ + std::string(suffix);
+        const std::string path = databasePath + std::string(suffix);
         std::error_code ec;
         const auto status = fs::symlink_status(path, ec);
         if (!fs::exists(status)) continue;
@@ -213,9 +221,8 @@ bool KLVSqliteStore::closeAndDeleteDatabase() {
             fs::remove(path, ec);
         }
         if (ec) {
-            KLVMeasurementBase::monitor().logWithLevel(kKLVLogErrorMonitored, 34019,
-                                                       "Failed to delete database. Error",
-                                                       Object(ec.message()));
+            // The first failure is the one reported; the other files are still tried.
+            if (deleted) KLVSetError(error, kKLVErrorCodeFailedOperation, ec.message());
             deleted = false;
         }
     }

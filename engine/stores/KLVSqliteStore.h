@@ -63,6 +63,10 @@ class KLVSqliteStore {
     // Closes the connection and deletes the file with its -journal, -wal and -shm companions;
     // true when they are all gone (a missing file counts as deleted).
     bool closeAndDeleteDatabase();
+    // Deletes a closed database file with its companions (a leftover log would be replayed into
+    // a new file at the path); true when they are all gone. The first failure goes to `error`.
+    static bool deleteDatabaseFilesAtPath(const std::string& databasePath,
+                                          platform::Error* error = nullptr);
     sqlite3* sqliteHandle() const { return sqliteHandle_; }
     const std::string& databasePath() const { return databasePath_; }
 

@@ -1,0 +1,143 @@
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "engine/base/EngineTestSupport.h"
+#include "engine/database/KLVDatabase.h"
+#include "engine/events/KLVUserAttribute.h"
+#include "engine/measurement/KLVAnalyticsStore.h"
+#include "engine/measurement/KLVMeasurement.h"
+#include "engine/measurement/MeasurementTestSupport.h"
+#include "engine/settings/KLVConsentSettingsUtil.h"
+#include "engine/stores/KLVFileLocations.h"
+#include "engine/stores/KLVPersistedConfig.h"
+
+namespace engine {
+namespace {
+
+class KLVMeasurementResetTest : public EngineTest {
+  protected:
+    // The process's real service, started.
+    std::shared_ptr<KLVMeasurement> startedService() {
+        KLVMeasurement::initializeSharedInstanceWithAppID("1:1:ios:1", true, false, std::nullopt);
+        auto service = KLVMeasurement::sharedInstance();
+        onWorkerQueue(*service, [] {});
+        return service;
+    }
+    template <typename Block>
+    static void onWorkerQueue(KLVMeasurement& service, Block block) {
+        service.scheduler()->workerQueue()->sync(block);
+    }
+    static void setProperty(KLVMeasurement& service, const std::string& name, double setTime) {
+        onWorkerQueue(service, [&] {
+            const auto attribute =
+                KLVUserAttribute::initWithOrigin("app", name, KLVValue::initWithInt64(1), setTime);
+            ASSERT_TRUE(attribute);
+            ASSERT_TRUE(service.database()->updateUserAttribute(*attribute));
+        });
+    }
+};
+
+TEST_F(KLVMeasurementResetTest, ResetForgetsTheInstallationAndKeepsTheAppIDs) {
+    const auto service = startedService();
+    ASSERT_TRUE(service && service->database());
+    setProperty(*service, "_fot", 1000);
+    const auto persisted = KLVPersistedConfig::sharedInstance();
+    persisted->setDiversionKey("abcde");
+    const auto appIDBefore = persisted->appIDFromZKT();
+    KLVAnalyticsStore::setLoadTimestamp(1234.5);
+    clearLogLines();
+
+    ASSERT_TRUE(service->resetAnalyticsDataWithAppInstanceID("NEWID"));
+    EXPECT_EQ(logCount(23171), 1u);
+    EXPECT_EQ(logCount(23168), 1u);
+    EXPECT_EQ(persisted->appInstanceID(), "NEWID");
+    EXPECT_EQ(persisted->diversionKey(), std::nullopt);
+    EXPECT_EQ(persisted->appIDFromZKT(), appIDBefore);
+    EXPECT_EQ(service->previousZKTAppID(), appIDBefore);
+    EXPECT_EQ(persisted->loadTimestampValue(), platform::Object(1234.5));
+    EXPECT_EQ(service->initTimestamp(), 1234.5);
+    EXPECT_EQ(KLVAnalyticsStore::deferredAnalyticsCollection(), platform::Object(std::int64_t{0}));
+    onWorkerQueue(*service, [&] {
+        EXPECT_EQ(service->database()->userAttributesIncludingInternal(true)->size(), 0u);
+        EXPECT_FALSE(service->hasDataToUpload());
+        EXPECT_EQ(service->firstOpenTimestamp(), 0);
+    });
+}
+
+TEST_F(KLVMeasurementResetTest, EmptyIDIsTakenOnlyWhileAnalyticsStorageIsDenied) {
+    allowDebugLines();
+    struct Case {
+        bool denied;
+        bool expected;
+        std::int64_t code;
+    };
+    for (const Case c : {Case{false, false, 23167}, Case{true, true, 23218}}) {
+        const auto service = startedService();
+        if (c.denied) {
+            KLVAnalyticsStore::persistConsentSettings({{"analytics_storage", "denied"}}, 10);
+            KLVAnalyticsStore::loadPersistedConsentSettings();
+        }
+        KLVPersistedConfig::sharedInstance()->setAppInstanceID("OLD");
+        clearLogLines();
+        EXPECT_EQ(service->resetAnalyticsDataWithAppInstanceID(""), c.expected) << c.denied;
+        EXPECT_EQ(logCount(c.code), 1u) << c.denied;
+        // Refused: nothing wiped. Accepted: the old ID is gone and never replaced by "".
+        const auto id = KLVPersistedConfig::sharedInstance()->appInstanceID();
+        EXPECT_EQ(id == "OLD", !c.expected) << c.denied;
+        EXPECT_NE(id, "") << c.denied;
+        KLVAnalyticsStore::clearConsent();
+    }
+}
+
+TEST_F(KLVMeasurementResetTest, ResetOnTheWorkerQueueRunsInline) {
+    const auto service = startedService();
+    bool result = false;
+    onWorkerQueue(*service,
+                  [&] { result = service->resetAnalyticsDataWithAppInstanceID("INLINE"); });
+    EXPECT_TRUE(result);
+    EXPECT_EQ(KLVPersistedConfig::sharedInstance()->appInstanceID(), "INLINE");
+}
+
+TEST_F(KLVMeasurementResetTest, WipeBeforeTheDatabaseDeletesItsFiles) {
+    const auto service = std::make_shared<RecordingMeasurement>(RecordingMeasurement::Options{});
+    const std::string path = KLVMeasurementFilePath(service->databaseName());
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+    for (const char* suffix : {"", "-wal", "-shm", "-journal"}) {
+        std::ofstream(path + suffix) << "stale";
+    }
+    KLVPersistedConfig::sharedInstance()->setAppIDFromZKT("1:9:ios:9");
+    EXPECT_TRUE(service->wipeoutAnalyticsDataAndResetComponents());
+    for (const char* suffix : {"", "-wal", "-shm", "-journal"}) {
+        EXPECT_FALSE(std::filesystem::exists(path + suffix)) << suffix;
+    }
+    EXPECT_EQ(service->previousZKTAppID(), "1:9:ios:9");
+    EXPECT_EQ(KLVPersistedConfig::sharedInstance()->appIDFromZKT(), std::nullopt);
+    EXPECT_EQ(logCount(23014), 0u);
+}
+
+TEST_F(KLVMeasurementResetTest, FirstOpenTimestamp) {
+    struct Case {
+        const char* what;
+        std::vector<std::pair<std::string, double>> properties;
+        double expected;
+    };
+    const Case cases[] = {
+        {"no properties", {}, 0},
+        {"_fot wins over older ones", {{"a", 10}, {"_fot", 50}, {"b", 20}}, 50},
+        {"oldest set time without _fot", {{"a", 30}, {"b", 20}, {"c", 40}}, 20},
+    };
+    for (const auto& c : cases) {
+        const auto service = startedService();
+        ASSERT_TRUE(service->resetAnalyticsDataWithAppInstanceID("X"));
+        for (const auto& [name, time] : c.properties)
+            setProperty(*service, name, time);
+        double first = -1;
+        onWorkerQueue(*service, [&] { first = service->firstOpenTimestamp(); });
+        EXPECT_EQ(first, c.expected) << c.what;
+    }
+}
+
+}  // namespace
+}  // namespace engine
