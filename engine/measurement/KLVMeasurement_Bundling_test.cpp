@@ -38,6 +38,7 @@ class BundlingTest : public EngineTest {
         ASSERT_TRUE(service_);
         drain();
         ASSERT_TRUE(service_->database());
+        forgetFirstOpen(*service_);
     }
     void TearDown() override {
         platform::setRandomUniformSource({});

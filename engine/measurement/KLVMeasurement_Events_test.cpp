@@ -11,6 +11,7 @@
 #include "engine/events/KLVErrorEvent.h"
 #include "engine/measurement/KLVMeasurement.h"
 #include "engine/measurement/KLVRawEventMetadata.h"
+#include "engine/measurement/MeasurementTestSupport.h"
 #include "engine/messages/NANOAccessors.h"
 #include "engine/settings/KLVPEventEditing.h"
 #include "engine/settings/SettingsTestSupport.h"
@@ -53,6 +54,7 @@ class EventPipelineTest : public EngineTest {
         ASSERT_TRUE(service_);
         drain();
         ASSERT_TRUE(service_->database());
+        forgetFirstOpen(*service_);
     }
     void TearDown() override {
         KLVSetInternalEventLogger({});

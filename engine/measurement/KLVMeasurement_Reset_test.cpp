@@ -23,6 +23,7 @@ class KLVMeasurementResetTest : public EngineTest {
         KLVMeasurement::initializeSharedInstanceWithAppID("1:1:ios:1", true, false, std::nullopt);
         auto service = KLVMeasurement::sharedInstance();
         onWorkerQueue(*service, [] {});
+        forgetFirstOpen(*service);
         return service;
     }
     template <typename Block>
@@ -56,13 +57,13 @@ TEST_F(KLVMeasurementResetTest, ResetForgetsTheInstallationAndKeepsTheAppIDs) {
     EXPECT_EQ(persisted->diversionKey(), std::nullopt);
     EXPECT_EQ(persisted->appIDFromZKT(), appIDBefore);
     EXPECT_EQ(service->previousZKTAppID(), appIDBefore);
-    EXPECT_EQ(persisted->loadTimestampValue(), platform::Object(1234.5));
     EXPECT_EQ(service->initTimestamp(), 1234.5);
-    EXPECT_EQ(KLVAnalyticsStore::deferredAnalyticsCollection(), platform::Object(std::int64_t{0}));
+    // The wiped store starts over: the first open is reported again, at the load time, and
+    // consumes it; only its own properties ("_fot", "_fi") and events are there.
+    EXPECT_EQ(persisted->loadTimestampValue(), platform::Object());
     onWorkerQueue(*service, [&] {
-        EXPECT_EQ(service->database()->userAttributesIncludingInternal(true)->size(), 0u);
-        EXPECT_FALSE(service->hasDataToUpload());
-        EXPECT_EQ(service->firstOpenTimestamp(), 0);
+        EXPECT_EQ(service->database()->userAttributesIncludingInternal(true)->size(), 2u);
+        EXPECT_EQ(service->firstOpenTimestamp(), 1234.5);
     });
 }
 
@@ -131,6 +132,7 @@ TEST_F(KLVMeasurementResetTest, FirstOpenTimestamp) {
     for (const auto& c : cases) {
         const auto service = startedService();
         ASSERT_TRUE(service->resetAnalyticsDataWithAppInstanceID("X"));
+        forgetFirstOpen(*service);  // the reset reports it again
         for (const auto& [name, time] : c.properties)
             setProperty(*service, name, time);
         double first = -1;

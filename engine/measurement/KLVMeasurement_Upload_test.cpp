@@ -9,6 +9,7 @@
 #include "engine/environment/KLVServerHosts.h"
 #include "engine/identity/KLVIdentity.h"
 #include "engine/measurement/KLVMeasurement.h"
+#include "engine/measurement/MeasurementTestSupport.h"
 #include "engine/messages/NANOAccessors.h"
 #include "engine/settings/SettingsTestSupport.h"
 #include "engine/stores/KLVPersistedConfig.h"
@@ -42,6 +43,7 @@ class UploadTest : public EngineTest {
         ASSERT_TRUE(service_);
         drain();
         ASSERT_TRUE(service_->database());
+        forgetFirstOpen(*service_);
         ASSERT_TRUE(service_->network()->isNetworkConnected());
         // Fresh settings: without them an upload fetches the configuration first.
         if (configureAtStart_) configure({});

@@ -4,6 +4,7 @@
 // halves, made the process's shared instance.
 
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <memory>
 #include <mutex>
@@ -47,6 +48,27 @@ struct RecordingOptions {
     bool wipeSucceeds = true;
     std::optional<platform::Object> disableAdPersonalization;
 };
+
+// A real service's start reports the first open ("_f" and "_e" events, the "_fot" and "_fi"
+// properties, their daily counts). Tests of the pipeline that count rows from an empty store
+// take that out again once the start has run.
+inline void forgetFirstOpen(KLVMeasurement& service) {
+    service.scheduler()->dispatchSyncOnWorkerQueueBlockID("test", [&service] {
+        auto& database = *service.database();
+        sqlite3* db = nullptr;
+        ASSERT_EQ(sqlite3_open(database.sqliteStore().databasePath().c_str(), &db), SQLITE_OK);
+        ASSERT_EQ(sqlite3_exec(db,
+                               "DELETE FROM raw_events; DELETE FROM raw_events_metadata; "
+                               "DELETE FROM user_attributes; DELETE FROM events;",
+                               nullptr, nullptr, nullptr),
+                  SQLITE_OK);
+        sqlite3_close(db);
+        const auto counts = database.dailyCounts();
+        ASSERT_TRUE(counts);
+        ASSERT_TRUE(database.updateDailyCounts(
+            KLVDailyCounts::initWithDay(counts->day(), 0, 0, 0, 0, 0, 0)));
+    });
+}
 
 class RecordingMeasurement : public KLVMeasurement {
   public:
