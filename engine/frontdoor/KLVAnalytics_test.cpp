@@ -1,4 +1,5 @@
 #include "engine/frontdoor/KLVAnalytics.h"
+#include "engine/script/KLVPEventEditingRuntime.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -328,6 +329,9 @@ TEST_F(KLVAnalyticsTest, PublicInterfaceRefusesUntilConfigured) {
     EXPECT_THAT(eventNames(), ElementsAre("later"));
     EXPECT_THAT(service_->calls(), ElementsAre("userData {\"email_address\": \"\"}"));
     EXPECT_EQ(KLVMeasurementBase::monitor().logTag(), platform::kTRWLoggerAnalytics);
+    // Configuring the app also puts the rule runtime behind the configuration's programs.
+    EXPECT_TRUE(std::dynamic_pointer_cast<KLVPEventEditingRuntime>(KLVPEventEditing::init()));
+    KLVPEventEditing::setFactory({});
 }
 
 TEST_F(KLVAnalyticsTest, ADeactivatedEngineCannotBeEnabled) {

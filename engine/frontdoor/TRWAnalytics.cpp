@@ -8,6 +8,7 @@
 #include "engine/frontdoor/KLVAnalytics.h"
 #include "engine/identity/KLVIdentity.h"
 #include "engine/measurement/KLVAnalyticsStore.h"
+#include "engine/script/KLVPEventEditingRuntime.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/host/TRWInstallations.h"
 
@@ -27,6 +28,8 @@ class AnalyticsLibrary : public platform::TRWLibrary {
   public:
     std::vector<platform::TRWComponent> componentsToRegister() const override { return {}; }
     void configureWithApp(const platform::TRWApp& app) override {
+        // The downloaded configuration's event-editing programs run in this process's runtime.
+        installEventEditingRuntime();
         TRWAnalytics::startWithConfiguration(nullptr, app.options());
     }
 };
