@@ -42,7 +42,6 @@ class KLVMeasurementResetTest : public EngineTest {
 
 TEST_F(KLVMeasurementResetTest, ResetForgetsTheInstallationAndKeepsTheAppIDs) {
     const auto service = startedService();
-    ASSERT_TRUE(service && service->database());
     setProperty(*service, "_fot", 1000);
     const auto persisted = KLVPersistedConfig::sharedInstance();
     persisted->setDiversionKey("abcde");
