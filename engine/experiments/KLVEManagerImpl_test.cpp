@@ -2,7 +2,6 @@
 
 #include "engine/experiments/ExperimentsTestSupport.h"
 #include "engine/experiments/KLVEManagerImpl.h"
-#include "engine/settings/KLVRemoteConfig.h"
 
 namespace engine {
 namespace {
@@ -211,40 +210,6 @@ TEST_F(KLVEManagerImplTest, FetchedSnapshotsNotifyDelegatesOrWaitForTheNextStart
 
     manager_->taskManager(*taskManager_, {}, {});
     EXPECT_EQ(logCount(800020), 1u);
-}
-
-// From the loopback host to the next bundle's experiment IDs through the settings.
-TEST_F(KLVEManagerImplTest, EndToEndThroughTheSettings) {
-    testkit::LoopbackServer server({{testing::kHost}});
-    useLoopbackHost(server);
-    KLVPBExperimentResponse answer;
-    NANOSetArray(answer, KLVPBExperimentResponse::snapshots,
-                 std::vector<KLVPBSnapshot>{makeSnapshotMessage(
-                     kKLVExperimentSDKName,
-                     {makeExperimentMessage(42, {makeFlag(kKLVRegionalDefaultsEnabledFlag, 1)}),
-                      makeExperimentMessage(17, {makeFlag("other", "x")})})});
-    server.answer("POST", "/sdk-exp", {200, {}, testing::bytesOf(answer), 0, true});
-
-    // Watches the task manager's answers on the manager's way.
-    delegate_->forward = manager_;
-    taskManager_->setDelegate(delegate_);
-    const auto storage = std::make_shared<testing::FakeRemoteConfigStorage>();
-    const auto settings = KLVRemoteConfig::initWithAppID("1:1:ios:1", storage, manager_);
-    ASSERT_TRUE(settings);
-    testing::FakeMeasurementService::install(
-        std::make_shared<testing::FakeMeasurementService>(settings));
-    settle();
-    EXPECT_EQ(settings->experimentIDs(), Array{});
-
-    // Registered with the identity's diversion key; the first fetch is due 10 seconds in.
-    clock_.advance(10);
-    ASSERT_TRUE(delegate_->fetchFinished.wait(30));
-    settle();
-    EXPECT_FALSE(settings->activateNewSnapshot());  // no notice yet
-    platform::runUntilIdle();
-    EXPECT_TRUE(settings->activateNewSnapshot());
-    EXPECT_EQ(settings->experimentIDs(), (Array{17, 42}));
-    EXPECT_EQ(settings->regionalDefaultsEnabled(), true);
 }
 
 }  // namespace

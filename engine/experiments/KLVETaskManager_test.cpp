@@ -119,6 +119,7 @@ TEST_F(KLVETaskManagerTest, AnswerStatusesSetTheFetchTimes) {
     const Case cases[] = {
         {204, true, false}, {503, false, true}, {500, false, false}, {0, false, false}};
     for (const auto& c : cases) {
+        SCOPED_TRACE(c.status);
         store(kKLVExperimentFetchSuccessTimestampKey, std::nullopt);
         store(kKLVExperimentFetchFailureTimestampKey, kNow - 5);
         store(kKLVExperimentFetchBackoffTimestampKey, std::nullopt);
@@ -126,13 +127,10 @@ TEST_F(KLVETaskManagerTest, AnswerStatusesSetTheFetchTimes) {
         if (c.status) response = platform::WDLNetworkResponse{c.status, {}, -1};
         onWorker(
             [&] { taskManager_->handleFetchingExperimentsResponse(response, std::nullopt, {}); });
-        EXPECT_EQ(stored(kKLVExperimentFetchSuccessTimestampKey).has_value(), c.success)
-            << c.status;
+        EXPECT_EQ(stored(kKLVExperimentFetchSuccessTimestampKey).has_value(), c.success);
         EXPECT_EQ(stored(kKLVExperimentFetchFailureTimestampKey),
-                  c.success ? std::nullopt : std::optional<double>(kNow))
-            << c.status;
-        EXPECT_EQ(stored(kKLVExperimentFetchBackoffTimestampKey).has_value(), c.backoff)
-            << c.status;
+                  c.success ? std::nullopt : std::optional<double>(kNow));
+        EXPECT_EQ(stored(kKLVExperimentFetchBackoffTimestampKey).has_value(), c.backoff);
     }
     // The success reached the delegate, with nothing in it.
     ASSERT_EQ(delegate_->finished.size(), 1u);
@@ -231,28 +229,6 @@ TEST_F(KLVETaskManagerFetchTest, RequestBytesAndTopLevelSnapshotsWinOverPerSDKOn
     EXPECT_EQ(stored(kKLVExperimentFetchSuccessTimestampKey), kNow);
     // The first fetch of the process, still pending from the start, stays.
     EXPECT_EQ(alarmDue(), kNow + 10);
-}
-
-TEST_F(KLVETaskManagerFetchTest, PlainBodyPerSDKSnapshotsAndAnEmptyAnswer) {
-    KLVPBExperimentResponse answer;
-    std::vector<KLVPBSdkResponse> entries(2);
-    NANOSetString(entries[0], KLVPBSdkResponse::sdk_name, "named");
-    NANOSetMessage(entries[0], KLVPBSdkResponse::snapshot,
-                   makeSnapshotMessage("", {makeExperimentMessage(5, {makeFlag("g", 1)})}));
-    NANOSetString(entries[1], KLVPBSdkResponse::sdk_name, "without");
-    NANOSetArray(answer, KLVPBExperimentResponse::sdk_responses, entries);
-    // Not gzip-compressed: taken as it is.
-    server_.answer("POST", "/sdk-exp", {200, {}, testing::bytesOf(answer)});
-    server_.answer("POST", "/sdk-exp", {200, {}, ""});
-
-    const auto first = fetch();
-    ASSERT_EQ(first.first.size(), 1u);
-    EXPECT_EQ(first.first[0]->SDKName(), "named");
-    EXPECT_EQ(idsOf(first.first[0]), (std::vector<std::int32_t>{5}));
-    EXPECT_TRUE(first.second.empty());
-
-    const auto [snapshots, errors] = fetch();  // the empty answer
-    EXPECT_TRUE(snapshots.empty() && errors.empty());
 }
 
 }  // namespace

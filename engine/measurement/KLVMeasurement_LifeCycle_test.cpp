@@ -144,8 +144,7 @@ TEST_F(LifeCycleTest, FreshInstallWithDeferredCollectionOptedOutOfAdNetworks) {
     testing::useMainBundle(dataRoot() / "bundle",
                            {{"NEXORY_ANALYTICS_REGISTRATION_WITH_AD_NETWORK_ENABLED", false}});
     KLVAnalyticsStore::setDeferredAnalyticsCollection(platform::Object(std::int64_t{0}));
-    service_ = LifeCycleMeasurement::installLifeCycle();
-    ASSERT_TRUE(service_);
+    ASSERT_TRUE(service_ = LifeCycleMeasurement::installLifeCycle());
     const auto events = stored();
     ASSERT_EQ(events.at(0).first, "_f");
     EXPECT_EQ(events[0].second.at("_pfo"), KLVValue::initWithInt64(0));
@@ -159,8 +158,7 @@ TEST_F(LifeCycleTest, FreshInstallWithDeferredCollectionOptedOutOfAdNetworks) {
 
 TEST_F(LifeCycleTest, AppAndOSUpdates) {
     testing::useMainBundle(dataRoot() / "bundle", {{"CFBundleShortVersionString", "2.0"}});
-    service_ = LifeCycleMeasurement::installLifeCycle();
-    ASSERT_TRUE(service_);
+    ASSERT_TRUE(service_ = LifeCycleMeasurement::installLifeCycle());
     const auto persisted = KLVPersistedConfig::sharedInstance();
     const auto appVersion = service_->identity()->appVersion();
     const std::string osVersion = persisted->osVersion().value_or("");
@@ -191,8 +189,7 @@ TEST_F(LifeCycleTest, AppAndOSUpdates) {
 }
 
 TEST_F(LifeCycleTest, NonPersonalizedAdsProperty) {
-    service_ = LifeCycleMeasurement::installLifeCycle();
-    ASSERT_TRUE(service_);
+    ASSERT_TRUE(service_ = LifeCycleMeasurement::installLifeCycle());
     using platform::Object;
     struct Case {
         const char* what;
@@ -245,8 +242,7 @@ TEST_F(LifeCycleTest, AdPersonalizationDecision) {
         {"plist disallows", Object(), Object(false), 1},
         {"plist of another type", Object(), Object("no"), 0},
     };
-    service_ = LifeCycleMeasurement::installLifeCycle();
-    ASSERT_TRUE(service_);
+    ASSERT_TRUE(service_ = LifeCycleMeasurement::installLifeCycle());
     int folder = 0;
     for (const auto& c : cases) {
         platform::Dictionary info;

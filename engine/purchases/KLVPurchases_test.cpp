@@ -150,12 +150,10 @@ TEST(PurchaseValue, ExactDecimalMicros) {
         std::optional<std::int64_t> micros;
     } cases[] = {
         {"0.99", 1, 990000},
-        {"0.99", 2, 1980000},
         {"0.1", 3, 300000},           // 0.30000000000000004 in doubles
         {"19.9999999", 1, 19999999},  // cut toward zero
         {"-1.5", 2, -3000000},
         {"1.5", -2, -3000000},
-        {"0", 5, 0},
         {"9223372036854.775807", 1, INT64_MAX},
         {"9223372036854.775808", 1, std::nullopt},
         {"10000000000000", 1, std::nullopt},  // 1e19 millionths
@@ -380,15 +378,11 @@ TEST_F(LifetimeValueTest, RecordsPerCurrency) {
 }
 
 TEST_F(LifetimeValueTest, FifthCurrencyEvictsTheOldest) {
-    for (const char* currency : {"AAA", "BBB", "CCC", "DDD"}) {
+    for (const char* currency : {"AAA", "BBB", "CCC", "DDD", "AAA", "EEE"}) {
         clock_.advance(1);
         ASSERT_TRUE(
             record("_iap", money(KLVValue::initWithString(currency), KLVValue::initWithInt64(1))));
     }
-    clock_.advance(1);
-    ASSERT_TRUE(record("_iap", money(KLVValue::initWithString("AAA"), KLVValue::initWithInt64(1))));
-    clock_.advance(1);
-    ASSERT_TRUE(record("_iap", money(KLVValue::initWithString("EEE"), KLVValue::initWithInt64(1))));
     // AAA was set again after BBB, so BBB is the one set longest ago.
     EXPECT_EQ(totals(), (std::map<std::string, std::int64_t>{
                             {"_ltv_AAA", 2}, {"_ltv_CCC", 1}, {"_ltv_DDD", 1}, {"_ltv_EEE", 1}}));
