@@ -102,11 +102,7 @@ TEST(ReceiptScanner, ReadsEachFieldOfRecordsAmidStrayBytes) {
 
 TEST(ReceiptScanner, PatternBounds) {
     const Bytes pattern = {0x01, 255};
-    struct Case {
-        Bytes data;
-        std::int64_t offset;
-        std::optional<Bytes> expected;
-    } cases[] = {
+    const std::tuple<Bytes, std::int64_t, std::optional<Bytes>> cases[] = {
         {{0x01, 0x02, 0xA, 0xB, 0xC}, 0, Bytes{0xA, 0xB}},
         {{0x01, 0x02, 0xA, 0xB}, 0, Bytes{0xA, 0xB}},
         {{0x01, 0x03, 0xA, 0xB}, 0, std::nullopt},  // runs past the end
@@ -115,10 +111,10 @@ TEST(ReceiptScanner, PatternBounds) {
         {{0x01, 0x01, 0xA}, -1, std::nullopt},      // negative offset
         {{0x01, 0x01}, 0, std::nullopt},            // nothing after the pattern
     };
-    for (const auto& c : cases) {
-        const auto got = KLVMatchReceiptPattern(pattern, c.data, c.offset);
+    for (const auto& [data, offset, expected] : cases) {
+        const auto got = KLVMatchReceiptPattern(pattern, data, offset);
         EXPECT_EQ(got ? std::optional<Bytes>(Bytes(got->begin(), got->end())) : std::nullopt,
-                  c.expected);
+                  expected);
     }
 }
 
@@ -144,11 +140,7 @@ TEST(ReceiptScanner, DatesAndFiltering) {
 }
 
 TEST(PurchaseValue, ExactDecimalMicros) {
-    struct Case {
-        const char* price;
-        std::int64_t quantity;
-        std::optional<std::int64_t> micros;
-    } cases[] = {
+    const std::tuple<const char*, std::int64_t, std::optional<std::int64_t>> cases[] = {
         {"0.99", 1, 990000},
         {"0.1", 3, 300000},           // 0.30000000000000004 in doubles
         {"19.9999999", 1, 19999999},  // cut toward zero
@@ -158,10 +150,10 @@ TEST(PurchaseValue, ExactDecimalMicros) {
         {"9223372036854.775808", 1, std::nullopt},
         {"10000000000000", 1, std::nullopt},  // 1e19 millionths
     };
-    for (const auto& c : cases) {
-        const auto decimal = KLVDecimalNumberFromString(c.price);
-        ASSERT_TRUE(decimal) << c.price;
-        EXPECT_EQ(KLVPurchaseValueMicros(*decimal, c.quantity), c.micros) << c.price;
+    for (const auto& [price, quantity, micros] : cases) {
+        const auto decimal = KLVDecimalNumberFromString(price);
+        ASSERT_TRUE(decimal) << price;
+        EXPECT_EQ(KLVPurchaseValueMicros(*decimal, quantity), micros) << price;
     }
 }
 

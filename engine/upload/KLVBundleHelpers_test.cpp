@@ -30,28 +30,20 @@ KLVPBMeasurementBundle consentBundle() {
 }
 
 TEST(KLVBundleHelpersTest, SameConsentComparesEveryConsentField) {
-    using Edit = std::function<void(KLVPBMeasurementBundle&)>;
+    using B = KLVPBMeasurementBundle;
     const struct {
         const char* what;
-        Edit edit;
+        std::function<void(B&)> edit;
         bool same;
     } cases[] = {
         {"unchanged", [](auto&) {}, true},
         {"empty services equal absent ones",
-         [](auto& b) { NANOSetString(b, KLVPBMeasurementBundle::core_platform_services, ""); },
-         true},
-        {"signals",
-         [](auto& b) { NANOSetString(b, KLVPBMeasurementBundle::consent_signals, "G100"); }, false},
-        {"diagnostics",
-         [](auto& b) { NANOSetString(b, KLVPBMeasurementBundle::consent_diagnostics, "20"); },
-         false},
-        {"services",
-         [](auto& b) { NANOSetString(b, KLVPBMeasurementBundle::core_platform_services, "x"); },
-         false},
-        {"region", [](auto& b) { NANOSetBool(b, KLVPBMeasurementBundle::dma_region, false); },
-         false},
-        {"npa absent", [](auto& b) { NANOClearField(b, KLVPBMeasurementBundle::user_attributes); },
-         false},
+         [](auto& b) { NANOSetString(b, B::core_platform_services, ""); }, true},
+        {"signals", [](auto& b) { NANOSetString(b, B::consent_signals, "G100"); }, false},
+        {"diagnostics", [](auto& b) { NANOSetString(b, B::consent_diagnostics, "20"); }, false},
+        {"services", [](auto& b) { NANOSetString(b, B::core_platform_services, "x"); }, false},
+        {"region", [](auto& b) { NANOSetBool(b, B::dma_region, false); }, false},
+        {"npa absent", [](auto& b) { NANOClearField(b, B::user_attributes); }, false},
     };
     const KLVPBMeasurementBundle base = consentBundle();
     for (const auto& c : cases) {
@@ -91,11 +83,8 @@ TEST(KLVBundleHelpersTest, SamplingRateIsAddedOnce) {
 }
 
 TEST(KLVBundleHelpersTest, DayNumbersFollowTheAccountTimeZone) {
-    const struct {
-        double timestamp;
-        std::int32_t offsetMinutes;
-        std::int32_t day;
-    } cases[] = {
+    // Timestamp, offset in minutes, day.
+    const std::tuple<double, std::int32_t, std::int32_t> cases[] = {
         {0, 0, 0},
         {86400, 0, 1},
         {86399, 1, 1},        // one minute east: already the next day
@@ -103,10 +92,8 @@ TEST(KLVBundleHelpersTest, DayNumbersFollowTheAccountTimeZone) {
         {1'700'000'000, 0, 19675},
         {1e300, 0, 2147483647},  // clamped, not undefined
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.timestamp);
-        EXPECT_EQ(KLVSamplingDayNumber(c.timestamp, c.offsetMinutes), c.day);
-    }
+    for (const auto& [timestamp, offsetMinutes, day] : cases)
+        EXPECT_EQ(KLVSamplingDayNumber(timestamp, offsetMinutes), day) << timestamp;
 }
 
 }  // namespace
