@@ -126,31 +126,25 @@ TEST_F(KLVEManagerImplTest, ActivationWithAndWithoutExperimentZero) {
 }
 
 TEST_F(KLVEManagerImplTest, StatusOfTheActivatedSnapshot) {
-    struct Case {
-        const char* name;
-        std::optional<double> age;  // nullopt: no activated snapshot
-        std::int64_t expected;
-    };
-    const Case cases[] = {
+    // SDK name, age of its activated snapshot (nullopt: none), status.
+    const std::tuple<const char*, std::optional<double>, std::int64_t> cases[] = {
         {"fresh", 0, 0},       {"edge", 259200, 0}, {"stale", 259201, 1},
         {"ahead", -259201, 1}, {"none", {}, -2},    {"zero", kNow, -2},
     };
     KLVETaskManager::Snapshots activated;
-    for (const auto& c : cases) {
-        registerSDK(c.name);
-        if (c.age)
-            activated.push_back(snapshot(c.name, {makeExperimentMessage(1, {})}, kNow - *c.age));
+    for (const auto& [name, age, status] : cases) {
+        registerSDK(name);
+        if (age) activated.push_back(snapshot(name, {makeExperimentMessage(1, {})}, kNow - *age));
     }
     // Loaded copies keep their stored time.
     load(activated, {}, {});
-    for (const auto& c : cases)
-        EXPECT_EQ(manager_->activatedSnapshotStatusOfSDKName(c.name), c.expected) << c.name;
+    for (const auto& [name, age, status] : cases)
+        EXPECT_EQ(manager_->activatedSnapshotStatusOfSDKName(name), status) << name;
     EXPECT_EQ(manager_->activatedSnapshotStatusOfSDKName("unregistered"), -1);
     EXPECT_TRUE(manager_->clientForSDKName("stale")->hasStaleSnapshot());
 }
 
 TEST_F(KLVEManagerImplTest, ExperimentIDsSortedWithDuplicatesOwnKeyClientsLeftOut) {
-    EXPECT_EQ(manager_->experimentIDs(), Array{});
     registerSDK("a");
     registerSDK("b");
     registerSDK("c", {}, "own-key");

@@ -73,15 +73,12 @@ TEST_F(AppStateTest, BackgroundTaskIsHeldOnceAndEndedInTheForeground) {
     EXPECT_THAT(app.runningBackgroundTaskNames(), IsEmpty());
 }
 
-TEST_F(AppStateTest, BecomingActiveWithoutTheInternalBlocklistOnlyAsksForAConversionValue) {
+TEST_F(AppStateTest, BecomingActiveAsksOnlyForAConversionValueAndNetworkWarningsAreMonitored) {
     ASSERT_TRUE(service_ = AppStateMeasurement::installAppState());
     post(platform::UIApplicationDidBecomeActiveNotification);
     EXPECT_EQ(service_->conversionFetches.load(), 1);
     EXPECT_EQ(service_->configFetches.load(), 0);
-}
 
-TEST_F(AppStateTest, NetworkWarningsReachTheHealthRecord) {
-    ASSERT_TRUE(service_ = AppStateMeasurement::installAppState());
     // Errors and warnings of the network component also reach the health record.
     healthRecord();
     service_->WDLNetwork_logWithLevel(4, 99002, "monitored", {});
