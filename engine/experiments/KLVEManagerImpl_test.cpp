@@ -2,7 +2,6 @@
 
 #include "engine/experiments/ExperimentsTestSupport.h"
 #include "engine/experiments/KLVEManagerImpl.h"
-#include "engine/settings/KLVRemoteConfig.h"
 
 namespace engine {
 namespace {
@@ -85,10 +84,8 @@ TEST_F(KLVEManagerImplTest, LookUpOrderActivatedLaunchedDefaultsNeverPending) {
         {"f", Object("act")}, {"g", Object(2.5)}, {"h", Object("lh")},
         {"d", Object(1)},     {"p", Object()},    {"missing", Object()},
     };
-    for (const auto& [flag, expected] : cases) {
+    for (const auto& [flag, expected] : cases)
         EXPECT_EQ(client->objectForKeyedSubscript(flag), expected) << flag;
-        EXPECT_EQ(client->objectForKeyedSubscript(flag), expected) << flag;
-    }
     EXPECT_EQ(manager_->flagValueForFlagName("f", "unknown"), Object());
     EXPECT_EQ(client->valueForFlag(""), Object());
     EXPECT_GT(logCount(830002), 0u);
@@ -129,32 +126,25 @@ TEST_F(KLVEManagerImplTest, ActivationWithAndWithoutExperimentZero) {
 }
 
 TEST_F(KLVEManagerImplTest, StatusOfTheActivatedSnapshot) {
-    struct Case {
-        const char* name;
-        std::optional<double> age;  // nullopt: no activated snapshot
-        std::int64_t expected;
-    };
-    const Case cases[] = {
+    // SDK name, age of its activated snapshot (nullopt: none), status.
+    const std::tuple<const char*, std::optional<double>, std::int64_t> cases[] = {
         {"fresh", 0, 0},       {"edge", 259200, 0}, {"stale", 259201, 1},
         {"ahead", -259201, 1}, {"none", {}, -2},    {"zero", kNow, -2},
     };
     KLVETaskManager::Snapshots activated;
-    for (const auto& c : cases) {
-        registerSDK(c.name);
-        if (c.age)
-            activated.push_back(snapshot(c.name, {makeExperimentMessage(1, {})}, kNow - *c.age));
+    for (const auto& [name, age, status] : cases) {
+        registerSDK(name);
+        if (age) activated.push_back(snapshot(name, {makeExperimentMessage(1, {})}, kNow - *age));
     }
     // Loaded copies keep their stored time.
     load(activated, {}, {});
-    for (const auto& c : cases)
-        EXPECT_EQ(manager_->activatedSnapshotStatusOfSDKName(c.name), c.expected) << c.name;
+    for (const auto& [name, age, status] : cases)
+        EXPECT_EQ(manager_->activatedSnapshotStatusOfSDKName(name), status) << name;
     EXPECT_EQ(manager_->activatedSnapshotStatusOfSDKName("unregistered"), -1);
-    EXPECT_EQ(manager_->activatedSnapshotStatusOfSDKName(""), -1);
     EXPECT_TRUE(manager_->clientForSDKName("stale")->hasStaleSnapshot());
 }
 
 TEST_F(KLVEManagerImplTest, ExperimentIDsSortedWithDuplicatesOwnKeyClientsLeftOut) {
-    EXPECT_EQ(manager_->experimentIDs(), Array{});
     registerSDK("a");
     registerSDK("b");
     registerSDK("c", {}, "own-key");
@@ -214,51 +204,6 @@ TEST_F(KLVEManagerImplTest, FetchedSnapshotsNotifyDelegatesOrWaitForTheNextStart
 
     manager_->taskManager(*taskManager_, {}, {});
     EXPECT_EQ(logCount(800020), 1u);
-}
-
-TEST_F(KLVEManagerImplTest, ResetForgetsSnapshotsButKeepsClientsAndDefaults) {
-    const auto client = registerSDK("sdk", {{"f", "default"}});
-    load({snapshot("sdk", {makeExperimentMessage(4, {makeFlag("f", "on")})})}, {}, {});
-    ASSERT_EQ(client->objectForKeyedSubscript("f"), Object("on"));
-    manager_->reset();
-    settle();
-    EXPECT_EQ(client->objectForKeyedSubscript("f"), Object("default"));
-    EXPECT_EQ(manager_->experimentIDs(), Array{});
-    EXPECT_EQ(manager_->clientForSDKName("sdk"), client);
-}
-
-// From the loopback host to the next bundle's experiment IDs through the settings.
-TEST_F(KLVEManagerImplTest, EndToEndThroughTheSettings) {
-    testkit::LoopbackServer server({{testing::kHost}});
-    useLoopbackHost(server);
-    KLVPBExperimentResponse answer;
-    NANOSetArray(answer, KLVPBExperimentResponse::snapshots,
-                 std::vector<KLVPBSnapshot>{makeSnapshotMessage(
-                     kKLVExperimentSDKName,
-                     {makeExperimentMessage(42, {makeFlag(kKLVRegionalDefaultsEnabledFlag, 1)}),
-                      makeExperimentMessage(17, {makeFlag("other", "x")})})});
-    server.answer("POST", "/sdk-exp", {200, {}, testing::bytesOf(answer), 0, true});
-
-    // Watches the task manager's answers on the manager's way.
-    delegate_->forward = manager_;
-    taskManager_->setDelegate(delegate_);
-    const auto storage = std::make_shared<testing::FakeRemoteConfigStorage>();
-    const auto settings = KLVRemoteConfig::initWithAppID("1:1:ios:1", storage, manager_);
-    ASSERT_TRUE(settings);
-    testing::FakeMeasurementService::install(
-        std::make_shared<testing::FakeMeasurementService>(settings));
-    settle();
-    EXPECT_EQ(settings->experimentIDs(), Array{});
-
-    // Registered with the identity's diversion key; the first fetch is due 10 seconds in.
-    clock_.advance(10);
-    ASSERT_TRUE(delegate_->fetchFinished.wait(30));
-    settle();
-    EXPECT_FALSE(settings->activateNewSnapshot());  // no notice yet
-    platform::runUntilIdle();
-    EXPECT_TRUE(settings->activateNewSnapshot());
-    EXPECT_EQ(settings->experimentIDs(), (Array{17, 42}));
-    EXPECT_EQ(settings->regionalDefaultsEnabled(), true);
 }
 
 }  // namespace

@@ -30,28 +30,6 @@ TEST_F(KLVERecordsTest, SnapshotFromMessageKeepsOneExperimentPerIDTheLaterWinnin
     EXPECT_FALSE(KLVESnapshot::initWithProtobuf(makeSnapshotMessage("", {})));
 }
 
-TEST_F(KLVERecordsTest, ProtoRoundTripKeepsEveryFlagKind) {
-    KLVPBFlag boolFlag;
-    NANOSetString(boolFlag, KLVPBFlag::name, "b");
-    NANOSetBool(boolFlag, KLVPBFlag::bool_value, true);
-    const std::vector<KLVPBFlag> flags = {makeFlag("i", 7), makeFlag("d", 0.25),
-                                          makeFlag("s", "text"), boolFlag};
-    const auto snapshot =
-        KLVESnapshot::initWithSDKName("s", {KLVEExperiment::initWithExperimentID(5, flags),
-                                            KLVEExperiment::initWithExperimentID(0, {})});
-    const auto decoded = KLVPBSnapshot::initWithBuffer(*snapshot->proto().protoBuffer());
-    ASSERT_TRUE(decoded);
-    const auto back = KLVESnapshot::initWithProtobuf(*decoded);
-    ASSERT_TRUE(back);
-    EXPECT_EQ(idsOf(back), (std::vector<std::int32_t>{0, 5}));
-    const std::vector<std::pair<std::string, Object>> expected = {
-        {"i", Object(7)}, {"d", Object(0.25)}, {"s", Object("text")}, {"b", Object(true)}};
-    for (const auto& [name, value] : expected) {
-        const auto flag = back->flagByName(name);
-        EXPECT_EQ(KLVPBFlagValue(flag ? &*flag : nullptr), value) << name;
-    }
-}
-
 class Provider : public KLVESDKPropertyProviderDelegate {
   public:
     std::optional<std::map<std::string, std::string>> dynamicCustomPropertiesForSDKProperty(
@@ -61,23 +39,18 @@ class Provider : public KLVESDKPropertyProviderDelegate {
 };
 
 TEST_F(KLVERecordsTest, ClientPropertyDiversionAndCustomProperties) {
-    struct Case {
-        std::string ownKey;
-        std::string identityKey;
-        std::optional<std::string> diversion;  // nullopt: no message
-    };
-    const Case cases[] = {
+    // Own key, identity key, diversion ID (nullopt: no message).
+    const std::tuple<std::string, std::string, std::optional<std::string>> cases[] = {
         {"k", "ident", "k-brackenfold"},
         {"", "ident", "ident-brackenfold"},
-        {"", "", std::nullopt},
-    };
-    for (const auto& c : cases) {
+        {"", "", std::nullopt}};
+    for (const auto& [ownKey, identityKey, diversion] : cases) {
         auto property = KLVESDKProperty::initWithName("brackenfold");
-        property.setDiversionKey(c.ownKey);
-        const auto message = property.proto([&] { return c.identityKey; });
-        ASSERT_EQ(message.has_value(), c.diversion.has_value()) << c.ownKey << c.identityKey;
+        property.setDiversionKey(ownKey);
+        const auto message = property.proto([key = identityKey] { return key; });
+        ASSERT_EQ(message.has_value(), diversion.has_value()) << ownKey << identityKey;
         if (!message) continue;
-        EXPECT_EQ(NANOGetString(*message, KLVPBClientProperty::diversion_id), c.diversion);
+        EXPECT_EQ(NANOGetString(*message, KLVPBClientProperty::diversion_id), diversion);
     }
     EXPECT_EQ(logCount(860001), 1u);
 

@@ -43,8 +43,7 @@ class AppStateTest : public EngineTest {
 };
 
 TEST_F(AppStateTest, BackgroundTaskIsHeldOnceAndEndedInTheForeground) {
-    service_ = AppStateMeasurement::installAppState();
-    ASSERT_TRUE(service_);
+    ASSERT_TRUE(service_ = AppStateMeasurement::installAppState());
     auto& app = platform::UIApplication::shared();
     allowDebugLines();
 
@@ -65,12 +64,8 @@ TEST_F(AppStateTest, BackgroundTaskIsHeldOnceAndEndedInTheForeground) {
     post(platform::UIApplicationWillEnterForegroundNotification);
     EXPECT_EQ(service_->backgroundUpdateTask(), kKLVInvalidBackgroundTask);
     EXPECT_THAT(app.runningBackgroundTaskNames(), IsEmpty());
-}
 
-TEST_F(AppStateTest, ExpiryEndsTheTask) {
-    service_ = AppStateMeasurement::installAppState();
-    ASSERT_TRUE(service_);
-    auto& app = platform::UIApplication::shared();
+    // Expiry ends a held task too.
     post(platform::UIApplicationWillResignActiveNotification);
     app.expireBackgroundTasks();
     platform::runUntilIdle();
@@ -78,27 +73,12 @@ TEST_F(AppStateTest, ExpiryEndsTheTask) {
     EXPECT_THAT(app.runningBackgroundTaskNames(), IsEmpty());
 }
 
-TEST_F(AppStateTest, BecomingActiveWithoutTheInternalBlocklistOnlyAsksForAConversionValue) {
-    service_ = AppStateMeasurement::installAppState();
-    ASSERT_TRUE(service_);
+TEST_F(AppStateTest, BecomingActiveAsksOnlyForAConversionValueAndNetworkWarningsAreMonitored) {
+    ASSERT_TRUE(service_ = AppStateMeasurement::installAppState());
     post(platform::UIApplicationDidBecomeActiveNotification);
     EXPECT_EQ(service_->conversionFetches.load(), 1);
     EXPECT_EQ(service_->configFetches.load(), 0);
-}
 
-TEST_F(AppStateTest, NetworkLogLevels) {
-    const std::pair<int, const char*> cases[] = {
-        {3, " error "},  {4, " warning "}, {5, " warning "},
-        {6, " notice "}, {7, " debug "},   {9, " warning "},
-    };
-    allowDebugLines();
-    service_ = AppStateMeasurement::installAppState();
-    ASSERT_TRUE(service_);
-    for (const auto& [level, word] : cases) {
-        clearLogLines();
-        service_->WDLNetwork_logWithLevel(level, 99001, "network line", {});
-        EXPECT_THAT(logLine(99001), HasSubstr(word)) << level;
-    }
     // Errors and warnings of the network component also reach the health record.
     healthRecord();
     service_->WDLNetwork_logWithLevel(4, 99002, "monitored", {});

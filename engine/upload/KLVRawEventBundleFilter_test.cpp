@@ -55,21 +55,12 @@ TEST_F(KLVRawEventBundleFilterTest, RunsEndAtGapsHoursAndCounts) {
         std::int64_t maxEvents;
         std::vector<std::int64_t> expected;
     };
+    const double h = kHourStart;
     const std::vector<Case> cases = {
-        {"a row of another fingerprint ends the run",
-         {{1, kHourStart}, {1, kHourStart}, {2, kHourStart}, {1, kHourStart}},
-         1000,
-         {1, 2}},
-        {"the last second of an hour and the first of the next",
-         {{1, kHourStart - 1}, {1, kHourStart}},
-         1000,
-         {1}},
-        {"a fraction of a second does not move the hour",
-         {{1, kHourStart + 3599.9}, {1, kHourStart + 1}},
-         1000,
-         {1, 2}},
-        {"the count limit", {{1, kHourStart}, {1, kHourStart}, {1, kHourStart}}, 2, {1, 2}},
-        {"a count limit of one", {{1, kHourStart}, {1, kHourStart}}, 1, {1}},
+        {"another fingerprint ends the run", {{1, h}, {1, h}, {2, h}, {1, h}}, 1000, {1, 2}},
+        {"the last second of an hour and the first of the next", {{1, h - 1}, {1, h}}, 1000, {1}},
+        {"a fraction of a second keeps the hour", {{1, h + 3599.9}, {1, h + 1}}, 1000, {1, 2}},
+        {"the count limit", {{1, h}, {1, h}, {1, h}}, 2, {1, 2}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
