@@ -168,6 +168,22 @@ class KLVETaskManagerFetchTest : public KLVETaskManagerTest {
     testkit::LoopbackServer server_{{{kHost}}};
 };
 
+// A 200 answer without the gzip magic is read as it is; taken as an empty success, its
+// snapshots were lost for hours.
+TEST_F(KLVETaskManagerFetchTest, AnUncompressedAnswerIsReadAsItIs) {
+    KLVPBExperimentResponse answer;
+    std::vector<KLVPBSdkResponse> entries(1);
+    NANOSetString(entries[0], KLVPBSdkResponse::sdk_name, "named");
+    NANOSetMessage(entries[0], KLVPBSdkResponse::snapshot,
+                   makeSnapshotMessage("", {makeExperimentMessage(5, {makeFlag("g", 1)})}));
+    NANOSetArray(answer, KLVPBExperimentResponse::sdk_responses, entries);
+    server_.answer("POST", "/sdk-exp", {200, {}, testing::bytesOf(answer)});
+    const auto [snapshots, errors] = fetch();
+    ASSERT_EQ(snapshots.size(), 1u);
+    EXPECT_EQ(idsOf(snapshots[0]), (std::vector<std::int32_t>{5}));
+    EXPECT_TRUE(errors.empty());
+}
+
 TEST_F(KLVETaskManagerFetchTest, RequestBytesAndTopLevelSnapshotsWinOverPerSDKOnes) {
     auto property = KLVESDKProperty::initWithName("brackenfold");
     property.setDiversionKey("k12ab");
