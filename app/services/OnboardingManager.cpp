@@ -33,11 +33,11 @@ constexpr PageSpec kVidmoraPages[] = {
 };
 
 template <std::size_t N>
-std::vector<OnboardingPageRow> buildTable(const PageSpec (&specs)[N]) {
+std::vector<OnboardingPageRow> buildTable(const PageSpec (&pages)[N]) {
     std::vector<OnboardingPageRow> rows;
-    for (const auto& spec : specs) {
+    for (const auto& page : pages) {
         rows.push_back(
-            {"", spec.imageName, "", platform::Bundle::mainBundle().localizedString(spec.textKey)});
+            {"", page.imageName, "", platform::Bundle::mainBundle().localizedString(page.textKey)});
     }
     return rows;
 }

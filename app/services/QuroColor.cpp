@@ -43,9 +43,9 @@ platform::UIColor theme(std::size_t index) {
     std::lock_guard lock(s.mutex);
     auto& slot = s.themes[index];
     if (!slot) {
-        const auto& spec = kThemes[index];
+        const auto& theme = kThemes[index];
         slot = ColorManager::darkModeVariant(
-            platform::UIColor(spec.red, spec.green, spec.blue, QuroColor::alpha),
+            platform::UIColor(theme.red, theme.green, theme.blue, QuroColor::alpha),
             kThemeDarkBrightnessFactor);
     }
     return *slot;
