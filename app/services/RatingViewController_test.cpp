@@ -94,7 +94,6 @@ TEST_F(RatingTest, FourStarsWithoutConnectionAskAgainLater) {
     appear();
     send(4.0);
     ASSERT_TRUE(pumpUntil([&] { return alertTitle() == "No internet connection"; }));
-    EXPECT_FALSE(defaults().boolForKey(kIsRatingAlreadyDoneKey));
     ASSERT_TRUE(driver_.tap(ViewQuery::byText("OK")).ok());
     EXPECT_EQ(defaults().integerForKey(kCounterForRatingKey), 5);
     EXPECT_FALSE(defaults().boolForKey(kIsRatingAlreadyDoneKey));

@@ -104,11 +104,9 @@ class EventPipelineTest : public EngineTest {
             const auto rows = db.sqliteStore().recordsForQuery(
                 "SELECT rowid, * FROM raw_events ORDER BY rowid", {});
             for (const auto& row : rows.value()) {
-                const auto raw = db.rawEventDataFromDictionary(row);
-                if (raw) {
+                if (const auto raw = db.rawEventDataFromDictionary(row))
                     out.push_back({raw->rawEvent().name(), raw->rawEvent().origin(),
                                    raw->rawEvent().parameters()});
-                }
             }
         });
         return out;
@@ -134,6 +132,10 @@ class EventPipelineTest : public EngineTest {
     std::vector<std::int64_t> errors() {
         std::lock_guard lock(mutex_);
         return errors_;
+    }
+    void clearErrors() {
+        std::lock_guard lock(mutex_);
+        errors_.clear();
     }
 
     testkit::ScopedManualClock clock_;
@@ -168,11 +170,11 @@ TEST_F(EventPipelineTest, DefaultParameterRules) {
         std::int64_t messageCode;
     };
     Dictionary many;
-    for (int i = 0; i < 30; ++i)
-        many["p" + std::to_string(100 + i)] = Object(i);
     std::vector<std::string> first25;
-    for (int i = 0; i < 25; ++i)
-        first25.push_back("p" + std::to_string(100 + i));
+    for (int i = 0; i < 30; ++i) {
+        many["p" + std::to_string(100 + i)] = Object(i);
+        if (i < 25) first25.push_back("p" + std::to_string(100 + i));
+    }
     const Case cases[] = {
         {"nil clears", Dictionary{{"a", Object(1)}}, std::nullopt, {}, {}, 23216},
         {"null removes one",
@@ -195,10 +197,7 @@ TEST_F(EventPipelineTest, DefaultParameterRules) {
         onWorker([&](KLVMeasurement& s) {
             s.handleSetDefaultEventParametersOnWorkerQueue(std::nullopt, false);
             s.handleSetDefaultEventParametersOnWorkerQueue(c.first, false);
-            {
-                std::lock_guard lock(mutex_);
-                errors_.clear();
-            }
+            clearErrors();
             clearLogLines();
             s.handleSetDefaultEventParametersOnWorkerQueue(c.second, false);
         });
@@ -235,9 +234,8 @@ TEST_F(EventPipelineTest, AllowlistMarksListedEventsAndDropsOthers) {
     start(std::vector<std::string>{"kept"});
     log("kept");
     log("other");
-    const auto rows = stored();
-    ASSERT_EQ(rows.size(), 1u);
-    EXPECT_EQ(rows[0].parameters.at("pe_safelisted").int64Value(), 1);
+    ASSERT_THAT(storedNames(), ElementsAre("kept"));
+    EXPECT_EQ(stored()[0].parameters.at("pe_safelisted").int64Value(), 1);
     EXPECT_THAT(logLine(23174), HasSubstr("not in allowlist"));
 }
 
@@ -248,12 +246,8 @@ TEST_F(EventPipelineTest, RolloutSessionStartsAndAppExceptions) {
     log("_s", {}, false, "auto");                          // "_ssr" written first
     log("_ssr", {{"_ffr", Object("r1")}}, false, "auto");  // duplicate of the stored value
     log("_ae", {}, false, "auto");
-    const auto rows = stored();
-    std::vector<std::string> names;
-    for (const auto& r : rows)
-        names.push_back(r.name);
-    EXPECT_THAT(names, ElementsAre("_ssr", "_ssr", "_s", "_ae"));
-    EXPECT_EQ(*rows[3].parameters.at("_ffr").stringValue(), "r1");
+    EXPECT_THAT(storedNames(), ElementsAre("_ssr", "_ssr", "_s", "_ae"));
+    EXPECT_EQ(*stored()[3].parameters.at("_ffr").stringValue(), "r1");
 }
 
 TEST_F(EventPipelineTest, SubscriptionDuplicatesAndTheFailingTrim) {
@@ -422,13 +416,10 @@ TEST_F(EventPipelineTest, EditedAndCreatedEventsAndAnEditingError) {
     configure({}, {}, true);
     log("changed");
     log("broken");
+    EXPECT_THAT(storedNames(), ElementsAre("changed", "_made", "broken"));
     const auto rows = stored();
-    ASSERT_EQ(rows.size(), 3u);
-    EXPECT_EQ(rows[0].name, "changed");
     EXPECT_EQ(rows[0].parameters.count("edited"), 1u);
-    EXPECT_EQ(rows[1].name, "_made");
     EXPECT_EQ(rows[1].origin, "app");
-    EXPECT_EQ(rows[2].name, "broken");
     EXPECT_EQ(rows[2].parameters.count("edited"), 0u);
     EXPECT_THAT(logLine(23223), HasSubstr("Event editing failed"));
 }
@@ -448,10 +439,7 @@ TEST_F(EventPipelineTest, UserPropertyLimitsPerOriginAndForPublicNames) {
     };
     for (const Case& c : {Case{"auto", "_u"}, Case{"app", "p"}}) {
         SCOPED_TRACE(c.prefix);
-        {
-            std::lock_guard lock(mutex_);
-            errors_.clear();
-        }
+        clearErrors();
         onWorker([&](KLVMeasurement& s) {
             for (int i = 0; i < 25; ++i) {
                 EXPECT_TRUE(s.setUserPropertyInDatabaseOnWorkerQueue(

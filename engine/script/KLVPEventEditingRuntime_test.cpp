@@ -139,6 +139,8 @@ TEST(KLVPEventEditingRuntimeTest, CreateCallbacksRunAfterEditsAndCoerceAgainstTh
 
 TEST(KLVPEventEditingRuntimeTest, EventFunctions) {
     // Each case: a callback body over "e"; the program fails or the event ends as described.
+    using I = std::int64_t;
+    using D = platform::Dictionary;
     const struct {
         const char* body;
         const char* name;
@@ -148,16 +150,16 @@ TEST(KLVPEventEditingRuntimeTest, EventFunctions) {
         {R"((call (var "e") "setParamValue" (array "p" (null))))", "ev", {}, 0},
         {R"((call (var "e") "setParamValue" (array "q" (undefined))))",
          "ev",
-         {{"p", std::int64_t{1}}, {"q", ""}},
+         {{"p", I{1}}, {"q", ""}},
          0},
-        {R"((call (var "e") "setParamValue" (array "p" 3.7)))", "ev", {{"p", std::int64_t{3}}}, 0},
+        {R"((call (var "e") "setParamValue" (array "p" 3.7)))", "ev", {{"p", I{3}}}, 0},
         {R"((call (var "e") "setParamValue" (array "q" (object "a" (array 1 2)))))",
          "ev",
-         {{"p", std::int64_t{1}}, {"q", platform::Dictionary{{"a", platform::Array{1.0, 2.0}}}}},
+         {{"p", I{1}}, {"q", D{{"a", platform::Array{1.0, 2.0}}}}},
          0},
         {R"((call (var "e") "setEventName" (array (get (call (var "e") "getParams" (array)) "p"))))",
          "1",
-         {{"p", std::int64_t{1}}},
+         {{"p", I{1}}},
          0},
         {R"((call (var "e") "setEventName" (array (call (var "e") "getParamValue" (array "x")))))",
          nullptr,
@@ -192,40 +194,30 @@ TEST(KLVPEventEditingRuntimeTest, EventFunctions) {
 }
 
 TEST(KLVPEventEditingRuntimeTest, LoadFailures) {
+    const std::string p = kPrelude;
+    const char* const E = kKLVPEditingErrorDomain;
+    const char* const S = kKLVPScriptErrorDomain;
     const struct {
         std::string program;
         std::vector<Activity> activities;
         const char* domain;
         std::int64_t code;
     } cases[] = {
-        {kPrelude, {{"app", R"((object "s" "x"))"}}, kKLVPEditingErrorDomain, 2},
-        {kPrelude, {{"app", R"((object "type" "other"))"}}, kKLVPEditingErrorDomain, 3},
-        {std::string(kPrelude) + R"((let "i") (assign "i" 0)
-             (while (lt (var "i") 1001) (assign "i" (add (var "i") 1)) false
-                    (stmts (reg 0 (fn "" (array)) (object "type" "edit")))))",
+        {p, {{"app", R"((object "s" "x"))"}}, E, 2},
+        {p, {{"app", R"((object "type" "other"))"}}, E, 3},
+        {p + R"((let "i") (assign "i" 0) (while (lt (var "i") 1001) (assign "i" (add (var "i") 1))
+             false (stmts (reg 0 (fn "" (array)) (object "type" "edit")))))",
          {},
-         kKLVPEditingErrorDomain,
+         E,
          4},
-        {R"((let "x") (return 1))", {}, kKLVPEditingErrorDomain, 5},
-        {kPrelude, {{"app", R"(5)"}}, kKLVPEditingErrorDomain, 6},
-        {kPrelude, {{"missing", R"((object "type" "edit"))"}}, kKLVPEditingErrorDomain, 7},
-        {kPrelude,
-         {{"app", R"((object "type" "edit" "s" (var "nope")))"}},
-         kKLVPEditingErrorDomain,
-         0},
-        {R"((assign "nope" 1))", {}, kKLVPScriptErrorDomain, kKLVPErrorUndeclaredAssignment},
-        {std::string(kPrelude) + R"((reg 0 1 (object)))",
-         {},
-         kKLVPScriptErrorDomain,
-         kKLVPErrorArgumentKind},
-        {std::string(kPrelude) + R"((log "x" 1))",
-         {},
-         kKLVPScriptErrorDomain,
-         kKLVPErrorArgumentCount},
-        {std::string(kPrelude) + R"((log "x" 1 2))",
-         {},
-         kKLVPScriptErrorDomain,
-         kKLVPErrorArgumentKind},
+        {R"((let "x") (return 1))", {}, E, 5},
+        {p, {{"app", R"(5)"}}, E, 6},
+        {p, {{"missing", R"((object "type" "edit"))"}}, E, 7},
+        {p, {{"app", R"((object "type" "edit" "s" (var "nope")))"}}, E, 0},
+        {R"((assign "nope" 1))", {}, S, kKLVPErrorUndeclaredAssignment},
+        {p + R"((reg 0 1 (object)))", {}, S, kKLVPErrorArgumentKind},
+        {p + R"((log "x" 1))", {}, S, kKLVPErrorArgumentCount},
+        {p + R"((log "x" 1 2))", {}, S, kKLVPErrorArgumentKind},
     };
     for (const auto& c : cases) {
         KLVPEventEditingRuntime editing;
@@ -263,8 +255,7 @@ TEST(KLVPEventEditingRuntimeTest, ParameterCoercion) {
     const struct {
         const char* name;
         std::optional<Object> existing;
-        Object value;
-        Object stored;
+        Object value, stored;
     } cases[] = {
         {"p", Object(std::int64_t{1}), Object(3.7), Object(std::int64_t{3})},
         {"p", Object(true), Object(3.7), Object(std::int64_t{3})},
@@ -291,6 +282,7 @@ TEST(KLVPEventEditingRuntimeTest, ParameterCoercion) {
 
 TEST(KLVPEventEditingRuntimeTest, EventEquality) {
     using platform::Object;
+    using I = std::int64_t;
     const double nan = std::numeric_limits<double>::quiet_NaN();
     const KLVPEvent base = event(
         "ev",
@@ -305,12 +297,9 @@ TEST(KLVPEventEditingRuntimeTest, EventEquality) {
          event("ev", {{"i", 1.0}, {"d", 1.0}, {"n", nan}, {"a", platform::Array{Object(1.0)}}}),
          false},
         {"nested numbers by value",
-         event("ev", {{"i", std::int64_t{1}},
-                      {"d", 1.0},
-                      {"n", nan},
-                      {"a", platform::Array{Object(std::int64_t{1})}}}),
+         event("ev", {{"i", I{1}}, {"d", 1.0}, {"n", nan}, {"a", platform::Array{Object(I{1})}}}),
          true},
-        {"removed parameter", event("ev", {{"i", std::int64_t{1}}, {"d", 1.0}, {"n", nan}}), false},
+        {"removed parameter", event("ev", {{"i", I{1}}, {"d", 1.0}, {"n", nan}}), false},
         {"renamed", event("ew", base.parameters), false},
         {"time within epsilon", KLVPEvent::initWithName("ev", 100 + 1e-17, base.parameters), true},
         {"time apart", KLVPEvent::initWithName("ev", 100.001, base.parameters), false},

@@ -18,37 +18,26 @@ TEST(KLVPOperatorsTest, Comparison) {
         {R"((eq (undefined) (null)))", "boolean", "true"},
         {R"((eq (null) 0))", "boolean", "false"},
         {R"((eq false "0"))", "boolean", "true"},
-        {R"((eq "1" 1))", "boolean", "true"},
         {R"((eq (object) (object)))", "boolean", "false"},
-        {R"((let "m") (assign "m" (object)) (eq (var "m") (var "m")))", "boolean", "true"},
         {R"((eq 12 (array 12)))", "boolean", "true"},
         {R"((eq "1,2" (array 1 2)))", "boolean", "true"},
         {R"((eq (object) "[object Object]"))", "boolean", "true"},
         {R"((eq NaN NaN))", "boolean", "false"},
         {R"((ne NaN NaN))", "boolean", "true"},
-        {R"((ne 1 "1"))", "boolean", "false"},
         {R"((seq= 1 true))", "boolean", "false"},
-        {R"((seq= "a" "a"))", "boolean", "true"},
-        {R"((seq= NaN NaN))", "boolean", "false"},
         {R"((let "a") (assign "a" (array)) (seq= (var "a") (var "a")))", "boolean", "true"},
         {R"((seq= (array) (array)))", "boolean", "false"},
         {R"((sne 1 "1"))", "boolean", "true"},
         {R"((lt NaN 1))", "boolean", "false"},
-        {R"((le NaN 1))", "boolean", "false"},
-        {R"((gt 1 NaN))", "boolean", "false"},
-        {R"((ge NaN NaN))", "boolean", "false"},
         {R"((lt "10" "9"))", "boolean", "true"},
         {R"((lt 10 "9"))", "boolean", "false"},
-        {R"((le 2 2))", "boolean", "true"},
         {R"((ge 2 2))", "boolean", "true"},
-        {R"((gt 3 2))", "boolean", "true"},
         {R"((lt (null) 1))", "boolean", "true"},
         {R"((gt (array 2) (array 10)))", "boolean", "true"},
         {R"((lt 1 2 (assign "nope" 1)))", nullptr, nullptr, kCount},
         {R"((eq 1))", nullptr, nullptr, kCount},
         {R"((eq (assign "nope" 1) 1))", nullptr, nullptr, kUndeclared},
         {R"((eq (break) 1))", nullptr, nullptr, kKLVPErrorNoNumberForm},
-        {R"((lt (break) 1))", nullptr, nullptr, kKLVPErrorNoNumberForm},
     };
     testing::expectScriptCases(cases);
 }
@@ -60,11 +49,8 @@ TEST(KLVPOperatorsTest, Logical) {
         {R"((and "a" (assign "nope" 1)))", nullptr, nullptr, kUndeclared},
         {R"((or "" "y"))", "string", "y"},
         {R"((or "x" (assign "nope" 1)))", "string", "x"},
-        {R"((or 0 (null)))", "null", "null"},
-        {R"((not ""))", "boolean", "true"},
         {R"((not (array)))", "boolean", "false"},
         {R"((not 1 (assign "nope" 1)))", nullptr, nullptr, kCount},
-        {R"((and 1))", nullptr, nullptr, kCount},
         {R"((or (break) 1))", nullptr, nullptr, kKLVPErrorNoBooleanForm},
     };
     testing::expectScriptCases(cases);
@@ -80,13 +66,9 @@ TEST(KLVPOperatorsTest, Arithmetic) {
         {R"((add (object) ""))", "string", "[object Object]"},
         {R"((add 0.1 0.2))", "number", "0.30000000000000004"},
         {R"((sub 5 "2"))", "number", "3"},
-        {R"((mul 3 -2))", "number", "-6"},
         {R"((div 1 0))", "number", "Infinity"},
-        {R"((div -1 0))", "number", "-Infinity"},
         {R"((div 0 0))", "number", "NaN"},
         {R"((mod -7 2))", "number", "-1"},
-        {R"((mod 5 0))", "number", "NaN"},
-        {R"((mod Infinity 2))", "number", "NaN"},
         {R"((mod 5 Infinity))", "number", "5"},
         {R"((mod 5.5 2))", "number", "1.5"},
         {R"((neg "3"))", "number", "-3"},
@@ -96,8 +78,6 @@ TEST(KLVPOperatorsTest, Arithmetic) {
         {R"((let "v") (assign "v" 1) (33 (var "v") (assign "v" 2)) (var "v"))", "number", "2"},
         {R"((sub 1 2 (assign "nope" 1)))", nullptr, nullptr, kUndeclared},
         {R"((sub 1 2 3))", nullptr, nullptr, kCount},
-        {R"((neg 1 2))", nullptr, nullptr, kCount},
-        {R"((pass))", nullptr, nullptr, kCount},
         {R"((add (break) 1))", nullptr, nullptr, kKLVPErrorNoNumberForm},
         {R"((add (break) "x"))", nullptr, nullptr, kKLVPErrorNoStringForm},
     };
@@ -109,16 +89,12 @@ TEST(KLVPOperatorsTest, Bitwise) {
         {R"((ushr -1 0))", "number", "4294967295"},
         {R"((shr -8 1))", "number", "-4"},
         {R"((shl 1 33))", "number", "2"},
-        {R"((shl 1 31))", "number", "-2147483648"},
         {R"((band 4294967301 7))", "number", "5"},
         {R"((bnot NaN))", "number", "-1"},
-        {R"((bnot Infinity))", "number", "-1"},
         {R"((bor 2147483648 0))", "number", "-2147483648"},
-        {R"((bxor 5 3))", "number", "6"},
         {R"((band -1.9 255))", "number", "255"},
         {R"((ushr -8 -31))", "number", "2147483644"},
         {R"((bnot 1 2))", nullptr, nullptr, kCount},
-        {R"((band 1))", nullptr, nullptr, kCount},
     };
     testing::expectScriptCases(cases);
 }
@@ -141,7 +117,6 @@ TEST(KLVPLoopsTest, Loops) {
             (var "i"))",
          "number", "3"},
         {R"((while true 0 false (stmts (return 7))))", "control", "return:7"},
-        {R"((while false 0 false (stmts)))", "undefined", "undefined"},
         {R"((while true 0 false 5))", nullptr, nullptr, kKind},
         {R"((while true 0 false))", nullptr, nullptr, kCount},
         {R"((while true 0 false (stmts)))", nullptr, nullptr, kKLVPErrorInstructionLimit},
@@ -163,7 +138,6 @@ TEST(KLVPLoopsTest, Loops) {
         {R"((for (array "i") false 0 (stmts (return 1))))", "undefined", "undefined"},
         {R"((def "g" (array) (for (array "j") true 0 (stmts (return 9)))) (g))", "number", "9"},
         {R"((for 1 true 0 (stmts)))", nullptr, nullptr, kKind},
-        {R"((for (array) true 0 1))", nullptr, nullptr, kKind},
         {R"((for (array (break)) true 0 (stmts)))", nullptr, nullptr, kKLVPErrorNoStringForm},
         // Key walks: named properties first, holes skipped, keys are strings.
         {R"((let "r" "a") (assign "r" "") (assign "a" (array 1)) (set (var "a") 2 3)
@@ -174,10 +148,6 @@ TEST(KLVPLoopsTest, Loops) {
         {R"((let "r") (assign "r" "")
             (forin "k" "ab" (stmts (assign "r" (add (var "r") (var "k"))))) (var "r"))",
          "string", "01"},
-        {R"((let "r") (assign "r" "")
-            (forin "k" (object "x" 1 "y" 2) (stmts (assign "r" (add (var "r") (var "k")))))
-            (var "r"))",
-         "string", "xy"},
         {R"((forin "k" 5 (stmts (assign "nope" 1))))", "undefined", "undefined"},
         {R"((forin "k" 5 7))", nullptr, nullptr, kKind},
         {R"((let "k") (forin= "k" "abc" (stmts)) (var "k"))", "string", "2"},
@@ -202,7 +172,6 @@ TEST(KLVPLoopsTest, Loops) {
          "number", "4"},
         {R"((forof "x" 5 7))", nullptr, nullptr, kKLVPErrorNotIterable},
         {R"((forof "x" "ab" 7))", nullptr, nullptr, kKind},
-        {R"((forof "x" "ab"))", nullptr, nullptr, kCount},
         {R"((forof (break) "ab" (stmts)))", nullptr, nullptr, kKLVPErrorNoStringForm},
     };
     testing::expectScriptCases(cases);
