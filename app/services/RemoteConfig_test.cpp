@@ -36,7 +36,6 @@ TEST(RemoteConfigModelsTest, StrictDecoding) {
         {"integral double", appJSON(R"(["a"])", R"(, "calculationsUntilInterstitial": 5.0)"), true},
         {"fraction", appJSON(R"(["a"])", R"(, "calculationsUntilInterstitial": 5.5)"), false},
         {"boolean as number", appJSON(R"(["a"])", R"(, "shouldShow": 1)"), false},
-        {"multi as text", appJSON(R"(["a"])", R"(, "isMultiApp": "true")"), false},
         {"identifier not text", appJSON(R"(["a", 3])"), false},
         {"required null", appJSON(R"(["a"])", R"(, "appURL": null)"), false},
         {"not an object", "[]", false},

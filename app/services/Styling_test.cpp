@@ -76,7 +76,6 @@ TEST_F(StylingTest, HexStrings) {
     } cases[] = {
         {UIColor(1, 0, 0, 1), "#ff0000"},
         {UIColor(0.5, 0.5, 0.5, 1), "#7f7f7f"},
-        {UIColor(0, 0, 1, 0.2), "#0000ff"},
         {UIColor(1.5, -0.2, 0.0039, 1), "#ff0000"},
     };
     for (const auto& c : cases)

@@ -138,7 +138,6 @@ TEST_F(BundlingTest, BundlesCarryTimesIndexesAndChainToTheirPredecessor) {
     EXPECT_EQ(NANOGetInt64(first, KLVPBMeasurementBundle::start_timestamp_millis), t0);
     EXPECT_EQ(NANOGetInt64(first, KLVPBMeasurementBundle::end_timestamp_millis), t0 + 2000);
     EXPECT_FALSE(NANOHasField(first, KLVPBMeasurementBundle::previous_start_timestamp_millis));
-    EXPECT_FALSE(NANOGetString(first, KLVPBMeasurementBundle::app_id).value_or("").empty());
 
     EXPECT_EQ(NANOGetInt32(second, KLVPBMeasurementBundle::bundle_index), 2);
     EXPECT_EQ(NANOGetInt64(second, KLVPBMeasurementBundle::previous_start_timestamp_millis), t0);

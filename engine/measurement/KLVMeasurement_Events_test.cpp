@@ -163,8 +163,7 @@ TEST_F(EventPipelineTest, DefaultParameterRules) {
     start();
     struct Case {
         const char* what;
-        std::optional<Dictionary> first;
-        std::optional<Dictionary> second;
+        std::optional<Dictionary> first, second;
         std::vector<std::string> keys;
         std::vector<std::int64_t> errorCodes;
         std::int64_t messageCode;

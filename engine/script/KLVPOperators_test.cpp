@@ -16,23 +16,17 @@ constexpr auto kUndeclared = kKLVPErrorUndeclaredAssignment;
 TEST(KLVPOperatorsTest, Comparison) {
     const ScriptCase cases[] = {
         {R"((eq (undefined) (null)))", "boolean", "true"},
-        {R"((eq (null) 0))", "boolean", "false"},
         {R"((eq false "0"))", "boolean", "true"},
         {R"((eq (object) (object)))", "boolean", "false"},
         {R"((eq 12 (array 12)))", "boolean", "true"},
         {R"((eq "1,2" (array 1 2)))", "boolean", "true"},
-        {R"((eq (object) "[object Object]"))", "boolean", "true"},
         {R"((eq NaN NaN))", "boolean", "false"},
-        {R"((ne NaN NaN))", "boolean", "true"},
-        {R"((seq= 1 true))", "boolean", "false"},
         {R"((let "a") (assign "a" (array)) (seq= (var "a") (var "a")))", "boolean", "true"},
         {R"((seq= (array) (array)))", "boolean", "false"},
         {R"((sne 1 "1"))", "boolean", "true"},
         {R"((lt NaN 1))", "boolean", "false"},
         {R"((lt "10" "9"))", "boolean", "true"},
         {R"((lt 10 "9"))", "boolean", "false"},
-        {R"((ge 2 2))", "boolean", "true"},
-        {R"((lt (null) 1))", "boolean", "true"},
         {R"((gt (array 2) (array 10)))", "boolean", "true"},
         {R"((lt 1 2 (assign "nope" 1)))", nullptr, nullptr, kCount},
         {R"((eq 1))", nullptr, nullptr, kCount},
@@ -47,9 +41,7 @@ TEST(KLVPOperatorsTest, Logical) {
         {R"((and 0 (assign "nope" 1)))", "number", "0"},
         {R"((and 1 "x"))", "string", "x"},
         {R"((and "a" (assign "nope" 1)))", nullptr, nullptr, kUndeclared},
-        {R"((or "" "y"))", "string", "y"},
         {R"((or "x" (assign "nope" 1)))", "string", "x"},
-        {R"((not (array)))", "boolean", "false"},
         {R"((not 1 (assign "nope" 1)))", nullptr, nullptr, kCount},
         {R"((or (break) 1))", nullptr, nullptr, kKLVPErrorNoBooleanForm},
     };
@@ -60,24 +52,17 @@ TEST(KLVPOperatorsTest, Arithmetic) {
     const ScriptCase cases[] = {
         {R"((add 1 "2"))", "string", "12"},
         {R"((add true 1))", "number", "2"},
-        {R"((add (null) 1))", "number", "1"},
         {R"((add (undefined) 1))", "number", "NaN"},
         {R"((add (array 1 2) 3))", "string", "1,23"},
-        {R"((add (object) ""))", "string", "[object Object]"},
         {R"((add 0.1 0.2))", "number", "0.30000000000000004"},
         {R"((sub 5 "2"))", "number", "3"},
         {R"((div 1 0))", "number", "Infinity"},
-        {R"((div 0 0))", "number", "NaN"},
         {R"((mod -7 2))", "number", "-1"},
         {R"((mod 5 Infinity))", "number", "5"},
-        {R"((mod 5.5 2))", "number", "1.5"},
-        {R"((neg "3"))", "number", "-3"},
-        {R"((pass "x"))", "string", "x"},
         {R"((35 (array 1)))", "array", "1"},
         {R"((let "v") (assign "v" 1) (first (var "v") (assign "v" 2)))", "number", "1"},
         {R"((let "v") (assign "v" 1) (33 (var "v") (assign "v" 2)) (var "v"))", "number", "2"},
         {R"((sub 1 2 (assign "nope" 1)))", nullptr, nullptr, kUndeclared},
-        {R"((sub 1 2 3))", nullptr, nullptr, kCount},
         {R"((add (break) 1))", nullptr, nullptr, kKLVPErrorNoNumberForm},
         {R"((add (break) "x"))", nullptr, nullptr, kKLVPErrorNoStringForm},
     };
@@ -91,8 +76,6 @@ TEST(KLVPOperatorsTest, Bitwise) {
         {R"((shl 1 33))", "number", "2"},
         {R"((band 4294967301 7))", "number", "5"},
         {R"((bnot NaN))", "number", "-1"},
-        {R"((bor 2147483648 0))", "number", "-2147483648"},
-        {R"((band -1.9 255))", "number", "255"},
         {R"((ushr -8 -31))", "number", "2147483644"},
         {R"((bnot 1 2))", nullptr, nullptr, kCount},
     };
@@ -120,7 +103,6 @@ TEST(KLVPLoopsTest, Loops) {
         {R"((while true 0 false 5))", nullptr, nullptr, kKind},
         {R"((while true 0 false))", nullptr, nullptr, kCount},
         {R"((while true 0 false (stmts)))", nullptr, nullptr, kKLVPErrorInstructionLimit},
-        {R"((while true 0 false (stmts (assign "nope" 1))))", nullptr, nullptr, kUndeclared},
         // forLet: closures keep their iteration's copy.
         {R"((let "i" "fs" "g" "r") (assign "i" 0) (assign "fs" (array)) (assign "r" "")
             (for (array "i") (lt (var "i") 3) (assign "i" (add (var "i") 1))
@@ -137,7 +119,6 @@ TEST(KLVPLoopsTest, Loops) {
          "string", "02"},
         {R"((for (array "i") false 0 (stmts (return 1))))", "undefined", "undefined"},
         {R"((def "g" (array) (for (array "j") true 0 (stmts (return 9)))) (g))", "number", "9"},
-        {R"((for 1 true 0 (stmts)))", nullptr, nullptr, kKind},
         {R"((for (array (break)) true 0 (stmts)))", nullptr, nullptr, kKLVPErrorNoStringForm},
         // Key walks: named properties first, holes skipped, keys are strings.
         {R"((let "r" "a") (assign "r" "") (assign "a" (array 1)) (set (var "a") 2 3)
@@ -145,11 +126,7 @@ TEST(KLVPLoopsTest, Loops) {
             (forinc "k" (var "a") (stmts (assign "r" (add (var "r") (add (typeof (var "k")) (var "k"))))))
             (var "r"))",
          "string", "stringpstring0string2"},
-        {R"((let "r") (assign "r" "")
-            (forin "k" "ab" (stmts (assign "r" (add (var "r") (var "k"))))) (var "r"))",
-         "string", "01"},
         {R"((forin "k" 5 (stmts (assign "nope" 1))))", "undefined", "undefined"},
-        {R"((forin "k" 5 7))", nullptr, nullptr, kKind},
         {R"((let "k") (forin= "k" "abc" (stmts)) (var "k"))", "string", "2"},
         {R"((forinc "k" "ab" (stmts (assign "k" 1) (return (var "k")))))", "control", "return:0"},
         // Item walks: code units, holes as undefined.
@@ -171,7 +148,6 @@ TEST(KLVPLoopsTest, Loops) {
             (var "s"))",
          "number", "4"},
         {R"((forof "x" 5 7))", nullptr, nullptr, kKLVPErrorNotIterable},
-        {R"((forof "x" "ab" 7))", nullptr, nullptr, kKind},
         {R"((forof (break) "ab" (stmts)))", nullptr, nullptr, kKLVPErrorNoStringForm},
     };
     testing::expectScriptCases(cases);

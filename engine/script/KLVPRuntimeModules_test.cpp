@@ -18,7 +18,6 @@ using testing::runScript;
 using testing::ScriptCase;
 
 constexpr std::int64_t kMax = std::numeric_limits<std::int64_t>::max();
-constexpr std::int64_t kMin = std::numeric_limits<std::int64_t>::min();
 
 // A runtime with the settings' three modules over fakes.
 class KLVPRuntimeModulesTest : public EngineTest {
@@ -64,7 +63,6 @@ TEST_F(KLVPRuntimeModulesTest, RequireAndHostModules) {
         {R"((require "test.empty"))", nullptr, nullptr, kKLVPErrorModuleCreator},
         {R"((call (var "C") "getValue" (array "interval" 5)))", "string", "90"},
         {R"((call (var "C") "getValue" (array "name" 5)))", "string", "x\xEF\xBF\xBDy"},
-        {R"((call (var "C") "getValue" (array "absent" 5)))", "number", "5"},
         {R"((call (var "C") "getValue" (array "absent")))", nullptr, nullptr,
          kKLVPErrorArgumentCount},
         {R"((var "C"))", "function", "internal.remoteConfig"},
@@ -113,7 +111,6 @@ TEST_F(KLVPRuntimeModulesTest, LogLevelsAndContexts) {
         {R"((call (var "L") "log" (array "2.9" 3)))", {2, "3", {}, false, true}},
         {R"((call (var "L") "log" (array -2.9 "m")))", {-2, "m", {}, false, true}},
         {R"((call (var "L") "log" (array 1e300 "m")))", {kMax, "m", {}, false, true}},
-        {R"((call (var "L") "log" (array -Infinity "m")))", {kMin, "m", {}, false, true}},
         {R"((call (var "L") "log" (array NaN "m")))", {0, "m", {}, false, true}},
     };
     for (const auto& c : cases) {
