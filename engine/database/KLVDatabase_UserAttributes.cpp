@@ -4,12 +4,12 @@
 #include <string>
 #include <utility>
 
-#include "engine/events/KLVDataTypeValidator.h"
+#include "engine/base/KLVErrors.h"
+#include "engine/base/KLVUserPropertyInternalNameMap.h"
 #include "engine/database/KLVDatabase.h"
 #include "engine/database/KLVDatabaseSchema.h"
 #include "engine/database/KLVDatabaseTableSupport.h"
-#include "engine/base/KLVErrors.h"
-#include "engine/base/KLVUserPropertyInternalNameMap.h"
+#include "engine/events/KLVDataTypeValidator.h"
 
 namespace engine {
 

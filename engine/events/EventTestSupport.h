@@ -1,7 +1,8 @@
 #pragma once
 
-// Test support for the event model and its tables (header only): a manual clock, server settings of the test's choosing, and the two places a log line can
-// land (the console for most levels, only the health record for the silent levels 2 and 5).
+// Test support for the event model and its tables (header only): a manual clock, server settings of
+// the test's choosing, and the two places a log line can land (the console for most levels, only
+// the health record for the silent levels 2 and 5).
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

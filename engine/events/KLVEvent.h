@@ -15,9 +15,9 @@
 #include <string>
 #include <string_view>
 
+#include "engine/events/KLVValue.h"
 #include "engine/messages/KLVPBMessages.h"
 #include "engine/settings/KLVPEvent.h"
-#include "engine/events/KLVValue.h"
 #include "platform/foundation/Object.h"
 
 namespace engine {

@@ -2,9 +2,9 @@
 
 #include <utility>
 
-#include "engine/messages/NANOAccessors.h"
-#include "engine/events/KLVDataTypeValidator.h"
 #include "engine/base/KLVMilliseconds.h"
+#include "engine/events/KLVDataTypeValidator.h"
+#include "engine/messages/NANOAccessors.h"
 #include "platform/foundation/Text.h"
 
 namespace engine {

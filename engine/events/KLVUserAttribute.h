@@ -6,8 +6,8 @@
 #include <optional>
 #include <string>
 
-#include "engine/messages/KLVPBMessages.h"
 #include "engine/events/KLVValue.h"
+#include "engine/messages/KLVPBMessages.h"
 
 namespace engine {
 

@@ -21,7 +21,8 @@ TEST(Random, FillsTheWholeBufferWithFreshBytes) {
 
 TEST(Random, UniformDrawsStayInRangeAndCanBeScripted) {
     for (std::uint32_t bound : {0u, 1u, 2u, 7u, 0x80000001u}) {
-        for (int i = 0; i < 50; ++i) EXPECT_LE(randomUniform(bound), bound == 0 ? 0 : bound - 1);
+        for (int i = 0; i < 50; ++i)
+            EXPECT_LE(randomUniform(bound), bound == 0 ? 0 : bound - 1);
     }
     std::uint32_t seen = 0;
     setRandomUniformSource([&](std::uint32_t bound) {
