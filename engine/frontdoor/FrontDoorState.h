@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
 
@@ -40,6 +41,9 @@ struct FrontDoorState {
     std::optional<std::map<std::uint64_t, KLVLogEventListener>> listeners;
     // Clock read and enqueue of one event, together.
     std::mutex timestampMutex;
+    // The shared purchase reporter, made on first use.
+    std::once_flag purchaseReporterOnce;
+    std::shared_ptr<KLVInAppPurchaseTransactionReporter> purchaseReporter;
 
     platform::SerialQueue serialQueue{kKLVAnalyticsQueueLabel};
     platform::OperationQueue operationQueue{kKLVAnalyticsOperationQueueName};

@@ -211,6 +211,8 @@ void startOnce(FrontDoorState& state, const std::string& appID, const std::strin
         KLVAnalytics::maybeEnableTagManager();
     });
     if (configuration) KLVAnalytics::observeNotificationsForAnalyticsConfiguration(configuration);
+    platform::SKPaymentQueue::defaultQueue().addTransactionObserver(
+        &KLVAnalytics::sharedInstance());
     // Every operation queued before now runs after the start block: each one only moves its
     // block onto the same serial queue behind it.
     KLVAnalytics::unsuspendOperationQueue();

@@ -20,19 +20,22 @@
 // All functions may be called from any thread unless noted. The front door's files:
 // KLVAnalytics.cpp (state, queues, start), KLVAnalytics_Events.cpp (event entries, listeners,
 // links), KLVAnalytics_UserProperties.cpp (user properties, switch, session, reset, user data),
-// KLVAnalytics_Consent.cpp.
+// KLVAnalytics_Consent.cpp, KLVAnalytics_Purchases.cpp (the payment-queue observer, purchases).
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 
 #include "engine/events/KLVEvent.h"
 #include "engine/measurement/KLVMeasurement.h"
+#include "engine/purchases/KLVInAppPurchaseTransactionReporter.h"
 #include "platform/dispatch/SerialQueue.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/foundation/Object.h"
 #include "platform/foundation/UserActivity.h"
+#include "platform/storekit/SKPaymentQueue.h"
 
 namespace engine {
 
@@ -58,7 +61,8 @@ using KLVOpenURLListener = std::function<void(const std::string& url)>;
 // else is rejected with 25034 or 25035.
 std::optional<std::vector<std::string>> KLVValidateSafelistedEvents(const platform::Object& value);
 
-class KLVAnalytics {
+// The shared instance observes the store's payment queue.
+class KLVAnalytics : public platform::SKPaymentTransactionObserver {
   public:
     // The shared instance, for the three instance operations below.
     static KLVAnalytics& sharedInstance();
@@ -170,6 +174,24 @@ class KLVAnalytics {
     static void setConsent(const platform::Dictionary& consent);
     static void setConsent(const platform::Dictionary& consent, const std::string& key);
 
+    // ---- Purchases (KLVAnalytics_Purchases.cpp) --------------------------------------------
+    // The shared purchase reporter; its events enter through logInternalEventWithOrigin.
+    static std::shared_ptr<KLVInAppPurchaseTransactionReporter> purchaseReporter();
+    // The store's announcement: passed to the class form below.
+    void paymentQueue(platform::SKPaymentQueue& queue,
+                      const std::vector<platform::SKPaymentTransaction>& transactions) override;
+    // The class form: through the operation queue and, while enabled, the service's duplicate
+    // filter to the purchase reporter.
+    static void paymentQueueUpdatedTransactions(
+        const std::vector<platform::SKPaymentTransaction>& transactions);
+    // Passes the twelve fields, on the calling thread, to the purchase reporter.
+    static void logTransactionWithProductID(
+        std::string productID, std::string transactionID, std::string originalTransactionID,
+        std::optional<std::uint64_t> webOrderLineItemID, std::int64_t productType, bool isFreeTrial,
+        bool isIntroductoryOffer, std::int64_t paymentQuantity, std::optional<double> purchaseDate,
+        std::optional<double> originalPurchaseDate,
+        std::optional<double> subscriptionExpirationDate, std::optional<double> cancellationDate);
+
     // ---- Test access --------------------------------------------------------------------------
     static bool isEnabledFlag();
     static bool isOperationQueueSuspended();
@@ -179,6 +201,7 @@ class KLVAnalytics {
 
   private:
     KLVAnalytics() = default;
+    ~KLVAnalytics() override;
     friend struct FrontDoorState;
 };
 

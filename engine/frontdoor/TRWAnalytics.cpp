@@ -143,6 +143,18 @@ void TRWAnalytics::setDefaultEventParameters(
     KLVAnalytics::setDefaultEventParameters(parameters);
 }
 
+void TRWAnalytics::logTransactionWithProductID(
+    std::string productID, std::string transactionID, std::string originalTransactionID,
+    std::optional<std::uint64_t> webOrderLineItemID, std::int64_t productType, bool isFreeTrial,
+    bool isIntroductoryOffer, std::int64_t paymentQuantity, std::optional<double> purchaseDate,
+    std::optional<double> originalPurchaseDate, std::optional<double> subscriptionExpirationDate,
+    std::optional<double> cancellationDate) {
+    KLVAnalytics::logTransactionWithProductID(
+        std::move(productID), std::move(transactionID), std::move(originalTransactionID),
+        webOrderLineItemID, productType, isFreeTrial, isIntroductoryOffer, paymentQuantity,
+        purchaseDate, originalPurchaseDate, subscriptionExpirationDate, cancellationDate);
+}
+
 void TRWAnalytics::startWithConfiguration(const void* configuration,
                                           const platform::TRWOptions& options) {
     platform::Dictionary startOptions;

@@ -61,6 +61,15 @@ class TRWAnalytics {
     static void initiateOnDeviceConversionMeasurementWithHashedPhoneNumber(
         const std::optional<platform::Data>& hashedPhoneNumber);
     static void setDefaultEventParameters(const std::optional<platform::Dictionary>& parameters);
+    // A store purchase made outside the payment queue, reported as the engine's purchase event.
+    // Product types: 0 non-consumable, 1 consumable, 2 non-renewing, 3 auto-renewable. Dates in
+    // seconds since 1970.
+    static void logTransactionWithProductID(
+        std::string productID, std::string transactionID, std::string originalTransactionID,
+        std::optional<std::uint64_t> webOrderLineItemID, std::int64_t productType, bool isFreeTrial,
+        bool isIntroductoryOffer, std::int64_t paymentQuantity, std::optional<double> purchaseDate,
+        std::optional<double> originalPurchaseDate,
+        std::optional<double> subscriptionExpirationDate, std::optional<double> cancellationDate);
 
     // ---- The host's calls -----------------------------------------------------------------------
     // Starts the engine with the configured app's options and origin "qd"; `configuration` is

@@ -40,6 +40,7 @@
 #include "platform/foundation/Error.h"
 #include "platform/foundation/Object.h"
 #include "platform/foundation/UserActivity.h"
+#include "platform/storekit/StoreKit.h"
 #include "platform/utilities/WDLNetwork.h"
 
 namespace engine {
@@ -211,6 +212,12 @@ class KLVMeasurement : public KLVMeasurementBase,
     // The web-page URL of a browsing user activity, or nothing (23003, 23006).
     static std::optional<std::string> deepLinkFromUserActivity(
         const platform::NSUserActivity* userActivity);
+    // ":4155": drops the store transactions that are not purchases or were reported before,
+    // then hands the rest, in order, to the callback on the default-priority global queue
+    // (KLVMeasurement_Purchases.cpp).
+    void filterPurchaseTransactions(
+        std::vector<platform::SKPaymentTransaction> transactions,
+        std::function<void(std::vector<platform::SKPaymentTransaction>)> callback);
 
     // ---- Worker-queue halves: neutral until their concern fills them in --------------------
     virtual void logEventOnWorkerQueueWithOrigin(const std::string& origin, bool isPublicEvent,
@@ -257,8 +264,9 @@ class KLVMeasurement : public KLVMeasurementBase,
     // Sets "ad_personalization" from an "_npa" value (1: "denied") unless a known consent of the
     // other meaning stands, with the source it came from.
     void updateAdPersonalizationConsentFromNPAValue(const std::optional<platform::Object>& value);
-    // Whether the running version is the one first bought; false until receipts are read.
-    virtual bool isVersionSameAsOriginalVersion() { return false; }
+    // Whether the running version is the one first bought, from the store receipt (decided
+    // once per process; KLVMeasurement_Purchases.cpp).
+    virtual bool isVersionSameAsOriginalVersion();
 
     // ---- Stored-data queries (KLVMeasurement_Reset.cpp), worker queue --------------------------
     // The app ID the persisted configuration held before the last wipe.
@@ -298,6 +306,8 @@ class KLVMeasurement : public KLVMeasurementBase,
     void writeSessionStartEventOnWorkerQueue(const KLVEvent& event);
     // The write transaction's steps; false rolls it back.
     bool writeEventInTransaction(KLVEvent& event);
+    // Adds a purchase to the lifetime value; false (23053) fails the write.
+    bool updateLifetimeValueWithEvent(const KLVEvent& event);
     bool shouldProcessEvent(const KLVEvent& event, KLVDailyCounts& dailyCounts, bool isPublicEvent);
     bool isRealtimeEvent(KLVEvent& event, const KLVDailyCounts& dailyCounts);
     void maybeAddDebugAndRealtimeParameters(KLVEvent& event);

@@ -37,6 +37,8 @@ class LifeCycleMeasurement : public RecordingMeasurement {
     }
     std::optional<platform::Object> shouldDisableAdPersonalization() override { return npa; }
     std::optional<platform::Object> npa;
+    // The receipt's answer depends on the machine (some count as simulators); fixed here.
+    bool isVersionSameAsOriginalVersion() override { return false; }
 
     void setUserAttributeOnWorkerQueue(const KLVUserAttribute& attribute) override {
         database()->updateUserAttribute(attribute);

@@ -112,7 +112,7 @@ void KLVMeasurement::writeFilteredEventOnWorkerQueue(KLVEvent event) {
 }
 
 bool KLVMeasurement::writeEventInTransaction(KLVEvent& event) {
-    // Lifetime value: no event counts as a purchase until the recorder exists.
+    if (!updateLifetimeValueWithEvent(event)) return false;
     const bool isPublic = isPublicName(event.name());
     Error error;
     auto counts = database()->dailyCounts(&error);

@@ -1,6 +1,7 @@
 #include "platform/storekit/StoreKit.h"
 
 #include "platform/dispatch/SerialQueue.h"
+#include "platform/storekit/StoreKitTransaction.h"
 
 namespace platform {
 namespace {
@@ -71,6 +72,11 @@ void SKProductsRequest::start(Completion completion) {
         return;
     }
     globalQueue().async(std::move(answer));
+}
+
+bool StoreKitTransactionOffersAvailable() {
+    const auto fixture = SKStoreFixture::current();
+    return !(fixture && fixture->olderSystem);
 }
 
 }  // namespace platform

@@ -85,9 +85,14 @@ class SKStoreFixture {
     std::optional<Error> error;                // answered instead of products
     bool failCreation = false;
     bool hold = false;  // answers wait for deliver()
+    // The system predates the offer fields of StoreKit 2 transactions (17.2).
+    bool olderSystem = false;
 
     // Sends the held answers.
     void deliver();
+    // Hands a batch of updated transactions to the default payment queue's observers, on the
+    // calling thread, as the store does when purchases change.
+    static void pushTransactions(const std::vector<SKPaymentTransaction>& transactions);
 
     static void install(std::shared_ptr<SKStoreFixture> fixture);
     static std::shared_ptr<SKStoreFixture> current();
