@@ -308,6 +308,8 @@ class KLVMeasurement : public KLVMeasurementBase,
     bool writeEventInTransaction(KLVEvent& event);
     // Adds a purchase to the lifetime value; false (23053) fails the write.
     bool updateLifetimeValueWithEvent(const KLVEvent& event);
+    // At bundling: an "_iap" made with the store's test receipt is marked "sandbox" = 1.
+    KLVEvent validatePurchaseEvent(KLVEvent event);
     bool shouldProcessEvent(const KLVEvent& event, KLVDailyCounts& dailyCounts, bool isPublicEvent);
     bool isRealtimeEvent(KLVEvent& event, const KLVDailyCounts& dailyCounts);
     void maybeAddDebugAndRealtimeParameters(KLVEvent& event);

@@ -246,8 +246,7 @@ std::optional<std::vector<KLVEvent>> KLVMeasurement::processRawEvents(
         KLVEvent event = internalEventFromPublicEvent(*raw).rawEvent();
         changed |= checkConversion(event, *counts);
         changed |= checkRealtime(event, *counts);
-        // The store's sandbox marking waits for the purchase reporting.
-        events.push_back(std::move(event));
+        events.push_back(validatePurchaseEvent(std::move(event)));
     }
     if (changed && !database()->updateDailyCounts(*counts, &error)) {
         monitor().logWithLevel(kKLVLogErrorSilent, 23106,

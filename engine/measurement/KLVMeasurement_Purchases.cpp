@@ -1,9 +1,11 @@
 // Store purchases in the service: the duplicate filter in front of the purchase reporter, the
-// lifetime value inside the event write, and the receipt's original-version flag for first open.
+// lifetime value inside the event write, the sandbox mark at bundling, and the receipt's
+// original-version flag for first open.
 
 #include <utility>
 #include <vector>
 
+#include "engine/base/KLVAEU.h"
 #include "engine/base/KLVLogLevel.h"
 #include "engine/base/KLVMonitor.h"
 #include "engine/database/KLVDatabase.h"
@@ -51,6 +53,18 @@ bool KLVMeasurement::updateLifetimeValueWithEvent(const KLVEvent& event) {
                            "transaction value",
                            KLVDebugEventName(event.name()), context("currency"), context("value"));
     return false;
+}
+
+KLVEvent KLVMeasurement::validatePurchaseEvent(KLVEvent event) {
+    if (event.name() != "_iap" || !KLVAEU::isASRS()) return event;
+    auto parameters = event.parameters();
+    parameters.insert_or_assign("sandbox", KLVValue::initWithInt64(1));
+    // The bundling decisions already taken stay with the marked copy.
+    KLVEvent marked = event.copyWithParameters(parameters);
+    marked.setConversion(event.isConversion());
+    marked.setRealtime(event.isRealtime());
+    marked.setDebug(event.isDebug());
+    return marked;
 }
 
 bool KLVMeasurement::isVersionSameAsOriginalVersion() {

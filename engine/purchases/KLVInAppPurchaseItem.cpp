@@ -7,6 +7,7 @@
 
 #include "engine/base/KLVAEU.h"
 #include "engine/base/KLVDataAdditions.h"
+#include "engine/base/KLVLogLevel.h"
 #include "engine/base/KLVMeasurementBase.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/FileSystem.h"
@@ -66,7 +67,9 @@ std::optional<std::span<const std::uint8_t>> KLVMatchReceiptPattern(
     if (!lastCaptured || *lastCaptured == 0) return std::nullopt;
     const std::size_t n = *lastCaptured;
     if (start + pattern.size() + n > data.size()) return std::nullopt;
-    if (n > 127) KLVMeasurementBase::monitor().logWithLevel(5, 39027, "Data is longer than 127");
+    if (n > 127)
+        KLVMeasurementBase::monitor().logWithLevel(kKLVLogWarningSilent, 39027,
+                                                   "Data is longer than 127");
     return data.subspan(start + pattern.size(), n);
 }
 
@@ -121,11 +124,11 @@ std::optional<std::vector<KLVInAppPurchaseItem>> parseReceiptPurchaseItems(
                     if (v > 1) {
                         if (field.kind == Kind::OneByteFlagFT)
                             KLVMeasurementBase::monitor().logWithLevel(
-                                5, 39025, "Subdata FT unexpected value",
+                                kKLVLogWarningSilent, 39025, "Subdata FT unexpected value",
                                 static_cast<std::int64_t>(v));
                         else
                             KLVMeasurementBase::monitor().logWithLevel(
-                                5, 39028, "Subdata IO unexpected value",
+                                kKLVLogWarningSilent, 39028, "Subdata IO unexpected value",
                                 static_cast<std::int64_t>(v));
                     }
                     (field.kind == Kind::OneByteFlagFT ? current->freeTrial
@@ -204,11 +207,11 @@ bool KLVComputeOriginalApplicationVersionMatches(
     auto& monitor = KLVMeasurementBase::monitor();
     if (simulator || sandbox) return true;
     if (!receipt) {
-        monitor.logWithLevel(5, 39002, "Version data is nil");
+        monitor.logWithLevel(kKLVLogWarningSilent, 39002, "Version data is nil");
         return false;
     }
     if (receipt->empty()) {
-        monitor.logWithLevel(5, 39004, "Version data is empty");
+        monitor.logWithLevel(kKLVLogWarningSilent, 39004, "Version data is empty");
         return false;
     }
     std::optional<std::span<const std::uint8_t>> value;
@@ -217,14 +220,14 @@ bool KLVComputeOriginalApplicationVersionMatches(
             KLVMatchReceiptPattern(kVersionPattern, *receipt, static_cast<std::int64_t>(offset));
     const std::int64_t length = value ? static_cast<std::int64_t>(value->size()) : 0;
     if (length <= 2) {
-        monitor.logWithLevel(5, 39006, "V data is too short. Length", length);
+        monitor.logWithLevel(kKLVLogWarningSilent, 39006, "V data is too short. Length", length);
         return false;
     }
     if ((*value)[0] != 12)
-        monitor.logWithLevel(5, 39007, "V data byte 0 is wrong. Value",
+        monitor.logWithLevel(kKLVLogWarningSilent, 39007, "V data byte 0 is wrong. Value",
                              static_cast<std::int64_t>((*value)[0]));
     if ((*value)[1] != length - 2)
-        monitor.logWithLevel(5, 39008, "V data byte 1 is wrong. Value, expected",
+        monitor.logWithLevel(kKLVLogWarningSilent, 39008, "V data byte 1 is wrong. Value, expected",
                              static_cast<std::int64_t>((*value)[1]), length - 2);
     return textOf(value->subspan(2)) == bundleVersion;
 }

@@ -5,6 +5,7 @@
 #include <set>
 
 #include "engine/base/KLVAEU.h"
+#include "engine/base/KLVLogLevel.h"
 #include "engine/base/KLVMeasurementBase.h"
 #include "engine/base/KLVStringAdditions.h"
 #include "engine/purchases/KLVPurchaseParameters.h"
@@ -22,7 +23,7 @@ bool takeOne(KLVParameters& parameters, std::string_view name) {
 }
 
 void logProductFailure(const std::optional<platform::Error>& error) {
-    KLVMeasurementBase::monitor().logWithLevel(1, 21027,
+    KLVMeasurementBase::monitor().logWithLevel(kKLVLogErrorMonitored, 21027,
                                                "Cannot request product information. Error",
                                                error ? MonitorContext(*error) : MonitorContext());
 }
@@ -55,7 +56,8 @@ void KLVInAppPurchaseTransactionReporter::parsePurchasedItemsFromReceipt() {
     if (!receipt || receipt->empty()) return;
     allPurchaseItems_ =
         parseReceiptPurchaseItems(*receipt).value_or(std::vector<KLVInAppPurchaseItem>{});
-    KLVMeasurementBase::monitor().logWithLevel(7, 21028, "Parsed purchase items from receipt");
+    KLVMeasurementBase::monitor().logWithLevel(kKLVLogDebug, 21028,
+                                               "Parsed purchase items from receipt");
 }
 
 void KLVInAppPurchaseTransactionReporter::paymentQueue(
@@ -184,7 +186,7 @@ std::optional<std::string> KLVInAppPurchaseTransactionReporter::transactionFinge
     const platform::SKPaymentTransaction* transaction) {
     auto& monitor = KLVMeasurementBase::monitor();
     if (!transaction) {
-        monitor.logWithLevel(2, 21014, "Transaction is nil");
+        monitor.logWithLevel(kKLVLogErrorSilent, 21014, "Transaction is nil");
         return std::nullopt;
     }
     if (transaction->transactionState != platform::SKPaymentTransaction::Purchased)
@@ -193,15 +195,18 @@ std::optional<std::string> KLVInAppPurchaseTransactionReporter::transactionFinge
         transaction->errorCode ? MonitorContext(*transaction->errorCode) : MonitorContext();
     const auto& identifier = transaction->transactionIdentifier;
     if (!identifier) {
-        monitor.logWithLevel(2, 21015, "Transaction identifier is nil. Code", code);
+        monitor.logWithLevel(kKLVLogErrorSilent, 21015, "Transaction identifier is nil. Code",
+                             code);
         return std::nullopt;
     }
     if (identifier->empty()) {
-        monitor.logWithLevel(2, 21016, "Transaction identifier is empty. Code", code);
+        monitor.logWithLevel(kKLVLogErrorSilent, 21016, "Transaction identifier is empty. Code",
+                             code);
         return std::nullopt;
     }
     if (identifier->find_first_not_of("0-") == std::string::npos) {
-        monitor.logWithLevel(2, 21017, "Transaction identifier is only zeroes. Code", code);
+        monitor.logWithLevel(kKLVLogErrorSilent, 21017,
+                             "Transaction identifier is only zeroes. Code", code);
         return std::nullopt;
     }
     return klv_MD5String(*identifier);

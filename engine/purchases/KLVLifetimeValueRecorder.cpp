@@ -4,6 +4,7 @@
 #include <cmath>
 #include <limits>
 
+#include "engine/base/KLVLogLevel.h"
 #include "engine/base/KLVMeasurementBase.h"
 #include "engine/settings/KLVRemoteConfig.h"
 #include "platform/dispatch/Clock.h"
@@ -39,7 +40,7 @@ bool KLVLifetimeValueRecorder::recordLifetimeValueToDatabase(KLVDatabase& databa
     auto& monitor = KLVMeasurementBase::monitor();
     if (!isPurchaseEvent(event)) return true;
     const auto outOfBounds = [&monitor] {
-        monitor.logWithLevel(1, 22002,
+        monitor.logWithLevel(kKLVLogErrorMonitored, 22002,
                              "Cannot record transaction with value that is out of bounds");
         return false;
     };
@@ -47,16 +48,17 @@ bool KLVLifetimeValueRecorder::recordLifetimeValueToDatabase(KLVDatabase& databa
     const auto currency = parameters.find("currency");
     if (currency == parameters.end() || !currency->second.isString() ||
         currency->second.stringValue()->size() != 3) {
-        monitor.logWithLevel(1, 22000, "Cannot record transaction with invalid currency code",
-                             currency == parameters.end()
-                                 ? MonitorContext()
-                                 : MonitorContext(currency->second.value()));
+        monitor.logWithLevel(
+            kKLVLogErrorMonitored, 22000, "Cannot record transaction with invalid currency code",
+            currency == parameters.end() ? MonitorContext()
+                                         : MonitorContext(currency->second.value()));
         return true;
     }
     const auto value = parameters.find("value");
     if (value == parameters.end() || !(value->second.isDouble() || value->second.isInt64())) {
         monitor.logWithLevel(
-            1, 22001, "Cannot record transaction with invalid transaction value",
+            kKLVLogErrorMonitored, 22001,
+            "Cannot record transaction with invalid transaction value",
             value == parameters.end() ? MonitorContext() : MonitorContext(value->second.value()));
         return true;
     }
@@ -93,8 +95,8 @@ bool KLVLifetimeValueRecorder::recordLifetimeValueToDatabase(KLVDatabase& databa
     platform::Error error;
     const auto stored = database.allLifetimeValueUserAttributes(&error);
     if (!stored && failed(error)) {
-        monitor.logWithLevel(1, 22003, "Failed to query all Lifetime Value User properties. Error",
-                             error);
+        monitor.logWithLevel(kKLVLogErrorMonitored, 22003,
+                             "Failed to query all Lifetime Value User properties. Error", error);
         return false;
     }
     std::int64_t total = amount;
@@ -116,7 +118,7 @@ bool KLVLifetimeValueRecorder::recordLifetimeValueToDatabase(KLVDatabase& databa
             platform::Error deleteError;
             if (!database.deleteUserAttributeWithName(oldest, &deleteError) &&
                 failed(deleteError)) {
-                monitor.logWithLevel(1, 22004,
+                monitor.logWithLevel(kKLVLogErrorMonitored, 22004,
                                      "Unable to delete Lifetime Value User property. Name, error",
                                      oldest, deleteError);
                 return false;
@@ -130,11 +132,13 @@ bool KLVLifetimeValueRecorder::recordLifetimeValueToDatabase(KLVDatabase& databa
     platform::Error writeError;
     if (!database.updateUserAttribute(*attribute, &writeError) && failed(writeError)) {
         monitor.logWithLevel(
-            1, 22005, "Unable to upsert Lifetime Value User Attribute in database. Name, error",
-            name, writeError);
+            kKLVLogErrorMonitored, 22005,
+            "Unable to upsert Lifetime Value User Attribute in database. Name, error", name,
+            writeError);
         return false;
     }
-    monitor.logWithLevel(7, 22006, "Lifetime value has been updated in database", name, total);
+    monitor.logWithLevel(kKLVLogDebug, 22006, "Lifetime value has been updated in database", name,
+                         total);
     return true;
 }
 

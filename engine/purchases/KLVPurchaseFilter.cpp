@@ -1,5 +1,6 @@
 #include "engine/purchases/KLVPurchaseFilter.h"
 
+#include "engine/base/KLVLogLevel.h"
 #include "engine/base/KLVMeasurementBase.h"
 #include "engine/purchases/KLVInAppPurchaseTransactionReporter.h"
 
@@ -14,7 +15,7 @@ std::vector<platform::SKPaymentTransaction> KLVFilterPurchaseTransactions(
         const auto fingerprint =
             KLVInAppPurchaseTransactionReporter::transactionFingerprint(&transaction);
         if (!fingerprint || fingerprint->empty()) {
-            monitor.logWithLevel(2, 23139,
+            monitor.logWithLevel(kKLVLogErrorSilent, 23139,
                                  "Purchase has nil or empty fingerprint. Purchase will not be "
                                  "checked for duplicates. Product ID",
                                  transaction.productIdentifier);
@@ -24,7 +25,7 @@ std::vector<platform::SKPaymentTransaction> KLVFilterPurchaseTransactions(
         platform::Error error;
         const auto isNew = database.insertIfNotDuplicatePurchaseFingerprint(*fingerprint, &error);
         if (!isNew) {
-            monitor.logWithLevel(1, 23140,
+            monitor.logWithLevel(kKLVLogErrorMonitored, 23140,
                                  "Failed to save purchase fingerprint. Purchase will not be "
                                  "checked for duplicates. Product ID, error",
                                  transaction.productIdentifier, error);
@@ -32,7 +33,7 @@ std::vector<platform::SKPaymentTransaction> KLVFilterPurchaseTransactions(
         } else if (*isNew) {
             kept.push_back(transaction);
         } else {
-            monitor.logWithLevel(4, 23141,
+            monitor.logWithLevel(kKLVLogWarningMonitored, 23141,
                                  "Purchase is a duplicate and will not be reported. Product ID",
                                  transaction.productIdentifier);
         }

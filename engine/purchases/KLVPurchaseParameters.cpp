@@ -3,6 +3,7 @@
 #include <limits>
 
 #include "engine/base/KLVDataAdditions.h"
+#include "engine/base/KLVLogLevel.h"
 #include "engine/base/KLVMeasurementBase.h"
 
 namespace engine {
@@ -35,8 +36,8 @@ std::optional<std::int64_t> priceMicros(const std::optional<std::string>& price,
     return KLVPurchaseValueMicros(*decimal, quantity);
 }
 
-void log8(std::int64_t code, std::string_view message) {
-    KLVMeasurementBase::monitor().logWithLevel(8, code, message);
+void logVerbose(std::int64_t code, std::string_view message) {
+    KLVMeasurementBase::monitor().logWithLevel(kKLVLogVerbose, code, message);
 }
 
 bool nonEmpty(const std::optional<std::string>& text) {
@@ -123,11 +124,11 @@ std::optional<KLVParameters> purchaseEventParameters(
     std::optional<double> transactionDate, const std::vector<KLVInAppPurchaseItem>& items) {
     auto& monitor = KLVMeasurementBase::monitor();
     if (!product) {
-        log8(40026, "IAP Transaction cannot be created from nil product");
+        logVerbose(40026, "IAP Transaction cannot be created from nil product");
         return std::nullopt;
     }
     if (product->productIdentifier.empty()) {
-        log8(40027, "IAP Transaction cannot be created from empty or nil product ID");
+        logVerbose(40027, "IAP Transaction cannot be created from empty or nil product ID");
         return std::nullopt;
     }
     const std::string& productID = product->productIdentifier;
@@ -152,15 +153,16 @@ std::optional<KLVParameters> purchaseEventParameters(
         parameters.emplace("currency", KLVValue::initWithString(*product->currencyCode));
     if (product->localizedTitle)
         parameters.emplace("product_name", KLVValue::initWithString(*product->localizedTitle));
-    if (!nonEmpty(transactionID)) log8(40003, "Transaction ID cannot be nil or empty.");
+    if (!nonEmpty(transactionID)) logVerbose(40003, "Transaction ID cannot be nil or empty.");
 
     const auto matches = KLVFilterPurchaseItems(items, productID, std::nullopt)
                              .value_or(std::vector<KLVInAppPurchaseItem>{});
     const auto one = static_cast<std::int64_t>(1);
     [&] {
         if (matches.empty()) {
-            monitor.logWithLevel(
-                8, 40020, "Transaction missing in receipt will be reported as invalid", productID);
+            monitor.logWithLevel(kKLVLogVerbose, 40020,
+                                 "Transaction missing in receipt will be reported as invalid",
+                                 productID);
             parameters.insert_or_assign("invalid", KLVValue::initWithInt64(one));
             return;
         }
@@ -168,7 +170,8 @@ std::optional<KLVParameters> purchaseEventParameters(
         const std::int64_t type = latest.purchaseType.value_or(0);
         if (type == 0 && nonEmpty(transactionID) && nonEmpty(originalTransactionID) &&
             *transactionID != *originalTransactionID) {
-            log8(40005, "Restore/repurchase of non-consumable item will be reported as invalid");
+            logVerbose(40005,
+                       "Restore/repurchase of non-consumable item will be reported as invalid");
             parameters.insert_or_assign("invalid", KLVValue::initWithInt64(one));
             return;
         }
@@ -176,16 +179,17 @@ std::optional<KLVParameters> purchaseEventParameters(
         if (matches.size() == 1 && !subscription) {
             if (sameIDs(latest)) {
                 if (type == 1)
-                    log8(40021, "Transaction of consumable item will be reported");
+                    logVerbose(40021, "Transaction of consumable item will be reported");
                 else
-                    log8(40022, "Transaction of non-consumable item will be reported");
+                    logVerbose(40022, "Transaction of non-consumable item will be reported");
                 parameters.insert_or_assign(
                     "_did", KLVValue::initWithInt64(KLVPurchaseDeduplicationID(
                                 latest.originalTransactionID, std::nullopt, latest.productID)));
             } else {
-                log8(40007,
-                     "Transaction with mismatched transaction ID and original transaction ID will "
-                     "be reported as consumable");
+                logVerbose(
+                    40007,
+                    "Transaction with mismatched transaction ID and original transaction ID will "
+                    "be reported as consumable");
             }
             return;
         }
@@ -194,7 +198,7 @@ std::optional<KLVParameters> purchaseEventParameters(
         if (dated.empty()) {
             if (subscription) {
                 monitor.logWithLevel(
-                    8, 40023,
+                    kKLVLogVerbose, 40023,
                     "Subscription transaction missing in receipt will be reported as invalid",
                     productID);
                 parameters.insert_or_assign("invalid", KLVValue::initWithInt64(one));
@@ -205,7 +209,7 @@ std::optional<KLVParameters> purchaseEventParameters(
             return;
         }
         if (dated.size() >= 2) {
-            monitor.logWithLevel(8, 40024,
+            monitor.logWithLevel(kKLVLogVerbose, 40024,
                                  "Subscription transaction with duplicate transaction date will be "
                                  "reported as invalid",
                                  productID, static_cast<std::int64_t>(dated.size()));
@@ -219,7 +223,7 @@ std::optional<KLVParameters> purchaseEventParameters(
             parameters.insert_or_assign(
                 "_did", KLVValue::initWithInt64(KLVPurchaseDeduplicationID(
                             record.originalTransactionID, std::nullopt, record.productID)));
-            log8(40025, "Transaction of non-renewing subscription will be reported");
+            logVerbose(40025, "Transaction of non-renewing subscription will be reported");
             return;
         }
         if (sameIDs(record))
@@ -228,7 +232,7 @@ std::optional<KLVParameters> purchaseEventParameters(
                                                 record.originalTransactionID,
                                                 record.webOrderLineItemID, record.productID)));
         if (!record.freeTrial && !record.introductoryOffer) {
-            log8(40008, "Transaction of auto-renewable subscription will be reported");
+            logVerbose(40008, "Transaction of auto-renewable subscription will be reported");
             KLVAddSubscriptionRenewalFlag(parameters, matches, &record);
             return;
         }
@@ -236,20 +240,22 @@ std::optional<KLVParameters> purchaseEventParameters(
             parameters.insert_or_assign("free_trial", KLVValue::initWithInt64(one));
             if (nonEmpty(transactionID) && nonEmpty(originalTransactionID) &&
                 *transactionID != *originalTransactionID) {
-                log8(40011,
-                     "Repurchase of free-trial auto-renewable subscription will be reported as "
-                     "invalid");
+                logVerbose(
+                    40011,
+                    "Repurchase of free-trial auto-renewable subscription will be reported as "
+                    "invalid");
                 parameters.insert_or_assign("invalid", KLVValue::initWithInt64(one));
                 return;
             }
-            log8(40009, "Transaction of free-trial auto-renewable subscription will be reported");
+            logVerbose(40009,
+                       "Transaction of free-trial auto-renewable subscription will be reported");
         }
         if (record.introductoryOffer) {
             parameters.insert_or_assign("price_is_discounted", KLVValue::initWithInt64(one));
             KLVAddSubscriptionRenewalFlag(parameters, matches, &record);
-            log8(40018, "Transaction of introductory offer will be reported");
+            logVerbose(40018, "Transaction of introductory offer will be reported");
         }
-        log8(40010, "Transaction of auto-renewable subscription renewal will be reported");
+        logVerbose(40010, "Transaction of auto-renewable subscription renewal will be reported");
     }();
 
     if (isOne(parameters, "free_trial")) {
