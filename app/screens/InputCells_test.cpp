@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "app/services/QuroColor.h"
+#include "platform/ui/UITestSupport.h"
 
 namespace app {
 namespace {
@@ -54,6 +55,44 @@ TEST(SelectionPopup, SizeRowsAndPicking) {
         picker->didSelectRowAt(*table, {0, 3});
         EXPECT_EQ(picked, 3);
     }
+}
+
+class PopoverBorderTest : public platform::testing::UITest {};
+
+TEST_F(PopoverBorderTest, RepeatedLayoutsOutlineTheFrameViewOnce) {
+    class KeepPopover : public platform::UIPopoverPresentationControllerDelegate {
+        platform::UIModalPresentationStyle adaptivePresentationStyle(
+            platform::UIPopoverPresentationController&,
+            const platform::UITraitCollection&) override {
+            return platform::UIModalPresentationStyle::none;
+        }
+    };
+    auto keep = std::make_shared<KeepPopover>();
+    auto root = std::make_shared<platform::UIViewController>();
+    show(root);
+    auto picker = std::make_shared<SelectionPopupTableViewController>();
+    picker->data = {"a", "b"};
+    picker->modalPresentationStyle = platform::UIModalPresentationStyle::popover;
+    picker->popoverPresentationController()->delegate = keep;
+    picker->viewWillLayoutSubviews();  // not shown yet: nothing to outline
+    root->present(picker, true);
+    const auto container = picker->view()->superview()->superview();
+    for (int pass = 0; pass < 3; ++pass) {
+        container->setNeedsLayout();
+        picker->view()->setNeedsLayout();
+        window_->layoutIfNeeded();
+        picker->viewWillLayoutSubviews();
+    }
+    std::vector<std::shared_ptr<platform::CAShapeLayer>> borders;
+    for (const auto& layer : container->layer()->sublayers())
+        if (layer->name == "border")
+            borders.push_back(std::dynamic_pointer_cast<platform::CAShapeLayer>(layer));
+    ASSERT_EQ(borders.size(), 1u);
+    ASSERT_TRUE(borders[0]);
+    EXPECT_EQ(borders[0]->path->bounds(), (platform::CGRect{0, 0, 80, 80}));
+    EXPECT_EQ(borders[0]->lineWidth, 4.0);
+    EXPECT_EQ(borders[0]->strokeColor->resolved(), themePaleYellow().resolved());
+    EXPECT_EQ(borders[0]->frame, container->bounds());
 }
 
 }  // namespace
