@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "app/services/QuroColor.h"
-#include "platform/ui/UITestSupport.h"
+#include "platform/ui/UIViewController.h"
 
 namespace app {
 namespace {
@@ -57,42 +57,21 @@ TEST(SelectionPopup, SizeRowsAndPicking) {
     }
 }
 
-class PopoverBorderTest : public platform::testing::UITest {};
-
-TEST_F(PopoverBorderTest, RepeatedLayoutsOutlineTheFrameViewOnce) {
-    class KeepPopover : public platform::UIPopoverPresentationControllerDelegate {
-        platform::UIModalPresentationStyle adaptivePresentationStyle(
-            platform::UIPopoverPresentationController&,
-            const platform::UITraitCollection&) override {
-            return platform::UIModalPresentationStyle::none;
-        }
-    };
-    auto keep = std::make_shared<KeepPopover>();
-    auto root = std::make_shared<platform::UIViewController>();
-    show(root);
+TEST(SelectionPopup, RepeatedLayoutsOutlineThePopoverFrameOnce) {
     auto picker = std::make_shared<SelectionPopupTableViewController>();
-    picker->data = {"a", "b"};
-    picker->modalPresentationStyle = platform::UIModalPresentationStyle::popover;
-    picker->popoverPresentationController()->delegate = keep;
-    picker->viewWillLayoutSubviews();  // not shown yet: nothing to outline
-    root->present(picker, true);
-    const auto container = picker->view()->superview()->superview();
-    for (int pass = 0; pass < 3; ++pass) {
-        container->setNeedsLayout();
-        picker->view()->setNeedsLayout();
-        window_->layoutIfNeeded();
+    picker->viewWillLayoutSubviews();  // not in a popover: nothing to outline
+    const auto frame = platform::makePopoverFrame({10, 10, 80, 120}, picker->view());
+    for (int pass = 0; pass < 3; ++pass)
         picker->viewWillLayoutSubviews();
-    }
-    std::vector<std::shared_ptr<platform::CAShapeLayer>> borders;
-    for (const auto& layer : container->layer()->sublayers())
-        if (layer->name == "border")
-            borders.push_back(std::dynamic_pointer_cast<platform::CAShapeLayer>(layer));
-    ASSERT_EQ(borders.size(), 1u);
-    ASSERT_TRUE(borders[0]);
-    EXPECT_EQ(borders[0]->path->bounds(), (platform::CGRect{0, 0, 80, 80}));
-    EXPECT_EQ(borders[0]->lineWidth, 4.0);
-    EXPECT_EQ(borders[0]->strokeColor->resolved(), themePaleYellow().resolved());
-    EXPECT_EQ(borders[0]->frame, container->bounds());
+    ASSERT_EQ(frame->layer()->sublayers().size(), 2u);  // the plain view's layer, the border
+    const auto border =
+        std::dynamic_pointer_cast<platform::CAShapeLayer>(frame->layer()->sublayers()[1]);
+    ASSERT_TRUE(border);
+    EXPECT_EQ(border->name, "border");
+    EXPECT_EQ(border->path->bounds(), (platform::CGRect{0, 0, 80, 120}));
+    EXPECT_EQ(border->lineWidth, 4.0);
+    EXPECT_EQ(border->strokeColor->resolved(), themePaleYellow().resolved());
+    EXPECT_EQ(border->frame, frame->bounds());
 }
 
 }  // namespace
