@@ -5,8 +5,10 @@
 #include <limits>
 #include <numbers>
 
+#include "app/charts/ChartOptions.h"
 #include "app/core/NumberText.h"
 #include "app/core/QuroMathOperation.h"
+#include "app/services/ColorManager.h"
 #include "platform/ui/UILabel.h"
 
 namespace app {
@@ -19,91 +21,125 @@ using platform::UIColor;
 
 namespace {
 
-constexpr double kPlotMargin = 30;
-
-UIColor colorOf(const std::string& hex) {
-    return UIColor::hex(hex).value_or(UIColor::label());
-}
-
-bool usable(const std::vector<double>& p) {
-    return p.size() >= 2 && std::isfinite(p[0]) && std::isfinite(p[1]);
-}
-
 double round3(double x) {
     return QuroMathOperation::roundToDecimalPlaces(x, 3).value;
 }
 
+std::shared_ptr<platform::AAChartView> makeAAChartView(CGRect frame) {
+    auto chart = std::make_shared<platform::AAChartView>(frame);
+    chart->scrollEnabled = false;
+    chart->isClearBackgroundColor = true;
+    return chart;
+}
+
+platform::AASeriesElement seriesOf(const std::string& name, const ChartPoints& data) {
+    platform::AASeriesElement s;
+    s.name = name;
+    s.data = data;
+    return s;
+}
+
+platform::AAMarker markerOfRadius(double radius) {
+    platform::AAMarker m;
+    m.radius = radius;
+    return m;
+}
+
 }  // namespace
 
-void PlotChartView::draw(CGContext& ctx, CGRect rect) const {
-    (void)rect;
-    const CGRect b = bounds();
-    ctx.drawText(title, {0, 4, b.width(), 20}, UIColor::label());
-    double x0 = std::numeric_limits<double>::infinity(), x1 = -x0, y0 = x0, y1 = -x0;
-    for (const auto& s : series)
-        for (const auto& p : s.points)
-            if (usable(p)) {
-                x0 = std::min(x0, p[0]);
-                x1 = std::max(x1, p[0]);
-                y0 = std::min(y0, p[1]);
-                y1 = std::max(y1, p[1]);
-            }
-    if (!(x0 <= x1)) x0 = 0, x1 = 1;
-    if (!(y0 <= y1)) y0 = 0, y1 = 1;
-    x0 = xMin.value_or(x0), x1 = xMax.value_or(x1);
-    y0 = yMin.value_or(y0), y1 = yMax.value_or(y1);
-    if (x1 <= x0) x1 = x0 + 1;
-    if (y1 <= y0) y1 = y0 + 1;
-    const CGRect plot{kPlotMargin, kPlotMargin, std::max(1.0, b.width() - 2 * kPlotMargin),
-                      std::max(1.0, b.height() - 2 * kPlotMargin)};
-    auto map = [&](double x, double y) {
-        const double cy = std::clamp(y, y0, y1);
-        return CGPoint{plot.minX() + (x - x0) / (x1 - x0) * plot.width(),
-                       plot.maxY() - (cy - y0) / (y1 - y0) * plot.height()};
-    };
-    UIBezierPath axes;
-    axes.moveTo({plot.minX(), plot.minY()});
-    axes.addLineTo({plot.minX(), plot.maxY()});
-    axes.addLineTo({plot.maxX(), plot.maxY()});
-    ctx.drawPath(axes, UIColor::systemGray(), std::nullopt);
-    ctx.drawText(xAxisTitle, {plot.maxX() - 40, plot.maxY() + 6, 40, 16}, UIColor::label());
-    ctx.drawText(yAxisTitle, {0, kPlotMargin - 18, 60, 16}, UIColor::label());
-    for (const auto& s : series) {
-        const UIColor color = colorOf(s.colorHex);
-        std::vector<CGPoint> pts;
-        for (const auto& p : s.points)
-            if (usable(p)) pts.push_back(map(p[0], p[1]));
-        if (pts.empty()) continue;
-        if (s.kind == ChartSeries::Kind::scatter) {
-            const double r = std::max(1.0, s.markerRadius);
-            for (const auto& p : pts)
-                ctx.fill({p.x - r, p.y - r, 2 * r, 2 * r}, color, r);
-            continue;
-        }
-        UIBezierPath path;
-        path.moveTo(pts.front());
-        for (std::size_t i = 1; i < pts.size(); ++i) {
-            if (s.kind == ChartSeries::Kind::step)
-                path.addLineTo({pts[i].x, pts[i - 1].y});
-            else if (s.kind == ChartSeries::Kind::area)  // steps centred on each x
-                path.addLineTo({(pts[i - 1].x + pts[i].x) / 2, pts[i - 1].y}),
-                    path.addLineTo({(pts[i - 1].x + pts[i].x) / 2, pts[i].y});
-            path.addLineTo(pts[i]);
-        }
-        if (s.kind == ChartSeries::Kind::area) {
-            path.addLineTo({pts.back().x, map(0, 0).y});
-            path.addLineTo({pts.front().x, map(0, 0).y});
-            path.close();
-            ctx.drawPath(path, color, color.withAlphaComponent(0.5));
-        } else {
-            ctx.drawPath(path, color, std::nullopt);
-        }
-        if (s.markerRadius > 0)
-            for (const auto& p : pts)
-                ctx.fill({p.x - s.markerRadius, p.y - s.markerRadius, 2 * s.markerRadius,
-                          2 * s.markerRadius},
-                         color, s.markerRadius);
+FunctionChartView::FunctionChartView(CGRect frame) : platform::UIView(frame) {
+    contentView = std::make_shared<platform::UIView>(bounds());
+    contentView->autoresizingMask =
+        platform::UIViewAutoresizing::flexibleWidth | platform::UIViewAutoresizing::flexibleHeight;
+    addSubview(contentView);
+    const CGRect content = contentView->bounds();
+    chartView = makeAAChartView({0, 0, content.width(), content.height()});
+    ColorManager::addShadow(*contentView->layer());
+    contentView->addSubview(chartView);
+}
+
+void FunctionChartView::drawModel(platform::AAChartModel model, platform::AAChartType chartType,
+                                  const std::string& title,
+                                  std::optional<std::vector<std::string>> colors,
+                                  std::vector<platform::AASeriesElement> series,
+                                  double markerRadius, const std::string& xAxisTitle,
+                                  std::optional<double> xMin, std::optional<double> xMax,
+                                  const std::string& yAxisTitle, std::optional<double> yMin,
+                                  std::optional<double> yMax, bool usesPiLabels) {
+    if (!chartView) return;
+    model.chartType = chartType;
+    model.title = title;
+    model.colorsTheme = std::move(colors);
+    model.series = std::move(series);
+    model.markerRadius = markerRadius;
+    chartView->aa_drawChartWithChartOptions(
+        makeChartOptions(model, xAxisTitle, xMax, xMin, yAxisTitle, yMax, yMin, usesPiLabels));
+}
+
+void LineChartView::drawLineChart(const ChartPoints& linePoints, const ChartPoints& markedPoints,
+                                  const std::string& seriesName, const std::string& title,
+                                  const std::string& colorHexCode, platform::AAChartType chartType,
+                                  double markerRadius, std::optional<double> xMin,
+                                  std::optional<double> xMax, std::optional<double> yMin,
+                                  std::optional<double> yMax) {
+    auto marked = seriesOf(seriesName, markedPoints);
+    marked.marker = markerOfRadius(5);
+    marked.marker->lineWidth = 0;
+    drawModel(makeBaseChartModel(), chartType, title, std::vector{colorHexCode},
+              {seriesOf(seriesName, linePoints), std::move(marked)}, markerRadius, "x", xMin, xMax,
+              seriesName, yMin, yMax, false);
+}
+
+void LineChartView::drawStepLineChart(const ChartPoints& jumpPoints, const ChartPoints& linePoints,
+                                      const std::string& seriesName, const std::string& title,
+                                      const std::string& xAxisTitle,
+                                      const std::string& colorHexCode,
+                                      platform::AAChartType chartType, double markerRadius,
+                                      std::optional<double> yMax, std::optional<double> yMin) {
+    auto jumps = seriesOf(seriesName, jumpPoints);
+    jumps.step = "left";
+    jumps.marker = markerOfRadius(5);
+    auto line = seriesOf(seriesName, linePoints);
+    line.step = "left";
+    drawModel(makeBaseChartModel(), chartType, title, std::vector{colorHexCode},
+              {std::move(jumps), std::move(line)}, markerRadius, xAxisTitle, std::nullopt,
+              std::nullopt, seriesName, yMin, yMax, false);
+}
+
+void SplineChartView::drawFunctionChart(const ChartPoints& points, const std::string& seriesName,
+                                        const std::string& title, const std::string& colorHexCode,
+                                        platform::AAChartType chartType, double markerRadius,
+                                        std::optional<double> yMax, std::optional<double> yMin,
+                                        bool usesPiLabels) {
+    drawModel(makeBaseChartModel(), chartType, title, std::vector{colorHexCode},
+              {seriesOf(seriesName, points)}, markerRadius, "x", std::nullopt, std::nullopt,
+              seriesName, yMin, yMax, usesPiLabels);
+}
+
+void SplineChartView::drawSplineChart(
+    const std::vector<std::pair<std::string, ChartPoints>>& series, const std::string& yAxisTitle,
+    const std::string& title, const std::vector<std::string>& colorHexCodes,
+    platform::AAChartType chartType, double markerRadius, std::optional<double> yMax,
+    std::optional<double> yMin) {
+    std::vector<platform::AASeriesElement> elements;
+    for (const auto& [rawName, points] : series) {
+        std::string name = rawName;
+        for (std::size_t at = name.find("function"); at != std::string::npos;
+             at = name.find("function", at + 4))
+            name.replace(at, 8, "func");
+        elements.push_back(seriesOf(name, points));
     }
+    drawModel(makeBaseChartModel(), chartType, title, colorHexCodes, std::move(elements),
+              markerRadius, "x", std::nullopt, std::nullopt, yAxisTitle, yMin, yMax, false);
+}
+
+AreaChartView::AreaChartView(CGRect frame) : platform::UIView(frame) {
+    autoresizingMask =
+        platform::UIViewAutoresizing::flexibleWidth | platform::UIViewAutoresizing::flexibleHeight;
+    chartView = makeAAChartView({0, 0, frame.width(), frame.height()});
+    chartView->setBackgroundColor(UIColor::systemBackground());
+    ColorManager::addShadow(*chartView->layer());
+    addSubview(chartView);
 }
 
 // ---- Line charts
@@ -112,20 +148,11 @@ std::shared_ptr<LineChartView> LineChartManager::makeLineChartView(const LineCha
                                                                    CGRect frame) {
     auto view = std::make_shared<LineChartView>(frame);
     const double limit = std::fabs(data.axisLimit);
-    view->title = data.chartTitle;
-    view->xAxisTitle = "x";
-    view->yAxisTitle = data.dataName;
-    if (std::isfinite(limit) && limit > 0) {
-        view->xMin = view->yMin = -limit;
-        view->xMax = view->yMax = limit;
-    }
-    view->series.push_back({data.dataName,
-                            {data.startPoint, data.endPoint},
-                            data.chartColorHexCode,
-                            ChartSeries::Kind::line,
-                            0});
-    view->series.push_back(
-        {data.dataName, data.markedPoints, data.chartColorHexCode, ChartSeries::Kind::scatter, 5});
+    std::optional<double> lo, hi;
+    if (std::isfinite(limit)) lo = -limit, hi = limit;
+    view->drawLineChart({data.startPoint, data.endPoint}, data.markedPoints, data.dataName,
+                        data.chartTitle, data.chartColorHexCode, platform::AAChartType::line, 0, lo,
+                        hi, lo, hi);
     return view;
 }
 
@@ -145,13 +172,9 @@ std::shared_ptr<LineChartView> LineChartManager::makeDistributionFunctionChartVi
     auto line = distributionFunctionPoints(data);
     if (line.empty()) return nullptr;
     auto view = std::make_shared<LineChartView>(frame);
-    view->title = data.chartTitle;
-    view->xAxisTitle = data.xAxisName;
-    view->yAxisTitle = data.dataName;
-    view->series.push_back(
-        {data.dataName, data.dataSet, data.chartColorHexCode, ChartSeries::Kind::step, 5});
-    view->series.push_back(
-        {data.dataName, std::move(line), data.chartColorHexCode, ChartSeries::Kind::step, 0});
+    view->drawStepLineChart(data.dataSet, line, data.dataName, data.chartTitle, data.xAxisName,
+                            data.chartColorHexCode, platform::AAChartType::line, 0, std::nullopt,
+                            std::nullopt);
     return view;
 }
 
@@ -206,25 +229,25 @@ std::shared_ptr<SplineChartView> SplineChartManager::makeTrigonometricChartView(
     const TrigonometricChartData& data, CGRect frame) {
     auto points = trigonometricPoints(data);
     if (points.empty()) return nullptr;
-    auto view = std::make_shared<SplineChartView>(frame);
-    view->xAxisTitle = "x";
-    ChartSeries s{"", std::move(points), "", ChartSeries::Kind::spline, 0};
+    const char *name = "tan(x)", *title = "Tan", *color = "#00E13A";
+    auto type = platform::AAChartType::scatter;
+    double radius = 1;
+    std::optional<double> yMin, yMax;
     switch (*data.type) {
         case TrigonometricType::sin:
-            s.name = "sin(x)", view->title = "Sin", s.colorHex = "#FF0000";
+            name = "sin(x)", title = "Sin", color = "#FF0000";
+            type = platform::AAChartType::spline, radius = 0;
             break;
         case TrigonometricType::cos:
-            s.name = "cos(x)", view->title = "Cos", s.colorHex = "#000CFF";
+            name = "cos(x)", title = "Cos", color = "#000CFF";
+            type = platform::AAChartType::spline, radius = 0;
             break;
         default:
-            s.name = "tan(x)", view->title = "Tan", s.colorHex = "#00E13A";
-            s.kind = ChartSeries::Kind::scatter, s.markerRadius = 1;
-            view->yMin = -2 * data.amplitude, view->yMax = 2 * data.amplitude;
-            if (*view->yMax < *view->yMin) std::swap(*view->yMin, *view->yMax);
+            yMin = -2 * data.amplitude, yMax = 2 * data.amplitude;
             break;
     }
-    view->yAxisTitle = s.name;
-    view->series.push_back(std::move(s));
+    auto view = std::make_shared<SplineChartView>(frame);
+    view->drawFunctionChart(points, name, title, color, type, radius, yMax, yMin, true);
     return view;
 }
 
@@ -232,43 +255,54 @@ std::shared_ptr<SplineChartView> SplineChartManager::makeSplineChartView(
     const std::vector<std::shared_ptr<CommonSplineChartData>>& list, CGRect frame) {
     if (list.empty() || !list.front()) return nullptr;
     auto view = std::make_shared<SplineChartView>(frame);
-    view->title = list.front()->chartTitle;
-    view->xAxisTitle = "x";
-    view->yAxisTitle = "y";
+    std::vector<std::string> colors;
+    std::vector<std::pair<std::string, ChartPoints>> series;
     for (const auto& d : list) {
         if (!d) continue;
-        std::string name = d->dataName;
-        for (std::size_t at = name.find("function"); at != std::string::npos;
-             at = name.find("function", at + 4))
-            name.replace(at, 8, "func");
-        view->series.push_back(
-            {std::move(name), d->dataSet, d->chartColorHexCode, ChartSeries::Kind::spline, 0});
+        colors.push_back(d->chartColorHexCode);
+        series.emplace_back(d->dataName, d->dataSet);
     }
+    view->drawSplineChart(series, "y", list.front()->chartTitle, colors,
+                          platform::AAChartType::spline, 0, std::nullopt, std::nullopt);
     return view;
 }
 
 // ---- Area chart
 
+void AreaChartManager::appendHistogramSeries(const std::string& hexColor,
+                                             const ChartPoints& dataValues,
+                                             const HistogramChartData& chartData,
+                                             std::vector<platform::AASeriesElement>& series) {
+    if (dataValues.empty()) return;
+    double lo = std::numeric_limits<double>::infinity(), hi = -lo;
+    for (const auto& p : dataValues) {
+        const double x = p.empty() ? 0 : p[0];
+        lo = std::min(lo, x);
+        hi = std::max(hi, x);
+    }
+    ChartPoints points{{lo - 1, 0}};
+    points.insert(points.end(), dataValues.begin(), dataValues.end());
+    points.push_back({hi + 1, 0});
+    auto element = seriesOf(chartData.dataName, points);
+    element.step = "center";
+    element.color = hexColor;
+    series.push_back(std::move(element));
+}
+
 std::shared_ptr<AreaChartView> AreaChartManager::makeAreaChartView(const HistogramChartData& data,
                                                                    CGRect frame) {
+    std::vector<platform::AASeriesElement> series;
+    for (const auto& group : data.dataSetWithColorTheme)
+        appendHistogramSeries(group.hexColor, group.dataValues, data, series);
     auto view = std::make_shared<AreaChartView>(frame);
-    view->title = data.chartTitle;
-    view->xAxisTitle = data.xAxisName;
-    view->yAxisTitle = data.dataName;
-    for (const auto& group : data.dataSetWithColorTheme) {
-        if (group.dataValues.empty()) continue;
-        double lo = std::numeric_limits<double>::infinity(), hi = -lo;
-        for (const auto& p : group.dataValues) {
-            const double x = p.empty() ? 0 : p[0];
-            lo = std::min(lo, x);
-            hi = std::max(hi, x);
-        }
-        ChartPoints points{{lo - 1, 0}};
-        points.insert(points.end(), group.dataValues.begin(), group.dataValues.end());
-        points.push_back({hi + 1, 0});
-        view->series.push_back(
-            {data.dataName, std::move(points), group.hexColor, ChartSeries::Kind::area, 0});
-    }
+    auto model = makeBaseChartModel();
+    model.chartType = platform::AAChartType::area;
+    model.title = data.chartTitle;
+    model.series = std::move(series);
+    model.markerRadius = 0;
+    view->chartView->aa_drawChartWithChartOptions(
+        makeChartOptions(model, data.xAxisName, std::nullopt, std::nullopt, data.dataName,
+                         std::nullopt, std::nullopt, false));
     return view;
 }
 

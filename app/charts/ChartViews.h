@@ -10,42 +10,68 @@
 #include <vector>
 
 #include "app/core/ChartData.h"
+#include "platform/kits/AAChartView.h"
 #include "platform/ui/UIView.h"
 
 namespace app {
 
 using ChartPoints = std::vector<std::vector<double>>;
 
-struct ChartSeries {
-    enum class Kind { line, spline, scatter, step, area };
-    std::string name;
-    ChartPoints points;  // entries with fewer than two numbers are skipped
-    std::string colorHex;
-    Kind kind = Kind::line;
-    double markerRadius = 0;
+// A view hosting the chart component's view, which fills it. `contentView` stands for the
+// interface file's top-level view; the chart view sits in it.
+class FunctionChartView : public platform::UIView {
+  public:
+    explicit FunctionChartView(platform::CGRect frame);
+    std::shared_ptr<platform::UIView> contentView;
+    std::shared_ptr<platform::AAChartView> chartView;
+
+  protected:
+    // Completes the model (type, title, colours, series, marker radius), builds the options
+    // and draws them.
+    void drawModel(platform::AAChartModel model, platform::AAChartType chartType,
+                   const std::string& title, std::optional<std::vector<std::string>> colors,
+                   std::vector<platform::AASeriesElement> series, double markerRadius,
+                   const std::string& xAxisTitle, std::optional<double> xMin,
+                   std::optional<double> xMax, const std::string& yAxisTitle,
+                   std::optional<double> yMin, std::optional<double> yMax, bool usesPiLabels);
 };
 
-// A plain plot: title, axes from the given bounds or the data's extent, one path per series.
-class PlotChartView : public platform::UIView {
+class LineChartView : public FunctionChartView {
   public:
-    using platform::UIView::UIView;
-    std::string title, xAxisTitle, yAxisTitle;
-    std::optional<double> xMin, xMax, yMin, yMax;
-    std::vector<ChartSeries> series;
-    void draw(platform::CGContext& ctx, platform::CGRect rect) const override;
+    using FunctionChartView::FunctionChartView;
+    void drawLineChart(const ChartPoints& linePoints, const ChartPoints& markedPoints,
+                       const std::string& seriesName, const std::string& title,
+                       const std::string& colorHexCode, platform::AAChartType chartType,
+                       double markerRadius, std::optional<double> xMin, std::optional<double> xMax,
+                       std::optional<double> yMin, std::optional<double> yMax);
+    void drawStepLineChart(const ChartPoints& jumpPoints, const ChartPoints& linePoints,
+                           const std::string& seriesName, const std::string& title,
+                           const std::string& xAxisTitle, const std::string& colorHexCode,
+                           platform::AAChartType chartType, double markerRadius,
+                           std::optional<double> yMax, std::optional<double> yMin);
 };
 
-class LineChartView : public PlotChartView {
+class SplineChartView : public FunctionChartView {
   public:
-    using PlotChartView::PlotChartView;
+    using FunctionChartView::FunctionChartView;
+    void drawFunctionChart(const ChartPoints& points, const std::string& seriesName,
+                           const std::string& title, const std::string& colorHexCode,
+                           platform::AAChartType chartType, double markerRadius,
+                           std::optional<double> yMax, std::optional<double> yMin,
+                           bool usesPiLabels);
+    // One series per (name, points) entry; every "function" in a name reads "func".
+    void drawSplineChart(const std::vector<std::pair<std::string, ChartPoints>>& series,
+                         const std::string& yAxisTitle, const std::string& title,
+                         const std::vector<std::string>& colorHexCodes,
+                         platform::AAChartType chartType, double markerRadius,
+                         std::optional<double> yMax, std::optional<double> yMin);
 };
-class SplineChartView : public PlotChartView {
+
+// Hosts the chart view directly, without an interface file.
+class AreaChartView : public platform::UIView {
   public:
-    using PlotChartView::PlotChartView;
-};
-class AreaChartView : public PlotChartView {
-  public:
-    using PlotChartView::PlotChartView;
+    explicit AreaChartView(platform::CGRect frame);
+    std::shared_ptr<platform::AAChartView> chartView;
 };
 
 class LineChartManager : public ChartManager {
@@ -75,7 +101,12 @@ class SplineChartManager : public ChartManager {
 
 class AreaChartManager : public ChartManager {
   public:
-    // One area per colour group; empty groups are skipped. Null when no group is left.
+    // Appends the series of one colour group: its points between [smallest x - 1, 0] and
+    // [largest x + 1, 0], stepped about each x. An empty group adds nothing.
+    static void appendHistogramSeries(const std::string& hexColor, const ChartPoints& dataValues,
+                                      const HistogramChartData& chartData,
+                                      std::vector<platform::AASeriesElement>& series);
+    // One area per colour group, in the group's colour.
     static std::shared_ptr<AreaChartView> makeAreaChartView(const HistogramChartData& data,
                                                             platform::CGRect frame);
 };

@@ -7,6 +7,7 @@
 #include <limits>
 #include <numbers>
 
+#include "app/charts/ChartOptions.h"
 #include "app/charts/ChartTableViewCell.h"
 #include "app/charts/DistributionFunctionPresentationView.h"
 #include "app/core/NumberText.h"
@@ -96,14 +97,28 @@ TEST(DistributionFunction, ExtendsToTheLimits) {
     EXPECT_EQ(LineChartManager::makeDistributionFunctionChartView(d, {}), nullptr);
 }
 
-TEST(LineChart, AxisLimitAndSeries) {
+const platform::AAOptions& optionsOf(const std::shared_ptr<platform::AAChartView>& chart) {
+    static const platform::AAOptions kNone;
+    return chart && chart->lastOptions() ? *chart->lastOptions() : kNone;
+}
+
+TEST(LineChart, AxisLimitSeriesAndPlot) {
     LineChartData d(2);
     d.axisLimit = -3, d.chartTitle = "Line", d.dataName = "f(x)", d.chartColorHexCode = "#FF0000";
     d.startPoint = {-3, -3}, d.endPoint = {3, 3}, d.markedPoints = {{0, 0}};
     auto view = LineChartManager::makeLineChartView(d, {0, 0, 360, 180});
-    EXPECT_EQ(view->xMin, -3.0);
-    EXPECT_EQ(view->yMax, 3.0);
-    const auto items = drawn(*view);
+    ASSERT_EQ(view->chartView->frame(), (CGRect{0, 0, 360, 180}));
+    EXPECT_FALSE(view->chartView->scrollEnabled);
+    const auto& o = optionsOf(view->chartView);
+    EXPECT_EQ(o.xAxis->tickPositions,
+              (std::vector<double>{-3, -2.25, -1.5, -0.75, 0, 0.75, 1.5, 2.25, 3}));
+    EXPECT_EQ(o.yAxis->min, -3.0);
+    EXPECT_EQ(o.yAxis->title->text, "f(x)");
+    EXPECT_EQ(o.colors, (std::vector<std::string>{"#FF0000"}));
+    ASSERT_EQ(o.series.size(), 2u);
+    EXPECT_EQ(o.series[1].marker->toJSON(),
+              (platform::Object::dict({{"radius", 5.0}, {"lineWidth", 0.0}})));
+    const auto items = drawn(*view->chartView);
     EXPECT_EQ(texts(items), (std::vector<std::string>{"Line", "x", "f(x)"}));
     // The line runs corner to corner of the plot area (margin 30).
     bool found = false;
@@ -114,17 +129,51 @@ TEST(LineChart, AxisLimitAndSeries) {
     EXPECT_TRUE(found);
 }
 
+TEST(FunctionCharts, TypesTitlesAndBounds) {
+    const double pi = std::numbers::pi;
+    DistributionFunctionChartData dist(2);
+    dist.dataSet = {{0, 0.2}, {1, 1}}, dist.dataName = "F", dist.xAxisName = "k";
+    auto stepView = LineChartManager::makeDistributionFunctionChartView(dist, {0, 0, 200, 100});
+    const auto& step = optionsOf(stepView->chartView);
+    ASSERT_EQ(step.series.size(), 2u);
+    EXPECT_EQ(step.series[0].step, "left");
+    EXPECT_EQ(step.series[1].data.size(), 4u);
+    EXPECT_EQ(step.xAxis->title->text, "k");
+    EXPECT_EQ(step.xAxis->minorTickInterval, platform::Object(std::string("auto")));
+
+    TrigonometricChartData trig(2);
+    trig.type = TrigonometricType::tan, trig.lengthOfGraph = pi, trig.periodLength = 2 * pi;
+    trig.amplitude = -1.5;
+    auto tan = SplineChartManager::makeTrigonometricChartView(trig, {0, 0, 200, 100});
+    const auto& o = optionsOf(tan->chartView);
+    EXPECT_EQ(o.chart.type, platform::AAChartType::scatter);
+    EXPECT_EQ(o.title->text, "Tan");
+    EXPECT_EQ(o.yAxis->min, 3.0);  // -2 x amplitude, handed over as is
+    EXPECT_EQ(o.yAxis->max, -3.0);
+    EXPECT_EQ(o.xAxis->labels->formatter, std::string(kPiLabelFormatter));
+    EXPECT_EQ(o.plotOptionsSeries->markerRadius, 1.0);
+    // Reversed bounds still draw: 201 dots.
+    std::size_t dots = 0;
+    for (const auto& i : drawn(*tan->chartView))
+        dots += i.kind == DisplayItem::Kind::fill && i.radius == 1;
+    EXPECT_EQ(dots, 201u);
+}
+
 TEST(SplineChart, SeriesNamesAndColours) {
     auto a = std::make_shared<CommonSplineChartData>(2);
     a->chartTitle = "T", a->dataName = "density function", a->chartColorHexCode = "#00FF00";
     a->dataSet = {{0, 0}, {1, 1}};
     auto b = std::make_shared<CommonSplineChartData>(2);
-    b->dataName = "g", b->dataSet = {{0, 1}, {1, 0}};
+    b->dataName = "g", b->dataSet = {{0, 1}, {1, 0}}, b->chartColorHexCode = "#0000FF";
     auto view = SplineChartManager::makeSplineChartView({a, b}, {0, 0, 200, 100});
-    ASSERT_EQ(view->series.size(), 2u);
-    EXPECT_EQ(view->series[0].name, "density func");
-    EXPECT_EQ(view->title, "T");
-    EXPECT_EQ(pathCount(drawn(*view)), 3u);  // axes and two curves
+    const auto& o = optionsOf(view->chartView);
+    ASSERT_EQ(o.series.size(), 2u);
+    EXPECT_EQ(o.series[0].name, "density func");
+    EXPECT_EQ(o.title->text, "T");
+    EXPECT_EQ(o.colors, (std::vector<std::string>{"#00FF00", "#0000FF"}));
+    const auto items = drawn(*view->chartView);
+    EXPECT_EQ(pathCount(items), 3u);  // axes and two curves
+    EXPECT_EQ(items.back().color, platform::UIColor::hex("#0000FF")->resolved());
     EXPECT_EQ(SplineChartManager::makeSplineChartView({}, {}), nullptr);
 }
 
@@ -133,11 +182,18 @@ TEST(AreaChart, GroupsEndOnTheAxis) {
     d.dataName = "n";
     d.dataSetWithColorTheme = {{"#FF0000", {{3, 8}, {2, 5}, {4, 1}}}, {"#0000FF", {}}};
     auto view = AreaChartManager::makeAreaChartView(d, {0, 0, 200, 100});
-    ASSERT_EQ(view->series.size(), 1u);
-    EXPECT_EQ(view->series[0].points, (ChartPoints{{1, 0}, {3, 8}, {2, 5}, {4, 1}, {5, 0}}));
-    const auto items = drawn(*view);
+    const auto& o = optionsOf(view->chartView);
+    ASSERT_EQ(o.series.size(), 1u);
+    EXPECT_EQ(o.series[0].data, (ChartPoints{{1, 0}, {3, 8}, {2, 5}, {4, 1}, {5, 0}}));
+    EXPECT_EQ(o.series[0].step, "center");
+    EXPECT_EQ(o.chart.type, platform::AAChartType::area);
+    EXPECT_FALSE(o.colors.has_value());
+    const auto items = drawn(*view->chartView);
     ASSERT_EQ(pathCount(items), 2u);
     EXPECT_TRUE(items.back().fill.has_value());
+    d.dataSetWithColorTheme.clear();
+    view = AreaChartManager::makeAreaChartView(d, {0, 0, 200, 100});
+    EXPECT_TRUE(optionsOf(view->chartView).series.empty());
 }
 
 TEST(ProbabilityTree, LeavesAndHighlights) {

@@ -79,8 +79,10 @@ UnitCircleChartView::UnitCircleChartView(CGRect frame) : platform::UIView(frame)
     const double w = frame.width(), h = frame.height();
     animationView = std::make_shared<platform::UIView>(CGRect{0, 0, h, h});
     addSubview(animationView);
-    arrowView = std::make_shared<platform::UIView>(CGRect{h / 2, h / 2 - 1, 0.375 * h, 2});
-    arrowView->setBackgroundColor(UIColor::label());
+    arrowView = std::make_shared<platform::UIView>(CGRect{0, 0, h, h});
+    auto pointer = std::make_shared<platform::UIView>(CGRect{h / 2, h / 2 - 1, 0.375 * h, 2});
+    pointer->setBackgroundColor(UIColor::label());
+    arrowView->addSubview(pointer);
     animationView->addSubview(arrowView);
     auto label = [&](CGRect r, const std::string& text) {
         auto l = std::make_shared<platform::UILabel>(r);
@@ -103,17 +105,6 @@ UnitCircleChartView::UnitCircleChartView(CGRect frame) : platform::UIView(frame)
     animateAgainButton->addTarget(platform::UIControlEvents::touchUpInside,
                                   [this](platform::UIControl&) { startAnimation(); });
     addSubview(animateAgainButton);
-}
-
-void UnitCircleChartView::later(double seconds, std::function<void(UnitCircleChartView&)> step) {
-    if (immediate()) {
-        step(*this);
-        return;
-    }
-    std::weak_ptr<UnitCircleChartView> weak = shared<UnitCircleChartView>();
-    platform::mainQueue().after(seconds, [weak, step = std::move(step)] {
-        if (auto self = weak.lock()) step(*self);
-    });
 }
 
 void UnitCircleChartView::startAnimation() {
@@ -152,30 +143,44 @@ void UnitCircleChartView::animateRound(std::int64_t r) {
     countDegrees(*gammaLabel, 0, s * gamma);
     countCoordinate(*pXLabel, false, s * shown);
     countCoordinate(*pYLabel, true, s * shown);
-    drawArc(r, s * theta);
-    arrowRotation = -s * theta;
-    later(kRoundSeconds, [r, n](UnitCircleChartView& v) {
-        if (r < n)
-            v.animateRound(r + 1);
-        else
-            v.finishAnimation();
-    });
+    drawArc(r, s * theta, kRoundSeconds);
+    rotateArrow(n, r, s * theta, kRoundSeconds);
 }
 
-void UnitCircleChartView::drawArc(std::int64_t r, double angle) {
-    const double w = animationView->frame().width(), h = animationView->frame().height();
-    const CGPoint c{w / 2, h / 2};
-    const double radius = 0.375 * w;
-    platform::UIBezierPath path;
-    const int steps = 64;
-    for (int i = 0; i <= steps; ++i) {
-        const double a = -angle * i / steps;
-        const CGPoint p{c.x + radius * std::cos(a), c.y + radius * std::sin(a)};
-        if (i == 0)
-            path.moveTo(p);
+void UnitCircleChartView::rotateArrow(std::int64_t n, std::int64_t r, double angle,
+                                      double duration) {
+    auto next = [weak = std::weak_ptr<UnitCircleChartView>(shared<UnitCircleChartView>()), n, r] {
+        auto self = weak.lock();
+        if (!self) return;
+        if (r < n)
+            self->animateRound(r + 1);
         else
-            path.addLineTo(p);
+            self->finishAnimation();
+    };
+    auto& arrow = *arrowView->layer();
+    if (immediate()) {
+        arrow.transform = platform::CATransform3DMakeRotation(-angle, 0, 0, 1);
+        next();
+        return;
     }
+    platform::CATransaction::begin();
+    platform::CATransaction::setCompletionBlock(next);
+    // Each round starts from the unrotated pointer: a full round turns it once.
+    platform::CABasicAnimation rotation("transform.rotation.z");
+    rotation.toValue = -angle;
+    rotation.duration = duration;
+    rotation.isCumulative = false;
+    rotation.isRemovedOnCompletion = false;
+    rotation.repeatCount = 1;
+    rotation.fillMode = platform::CAFillMode::forwards;
+    arrow.add(std::move(rotation), "rotationAnimation");
+    platform::CATransaction::commit();
+}
+
+void UnitCircleChartView::drawArc(std::int64_t r, double angle, double duration) {
+    const double w = animationView->frame().width(), h = animationView->frame().height();
+    // A positive angle runs counter-clockwise on screen.
+    const auto path = platform::UIBezierPath::arc({w / 2, h / 2}, 0.375 * w, 0, -angle, angle < 0);
     auto layer = std::make_shared<platform::CAShapeLayer>();
     layer->name = kAnimationLayer;
     layer->frame = animationView->bounds();
@@ -185,6 +190,15 @@ void UnitCircleChartView::drawArc(std::int64_t r, double angle) {
     layer->strokeColor = UIColor::hsb(hue, 0.9, 1 - 0.02 * static_cast<double>(r));
     layer->lineWidth = 5;
     animationView->layer()->addSublayer(layer);
+    if (immediate()) return;
+    platform::CABasicAnimation stroke("strokeEnd");
+    stroke.fromValue = 0;
+    stroke.toValue = 1;
+    stroke.duration = duration;
+    stroke.timingFunction = platform::CAMediaTimingFunctionName::linear;
+    stroke.fillMode = platform::CAFillMode::forwards;
+    stroke.isRemovedOnCompletion = false;
+    layer->add(std::move(stroke), "animateCircle");
 }
 
 void UnitCircleChartView::finishAnimation() {
@@ -213,6 +227,12 @@ void UnitCircleChartView::drawLine(CGPoint from, CGPoint to, const UIColor& colo
     layer->strokeColor = color;
     layer->lineWidth = 5;
     animationView->layer()->addSublayer(layer);
+    if (immediate()) return;
+    platform::CABasicAnimation stroke("strokeEnd");
+    stroke.fromValue = 0.0;
+    stroke.toValue = 1.0;
+    stroke.duration = 1;
+    layer->add(std::move(stroke), "strokeEnd");
 }
 
 void UnitCircleChartView::countDegrees(platform::UILabel& label, double from, double to) {

@@ -22,25 +22,24 @@ class UnitCircleChartView : public platform::UIView {
   public:
     explicit UnitCircleChartView(platform::CGRect frame);
 
+    // The pointer turns with its view, which covers the circle so that it turns about its centre.
     std::shared_ptr<platform::UIView> animationView, arrowView;
     std::shared_ptr<platform::UILabel> q1Label, q2Label, q3Label, q4Label, alphaLabel, gammaLabel,
         fullCirclesLabel, pXLabel, pYLabel;
     std::shared_ptr<platform::FlatButton> animateAgainButton;
     std::shared_ptr<UnitCircleChartData> unitCircleChartData;
     bool isAnimationRunning = false;
-    // The pointer's rotation in radians (negative: counter-clockwise on screen).
-    double arrowRotation = 0;
 
     void startAnimation();
 
   private:
     void animateRound(std::int64_t round);
-    void drawArc(std::int64_t round, double angle);
+    void drawArc(std::int64_t round, double angle, double duration);
+    void rotateArrow(std::int64_t fullCircles, std::int64_t round, double angle, double duration);
     void finishAnimation();
     void drawLine(platform::CGPoint from, platform::CGPoint to, const platform::UIColor& color);
     void countDegrees(platform::UILabel& label, double from, double to);
     void countCoordinate(platform::UILabel& label, bool isY, double angle);
-    void later(double seconds, std::function<void(UnitCircleChartView&)> step);
 };
 
 }  // namespace app

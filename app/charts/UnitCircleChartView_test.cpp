@@ -87,6 +87,31 @@ TEST_F(UnitCircleTest, ReplayWhileRunningIsIgnoredAndReplayAfterwardsStartsAfres
     EXPECT_EQ(animationLayers(*view), 1u);  // the previous arcs and lines are gone
 }
 
+TEST_F(UnitCircleTest, ArcAndPointerMoveWithTheClock) {
+    auto view = make(-450, -2.5 * kPi, 1, Quadrant::fourth);
+    view->startAnimation();
+    const auto& arrow = *view->arrowView->layer();
+    auto arc = [&](std::size_t i) {
+        return std::dynamic_pointer_cast<platform::CAShapeLayer>(
+            view->animationView->layer()->sublayers().at(i + 1));
+    };
+    run(0.5);
+    // Halfway through the first (clockwise) round: half the arc, the pointer half a turn on.
+    EXPECT_DOUBLE_EQ(arc(0)->presentationValue("strokeEnd", 1), 0.5);
+    EXPECT_NEAR(arrow.presentationRotation(), kPi, 1e-12);
+    ASSERT_NE(arc(0)->animationForKey("animateCircle"), nullptr);
+    const auto& points = arc(0)->path->elements;
+    EXPECT_NEAR(points[16].point.y, 90 + 0.375 * 180, 1e-9);  // a quarter on: straight down
+    run(0.5);
+    // The second round starts the pointer afresh for the last quarter turn.
+    EXPECT_NEAR(arrow.presentationRotation(), 0, 1e-12);
+    EXPECT_DOUBLE_EQ(arrow.animationForKey("rotationAnimation")->toValue.value(), kPi / 2);
+    run(1);
+    EXPECT_NEAR(arrow.presentationRotation(), kPi / 2, 1e-12);  // kept at the end
+    EXPECT_FALSE(view->isAnimationRunning);
+    EXPECT_NE(arc(2)->animationForKey("strokeEnd"), nullptr);  // the projection lines draw in
+}
+
 TEST_F(UnitCircleTest, ScreenshotModeAppliesEverythingAtOnce) {
     isTakingScreenshot = true;
     auto view = make(-45, -kPi / 4, 0, Quadrant::fourth);
@@ -95,7 +120,8 @@ TEST_F(UnitCircleTest, ScreenshotModeAppliesEverythingAtOnce) {
     EXPECT_FALSE(view->isAnimationRunning);
     EXPECT_EQ(view->alphaLabel->text(), "-45°");
     EXPECT_EQ(view->pYLabel->text(), "-0.71");
-    EXPECT_DOUBLE_EQ(view->arrowRotation, kPi / 4);
+    EXPECT_DOUBLE_EQ(view->arrowView->layer()->transform.rotationZ, kPi / 4);
+    EXPECT_TRUE(view->arrowView->layer()->animationKeys().empty());
     EXPECT_EQ(animationLayers(*view), 3u);
 }
 

@@ -66,6 +66,26 @@ void SelectionPopupTableViewController::viewWillAppear(bool animated) {
                                  platform::UITableViewScrollPosition::middle, true);
 }
 
+void SelectionPopupTableViewController::viewWillLayoutSubviews() {
+    const auto wrapper = view()->superview();
+    const auto container = wrapper ? wrapper->superview() : nullptr;
+    if (!container) return;
+    for (const auto& layer : container->layer()->sublayers())
+        if (layer->name == kPopoverBorderLayer) return;
+    const auto& mask = container->maskView();
+    const auto maskLayer =
+        mask ? std::dynamic_pointer_cast<platform::CAShapeLayer>(mask->layer()) : nullptr;
+    if (!maskLayer) return;
+    auto border = std::make_shared<platform::CAShapeLayer>();
+    border->path = maskLayer->path;
+    border->lineWidth = 4.0;
+    border->strokeColor = cellHighlightColor;
+    border->fillColor = platform::UIColor::clear();
+    border->frame = maskLayer->bounds();
+    border->name = kPopoverBorderLayer;
+    container->layer()->addSublayer(std::move(border));
+}
+
 int SelectionPopupTableViewController::numberOfRowsInSection(platform::UITableView&, int) {
     return static_cast<int>(data.size());
 }

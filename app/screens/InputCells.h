@@ -46,6 +46,7 @@ class AddCellTableViewCell : public platform::UITableViewCell {
 };
 
 inline constexpr char kSelectionPopupCellId[] = "DefaultCell";
+inline constexpr char kPopoverBorderLayer[] = "border";
 
 class SelectionPopupTableViewController : public platform::UITableViewController {
   public:
@@ -63,6 +64,8 @@ class SelectionPopupTableViewController : public platform::UITableViewController
 
     void viewDidLoad() override;
     void viewWillAppear(bool animated) override;
+    // Outlines the popover's frame view once, along its mask, in the highlight colour.
+    void viewWillLayoutSubviews() override;
     int numberOfRowsInSection(platform::UITableView& tableView, int section) override;
     platform::CGFloat heightForRowAt(platform::UITableView& tableView,
                                      platform::NSIndexPath indexPath) override;

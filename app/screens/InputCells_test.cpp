@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "app/services/QuroColor.h"
+#include "platform/ui/UIViewController.h"
 
 namespace app {
 namespace {
@@ -54,6 +55,23 @@ TEST(SelectionPopup, SizeRowsAndPicking) {
         picker->didSelectRowAt(*table, {0, 3});
         EXPECT_EQ(picked, 3);
     }
+}
+
+TEST(SelectionPopup, RepeatedLayoutsOutlineThePopoverFrameOnce) {
+    auto picker = std::make_shared<SelectionPopupTableViewController>();
+    picker->viewWillLayoutSubviews();  // not in a popover: nothing to outline
+    const auto frame = platform::makePopoverFrame({10, 10, 80, 120}, picker->view());
+    for (int pass = 0; pass < 3; ++pass)
+        picker->viewWillLayoutSubviews();
+    ASSERT_EQ(frame->layer()->sublayers().size(), 2u);  // the plain view's layer, the border
+    const auto border =
+        std::dynamic_pointer_cast<platform::CAShapeLayer>(frame->layer()->sublayers()[1]);
+    ASSERT_TRUE(border);
+    EXPECT_EQ(border->name, "border");
+    EXPECT_EQ(border->path->bounds(), (platform::CGRect{0, 0, 80, 120}));
+    EXPECT_EQ(border->lineWidth, 4.0);
+    EXPECT_EQ(border->strokeColor->resolved(), themePaleYellow().resolved());
+    EXPECT_EQ(border->frame, frame->bounds());
 }
 
 }  // namespace

@@ -4,6 +4,8 @@
 #include <cmath>
 #include <numbers>
 
+#include "platform/dispatch/Clock.h"
+
 namespace platform {
 
 UIBezierPath UIBezierPath::rect(CGRect r) {
@@ -34,6 +36,32 @@ UIBezierPath UIBezierPath::ovalIn(CGRect r) {
             p.addLineTo(q);
     }
     p.close();
+    return p;
+}
+
+void UIBezierPath::addArc(CGPoint center, CGFloat radius, CGFloat startAngle, CGFloat endAngle,
+                          bool clockwise) {
+    if (!std::isfinite(startAngle) || !std::isfinite(endAngle) || !std::isfinite(radius)) return;
+    const double turn = 2 * std::numbers::pi;
+    double sweep = endAngle - startAngle;
+    if (clockwise && sweep < 0) sweep = std::fmod(sweep, turn) + turn;
+    if (!clockwise && sweep > 0) sweep = std::fmod(sweep, turn) - turn;
+    sweep = std::clamp(sweep, -turn, turn);
+    const int segments = std::max(1, static_cast<int>(std::ceil(std::fabs(sweep) / turn * 64)));
+    for (int i = 0; i <= segments; ++i) {
+        const double a = startAngle + sweep * i / segments;
+        const CGPoint p{center.x + radius * std::cos(a), center.y + radius * std::sin(a)};
+        if (i == 0 && elements.empty())
+            moveTo(p);
+        else
+            addLineTo(p);
+    }
+}
+
+UIBezierPath UIBezierPath::arc(CGPoint center, CGFloat radius, CGFloat startAngle, CGFloat endAngle,
+                               bool clockwise) {
+    UIBezierPath p;
+    p.addArc(center, radius, startAngle, endAngle, clockwise);
     return p;
 }
 
@@ -124,7 +152,116 @@ void CALayer::removeFromSuperlayer() {
     if (it != list.end()) list.erase(it);
 }
 
+CATransform3D CATransform3DMakeRotation(CGFloat angle, CGFloat x, CGFloat y, CGFloat z) {
+    (void)x, (void)y;
+    if (z == 0 || !std::isfinite(angle)) return CATransform3DIdentity;
+    return {z > 0 ? angle : -angle};
+}
+
+void CALayer::add(CABasicAnimation animation, const std::string& key) {
+    animation.beginTime = Clock::current().uptime();
+    CATransaction::noteAnimation(animation.activeDuration());
+    // Finished animations that no longer show are dropped, so that the list stays small.
+    const double now = animation.beginTime;
+    std::erase_if(animations_, [&](const auto& entry) {
+        return entry.first == key || !entry.second.valueAt(now - entry.second.beginTime, 0);
+    });
+    animations_.emplace_back(key, std::move(animation));
+}
+
+const CABasicAnimation* CALayer::animationForKey(const std::string& key) const {
+    for (const auto& [k, a] : animations_)
+        if (k == key) return &a;
+    return nullptr;
+}
+
+std::vector<std::string> CALayer::animationKeys() const {
+    std::vector<std::string> keys;
+    for (const auto& entry : animations_)
+        keys.push_back(entry.first);
+    return keys;
+}
+
+void CALayer::removeAnimationForKey(const std::string& key) {
+    std::erase_if(animations_, [&](const auto& entry) { return entry.first == key; });
+}
+
+double CALayer::presentationValue(const std::string& keyPath, double modelValue) const {
+    if (animations_.empty()) return modelValue;
+    const double now = Clock::current().uptime();
+    double value = modelValue;
+    for (const auto& [key, a] : animations_)
+        if (a.keyPath == keyPath)
+            if (auto v = a.valueAt(now - a.beginTime, modelValue)) value = *v;
+    return value;
+}
+
+CGFloat CALayer::presentationRotation() const {
+    const double z = presentationValue("transform.rotation.z", transform.rotationZ);
+    return presentationValue("transform.rotation", z);
+}
+
+namespace {
+
+CGPoint rotated(CGPoint p, CGPoint c, double cosA, double sinA) {
+    const double dx = p.x - c.x, dy = p.y - c.y;
+    return {c.x + dx * cosA - dy * sinA, c.y + dx * sinA + dy * cosA};
+}
+
+// A drawn item turned about `c`: shapes become outlines through their turned corners; texts and
+// images move with their centre and stay upright.
+DisplayItem rotatedItem(DisplayItem item, CGPoint c, double angle) {
+    const double cosA = std::cos(angle), sinA = std::sin(angle);
+    const CGRect r = item.rect;
+    switch (item.kind) {
+        case DisplayItem::Kind::fill:
+        case DisplayItem::Kind::border:
+        case DisplayItem::Kind::shadow: {
+            const bool filled = item.kind != DisplayItem::Kind::border;
+            item.points = {{r.minX(), r.minY()},
+                           {r.maxX(), r.minY()},
+                           {r.maxX(), r.maxY()},
+                           {r.minX(), r.maxY()},
+                           {r.minX(), r.minY()}};
+            if (filled) item.fill = item.color, item.radius = 0;
+            item.kind = DisplayItem::Kind::path;
+            break;
+        }
+        case DisplayItem::Kind::path:
+            break;
+        default: {
+            const CGPoint centre = rotated(r.center(), c, cosA, sinA);
+            item.rect = {centre.x - r.width() / 2, centre.y - r.height() / 2, r.width(),
+                         r.height()};
+            return item;
+        }
+    }
+    for (auto& p : item.points)
+        p = rotated(p, c, cosA, sinA);
+    UIBezierPath outline;
+    for (const auto& p : item.points)
+        outline.addLineTo(p);
+    item.rect = outline.bounds();
+    return item;
+}
+
+}  // namespace
+
 void CALayer::render(CGContext& ctx) const {
+    const CGFloat angle = presentationRotation();
+    if (angle == 0 || !std::isfinite(angle)) {
+        renderUnrotated(ctx);
+        return;
+    }
+    CGContext turned;
+    turned.translate(ctx.origin().x, ctx.origin().y);
+    renderUnrotated(turned);
+    const CGPoint centre{ctx.origin().x + frame.width() / 2, ctx.origin().y + frame.height() / 2};
+    for (auto& item : turned.takeItems())
+        ctx.add(rotatedItem(std::move(item), centre, angle));
+}
+
+void CALayer::renderUnrotated(CGContext& ctx) const {
     if (isHidden || opacity <= 0) return;
     CGRect local{0, 0, frame.width(), frame.height()};
     if (shadowColor && shadowOpacity > 0) {
@@ -153,10 +290,11 @@ void CAShapeLayer::drawInContext(CGContext& ctx) const {
     if (!path) return;
     UIBezierPath p = *path;
     p.lineWidth = lineWidth;
-    if (strokeEnd < 1) {
+    const double shown = presentationValue("strokeEnd", strokeEnd);
+    if (shown < 1) {
         // Keep the drawn share of the points; enough for a model of a stroke animation.
         std::size_t keep =
-            static_cast<std::size_t>(std::ceil(p.elements.size() * std::max(0.0, strokeEnd)));
+            static_cast<std::size_t>(std::ceil(p.elements.size() * std::max(0.0, shown)));
         p.elements.resize(std::min(keep, p.elements.size()));
     }
     ctx.drawPath(p, strokeColor, fillColor);

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/ui/CAAnimation.h"
 #include "platform/ui/UIColor.h"
 
 namespace platform {
@@ -30,6 +31,14 @@ struct UIBezierPath {
     void moveTo(CGPoint p) { elements.push_back({Op::move, p}); }
     void addLineTo(CGPoint p) { elements.push_back({Op::line, p}); }
     void close() { elements.push_back({Op::close, {}}); }
+    // An arc about `center` from `startAngle` to `endAngle` (radians; positive angles turn
+    // clockwise on screen, where y grows downwards), as line segments of at most 1/64 turn. It
+    // joins the current point with a line, or starts the path. An end on the other side of the
+    // start than `clockwise` says wraps round; a sweep of more than one turn draws one turn.
+    void addArc(CGPoint center, CGFloat radius, CGFloat startAngle, CGFloat endAngle,
+                bool clockwise);
+    static UIBezierPath arc(CGPoint center, CGFloat radius, CGFloat startAngle, CGFloat endAngle,
+                            bool clockwise);
     CGRect bounds() const;
 };
 
@@ -64,12 +73,24 @@ class CGContext {
                   std::optional<UIColor> fill);
     const std::vector<DisplayItem>& items() const { return items_; }
     std::vector<DisplayItem> takeItems() { return std::move(items_); }
+    // Appends an item already in window coordinates.
+    void add(DisplayItem item) { items_.push_back(std::move(item)); }
 
   private:
     CGRect abs(CGRect r) const { return r.offsetBy(origin_.x, origin_.y); }
     CGPoint origin_;
     std::vector<DisplayItem> items_;
 };
+
+// A layer's transform: a rotation about the z axis (radians, clockwise on screen), about the
+// layer's centre.
+struct CATransform3D {
+    CGFloat rotationZ = 0;
+    bool operator==(const CATransform3D&) const = default;
+};
+inline constexpr CATransform3D CATransform3DIdentity{};
+// Rotations about the x or y axis have no place in a flat model and give the identity.
+CATransform3D CATransform3DMakeRotation(CGFloat angle, CGFloat x, CGFloat y, CGFloat z);
 
 class CALayer : public std::enable_shared_from_this<CALayer> {
   public:
@@ -90,6 +111,7 @@ class CALayer : public std::enable_shared_from_this<CALayer> {
     bool isHidden = false;
     std::string name;
     std::shared_ptr<UIImage> contents;
+    CATransform3D transform;
     // Set by a view on its own layer: draws the view's content (UIView::draw).
     std::function<void(CGContext&)> drawDelegate;
 
@@ -105,11 +127,25 @@ class CALayer : public std::enable_shared_from_this<CALayer> {
     // position in its superlayer plays no part; a scrolled layer shows its visible region).
     void render(CGContext& ctx) const;
 
+    // Animations by key; adding under a used key replaces the animation. The animation starts
+    // at the clock's uptime now.
+    void add(CABasicAnimation animation, const std::string& key);
+    const CABasicAnimation* animationForKey(const std::string& key) const;
+    std::vector<std::string> animationKeys() const;
+    void removeAnimationForKey(const std::string& key);
+    void removeAllAnimations() { animations_.clear(); }
+    // The value of `keyPath` as shown now: the model value unless an animation applies.
+    double presentationValue(const std::string& keyPath, double modelValue) const;
+    // The rotation shown now ("transform.rotation.z", or "transform.rotation").
+    CGFloat presentationRotation() const;
+
   protected:
     virtual void drawInContext(CGContext& ctx) const;
 
   private:
+    void renderUnrotated(CGContext& ctx) const;
     std::vector<std::shared_ptr<CALayer>> sublayers_;
+    std::vector<std::pair<std::string, CABasicAnimation>> animations_;
     std::weak_ptr<CALayer> superlayer_;
 };
 

@@ -82,6 +82,13 @@ UIView::UIView(CGRect frame) : UIView() {
     layer_->frame = frame;
 }
 
+UIView::UIView(CGRect frame, std::shared_ptr<CALayer> layer) : UIView(frame) {
+    if (!layer) return;
+    layer->frame = frame;
+    layer->drawDelegate = std::move(layer_->drawDelegate);
+    layer_ = std::move(layer);
+}
+
 UIView::~UIView() {
     layer_->drawDelegate = nullptr;
     for (auto& sub : subviews_)

@@ -229,6 +229,9 @@ class UIView : public UIResponder {
     // The tint, inherited from the nearest superview that has one (system blue at the top).
     UIColor tintColor() const;
     void setTintColor(std::optional<UIColor> color) { tintColor_ = color; }
+    // A view whose layer's shape clips this view; it is not a subview and draws nothing.
+    const std::shared_ptr<UIView>& maskView() const { return maskView_; }
+    void setMaskView(std::shared_ptr<UIView> mask) { maskView_ = std::move(mask); }
     bool clipsToBounds() const { return layer_->masksToBounds; }
     void setClipsToBounds(bool clips) { layer_->masksToBounds = clips; }
     const std::shared_ptr<CALayer>& layer() const { return layer_; }
@@ -305,6 +308,8 @@ class UIView : public UIResponder {
     }
 
   protected:
+    // For views backed by a layer of another class.
+    UIView(CGRect frame, std::shared_ptr<CALayer> layer);
     void setBoundsOrigin(CGPoint origin) { layer_->boundsOrigin = origin; }
     // Called with the new and old sizes when the frame's size changed (before layoutSubviews()).
     void resizeSubviews(CGSize old);
@@ -319,6 +324,7 @@ class UIView : public UIResponder {
     std::vector<std::shared_ptr<NSLayoutConstraint>> constraints_;
     std::vector<std::shared_ptr<UIGestureRecognizer>> recognizers_;
     std::optional<UIColor> tintColor_;
+    std::shared_ptr<UIView> maskView_;
     std::weak_ptr<UIResponder> controller_;
     bool needsLayout_ = true;
 };

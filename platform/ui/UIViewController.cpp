@@ -150,6 +150,31 @@ CGRect UIViewController::presentedFrame(const UIWindow& window,
     }
 }
 
+namespace {
+
+constexpr CGFloat kPopoverCornerRadius = 13;
+
+class ShapeMaskView : public UIView {
+  public:
+    explicit ShapeMaskView(CGRect frame) : UIView(frame, std::make_shared<CAShapeLayer>()) {}
+};
+
+}  // namespace
+
+std::shared_ptr<UIView> makePopoverFrame(CGRect frame, const std::shared_ptr<UIView>& content) {
+    auto container = std::make_shared<UIView>(frame);
+    const CGRect inside = container->bounds();
+    auto mask = std::make_shared<ShapeMaskView>(inside);
+    std::static_pointer_cast<CAShapeLayer>(mask->layer())->path =
+        UIBezierPath::roundedRect(inside, kPopoverCornerRadius);
+    container->setMaskView(std::move(mask));
+    auto wrapper = std::make_shared<UIView>(inside);
+    content->setFrame(inside);
+    wrapper->addSubview(content);
+    container->addSubview(std::move(wrapper));
+    return container;
+}
+
 void UIViewController::present(std::shared_ptr<UIViewController> vc, bool animated,
                                std::function<void()> completion) {
     (void)animated;
@@ -183,10 +208,17 @@ void UIViewController::present(std::shared_ptr<UIViewController> vc, bool animat
     vc->presentedStyle_ = style;
     bool hides = style == UIModalPresentationStyle::fullScreen;
     auto presentedView = vc->view();
-    presentedView->setFrame(vc->presentedFrame(*window, style));
+    const CGRect frame = vc->presentedFrame(*window, style);
+    std::shared_ptr<UIView> shown = presentedView;
+    if (style == UIModalPresentationStyle::popover) {
+        shown = makePopoverFrame(frame, presentedView);
+        vc->popoverFrame_ = shown;
+    } else {
+        presentedView->setFrame(frame);
+    }
     if (hides) context->beginAppearanceTransition(false, animated);
     vc->beginAppearanceTransition(true, animated);
-    window->addSubview(presentedView);
+    window->addSubview(shown);
     if (hides) {
         auto parentView = context->view_->superview();
         const auto& siblings = parentView->subviews();
@@ -225,6 +257,8 @@ void UIViewController::dismissPresented(std::function<void()> completion) {
         hiddenSuperview_.reset();
         beginAppearanceTransition(true, false);
     }
+    if (auto frame = vc->popoverFrame_.lock()) frame->removeFromSuperview();
+    vc->popoverFrame_.reset();
     if (vc->isViewLoaded()) vc->view_->removeFromSuperview();
     presented_.reset();
     vc->presenting_.reset();

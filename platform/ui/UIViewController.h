@@ -158,8 +158,14 @@ class UIViewController : public UIResponder {
     std::weak_ptr<UIViewController> presenting_;
     // The presenter's view while a full-screen presentation keeps it out of the window.
     std::weak_ptr<UIView> hiddenSuperview_;
+    // The frame view a popover's root view sits in (through a plain view), while presented.
+    std::weak_ptr<UIView> popoverFrame_;
     std::size_t hiddenIndex_ = 0;
     Appearance appearance_ = Appearance::disappeared;
 };
+
+// The frame view a popover is shown in: a view of `frame` whose mask view's layer is a shape
+// layer with the popover's rounded outline, holding a plain view that holds `content`.
+std::shared_ptr<UIView> makePopoverFrame(CGRect frame, const std::shared_ptr<UIView>& content);
 
 }  // namespace platform

@@ -157,10 +157,23 @@ TEST_F(PresentationTest, APopoverStaysAPopoverOnlyWhenItsDelegateSaysNone) {
         if (withDelegate) picker->popoverPresentationController()->delegate = keep;
         events_.clear();
         root->present(picker, true);
-        EXPECT_EQ(picker->view()->frame(),
+        const auto view = picker->view();
+        EXPECT_EQ(view->convert(view->bounds(), nullptr),
                   withDelegate ? CGRect(155, 322, 80, 200) : window_->bounds());
         EXPECT_EQ(events_.empty(), withDelegate);  // full screen hides the presenter
+        // A popover sits in a frame view masked by a shape layer; it leaves with the popover.
+        const auto frame = withDelegate ? view->superview()->superview() : nullptr;
+        if (frame) {
+            EXPECT_EQ(frame->superview().get(), window_.get());
+            ASSERT_TRUE(frame->maskView());
+            const auto mask = std::dynamic_pointer_cast<CAShapeLayer>(frame->maskView()->layer());
+            ASSERT_TRUE(mask && mask->path);
+            EXPECT_EQ(mask->path->bounds(), CGRect(0, 0, 80, 200));
+        }
         root->dismiss(false);
+        if (frame) {
+            EXPECT_EQ(frame->superview(), nullptr);
+        }
     }
 }
 
