@@ -83,8 +83,9 @@ void KLVMeasurement::reportSessionStartWhenSceneWillConnectOnWorkerQueue() {
 void KLVMeasurement::subscribeForAppDidFinishLaunchingNotifications() {
     auto& center = platform::NotificationCenter::defaultCenter();
     center.removeObserver(kFinishLaunchingObserver);
-    center.addObserver(kFinishLaunchingObserver, platform::UIApplicationDidFinishLaunchingNotification,
-                       nullptr, [](const platform::Notification& notification) {
+    center.addObserver(kFinishLaunchingObserver,
+                       platform::UIApplicationDidFinishLaunchingNotification, nullptr,
+                       [](const platform::Notification& notification) {
                            handleAppDidFinishLaunching(notification.userInfo);
                        });
 }

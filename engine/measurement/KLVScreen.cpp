@@ -17,8 +17,8 @@ platform::Dictionary KLVScreenParametersFromScreen(const KLVScreen& screen) {
         std::int64_t failureCode = 0;
         if (!KLVDataTypeValidator::isValidScreenParameterValue(platform::Object(*className),
                                                                &failureCode)) {
-            monitor.logWithLevel(kKLVLogWarning, 31015,
-                                 "Screen class name is invalid. Error code", failureCode);
+            monitor.logWithLevel(kKLVLogWarning, 31015, "Screen class name is invalid. Error code",
+                                 failureCode);
             return parameters;
         }
         parameters[kKLVScreenClassParameter] = *className;

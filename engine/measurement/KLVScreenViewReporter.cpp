@@ -3,6 +3,7 @@
 #include <array>
 #include <cstring>
 
+#include "engine/base/KLVHandOverSlot.h"
 #include "engine/base/KLVInternalNames.h"
 #include "engine/events/KLVDataTypeValidator.h"
 #include "engine/events/KLVErrorEvent.h"
@@ -10,7 +11,6 @@
 #include "engine/measurement/KLVMeasurement.h"
 #include "engine/measurement/KLVSessionReporter.h"
 #include "platform/foundation/Bundle.h"
-#include "platform/foundation/NoDestructor.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/foundation/SharedInstance.h"
 #include "platform/security/Random.h"
@@ -25,14 +25,9 @@ constexpr char kScreenViewEventName[] = "screen_view";
 constexpr char kScreenNameKey[] = "screen_name";
 constexpr char kScreenClassKey[] = "screen_class";
 
-struct LoggerSlot {
-    std::mutex mutex;
-    std::shared_ptr<const KLVTimedInternalEventLogger> logger;
-};
-
-LoggerSlot& loggerSlot() {
-    static platform::NoDestructor<LoggerSlot> slot;
-    return slot.get();
+struct LoggerTag;
+KLVHandOverSlot<KLVTimedInternalEventLogger>& loggerSlot() {
+    return KLVHandOverSlot<KLVTimedInternalEventLogger>::shared<LoggerTag>();
 }
 
 KLVMonitor& monitor() {
@@ -85,10 +80,7 @@ bool KLVIsScreenReportingEnabled() {
 }
 
 void KLVSetTimedInternalEventLogger(KLVTimedInternalEventLogger logger) {
-    auto installed =
-        logger ? std::make_shared<const KLVTimedInternalEventLogger>(std::move(logger)) : nullptr;
-    std::lock_guard lock(loggerSlot().mutex);
-    loggerSlot().logger = std::move(installed);
+    loggerSlot().install(std::move(logger));
 }
 
 KLVScreenViewReporter::KLVScreenViewReporter() : currentScreenInstanceID_(randomSeed()) {
@@ -155,10 +147,9 @@ void KLVScreenViewReporter::trackScreenWithParameters(const platform::Dictionary
     KLVScreen screen(name, className, incrementScreenInstanceID());
     screen.setIsManuallyTracked(true);
     screen.setEventTimestamp(timestamp);
-    monitor().logWithLevel(kKLVLogDebug, 31029,
-                           "Logging screen view with screen name and screen class",
-                           platform::Object(name.value_or("")),
-                           platform::Object(className.value_or("")));
+    monitor().logWithLevel(
+        kKLVLogDebug, 31029, "Logging screen view with screen name and screen class",
+        platform::Object(name.value_or("")), platform::Object(className.value_or("")));
     // The previous screen is taken in the same step that replaces it: two screen views on
     // different threads must not both name one screen as their predecessor.
     std::optional<KLVScreen> previous;
@@ -171,7 +162,8 @@ void KLVScreenViewReporter::trackScreenWithParameters(const platform::Dictionary
         platform::Dictionary eventParameters;
         if (const auto sanitized =
                 sanitizedEventParameters(parameters, kScreenViewEventName, true, false)) {
-            for (const auto& [key, value] : *sanitized) eventParameters[key] = value.value();
+            for (const auto& [key, value] : *sanitized)
+                eventParameters[key] = value.value();
         }
         eventParameters.erase(kScreenNameKey);
         eventParameters.erase(kScreenClassKey);
@@ -240,7 +232,8 @@ void KLVScreenViewReporter::logViewScreenEventWithPreviousScreen(
         return;
     }
     platform::Dictionary eventParameters = parameters;
-    for (auto& [key, value] : KLVScreenParametersFromScreen(*next)) eventParameters[key] = value;
+    for (auto& [key, value] : KLVScreenParametersFromScreen(*next))
+        eventParameters[key] = value;
     if (previous) {
         eventParameters["_pi"] = previous->instanceID();
         if (const auto& c = previous->className(); c && !c->empty() && isValidScreenValue(*c)) {
@@ -267,12 +260,8 @@ void KLVScreenViewReporter::logViewScreenEventWithPreviousScreen(
         KLVLogInternalEvent(kKLVAutoOrigin, "_vs", eventParameters);
         return;
     }
-    std::shared_ptr<const KLVTimedInternalEventLogger> logger;
-    {
-        std::lock_guard lock(loggerSlot().mutex);
-        logger = loggerSlot().logger;
-    }
-    if (logger) (*logger)("app", "_vs", next->eventTimestamp(), eventParameters);
+    if (const auto logger = loggerSlot().get())
+        (*logger)("app", "_vs", next->eventTimestamp(), eventParameters);
 }
 
 void KLVScreenViewReporter::handleAppDidBecomeActive() {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "engine/base/KLVHandOverSlot.h"
 #include "engine/base/KLVInternalNames.h"
 #include "engine/base/KLVMeasurementBase.h"
 #include "engine/events/KLVErrorEvent.h"
@@ -11,7 +12,6 @@
 #include "engine/stores/KLVPersistedConfig.h"
 #include "platform/dispatch/Clock.h"
 #include "platform/dispatch/SerialQueue.h"
-#include "platform/foundation/NoDestructor.h"
 #include "platform/foundation/NotificationCenter.h"
 
 namespace engine {
@@ -22,14 +22,9 @@ constexpr double kMaximumEngagementSeconds = 3600.0;
 constexpr char kSessionIDProperty[] = "_sid";
 constexpr char kSessionNumberProperty[] = "_sno";
 
-struct SetterSlot {
-    std::mutex mutex;
-    std::shared_ptr<const KLVInternalUserPropertySetter> setter;
-};
-
-SetterSlot& setterSlot() {
-    static platform::NoDestructor<SetterSlot> slot;
-    return slot.get();
+struct SetterTag;
+KLVHandOverSlot<KLVInternalUserPropertySetter>& setterSlot() {
+    return KLVHandOverSlot<KLVInternalUserPropertySetter>::shared<SetterTag>();
 }
 
 double currentClockTime() {
@@ -70,10 +65,7 @@ std::shared_ptr<platform::DispatchQueue> mainQueueHandle() {
 }  // namespace
 
 void KLVSetInternalUserPropertySetter(KLVInternalUserPropertySetter setter) {
-    auto installed =
-        setter ? std::make_shared<const KLVInternalUserPropertySetter>(std::move(setter)) : nullptr;
-    std::lock_guard lock(setterSlot().mutex);
-    setterSlot().setter = std::move(installed);
+    setterSlot().install(std::move(setter));
 }
 
 std::optional<KLVEvent> KLVSessionStartEvent(std::int64_t sessionNumber, bool inBackground,
@@ -108,10 +100,9 @@ void KLVSessionReporter::onMainThread(std::function<void(KLVSessionReporter&)> b
         block(*this);
         return;
     }
-    platform::mainQueue().async(
-        [weak = weak_from_this(), block = std::move(block)] {
-            if (auto self = weak.lock()) block(*self);
-        });
+    platform::mainQueue().async([weak = weak_from_this(), block = std::move(block)] {
+        if (auto self = weak.lock()) block(*self);
+    });
 }
 
 void KLVSessionReporter::setReportingEnabled(bool enabled) {
@@ -170,11 +161,7 @@ std::optional<KLVUserAttribute> KLVSessionReporter::sessionNumberProperty() cons
 
 void KLVSessionReporter::setSessionID(std::optional<std::int64_t> sessionID,
                                       std::optional<std::int64_t> sessionNumber) {
-    std::shared_ptr<const KLVInternalUserPropertySetter> setter;
-    {
-        std::lock_guard lock(setterSlot().mutex);
-        setter = setterSlot().setter;
-    }
+    const auto setter = setterSlot().get();
     if (!setter) return;
     const auto object = [](std::optional<std::int64_t> v) {
         return v ? platform::Object(*v) : platform::Object();
@@ -227,8 +214,8 @@ std::int64_t KLVSessionReporter::logEngagementEventAndReturnTimeWithScreen(
     {
         std::lock_guard lock(spansMutex_);
         if (isReportingEnabled()) {
-            milliseconds =
-                millisFromSeconds(std::min(incurredEngagementTimeLocked(), kMaximumEngagementSeconds));
+            milliseconds = millisFromSeconds(
+                std::min(incurredEngagementTimeLocked(), kMaximumEngagementSeconds));
         }
         engagementStartUptime_ = currentUptime();
         if (efficient && !isRedundant) freerideEngagementStartUptime_ = engagementStartUptime_;
