@@ -113,8 +113,6 @@ TEST_F(SessionServiceTest, WipeGivesAFreshReporterThatFollowsTheService) {
     ASSERT_TRUE(after);
     EXPECT_NE(after, before);
     EXPECT_TRUE(after->isReportingEnabled());
-    EXPECT_EQ(service_->PSMStartCount(), 0);
-    EXPECT_EQ(service_->PSMRetryCount(), 0);
 }
 
 TEST_F(SessionServiceTest, RegionalDefaultsFollowTheirSwitch) {

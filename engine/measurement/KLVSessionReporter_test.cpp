@@ -71,9 +71,6 @@ TEST_F(SessionReporterTest, EngagementReports) {
     const Step screenChange = [&](KLVSessionReporter& r) {
         r.handleScreenDidChangeFromScreen(home, std::nullopt);
     };
-    const Step firstScreen = [](KLVSessionReporter& r) {
-        r.handleScreenDidChangeFromScreen(std::nullopt, std::nullopt);
-    };
     const Step resign = [](KLVSessionReporter& r) {
         r.handleAppWillResignActiveWithScreen(std::nullopt);
     };
@@ -88,7 +85,6 @@ TEST_F(SessionReporterTest, EngagementReports) {
         {"1.5 s", {kNoTimer}, 1.5, userEngagement, {R"(_e {"_et": 1500})"}},
         {"two hours are capped", {kNoTimer}, 7200, userEngagement, {R"(_e {"_et": 3600000})"}},
         {"screen change after 0.9 s", {kNoTimer}, 0.9, screenChange, {}},
-        {"first screen", {kNoTimer}, 5, firstScreen, {}},
         {"screen change",
          {kNoTimer},
          2,
@@ -114,7 +110,6 @@ TEST_F(SessionReporterTest, EngagementReports) {
          3,
          resign,
          {R"(_e {"_et": 3000})", "_ab {}"}},
-        {"resign without backgrounded events", {kNoTimer}, 3, resign, {R"(_e {"_et": 3000})"}},
     };
     becomeActive();
     reporter_->setReportingEnabled(true);
@@ -205,19 +200,6 @@ TEST_F(SessionReporterTest, NothingIsReportedWhileInactive) {
     for (const std::int64_t code : {33005, 33006, 33008})
         EXPECT_EQ(logCount(code), 1u) << code;
     EXPECT_EQ(persisted_->sessionNumber(), 0);
-}
-
-TEST(SessionStartEventTest, BackgroundFlagOrScreen) {
-    const auto background = KLVSessionStartEvent(4, true, 1700000000.9);
-    ASSERT_TRUE(background);
-    EXPECT_EQ(background->name(), "_s");
-    EXPECT_EQ(background->origin(), "auto");
-    EXPECT_EQ(background->parameters().at("_sid"), KLVValue::initWithInt64(1700000000));
-    EXPECT_EQ(background->parameters().at("_sno"), KLVValue::initWithInt64(4));
-    EXPECT_EQ(background->parameters().at("_aib"), KLVValue::initWithInt64(1));
-    const auto foreground = KLVSessionStartEvent(4, false, 1700000000.9);
-    ASSERT_TRUE(foreground);
-    EXPECT_FALSE(foreground->parameters().contains("_aib"));
 }
 
 }  // namespace
