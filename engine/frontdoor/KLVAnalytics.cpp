@@ -50,8 +50,10 @@ FrontDoorState::FrontDoorState() {
                                       double timestamp, const platform::Dictionary& parameters) {
         KLVAnalytics::logInternalEventWithOrigin(origin, name, timestamp, parameters);
     });
-    // The screen-view reporter must exist before the app first becomes active.
+    // The screen-view reporter must exist before the app first becomes active, and it follows
+    // every view controller's appearance.
     KLVMeasurement::subscribeForAppDidFinishLaunchingNotifications();
+    KLVScreenViewReporter::installAppearanceHooks();
 }
 
 FrontDoorState::~FrontDoorState() {

@@ -1,5 +1,6 @@
 #include "engine/measurement/KLVScreenViewReporter.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 
@@ -13,6 +14,7 @@
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/foundation/SharedInstance.h"
+#include "platform/foundation/Text.h"
 #include "platform/security/Random.h"
 #include "platform/ui/UIApplication.h"
 #include "platform/ui/UIViewController.h"
@@ -63,6 +65,105 @@ std::optional<std::string> rootViewControllerClassName() {
     const auto root = window ? window->rootViewController() : nullptr;
     if (!root) return std::nullopt;
     return root->className();
+}
+
+using platform::UIViewController;
+
+// The controllers that appeared in a window, oldest first, held weakly.
+struct KLVWindowStack {
+    std::vector<std::weak_ptr<UIViewController>> entries;
+};
+
+// Associated-object keys: only this file stores under them, so their types are certain.
+constexpr char kStackKey = 0;
+constexpr char kScreenKey = 0;
+
+std::shared_ptr<KLVScreen> screenOf(const UIViewController& controller) {
+    return std::static_pointer_cast<KLVScreen>(controller.associatedObject(&kScreenKey));
+}
+
+void setScreenOf(UIViewController& controller, const KLVScreen& screen) {
+    controller.setAssociatedObject(&kScreenKey, std::make_shared<KLVScreen>(screen));
+}
+
+// The key window's stack, made empty on first use; null without a key window.
+std::shared_ptr<KLVWindowStack> keyWindowStack() {
+    const auto window = platform::UIApplication::shared().keyWindow();
+    if (!window) return nullptr;
+    auto stack = std::static_pointer_cast<KLVWindowStack>(window->associatedObject(&kStackKey));
+    if (!stack) {
+        stack = std::make_shared<KLVWindowStack>();
+        window->setAssociatedObject(&kStackKey, stack);
+    }
+    return stack;
+}
+
+void resetKeyWindowStack() {
+    if (const auto window = platform::UIApplication::shared().keyWindow()) {
+        window->setAssociatedObject(&kStackKey, std::make_shared<KLVWindowStack>());
+    }
+}
+
+void removeFromStack(KLVWindowStack& stack, const UIViewController* controller) {
+    std::erase_if(stack.entries, [&](const auto& entry) {
+        const auto held = entry.lock();
+        return !held || held.get() == controller;
+    });
+}
+
+bool isLoadedInWindow(UIViewController& controller) {
+    return controller.isViewLoaded() && controller.view()->window() != nullptr;
+}
+
+// Its view is loaded and inside the key window. Every class here comes from the app's own code,
+// so the rule for the platform's private classes never applies.
+bool isTrackable(UIViewController& controller) {
+    const auto window = platform::UIApplication::shared().keyWindow();
+    return window && controller.isViewLoaded() && controller.view()->isDescendant(window.get());
+}
+
+// The controller to track, newest entries first: one named by the app, else one with a screen
+// of its own or what it presents, else the first entry.
+std::shared_ptr<UIViewController> viewControllerToTrack(const KLVWindowStack& stack) {
+    std::vector<std::shared_ptr<UIViewController>> newestFirst;
+    for (auto it = stack.entries.rbegin(); it != stack.entries.rend(); ++it) {
+        if (auto held = it->lock()) newestFirst.push_back(std::move(held));
+    }
+    for (const auto& controller : newestFirst) {
+        const auto screen = screenOf(*controller);
+        if (isLoadedInWindow(*controller) && screen && screen->isManuallySet()) return controller;
+    }
+    for (auto candidate : newestFirst) {
+        if (!isLoadedInWindow(*candidate)) continue;
+        if (screenOf(*candidate)) return candidate;
+        if (const auto parent = candidate->parent(); parent && parent->children().size() > 1) {
+            const auto& siblings = parent->children();
+            const bool otherHidden = std::any_of(siblings.begin(), siblings.end(), [&](auto& c) {
+                return c != candidate && !isLoadedInWindow(*c);
+            });
+            if (otherHidden) {
+                if (screenOf(*parent)) return parent;
+                candidate = parent;
+            }
+        }
+        // This platform has no navigation, tab-bar or page containers to descend through; what
+        // a controller presents, or the controller being presented, is the screen.
+        std::shared_ptr<UIViewController> shown = candidate->presentedViewController();
+        if (!shown && candidate->presentingViewController()) shown = candidate;
+        if (shown && isLoadedInWindow(*shown)) return shown;
+    }
+    if (!stack.entries.empty()) {
+        if (auto first = stack.entries.front().lock()) return first;
+    }
+    KLVMeasurementBase::monitor().logWithLevel(kKLVLogWarningSilent, 31011,
+                                               "Root view controller not found");
+    return nullptr;
+}
+
+bool isMeasurementEnabled() {
+    if (!KLVMeasurement::hasSharedInstance()) return false;
+    const auto service = KLVMeasurement::sharedInstance();
+    return service && service->isEnabled();
 }
 
 }  // namespace
@@ -208,10 +309,140 @@ void KLVScreenViewReporter::setScreenName(const std::optional<std::string>& scre
         monitor().logWithLevel(kKLVLogWarning, 31002, "Received invalid screen class");
         return;
     }
-    // No view controller has been seen appearing: there is nothing to name.
-    monitor().logWithLevel(
-        kKLVLogWarning, 31003,
-        "setScreenName:screenClass: must be called after a view controller has appeared");
+    const auto stack = keyWindowStack();
+    std::shared_ptr<UIViewController> controller;
+    if (stack) {
+        removeFromStack(*stack, nullptr);
+        if (!stack->entries.empty()) controller = stack->entries.back().lock();
+    }
+    if (!controller) {
+        monitor().logWithLevel(
+            kKLVLogWarning, 31003,
+            "setScreenName:screenClass: must be called after a view controller has appeared");
+        return;
+    }
+    const std::optional<std::string> className =
+        screenClass ? screenClass : std::optional(controller->className());
+    if (const auto current = currentScreen();
+        current && current->name() == screenName && current->className() == className) {
+        monitor().logWithLevel(kKLVLogDebug, 31004,
+                               "Ignoring duplicate screen name and screen class");
+        return;
+    }
+    KLVScreen screen(screenName, className, incrementScreenInstanceID());
+    screen.setIsManuallySet(true);
+    setScreenOf(*controller, screen);
+    currentViewController_ = controller;
+    monitor().logWithLevel(kKLVLogDebug, 31009, "Set screen name and screen class",
+                           screenName.value_or(""), className.value_or(""));
+    changeCurrentScreen(screen);
+}
+
+void KLVScreenViewReporter::changeCurrentScreen(const KLVScreen& screen) {
+    std::optional<KLVScreen> previous;
+    {
+        std::lock_guard lock(screensMutex_);
+        previous = std::exchange(currentScreen_, screen);
+    }
+    queue_.async([this, previous = std::move(previous), screen] {
+        postScreenDidChangeNotificationWithPreviousScreen(previous, screen);
+        if (KLVIsScreenReportingEnabled()) {
+            logViewScreenEventWithPreviousScreen(previous, screen, {});
+        }
+    });
+}
+
+void KLVScreenViewReporter::installAppearanceHooks() {
+    if (!KLVIsScreenReportingEnabled()) {
+        KLVMeasurementBase::monitor().logWithLevel(
+            kKLVLogNotice, 36001,
+            "Analytics screen reporting is disabled. UIViewController transitions will not be "
+            "logged.");
+        return;
+    }
+    UIViewController::setAppearanceObserver([](UIViewController& controller, bool appeared) {
+        auto& reporter = sharedInstance();
+        if (appeared) {
+            reporter.viewControllerDidAppear(controller);
+        } else {
+            reporter.viewControllerDidDisappear(controller);
+        }
+    });
+}
+
+void KLVScreenViewReporter::viewControllerDidAppear(UIViewController& viewController) {
+    auto stack = keyWindowStack();
+    if (!stack) return;
+    const auto window = platform::UIApplication::shared().keyWindow();
+    if (window->rootViewController().get() == &viewController && !stack->entries.empty() &&
+        stack->entries.front().lock().get() != &viewController) {
+        // A new root: what appeared under the old one is gone from view.
+        resetKeyWindowStack();
+        stack = keyWindowStack();
+    }
+    removeFromStack(*stack, &viewController);
+    if (isTrackable(viewController)) {
+        stack->entries.push_back(viewController.shared<UIViewController>());
+    }
+    trackKeyWindowStack();
+}
+
+void KLVScreenViewReporter::viewControllerDidDisappear(UIViewController& viewController) {
+    const auto stack = keyWindowStack();
+    if (!stack) return;
+    const bool isFirst =
+        !stack->entries.empty() && stack->entries.front().lock().get() == &viewController;
+    removeFromStack(*stack, isFirst ? nullptr : &viewController);
+    trackKeyWindowStack();
+}
+
+void KLVScreenViewReporter::trackKeyWindowStack() {
+    const auto stack = keyWindowStack();
+    if (!stack) return;
+    const auto chosen = viewControllerToTrack(*stack);
+    if (chosen && isTrackable(*chosen)) setCurrentViewController(chosen);
+}
+
+void KLVScreenViewReporter::setCurrentViewController(
+    const std::shared_ptr<UIViewController>& controller) {
+    if (!controller) {
+        monitor().logWithLevel(kKLVLogWarning, 31005, "Received nil view controller");
+        return;
+    }
+    const bool enabled = isMeasurementEnabled();
+    if (enabled && currentViewController_.lock() == controller) {
+        monitor().logWithLevel(kKLVLogDebug, 31006, "View controller already tracked. Class, ID",
+                               controller->className(),
+                               screenOf(*controller) ? screenOf(*controller)->instanceID() : 0);
+        return;
+    }
+    const std::string fullClass = controller->className();
+    const auto limit = static_cast<std::size_t>(
+        KLVMeasurement::remoteConfig()->maxPublicEventParameterValueLength());
+    std::string defaultClass = platform::substringByCodePoints(fullClass, 0, limit);
+    if (defaultClass != fullClass) {
+        monitor().logWithLevel(kKLVLogDebug, 31007,
+                               "Trimmed name of default screen class. Original screen class, "
+                               "trimmed screen class",
+                               fullClass, defaultClass);
+    }
+    if (!isValidScreenValue(defaultClass)) {
+        monitor().logWithLevel(kKLVLogWarning, 31008, "Received invalid default screen class");
+        return;
+    }
+    auto screen = screenOf(*controller);
+    if (!screen) {
+        setScreenOf(*controller,
+                    KLVScreen(std::nullopt, defaultClass, incrementScreenInstanceID()));
+        screen = screenOf(*controller);
+    }
+    currentViewController_ = controller;
+    if (screenID(currentScreen()) == screen->instanceID()) return;
+    if (enabled) {
+        monitor().logWithLevel(kKLVLogDebug, 31010, "Tracking view controller. Class, ID",
+                               defaultClass, screen->instanceID());
+    }
+    changeCurrentScreen(*screen);
 }
 
 void KLVScreenViewReporter::postScreenDidChangeNotificationWithPreviousScreen(

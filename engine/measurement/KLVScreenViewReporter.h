@@ -6,15 +6,18 @@
 // passes those transitions and screen changes on to the session reporter once the measurement
 // service has started its components.
 //
-// Screens come from the app's "screen_view" events. The current and previous screens are read
-// and written under one lock (every event reads them, so a hop to a queue would cost each
-// event); the deferred work (the screen-change hand-over and "_vs") runs in order on the serial
-// queue "KLVScreenViewReporter". The activity flags are atomic. App-state notifications arrive
-// on the main thread.
+// Screens come from the appearance of view controllers (the hooks that the engine's set-up
+// installs: each key window keeps a stack of the controllers that appeared in it, and the one to
+// track is picked from it) and from the app's "screen_view" events. The current and previous
+// screens are read and written under one lock (every event reads them, so a hop to a queue would
+// cost each event); the deferred work (the screen-change hand-over and "_vs") runs in order on the
+// serial queue "KLVScreenViewReporter". The activity flags are atomic. App-state notifications
+// arrive on the main thread.
 
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -22,6 +25,10 @@
 #include "engine/measurement/KLVScreen.h"
 #include "platform/dispatch/SerialQueue.h"
 #include "platform/foundation/Object.h"
+
+namespace platform {
+class UIViewController;
+}
 
 namespace engine {
 
@@ -57,8 +64,7 @@ class KLVScreenViewReporter {
     // Copies of the current screen's name and class.
     void getScreenName(std::optional<std::string>* screenName,
                        std::optional<std::string>* screenClass);
-    // Naming the screen of a view controller needs the appearance hooks, which this process
-    // does not install: the call is checked and otherwise ignored.
+    // Names the screen of the newest controller that appeared in the key window (main thread).
     void setScreenName(const std::optional<std::string>& screenName,
                        const std::optional<std::string>& screenClass);
 
@@ -68,6 +74,14 @@ class KLVScreenViewReporter {
     // The next screen instance ID: the random seed plus one for the first, then one more each
     // time; wraps around like the signed counter it stands for. Any thread.
     std::int64_t incrementScreenInstanceID();
+
+    // Joins the shared reporter to every controller's appearance, unless automatic reporting is
+    // off (36001). Once per process; the engine's set-up calls it.
+    static void installAppearanceHooks();
+    // Main thread: the hooks' calls, and the controller made the tracked screen.
+    void viewControllerDidAppear(platform::UIViewController& viewController);
+    void viewControllerDidDisappear(platform::UIViewController& viewController);
+    void setCurrentViewController(const std::shared_ptr<platform::UIViewController>& controller);
 
     // App state (main thread).
     void handleAppDidBecomeActive();
@@ -89,6 +103,13 @@ class KLVScreenViewReporter {
     std::atomic<bool> appHasBeenInitialized_{false};
     std::atomic<std::uint64_t> currentScreenInstanceID_;
     std::optional<KLVScreen> currentScreen() const;
+    // Makes `screen` current and, on the queue, hands the change on and logs it when automatic
+    // reporting is on.
+    void changeCurrentScreen(const KLVScreen& screen);
+    // Picks the controller to track from the key window's stack and tracks it.
+    void trackKeyWindowStack();
+    // Main thread.
+    std::weak_ptr<platform::UIViewController> currentViewController_;
     mutable std::mutex screensMutex_;
     std::optional<KLVScreen> currentScreen_;
     std::optional<KLVScreen> previousScreen_;

@@ -7,7 +7,11 @@
 #include <thread>
 
 #include "engine/base/EngineTestSupport.h"
+#include "engine/events/KLVErrorEvent.h"
 #include "engine/settings/SettingsTestSupport.h"
+#include "platform/ui/UIApplication.h"
+#include "platform/ui/UIViewController.h"
+#include "platform/ui/UIWindow.h"
 
 namespace engine {
 namespace {
@@ -82,6 +86,47 @@ TEST_F(ScreenViewReporterTest, ScreenViewEventsNameTheScreenInFront) {
     testkit::drain(reporter().queue());
     EXPECT_EQ(views_.size(), 2u);
     EXPECT_EQ(reporter().screenParameters().at("_si"), Object(first + 1));
+}
+
+class HomeController : public platform::UIViewController {};
+class CheckoutController : public platform::UIViewController {};
+
+TEST_F(ScreenViewReporterTest, AppearingControllersAreTrackedAndNamed) {
+    allowDebugLines();
+    std::vector<Dictionary> automatic;
+    KLVSetInternalEventLogger(
+        [&](const std::string&, const std::string& name, const Dictionary& parameters) {
+            if (name == "_vs") automatic.push_back(parameters);
+        });
+    KLVScreenViewReporter::installAppearanceHooks();
+    const auto screens = [&] {
+        testkit::drain(reporter().queue());
+        std::vector<std::string> out;
+        for (const auto& p : automatic) {
+            out.push_back(p.at("_sc").asString() +
+                          (p.contains("_sn") ? "/" + p.at("_sn").asString() : "") +
+                          (p.contains("_pc") ? " from " + p.at("_pc").asString() : ""));
+        }
+        return out;
+    };
+    platform::UIApplication::shared().launch(nullptr);
+    const auto window = std::make_shared<platform::UIWindow>();
+    const auto home = std::make_shared<HomeController>();
+    window->setRootViewController(home);
+    window->makeKeyAndVisible();
+    const auto checkout = std::make_shared<CheckoutController>();
+    home->present(checkout, false);
+    reporter().setScreenName(std::string("Pay"), std::nullopt);
+    reporter().setScreenName(std::string("Pay"), std::nullopt);  // a duplicate: ignored
+    checkout->dismiss(false);
+    EXPECT_THAT(screens(), ElementsAre("HomeController", "CheckoutController from HomeController",
+                                       "CheckoutController/Pay from CheckoutController",
+                                       "HomeController from CheckoutController"));
+    EXPECT_EQ(logCount(31004), 1u);
+    // The home screen keeps its instance ID when it comes back.
+    EXPECT_EQ(automatic.back().at("_si"), automatic.front().at("_si"));
+    platform::UIViewController::setAppearanceObserver({});
+    KLVSetInternalEventLogger({});
 }
 
 TEST_F(ScreenViewReporterTest, AutomaticReportingOffMarksManualViews) {
