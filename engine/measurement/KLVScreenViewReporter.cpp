@@ -55,6 +55,26 @@ bool isValidScreenValue(const std::string& text) {
     return KLVDataTypeValidator::isValidScreenParameterValue(platform::Object(text));
 }
 
+struct Refusal {
+    std::int64_t code;
+    const char* message;
+};
+
+// A given name and a given class must both be valid screen values; the first that is not is
+// logged with its refusal.
+bool areValidScreenValues(const std::optional<std::string>& name,
+                          const std::optional<std::string>& className, Refusal nameRefusal,
+                          Refusal classRefusal) {
+    for (const auto& [value, refusal] :
+         {std::pair{&name, nameRefusal}, {&className, classRefusal}}) {
+        if (*value && !isValidScreenValue(**value)) {
+            monitor().logWithLevel(kKLVLogWarning, refusal.code, refusal.message);
+            return false;
+        }
+    }
+    return true;
+}
+
 std::optional<std::int64_t> screenID(const std::optional<KLVScreen>& screen) {
     return screen ? std::optional(screen->instanceID()) : std::nullopt;
 }
@@ -230,12 +250,8 @@ void KLVScreenViewReporter::trackScreenWithParameters(const platform::Dictionary
     };
     const auto name = text(kScreenNameKey);
     auto className = text(kScreenClassKey);
-    if (name && !isValidScreenValue(*name)) {
-        monitor().logWithLevel(kKLVLogWarning, 31027, "Received invalid name for screen");
-        return;
-    }
-    if (className && !isValidScreenValue(*className)) {
-        monitor().logWithLevel(kKLVLogWarning, 31028, "Received invalid class for screen");
+    if (!areValidScreenValues(name, className, {31027, "Received invalid name for screen"},
+                              {31028, "Received invalid class for screen"})) {
         return;
     }
     if (!className) {
@@ -301,12 +317,8 @@ void KLVScreenViewReporter::setScreenName(const std::optional<std::string>& scre
             "Ignoring call to setScreenName:screenClass:. Screen reporting is disabled.");
         return;
     }
-    if (screenName && !isValidScreenValue(*screenName)) {
-        monitor().logWithLevel(kKLVLogWarning, 31001, "Received invalid screen name");
-        return;
-    }
-    if (screenClass && !isValidScreenValue(*screenClass)) {
-        monitor().logWithLevel(kKLVLogWarning, 31002, "Received invalid screen class");
+    if (!areValidScreenValues(screenName, screenClass, {31001, "Received invalid screen name"},
+                              {31002, "Received invalid screen class"})) {
         return;
     }
     const auto stack = keyWindowStack();
