@@ -13,6 +13,8 @@
 #include "engine/identity/KLVIdentity.h"
 #include "engine/measurement/KLVAnalyticsStore.h"
 #include "engine/measurement/KLVEventListenerNotifier.h"
+#include "engine/measurement/KLVScreenViewReporter.h"
+#include "engine/measurement/KLVSessionReporter.h"
 #include "engine/measurement/KLVTCFClient.h"
 #include "engine/settings/KLVConsentSettingsUtil.h"
 #include "platform/dispatch/Clock.h"
@@ -38,6 +40,20 @@ FrontDoorState::FrontDoorState() {
     KLVSetOperationQueueHandOver([](std::function<void()> block) {
         KLVAnalytics::queueOperationWithBlock(std::move(block));
     });
+    // The session and screen reporters set the session properties and log screen views with
+    // their own times through here.
+    KLVSetInternalUserPropertySetter(
+        [](const platform::Object& value, const std::string& name, const std::string& origin) {
+            KLVAnalytics::sharedInstance().setInternalUserProperty(value, name, origin);
+        });
+    KLVSetTimedInternalEventLogger([](const std::string& origin, const std::string& name,
+                                      double timestamp, const platform::Dictionary& parameters) {
+        KLVAnalytics::logInternalEventWithOrigin(origin, name, timestamp, parameters);
+    });
+    // The screen-view reporter must exist before the app first becomes active, and it follows
+    // every view controller's appearance.
+    KLVMeasurement::subscribeForAppDidFinishLaunchingNotifications();
+    KLVScreenViewReporter::installAppearanceHooks();
 }
 
 FrontDoorState::~FrontDoorState() {

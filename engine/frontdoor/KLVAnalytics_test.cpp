@@ -9,6 +9,7 @@
 #include "engine/base/EngineTestSupport.h"
 #include "engine/frontdoor/TRWAnalytics.h"
 #include "engine/measurement/KLVAnalyticsStore.h"
+#include "engine/measurement/KLVScreenViewReporter.h"
 #include "engine/measurement/MeasurementTestSupport.h"
 #include "engine/settings/KLVConsentSettingsUtil.h"
 #include "engine/stores/KLVPersistedConfig.h"
@@ -125,23 +126,34 @@ TEST_F(KLVAnalyticsTest, SafelistedEventsAreTakenWholeOrNotAtAll) {
 }
 
 TEST_F(KLVAnalyticsTest, EventRoad) {
+    testkit::ScopedManualClock clock;
     start();
     KLVAnalytics::logEventWithName("1bad", {});
     KLVAnalytics::logEventWithName("tarnwell_thing", {});
+    const double screenViewTime = platform::Clock::current().now();
     KLVAnalytics::logEventWithName("screen_view", {{"screen_name", "Home"}});
     KLVAnalytics::logInternalEventWithOrigin("auto", "screen_view", {});
+    // Screen views reach the service as "_vs" from the screen-view reporter's queue.
+    testkit::drain(KLVScreenViewReporter::sharedInstance().queue());
     KLVAnalytics::logEventWithName("level_up", {{"_sc", "Board"}});
     settle();
     const auto events = service_->events();
-    EXPECT_THAT(eventNames(), ElementsAre("_err", "_err", "level_up"));
-    ASSERT_EQ(events.size(), 3u);
+    EXPECT_THAT(eventNames(), ElementsAre("_err", "_err", "_vs", "_vs", "level_up"));
+    ASSERT_EQ(events.size(), 5u);
+    EXPECT_EQ(events[2].origin, "app");
+    EXPECT_EQ(events[2].timestamp, screenViewTime);
+    EXPECT_EQ(events[2].parameters.at("_sn"), Object("Home"));
+    EXPECT_FALSE(events[2].parameters.contains("screen_name"));
+    EXPECT_EQ(events[3].parameters.at("_pn"), Object("Home"));
+    EXPECT_EQ(events[3].parameters.at("_si").asInteger(),
+              events[2].parameters.at("_si").asInteger() + 1);
     EXPECT_EQ(events[0].origin, "auto");
     EXPECT_FALSE(events[0].isPublicEvent);
     EXPECT_EQ(events[0].parameters.at("_err"), Object(2));
     EXPECT_EQ(events[0].parameters.at("_ev"), Object("1bad"));
     EXPECT_EQ(events[1].parameters.at("_err"), Object(13));
-    EXPECT_EQ(events[2].origin, "app");
-    EXPECT_THAT(events[2].screenParameters, IsEmpty());
+    EXPECT_EQ(events[4].origin, "app");
+    EXPECT_THAT(events[4].screenParameters, IsEmpty());
 }
 
 TEST_F(KLVAnalyticsTest, ForwardedOriginMovesItsScreenParameters) {

@@ -49,6 +49,7 @@ class KLVDatabase;
 class KLVEManager;
 class KLVIdentity;
 class KLVPersistedConfig;
+class KLVSessionReporter;
 class KLVTCFClient;
 
 // Takes over public events: origin, name, parameters (screen parameters laid over them) and the
@@ -417,10 +418,25 @@ class KLVMeasurement : public KLVMeasurementBase,
     // A fresh evaluation cache for one bundle.
     virtual void audienceResetTimestampsCache() {}
 
-    // ---- Sessions and user properties: filled in by their concerns ---------------------------
-    virtual bool isSessionExpired() const { return false; }
-    virtual void extendSession() {}
-    virtual void reportSessionStartOnWorkerQueueWithTimestamp(double, bool) {}
+    // ---- Sessions (KLVMeasurement_Sessions.cpp) ----------------------------------------------
+    // The reporter made at start (and anew by a wipe); null before. Any thread.
+    std::shared_ptr<KLVSessionReporter> sessionReporter() const;
+    // The reporter's answers; without a reporter no session expires and none is extended.
+    virtual bool isSessionExpired() const;
+    virtual void extendSession();
+    // Starts a session when the last one expired: "_sid" and "_sno", then "_s".
+    virtual void reportSessionStartOnWorkerQueueWithTimestamp(double timestamp,
+                                                              bool appInBackground);
+    // Any thread: the above with the load time, in the foreground (":1149", held weakly).
+    void reportSessionStart();
+    // Starts the session when the first scene connects (a pre-warmed launch).
+    void reportSessionStartWhenSceneWillConnectOnWorkerQueue();
+    // Observes the app's finished launch (the engine's set-up calls it once).
+    static void subscribeForAppDidFinishLaunchingNotifications();
+    static void handleAppDidFinishLaunching(const platform::Dictionary& userInfo);
+    // The in-memory PSM attempt counters, which a wipe zeroes.
+    std::int64_t PSMStartCount() const { return PSMStartCount_.load(); }
+    std::int64_t PSMRetryCount() const { return PSMRetryCount_.load(); }
     // ---- User properties (KLVMeasurement_UserProperties.cpp) ---------------------------------
     // The write with its limits; false when refused or failed.
     bool setUserPropertyInDatabaseOnWorkerQueue(const KLVUserAttribute& attribute);
@@ -429,15 +445,18 @@ class KLVMeasurement : public KLVMeasurementBase,
     bool hasUserPropertyUserIDOnWorkerQueue();
 
     // ---- Start steps built with later concerns: empty until then ----------------------------
-    virtual void updateConsentSettingsUtilWithRemoteConfig() {}
+    // Brings the consent defaults, delegations and regional defaults in line with the settings.
+    virtual void updateConsentSettingsUtilWithRemoteConfig();
     virtual void checkPSMDependencyOnWorkerQueue() {}
     virtual void maybeDeleteExpiredPSMValueOnWorkerQueue() {}
-    virtual void resetPSMCounts() {}
-    virtual void resetSessionReporter() {}
+    virtual void resetPSMCounts();
+    // A fresh session reporter, reporting while the service is enabled.
+    virtual void resetSessionReporter();
     // Stores, replaces or removes "_npa" after shouldDisableAdPersonalization(), and with
     // regional consent rules seeds the ad-personalisation consent from it.
     virtual void setPersonalizedAdsUserPropertyOnWorkerQueue();
-    virtual void backfillSessionNumber() {}
+    // A zero session number becomes the lifetime count of "_s".
+    virtual void backfillSessionNumber();
     virtual void reportFirstOpenOnWorkerQueue();
     virtual void reportStoredCampaignEventOnWorkerQueue() {}
     virtual bool shouldAllowRequestDeferredDeepLink() { return false; }
@@ -515,6 +534,9 @@ class KLVMeasurement : public KLVMeasurementBase,
     std::shared_ptr<KLVPersistedConfig> persistedConfig_;
     std::shared_ptr<KLVScheduler> scheduler_;
     std::shared_ptr<KLVEManager> experimentManager_;
+    std::shared_ptr<KLVSessionReporter> sessionReporter_;
+    std::atomic<std::int64_t> PSMStartCount_{0};
+    std::atomic<std::int64_t> PSMRetryCount_{0};
     std::atomic<std::uint64_t> backgroundUpdateTask_{kKLVInvalidBackgroundTask};
     double initTimestamp_ = 0;
     std::optional<std::string> previousZKTAppID_;

@@ -146,8 +146,6 @@ void KLVMeasurement::userAttributeWithName(
 
 // ---- Worker-queue halves, neutral ---------------------------------------------------------
 
-void KLVMeasurement::setSessionTimeoutIntervalOnWorkerQueue(double) {}
-
 void KLVMeasurement::setUserDataOnWorkerQueue(const platform::Dictionary&) {}
 
 void KLVMeasurement::handleOpenURLOnWorkerQueue(const std::string&, std::optional<std::int64_t>,

@@ -9,6 +9,7 @@
 #include "engine/database/KLVDatabase.h"
 #include "engine/identity/KLVIdentity.h"
 #include "engine/measurement/KLVMeasurement.h"
+#include "engine/measurement/KLVTCFClient.h"
 #include "engine/messages/NANOAccessors.h"
 #include "engine/script/KLVPRuntime.h"
 #include "engine/stores/KLVPersistedConfig.h"
@@ -146,7 +147,7 @@ void KLVMeasurement::networkRemoteConfigFetchCompletionHandler(
     } else {
         uploadDataOrRegisterAlarm();
     }
-    // The consent client learns the region once it exists.
+    if (tcfClient_) tcfClient_->setIsDMARegion(remoteConfigInstance()->isDMARegion());
 }
 
 bool KLVMeasurement::storeFetchedConfiguration(const platform::Data& data) {

@@ -88,7 +88,9 @@ void KLVMeasurement::reportFirstOpenOnWorkerQueue() {
         KLVAnalyticsStore::setDeferredAnalyticsCollection(platform::Object());
         // A pre-warmed launch of a scene-based app starts its session when the first scene
         // connects, which the app shell announces.
-        if (!(KLVHasSceneManifest() && KLVIsActivePrewarm())) {
+        if (KLVHasSceneManifest() && KLVIsActivePrewarm()) {
+            reportSessionStartWhenSceneWillConnectOnWorkerQueue();
+        } else {
             reportSessionStartOnWorkerQueueWithTimestamp(loadTime, false);
         }
         persistedConfig_->setLoadTimestampValue(platform::Object());

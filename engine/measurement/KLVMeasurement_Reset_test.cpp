@@ -58,10 +58,12 @@ TEST_F(KLVMeasurementResetTest, ResetForgetsTheInstallationAndKeepsTheAppIDs) {
     EXPECT_EQ(service->previousZKTAppID(), appIDBefore);
     EXPECT_EQ(service->initTimestamp(), 1234.5);
     // The wiped store starts over: the first open is reported again, at the load time, and
-    // consumes it; only its own properties ("_fot", "_fi") and events are there.
+    // consumes it; only its own properties ("_fot", "_fi") and those of the session it starts
+    // ("_sid", "_sno", the first of a fresh session reporter) are there.
     EXPECT_EQ(persisted->loadTimestampValue(), platform::Object());
+    EXPECT_EQ(persisted->sessionNumber(), 1);
     onWorkerQueue(*service, [&] {
-        EXPECT_EQ(service->database()->userAttributesIncludingInternal(true)->size(), 2u);
+        EXPECT_EQ(service->database()->userAttributesIncludingInternal(true)->size(), 4u);
         EXPECT_EQ(service->firstOpenTimestamp(), 1234.5);
     });
 }

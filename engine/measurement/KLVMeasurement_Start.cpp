@@ -8,6 +8,8 @@
 #include "engine/identity/KLVIdentity.h"
 #include "engine/measurement/KLVAnalyticsStore.h"
 #include "engine/measurement/KLVMeasurement.h"
+#include "engine/measurement/KLVScreenViewReporter.h"
+#include "engine/measurement/KLVSessionReporter.h"
 #include "engine/stores/KLVDeepLinkCache.h"
 #include "engine/stores/KLVFileLocations.h"
 #include "engine/stores/KLVPersistedConfig.h"
@@ -19,21 +21,7 @@ namespace engine {
 
 namespace {
 
-constexpr char kScreenReportingEnabledKey[] = "TarnwellScreenReportingEnabled";
 constexpr char kAutomaticScreenReportingEnabledKey[] = "TarnwellAutomaticScreenReportingEnabled";
-
-// Info.plist's screen-reporting switch: the first key present decides when it holds a number;
-// absent or not a number means on.
-bool isAutomaticScreenReportingEnabled() {
-    const auto bundle = platform::Bundle::mainBundle();
-    for (const char* key : {kScreenReportingEnabledKey, kAutomaticScreenReportingEnabledKey}) {
-        const platform::Object& value = bundle.objectForInfoDictionaryKey(key);
-        if (value.isNull()) continue;
-        if (const auto number = value.numberAsDouble()) return *number != 0;
-        return true;
-    }
-    return true;
-}
 
 }  // namespace
 
@@ -74,8 +62,9 @@ void KLVMeasurement::setEnabledOnWorkerQueue(bool enabled) {
             setEnabled(false);
             return;
         }
+        if (const auto reporter = sessionReporter()) reporter->setReportingEnabled(true);
         monitor.logWithLevel(kKLVLogNotice, 23012, "Analytics collection enabled");
-        if (isAutomaticScreenReportingEnabled()) {
+        if (KLVIsScreenReportingEnabled()) {
             monitor.logWithLevel(
                 kKLVLogNotice, 23220,
                 std::string("Analytics screen reporting is enabled. Call "
@@ -86,6 +75,7 @@ void KLVMeasurement::setEnabledOnWorkerQueue(bool enabled) {
         }
     } else {
         if (alarm_) alarm_->cancel();
+        if (const auto reporter = sessionReporter()) reporter->setReportingEnabled(false);
         monitor.logWithLevel(kKLVLogNotice, 23013, "Analytics collection disabled");
     }
 }
@@ -162,7 +152,12 @@ bool KLVMeasurement::initializeComponentsOnWorkerQueue() {
         std::lock_guard lock(componentsMutex_);
         remoteConfig_ = std::move(remoteConfig);
     }
-    // 8, 9. The audience evaluator and the session reporter are built with their own concerns.
+    // 8. The audience evaluator is built with its own concern. 9. Sessions, not yet reporting.
+    {
+        auto reporter = std::make_shared<KLVSessionReporter>(persistedConfig_);
+        std::lock_guard lock(componentsMutex_);
+        sessionReporter_ = std::move(reporter);
+    }
     // 10. Backup exclusion of the engine's directory.
     platform::Error error;
     const std::string directory =

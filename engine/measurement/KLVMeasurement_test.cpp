@@ -15,6 +15,8 @@
 #include "engine/settings/KLVConsentSettingsUtil.h"
 #include "engine/settings/KLVRemoteConfig.h"
 #include "engine/settings/SettingsTestSupport.h"
+#include "platform/foundation/NotificationCenter.h"
+#include "platform/ui/UIApplication.h"
 
 namespace engine {
 namespace {
@@ -255,7 +257,8 @@ TEST_F(KLVMeasurementTest, CallChecksAndNeutralAnswers) {
     service->drain();
     ASSERT_TRUE(error);
     EXPECT_EQ(error->code, 13);
-    EXPECT_EQ(error->description, "Session ID not found");
+    // No session has started since the install: the session counts as expired.
+    EXPECT_EQ(error->description, "Session expired");
     // Called from the worker queue, an opened URL is refused (a silent line: the health record
     // shows the first since it was last read).
     healthRecord();
@@ -292,6 +295,10 @@ TEST_F(KLVMeasurementTest, LaunchConditions) {
     testing::useMainBundle(dataRoot() / "scenes",
                            {{"UIApplicationSceneManifest", platform::Dictionary{}}});
     EXPECT_TRUE(KLVHasSceneManifest());
+    // Inactive until the application first becomes active.
+    EXPECT_FALSE(KLVIsAppActive());
+    platform::NotificationCenter::defaultCenter().postNotificationName(
+        platform::UIApplicationDidBecomeActiveNotification);
     EXPECT_TRUE(KLVIsAppActive());
 }
 

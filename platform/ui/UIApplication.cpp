@@ -22,6 +22,8 @@ void UIApplication::launch(std::shared_ptr<UIApplicationDelegate> delegate,
     if (delegate_) delegate_->application(*this, launchOptions);
     NotificationCenter::defaultCenter().postNotificationName(
         UIApplicationDidFinishLaunchingNotification, this);
+    NotificationCenter::defaultCenter().postNotificationName(UISceneWillConnectNotification,
+                                                             scene.get());
     becomeActive();
 }
 

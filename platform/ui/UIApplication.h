@@ -82,8 +82,8 @@ class UIApplication {
     // Reset with the shared instances. Main thread, except the URL and state queries.
     static UIApplication& shared();
 
-    // Connects one window scene, calls didFinishLaunching, posts its notification, then
-    // becomes active. A second launch is ignored.
+    // Connects one window scene, calls didFinishLaunching, posts its notification and the
+    // scene's will-connect, then becomes active. A second launch is ignored.
     void launch(std::shared_ptr<UIApplicationDelegate> delegate, Dictionary launchOptions = {});
     std::shared_ptr<UIApplicationDelegate> delegate() const { return delegate_; }
     State applicationState() const;

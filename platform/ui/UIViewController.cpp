@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "platform/foundation/Log.h"
+#include "platform/foundation/NoDestructor.h"
 #include "platform/ui/UIWindow.h"
 
 namespace platform {
@@ -80,14 +81,31 @@ void UIViewController::beginAppearanceTransition(bool appearing, bool animated) 
         child->beginAppearanceTransition(appearing, animated);
 }
 
+namespace {
+
+UIViewController::AppearanceObserver& appearanceObserver() {
+    static NoDestructor<UIViewController::AppearanceObserver> observer;
+    return observer.get();
+}
+
+}  // namespace
+
+void UIViewController::setAppearanceObserver(AppearanceObserver observer) {
+    appearanceObserver() = std::move(observer);
+}
+
 void UIViewController::endAppearanceTransition() {
     auto keep = shared<UIViewController>();
+    // A copy: the observer may replace itself while it runs.
+    const auto observer = appearanceObserver();
     if (appearance_ == Appearance::appearing) {
         appearance_ = Appearance::appeared;
         viewDidAppear(false);
+        if (observer) observer(*this, true);
     } else if (appearance_ == Appearance::disappearing) {
         appearance_ = Appearance::disappeared;
         viewDidDisappear(false);
+        if (observer) observer(*this, false);
     }
     for (auto& child : std::vector(children_))
         child->endAppearanceTransition();

@@ -70,6 +70,12 @@ class UIViewController : public UIResponder {
         return std::dynamic_pointer_cast<T>(shared_from_this());
     }
 
+    // What sees every controller appear and disappear, after the controller's own viewDidAppear
+    // or viewDidDisappear (screen tracking). One for the process; an empty one removes it.
+    // Main thread.
+    using AppearanceObserver = std::function<void(UIViewController& controller, bool appeared)>;
+    static void setAppearanceObserver(AppearanceObserver observer);
+
     // Loads the view on first use (loadView, then viewDidLoad).
     std::shared_ptr<UIView> view();
     bool isViewLoaded() const { return view_ != nullptr; }

@@ -26,6 +26,9 @@ struct UIDevice {
     static const UIDevice& current();
 };
 
+// Posted (object: the scene) when the application connects a scene, before it becomes active.
+inline constexpr const char* UISceneWillConnectNotification = "UISceneWillConnectNotification";
+
 class UIScene : public std::enable_shared_from_this<UIScene> {
   public:
     enum class ActivationState { unattached, foregroundActive, foregroundInactive, background };

@@ -1,0 +1,80 @@
+#include <gtest/gtest.h>
+
+#include "engine/base/EngineTestSupport.h"
+#include "engine/environment/KLVDefaultIdentitySupport.h"
+#include "engine/identity/KLVIdentity.h"
+#include "engine/measurement/KLVMeasurement.h"
+#include "engine/messages/NANOAccessors.h"
+#include "engine/settings/SettingsTestSupport.h"
+
+namespace engine {
+namespace {
+
+constexpr char kAppID[] = "1:1001:ios:abc";
+constexpr char kAdvertisingID[] = "6D92078A-8246-4BA4-AE5B-76104861E7DC";
+
+// The tracking gate as the whole metadata record of a stored event sees it: the identity's
+// answers under a platform that has an advertising identifier, the gate from the settings.
+class MetadataGateTest : public EngineTest {
+  protected:
+    void SetUp() override {
+        EngineTest::SetUp();
+        provider_->advertisingID = kAdvertisingID;
+        KLVDefaultIdentitySupport::setPlatformIdentitySupport(provider_);
+        // The support waits a few milliseconds for the provider and otherwise answers what it
+        // had: ask until the identifier has arrived, so that no later read depends on timing.
+        while (KLVDefaultIdentitySupport::sharedInstance()->resettableDeviceID() !=
+               kAdvertisingID) {
+        }
+        KLVMeasurement::initializeSharedInstanceWithAppID(kAppID, true, false, std::nullopt);
+        service_ = KLVMeasurement::sharedInstance();
+        ASSERT_TRUE(service_);
+        service_->scheduler()->workerQueue()->sync([] {});
+        ASSERT_TRUE(service_->database());
+    }
+    void TearDown() override {
+        KLVDefaultIdentitySupport::setPlatformIdentitySupport(nullptr);
+        EngineTest::TearDown();
+    }
+
+    testkit::ScopedManualClock clock_;
+    std::shared_ptr<testing::FakeProvider> provider_ = std::make_shared<testing::FakeProvider>();
+    std::shared_ptr<KLVMeasurement> service_;
+};
+
+TEST_F(MetadataGateTest, GateKeepsTheAdvertisingIDUnlessTrackingIsAuthorized) {
+    using B = KLVPBMeasurementBundle;
+    struct Case {
+        const char* gate;
+        std::int64_t status;
+        bool advertisingID;
+    };
+    const Case cases[] = {
+        {"1", 2, false},  // denied behind the gate: not used
+        {"1", 3, true},   // authorised: the gate stays open
+        {"0", 2, true},   // no gate
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.gate) + " " + std::to_string(c.status));
+        provider_->locked([&] { provider_->status = c.status; });
+        clock_.advance(1);  // past the identity's cache
+        service_->identity()->updateIdentifiersAndWait();
+        std::optional<KLVPBMeasurementBundle> record;
+        service_->scheduler()->workerQueue()->sync([&] {
+            ASSERT_TRUE(service_->remoteConfigInstance()->updateMeasurementConfig(
+                testing::makeConfig(kAppID, {{"measurement.attmas_gate", c.gate}})));
+            record = service_->createRawEventMetadataWithUserAttributes({});
+        });
+        ASSERT_TRUE(record);
+        EXPECT_EQ(NANOGetString(*record, B::resettable_device_id),
+                  c.advertisingID ? std::optional<std::string>(kAdvertisingID) : std::nullopt);
+        EXPECT_EQ(NANOGetInt32(*record, B::tracking_authorization_status), c.status);
+        EXPECT_TRUE(NANOGetArray<KLVPBUserAttribute>(*record, B::user_attributes)
+                        .value_or(std::vector<KLVPBUserAttribute>{})
+                        .empty());
+        EXPECT_TRUE(NANOHasField(*record, B::app_instance_id));
+    }
+}
+
+}  // namespace
+}  // namespace engine

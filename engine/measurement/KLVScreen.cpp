@@ -1,0 +1,33 @@
+#include "engine/measurement/KLVScreen.h"
+
+#include "engine/base/KLVInternalNames.h"
+#include "engine/base/KLVMeasurementBase.h"
+#include "engine/events/KLVDataTypeValidator.h"
+
+namespace engine {
+
+platform::Dictionary KLVScreenParametersFromScreen(const KLVScreen& screen) {
+    platform::Dictionary parameters = {{kKLVScreenIDParameter, screen.instanceID()}};
+    auto& monitor = KLVMeasurementBase::monitor();
+    const auto& className = screen.className();
+    if (!className || className->empty()) {
+        monitor.logWithLevel(kKLVLogWarning, 31014, "Screen class name is empty");
+    }
+    if (className) {
+        std::int64_t failureCode = 0;
+        if (!KLVDataTypeValidator::isValidScreenParameterValue(platform::Object(*className),
+                                                               &failureCode)) {
+            monitor.logWithLevel(kKLVLogWarning, 31015, "Screen class name is invalid. Error code",
+                                 failureCode);
+            return parameters;
+        }
+        parameters[kKLVScreenClassParameter] = *className;
+    }
+    if (const auto& name = screen.name();
+        name && KLVDataTypeValidator::isValidScreenParameterValue(platform::Object(*name))) {
+        parameters[kKLVScreenNameParameter] = *name;
+    }
+    return parameters;
+}
+
+}  // namespace engine
