@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "engine/audiences/KLVAudience.h"
 #include "engine/base/KLVLogLevel.h"
 #include "engine/database/KLVDatabase.h"
 #include "engine/environment/KLVBackwardCompatibilityUtil.h"
@@ -162,7 +163,9 @@ bool KLVMeasurement::initializeComponentsOnWorkerQueue() {
         std::lock_guard lock(componentsMutex_);
         remoteConfig_ = std::move(remoteConfig);
     }
-    // 8, 9. The audience evaluator and the session reporter are built with their own concerns.
+    // 8. The audience evaluator. 9. The session reporter is built with its own concern.
+    audience_ = KLVAudience::initWithDatabase(database_);
+    if (!audience_) return false;
     // 10. Backup exclusion of the engine's directory.
     platform::Error error;
     const std::string directory =
