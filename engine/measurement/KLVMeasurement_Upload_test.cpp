@@ -28,6 +28,8 @@ namespace engine {
 namespace {
 
 using platform::Dictionary;
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
 
 constexpr char kAppID[] = "1:1001:ios:abc";
 constexpr char kHost[] = "upload.measurement.test";
@@ -398,8 +400,7 @@ TEST_F(UploadTest, ARefusedConnectionIsAFailedUploadThatKeepsTheBundles) {
 
 // ---- Audiences, experiments and rule programs through a real start, fetch and upload -------
 
-// Serves a configuration of this app carrying what the test adds, fetches it, and reads the
-// uploaded bundles.
+// Serves a configuration of this app carrying what the test adds, fetches it, and uploads.
 class ServedConfigurationTest : public ConfigDownloadTest {
   protected:
     void TearDown() override {
@@ -410,54 +411,38 @@ class ServedConfigurationTest : public ConfigDownloadTest {
         server_.answer("GET", configPath(), {200, {}, testing::bytesOf(config), 0, false});
         fetch();
     }
-    // The bundles of the last batch, after an upload of what is stored.
-    std::vector<KLVPBMeasurementBundle> uploadedBundles() {
+    // The last bundle of the batch that an upload of what is stored sends.
+    KLVPBMeasurementBundle uploadedBundle() {
         server_.answer("POST", "/a", {204, {}, "", 0, false});
-        const std::size_t before = server_.requests().size();
         upload();
-        const auto requests = server_.requests();
-        EXPECT_GT(requests.size(), before);
-        return requests.size() > before ? bundles(decode(requests.back()))
-                                        : std::vector<KLVPBMeasurementBundle>{};
-    }
-    static std::vector<std::string> eventNames(const std::vector<KLVPBMeasurementBundle>& sent) {
-        std::vector<std::string> names;
-        for (const auto& bundle : sent) {
-            for (const auto& event :
-                 NANOGetArray<KLVPBEvent>(bundle, KLVPBMeasurementBundle::events)
-                     .value_or(std::vector<KLVPBEvent>{}))
-                names.push_back(NANOGetString(event, KLVPBEvent::name).value_or(""));
-        }
-        return names;
+        const auto sent = bundles(decode(server_.requests().back()));
+        return sent.empty() ? KLVPBMeasurementBundle() : sent.back();
     }
 };
 
-struct Leaf {
-    std::int32_t audienceID;
-    bool newAudience;
-    testing::DecodedResult current;
-    std::optional<testing::DecodedResult> previous;
-    friend bool operator==(const Leaf&, const Leaf&) = default;
-    friend std::ostream& operator<<(std::ostream& out, const Leaf& leaf) {
-        return out << "audience " << leaf.audienceID << (leaf.newAudience ? " new" : "")
-                   << (leaf.previous ? " with previous" : "");
+// Per audience: "ID[ new]: status/results[ dynamic filter@second][ was previous]", word 0.
+std::vector<std::string> audienceResults(const KLVPBMeasurementBundle& bundle) {
+    const auto text = [](const KLVPBResultData& data) {
+        const auto result = testing::decoded(data);
+        std::string out = std::to_string(result.status.at(0)) + "/" +
+                          std::to_string(result.results.empty() ? 0 : result.results[0]);
+        for (const auto& [filter, second] : result.dynamic)
+            out += " " + std::to_string(filter) + "@" + std::to_string(second);
+        return out;
+    };
+    std::vector<std::string> out;
+    for (const auto& leaf : NANOGetArray<KLVPBAudienceLeafFilterResult>(
+                                bundle, KLVPBMeasurementBundle::audience_evaluation_results)
+                                .value_or(std::vector<KLVPBAudienceLeafFilterResult>{})) {
+        using Leaf = KLVPBAudienceLeafFilterResult;
+        std::string line = std::to_string(NANOGetInt32(leaf, Leaf::audience_id)) +
+                           (NANOGetBool(leaf, Leaf::new_audience) ? " new: " : ": ") +
+                           text(*NANOGetMessage<KLVPBResultData>(leaf, Leaf::current_data));
+        if (const auto previous = NANOGetMessage<KLVPBResultData>(leaf, Leaf::previous_data))
+            line += " was " + text(*previous);
+        out.push_back(std::move(line));
     }
-};
-
-std::vector<Leaf> leavesOf(const KLVPBMeasurementBundle& bundle) {
-    std::vector<Leaf> leaves;
-    const auto list = NANOGetArray<KLVPBAudienceLeafFilterResult>(
-        bundle, KLVPBMeasurementBundle::audience_evaluation_results);
-    for (const auto& leaf : list.value_or(std::vector<KLVPBAudienceLeafFilterResult>{})) {
-        const auto previous =
-            NANOGetMessage<KLVPBResultData>(leaf, KLVPBAudienceLeafFilterResult::previous_data);
-        leaves.push_back({NANOGetInt32(leaf, KLVPBAudienceLeafFilterResult::audience_id),
-                          NANOGetBool(leaf, KLVPBAudienceLeafFilterResult::new_audience),
-                          testing::decoded(*NANOGetMessage<KLVPBResultData>(
-                              leaf, KLVPBAudienceLeafFilterResult::current_data)),
-                          previous ? std::optional(testing::decoded(*previous)) : std::nullopt});
-    }
-    return leaves;
+    return out;
 }
 
 TEST_F(ServedConfigurationTest, AudienceResultsTravelWithEveryBundle) {
@@ -482,25 +467,15 @@ TEST_F(ServedConfigurationTest, AudienceResultsTravelWithEveryBundle) {
     });
 
     log("shop", {{"item", "pen"}});
-    const auto first = uploadedBundles();
-    ASSERT_FALSE(first.empty());
-    EXPECT_THAT(leavesOf(first.back()),
-                ::testing::ElementsAre(Leaf{1, true, {{9}, {9}, {}, {}}, std::nullopt},
-                                       Leaf{2, true, {{2}, {0}, {}, {}}, std::nullopt}));
+    EXPECT_THAT(audienceResults(uploadedBundle()), ElementsAre("1 new: 9/9", "2 new: 2/0"));
 
     // Audience 1 is true for good and no longer evaluated: reported unchanged. The second "shop"
     // makes audience 2 true at this second, and shows what it was before.
     clock_->advance(60.5);
-    const auto second = static_cast<std::int64_t>(clock_->now());
+    const std::string second = std::to_string(static_cast<std::int64_t>(clock_->now()));
     log("shop", {{"item", "ink"}});
-    const auto next = uploadedBundles();
-    ASSERT_FALSE(next.empty());
-    EXPECT_THAT(leavesOf(next.back()),
-                ::testing::ElementsAre(Leaf{1, false, {{9}, {9}, {}, {}}, std::nullopt},
-                                       Leaf{2,
-                                            false,
-                                            {{2}, {2}, {{1, second}}, {}},
-                                            testing::DecodedResult{{2}, {0}, {}, {}}}));
+    EXPECT_THAT(audienceResults(uploadedBundle()),
+                ElementsAre("1: 9/9", "2: 2/2 1@" + second + " was 2/0"));
 }
 
 TEST_F(ServedConfigurationTest, ARuleProgramRenamesStoredEventsAndAFailingRuleKeepsTheOriginal) {
@@ -524,14 +499,19 @@ TEST_F(ServedConfigurationTest, ARuleProgramRenamesStoredEventsAndAFailingRuleKe
                                   (object "type" "edit" "from" "broken" "to" "never_stored"
                                           "failOn" "broken"))"}})});
     fetchConfiguration(config);
-    EXPECT_THAT(logLine(29027), ::testing::HasSubstr("Loading Event Modification and Creation "
-                                                     "programs"));
+    EXPECT_THAT(logLine(29027), HasSubstr("Loading Event Modification and Creation "
+                                          "programs"));
 
     log("shop", {{"item", "pen"}});
     log("broken");
-    EXPECT_THAT(eventNames(uploadedBundles()), ::testing::ElementsAre("purchase_made", "broken"));
+    const auto events =
+        NANOGetArray<KLVPBEvent>(uploadedBundle(), KLVPBMeasurementBundle::events).value();
+    std::vector<std::string> names;
+    for (const auto& event : events)
+        names.push_back(*NANOGetString(event, KLVPBEvent::name));
+    EXPECT_THAT(names, ElementsAre("purchase_made", "broken"));
     EXPECT_EQ(logCount(23223), 1u);
-    EXPECT_THAT(logLine(23223), ::testing::HasSubstr("Event editing failed"));
+    EXPECT_THAT(logLine(23223), HasSubstr("Event editing failed"));
 }
 
 // Experiments fetched after the start are put in force by the settings once nothing waits for
@@ -571,10 +551,9 @@ TEST_F(ExperimentUploadTest, FetchedExperimentsReachTheNextBundle) {
     EXPECT_EQ(requests[0].path, kKLVExperimentFetchPath);
     EXPECT_NE(requests[0].body.find(kKLVExperimentSDKName), std::string::npos);
 
-    // Pending until an upload finds nothing to send.
+    // In force once an upload has found nothing more to send.
     log("before");
     server_.answer("POST", "/a", {204, {}, "", 0, false});
-    upload();
     upload();
     log("after");
     upload();
