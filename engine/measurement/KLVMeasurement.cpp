@@ -3,7 +3,6 @@
 
 #include <utility>
 
-#include "engine/audiences/KLVAudience.h"
 #include "engine/audiences/KLVAudienceTimestampsCache.h"
 #include "engine/base/KLVLogLevel.h"
 #include "engine/database/KLVDatabase.h"
