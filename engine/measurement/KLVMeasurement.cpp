@@ -3,9 +3,11 @@
 
 #include <utility>
 
+#include "engine/audiences/KLVAudienceTimestampsCache.h"
 #include "engine/base/KLVLogLevel.h"
 #include "engine/database/KLVDatabase.h"
 #include "engine/environment/KLVServerHosts.h"
+#include "engine/experiments/KLVEManagerImpl.h"
 #include "engine/identity/KLVIdentity.h"
 #include "engine/measurement/KLVAnalyticsStore.h"
 #include "engine/stores/KLVPersistedConfig.h"
@@ -65,9 +67,11 @@ void KLVMeasurement::initializeSharedInstanceWithAppID(
     bool isAnalyticsCollectionDeactivated,
     std::optional<std::vector<std::string>> safelistedEvents) {
     installSharedInstance([&] {
-        // The experiments component is not part of this build: the settings work without it.
+        // The process's experiments manager starts its task manager here, once; an empty app ID
+        // makes no service and so no manager either.
         return initWithAppID(appID, isAnalyticsCollectionEnabled, isAnalyticsCollectionDeactivated,
-                             std::move(safelistedEvents), nullptr);
+                             std::move(safelistedEvents),
+                             appID.empty() ? nullptr : KLVEManagerImpl::sharedInstance());
     });
 }
 

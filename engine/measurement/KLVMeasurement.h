@@ -45,6 +45,8 @@
 
 namespace engine {
 
+class KLVAudience;
+class KLVAudienceTimestampsCache;
 class KLVDatabase;
 class KLVEManager;
 class KLVIdentity;
@@ -398,25 +400,26 @@ class KLVMeasurement : public KLVMeasurementBase,
     double suspendedUploadTimestamp() const { return suspendedUploadTimestamp_; }
     std::int64_t lastEventEndTimestampMsec() const { return lastEventEndTimestampMsec_; }
 
-    // ---- Audience seam: bundling calls the audience component through these five. Until it is
-    // connected, there are no audiences: every evaluation passes and there are no results. ----
-    virtual void audienceClearEvaluationResultsForSessionScopedFilters() {}
-    virtual bool audienceEvaluateFiltersForUserAttribute(const KLVPBUserAttribute&,
-                                                         std::optional<double> evaluationTime) {
-        (void)evaluationTime;
-        return true;
-    }
-    virtual bool audienceEvaluateFiltersForEvent(const KLVEvent&, const KLVEventAggregates&) {
-        return true;
-    }
+    // ---- Audiences (KLVMeasurement_Audiences.cpp): bundling calls the audience evaluator
+    // through these, on the worker queue inside the bundle's transaction. Before the start has
+    // made the evaluator there are no audiences: every evaluation passes and there are no
+    // results. ----
+    virtual void audienceClearEvaluationResultsForSessionScopedFilters();
+    // With an evaluation time: under the bundle's cache. Without one (the re-evaluation after a
+    // session start, before the bundle's cache exists): a fresh cache for the call, and the
+    // attribute's own set time.
+    virtual bool audienceEvaluateFiltersForUserAttribute(const KLVPBUserAttribute& attribute,
+                                                         std::optional<double> evaluationTime);
+    virtual bool audienceEvaluateFiltersForEvent(const KLVEvent& event,
+                                                 const KLVEventAggregates& aggregates);
     // Nothing on a read failure.
-    virtual std::optional<std::vector<KLVPBAudienceLeafFilterResult>> audienceResultsForBundling() {
-        return std::vector<KLVPBAudienceLeafFilterResult>{};
-    }
+    virtual std::optional<std::vector<KLVPBAudienceLeafFilterResult>> audienceResultsForBundling();
     // Replaces the audience definitions with those of a fetched configuration.
-    virtual bool audienceUpdateAudiences(const std::vector<KLVPBAudience>&) { return true; }
+    virtual bool audienceUpdateAudiences(const std::vector<KLVPBAudience>& audiences);
     // A fresh evaluation cache for one bundle.
-    virtual void audienceResetTimestampsCache() {}
+    virtual void audienceResetTimestampsCache();
+    // The evaluator made at start; null until then. Worker queue only.
+    const std::shared_ptr<KLVAudience>& audience() const { return audience_; }
 
     // ---- Sessions (KLVMeasurement_Sessions.cpp) ----------------------------------------------
     // The reporter made at start (and anew by a wipe); null before. Any thread.
@@ -525,6 +528,9 @@ class KLVMeasurement : public KLVMeasurementBase,
     std::atomic<bool> didInitializeComponents_{false};
     std::mutex initializeComponentsLock_;
     std::shared_ptr<KLVAlarm> alarm_;
+    std::shared_ptr<KLVAudience> audience_;
+    // Worker queue only: the dynamic and sequence times of the bundle being made.
+    std::unique_ptr<KLVAudienceTimestampsCache> audienceTimestampsCache_;
     std::shared_ptr<KLVDatabase> database_;
     // Written once on the worker queue at start, read from any thread.
     mutable std::mutex componentsMutex_;

@@ -33,6 +33,7 @@ class BundlingTest : public EngineTest {
   protected:
     void SetUp() override {
         EngineTest::SetUp();
+        holdExperimentFetch();
         KLVMeasurement::initializeSharedInstanceWithAppID(kAppID, true, false, std::nullopt);
         service_ = KLVMeasurement::sharedInstance();
         ASSERT_TRUE(service_);

@@ -49,6 +49,7 @@ class EventPipelineTest : public EngineTest {
                     errors_.push_back(code->second.asInteger());
             });
         allowDebugLines();
+        holdExperimentFetch();
         KLVMeasurement::initializeSharedInstanceWithAppID(kAppID, true, false, std::move(safelist));
         service_ = KLVMeasurement::sharedInstance();
         ASSERT_TRUE(service_);

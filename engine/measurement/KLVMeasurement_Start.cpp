@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "engine/audiences/KLVAudience.h"
 #include "engine/base/KLVLogLevel.h"
 #include "engine/database/KLVDatabase.h"
 #include "engine/environment/KLVBackwardCompatibilityUtil.h"
@@ -152,7 +153,9 @@ bool KLVMeasurement::initializeComponentsOnWorkerQueue() {
         std::lock_guard lock(componentsMutex_);
         remoteConfig_ = std::move(remoteConfig);
     }
-    // 8. The audience evaluator is built with its own concern. 9. Sessions, not yet reporting.
+    // 8. The audience evaluator. 9. Sessions, not yet reporting.
+    audience_ = KLVAudience::initWithDatabase(database_);
+    if (!audience_) return false;
     {
         auto reporter = std::make_shared<KLVSessionReporter>(persistedConfig_);
         std::lock_guard lock(componentsMutex_);

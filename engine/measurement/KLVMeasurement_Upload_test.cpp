@@ -1,16 +1,23 @@
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
+#include "engine/audiences/AudienceTestSupport.h"
 #include "engine/base/EngineTestSupport.h"
 #include "engine/base/KLVDataAdditions.h"
 #include "engine/database/KLVDatabase.h"
 #include "engine/environment/KLVServerHosts.h"
+#include "engine/experiments/ExperimentsTestSupport.h"
+#include "engine/experiments/KLVEManagerImpl.h"
 #include "engine/identity/KLVIdentity.h"
 #include "engine/measurement/KLVMeasurement.h"
 #include "engine/measurement/MeasurementTestSupport.h"
 #include "engine/messages/NANOAccessors.h"
+#include "engine/script/KLVPEventEditingRuntime.h"
+#include "engine/script/KLVPRuntime.h"
+#include "engine/script/ScriptTestSupport.h"
 #include "engine/settings/SettingsTestSupport.h"
 #include "engine/stores/KLVPersistedConfig.h"
 #include "platform/net/HttpClient.h"
@@ -21,6 +28,8 @@ namespace engine {
 namespace {
 
 using platform::Dictionary;
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
 
 constexpr char kAppID[] = "1:1001:ios:abc";
 constexpr char kHost[] = "upload.measurement.test";
@@ -38,6 +47,7 @@ class UploadTest : public EngineTest {
                                {{"CFBundleIdentifier", "com.example.tessaline"},
                                 {kKLVUploadHostInfoPlistKey, kHost},
                                 {kKLVConfigHostInfoPlistKey, kHost}});
+        if (holdExperimentFetch_) holdExperimentFetch();
         KLVMeasurement::initializeSharedInstanceWithAppID(kAppID, true, false, std::nullopt);
         service_ = KLVMeasurement::sharedInstance();
         ASSERT_TRUE(service_);
@@ -108,6 +118,7 @@ class UploadTest : public EngineTest {
     }
 
     bool configureAtStart_ = true;
+    bool holdExperimentFetch_ = true;
     testkit::ScopedManualClock clock_;
     testkit::LoopbackServer server_{{{kHost}}};
     std::shared_ptr<KLVMeasurement> service_;
@@ -310,7 +321,9 @@ TEST_F(ConfigDownloadTest, AnExpiredConfigurationIsFetchedBeforeTheUpload) {
     ASSERT_EQ(requests.size(), 2u);
     EXPECT_EQ(requests[0].method, "GET");
     EXPECT_EQ(requests[0].path, configPath());
-    EXPECT_NE(requests[0].query.find("platform=ios"), std::string::npos);
+    EXPECT_EQ(requests[0].query,
+              "platform=ios&runtime_version=" + std::to_string(KLVPRuntime::runtimeVersion()) +
+                  "&zkt_version=" + std::to_string(KLVIdentity::brackenfoldLibraryVersion()));
     EXPECT_FALSE(requests[0].header("If-None-Match"));
     EXPECT_FALSE(requests[0].header("If-Modified-Since"));
     EXPECT_EQ(requests[1].path, "/a");
@@ -383,6 +396,177 @@ TEST_F(UploadTest, ARefusedConnectionIsAFailedUploadThatKeepsTheBundles) {
     EXPECT_EQ(config->lastFailedUploadTimestamp(), clock_->now());
     EXPECT_EQ(config->lastBackoffTimestamp(), 0);
     EXPECT_EQ(config->lastSuccessfulUploadTimestamp(), 0);
+}
+
+// ---- Audiences, experiments and rule programs through a real start, fetch and upload -------
+
+// Serves a configuration of this app carrying what the test adds, fetches it, and uploads.
+class ServedConfigurationTest : public ConfigDownloadTest {
+  protected:
+    void TearDown() override {
+        KLVPEventEditing::setFactory({});
+        ConfigDownloadTest::TearDown();
+    }
+    void fetchConfiguration(const KLVPBMeasurementConfig& config) {
+        server_.answer("GET", configPath(), {200, {}, testing::bytesOf(config), 0, false});
+        fetch();
+    }
+    // The last bundle of the batch that an upload of what is stored sends.
+    KLVPBMeasurementBundle uploadedBundle() {
+        server_.answer("POST", "/a", {204, {}, "", 0, false});
+        upload();
+        const auto sent = bundles(decode(server_.requests().back()));
+        return sent.empty() ? KLVPBMeasurementBundle() : sent.back();
+    }
+};
+
+// Per audience: "ID[ new]: status/results[ dynamic filter@second][ was previous]", word 0.
+std::vector<std::string> audienceResults(const KLVPBMeasurementBundle& bundle) {
+    const auto text = [](const KLVPBResultData& data) {
+        const auto result = testing::decoded(data);
+        std::string out = std::to_string(result.status.at(0)) + "/" +
+                          std::to_string(result.results.empty() ? 0 : result.results[0]);
+        for (const auto& [filter, second] : result.dynamic)
+            out += " " + std::to_string(filter) + "@" + std::to_string(second);
+        return out;
+    };
+    std::vector<std::string> out;
+    for (const auto& leaf : NANOGetArray<KLVPBAudienceLeafFilterResult>(
+                                bundle, KLVPBMeasurementBundle::audience_evaluation_results)
+                                .value_or(std::vector<KLVPBAudienceLeafFilterResult>{})) {
+        using Leaf = KLVPBAudienceLeafFilterResult;
+        std::string line = std::to_string(NANOGetInt32(leaf, Leaf::audience_id)) +
+                           (NANOGetBool(leaf, Leaf::new_audience) ? " new: " : ": ") +
+                           text(*NANOGetMessage<KLVPBResultData>(leaf, Leaf::current_data));
+        if (const auto previous = NANOGetMessage<KLVPBResultData>(leaf, Leaf::previous_data))
+            line += " was " + text(*previous);
+        out.push_back(std::move(line));
+    }
+    return out;
+}
+
+TEST_F(ServedConfigurationTest, AudienceResultsTravelWithEveryBundle) {
+    using testing::eventFilter;
+    using testing::filterOf;
+    using testing::numberFilter;
+    // Audience 1: a "shop" of the pen (filter 0) by a user of a tier above 2 (filter 3).
+    // Audience 2: a second "shop" or more, dynamic (filter 1).
+    auto config = testing::makeConfig(kAppID);
+    NANOSetArray(
+        config, KLVPBMeasurementConfig::audiences,
+        std::vector<KLVPBAudience>{
+            testing::audience(
+                1, {eventFilter(0, "shop", {filterOf(testing::stringFilter(5, "pen"), "item")})},
+                {testing::propertyFilter(3, "tier", filterOf(numberFilter(2, "2")))}),
+            testing::audience(
+                2, {eventFilter(1, "shop", {}, numberFilter(2, "1"), {.dynamic = true})})});
+    fetchConfiguration(config);
+    onWorker([&](KLVMeasurement& s) {
+        ASSERT_TRUE(s.setUserPropertyInDatabaseOnWorkerQueue(*KLVUserAttribute::initWithOrigin(
+            "app", "tier", KLVValue::initWithInt64(3), clock_->now())));
+    });
+
+    log("shop", {{"item", "pen"}});
+    EXPECT_THAT(audienceResults(uploadedBundle()), ElementsAre("1 new: 9/9", "2 new: 2/0"));
+
+    // Audience 1 is true for good and no longer evaluated: reported unchanged. The second "shop"
+    // makes audience 2 true at this second, and shows what it was before.
+    clock_->advance(60.5);
+    const std::string second = std::to_string(static_cast<std::int64_t>(clock_->now()));
+    log("shop", {{"item", "ink"}});
+    EXPECT_THAT(audienceResults(uploadedBundle()),
+                ElementsAre("1: 9/9", "2: 2/2 1@" + second + " was 2/0"));
+}
+
+TEST_F(ServedConfigurationTest, ARuleProgramRenamesStoredEventsAndAFailingRuleKeepsTheOriginal) {
+    installEventEditingRuntime();
+    allowDebugLines();
+    // "edit" renames events named "from" to "to", then fails on events named "failOn".
+    auto config = testing::makeConfig(kAppID);
+    NANOSetArray(config, KLVPBMeasurementConfig::dynamic_event_editing,
+                 std::vector<KLVPBProgram>{testing::makeProgram(
+                     R"((let "reg") (assign "reg" (require "internal.registerCallback"))
+                        (def "edit" (array "r")
+                          (reg 0 (fn "" (array "e")
+                            (let "name") (assign "name" (call (var "e") "getEventName" (array)))
+                            (if (seq= (var "name") (get (var "r") "from"))
+                                (stmts (call (var "e") "setEventName" (array (get (var "r") "to")))))
+                            (if (seq= (var "name") (get (var "r") "failOn"))
+                                (stmts (assign "undeclared" 1)))
+                            (return 0))
+                           (var "r"))))",
+                     {{"edit", R"((object "type" "edit" "from" "shop" "to" "purchase_made")
+                                  (object "type" "edit" "from" "broken" "to" "never_stored"
+                                          "failOn" "broken"))"}})});
+    fetchConfiguration(config);
+    EXPECT_THAT(logLine(29027), HasSubstr("Loading Event Modification and Creation "
+                                          "programs"));
+
+    log("shop", {{"item", "pen"}});
+    log("broken");
+    const auto events =
+        NANOGetArray<KLVPBEvent>(uploadedBundle(), KLVPBMeasurementBundle::events).value();
+    std::vector<std::string> names;
+    for (const auto& event : events)
+        names.push_back(*NANOGetString(event, KLVPBEvent::name));
+    EXPECT_THAT(names, ElementsAre("purchase_made", "broken"));
+    EXPECT_EQ(logCount(23223), 1u);
+    EXPECT_THAT(logLine(23223), HasSubstr("Event editing failed"));
+}
+
+// Experiments fetched after the start are put in force by the settings once nothing waits for
+// upload, and every later bundle carries their IDs.
+class ExperimentUploadTest : public UploadTest {
+  protected:
+    void SetUp() override {
+        holdExperimentFetch_ = false;
+        UploadTest::SetUp();
+    }
+};
+
+TEST_F(ExperimentUploadTest, FetchedExperimentsReachTheNextBundle) {
+    auto manager = KLVEManagerImpl::sharedInstance();
+    auto recorder = std::make_shared<testing::RecordingTaskManagerDelegate>();
+    recorder->forward = manager;
+    manager->taskManager()->setDelegate(recorder);
+    KLVPBExperimentResponse answer;
+    NANOSetArray(answer, KLVPBExperimentResponse::snapshots,
+                 std::vector<KLVPBSnapshot>{testing::makeSnapshotMessage(
+                     kKLVExperimentSDKName,
+                     {testing::makeExperimentMessage(12, {testing::makeFlag("f", "on")}),
+                      testing::makeExperimentMessage(7, {testing::makeFlag("g", 1)})})});
+    server_.answer("POST", kKLVExperimentFetchPath, {200, {}, testing::bytesOf(answer), 0, true});
+
+    // The start has scheduled the first fetch 10 s after the service's creation.
+    manager->taskManager()->dispatchSyncOnWorkerQueue([] {});
+    clock_.advance(10);
+    ASSERT_TRUE(recorder->fetchFinished.wait(60));
+    // The manager keeps the snapshot as pending, the task manager stores it, and the notice to
+    // the settings goes through the main queue.
+    manager->dispatchSyncOnSerialQueue([] {});
+    manager->taskManager()->dispatchSyncOnWorkerQueue([] {});
+    platform::runUntilIdle();
+    const auto requests = server_.requests();
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0].path, kKLVExperimentFetchPath);
+    EXPECT_NE(requests[0].body.find(kKLVExperimentSDKName), std::string::npos);
+
+    // In force once an upload has found nothing more to send.
+    log("before");
+    server_.answer("POST", "/a", {204, {}, "", 0, false});
+    upload();
+    log("after");
+    upload();
+    const auto sent = server_.requests();
+    ASSERT_EQ(sent.size(), 3u);
+    const auto ids = [](const testkit::RecordedRequest& request) {
+        const auto list = bundles(decode(request));
+        return list.empty() ? platform::Array{}
+                            : NANOGetArray(list[0], KLVPBMeasurementBundle::experiment_ids)
+                                  .value_or(platform::Array{});
+    };
+    EXPECT_EQ(ids(sent[1]), platform::Array{});
+    EXPECT_EQ(ids(sent[2]), (platform::Array{7, 12}));
 }
 
 }  // namespace

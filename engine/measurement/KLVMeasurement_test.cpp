@@ -24,7 +24,13 @@ namespace {
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 
-class KLVMeasurementTest : public EngineTest {};
+class KLVMeasurementTest : public EngineTest {
+  protected:
+    void SetUp() override {
+        EngineTest::SetUp();
+        holdExperimentFetch();
+    }
+};
 
 TEST_F(KLVMeasurementTest, EmptyAppIDLogsOnceAndCreatesNothingForGood) {
     KLVMeasurement::initializeSharedInstanceWithAppID("", true, false, std::nullopt);

@@ -12,8 +12,11 @@
 #include <vector>
 
 #include "engine/database/KLVDatabase.h"
+#include "engine/experiments/KLVETaskManager.h"
 #include "engine/measurement/KLVMeasurement.h"
 #include "engine/stores/KLVPersistedConfig.h"
+#include "engine/stores/KLVUserDefaults.h"
+#include "platform/dispatch/Clock.h"
 
 namespace engine {
 
@@ -48,6 +51,15 @@ struct RecordingOptions {
     bool wipeSucceeds = true;
     std::optional<platform::Object> disableAdPersonalization;
 };
+
+// Creating a real service starts the experiments manager, whose first fetch is due 10 s later,
+// or 4 h after a recent success. Tests that are not about experiments record a success now
+// (under the clock the test runs on), so that neither a manual clock nor a slow run reaches the
+// fetch. An analytics reset still fetches at once.
+inline void holdExperimentFetch() {
+    KLVUserDefaults(std::string(kKLVExperimentSuiteName))
+        .setDouble(platform::Clock::current().now(), kKLVExperimentFetchSuccessTimestampKey);
+}
 
 // A real service's start reports the first open ("_f" and "_e" events, the "_fot" and "_fi"
 // properties, their daily counts). Tests of the pipeline that count rows from an empty store

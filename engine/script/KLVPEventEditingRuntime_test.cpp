@@ -12,26 +12,8 @@
 namespace engine {
 namespace {
 
-struct Activity {
-    const char* name;
-    const char* rules;
-};
-
-KLVPBProgram makeProgram(std::string_view instructions, std::vector<Activity> activities = {}) {
-    KLVPBProgram program;
-    NANOSetArray(program, KLVPBProgram::instructions, testing::program(instructions));
-    std::vector<KLVPBOgtActivity> list;
-    for (const Activity& activity : activities) {
-        KLVPBOgtActivity message;
-        NANOSetString(message, KLVPBOgtActivity::name, activity.name);
-        NANOSetArray(message, KLVPBOgtActivity::data, testing::program(activity.rules));
-        list.push_back(std::move(message));
-    }
-    KLVPBOgtActivities all;
-    NANOSetArray(all, KLVPBOgtActivities::activities, list);
-    NANOSetMessage(program, KLVPBProgram::ogt_activities, all);
-    return program;
-}
+using testing::Activity;
+using testing::makeProgram;
 
 // "app" registers a callback of the rule's type and priority that appends the rule's "s" to the
 // event name and returns the rule's "code" (0 when absent); "fail" makes it fail after renaming.

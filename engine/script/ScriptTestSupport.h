@@ -175,6 +175,30 @@ inline KLVPBRuntimeEntity entity(std::string_view text) {
     return program(text).at(0);
 }
 
+// A rule program: the instructions, then named activities whose data are the rules handed to
+// the function of the same name.
+struct Activity {
+    const char* name;
+    const char* rules;
+};
+
+inline KLVPBProgram makeProgram(std::string_view instructions,
+                                const std::vector<Activity>& activities = {}) {
+    KLVPBProgram made;
+    NANOSetArray(made, KLVPBProgram::instructions, program(instructions));
+    std::vector<KLVPBOgtActivity> list;
+    for (const Activity& activity : activities) {
+        KLVPBOgtActivity message;
+        NANOSetString(message, KLVPBOgtActivity::name, activity.name);
+        NANOSetArray(message, KLVPBOgtActivity::data, program(activity.rules));
+        list.push_back(std::move(message));
+    }
+    KLVPBOgtActivities all;
+    NANOSetArray(all, KLVPBOgtActivities::activities, list);
+    NANOSetMessage(made, KLVPBProgram::ogt_activities, all);
+    return made;
+}
+
 struct ScriptRun {
     ScriptValueSummary value;
     platform::Error error;
