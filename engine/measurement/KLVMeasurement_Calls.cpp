@@ -148,9 +148,4 @@ void KLVMeasurement::userAttributeWithName(
 
 void KLVMeasurement::setSessionTimeoutIntervalOnWorkerQueue(double) {}
 
-void KLVMeasurement::setUserDataOnWorkerQueue(const platform::Dictionary&) {}
-
-void KLVMeasurement::handleOpenURLOnWorkerQueue(const std::string&, std::optional<std::int64_t>,
-                                                double) {}
-
 }  // namespace engine

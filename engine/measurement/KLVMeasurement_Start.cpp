@@ -8,6 +8,7 @@
 #include "engine/identity/KLVIdentity.h"
 #include "engine/measurement/KLVAnalyticsStore.h"
 #include "engine/measurement/KLVMeasurement.h"
+#include "engine/measurement/KLVSearchAdReporter.h"
 #include "engine/stores/KLVDeepLinkCache.h"
 #include "engine/stores/KLVFileLocations.h"
 #include "engine/stores/KLVPersistedConfig.h"
@@ -74,6 +75,9 @@ void KLVMeasurement::setEnabledOnWorkerQueue(bool enabled) {
             setEnabled(false);
             return;
         }
+        if (attribution_.searchAdReporter) {
+            attribution_.searchAdReporter->setSearchAdReporterEnabled(true);
+        }
         monitor.logWithLevel(kKLVLogNotice, 23012, "Analytics collection enabled");
         if (isAutomaticScreenReportingEnabled()) {
             monitor.logWithLevel(
@@ -86,6 +90,10 @@ void KLVMeasurement::setEnabledOnWorkerQueue(bool enabled) {
         }
     } else {
         if (alarm_) alarm_->cancel();
+        if (attribution_.searchAdReporter) {
+            attribution_.searchAdReporter->setSearchAdReporterEnabled(false);
+            attribution_.searchAdReporter->scheduleSearchAdReport();
+        }
         monitor.logWithLevel(kKLVLogNotice, 23013, "Analytics collection disabled");
     }
 }
@@ -202,7 +210,14 @@ bool KLVMeasurement::initializeComponentsOnWorkerQueue() {
     // 16.
     reportAppUpdateOnWorkerQueue();
     reportOSUpdateOnWorkerQueue();
-    // 17. The search-ad reporter comes with its concern. 18. TCF.
+    // 17.
+    attribution_.searchAdReporter =
+        KLVSearchAdReporter::initWithWorkerQueue(scheduler_->workerQueue(), persistedConfig_);
+    if (attribution_.searchAdReporter) {
+        attribution_.searchAdReporter->setSearchAdReporterEnabled(true);
+        attribution_.searchAdReporter->start();
+    }
+    // 18. TCF.
     if (settings->tcfFeatureEnabled()) tcfClientSetConsentFromData();
     // 19. Rollouts of a remote-config component that is not part of this process.
     if (persistedConfig_ && persistedConfig_->tarnwellFeatureRollouts()) {
