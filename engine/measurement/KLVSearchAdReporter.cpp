@@ -245,7 +245,9 @@ void KLVSearchAdReporter::logCampaignEventWithSearchAdCampaign(bool isSearchAdCa
                                    "Search Ad Campaign is already tracked");
             return;
         }
-        persistedConfig_->setSearchAdCampaignValue(Object(isSearchAdCampaign));
+        // Stored as 0 or 1: the persisted store keeps numbers, and a Boolean would read back
+        // as nothing, so a "no" outcome would be asked for again at every start.
+        persistedConfig_->setSearchAdCampaignValue(Object(std::int64_t{isSearchAdCampaign ? 1 : 0}));
     }
     if (!isSearchAdCampaign) return;
     Dictionary parameters{{"source", "Apple"}, {"medium", "search"}};
