@@ -29,13 +29,13 @@
 #include "engine/base/KLVAlarm.h"
 #include "engine/base/KLVMeasurementBase.h"
 #include "engine/base/KLVScheduler.h"
-#include "engine/measurement/KLVAttributionState.h"
 #include "engine/database/KLVDailyCounts.h"
 #include "engine/database/KLVQueuedBundle.h"
 #include "engine/events/KLVEvent.h"
 #include "engine/events/KLVEventAggregates.h"
 #include "engine/events/KLVRawEventData.h"
 #include "engine/events/KLVUserAttribute.h"
+#include "engine/measurement/KLVAttributionState.h"
 #include "engine/messages/KLVPBMessages.h"
 #include "engine/settings/KLVRemoteConfig.h"
 #include "platform/foundation/Error.h"
@@ -480,9 +480,8 @@ class KLVMeasurement : public KLVMeasurementBase,
                                  const std::optional<platform::Error>& error);
     void updateSKANPostbackConversionValueFromResponse(
         const KLVPBSkAdNetworkConversionValueResponse& response);
-    void handleSKANUpdatePostbackCompletion(
-        const KLVPBSkAdNetworkConversionValueResponse& response,
-        const std::optional<platform::Error>& error);
+    void handleSKANUpdatePostbackCompletion(const KLVPBSkAdNetworkConversionValueResponse& response,
+                                            const std::optional<platform::Error>& error);
     void maybeScheduleSKANCVFetchRetry();
     void stopProcessingSKANResponseAndResetRetryCount();
     // The largest answer body read, compressed or inflated.

@@ -57,9 +57,7 @@ class AttributionTest : public EngineTest {
         EngineTest::SetUp();
         allowDebugLines();
         ASSERT_TRUE(server_.isRunning());
-        auto& client = platform::HttpClient::shared();
-        client.setTrustedCertificates(server_.certificatePEM());
-        ASSERT_TRUE(client.setConnectTo(kHost, "127.0.0.1", server_.port()));
+        useLoopbackHost(server_, kHost);
     }
     // A request the clock started (an upload alarm fetching the configuration) must be answered
     // before the shared state it completes into is reset.
@@ -73,8 +71,8 @@ class AttributionTest : public EngineTest {
         if (withAdID) {
             platform::TrackingServices::setTrackingManager(
                 platform::ATTrackingManager{[] { return std::int64_t{3}; }});
-            platform::TrackingServices::setIdentifierManagerClass(platform::ASIdentifierManagerClass{
-                [] {
+            platform::TrackingServices::setIdentifierManagerClass(
+                platform::ASIdentifierManagerClass{[] {
                     return std::make_shared<platform::ASIdentifierManager>(
                         platform::ASIdentifierManager{[] { return true; },
                                                       [] { return std::string(kAdID); }});
@@ -108,7 +106,9 @@ class AttributionTest : public EngineTest {
             ASSERT_TRUE(s.remoteConfigInstance()->updateMeasurementConfig(config));
         });
     }
-    void drain() { service_->scheduler()->workerQueue()->sync([] {}); }
+    void drain() {
+        service_->scheduler()->workerQueue()->sync([] {});
+    }
     template <typename F>
     void onWorker(F f) {
         service_->scheduler()->workerQueue()->sync([&] { f(*service_); });
@@ -117,21 +117,12 @@ class AttributionTest : public EngineTest {
     template <typename F>
     void exchange(F start) {
         onWorker(start);
-        bool pending = true;
-        for (int i = 0; i < 1000000 && pending; ++i)
-            onWorker([&](KLVMeasurement& s) { pending = s.isNetworkRequestPending(); });
-        ASSERT_FALSE(pending);
+        waitForNetworkIdle(*service_);
     }
     std::vector<std::pair<std::string, KLVRawEventData>> stored() {
         std::vector<std::pair<std::string, KLVRawEventData>> out;
-        onWorker([&](KLVMeasurement& s) {
-            auto& db = *s.database();
-            const auto rows = db.sqliteStore().recordsForQuery(
-                "SELECT rowid, * FROM raw_events ORDER BY rowid", {});
-            for (const auto& row : rows.value())
-                if (const auto raw = db.rawEventDataFromDictionary(row))
-                    out.emplace_back(raw->rawEvent().name(), *raw);
-        });
+        for (auto& raw : storedRawEvents(*service_))
+            out.emplace_back(raw.rawEvent().name(), raw);
         return out;
     }
     std::optional<KLVUserAttribute> property(const std::string& name) {
@@ -141,7 +132,8 @@ class AttributionTest : public EngineTest {
     }
     void open(const std::string& url, std::optional<std::int64_t> click = std::nullopt,
               double time = kNow + 5, Dictionary extras = {}) {
-        onWorker([&](KLVMeasurement& s) { s.handleOpenURLOnWorkerQueue(url, click, time, extras); });
+        onWorker(
+            [&](KLVMeasurement& s) { s.handleOpenURLOnWorkerQueue(url, click, time, extras); });
     }
     std::shared_ptr<KLVPersistedConfig> persisted() { return service_->persistedConfig(); }
 
@@ -162,7 +154,11 @@ TEST_F(AttributionTest, CampaignURLsBecomeCampaignEvents) {
         KLVParameters expected;
     };
     const std::vector<Case> cases = {
-        {"https://x.test/p?utm_source=news", {}, 0, "_cmp", {{"source", KLVValue::initWithString("news")}}},
+        {"https://x.test/p?utm_source=news",
+         {},
+         0,
+         "_cmp",
+         {{"source", KLVValue::initWithString("news")}}},
         {"https://x.test/p?utm_content=a", {}, 23001, "", {}},
         {"https://x.test/p", {}, 23000, "", {}},
         {"tessaline://open?utm_campaign=c&utm_term=t&utm_id=7&cis=x&aclid=a&utm_creative_format=f"
@@ -170,22 +166,34 @@ TEST_F(AttributionTest, CampaignURLsBecomeCampaignEvents) {
          {},
          0,
          "_cmp",
-         {{"campaign", KLVValue::initWithString("c")}, {"term", KLVValue::initWithString("t")},
-          {"campaign_id", KLVValue::initWithString("7")}, {"_cis", KLVValue::initWithString("x")},
-          {"aclid", KLVValue::initWithString("a")}, {"creative_format", KLVValue::initWithString("f")},
+         {{"campaign", KLVValue::initWithString("c")},
+          {"term", KLVValue::initWithString("t")},
+          {"campaign_id", KLVValue::initWithString("7")},
+          {"_cis", KLVValue::initWithString("x")},
+          {"aclid", KLVValue::initWithString("a")},
+          {"creative_format", KLVValue::initWithString("f")},
           {"marketing_tactic", KLVValue::initWithString("m")},
           {"source_platform", KLVValue::initWithString("p")},
-          {"sfmc_id", KLVValue::initWithString("s")}, {"cp1", KLVValue::initWithString("1")},
-          {"anid", KLVValue::initWithString("n")}, {"nad_source", KLVValue::initWithString("ns")}}},
+          {"sfmc_id", KLVValue::initWithString("s")},
+          {"cp1", KLVValue::initWithString("1")},
+          {"anid", KLVValue::initWithString("n")},
+          {"nad_source", KLVValue::initWithString("ns")}}},
         // Extras lie under the query; numbers go over the event; "_cc" 1 marks a replay.
         {"https://x.test/?utm_source=q",
-         {{"utm_source", "extra"}, {"utm_medium", "m"}, {"_cc", std::int64_t{1}}, {"bad", Dictionary{}}},
+         {{"utm_source", "extra"},
+          {"utm_medium", "m"},
+          {"_cc", std::int64_t{1}},
+          {"bad", Dictionary{}}},
          0,
          "_cmpx",
-         {{"source", KLVValue::initWithString("q")}, {"medium", KLVValue::initWithString("m")},
+         {{"source", KLVValue::initWithString("q")},
+          {"medium", KLVValue::initWithString("m")},
           {"_cc", KLVValue::initWithInt64(1)}}},
         // Without an advertising identifier or tracking authorisation click IDs are dropped.
-        {"https://x.test/?nclid=N&xclid=X&srsltid=S&nbraid=B", {}, 0, "_cmp",
+        {"https://x.test/?nclid=N&xclid=X&srsltid=S&nbraid=B",
+         {},
+         0,
+         "_cmp",
          {{"nbraid", KLVValue::initWithString("B")}}},
     };
     for (const auto& c : cases) {
@@ -228,7 +236,8 @@ TEST_F(AttributionTest, StoredLaunchLinkIsReplayedFreshOrExpired) {
     ASSERT_EQ(events.size(), 1u);
     EXPECT_EQ(events[0].first, "_cmp");
     EXPECT_EQ(events[0].second.rawEvent().parameters().at("_cc"),
-              KLVValue::initWithInt64(KLVStartOfPreviousHourMillis(static_cast<std::int64_t>(kNow * 1000))));
+              KLVValue::initWithInt64(
+                  KLVStartOfPreviousHourMillis(static_cast<std::int64_t>(kNow * 1000))));
     EXPECT_EQ(events[0].second.rawEvent().parameters().at("click_timestamp"),
               KLVValue::initWithInt64(1234));
     EXPECT_TRUE(defaults.objectForKey(kKLVDeepLinkKey).isNull());
@@ -240,7 +249,8 @@ TEST_F(AttributionTest, StoredLaunchLinkIsReplayedFreshOrExpired) {
     events = stored();
     ASSERT_EQ(events.size(), 2u);
     EXPECT_EQ(events[1].first, "_cmpx");
-    EXPECT_EQ(events[1].second.rawEvent().parameters().at("source"), KLVValue::initWithString("(not set)"));
+    EXPECT_EQ(events[1].second.rawEvent().parameters().at("source"),
+              KLVValue::initWithString("(not set)"));
     EXPECT_TRUE(defaults.objectForKey(kKLVDeepLinkTimestampKey).isNull());
 }
 
@@ -287,8 +297,11 @@ TEST_F(AttributionTest, DeferredDeepLinkIsFetchedDeliveredAndRecorded) {
     platform::UIApplication::shared().launch(delegate);
     start(true, {{"NEXORY_ANALYTICS_DEFERRED_DEEP_LINK_ENABLED", true}});
     onWorker([](KLVMeasurement& s) { EXPECT_TRUE(s.shouldAllowRequestDeferredDeepLink()); });
-    server_.answer("GET", "/pagead/conversion/app/deeplink",
-                   {200, {}, R"({"deeplink":"tessaline://open?utm_source=ads","nclid":"N1","timestamp":"17"})"});
+    server_.answer(
+        "GET", "/pagead/conversion/app/deeplink",
+        {200,
+         {},
+         R"({"deeplink":"tessaline://open?utm_source=ads","nclid":"N1","timestamp":"17"})"});
     exchange([](KLVMeasurement& s) { s.requestDeferredDeepLink(); });
     const auto request = server_.requests().back();
     const auto query = klv_dictionaryWithHttpArgumentsString(request.query);
@@ -296,7 +309,8 @@ TEST_F(AttributionTest, DeferredDeepLinkIsFetchedDeliveredAndRecorded) {
     EXPECT_EQ(query.at("id_type"), Object("idfa"));
     EXPECT_EQ(query.at("bundleid"), Object("com.example.tessaline"));
     EXPECT_EQ(query.at("retry"), Object("0"));
-    EXPECT_EQ(query.at("sdk_version"), Object(std::to_string(KLVIdentity::brackenfoldLibraryVersion())));
+    EXPECT_EQ(query.at("sdk_version"),
+              Object(std::to_string(KLVIdentity::brackenfoldLibraryVersion())));
     EXPECT_EQ(query.at("dma"), Object("1"));
     EXPECT_EQ(query.at("gcs"), Object("G1--"));
     EXPECT_EQ(persisted()->deferredDeepLinkRetrievalComplete(), Object(std::int64_t{0}));
@@ -328,7 +342,8 @@ TEST_F(AttributionTest, DeferredDeepLinkFailuresAndABusyNetwork) {
         {{200, {}, ""}, 0, 1},
         {{200, {}, R"({"deeplink":"tessaline://open?utm_source=a"})"}, 23204, 1},
     };
-    for (const auto& c : cases) server_.answer("GET", "/pagead/conversion/app/deeplink", c.answer);
+    for (const auto& c : cases)
+        server_.answer("GET", "/pagead/conversion/app/deeplink", c.answer);
     for (const auto& c : cases) {
         clearLogLines();
         exchange([](KLVMeasurement& s) { s.requestDeferredDeepLink(); });
@@ -481,8 +496,9 @@ TEST_F(SKANTest, RetryLimitsWindowsAndOperatingSystem) {
     for (const int low : {0, 1, 4}) {
         EXPECT_EQ(KLVMeasurement::convertCoarseConversionValueFromProtoValue(low), "low");
     }
-    const std::pair<const char*, const char*> versions[] = {
-        {"16.1", "4.0"}, {"16.0", "3.0"}, {"14.5", "2.2"}, {"14.0", "2.1"}, {"13.7", "1.0"}, {"12.4", "0"}};
+    const std::pair<const char*, const char*> versions[] = {{"16.1", "4.0"}, {"16.0", "3.0"},
+                                                            {"14.5", "2.2"}, {"14.0", "2.1"},
+                                                            {"13.7", "1.0"}, {"12.4", "0"}};
     for (const auto& [os, skan] : versions) {
         platform::WDLAppEnvironmentUtil::setPhoneOSVersion(os);
         EXPECT_EQ(KLVMeasurement::SKANVersion(), skan) << os;
@@ -491,7 +507,8 @@ TEST_F(SKANTest, RetryLimitsWindowsAndOperatingSystem) {
 
     // Four retries inside the first window, the fifth failure stops.
     onWorker([](KLVMeasurement& s) {
-        for (int i = 0; i < 5; ++i) s.maybeScheduleSKANCVFetchRetry();
+        for (int i = 0; i < 5; ++i)
+            s.maybeScheduleSKANCVFetchRetry();
     });
     EXPECT_EQ(logCount(23250), 1u);
     // Inside a stored back-off the second failure already stops.
@@ -515,7 +532,8 @@ TEST_F(SKANTest, RetryLimitsWindowsAndOperatingSystem) {
     platform::WDLAppEnvironmentUtil::setPhoneOSVersion("16.0");
     EXPECT_FALSE(wanted());
     platform::WDLAppEnvironmentUtil::setPhoneOSVersion("17.0");
-    persisted()->setFirstOpenTimestampMilliseconds(static_cast<std::int64_t>(kNow * 1000) - 3024000001);
+    persisted()->setFirstOpenTimestampMilliseconds(static_cast<std::int64_t>(kNow * 1000) -
+                                                   3024000001);
     EXPECT_FALSE(wanted());
     persisted()->setFirstOpenTimestampMilliseconds(static_cast<std::int64_t>(kNow * 1000));
     platform::SKAdNetwork::setConversionValueUpdater(nullptr);
@@ -535,7 +553,8 @@ TEST_F(SKANTest, OfflineFetchWaitsForTheNetworkAndAnUploadSchedulesOne) {
     // After an upload the fetch waits for the first window's delay, on the clock.
     onWorker([](KLVMeasurement& s) { s.scheduleSKANCVFetchAfterDataUpload(); });
     onWorker([](KLVMeasurement& s) {
-        EXPECT_EQ(s.attribution().SKANDelayAlarm->scheduledTimestamp()->secondsSince1970, kNow + 20);
+        EXPECT_EQ(s.attribution().SKANDelayAlarm->scheduledTimestamp()->secondsSince1970,
+                  kNow + 20);
     });
     clock_.advance(20);
     exchange([](KLVMeasurement&) {});
@@ -548,7 +567,8 @@ class FakeClient : public KLVPrivateSetMembershipClient {
   public:
     FakeClient(std::string input, std::int64_t type) : input_(std::move(input)), type_(type) {}
     std::optional<std::string> PSMRequestURLWithRetryCount(std::int32_t retryCount) override {
-        return "https://" + std::string(kHost) + "/psm?in=" + input_ + "&r=" + std::to_string(retryCount);
+        return "https://" + std::string(kHost) + "/psm?in=" + input_ +
+               "&r=" + std::to_string(retryCount);
     }
     std::int64_t inputType() const override { return type_; }
     std::string parsedPSMValueFromResponse(const platform::Data& data) override {
@@ -574,12 +594,15 @@ class PSMTest : public AttributionTest {
         KLVSetPrivateSetMembershipClientClass(c);
         start();
         // First open at 10:00:30 of the clock's day.
-        persisted()->setFirstOpenTimestampMilliseconds(static_cast<std::int64_t>(kNow) * 1000 + 30000);
+        persisted()->setFirstOpenTimestampMilliseconds(static_cast<std::int64_t>(kNow) * 1000 +
+                                                       30000);
     }
     void userData(const Dictionary& data) {
         exchange([&](KLVMeasurement& s) { s.setUserDataOnWorkerQueue(data); });
     }
-    Dictionary lastQuery() { return klv_dictionaryWithHttpArgumentsString(server_.requests().back().query); }
+    Dictionary lastQuery() {
+        return klv_dictionaryWithHttpArgumentsString(server_.requests().back().query);
+    }
 };
 
 TEST_F(PSMTest, EmailFirstCountersFirstOpenMinuteAndTheRunLimit) {
@@ -628,7 +651,8 @@ TEST_F(PSMTest, FailuresRetryWithDoublingIntervalsUpToTheLimit) {
     userData({{"email_address", "a@b.test"}});
     EXPECT_EQ(logCount(23228), 1u);
     onWorker([](KLVMeasurement& s) {
-        EXPECT_EQ(s.attribution().PSMRetryAlarm->scheduledTimestamp()->secondsSince1970, kNow + 300);
+        EXPECT_EQ(s.attribution().PSMRetryAlarm->scheduledTimestamp()->secondsSince1970,
+                  kNow + 300);
         for (const double interval : {600.0, 1200.0, 2400.0}) {
             s.maybeSchedulePSMRetry();
             EXPECT_EQ(s.attribution().PSMRetryAlarm->scheduledTimestamp()->secondsSince1970,
@@ -640,7 +664,8 @@ TEST_F(PSMTest, FailuresRetryWithDoublingIntervalsUpToTheLimit) {
 }
 
 TEST_F(PSMTest, PreconditionsWithoutAClientOrOutsideTheFirstOpenWindow) {
-    persisted()->setFirstOpenTimestampMilliseconds(static_cast<std::int64_t>(kNow - 61 * 86400) * 1000);
+    persisted()->setFirstOpenTimestampMilliseconds(static_cast<std::int64_t>(kNow - 61 * 86400) *
+                                                   1000);
     userData({{"email_address", "a@b.test"}});
     EXPECT_EQ(logCount(23261), 1u);
     userData({{"email_address", ""}});

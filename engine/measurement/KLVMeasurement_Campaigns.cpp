@@ -156,8 +156,8 @@ void KLVMeasurement::handleOpenURLOnWorkerQueue(const std::string& url,
     // 9. The internal entry also tells the event listeners.
     const auto cc = eventParameters.find("_cc");
     const bool replayed = cc != eventParameters.end() && isOne(cc->second);
-    if (auto event = KLVEvent::initWithOrigin("auto", false, replayed ? "_cmpx" : "_cmp",
-                                              eventTime, 0, eventParameters)) {
+    if (auto event = KLVEvent::initWithOrigin("auto", false, replayed ? "_cmpx" : "_cmp", eventTime,
+                                              0, eventParameters)) {
         handleInternalEventOnWorkerQueue(std::move(*event));
     }
 }
@@ -187,7 +187,8 @@ void KLVMeasurement::reportStoredCampaignEventOnWorkerQueue(
 void KLVMeasurement::handleStoredURLAfterAppLaunchWithNotification(const Dictionary& userInfo) {
     auto& defaults = KLVUserDefaults::sharedUserDefaults();
     bool stored = false;
-    const auto activities = userInfo.find(platform::UIApplicationLaunchOptionsUserActivityDictionaryKey);
+    const auto activities =
+        userInfo.find(platform::UIApplicationLaunchOptionsUserActivityDictionaryKey);
     if (activities != userInfo.end()) {
         if (const auto* d = activities->second.getDictionary(); d && !d->empty()) {
             std::optional<platform::NSUserActivity> activity;

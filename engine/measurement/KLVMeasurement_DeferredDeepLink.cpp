@@ -4,10 +4,10 @@
 
 #include <string>
 
+#include "engine/base/KLVAEU.h"
 #include "engine/base/KLVDictionaryQuery.h"
 #include "engine/base/KLVLogLevel.h"
 #include "engine/base/KLVMonitor.h"
-#include "engine/base/KLVAEU.h"
 #include "engine/environment/KLVServerHosts.h"
 #include "engine/identity/KLVIdentity.h"
 #include "engine/measurement/KLVMeasurement.h"
@@ -91,7 +91,8 @@ std::optional<std::string> KLVMeasurement::deferredDeepLinkURL() {
     url += queryPair("id_type", "idfa");
     url += queryPair("bundleid", identity->appID());
     url += queryPair("retry", std::to_string(persistedConfig()->deferredDeepLinkRetryCount()));
-    if (!KLVAEU::isFAS() && KLVHasLaunchArgument(kDebugDeferredDeepLinkArgument)) url += "&ddl_test=1";
+    if (!KLVAEU::isFAS() && KLVHasLaunchArgument(kDebugDeferredDeepLinkArgument))
+        url += "&ddl_test=1";
     const auto settings = remoteConfig();
     if (settings->DMAConsentEnabled()) {
         if (const auto signals = KLVConsentSettingsUtil::consentSignals(); !signals.empty()) {
@@ -104,7 +105,8 @@ std::optional<std::string> KLVMeasurement::deferredDeepLinkURL() {
         } else if (const auto services = settings->corePlatformServices();
                    dmaRegion && !services.empty()) {
             std::string joined;
-            for (const auto& service : services) joined += service;  // a set: ascending
+            for (const auto& service : services)
+                joined += service;  // a set: ascending
             url += queryPair("dma_cps", joined);
         }
         if (const auto personalization = KLVConsentSettingsUtil::adPersonalization()) {
@@ -132,38 +134,38 @@ void KLVMeasurement::requestDeferredDeepLink() {
     setIsNetworkRequestPending(true);
     network()->setTimeoutInterval(remoteConfig()->networkTimeout());
     std::weak_ptr<KLVMeasurement> weak = weak_from_this();
-    network()->getURL(
-        *url, {}, kMaximumDeferredDeepLinkResponseSize, scheduler()->workerQueue(),
-        shouldUseBackgroundSession(),
-        [weak](std::optional<platform::WDLNetworkResponse> response, platform::Data data,
-               std::optional<Error> error) {
-            const auto self = weak.lock();
-            if (!self) return;
-            self->setIsNetworkRequestPending(false);
-            auto& monitor = KLVMeasurement::monitor();
-            const int code = response ? response->statusCode : 0;
-            if (!error && (code == platform::kWDLNetworkHTTPStatusOK ||
-                           code == platform::kWDLNetworkHTTPStatusNotModified ||
-                           code == platform::kWDLNetworkHTTPStatusNoContent)) {
-                self->persistedConfig()->setDeferredDeepLinkRetrievalComplete(
-                    Object(std::int64_t{0}));
-                if (const auto info = deepLinkInfoFromResponseData(data)) {
-                    monitor.logWithLevel(kKLVLogDebug, 23200,
-                                         "Successfully retrieved Deferred Deep Link");
-                    self->handleDeferredDeepLinkInfo(*info);
-                } else {
-                    self->updateSchedule();
-                }
-                return;
-            }
-            monitor.logWithLevel(kKLVLogErrorMonitored, 23199,
-                                 "Failed to retrieve Deferred Deep Link. Will retry on next "
-                                 "launch. Code, error",
-                                 std::to_string(code), error ? error->description : std::string());
-            self->persistedConfig()->setDeferredDeepLinkRetryCount(
-                self->persistedConfig()->deferredDeepLinkRetryCount() + 1);
-            self->updateSchedule();
-        });
+    network()->getURL(*url, {}, kMaximumDeferredDeepLinkResponseSize, scheduler()->workerQueue(),
+                      shouldUseBackgroundSession(),
+                      [weak](std::optional<platform::WDLNetworkResponse> response,
+                             platform::Data data, std::optional<Error> error) {
+                          const auto self = weak.lock();
+                          if (!self) return;
+                          self->setIsNetworkRequestPending(false);
+                          auto& monitor = KLVMeasurement::monitor();
+                          const int code = response ? response->statusCode : 0;
+                          if (!error && (code == platform::kWDLNetworkHTTPStatusOK ||
+                                         code == platform::kWDLNetworkHTTPStatusNotModified ||
+                                         code == platform::kWDLNetworkHTTPStatusNoContent)) {
+                              self->persistedConfig()->setDeferredDeepLinkRetrievalComplete(
+                                  Object(std::int64_t{0}));
+                              if (const auto info = deepLinkInfoFromResponseData(data)) {
+                                  monitor.logWithLevel(kKLVLogDebug, 23200,
+                                                       "Successfully retrieved Deferred Deep Link");
+                                  self->handleDeferredDeepLinkInfo(*info);
+                              } else {
+                                  self->updateSchedule();
+                              }
+                              return;
+                          }
+                          monitor.logWithLevel(
+                              kKLVLogErrorMonitored, 23199,
+                              "Failed to retrieve Deferred Deep Link. Will retry on next "
+                              "launch. Code, error",
+                              std::to_string(code), error ? error->description : std::string());
+                          self->persistedConfig()->setDeferredDeepLinkRetryCount(
+                              self->persistedConfig()->deferredDeepLinkRetryCount() + 1);
+                          self->updateSchedule();
+                      });
 }
 
 std::optional<Dictionary> KLVMeasurement::deepLinkInfoFromResponseData(const platform::Data& data) {

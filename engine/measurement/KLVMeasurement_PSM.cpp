@@ -6,8 +6,8 @@
 #include <mutex>
 #include <string>
 
-#include "engine/base/KLVLogLevel.h"
 #include "engine/base/KLVAEU.h"
+#include "engine/base/KLVLogLevel.h"
 #include "engine/database/KLVDatabase.h"
 #include "engine/identity/KLVIdentity.h"
 #include "engine/measurement/KLVMeasurement.h"
@@ -127,8 +127,8 @@ void KLVMeasurement::setUserDataOnWorkerQueue(const Dictionary& userData) {
     }
     if (!client) {
         if (const auto* hashed = stringFor(userData, "hashed_phone_number");
-            hashed && shouldRetrievePSMResponseWithHashedIdentifier(*hashed, true) &&
-            clientClass && clientClass->initWithHashedPhoneNumberPrefixBitLength) {
+            hashed && shouldRetrievePSMResponseWithHashedIdentifier(*hashed, true) && clientClass &&
+            clientClass->initWithHashedPhoneNumberPrefixBitLength) {
             client = clientClass->initWithHashedPhoneNumberPrefixBitLength(
                 *hashed, appID, settings->hashPrefixBitLengthPhone());
         }
@@ -253,7 +253,8 @@ void KLVMeasurement::retrievePSMResponse() {
         count = stored->value().int64Value();
     }
     *url += std::string("&") + counter.queryKey + "=" + std::to_string(count);
-    const std::int64_t firstOpenSeconds = persistedConfig()->firstOpenTimestampMilliseconds() / 1000;
+    const std::int64_t firstOpenSeconds =
+        persistedConfig()->firstOpenTimestampMilliseconds() / 1000;
     if (firstOpenSeconds > 0) {
         // The first minute boundary after the first open.
         *url += "&timestamp_first_open=" + std::to_string(firstOpenSeconds / 60 * 60 + 60);
@@ -345,8 +346,8 @@ void KLVMeasurement::handlePSMValueOnWorkerQueue(const std::string& value) {
             "auto", kPSMValueProperty, KLVValue::initWithString(value), now)) {
         setUserAttributeOnWorkerQueue(*attribute);
     }
-    if (auto event = KLVEvent::initWithOrigin("auto", false, "_fx", now, 0,
-                                              Dictionary{{"_fxs", "psm"}})) {
+    if (auto event =
+            KLVEvent::initWithOrigin("auto", false, "_fx", now, 0, Dictionary{{"_fxs", "psm"}})) {
         event->setRealtime(true);
         writeEventOnWorkerQueue(*event);
     }
@@ -371,9 +372,8 @@ void KLVMeasurement::resetPSMCounts() {
 
 void KLVMeasurement::maybeDeleteExpiredPSMValueOnWorkerQueue() {
     const auto value = database()->userAttributeWithName(kPSMValueProperty);
-    if (!value ||
-        std::fabs(platform::Clock::current().now() - value->lastSetTimestamp()) <
-            kPSMValueLifetimeSeconds) {
+    if (!value || std::fabs(platform::Clock::current().now() - value->lastSetTimestamp()) <
+                      kPSMValueLifetimeSeconds) {
         return;
     }
     removeUserAttributeOnWorkerQueue(*value);

@@ -25,7 +25,7 @@ using Response = KLVPBSkAdNetworkConversionValueResponse;
 
 namespace {
 
-constexpr std::int64_t kFirstWindowMillis = 172800000;    // 48 hours
+constexpr std::int64_t kFirstWindowMillis = 172800000;     // 48 hours
 constexpr std::int64_t kLastWindowEndMillis = 3024000000;  // 35 days
 constexpr char kSKANPath[] = "/skan";
 constexpr std::int64_t kSKANErrorCodeAlreadyUpdated = 10;
@@ -144,20 +144,20 @@ void KLVMeasurement::fetchSKANCV() {
     NANOSetInt64(request, Request::last_uploaded_event_timestamp_millis,
                  persistedConfig()->lastUploadedEventTimestampMillis());
     std::weak_ptr<KLVMeasurement> weak = weak_from_this();
-    network()->postURL(
-        "https://" + *host + kSKANPath, {{"Accept-Encoding", "gzip"}},
-        request.protoBuffer().value_or(platform::Data{}), scheduler()->workerQueue(), false,
-        [weak](std::optional<platform::WDLNetworkResponse> response, platform::Data data,
-               std::optional<Error> error) {
-            const auto self = weak.lock();
-            if (!self) return;
-            self->attribution_.isSKANRequestInProgress = false;
-            self->setIsNetworkRequestPending(false);
-            self->attribution_.fetchSKANWhenNetworkConnected = false;
-            self->handleSKANFetchResponse(response, data, error);
-            // The upload alarm may have found the network busy meanwhile.
-            self->updateSchedule();
-        });
+    network()->postURL("https://" + *host + kSKANPath, {{"Accept-Encoding", "gzip"}},
+                       request.protoBuffer().value_or(platform::Data{}), scheduler()->workerQueue(),
+                       false,
+                       [weak](std::optional<platform::WDLNetworkResponse> response,
+                              platform::Data data, std::optional<Error> error) {
+                           const auto self = weak.lock();
+                           if (!self) return;
+                           self->attribution_.isSKANRequestInProgress = false;
+                           self->setIsNetworkRequestPending(false);
+                           self->attribution_.fetchSKANWhenNetworkConnected = false;
+                           self->handleSKANFetchResponse(response, data, error);
+                           // The upload alarm may have found the network busy meanwhile.
+                           self->updateSchedule();
+                       });
 }
 
 void KLVMeasurement::handleSKANFetchResponse(
@@ -203,9 +203,8 @@ void KLVMeasurement::handleSKANFetchResponse(
         stopProcessingSKANResponseAndResetRetryCount();
         return;
     }
-    const std::int32_t outcome = NANOHasField(*parsed, Response::status)
-                                     ? NANOGetInt32(*parsed, Response::status)
-                                     : 0;
+    const std::int32_t outcome =
+        NANOHasField(*parsed, Response::status) ? NANOGetInt32(*parsed, Response::status) : 0;
     if (outcome == kSKANOutcomeApply) {
         updateSKANPostbackConversionValueFromResponse(*parsed);
     } else if (outcome == kSKANOutcomeNothingToApply) {

@@ -247,7 +247,8 @@ void KLVSearchAdReporter::logCampaignEventWithSearchAdCampaign(bool isSearchAdCa
         }
         // Stored as 0 or 1: the persisted store keeps numbers, and a Boolean would read back
         // as nothing, so a "no" outcome would be asked for again at every start.
-        persistedConfig_->setSearchAdCampaignValue(Object(std::int64_t{isSearchAdCampaign ? 1 : 0}));
+        persistedConfig_->setSearchAdCampaignValue(
+            Object(std::int64_t{isSearchAdCampaign ? 1 : 0}));
     }
     if (!isSearchAdCampaign) return;
     Dictionary parameters{{"source", "Apple"}, {"medium", "search"}};

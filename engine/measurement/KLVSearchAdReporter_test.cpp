@@ -8,6 +8,7 @@
 #include "engine/base/EngineTestSupport.h"
 #include "engine/environment/KLVServerHosts.h"
 #include "engine/events/KLVErrorEvent.h"
+#include "engine/measurement/MeasurementTestSupport.h"
 #include "engine/settings/SettingsTestSupport.h"
 #include "engine/stores/KLVPersistedConfig.h"
 #include "platform/adsupport/AdServices.h"
@@ -31,12 +32,11 @@ class SearchAdReporterTest : public EngineTest {
         EngineTest::SetUp();
         allowDebugLines();
         ASSERT_TRUE(server_.isRunning());
-        auto& client = platform::HttpClient::shared();
-        client.setTrustedCertificates(server_.certificatePEM());
-        ASSERT_TRUE(client.setConnectTo(kHost, "127.0.0.1", server_.port()));
+        useLoopbackHost(server_, kHost);
         testing::useMainBundle(dataRoot() / "bundle", {{kKLVAttributionHostInfoPlistKey, kHost}});
         platform::WDLAppEnvironmentUtil::setDeviceModel("iPhone15,2");
-        platform::AAAttribution::setTokenProvider([](platform::Error*) { return std::string("tok"); });
+        platform::AAAttribution::setTokenProvider(
+            [](platform::Error*) { return std::string("tok"); });
         KLVSetInternalEventLogger([this](const std::string& origin, const std::string& name,
                                          const Dictionary& parameters) {
             events_.push_back(origin + " " + name + " " + Object(parameters).description());
@@ -68,7 +68,8 @@ class SearchAdReporterTest : public EngineTest {
 
     testkit::ScopedManualClock clock_;
     testkit::LoopbackServer server_{{{kHost}}};
-    std::shared_ptr<platform::SerialQueue> queue_ = std::make_shared<platform::SerialQueue>("worker");
+    std::shared_ptr<platform::SerialQueue> queue_ =
+        std::make_shared<platform::SerialQueue>("worker");
     std::shared_ptr<KLVPersistedConfig> config_;
     std::shared_ptr<KLVSearchAdReporter> reporter_;
     std::vector<std::string> events_;
@@ -136,10 +137,10 @@ TEST_F(SearchAdReporterTest, NoKeywordNoTermAndNoFirstOpenNoClickTime) {
     make();
     startAndWait();
     ASSERT_EQ(events_.size(), 1u);
-    EXPECT_EQ(events_[0], "auto _cmp " + Object(Dictionary{{"campaign", "3"},
-                                                           {"medium", "search"},
-                                                           {"source", "Apple"}})
-                                             .description());
+    EXPECT_EQ(events_[0],
+              "auto _cmp " +
+                  Object(Dictionary{{"campaign", "3"}, {"medium", "search"}, {"source", "Apple"}})
+                      .description());
 }
 
 }  // namespace

@@ -60,7 +60,8 @@ bool AAAttribution::isAvailable() {
 std::optional<std::string> AAAttribution::attributionTokenWithError(Error* error) {
     const auto provider = read(&Installed::tokenProvider);
     if (!provider) {
-        if (error) *error = Error{"AAAttributionErrorDomain", 1, "Attribution is not available", {}};
+        if (error)
+            *error = Error{"AAAttributionErrorDomain", 1, "Attribution is not available", {}};
         return std::nullopt;
     }
     return provider(error);

@@ -39,8 +39,9 @@ class SKAdNetwork {
     static bool supportsConversionValueUpdates();
     // Hands the values to the installed service; without one the completion is called at once
     // with an error of SKANErrorDomain.
-    static void updatePostbackConversionValue(std::int64_t fineValue, const std::string& coarseValue,
-                                              bool lockWindow, SKAdNetworkCompletion completion);
+    static void updatePostbackConversionValue(std::int64_t fineValue,
+                                              const std::string& coarseValue, bool lockWindow,
+                                              SKAdNetworkCompletion completion);
 
   private:
     static std::atomic<std::int64_t>& count() {
