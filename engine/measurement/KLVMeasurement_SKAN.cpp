@@ -40,10 +40,14 @@ bool isAtLeast16_1() {
     return WDLAppEnvironmentUtil::isPhoneOSVersionAtLeast(16, 1);
 }
 
-std::shared_ptr<KLVAlarm>& alarmNamed(std::shared_ptr<KLVAlarm>& slot, KLVScheduler& scheduler,
-                                      const char* name) {
-    if (!slot) slot = std::make_shared<KLVAlarm>(scheduler.workerQueue(), name);
-    return slot;
+// Runs the fetch on the alarm in `slot` (made on first use) after `delay` seconds.
+void fetchAfterDelay(KLVMeasurement& service, std::shared_ptr<KLVAlarm>& slot, const char* name,
+                     double delay) {
+    if (!slot) slot = std::make_shared<KLVAlarm>(service.scheduler()->workerQueue(), name);
+    std::weak_ptr<KLVMeasurement> weak = service.weak_from_this();
+    slot->runAfterDelay(delay, [weak] {
+        if (const auto self = weak.lock()) self->fetchSKANCV();
+    });
 }
 
 }  // namespace
@@ -105,11 +109,7 @@ void KLVMeasurement::scheduleSKANCVFetchAfterDataUpload() {
     const auto settings = remoteConfig();
     const double delay = isInFirstSKANPostbackWindow() ? settings->SKANFirstWindowCVFetchDelay()
                                                        : settings->SKANInitialCVFetchDelay();
-    std::weak_ptr<KLVMeasurement> weak = weak_from_this();
-    alarmNamed(attribution_.SKANDelayAlarm, *scheduler(), "SKAN conversion value delay fetch")
-        ->runAfterDelay(delay, [weak] {
-            if (const auto self = weak.lock()) self->fetchSKANCV();
-        });
+    fetchAfterDelay(*this, attribution_.SKANDelayAlarm, "SKAN conversion value delay fetch", delay);
 }
 
 void KLVMeasurement::fetchSKANCV() {
@@ -322,11 +322,7 @@ void KLVMeasurement::maybeScheduleSKANCVFetchRetry() {
     const double delay = isInFirstSKANPostbackWindow()
                              ? settings->SKANFirstWindowCVFetchRetryInterval()
                              : settings->SKANCVFetchRetryInterval();
-    std::weak_ptr<KLVMeasurement> weak = weak_from_this();
-    alarmNamed(attribution_.SKANRetryAlarm, *scheduler(), "SKAN conversion value fetch timer")
-        ->runAfterDelay(delay, [weak] {
-            if (const auto self = weak.lock()) self->fetchSKANCV();
-        });
+    fetchAfterDelay(*this, attribution_.SKANRetryAlarm, "SKAN conversion value fetch timer", delay);
 }
 
 void KLVMeasurement::stopProcessingSKANResponseAndResetRetryCount() {
