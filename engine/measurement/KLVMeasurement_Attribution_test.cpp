@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "engine/base/EngineTestSupport.h"
@@ -125,6 +126,16 @@ class AttributionTest : public EngineTest {
             out.emplace_back(raw.rawEvent().name(), raw);
         return out;
     }
+    // The parameters but "_o" as "name=value" pairs in name order.
+    static std::string text(const KLVRawEventData& raw) {
+        std::string out;
+        for (const auto& [name, value] : raw.rawEvent().parameters()) {
+            if (name == "_o") continue;
+            out += (out.empty() ? "" : "&") + name + "=" +
+                   (value.isString() ? *value.stringValue() : std::to_string(value.int64Value()));
+        }
+        return out;
+    }
     std::optional<KLVUserAttribute> property(const std::string& name) {
         std::optional<KLVUserAttribute> found;
         onWorker([&](KLVMeasurement& s) { found = s.database()->userAttributeWithName(name); });
@@ -182,13 +193,7 @@ TEST_F(AttributionTest, CampaignURLsBecomeCampaignEvents) {
         }
         ASSERT_EQ(events.size(), 1u) << c.url;
         EXPECT_EQ(events[0].first, c.name) << c.url;
-        std::string text;
-        for (const auto& [name, value] : events[0].second.rawEvent().parameters()) {
-            if (name == "_o") continue;
-            text += (text.empty() ? "" : "&") + name + "=" +
-                    (value.isString() ? *value.stringValue() : std::to_string(value.int64Value()));
-        }
-        EXPECT_EQ(text, c.expected) << c.url;
+        EXPECT_EQ(text(events[0].second), c.expected) << c.url;
     }
     EXPECT_EQ(property("_nbraid")->value(), KLVValue::initWithString("B"));
 }
@@ -199,10 +204,8 @@ TEST_F(AttributionTest, ClickIDsWithAnAdvertisingIdentifierAndEventTimeNeverBefo
     open("https://x.test/?utm_source=s&nclid=N", 99, kNow);
     const auto events = stored();
     ASSERT_EQ(events.size(), 1u);
-    const auto& event = events[0].second.rawEvent();
-    EXPECT_EQ(event.parameters().at("nclid"), KLVValue::initWithString("N"));
-    EXPECT_EQ(event.parameters().at("click_timestamp"), KLVValue::initWithInt64(99));
-    EXPECT_EQ(event.timestamp(), kNow + 60);
+    EXPECT_EQ(text(events[0].second), "click_timestamp=99&nclid=N&source=s");
+    EXPECT_EQ(events[0].second.rawEvent().timestamp(), kNow + 60);
 }
 
 TEST_F(AttributionTest, StoredLaunchLinkIsReplayedFreshOrExpired) {
@@ -222,7 +225,7 @@ TEST_F(AttributionTest, StoredLaunchLinkIsReplayedFreshOrExpired) {
 
     // A week later the text "(not set)" is no URL, yet the campaign is recorded.
     KLVStoreDeepLink(defaults, "https://x.test/?utm_source=mail");
-    clock_.advance(604801);
+    defaults.setObject(Object(kNow - 604801), kKLVDeepLinkTimestampKey);
     onWorker([](KLVMeasurement& s) { s.reportStoredCampaignEventOnWorkerQueue(std::nullopt); });
     events = stored();
     ASSERT_EQ(events.size(), 2u);
@@ -300,10 +303,7 @@ TEST_F(AttributionTest, DeferredDeepLinkIsFetchedDeliveredAndRecorded) {
     drain();
     const auto events = stored();
     ASSERT_EQ(events.size(), 1u);
-    const auto& parameters = events[0].second.rawEvent().parameters();
-    EXPECT_EQ(parameters.at("_cis"), KLVValue::initWithString("ddp"));
-    EXPECT_EQ(parameters.at("nclid"), KLVValue::initWithString("N1"));
-    EXPECT_EQ(parameters.at("source"), KLVValue::initWithString("ads"));
+    EXPECT_EQ(text(events[0].second), "_cis=ddp&nclid=N1&source=ads");
 }
 
 TEST_F(AttributionTest, DeferredDeepLinkFailuresAndABusyNetwork) {
@@ -410,20 +410,14 @@ TEST_F(SKANTest, AnAnswerIsAppliedAndRecorded) {
     EXPECT_TRUE(NANOGetString(*sent, Request::app_instance_id));
 
     ASSERT_EQ(updates_.size(), 1u);
-    EXPECT_EQ(updates_[0].fine, 42);
-    EXPECT_EQ(updates_[0].coarse, "high");
-    EXPECT_TRUE(updates_[0].lock);
+    EXPECT_EQ(std::tie(updates_[0].fine, updates_[0].coarse, updates_[0].lock),
+              std::make_tuple(42, "high", true));
     EXPECT_EQ(persisted()->SKANEvaluationEventTimeMillis(), 6000);
     EXPECT_EQ(persisted()->SKANEvaluationUpdateBackoffMillis(), 7000);
     const auto events = stored();
     ASSERT_EQ(events.size(), 1u);
     EXPECT_EQ(events[0].first, "_skan");
-    auto parameters = events[0].second.rawEvent().parameters();
-    EXPECT_EQ(parameters.at("_skanm"), KLVValue::initWithString("label"));
-    EXPECT_EQ(parameters.at("_skanf"), KLVValue::initWithInt64(42));
-    EXPECT_EQ(parameters.at("_skanc"), KLVValue::initWithInt64(3));
-    EXPECT_EQ(parameters.at("_skanl"), KLVValue::initWithInt64(1));
-    EXPECT_EQ(parameters.at("_skane"), KLVValue::initWithInt64(6000));
+    EXPECT_EQ(text(events[0].second), "_skanc=3&_skane=6000&_skanf=42&_skanl=1&_skanm=label");
 }
 
 TEST_F(SKANTest, AnswersThatDoNotParseStopWithoutARetry) {
@@ -640,8 +634,7 @@ TEST_F(PSMTest, AMatchIsStoredAndReportedInRealTime) {
     const auto events = stored();
     ASSERT_EQ(events.size(), 1u);
     EXPECT_EQ(events[0].first, "_fx");
-    EXPECT_EQ(events[0].second.rawEvent().parameters().at("_fxs"), KLVValue::initWithString("psm"));
-    EXPECT_TRUE(events[0].second.rawEvent().isRealtime());
+    EXPECT_EQ(text(events[0].second), "_fxs=psm&_r=1");
     userData({{"email_address", "a@b.test"}});
     EXPECT_EQ(logCount(23237), 1u);
 
