@@ -131,6 +131,24 @@ TEST_F(SearchAdReporterTest, NotAttributedStoresNoAndLogsNothing) {
     EXPECT_TRUE(events_.empty());
 }
 
+TEST_F(SearchAdReporterTest, TestDataRetriesDailyUntilTheTenthAttempt) {
+    server_.answer(
+        "POST", "/api/v1/",
+        {200, {}, R"({"attribution":true,"adId":1234567890,"campaignId":"1234567890"})"});
+    config_->setSearchAdRetryCount(9);
+    make();
+    queue_->sync([&] { reporter_->start(); });
+    ASSERT_TRUE(server_.waitForRequests(1));
+    for (int i = 0; i < 1000000 && logCount(32016) == 0; ++i)
+        queue_->sync([] {});
+    EXPECT_EQ(logCount(32016), 1u);
+    EXPECT_EQ(config_->searchAdRetryCount(), 10);
+    // The tenth attempt ended scheduling for good.
+    queue_->sync([&] { EXPECT_FALSE(reporter_->scheduledTimestamp()); });
+    EXPECT_TRUE(config_->searchAdCampaignValue().isNull());
+    EXPECT_TRUE(events_.empty());
+}
+
 TEST_F(SearchAdReporterTest, NoKeywordNoTermAndNoFirstOpenNoClickTime) {
     config_->setFirstOpenTimestampMilliseconds(0);
     server_.answer("POST", "/api/v1/", {200, {}, R"({"attribution":true,"campaignId":3})"});
