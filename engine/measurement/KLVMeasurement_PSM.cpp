@@ -28,6 +28,8 @@ constexpr char kPSMValueProperty[] = "_psmvalue";
 constexpr const char* kPSMCountProperties[] = {"_psmcount", "_psmcountph", "_psmcounth",
                                                "_psmcounthph"};
 constexpr char kDebugPSMArgument[] = "-DebugOnDeviceConversionMeasurement";
+// The answer is the client's to read; a larger one fails as a request and is retried.
+constexpr std::size_t kMaximumPSMResponseSize = 1024 * 1024;
 
 struct InstalledClass {
     std::mutex mutex;
@@ -278,7 +280,7 @@ void KLVMeasurement::retrievePSMResponse() {
     std::weak_ptr<KLVMeasurement> weak = weak_from_this();
     const std::string counterName = counter.property;
     network()->getURL(
-        *url, {}, scheduler()->workerQueue(), shouldUseBackgroundSession(),
+        *url, {}, kMaximumPSMResponseSize, scheduler()->workerQueue(), shouldUseBackgroundSession(),
         [weak, client, counterName](std::optional<platform::WDLNetworkResponse> response,
                                     platform::Data data, std::optional<Error> error) {
             const auto self = weak.lock();
