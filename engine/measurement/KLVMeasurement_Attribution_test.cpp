@@ -678,24 +678,20 @@ TEST_F(PSMTest, PreconditionsWithoutAClientOrOutsideTheFirstOpenWindow) {
 // ---- Platform identity ------------------------------------------------------------------------
 
 TEST(PlatformIdentitySupport, PresentAndAbsentServices) {
-    KLVPlatformIdentitySupport absent;
-    EXPECT_FALSE(absent.hasAppDataConsentStatus());
-    EXPECT_EQ(absent.appDataConsentStatus(), -1);
-    EXPECT_FALSE(absent.hasLimitedAdTracking());
-    EXPECT_FALSE(absent.limitedAdTracking());
-    EXPECT_FALSE(absent.resettableDeviceID());
-
+    using Answers = std::tuple<bool, std::int64_t, bool, bool, std::optional<std::string>>;
+    const auto answers = [](KLVPlatformIdentitySupport support) {
+        return Answers{support.hasAppDataConsentStatus(), support.appDataConsentStatus(),
+                       support.hasLimitedAdTracking(), support.limitedAdTracking(),
+                       support.resettableDeviceID()};
+    };
+    EXPECT_EQ(answers({}), Answers(false, -1, false, false, std::nullopt));
+    // A tracking service without its status operation; the all-zero identifier passed on.
     platform::TrackingServices::setTrackingManager(platform::ATTrackingManager{});
     platform::TrackingServices::setIdentifierManagerClass(platform::ASIdentifierManagerClass{[] {
         return std::make_shared<platform::ASIdentifierManager>(platform::ASIdentifierManager{
             [] { return false; }, [] { return std::string(kKLVZeroAdvertisingIdentifier); }});
     }});
-    KLVPlatformIdentitySupport present;
-    EXPECT_TRUE(present.hasAppDataConsentStatus());
-    EXPECT_EQ(present.appDataConsentStatus(), -1);  // no status operation
-    EXPECT_TRUE(present.hasLimitedAdTracking());
-    EXPECT_TRUE(present.limitedAdTracking());
-    EXPECT_EQ(present.resettableDeviceID(), kKLVZeroAdvertisingIdentifier);
+    EXPECT_EQ(answers({}), Answers(true, -1, true, true, kKLVZeroAdvertisingIdentifier));
     platform::resetSharedInstances();
 }
 

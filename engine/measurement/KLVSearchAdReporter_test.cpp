@@ -56,9 +56,9 @@ class SearchAdReporterTest : public EngineTest {
         reporter_->setSearchAdReporterEnabled(true);
     }
     // Starts the reporter and waits until the reply stored an outcome.
-    void startAndWait() {
+    void startAndWait(std::size_t requests = 1) {
         queue_->sync([&] { reporter_->start(); });
-        ASSERT_TRUE(server_.waitForRequests(1));
+        ASSERT_TRUE(server_.waitForRequests(requests));
         bool stored = false;
         for (int i = 0; i < 1000000 && !stored; ++i) {
             queue_->sync([&] { stored = !config_->searchAdCampaignValue().isNull(); });
@@ -98,37 +98,43 @@ TEST_F(SearchAdReporterTest, OffWithoutTheServiceOrOnASimulator) {
     EXPECT_TRUE(server_.requests().empty());
 }
 
-TEST_F(SearchAdReporterTest, AnAttributedInstallLogsItsCampaignOnce) {
-    server_.answer("POST", "/api/v1/",
-                   {200, {}, R"({"attribution":true,"adId":5,"campaignId":42,"keywordId":7})"});
-    make();
-    startAndWait();
+TEST_F(SearchAdReporterTest, RepliesAndTheirOutcomes) {
+    struct Case {
+        const char* reply;
+        std::int64_t firstOpen;
+        std::int64_t stored;
+        std::string event;  // "" for none
+    };
+    const Case cases[] = {
+        {R"({"attribution":true,"adId":5,"campaignId":42,"keywordId":7})", 1000, 1,
+         R"({"campaign": "42", "click_timestamp": 999, "medium": "search", "source": "Apple", "term": "7"})"},
+        {R"({"attribution":false,"campaignId":1})", 1000, 0, ""},
+        // No keyword: no term; no first-open time: no click time.
+        {R"({"attribution":true,"campaignId":3})", 0, 1,
+         R"({"campaign": "3", "medium": "search", "source": "Apple"})"},
+    };
+    for (const auto& c : cases)
+        server_.answer("POST", "/api/v1/", {200, {}, c.reply});
+    std::size_t sent = 0;
+    for (const auto& c : cases) {
+        config_->clearValues();
+        config_->setFirstOpenTimestampMilliseconds(c.firstOpen);
+        events_.clear();
+        make();
+        startAndWait(++sent);
+        EXPECT_EQ(config_->searchAdCampaignValue(), Object(c.stored)) << c.reply;
+        EXPECT_EQ(config_->searchAdRetryCount(), 1) << c.reply;
+        EXPECT_EQ(events_, c.event.empty() ? std::vector<std::string>{}
+                                           : std::vector<std::string>{"auto _cmp " + c.event})
+            << c.reply;
+        queue_->sync([&] { EXPECT_FALSE(reporter_->scheduledTimestamp()); });
+        // An outcome is stored: never made again.
+        EXPECT_FALSE(KLVSearchAdReporter::initWithWorkerQueue(queue_, config_));
+    }
     const auto request = server_.requests().at(0);
     EXPECT_EQ(request.body, "tok");
     EXPECT_EQ(*request.header("Content-Type"), "text/plain");
     EXPECT_EQ(*request.header("cache-control"), "no-cache");
-    EXPECT_EQ(config_->searchAdRetryCount(), 1);
-    EXPECT_EQ(config_->lastSearchAdLookUpTimestamp(), kNow);
-    EXPECT_EQ(config_->searchAdCampaignValue(), Object(std::int64_t{1}));
-    ASSERT_EQ(events_.size(), 1u);
-    EXPECT_EQ(events_[0], "auto _cmp " + Object(Dictionary{{"campaign", "42"},
-                                                           {"click_timestamp", std::int64_t{999}},
-                                                           {"medium", "search"},
-                                                           {"source", "Apple"},
-                                                           {"term", "7"}})
-                                             .description());
-    queue_->sync([&] { EXPECT_FALSE(reporter_->scheduledTimestamp()); });
-    // Stored: never made again.
-    EXPECT_FALSE(KLVSearchAdReporter::initWithWorkerQueue(queue_, config_));
-}
-
-TEST_F(SearchAdReporterTest, NotAttributedStoresNoAndLogsNothing) {
-    server_.answer("POST", "/api/v1/", {200, {}, R"({"attribution":false,"campaignId":1})"});
-    make();
-    startAndWait();
-    EXPECT_EQ(config_->searchAdCampaignValue(), Object(std::int64_t{0}));
-    EXPECT_FALSE(KLVSearchAdReporter::initWithWorkerQueue(queue_, config_));
-    EXPECT_TRUE(events_.empty());
 }
 
 TEST_F(SearchAdReporterTest, TestDataRetriesDailyUntilTheTenthAttempt) {
@@ -147,18 +153,6 @@ TEST_F(SearchAdReporterTest, TestDataRetriesDailyUntilTheTenthAttempt) {
     queue_->sync([&] { EXPECT_FALSE(reporter_->scheduledTimestamp()); });
     EXPECT_TRUE(config_->searchAdCampaignValue().isNull());
     EXPECT_TRUE(events_.empty());
-}
-
-TEST_F(SearchAdReporterTest, NoKeywordNoTermAndNoFirstOpenNoClickTime) {
-    config_->setFirstOpenTimestampMilliseconds(0);
-    server_.answer("POST", "/api/v1/", {200, {}, R"({"attribution":true,"campaignId":3})"});
-    make();
-    startAndWait();
-    ASSERT_EQ(events_.size(), 1u);
-    EXPECT_EQ(events_[0],
-              "auto _cmp " +
-                  Object(Dictionary{{"campaign", "3"}, {"medium", "search"}, {"source", "Apple"}})
-                      .description());
 }
 
 }  // namespace
