@@ -49,7 +49,9 @@ bool KLVServerHosts::isValidSubdomain(std::string_view subdomain) {
 
 KLVServerHosts KLVServerHosts::fromInfoDictionary(const platform::Dictionary& info) {
     return {hostFor(info, kKLVConfigHostInfoPlistKey), hostFor(info, kKLVUploadHostInfoPlistKey),
-            hostFor(info, kKLVAlternativeUploadHostInfoPlistKey)};
+            hostFor(info, kKLVAlternativeUploadHostInfoPlistKey),
+            hostFor(info, kKLVAdServicesHostInfoPlistKey),
+            hostFor(info, kKLVAttributionHostInfoPlistKey)};
 }
 
 KLVServerHosts KLVServerHosts::current() {

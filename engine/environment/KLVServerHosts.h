@@ -21,11 +21,17 @@ inline constexpr char kKLVConfigHostInfoPlistKey[] = "NEXORY_MEASUREMENT_CONFIG_
 inline constexpr char kKLVUploadHostInfoPlistKey[] = "NEXORY_MEASUREMENT_UPLOAD_HOST";
 inline constexpr char kKLVAlternativeUploadHostInfoPlistKey[] =
     "NEXORY_MEASUREMENT_UPLOAD_ALTERNATIVE_HOST";
+// The ad-services back end that answers deferred deep links, and the platform vendor's search-ad
+// attribution service.
+inline constexpr char kKLVAdServicesHostInfoPlistKey[] = "NEXORY_AD_SERVICES_HOST";
+inline constexpr char kKLVAttributionHostInfoPlistKey[] = "NEXORY_AD_ATTRIBUTION_HOST";
 
 struct KLVServerHosts {
     std::optional<std::string> configHost;
     std::optional<std::string> uploadHost;
     std::optional<std::string> alternativeUploadHost;
+    std::optional<std::string> adServicesHost;
+    std::optional<std::string> attributionHost;
 
     // The hosts of the main bundle's Info.plist.
     static KLVServerHosts current();

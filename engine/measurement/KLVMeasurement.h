@@ -35,10 +35,12 @@
 #include "engine/events/KLVEventAggregates.h"
 #include "engine/events/KLVRawEventData.h"
 #include "engine/events/KLVUserAttribute.h"
+#include "engine/measurement/KLVAttributionState.h"
 #include "engine/messages/KLVPBMessages.h"
 #include "engine/settings/KLVRemoteConfig.h"
 #include "platform/foundation/Error.h"
 #include "platform/foundation/Object.h"
+#include "platform/foundation/URL.h"
 #include "platform/foundation/UserActivity.h"
 #include "platform/storekit/StoreKit.h"
 #include "platform/utilities/WDLNetwork.h"
@@ -240,9 +242,12 @@ class KLVMeasurement : public KLVMeasurementBase,
         double timestamp, const std::optional<std::string>& appInstanceID);
     virtual void setDefaultEventParametersOnWorkerQueue(
         const std::optional<platform::Dictionary>& parameters);
+    // Records the campaign of an opened link (KLVMeasurement_Campaigns.cpp): the URL's query
+    // laid over the extra string parameters, the extra numbers over the event parameters.
     virtual void handleOpenURLOnWorkerQueue(const std::string& url,
                                             std::optional<std::int64_t> clickTimestampInMs,
-                                            double eventTimestampInSeconds);
+                                            double eventTimestampInSeconds,
+                                            const platform::Dictionary& extraParameters = {});
     virtual void setUserAttributeOnWorkerQueue(const KLVUserAttribute& attribute);
     virtual void removeUserAttributeOnWorkerQueue(const KLVUserAttribute& attribute);
     // Neutral: an empty dictionary.
@@ -437,9 +442,6 @@ class KLVMeasurement : public KLVMeasurementBase,
     // Observes the app's finished launch (the engine's set-up calls it once).
     static void subscribeForAppDidFinishLaunchingNotifications();
     static void handleAppDidFinishLaunching(const platform::Dictionary& userInfo);
-    // The in-memory PSM attempt counters, which a wipe zeroes.
-    std::int64_t PSMStartCount() const { return PSMStartCount_.load(); }
-    std::int64_t PSMRetryCount() const { return PSMRetryCount_.load(); }
     // ---- User properties (KLVMeasurement_UserProperties.cpp) ---------------------------------
     // The write with its limits; false when refused or failed.
     bool setUserPropertyInDatabaseOnWorkerQueue(const KLVUserAttribute& attribute);
@@ -450,8 +452,8 @@ class KLVMeasurement : public KLVMeasurementBase,
     // ---- Start steps built with later concerns: empty until then ----------------------------
     // Brings the consent defaults, delegations and regional defaults in line with the settings.
     virtual void updateConsentSettingsUtilWithRemoteConfig();
-    virtual void checkPSMDependencyOnWorkerQueue() {}
-    virtual void maybeDeleteExpiredPSMValueOnWorkerQueue() {}
+    virtual void checkPSMDependencyOnWorkerQueue();
+    virtual void maybeDeleteExpiredPSMValueOnWorkerQueue();
     virtual void resetPSMCounts();
     // A fresh session reporter, reporting while the service is enabled.
     virtual void resetSessionReporter();
@@ -461,9 +463,10 @@ class KLVMeasurement : public KLVMeasurementBase,
     // A zero session number becomes the lifetime count of "_s".
     virtual void backfillSessionNumber();
     virtual void reportFirstOpenOnWorkerQueue();
-    virtual void reportStoredCampaignEventOnWorkerQueue() {}
-    virtual bool shouldAllowRequestDeferredDeepLink() { return false; }
-    virtual void requestDeferredDeepLink() {}
+    virtual void reportStoredCampaignEventOnWorkerQueue(
+        std::optional<std::int64_t> clickTimestampMs = std::nullopt);
+    virtual bool shouldAllowRequestDeferredDeepLink();
+    virtual void requestDeferredDeepLink();
     virtual void reportAppUpdateOnWorkerQueue();
     virtual void reportOSUpdateOnWorkerQueue();
     // Makes the TCF client on first use, gives it the DMA-region flag and applies the TCF data.
@@ -471,11 +474,63 @@ class KLVMeasurement : public KLVMeasurementBase,
     // Observes becoming active, resigning active and entering the foreground (main thread).
     virtual void subscribeForAppForegroundBackgroundNotifications();
     void unsubscribeFromAppNotifications();
-    virtual void maybeFetchSKANCVAfterReachabilityChange() {}
-    // The conversion-value request; built with the attribution work.
-    virtual void fetchSKANCV() {}
+    virtual void maybeFetchSKANCVAfterReachabilityChange();
+    virtual void fetchSKANCV();
     // Holds the new task; a valid one held before is ended (23142). Any thread.
     virtual void swapBackgroundTaskWithNewTaskID(std::uint64_t taskID);
+
+    // ---- Campaigns and deferred deep links (KLVMeasurement_Campaigns.cpp, _DeferredDeepLink.cpp)
+    // At least one required campaign parameter has a non-empty value.
+    static bool isValidCampaignURLParamDictionary(const platform::Dictionary& parameters);
+    // Click identifiers may be recorded: an advertising identifier, or tracking authorised.
+    bool shouldAllowClickID();
+    // Stores the link the app was launched with (did-finish-launching). Any thread.
+    static void handleStoredURLAfterAppLaunchWithNotification(const platform::Dictionary& userInfo);
+    // The request's URL; nothing without an ad-services host.
+    std::optional<std::string> deferredDeepLinkURL();
+    // The answer object when its "deeplink" forms a URL; nothing otherwise (23201, 23202).
+    static std::optional<platform::Dictionary> deepLinkInfoFromResponseData(
+        const platform::Data& data);
+    void handleDeferredDeepLinkInfo(const platform::Dictionary& info);
+    // Main thread: hands the link to the application delegate; false when it has no handler.
+    static bool sendDeepLinkURLToAppDelegateOnMainThread(const std::string& url,
+                                                         const platform::Dictionary& extraInfo);
+
+    // ---- Conversion values of the ad network (KLVMeasurement_SKAN.cpp), worker queue ---------
+    static std::string SKANVersion();
+    bool isInFirstSKANPostbackWindow();
+    bool isPastAllSKANPostbackWindows();
+    static bool isValidFineConversionValue(std::int64_t value);
+    // 3 high, 2 medium, anything else low.
+    static std::string convertCoarseConversionValueFromProtoValue(std::int64_t value);
+    std::int32_t SKANFetchRetryLimit();
+    bool shouldFetchSKANConversionValue();
+    void scheduleSKANCVFetchAfterDataUpload();
+    void handleSKANFetchResponse(const std::optional<platform::WDLNetworkResponse>& response,
+                                 const platform::Data& data,
+                                 const std::optional<platform::Error>& error);
+    void updateSKANPostbackConversionValueFromResponse(
+        const KLVPBSkAdNetworkConversionValueResponse& response);
+    void handleSKANUpdatePostbackCompletion(const KLVPBSkAdNetworkConversionValueResponse& response,
+                                            const std::optional<platform::Error>& error);
+    void maybeScheduleSKANCVFetchRetry();
+    void stopProcessingSKANResponseAndResetRetryCount();
+    // The largest answer body read, compressed or inflated.
+    static constexpr std::size_t kMaximumSKANResponseSize = 1024 * 1024;
+
+    // ---- On-device conversion (KLVMeasurement_PSM.cpp), worker queue -------------------------
+    bool shouldRetrievePSMResponse();
+    bool shouldRetrievePSMResponseWithEmailAddress(const std::string& emailAddress);
+    bool shouldRetrievePSMResponseWithPhoneNumber(const std::string& phoneNumber);
+    bool shouldRetrievePSMResponseWithHashedIdentifier(const std::string& hashedIdentifier,
+                                                       bool isPhone);
+    void retrievePSMResponse();
+    void maybeSchedulePSMRetry();
+    void handlePSMValueOnWorkerQueue(const std::string& value);
+    void incrementPSMCountOnWorkerQueueWithName(const std::string& name);
+
+    // Worker queue only.
+    KLVAttributionState& attribution() { return attribution_; }
 
     // ---- App state (KLVMeasurement_AppState.cpp), main thread ----------------------------------
     // With the internal blocklist on, refreshes a configuration 7 days old; asks for a
@@ -541,8 +596,6 @@ class KLVMeasurement : public KLVMeasurementBase,
     std::shared_ptr<KLVScheduler> scheduler_;
     std::shared_ptr<KLVEManager> experimentManager_;
     std::shared_ptr<KLVSessionReporter> sessionReporter_;
-    std::atomic<std::int64_t> PSMStartCount_{0};
-    std::atomic<std::int64_t> PSMRetryCount_{0};
     std::atomic<std::uint64_t> backgroundUpdateTask_{kKLVInvalidBackgroundTask};
     double initTimestamp_ = 0;
     std::optional<std::string> previousZKTAppID_;
@@ -562,6 +615,8 @@ class KLVMeasurement : public KLVMeasurementBase,
     // Worker queue only: the batch in flight.
     std::optional<std::vector<std::int64_t>> uploadingBundleIDs_;
     std::int64_t lastEventEndTimestampMsec_ = 0;
+    // Worker queue only.
+    KLVAttributionState attribution_;
 };
 
 }  // namespace engine

@@ -144,11 +144,4 @@ void KLVMeasurement::userAttributeWithName(
                  });
 }
 
-// ---- Worker-queue halves, neutral ---------------------------------------------------------
-
-void KLVMeasurement::setUserDataOnWorkerQueue(const platform::Dictionary&) {}
-
-void KLVMeasurement::handleOpenURLOnWorkerQueue(const std::string&, std::optional<std::int64_t>,
-                                                double) {}
-
 }  // namespace engine

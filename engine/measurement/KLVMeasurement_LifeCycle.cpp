@@ -145,7 +145,7 @@ void KLVMeasurement::reportFirstOpenOnWorkerQueue() {
         }
     }
     persistedConfig_->setFirstOpenTimestampMilliseconds(loadMillis);
-    reportStoredCampaignEventOnWorkerQueue();
+    reportStoredCampaignEventOnWorkerQueue(loadMillis - 1);
     if (shouldAllowAdNetworkRegistration()) {
         platform::SKAdNetwork::registerAppForAdNetworkAttribution();
     } else {

@@ -70,8 +70,11 @@ double KLVMeasurement::nextUploadingTime() {
             }
             realtime = realtimeRaw.value_or(false);
         }
-        // The first conversion window of the ad network waits for its reporter.
-        if (realtime) interval = config->uploadingRealTimeInterval();
+        if (realtime) {
+            interval = config->uploadingRealTimeInterval();
+        } else if (config->SKANUpdateConversionValueEnabled() && isInFirstSKANPostbackWindow()) {
+            interval = config->SKANFirstWindowUploadInterval();
+        }
     }
 
     const double now = platform::Clock::current().now();

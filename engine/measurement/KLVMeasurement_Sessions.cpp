@@ -93,9 +93,7 @@ void KLVMeasurement::subscribeForAppDidFinishLaunchingNotifications() {
 void KLVMeasurement::handleAppDidFinishLaunching(const platform::Dictionary& userInfo) {
     // The screen-view reporter must be there to see the first activation.
     KLVScreenViewReporter::sharedInstance();
-    // A launch URL in the user info is remembered with the deep links, which this build leaves
-    // to the app.
-    (void)userInfo;
+    if (!userInfo.empty()) handleStoredURLAfterAppLaunchWithNotification(userInfo);
 }
 
 void KLVMeasurement::resetSessionReporter() {
@@ -103,11 +101,6 @@ void KLVMeasurement::resetSessionReporter() {
     reporter->setReportingEnabled(isEnabled());
     std::lock_guard lock(componentsMutex_);
     sessionReporter_ = std::move(reporter);
-}
-
-void KLVMeasurement::resetPSMCounts() {
-    PSMStartCount_.store(0);
-    PSMRetryCount_.store(0);
 }
 
 void KLVMeasurement::backfillSessionNumber() {

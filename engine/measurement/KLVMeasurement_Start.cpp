@@ -11,6 +11,7 @@
 #include "engine/measurement/KLVMeasurement.h"
 #include "engine/measurement/KLVScreenViewReporter.h"
 #include "engine/measurement/KLVSessionReporter.h"
+#include "engine/measurement/KLVSearchAdReporter.h"
 #include "engine/stores/KLVDeepLinkCache.h"
 #include "engine/stores/KLVFileLocations.h"
 #include "engine/stores/KLVPersistedConfig.h"
@@ -64,6 +65,9 @@ void KLVMeasurement::setEnabledOnWorkerQueue(bool enabled) {
             return;
         }
         if (const auto reporter = sessionReporter()) reporter->setReportingEnabled(true);
+        if (attribution_.searchAdReporter) {
+            attribution_.searchAdReporter->setSearchAdReporterEnabled(true);
+        }
         monitor.logWithLevel(kKLVLogNotice, 23012, "Analytics collection enabled");
         if (KLVIsScreenReportingEnabled()) {
             monitor.logWithLevel(
@@ -77,6 +81,10 @@ void KLVMeasurement::setEnabledOnWorkerQueue(bool enabled) {
     } else {
         if (alarm_) alarm_->cancel();
         if (const auto reporter = sessionReporter()) reporter->setReportingEnabled(false);
+        if (attribution_.searchAdReporter) {
+            attribution_.searchAdReporter->setSearchAdReporterEnabled(false);
+            attribution_.searchAdReporter->scheduleSearchAdReport();
+        }
         monitor.logWithLevel(kKLVLogNotice, 23013, "Analytics collection disabled");
     }
 }
@@ -200,7 +208,14 @@ bool KLVMeasurement::initializeComponentsOnWorkerQueue() {
     // 16.
     reportAppUpdateOnWorkerQueue();
     reportOSUpdateOnWorkerQueue();
-    // 17. The search-ad reporter comes with its concern. 18. TCF.
+    // 17.
+    attribution_.searchAdReporter =
+        KLVSearchAdReporter::initWithWorkerQueue(scheduler_->workerQueue(), persistedConfig_);
+    if (attribution_.searchAdReporter) {
+        attribution_.searchAdReporter->setSearchAdReporterEnabled(true);
+        attribution_.searchAdReporter->start();
+    }
+    // 18. TCF.
     if (settings->tcfFeatureEnabled()) tcfClientSetConsentFromData();
     // 19. Rollouts of a remote-config component that is not part of this process.
     if (persistedConfig_ && persistedConfig_->tarnwellFeatureRollouts()) {

@@ -303,6 +303,7 @@ void KLVMeasurement::networkUploadCompletionHandler(
     persistedConfig()->setLastBackoffTimestamp(0);
     persistedConfig()->setLastUploadedEventTimestampMillis(std::max(
         persistedConfig()->lastUploadedEventTimestampMillis(), lastEventEndTimestampMsec_));
+    attribution_.SKANRetryCount = 0;
     updateSchedule();
     const auto ids = uploadingBundleIDs_.value_or(std::vector<std::int64_t>{});
     if (!ids.empty() && !removeBundlesFromDatabaseWithIDs(ids)) {
@@ -319,7 +320,15 @@ void KLVMeasurement::networkUploadCompletionHandler(
     uploadingBundleIDs_.reset();
     const bool more = network()->isNetworkConnected() && hasDataToUpload();
     const bool expired = remoteConfigInstance()->isExpired();
-    if (!more && !expired) updateSchedule();
+    if (!more && !expired) {
+        if (attribution_.isPSMRequestPostponed) {
+            attribution_.isPSMRequestPostponed = false;
+            retrievePSMResponse();
+        } else {
+            updateSchedule();
+            scheduleSKANCVFetchAfterDataUpload();
+        }
+    }
     if (more || expired) uploadData();
 }
 

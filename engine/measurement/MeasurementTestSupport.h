@@ -17,6 +17,8 @@
 #include "engine/stores/KLVPersistedConfig.h"
 #include "engine/stores/KLVUserDefaults.h"
 #include "platform/dispatch/Clock.h"
+#include "platform/net/HttpClient.h"
+#include "testkit/LoopbackServer.h"
 
 namespace engine {
 
@@ -189,5 +191,37 @@ class RecordingMeasurement : public KLVMeasurement {
     std::atomic<int> databaseOpens_{0};
     std::atomic<int> wipes_{0};
 };
+
+// Sends the requests for `host` to the TLS loopback server, whose certificate is trusted.
+inline void useLoopbackHost(const testkit::LoopbackServer& server, const std::string& host) {
+    auto& client = platform::HttpClient::shared();
+    client.setTrustedCertificates(server.certificatePEM());
+    ASSERT_TRUE(client.setConnectTo(host, "127.0.0.1", server.port()));
+}
+
+// Waits until the service has no network request out. The flag is read on the worker queue,
+// where a completion clears it and a request it chains sets it again within one block.
+inline void waitForNetworkIdle(KLVMeasurement& service) {
+    bool pending = true;
+    for (int i = 0; i < 1000000 && pending; ++i) {
+        service.scheduler()->workerQueue()->sync(
+            [&] { pending = service.isNetworkRequestPending(); });
+    }
+    ASSERT_FALSE(pending);
+}
+
+// The stored raw events, oldest first.
+inline std::vector<KLVRawEventData> storedRawEvents(KLVMeasurement& service) {
+    std::vector<KLVRawEventData> out;
+    service.scheduler()->dispatchSyncOnWorkerQueueBlockID("test", [&] {
+        auto& db = *service.database();
+        const auto rows =
+            db.sqliteStore().recordsForQuery("SELECT rowid, * FROM raw_events ORDER BY rowid", {});
+        for (const auto& row : rows.value_or(std::vector<platform::Dictionary>{})) {
+            if (auto raw = db.rawEventDataFromDictionary(row)) out.push_back(std::move(*raw));
+        }
+    });
+    return out;
+}
 
 }  // namespace engine
