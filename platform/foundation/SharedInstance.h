@@ -53,4 +53,39 @@ class SharedInstance {
     }
 };
 
+// The same, held by a shared pointer, for instances whose queued blocks hold them weakly: a block
+// that outlives a reset finds nothing and does nothing.
+template <typename T>
+class SharedInstancePointer {
+  public:
+    static std::shared_ptr<T> get() {
+        std::lock_guard lock(mutex());
+        auto& slot = storage();
+        if (!slot) {
+            slot = std::make_shared<T>();
+            static std::once_flag registered;
+            std::call_once(registered, [] {
+                registerSharedReset(typeid(T).name(), [] {
+                    std::shared_ptr<T> old;
+                    {
+                        std::lock_guard lock(mutex());
+                        old = std::move(storage());
+                    }
+                });
+            });
+        }
+        return slot;
+    }
+
+  private:
+    static std::mutex& mutex() {
+        static std::mutex m;
+        return m;
+    }
+    static std::shared_ptr<T>& storage() {
+        static std::shared_ptr<T> p;
+        return p;
+    }
+};
+
 }  // namespace platform
