@@ -313,10 +313,10 @@ class KLVDatabase : public KLVRemoteConfigStorage {
     // Due at the current time: inactive ones past their trigger timeout (either way from their
     // creation), active ones past their time to live, inactive ones waiting for the event.
     // A row whose events do not decode is logged (12059) and left out of every answer.
-    std::optional<std::vector<KLVConditionalUserProperty>> timedOutConditionalUserPropertiesWithError(
-        platform::Error* error = nullptr);
-    std::optional<std::vector<KLVConditionalUserProperty>> expiredConditionalUserPropertiesWithError(
-        platform::Error* error = nullptr);
+    std::optional<std::vector<KLVConditionalUserProperty>>
+    timedOutConditionalUserPropertiesWithError(platform::Error* error = nullptr);
+    std::optional<std::vector<KLVConditionalUserProperty>>
+    expiredConditionalUserPropertiesWithError(platform::Error* error = nullptr);
     std::optional<std::vector<KLVConditionalUserProperty>>
     triggeredConditionalUserPropertiesWithEventName(std::string_view eventName,
                                                     platform::Error* error = nullptr);

@@ -1,4 +1,5 @@
-// Conditional user properties waiting for their trigger, in force, or due ("conditional_properties").
+// Conditional user properties waiting for their trigger, in force, or due
+// ("conditional_properties").
 
 #include <string>
 #include <utility>
@@ -49,7 +50,8 @@ bool readEvent(const KLVDatabase::Row& row, const char* column, std::optional<KL
                     "Failed to convert data to an event. Data must be a NSData instance");
     }
     const auto message = KLVPBEvent::initWithBuffer(*data);
-    if (!message) return fail(error, kKLVErrorCodeFailedOperation, "Failed to parse event from data");
+    if (!message)
+        return fail(error, kKLVErrorCodeFailedOperation, "Failed to parse event from data");
     event = KLVEvent::initWithEventProto(*message);
     if (!event) {
         return fail(error, kKLVErrorCodeFailedOperation,
@@ -192,10 +194,10 @@ std::optional<Properties> KLVDatabase::conditionalUserPropertiesWithCondition(
              "Received empty condition for querying a conditional user property");
         return std::nullopt;
     }
-    const auto rows = sqliteStore_->recordsForQuery(std::string("SELECT rowid, * FROM ") +
-                                                        kKLVConditionalPropertiesTable +
-                                                        " WHERE " + condition,
-                                                    parameterValues, error);
+    const auto rows =
+        sqliteStore_->recordsForQuery(std::string("SELECT rowid, * FROM ") +
+                                          kKLVConditionalPropertiesTable + " WHERE " + condition,
+                                      parameterValues, error);
     if (!rows) return std::nullopt;
     Properties properties;
     properties.reserve(rows->size());

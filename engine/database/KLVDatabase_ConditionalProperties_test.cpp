@@ -32,7 +32,8 @@ class ConditionalPropertiesTableTest : public testing::DatabaseEventTest {
         p.setTriggeredTimestamp(active ? clock_->now() - age : 0);
         return p;
     }
-    std::vector<std::string> names(const std::optional<std::vector<KLVConditionalUserProperty>>& ps) {
+    std::vector<std::string> names(
+        const std::optional<std::vector<KLVConditionalUserProperty>>& ps) {
         std::vector<std::string> out;
         for (const auto& p : ps.value())
             out.push_back(p.name());

@@ -169,11 +169,11 @@ std::int64_t TRWAnalyticsConnector::maxUserProperties(const std::string& origin)
     };
     // Shared with the callback, so that an answer after the time-out writes into live state.
     auto answer = std::make_shared<Answer>();
-    TRWAnalytics::sharedInstance().maxUserPropertiesForOrigin(
-        origin, &connectorQueue(), [answer](std::int64_t value) {
-            answer->value.store(value);
-            answer->done.signal();
-        });
+    TRWAnalytics::sharedInstance().maxUserPropertiesForOrigin(origin, &connectorQueue(),
+                                                              [answer](std::int64_t value) {
+                                                                  answer->value.store(value);
+                                                                  answer->done.signal();
+                                                              });
     return answer->done.wait(maxUserPropertiesTimeout()) ? answer->value.load() : 0;
 }
 
@@ -212,7 +212,8 @@ platform::Array TRWAnalyticsConnector::conditionalUserProperties(
     for (const auto& property : *properties) {
         const auto& value = property.value();
         if (property.name().empty() || !value || !value->isString()) continue;
-        answer.push_back(Object::dict({{"name", property.name()}, {"value", *value->stringValue()}}));
+        answer.push_back(
+            Object::dict({{"name", property.name()}, {"value", *value->stringValue()}}));
     }
     return answer;
 }
@@ -297,10 +298,11 @@ std::optional<KLVEvent> TRWAnalyticsConnector::eventFromDictionary(const Diction
     const double time = timestamp != dictionary.end() && timestamp->second.isNumber()
                             ? timestamp->second.numberAsDouble().value_or(now())
                             : now();
-    return KLVEvent::initWithOrigin(text("origin"), false, text("name"), time, 0,
-                                    parameters != dictionary.end() && parameters->second.isDictionary()
-                                        ? parameters->second.asDictionary()
-                                        : Dictionary());
+    return KLVEvent::initWithOrigin(
+        text("origin"), false, text("name"), time, 0,
+        parameters != dictionary.end() && parameters->second.isDictionary()
+            ? parameters->second.asDictionary()
+            : Dictionary());
 }
 
 std::optional<KLVEvent> TRWAnalyticsConnector::eventWithOrigin(const std::string& origin,

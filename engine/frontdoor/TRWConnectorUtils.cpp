@@ -7,7 +7,8 @@ namespace engine {
 
 namespace {
 
-bool containsAnyKey(const platform::Dictionary& parameters, const TRWConnectorUtils::NameSet& keys) {
+bool containsAnyKey(const platform::Dictionary& parameters,
+                    const TRWConnectorUtils::NameSet& keys) {
     return std::any_of(keys.begin(), keys.end(),
                        [&](const std::string& key) { return parameters.contains(key); });
 }
@@ -40,10 +41,20 @@ const TRWConnectorUtils::NameSet& TRWConnectorUtils::blocklistedUserProperties()
 }
 
 const TRWConnectorUtils::NameSet& TRWConnectorUtils::hiddenEventNames() {
-    static const NameSet set{"_xa",           "_xu",       "_aq",      "_aa",
-                             "_ai",           "_ac",       "campaign_details",
-                             "_iapx",         "_ug",       "_exp_set", "_exp_clear",
-                             "_exp_activate", "_exp_timeout", "_exp_expire"};
+    static const NameSet set{"_xa",
+                             "_xu",
+                             "_aq",
+                             "_aa",
+                             "_ai",
+                             "_ac",
+                             "campaign_details",
+                             "_iapx",
+                             "_ug",
+                             "_exp_set",
+                             "_exp_clear",
+                             "_exp_activate",
+                             "_exp_timeout",
+                             "_exp_expire"};
     return set;
 }
 
@@ -76,8 +87,9 @@ bool TRWConnectorUtils::isUserPropertyAllowed(std::string_view name, std::string
     static const std::regex patterns[] = {std::regex("^_ltv_[A-Z]{3}$"),
                                           std::regex("^_cc[1-5]{1}$")};
     const std::string text(name);
-    return std::none_of(std::begin(patterns), std::end(patterns),
-                        [&](const std::regex& pattern) { return std::regex_search(text, pattern); });
+    return std::none_of(std::begin(patterns), std::end(patterns), [&](const std::regex& pattern) {
+        return std::regex_search(text, pattern);
+    });
 }
 
 bool TRWConnectorUtils::isUserPropertyAllowedForQuery(std::string_view name) {

@@ -103,7 +103,8 @@ void KLVAdExposureReporter::endAdUnitExposure(const std::string& adUnitID) {
 
 void KLVAdExposureReporter::handleScreenDidChangeFromScreen(const KLVScreen* fromScreen,
                                                             const KLVScreen*) {
-    if (fromScreen) logExposureEventsWithScreenParameters(KLVScreenParametersFromScreen(*fromScreen));
+    if (fromScreen)
+        logExposureEventsWithScreenParameters(KLVScreenParametersFromScreen(*fromScreen));
 }
 
 void KLVAdExposureReporter::handleEngagementTimer() {
@@ -139,7 +140,8 @@ void KLVAdExposureReporter::logExposureEventsOnSerialQueueWithEndTime(
     double endTime, const platform::Dictionary& screenParameters) {
     for (const auto& [adUnitID, count] : adUnitCounts_)
         logAdUnitExposureEventOnSerialQueueWithID(adUnitID, endTime, screenParameters);
-    if (!adUnitCounts_.empty()) logAdExposureEventOnSerialQueueWithEndTime(endTime, screenParameters);
+    if (!adUnitCounts_.empty())
+        logAdExposureEventOnSerialQueueWithEndTime(endTime, screenParameters);
     updateStartTimesOnSerialQueue(endTime);
 }
 

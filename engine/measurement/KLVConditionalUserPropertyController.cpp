@@ -56,10 +56,10 @@ void writeUserProperty(KLVDatabase& database, const KLVConditionalUserProperty& 
                        double timestamp, std::int64_t successCode, const char* success,
                        std::int64_t failureCode, const char* failure) {
     Error error;
-    const auto attribute = property.value()
-                               ? KLVUserAttribute::initWithOrigin(property.origin(), property.name(),
-                                                                  *property.value(), timestamp)
-                               : std::nullopt;
+    const auto attribute =
+        property.value() ? KLVUserAttribute::initWithOrigin(property.origin(), property.name(),
+                                                            *property.value(), timestamp)
+                         : std::nullopt;
     if (!attribute || !database.updateUserAttribute(*attribute, &error)) {
         monitor().logWithLevel(kKLVLogErrorMonitored, failureCode, failure,
                                debugName(property.name()), property.origin(), error);
@@ -162,7 +162,8 @@ void KLVConditionalUserPropertyController::clearConditionalUserPropertyWithClear
     std::weak_ptr<KLVConditionalUserPropertyController> weak = weak_from_this();
     service->scheduler()->scheduleOnWorkerQueueBlockID(
         "KLVConditionalUserPropertyController:113", [weak, property = std::move(property)] {
-            if (const auto self = weak.lock()) self->removeConditionalUserPropertyOnWorkerQueue(&property);
+            if (const auto self = weak.lock())
+                self->removeConditionalUserPropertyOnWorkerQueue(&property);
         });
 }
 
@@ -353,8 +354,9 @@ void KLVConditionalUserPropertyController::removeConditionalUserPropertyOnWorker
         service->writeEventOnWorkerQueue(event);
 }
 
-std::optional<std::vector<KLVEvent>> KLVConditionalUserPropertyController::processEventOnWorkerQueue(
-    const KLVEvent* event, KLVMeasurement* service) {
+std::optional<std::vector<KLVEvent>>
+KLVConditionalUserPropertyController::processEventOnWorkerQueue(const KLVEvent* event,
+                                                                KLVMeasurement* service) {
     KLVScheduler::checkOnBackgroundThreadWithMethodName("processEventOnWorkerQueue:");
     if (!event) {
         monitor().logWithLevel(kKLVLogErrorSilent, 10000,
@@ -377,7 +379,8 @@ std::optional<std::vector<KLVEvent>> KLVConditionalUserPropertyController::proce
         triggered.reset();
         if (!removeTimedOutCUPWithTimedOutEvents(database, timedOut)) return false;
         if (!removeExpiredCUPWithExpiredEvents(database, expired)) return false;
-        triggered = updateConditionalUserPropertiesWithEventNameOnWorkerQueue(database, event->name());
+        triggered =
+            updateConditionalUserPropertiesWithEventNameOnWorkerQueue(database, event->name());
         return triggered.has_value();
     });
     if (!committed) return std::nullopt;

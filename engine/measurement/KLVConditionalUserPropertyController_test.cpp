@@ -28,7 +28,9 @@ class ConditionalUserPropertyTest : public EngineTest {
         ASSERT_TRUE(service_->database());
         forgetFirstOpen(*service_);
     }
-    void drain() { service_->scheduler()->workerQueue()->sync([] {}); }
+    void drain() {
+        service_->scheduler()->workerQueue()->sync([] {});
+    }
     template <typename F>
     void onWorker(F f) {
         service_->scheduler()->workerQueue()->sync([&] { f(*service_->database()); });

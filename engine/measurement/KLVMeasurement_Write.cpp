@@ -95,7 +95,8 @@ void KLVMeasurement::writeEventOnWorkerQueue(const KLVEvent& event) {
     // Time-outs and expiries are written by the controller before this event, triggered
     // properties' events after it.
     const auto triggered =
-        KLVConditionalUserPropertyController::sharedInstance()->processEventOnWorkerQueue(&event, this);
+        KLVConditionalUserPropertyController::sharedInstance()->processEventOnWorkerQueue(&event,
+                                                                                          this);
     if (!triggered) {
         monitor().logWithLevel(kKLVLogWarningMonitored, 23050,
                                "Unable to process conditional user property. Event name, origin",
