@@ -1,7 +1,6 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "engine/base/KLVErrors.h"
 #include "engine/database/DatabaseTestSupport.h"
 
 namespace engine {
@@ -67,18 +66,6 @@ TEST_F(ConditionalPropertiesTableTest, RowWithThreeEventsRoundTrips) {
     EXPECT_EQ(error.code, 0);
 }
 
-TEST_F(ConditionalPropertiesTableTest, RefusesIncompleteProperties) {
-    auto noOrigin = property("p", 0, 1);
-    noOrigin.setOrigin("");
-    auto noValue = property("p", 0, 1);
-    noValue.setValue(std::nullopt);
-    for (const auto& p : {property("", 0, 1), noOrigin, noValue}) {
-        Error error;
-        EXPECT_FALSE(database_->updateConditionalUserProperty(p, &error));
-        EXPECT_EQ(error.code, kKLVErrorCodeEmptyData) << error.description;
-    }
-}
-
 TEST_F(ConditionalPropertiesTableTest, DueQueriesUseTheCurrentTime) {
     ASSERT_TRUE(database_->updateConditionalUserProperty(property("late", 10, 5)));
     ASSERT_TRUE(database_->updateConditionalUserProperty(property("waiting", 10, 20)));
@@ -92,9 +79,6 @@ TEST_F(ConditionalPropertiesTableTest, DueQueriesUseTheCurrentTime) {
                 ElementsAre("buy"));
     EXPECT_THAT(names(database_->triggeredConditionalUserPropertiesWithEventName("other")),
                 ElementsAre());
-    Error error;
-    EXPECT_FALSE(database_->triggeredConditionalUserPropertiesWithEventName("", &error));
-    EXPECT_EQ(error.code, kKLVErrorCodeBadArgument);
 }
 
 TEST_F(ConditionalPropertiesTableTest, PrefixAndOriginMatchLiterally) {
