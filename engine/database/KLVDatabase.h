@@ -21,6 +21,7 @@
 #include <utility>
 #include <vector>
 
+#include "engine/database/KLVConditionalUserProperty.h"
 #include "engine/database/KLVDailyCounts.h"
 #include "engine/database/KLVQueuedBundle.h"
 #include "engine/events/KLVEvent.h"
@@ -297,6 +298,36 @@ class KLVDatabase : public KLVRemoteConfigStorage {
         std::int64_t eventID, platform::Error* error = nullptr);
     bool deleteComplexEventForAudienceEvaluationWithEventID(std::int64_t eventID,
                                                             platform::Error* error = nullptr);
+
+    // --- Conditional user properties (KLVDatabase_ConditionalProperties.cpp) -------------------
+
+    // Nothing without an error when absent.
+    std::optional<KLVConditionalUserProperty> conditionalUserPropertyWithName(
+        std::string_view name, platform::Error* error = nullptr);
+    // Replaces the row of the name (absent events and trigger name become NULL); a new name is
+    // refused once 1000 are stored. A property needs a name, an origin and a value (code 3).
+    bool updateConditionalUserProperty(const KLVConditionalUserProperty& property,
+                                       platform::Error* error = nullptr);
+    bool deleteConditionalUserPropertyWithName(std::string_view name,
+                                               platform::Error* error = nullptr);
+    // Due at the current time: inactive ones past their trigger timeout (either way from their
+    // creation), active ones past their time to live, inactive ones waiting for the event.
+    // A row whose events do not decode is logged (12059) and left out of every answer.
+    std::optional<std::vector<KLVConditionalUserProperty>>
+    timedOutConditionalUserPropertiesWithError(platform::Error* error = nullptr);
+    std::optional<std::vector<KLVConditionalUserProperty>>
+    expiredConditionalUserPropertiesWithError(platform::Error* error = nullptr);
+    std::optional<std::vector<KLVConditionalUserProperty>>
+    triggeredConditionalUserPropertiesWithEventName(std::string_view eventName,
+                                                    platform::Error* error = nullptr);
+    // Names beginning with `prefix` and, when `origin` is not empty, that origin; both compared
+    // literally and case-sensitively. Empty prefix and origin list every property.
+    std::optional<std::vector<KLVConditionalUserProperty>> conditionalUserPropertiesWithPrefix(
+        std::string_view prefix, std::string_view origin, platform::Error* error = nullptr);
+    // The rows matching an SQL condition with its `?` values bound.
+    std::optional<std::vector<KLVConditionalUserProperty>> conditionalUserPropertiesWithCondition(
+        const std::string& condition, const KLVSqliteStore::ParameterValues& parameterValues,
+        platform::Error* error = nullptr);
 
     KLVSqliteStore& sqliteStore() { return *sqliteStore_; }
     const std::shared_ptr<KLVPersistedConfig>& persistedConfig() const { return persistedConfig_; }

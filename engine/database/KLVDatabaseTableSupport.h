@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "engine/base/KLVErrors.h"
+#include "engine/events/KLVValue.h"
 #include "platform/foundation/Error.h"
 #include "platform/foundation/Object.h"
 
@@ -30,6 +31,13 @@ inline std::optional<bool> booleanOf(const std::optional<platform::Object>& numb
 inline std::optional<std::int64_t> integerOf(const std::optional<platform::Object>& number) {
     if (!number) return std::nullopt;
     return number->numberAsInteger();
+}
+
+// A value as its column holds it: strings as text, doubles as doubles, integers as integers.
+inline platform::Object plainValue(const KLVValue& value) {
+    if (value.isString()) return platform::Object(*value.stringValue());
+    if (value.isDouble()) return platform::Object(value.doubleValue());
+    return platform::Object(value.int64Value());
 }
 
 }  // namespace engine::table_support

@@ -18,6 +18,7 @@ using platform::Object;
 using table_support::booleanOf;
 using table_support::fail;
 using table_support::integerOf;
+using table_support::plainValue;
 
 namespace {
 
@@ -41,13 +42,6 @@ std::optional<KLVUserAttribute> userAttributeFromRow(const KLVDatabase::Row& row
         origin != row.end() && origin->second.isString() ? origin->second.asString() : "",
         name->second.asString(), std::move(*userValue),
         timestamp == row.end() ? 0 : timestamp->second.numberAsDouble().value_or(0));
-}
-
-// Strings as text, doubles as doubles, integers as integers; the column keeps the kind.
-Object plainValue(const KLVValue& value) {
-    if (value.isString()) return Object(*value.stringValue());
-    if (value.isDouble()) return Object(value.doubleValue());
-    return Object(value.int64Value());
 }
 
 bool isPublicUserAttribute(const KLVUserAttribute& attribute) {

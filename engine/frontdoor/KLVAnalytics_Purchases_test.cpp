@@ -44,6 +44,7 @@ class PurchasesEndToEndTest : public EngineTest {
                              {"plus", "2.50", "USD", "Plus", std::nullopt}};
         platform::SKStoreFixture::install(store_);
 
+        holdExperimentFetch();
         KLVMeasurement::initializeSharedInstanceWithAppID(kAppID, true, false, std::nullopt);
         ASSERT_TRUE(service_ = KLVMeasurement::sharedInstance());
         KLVAnalytics::startWithAppID(kAppID, "qd", {});

@@ -6,6 +6,7 @@
 
 #include "engine/base/KLVLogLevel.h"
 #include "engine/frontdoor/KLVAnalytics.h"
+#include "engine/frontdoor/TRWAnalyticsConnector.h"
 #include "engine/identity/KLVIdentity.h"
 #include "engine/measurement/KLVAnalyticsStore.h"
 #include "engine/script/KLVPEventEditingRuntime.h"
@@ -23,10 +24,13 @@ KLVMonitor& monitor() {
     return KLVMeasurement::monitor();
 }
 
-// The library as the host sees it: no components of its own; the configured app starts it.
+// The library as the host sees it: the connector for the host's other components; the
+// configured app starts it.
 class AnalyticsLibrary : public platform::TRWLibrary {
   public:
-    std::vector<platform::TRWComponent> componentsToRegister() const override { return {}; }
+    std::vector<platform::TRWComponent> componentsToRegister() const override {
+        return {TRWAnalyticsConnector::component()};
+    }
     void configureWithApp(const platform::TRWApp& app) override {
         // The downloaded configuration's event-editing programs run in this process's runtime.
         installEventEditingRuntime();

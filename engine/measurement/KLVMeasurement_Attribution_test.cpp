@@ -86,6 +86,7 @@ class AttributionTest : public EngineTest {
                      {kKLVConfigHostInfoPlistKey, kHost},
                      {kKLVAdServicesHostInfoPlistKey, kHost}});
         testing::useMainBundle(dataRoot() / "bundle", info);
+        holdExperimentFetch();
         KLVMeasurement::initializeSharedInstanceWithAppID(kAppID, true, false, std::nullopt);
         service_ = KLVMeasurement::sharedInstance();
         ASSERT_TRUE(service_);

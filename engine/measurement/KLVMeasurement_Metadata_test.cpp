@@ -4,6 +4,7 @@
 #include "engine/environment/KLVDefaultIdentitySupport.h"
 #include "engine/identity/KLVIdentity.h"
 #include "engine/measurement/KLVMeasurement.h"
+#include "engine/measurement/MeasurementTestSupport.h"
 #include "engine/messages/NANOAccessors.h"
 #include "engine/settings/SettingsTestSupport.h"
 
@@ -26,6 +27,7 @@ class MetadataGateTest : public EngineTest {
         while (KLVDefaultIdentitySupport::sharedInstance()->resettableDeviceID() !=
                kAdvertisingID) {
         }
+        holdExperimentFetch();
         KLVMeasurement::initializeSharedInstanceWithAppID(kAppID, true, false, std::nullopt);
         service_ = KLVMeasurement::sharedInstance();
         ASSERT_TRUE(service_);

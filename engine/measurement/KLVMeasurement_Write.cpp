@@ -13,6 +13,7 @@
 #include "engine/events/KLVErrorEvent.h"
 #include "engine/events/KLVEventAggregates.h"
 #include "engine/identity/KLVIdentity.h"
+#include "engine/measurement/KLVConditionalUserPropertyController.h"
 #include "engine/measurement/KLVMeasurement.h"
 #include "engine/messages/NANOAccessors.h"
 #include "engine/stores/KLVPersistedConfig.h"
@@ -91,8 +92,21 @@ void KLVMeasurement::writeEventOnWorkerQueue(const KLVEvent& event) {
                                event.origin(), KLVDebugEventName(event.name()),
                                KLVDebugParameters(event.parameters()));
     }
-    // Conditional user properties add no further events until their controller exists.
+    // Time-outs and expiries are written by the controller before this event, triggered
+    // properties' events after it.
+    const auto triggered =
+        KLVConditionalUserPropertyController::sharedInstance()->processEventOnWorkerQueue(&event,
+                                                                                          this);
+    if (!triggered) {
+        monitor().logWithLevel(kKLVLogWarningMonitored, 23050,
+                               "Unable to process conditional user property. Event name, origin",
+                               KLVDebugEventName(event.name()), event.origin());
+    }
     writeFilteredEventOnWorkerQueue(event);
+    if (triggered) {
+        for (const auto& triggeredEvent : *triggered)
+            writeFilteredEventOnWorkerQueue(triggeredEvent);
+    }
 }
 
 void KLVMeasurement::writeFilteredEventOnWorkerQueue(KLVEvent event) {

@@ -19,19 +19,26 @@ void resetSharedInstances();
 
 // Lazily created shared instance of T. Typical use:
 //   CalcManager& CalcManager::shared() { return platform::SharedInstance<CalcManager>::get(); }
-// The reference stays valid until the next resetSharedInstances().
-template <typename T>
+// The reference stays valid until the next resetSharedInstances(). `Holder` is how the instance
+// is kept (see SharedInstancePointer).
+template <typename T, typename Holder = std::unique_ptr<T>>
 class SharedInstance {
   public:
     static T& get() {
+        return withSlot([](Holder& slot) -> T& { return *slot; });
+    }
+
+    // Runs `f` on the holder, made first when empty, under the instance's lock.
+    template <typename F>
+    static decltype(auto) withSlot(F f) {
         std::lock_guard lock(mutex());
         auto& slot = storage();
         if (!slot) {
-            slot = std::make_unique<T>();
+            slot = Holder(new T());
             static std::once_flag registered;
             std::call_once(registered, [] {
-                registerSharedReset(typeid(T).name(), [] {
-                    std::unique_ptr<T> old;
+                registerSharedReset(typeid(Holder).name(), [] {
+                    Holder old;
                     {
                         std::lock_guard lock(mutex());
                         old = std::move(storage());
@@ -39,7 +46,7 @@ class SharedInstance {
                 });
             });
         }
-        return *slot;
+        return f(slot);
     }
 
   private:
@@ -47,9 +54,20 @@ class SharedInstance {
         static std::mutex m;
         return m;
     }
-    static std::unique_ptr<T>& storage() {
-        static std::unique_ptr<T> p;
+    static Holder& storage() {
+        static Holder p;
         return p;
+    }
+};
+
+// The same, held by a shared pointer, for instances whose queued blocks hold them weakly: a block
+// that outlives a reset finds nothing and does nothing.
+template <typename T>
+class SharedInstancePointer {
+  public:
+    static std::shared_ptr<T> get() {
+        return SharedInstance<T, std::shared_ptr<T>>::withSlot(
+            [](const std::shared_ptr<T>& slot) { return slot; });
     }
 };
 
