@@ -38,7 +38,7 @@ function(tessaline_module name)
 
   if(_tests)
     add_executable(${name}_test ${_tests})
-    target_link_libraries(${name}_test PRIVATE ${name} ${M_TEST_DEPS} testkit GTest::gmock GTest::gtest_main)
+    target_link_libraries(${name}_test PRIVATE ${name} ${M_TEST_DEPS} testkit GTest::gmock testkit_main)
     tessaline_warnings(${name}_test)
     gtest_discover_tests(${name}_test
       WORKING_DIRECTORY ${PROJECT_SOURCE_DIR}

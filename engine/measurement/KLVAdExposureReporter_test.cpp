@@ -7,6 +7,7 @@
 
 #include "engine/base/EngineTestSupport.h"
 #include "engine/events/KLVErrorEvent.h"
+#include "engine/measurement/KLVScreenViewReporter.h"
 
 namespace engine {
 namespace {
@@ -26,6 +27,7 @@ class AdExposureReporterTest : public EngineTest {
                 logged_.push_back(name + " " + platform::Object(p).description());
             });
         reporter_ = std::make_shared<KLVAdExposureReporter>();
+        KLVScreenViewReporter::sharedInstance().handleAppDidBecomeActive();
     }
     void TearDown() override {
         reporter_.reset();

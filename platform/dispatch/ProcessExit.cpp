@@ -49,6 +49,10 @@ void installHandlerOnce() {
     });
 }
 
+void closeForExit() {
+    closeGate();
+}
+
 bool enterBlock() {
     Gate& g = gate();
     std::lock_guard lock(g.mutex);

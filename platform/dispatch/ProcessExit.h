@@ -4,7 +4,7 @@
 // monitor and worker queues) would otherwise go on running blocks while exit() tears down the
 // libraries and statics those blocks use. At exit the gate closes: the blocks that are running
 // finish (for a bounded time), no worker starts another, and sync() runs its block on the
-// calling thread. Internal to platform/dispatch.
+// calling thread. Internal to platform/dispatch, but for closeForExit().
 
 namespace platform::processexit {
 
@@ -14,5 +14,11 @@ void installHandlerOnce();
 bool enterBlock();
 void leaveBlock();
 bool isExiting();
+
+// Closes the gate now. The exit handler alone comes too late for statics made after the first
+// worker started: exit() destroys those before it runs the handler, while a worker may still be
+// inside a block that uses them. A program whose queues may be busy when main returns (test and
+// benchmark mains) calls this just before returning.
+void closeForExit();
 
 }  // namespace platform::processexit
