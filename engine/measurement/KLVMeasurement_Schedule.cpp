@@ -145,10 +145,13 @@ void KLVMeasurement::updateSchedule() {
 
     const auto scheduled = alarm()->scheduledTimestamp();
     if (scheduled && scheduled->secondsSince1970 != 0 && scheduled->secondsSince1970 <= next) {
-        monitor().logWithLevel(kKLVLogVerbose, 23027,
-                               "Do not schedule an upload task. Task already exists. Will be "
-                               "executed in seconds",
-                               std::to_string(scheduled->secondsSince1970 - now));
+        // The usual outcome after a stored event: its text is built only when it is printed.
+        if (monitor().isLoggableLevel(kKLVLogVerbose)) {
+            monitor().logWithLevel(kKLVLogVerbose, 23027,
+                                   "Do not schedule an upload task. Task already exists. Will be "
+                                   "executed in seconds",
+                                   std::to_string(scheduled->secondsSince1970 - now));
+        }
         return;
     }
     double delay = next - now;
