@@ -102,6 +102,7 @@ void KLVMeasurement::updateSchedule() {
     if (!database() || !remoteConfigInstance()) return;
     auto stop = [this] {
         alarm()->cancel();
+        if (network()) network()->setReachabilityDelegate({});
         terminateBackgroundTask();
     };
     if (suspendedUploadTimestamp_ > 0) {
@@ -134,9 +135,13 @@ void KLVMeasurement::updateSchedule() {
     if (!network() || !network()->isNetworkConnected()) {
         monitor().logWithLevel(kKLVLogVerbose, 23026,
                                "No network. Upload task will not be scheduled");
-        stop();
+        // Told when the network returns, to schedule again.
+        if (network()) network()->setReachabilityDelegate(weak_from_this());
+        alarm()->cancel();
+        terminateBackgroundTask();
         return;
     }
+    network()->setReachabilityDelegate({});
     const double now = platform::Clock::current().now();
     const double backoff = persistedConfig()->lastBackoffTimestamp();
     const double backoffInterval = remoteConfigInstance()->uploadingBackoffInterval();

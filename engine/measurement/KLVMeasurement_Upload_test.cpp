@@ -15,6 +15,7 @@
 #include "engine/stores/KLVPersistedConfig.h"
 #include "engine/upload/UploadTestSupport.h"
 #include "platform/net/HttpClient.h"
+#include "platform/net/Reachability.h"
 #include "testkit/LoopbackServer.h"
 #include "testkit/ManualClock.h"
 
@@ -283,6 +284,27 @@ TEST_F(UploadTest, TheAlarmIsArmedKeptPushedByBackOffAndFiresTheUpload) {
     server_.answer("POST", "/a", {204, {}, "", 0, false});
     clock_.advance(15);
     ASSERT_TRUE(server_.waitForRequests(1));
+}
+
+TEST_F(UploadTest, WithoutNetworkTheScheduleWaitsForTheNetworkToReturn) {
+    auto& reachability = platform::Reachability::shared();
+    reachability.setReachable(false);
+    log("shop");
+    onWorker([](KLVMeasurement& s) { s.updateSchedule(); });
+    EXPECT_FALSE(service_->alarm()->hasActiveTimer());
+
+    // The service is the network's reachability delegate now: the return reschedules.
+    reachability.setReachable(true);
+    drain();
+    ASSERT_TRUE(service_->alarm()->scheduledTimestamp());
+    EXPECT_DOUBLE_EQ(service_->alarm()->scheduledTimestamp()->secondsSince1970, clock_->now() + 15);
+
+    // Connected, it is no longer: a later change schedules nothing.
+    service_->alarm()->cancel();
+    reachability.setReachable(false);
+    reachability.setReachable(true);
+    drain();
+    EXPECT_FALSE(service_->alarm()->hasActiveTimer());
 }
 
 class ConfigDownloadTest : public UploadTest {
