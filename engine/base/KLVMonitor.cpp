@@ -379,11 +379,15 @@ void KLVMonitor::insertOrUpdateMonitoringDataWithMessage(std::string_view messag
                                                          std::string encodedContext,
                                                          std::int64_t level) {
     // The time is the report's, not the moment the queue gets to it.
+    pendingInserts_.fetch_add(1, std::memory_order_relaxed);
     monitorQueue_->async([this, key = monitoringDataKeyWithMessage(message, level, libraryVersion_),
                           encodedContext = std::move(encodedContext),
                           reportedAt = platform::Date{platform::Clock::current().now()}] {
+        // A burst of reports (one per event, say) would otherwise write the file once each; the
+        // last insert of the burst saves the record that all of them made.
+        const bool last = pendingInserts_.fetch_sub(1, std::memory_order_acq_rel) == 1;
         monitoringSampledData_.insertOrUpdateSampledDataWithKey(key, encodedContext, reportedAt);
-        saveMonitoringDataToUserDefaultsOnMonitorQueue();
+        if (last) saveMonitoringDataToUserDefaultsOnMonitorQueue();
     });
 }
 

@@ -154,6 +154,9 @@ class KLVMonitor {
     std::atomic<bool> debugModeEnabled_{false};
     std::atomic<bool> verboseLoggingEnabled_{false};
     std::atomic<bool> encodeContexts_{false};
+    // Health-record inserts queued and not yet run: while more follow, an insert leaves the disk
+    // write to the last of them.
+    std::atomic<std::int64_t> pendingInserts_{0};
     mutable std::mutex logTagMutex_;
     std::string logTag_ = kKLVDefaultLogTag;
     // Touched only on the monitor queue.

@@ -99,6 +99,17 @@ bool KLVDatabase::ensureAllTables(Error* error) {
                                                    std::string(table.name), tableError);
         return platform::fail(error, tableError);
     }
+    // Indexes only make queries fast: without one the store still works, so a failure to make
+    // it is logged and the open goes on.
+    for (const auto& index : KLVMeasurementDatabaseIndexes()) {
+        Error indexError;
+        if (!sqliteStore_->ensureIndexWithName(index.name, index.table, index.columns,
+                                               index.whereClause, &indexError)) {
+            KLVMeasurementBase::monitor().logWithLevel(kKLVLogWarningMonitored, 12047,
+                                                       "Failed to ensure table. Table, error",
+                                                       std::string(index.table), indexError);
+        }
+    }
     return true;
 }
 

@@ -97,4 +97,17 @@ const std::vector<KLVTableDeclaration>& KLVMeasurementDatabaseTables() {
     return kTables;
 }
 
+const std::vector<KLVIndexDeclaration>& KLVMeasurementDatabaseIndexes() {
+    // MAX(...) reads the last entry of an index, EXISTS(... is_realtime = ?) its first match.
+    // The real-time indexes are full ones: a partial index chosen by a bound value makes SQLite
+    // prepare the statement again on every run.
+    static const std::vector<KLVIndexDeclaration> kIndexes = {
+        {"raw_events_timestamp", kKLVRawEventsTable, "timestamp", ""},
+        {"raw_events_realtime", kKLVRawEventsTable, "is_realtime", ""},
+        {"queue_bundle_end_timestamp", kKLVQueueTable, "bundle_end_timestamp", ""},
+        {"queue_realtime", kKLVQueueTable, "is_realtime", ""},
+    };
+    return kIndexes;
+}
+
 }  // namespace engine

@@ -36,4 +36,16 @@ struct KLVTableDeclaration {
 // The thirteen declared tables (events_snapshot is made on demand as a copy of events).
 const std::vector<KLVTableDeclaration>& KLVMeasurementDatabaseTables();
 
+// An index the scheduling queries need so that they do not scan their table after every stored
+// event. Made after the tables on every open: a table rebuilt for a changed column loses its
+// indexes, and files made before an index gain it.
+struct KLVIndexDeclaration {
+    const char* name;
+    const char* table;
+    const char* columns;
+    const char* whereClause;
+};
+
+const std::vector<KLVIndexDeclaration>& KLVMeasurementDatabaseIndexes();
+
 }  // namespace engine

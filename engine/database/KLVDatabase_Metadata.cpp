@@ -96,11 +96,17 @@ bool KLVDatabase::updateMetadataRow(const Record& record, Error* error) {
 
 std::optional<KLVDailyCounts> KLVDatabase::dailyCounts(Error* error) {
     const std::int32_t today = currentDay();
-    const auto counts = dataTypesFromTableWithName<KLVDailyCounts>(
-        kKLVAppMetadataTable, "rowid", kMetadataRowID, error,
-        [today](const Row& row, Error*) { return dailyCountsFromRow(row, today); });
-    if (!counts || counts->empty()) return std::nullopt;
-    return counts->front();
+    // Only the counters: the row also holds the downloaded configuration, which every event
+    // would otherwise copy out.
+    static const std::string query = [] {
+        std::string sql = std::string("SELECT ") + kDayColumn;
+        for (const char* counter : kCounterColumns)
+            sql.append(", ").append(counter);
+        return sql + " FROM " + kKLVAppMetadataTable + " WHERE rowid = ?";
+    }();
+    const auto rows = sqliteStore_->recordsForQuery(query, {Object(kMetadataRowID)}, error);
+    if (!rows || rows->empty()) return std::nullopt;
+    return dailyCountsFromRow(rows->front(), today);
 }
 
 bool KLVDatabase::updateDailyCounts(const KLVDailyCounts& dailyCounts, Error* error) {

@@ -217,7 +217,7 @@ std::optional<double> KLVDatabase::queryLatestBundleTime(Error* error) {
 
 std::optional<bool> KLVDatabase::containsRealtimeBundlesWithError(Error* error) {
     return booleanOf(sqliteStore_->numberForQuery(
-        "SELECT EXISTS (SELECT 1 FROM queue WHERE is_realtime = 1 LIMIT 1)", {}, error));
+        "SELECT EXISTS (SELECT 1 FROM queue WHERE is_realtime = ? LIMIT 1)", {1}, error));
 }
 
 std::optional<bool> KLVDatabase::maybeDeleteStaleData(Error* error) {

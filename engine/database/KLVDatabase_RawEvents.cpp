@@ -341,7 +341,7 @@ std::optional<bool> KLVDatabase::containsRawEventWithMetadataFingerprint(
 
 std::optional<bool> KLVDatabase::containsRealtimeRawEventsWithError(Error* error) {
     return booleanOf(sqliteStore_->numberForQuery(
-        "SELECT EXISTS (SELECT 1 FROM raw_events WHERE is_realtime = 1 LIMIT 1)", {}, error));
+        "SELECT EXISTS (SELECT 1 FROM raw_events WHERE is_realtime = ? LIMIT 1)", {1}, error));
 }
 
 }  // namespace engine

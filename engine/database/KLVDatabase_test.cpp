@@ -87,6 +87,38 @@ TEST_F(KLVDatabaseTest, FreshFileHasEveryDeclaredTableInOrder) {
               (std::vector<Row>{{{"rowid", 1}, {"last_bundle_index", 0}, {"day", nullptr}}}));
 }
 
+TEST_F(KLVDatabaseTest, SchedulingQueriesReadIndexesThatOlderFilesGainOnOpen) {
+    open();
+    ASSERT_EQ(exec("DROP INDEX raw_events_timestamp; DROP INDEX queue_realtime"), SQLITE_OK);
+    auto database = open();
+    EXPECT_EQ(rows(*database,
+                   "SELECT name FROM sqlite_master WHERE type = 'index' AND name NOT "
+                   "LIKE 'sqlite_autoindex%' ORDER BY name"),
+              (std::vector<Row>{{{"name", "queue_bundle_end_timestamp"}},
+                                {{"name", "queue_realtime"}},
+                                {{"name", "raw_events_realtime"}},
+                                {{"name", "raw_events_timestamp"}}}));
+    const auto plan = [](const std::string& query) {
+        std::string details;
+        sqlite3* db = nullptr;
+        sqlite3_open(path().c_str(), &db);
+        sqlite3_exec(
+            db, ("EXPLAIN QUERY PLAN " + query).c_str(),
+            [](void* out, int columns, char** values, char**) {
+                static_cast<std::string*>(out)->append(values[columns - 1]).append(";");
+                return 0;
+            },
+            &details, nullptr);
+        sqlite3_close(db);
+        return details;
+    };
+    EXPECT_EQ(plan("SELECT MAX(timestamp) FROM raw_events"),
+              "SEARCH raw_events USING COVERING INDEX raw_events_timestamp;");
+    EXPECT_NE(plan("SELECT EXISTS (SELECT 1 FROM queue WHERE is_realtime = 1 LIMIT 1)")
+                  .find("COVERING INDEX queue_realtime"),
+              std::string::npos);
+}
+
 TEST_F(KLVDatabaseTest, TablesContradictingTheirDeclarationGiveUpTheFile) {
     ASSERT_EQ(exec("CREATE TABLE events (name TEXT NOT NULL PRIMARY KEY, lifetime_count INTEGER "
                    "NOT NULL, current_bundle_count INTEGER NOT NULL, last_fire_timestamp REAL NOT "

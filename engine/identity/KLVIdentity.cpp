@@ -326,7 +326,13 @@ KLVIdentity::Snapshot KLVIdentity::snapshotOnce(const SessionArguments* session)
 // --- Refresh --------------------------------------------------------------------------------
 
 void KLVIdentity::updateIdentifiers() {
-    queue_->async([this] { updateIdentifiersOnQueue(); });
+    // Called before every stored event: a refresh still waiting on the queue reads the state
+    // only when it runs, so a second one queued behind it would find nothing new.
+    if (refreshQueued_.exchange(true)) return;
+    queue_->async([this] {
+        refreshQueued_.store(false);
+        updateIdentifiersOnQueue();
+    });
 }
 
 void KLVIdentity::updateIdentifiersAndWait() {

@@ -16,6 +16,7 @@
 // not be made from it), writes and refreshes are queued. The vendor identifier is read from the
 // platform on the caller's thread, never through the main thread.
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -178,6 +179,8 @@ class KLVIdentity : public std::enable_shared_from_this<KLVIdentity> {
 
     // On the identity queue.
     std::optional<double> lastAppInstanceIDUpdateTimestamp_;
+    // A refresh is queued and has not started: another request adds nothing to it.
+    std::atomic<bool> refreshQueued_{false};
     std::uint64_t appleConsentStatus_ = 0;
     std::optional<std::string> resettableDeviceID_;
     bool limitedAdTracking_ = false;

@@ -75,6 +75,7 @@ void KLVSetOperationQueueHandOver(KLVOperationQueueHandOver handOver);
 
 class KLVMeasurement : public KLVMeasurementBase,
                        public platform::WDLNetworkLoggerDelegate,
+                       public platform::WDLNetworkReachabilityDelegate,
                        public std::enable_shared_from_this<KLVMeasurement> {
   public:
     // Creates the shared service once per process (an empty app ID creates none, 23170, and no
@@ -179,7 +180,8 @@ class KLVMeasurement : public KLVMeasurementBase,
     // ID under the data-collection origin.
     void updatePersistedAppIDFromZKTAndVintu();
     // Schedules updateSchedule and the SKAdNetwork check ("KLVMeasurement:1045", held weakly).
-    void reachabilityDidChange();
+    // The network's reachability delegate while updateSchedule waits for the network.
+    void reachabilityDidChange() override;
 
     // ---- Calls of the front door (KLVMeasurement_Calls.cpp) -------------------------------
     // Schedules the event ("KLVMeasurement:2414", held strongly) and returns at once.

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -415,9 +416,15 @@ std::optional<std::vector<KLVEvent>> KLVMeasurement::eventsAfterUpdatingEventAgg
     const std::vector<KLVEvent>& events, bool allowEventFilterEvaluation) {
     std::vector<KLVEvent> out;
     out.reserve(events.size());
+    // Each name's row is read once and written once per bundle, with the same end state as a
+    // read and a write per event.
+    std::map<std::string, KLVEventAggregates, std::less<>> updated;
+    Error error;
     for (const KLVEvent& original : events) {
-        Error error;
-        auto aggregates = database()->eventAggregatesWithName(original.name(), &error);
+        const auto known = updated.find(original.name());
+        auto aggregates = known != updated.end()
+                              ? std::optional<KLVEventAggregates>(known->second)
+                              : database()->eventAggregatesWithName(original.name(), &error);
         if (!aggregates && (error.code != 0 || !error.description.empty())) {
             monitor().logWithLevel(kKLVLogErrorMonitored, 23107,
                                    "Failed to query event aggregates. Name, error",
@@ -435,14 +442,17 @@ std::optional<std::vector<KLVEvent>> KLVMeasurement::eventsAfterUpdatingEventAgg
             aggregates = KLVEventAggregates::initWithName(event.name(), 1, 1, 1, event.timestamp());
             if (!aggregates) return std::nullopt;
         }
-        if (!database()->updateEventAggregates(*aggregates, &error)) {
+        updated.insert_or_assign(event.name(), *aggregates);
+        if (allowEventFilterEvaluation && !audienceEvaluateFiltersForEvent(event, *aggregates))
+            return std::nullopt;
+        out.push_back(std::move(event));
+    }
+    for (const auto& [name, aggregates] : updated) {
+        if (!database()->updateEventAggregates(aggregates, &error)) {
             monitor().logWithLevel(kKLVLogErrorMonitored, 23108,
                                    "Failed to update event aggregates. Error", error);
             return std::nullopt;
         }
-        if (allowEventFilterEvaluation && !audienceEvaluateFiltersForEvent(event, *aggregates))
-            return std::nullopt;
-        out.push_back(std::move(event));
     }
     return out;
 }

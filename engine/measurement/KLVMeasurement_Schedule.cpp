@@ -105,6 +105,7 @@ void KLVMeasurement::updateSchedule() {
     if (!database() || !remoteConfigInstance()) return;
     auto stop = [this] {
         alarm()->cancel();
+        if (network()) network()->setReachabilityDelegate({});
         terminateBackgroundTask();
     };
     if (suspendedUploadTimestamp_ > 0) {
@@ -137,9 +138,13 @@ void KLVMeasurement::updateSchedule() {
     if (!network() || !network()->isNetworkConnected()) {
         monitor().logWithLevel(kKLVLogVerbose, 23026,
                                "No network. Upload task will not be scheduled");
-        stop();
+        // Told when the network returns, to schedule again.
+        if (network()) network()->setReachabilityDelegate(weak_from_this());
+        alarm()->cancel();
+        terminateBackgroundTask();
         return;
     }
+    network()->setReachabilityDelegate({});
     const double now = platform::Clock::current().now();
     const double backoff = persistedConfig()->lastBackoffTimestamp();
     const double backoffInterval = remoteConfigInstance()->uploadingBackoffInterval();
@@ -148,10 +153,13 @@ void KLVMeasurement::updateSchedule() {
 
     const auto scheduled = alarm()->scheduledTimestamp();
     if (scheduled && scheduled->secondsSince1970 != 0 && scheduled->secondsSince1970 <= next) {
-        monitor().logWithLevel(kKLVLogVerbose, 23027,
-                               "Do not schedule an upload task. Task already exists. Will be "
-                               "executed in seconds",
-                               std::to_string(scheduled->secondsSince1970 - now));
+        // The usual outcome after a stored event: its text is built only when it is printed.
+        if (monitor().isLoggableLevel(kKLVLogVerbose)) {
+            monitor().logWithLevel(kKLVLogVerbose, 23027,
+                                   "Do not schedule an upload task. Task already exists. Will be "
+                                   "executed in seconds",
+                                   std::to_string(scheduled->secondsSince1970 - now));
+        }
         return;
     }
     double delay = next - now;

@@ -20,7 +20,9 @@
 #include "engine/script/ScriptTestSupport.h"
 #include "engine/settings/SettingsTestSupport.h"
 #include "engine/stores/KLVPersistedConfig.h"
+#include "engine/upload/UploadTestSupport.h"
 #include "platform/net/HttpClient.h"
+#include "platform/net/Reachability.h"
 #include "testkit/LoopbackServer.h"
 #include "testkit/ManualClock.h"
 
@@ -103,18 +105,22 @@ class UploadTest : public EngineTest {
         return out;
     }
     static KLVPBMeasurementBatch decode(const testkit::RecordedRequest& request) {
-        const std::vector<std::uint8_t> bytes(request.body.begin(), request.body.end());
-        auto batch = KLVPBMeasurementBatch::initWithBuffer(bytes);
-        EXPECT_TRUE(batch);
-        return batch.value_or(KLVPBMeasurementBatch());
+        return testing::decodeUploadedBatch(request);
     }
     static std::string header(const testkit::RecordedRequest& request, std::string_view name) {
         const auto* value = request.header(name);
         return value ? *value : "";
     }
     static std::vector<KLVPBMeasurementBundle> bundles(const KLVPBMeasurementBatch& batch) {
-        return NANOGetArray<KLVPBMeasurementBundle>(batch, KLVPBMeasurementBatch::bundles)
-            .value_or(std::vector<KLVPBMeasurementBundle>{});
+        return testing::bundlesOf(batch);
+    }
+    // Queues a bundle of this app, ending now, as bundling would have stored it.
+    void queue(KLVPBMeasurementBundle bundle) {
+        NANOSetString(bundle, KLVPBMeasurementBundle::app_id, kAppID);
+        NANOSetInt64(bundle, KLVPBMeasurementBundle::end_timestamp_millis,
+                     static_cast<std::int64_t>(clock_->now() * 1000));
+        onWorker(
+            [&](KLVMeasurement& s) { ASSERT_TRUE(s.database()->insertBundle(bundle, false)); });
     }
 
     bool configureAtStart_ = true;
@@ -291,6 +297,27 @@ TEST_F(UploadTest, TheAlarmIsArmedKeptPushedByBackOffAndFiresTheUpload) {
     ASSERT_TRUE(server_.waitForRequests(1));
 }
 
+TEST_F(UploadTest, WithoutNetworkTheScheduleWaitsForTheNetworkToReturn) {
+    auto& reachability = platform::Reachability::shared();
+    reachability.setReachable(false);
+    log("shop");
+    onWorker([](KLVMeasurement& s) { s.updateSchedule(); });
+    EXPECT_FALSE(service_->alarm()->hasActiveTimer());
+
+    // The service is the network's reachability delegate now: the return reschedules.
+    reachability.setReachable(true);
+    drain();
+    ASSERT_TRUE(service_->alarm()->scheduledTimestamp());
+    EXPECT_DOUBLE_EQ(service_->alarm()->scheduledTimestamp()->secondsSince1970, clock_->now() + 15);
+
+    // Connected, it is no longer: a later change schedules nothing.
+    service_->alarm()->cancel();
+    reachability.setReachable(false);
+    reachability.setReachable(true);
+    drain();
+    EXPECT_FALSE(service_->alarm()->hasActiveTimer());
+}
+
 class ConfigDownloadTest : public UploadTest {
   protected:
     void SetUp() override {
@@ -397,6 +424,113 @@ TEST_F(UploadTest, ARefusedConnectionIsAFailedUploadThatKeepsTheBundles) {
     EXPECT_EQ(config->lastBackoffTimestamp(), 0);
     EXPECT_EQ(config->lastSuccessfulUploadTimestamp(), 0);
 }
+
+TEST_F(UploadTest, BatchesStopAtAnotherDeviceIDAndUnderDMAAtOtherConsent) {
+    struct Queued {
+        const char* vendorID;
+        const char* signals;
+    };
+    const struct {
+        const char* name;
+        const char* dma;
+        std::vector<Queued> queued;
+        std::vector<std::size_t> batchSizes;
+    } cases[] = {
+        {"bundles of one vendor ID go together",
+         "1",
+         {{"v1", "G111"}, {"v1", "G111"}, {"v1", "G111"}},
+         {3}},
+        {"another vendor ID ends the batch",
+         "1",
+         {{"v1", "G111"}, {"v2", "G111"}, {"v1", "G111"}},
+         {1, 1, 1}},
+        {"other consent ends the batch under DMA",
+         "1",
+         {{"v1", "G111"}, {"v1", "G100"}, {"v1", "G100"}},
+         {1, 2}},
+        {"consent does not cut without DMA",
+         "0",
+         {{"v1", "G111"}, {"v1", "G100"}, {"v1", "G100"}},
+         {3}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        configure({{"measurement.upload.dma_consent_enabled", c.dma}});
+        const std::size_t before = server_.requests().size();
+        for (const auto& q : c.queued) {
+            KLVPBMeasurementBundle bundle;
+            NANOSetString(bundle, KLVPBMeasurementBundle::vendor_device_id, q.vendorID);
+            NANOSetString(bundle, KLVPBMeasurementBundle::consent_signals, q.signals);
+            queue(bundle);
+        }
+        server_.answer("POST", "/a", {204, {}, "", 0, false});
+        upload();
+        const auto requests = server_.requests();
+        std::vector<std::size_t> sizes;
+        for (std::size_t i = before; i < requests.size(); ++i)
+            sizes.push_back(bundles(decode(requests[i])).size());
+        EXPECT_EQ(sizes, c.batchSizes);
+        EXPECT_TRUE(queued().empty());
+    }
+}
+
+TEST_F(UploadTest, DataControlsRedactTheSentBundleAndNameTheRedactions) {
+    auto config = testing::makeConfig(kAppID);
+    std::vector<KLVPBDataControl> controls;
+    for (const char* name : {"app_instance_id", "user_id", "device_info", "enhanced_user_id"}) {
+        KLVPBDataControl control;
+        NANOSetString(control, KLVPBDataControl::name, name);
+        controls.push_back(control);
+    }
+    NANOSetArray(config, KLVPBMeasurementConfig::data_controls, controls);
+    onWorker([&](KLVMeasurement& s) {
+        ASSERT_TRUE(s.remoteConfigInstance()->updateMeasurementConfig(config));
+    });
+    KLVPBMeasurementBundle bundle;
+    NANOSetString(bundle, KLVPBMeasurementBundle::app_instance_id, "instance");
+    NANOSetString(bundle, KLVPBMeasurementBundle::os_version, "17.2.1");
+    NANOSetString(bundle, KLVPBMeasurementBundle::device_model, "iPhone15,2");
+    NANOSetString(bundle, KLVPBMeasurementBundle::session_stitching_token, "token");
+    std::vector<KLVPBUserAttribute> attributes(2);
+    NANOSetString(attributes[0], KLVPBUserAttribute::name, "_id");
+    NANOSetString(attributes[0], KLVPBUserAttribute::string_value, "user-7");
+    NANOSetString(attributes[1], KLVPBUserAttribute::name, "plan");
+    NANOSetString(attributes[1], KLVPBUserAttribute::string_value, "pro");
+    NANOSetArray(bundle, KLVPBMeasurementBundle::user_attributes, attributes);
+    queue(bundle);
+    server_.answer("POST", "/a", {204, {}, "", 0, false});
+    upload();
+
+    const auto requests = server_.requests();
+    ASSERT_EQ(requests.size(), 1u);
+    const auto sent = bundles(decode(requests[0]));
+    ASSERT_EQ(sent.size(), 1u);
+    const auto& b = sent[0];
+    EXPECT_FALSE(NANOHasField(b, KLVPBMeasurementBundle::app_instance_id));
+    EXPECT_FALSE(
+        NANOGetString(b, KLVPBMeasurementBundle::ephemeral_app_instance_id).value_or("").empty());
+    EXPECT_EQ(NANOGetString(b, KLVPBMeasurementBundle::os_version), "17");
+    EXPECT_FALSE(NANOHasField(b, KLVPBMeasurementBundle::device_model));
+    EXPECT_FALSE(NANOHasField(b, KLVPBMeasurementBundle::session_stitching_token));
+    EXPECT_EQ(testing::userAttributesOf(b), (testing::ValueMap{{"plan", "pro"}}));
+    EXPECT_EQ(NANOGetArray(b, KLVPBMeasurementBundle::redacted_fields),
+              (platform::Array{"app_instance_id", "user_id", "device_info", "enhanced_user_id"}));
+}
+
+TEST_F(UploadTest, TheUploadWaitsAsLongAsTheConfiguredNetworkTimeout) {
+    // The time-out itself is the HTTP client's; what the service owes is to hand it the setting.
+    const struct {
+        const char* setting;
+        double seconds;
+    } cases[] = {{nullptr, 60}, {"45000", 45}};  // the setting is in milliseconds
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.seconds);
+        if (c.setting) configure({{"measurement.network.network_timeout", c.setting}});
+        log("shop");
+        server_.answer("POST", "/a", {204, {}, "", 0, false});
+        upload();
+        onWorker([&](KLVMeasurement& s) { EXPECT_EQ(s.network()->timeoutInterval(), c.seconds); });
+    }
 
 // ---- Audiences, experiments and rule programs through a real start, fetch and upload -------
 

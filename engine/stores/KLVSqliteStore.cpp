@@ -449,19 +449,23 @@ bool KLVSqliteStore::performTransactionWithError(Error* error, const std::functi
     return false;
 }
 
+// The three transaction statements run with every write, so they stay prepared.
 bool KLVSqliteStore::beginTransaction() {
-    return sqliteHandle_ && sqlite3_exec(sqliteHandle_, "BEGIN EXCLUSIVE TRANSACTION", nullptr,
-                                         nullptr, nullptr) == SQLITE_OK;
+    return stepCachedStatement("BEGIN EXCLUSIVE TRANSACTION");
 }
 
 bool KLVSqliteStore::endTransaction() {
-    return sqliteHandle_ &&
-           sqlite3_exec(sqliteHandle_, "END TRANSACTION", nullptr, nullptr, nullptr) == SQLITE_OK;
+    return stepCachedStatement("END TRANSACTION");
 }
 
 bool KLVSqliteStore::rollbackTransaction() {
-    return sqliteHandle_ &&
-           sqlite3_exec(sqliteHandle_, "ROLLBACK", nullptr, nullptr, nullptr) == SQLITE_OK;
+    return stepCachedStatement("ROLLBACK");
+}
+
+bool KLVSqliteStore::stepCachedStatement(const std::string& sql) {
+    if (!sqliteHandle_) return false;
+    Statement statement = statementForQuery(sql, nullptr, nullptr);
+    return statement && sqlite3_step(statement.get()) == SQLITE_DONE;
 }
 
 // --- Errors --------------------------------------------------------------------------------------

@@ -98,6 +98,11 @@ class KLVSqliteStore {
                                               const std::vector<std::string>& requiredColumnNames,
                                               const AddOnStatementList& addOnColumns,
                                               platform::Error* error = nullptr);
+    // Creates the index when missing; files made before it gain it on their next open. A
+    // non-empty `whereClause` makes it a partial index. `columns` and `whereClause` are SQL.
+    bool ensureIndexWithName(const std::string& indexName, const std::string& tableName,
+                             const std::string& columns, const std::string& whereClause,
+                             platform::Error* error = nullptr);
     std::optional<bool> tableExists(const std::string& tableName, platform::Error* error = nullptr);
     bool dropTableWithName(const std::string& tableName, platform::Error* error = nullptr);
     bool renameTable(const std::string& oldName, const std::string& newName,
@@ -211,6 +216,8 @@ class KLVSqliteStore {
     static std::optional<platform::Object> valueAtColumn(int column, sqlite3_stmt* statement);
     bool executeSQL(const std::string& sql, platform::Error* error);
     bool executeSQLStatement(Statement statement, platform::Error* error);
+    // Steps a statement without values that is kept prepared; true when it ran to its end.
+    bool stepCachedStatement(const std::string& sql);
     // Steps once and expects the end of the statement; records `operation` otherwise.
     bool stepToDone(sqlite3_stmt* statement, std::string_view operation, platform::Error* error);
     // Steps through every row; false (with the error) unless the rows end cleanly or `onRow`

@@ -63,8 +63,9 @@ bool KLVSqliteStore::upsertRecord(const Record& record, const std::string& table
                             joined(record, [](const auto& entry) { return entry.first; }) +
                             ") VALUES (" +
                             joined(record, [](const auto&) { return std::string("?"); }) + ");";
-    Statement statement = prepareSQL(sql, false, error);
-    if (!statement || !bindValues(values, statement.get(), error)) return false;
+    // One text per table and column set: kept prepared, as it recurs with every write.
+    Statement statement = statementForQuery(sql, &values, error);
+    if (!statement) return false;
     return executeSQLStatement(std::move(statement), error);
 }
 
@@ -106,10 +107,10 @@ bool KLVSqliteStore::updateRecord(const Record& record, const std::string& table
                        1, "Failed to bind parameter of unexpected type to update statement"));
     }
     values.push_back(columnValue);
-    Statement statement =
-        prepareSQL("UPDATE " + tableName + " SET " + assignments + " WHERE " + columnName + "=?",
-                   false, error);
-    if (!statement || !bindValues(values, statement.get(), error)) return false;
+    Statement statement = statementForQuery(
+        "UPDATE " + tableName + " SET " + assignments + " WHERE " + columnName + "=?", &values,
+        error);
+    if (!statement) return false;
     return executeSQLStatement(std::move(statement), error);
 }
 

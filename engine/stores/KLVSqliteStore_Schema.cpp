@@ -194,6 +194,21 @@ bool KLVSqliteStore::copySharedColumns(const std::string& sourceName,
                       error);
 }
 
+bool KLVSqliteStore::ensureIndexWithName(const std::string& indexName, const std::string& tableName,
+                                         const std::string& columns, const std::string& whereClause,
+                                         Error* error) {
+    if (!KLVCheckNonZero(indexName.size(), error, kKLVErrorCodeBadArgument,
+                         "Received empty index name to ensure index") ||
+        !KLVCheckNonZero(tableName.size(), error, kKLVErrorCodeBadArgument,
+                         "Received empty table name to ensure index")) {
+        return false;
+    }
+    std::string sql =
+        "CREATE INDEX IF NOT EXISTS " + indexName + " ON " + tableName + " (" + columns + ")";
+    if (!whereClause.empty()) sql += " WHERE " + whereClause;
+    return executeSQL(sql, error);
+}
+
 std::optional<bool> KLVSqliteStore::tableExists(const std::string& tableName, Error* error) {
     if (!KLVCheckNonZero(tableName.size(), error, kKLVErrorCodeBadArgument,
                          "Received empty table name for table exists") ||

@@ -142,7 +142,12 @@ std::optional<QueueCore::Block> QueueCore::tryTake() {
 
 std::optional<QueueCore::Block> QueueCore::takeWaiting(bool honourStop) {
     std::unique_lock lock(mutex_);
-    wake_.wait(lock, [&] { return !blocks_.empty() || closed_ || (honourStop && stopRequested_); });
+    wake_.wait(lock, [&] {
+        // A closed queue's worker ends only once a caller's block is done, so that joining it
+        // still waits for every block of the queue.
+        return (!blocks_.empty() && !running_) || (closed_ && blocks_.empty() && !running_) ||
+               (honourStop && stopRequested_);
+    });
     if (honourStop && stopRequested_) {
         stopRequested_ = false;
         return std::nullopt;
@@ -150,7 +155,28 @@ std::optional<QueueCore::Block> QueueCore::takeWaiting(bool honourStop) {
     if (blocks_.empty()) return std::nullopt;
     Block block = std::move(blocks_.front());
     blocks_.pop_front();
+    if (!isMain_) running_ = true;
     return block;
+}
+
+void QueueCore::finishTakenBlock() {
+    std::lock_guard lock(mutex_);
+    running_ = false;
+}
+
+bool QueueCore::enterIdle() {
+    std::lock_guard lock(mutex_);
+    if (closed_ || running_ || !blocks_.empty()) return false;
+    running_ = true;
+    return true;
+}
+
+void QueueCore::leave() {
+    std::lock_guard lock(mutex_);
+    running_ = false;
+    // The worker waits for the caller's block only when it has blocks to run or is closing;
+    // waking it otherwise would cost a thread switch per sync().
+    if (!blocks_.empty() || closed_) wake_.notify_all();
 }
 
 void QueueCore::requestStop() {
@@ -207,6 +233,21 @@ void QueueCore::sync(const Block& block) {
     // At exit no worker runs blocks any more (see ProcessExit.h); the caller runs its own.
     if (isHeldByCaller() || (!isMain_ && processexit::isExiting())) {
         ContextScope scope(owner(), threadContext().held);
+        block();
+        return;
+    }
+    // As the platform's own dispatch does, an idle serial queue runs a sync() block on the
+    // caller's thread: the queue is just as exclusive, and no thread switch is paid. The main
+    // thread keeps handing its blocks over, so code that asks whether it runs on the main thread
+    // gets the same answer as before.
+    if (!isMain_ && !isMainThread() && enterIdle()) {
+        // Kept alive: the block may destroy the queue object that owns this core.
+        const auto self = shared_from_this();
+        struct Leave {
+            QueueCore& core;
+            ~Leave() { core.leave(); }
+        } leaveAfterwards{*this};
+        ContextScope scope(owner(), callerChainWithThis());
         block();
         return;
     }

@@ -72,6 +72,9 @@ class QueueCore : public std::enable_shared_from_this<QueueCore> {
     // request is consumed).
     std::optional<Block> tryTake();
     std::optional<Block> takeWaiting(bool honourStop);
+    // A serial queue's worker calls this after each block it took: until then no sync() caller
+    // may run a block of its own on the queue.
+    void finishTakenBlock();
     void requestStop();
     // Refuses new blocks and drops pending timers; queued blocks stay to be drained.
     void close();
@@ -90,6 +93,10 @@ class QueueCore : public std::enable_shared_from_this<QueueCore> {
   private:
     void fireTimer(const std::shared_ptr<QueueTimer>& timer, Block block, bool waitForBlock);
     std::vector<const QueueCore*> callerChainWithThis() const;
+    // Marks an idle serial queue busy for a block its sync() caller runs on its own thread;
+    // false when the queue is busy, has queued blocks or is closed.
+    bool enterIdle();
+    void leave();
 
     const std::string label_;
     const std::string where_;  // how logged exceptions name the queue
@@ -101,6 +108,7 @@ class QueueCore : public std::enable_shared_from_this<QueueCore> {
     std::deque<Block> blocks_;
     bool closed_ = false;
     bool stopRequested_ = false;
+    bool running_ = false;  // a block of a serial queue runs, on its worker or a sync() caller
     std::unordered_map<const QueueTimer*, std::weak_ptr<QueueTimer>> timers_;
 };
 

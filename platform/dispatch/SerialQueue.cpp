@@ -23,6 +23,7 @@ void workerLoop(const std::shared_ptr<QueueCore>& core) {
         // Once the process is exiting the worker stops; a dropped sync block releases its caller.
         if (!processexit::enterBlock()) return;
         core->runAsOwner(*block);
+        core->finishTakenBlock();
         processexit::leaveBlock();
     }
 }

@@ -75,6 +75,34 @@ TEST(SerialQueueTest, SyncBackToTheCallingQueueThroughAnotherQueueRunsInline) {
     EXPECT_FALSE(a.isCurrent());
 }
 
+TEST(SerialQueueTest, SyncRunsOnTheCallerWhenIdleAndAfterEveryQueuedBlock) {
+    SerialQueue caller("caller");
+    SerialQueue target("target");
+    Semaphore release;
+    Semaphore done;
+    std::vector<std::string> order;
+    caller.async([&] {
+        const auto callerThread = std::this_thread::get_id();
+        // Idle: the block runs on the calling thread, as the target queue.
+        target.sync([&] {
+            EXPECT_EQ(std::this_thread::get_id(), callerThread);
+            EXPECT_EQ(DispatchQueue::current(), &target);
+            order.push_back("idle sync");
+        });
+        EXPECT_EQ(DispatchQueue::current(), &caller);
+        // A block queued before it runs first, wherever the sync block then runs.
+        target.async([&] {
+            release.wait();
+            order.push_back("queued");
+        });
+        release.signal();
+        target.sync([&] { order.push_back("busy sync"); });
+        done.signal();
+    });
+    ASSERT_TRUE(done.wait(kGuard));
+    EXPECT_EQ(order, (std::vector<std::string>{"idle sync", "queued", "busy sync"}));
+}
+
 TEST(SerialQueueTest, ExceptionInABlockIsLoggedAndTheQueueGoesOn) {
     LogCapture log;
     SerialQueue queue("throws");
