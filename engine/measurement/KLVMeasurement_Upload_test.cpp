@@ -531,6 +531,7 @@ TEST_F(UploadTest, TheUploadWaitsAsLongAsTheConfiguredNetworkTimeout) {
         upload();
         onWorker([&](KLVMeasurement& s) { EXPECT_EQ(s.network()->timeoutInterval(), c.seconds); });
     }
+}
 
 // ---- Audiences, experiments and rule programs through a real start, fetch and upload -------
 
