@@ -17,15 +17,12 @@
 #include <string>
 
 #include "engine/measurement/KLVScreen.h"
+#include "engine/measurement/KLVSessionReporter.h"
 #include "platform/dispatch/SerialQueue.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/foundation/Object.h"
 
 namespace engine {
-
-// Posted by the session reporter when its engagement timer fires.
-inline constexpr char kKLVSessionReporterEngagementTimerDidFire[] =
-    "kKLVSessionReporterEngagementTimerDidFire";
 
 class KLVAdExposureReporter : public std::enable_shared_from_this<KLVAdExposureReporter> {
   public:

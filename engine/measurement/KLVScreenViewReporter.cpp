@@ -1,5 +1,7 @@
 #include "engine/measurement/KLVScreenViewReporter.h"
 
+#include "engine/measurement/KLVAdExposureReporter.h"
+
 #include <algorithm>
 #include <array>
 #include <cstring>
@@ -459,10 +461,12 @@ void KLVScreenViewReporter::setCurrentViewController(
 
 void KLVScreenViewReporter::postScreenDidChangeNotificationWithPreviousScreen(
     const std::optional<KLVScreen>& previous, const std::optional<KLVScreen>& next) {
-    if (!isAppActive() || !previous) return;
-    if (const auto sessionReporter = startedSessionReporter()) {
+    if (!isAppActive()) return;
+    if (const auto sessionReporter = previous ? startedSessionReporter() : nullptr) {
         sessionReporter->handleScreenDidChangeFromScreen(previous, next);
     }
+    KLVAdExposureReporter::sharedInstance()->handleScreenDidChangeFromScreen(
+        previous ? &*previous : nullptr, next ? &*next : nullptr);
 }
 
 void KLVScreenViewReporter::logViewScreenEventWithPreviousScreen(
@@ -513,6 +517,7 @@ void KLVScreenViewReporter::handleAppDidBecomeActive() {
     if (const auto sessionReporter = startedSessionReporter()) {
         sessionReporter->handleAppDidBecomeActive();
     }
+    KLVAdExposureReporter::sharedInstance()->handleAppDidBecomeActive();
     queue_.async([this] {
         std::optional<KLVScreen> previous;
         std::optional<KLVScreen> current;
@@ -532,6 +537,8 @@ void KLVScreenViewReporter::handleAppWillResignActive() {
     if (const auto sessionReporter = startedSessionReporter()) {
         sessionReporter->handleAppWillResignActiveWithScreen(screen);
     }
+    KLVAdExposureReporter::sharedInstance()->handleAppWillResignActiveWithScreen(screen ? &*screen
+                                                                                        : nullptr);
 }
 
 void KLVScreenViewReporter::handleAppDidEnterBackground() {
