@@ -5,10 +5,12 @@
 #include <utility>
 
 #include "engine/base/KLVLogLevel.h"
+#include "engine/environment/KLVDefaultIdentitySupport.h"
 #include "engine/frontdoor/KLVAnalytics.h"
 #include "engine/frontdoor/TRWAnalyticsConnector.h"
 #include "engine/identity/KLVIdentity.h"
 #include "engine/measurement/KLVAnalyticsStore.h"
+#include "engine/measurement/KLVPlatformIdentitySupport.h"
 #include "engine/script/KLVPEventEditingRuntime.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/host/TRWInstallations.h"
@@ -34,6 +36,10 @@ class AnalyticsLibrary : public platform::TRWLibrary {
     void configureWithApp(const platform::TRWApp& app) override {
         // The downloaded configuration's event-editing programs run in this process's runtime.
         installEventEditingRuntime();
+        // The platform's tracking status and advertising identifier reach the engine only
+        // through this bridge, which answers neutrally where the platform has neither.
+        KLVDefaultIdentitySupport::setPlatformIdentitySupport(
+            KLVPlatformIdentitySupport::sharedInstance());
         TRWAnalytics::startWithConfiguration(nullptr, app.options());
     }
 };
