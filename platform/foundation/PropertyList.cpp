@@ -27,6 +27,10 @@ constexpr std::string_view kBinaryMagic = "bplist00";
 constexpr std::string_view kUTF8ByteOrderMark = "\xEF\xBB\xBF";
 // Shared objects of a binary property list are copied out by the parser; this bounds the copies.
 constexpr std::uint64_t kMaxExpandedObjects = 4'000'000;
+// ... and the bytes of text and data those copies hold: a small file whose one large data object
+// is referred to a thousand times would otherwise expand to gigabytes. A file at the size limit
+// that shares nothing produces at most one and a half times its size (UTF-16 text as UTF-8).
+constexpr std::uint64_t kMaxExpandedBytes = 4 * std::uint64_t{kMaxPropertyListBytes};
 
 Error readError(std::string description) {
     return {kCocoaErrorDomain, kPropertyListReadCorruptError, std::move(description), {}};
@@ -137,11 +141,23 @@ class BinaryShape {
         std::uint64_t keys = 0;   // how many of the references are dictionary keys
     };
 
+    // What an object expands to once every shared object is copied out.
+    struct Weight {
+        std::uint64_t objects = 0;
+        std::uint64_t bytes = 0;
+
+        Weight& operator+=(const Weight& other) {
+            objects += other.objects;
+            bytes += other.bytes;
+            return *this;
+        }
+    };
+
     struct Frame {
         std::uint64_t index;
         Container container;
         std::uint64_t next = 0;
-        std::uint64_t expanded = 1;
+        Weight expanded{1, 0};
     };
 
     bool readTrailer() {
@@ -186,6 +202,17 @@ class BinaryShape {
         return true;
     }
 
+    // The bytes of text or data a scalar holds once read: a UTF-16 unit becomes up to three bytes
+    // of UTF-8. A damaged count is left to libplist, which refuses it.
+    std::uint64_t payloadBytes(std::size_t offset) const {
+        const std::uint8_t kind = std::uint8_t(bytes_[offset]) >> 4;
+        if (kind != 0x4 && kind != 0x5 && kind != 0x6) return 0;
+        std::uint64_t count = 0;
+        std::size_t pos = 0;
+        if (!readCount(offset, count, pos)) return 0;
+        return std::min<std::uint64_t>(count, tableOffset_) * (kind == 0x6 ? 3 : 1);
+    }
+
     // Whether the object at `offset` is a scalar or a container, and a container's references.
     Shape inspect(std::size_t offset, Container& out) const {
         const std::uint8_t kind = std::uint8_t(bytes_[offset]) >> 4;
@@ -225,7 +252,7 @@ class BinaryShape {
 
     // Counts object `index` into `expanded`: at once when it is a scalar or already walked,
     // else by opening a frame for it. Returns what is wrong, or "".
-    std::string open(std::uint64_t index, std::uint64_t& expanded) {
+    std::string open(std::uint64_t index, Weight& expanded) {
         if (state_[index] == kDone) {
             expanded += expanded_[index];
             return "";
@@ -238,7 +265,7 @@ class BinaryShape {
             case Shape::Damaged:
                 return "The binary property list has a damaged collection.";
             case Shape::Scalar:
-                expanded += 1;
+                expanded += Weight{1, payloadBytes(offset)};
                 return "";
             case Shape::Container:
                 break;
@@ -253,15 +280,18 @@ class BinaryShape {
 
     std::string walk() {
         state_.assign(objectCount_, kUnseen);
-        expanded_.assign(objectCount_, 0);
+        expanded_.assign(objectCount_, Weight{});
         keyChecked_.assign(objectCount_, false);
         stack_.reserve(kMaxPropertyListDepth);
-        std::uint64_t total = 0;
+        Weight total;
         if (auto problem = open(top_, total); !problem.empty()) return problem;
         while (!stack_.empty()) {
             Frame& frame = stack_.back();
-            if (frame.expanded > kMaxExpandedObjects) {
+            if (frame.expanded.objects > kMaxExpandedObjects) {
                 return "The binary property list expands to too many objects.";
+            }
+            if (frame.expanded.bytes > kMaxExpandedBytes) {
+                return "The binary property list expands to too many bytes.";
             }
             if (frame.next < frame.container.count) {
                 const std::uint64_t ref = readBigEndian(
@@ -276,7 +306,7 @@ class BinaryShape {
             }
             const Frame done = frame;
             state_[done.index] = kDone;
-            expanded_[done.index] = std::uint32_t(done.expanded);
+            expanded_[done.index] = done.expanded;
             stack_.pop_back();
             (stack_.empty() ? total : stack_.back().expanded) += done.expanded;
         }
@@ -292,7 +322,7 @@ class BinaryShape {
     std::uint64_t top_ = 0;
     std::uint64_t tableOffset_ = 0;
     std::vector<std::uint8_t> state_;
-    std::vector<std::uint32_t> expanded_;  // per walked object; at most kMaxExpandedObjects
+    std::vector<Weight> expanded_;  // per walked object
     std::vector<bool> keyChecked_;
     std::vector<Frame> stack_;
 };

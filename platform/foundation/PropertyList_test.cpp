@@ -175,6 +175,13 @@ TEST(PropertyListTest, DamagedOrHostileInputIsAnErrorNotACrash) {
         deepXML += "</array>";
     }
     deepXML += "</plist>";
+    // One array referring a thousand times to one data object of 1 MiB: 1 GiB once copied out.
+    std::string thousandRefs("\xAF\x11\x03\xE8", 4);
+    for (int i = 0; i < 1000; ++i) {
+        thousandRefs += std::string("\x00\x01", 2);
+    }
+    std::string megabyte("\x4F\x12\x00\x10\x00\x00", 6);
+    megabyte.resize(megabyte.size() + (1u << 20), 'x');
     std::string unclosedXML = "<plist>";  // libplist frees the half-built tree recursively
     for (int i = 0; i < 1000000; ++i) {
         unclosedXML += "<array>";
@@ -191,6 +198,7 @@ TEST(PropertyListTest, DamagedOrHostileInputIsAnErrorNotACrash) {
 
         {"binary nested 1000 deep", binaryPlist(deep)},
         {"binary expands exponentially", binaryPlist(laughs)},
+        {"binary shares 1 MiB of data 1000 times", binaryPlist({thousandRefs, megabyte})},
         {"XML invalid UTF-8", "<plist><string>\xff\xfe</string></plist>"},
         {"XML nested 100000 deep", deepXML},
         {"XML unclosed 1000000 deep", unclosedXML},
