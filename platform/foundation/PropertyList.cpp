@@ -342,6 +342,20 @@ std::optional<Object> stringToObject(plist_t node, Error* error) {
     return Object(value);
 }
 
+// Whether a date node holds exactly `micros2001` microseconds since 2001, as libplist makes it
+// from whole seconds (rounded down) and a non-negative microsecond part.
+bool holdsDate(plist_t node, std::int64_t micros2001) {
+    const std::int64_t seconds =
+        micros2001 >= 0 ? micros2001 / 1'000'000 : -((-micros2001 + 999'999) / 1'000'000);
+    if (seconds < std::numeric_limits<std::int32_t>::min() ||
+        seconds > std::numeric_limits<std::int32_t>::max()) {
+        return false;
+    }
+    const PlistPtr probe(
+        plist_new_date(std::int32_t(seconds), std::int32_t(micros2001 - seconds * 1'000'000)));
+    return plist_compare_node_value(node, probe.get()) != 0;
+}
+
 // libplist hands a date out as whole seconds truncated towards zero plus the magnitude of the
 // fraction, so the sign of a date less than a second before 2001 is recovered by comparison.
 Object dateToObject(plist_t node) {
@@ -350,15 +364,27 @@ Object dateToObject(plist_t node) {
     plist_get_date_val(node, &seconds, &micros);
     // Widened first: a damaged file can hand out INT32_MIN, whose magnitude int32 cannot hold.
     const std::int64_t magnitude = std::abs(std::int64_t{micros});
-    const double fraction = double(magnitude) / 1e6;
     bool negative = seconds < 0;
     if (seconds == 0 && micros != 0) {
         const auto negated = std::int32_t(-std::min<std::int64_t>(magnitude, INT32_MAX));
         const PlistPtr probe(plist_new_date(0, negated));
         negative = plist_compare_node_value(node, probe.get()) != 0;
     }
-    const double since2001 = negative ? seconds - fraction : seconds + fraction;
-    return Object(Date{since2001 + kSecondsFrom1970To2001});
+    // Whole microseconds since 2001. libplist truncates the fraction it hands out, so a date it
+    // was given as seconds and microseconds (as writing does) can come back a microsecond short,
+    // and one less than a second from 2001 with the wrong sign: a file read and saved again would
+    // change. So the value one microsecond further from zero, and under a second the other sign,
+    // is taken when it is exactly what the node holds.
+    std::int64_t micros2001 =
+        std::int64_t{seconds} * 1'000'000 + (negative ? -magnitude : magnitude);
+    const std::int64_t away = negative ? -1 : 1;
+    std::vector<std::int64_t> candidates = {micros2001, micros2001 + away};
+    if (seconds == 0) candidates.insert(candidates.end(), {-micros2001, -micros2001 - away});
+    const auto exact =
+        std::find_if(candidates.begin(), candidates.end(),
+                     [&](std::int64_t candidate) { return holdsDate(node, candidate); });
+    if (exact != candidates.end()) micros2001 = *exact;
+    return Object(Date{double(micros2001) / 1e6 + kSecondsFrom1970To2001});
 }
 
 // Integers come out as uint64; one written as a 128-bit unsigned value (length 16 in libplist)

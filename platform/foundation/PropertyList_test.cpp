@@ -63,6 +63,20 @@ TEST(PropertyListTest, EveryKindRoundTripsInBothFormats) {
     }
 }
 
+// libplist hands out truncated microseconds; a date must not lose one on each read and save.
+TEST(PropertyListTest, BinaryDatesKeepEveryMicrosecond) {
+    for (const double date : {1589716800.000001, 1700000000.999999, k2001 - 100.000001,
+                              k2001 - 0.000001, k2001 + 0.000001}) {
+        SCOPED_TRACE(std::to_string(date));
+        const auto bytes = writePropertyList(Object(Date{date}), PropertyListFormat::Binary);
+        ASSERT_TRUE(bytes);
+        const auto back = readPropertyList(*bytes);
+        ASSERT_TRUE(back && back->isDate());
+        EXPECT_NEAR(back->asDate().secondsSince1970, date, 0.5e-6);
+        EXPECT_EQ(writePropertyList(*back, PropertyListFormat::Binary), bytes);
+    }
+}
+
 TEST(PropertyListTest, ReadsForeignXML) {
     const std::string xml = R"(<?xml version="1.0" encoding="UTF-8"?>
 <plist version="1.0"><dict>
