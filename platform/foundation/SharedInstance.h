@@ -10,6 +10,8 @@
 #include <string>
 #include <typeinfo>
 
+#include "platform/foundation/NoDestructor.h"
+
 namespace platform {
 
 // Registers `reset`, run by resetSharedInstances() (latest registration first).
@@ -19,7 +21,8 @@ void resetSharedInstances();
 
 // Lazily created shared instance of T. Typical use:
 //   CalcManager& CalcManager::shared() { return platform::SharedInstance<CalcManager>::get(); }
-// The reference stays valid until the next resetSharedInstances().
+// The reference stays valid until the next resetSharedInstances(). The instances are not destroyed
+// when the process exits: queue workers may still reach them then.
 template <typename T>
 class SharedInstance {
   public:
@@ -44,12 +47,12 @@ class SharedInstance {
 
   private:
     static std::mutex& mutex() {
-        static std::mutex m;
-        return m;
+        static NoDestructor<std::mutex> m;
+        return m.get();
     }
     static std::unique_ptr<T>& storage() {
-        static std::unique_ptr<T> p;
-        return p;
+        static NoDestructor<std::unique_ptr<T>> p;
+        return p.get();
     }
 };
 
