@@ -16,6 +16,31 @@ function(tessaline_warnings target)
   endif()
 endfunction()
 
+# tessaline_fuzz_target(<name> DEPS <libs>... [DEFINITIONS <defs>...]): a fuzz target from
+# <name>.cpp in the current folder, with seeds in corpus/<name>/ and crash inputs worth keeping in
+# crashes/<name>/. With TESSALINE_FUZZ it is a libFuzzer program (scripts/fuzz runs it); otherwise
+# it is <name>_replay, which runs the entry point over the seeds and crash inputs, as a test.
+function(tessaline_fuzz_target name)
+  cmake_parse_arguments(F "" "" "DEPS;DEFINITIONS" ${ARGN})
+  set(_source ${CMAKE_CURRENT_SOURCE_DIR}/${name}.cpp)
+  if(TESSALINE_FUZZ)
+    set(_target ${name})
+    add_executable(${_target} ${_source})
+    target_compile_options(${_target} PRIVATE -fsanitize=fuzzer)
+    target_link_options(${_target} PRIVATE -fsanitize=fuzzer)
+  else()
+    set(_target ${name}_replay)
+    add_executable(${_target} ${_source} ${PROJECT_SOURCE_DIR}/testkit/fuzz/FuzzReplayMain.cpp)
+    add_test(NAME ${_target}
+      COMMAND ${_target} ${CMAKE_CURRENT_SOURCE_DIR}/corpus/${name}
+              ${CMAKE_CURRENT_SOURCE_DIR}/crashes/${name})
+    set_tests_properties(${_target} PROPERTIES TIMEOUT 300 LABELS replay)
+  endif()
+  target_link_libraries(${_target} PRIVATE ${F_DEPS})
+  target_compile_definitions(${_target} PRIVATE ${F_DEFINITIONS})
+  tessaline_warnings(${_target})
+endfunction()
+
 # tessaline_module(<target> [DEPS <libs>...] [TEST_DEPS <libs>...])
 function(tessaline_module name)
   cmake_parse_arguments(M "" "" "DEPS;TEST_DEPS" ${ARGN})
@@ -43,6 +68,6 @@ function(tessaline_module name)
     gtest_discover_tests(${name}_test
       WORKING_DIRECTORY ${PROJECT_SOURCE_DIR}
       DISCOVERY_TIMEOUT 60
-      PROPERTIES TIMEOUT 120)
+      PROPERTIES TIMEOUT 120 LABELS unit)
   endif()
 endfunction()

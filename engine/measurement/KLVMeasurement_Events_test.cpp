@@ -58,6 +58,12 @@ class EventPipelineTest : public EngineTest {
         forgetFirstOpen(*service_);
     }
     void TearDown() override {
+        // An upload the events scheduled must not start while the shared instances are reset
+        // under it (ThreadSanitizer saw it read the process environment being destroyed).
+        if (service_) {
+            service_->alarm()->cancel();
+            drain();
+        }
         KLVSetInternalEventLogger({});
         KLVPEventEditing::setFactory({});
         KLVMeasurementBase::monitor().setDebugModeEnabled(false);

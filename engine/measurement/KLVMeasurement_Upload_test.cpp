@@ -90,6 +90,11 @@ class UploadTest : public EngineTest {
     template <typename F>
     void run(F start) {
         onWorker(start);
+        settle();
+    }
+    // Waits until the answer to the request under way has been handled, so that no completion
+    // still runs on the worker queue when the test resets the process's shared instances.
+    void settle() {
         bool pending = true;
         for (int i = 0; i < 1000000 && pending; ++i)
             onWorker([&](KLVMeasurement& s) { pending = s.isNetworkRequestPending(); });
@@ -295,6 +300,7 @@ TEST_F(UploadTest, TheAlarmIsArmedKeptPushedByBackOffAndFiresTheUpload) {
     server_.answer("POST", "/a", {204, {}, "", 0, false});
     clock_.advance(15);
     ASSERT_TRUE(server_.waitForRequests(1));
+    settle();
 }
 
 TEST_F(UploadTest, WithoutNetworkTheScheduleWaitsForTheNetworkToReturn) {

@@ -17,6 +17,7 @@ constexpr double kPersistDelaySeconds = 1.0;
 // A missing file is an empty dictionary, as is one that cannot be read; the latter is logged
 // so that the loss is visible.
 platform::Dictionary readContent(const std::filesystem::path& fileURL) {
+    platform::removeStaleTemporaryFiles(fileURL);  // left by a write the process died in
     if (!platform::fileExists(fileURL)) return {};
     platform::Error error;
     auto content = platform::readPropertyListFile(fileURL, &error);

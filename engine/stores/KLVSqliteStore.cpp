@@ -26,6 +26,9 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr int kOpenFlags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX;
+// How long a statement waits for another connection's lock before failing with SQLITE_BUSY: a
+// brief write by another connection (a tool, a second process) must not fail the engine's start.
+constexpr int kBusyTimeoutMilliseconds = 3000;
 // Files SQLite keeps beside the database; a stale one must never meet a new database.
 constexpr std::array<std::string_view, 4> kDatabaseFileSuffixes = {"", "-journal", "-wal", "-shm"};
 
@@ -107,6 +110,7 @@ KLVSqliteStore::OpenOutcome KLVSqliteStore::openAndValidateDatabase(Error* error
         closeDatabase();
         return isCorruptionCode(rc) ? OpenOutcome::Corrupt : OpenOutcome::Failed;
     }
+    sqlite3_busy_timeout(sqliteHandle_, kBusyTimeoutMilliseconds);
 
     Error backupError;
     if (!platform::FileAttributes::current()->setExcludedFromBackup(databasePath_, true,

@@ -94,6 +94,8 @@ TEST_F(KLVSqliteStoreTest, OpensInWriteAheadLogModeWithNormalSync) {
     EXPECT_TRUE(fs::exists(path_));
     EXPECT_EQ(handleText(store_->sqliteHandle(), "PRAGMA journal_mode"), "wal");
     EXPECT_EQ(handleText(store_->sqliteHandle(), "PRAGMA synchronous"), "1");
+    // Another connection's brief write lock is waited out, not a failure at once.
+    EXPECT_EQ(handleText(store_->sqliteHandle(), "PRAGMA busy_timeout"), "3000");
 }
 
 TEST(KLVSqliteStoreOpenTest, EmptyPathIsRefused) {

@@ -6,6 +6,7 @@
 
 #include "platform/foundation/FileSystem.h"
 #include "platform/foundation/Log.h"
+#include "platform/foundation/NoDestructor.h"
 #include "platform/foundation/ProcessInfo.h"
 #include "platform/foundation/PropertyList.h"
 #include "platform/foundation/SharedInstance.h"
@@ -80,8 +81,10 @@ struct MainBundleState {
     std::shared_ptr<Bundle> bundle;
 };
 
+// Never destroyed: queue workers still read the main bundle while the process exits.
 MainBundleState& mainBundleState() {
-    static MainBundleState state;
+    static NoDestructor<MainBundleState> holder;
+    static MainBundleState& state = holder.get();
     static std::once_flag registered;
     std::call_once(registered, [] {
         registerSharedReset("Bundle.mainBundle", [] {

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 #include "platform/foundation/FileSystem.h"
 #include "platform/foundation/ProcessInfo.h"
 #include "platform/foundation/PropertyList.h"
@@ -105,6 +107,28 @@ TEST_F(BundleTest, MainBundleDirectoryComesFromSettingThenEnvironment) {
     ProcessInfo::processInfo().setEnvironment(environment);
     EXPECT_EQ(Bundle::mainBundle().resourceDirectory(),
               std::filesystem::current_path() / "app" / "resources");
+}
+
+// Queue workers keep running while the process exits, so the main bundle must outlive static
+// destruction. A fresh process (the threadsafe style) builds the reader first, so that it is
+// destroyed after the bundle's state; the reads would touch freed memory under AddressSanitizer.
+TEST(BundleDeathTest, TheMainBundleOutlivesStaticDestruction) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            struct ReadAtExit {
+                ~ReadAtExit() {
+                    const bool kept = Bundle::mainBundle().resourceDirectory() ==
+                                      "/nonexistent/resources-of-the-exit-test";
+                    std::_Exit(kept ? 0 : 1);
+                }
+            };
+            static ReadAtExit reader;
+            Bundle::setMainBundleDirectory("/nonexistent/resources-of-the-exit-test");
+            (void)Bundle::mainBundle();
+            std::exit(2);
+        },
+        ::testing::ExitedWithCode(0), "");
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "platform/foundation/FileSystem.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -240,6 +241,57 @@ bool removeItem(const std::filesystem::path& path, Error* error) {
     std::filesystem::remove_all(path, ec);
     if (ec) return fail(error, fileError(Operation::Remove, ec.value(), path));
     return true;
+}
+
+FileSignature fileSignature(const std::filesystem::path& path) {
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0) return {};
+    return {true, std::uint64_t(info.st_dev), std::uint64_t(info.st_ino),
+            std::int64_t(info.st_size),
+            std::int64_t(info.st_mtim.tv_sec) * 1'000'000'000 + info.st_mtim.tv_nsec};
+}
+
+std::size_t removeStaleTemporaryFiles(const std::filesystem::path& path,
+                                      std::chrono::seconds minimumAge) {
+    const std::filesystem::path directory =
+        path.has_parent_path() ? path.parent_path() : std::filesystem::path(".");
+    const std::string prefix = path.filename().string() + ".tmp.";
+    constexpr std::size_t kUniqueLength = 6;  // mkostemp's XXXXXX
+    const auto cutoff = std::filesystem::file_time_type::clock::now() - minimumAge;
+    std::size_t removed = 0;
+    std::error_code ec;
+    std::filesystem::directory_iterator entries(directory, ec);
+    if (ec) return 0;
+    for (const auto& entry : entries) {
+        const std::string name = entry.path().filename().string();
+        if (!name.starts_with(prefix) || name.size() != prefix.size() + kUniqueLength) continue;
+        std::error_code entryError;
+        if (!entry.is_regular_file(entryError) || entryError) continue;
+        const auto modified = std::filesystem::last_write_time(entry.path(), entryError);
+        if (entryError || modified > cutoff) continue;
+        if (std::filesystem::remove(entry.path(), entryError)) ++removed;
+    }
+    return removed;
+}
+
+FileLock::FileLock(const std::filesystem::path& path, Error* error) {
+    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        fail(error, fileError(Operation::Write, errno, path));
+        return;
+    }
+    while (::flock(fd, LOCK_EX) != 0) {
+        if (errno == EINTR) continue;
+        const int err = errno;
+        ::close(fd);
+        fail(error, fileError(Operation::Write, err, path));
+        return;
+    }
+    fd_ = fd;
+}
+
+FileLock::~FileLock() {
+    if (fd_ >= 0) ::close(fd_);  // releases the lock
 }
 
 bool createDirectories(const std::filesystem::path& path, Error* error) {

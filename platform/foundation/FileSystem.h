@@ -3,6 +3,8 @@
 // The file operations the app and the engine need of the phone's file manager. Failures come back
 // as platform::Error in the Cocoa domain (CocoaError.h) with the path and errno in userInfo.
 
+#include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -44,6 +46,42 @@ bool removeItem(const std::filesystem::path& path, Error* error = nullptr);
 
 // Creates `path` and any missing parents; an existing directory is success.
 bool createDirectories(const std::filesystem::path& path, Error* error = nullptr);
+
+// What identifies one version of a file, to notice that another process replaced it.
+struct FileSignature {
+    bool exists = false;
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+    std::int64_t size = 0;
+    std::int64_t modifiedNanoseconds = 0;
+    friend bool operator==(const FileSignature&, const FileSignature&) = default;
+};
+FileSignature fileSignature(const std::filesystem::path& path);
+
+// A temporary file of writeFileAtomically() not changed for this long belongs to a writer that
+// died: a live one finishes in well under a second.
+inline constexpr std::chrono::seconds kStaleTemporaryFileAge{60};
+
+// Removes the temporary files that writeFileAtomically() left beside `path` when its process was
+// killed mid-write, those older than `minimumAge`; a store calls it when it opens its file.
+// Answers how many went. Failures are ignored: a file left behind is tried again next time.
+std::size_t removeStaleTemporaryFiles(const std::filesystem::path& path,
+                                      std::chrono::seconds minimumAge = kStaleTemporaryFileAge);
+
+// An exclusive lock on `path` (created when missing) between processes and between objects of one
+// process, held for the object's life: it makes a read-modify-write of a shared file whole.
+// Blocks until the lock is free; locked() is false (with `error` set) when it cannot be taken.
+class FileLock {
+  public:
+    explicit FileLock(const std::filesystem::path& path, Error* error = nullptr);
+    ~FileLock();
+    FileLock(const FileLock&) = delete;
+    FileLock& operator=(const FileLock&) = delete;
+    bool locked() const { return fd_ >= 0; }
+
+  private:
+    int fd_ = -1;
+};
 
 namespace detail {
 

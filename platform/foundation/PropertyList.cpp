@@ -27,6 +27,10 @@ constexpr std::string_view kBinaryMagic = "bplist00";
 constexpr std::string_view kUTF8ByteOrderMark = "\xEF\xBB\xBF";
 // Shared objects of a binary property list are copied out by the parser; this bounds the copies.
 constexpr std::uint64_t kMaxExpandedObjects = 4'000'000;
+// ... and the bytes of text and data those copies hold: a small file whose one large data object
+// is referred to a thousand times would otherwise expand to gigabytes. A file at the size limit
+// that shares nothing produces at most one and a half times its size (UTF-16 text as UTF-8).
+constexpr std::uint64_t kMaxExpandedBytes = 4 * std::uint64_t{kMaxPropertyListBytes};
 
 Error readError(std::string description) {
     return {kCocoaErrorDomain, kPropertyListReadCorruptError, std::move(description), {}};
@@ -137,11 +141,23 @@ class BinaryShape {
         std::uint64_t keys = 0;   // how many of the references are dictionary keys
     };
 
+    // What an object expands to once every shared object is copied out.
+    struct Weight {
+        std::uint64_t objects = 0;
+        std::uint64_t bytes = 0;
+
+        Weight& operator+=(const Weight& other) {
+            objects += other.objects;
+            bytes += other.bytes;
+            return *this;
+        }
+    };
+
     struct Frame {
         std::uint64_t index;
         Container container;
         std::uint64_t next = 0;
-        std::uint64_t expanded = 1;
+        Weight expanded{1, 0};
     };
 
     bool readTrailer() {
@@ -186,6 +202,17 @@ class BinaryShape {
         return true;
     }
 
+    // The bytes of text or data a scalar holds once read: a UTF-16 unit becomes up to three bytes
+    // of UTF-8. A damaged count is left to libplist, which refuses it.
+    std::uint64_t payloadBytes(std::size_t offset) const {
+        const std::uint8_t kind = std::uint8_t(bytes_[offset]) >> 4;
+        if (kind != 0x4 && kind != 0x5 && kind != 0x6) return 0;
+        std::uint64_t count = 0;
+        std::size_t pos = 0;
+        if (!readCount(offset, count, pos)) return 0;
+        return std::min<std::uint64_t>(count, tableOffset_) * (kind == 0x6 ? 3 : 1);
+    }
+
     // Whether the object at `offset` is a scalar or a container, and a container's references.
     Shape inspect(std::size_t offset, Container& out) const {
         const std::uint8_t kind = std::uint8_t(bytes_[offset]) >> 4;
@@ -225,7 +252,7 @@ class BinaryShape {
 
     // Counts object `index` into `expanded`: at once when it is a scalar or already walked,
     // else by opening a frame for it. Returns what is wrong, or "".
-    std::string open(std::uint64_t index, std::uint64_t& expanded) {
+    std::string open(std::uint64_t index, Weight& expanded) {
         if (state_[index] == kDone) {
             expanded += expanded_[index];
             return "";
@@ -238,7 +265,7 @@ class BinaryShape {
             case Shape::Damaged:
                 return "The binary property list has a damaged collection.";
             case Shape::Scalar:
-                expanded += 1;
+                expanded += Weight{1, payloadBytes(offset)};
                 return "";
             case Shape::Container:
                 break;
@@ -253,15 +280,18 @@ class BinaryShape {
 
     std::string walk() {
         state_.assign(objectCount_, kUnseen);
-        expanded_.assign(objectCount_, 0);
+        expanded_.assign(objectCount_, Weight{});
         keyChecked_.assign(objectCount_, false);
         stack_.reserve(kMaxPropertyListDepth);
-        std::uint64_t total = 0;
+        Weight total;
         if (auto problem = open(top_, total); !problem.empty()) return problem;
         while (!stack_.empty()) {
             Frame& frame = stack_.back();
-            if (frame.expanded > kMaxExpandedObjects) {
+            if (frame.expanded.objects > kMaxExpandedObjects) {
                 return "The binary property list expands to too many objects.";
+            }
+            if (frame.expanded.bytes > kMaxExpandedBytes) {
+                return "The binary property list expands to too many bytes.";
             }
             if (frame.next < frame.container.count) {
                 const std::uint64_t ref = readBigEndian(
@@ -276,7 +306,7 @@ class BinaryShape {
             }
             const Frame done = frame;
             state_[done.index] = kDone;
-            expanded_[done.index] = std::uint32_t(done.expanded);
+            expanded_[done.index] = done.expanded;
             stack_.pop_back();
             (stack_.empty() ? total : stack_.back().expanded) += done.expanded;
         }
@@ -292,7 +322,7 @@ class BinaryShape {
     std::uint64_t top_ = 0;
     std::uint64_t tableOffset_ = 0;
     std::vector<std::uint8_t> state_;
-    std::vector<std::uint32_t> expanded_;  // per walked object; at most kMaxExpandedObjects
+    std::vector<Weight> expanded_;  // per walked object
     std::vector<bool> keyChecked_;
     std::vector<Frame> stack_;
 };
@@ -312,6 +342,20 @@ std::optional<Object> stringToObject(plist_t node, Error* error) {
     return Object(value);
 }
 
+// Whether a date node holds exactly `micros2001` microseconds since 2001, as libplist makes it
+// from whole seconds (rounded down) and a non-negative microsecond part.
+bool holdsDate(plist_t node, std::int64_t micros2001) {
+    const std::int64_t seconds =
+        micros2001 >= 0 ? micros2001 / 1'000'000 : -((-micros2001 + 999'999) / 1'000'000);
+    if (seconds < std::numeric_limits<std::int32_t>::min() ||
+        seconds > std::numeric_limits<std::int32_t>::max()) {
+        return false;
+    }
+    const PlistPtr probe(
+        plist_new_date(std::int32_t(seconds), std::int32_t(micros2001 - seconds * 1'000'000)));
+    return plist_compare_node_value(node, probe.get()) != 0;
+}
+
 // libplist hands a date out as whole seconds truncated towards zero plus the magnitude of the
 // fraction, so the sign of a date less than a second before 2001 is recovered by comparison.
 Object dateToObject(plist_t node) {
@@ -320,15 +364,27 @@ Object dateToObject(plist_t node) {
     plist_get_date_val(node, &seconds, &micros);
     // Widened first: a damaged file can hand out INT32_MIN, whose magnitude int32 cannot hold.
     const std::int64_t magnitude = std::abs(std::int64_t{micros});
-    const double fraction = double(magnitude) / 1e6;
     bool negative = seconds < 0;
     if (seconds == 0 && micros != 0) {
         const auto negated = std::int32_t(-std::min<std::int64_t>(magnitude, INT32_MAX));
         const PlistPtr probe(plist_new_date(0, negated));
         negative = plist_compare_node_value(node, probe.get()) != 0;
     }
-    const double since2001 = negative ? seconds - fraction : seconds + fraction;
-    return Object(Date{since2001 + kSecondsFrom1970To2001});
+    // Whole microseconds since 2001. libplist truncates the fraction it hands out, so a date it
+    // was given as seconds and microseconds (as writing does) can come back a microsecond short,
+    // and one less than a second from 2001 with the wrong sign: a file read and saved again would
+    // change. So the value one microsecond further from zero, and under a second the other sign,
+    // is taken when it is exactly what the node holds.
+    std::int64_t micros2001 =
+        std::int64_t{seconds} * 1'000'000 + (negative ? -magnitude : magnitude);
+    const std::int64_t away = negative ? -1 : 1;
+    std::vector<std::int64_t> candidates = {micros2001, micros2001 + away};
+    if (seconds == 0) candidates.insert(candidates.end(), {-micros2001, -micros2001 - away});
+    const auto exact =
+        std::find_if(candidates.begin(), candidates.end(),
+                     [&](std::int64_t candidate) { return holdsDate(node, candidate); });
+    if (exact != candidates.end()) micros2001 = *exact;
+    return Object(Date{double(micros2001) / 1e6 + kSecondsFrom1970To2001});
 }
 
 // Integers come out as uint64; one written as a 128-bit unsigned value (length 16 in libplist)

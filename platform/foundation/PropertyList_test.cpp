@@ -63,6 +63,20 @@ TEST(PropertyListTest, EveryKindRoundTripsInBothFormats) {
     }
 }
 
+// libplist hands out truncated microseconds; a date must not lose one on each read and save.
+TEST(PropertyListTest, BinaryDatesKeepEveryMicrosecond) {
+    for (const double date : {1589716800.000001, 1700000000.999999, k2001 - 100.000001,
+                              k2001 - 0.000001, k2001 + 0.000001}) {
+        SCOPED_TRACE(std::to_string(date));
+        const auto bytes = writePropertyList(Object(Date{date}), PropertyListFormat::Binary);
+        ASSERT_TRUE(bytes);
+        const auto back = readPropertyList(*bytes);
+        ASSERT_TRUE(back && back->isDate());
+        EXPECT_NEAR(back->asDate().secondsSince1970, date, 0.5e-6);
+        EXPECT_EQ(writePropertyList(*back, PropertyListFormat::Binary), bytes);
+    }
+}
+
 TEST(PropertyListTest, ReadsForeignXML) {
     const std::string xml = R"(<?xml version="1.0" encoding="UTF-8"?>
 <plist version="1.0"><dict>
@@ -175,6 +189,13 @@ TEST(PropertyListTest, DamagedOrHostileInputIsAnErrorNotACrash) {
         deepXML += "</array>";
     }
     deepXML += "</plist>";
+    // One array referring a thousand times to one data object of 1 MiB: 1 GiB once copied out.
+    std::string thousandRefs("\xAF\x11\x03\xE8", 4);
+    for (int i = 0; i < 1000; ++i) {
+        thousandRefs += std::string("\x00\x01", 2);
+    }
+    std::string megabyte("\x4F\x12\x00\x10\x00\x00", 6);
+    megabyte.resize(megabyte.size() + (1u << 20), 'x');
     std::string unclosedXML = "<plist>";  // libplist frees the half-built tree recursively
     for (int i = 0; i < 1000000; ++i) {
         unclosedXML += "<array>";
@@ -191,6 +212,7 @@ TEST(PropertyListTest, DamagedOrHostileInputIsAnErrorNotACrash) {
 
         {"binary nested 1000 deep", binaryPlist(deep)},
         {"binary expands exponentially", binaryPlist(laughs)},
+        {"binary shares 1 MiB of data 1000 times", binaryPlist({thousandRefs, megabyte})},
         {"XML invalid UTF-8", "<plist><string>\xff\xfe</string></plist>"},
         {"XML nested 100000 deep", deepXML},
         {"XML unclosed 1000000 deep", unclosedXML},

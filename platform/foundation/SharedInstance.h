@@ -10,6 +10,8 @@
 #include <string>
 #include <typeinfo>
 
+#include "platform/foundation/NoDestructor.h"
+
 namespace platform {
 
 // Registers `reset`, run by resetSharedInstances() (latest registration first).
@@ -20,7 +22,8 @@ void resetSharedInstances();
 // Lazily created shared instance of T. Typical use:
 //   CalcManager& CalcManager::shared() { return platform::SharedInstance<CalcManager>::get(); }
 // The reference stays valid until the next resetSharedInstances(). `Holder` is how the instance
-// is kept (see SharedInstancePointer).
+// is kept (see SharedInstancePointer). The instances are not destroyed when the process exits:
+// queue workers may still reach them then.
 template <typename T, typename Holder = std::unique_ptr<T>>
 class SharedInstance {
   public:
@@ -51,12 +54,12 @@ class SharedInstance {
 
   private:
     static std::mutex& mutex() {
-        static std::mutex m;
-        return m;
+        static NoDestructor<std::mutex> m;
+        return m.get();
     }
     static Holder& storage() {
-        static Holder p;
-        return p;
+        static NoDestructor<Holder> p;
+        return p.get();
     }
 };
 

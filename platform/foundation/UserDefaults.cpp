@@ -1,7 +1,5 @@
 #include "platform/foundation/UserDefaults.h"
 
-#include <sys/stat.h>
-
 #include <charconv>
 #include <condition_variable>
 #include <cstdio>
@@ -29,23 +27,6 @@ namespace {
 
 constexpr const char* kDefaultSuiteName = "tessaline";
 constexpr const char* kDamagedSuffix = ".corrupt";
-
-// What identifies one version of a file, to notice that another process replaced it.
-struct FileSignature {
-    bool exists = false;
-    dev_t device = 0;
-    ino_t inode = 0;
-    off_t size = 0;
-    std::int64_t modifiedNanoseconds = 0;
-    friend bool operator==(const FileSignature&, const FileSignature&) = default;
-};
-
-FileSignature signatureOf(const std::filesystem::path& path) {
-    struct stat info {};
-    if (::stat(path.c_str(), &info) != 0) return {};
-    return {true, info.st_dev, info.st_ino, info.st_size,
-            std::int64_t(info.st_mtim.tv_sec) * 1'000'000'000 + info.st_mtim.tv_nsec};
-}
 
 bool isPlainFileNameCharacter(char c, bool first) {
     const bool alphanumeric =
@@ -163,6 +144,7 @@ struct UserDefaults::Suite : std::enable_shared_from_this<Suite> {
 
     explicit Suite(std::string suiteName)
         : name(std::move(suiteName)), file(preferencesDirectory() / suiteFileName(name)) {
+        removeStaleTemporaryFiles(file);
         std::lock_guard lock(mutex);
         loadLocked();
     }
@@ -187,7 +169,7 @@ struct UserDefaults::Suite : std::enable_shared_from_this<Suite> {
     // for inspection, never overwritten silently) and the values in memory stay, to be written
     // anew. One that cannot be read at all is left alone and read again before the next change.
     void loadLocked() {
-        signature = signatureOf(file);
+        signature = fileSignature(file);
         unreadable = false;
         if (!signature.exists) {
             values.clear();
@@ -212,7 +194,7 @@ struct UserDefaults::Suite : std::enable_shared_from_this<Suite> {
         systemLog("User defaults \"" + name + "\" were damaged (" +
                   (object ? std::string("not a dictionary") : error.description) + "); kept as " +
                   aside.filename().string());
-        signature = signatureOf(file);
+        signature = fileSignature(file);
         ++generation;
         for (const auto& [key, value] : values) {
             pending[key] = {value, generation};
@@ -224,7 +206,7 @@ struct UserDefaults::Suite : std::enable_shared_from_this<Suite> {
     // changes under it then, and the write records what it wrote).
     void refreshLocked() {
         if (writing) return;
-        if (unreadable || signatureOf(file) != signature) loadLocked();
+        if (unreadable || fileSignature(file) != signature) loadLocked();
     }
 
     // False, and nothing changes, while the file cannot be read: writing then would replace
@@ -315,7 +297,7 @@ struct UserDefaults::Suite : std::enable_shared_from_this<Suite> {
         const std::string_view view(reinterpret_cast<const char*>(bytes->data()), bytes->size());
         return detail::writeFileAtomically(file, view, &error,
                                            [&written](const std::filesystem::path& temporary) {
-                                               written = signatureOf(temporary);
+                                               written = fileSignature(temporary);
                                                return true;
                                            });
     }
@@ -337,7 +319,7 @@ struct UserDefaults::Suite : std::enable_shared_from_this<Suite> {
                 pending[entry.first] = {std::nullopt, generation};
             }
         }
-        signature = signatureOf(file);
+        signature = fileSignature(file);
     }
 
     // The suite leaves the cache (resetSharedInstances): what is pending is written now, and

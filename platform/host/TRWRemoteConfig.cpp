@@ -55,6 +55,7 @@ struct TRWRemoteConfig::State {
     std::shared_ptr<SerialQueue> queue = std::make_shared<SerialQueue>("com.tarnwell.remoteconfig");
 
     void load() {
+        removeStaleTemporaryFiles(storePath());  // left by a write the process died in
         const auto stored = readPropertyListFile(storePath());
         if (!stored || !stored->isDictionary()) return;
         if (const auto* f = (*stored)[kFetchedKey].getDictionary()) fetched = *f;

@@ -6,6 +6,8 @@
 #include <limits>
 #include <string>
 
+#include "platform/net/BoundedGrowth.h"
+
 namespace platform {
 
 namespace {
@@ -111,6 +113,7 @@ std::optional<Data> gunzipData(std::span<const std::uint8_t> bytes, std::size_t 
         // (Spelt so that a cap of SIZE_MAX cannot wrap the room round to zero.)
         const std::size_t left = maximumSize - used;
         const std::size_t room = left < kChunk ? left + 1 : kChunk;
+        reserveWithin(out, used + room, std::max(maximumSize, maximumSize + 1));  // saturating
         out.resize(used + room);
         stream->next_out = out.data() + used;
         stream->avail_out = static_cast<uInt>(room);

@@ -106,6 +106,12 @@ TEST(Gzip, RefusesInflationBeyondTheCap) {
     EXPECT_EQ(gunzipData(*exact, 10), bytesOf("0123456789"));
     EXPECT_FALSE(gunzipData(*exact, 9, &error));
 
+    // The buffer grows to the cap, not to the next doubling past it.
+    const std::size_t cap = (3u << 20) + 7;
+    const auto inflated = gunzipData(*gzipData(Data(3u << 20, 1)), cap);
+    ASSERT_TRUE(inflated);
+    EXPECT_LE(inflated->capacity(), cap + 1);
+
     // The largest cap is no cap (it once wrapped the output room to zero, refusing everything).
     EXPECT_EQ(gunzipData(*exact, SIZE_MAX), bytesOf("0123456789"));
 }

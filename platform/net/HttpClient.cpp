@@ -1,5 +1,6 @@
 #include "platform/net/HttpClient.h"
 
+#include "platform/net/BoundedGrowth.h"
 #include "platform/security/OpenSSLInit.h"
 
 #include <curl/curl.h>
@@ -173,6 +174,7 @@ size_t onBody(char* data, size_t size, size_t count, void* context) noexcept {
         return 0;
     }
     try {
+        reserveWithin(body, body.size() + length, transfer.maximumResponseSize);
         body.insert(body.end(), data, data + length);
     } catch (...) {
         return 0;

@@ -296,6 +296,14 @@ TEST_F(HttpClientTest, ARequestMayCapItsOwnAnswer) {
             EXPECT_EQ(result.response->body.size(), 11u);
         }
     }
+    // A body near its cap is held in at most the cap, not the next doubling past it.
+    server.answer("GET", "/large", {200, {}, std::string(3u << 20, 'l')});
+    HttpRequest large = get("/large");
+    large.maximumResponseSize = (3u << 20) + 7;
+    const HttpResult result = exchangeOnce(client, queue, large);
+    ASSERT_TRUE(result.response);
+    EXPECT_EQ(result.response->body.size(), 3u << 20);
+    EXPECT_LE(result.response->body.capacity(), large.maximumResponseSize);
 }
 
 TEST_F(HttpClientTest, ConnectToReachesATlsLoopbackServerUnderTheConfiguredHostName) {

@@ -58,6 +58,8 @@ constexpr std::string_view kPrimaryKey[] = {kSecClass, kSecAttrService, kSecAttr
 constexpr char kFileVersionKey[] = "version";
 constexpr char kFileItemsKey[] = "items";
 constexpr std::int64_t kFileVersion = 1;
+constexpr char kDamagedSuffix[] = ".corrupt";
+constexpr char kLockSuffix[] = ".lock";
 
 std::optional<KeyKind> kindOf(std::string_view key) {
     for (const auto& entry : kKeys) {
@@ -206,15 +208,26 @@ struct Keychain::Store {
     std::filesystem::path file;
     std::mutex mutex;
     bool loaded = false;
+    bool swept = false;
     bool undecodable = false;
+    FileSignature signature;  // of the file last read or written
     std::vector<Item> items;
 
-    // Reads the file on first use. A read failure is retried on the next call; a file that does
-    // not decode is kept as it is, for someone to look at, and the store stays closed.
+    // Brings the items up to date with the file: read on first use and again whenever another
+    // process (or another store object) replaced it. A read failure is retried on the next call.
+    // A file that does not decode is set aside as ".corrupt", kept for someone to look at, and
+    // the store starts empty; only when it cannot be moved does the store stay closed.
     OSStatus load() {
         if (undecodable) return errSecDecode;
-        if (loaded) return errSecSuccess;
-        if (!fileExists(file)) {
+        if (!swept) {
+            removeStaleTemporaryFiles(file);
+            swept = true;
+        }
+        const FileSignature current = fileSignature(file);
+        if (loaded && current == signature) return errSecSuccess;
+        if (!current.exists) {
+            items.clear();
+            signature = current;
             loaded = true;
             return errSecSuccess;
         }
@@ -225,23 +238,49 @@ struct Keychain::Store {
             return errSecIO;
         }
         auto decoded = decodeItems(*bytes);
-        if (!decoded) {
-            systemLog("Keychain: " + file.string() + " does not decode; it is left untouched");
-            undecodable = true;
-            return errSecDecode;
-        }
+        if (!decoded) return setAside();
         items = std::move(*decoded);
+        signature = current;
         loaded = true;
         return errSecSuccess;
     }
 
-    // Writes `next` and makes it the store's content; on failure nothing changes.
+    OSStatus setAside() {
+        const auto aside = std::filesystem::path(file.string() + kDamagedSuffix);
+        std::error_code ec;
+        std::filesystem::rename(file, aside, ec);
+        if (ec) {
+            systemLog("Keychain: " + file.string() + " does not decode and cannot be moved (" +
+                      ec.message() + "); it is left untouched");
+            undecodable = true;
+            return errSecDecode;
+        }
+        systemLog("Keychain: " + file.string() + " does not decode; kept as " +
+                  aside.filename().string() + ", starting empty");
+        items.clear();
+        signature = fileSignature(file);
+        loaded = true;
+        return errSecSuccess;
+    }
+
+    // Loads under the lock every writer of the file takes, so that a change made in between by
+    // another process is read before this one is laid over it. `fileLock` holds the lock.
+    OSStatus loadForChange(std::optional<FileLock>& fileLock) {
+        Error error;
+        if (!createDirectories(file.parent_path(), &error) ||
+            !fileLock.emplace(std::filesystem::path(file.string() + kLockSuffix), &error)
+                 .locked()) {
+            systemLog("Keychain: cannot lock " + file.string() + ": " + error.description);
+            return errSecIO;
+        }
+        return load();
+    }
+
+    // Writes `next` and makes it the store's content; on failure nothing changes. Called under
+    // the file lock, so no other writer can replace the file before its signature is taken.
     OSStatus commit(std::vector<Item> next) {
         Error error;
-        const bool written =
-            createDirectories(file.parent_path(), &error) &&
-            writePropertyListFile(file, fileContent(next), PropertyListFormat::Binary, &error);
-        if (!written) {
+        if (!writePropertyListFile(file, fileContent(next), PropertyListFormat::Binary, &error)) {
             systemLog("Keychain: cannot write " + file.string() + ": " + error.description);
             return errSecIO;
         }
@@ -249,6 +288,7 @@ struct Keychain::Store {
         std::filesystem::permissions(file.parent_path(), std::filesystem::perms::owner_all,
                                      ignored);
         items = std::move(next);
+        signature = fileSignature(file);
         return errSecSuccess;
     }
 };
@@ -271,7 +311,10 @@ std::filesystem::path Keychain::defaultPath() {
 
 OSStatus Keychain::add(const Dictionary& attributes, Object* result) {
     std::lock_guard lock(store_->mutex);
-    if (const OSStatus status = store_->load(); status != errSecSuccess) return status;
+    std::optional<FileLock> fileLock;
+    if (const OSStatus status = store_->loadForChange(fileLock); status != errSecSuccess) {
+        return status;
+    }
     if (!isValid(attributes, kAddKeys, true)) return errSecParam;
     Item item;
     apply(item, attributes);
@@ -311,7 +354,10 @@ OSStatus Keychain::copyMatching(const Dictionary& query, Object* result) {
 
 OSStatus Keychain::update(const Dictionary& query, const Dictionary& attributesToUpdate) {
     std::lock_guard lock(store_->mutex);
-    if (const OSStatus status = store_->load(); status != errSecSuccess) return status;
+    std::optional<FileLock> fileLock;
+    if (const OSStatus status = store_->loadForChange(fileLock); status != errSecSuccess) {
+        return status;
+    }
     if (!isValid(query, kQueryKeys, true) || attributesToUpdate.empty() ||
         !isValid(attributesToUpdate, kUpdateKeys, false)) {
         return errSecParam;
@@ -330,7 +376,10 @@ OSStatus Keychain::update(const Dictionary& query, const Dictionary& attributesT
 
 OSStatus Keychain::deleteItems(const Dictionary& query) {
     std::lock_guard lock(store_->mutex);
-    if (const OSStatus status = store_->load(); status != errSecSuccess) return status;
+    std::optional<FileLock> fileLock;
+    if (const OSStatus status = store_->loadForChange(fileLock); status != errSecSuccess) {
+        return status;
+    }
     if (!isValid(query, kQueryKeys, true)) return errSecParam;
     std::vector<Item> next = store_->items;
     const auto removed =

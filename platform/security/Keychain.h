@@ -43,8 +43,11 @@ inline constexpr char kSecMatchLimitAll[] = "all";
 inline constexpr char kSecReturnData[] = "return-data";
 inline constexpr char kSecReturnAttributes[] = "return-attributes";
 
-// The store behind the Sec* calls. Loaded from its file on first use; a file that does not
-// decode is never overwritten, every call answers errSecDecode instead.
+// The store behind the Sec* calls. Loaded from its file on first use and again whenever the file
+// changed, so that stores in several processes share their items; a change holds a lock file
+// ("keychain.plist.lock") from reading to writing, so no change overwrites another. A file that
+// does not decode is moved aside to "keychain.plist.corrupt" and the store starts empty; when it
+// cannot be moved, every call answers errSecDecode.
 class Keychain {
   public:
     // A store in `file` (its folder is created when first written).

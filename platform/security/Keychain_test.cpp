@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <chrono>
 #include <thread>
 
 #include "platform/foundation/FileSystem.h"
@@ -179,14 +180,45 @@ TEST_F(KeychainTest, RefusesMalformedQueriesWithErrSecParam) {
     EXPECT_EQ(keychain.deleteItems(noClass), errSecParam);
 }
 
-TEST_F(KeychainTest, NeverOverwritesAFileItCannotRead) {
+TEST_F(KeychainTest, SetsADamagedFileAsideAndStartsEmpty) {
     ASSERT_TRUE(createDirectories(file().parent_path()));
     ASSERT_TRUE(writeFileAtomically(file(), std::string_view("not a property list")));
     Keychain keychain(file());
+    EXPECT_EQ(read(keychain, "app", "id"), (Answer(errSecItemNotFound)));
+    EXPECT_EQ(readTextFile(file().string() + ".corrupt"), "not a property list");
     EXPECT_EQ(keychain.add(with(query("app", "id"), {{kSecValueData, bytesOf("v")}})),
-              errSecDecode);
-    EXPECT_EQ(read(keychain, "app", "id"), (Answer(errSecDecode)));
-    EXPECT_EQ(readTextFile(file()), "not a property list");
+              errSecSuccess);
+    Keychain reopened(file());
+    EXPECT_EQ(read(reopened, "app", "id"), (Answer(bytesOf("v"))));
+}
+
+// Two stores on one file stand for two processes: each change reads what the other wrote.
+TEST_F(KeychainTest, StoresSharingAFileLoseNoChange) {
+    Keychain first(file());
+    Keychain second(file());
+    EXPECT_EQ(read(second, "app", "a"), (Answer(errSecItemNotFound)));  // loaded, still empty
+    ASSERT_EQ(first.add(with(query("app", "a"), {{kSecValueData, bytesOf("1")}})), errSecSuccess);
+    EXPECT_EQ(second.add(with(query("app", "a"), {{kSecValueData, bytesOf("2")}})),
+              errSecDuplicateItem);
+    ASSERT_EQ(second.add(with(query("app", "b"), {{kSecValueData, bytesOf("2")}})), errSecSuccess);
+    ASSERT_EQ(first.deleteItems(query("app", "b")), errSecSuccess);
+    EXPECT_EQ(read(second, "app", "b"), (Answer(errSecItemNotFound)));
+    Keychain third(file());
+    EXPECT_EQ(read(third, "app", "a"), (Answer(bytesOf("1"))));
+}
+
+TEST_F(KeychainTest, SweepsTemporaryFilesADeadWriterLeft) {
+    ASSERT_TRUE(createDirectories(file().parent_path()));
+    const auto stale = file().string() + ".tmp.AbC123";
+    const auto live = file().string() + ".tmp.XyZ789";
+    ASSERT_TRUE(writeFileAtomically(stale, std::string_view("half")));
+    ASSERT_TRUE(writeFileAtomically(live, std::string_view("being written")));
+    std::filesystem::last_write_time(
+        stale, std::filesystem::file_time_type::clock::now() - std::chrono::hours(1));
+    Keychain keychain(file());
+    EXPECT_EQ(read(keychain, "app", "id"), (Answer(errSecItemNotFound)));
+    EXPECT_FALSE(fileExists(stale));
+    EXPECT_TRUE(fileExists(live));
 }
 
 TEST_F(KeychainTest, AFailedWriteChangesNothing) {
@@ -212,9 +244,10 @@ TEST_F(KeychainTest, TheItemCallsUseTheStoreUnderTheDataRoot) {
 
 TEST_F(KeychainTest, ConcurrentWritersAllLand) {
     Keychain keychain(file());
+    Keychain otherProcess(file());
     std::vector<std::thread> writers;
     for (int w = 0; w < 4; ++w) {
-        writers.emplace_back([&keychain, w] {
+        writers.emplace_back([&keychain = w % 2 ? otherProcess : keychain, w] {
             for (int i = 0; i < 5; ++i) {
                 const std::string account = std::to_string(w) + "." + std::to_string(i);
                 keychain.add(with(query("app", account), {{kSecValueData, bytesOf(account)}}));

@@ -35,7 +35,8 @@ std::optional<std::string> identifierForVendor() {
     const auto path = vendorIdentifierPath();
     if (auto stored = readTextFile(path); stored && isUUIDText(*stored)) return stored;
 
-    // Missing or damaged: a new one replaces it.
+    // Missing or damaged: a new one replaces it, and what a killed write left goes.
+    removeStaleTemporaryFiles(path);
     auto identifier = randomUUIDString();
     if (!identifier) return std::nullopt;
     std::error_code ignored;

@@ -1,0 +1,26 @@
+// Reads arbitrary bytes as a property list, XML or binary (preferences, Info.plist, stores).
+// Whatever reads must write in the binary form (unless it holds text the format cannot carry),
+// and what it writes must read back and write to the same bytes; the XML form must read back.
+// A failure is a crash, a sanitizer report or a trap.
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+#include "platform/foundation/PropertyList.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    using platform::PropertyListFormat;
+    const auto object =
+        platform::readPropertyList(std::string_view(reinterpret_cast<const char*>(data), size));
+    if (!object) return 0;
+    const auto binary = platform::writePropertyList(*object, PropertyListFormat::Binary);
+    if (!binary) return 0;  // e.g. a key holding a NUL character, read from XML
+    const auto again = platform::readPropertyList(*binary);
+    if (!again || platform::writePropertyList(*again, PropertyListFormat::Binary) != binary) {
+        __builtin_trap();
+    }
+    const auto xml = platform::writePropertyList(*object, PropertyListFormat::XML);
+    if (!xml || !platform::readPropertyList(*xml)) __builtin_trap();
+    return 0;
+}
