@@ -12,12 +12,16 @@
 #include "engine/settings/KLVConsentSettingsUtil.h"
 #include "engine/stores/KLVFileLocations.h"
 #include "engine/stores/KLVPersistedConfig.h"
+#include "testkit/ManualClock.h"
 
 namespace engine {
 namespace {
 
 class KLVMeasurementResetTest : public EngineTest {
   protected:
+    // A reset makes the experiments manager fetch at once. On this clock that fetch waits, so
+    // nothing is in flight when the test's shared instances go.
+    testkit::ScopedManualClock clock_;
     // The process's real service, started.
     std::shared_ptr<KLVMeasurement> startedService() {
         holdExperimentFetch();
