@@ -15,25 +15,17 @@
 #include <string>
 #include <vector>
 
-#include "engine/base/EngineTestSupport.h"
+#include "bench/LoopbackServiceFixture.h"
 #include "engine/database/KLVDatabase.h"
-#include "engine/environment/KLVServerHosts.h"
-#include "engine/frontdoor/KLVAnalytics.h"
 #include "engine/frontdoor/TRWAnalytics.h"
 #include "engine/measurement/KLVMeasurement.h"
-#include "engine/measurement/MeasurementTestSupport.h"
 #include "engine/messages/NANOAccessors.h"
-#include "engine/settings/SettingsTestSupport.h"
 #include "engine/upload/UploadTestSupport.h"
-#include "platform/host/TRWApp.h"
-#include "testkit/LoopbackServer.h"
 #include "testkit/ManualClock.h"
 
 namespace engine {
 namespace {
 
-constexpr char kAppID[] = "1:1001:ios:abc";
-constexpr char kHost[] = "upload.measurement.test";
 constexpr char kEventName[] = "soak_step";
 constexpr char kSequence[] = "seq";
 constexpr std::int64_t kDefaultEvents = 100000;
@@ -59,43 +51,18 @@ double residentMiB() {
     return -1;
 }
 
-class SoakTest : public EngineTest {
+class SoakTest : public LoopbackServiceFixture {
   protected:
     void SetUp() override {
-        EngineTest::SetUp();
-        ASSERT_TRUE(server_.isRunning());
-        useLoopbackHost(server_, kHost);
-        testing::useMainBundle(dataRoot() / "bundle",
-                               {{"CFBundleIdentifier", "com.example.tessaline"},
-                                {kKLVUploadHostInfoPlistKey, kHost},
-                                {kKLVConfigHostInfoPlistKey, kHost}});
+        LoopbackServiceFixture::SetUp();
         // The served configuration lifts the daily and storage limits to their maxima and lets
         // one upload carry many bundles.
-        const auto config = testing::makeConfig(
-            kAppID, {{"measurement.upload.max_events_per_day", "1000000"},
-                     {"measurement.upload.max_public_events_per_day", "1000000"},
-                     {"measurement.store.max_stored_events_per_app", "1000000"},
-                     {"measurement.upload.max_batch_size", "10485760"},
-                     {"measurement.upload.max_bundles", "10000"}});
-        const auto bytes = config.protoBuffer();
-        ASSERT_TRUE(bytes);
-        server_.answer("GET", std::string("/config/app/") + kAppID,
-                       {200, {}, std::string(bytes->begin(), bytes->end()), 0, false});
-        server_.answer("POST", "/a", {204, {}, "", 0, false});
-        holdExperimentFetch();
-        platform::TRWOptions options;
-        options.nexoryAppID = kAppID;
-        platform::TRWApp::configure(options);
-        KLVAnalytics::waitForQueues();
-        service_ = KLVMeasurement::sharedInstance();
-        ASSERT_TRUE(service_);
-        drain();
-        ASSERT_TRUE(service_->database());
-    }
-
-    void drain() {
-        KLVAnalytics::waitForQueues();
-        service_->scheduler()->workerQueue()->sync([] {});
+        startService({{"measurement.upload.max_events_per_day", "1000000"},
+                      {"measurement.upload.max_public_events_per_day", "1000000"},
+                      {"measurement.store.max_stored_events_per_app", "1000000"},
+                      {"measurement.upload.max_batch_size", "10485760"},
+                      {"measurement.upload.max_bundles", "10000"}},
+                     0);
     }
 
     template <typename F>
@@ -166,8 +133,6 @@ class SoakTest : public EngineTest {
     }
 
     testkit::ScopedManualClock clock_;
-    testkit::LoopbackServer server_{{{kHost}}};
-    std::shared_ptr<KLVMeasurement> service_;
     std::vector<std::uint8_t> seen_;
     std::int64_t batches_ = 0;
     std::int64_t malformed_ = 0;

@@ -17,28 +17,20 @@
 #include <thread>
 #include <vector>
 
-#include "engine/base/EngineTestSupport.h"
-#include "engine/environment/KLVServerHosts.h"
-#include "engine/frontdoor/KLVAnalytics.h"
+#include "bench/LoopbackServiceFixture.h"
 #include "engine/frontdoor/TRWAnalytics.h"
 #include "engine/measurement/KLVMeasurement.h"
-#include "engine/measurement/MeasurementTestSupport.h"
-#include "engine/settings/SettingsTestSupport.h"
 #include "platform/dispatch/Semaphore.h"
 #include "platform/dispatch/SerialQueue.h"
-#include "platform/host/TRWApp.h"
 #include "platform/ui/UIApplication.h"
 #include "platform/ui/UIViewController.h"
 #include "platform/ui/UIWindow.h"
-#include "testkit/LoopbackServer.h"
 
 namespace engine {
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr char kAppID[] = "1:1001:ios:abc";
-constexpr char kHost[] = "upload.measurement.test";
 constexpr double kBoundMs = 10;
 constexpr int kBacklogEvents = 15000;
 constexpr int kRounds = 40;
@@ -64,33 +56,13 @@ Figures figuresOf(std::vector<double> samples) {
 class HomeController : public platform::UIViewController {};
 class DetailController : public platform::UIViewController {};
 
-class MainThreadTest : public EngineTest {
+class MainThreadTest : public LoopbackServiceFixture {
   protected:
     void SetUp() override {
-        EngineTest::SetUp();
-        ASSERT_TRUE(server_.isRunning());
-        useLoopbackHost(server_, kHost);
-        testing::useMainBundle(dataRoot() / "bundle",
-                               {{"CFBundleIdentifier", "com.example.tessaline"},
-                                {kKLVUploadHostInfoPlistKey, kHost},
-                                {kKLVConfigHostInfoPlistKey, kHost}});
-        const auto config = testing::makeConfig(kAppID, {{"measurement.upload.interval", "15"}});
-        const auto bytes = config.protoBuffer();
-        ASSERT_TRUE(bytes);
-        server_.answer(
-            "GET", std::string("/config/app/") + kAppID,
-            {200, {}, std::string(bytes->begin(), bytes->end()), kServerDelaySeconds, false});
-        server_.answer("POST", "/a", {204, {}, "", kServerDelaySeconds, false});
-        holdExperimentFetch();
+        LoopbackServiceFixture::SetUp();
         platform::runUntilIdle();  // this thread is the main thread
         platform::UIApplication::shared().launch(nullptr);
-        platform::TRWOptions options;
-        options.nexoryAppID = kAppID;
-        platform::TRWApp::configure(options);
-        KLVAnalytics::waitForQueues();
-        service_ = KLVMeasurement::sharedInstance();
-        ASSERT_TRUE(service_);
-        service_->scheduler()->workerQueue()->sync([] {});
+        startService({{"measurement.upload.interval", "15"}}, kServerDelaySeconds);
         platform::runUntilIdle();
     }
 
@@ -100,9 +72,6 @@ class MainThreadTest : public EngineTest {
         platform::runUntilIdle();
         EngineTest::TearDown();
     }
-
-    testkit::LoopbackServer server_{{{kHost}}};
-    std::shared_ptr<KLVMeasurement> service_;
 };
 
 TEST_F(MainThreadTest, CallsAndMainQueueBlocksNeverWaitForTheEngine) {
