@@ -261,6 +261,11 @@ std::vector<RecordedRequest> LoopbackServer::requests() const {
     return state_->requests;
 }
 
+std::vector<RecordedRequest> LoopbackServer::takeRequests() {
+    std::lock_guard lock(state_->mutex);
+    return std::exchange(state_->requests, {});
+}
+
 bool LoopbackServer::waitForRequests(std::size_t count, std::chrono::milliseconds timeout) const {
     std::unique_lock lock(state_->mutex);
     return state_->changed.wait_for(lock, timeout,

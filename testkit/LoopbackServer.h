@@ -73,6 +73,9 @@ class LoopbackServer {
 
     // Every request so far, oldest first.
     std::vector<RecordedRequest> requests() const;
+    // Every request so far, oldest first, and forgets them: a long run that reads as it goes
+    // keeps the record from growing. waitForRequests() then counts from empty again.
+    std::vector<RecordedRequest> takeRequests();
     // Waits until at least `count` requests have arrived; false when `timeout` passed first.
     bool waitForRequests(std::size_t count,
                          std::chrono::milliseconds timeout = std::chrono::seconds(10)) const;

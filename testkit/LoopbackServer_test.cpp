@@ -73,6 +73,18 @@ TEST_F(LoopbackServerTest, RecordsEveryRequestInArrivalOrderAsSent) {
     EXPECT_FALSE(server.waitForRequests(3, std::chrono::milliseconds(20)));
 }
 
+TEST_F(LoopbackServerTest, TakingTheRequestsEmptiesTheRecord) {
+    fetch("POST", "/a");
+    ASSERT_TRUE(server.waitForRequests(1));
+    EXPECT_EQ(server.takeRequests().size(), 1u);
+    EXPECT_TRUE(server.requests().empty());
+    fetch("GET", "/b");
+    ASSERT_TRUE(server.waitForRequests(1));
+    const auto taken = server.takeRequests();
+    ASSERT_EQ(taken.size(), 1u);
+    EXPECT_EQ(taken[0].path, "/b");
+}
+
 TEST_F(LoopbackServerTest, StopCutsAScriptedDelayShort) {
     server.answer("GET", "/slow", {200, {}, "late", 600, false});
     std::promise<HttpResult> done;

@@ -83,7 +83,8 @@ void KLVMeasurement::handleAppDidBecomeActiveEvent() {
 }
 
 void KLVMeasurement::handleAppWillResignActiveEvent() {
-    if (persistedConfig_) persistedConfig_->synchronizeToDisk();
+    // On the main thread: the file is written behind it, inside the background task begun below.
+    if (persistedConfig_) persistedConfig_->synchronizeToDiskInBackground();
     auto& monitor = KLVMeasurement::monitor();
     monitor.logWithLevel(kKLVLogVerbose, 23144,
                          "App will resign active state. Scheduling data upload");
@@ -117,7 +118,7 @@ void KLVMeasurement::handleAppWillResignActiveEvent() {
 }
 
 void KLVMeasurement::terminateBackgroundTask() {
-    if (persistedConfig_) persistedConfig_->synchronizeToDisk();
+    if (persistedConfig_) persistedConfig_->synchronizeToDiskInBackground();
     swapBackgroundTaskWithNewTaskID(kKLVInvalidBackgroundTask);
 }
 

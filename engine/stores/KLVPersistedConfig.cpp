@@ -87,7 +87,8 @@ KLVPersistedConfig::KLVPersistedConfig(Key, std::string name,
                                        std::shared_ptr<KLVPersistentDictionary> store)
     : name_(std::move(name)),
       userDefaults_(std::move(store)),
-      serialQueue_(std::make_unique<platform::SerialQueue>(kKLVPersistedConfigQueueLabel)) {}
+      serialQueue_(std::make_unique<platform::SerialQueue>(kKLVPersistedConfigQueueLabel)),
+      diskQueue_(std::make_unique<platform::SerialQueue>(kKLVPersistedConfigDiskQueueLabel)) {}
 
 KLVPersistedConfig::~KLVPersistedConfig() {
     cancelScheduledSynchronize();
@@ -307,7 +308,8 @@ void KLVPersistedConfig::scheduleSynchronizeToDisk() {
     std::lock_guard lock(lock_);
     if (synchronizeBlock_) synchronizeBlock_->cancel();
     std::weak_ptr<KLVPersistedConfig> weakSelf = weak_from_this();
-    synchronizeBlock_ = serialQueue_->after(kSynchronizeDelaySeconds, [weakSelf] {
+    // Not on the store's queue: every read waits there, and a write can take a while.
+    synchronizeBlock_ = diskQueue_->after(kSynchronizeDelaySeconds, [weakSelf] {
         if (auto self = weakSelf.lock()) self->synchronizeToDisk();
     });
 }
@@ -321,6 +323,14 @@ void KLVPersistedConfig::cancelScheduledSynchronize() {
 void KLVPersistedConfig::synchronizeToDisk() {
     cancelScheduledSynchronize();
     if (userDefaults_) userDefaults_->synchronize();
+}
+
+void KLVPersistedConfig::synchronizeToDiskInBackground(std::function<void()> done) {
+    std::weak_ptr<KLVPersistedConfig> weakSelf = weak_from_this();
+    diskQueue_->async([weakSelf, done = std::move(done)] {
+        if (auto self = weakSelf.lock()) self->synchronizeToDisk();
+        if (done) done();
+    });
 }
 
 }  // namespace engine

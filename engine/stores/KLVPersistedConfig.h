@@ -15,6 +15,7 @@
 // "KLVPersistedConfig"; missing or wrongly typed values read as 0, false or nothing.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -29,6 +30,8 @@ namespace engine {
 
 inline constexpr char kKLVPersistedConfigName[] = "com.nexory.zkt.measurement";
 inline constexpr char kKLVPersistedConfigQueueLabel[] = "KLVPersistedConfig";
+// Where the store's file is written: reads on the store's own queue never wait for the disk.
+inline constexpr char kKLVPersistedConfigDiskQueueLabel[] = "KLVPersistedConfig.disk";
 inline constexpr char kKLVPersistedConfigKeyPrefix[] = "/nexory/measurement/";
 
 // The typed values, as (getter, setter, key name). Doubles are seconds unless the name says
@@ -185,6 +188,9 @@ class KLVPersistedConfig : public std::enable_shared_from_this<KLVPersistedConfi
     void cancelScheduledSynchronize();
     // Writes the store's pending changes now, from any thread, and cancels the delayed write.
     void synchronizeToDisk();
+    // As synchronizeToDisk(), on the store's disk queue, for callers that must not wait for the
+    // disk (the app's main thread); `done` runs there afterwards.
+    void synchronizeToDiskInBackground(std::function<void()> done = nullptr);
 
   private:
     struct Key {
@@ -202,6 +208,7 @@ class KLVPersistedConfig : public std::enable_shared_from_this<KLVPersistedConfi
     const std::string name_;
     const std::shared_ptr<KLVPersistentDictionary> userDefaults_;
     std::unique_ptr<platform::SerialQueue> serialQueue_;
+    std::unique_ptr<platform::SerialQueue> diskQueue_;
     std::shared_ptr<platform::Cancelable> synchronizeBlock_;
     std::optional<double> volatileMidnightOffset_;
     mutable std::mutex lock_;

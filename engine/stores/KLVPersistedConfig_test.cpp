@@ -9,6 +9,7 @@
 #include "engine/base/EngineTestSupport.h"
 #include "engine/stores/KLVFileLocations.h"
 #include "engine/stores/KLVUserDefaults.h"
+#include "platform/dispatch/Semaphore.h"
 #include "platform/foundation/Paths.h"
 #include "platform/foundation/PropertyList.h"
 #include "platform/foundation/UserDefaults.h"
@@ -74,6 +75,24 @@ TEST_F(KLVPersistedConfigTest, ChangeReachesTheFileAfterOneSecondOrAtSynchronize
     config->synchronizeToDisk();
     EXPECT_EQ(onDisk()[KLVPersistedConfigKey("session_number")], Object(5));
     EXPECT_EQ(clock_->pendingTimerCount(), 0u);
+}
+
+TEST_F(KLVPersistedConfigTest, BackgroundSynchronizeWritesOffTheCallerAndCancelsTheDelayedWrite) {
+    auto config = open();
+    config->setSessionNumber(6);
+    EXPECT_GT(clock_->pendingTimerCount(), 0u);
+    platform::Semaphore written(0);
+    config->synchronizeToDiskInBackground([&] { written.signal(); });
+    written.wait();
+    EXPECT_EQ(onDisk()[KLVPersistedConfigKey("session_number")], Object(6));
+    EXPECT_EQ(clock_->pendingTimerCount(), 0u);
+    // A store already gone writes nothing and still reports back.
+    std::weak_ptr<KLVPersistedConfig> weak = config;
+    platform::Semaphore done(0);
+    config->synchronizeToDiskInBackground([&] { done.signal(); });
+    config.reset();
+    done.wait();
+    EXPECT_TRUE(weak.expired());
 }
 
 TEST_F(KLVPersistedConfigTest, MeasurementSwitchIsOnDiskAtOnce) {
