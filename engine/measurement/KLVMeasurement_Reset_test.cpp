@@ -16,23 +16,15 @@
 namespace engine {
 namespace {
 
-class KLVMeasurementResetTest : public EngineTest {
+class KLVMeasurementResetTest : public LiveServiceTest {
   protected:
     // The process's real service, started.
     std::shared_ptr<KLVMeasurement> startedService() {
-        holdExperimentFetch();
-        KLVMeasurement::initializeSharedInstanceWithAppID("1:1:ios:1", true, false, std::nullopt);
-        auto service = KLVMeasurement::sharedInstance();
-        onWorkerQueue(*service, [] {});
-        forgetFirstOpen(*service);
-        return service;
+        startService();
+        return service_;
     }
-    template <typename Block>
-    static void onWorkerQueue(KLVMeasurement& service, Block block) {
-        service.scheduler()->workerQueue()->sync(block);
-    }
-    static void setProperty(KLVMeasurement& service, const std::string& name, double setTime) {
-        onWorkerQueue(service, [&] {
+    void setProperty(KLVMeasurement& service, const std::string& name, double setTime) {
+        onWorker([&](KLVMeasurement&) {
             const auto attribute =
                 KLVUserAttribute::initWithOrigin("app", name, KLVValue::initWithInt64(1), setTime);
             ASSERT_TRUE(attribute);
@@ -64,7 +56,7 @@ TEST_F(KLVMeasurementResetTest, ResetForgetsTheInstallationAndKeepsTheAppIDs) {
     // ("_sid", "_sno", the first of a fresh session reporter) are there.
     EXPECT_EQ(persisted->loadTimestampValue(), platform::Object());
     EXPECT_EQ(persisted->sessionNumber(), 1);
-    onWorkerQueue(*service, [&] {
+    onWorker([&](KLVMeasurement&) {
         EXPECT_EQ(service->database()->userAttributesIncludingInternal(true)->size(), 4u);
         EXPECT_EQ(service->firstOpenTimestamp(), 1234.5);
     });
@@ -94,8 +86,8 @@ TEST_F(KLVMeasurementResetTest, EmptyIDIsTakenOnlyWhileAnalyticsStorageIsDenied)
 TEST_F(KLVMeasurementResetTest, ResetOnTheWorkerQueueRunsInline) {
     const auto service = startedService();
     bool result = false;
-    onWorkerQueue(*service,
-                  [&] { result = service->resetAnalyticsDataWithAppInstanceID("INLINE"); });
+    onWorker(
+        [&](KLVMeasurement&) { result = service->resetAnalyticsDataWithAppInstanceID("INLINE"); });
     EXPECT_TRUE(result);
     EXPECT_EQ(KLVPersistedConfig::sharedInstance()->appInstanceID(), "INLINE");
 }
@@ -129,7 +121,7 @@ TEST_F(KLVMeasurementResetTest, FirstOpenTimestamp) {
         for (const auto& [name, time] : properties)
             setProperty(*service, name, time);
         double first = -1;
-        onWorkerQueue(*service, [&] { first = service->firstOpenTimestamp(); });
+        onWorker([&](KLVMeasurement&) { first = service->firstOpenTimestamp(); });
         EXPECT_EQ(first, expected) << what;
     }
 }
