@@ -245,9 +245,11 @@ class LiveServiceTest : public EngineTest {
         ASSERT_TRUE(service_->database());
         forgetFirstOpen(*service_);
     }
+    // The reset of the shared instances stops the service's queues only if it holds the last
+    // reference to the service.
     void TearDown() override {
-        EngineTest::TearDown();
         service_.reset();
+        EngineTest::TearDown();
     }
     void drain() {
         service_->scheduler()->workerQueue()->sync([] {});
