@@ -16,15 +16,23 @@
 namespace engine {
 namespace {
 
-class KLVMeasurementResetTest : public LiveServiceTest {
+class KLVMeasurementResetTest : public EngineTest {
   protected:
     // The process's real service, started.
     std::shared_ptr<KLVMeasurement> startedService() {
-        startService();
-        return service_;
+        holdExperimentFetch();
+        KLVMeasurement::initializeSharedInstanceWithAppID("1:1:ios:1", true, false, std::nullopt);
+        auto service = KLVMeasurement::sharedInstance();
+        onWorkerQueue(*service, [] {});
+        forgetFirstOpen(*service);
+        return service;
     }
-    void setProperty(KLVMeasurement& service, const std::string& name, double setTime) {
-        onWorker([&](KLVMeasurement&) {
+    template <typename Block>
+    static void onWorkerQueue(KLVMeasurement& service, Block block) {
+        service.scheduler()->workerQueue()->sync(block);
+    }
+    static void setProperty(KLVMeasurement& service, const std::string& name, double setTime) {
+        onWorkerQueue(service, [&] {
             const auto attribute =
                 KLVUserAttribute::initWithOrigin("app", name, KLVValue::initWithInt64(1), setTime);
             ASSERT_TRUE(attribute);
@@ -56,7 +64,7 @@ TEST_F(KLVMeasurementResetTest, ResetForgetsTheInstallationAndKeepsTheAppIDs) {
     // ("_sid", "_sno", the first of a fresh session reporter) are there.
     EXPECT_EQ(persisted->loadTimestampValue(), platform::Object());
     EXPECT_EQ(persisted->sessionNumber(), 1);
-    onWorker([&](KLVMeasurement&) {
+    onWorkerQueue(*service, [&] {
         EXPECT_EQ(service->database()->userAttributesIncludingInternal(true)->size(), 4u);
         EXPECT_EQ(service->firstOpenTimestamp(), 1234.5);
     });
@@ -86,8 +94,8 @@ TEST_F(KLVMeasurementResetTest, EmptyIDIsTakenOnlyWhileAnalyticsStorageIsDenied)
 TEST_F(KLVMeasurementResetTest, ResetOnTheWorkerQueueRunsInline) {
     const auto service = startedService();
     bool result = false;
-    onWorker(
-        [&](KLVMeasurement&) { result = service->resetAnalyticsDataWithAppInstanceID("INLINE"); });
+    onWorkerQueue(*service,
+                  [&] { result = service->resetAnalyticsDataWithAppInstanceID("INLINE"); });
     EXPECT_TRUE(result);
     EXPECT_EQ(KLVPersistedConfig::sharedInstance()->appInstanceID(), "INLINE");
 }
@@ -121,7 +129,7 @@ TEST_F(KLVMeasurementResetTest, FirstOpenTimestamp) {
         for (const auto& [name, time] : properties)
             setProperty(*service, name, time);
         double first = -1;
-        onWorker([&](KLVMeasurement&) { first = service->firstOpenTimestamp(); });
+        onWorkerQueue(*service, [&] { first = service->firstOpenTimestamp(); });
         EXPECT_EQ(first, expected) << what;
     }
 }
