@@ -23,15 +23,14 @@ namespace {
 using namespace testing;
 using platform::SKPaymentTransaction;
 
-constexpr char kAppID[] = "1:1001:ios:abc";
 KLVValue i(std::int64_t v) {
     return KLVValue::initWithInt64(v);
 }
 
-class PurchasesEndToEndTest : public EngineTest {
+class PurchasesEndToEndTest : public LiveServiceTest {
   protected:
     void SetUp() override {
-        EngineTest::SetUp();
+        LiveServiceTest::SetUp();
         useMainBundle(bundle_, {});
         // The receipt lists the one-time purchases "p1" and "p2" of the coin pack.
         std::filesystem::create_directories(bundle_ / "StoreKit");
@@ -60,7 +59,7 @@ class PurchasesEndToEndTest : public EngineTest {
     void TearDown() override {
         platform::SKStoreFixture::install(nullptr);
         testkit::drain(platform::globalQueue());
-        EngineTest::TearDown();
+        LiveServiceTest::TearDown();
     }
 
     bool waitForPurchases(int count) {
@@ -68,25 +67,16 @@ class PurchasesEndToEndTest : public EngineTest {
         return arrived_.wait_for(lock, std::chrono::seconds(60),
                                  [&] { return purchases_ >= count; });
     }
-    template <typename F>
-    void onWorker(F f) {
-        service_->scheduler()->workerQueue()->sync([&] { f(*service_->database()); });
-    }
     std::vector<std::pair<std::string, KLVParameters>> stored() {
         std::vector<std::pair<std::string, KLVParameters>> out;
-        onWorker([&](KLVDatabase& db) {
-            const auto rows = db.sqliteStore().recordsForQuery(
-                "SELECT rowid, * FROM raw_events ORDER BY rowid", {});
-            for (const auto& row : rows.value())
-                if (const auto raw = db.rawEventDataFromDictionary(row))
-                    out.emplace_back(raw->rawEvent().name(), raw->rawEvent().parameters());
-        });
+        for (const auto& raw : storedRawEvents(*service_))
+            out.emplace_back(raw.rawEvent().name(), raw.rawEvent().parameters());
         return out;
     }
     std::optional<std::int64_t> lifetimeValue(const std::string& name) {
         std::optional<std::int64_t> value;
-        onWorker([&](KLVDatabase& db) {
-            if (const auto attribute = db.userAttributeWithName(name))
+        onWorker([&](KLVMeasurement& s) {
+            if (const auto attribute = s.database()->userAttributeWithName(name))
                 value = attribute->value().int64Value();
         });
         return value;
@@ -95,10 +85,8 @@ class PurchasesEndToEndTest : public EngineTest {
         return {SKPaymentTransaction::Purchased, id, id, 1'700'000'000.5, "coins", 1, {}};
     }
 
-    testkit::ScopedManualClock clock_;
     const std::filesystem::path bundle_ = dataRoot() / "bundle";
     std::shared_ptr<platform::SKStoreFixture> store_ = std::make_shared<platform::SKStoreFixture>();
-    std::shared_ptr<KLVMeasurement> service_;
     std::mutex mutex_;
     std::condition_variable arrived_;
     int purchases_ = 0;
@@ -130,9 +118,7 @@ TEST_F(PurchasesEndToEndTest, PaymentQueuePurchaseIsStoredOnceWithLifetimeValue)
     EXPECT_EQ(logCount(23141), 1u);
 
     // An amount beyond int64 fails the whole write (23053) and keeps the total.
-    service_->logEventWithOrigin("app", true, "purchase", {{"value", 1e13}, {"currency", "USD"}},
-                                 clock_->now(), true, false, false, nullptr, {});
-    onWorker([](KLVDatabase&) {});
+    log("purchase", {{"value", 1e13}, {"currency", "USD"}});
     EXPECT_EQ(stored().size(), 2u);
     EXPECT_EQ(lifetimeValue("_ltv_USD"), 9'980'000);
     EXPECT_EQ(logCount(23053), 1u);

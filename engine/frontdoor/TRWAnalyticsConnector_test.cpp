@@ -51,15 +51,6 @@ TEST(TRWConnectorUtilsTest, UserPropertyRules) {
 class AnsweringMeasurement : public RecordingMeasurement {
   public:
     using RecordingMeasurement::RecordingMeasurement;
-    static std::shared_ptr<AnsweringMeasurement> install() {
-        std::shared_ptr<AnsweringMeasurement> made;
-        installSharedInstance([&] {
-            made = std::make_shared<AnsweringMeasurement>(RecordingOptions{});
-            return made;
-        });
-        made->drain();
-        return made;
-    }
     std::int64_t maxUserPropertiesOnWorkerQueueForOrigin(const std::string&) override { return 25; }
     Dictionary userPropertiesOnWorkerQueueIncludingInternal(bool) override {
         return {{"_fot", 1}, {"_id", "me"}, {"level", "3"}};
@@ -77,7 +68,7 @@ class TRWAnalyticsConnectorTest : public EngineTest {
   protected:
     void SetUp() override {
         EngineTest::SetUp();
-        service_ = AnsweringMeasurement::install();
+        service_ = RecordingMeasurement::install<AnsweringMeasurement>();
         KLVAnalytics::startWithAppID("1:1001:ios:abc", "qd", {});
         settle();
         connector_ = std::make_shared<TRWAnalyticsConnector>();
@@ -209,16 +200,11 @@ TEST_F(TRWAnalyticsConnectorTest, ConditionalUserPropertiesFromDictionaries) {
     settle();
     EXPECT_THAT(connector_->conditionalUserProperties("jux", ""), IsEmpty());
     std::vector<std::size_t> stored;
-    service_->scheduler()->workerQueue()->sync([&] {
-        auto& db = *service_->database();
-        const auto rows = db.sqliteStore().recordsForQuery(
-            "SELECT rowid, * FROM raw_events WHERE name = 'promo_end'", {});
-        for (const auto& row : rows.value()) {
-            const auto raw = db.rawEventDataFromDictionary(row).value();
-            const auto& parameters = raw.rawEvent().parameters();
+    for (const auto& raw : storedRawEvents(*service_)) {
+        const auto& parameters = raw.rawEvent().parameters();
+        if (raw.rawEvent().name() == "promo_end")
             stored.push_back(parameters.count("a") + parameters.count("b"));
-        }
-    });
+    }
     EXPECT_THAT(stored, ElementsAre(2u));
 }
 

@@ -15,24 +15,15 @@ using platform::Dictionary;
 using ::testing::ElementsAre;
 
 // A real service and database in the test's folder, under a manual clock.
-class ConditionalUserPropertyTest : public EngineTest {
+class ConditionalUserPropertyTest : public LiveServiceTest {
   protected:
     void SetUp() override {
-        EngineTest::SetUp();
+        LiveServiceTest::SetUp();
         allowDebugLines();
-        KLVMeasurement::initializeSharedInstanceWithAppID("1:1001:ios:abc", true, false,
-                                                          std::nullopt);
-        service_ = KLVMeasurement::sharedInstance();
-        ASSERT_TRUE(service_);
-        drain();
-        ASSERT_TRUE(service_->database());
-        forgetFirstOpen(*service_);
-    }
-    void drain() {
-        service_->scheduler()->workerQueue()->sync([] {});
+        startService();
     }
     template <typename F>
-    void onWorker(F f) {
+    void onDatabase(F f) {
         service_->scheduler()->workerQueue()->sync([&] { f(*service_->database()); });
     }
     KLVEvent event(const std::string& name) {
@@ -56,40 +47,26 @@ class ConditionalUserPropertyTest : public EngineTest {
         controller().setConditionalUserProperty(&p, name);
         drain();
     }
-    void log(const std::string& name) {
-        service_->logEventWithOrigin("app", true, name, {}, clock_->now(), true, false, false,
-                                     nullptr, {});
-        drain();
-    }
     KLVConditionalUserPropertyController& controller() {
         return *KLVConditionalUserPropertyController::sharedInstance();
     }
     // "origin:name" of the stored events, in order.
     std::vector<std::string> stored() {
         std::vector<std::string> out;
-        onWorker([&](KLVDatabase& db) {
-            const auto rows =
-                db.sqliteStore().recordsForQuery("SELECT rowid, * FROM raw_events", {}).value();
-            for (const auto& row : rows) {
-                const auto raw = db.rawEventDataFromDictionary(row).value();
-                out.push_back(raw.rawEvent().origin() + ":" + raw.rawEvent().name());
-            }
-        });
+        for (const auto& raw : storedRawEvents(*service_))
+            out.push_back(raw.rawEvent().origin() + ":" + raw.rawEvent().name());
         return out;
     }
     std::optional<KLVUserAttribute> userProperty(const std::string& name) {
         std::optional<KLVUserAttribute> attribute;
-        onWorker([&](KLVDatabase& db) { attribute = db.userAttributeWithName(name); });
+        onDatabase([&](KLVDatabase& db) { attribute = db.userAttributeWithName(name); });
         return attribute;
     }
     std::optional<KLVConditionalUserProperty> record(const std::string& name) {
         std::optional<KLVConditionalUserProperty> p;
-        onWorker([&](KLVDatabase& db) { p = db.conditionalUserPropertyWithName(name); });
+        onDatabase([&](KLVDatabase& db) { p = db.conditionalUserPropertyWithName(name); });
         return p;
     }
-
-    testkit::ScopedManualClock clock_;
-    std::shared_ptr<KLVMeasurement> service_;
 };
 
 TEST_F(ConditionalUserPropertyTest, IntervalsOutsideTheirBoundsAreRefused) {
@@ -103,7 +80,7 @@ TEST_F(ConditionalUserPropertyTest, IntervalsOutsideTheirBoundsAreRefused) {
     for (const auto& c : cases) {
         set(property("go", c.timeout, c.ttl), "p");
         EXPECT_EQ(record("p").has_value(), c.stored) << c.timeout << " " << c.ttl;
-        onWorker([](KLVDatabase& db) { db.deleteConditionalUserPropertyWithName("p"); });
+        onDatabase([](KLVDatabase& db) { db.deleteConditionalUserPropertyWithName("p"); });
     }
 }
 
@@ -174,7 +151,7 @@ TEST_F(ConditionalUserPropertyTest, FailingStepRollsBackTheWholeEvent) {
     set(property("", 5, 5), "b");
     clock_.advance(10);
     // The expiry cannot delete the user property: the time-out before it is undone too.
-    onWorker([](KLVDatabase& db) {
+    onDatabase([](KLVDatabase& db) {
         sqlite3* raw = nullptr;
         ASSERT_EQ(sqlite3_open(db.sqliteStore().databasePath().c_str(), &raw), SQLITE_OK);
         EXPECT_EQ(sqlite3_exec(raw, "DROP TABLE user_attributes", nullptr, nullptr, nullptr),

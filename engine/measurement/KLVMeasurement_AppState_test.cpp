@@ -18,15 +18,6 @@ using ::testing::IsEmpty;
 class AppStateMeasurement : public RecordingMeasurement {
   public:
     using RecordingMeasurement::RecordingMeasurement;
-    static std::shared_ptr<AppStateMeasurement> installAppState() {
-        std::shared_ptr<AppStateMeasurement> made;
-        installSharedInstance([&] {
-            made = std::make_shared<AppStateMeasurement>(Options{});
-            return made;
-        });
-        if (made) made->drain();
-        return made;
-    }
     void fetchRemoteConfig() override { ++configFetches; }
     void fetchSKANCV() override { ++conversionFetches; }
     void uploadData() override { ++uploads; }
@@ -43,7 +34,7 @@ class AppStateTest : public EngineTest {
 };
 
 TEST_F(AppStateTest, BackgroundTaskIsHeldOnceAndEndedInTheForeground) {
-    ASSERT_TRUE(service_ = AppStateMeasurement::installAppState());
+    ASSERT_TRUE(service_ = RecordingMeasurement::install<AppStateMeasurement>());
     auto& app = platform::UIApplication::shared();
     allowDebugLines();
 
@@ -74,7 +65,7 @@ TEST_F(AppStateTest, BackgroundTaskIsHeldOnceAndEndedInTheForeground) {
 }
 
 TEST_F(AppStateTest, BecomingActiveAsksOnlyForAConversionValueAndNetworkWarningsAreMonitored) {
-    ASSERT_TRUE(service_ = AppStateMeasurement::installAppState());
+    ASSERT_TRUE(service_ = RecordingMeasurement::install<AppStateMeasurement>());
     post(platform::UIApplicationDidBecomeActiveNotification);
     EXPECT_EQ(service_->conversionFetches.load(), 1);
     EXPECT_EQ(service_->configFetches.load(), 0);

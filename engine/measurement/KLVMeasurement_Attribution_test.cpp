@@ -36,7 +36,6 @@ using platform::Dictionary;
 using platform::Object;
 using Response = KLVPBSkAdNetworkConversionValueResponse;
 
-constexpr char kAppID[] = "1:1001:ios:abc";
 constexpr char kHost[] = "measurement.attribution.test";
 constexpr char kAdID[] = "6D92078A-8246-4BA4-AE5B-76104861E7DC";
 const double kNow = platform::ManualClock::kDefaultNow;
@@ -52,10 +51,10 @@ class AppDelegate : public platform::UIApplicationDelegate {
 };
 
 // A real service under the manual clock, every host on the loopback server.
-class AttributionTest : public EngineTest {
+class AttributionTest : public LiveServiceTest {
   protected:
     void SetUp() override {
-        EngineTest::SetUp();
+        LiveServiceTest::SetUp();
         allowDebugLines();
         ASSERT_TRUE(server_.isRunning());
         useLoopbackHost(server_, kHost);
@@ -65,7 +64,7 @@ class AttributionTest : public EngineTest {
     void TearDown() override {
         if (service_) exchange([](KLVMeasurement&) {});
         service_.reset();
-        EngineTest::TearDown();
+        LiveServiceTest::TearDown();
     }
     // `withAdID`: the platform answers an advertising identifier and authorised tracking.
     void start(bool withAdID = false, Dictionary info = {}) {
@@ -86,13 +85,7 @@ class AttributionTest : public EngineTest {
                      {kKLVConfigHostInfoPlistKey, kHost},
                      {kKLVAdServicesHostInfoPlistKey, kHost}});
         testing::useMainBundle(dataRoot() / "bundle", info);
-        holdExperimentFetch();
-        KLVMeasurement::initializeSharedInstanceWithAppID(kAppID, true, false, std::nullopt);
-        service_ = KLVMeasurement::sharedInstance();
-        ASSERT_TRUE(service_);
-        drain();
-        ASSERT_TRUE(service_->database());
-        forgetFirstOpen(*service_);
+        startService();
         // The provider's first answer may come late; the identity asks again once its cache of
         // one second has passed.
         const auto identity = service_->identity();
@@ -101,19 +94,6 @@ class AttributionTest : public EngineTest {
             identity->updateIdentifiersAndWait();
         }
         clearLogLines();
-    }
-    void configure(const testing::SettingList& settings) {
-        const auto config = testing::makeConfig(kAppID, settings);
-        onWorker([&](KLVMeasurement& s) {
-            ASSERT_TRUE(s.remoteConfigInstance()->updateMeasurementConfig(config));
-        });
-    }
-    void drain() {
-        service_->scheduler()->workerQueue()->sync([] {});
-    }
-    template <typename F>
-    void onWorker(F f) {
-        service_->scheduler()->workerQueue()->sync([&] { f(*service_); });
     }
     // Runs `start` on the worker queue and waits until its request was answered and handled.
     template <typename F>
@@ -149,9 +129,7 @@ class AttributionTest : public EngineTest {
     }
     std::shared_ptr<KLVPersistedConfig> persisted() { return service_->persistedConfig(); }
 
-    testkit::ScopedManualClock clock_;
     testkit::LoopbackServer server_{{{kHost}}};
-    std::shared_ptr<KLVMeasurement> service_;
 };
 
 // ---- Campaign URLs ----------------------------------------------------------------------------

@@ -20,8 +20,6 @@ namespace {
 
 using platform::Dictionary;
 
-constexpr char kAppID[] = "1:1001:ios:abc";
-
 // An event of a queued bundle: its name and integer parameters.
 struct BundledEvent {
     std::string name;
@@ -29,36 +27,15 @@ struct BundledEvent {
 };
 
 // A real service on a real database under the manual clock; bundling is driven by hand.
-class BundlingTest : public EngineTest {
+class BundlingTest : public LiveServiceTest {
   protected:
     void SetUp() override {
-        EngineTest::SetUp();
-        holdExperimentFetch();
-        KLVMeasurement::initializeSharedInstanceWithAppID(kAppID, true, false, std::nullopt);
-        service_ = KLVMeasurement::sharedInstance();
-        ASSERT_TRUE(service_);
-        drain();
-        ASSERT_TRUE(service_->database());
-        forgetFirstOpen(*service_);
+        LiveServiceTest::SetUp();
+        startService();
     }
     void TearDown() override {
         platform::setRandomUniformSource({});
-        EngineTest::TearDown();
-    }
-    void drain() {
-        service_->scheduler()->workerQueue()->sync([] {});
-    }
-    template <typename F>
-    void onWorker(F f) {
-        service_->scheduler()->workerQueue()->sync([&] { f(*service_); });
-    }
-    void configure(const testing::SettingList& settings,
-                   const std::vector<KLVPBEventConfig>& events = {}) {
-        auto config = testing::makeConfig(kAppID, settings);
-        if (!events.empty()) NANOSetArray(config, KLVPBMeasurementConfig::event_config, events);
-        onWorker([&](KLVMeasurement& s) {
-            ASSERT_TRUE(s.remoteConfigInstance()->updateMeasurementConfig(config));
-        });
+        LiveServiceTest::TearDown();
     }
     static KLVPBEventConfig eventConfig(const char* name, std::int32_t samplingRate,
                                         bool blocklisted = false) {
@@ -70,9 +47,7 @@ class BundlingTest : public EngineTest {
     }
     void log(const std::string& name, Dictionary parameters = {}) {
         const bool isPublic = name.front() != '_';
-        service_->logEventWithOrigin(isPublic ? "app" : "auto", isPublic, name, parameters,
-                                     clock_->now(), true, false, false, nullptr, {});
-        drain();
+        LiveServiceTest::log(name, parameters, isPublic, isPublic ? "app" : "auto");
     }
     bool bundle() {
         bool made = false;
@@ -111,9 +86,6 @@ class BundlingTest : public EngineTest {
         });
         return n;
     }
-
-    testkit::ScopedManualClock clock_;
-    std::shared_ptr<KLVMeasurement> service_;
 };
 
 TEST_F(BundlingTest, BundlesCarryTimesIndexesAndChainToTheirPredecessor) {

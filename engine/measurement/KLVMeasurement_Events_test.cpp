@@ -29,8 +29,6 @@ using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
 using ::testing::HasSubstr;
 
-constexpr char kAppID[] = "1:1001:ios:abc";
-
 struct Stored {
     std::string name;
     std::string origin;
@@ -38,7 +36,7 @@ struct Stored {
 };
 
 // A real service on a real database in the test's temporary folder, under a manual clock.
-class EventPipelineTest : public EngineTest {
+class EventPipelineTest : public LiveServiceTest {
   protected:
     void start(std::optional<std::vector<std::string>> safelist = std::nullopt) {
         KLVSetInternalEventLogger(
@@ -49,13 +47,7 @@ class EventPipelineTest : public EngineTest {
                     errors_.push_back(code->second.asInteger());
             });
         allowDebugLines();
-        holdExperimentFetch();
-        KLVMeasurement::initializeSharedInstanceWithAppID(kAppID, true, false, std::move(safelist));
-        service_ = KLVMeasurement::sharedInstance();
-        ASSERT_TRUE(service_);
-        drain();
-        ASSERT_TRUE(service_->database());
-        forgetFirstOpen(*service_);
+        startService(std::move(safelist));
     }
     void TearDown() override {
         // An upload the events scheduled must not start while the shared instances are reset
@@ -67,10 +59,7 @@ class EventPipelineTest : public EngineTest {
         KLVSetInternalEventLogger({});
         KLVPEventEditing::setFactory({});
         KLVMeasurementBase::monitor().setDebugModeEnabled(false);
-        EngineTest::TearDown();
-    }
-    void drain() {
-        service_->scheduler()->workerQueue()->sync([] {});
+        LiveServiceTest::TearDown();
     }
     // Changes the schema through a second connection, as another process could.
     void execute(const std::string& sql) {
@@ -82,40 +71,11 @@ class EventPipelineTest : public EngineTest {
             sqlite3_close(db);
         });
     }
-    template <typename F>
-    void onWorker(F f) {
-        service_->scheduler()->workerQueue()->sync([&] { f(*service_); });
-    }
-    void configure(const testing::SettingList& settings,
-                   const std::vector<KLVPBEventConfig>& events = {}, bool withProgram = false) {
-        auto config = testing::makeConfig(kAppID, settings);
-        if (!events.empty()) NANOSetArray(config, KLVPBMeasurementConfig::event_config, events);
-        if (withProgram) {
-            NANOSetArray(config, KLVPBMeasurementConfig::dynamic_event_editing,
-                         std::vector<KLVPBProgram>(1));
-        }
-        onWorker([&](KLVMeasurement& s) {
-            ASSERT_TRUE(s.remoteConfigInstance()->updateMeasurementConfig(config));
-        });
-    }
-    void log(const std::string& name, Dictionary parameters = {}, bool isPublic = true,
-             const std::string& origin = "app") {
-        service_->logEventWithOrigin(origin, isPublic, name, parameters, clock_->now(), true, false,
-                                     false, nullptr, {});
-        drain();
-    }
     std::vector<Stored> stored() {
         std::vector<Stored> out;
-        onWorker([&](KLVMeasurement& s) {
-            auto& db = *s.database();
-            const auto rows = db.sqliteStore().recordsForQuery(
-                "SELECT rowid, * FROM raw_events ORDER BY rowid", {});
-            for (const auto& row : rows.value()) {
-                if (const auto raw = db.rawEventDataFromDictionary(row))
-                    out.push_back({raw->rawEvent().name(), raw->rawEvent().origin(),
-                                   raw->rawEvent().parameters()});
-            }
-        });
+        for (const auto& raw : storedRawEvents(*service_))
+            out.push_back(
+                {raw.rawEvent().name(), raw.rawEvent().origin(), raw.rawEvent().parameters()});
         return out;
     }
     std::vector<std::string> storedNames() {
@@ -145,8 +105,6 @@ class EventPipelineTest : public EngineTest {
         errors_.clear();
     }
 
-    testkit::ScopedManualClock clock_;
-    std::shared_ptr<KLVMeasurement> service_;
     std::mutex mutex_;
     std::vector<std::int64_t> errors_;
 };
@@ -419,7 +377,10 @@ class FakeEditor : public KLVPEventEditing {
 TEST_F(EventPipelineTest, EditedAndCreatedEventsAndAnEditingError) {
     KLVPEventEditing::setFactory([] { return std::make_shared<FakeEditor>(); });
     start();
-    configure({}, {}, true);
+    auto config = testing::makeConfig(kAppID);
+    NANOSetArray(config, KLVPBMeasurementConfig::dynamic_event_editing,
+                 std::vector<KLVPBProgram>(1));
+    apply(config);
     log("changed");
     log("broken");
     EXPECT_THAT(storedNames(), ElementsAre("changed", "_made", "broken"));

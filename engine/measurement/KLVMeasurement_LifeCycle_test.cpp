@@ -21,16 +21,6 @@ using ::testing::ElementsAre;
 class LifeCycleMeasurement : public RecordingMeasurement {
   public:
     using RecordingMeasurement::RecordingMeasurement;
-
-    static std::shared_ptr<LifeCycleMeasurement> installLifeCycle() {
-        std::shared_ptr<LifeCycleMeasurement> made;
-        installSharedInstance([&] {
-            made = std::make_shared<LifeCycleMeasurement>(Options{});
-            return made;
-        });
-        if (made) made->drain();
-        return made;
-    }
     void reportFirstOpenOnWorkerQueue() override { KLVMeasurement::reportFirstOpenOnWorkerQueue(); }
     void setPersonalizedAdsUserPropertyOnWorkerQueue() override {
         KLVMeasurement::setPersonalizedAdsUserPropertyOnWorkerQueue();
@@ -72,14 +62,8 @@ class LifeCycleTest : public EngineTest {
     }
     std::vector<std::pair<std::string, KLVParameters>> stored() {
         std::vector<std::pair<std::string, KLVParameters>> out;
-        onWorker([&](KLVMeasurement& s) {
-            auto& db = *s.database();
-            const auto rows = db.sqliteStore().recordsForQuery(
-                "SELECT rowid, * FROM raw_events ORDER BY rowid", {});
-            for (const auto& row : rows.value())
-                if (const auto raw = db.rawEventDataFromDictionary(row))
-                    out.emplace_back(raw->rawEvent().name(), raw->rawEvent().parameters());
-        });
+        for (const auto& raw : storedRawEvents(*service_))
+            out.emplace_back(raw.rawEvent().name(), raw.rawEvent().parameters());
         return out;
     }
     std::vector<std::string> storedNames() {
@@ -111,7 +95,7 @@ TEST_F(LifeCycleTest, FirstOpenOfAReinstallAndTheNextStart) {
     KLVAnalyticsStore::setLoadTimestamp(36000.0);
     KLVPersistedConfig::sharedInstance()->setPreviousFirstOpenCount(
         platform::Object(std::int64_t{2}));
-    service_ = LifeCycleMeasurement::installLifeCycle();
+    service_ = RecordingMeasurement::install<LifeCycleMeasurement>();
     ASSERT_TRUE(service_ && service_->database());
 
     const auto events = stored();
@@ -142,7 +126,7 @@ TEST_F(LifeCycleTest, FreshInstallWithDeferredCollectionOptedOutOfAdNetworks) {
     testing::useMainBundle(dataRoot() / "bundle",
                            {{"NEXORY_ANALYTICS_REGISTRATION_WITH_AD_NETWORK_ENABLED", false}});
     KLVAnalyticsStore::setDeferredAnalyticsCollection(platform::Object(std::int64_t{0}));
-    ASSERT_TRUE(service_ = LifeCycleMeasurement::installLifeCycle());
+    ASSERT_TRUE(service_ = RecordingMeasurement::install<LifeCycleMeasurement>());
     const auto events = stored();
     ASSERT_EQ(events.at(0).first, "_f");
     EXPECT_EQ(events[0].second.at("_pfo"), KLVValue::initWithInt64(0));
@@ -156,7 +140,7 @@ TEST_F(LifeCycleTest, FreshInstallWithDeferredCollectionOptedOutOfAdNetworks) {
 
 TEST_F(LifeCycleTest, AppAndOSUpdates) {
     testing::useMainBundle(dataRoot() / "bundle", {{"CFBundleShortVersionString", "2.0"}});
-    ASSERT_TRUE(service_ = LifeCycleMeasurement::installLifeCycle());
+    ASSERT_TRUE(service_ = RecordingMeasurement::install<LifeCycleMeasurement>());
     const auto persisted = KLVPersistedConfig::sharedInstance();
     const auto appVersion = service_->identity()->appVersion();
     const std::string osVersion = persisted->osVersion().value_or("");
@@ -184,7 +168,7 @@ TEST_F(LifeCycleTest, AppAndOSUpdates) {
 }
 
 TEST_F(LifeCycleTest, NonPersonalizedAdsProperty) {
-    ASSERT_TRUE(service_ = LifeCycleMeasurement::installLifeCycle());
+    ASSERT_TRUE(service_ = RecordingMeasurement::install<LifeCycleMeasurement>());
     using platform::Object;
     struct Case {
         const char* what;
@@ -233,7 +217,7 @@ TEST_F(LifeCycleTest, AdPersonalizationDecision) {
             {"plist disallows", Object(), Object(false), 1},
             {"plist of another type", Object(), Object("no"), 0},
         };
-    ASSERT_TRUE(service_ = LifeCycleMeasurement::installLifeCycle());
+    ASSERT_TRUE(service_ = RecordingMeasurement::install<LifeCycleMeasurement>());
     int folder = 0;
     for (const auto& [what, allowPersonalizedAds, plistFlag, expected] : cases) {
         platform::Dictionary info;

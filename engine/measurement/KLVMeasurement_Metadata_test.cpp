@@ -11,15 +11,14 @@
 namespace engine {
 namespace {
 
-constexpr char kAppID[] = "1:1001:ios:abc";
 constexpr char kAdvertisingID[] = "6D92078A-8246-4BA4-AE5B-76104861E7DC";
 
 // The tracking gate as the whole metadata record of a stored event sees it: the identity's
 // answers under a platform that has an advertising identifier, the gate from the settings.
-class MetadataGateTest : public EngineTest {
+class MetadataGateTest : public LiveServiceTest {
   protected:
     void SetUp() override {
-        EngineTest::SetUp();
+        LiveServiceTest::SetUp();
         provider_->advertisingID = kAdvertisingID;
         KLVDefaultIdentitySupport::setPlatformIdentitySupport(provider_);
         // The support waits a few milliseconds for the provider and otherwise answers what it
@@ -27,21 +26,14 @@ class MetadataGateTest : public EngineTest {
         while (KLVDefaultIdentitySupport::sharedInstance()->resettableDeviceID() !=
                kAdvertisingID) {
         }
-        holdExperimentFetch();
-        KLVMeasurement::initializeSharedInstanceWithAppID(kAppID, true, false, std::nullopt);
-        service_ = KLVMeasurement::sharedInstance();
-        ASSERT_TRUE(service_);
-        service_->scheduler()->workerQueue()->sync([] {});
-        ASSERT_TRUE(service_->database());
+        startService();
     }
     void TearDown() override {
         KLVDefaultIdentitySupport::setPlatformIdentitySupport(nullptr);
-        EngineTest::TearDown();
+        LiveServiceTest::TearDown();
     }
 
-    testkit::ScopedManualClock clock_;
     std::shared_ptr<testing::FakeProvider> provider_ = std::make_shared<testing::FakeProvider>();
-    std::shared_ptr<KLVMeasurement> service_;
 };
 
 TEST_F(MetadataGateTest, GateKeepsTheAdvertisingIDUnlessTrackingIsAuthorized) {
@@ -61,12 +53,10 @@ TEST_F(MetadataGateTest, GateKeepsTheAdvertisingIDUnlessTrackingIsAuthorized) {
         provider_->locked([&] { provider_->status = c.status; });
         clock_.advance(1);  // past the identity's cache
         service_->identity()->updateIdentifiersAndWait();
+        configure({{"measurement.attmas_gate", c.gate}});
         std::optional<KLVPBMeasurementBundle> record;
-        service_->scheduler()->workerQueue()->sync([&] {
-            ASSERT_TRUE(service_->remoteConfigInstance()->updateMeasurementConfig(
-                testing::makeConfig(kAppID, {{"measurement.attmas_gate", c.gate}})));
-            record = service_->createRawEventMetadataWithUserAttributes({});
-        });
+        onWorker(
+            [&](KLVMeasurement& s) { record = s.createRawEventMetadataWithUserAttributes({}); });
         ASSERT_TRUE(record);
         EXPECT_EQ(NANOGetString(*record, B::resettable_device_id),
                   c.advertisingID ? std::optional<std::string>(kAdvertisingID) : std::nullopt);

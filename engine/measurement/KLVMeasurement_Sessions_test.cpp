@@ -33,20 +33,14 @@ class SessionServiceTest : public EngineTest {
     // The stored "_s" events as "sid/sno/aib" (aib -1 when absent).
     std::vector<std::string> sessionStarts() {
         std::vector<std::string> out;
-        onWorker([&](KLVMeasurement& s) {
-            auto& db = *s.database();
-            const auto rows = db.sqliteStore().recordsForQuery(
-                "SELECT rowid, * FROM raw_events WHERE name = '_s' ORDER BY rowid", {});
-            for (const auto& row : rows.value()) {
-                const auto raw = db.rawEventDataFromDictionary(row);
-                ASSERT_TRUE(raw);
-                const auto& p = raw->rawEvent().parameters();
-                const auto aib = p.find("_aib");
-                out.push_back(std::to_string(p.at("_sid").int64Value()) + "/" +
-                              std::to_string(p.at("_sno").int64Value()) + "/" +
-                              std::to_string(aib == p.end() ? -1 : aib->second.int64Value()));
-            }
-        });
+        for (const auto& raw : storedRawEvents(*service_)) {
+            if (raw.rawEvent().name() != "_s") continue;
+            const auto& p = raw.rawEvent().parameters();
+            const auto aib = p.find("_aib");
+            out.push_back(std::to_string(p.at("_sid").int64Value()) + "/" +
+                          std::to_string(p.at("_sno").int64Value()) + "/" +
+                          std::to_string(aib == p.end() ? -1 : aib->second.int64Value()));
+        }
         return out;
     }
     std::string sid() { return std::to_string(static_cast<std::int64_t>(clock_->now())); }

@@ -33,72 +33,32 @@ using platform::Dictionary;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 
-constexpr char kAppID[] = "1:1001:ios:abc";
 constexpr char kHost[] = "upload.measurement.test";
 
-// A real service whose measurement host is the loopback server, under the manual clock.
-class UploadTest : public EngineTest {
+// A real service whose measurement host is the loopback server.
+class UploadTest : public LiveServiceTest {
   protected:
     void SetUp() override {
-        EngineTest::SetUp();
+        LiveServiceTest::SetUp();
         ASSERT_TRUE(server_.isRunning());
-        auto& client = platform::HttpClient::shared();
-        client.setTrustedCertificates(server_.certificatePEM());
-        ASSERT_TRUE(client.setConnectTo(kHost, "127.0.0.1", server_.port()));
+        useLoopbackHost(server_, kHost);
         testing::useMainBundle(dataRoot() / "bundle",
                                {{"CFBundleIdentifier", "com.example.tessaline"},
                                 {kKLVUploadHostInfoPlistKey, kHost},
                                 {kKLVConfigHostInfoPlistKey, kHost}});
-        if (holdExperimentFetch_) holdExperimentFetch();
-        KLVMeasurement::initializeSharedInstanceWithAppID(kAppID, true, false, std::nullopt);
-        service_ = KLVMeasurement::sharedInstance();
-        ASSERT_TRUE(service_);
-        drain();
-        ASSERT_TRUE(service_->database());
-        forgetFirstOpen(*service_);
+        startService(std::nullopt, holdExperimentFetch_);
         ASSERT_TRUE(service_->network()->isNetworkConnected());
         // Fresh settings: without them an upload fetches the configuration first.
         if (configureAtStart_) configure({});
     }
-    void configure(const testing::SettingList& settings) {
-        auto config = testing::makeConfig(kAppID, settings);
-        onWorker([&](KLVMeasurement& s) {
-            ASSERT_TRUE(s.remoteConfigInstance()->updateMeasurementConfig(config));
-        });
-    }
-    void drain() {
-        service_->scheduler()->workerQueue()->sync([] {});
-    }
-    template <typename F>
-    void onWorker(F f) {
-        service_->scheduler()->workerQueue()->sync([&] { f(*service_); });
-    }
-    void log(const std::string& name, Dictionary parameters = {}) {
-        service_->logEventWithOrigin("app", true, name, parameters, clock_->now(), true, false,
-                                     false, nullptr, {});
-        drain();
-    }
     // Starts an upload and waits until its answer (and any upload it starts) has been handled.
-    // The flag is read on the worker queue, where a completion clears it and a chained upload
-    // sets it again within one block.
     void upload() {
-        run([](KLVMeasurement& s) { s.uploadData(); });
+        onWorker([](KLVMeasurement& s) { s.uploadData(); });
+        waitForNetworkIdle(*service_);
     }
     void fetch() {
-        run([](KLVMeasurement& s) { s.fetchRemoteConfig(); });
-    }
-    template <typename F>
-    void run(F start) {
-        onWorker(start);
-        settle();
-    }
-    // Waits until the answer to the request under way has been handled, so that no completion
-    // still runs on the worker queue when the test resets the process's shared instances.
-    void settle() {
-        bool pending = true;
-        for (int i = 0; i < 1000000 && pending; ++i)
-            onWorker([&](KLVMeasurement& s) { pending = s.isNetworkRequestPending(); });
-        ASSERT_FALSE(pending);
+        onWorker([](KLVMeasurement& s) { s.fetchRemoteConfig(); });
+        waitForNetworkIdle(*service_);
     }
     std::vector<KLVQueuedBundle> queued() {
         std::vector<KLVQueuedBundle> out;
@@ -109,15 +69,12 @@ class UploadTest : public EngineTest {
         });
         return out;
     }
-    static KLVPBMeasurementBatch decode(const testkit::RecordedRequest& request) {
-        return testing::decodeUploadedBatch(request);
+    static std::vector<KLVPBMeasurementBundle> bundles(const testkit::RecordedRequest& request) {
+        return testing::bundlesOf(testing::decodeUploadedBatch(request));
     }
     static std::string header(const testkit::RecordedRequest& request, std::string_view name) {
         const auto* value = request.header(name);
         return value ? *value : "";
-    }
-    static std::vector<KLVPBMeasurementBundle> bundles(const KLVPBMeasurementBatch& batch) {
-        return testing::bundlesOf(batch);
     }
     // Queues a bundle of this app, ending now, as bundling would have stored it.
     void queue(KLVPBMeasurementBundle bundle) {
@@ -130,9 +87,7 @@ class UploadTest : public EngineTest {
 
     bool configureAtStart_ = true;
     bool holdExperimentFetch_ = true;
-    testkit::ScopedManualClock clock_;
     testkit::LoopbackServer server_{{{kHost}}};
-    std::shared_ptr<KLVMeasurement> service_;
 };
 
 TEST_F(UploadTest, ABatchLeavesTheQueueOnlyOnceTheServerTookIt) {
@@ -148,7 +103,7 @@ TEST_F(UploadTest, ABatchLeavesTheQueueOnlyOnceTheServerTookIt) {
     EXPECT_EQ(header(request, "Content-Type"), "application/x-protobuf");
     EXPECT_EQ(header(request, "Content-Encoding"), "gzip");
 
-    const auto sent = bundles(decode(request));
+    const auto sent = bundles(request);
     ASSERT_EQ(sent.size(), 1u);
     const auto& bundle = sent[0];
     const auto nowMs = static_cast<std::int64_t>(clock_->now() * 1000);
@@ -196,7 +151,7 @@ TEST_F(UploadTest, FailedAnswersKeepTheBundlesAndRaiseTheirRetryCount) {
     upload();
     const auto requests = server_.requests();
     ASSERT_EQ(requests.size(), 5u);
-    const auto last = bundles(decode(requests.back()));
+    const auto last = bundles(requests.back());
     ASSERT_EQ(last.size(), 1u);
     EXPECT_EQ(NANOGetInt32(last[0], KLVPBMeasurementBundle::retry_count), 4);
     EXPECT_TRUE(queued().empty());  // any body with 200 is a success
@@ -221,7 +176,7 @@ TEST_F(UploadTest, BatchesStopAtAnotherAppID) {
     ASSERT_EQ(requests.size(), 3u);
     std::vector<std::string> apps;
     for (const auto& request : requests) {
-        const auto sent = bundles(decode(request));
+        const auto sent = bundles(request);
         ASSERT_EQ(sent.size(), 1u);
         apps.push_back(NANOGetString(sent[0], KLVPBMeasurementBundle::app_id).value_or(""));
     }
@@ -237,7 +192,7 @@ TEST_F(UploadTest, ChecksumCoversTheStampedBundleWithoutItself) {
     upload();
     const auto requests = server_.requests();
     ASSERT_EQ(requests.size(), 1u);
-    auto sent = bundles(decode(requests[0]));
+    auto sent = bundles(requests[0]);
     ASSERT_EQ(sent.size(), 1u);
     const std::int64_t checksum = NANOGetInt64(sent[0], KLVPBMeasurementBundle::bundle_checksum);
     NANOClearField(sent[0], KLVPBMeasurementBundle::bundle_checksum);
@@ -300,7 +255,7 @@ TEST_F(UploadTest, TheAlarmIsArmedKeptPushedByBackOffAndFiresTheUpload) {
     server_.answer("POST", "/a", {204, {}, "", 0, false});
     clock_.advance(15);
     ASSERT_TRUE(server_.waitForRequests(1));
-    settle();
+    waitForNetworkIdle(*service_);
 }
 
 TEST_F(UploadTest, WithoutNetworkTheScheduleWaitsForTheNetworkToReturn) {
@@ -333,9 +288,8 @@ class ConfigDownloadTest : public UploadTest {
         service_->identity()->setAppIDFromZKT(kAppID);
     }
     static std::string configBody(const std::string& appID, const char* interval) {
-        const auto bytes =
-            testing::makeConfig(appID, {{"measurement.upload.interval", interval}}).protoBuffer();
-        return std::string(bytes->begin(), bytes->end());
+        return testing::bytesOf(
+            testing::makeConfig(appID, {{"measurement.upload.interval", interval}}));
     }
     double interval() {
         double out = 0;
@@ -360,7 +314,7 @@ TEST_F(ConfigDownloadTest, AnExpiredConfigurationIsFetchedBeforeTheUpload) {
     EXPECT_FALSE(requests[0].header("If-None-Match"));
     EXPECT_FALSE(requests[0].header("If-Modified-Since"));
     EXPECT_EQ(requests[1].path, "/a");
-    EXPECT_EQ(bundles(decode(requests[1])).size(), 1u);
+    EXPECT_EQ(bundles(requests[1]).size(), 1u);
     EXPECT_TRUE(queued().empty());
 }
 
@@ -474,7 +428,7 @@ TEST_F(UploadTest, BatchesStopAtAnotherDeviceIDAndUnderDMAAtOtherConsent) {
         const auto requests = server_.requests();
         std::vector<std::size_t> sizes;
         for (std::size_t i = before; i < requests.size(); ++i)
-            sizes.push_back(bundles(decode(requests[i])).size());
+            sizes.push_back(bundles(requests[i]).size());
         EXPECT_EQ(sizes, c.batchSizes);
         EXPECT_TRUE(queued().empty());
     }
@@ -489,9 +443,7 @@ TEST_F(UploadTest, DataControlsRedactTheSentBundleAndNameTheRedactions) {
         controls.push_back(control);
     }
     NANOSetArray(config, KLVPBMeasurementConfig::data_controls, controls);
-    onWorker([&](KLVMeasurement& s) {
-        ASSERT_TRUE(s.remoteConfigInstance()->updateMeasurementConfig(config));
-    });
+    apply(config);
     KLVPBMeasurementBundle bundle;
     NANOSetString(bundle, KLVPBMeasurementBundle::app_instance_id, "instance");
     NANOSetString(bundle, KLVPBMeasurementBundle::os_version, "17.2.1");
@@ -509,7 +461,7 @@ TEST_F(UploadTest, DataControlsRedactTheSentBundleAndNameTheRedactions) {
 
     const auto requests = server_.requests();
     ASSERT_EQ(requests.size(), 1u);
-    const auto sent = bundles(decode(requests[0]));
+    const auto sent = bundles(requests[0]);
     ASSERT_EQ(sent.size(), 1u);
     const auto& b = sent[0];
     EXPECT_FALSE(NANOHasField(b, KLVPBMeasurementBundle::app_instance_id));
@@ -556,7 +508,7 @@ class ServedConfigurationTest : public ConfigDownloadTest {
     KLVPBMeasurementBundle uploadedBundle() {
         server_.answer("POST", "/a", {204, {}, "", 0, false});
         upload();
-        const auto sent = bundles(decode(server_.requests().back()));
+        const auto sent = bundles(server_.requests().back());
         return sent.empty() ? KLVPBMeasurementBundle() : sent.back();
     }
 };
@@ -701,7 +653,7 @@ TEST_F(ExperimentUploadTest, FetchedExperimentsReachTheNextBundle) {
     const auto sent = server_.requests();
     ASSERT_EQ(sent.size(), 3u);
     const auto ids = [](const testkit::RecordedRequest& request) {
-        const auto list = bundles(decode(request));
+        const auto list = bundles(request);
         return list.empty() ? platform::Array{}
                             : NANOGetArray(list[0], KLVPBMeasurementBundle::experiment_ids)
                                   .value_or(platform::Array{});

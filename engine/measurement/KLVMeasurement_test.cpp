@@ -97,7 +97,6 @@ TEST_F(KLVMeasurementTest, DatabaseOpenedAtMostTwicePerStartAttempt) {
     RecordingMeasurement::Options options;
     options.failingDatabaseOpens = 3;
     const auto service = RecordingMeasurement::install(options);
-    service->drain();
     EXPECT_EQ(service->databaseOpens(), 2);
     EXPECT_FALSE(service->isEnabled());
     EXPECT_EQ(logCount(23011), 1u);
@@ -222,25 +221,16 @@ class WaitingMeasurement : public RecordingMeasurement {
         });
         asker.join();
     }
-    static std::shared_ptr<WaitingMeasurement> install() {
-        std::shared_ptr<WaitingMeasurement> made;
-        installSharedInstance([&] {
-            made = std::make_shared<WaitingMeasurement>(Options{});
-            return made;
-        });
-        return made;
-    }
     bool sawService_ = true;
     bool sawSettings_ = false;
 };
 
 TEST_F(KLVMeasurementTest, ConstructionWaitingOnAThreadThatAsksForTheServiceFinishes) {
-    const auto service = WaitingMeasurement::install();
+    const auto service = RecordingMeasurement::install<WaitingMeasurement>();
     ASSERT_TRUE(service);
     EXPECT_FALSE(service->sawService_);
     EXPECT_TRUE(service->sawSettings_);
     EXPECT_TRUE(KLVMeasurement::hasSharedInstance());
-    service->drain();
 }
 
 TEST_F(KLVMeasurementTest, CallChecksAndNeutralAnswers) {

@@ -11,14 +11,17 @@
 #include <string>
 #include <vector>
 
+#include "engine/base/EngineTestSupport.h"
 #include "engine/database/KLVDatabase.h"
 #include "engine/experiments/KLVETaskManager.h"
 #include "engine/measurement/KLVMeasurement.h"
+#include "engine/settings/SettingsTestSupport.h"
 #include "engine/stores/KLVPersistedConfig.h"
 #include "engine/stores/KLVUserDefaults.h"
 #include "platform/dispatch/Clock.h"
 #include "platform/net/HttpClient.h"
 #include "testkit/LoopbackServer.h"
+#include "testkit/ManualClock.h"
 
 namespace engine {
 
@@ -104,12 +107,13 @@ class RecordingMeasurement : public KLVMeasurement {
     explicit RecordingMeasurement(const Options& options)
         : KLVMeasurement(partsFor(options)), options_(options) {}
 
-    // Makes a recording service the shared instance (its enable is then scheduled) and waits
-    // for that first worker block.
-    static std::shared_ptr<RecordingMeasurement> install(const Options& options = {}) {
-        std::shared_ptr<RecordingMeasurement> made;
+    // Makes a recording service (or one of its subclasses) the shared instance (its enable is
+    // then scheduled) and waits for that first worker block.
+    template <typename Service = RecordingMeasurement>
+    static std::shared_ptr<Service> install(const Options& options = {}) {
+        std::shared_ptr<Service> made;
         installSharedInstance([&] {
-            made = std::make_shared<RecordingMeasurement>(options);
+            made = std::make_shared<Service>(options);
             return made;
         });
         if (made) made->drain();
@@ -223,5 +227,57 @@ inline std::vector<KLVRawEventData> storedRawEvents(KLVMeasurement& service) {
     });
     return out;
 }
+
+// A real shared service on a real database in the test's temporary folder, under the manual
+// clock. `startService` creates it; the test drives the worker queue by hand.
+class LiveServiceTest : public EngineTest {
+  protected:
+    static constexpr char kAppID[] = "1:1001:ios:abc";
+
+    void startService(std::optional<std::vector<std::string>> allowlist = std::nullopt,
+                      bool holdExperiments = true) {
+        if (holdExperiments) holdExperimentFetch();
+        KLVMeasurement::initializeSharedInstanceWithAppID(kAppID, true, false,
+                                                          std::move(allowlist));
+        service_ = KLVMeasurement::sharedInstance();
+        ASSERT_TRUE(service_);
+        drain();
+        ASSERT_TRUE(service_->database());
+        forgetFirstOpen(*service_);
+    }
+    // The reset of the shared instances stops the service's queues only if it holds the last
+    // reference to the service.
+    void TearDown() override {
+        service_.reset();
+        EngineTest::TearDown();
+    }
+    void drain() {
+        service_->scheduler()->workerQueue()->sync([] {});
+    }
+    template <typename F>
+    void onWorker(F f) {
+        service_->scheduler()->workerQueue()->sync([&] { f(*service_); });
+    }
+    void configure(const testing::SettingList& settings,
+                   const std::vector<KLVPBEventConfig>& events = {}) {
+        auto config = testing::makeConfig(kAppID, settings);
+        if (!events.empty()) NANOSetArray(config, KLVPBMeasurementConfig::event_config, events);
+        apply(config);
+    }
+    void apply(const KLVPBMeasurementConfig& config) {
+        onWorker([&](KLVMeasurement& s) {
+            ASSERT_TRUE(s.remoteConfigInstance()->updateMeasurementConfig(config));
+        });
+    }
+    void log(const std::string& name, platform::Dictionary parameters = {}, bool isPublic = true,
+             const std::string& origin = "app") {
+        service_->logEventWithOrigin(origin, isPublic, name, parameters, clock_->now(), true, false,
+                                     false, nullptr, {});
+        drain();
+    }
+
+    testkit::ScopedManualClock clock_;
+    std::shared_ptr<KLVMeasurement> service_;
+};
 
 }  // namespace engine
