@@ -13,6 +13,8 @@
 #include "engine/database/KLVDatabase.h"
 #include "engine/measurement/KLVMeasurement.h"
 #include "engine/messages/NANOAccessors.h"
+#include "engine/stores/KLVPersistedConfig.h"
+#include "platform/dispatch/Clock.h"
 #include "testkit/TempHome.h"
 
 namespace {
@@ -66,8 +68,13 @@ std::shared_ptr<engine::KLVMeasurement> startedService() {
             settings.push_back(setting);
         }
         NANOSetArray(config, engine::KLVPBMeasurementConfig::settings, settings);
-        made->scheduler()->workerQueue()->sync(
-            [&] { made->remoteConfigInstance()->updateMeasurementConfig(config); });
+        made->scheduler()->workerQueue()->sync([&] {
+            made->remoteConfigInstance()->updateMeasurementConfig(config);
+            // An upload that has just succeeded puts the next one an uploading interval away:
+            // the timed writes are not interleaved with bundling the stored backlog.
+            made->persistedConfig()->setLastSuccessfulUploadTimestamp(
+                platform::Clock::current().now());
+        });
         made->logEventWithOrigin("app", true, "level_up", fiveParameters(), 1, true, false, false,
                                  nullptr, {});
         drain(*made);
@@ -87,7 +94,9 @@ std::shared_ptr<engine::KLVMeasurement> startedService() {
 
 void BM_ServiceWrite(benchmark::State& state) {
     const auto service = startedService();
-    double now = 1.8e9;
+    // Events stamped around the current time: a timestamp far from it would make the stored
+    // events look overdue for upload.
+    double now = platform::Clock::current().now();
     for (auto _ : state) {
         for (int i = 0; i < kBatch; ++i) {
             service->logEventWithOrigin("app", true, "level_up", fiveParameters(), now += 0.001,

@@ -127,6 +127,10 @@ class KLVDatabase : public KLVRemoteConfigStorage {
     // Stores the metadata under its fingerprint unless that fingerprint is stored already.
     bool insertIfNotExistsRawEventMetadata(const KLVPBMeasurementBundle& metadata,
                                            platform::Error* error = nullptr);
+    // The same for metadata already encoded, with its fingerprint (`klv_64LSBMD5` of `bytes`):
+    // a writer that needs the fingerprint itself encodes and hashes once.
+    bool insertIfNotExistsRawEventMetadata(const platform::Data& bytes, std::int64_t fingerprint,
+                                           platform::Error* error = nullptr);
     // The stored metadata; nothing, with an error, when absent.
     std::optional<KLVPBMeasurementBundle> queryRawEventsMetadataWithFingerprint(
         std::int64_t metadataFingerprint, platform::Error* error = nullptr);

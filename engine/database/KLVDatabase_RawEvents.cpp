@@ -124,7 +124,11 @@ std::optional<StoredEventParameters> readParameters(const KLVPBEvent& message, E
 bool KLVDatabase::insertIfNotExistsRawEventMetadata(const KLVPBMeasurementBundle& metadata,
                                                     Error* error) {
     const auto bytes = metadata.protoBuffer().value_or(platform::Data{});
-    const std::int64_t fingerprint = klv_64LSBMD5(bytes);
+    return insertIfNotExistsRawEventMetadata(bytes, klv_64LSBMD5(bytes), error);
+}
+
+bool KLVDatabase::insertIfNotExistsRawEventMetadata(const platform::Data& bytes,
+                                                    std::int64_t fingerprint, Error* error) {
     const auto existing = sqliteStore_->rowCountForTableWithName(
         kKLVRawEventsMetadataTable, kFingerprintColumn, Object(fingerprint), error);
     if (!existing) return false;

@@ -67,6 +67,24 @@ TEST_F(KLVDatabaseRawEventsTest, MetadataIsStoredOncePerFingerprint) {
     EXPECT_EQ(count("raw_events_metadata"), 0);
 }
 
+TEST_F(KLVDatabaseRawEventsTest, EncodedMetadataIsStoredUnderTheGivenFingerprintOnce) {
+    const auto bundle = metadata("1.0");
+    const auto bytes = bundle.protoBuffer().value();
+    EXPECT_TRUE(database_->insertIfNotExistsRawEventMetadata(bytes, fingerprint(bundle)));
+    // Stored already, whichever form it came in.
+    EXPECT_TRUE(database_->insertIfNotExistsRawEventMetadata(bundle));
+    EXPECT_TRUE(database_->insertIfNotExistsRawEventMetadata(bytes, fingerprint(bundle)));
+    EXPECT_EQ(count("raw_events_metadata"), 1);
+    EXPECT_EQ(database_->queryRawEventsMetadataWithFingerprint(fingerprint(bundle)), bundle);
+
+    Error error;
+    EXPECT_FALSE(database_->insertIfNotExistsRawEventMetadata(platform::Data{}, 7, &error));
+    EXPECT_EQ(error.code, 3);
+    EXPECT_EQ(error.description,
+              "Received empty measurement bundle metadata for getting dictionary representation");
+    EXPECT_EQ(count("raw_events_metadata"), 1);
+}
+
 TEST_F(KLVDatabaseRawEventsTest, RawEventRoundTripsWithItsArrays) {
     const Dictionary parameters = {
         {"score", 7},

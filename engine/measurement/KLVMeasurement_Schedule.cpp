@@ -20,6 +20,10 @@ namespace {
 
 constexpr double kTolerance = std::numeric_limits<double>::epsilon();
 constexpr double kSuspensionSeconds = 3600;
+// The alarm reads the clock again after this service computed the next uploading time, so the
+// time it stores for a task scheduled at `next` lies a little past `next`. Without this slack
+// every stored event would cancel and schedule the same upload again.
+constexpr double kScheduledTimeSlack = 0.01;
 
 bool isZero(double value) {
     return std::fabs(value) < kTolerance;
@@ -152,7 +156,8 @@ void KLVMeasurement::updateSchedule() {
         next = std::max(next, backoff + backoffInterval);
 
     const auto scheduled = alarm()->scheduledTimestamp();
-    if (scheduled && scheduled->secondsSince1970 != 0 && scheduled->secondsSince1970 <= next) {
+    if (scheduled && scheduled->secondsSince1970 != 0 &&
+        scheduled->secondsSince1970 <= next + kScheduledTimeSlack) {
         // The usual outcome after a stored event: its text is built only when it is printed.
         if (monitor().isLoggableLevel(kKLVLogVerbose)) {
             monitor().logWithLevel(kKLVLogVerbose, 23027,

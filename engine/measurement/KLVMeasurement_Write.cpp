@@ -307,7 +307,9 @@ bool KLVMeasurement::writeEvent(const KLVEvent& event, bool isPublicEvent, bool 
     } else if (event.name() == "_f") {
         persistedConfig_->setUnmatchedFirstOpenWithoutIDFA(true);
     }
-    if (!db.insertIfNotExistsRawEventMetadata(metadata, &error)) {
+    const auto metadataBytes = metadata.protoBuffer().value_or(platform::Data{});
+    const std::int64_t fingerprint = klv_64LSBMD5(metadataBytes);
+    if (!db.insertIfNotExistsRawEventMetadata(metadataBytes, fingerprint, &error)) {
         monitor().logWithLevel(kKLVLogErrorMonitored, 23068,
                                "Data loss. Cannot record event metadata. Error", error);
         return false;
@@ -323,8 +325,6 @@ bool KLVMeasurement::writeEvent(const KLVEvent& event, bool isPublicEvent, bool 
                                "Data loss. Too many events stored on disk. Deleted count",
                                *deleted);
     }
-    const std::int64_t fingerprint =
-        klv_64LSBMD5(metadata.protoBuffer().value_or(platform::Data{}));
     // A row that was not inserted fails the write, error or not: nothing else of the event may
     // be committed without it.
     if (!db.insertRawEvent(event, fingerprint, isRealtime, &error)) {
