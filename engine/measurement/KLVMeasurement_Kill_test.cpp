@@ -5,7 +5,8 @@
 // taken by the server, and a restart on the same data root must deliver the rest, repeating only
 // the bundles whose acknowledgement the kill cut, with their bundle_index unchanged.
 //
-// TESSALINE_KILL_RUNS sets the number of runs (default 8), TESSALINE_KILL_SEED the first seed.
+// TESSALINE_KILL_RUNS sets the number of runs (default 8, 4 under the sanitizers),
+// TESSALINE_KILL_SEED the first seed.
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
@@ -366,8 +367,15 @@ void runOnce(std::uint32_t seed) {
     }
 }
 
+// Fewer runs by default under the sanitizers, where each child starts several times slower.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr int kDefaultRuns = 4;
+#else
+constexpr int kDefaultRuns = 8;
+#endif
+
 TEST(KillTest, CommittedEventsSurviveSIGKILLAndArriveAfterRestart) {
-    const int runs = environmentNumber("TESSALINE_KILL_RUNS", 8);
+    const int runs = environmentNumber("TESSALINE_KILL_RUNS", kDefaultRuns);
     const int firstSeed = environmentNumber("TESSALINE_KILL_SEED", 1);
     for (int run = 0; run < runs && !::testing::Test::HasFatalFailure(); ++run)
         runOnce(static_cast<std::uint32_t>(firstSeed + run));
