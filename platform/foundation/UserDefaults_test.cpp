@@ -1,10 +1,6 @@
 #include "platform/foundation/UserDefaults.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <condition_variable>
 #include <cstdlib>
@@ -20,10 +16,9 @@
 #include "platform/foundation/PropertyList.h"
 #include "platform/foundation/SharedInstance.h"
 #include "platform/foundation/UserDefaultsWriter.h"
+#include "testkit/ChildProcess.h"
 #include "testkit/LogCapture.h"
 #include "testkit/TempHome.h"
-
-extern "C" char** environ;
 
 namespace platform {
 namespace {
@@ -61,31 +56,8 @@ constexpr const char* kChildHome = "TESSALINE_DEFAULTS_CHILD_HOME";
 // Runs UserDefaultsChildProcess.<test> of this binary as another process working in `home`; its
 // exit code, or -1 when it did not exit normally. The child's test output is dropped.
 int runChild(const std::string& test, const std::filesystem::path& home) {
-    std::vector<std::string> environment;
-    for (char** entry = environ; *entry; ++entry)
-        environment.emplace_back(*entry);
-    environment.push_back(std::string(kChildHome) + "=" + home.string());
-    std::vector<std::string> arguments{"/proc/self/exe",
-                                       "--gtest_filter=UserDefaultsChildProcess." + test};
-    const auto pointers = [](std::vector<std::string>& texts) {
-        std::vector<char*> list;
-        for (auto& text : texts)
-            list.push_back(text.data());
-        list.push_back(nullptr);
-        return list;
-    };
-    auto argv = pointers(arguments);
-    auto envp = pointers(environment);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-    pid_t pid = 0;
-    const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
-    posix_spawn_file_actions_destroy(&actions);
-    if (spawned != 0) return -1;
-    int status = 0;
-    if (::waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return -1;
-    return WEXITSTATUS(status);
+    testkit::ChildProcess child("UserDefaultsChildProcess." + test, {{kChildHome, home.string()}});
+    return child.wait();
 }
 
 class UserDefaultsTest : public testkit::TempHomeTest {

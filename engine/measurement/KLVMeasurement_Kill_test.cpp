@@ -1,0 +1,385 @@
+// Killing the process at any moment of writing, bundling or uploading loses nothing committed: a
+// child process runs a real service that logs numbered events and uploads them to this process's
+// loopback server, and is killed with SIGKILL at a seeded random point. The database must pass
+// its integrity check, every number the child reported as committed must be stored or already
+// taken by the server, and a restart on the same data root must deliver the rest, repeating only
+// the bundles whose acknowledgement the kill cut, with their bundle_index unchanged.
+//
+// TESSALINE_KILL_RUNS sets the number of runs (default 8, 4 under the sanitizers),
+// TESSALINE_KILL_SEED the first seed.
+
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <random>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "engine/base/EngineTestSupport.h"
+#include "engine/database/KLVDatabase.h"
+#include "engine/environment/KLVServerHosts.h"
+#include "engine/measurement/KLVEventListenerNotifier.h"
+#include "engine/measurement/KLVMeasurement.h"
+#include "engine/measurement/MeasurementTestSupport.h"
+#include "engine/settings/SettingsTestSupport.h"
+#include "engine/stores/KLVPersistedConfig.h"
+#include "engine/upload/UploadTestSupport.h"
+#include "platform/dispatch/Clock.h"
+#include "platform/foundation/Paths.h"
+#include "platform/foundation/ProcessInfo.h"
+#include "platform/net/HttpClient.h"
+#include "testkit/ChildProcess.h"
+#include "testkit/LoopbackServer.h"
+#include "testkit/TempHome.h"
+
+namespace engine {
+namespace {
+
+constexpr char kAppID[] = "1:1001:ios:abc";
+constexpr char kHost[] = "upload.measurement.test";
+constexpr char kEventName[] = "tick";
+constexpr char kSequenceParameter[] = "seq";
+
+// Set only in a child: its data root, the loopback server's port, and its role.
+constexpr char kChildHome[] = "TESSALINE_KILL_CHILD_HOME";
+constexpr char kChildPort[] = "TESSALINE_KILL_CHILD_PORT";
+constexpr char kChildRole[] = "TESSALINE_KILL_CHILD_ROLE";
+constexpr char kRoleWrite[] = "write";
+constexpr char kRoleDrain[] = "drain";
+constexpr char kDone[] = "done";
+constexpr char kCertificateFile[] = "server.pem";
+
+// A whole run of the child stays far below this; reaching it means the child is stuck.
+constexpr std::chrono::seconds kPatience{60};
+
+int environmentNumber(const char* name, int fallback) {
+    const char* text = std::getenv(name);
+    return text && *text ? std::atoi(text) : fallback;
+}
+
+std::optional<std::int64_t> sequenceOf(const KLVPBEvent& event) {
+    if (NANOGetString(event, KLVPBEvent::name) != kEventName) return std::nullopt;
+    const auto parameters = testing::parametersOf(event);
+    const auto found = parameters.find(kSequenceParameter);
+    if (found == parameters.end() || !found->second.isInteger()) return std::nullopt;
+    return found->second.asInteger();
+}
+
+// ---- The child ---------------------------------------------------------------------------------
+
+// The roles of the child; they run only when started by KillTest.
+class KillChildProcess : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        const char* home = std::getenv(kChildHome);
+        if (!home) GTEST_SKIP() << "runs only as a child process of KillTest";
+        platform::ProcessInfo::processInfo().setArguments({"engine_test"});
+        platform::setDataRoot(home);
+        std::ifstream pem(std::filesystem::path(home) / kCertificateFile);
+        std::stringstream certificate;
+        certificate << pem.rdbuf();
+        auto& client = platform::HttpClient::shared();
+        client.setTrustedCertificates(certificate.str());
+        ASSERT_TRUE(client.setConnectTo(kHost, "127.0.0.1", environmentNumber(kChildPort, 0)));
+        testing::useMainBundle(std::filesystem::path(home) / "bundle",
+                               {{"CFBundleIdentifier", "com.example.tessaline"},
+                                {kKLVUploadHostInfoPlistKey, kHost},
+                                {kKLVConfigHostInfoPlistKey, kHost}});
+        holdExperimentFetch();
+        KLVSetEventListenerNotifier([](const KLVEvent& event) {
+            if (const auto sequence = sequenceOf(event.protoEvent()))
+                testkit::ChildProcess::report(std::to_string(*sequence));
+        });
+        KLVMeasurement::initializeSharedInstanceWithAppID(kAppID, true, false, std::nullopt);
+        service_ = KLVMeasurement::sharedInstance();
+        ASSERT_TRUE(service_);
+        onWorker([](KLVMeasurement& s) {
+            ASSERT_TRUE(s.database());
+            ASSERT_TRUE(
+                s.remoteConfigInstance()->updateMeasurementConfig(testing::makeConfig(kAppID)));
+        });
+    }
+    template <typename F>
+    void onWorker(F f) {
+        service_->scheduler()->workerQueue()->sync([&] { f(*service_); });
+    }
+
+    std::shared_ptr<KLVMeasurement> service_;
+};
+
+// Logs numbered events for ever, each committed before the next, starting an upload whenever
+// none is out; the parent kills it.
+TEST_F(KillChildProcess, LogsAndUploads) {
+    if (std::getenv(kChildRole) != std::string(kRoleWrite)) GTEST_SKIP();
+    for (std::int64_t sequence = 0; sequence < 1000000; ++sequence) {
+        service_->logEventWithOrigin("app", true, kEventName, {{kSequenceParameter, sequence}},
+                                     platform::Clock::current().now(), true, false, false, nullptr,
+                                     {});
+        onWorker([](KLVMeasurement& s) {
+            if (!s.isNetworkRequestPending()) s.uploadData();
+        });
+    }
+    FAIL() << "the parent did not kill the child";
+}
+
+// Uploads until nothing is stored and nothing is out, then reports "done".
+TEST_F(KillChildProcess, DeliversWhatIsStored) {
+    if (std::getenv(kChildRole) != std::string(kRoleDrain)) GTEST_SKIP();
+    bool done = false;
+    while (!done) {
+        onWorker([&](KLVMeasurement& s) {
+            if (s.isNetworkRequestPending()) return;
+            if (s.hasDataToUpload()) {
+                s.uploadData();
+            } else {
+                done = true;
+            }
+        });
+    }
+    testkit::ChildProcess::report(kDone);
+    // The parent has what it needs; leave without running the service down.
+    std::_Exit(0);
+}
+
+// ---- The parent --------------------------------------------------------------------------------
+
+// One bundle as the server received it.
+struct Received {
+    std::size_t request = 0;
+    std::int32_t bundleIndex = 0;
+    std::vector<std::int64_t> sequences;
+};
+
+std::vector<Received> receivedBundles(const testkit::LoopbackServer& server) {
+    std::vector<Received> out;
+    const auto requests = server.requests();
+    for (std::size_t i = 0; i < requests.size(); ++i) {
+        if (requests[i].method != "POST" || requests[i].path != "/a") continue;
+        for (const auto& bundle : testing::bundlesOf(testing::decodeUploadedBatch(requests[i]))) {
+            Received received{i, NANOGetInt32(bundle, KLVPBMeasurementBundle::bundle_index), {}};
+            for (const auto& event : testing::eventsOf(bundle)) {
+                if (const auto sequence = sequenceOf(event))
+                    received.sequences.push_back(*sequence);
+            }
+            if (!received.sequences.empty()) out.push_back(std::move(received));
+        }
+    }
+    return out;
+}
+
+// What the killed child left in the database.
+struct Stored {
+    std::string integrity;
+    std::set<std::int64_t> raw;
+    std::map<std::int64_t, std::int32_t> queued;  // sequence → bundle_index
+};
+
+// The answer of PRAGMA integrity_check, through a connection of its own.
+std::string integrityOf(const std::string& path) {
+    sqlite3* db = nullptr;
+    if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
+        sqlite3_close(db);
+        return "cannot open";
+    }
+    const std::unique_ptr<sqlite3, int (*)(sqlite3*)> connection(db, sqlite3_close);
+    sqlite3_stmt* statement = nullptr;
+    if (sqlite3_prepare_v2(db, "PRAGMA integrity_check", -1, &statement, nullptr) != SQLITE_OK)
+        return sqlite3_errmsg(db);
+    const std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)> finalizer(statement,
+                                                                          sqlite3_finalize);
+    std::string answer;
+    while (sqlite3_step(statement) == SQLITE_ROW) {
+        if (!answer.empty()) answer += "\n";
+        answer += reinterpret_cast<const char*>(sqlite3_column_text(statement, 0));
+    }
+    return answer;
+}
+
+Stored readStore() {
+    Stored stored;
+    auto database = KLVDatabase::initWithDatabaseName(kKLVMeasurementDatabaseName,
+                                                      KLVPersistedConfig::sharedInstance());
+    EXPECT_TRUE(database);
+    if (!database) return stored;
+    auto& store = database->sqliteStore();
+    stored.integrity = integrityOf(store.databasePath());
+    const auto rows = store.recordsForQuery("SELECT rowid, * FROM raw_events", {});
+    EXPECT_TRUE(rows);
+    for (const auto& row : rows.value_or(std::vector<platform::Dictionary>{})) {
+        const auto raw = database->rawEventDataFromDictionary(row);
+        EXPECT_TRUE(raw) << "an unreadable raw event";
+        if (!raw) continue;
+        if (const auto sequence = sequenceOf(raw->rawEvent().protoEvent()))
+            stored.raw.insert(*sequence);
+    }
+    const auto queued = database->queryBundlesWithCountLimit(1 << 20, 1 << 30);
+    EXPECT_TRUE(queued);
+    for (const auto& entry : queued.value_or(std::vector<KLVQueuedBundle>{})) {
+        for (const auto& event : testing::eventsOf(entry.bundle)) {
+            if (const auto sequence = sequenceOf(event))
+                stored.queued[*sequence] =
+                    NANOGetInt32(entry.bundle, KLVPBMeasurementBundle::bundle_index);
+        }
+    }
+    return stored;
+}
+
+// Where the parent kills the child.
+enum class KillPoint {
+    // After a random count of committed events: anywhere in writing, bundling or uploading.
+    Writing,
+    // While the server holds the answer to a request.
+    HeldAnswer,
+    // Just after the server answered a request, while the child takes the answer in.
+    AfterAnswer,
+};
+
+void runOnce(std::uint32_t seed) {
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    std::mt19937 random(seed);
+    const auto uniform = [&](int low, int high) {
+        return std::uniform_int_distribution<int>(low, high)(random);
+    };
+    testkit::TempHome home;
+    const auto startChild = [&](const std::string& role, const testkit::LoopbackServer& server) {
+        std::ofstream(home.path() / kCertificateFile) << server.certificatePEM();
+        return std::make_unique<testkit::ChildProcess>(
+            "KillChildProcess.*", std::vector<std::pair<std::string, std::string>>{
+                                      {kChildHome, home.path().string()},
+                                      {kChildPort, std::to_string(server.port())},
+                                      {kChildRole, role}});
+    };
+
+    // The first life, killed.
+    const auto point = static_cast<KillPoint>(uniform(0, 2));
+    testkit::LoopbackServer first{{{kHost}}};
+    ASSERT_TRUE(first.isRunning());
+    // Requests from this index on were never answered before the kill.
+    std::size_t unanswered = SIZE_MAX;
+    const int answered = uniform(0, 3);
+    if (point == KillPoint::HeldAnswer) {
+        for (int i = 0; i < answered; ++i)
+            first.answer("POST", "/a", {204, {}, "", 0, false});
+        first.answer("POST", "/a", {204, {}, "", 600, false});
+        unanswered = static_cast<std::size_t>(answered);
+    } else {
+        first.answer("POST", "/a", {204, {}, "", 0, false});
+    }
+    std::set<std::int64_t> reported;
+    {
+        auto child = startChild(kRoleWrite, first);
+        ASSERT_TRUE(child->isRunning());
+        if (point == KillPoint::Writing) {
+            for (int wanted = uniform(1, 400); wanted > 0; --wanted) {
+                const auto line = child->readLine(kPatience);
+                ASSERT_TRUE(line) << "the child stopped reporting";
+                reported.insert(std::stoll(*line));
+            }
+        } else {
+            // The child reports far fewer lines than the pipe holds before its first uploads.
+            ASSERT_TRUE(first.waitForRequests(static_cast<std::size_t>(answered) + 1, kPatience));
+            for (int more = point == KillPoint::HeldAnswer ? uniform(0, 20) : 0; more > 0; --more) {
+                const auto line = child->readLine(kPatience);
+                ASSERT_TRUE(line);
+                reported.insert(std::stoll(*line));
+            }
+        }
+        child->kill();
+        while (const auto line = child->readLine(kPatience))
+            reported.insert(std::stoll(*line));
+    }
+    first.stop();
+    const auto beforeKill = receivedBundles(first);
+    ASSERT_FALSE(reported.empty());
+
+    // What the kill left behind.
+    std::set<std::int64_t> acknowledged;
+    for (const auto& bundle : beforeKill) {
+        if (bundle.request < unanswered)
+            acknowledged.insert(bundle.sequences.begin(), bundle.sequences.end());
+    }
+    std::set<std::int64_t> left;
+    {
+        const Stored stored = readStore();
+        EXPECT_EQ(stored.integrity, "ok");
+        left = stored.raw;
+        for (const auto& [sequence, index] : stored.queued) {
+            EXPECT_FALSE(stored.raw.count(sequence)) << sequence << " is raw and queued";
+            left.insert(sequence);
+        }
+        for (const auto sequence : reported) {
+            EXPECT_TRUE(left.count(sequence) || acknowledged.count(sequence))
+                << "committed event " << sequence << " is lost";
+        }
+    }
+    platform::resetSharedInstances();
+    platform::setDataRoot(home.path());
+
+    // The second life delivers everything.
+    testkit::LoopbackServer second{{{kHost}}};
+    ASSERT_TRUE(second.isRunning());
+    second.answer("POST", "/a", {204, {}, "", 0, false});
+    {
+        auto child = startChild(kRoleDrain, second);
+        ASSERT_TRUE(child->isRunning());
+        EXPECT_EQ(child->readLine(kPatience), std::optional<std::string>(kDone));
+        EXPECT_EQ(child->wait(), 0);
+    }
+    second.stop();
+    const auto afterRestart = receivedBundles(second);
+
+    std::map<std::int64_t, const Received*> firstSeen;
+    std::size_t lastRequest = 0;
+    for (const auto& bundle : beforeKill) {
+        lastRequest = std::max(lastRequest, bundle.request);
+        for (const auto sequence : bundle.sequences) {
+            EXPECT_TRUE(firstSeen.emplace(sequence, &bundle).second)
+                << sequence << " was sent twice before the kill";
+        }
+    }
+    std::set<std::int64_t> delivered;
+    for (const auto& bundle : afterRestart) {
+        for (const auto sequence : bundle.sequences) {
+            EXPECT_TRUE(delivered.insert(sequence).second)
+                << sequence << " was sent twice after the restart";
+            const auto earlier = firstSeen.find(sequence);
+            if (earlier == firstSeen.end()) continue;
+            // Sent again: only the last request's bundles can have lost their acknowledgement.
+            EXPECT_EQ(earlier->second->request, lastRequest)
+                << sequence << " was acknowledged and sent again";
+            EXPECT_EQ(earlier->second->bundleIndex, bundle.bundleIndex)
+                << "the bundle of " << sequence << " changed its index";
+        }
+    }
+    for (const auto sequence : reported) {
+        EXPECT_TRUE(delivered.count(sequence) || acknowledged.count(sequence))
+            << "committed event " << sequence << " never arrived";
+    }
+    for (const auto sequence : left) {
+        EXPECT_TRUE(delivered.count(sequence)) << "stored event " << sequence << " never arrived";
+    }
+}
+
+// Fewer runs by default under the sanitizers, where each child starts several times slower.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr int kDefaultRuns = 4;
+#else
+constexpr int kDefaultRuns = 8;
+#endif
+
+TEST(KillTest, CommittedEventsSurviveSIGKILLAndArriveAfterRestart) {
+    const int runs = environmentNumber("TESSALINE_KILL_RUNS", kDefaultRuns);
+    const int firstSeed = environmentNumber("TESSALINE_KILL_SEED", 1);
+    for (int run = 0; run < runs && !::testing::Test::HasFatalFailure(); ++run)
+        runOnce(static_cast<std::uint32_t>(firstSeed + run));
+}
+
+}  // namespace
+}  // namespace engine
