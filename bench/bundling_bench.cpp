@@ -1,8 +1,9 @@
 // Raw events bundled per second by the measurement service from 100,000 stored events (default
-// settings, no sampling), beside the same work done by plain SQLite in the same run (read the
-// rows in runs of 1,000, store one blob per run, delete the run, one transaction per run) as the
-// limit to read it against; and the time of one upload of 100 queued bundles to a loopback
-// server that takes them all.
+// settings, no sampling), without audiences and with ten whose filters look at every event,
+// beside the same work done by plain SQLite in the same run (read the rows in runs of 1,000,
+// store one blob per run, delete the run, one transaction per run) as the limit to read it
+// against; and the time of one upload of 100 queued bundles to a loopback server that takes
+// them all.
 
 #include <benchmark/benchmark.h>
 #include <sqlite3.h>
@@ -30,6 +31,7 @@ constexpr char kHost[] = "upload.bench.test";
 constexpr int kStoredEvents = 100000;
 constexpr int kRunLength = 1000;
 constexpr int kUploadBundles = 100;
+constexpr int kAudiences = 10;
 
 struct Statement {
     sqlite3_stmt* handle = nullptr;
@@ -143,8 +145,51 @@ void fillRawEvents(engine::KLVMeasurement& service, int count) {
     });
 }
 
-void BM_BundleRawEvents(benchmark::State& state) {
+// Audiences whose event filters all look at the stored event's name and parameters, so every
+// bundled event is evaluated against each of them.
+std::vector<engine::KLVPBAudience> audiences() {
+    engine::KLVPBNumberFilter between;
+    NANOSetInt32(between, engine::KLVPBNumberFilter::comparison_type, 4);
+    NANOSetString(between, engine::KLVPBNumberFilter::min_comparison_value, "0");
+    NANOSetString(between, engine::KLVPBNumberFilter::max_comparison_value, "100");
+    engine::KLVPBFilter level;
+    NANOSetMessage(level, engine::KLVPBFilter::number_filter, &between);
+    NANOSetString(level, engine::KLVPBFilter::param_name, "level");
+    engine::KLVPBStringFilter wizard;
+    NANOSetInt32(wizard, engine::KLVPBStringFilter::match_type, 1);
+    NANOSetString(wizard, engine::KLVPBStringFilter::expression, "^wiz\\w+$");
+    engine::KLVPBFilter character;
+    NANOSetMessage(character, engine::KLVPBFilter::string_filter, &wizard);
+    NANOSetString(character, engine::KLVPBFilter::param_name, "character");
+
+    std::vector<engine::KLVPBAudience> made(kAudiences);
+    for (int a = 0; a < kAudiences; ++a) {
+        engine::KLVPBEventFilter filter;
+        NANOSetInt32(filter, engine::KLVPBEventFilter::filter_id, 1);
+        NANOSetString(filter, engine::KLVPBEventFilter::event_name, "level_up");
+        NANOSetArray(filter, engine::KLVPBEventFilter::filters,
+                     std::vector{a % 2 == 0 ? level : character});
+        if (a % 3 == 0) NANOSetBool(filter, engine::KLVPBEventFilter::dynamic, true);
+        NANOSetInt32(made[a], engine::KLVPBAudience::audience_id, a + 1);
+        NANOSetArray(made[a], engine::KLVPBAudience::event_filters, std::vector{filter});
+    }
+    return made;
+}
+
+bool setAudiences(engine::KLVMeasurement& service,
+                  const std::vector<engine::KLVPBAudience>& audiences) {
+    bool stored = false;
+    service.scheduler()->workerQueue()->sync([&] {
+        stored = service.database()->performTransaction(
+            [&] { return service.audienceUpdateAudiences(audiences); });
+    });
+    return stored;
+}
+
+void BM_BundleRawEvents(benchmark::State& state, bool withAudiences) {
     const auto service = startedService();
+    if (!setAudiences(*service, withAudiences ? audiences() : std::vector<engine::KLVPBAudience>{}))
+        state.SkipWithError("the audiences were not stored");
     for (auto _ : state) {
         state.PauseTiming();
         fillRawEvents(*service, kStoredEvents);
@@ -164,8 +209,16 @@ void BM_BundleRawEvents(benchmark::State& state) {
     }
     state.counters["events_per_s"] = benchmark::Counter(
         static_cast<double>(state.iterations() * kStoredEvents), benchmark::Counter::kIsRate);
+    setAudiences(*service, {});
 }
-BENCHMARK(BM_BundleRawEvents)->Iterations(3)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_CAPTURE(BM_BundleRawEvents, no_audiences, false)
+    ->Iterations(3)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK_CAPTURE(BM_BundleRawEvents, ten_audiences, true)
+    ->Iterations(3)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 // The limit: the same rows bundled by plain SQLite, each run read, stored as one blob and
 // deleted in one WAL transaction.

@@ -146,6 +146,20 @@ class KLVDatabase : public KLVRemoteConfigStorage {
     std::optional<std::vector<KLVRawEventData>> rawEventsWithMetadataFingerprint(
         std::int64_t metadataFingerprint, platform::Error* error,
         const KLVSqliteStore::RowFilter& eventFilter);
+    // The same read for bundling, each row decoded once and read by column: `eventFilter` sees
+    // the columns that place a row in its run and the row's event (null, with the reason, when
+    // it does not convert).
+    struct RawEventRow {
+        std::int64_t rowID = 0;  // 0 for a non-integer row ID
+        double timestamp = 0;    // 0 for a non-numeric timestamp
+        std::int64_t dataSize = 0;
+        const KLVRawEventData* event = nullptr;
+        const platform::Error* conversionError = nullptr;
+    };
+    using RawEventFilter = std::function<bool(std::size_t acceptedCount, const RawEventRow& row)>;
+    std::optional<std::vector<KLVRawEventData>> rawEventsWithMetadataFingerprintForBundling(
+        std::int64_t metadataFingerprint, platform::Error* error,
+        const RawEventFilter& eventFilter);
     // One raw_events row (with its rowid) as a raw event, array parameters included.
     std::optional<KLVRawEventData> rawEventDataFromDictionary(const Row& row,
                                                               platform::Error* error = nullptr);

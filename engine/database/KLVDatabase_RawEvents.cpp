@@ -1,10 +1,15 @@
 // Raw events and the bundle metadata they are stored under.
 
+#include <sqlite3.h>
+
+#include <span>
+#include <string_view>
 #include <utility>
 
 #include "engine/base/KLVDataAdditions.h"
 #include "engine/base/KLVErrors.h"
 #include "engine/base/KLVInternalNames.h"
+#include "engine/base/KLVLogLevel.h"
 #include "engine/base/KLVMeasurementBase.h"
 #include "engine/database/KLVDatabase.h"
 #include "engine/database/KLVDatabaseSchema.h"
@@ -117,6 +122,109 @@ std::optional<StoredEventParameters> readParameters(const KLVPBEvent& message, E
     return stored;
 }
 
+// A raw_events row's columns as the conversion needs them; a missing or NULL column, or one
+// of the wrong type, is absent.
+struct StoredRawEvent {
+    std::optional<std::int64_t> rowID;
+    std::optional<std::span<const std::uint8_t>> data;
+    std::optional<std::int64_t> fingerprint;
+    std::string_view name;  // empty unless text
+    double timestamp = 0;   // 0 unless a number
+};
+
+std::optional<KLVRawEventData> rawEventFromStored(const StoredRawEvent& row, Error* error) {
+    if (!row.rowID) {
+        fail(error, kKLVErrorCodeBadArgument, "Unable to find row ID in the database dictionary");
+        return std::nullopt;
+    }
+    if (!row.data) {
+        fail(error, kKLVErrorCodeBadArgument,
+             "Unable to find event data in the database dictionary");
+        return std::nullopt;
+    }
+    if (!row.fingerprint) {
+        fail(error, kKLVErrorCodeBadArgument,
+             "Unable to find event metadata in the database dictionary");
+        return std::nullopt;
+    }
+    const auto message = KLVPBEvent::initWithBuffer(*row.data);
+    if (!message) {
+        fail(error, kKLVErrorCodeEmptyData, "Failed to parse event from data");
+        return std::nullopt;
+    }
+    auto stored = readParameters(*message, error);
+    if (!stored) return std::nullopt;
+    if (stored->origin.empty()) {
+        fail(error, kKLVErrorCodeFailedOperation,
+             "Cannot create an event from database. Missing origin parameter");
+        return std::nullopt;
+    }
+    const double previousTimestamp =
+        static_cast<double>(NANOGetInt64(*message, KLVPBEvent::previous_timestamp_millis)) / 1000.0;
+    auto rawEvent = KLVRawEventData::initWithRawEvent(
+        KLVEvent::initWithOrigin(std::move(stored->origin), false, std::string(row.name),
+                                 row.timestamp, previousTimestamp, stored->parameters),
+        *row.rowID, *row.fingerprint);
+    if (!rawEvent) {
+        fail(error, kKLVErrorCodeFailedOperation,
+             "Failed to initialize raw event data from dictionary");
+    }
+    return rawEvent;
+}
+
+// Columns of the bundling read, in its SELECT order.
+enum RawEventColumn : int { kRowID, kName, kTimestamp, kFingerprint, kData };
+
+// A zero-length blob has no buffer: like the generic row reader, it reads as no value (logged).
+bool blobIsMissing(sqlite3_stmt* statement, int index, const char* name) {
+    if (sqlite3_column_type(statement, index) != SQLITE_BLOB ||
+        sqlite3_column_blob(statement, index) != nullptr) {
+        return false;
+    }
+    KLVMeasurementBase::monitor().logWithLevel(kKLVLogWarningMonitored, 34004,
+                                               "Value is nil for column", Object(name));
+    return true;
+}
+
+std::optional<double> numberAt(sqlite3_stmt* statement, int index) {
+    const int type = sqlite3_column_type(statement, index);
+    if (type == SQLITE_INTEGER) return static_cast<double>(sqlite3_column_int64(statement, index));
+    if (type == SQLITE_FLOAT) return sqlite3_column_double(statement, index);
+    return std::nullopt;
+}
+
+std::optional<std::int64_t> integerAt(sqlite3_stmt* statement, int index) {
+    if (sqlite3_column_type(statement, index) != SQLITE_INTEGER) return std::nullopt;
+    return sqlite3_column_int64(statement, index);
+}
+
+// The row the statement stands on, its columns viewing the statement's own buffers (valid until
+// the next step).
+StoredRawEvent storedRawEventAt(sqlite3_stmt* statement) {
+    StoredRawEvent row;
+    for (const auto& [index, name] : {std::pair{kName, kNameColumn}, std::pair{kData, kDataColumn}})
+        blobIsMissing(statement, index, name);
+    row.rowID = integerAt(statement, kRowID);
+    if (sqlite3_column_type(statement, kName) == SQLITE_TEXT) {
+        const auto* text = sqlite3_column_text(statement, kName);
+        if (text) {
+            row.name =
+                std::string_view(reinterpret_cast<const char*>(text),
+                                 static_cast<std::size_t>(sqlite3_column_bytes(statement, kName)));
+        }
+    }
+    row.timestamp = numberAt(statement, kTimestamp).value_or(0);
+    row.fingerprint = integerAt(statement, kFingerprint);
+    if (sqlite3_column_type(statement, kData) == SQLITE_BLOB) {
+        const auto* bytes = static_cast<const std::uint8_t*>(sqlite3_column_blob(statement, kData));
+        if (bytes) {
+            row.data = std::span<const std::uint8_t>(
+                bytes, static_cast<std::size_t>(sqlite3_column_bytes(statement, kData)));
+        }
+    }
+    return row;
+}
+
 }  // namespace
 
 // --- Metadata ----------------------------------------------------------------------------------
@@ -223,52 +331,60 @@ std::optional<std::vector<KLVRawEventData>> KLVDatabase::rawEventsWithMetadataFi
     return events;
 }
 
+std::optional<std::vector<KLVRawEventData>>
+KLVDatabase::rawEventsWithMetadataFingerprintForBundling(std::int64_t metadataFingerprint,
+                                                         Error* error,
+                                                         const RawEventFilter& eventFilter) {
+    std::vector<KLVRawEventData> events;
+    std::size_t seen = 0;
+    std::size_t accepted = 0;
+    const bool read = sqliteStore_->readRowsForQuery(
+        "SELECT rowid, name, timestamp, metadata_fingerprint, data FROM raw_events WHERE "
+        "metadata_fingerprint = ? ORDER BY rowid ASC LIMIT ?",
+        {metadataFingerprint, kMaxRawEventsPerRead}, error, [&](sqlite3_stmt* statement) {
+            ++seen;
+            const StoredRawEvent stored = storedRawEventAt(statement);
+            Error conversionError;
+            auto event = rawEventFromStored(stored, &conversionError);
+            RawEventRow row;
+            row.rowID = stored.rowID.value_or(0);
+            row.timestamp = stored.timestamp;
+            row.dataSize = stored.data ? static_cast<std::int64_t>(stored.data->size()) : 0;
+            row.event = event ? &*event : nullptr;
+            row.conversionError = &conversionError;
+            if (eventFilter && !eventFilter(accepted, row)) return false;
+            ++accepted;
+            // A row that does not convert keeps its place in the run but is skipped.
+            if (event) {
+                events.push_back(std::move(*event));
+            } else if (error) {
+                *error = std::move(conversionError);
+            }
+            return true;
+        });
+    if (!read) return std::nullopt;
+    if (seen > 0 && accepted == 0) {
+        KLVMeasurementBase::monitor().logWithLevel(
+            kKLVLogWarningMonitored, 34005, "Database contains records that were all filtered out");
+    }
+    if (accepted > 0 && events.empty()) return std::nullopt;
+    return events;
+}
+
 std::optional<KLVRawEventData> KLVDatabase::rawEventDataFromDictionary(const Row& row,
                                                                        Error* error) {
     const Object* rowID = column(row, kRowIDColumn);
     const Object* data = column(row, kDataColumn);
     const Object* fingerprint = column(row, kFingerprintColumn);
-    if (!rowID || !rowID->isInteger()) {
-        fail(error, kKLVErrorCodeBadArgument, "Unable to find row ID in the database dictionary");
-        return std::nullopt;
-    }
-    if (!data || !data->isData()) {
-        fail(error, kKLVErrorCodeBadArgument,
-             "Unable to find event data in the database dictionary");
-        return std::nullopt;
-    }
-    if (!fingerprint || !fingerprint->isInteger()) {
-        fail(error, kKLVErrorCodeBadArgument,
-             "Unable to find event metadata in the database dictionary");
-        return std::nullopt;
-    }
-    const auto message = KLVPBEvent::initWithBuffer(data->asData());
-    if (!message) {
-        fail(error, kKLVErrorCodeEmptyData, "Failed to parse event from data");
-        return std::nullopt;
-    }
-    auto stored = readParameters(*message, error);
-    if (!stored) return std::nullopt;
-    if (stored->origin.empty()) {
-        fail(error, kKLVErrorCodeFailedOperation,
-             "Cannot create an event from database. Missing origin parameter");
-        return std::nullopt;
-    }
     const Object* name = column(row, kNameColumn);
     const Object* timestamp = column(row, kTimestampColumn);
-    const double previousTimestamp =
-        static_cast<double>(NANOGetInt64(*message, KLVPBEvent::previous_timestamp_millis)) / 1000.0;
-    auto rawEvent = KLVRawEventData::initWithRawEvent(
-        KLVEvent::initWithOrigin(std::move(stored->origin), false,
-                                 name && name->isString() ? name->asString() : std::string(),
-                                 timestamp ? timestamp->numberAsDouble().value_or(0) : 0,
-                                 previousTimestamp, stored->parameters),
-        rowID->asInteger(), fingerprint->asInteger());
-    if (!rawEvent) {
-        fail(error, kKLVErrorCodeFailedOperation,
-             "Failed to initialize raw event data from dictionary");
-    }
-    return rawEvent;
+    StoredRawEvent stored;
+    if (rowID && rowID->isInteger()) stored.rowID = rowID->asInteger();
+    if (data && data->isData()) stored.data = std::span<const std::uint8_t>(data->asData());
+    if (fingerprint && fingerprint->isInteger()) stored.fingerprint = fingerprint->asInteger();
+    if (name && name->isString()) stored.name = name->asString();
+    stored.timestamp = timestamp ? timestamp->numberAsDouble().value_or(0) : 0;
+    return rawEventFromStored(stored, error);
 }
 
 std::optional<std::int64_t> KLVDatabase::nextMetadataFingerprintToProcess(Error* error) {

@@ -41,6 +41,15 @@ class KLVDatabaseRawEventsTest : public testing::DatabaseEventTest {
         EXPECT_TRUE(events) << error.description;
         return events.value_or(std::vector<KLVRawEventData>{});
     }
+    // The smallest stored event that converts: its origin parameter alone.
+    static platform::Data originOnlyEvent() {
+        KLVPBEvent event;
+        KLVPBEventParam origin;
+        NANOSetString(origin, KLVPBEventParam::name, "_o");
+        NANOSetString(origin, KLVPBEventParam::string_value, "app");
+        NANOSetArray(event, KLVPBEvent::params, std::vector{origin});
+        return *event.protoBuffer();
+    }
     std::int64_t count(const std::string& table) {
         return *database_->sqliteStore().rowCountForTableWithName(table);
     }
@@ -185,17 +194,11 @@ TEST_F(KLVDatabaseRawEventsTest, RowsThatDoNotConvertAreSkipped) {
 }
 
 TEST_F(KLVDatabaseRawEventsTest, RowConversionFailures) {
-    KLVPBEvent valid;
-    KLVPBEventParam origin;
-    NANOSetString(origin, KLVPBEventParam::name, "_o");
-    NANOSetString(origin, KLVPBEventParam::string_value, "app");
-    NANOSetArray(valid, KLVPBEvent::params, std::vector{origin});
-
     const Row good = {{"rowid", 3},
                       {"name", "_s"},
                       {"timestamp", 1.5},
                       {"metadata_fingerprint", 8},
-                      {"data", *valid.protoBuffer()}};
+                      {"data", originOnlyEvent()}};
     const auto with = [&](const char* column, Object value) {
         Row row = good;
         row.insert_or_assign(column, std::move(value));
@@ -221,6 +224,71 @@ TEST_F(KLVDatabaseRawEventsTest, RowConversionFailures) {
         EXPECT_EQ(error.description, c.description) << c.label;
     }
     EXPECT_EQ(database_->rawEventDataFromDictionary(good)->rowID(), 3);
+}
+
+// The bundling read takes its columns straight from the statement: for every shape a stored row
+// can have, it must convert exactly as the generic read does, and show its filter the row's
+// place (row, timestamp, size) and why it did not convert.
+TEST_F(KLVDatabaseRawEventsTest, BundlingReadConvertsAsTheGenericReadDoes) {
+    const platform::Data bytes = originOnlyEvent();
+    const auto size = static_cast<std::int64_t>(bytes.size());
+
+    const struct {
+        const char* label;
+        Object name, timestamp, data;
+        double seenTimestamp;
+        std::int64_t seenSize;
+        const char* failure;  // empty: converts
+    } cases[] = {
+        {"valid", "_s", 7.5, bytes, 7.5, size, ""},
+        {"integer timestamp", "_s", 7, bytes, 7, size, ""},
+        {"text timestamp", "_s", "x7", bytes, 0, size, ""},
+        {"empty name", "", 7.5, bytes, 7.5, size,
+         "Failed to initialize raw event data from dictionary"},
+        {"name as blob", platform::Data{'_', 's'}, 7.5, bytes, 7.5, size,
+         "Failed to initialize raw event data from dictionary"},
+        {"data as text", "_s", 7.5, "abc", 7.5, 0,
+         "Unable to find event data in the database dictionary"},
+        {"empty data", "_s", 7.5, platform::Data{}, 7.5, 0,
+         "Unable to find event data in the database dictionary"},
+        {"garbage data", "_s", 7.5, platform::Data{0xff}, 7.5, 1,
+         "Failed to parse event from data"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        ASSERT_TRUE(database_->deleteRawEventsWithMaxRowID(1'000'000));
+        insert(event("_e", 3.0), 5);
+        ASSERT_TRUE(database_->sqliteStore().upsertRecord({{"name", c.name},
+                                                           {"timestamp", c.timestamp},
+                                                           {"metadata_fingerprint", 5},
+                                                           {"data", c.data}},
+                                                          "raw_events"));
+        Error genericError;
+        const auto generic = database_->rawEventsWithMetadataFingerprint(5, &genericError, {});
+        std::vector<KLVDatabase::RawEventRow> seen;
+        std::vector<std::string> failures;
+        Error error;
+        const auto bundled = database_->rawEventsWithMetadataFingerprintForBundling(
+            5, &error, [&](std::size_t, const KLVDatabase::RawEventRow& row) {
+                seen.push_back(row);
+                failures.push_back(row.event ? "" : row.conversionError->description);
+                return true;
+            });
+        ASSERT_TRUE(generic && bundled);
+        ASSERT_EQ(bundled->size(), generic->size());
+        for (std::size_t i = 0; i < generic->size(); ++i) {
+            EXPECT_EQ((*bundled)[i].rowID(), (*generic)[i].rowID());
+            EXPECT_EQ((*bundled)[i].rawEvent().name(), (*generic)[i].rawEvent().name());
+            EXPECT_EQ((*bundled)[i].rawEvent().timestamp(), (*generic)[i].rawEvent().timestamp());
+            EXPECT_EQ((*bundled)[i].rawEvent().parameters(), (*generic)[i].rawEvent().parameters());
+        }
+        EXPECT_EQ(error.description, genericError.description);
+        ASSERT_EQ(seen.size(), 2u);
+        EXPECT_EQ(seen[1].rowID, seen[0].rowID + 1);
+        EXPECT_EQ(seen[1].timestamp, c.seenTimestamp);
+        EXPECT_EQ(seen[1].dataSize, c.seenSize);
+        EXPECT_EQ(failures, (std::vector<std::string>{"", c.failure}));
+    }
 }
 
 TEST_F(KLVDatabaseRawEventsTest, TrimKeepsTheNewest) {

@@ -169,24 +169,23 @@ std::optional<std::vector<KLVRawEventData>> KLVMeasurement::rawEventsWithMetadat
     std::int64_t metadataFingerprint) {
     const auto config = remoteConfigInstance();
     Error error;
-    auto raws = database()->rawEventsWithMetadataFingerprint(
+    auto raws = database()->rawEventsWithMetadataFingerprintForBundling(
         metadataFingerprint, &error,
-        KLVRawEventBundleFilter(*database(), config->uploadMaxEventsPerBundle(),
+        KLVRawEventBundleFilter(config->uploadMaxEventsPerBundle(),
                                 config->uploadMaxSizeLimitBytes()));
     if (!raws) {
         monitor().logWithLevel(kKLVLogErrorMonitored, 23097,
                                "Inconsistent state, raw event is expected. Error", error);
         // Rows that none decode would fail every bundling: they are deleted instead. The run is
-        // read again without conversion to find where it ends.
+        // read again to find where it ends.
         std::int64_t lastRowID = 0;
-        database()->rawEventsWithMetadataFingerprint(
+        database()->rawEventsWithMetadataFingerprintForBundling(
             metadataFingerprint, nullptr,
-            [filter = KLVRawEventBundleFilter(*database(), config->uploadMaxEventsPerBundle(),
+            [filter = KLVRawEventBundleFilter(config->uploadMaxEventsPerBundle(),
                                               config->uploadMaxSizeLimitBytes()),
-             &lastRowID](std::size_t accepted, const KLVSqliteStore::Row& row) {
+             &lastRowID](std::size_t accepted, const KLVDatabase::RawEventRow& row) {
                 if (!filter(accepted, row)) return false;
-                const auto it = row.find("rowid");
-                if (it != row.end() && it->second.isInteger()) lastRowID = it->second.asInteger();
+                lastRowID = row.rowID;  // a rowid is always an integer
                 return true;
             });
         if (lastRowID > 0 && deleteBundledRawEvents(lastRowID, metadataFingerprint))
@@ -244,7 +243,10 @@ std::optional<std::vector<KLVEvent>> KLVMeasurement::processRawEvents(
     std::vector<KLVEvent> events;
     events.reserve(kept.size());
     for (const KLVRawEventData* raw : kept) {
-        KLVEvent event = internalEventFromPublicEvent(*raw).rawEvent();
+        // Only an ad impression changes name; any other event is copied once.
+        KLVEvent event = raw->rawEvent().name() == "ad_impression"
+                             ? internalEventFromPublicEvent(*raw).rawEvent()
+                             : raw->rawEvent();
         changed |= checkConversion(event, *counts);
         changed |= checkRealtime(event, *counts);
         events.push_back(validatePurchaseEvent(std::move(event)));
@@ -431,9 +433,10 @@ std::optional<std::vector<KLVEvent>> KLVMeasurement::eventsAfterUpdatingEventAgg
                                    KLVDebugEventName(original.name()), error);
             return std::nullopt;
         }
-        KLVEvent event = original;
+        KLVEvent event = aggregates
+                             ? original.copyWithPreviousTimestamp(aggregates->lastFireTimestamp())
+                             : original;
         if (aggregates) {
-            event = original.copyWithPreviousTimestamp(aggregates->lastFireTimestamp());
             aggregates->incrementCurrentBundleCount();
             aggregates->incrementLifetimeCount();
             aggregates->incrementCurrentSessionCount();

@@ -50,6 +50,9 @@ class KLVSqliteStore {
     // Asked for every row with the number of rows accepted so far: true accepts the row and reads
     // on, false stops reading without it.
     using RowFilter = std::function<bool(std::size_t acceptedCount, const Row& row)>;
+    // Sees each row of a SELECT on its statement, for reads that take the columns they need
+    // directly instead of a Row: true reads on, false stops reading.
+    using StatementRowReader = std::function<bool(sqlite3_stmt* statement)>;
 
     // Opens (creating when needed) and validates the file at `path`. A file proven corrupt is
     // deleted with its companions and created anew once; any other failure (a lock held by another
@@ -158,6 +161,10 @@ class KLVSqliteStore {
                                                     const ParameterValues& parameterValues,
                                                     platform::Error* error,
                                                     const RowFilter& filter);
+    // The rows of a SELECT handed one by one to `onRow`, on a cached prepared statement; the same
+    // checks and failures as recordsForQuery.
+    bool readRowsForQuery(const std::string& query, const ParameterValues& parameterValues,
+                          platform::Error* error, const StatementRowReader& onRow);
     // The first column of the first row: an Integer or Double object. A NULL value answers
     // nullopt without an error.
     std::optional<platform::Object> numberForQuery(const std::string& query,

@@ -217,35 +217,44 @@ std::optional<std::vector<KLVSqliteStore::Row>> KLVSqliteStore::recordsForQuery(
 std::optional<std::vector<KLVSqliteStore::Row>> KLVSqliteStore::recordsForQuery(
     const std::string& query, const ParameterValues& parameterValues, Error* error,
     const RowFilter& filter) {
-    if (!KLVCheckNonZero(query.size(), error, kKLVErrorCodeBadArgument,
-                         "Received empty query for records for query") ||
+    // An empty query is reported before an empty filter.
+    if (!query.empty() &&
         !KLVCheckCondition(static_cast<bool>(filter), error, kKLVErrorCodeBadArgument,
-                           "Received empty filter for selecting records") ||
-        !isOpen(error, "Query records failed. Database not open.") ||
-        !KLVCheckCondition(!(!beginsWithSelect(query)), error, kKLVErrorCodeBadArgument,
-                           "Received invalid select query")) {
+                           "Received empty filter for selecting records")) {
         return std::nullopt;
     }
-    Statement statement = statementForQuery(query, &parameterValues, error);
-    if (!statement) return std::nullopt;
     std::vector<Row> rows;
     std::size_t seen = 0;
-    const bool read = readRows(
-        statement.get(), "query records",
-        [&](sqlite3_stmt* current) {
-            ++seen;
-            Row row = rowFromStatement(current);
-            if (!filter(rows.size(), row)) return false;
-            rows.push_back(std::move(row));
-            return true;
-        },
-        error);
+    const bool read = readRowsForQuery(query, parameterValues, error, [&](sqlite3_stmt* current) {
+        ++seen;
+        Row row = rowFromStatement(current);
+        if (!filter(rows.size(), row)) return false;
+        rows.push_back(std::move(row));
+        return true;
+    });
     if (!read) return std::nullopt;
     if (seen > 0 && rows.empty()) {
         KLVMeasurementBase::monitor().logWithLevel(
             kKLVLogWarningMonitored, 34005, "Database contains records that were all filtered out");
     }
     return rows;
+}
+
+bool KLVSqliteStore::readRowsForQuery(const std::string& query,
+                                      const ParameterValues& parameterValues, Error* error,
+                                      const StatementRowReader& onRow) {
+    if (!KLVCheckNonZero(query.size(), error, kKLVErrorCodeBadArgument,
+                         "Received empty query for records for query") ||
+        !KLVCheckCondition(static_cast<bool>(onRow), error, kKLVErrorCodeBadArgument,
+                           "Received empty filter for selecting records") ||
+        !isOpen(error, "Query records failed. Database not open.") ||
+        !KLVCheckCondition(!(!beginsWithSelect(query)), error, kKLVErrorCodeBadArgument,
+                           "Received invalid select query")) {
+        return false;
+    }
+    Statement statement = statementForQuery(query, &parameterValues, error);
+    if (!statement) return false;
+    return readRows(statement.get(), "query records", onRow, error);
 }
 
 std::optional<Object> KLVSqliteStore::numberForQuery(const std::string& query,

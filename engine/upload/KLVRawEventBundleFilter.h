@@ -6,15 +6,13 @@
 #include <cstdint>
 
 #include "engine/database/KLVDatabase.h"
-#include "engine/stores/KLVSqliteStore.h"
 
 namespace engine {
 
 // A fresh filter for one read (it keeps the run's state). The first row is always accepted,
 // whatever its size: a head event at or over the size limit would otherwise stall bundling for
 // good. A row whose event does not decode is logged (23096) and let through; the read skips it.
-KLVSqliteStore::RowFilter KLVRawEventBundleFilter(KLVDatabase& database,
-                                                  std::int64_t maxEventsPerBundle,
-                                                  std::int64_t maxSizeBytes);
+KLVDatabase::RawEventFilter KLVRawEventBundleFilter(std::int64_t maxEventsPerBundle,
+                                                    std::int64_t maxSizeBytes);
 
 }  // namespace engine

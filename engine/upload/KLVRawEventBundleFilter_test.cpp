@@ -27,8 +27,8 @@ class KLVRawEventBundleFilterTest : public testing::DatabaseEventTest {
     std::vector<std::int64_t> bundledRows(std::int64_t fingerprint, std::int64_t maxEvents,
                                           std::int64_t maxSize) {
         Error error;
-        auto events = database_->rawEventsWithMetadataFingerprint(
-            fingerprint, &error, KLVRawEventBundleFilter(*database_, maxEvents, maxSize));
+        auto events = database_->rawEventsWithMetadataFingerprintForBundling(
+            fingerprint, &error, KLVRawEventBundleFilter(maxEvents, maxSize));
         EXPECT_TRUE(events) << error.description;
         std::vector<std::int64_t> rows;
         for (const auto& event : events.value_or(std::vector<KLVRawEventData>{}))
