@@ -476,9 +476,9 @@ void WebDisplay::State::handle(const std::shared_ptr<loopback::Exchange>& exchan
             {"/driver/swipe", &swipe},
             {"/driver/drag", &drag},
         };
-        for (const auto& [route, perform] : kActions) {
-            if (path != route) continue;
-            return onMain(exchange, [perform, body = request.body](State& state) {
+        for (const auto& action : kActions) {
+            if (path != action.first) continue;
+            return onMain(exchange, [perform = action.second, body = request.body](State& state) {
                 DriverResult result = perform(parseBody(body));
                 state.refresh();
                 return driverReply(result, state.currentRevision());
