@@ -15,6 +15,7 @@ import subprocess
 import sys
 import tempfile
 import time
+import urllib.parse
 import urllib.request
 
 from selenium import webdriver
@@ -50,10 +51,10 @@ def wait_for(what, predicate, timeout=TIMEOUT):
 
 
 class App:
-    def __init__(self, binary, home):
+    def __init__(self, binary, home, port=0):
         env = dict(os.environ, TESSALINE_HOME=str(home))
-        self.process = subprocess.Popen([binary, "--port", "0"], env=env, stdout=subprocess.PIPE,
-                                        stderr=subprocess.DEVNULL, text=True)
+        self.process = subprocess.Popen([binary, "--port", str(port)], env=env,
+                                        stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
         line = self.process.stdout.readline().strip()
         prefix = "Tessaline is running at "
         if not line.startswith(prefix):
@@ -239,6 +240,32 @@ def run(session):
     session.shot("history")
 
 
+def restart(session, binary, home):
+    """Stops the program and starts it again on the same port: the open page notices within a
+    second and shows the new run's screen. Returns the new App."""
+    driver = session.driver
+    port = urllib.parse.urlsplit(session.app.url).port
+    session.app.stop()
+    session.app = app = App(binary, home, port)
+    started = time.monotonic()
+    with urllib.request.urlopen(app.url + "ui/frame", timeout=TIMEOUT) as response:
+        instance = json.load(response)["instance"]
+
+    def shown():
+        body = driver.find_element(By.TAG_NAME, "body")
+        return body.get_attribute("data-instance") == instance and session.elements("[data-id]")
+
+    wait_for("the page to notice the restart", shown)
+    took = time.monotonic() - started
+    print(f"the page showed the restarted program after {took:.2f} s")
+    if took > 1.0:
+        raise Failure(f"the page took {took:.2f} s to notice the restart")
+    wait_for("the page to show the new screen", lambda: visible_ids(app.screen()) == {
+        e.get_attribute("data-id") for e in session.elements("[data-id]")})
+    session.shot("restarted")
+    return app
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--tessaline", required=True)
@@ -254,9 +281,14 @@ def main():
         session = Session(driver, app, screenshots)
         try:
             run(session)
+            app = restart(session, args.tessaline, scratch / "home")
         except Exception:
+            app = session.app  # the one running now, after a restart too
             session.shot("failure")
-            print(app.screen(), file=sys.stderr)
+            try:
+                print(app.screen(), file=sys.stderr)
+            except OSError:
+                pass
             raise
         driver.quit()
         driver = None

@@ -72,19 +72,29 @@ function show(frame) {
 }
 
 const pause = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
+let instance = null;
 
+// Waits for each new frame. While the program is away the page asks again every quarter second;
+// frames of another instance come from a restarted program, whose page and screen replace these.
 async function poll() {
   for (;;) {
     try {
-      const response = await fetch("/ui/frame?after=" + revision);
-      if (!response.ok) { await pause(1000); continue; }
+      const query = "/ui/frame?after=" + revision + (instance ? "&instance=" + instance : "");
+      const response = await fetch(query, { cache: "no-store" });
+      if (!response.ok) { await pause(250); continue; }
       const frame = await response.json();
+      if (instance !== null && frame.instance !== instance) {
+        location.reload();
+        return;
+      }
+      instance = frame.instance;
+      document.body.dataset.instance = instance;
       if (frame.revision !== revision) {
         revision = frame.revision;
         show(frame);
       }
     } catch (e) {
-      await pause(1000);
+      await pause(250);
     }
   }
 }

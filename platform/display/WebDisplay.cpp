@@ -1,16 +1,18 @@
 #include "platform/display/WebDisplay.h"
 
-#include <httplib.h>
-#include <sys/socket.h>
-
+#include <algorithm>
 #include <atomic>
-#include <condition_variable>
+#include <charconv>
 #include <fstream>
+#include <iomanip>
 #include <mutex>
 #include <nlohmann/json.hpp>
 #include <optional>
+#include <random>
+#include <sstream>
 #include <stdexcept>
-#include <thread>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 #include "platform/dispatch/SerialQueue.h"
@@ -30,7 +32,6 @@ using nlohmann::json;
 
 namespace {
 
-constexpr std::size_t kMaxBody = 64 * 1024;
 constexpr double kRefreshInterval = 0.1;
 
 struct Reply {
@@ -40,6 +41,30 @@ struct Reply {
 
 Reply failure(int status, std::string error) {
     return {status, json{{"ok", false}, {"error", std::move(error)}}};
+}
+
+Reply shuttingDown() {
+    return failure(503, "shutting down");
+}
+
+loopback::Response answerOf(const Reply& reply) {
+    return {reply.status, "application/json", reply.body.dump()};
+}
+
+// A decimal integer and nothing else.
+std::optional<long> wholeNumber(std::string_view text) {
+    long value = 0;
+    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (ec != std::errc() || end != text.data() + text.size()) return std::nullopt;
+    return value;
+}
+
+// A random token that tells this display from an earlier one on the same port.
+std::string newInstance() {
+    std::random_device device;
+    std::ostringstream out;
+    out << std::hex << std::setfill('0') << std::setw(8) << device() << std::setw(8) << device();
+    return out.str();
 }
 
 // A malformed request, answered 400 with its message.
@@ -95,7 +120,7 @@ json parseBody(const std::string& body) {
 }
 
 bool safeRelativePath(const std::string& path) {
-    if (path.empty() || path.front() == '/') return false;
+    if (path.empty() || path.front() == '/' || path.find('\0') != std::string::npos) return false;
     for (const auto& part : std::filesystem::path(path))
         if (part == ".." || part == ".") return false;
     return true;
@@ -121,6 +146,14 @@ std::optional<std::string> fileContent(const std::filesystem::path& file) {
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
+// A file under `root` (never above it), or 404.
+loopback::Response fileAnswer(const std::filesystem::path& root, const std::string& path) {
+    std::optional<std::string> content;
+    if (!root.empty() && safeRelativePath(path)) content = fileContent(root / path);
+    if (!content) return {404, "text/plain", "not found"};
+    return {200, contentType(path), std::move(*content)};
+}
+
 // An image's drawing as a standalone SVG file.
 std::string svgFile(const UIImage& image) {
     CGSize size = image.size();
@@ -144,21 +177,25 @@ std::string svgFile(const UIImage& image) {
 
 }  // namespace
 
-struct WebDisplay::State {
+struct WebDisplay::State : std::enable_shared_from_this<State> {
     WebDisplayOptions options;
-    httplib::Server server;
-    std::thread thread;
-    int port = 0;
-    std::string host;    // "127.0.0.1:<port>"
-    std::string origin;  // "http://127.0.0.1:<port>"
+    std::unique_ptr<loopback::Server> server;
+    std::string instance;
 
     std::atomic<bool> stopping{false};
-    std::atomic<bool> listenReturned{false};
     mutable std::mutex mutex;
-    std::condition_variable changed;
     long revision = 0;
     std::string lastDump;
     std::vector<std::string> sharedFiles;  // names under sharedDirectory()
+
+    // Main thread: frame requests waiting for a revision after theirs.
+    struct Poll {
+        std::shared_ptr<loopback::Exchange> exchange;
+        long after = 0;
+        std::shared_ptr<Cancelable> timeout;
+    };
+    std::vector<Poll> polls;
+    std::atomic<std::size_t> pollCount{0};
     std::shared_ptr<Cancelable> timer;
 
     static std::filesystem::path sharedDirectory() { return cachesDirectory() / "Shared"; }
@@ -171,11 +208,14 @@ struct WebDisplay::State {
             window->layoutIfNeeded();
             dump = screenDump(*window);
         }
-        std::lock_guard lock(mutex);
-        if (dump == lastDump) return;
-        lastDump = std::move(dump);
-        ++revision;
-        changed.notify_all();
+        {
+            std::lock_guard lock(mutex);
+            if (dump != lastDump) {
+                lastDump = std::move(dump);
+                ++revision;
+            }
+        }
+        answerPolls();
     }
 
     long currentRevision() const {
@@ -183,47 +223,98 @@ struct WebDisplay::State {
         return revision;
     }
 
-    // Runs `work` on the main queue and waits for it; nullopt when the display stops first.
-    // The block owns what it uses, so it may run after the request has been answered.
-    std::optional<Reply> onMain(std::function<Reply()> work, const std::shared_ptr<State>& self) {
-        struct Job {
-            std::mutex mutex;
-            std::condition_variable done;
-            std::optional<Reply> reply;
-        };
-        auto job = std::make_shared<Job>();
-        std::weak_ptr<State> weak = self;
-        mainQueue().async([job, weak, work = std::move(work)] {
-            Reply reply;
-            try {
-                reply = work();
-            } catch (const BadRequest& e) {
-                reply = failure(400, e.what());
-            }
-            if (auto state = weak.lock()) state->refresh();
-            std::lock_guard lock(job->mutex);
-            job->reply = std::move(reply);
-            job->done.notify_all();
-        });
-        std::unique_lock lock(job->mutex);
-        while (!job->reply) {
-            if (stopping) return std::nullopt;
-            job->done.wait_for(lock, std::chrono::milliseconds(50));
+    // Main thread: the frame of the current screen.
+    loopback::Response frame() const {
+        auto window = UIApplication::shared().keyWindow();
+        std::string markup;
+        if (window) {
+            window->layoutIfNeeded();
+            markup = renderHtml(*window, HtmlRenderOptions{options.imageDirectory});
         }
-        return std::move(job->reply);
+        json body{{"revision", currentRevision()}, {"html", markup}, {"instance", instance}};
+        body.update(links());
+        return {200, "application/json", body.dump()};
     }
 
-    void scheduleRefresh(const std::shared_ptr<State>& self) {
-        std::weak_ptr<State> weak = self;
+    // Main thread: answers the polls behind the current revision with one rendering, and forgets
+    // those whose client has gone.
+    void answerPolls() {
+        if (polls.empty()) return;
+        long now = currentRevision();
+        std::optional<loopback::Response> answer;
+        std::erase_if(polls, [&](Poll& poll) {
+            if (!poll.exchange->closed() && poll.after >= now) return false;
+            if (!poll.exchange->closed()) {
+                if (!answer) answer = frame();
+                poll.exchange->respond(*answer);
+            }
+            poll.timeout->cancel();
+            return true;
+        });
+        pollCount = polls.size();
+    }
+
+    // Main thread: GET /ui/frame?after=<after>.
+    void poll(const std::shared_ptr<loopback::Exchange>& exchange, long after) {
+        refresh();
+        if (currentRevision() > after) return exchange->respond(frame());
+        std::weak_ptr<State> weak = weak_from_this();
+        std::weak_ptr<loopback::Exchange> waiting = exchange;
+        double seconds = std::chrono::duration<double>(options.pollTimeout).count();
+        auto timeout = mainQueue().after(seconds, [weak, waiting] {
+            auto state = weak.lock();
+            if (state && !state->stopping) state->expire(waiting);
+        });
+        polls.push_back({exchange, after, std::move(timeout)});
+        pollCount = polls.size();
+    }
+
+    // Main thread: a poll's time is up; it gets the current frame.
+    void expire(const std::weak_ptr<loopback::Exchange>& waiting) {
+        auto exchange = waiting.lock();
+        auto found = std::find_if(polls.begin(), polls.end(),
+                                  [&](const Poll& poll) { return poll.exchange == exchange; });
+        if (!exchange || found == polls.end()) return;
+        polls.erase(found);
+        pollCount = polls.size();
+        refresh();
+        exchange->respond(frame());
+    }
+
+    // Runs `work` on the main queue and answers with its reply.
+    void onMain(const std::shared_ptr<loopback::Exchange>& exchange,
+                std::function<Reply(State&)> work) {
+        std::weak_ptr<State> weak = weak_from_this();
+        mainQueue().async([weak, exchange, work = std::move(work)] {
+            auto state = weak.lock();
+            if (!state || state->stopping) return exchange->respond(answerOf(shuttingDown()));
+            Reply reply;
+            try {
+                reply = work(*state);
+            } catch (const BadRequest& e) {
+                reply = failure(400, e.what());
+            } catch (const std::exception& e) {
+                reply = failure(500, e.what());
+            }
+            state->refresh();
+            exchange->respond(answerOf(reply));
+        });
+    }
+
+    void scheduleRefresh() {
+        std::weak_ptr<State> weak = weak_from_this();
         auto handle = mainQueue().after(kRefreshInterval, [weak] {
             auto state = weak.lock();
             if (!state || state->stopping) return;
             state->refresh();
-            state->scheduleRefresh(state);
+            state->scheduleRefresh();
         });
         std::lock_guard lock(mutex);
         timer = std::move(handle);
     }
+
+    // I/O thread: every request that passed the server's checks.
+    void handle(const std::shared_ptr<loopback::Exchange>& exchange);
 
     void share(const std::vector<UIActivityItem>& items) {
         for (const auto& item : items) {
@@ -340,169 +431,77 @@ DriverResult drag(const json& body) {
 
 }  // namespace
 
+void WebDisplay::State::handle(const std::shared_ptr<loopback::Exchange>& exchange) {
+    const loopback::Request& request = exchange->request();
+    const std::string& path = request.path;
+    if (request.method == "GET") {
+        if (path == "/") return exchange->respond({200, "text/html; charset=utf-8", displayPage()});
+        const std::pair<std::string_view, std::filesystem::path> folders[] = {
+            {"/katex/", options.katexDirectory},
+            {"/images/", options.imageDirectory},
+            {"/shared/", sharedDirectory()},
+        };
+        for (const auto& [prefix, root] : folders)
+            if (path.starts_with(prefix))
+                return exchange->respond(fileAnswer(root, path.substr(prefix.size())));
+        if (path == "/ui/frame") {
+            long after = -1;
+            if (auto text = request.parameter("after")) {
+                auto parsed = wholeNumber(*text);
+                if (!parsed)
+                    return exchange->respond(answerOf(failure(400, "\"after\" must be a number")));
+                after = *parsed;
+            }
+            // A page of an earlier run counts revisions of that run: it gets this one's at once.
+            if (auto seen = request.parameter("instance"); seen && *seen != instance) after = -1;
+            std::weak_ptr<State> weak = weak_from_this();
+            mainQueue().async([weak, exchange, after] {
+                auto state = weak.lock();
+                if (!state || state->stopping) return exchange->respond(answerOf(shuttingDown()));
+                state->poll(exchange, after);
+            });
+            return;
+        }
+        if (path == "/driver/screen") {
+            return onMain(exchange, [](State& state) {
+                std::string dump = UIDriver().screen();
+                state.refresh();
+                return Reply{200, json{{"revision", state.currentRevision()}, {"dump", dump}}};
+            });
+        }
+    } else if (request.method == "POST") {
+        static const std::pair<std::string_view, DriverResult (*)(const json&)> kActions[] = {
+            {"/driver/tap", &tap},
+            {"/driver/type", &type},
+            {"/driver/swipe", &swipe},
+            {"/driver/drag", &drag},
+        };
+        for (const auto& action : kActions) {
+            if (path != action.first) continue;
+            return onMain(exchange, [perform = action.second, body = request.body](State& state) {
+                DriverResult result = perform(parseBody(body));
+                state.refresh();
+                return driverReply(result, state.currentRevision());
+            });
+        }
+    }
+    exchange->respond({404, "text/plain", "not found"});
+}
+
 WebDisplay::WebDisplay(int port, WebDisplayOptions options) : state_(std::make_shared<State>()) {
-    if (port < 0 || port > 65535) throw std::runtime_error("invalid port " + std::to_string(port));
     auto& s = *state_;
     s.options = std::move(options);
-    auto& server = s.server;
-    server.set_payload_max_length(kMaxBody);
-    // Reusing the address spares a restart the wait on old connections; sharing the port (the
-    // library's default) would let a second instance bind it silently.
-    server.set_socket_options([](int sock) {
-        int yes = 1;
-        ::setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-    });
-    // One request per connection: stop() then never waits on an idle kept-alive connection.
-    server.set_keep_alive_max_count(1);
-    server.new_task_queue = [] { return new httplib::ThreadPool(16); };
-    if (port == 0) {
-        s.port = server.bind_to_any_port("127.0.0.1");
-        if (s.port <= 0) throw std::runtime_error("cannot listen on 127.0.0.1");
-    } else {
-        if (!server.bind_to_port("127.0.0.1", port))
-            throw std::runtime_error("port " + std::to_string(port) + " is in use or not allowed");
-        s.port = port;
-    }
-    s.host = "127.0.0.1:" + std::to_string(s.port);
-    s.origin = "http://" + s.host;
-
+    s.instance = newInstance();
     std::weak_ptr<State> weak = state_;
-    // Only pages served from this address may drive the app.
-    server.set_pre_routing_handler([weak](const httplib::Request& req, httplib::Response& res) {
-        auto state = weak.lock();
-        bool foreign =
-            !state || req.get_header_value("Host") != state->host ||
-            (req.has_header("Origin") && req.get_header_value("Origin") != state->origin);
-        if (!foreign) return httplib::Server::HandlerResponse::Unhandled;
-        res.status = 403;
-        res.set_content(json{{"ok", false}, {"error", "forbidden"}}.dump(), "application/json");
-        return httplib::Server::HandlerResponse::Handled;
-    });
-
-    auto send = [](httplib::Response& res, const std::optional<Reply>& reply) {
-        if (!reply) {
-            res.status = 503;
-            res.set_content(json{{"ok", false}, {"error", "shutting down"}}.dump(),
-                            "application/json");
-            return;
-        }
-        res.status = reply->status;
-        res.set_content(reply->body.dump(), "application/json");
-    };
-    auto files = [](const std::filesystem::path& root, const std::string& path,
-                    httplib::Response& res) {
-        std::optional<std::string> content;
-        if (!root.empty() && safeRelativePath(path)) content = fileContent(root / path);
-        if (!content) {
-            res.status = 404;
-            res.set_content("not found", "text/plain");
-            return;
-        }
-        res.set_content(std::move(*content), contentType(path));
-    };
-
-    server.Get("/", [](const httplib::Request&, httplib::Response& res) {
-        res.set_content(displayPage(), "text/html; charset=utf-8");
-    });
-    server.Get(R"(/katex/(.+))",
-               [weak, files](const httplib::Request& req, httplib::Response& res) {
-                   if (auto state = weak.lock())
-                       files(state->options.katexDirectory, req.matches[1], res);
-               });
-    server.Get(R"(/images/(.+))",
-               [weak, files](const httplib::Request& req, httplib::Response& res) {
-                   if (auto state = weak.lock())
-                       files(state->options.imageDirectory, req.matches[1], res);
-               });
-    server.Get(R"(/shared/(.+))",
-               [weak, files](const httplib::Request& req, httplib::Response& res) {
-                   if (weak.lock()) files(State::sharedDirectory(), req.matches[1], res);
-               });
-    server.Get("/ui/frame", [weak, send](const httplib::Request& req, httplib::Response& res) {
-        auto state = weak.lock();
-        if (!state) return;
-        long after = -1;
-        if (req.has_param("after")) {
-            try {
-                after = std::stol(req.get_param_value("after"));
-            } catch (const std::exception&) {
-                send(res, failure(400, "\"after\" must be a number"));
-                return;
-            }
-        }
-        {
-            std::unique_lock lock(state->mutex);
-            auto deadline = std::chrono::steady_clock::now() + state->options.pollTimeout;
-            while (state->revision <= after && !state->stopping) {
-                if (state->changed.wait_until(lock, deadline) == std::cv_status::timeout) break;
-            }
-        }
-        HtmlRenderOptions html{state->options.imageDirectory};
-        send(res, state->onMain(
-                      [weak, html] {
-                          auto s = weak.lock();
-                          if (!s) return failure(503, "shutting down");
-                          auto window = UIApplication::shared().keyWindow();
-                          std::string markup;
-                          if (window) {
-                              window->layoutIfNeeded();
-                              markup = renderHtml(*window, html);
-                          }
-                          s->refresh();
-                          json body{{"revision", s->currentRevision()}, {"html", markup}};
-                          body.update(s->links());
-                          return Reply{200, body};
-                      },
-                      state));
-    });
-    server.Get("/driver/screen", [weak, send](const httplib::Request&, httplib::Response& res) {
-        auto state = weak.lock();
-        if (!state) return;
-        send(res,
-             state->onMain(
-                 [weak] {
-                     auto s = weak.lock();
-                     if (!s) return failure(503, "shutting down");
-                     std::string dump = UIDriver().screen();
-                     s->refresh();
-                     return Reply{200, json{{"revision", s->currentRevision()}, {"dump", dump}}};
-                 },
-                 state));
-    });
-
-    auto action = [weak, send](DriverResult (*perform)(const json&)) {
-        return [weak, send, perform](const httplib::Request& req, httplib::Response& res) {
-            auto state = weak.lock();
-            if (!state) return;
-            std::string body = req.body;
-            send(res, state->onMain(
-                          [weak, perform, body] {
-                              DriverResult result = perform(parseBody(body));
-                              auto s = weak.lock();
-                              if (!s) return failure(503, "shutting down");
-                              s->refresh();
-                              return driverReply(result, s->currentRevision());
-                          },
-                          state));
-        };
-    };
-    server.Post("/driver/tap", action(&tap));
-    server.Post("/driver/type", action(&type));
-    server.Post("/driver/swipe", action(&swipe));
-    server.Post("/driver/drag", action(&drag));
-
+    s.server = std::make_unique<loopback::Server>(
+        port, s.options.limits, [weak](const std::shared_ptr<loopback::Exchange>& exchange) {
+            if (auto state = weak.lock()) state->handle(exchange);
+        });
     UIActivityViewController::setActivityHandler(
         [weak](const std::string&, const std::vector<UIActivityItem>& items) {
             if (auto state = weak.lock()) state->share(items);
         });
-    s.thread = std::thread([state = state_] {
-        state->server.listen_after_bind();
-        state->listenReturned = true;
-    });
-    // The socket already accepts connections; wait until stop() would reach the accept loop.
-    while (!server.is_running() && !s.listenReturned)
-        std::this_thread::yield();
-    state_->scheduleRefresh(state_);
+    s.scheduleRefresh();
 }
 
 WebDisplay::~WebDisplay() {
@@ -510,19 +509,22 @@ WebDisplay::~WebDisplay() {
     state_->stopping = true;
     {
         std::lock_guard lock(state_->mutex);
-        state_->changed.notify_all();
         if (state_->timer) state_->timer->cancel();
     }
-    state_->server.stop();
-    if (state_->thread.joinable()) state_->thread.join();
+    // Answers whatever still waits, polls included, and ends the server's thread.
+    state_->server->stop();
+    for (auto& poll : state_->polls)
+        poll.timeout->cancel();
+    state_->polls.clear();
+    state_->pollCount = 0;
 }
 
 int WebDisplay::port() const {
-    return state_->port;
+    return state_->server->port();
 }
 
 std::string WebDisplay::url() const {
-    return state_->origin + "/";
+    return "http://127.0.0.1:" + std::to_string(port()) + "/";
 }
 
 long WebDisplay::revision() const {
@@ -531,6 +533,14 @@ long WebDisplay::revision() const {
 
 void WebDisplay::refresh() {
     state_->refresh();
+}
+
+std::size_t WebDisplay::pendingPolls() const {
+    return state_->pollCount;
+}
+
+const std::string& WebDisplay::instance() const {
+    return state_->instance;
 }
 
 }  // namespace platform

@@ -18,12 +18,22 @@
 #include "platform/ui/UILabel.h"
 #include "platform/ui/UITestSupport.h"
 #include "platform/ui/UITextField.h"
+#include "testkit/RawSocket.h"
 #include "testkit/TempHome.h"
 
 namespace platform {
 namespace {
 
 using nlohmann::json;
+
+// A bound on waiting for the display, reached only when it fails.
+constexpr auto kWait = std::chrono::seconds(10);
+// What a tap may take while others wait; the sanitizers slow everything down about tenfold.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr auto kPrompt = std::chrono::milliseconds(1000);
+#else
+constexpr auto kPrompt = std::chrono::milliseconds(100);
+#endif
 
 // Draws a triangle, as a chart view would.
 class Triangle : public UIView {
@@ -111,6 +121,34 @@ class WebDisplayTest : public testing::UITest {
         });
         runMainLoop();
         client.join();
+        return answer;
+    }
+    // Runs `client` on a thread of its own while this (main) thread runs the main loop.
+    void onClientThread(const std::function<void()>& client) {
+        std::thread thread([&] {
+            client();
+            stopMainLoop();
+        });
+        runMainLoop();
+        thread.join();
+    }
+    // Polls `done` until it holds or kWait passes; the other thread does the work meanwhile.
+    static bool waitFor(const std::function<bool()>& done, bool yield = true) {
+        auto deadline = std::chrono::steady_clock::now() + kWait;
+        while (!done()) {
+            if (std::chrono::steady_clock::now() > deadline) return false;
+            if (yield) std::this_thread::yield();
+        }
+        return true;
+    }
+    // A request from a client thread, while the test thread runs the main loop.
+    Answer getFromClient(const std::string& path) {
+        Answer answer;
+        httplib::Client c("127.0.0.1", display_->port());
+        if (auto result = c.Get(path)) {
+            answer.status = result->status;
+            answer.body = json::parse(result->body, nullptr, false);
+        }
         return answer;
     }
     Answer post(const std::string& path, const std::string& body) {
@@ -218,7 +256,7 @@ TEST_F(WebDisplayTest, ForeignHostsAndOriginsAndLargeBodiesAreRefused) {
     EXPECT_THROW(WebDisplay(display_->port()), std::runtime_error);
 }
 
-TEST_F(WebDisplayTest, LongPollAnswersOnChangeAndTimesOut) {
+TEST_F(WebDisplayTest, LongPollAnswersOnChange) {
     WebDisplayOptions slow;
     slow.pollTimeout = std::chrono::seconds(60);
     start(slow);
@@ -246,15 +284,120 @@ TEST_F(WebDisplayTest, LongPollAnswersOnChangeAndTimesOut) {
     EXPECT_NE(frame.body["html"].get<std::string>().find("Tapped 1"), std::string::npos);
     EXPECT_EQ(frame.body["opened"], json::array());
 
-    display_.reset();
-    WebDisplayOptions quick;
-    quick.pollTimeout = std::chrono::milliseconds(30);
-    start(quick);
-    long current = get("/driver/screen").body["revision"];
-    Answer timedOut = get("/ui/frame?after=" + std::to_string(current));
-    EXPECT_EQ(timedOut.status, 200);
-    EXPECT_EQ(timedOut.body["revision"], current);
+    EXPECT_EQ(frame.body["instance"], display_->instance());
     EXPECT_EQ(get("/ui/frame?after=x").status, 400);
+}
+
+// Both ends of a poll on the display's (manual) clock: time-out, and a page of another run.
+TEST_F(WebDisplayTest, APollTimesOutOnTheClockAndAPageOfAnotherRunIsAnsweredAtOnce) {
+    WebDisplayOptions options;
+    options.pollTimeout = std::chrono::seconds(2);
+    start(options);
+    long now = get("/driver/screen").body["revision"];
+    std::string own = "127.0.0.1:" + std::to_string(display_->port());
+    std::string timedOut, otherRun;
+    bool waited = false;
+    onClientThread([&] {
+        testkit::RawSocket poll(display_->port());
+        poll.send("GET /ui/frame?after=" + std::to_string(now) +
+                  "&instance=" + display_->instance() + " HTTP/1.1\r\nHost: " + own + "\r\n\r\n");
+        waited = waitFor([&] { return display_->pendingPolls() == 1; });
+        // A page of an earlier run, far ahead in that run's revisions.
+        testkit::RawSocket earlier(display_->port());
+        earlier.send("GET /ui/frame?after=" + std::to_string(now + 50) +
+                     "&instance=0123456789abcdef HTTP/1.1\r\nHost: " + own + "\r\n\r\n");
+        otherRun = earlier.readUntilClosed(kWait);
+        clock_.advance(1.9);
+        EXPECT_EQ(display_->pendingPolls(), 1u);
+        clock_.advance(0.1);
+        timedOut = poll.readUntilClosed(kWait);
+    });
+    EXPECT_TRUE(waited);
+    for (const auto& answer : {otherRun, timedOut}) {
+        EXPECT_EQ(testkit::statusOf(answer), 200);
+        json frame = json::parse(testkit::bodyOf(answer), nullptr, false);
+        EXPECT_EQ(frame["revision"], now);
+        EXPECT_EQ(frame["instance"], display_->instance());
+    }
+    EXPECT_EQ(display_->pendingPolls(), 0u);
+    WebDisplay second(0);
+    EXPECT_NE(second.instance(), display_->instance());
+}
+
+// Open tabs wait for frames and slow clients dribble their requests, yet a tap is served at once
+// and every waiting tab gets the new frame.
+TEST_F(WebDisplayTest, ATapIsPromptWhileSixtyFourPollsWaitAndFortyClientsAreSlow) {
+    start();
+    long now = get("/driver/screen").body["revision"];
+    std::string head = "HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(display_->port()) + "\r\n";
+    std::vector<std::unique_ptr<testkit::RawSocket>> slow, polls;
+    std::vector<std::string> frames;
+    std::string tapped;
+    auto took = std::chrono::steady_clock::duration::max();
+    bool waited = false;
+    onClientThread([&] {
+        for (int i = 0; i < 40; ++i) {
+            slow.push_back(std::make_unique<testkit::RawSocket>(display_->port()));
+            slow.back()->send(i % 2
+                                  ? "POST /driver/tap " + head + "Content-Length: 13\r\n\r\n{\"id\""
+                                  : "GET /driver/screen HTTP/1.1\r\nHo");
+        }
+        for (int i = 0; i < 64; ++i) {
+            polls.push_back(std::make_unique<testkit::RawSocket>(display_->port()));
+            polls.back()->send("GET /ui/frame?after=" + std::to_string(now) + " " + head + "\r\n");
+        }
+        waited = waitFor([&] { return display_->pendingPolls() == 64; });
+        auto began = std::chrono::steady_clock::now();
+        testkit::RawSocket tap(display_->port());
+        tap.send("POST /driver/tap " + head + "Content-Length: 11\r\n\r\n{\"id\":\"go\"}");
+        tapped = tap.readUntilClosed(kWait);
+        took = std::chrono::steady_clock::now() - began;
+        for (auto& poll : polls)
+            frames.push_back(poll->readUntilClosed(kWait));
+    });
+    ASSERT_TRUE(waited);
+    EXPECT_EQ(testkit::statusOf(tapped), 200);
+    EXPECT_EQ(json::parse(testkit::bodyOf(tapped), nullptr, false),
+              (json{{"ok", true}, {"revision", now + 1}}));
+    EXPECT_LT(took, kPrompt) << std::chrono::duration<double>(took).count() << " s";
+    ASSERT_EQ(frames.size(), 64u);
+    for (const auto& answer : frames) {
+        json frame = json::parse(testkit::bodyOf(answer), nullptr, false);
+        EXPECT_EQ(frame["revision"], now + 1);
+        EXPECT_NE(frame["html"].get<std::string>().find("Tapped 1"), std::string::npos);
+    }
+    EXPECT_EQ(screen_->taps, 1);
+    EXPECT_EQ(display_->pendingPolls(), 0u);
+}
+
+TEST_F(WebDisplayTest, APollWhoseClientLeftIsForgottenAndStoppingAnswersTheRest) {
+    start();
+    long now = get("/driver/screen").body["revision"];
+    std::string request = "GET /ui/frame?after=" + std::to_string(now) +
+                          " HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(display_->port()) +
+                          "\r\n\r\n";
+    testkit::RawSocket stays(display_->port());
+    bool waited = false, forgotten = false;
+    onClientThread([&] {
+        testkit::RawSocket leaves(display_->port());
+        leaves.send(request);
+        stays.send(request);
+        waited = waitFor([&] { return display_->pendingPolls() == 2; });
+        leaves.close();
+        // The display looks again at every refresh, as after each request.
+        forgotten = waitFor(
+            [&] {
+                getFromClient("/driver/screen");
+                return display_->pendingPolls() == 1;
+            },
+            false);
+    });
+    EXPECT_TRUE(waited);
+    EXPECT_TRUE(forgotten);
+    display_.reset();
+    std::string answer = stays.readUntilClosed(kWait);
+    EXPECT_EQ(testkit::statusOf(answer), 503);
+    EXPECT_EQ(testkit::bodyOf(answer), R"({"error":"shutting down","ok":false})");
 }
 
 TEST_F(WebDisplayTest, PageAndKatexAndImagesAreServedWithoutEscapingTheirFolders) {
