@@ -187,22 +187,5 @@ TEST_F(AnimationTest, TurnedContextKeepsItsTurnBesideEachItem) {
     EXPECT_NEAR(v.rect.minX(), 20, 1e-9);
 }
 
-TEST_F(AnimationTest, ShapeLayersCarryTheirLineJoin) {
-    for (const auto join : {CALineJoin::miter, CALineJoin::round, CALineJoin::bevel}) {
-        CAShapeLayer layer;
-        layer.frame = {0, 0, 10, 10};
-        UIBezierPath path;
-        path.moveTo({0, 0});
-        path.addLineTo({5, 5});
-        layer.path = path;
-        layer.strokeColor = UIColor(0, 0, 1, 1);
-        layer.lineJoin = join;
-        CGContext ctx;
-        layer.render(ctx);
-        ASSERT_EQ(ctx.items().size(), 1u);
-        EXPECT_EQ(ctx.items()[0].lineJoin, join);
-    }
-}
-
 }  // namespace
 }  // namespace platform
