@@ -87,6 +87,12 @@ TEST_F(ResultPageChartsTest, EveryChartKindShowsInTheDumpAndTheBrowser) {
     EXPECT_NE(html.find("<polygon"), std::string::npos);
     EXPECT_NE(html.find("Histogram"), std::string::npos);
 
+    // The tree's four leaf labels are turned in the drawing.
+    showRow(6);
+    html = platform::renderHtml(*window_);
+    EXPECT_EQ(count(html, " transform=\"rotate(-40 "), 4u);
+    EXPECT_NE(html.find(">21%   01</text>"), std::string::npos);
+
     // The unit circle starts 0.5 s after its row is shown and plays its one round on the clock.
     showRow(7);
     const auto cell =
@@ -101,6 +107,10 @@ TEST_F(ResultPageChartsTest, EveryChartKindShowsInTheDumpAndTheBrowser) {
         EXPECT_EQ(circle->isAnimationRunning, running) << seconds;
     }
     EXPECT_EQ(circle->q1Label->alpha(), 1);
+    // Its two projection lines, drawn with bevelled joins once they have grown.
+    clock_.advance(1);
+    platform::runUntilIdle();
+    EXPECT_EQ(count(platform::renderHtml(*window_), "stroke-linejoin=\"bevel\""), 2u);
     EXPECT_NE(driver_.screen().find("text=\"45°\""), std::string::npos);
 }
 

@@ -341,12 +341,23 @@ platform::CGSize TreeChartManager::canvasSize(std::int64_t trials) {
     return {std::pow(2.0, n) * 33 + 200, 60 * n + 140};
 }
 
+namespace {
+
+// The tree's texts are set in the system font of size 12 and measured with the label layout's
+// model of text metrics (platform::textSize).
+const platform::UIFont kTreeFont = platform::UIFont::systemFont(12);
+// Leaf labels slant upwards to the right, so that neighbouring leaves' labels do not overlap.
+constexpr double kLeafLabelAngle = -0.6981317;  // -40 degrees
+
+}  // namespace
+
 void TreeChartView::draw(CGContext& ctx, CGRect rect) const {
     const double mid = (rect.minX() + rect.width() / 2), w = rect.width();
     if (probabilitySuccess)
         ctx.drawText(*probabilitySuccess, {mid + w / 8, 80, w, 30}, UIColor::label());
     if (probabilityFailure) {
-        const double tw = 7.0 * static_cast<double>(probabilityFailure->size());
+        // It ends where the success text's mirror image begins.
+        const double tw = platform::textSize(*probabilityFailure, kTreeFont).width;
         ctx.drawText(*probabilityFailure, {mid - w / 8 - tw, 80, w, 30}, UIColor::label());
     }
     if (rootNode) drawNode(ctx, *rootNode, {mid, 60}, w - 200);
@@ -378,9 +389,14 @@ void TreeChartView::drawNode(CGContext& ctx, const TreeNode& node, CGPoint at, d
     }
     const std::string text = TreeChartManager::leafText(node, probabilitySuccess.value_or("0"),
                                                         probabilityFailure.value_or("0"));
-    const double chainY = at.y + 30 + 2.2 * static_cast<double>(node.chainOfEvents.size()) + 18;
-    ctx.drawText(text, {at.x - 0.86 * 7.0 * static_cast<double>(text.size()), chainY, 120, 16},
-                 colorOfNode(node));
+    const auto size = platform::textSize(text, kTreeFont);
+    const double tw = size.width, th = size.height;
+    const auto events = static_cast<double>(node.chainOfEvents.size());
+    ctx.saveGState();
+    ctx.translate(at.x - 0.86 * tw + tw / 2, at.y + 30 + 2.2 * events + 18 + th / 2);
+    ctx.rotate(kLeafLabelAngle);
+    ctx.drawText(text, {-tw / 2, -th / 2, tw, th}, colorOfNode(node));
+    ctx.restoreGState();
 }
 
 std::shared_ptr<platform::UIView> TreeChartManager::makeTreeChartView(

@@ -241,6 +241,25 @@ TEST(ProbabilityTree, ViewDrawsTextsAndBigTreesOnlyTheirTitle) {
     EXPECT_EQ(t[1], "0.7");
     EXPECT_NE(std::find(t.begin(), t.end(), "21%   01"), t.end());
     EXPECT_EQ(pathCount(items), 7u + 6u);  // seven circles, six edges
+    // Measured at half an em of 12 points a character: "0.7" ends where "0.3"'s mirror begins.
+    const auto failure = std::find_if(items.begin(), items.end(), [](auto& i) {
+        return i.kind == DisplayItem::Kind::text && i.text == "0.7";
+    });
+    ASSERT_NE(failure, items.end());
+    EXPECT_DOUBLE_EQ(failure->rect.minX(), 166 - 332.0 / 8 - 18);
+    // Leaf "01" (centre x 149.5, top 160), label 48 x 14.4: moved to its slanted place, turned by
+    // -40 degrees and drawn centred there.
+    const auto leaf = std::find_if(items.begin(), items.end(), [](auto& i) {
+        return i.kind == DisplayItem::Kind::text && i.text == "21%   01";
+    });
+    ASSERT_NE(leaf, items.end());
+    EXPECT_DOUBLE_EQ(leaf->rotation, -0.6981317);
+    EXPECT_NEAR(leaf->pivot.x, 149.5 - 0.86 * 48 + 24, 1e-9);
+    EXPECT_NEAR(leaf->pivot.y, 160 + 30 + 2.2 * 2 + 18 + 7.2, 1e-9);
+    EXPECT_NEAR(leaf->rect.minX(), leaf->pivot.x - 24, 1e-9);
+    EXPECT_NEAR(leaf->rect.minY(), leaf->pivot.y - 7.2, 1e-9);
+    EXPECT_NEAR(leaf->rect.width(), 48, 1e-9);
+    EXPECT_NEAR(leaf->rect.height(), 14.4, 1e-9);
     d.trials = 64;
     EXPECT_EQ(TreeChartManager::makeTreeChartView(d, {0, 0, 300, 150})->subviews().size(), 1u);
 }

@@ -226,6 +226,7 @@ void UnitCircleChartView::drawLine(CGPoint from, CGPoint to, const UIColor& colo
     layer->path = path;
     layer->strokeColor = color;
     layer->lineWidth = 5;
+    layer->lineJoin = platform::CALineJoin::bevel;
     animationView->layer()->addSublayer(layer);
     if (immediate()) return;
     platform::CABasicAnimation stroke("strokeEnd");

@@ -66,6 +66,15 @@ TEST_F(UnitCircleTest, PlaysEachCaseToItsFinalLabels) {
         EXPECT_EQ(view->pXLabel->text(), c.x);
         EXPECT_EQ(view->pYLabel->text(), c.y);
         EXPECT_EQ(animationLayers(*view), c.arcs + 2);  // arcs and two projection lines
+        // The arcs keep the default joins; the two projection lines meet bevelled.
+        std::vector<platform::CALineJoin> joins;
+        for (const auto& l : view->animationView->layer()->sublayers()) {
+            if (const auto shape = std::dynamic_pointer_cast<platform::CAShapeLayer>(l))
+                joins.push_back(shape->lineJoin);
+        }
+        std::vector<platform::CALineJoin> expectedJoins(c.arcs, platform::CALineJoin::miter);
+        expectedJoins.insert(expectedJoins.end(), 2, platform::CALineJoin::bevel);
+        EXPECT_EQ(joins, expectedJoins) << c.alphaText;
         platform::UILabel* q[] = {view->q1Label.get(), view->q2Label.get(), view->q3Label.get(),
                                   view->q4Label.get()};
         for (int i = 0; i < 4; ++i)

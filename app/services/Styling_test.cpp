@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <unordered_set>
+
 #include "app/services/ColorManager.h"
+#include "app/services/Display.h"
 #include "app/services/QuroColor.h"
 #include "app/services/ServicesTestSupport.h"
 #include "platform/foundation/SharedInstance.h"
@@ -114,6 +117,20 @@ TEST_F(StylingTest, CardShadow) {
         EXPECT_EQ(layer.shadowOffset.height, dark ? 0.0 : 1.5);
         EXPECT_EQ(layer.shadowRadius, dark ? 1.0 : 2.0);
     }
+}
+
+TEST(DisplayTypeTest, CasesInOrderEqualAndHashedByCase) {
+    const DisplayType inOrder[] = {
+        DisplayType::unknown, DisplayType::iphone4,     DisplayType::iphone5,
+        DisplayType::iphone6, DisplayType::iphone6plus, DisplayType::iPadNonRetina,
+        DisplayType::iPad,    DisplayType::iPadProBig,
+    };
+    for (int i = 0; i < 8; ++i)
+        EXPECT_EQ(static_cast<int>(inOrder[i]), i);
+    EXPECT_LT(DisplayType::iphone6plus, DisplayType::iPadNonRetina);
+    const std::unordered_set<DisplayType> set(std::begin(inOrder), std::end(inOrder));
+    EXPECT_EQ(set.size(), 8u);
+    EXPECT_TRUE(set.contains(Display::DisplayType::iPadProBig));
 }
 
 }  // namespace

@@ -125,7 +125,9 @@ void KLVMeasurement::reportFirstOpenOnWorkerQueue() {
     if (const auto previousAppID = previousZKTAppID(); previousAppID && !previousAppID->empty()) {
         parameters["_pzkt"] = *previousAppID;
     }
-    if (!KLVAnalyticsStore::deferredAnalyticsCollection().isNull()) {
+    // Every enable or disable stores whether collection started out disabled (1) or enabled
+    // (0); only a start that was held back until collection was enabled is a deferred one.
+    if (KLVAnalyticsStore::deferredAnalyticsCollection().numberAsDouble() == 1.0) {
         parameters["_dac"] = std::int64_t{1};
     }
     if (efficientEngagement) parameters["_et"] = std::int64_t{1};

@@ -103,6 +103,7 @@ TEST_F(LifeCycleTest, FirstOpenOfAReinstallAndTheNextStart) {
     const auto& f = events[0].second;
     EXPECT_EQ(f.at("_pfo"), KLVValue::initWithInt64(2));
     EXPECT_EQ(f.at("_uwa"), KLVValue::initWithInt64(0));
+    EXPECT_FALSE(f.contains("_dac"));  // collection was on from the start
     EXPECT_EQ(events[2].second.at("_et"), KLVValue::initWithInt64(1));
     EXPECT_EQ(property("_fi")->value(), KLVValue::initWithInt64(1));
     const auto fot = property("_fot");
@@ -121,21 +122,37 @@ TEST_F(LifeCycleTest, FirstOpenOfAReinstallAndTheNextStart) {
     EXPECT_EQ(platform::SKAdNetwork::registrationCount(), 1);
 }
 
-TEST_F(LifeCycleTest, FreshInstallWithDeferredCollectionOptedOutOfAdNetworks) {
+TEST_F(LifeCycleTest, FreshInstallWithCollectionEnabledAtFirstStartOptedOutOfAdNetworks) {
     allowDebugLines();
     testing::useMainBundle(dataRoot() / "bundle",
                            {{"NEXORY_ANALYTICS_REGISTRATION_WITH_AD_NETWORK_ENABLED", false}});
+    // Stored by an earlier enable: collection was on when first started, nothing was deferred.
     KLVAnalyticsStore::setDeferredAnalyticsCollection(platform::Object(std::int64_t{0}));
     ASSERT_TRUE(service_ = RecordingMeasurement::install<LifeCycleMeasurement>());
     const auto events = stored();
     ASSERT_EQ(events.at(0).first, "_f");
     EXPECT_EQ(events[0].second.at("_pfo"), KLVValue::initWithInt64(0));
     EXPECT_EQ(events[0].second.at("_uwa"), KLVValue::initWithInt64(1));
-    EXPECT_EQ(events[0].second.at("_dac"), KLVValue::initWithInt64(1));
+    EXPECT_FALSE(events[0].second.contains("_dac"));
     EXPECT_TRUE(KLVAnalyticsStore::deferredAnalyticsCollection().isNull());
     EXPECT_EQ(property("_fi")->value(), KLVValue::initWithInt64(0));
     EXPECT_EQ(platform::SKAdNetwork::registrationCount(), 0);
     EXPECT_EQ(logCount(23217), 1u);
+}
+
+TEST_F(LifeCycleTest, FirstOpenHeldBackUntilCollectionIsEnabledIsMarkedDeferred) {
+    RecordingMeasurement::Options options;
+    options.enabled = false;
+    ASSERT_TRUE(service_ = RecordingMeasurement::install<LifeCycleMeasurement>(options));
+    EXPECT_FALSE(service_->didInitializeComponents());
+    EXPECT_EQ(KLVAnalyticsStore::deferredAnalyticsCollection(), platform::Object(std::int64_t{1}));
+
+    service_->setEnabled(true);
+    service_->drain();
+    const auto events = stored();
+    ASSERT_EQ(events.at(0).first, "_f");
+    EXPECT_EQ(events[0].second.at("_dac"), KLVValue::initWithInt64(1));
+    EXPECT_TRUE(KLVAnalyticsStore::deferredAnalyticsCollection().isNull());
 }
 
 TEST_F(LifeCycleTest, AppAndOSUpdates) {

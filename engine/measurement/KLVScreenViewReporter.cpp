@@ -218,6 +218,8 @@ KLVScreenViewReporter::KLVScreenViewReporter() : currentScreenInstanceID_(random
             &KLVScreenViewReporter::handleAppWillResignActive);
     observe(platform::UIApplicationDidEnterBackgroundNotification,
             &KLVScreenViewReporter::handleAppDidEnterBackground);
+    observe(platform::UIWindowDidResignKeyNotification,
+            &KLVScreenViewReporter::handleWindowDidResign);
 }
 
 KLVScreenViewReporter::~KLVScreenViewReporter() {
@@ -269,25 +271,7 @@ void KLVScreenViewReporter::trackScreenWithParameters(const platform::Dictionary
     monitor().logWithLevel(
         kKLVLogDebug, 31029, "Logging screen view with screen name and screen class",
         platform::Object(name.value_or("")), platform::Object(className.value_or("")));
-    // The previous screen is taken in the same step that replaces it: two screen views on
-    // different threads must not both name one screen as their predecessor.
-    std::optional<KLVScreen> previous;
-    {
-        std::lock_guard lock(screensMutex_);
-        previous = std::exchange(currentScreen_, screen);
-    }
-    queue_.async([this, previous = std::move(previous), screen = std::move(screen), parameters] {
-        postScreenDidChangeNotificationWithPreviousScreen(previous, screen);
-        platform::Dictionary eventParameters;
-        if (const auto sanitized =
-                sanitizedEventParameters(parameters, kScreenViewEventName, true, false)) {
-            for (const auto& [key, value] : *sanitized)
-                eventParameters[key] = value.value();
-        }
-        eventParameters.erase(kScreenNameKey);
-        eventParameters.erase(kScreenClassKey);
-        logViewScreenEventWithPreviousScreen(previous, screen, eventParameters);
-    });
+    changeCurrentScreen(screen, parameters);
 }
 
 platform::Dictionary KLVScreenViewReporter::screenParameters() {
@@ -349,20 +333,34 @@ void KLVScreenViewReporter::setScreenName(const std::optional<std::string>& scre
     currentViewController_ = controller;
     monitor().logWithLevel(kKLVLogDebug, 31009, "Set screen name and screen class",
                            screenName.value_or(""), className.value_or(""));
-    changeCurrentScreen(screen);
+    changeCurrentScreen(screen, std::nullopt);
 }
 
-void KLVScreenViewReporter::changeCurrentScreen(const KLVScreen& screen) {
-    std::optional<KLVScreen> previous;
-    {
-        std::lock_guard lock(screensMutex_);
-        previous = std::exchange(currentScreen_, screen);
-    }
-    queue_.async([this, previous = std::move(previous), screen] {
+void KLVScreenViewReporter::changeCurrentScreen(
+    const KLVScreen& screen, std::optional<platform::Dictionary> screenViewParameters) {
+    // The previous screen is taken in the same step that replaces it (two screen views on
+    // different threads must not both name one screen as their predecessor), and the step is
+    // queued before the lock is let go, behind every step queued from an earlier state.
+    std::lock_guard lock(screensMutex_);
+    auto previous = std::exchange(currentScreen_, screen);
+    queue_.async([this, previous = std::move(previous), screen,
+                  parameters = std::move(screenViewParameters)] {
         postScreenDidChangeNotificationWithPreviousScreen(previous, screen);
-        if (KLVIsScreenReportingEnabled()) {
-            logViewScreenEventWithPreviousScreen(previous, screen, {});
+        if (!parameters) {
+            if (KLVIsScreenReportingEnabled()) {
+                logViewScreenEventWithPreviousScreen(previous, screen, {});
+            }
+            return;
         }
+        platform::Dictionary eventParameters;
+        if (const auto sanitized =
+                sanitizedEventParameters(*parameters, kScreenViewEventName, true, false)) {
+            for (const auto& [key, value] : *sanitized)
+                eventParameters[key] = value.value();
+        }
+        eventParameters.erase(kScreenNameKey);
+        eventParameters.erase(kScreenClassKey);
+        logViewScreenEventWithPreviousScreen(previous, screen, eventParameters);
     });
 }
 
@@ -385,29 +383,62 @@ void KLVScreenViewReporter::installAppearanceHooks() {
 }
 
 void KLVScreenViewReporter::viewControllerDidAppear(UIViewController& viewController) {
-    auto stack = keyWindowStack();
-    if (!stack) return;
-    const auto window = platform::UIApplication::shared().keyWindow();
-    if (window->rootViewController().get() == &viewController && !stack->entries.empty() &&
-        stack->entries.front().lock().get() != &viewController) {
-        // A new root: what appeared under the old one is gone from view.
-        resetKeyWindowStack();
-        stack = keyWindowStack();
+    const bool trackable = isTrackable(viewController);
+    if (auto stack = keyWindowStack()) {
+        const auto window = platform::UIApplication::shared().keyWindow();
+        if (window->rootViewController().get() == &viewController && !stack->entries.empty() &&
+            stack->entries.front().lock().get() != &viewController) {
+            // A new root: what appeared under the old one is gone from view.
+            resetKeyWindowStack();
+            stack = keyWindowStack();
+        }
+        removeFromStack(*stack, &viewController);
+        if (trackable) stack->entries.push_back(viewController.shared<UIViewController>());
+        trackKeyWindowStack();
     }
-    removeFromStack(*stack, &viewController);
-    if (isTrackable(viewController)) {
-        stack->entries.push_back(viewController.shared<UIViewController>());
+    if (const auto delegate = tarnwellPerfDelegate()) {
+        delegate->viewControllerDidAppear(viewController, trackable);
     }
-    trackKeyWindowStack();
 }
 
 void KLVScreenViewReporter::viewControllerDidDisappear(UIViewController& viewController) {
+    if (const auto stack = keyWindowStack()) {
+        const bool isFirst =
+            !stack->entries.empty() && stack->entries.front().lock().get() == &viewController;
+        removeFromStack(*stack, isFirst ? nullptr : &viewController);
+        trackKeyWindowStack();
+    }
+    if (const auto delegate = tarnwellPerfDelegate()) {
+        delegate->viewControllerDidDisappear(viewController);
+    }
+}
+
+void KLVScreenViewReporter::handleWindowDidResign() {
     const auto stack = keyWindowStack();
-    if (!stack) return;
-    const bool isFirst =
-        !stack->entries.empty() && stack->entries.front().lock().get() == &viewController;
-    removeFromStack(*stack, isFirst ? nullptr : &viewController);
-    trackKeyWindowStack();
+    if (stack && !stack->entries.empty()) trackKeyWindowStack();
+}
+
+void KLVScreenViewReporter::setTarnwellPerfDelegate(
+    const std::shared_ptr<KLVScreenViewReporterDelegate>& delegate) {
+    if (delegate && (!delegate->viewControllerDidAppear || !delegate->viewControllerDidDisappear)) {
+        monitor().logWithLevel(kKLVLogError, 31019,
+                               "Incompatible versions of Nexory Analytics for Tarnwell and "
+                               "Tarnwell Performance detected. Automatic screen traces will not "
+                               "be captured.");
+        return;
+    }
+    std::lock_guard lock(perfDelegateMutex_);
+    const auto current = tarnwellPerfDelegate_.lock();
+    if (delegate && current && current != delegate) {
+        monitor().logWithLevel(kKLVLogWarning, 31016, "Tried to override screen reporter delegate");
+        return;
+    }
+    tarnwellPerfDelegate_ = delegate;
+}
+
+std::shared_ptr<KLVScreenViewReporterDelegate> KLVScreenViewReporter::tarnwellPerfDelegate() const {
+    std::lock_guard lock(perfDelegateMutex_);
+    return tarnwellPerfDelegate_.lock();
 }
 
 void KLVScreenViewReporter::trackKeyWindowStack() {
@@ -456,7 +487,7 @@ void KLVScreenViewReporter::setCurrentViewController(
         monitor().logWithLevel(kKLVLogDebug, 31010, "Tracking view controller. Class, ID",
                                defaultClass, screen->instanceID());
     }
-    changeCurrentScreen(*screen);
+    changeCurrentScreen(*screen, std::nullopt);
 }
 
 void KLVScreenViewReporter::postScreenDidChangeNotificationWithPreviousScreen(
@@ -518,13 +549,14 @@ void KLVScreenViewReporter::handleAppDidBecomeActive() {
         sessionReporter->handleAppDidBecomeActive();
     }
     KLVAdExposureReporter::sharedInstance()->handleAppDidBecomeActive();
-    queue_.async([this] {
+    // The screen in front now is the one to report, not whatever is current once the step runs:
+    // a screen made current after this point queues its own "_vs" behind this step.
+    std::lock_guard lock(screensMutex_);
+    queue_.async([this, current = currentScreen_] {
         std::optional<KLVScreen> previous;
-        std::optional<KLVScreen> current;
         {
-            std::lock_guard lock(screensMutex_);
+            std::lock_guard held(screensMutex_);
             previous = previousScreen_;
-            current = currentScreen_;
         }
         if (screenID(previous) == screenID(current) || !KLVIsScreenReportingEnabled()) return;
         logViewScreenEventWithPreviousScreen(previous, current, {});

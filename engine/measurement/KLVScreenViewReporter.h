@@ -11,8 +11,10 @@
 // track is picked from it) and from the app's "screen_view" events. The current and previous
 // screens are read and written under one lock (every event reads them, so a hop to a queue would
 // cost each event); the deferred work (the screen-change hand-over and "_vs") runs in order on the
-// serial queue "KLVScreenViewReporter". The activity flags are atomic. App-state notifications
-// arrive on the main thread.
+// serial queue "KLVScreenViewReporter". A screen change is queued under the same lock as it is
+// made, and each queued step carries the screens it saw, so the queue sees the changes in the
+// order they were made. The activity flags are atomic. App-state and window notifications arrive
+// on the main thread.
 
 #include <atomic>
 #include <cstdint>
@@ -43,6 +45,15 @@ using KLVTimedInternalEventLogger =
     std::function<void(const std::string& origin, const std::string& name, double timestamp,
                        const platform::Dictionary& parameters)>;
 void KLVSetTimedInternalEventLogger(KLVTimedInternalEventLogger logger);
+
+// The performance component's screen delegate: told of every controller's appearance (and
+// whether the reporter could track it) and disappearance, after the reporter's own handling, on
+// the main thread. A delegate must bring both calls.
+struct KLVScreenViewReporterDelegate {
+    std::function<void(platform::UIViewController& viewController, bool trackedByAnalytics)>
+        viewControllerDidAppear;
+    std::function<void(platform::UIViewController& viewController)> viewControllerDidDisappear;
+};
 
 class KLVScreenViewReporter {
   public:
@@ -83,6 +94,15 @@ class KLVScreenViewReporter {
     void viewControllerDidDisappear(platform::UIViewController& viewController);
     void setCurrentViewController(const std::shared_ptr<platform::UIViewController>& controller);
 
+    // The performance delegate, held weakly. One lacking either call is refused (31019); null
+    // clears it; while one is set, a different one is refused (31016). Any thread.
+    void setTarnwellPerfDelegate(const std::shared_ptr<KLVScreenViewReporterDelegate>& delegate);
+    std::shared_ptr<KLVScreenViewReporterDelegate> tarnwellPerfDelegate() const;
+
+    // The key window stopped being key: the screen to track is picked again from the stack of
+    // the window that is key now (main thread).
+    void handleWindowDidResign();
+
     // App state (main thread).
     void handleAppDidBecomeActive();
     void handleAppWillResignActive();
@@ -103,13 +123,17 @@ class KLVScreenViewReporter {
     std::atomic<bool> appHasBeenInitialized_{false};
     std::atomic<std::uint64_t> currentScreenInstanceID_;
     std::optional<KLVScreen> currentScreen() const;
-    // Makes `screen` current and, on the queue, hands the change on and logs it when automatic
+    // Makes `screen` current and, on the queue, hands the change on and logs it: with the
+    // parameters of the app's "screen_view" when given, else without parameters when automatic
     // reporting is on.
-    void changeCurrentScreen(const KLVScreen& screen);
+    void changeCurrentScreen(const KLVScreen& screen,
+                             std::optional<platform::Dictionary> screenViewParameters);
     // Picks the controller to track from the key window's stack and tracks it.
     void trackKeyWindowStack();
     // Main thread.
     std::weak_ptr<platform::UIViewController> currentViewController_;
+    mutable std::mutex perfDelegateMutex_;
+    std::weak_ptr<KLVScreenViewReporterDelegate> tarnwellPerfDelegate_;
     mutable std::mutex screensMutex_;
     std::optional<KLVScreen> currentScreen_;
     std::optional<KLVScreen> previousScreen_;

@@ -3,6 +3,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <latch>
 #include <set>
 #include <thread>
 
@@ -91,24 +93,123 @@ TEST_F(ScreenViewReporterTest, ScreenViewEventsNameTheScreenInFront) {
 class HomeController : public platform::UIViewController {};
 class CheckoutController : public platform::UIViewController {};
 
-TEST_F(ScreenViewReporterTest, AppearingControllersAreTrackedAndNamed) {
-    allowDebugLines();
-    std::vector<Dictionary> automatic;
-    KLVSetInternalEventLogger(
-        [&](const std::string&, const std::string& name, const Dictionary& parameters) {
-            if (name == "_vs") automatic.push_back(parameters);
+// Every "_vs" in the order logged, automatic ones included: "<origin> <class>[/<name>]
+// [from <previous class>]", the parameters other than the screens' and "#<n>" for the n-th
+// distinct screen instance ID.
+class OrderedScreenViewsTest : public ScreenViewReporterTest {
+  protected:
+    void SetUp() override {
+        ScreenViewReporterTest::SetUp();
+        allowDebugLines();
+        const auto record = [this](const std::string& origin, const Dictionary& p) {
+            std::string line = origin + " " +
+                               (p.contains("_sc") ? p.at("_sc").asString() : std::string("-")) +
+                               (p.contains("_sn") ? "/" + p.at("_sn").asString() : "") +
+                               (p.contains("_pc") ? " from " + p.at("_pc").asString() : "");
+            for (const auto& [key, value] : p)
+                if (key.front() != '_') line += " " + key + "=" + value.description();
+            std::lock_guard lock(mutex_);
+            const auto id = std::find(ids_.begin(), ids_.end(), p.at("_si"));
+            line += " #" + std::to_string(id - ids_.begin() + 1);
+            if (id == ids_.end()) ids_.push_back(p.at("_si"));
+            lines_.push_back(line);
+        };
+        KLVSetTimedInternalEventLogger([record](const std::string& origin, const std::string& name,
+                                                double, const Dictionary& parameters) {
+            if (name == "_vs") record(origin, parameters);
         });
-    KLVScreenViewReporter::installAppearanceHooks();
-    const auto screens = [&] {
+        KLVSetInternalEventLogger([record](const std::string& origin, const std::string& name,
+                                           const Dictionary& parameters) {
+            if (name == "_vs") record(origin, parameters);
+        });
+    }
+    void TearDown() override {
+        KLVSetInternalEventLogger({});
+        ScreenViewReporterTest::TearDown();
+    }
+    std::vector<std::string> lines() {
         testkit::drain(reporter().queue());
-        std::vector<std::string> out;
-        for (const auto& p : automatic) {
-            out.push_back(p.at("_sc").asString() +
-                          (p.contains("_sn") ? "/" + p.at("_sn").asString() : "") +
-                          (p.contains("_pc") ? " from " + p.at("_pc").asString() : ""));
-        }
-        return out;
+        std::lock_guard lock(mutex_);
+        return std::exchange(lines_, {});
+    }
+
+    std::mutex mutex_;
+    std::vector<std::string> lines_;
+    std::vector<platform::Object> ids_;
+};
+
+// The queue is held until the end of the scope, so that what the test does meanwhile is queued
+// behind whatever it queued first.
+class HeldQueue {
+  public:
+    explicit HeldQueue(platform::DispatchQueue& queue) {
+        queue.async([release = release_] { release->wait(); });
+    }
+    ~HeldQueue() { release_->count_down(); }
+
+  private:
+    // Shared with the waiting block, which may still be leaving wait() when this is gone.
+    std::shared_ptr<std::latch> release_ = std::make_shared<std::latch>(1);
+};
+
+TEST_F(OrderedScreenViewsTest, ScreenChangedWhileTheActivationStepWaitsIsReportedOnce) {
+    const auto home = std::make_shared<HomeController>();
+    const auto checkout = std::make_shared<CheckoutController>();
+    struct Case {
+        const char* what;
+        std::function<void()> inBackground, afterActivation;
+        std::vector<std::string> expected;
     };
+    const Case cases[] = {
+        {"a screen view",
+         [] {},
+         [&] {
+             reporter().trackScreenWithParameters(
+                 {{"screen_name", "Home"}, {"screen_class", "HomeView"}, {"level", 3}}, 100);
+         },
+         {"app HomeView/Home level=3 #1"}},
+        {"a screen view after a screen that appeared in the background",
+         [&] { reporter().setCurrentViewController(home); },
+         [&] {
+             reporter().trackScreenWithParameters(
+                 {{"screen_name", "Pay"}, {"screen_class", "PayView"}, {"level", 3}}, 100);
+         },
+         {"auto HomeController from HomeView #2",
+          "app PayView/Pay from HomeController level=3 #3"}},
+        {"a controller that appears",
+         [] {},
+         [&] { reporter().setCurrentViewController(checkout); },
+         {"auto CheckoutController from PayView #4"}},
+    };
+    for (const auto& c : cases) {
+        reporter().handleAppDidBecomeActive();
+        reporter().handleAppDidEnterBackground();
+        c.inBackground();
+        EXPECT_TRUE(lines().empty()) << c.what;  // nothing is reported in the background
+        {
+            HeldQueue held(reporter().queue());
+            reporter().handleAppDidBecomeActive();
+            c.afterActivation();
+        }
+        EXPECT_EQ(lines(), c.expected) << c.what;
+    }
+}
+
+TEST_F(OrderedScreenViewsTest, AppearingControllersAreTrackedAndNamed) {
+    // The performance delegate hears every appearance after the reporter has handled it.
+    std::vector<std::string> calls;
+    auto delegate = std::make_shared<KLVScreenViewReporterDelegate>();
+    delegate->viewControllerDidAppear = [&](platform::UIViewController& vc, bool tracked) {
+        std::optional<std::string> screenClass;
+        reporter().getScreenName(nullptr, &screenClass);
+        calls.push_back("appeared " + vc.className() + (tracked ? " tracked" : "") + ", screen " +
+                        screenClass.value_or("-"));
+    };
+    delegate->viewControllerDidDisappear = [&](platform::UIViewController& vc) {
+        calls.push_back("disappeared " + vc.className());
+    };
+    reporter().setTarnwellPerfDelegate(delegate);
+    KLVScreenViewReporter::installAppearanceHooks();
     platform::UIApplication::shared().launch(nullptr);
     const auto window = std::make_shared<platform::UIWindow>();
     const auto home = std::make_shared<HomeController>();
@@ -119,14 +220,76 @@ TEST_F(ScreenViewReporterTest, AppearingControllersAreTrackedAndNamed) {
     reporter().setScreenName(std::string("Pay"), std::nullopt);
     reporter().setScreenName(std::string("Pay"), std::nullopt);  // a duplicate: ignored
     checkout->dismiss(false);
-    EXPECT_THAT(screens(), ElementsAre("HomeController", "CheckoutController from HomeController",
-                                       "CheckoutController/Pay from CheckoutController",
-                                       "HomeController from CheckoutController"));
-    EXPECT_EQ(logCount(31004), 1u);
+    const auto detached = std::make_shared<CheckoutController>();
+    reporter().viewControllerDidAppear(*detached);  // not in the key window: not trackable
+    const auto views = lines();
     // The home screen keeps its instance ID when it comes back.
-    EXPECT_EQ(automatic.back().at("_si"), automatic.front().at("_si"));
+    EXPECT_THAT(views, ElementsAre("auto HomeController #1",
+                                   "auto CheckoutController from HomeController #2",
+                                   "auto CheckoutController/Pay from CheckoutController #3",
+                                   "auto HomeController from CheckoutController #1"));
+    EXPECT_EQ(logCount(31004), 1u);
+    EXPECT_THAT(calls, ElementsAre("appeared HomeController tracked, screen HomeController",
+                                   "appeared CheckoutController tracked, screen CheckoutController",
+                                   "disappeared CheckoutController",
+                                   "appeared CheckoutController, screen HomeController"));
     platform::UIViewController::setAppearanceObserver({});
-    KLVSetInternalEventLogger({});
+}
+
+TEST_F(ScreenViewReporterTest, PerformanceDelegateMustBringBothCallsAndIsNotOverridden) {
+    const auto complete = [] {
+        auto delegate = std::make_shared<KLVScreenViewReporterDelegate>();
+        delegate->viewControllerDidAppear = [](platform::UIViewController&, bool) {};
+        delegate->viewControllerDidDisappear = [](platform::UIViewController&) {};
+        return delegate;
+    };
+    for (const bool lacksAppear : {true, false}) {
+        auto incomplete = complete();
+        if (lacksAppear)
+            incomplete->viewControllerDidAppear = nullptr;
+        else
+            incomplete->viewControllerDidDisappear = nullptr;
+        reporter().setTarnwellPerfDelegate(incomplete);
+        EXPECT_EQ(reporter().tarnwellPerfDelegate(), nullptr);
+    }
+    EXPECT_EQ(logCount(31019), 2u);
+    EXPECT_THAT(logLines(), ::testing::Contains(::testing::HasSubstr(
+                                "Incompatible versions of Nexory Analytics for Tarnwell and "
+                                "Tarnwell Performance detected.")));
+
+    const auto delegate = complete();
+    reporter().setTarnwellPerfDelegate(delegate);
+    reporter().setTarnwellPerfDelegate(delegate);  // the same one again: kept, not refused
+    reporter().setTarnwellPerfDelegate(complete());
+    EXPECT_EQ(logCount(31016), 1u);
+    EXPECT_EQ(reporter().tarnwellPerfDelegate(), delegate);
+    // Cleared by null; then another may take its place. Held weakly.
+    reporter().setTarnwellPerfDelegate(nullptr);
+    EXPECT_EQ(reporter().tarnwellPerfDelegate(), nullptr);
+    auto next = complete();
+    reporter().setTarnwellPerfDelegate(next);
+    EXPECT_EQ(reporter().tarnwellPerfDelegate(), next);
+    next.reset();
+    EXPECT_EQ(reporter().tarnwellPerfDelegate(), nullptr);
+    EXPECT_EQ(logCount(31016), 1u);
+}
+
+TEST_F(OrderedScreenViewsTest, KeyWindowResigningTracksTheNewKeyWindowsScreen) {
+    KLVScreenViewReporter::installAppearanceHooks();
+    platform::UIApplication::shared().launch(nullptr);
+    const auto main = std::make_shared<platform::UIWindow>();
+    main->setRootViewController(std::make_shared<HomeController>());
+    main->makeKeyAndVisible();
+    const auto overlay = std::make_shared<platform::UIWindow>();
+    overlay->setRootViewController(std::make_shared<CheckoutController>());
+    overlay->makeKeyAndVisible();
+    // The main window is visible already, so its root does not appear again: only the overlay
+    // resigning brings its screen back.
+    main->makeKeyAndVisible();
+    EXPECT_THAT(lines(), ElementsAre("auto HomeController #1",
+                                     "auto CheckoutController from HomeController #2",
+                                     "auto HomeController from CheckoutController #1"));
+    platform::UIViewController::setAppearanceObserver({});
 }
 
 TEST_F(ScreenViewReporterTest, AutomaticReportingOffMarksManualViews) {

@@ -1,6 +1,7 @@
 #include "platform/display/HtmlRender.h"
 
 #include <algorithm>
+#include <numbers>
 #include <set>
 
 #include "platform/kits/MTMathUILabel.h"
@@ -192,7 +193,11 @@ void renderView(const UIView& view, CGPoint parentOffset, const HtmlRenderOption
     for (const auto& item : ctx.items()) {
         switch (item.kind) {
             case DisplayItem::Kind::text:
-                content += textHtml(item, look);
+                // Turned texts go with the drawing, which can turn them.
+                if (item.rotation != 0)
+                    shapes.push_back(item);
+                else
+                    content += textHtml(item, look);
                 break;
             case DisplayItem::Kind::latex:
                 content += latexHtml(item, texSize);
@@ -209,6 +214,26 @@ void renderView(const UIView& view, CGPoint parentOffset, const HtmlRenderOption
     for (const auto& sub : view.subviews())
         renderView(*sub, origin, options, false, out);
     out += "</div>";
+}
+
+// The SVG attributes that turn an item drawn under a turned context about its pivot.
+std::string transformAttribute(const DisplayItem& item, CGPoint origin) {
+    if (item.rotation == 0) return {};
+    const double degrees = item.rotation * 180 / std::numbers::pi;
+    return " transform=\"rotate(" + formatNumber(degrees) + " " +
+           formatNumber(item.pivot.x - origin.x) + " " + formatNumber(item.pivot.y - origin.y) +
+           ")\"";
+}
+
+std::string lineJoinAttribute(CALineJoin join) {
+    switch (join) {
+        case CALineJoin::round:
+            return " stroke-linejoin=\"round\"";
+        case CALineJoin::bevel:
+            return " stroke-linejoin=\"bevel\"";
+        default:
+            return {};  // miter, SVG's own default
+    }
 }
 
 std::string points(const std::vector<CGPoint>& pts, CGPoint origin) {
@@ -255,7 +280,7 @@ std::string svgOf(const std::vector<DisplayItem>& items, CGSize size, CGPoint or
         CGRect r = item.rect.offsetBy(-origin.x, -origin.y);
         std::string rect = "x=\"" + formatNumber(r.minX()) + "\" y=\"" + formatNumber(r.minY()) +
                            "\" width=\"" + formatNumber(r.width()) + "\" height=\"" +
-                           formatNumber(r.height()) + "\"";
+                           formatNumber(r.height()) + "\"" + transformAttribute(item, origin);
         switch (item.kind) {
             case DisplayItem::Kind::fill:
                 body += "<rect " + rect + " rx=\"" + formatNumber(item.radius) + "\" fill=\"" +
@@ -278,9 +303,22 @@ std::string svgOf(const std::vector<DisplayItem>& items, CGSize size, CGPoint or
                                                formatNumber(item.radius)
                                          : "";
                 body += std::string(item.fill ? "<polygon" : "<polyline") + " points=\"" +
-                        points(item.points, origin) + "\" fill=\"" + fill + stroke + "\"/>";
+                        points(item.points, origin) + "\" fill=\"" + fill + stroke + "\"" +
+                        (stroke.empty() ? "" : lineJoinAttribute(item.lineJoin)) +
+                        transformAttribute(item, origin) + "/>";
                 break;
             }
+            case DisplayItem::Kind::text:
+            case DisplayItem::Kind::latex:
+                // Set on the baseline at the box's foot, sized by the box's height; LaTeX
+                // shows its source.
+                if (item.text.empty()) break;
+                body += "<text x=\"" + formatNumber(r.minX()) + "\" y=\"" + formatNumber(r.maxY()) +
+                        "\" font-family=\"sans-serif\" font-size=\"" +
+                        formatNumber(std::max(8.0, r.height() * 0.7)) + "\" fill=\"" +
+                        css(item.color) + "\"" + transformAttribute(item, origin) + ">" +
+                        escapeHtml(item.text) + "</text>";
+                break;
             default:
                 break;
         }

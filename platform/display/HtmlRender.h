@@ -17,8 +17,9 @@ struct HtmlRenderOptions {
 // The view tree under `root` (its frame origin ignored).
 std::string renderHtml(const UIView& root, const HtmlRenderOptions& options = {});
 
-// Inline SVG of drawn items (paths, fills, borders) whose rects are relative to `origin`;
-// empty when none of them draws anything.
+// Inline SVG of drawn items (paths, fills, borders, texts) whose rects are relative to
+// `origin`, items drawn under a turned context turned with a `transform`; empty when none of
+// them draws anything. LaTeX shows as its source text; images are left to the caller.
 std::string svgOf(const std::vector<DisplayItem>& items, CGSize size, CGPoint origin = {});
 
 // Text escaped for HTML content and attribute values.

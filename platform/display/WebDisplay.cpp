@@ -161,18 +161,9 @@ std::string svgFile(const UIImage& image) {
     std::string body;
     auto start = drawn.find('>');
     if (start != std::string::npos) body = drawn.substr(start + 1, drawn.size() - start - 7);
-    std::string texts;
-    for (const auto& item : image.displayList()) {
-        if (item.kind != DisplayItem::Kind::text && item.kind != DisplayItem::Kind::latex) continue;
-        texts += "<text x=\"" + formatNumber(item.rect.minX()) + "\" y=\"" +
-                 formatNumber(item.rect.maxY()) + "\" font-family=\"sans-serif\" font-size=\"" +
-                 formatNumber(std::max(8.0, item.rect.height() * 0.7)) + "\">" +
-                 escapeHtml(item.text) + "</text>";
-    }
     return "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" + formatNumber(size.width) +
            "\" height=\"" + formatNumber(size.height) + "\" viewBox=\"0 0 " +
-           formatNumber(size.width) + " " + formatNumber(size.height) + "\">" + body + texts +
-           "</svg>\n";
+           formatNumber(size.width) + " " + formatNumber(size.height) + "\">" + body + "</svg>\n";
 }
 
 }  // namespace

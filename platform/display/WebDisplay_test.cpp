@@ -7,6 +7,7 @@
 #include <fstream>
 #include <functional>
 #include <nlohmann/json.hpp>
+#include <numbers>
 #include <thread>
 
 #include "platform/dispatch/SerialQueue.h"
@@ -424,6 +425,11 @@ TEST_F(WebDisplayTest, SharedImagesBecomeSvgFilesLinkedInTheFrame) {
     start();
     auto image = UIGraphicsImageRenderer({20, 10}).image([](CGContext& ctx) {
         ctx.fill({0, 0, 20, 10}, UIColor(0, 1, 0, 1));
+        ctx.saveGState();
+        ctx.translate(10, 5);
+        ctx.rotate(-0.6981317);
+        ctx.drawText("25%", {-3, -2, 6, 4}, UIColor(0, 0, 0, 1));
+        ctx.restoreGState();
     });
     auto sheet = std::make_shared<UIActivityViewController>(
         std::vector<UIActivityItem>{{std::string("text"), nullptr}, {std::nullopt, image}});
@@ -434,7 +440,9 @@ TEST_F(WebDisplayTest, SharedImagesBecomeSvgFilesLinkedInTheFrame) {
     EXPECT_EQ(svg,
               "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"20\" height=\"10\" viewBox=\"0 0 "
               "20 10\"><rect x=\"0\" y=\"0\" width=\"20\" height=\"10\" rx=\"0\" "
-              "fill=\"rgba(0,255,0,1)\"/></svg>\n");
+              "fill=\"rgba(0,255,0,1)\"/><text x=\"7\" y=\"7\" font-family=\"sans-serif\" "
+              "font-size=\"8\" fill=\"rgba(0,0,0,1)\" transform=\"rotate(-40 10 5)\">25%</text>"
+              "</svg>\n");
     Answer frame = get("/ui/frame");
     EXPECT_EQ(frame.body["shared"], json::array({"/shared/share-1.svg"}));
     EXPECT_EQ(get("/shared/share-1.svg").raw, svg);
@@ -445,6 +453,34 @@ TEST_F(WebDisplayTest, SharedImagesBecomeSvgFilesLinkedInTheFrame) {
     sheet->perform(std::string(UIActivityTypeSaveToCameraRoll));
     EXPECT_TRUE(std::filesystem::exists(cachesDirectory() / "Shared" / "share-2.svg"));
     EXPECT_EQ(get("/ui/frame").body["shared"], json::array({"/shared/share-2.svg"}));
+}
+
+TEST(SvgOf, LineJoinsAndTurnsFollowTheDrawing) {
+    const auto line = [](CALineJoin join, bool filled) {
+        DisplayItem item{DisplayItem::Kind::path, {10, 0, 10, 10}, {1, 0, 0, 1}, 5, {}, {}, {}};
+        item.points = {{10, 10}, {20, 0}};
+        item.lineJoin = join;
+        if (filled) item.fill = RGBA{0, 0, 1, 1}, item.color = {};
+        return item;
+    };
+    DisplayItem turned = line(CALineJoin::bevel, false);
+    turned.rotation = std::numbers::pi / 2;
+    turned.pivot = {15, 5};
+    const std::pair<DisplayItem, std::string> cases[] = {
+        {line(CALineJoin::bevel, false),
+         "<polyline points=\"0,10 10,0\" fill=\"none\" stroke=\"rgba(255,0,0,1)\" "
+         "stroke-width=\"5\" stroke-linejoin=\"bevel\"/>"},
+        // No stroke, so no join.
+        {line(CALineJoin::bevel, true), "<polygon points=\"0,10 10,0\" fill=\"rgba(0,0,255,1)\"/>"},
+        // Turned about its pivot, which moves with the origin like the points.
+        {turned,
+         "<polyline points=\"0,10 10,0\" fill=\"none\" stroke=\"rgba(255,0,0,1)\" "
+         "stroke-width=\"5\" stroke-linejoin=\"bevel\" transform=\"rotate(90 5 5)\"/>"},
+    };
+    for (const auto& [item, expected] : cases) {
+        const std::string svg = svgOf({item}, {20, 20}, {10, 0});
+        EXPECT_NE(svg.find(expected), std::string::npos) << svg;
+    }
 }
 
 TEST_F(WebDisplayTest, HtmlShowsVisibleViewsWithTheirLook) {

@@ -136,5 +136,56 @@ TEST_F(AnimationTest, RotationTurnsTheDrawingAboutTheCentre) {
     EXPECT_EQ(CATransform3DMakeRotation(1, 1, 0, 0), CATransform3DIdentity);
 }
 
+TEST_F(AnimationTest, TurnedContextKeepsItsTurnBesideEachItem) {
+    CGContext ctx;
+    ctx.translate(10, 20);
+    ctx.saveGState();
+    ctx.translate(5, 0);
+    ctx.rotate(-kPi / 2);
+    ctx.translate(0, 4);  // along the turned axes: 4 to the right on screen
+    ctx.drawText("t", {-1, -2, 2, 4}, UIColor(1, 0, 0, 1));
+    UIBezierPath path;
+    path.moveTo({0, 0});
+    path.addLineTo({3, 0});
+    ctx.drawPath(path, UIColor(1, 0, 0, 1), std::nullopt);
+    ctx.restoreGState();
+    ctx.restoreGState();  // unbalanced: nothing to restore
+    ctx.drawText("u", {0, 0, 1, 1}, UIColor(1, 0, 0, 1));
+    EXPECT_EQ(ctx.origin(), (CGPoint{10, 20}));
+    EXPECT_EQ(ctx.rotation(), 0);
+
+    const auto& items = ctx.items();
+    ASSERT_EQ(items.size(), 3u);
+    for (int i = 0; i < 2; ++i) {
+        EXPECT_NEAR(items[i].pivot.x, 19, 1e-9) << i;
+        EXPECT_NEAR(items[i].pivot.y, 20, 1e-9) << i;
+        EXPECT_EQ(items[i].rotation, -kPi / 2) << i;
+    }
+    EXPECT_NEAR(items[0].rect.minX(), 18, 1e-9);
+    EXPECT_NEAR(items[0].rect.minY(), 18, 1e-9);
+    EXPECT_NEAR(items[1].points.at(1).x, 22, 1e-9);
+    EXPECT_EQ(items[2].rect, (CGRect{10, 20, 1, 1}));
+    EXPECT_EQ(items[2].rotation, 0);
+    EXPECT_EQ(items[2].pivot, (CGPoint{}));
+
+    // A turned drawing inside a turned layer: its pivot turns about the layer's centre and the
+    // turns add up.
+    CALayer layer;
+    layer.frame = {0, 0, 20, 10};
+    layer.transform = CATransform3DMakeRotation(kPi, 0, 0, 1);
+    layer.drawDelegate = [](CGContext& c) {
+        c.rotate(0.5);
+        c.drawText("v", {0, 0, 2, 2}, UIColor(1, 0, 0, 1));
+    };
+    CGContext turned;
+    layer.render(turned);
+    ASSERT_EQ(turned.items().size(), 1u);
+    const auto& v = turned.items()[0];
+    EXPECT_NEAR(v.rotation, 0.5 + kPi, 1e-9);
+    EXPECT_NEAR(v.pivot.x, 20, 1e-9);
+    EXPECT_NEAR(v.pivot.y, 10, 1e-9);
+    EXPECT_NEAR(v.rect.minX(), 20, 1e-9);
+}
+
 }  // namespace
 }  // namespace platform

@@ -83,39 +83,71 @@ CGRect UIBezierPath::bounds() const {
     return {x0, y0, x1 - x0, y1 - y0};
 }
 
+void DisplayItem::offsetBy(CGFloat dx, CGFloat dy) {
+    rect = rect.offsetBy(dx, dy);
+    for (auto& p : points)
+        p = {p.x + dx, p.y + dy};
+    if (rotation != 0) pivot = {pivot.x + dx, pivot.y + dy};
+}
+
+void CGContext::translate(CGFloat dx, CGFloat dy) {
+    const double c = std::cos(rotation_), s = std::sin(rotation_);
+    origin_.x += dx * c - dy * s;
+    origin_.y += dx * s + dy * c;
+}
+
+void CGContext::rotate(CGFloat angle) {
+    if (std::isfinite(angle)) rotation_ += angle;
+}
+
+void CGContext::restoreGState() {
+    if (saved_.empty()) return;
+    origin_ = saved_.back().origin;
+    rotation_ = saved_.back().rotation;
+    saved_.pop_back();
+}
+
+void CGContext::record(DisplayItem item) {
+    // Unturned, an item lies at origin + its coordinates; the turn is kept beside it, about
+    // the origin, for whoever shows it.
+    if (rotation_ != 0 && item.rotation == 0) {
+        item.rotation = rotation_;
+        item.pivot = origin_;
+    }
+    items_.push_back(std::move(item));
+}
+
 void CGContext::fill(CGRect rect, const UIColor& color, CGFloat radius) {
-    items_.push_back({DisplayItem::Kind::fill, abs(rect), color.resolved(), radius, {}, {}, {}});
+    record({DisplayItem::Kind::fill, abs(rect), color.resolved(), radius, {}, {}, {}});
 }
 
 void CGContext::stroke(CGRect rect, const UIColor& color, CGFloat width, CGFloat radius) {
     (void)radius;
-    items_.push_back({DisplayItem::Kind::border, abs(rect), color.resolved(), width, {}, {}, {}});
+    record({DisplayItem::Kind::border, abs(rect), color.resolved(), width, {}, {}, {}});
 }
 
 void CGContext::shadow(CGRect rect, const UIColor& color, CGFloat radius) {
-    items_.push_back({DisplayItem::Kind::shadow, abs(rect), color.resolved(), radius, {}, {}, {}});
+    record({DisplayItem::Kind::shadow, abs(rect), color.resolved(), radius, {}, {}, {}});
 }
 
 void CGContext::drawText(const std::string& text, CGRect rect, const UIColor& color) {
-    items_.push_back({DisplayItem::Kind::text, abs(rect), color.resolved(), 0, text, {}, {}});
+    record({DisplayItem::Kind::text, abs(rect), color.resolved(), 0, text, {}, {}});
 }
 
 void CGContext::drawLatex(const std::string& latex, CGRect rect, const UIColor& color) {
-    items_.push_back({DisplayItem::Kind::latex, abs(rect), color.resolved(), 0, latex, {}, {}});
+    record({DisplayItem::Kind::latex, abs(rect), color.resolved(), 0, latex, {}, {}});
 }
 
 void CGContext::drawImage(const UIImage& image, CGRect rect) {
     if (image.displayList().empty()) {
-        items_.push_back({DisplayItem::Kind::image, abs(rect), {}, 0, image.name(), {}, {}});
+        record({DisplayItem::Kind::image, abs(rect), {}, 0, image.name(), {}, {}});
         return;
     }
     // A rendered image brings what it shows, moved to where it is drawn.
     CGPoint at = abs(rect).origin;
     for (DisplayItem item : image.displayList()) {
-        item.rect = item.rect.offsetBy(at.x, at.y);
-        for (auto& p : item.points)
-            p = {p.x + at.x, p.y + at.y};
-        items_.push_back(std::move(item));
+        item.offsetBy(at.x, at.y);
+        record(std::move(item));
     }
 }
 
@@ -124,12 +156,13 @@ void CGContext::drawPath(const UIBezierPath& path, std::optional<UIColor> stroke
     DisplayItem item{DisplayItem::Kind::path, abs(path.bounds()), {}, path.lineWidth, {}, {}, {}};
     if (stroke) item.color = stroke->resolved();
     if (fill) item.fill = fill->resolved();
+    item.lineJoin = path.lineJoinStyle;
     for (const auto& e : path.elements) {
         if (e.op != UIBezierPath::Op::close) {
             item.points.push_back({e.point.x + origin_.x, e.point.y + origin_.y});
         }
     }
-    items_.push_back(std::move(item));
+    record(std::move(item));
 }
 
 void CALayer::addSublayer(std::shared_ptr<CALayer> layer) {
@@ -212,6 +245,13 @@ CGPoint rotated(CGPoint p, CGPoint c, double cosA, double sinA) {
 // images move with their centre and stay upright.
 DisplayItem rotatedItem(DisplayItem item, CGPoint c, double angle) {
     const double cosA = std::cos(angle), sinA = std::sin(angle);
+    if (item.rotation != 0) {
+        // Already turned about its pivot: the pivot turns about `c`, the turns add up.
+        const CGPoint pivot = rotated(item.pivot, c, cosA, sinA);
+        item.offsetBy(pivot.x - item.pivot.x, pivot.y - item.pivot.y);
+        item.rotation += angle;
+        return item;
+    }
     const CGRect r = item.rect;
     switch (item.kind) {
         case DisplayItem::Kind::fill:
@@ -290,6 +330,7 @@ void CAShapeLayer::drawInContext(CGContext& ctx) const {
     if (!path) return;
     UIBezierPath p = *path;
     p.lineWidth = lineWidth;
+    p.lineJoinStyle = lineJoin;
     const double shown = presentationValue("strokeEnd", strokeEnd);
     if (shown < 1) {
         // Keep the drawn share of the points; enough for a model of a stroke animation.

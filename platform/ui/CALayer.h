@@ -15,6 +15,9 @@ namespace platform {
 
 class UIImage;
 
+// How the segments of a stroked path meet.
+enum class CALineJoin { miter, round, bevel };
+
 struct UIBezierPath {
     enum class Op { move, line, close };
     struct Element {
@@ -23,6 +26,7 @@ struct UIBezierPath {
     };
     std::vector<Element> elements;
     CGFloat lineWidth = 1;
+    CALineJoin lineJoinStyle = CALineJoin::miter;
 
     static UIBezierPath rect(CGRect r);
     static UIBezierPath roundedRect(CGRect r, CGFloat radius);
@@ -47,22 +51,35 @@ struct DisplayItem {
     Kind kind = Kind::fill;
     CGRect rect;  // window (or image) coordinates
     RGBA color;
-    CGFloat radius = 0;           // corner radius, border or line width, shadow radius
-    std::string text;             // text, LaTeX source or image name
-    std::optional<RGBA> fill;     // paths
-    std::vector<CGPoint> points;  // paths, absolute
+    CGFloat radius = 0;                       // corner radius, border or line width, shadow radius
+    std::string text;                         // text, LaTeX source or image name
+    std::optional<RGBA> fill;                 // paths
+    std::vector<CGPoint> points;              // paths, absolute
+    CALineJoin lineJoin = CALineJoin::miter;  // paths
+    // A drawing made under a turned context: the item is shown turned by `rotation` radians
+    // (clockwise on screen) about `pivot`; `rect` and `points` are where it lies unturned.
+    CGFloat rotation = 0;
+    CGPoint pivot{};
     bool operator==(const DisplayItem&) const = default;
+    // Moves the item with everything it is placed by.
+    void offsetBy(CGFloat dx, CGFloat dy);
 };
 
-// Records drawing; coordinates given to it are relative to the current origin. Drawing a
-// rendered image copies its display list to where the image goes.
+// Records drawing; coordinates given to it are relative to the current transform: an origin
+// and a turn, changed by translate() and rotate() and kept by saveGState() until
+// restoreGState(). Drawing a rendered image copies its display list to where the image goes.
 class CGContext {
   public:
-    void translate(CGFloat dx, CGFloat dy) {
-        origin_.x += dx;
-        origin_.y += dy;
-    }
+    // Moves the origin by (dx, dy) along the current (possibly turned) axes.
+    void translate(CGFloat dx, CGFloat dy);
+    // Turns the axes about the current origin by `angle` radians, clockwise on screen.
+    void rotate(CGFloat angle);
+    // Pushes the current transform; restoreGState() pops it (an unbalanced restore does
+    // nothing).
+    void saveGState() { saved_.push_back({origin_, rotation_}); }
+    void restoreGState();
     CGPoint origin() const { return origin_; }
+    CGFloat rotation() const { return rotation_; }
     void fill(CGRect rect, const UIColor& color, CGFloat radius = 0);
     void stroke(CGRect rect, const UIColor& color, CGFloat width, CGFloat radius = 0);
     void shadow(CGRect rect, const UIColor& color, CGFloat radius);
@@ -77,8 +94,16 @@ class CGContext {
     void add(DisplayItem item) { items_.push_back(std::move(item)); }
 
   private:
+    struct State {
+        CGPoint origin;
+        CGFloat rotation;
+    };
     CGRect abs(CGRect r) const { return r.offsetBy(origin_.x, origin_.y); }
+    // Records an item placed at the current origin, with the current turn.
+    void record(DisplayItem item);
     CGPoint origin_;
+    CGFloat rotation_ = 0;
+    std::vector<State> saved_;
     std::vector<DisplayItem> items_;
 };
 
@@ -155,6 +180,7 @@ class CAShapeLayer : public CALayer {
     std::optional<UIColor> strokeColor;
     std::optional<UIColor> fillColor;
     CGFloat lineWidth = 1;
+    CALineJoin lineJoin = CALineJoin::miter;
     CGFloat strokeEnd = 1;
 
   protected:

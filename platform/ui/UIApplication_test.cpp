@@ -5,6 +5,7 @@
 #include "platform/dispatch/SerialQueue.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/ui/UITestSupport.h"
+#include "platform/ui/UIWindow.h"
 
 namespace platform {
 namespace {
@@ -51,6 +52,24 @@ TEST_F(ApplicationTest, LifeCycleTellsTheDelegateThenPostsTheNotifications) {
                           "active",
                           UIApplicationDidBecomeActiveNotification,
                       }));
+}
+
+TEST_F(ApplicationTest, TheReplacedKeyWindowResignsOnceTheNewOneIsKey) {
+    auto& app = UIApplication::shared();
+    app.launch(nullptr);
+    std::vector<std::pair<const void*, const UIWindow*>> resigned;  // sender, key window then
+    auto observer = NotificationCenter::defaultCenter().addObserverForName(
+        UIWindowDidResignKeyNotification, nullptr,
+        [&](const Notification& n) { resigned.emplace_back(n.object, app.keyWindow().get()); });
+    const auto first = std::make_shared<UIWindow>();
+    const auto second = std::make_shared<UIWindow>();
+    first->makeKeyAndVisible();
+    first->makeKeyAndVisible();  // already key: nothing resigns
+    EXPECT_TRUE(resigned.empty());
+    second->makeKeyAndVisible();
+    ASSERT_EQ(resigned.size(), 1u);
+    EXPECT_EQ(resigned[0].first, first.get());
+    EXPECT_EQ(resigned[0].second, second.get());
 }
 
 TEST_F(ApplicationTest, OpensWebLinksAndInstalledSchemesOnly) {

@@ -4,9 +4,13 @@
 
 namespace platform {
 
+CGSize textSize(const std::string& text, const UIFont& font) {
+    return {static_cast<CGFloat>(codePointCount(text)) * font.pointSize * 0.5,
+            font.pointSize * 1.2};
+}
+
 CGSize UILabel::sizeThatFits(CGSize) const {
-    // A model of text metrics: half an em per character, 1.2 em per line.
-    return {codePointCount(text_) * font.pointSize * 0.5, font.pointSize * 1.2};
+    return textSize(text_, font);
 }
 
 void UILabel::draw(CGContext& ctx, CGRect rect) const {

@@ -9,6 +9,10 @@ namespace platform {
 
 enum class NSTextAlignment { left, center, right, justified, natural };
 
+// The size one line of `text` takes in `font`. A model of text metrics, the one label layout
+// uses: half an em per character (code point), 1.2 em per line.
+CGSize textSize(const std::string& text, const UIFont& font);
+
 class UILabel : public UIView {
   public:
     using UIView::UIView;

@@ -1,5 +1,6 @@
 #include "platform/ui/UIWindow.h"
 
+#include "platform/foundation/NotificationCenter.h"
 #include "platform/ui/UIApplication.h"
 #include "platform/ui/UIViewController.h"
 
@@ -67,7 +68,12 @@ void UIWindow::makeKeyAndVisible() {
     } else if (auto ws = scene_.lock()) {
         ws->addWindow(self);
     }
+    const auto previousKey = app.keyWindow();
     app.setKeyWindow(self);
+    if (previousKey && previousKey != self) {
+        NotificationCenter::defaultCenter().postNotificationName(UIWindowDidResignKeyNotification,
+                                                                 previousKey.get());
+    }
     if (isHidden()) {
         setHidden(false);
         if (root_) {

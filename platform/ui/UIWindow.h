@@ -29,6 +29,10 @@ struct UIDevice {
 // Posted (object: the scene) when the application connects a scene, before it becomes active.
 inline constexpr const char* UISceneWillConnectNotification = "UISceneWillConnectNotification";
 
+// Posted (object: the window) when a window stops being the key window, after the new key
+// window has taken its place.
+inline constexpr const char* UIWindowDidResignKeyNotification = "UIWindowDidResignKeyNotification";
+
 class UIScene : public std::enable_shared_from_this<UIScene> {
   public:
     enum class ActivationState { unattached, foregroundActive, foregroundInactive, background };
@@ -57,7 +61,7 @@ class UIWindow : public UIView {
     // root disappears and the new one appears.
     void setRootViewController(std::shared_ptr<UIViewController> vc);
     // Shows the window, makes it the application's key window (joining the first connected
-    // scene when it has none) and makes its root appear.
+    // scene when it has none; the window it replaces resigns) and makes its root appear.
     void makeKeyAndVisible();
     bool isKeyWindow() const;
     std::shared_ptr<UIWindowScene> windowScene() const { return scene_.lock(); }
