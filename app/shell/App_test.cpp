@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <functional>
 #include <thread>
 
 #include "app/screens/CalcManager.h"
@@ -341,6 +342,44 @@ TEST_F(AppTest, HistoryDeleteMoveAndClear) {
               (AppAnalytics::Event{"tapped_history_clear", {{"calc_count", 2}}}));
     const auto names = analytics_.names();
     EXPECT_EQ(std::count(names.begin(), names.end(), "tapped_history_clear"), 1);
+}
+
+// Clear on a calculate page whose result page has never been shown: on a fresh install, after
+// reopening a history record and after the menu's Calculate row. The result page has no table
+// yet; the fields empty and the history stays as it was.
+TEST_F(AppTest, ClearBeforeTheResultPageWasEverShown) {
+    const struct {
+        const char* road;
+        std::function<void()> open;
+    } roads[] = {
+        {"fresh install", [] {}},
+        {"reopened history record",
+         [this] {
+             openMenuRow(0, 1);
+             tapRow(*history()->tableView(), 0, 0);
+         }},
+        {"menu's Calculate row", [this] { openMenuRow(0, 0); }},
+    };
+    for (const auto& road : roads) {
+        SCOPED_TRACE(road.road);
+        platform::resetSharedInstances();
+        launchSettled();
+        road.open();
+        const auto result =
+            std::dynamic_pointer_cast<SolutionViewController>(tabs()->viewControllers()[1]);
+        ASSERT_TRUE(result);
+        ASSERT_FALSE(result->isViewLoaded());
+        type("aTextField", "7");
+        const auto before = defaults().objectForKey(kCalculationsKey);
+        ASSERT_TRUE(driver_.tap(ViewQuery::byId("toolbarRemoveButton")).ok());
+        for (const char* id : {"aTextField", "uTextField", "vTextField"})
+            EXPECT_EQ(field(id)->text(), "") << id;
+        EXPECT_EQ(tabs()->selectedIndex(), 0);
+        EXPECT_FALSE(platform::tabItem(*result)->isEnabled());
+        EXPECT_EQ(defaults().objectForKey(kCalculationsKey), before);
+        EXPECT_EQ(CalcManager::shared().calculations.size(), 1u);
+        EXPECT_EQ(analytics_.names().back(), "tapped_clear");
+    }
 }
 
 // From a fresh home: calculate, reopen the calculation from the history, clear the history.
