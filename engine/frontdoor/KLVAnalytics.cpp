@@ -17,6 +17,7 @@
 #include "engine/measurement/KLVSessionReporter.h"
 #include "engine/measurement/KLVTCFClient.h"
 #include "engine/settings/KLVConsentSettingsUtil.h"
+#include "engine/stores/KLVPersistedConfig.h"
 #include "platform/dispatch/Clock.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/foundation/SharedInstance.h"
@@ -124,6 +125,20 @@ void KLVAnalytics::waitForQueues() {
     auto& state = frontDoor();
     state.operationQueue.waitUntilAllOperationsAreFinished();
     state.serialQueue.sync([] {});
+}
+
+void KLVAnalytics::finishQueuedWork() {
+    auto& state = frontDoor();
+    {
+        std::lock_guard lock(state.startMutex);
+        if (!state.started) return;
+    }
+    const auto measurement = KLVMeasurement::sharedInstance();
+    for (int round = 0; round < 2; ++round) {
+        waitForQueues();
+        measurement->scheduler()->dispatchSyncOnWorkerQueueBlockID("KLVAnalytics:finish", [] {});
+    }
+    if (const auto& config = measurement->persistedConfig()) config->synchronizeToDisk();
 }
 
 bool KLVAnalytics::isEnabledFlag() {
