@@ -26,7 +26,17 @@ class AppTest : public testing::ServicesTest {
   protected:
     AppTest() {
         server_.answer("GET", "/rc", {503, {}, ""});
+        useTestBundle();
+    }
+    // The app's resources without the measurement service's property list, so that the engine
+    // stays off, and with the remote configuration on the loopback server.
+    void useTestBundle() {
         useBundle({{"TESSALINE_REMOTE_CONFIG_URL", server_.baseURL() + "/rc"}});
+    }
+    // A fresh process state; the main bundle is forgotten with it, so it is set again.
+    void resetProcess() {
+        platform::resetSharedInstances();
+        useTestBundle();
     }
     ~AppTest() override { server_.stop(); }
 
@@ -138,7 +148,7 @@ TEST_F(AppTest, LaterLaunchesKeepTheHistoryAndPresentWhatIsStillDue) {
     };
     const Case cases[] = {{true, false, false, true}, {true, true, false, false}};
     for (const auto& c : cases) {
-        platform::resetSharedInstances();
+        resetProcess();
         defaults().setBool(true, kHasLaunchedBeforeKey);
         defaults().setBool(c.onboarded, kIsOnboardingFinishedKey);
         defaults().setBool(c.accepted, kIsDsgvoAcceptedKey);
@@ -146,7 +156,7 @@ TEST_F(AppTest, LaterLaunchesKeepTheHistoryAndPresentWhatIsStillDue) {
         CalcManager::shared().clearCalculations();
         CalcManager::shared().insertCalculation(Calculation({}, "A", {}, {}));
         CalcManager::shared().insertCalculation(Calculation({}, "B", {}, {}));
-        platform::resetSharedInstances();
+        resetProcess();
         launch();
         EXPECT_EQ(CalcManager::shared().calculations.size(), 2u);
         const auto presented = drawer()->presentedViewController();
@@ -362,7 +372,7 @@ TEST_F(AppTest, ClearBeforeTheResultPageWasEverShown) {
     };
     for (const auto& road : roads) {
         SCOPED_TRACE(road.road);
-        platform::resetSharedInstances();
+        resetProcess();
         launchSettled();
         road.open();
         const auto result =
