@@ -2,7 +2,9 @@
 
 #include "engine/frontdoor/KLVAnalytics.h"
 
+#include <chrono>
 #include <cstdint>
+#include <thread>
 #include <utility>
 
 #include "engine/base/KLVLogLevel.h"
@@ -135,6 +137,10 @@ void KLVAnalytics::finishQueuedWork() {
     }
     const auto measurement = KLVMeasurement::sharedInstance();
     for (int round = 0; round < 2; ++round) {
+        // Events logged while the start is still under way wait in the suspended operation
+        // queue: they are written once it resumes. The caller bounds the wait.
+        while (state.operationQueue.isSuspended() && state.operationQueue.operationCount() > 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
         waitForQueues();
         measurement->scheduler()->dispatchSyncOnWorkerQueueBlockID("KLVAnalytics:finish", [] {});
     }
