@@ -20,6 +20,8 @@ class UILabel : public UIView {
     int numberOfLines = 1;
     bool adjustsFontSizeToFitWidth = false;
     CGFloat minimumScaleFactor = 0;
+    // One line of the text; with more than one line allowed and a width given, the text wrapped
+    // at blanks to that width (at most numberOfLines lines, when not 0).
     CGSize sizeThatFits(CGSize size) const override;
     void draw(CGContext& ctx, CGRect rect) const override;
     void describe(ViewDescription& d) const override;

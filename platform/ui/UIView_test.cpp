@@ -4,6 +4,7 @@
 
 #include "platform/foundation/Log.h"
 #include "platform/ui/ScreenDump.h"
+#include "platform/ui/UILabel.h"
 #include "platform/ui/UIScrollView.h"
 #include "platform/ui/UITestSupport.h"
 
@@ -11,6 +12,33 @@ namespace platform {
 namespace {
 
 using ViewTest = testing::UITest;
+
+// 10-point text: 5.5 points a character when wrapping, 12 points a line.
+TEST(LabelTest, WrapsAtBlanksToTheGivenWidth) {
+    struct Case {
+        const char* text;
+        int numberOfLines;
+        CGFloat width;
+        CGSize fitted;
+    };
+    const Case cases[] = {
+        {"abc def", 1, 10, {35, 12}},               // one line whatever the width
+        {"abc def", 0, 0, {35, 12}},                // no width: one line
+        {"abc def", 0, 100, {35, 12}},              // fits
+        {"abc def ghi", 0, 40, {40, 2 * 12}},       // 7 characters a line: "abc def", "ghi"
+        {"abcd efg hi", 0, 45, {45, 2 * 12}},       // 8 a line: "abcd efg", "hi"
+        {"abcdefghijklmnop", 0, 40, {40, 3 * 12}},  // a long word is cut into lines
+        {"ab\ncd", 0, 40, {40, 2 * 12}},            // a newline breaks
+        {"abc def ghi jkl", 2, 40, {40, 2 * 12}},   // at most numberOfLines
+    };
+    for (const auto& c : cases) {
+        UILabel label;
+        label.font = UIFont::systemFont(10);
+        label.numberOfLines = c.numberOfLines;
+        label.setText(c.text);
+        EXPECT_EQ(label.sizeThatFits({c.width, 0}), c.fitted) << c.text << " in " << c.width;
+    }
+}
 
 TEST_F(ViewTest, AutoresizingMasksShareTheChangeAmongTheFlexibleParts) {
     struct Case {
