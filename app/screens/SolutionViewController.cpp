@@ -281,6 +281,7 @@ void registerSolutionInterface() {
                 auto manual = std::make_shared<platform::FABButton>();
                 manual->setFrame({w - 64, h - 130, 48, 48});
                 manual->accessibilityIdentifier = "manualButton";
+                manual->setImage(platform::Icon::info());
                 root->addSubview(manual);
                 s.manualButton = manual;
                 using A = platform::NSLayoutAttribute;
