@@ -354,6 +354,46 @@ TEST_F(AppTest, HistoryDeleteMoveAndClear) {
     EXPECT_EQ(std::count(names.begin(), names.end(), "tapped_history_clear"), 1);
 }
 
+// From the page: a horizontal drag over a row is a swipe that deletes it, a vertical one
+// scrolls; in edit mode the rows make room for their delete control, whose tap deletes the row.
+TEST_F(AppTest, HistoryRowsAreDeletedByADragAndByTheirEditControl) {
+    launchSettled();
+    auto& store = CalcManager::shared();
+    store.clearCalculations();
+    for (const char* latex : {"D", "C", "B", "A"})
+        store.insertCalculation(Calculation({}, latex, {}, {}));
+    openMenuRow(0, 1);
+    const auto table = history()->tableView();
+    const auto rowCenter = [&](int row) {
+        driver_.screen();
+        const auto cell = table->cellForRow({0, row});
+        return cell->convert(cell->bounds().center(), nullptr);
+    };
+    const auto latexes = [&] {
+        std::string all;
+        for (const auto& record : store.calculations)
+            all += record.latexString;
+        return all;
+    };
+    auto p = rowCenter(1);
+    ASSERT_TRUE(driver_.drag(p, {p.x + 5, p.y + 4}).ok());  // mostly vertical: no delete
+    EXPECT_EQ(latexes(), "ABCD");
+    ASSERT_TRUE(driver_.drag(p, {p.x - 150, p.y + 10}).ok());
+    EXPECT_EQ(latexes(), "ACD");
+    EXPECT_EQ(analytics_.names().back(), "tapped_history_delete_single_calc");
+
+    ASSERT_TRUE(driver_.tap(ViewQuery::byId("editButton")).ok());
+    driver_.screen();
+    const auto cell = table->cellForRow({0, 2});
+    EXPECT_DOUBLE_EQ(cell->contentView()->frame().minX(), platform::UITableViewCell::kEditingInset);
+    ASSERT_TRUE(driver_.tapAt(cell->convert(platform::CGPoint{20, 30}, nullptr)).ok());
+    EXPECT_EQ(latexes(), "AC");
+    EXPECT_EQ(table->numberOfRows(0), 2);
+    ASSERT_TRUE(driver_.tap(ViewQuery::byId("editButton")).ok());
+    driver_.screen();
+    EXPECT_DOUBLE_EQ(table->cellForRow({0, 0})->contentView()->frame().minX(), 0);
+}
+
 // Clear on a calculate page whose result page has never been shown: on a fresh install, after
 // reopening a history record and after the menu's Calculate row. The result page has no table
 // yet; the fields empty and the history stays as it was.
