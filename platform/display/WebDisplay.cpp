@@ -328,6 +328,15 @@ DriverResult swipe(const json& body) {
                             direction == "left" ? UISwipeDirection::left : UISwipeDirection::right);
 }
 
+// {"point": [x, y], "by": [dx, dy]}: the mouse wheel over the point.
+DriverResult wheel(const json& body) {
+    if (!body.contains("point") || !body.contains("by"))
+        throw BadRequest("a scroll needs \"point\" and \"by\"");
+    const CGPoint point = pointOf(body["point"], "point");
+    const CGPoint by = pointOf(body["by"], "by");
+    return UIDriver().scroll(point, by.x, by.y);
+}
+
 DriverResult drag(const json& body) {
     if (!body.contains("from") || !body.contains("to"))
         throw BadRequest("a drag needs \"from\" and \"to\"");
@@ -490,6 +499,7 @@ WebDisplay::WebDisplay(int port, WebDisplayOptions options) : state_(std::make_s
     server.Post("/driver/type", action(&type));
     server.Post("/driver/swipe", action(&swipe));
     server.Post("/driver/drag", action(&drag));
+    server.Post("/driver/scroll", action(&wheel));
 
     UIActivityViewController::setActivityHandler(
         [weak](const std::string&, const std::vector<UIActivityItem>& items) {
