@@ -9,9 +9,11 @@ namespace platform {
 
 enum class NSTextAlignment { left, center, right, justified, natural };
 
+// A label lets touches through to what lies beneath it, as on the phone.
 class UILabel : public UIView {
   public:
-    using UIView::UIView;
+    UILabel() { isUserInteractionEnabled = false; }
+    explicit UILabel(CGRect frame) : UIView(frame) { isUserInteractionEnabled = false; }
     const std::string& text() const { return text_; }
     virtual void setText(std::string text) { text_ = std::move(text); }
     UIColor textColor = UIColor::label();

@@ -63,6 +63,7 @@ bool UIScrollView::handleDrag(CGPoint from, CGPoint to) {
 void UIScrollView::describe(ViewDescription& d) const {
     UIView::describe(d);
     if (contentOffset().y != 0) d.offset = contentOffset().y;
+    if (contentOffset().x != 0) d.offsetX = contentOffset().x;
 }
 
 void UIStackView::addArrangedSubview(std::shared_ptr<UIView> view) {
