@@ -16,6 +16,7 @@
 #include "platform/dispatch/SerialQueue.h"
 #include "platform/display/HtmlRender.h"
 #include "platform/display/Page.h"
+#include "platform/display/SharedImage.h"
 #include "platform/foundation/FileSystem.h"
 #include "platform/foundation/Log.h"
 #include "platform/foundation/Paths.h"
@@ -119,27 +120,6 @@ std::optional<std::string> fileContent(const std::filesystem::path& file) {
     std::ifstream in(file, std::ios::binary);
     if (!in) return std::nullopt;
     return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-// An image's drawing as a standalone SVG file.
-std::string svgFile(const UIImage& image) {
-    CGSize size = image.size();
-    std::string drawn = svgOf(image.displayList(), size);
-    std::string body;
-    auto start = drawn.find('>');
-    if (start != std::string::npos) body = drawn.substr(start + 1, drawn.size() - start - 7);
-    std::string texts;
-    for (const auto& item : image.displayList()) {
-        if (item.kind != DisplayItem::Kind::text && item.kind != DisplayItem::Kind::latex) continue;
-        texts += "<text x=\"" + formatNumber(item.rect.minX()) + "\" y=\"" +
-                 formatNumber(item.rect.maxY()) + "\" font-family=\"sans-serif\" font-size=\"" +
-                 formatNumber(std::max(8.0, item.rect.height() * 0.7)) + "\">" +
-                 escapeHtml(item.text) + "</text>";
-    }
-    return "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" + formatNumber(size.width) +
-           "\" height=\"" + formatNumber(size.height) + "\" viewBox=\"0 0 " +
-           formatNumber(size.width) + " " + formatNumber(size.height) + "\">" + body + texts +
-           "</svg>\n";
 }
 
 }  // namespace
@@ -248,7 +228,7 @@ struct WebDisplay::State {
                 if (!std::filesystem::exists(directory / name, ec) || ec) break;
             }
             std::ofstream out(directory / name, std::ios::binary | std::ios::trunc);
-            out << svgFile(*item.image);
+            out << sharedImageSvg(*item.image);
             out.close();
             if (!out) {
                 systemLog("Cannot write the shared image " + name);
