@@ -1,11 +1,15 @@
 // Tessaline's entry point: launches the app and serves its screen as a web page on loopback until
-// SIGINT or SIGTERM.
+// SIGINT or SIGTERM, then lets the measurement engine finish the events already logged and saves
+// what the app and the engine keep.
 //
-//   tessaline [--port N]     N: 0...65535, default 8765; 0 picks a free port
+//   tessaline [--port N] [engine switches]
+//     N: 0...65535, default 8765; 0 picks a free port
+//     engine switches: the launch arguments the measurement engine reads (kEngineArguments)
 
 #include <pthread.h>
 #include <signal.h>
 
+#include <algorithm>
 #include <charconv>
 #include <cstdlib>
 #include <exception>
@@ -17,16 +21,45 @@
 #include <thread>
 
 #include "app/shell/AppDelegate.h"
+#include "engine/frontdoor/TRWAnalytics.h"
 #include "platform/dispatch/SerialQueue.h"
 #include "platform/display/WebDisplay.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/UserDefaults.h"
 #include "platform/foundation/UserDefaultsWriter.h"
 #include "platform/ui/UIApplication.h"
+#include "platform/utilities/WDLLogger.h"
 
 namespace {
 
 constexpr int kDefaultPort = 8765;
+// How long the engine may take on the way out to store what was logged before the signal.
+constexpr double kFinishSeconds = 2.0;
+
+// The launch arguments the measurement engine and its host read from the process's arguments
+// (debug and verbose logging, and the two debug modes of attribution). They are accepted beside
+// --port and otherwise left to the engine.
+constexpr std::string_view kEngineArguments[] = {
+    "-KLVAnalyticsDebugEnabled",
+    "-noKLVAnalyticsDebugEnabled",
+    "-TRWAnalyticsDebugEnabled",
+    "-noTRWAnalyticsDebugEnabled",
+    "-KLVAnalyticsVerboseLoggingEnabled",
+    "-KLVAnalyticsVerboseLoggingDisabled",
+    "-TRWAnalyticsVerboseLoggingEnabled",
+    "-TRWAnalyticsVerboseLoggingDisabled",
+    "-TRWDebugEnabled",
+    "-TRWDebugDisabled",
+    "-DebugDeferredDeepLink",
+    "-DebugOnDeviceConversionMeasurement",
+};
+
+bool isEngineArgument(std::string_view arg) {
+    return std::find(std::begin(kEngineArguments), std::end(kEngineArguments), arg) !=
+           std::end(kEngineArguments);
+}
+
+constexpr char kUsage[] = "usage: tessaline [--port N] [-KLVAnalyticsDebugEnabled ...]\n";
 
 std::string resourceDirectory() {
     if (const char* fromEnvironment = std::getenv("TESSALINE_RESOURCES");
@@ -50,13 +83,13 @@ std::optional<int> portFromArguments(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         std::string_view arg = argv[i];
         std::optional<std::string_view> value;
+        if (isEngineArgument(arg)) continue;
         if (arg == "--port" && i + 1 < argc) {
             value = argv[++i];
         } else if (arg.rfind("--port=", 0) == 0) {
             value = arg.substr(7);
         } else {
-            std::cerr << "tessaline: unknown argument \"" << arg << "\"\n"
-                      << "usage: tessaline [--port N]\n";
+            std::cerr << "tessaline: unknown argument \"" << arg << "\"\n" << kUsage;
             return std::nullopt;
         }
         auto parsed = parsePort(*value);
@@ -99,11 +132,19 @@ class StopOnSignal {
     std::thread thread_;
 };
 
+// The console shows the engine's errors only: its notices and warnings describe the engine's own
+// state (what the Linux build lacks, configuration not yet downloaded) and read as alarms to a
+// user. A debug or verbose switch of the engine sets its own level and shows them all.
+void quietEngineConsole() {
+    platform::WDLSetLoggerLevel(platform::kWDLLoggerLevelError);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     auto port = portFromArguments(argc, argv);
     if (!port) return 2;
+    quietEngineConsole();
     StopOnSignal stopOnSignal;
     const std::string resources = resourceDirectory();
     platform::Bundle::setMainBundleDirectory(resources);
@@ -122,6 +163,10 @@ int main(int argc, char** argv) {
 
     platform::UIApplicationMain([] { return std::make_shared<app::AppDelegate>(); });
 
+    if (!engine::TRWAnalytics::finishPendingWork(kFinishSeconds)) {
+        std::cerr << "tessaline: the measurement engine did not finish its writes within "
+                  << kFinishSeconds << " s; events logged last may be lost\n";
+    }
     platform::UserDefaults::standardUserDefaults().synchronize();
     platform::userdefaults::waitUntilIdle();
     display.reset();

@@ -65,9 +65,18 @@ function(tessaline_module name)
     add_executable(${name}_test ${_tests})
     target_link_libraries(${name}_test PRIVATE ${name} ${M_TEST_DEPS} testkit GTest::gmock testkit_main)
     tessaline_warnings(${name}_test)
+    # Engine tests run against the app's Info.plist alone: the app's bundle also holds the
+    # service property list, which would configure every test's service with the app's
+    # identifiers.
+    set(_environment "")
+    if(CMAKE_CURRENT_SOURCE_DIR MATCHES "/engine/")
+      set(_bundle ${PROJECT_BINARY_DIR}/engine-test-bundle)
+      configure_file(${PROJECT_SOURCE_DIR}/app/resources/Info.plist ${_bundle}/Info.plist COPYONLY)
+      set(_environment ENVIRONMENT "TESSALINE_RESOURCES=${_bundle}")
+    endif()
     gtest_discover_tests(${name}_test
       WORKING_DIRECTORY ${PROJECT_SOURCE_DIR}
       DISCOVERY_TIMEOUT 60
-      PROPERTIES TIMEOUT 120 LABELS unit)
+      PROPERTIES TIMEOUT 120 LABELS unit ${_environment})
   endif()
 endfunction()

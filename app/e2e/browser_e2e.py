@@ -22,12 +22,17 @@ from selenium import webdriver
 from selenium.common.exceptions import WebDriverException
 from selenium.webdriver.chrome.options import Options
 from selenium.webdriver.chrome.service import Service
+from selenium.webdriver.common.action_chains import ActionChains
+from selenium.webdriver.common.actions.wheel_input import ScrollOrigin
 from selenium.webdriver.common.by import By
 from selenium.webdriver.common.keys import Keys
 
 CHROMEDRIVER = "/usr/bin/chromedriver"
 CHROMIUM = "/usr/bin/chromium"
 FIRST_FORMULA = r"\log_{2}\left(4\cdot8\right)"
+RESOURCES = pathlib.Path(__file__).resolve().parent.parent / "resources"
+# A port nobody listens on: the connectivity check fails at once, on this machine only.
+OFFLINE_URL = "http://127.0.0.1:9/"
 TIMEOUT = 30
 
 
@@ -50,9 +55,22 @@ def wait_for(what, predicate, timeout=TIMEOUT):
     raise Failure(f"timed out waiting for {what}" + (f" ({last_error})" if last_error else ""))
 
 
+def offline_resources(scratch):
+    """The app's resources with the connectivity check pointed at this machine."""
+    copy = scratch / "resources"
+    shutil.copytree(RESOURCES, copy)
+    info = copy / "Info.plist"
+    text = info.read_text()
+    start = text.index("<key>TESSALINE_CONNECTIVITY_URL</key>")
+    value = text.index("<string>", start)
+    end = text.index("</string>", value)
+    info.write_text(text[:value] + "<string>" + OFFLINE_URL + text[end:])
+    return copy
+
+
 class App:
-    def __init__(self, binary, home, port=0):
-        env = dict(os.environ, TESSALINE_HOME=str(home))
+    def __init__(self, binary, home, resources, port=0):
+        env = dict(os.environ, TESSALINE_HOME=str(home), TESSALINE_RESOURCES=str(resources))
         self.process = subprocess.Popen([binary, "--port", str(port)], env=env,
                                         stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
         line = self.process.stdout.readline().strip()
@@ -151,6 +169,10 @@ class Session:
                 return line.split('text="', 1)[1].split('"', 1)[0]
         return None
 
+    def line(self, view_id):
+        """The dump line of the view with this id."""
+        return next((l for l in self.app.screen().splitlines() if f"#{view_id} " in l), "")
+
     def shot(self, name):
         self.driver.save_screenshot(str(self.screenshots / f"{name}.png"))
 
@@ -159,9 +181,16 @@ def run(session):
     app, driver = session.app, session.driver
     driver.get(app.url)
 
-    # First launch: the consent alert over onboarding.
+    # First launch: the consent alert over onboarding, its whole text readable on the page.
     wait_for("the consent alert", lambda: session.by_text("Accept"))
     session.shot("first-launch")
+    consent = next((e for e in session.elements(".text")
+                    if e.text.startswith("Tessaline stores your calculations")), None)
+    if consent is None or not consent.text.endswith("accept our privacy policy to continue."):
+        raise Failure(f"the consent text is not shown whole: {consent and consent.text!r}")
+    if driver.execute_script("return arguments[0].scrollHeight > arguments[0].clientHeight + 1",
+                             consent):
+        raise Failure("the consent text is cut by its box")
     session.click_text("Accept")
     wait_for("the alert to go", lambda: session.by_text("Accept") is None)
     for _ in range(10):
@@ -173,9 +202,27 @@ def run(session):
         raise Failure("onboarding did not end")
     wait_for("the calculate page", lambda: session.by_id("aTextField"))
 
+    # A click on a rule selects it visibly: its segment is filled.
+    def segment(index):
+        return session.by_id("segmentedControl").find_elements(By.CSS_SELECTOR, ":scope > div")[
+            index]
+
+    def filled_segment():
+        control = session.by_id("segmentedControl")
+        width = control.size["width"] / 6
+        for rect in control.find_elements(By.CSS_SELECTOR, ":scope > svg.drawn rect"):
+            fill = rect.get_attribute("fill") or ""
+            if fill.endswith(",0.25)"):
+                return round(float(rect.get_attribute("x")) / width)
+        return None
+
+    session.click("rule 2", lambda: segment(2))
+    wait_for("rule 2 shown selected", lambda: filled_segment() == 2)
+    session.shot("rule-selected")
+
     # Rule 0 with a = 2, u = 4, v = 8 by clicks on the fields and the keypad.
-    session.click("rule 0", lambda: session.by_id("segmentedControl").find_elements(
-        By.CSS_SELECTOR, ":scope > div")[0])
+    session.click("rule 0", lambda: segment(0))
+    wait_for("rule 0 shown selected", lambda: filled_segment() == 0)
     for field, digit in (("aTextField", "2"), ("uTextField", "4"), ("vTextField", "8")):
         session.click_id(field)
         wait_for(f"focus in {field}", lambda: " focus" in next(
@@ -197,6 +244,21 @@ def run(session):
     if session.elements("span.tex.error"):
         raise Failure("a formula failed to typeset")
     session.shot("result")
+
+    # The mouse wheel scrolls the steps.
+    table = session.by_id("tableView")
+    ActionChains(driver).scroll_from_origin(ScrollOrigin.from_element(table), 0, 300).perform()
+    wait_for("the steps scrolled by the wheel", lambda: " offset=" in session.line("tableView"))
+    session.shot("result-scrolled")
+
+    # Share: the quality alert, then the sheet; the saved image is linked beside the screen.
+    session.click_id("shareButton")
+    wait_for("the quality alert", lambda: session.by_text("OK"))
+    session.click_text("OK")
+    wait_for("the share sheet", lambda: session.by_text("Save Image"))
+    session.click_text("Save Image")
+    shared = wait_for("the shared image's link", lambda: [
+        a.get_attribute("href") for a in driver.find_elements(By.CSS_SELECTOR, "#shared a")])
 
     # Back to the input, then keys typed into field a: Backspace, then 3.
     session.click_text("Input")
@@ -234,19 +296,46 @@ def run(session):
     expected = [r"\log_{3}\left(4\cdot8\right)", FIRST_FORMULA]
     wait_for("both calculations in the history", lambda: [
         t.get_attribute("data-tex") for t in session.elements("span.tex")][:2] == expected)
+
+    # A sideways drag over a row deletes it, as a swipe.
+    row = session.elements('[data-type="HistoryTableViewCell"]')[1]
+    ActionChains(driver).drag_and_drop_by_offset(row, -160, 0).perform()
+    wait_for("the row deleted", lambda: history_rows() == "2")
+    wait_for("the rest shown", lambda: [
+        t.get_attribute("data-tex") for t in session.elements("span.tex")] == [
+            expected[0], r"\log_{2^3}(4^6)"])
     # The page shows what the driver reads.
     wait_for("the page to catch up", lambda: session.revision() >= 0 and visible_ids(
         app.screen()) == {e.get_attribute("data-id") for e in session.elements("[data-id]")})
     session.shot("history")
 
+    # The shared image shows the steps typeset, not their LaTeX, all of them whole.
+    driver.get(shared[0])
+    typeset = wait_for("typeset formulas in the shared image", lambda: len(
+        driver.find_elements(By.CSS_SELECTOR, ".tex.typeset .katex")) >= 6 and driver.find_elements(
+            By.CSS_SELECTOR, ".tex.typeset"))
+    for box in typeset:
+        if "\\" in box.text:
+            raise Failure(f"raw LaTeX in the shared image: {box.text!r}")
+    width = float(driver.execute_script("return document.documentElement.getAttribute('width')"))
+    widest = driver.execute_script(
+        "return Math.max(...Array.from(document.getElementsByClassName('tex'), "
+        "b => Number(b.parentNode.getAttribute('x')) + b.scrollWidth))")
+    if widest > width:
+        raise Failure(f"a formula reaches {widest}, past the image's width {width}")
+    session.shot("shared-image")
 
-def restart(session, binary, home):
+
+def restart(session, binary, home, resources):
     """Stops the program and starts it again on the same port: the open page notices within a
     second and shows the new run's screen. Returns the new App."""
     driver = session.driver
+    # The page of the running program (the run may have left it on a shared image).
+    driver.get(session.app.url)
+    wait_for("the page to show the screen", lambda: session.elements("[data-id]"))
     port = urllib.parse.urlsplit(session.app.url).port
     session.app.stop()
-    session.app = app = App(binary, home, port)
+    session.app = app = App(binary, home, resources, port)
     started = time.monotonic()
     with urllib.request.urlopen(app.url + "ui/frame", timeout=TIMEOUT) as response:
         instance = json.load(response)["instance"]
@@ -276,12 +365,13 @@ def main():
     scratch = pathlib.Path(tempfile.mkdtemp(prefix="tessaline-e2e-"))
     app = driver = None
     try:
-        app = App(args.tessaline, scratch / "home")
+        resources = offline_resources(scratch)
+        app = App(args.tessaline, scratch / "home", resources)
         driver = browser(scratch / "profile")
         session = Session(driver, app, screenshots)
         try:
             run(session)
-            app = restart(session, args.tessaline, scratch / "home")
+            app = restart(session, args.tessaline, scratch / "home", resources)
         except Exception:
             app = session.app  # the one running now, after a restart too
             session.shot("failure")

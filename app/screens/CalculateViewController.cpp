@@ -28,15 +28,20 @@ bool isCalculating = false;
 
 namespace {
 
-// Which fields each rule shows (a, b, u, v) and its picture.
+// Which fields each rule shows (a, b, u, v), its picture, and the short form of its formula
+// that its segment shows.
 struct Mode {
     const char* image;
     bool shows[4];
+    const char* segmentImage;
 };
 constexpr Mode kModes[kLogarithmRuleCount] = {
-    {"qz_ui_a", {true, false, true, true}}, {"qz_ui_b", {true, false, true, true}},
-    {"qz_ui_c", {true, false, true, true}}, {"qz_ui_d", {true, false, true, true}},
-    {"qz_ui_e", {true, true, true, false}}, {"qz_mode_f", {true, true, true, true}},
+    {"qz_ui_a", {true, false, true, true}, "qz_segment_a"},
+    {"qz_ui_b", {true, false, true, true}, "qz_segment_b"},
+    {"qz_ui_c", {true, false, true, true}, "qz_segment_c"},
+    {"qz_ui_d", {true, false, true, true}, "qz_segment_d"},
+    {"qz_ui_e", {true, true, true, false}, "qz_segment_e"},
+    {"qz_mode_f", {true, true, true, true}, "qz_segment_f"},
 };
 
 // The four field outlets by property name, in declaration order: how a field learns its name.
@@ -456,7 +461,7 @@ void registerCalculateInterface() {
                     platform::CGRect{16, 40, w - 32, 36});
                 control->accessibilityIdentifier = "segmentedControl";
                 for (int i = 0; i < kLogarithmRuleCount; ++i) {
-                    control->insertSegment(platform::UIImage::named(kModes[i].image), i);
+                    control->insertSegment(platform::UIImage::named(kModes[i].segmentImage), i);
                 }
                 control->setSelectedSegmentIndex(0);
                 control->addTarget(
@@ -538,6 +543,7 @@ void registerCalculateInterface() {
                 auto manual = std::make_shared<platform::FABButton>();
                 manual->setFrame({w - 64, 552, 48, 48});
                 manual->accessibilityIdentifier = "manualButton";
+                manual->setImage(platform::Icon::info());
                 manual->addTarget(platform::UIControlEvents::touchUpInside,
                                   [weak](platform::UIControl&) {
                                       if (const auto self = weak.lock()) self->showManual();

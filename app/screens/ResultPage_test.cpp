@@ -63,6 +63,37 @@ class ResultTest : public testing::PagesTest {
     }
 };
 
+// A formula wider than its row scrolls sideways; the row's visible part ends left of the
+// floating buttons, so they never cover a formula.
+TEST_F(ResultTest, LongFormulasScrollSidewaysLeftOfTheFloatingButtons) {
+    std::string longSum = "1";
+    for (int i = 2; i <= 40; ++i)
+        longSum += " + \\frac{" + std::to_string(i) + "}{" + std::to_string(i + 1) + "}";
+    calc_->presentSolution(SolutionSteps{step("Short", "1 + 1 = 2"), step("Long", longSum)},
+                           std::vector<ChartDataList>{}, std::string("qz_info"), std::nullopt, 100);
+    driver_.screen();
+    const auto cellAt = [&](int row) {
+        return std::dynamic_pointer_cast<SolutionStepTableViewCell>(
+            result_->tableView->cellForRow({0, row}));
+    };
+    const auto shortRow = cellAt(0), longRow = cellAt(1);
+    ASSERT_TRUE(shortRow && longRow);
+    const double buttons =
+        result_->shareButton->convert(result_->shareButton->bounds(), nullptr).minX();
+    for (const auto& cell : {shortRow, longRow}) {
+        const auto shown = cell->scrollView->convert(cell->scrollView->bounds(), nullptr);
+        EXPECT_LE(shown.minX() + cell->scrollView->bounds().width(), buttons);
+    }
+    EXPECT_EQ(shortRow->scrollView->maxOffsetX(), 0);
+    EXPECT_GT(longRow->scrollView->maxOffsetX(), 500);
+    const auto p = longRow->scrollView->convert(longRow->scrollView->bounds().center(), nullptr);
+    ASSERT_TRUE(driver_.scroll(p, 300, 0).ok());
+    EXPECT_EQ(longRow->scrollView->contentOffset().x, 300);
+    ASSERT_TRUE(driver_.drag(p, {p.x + 100, p.y}).ok());
+    EXPECT_EQ(longRow->scrollView->contentOffset().x, 200);
+    EXPECT_NE(driver_.screen().find(" offsetx=200"), std::string::npos);
+}
+
 TEST_F(ResultTest, EmptyPageHidesShareAndDisablesItsTab) {
     tabs_->select(1);
     driver_.screen();

@@ -155,11 +155,17 @@ void SolutionStepTableViewCell::layoutSubviews() {
     }
     const auto title = stepTitleLabel ? stepTitleLabel->frame() : platform::CGRect{};
     const double top = title.origin.y + title.size.height + 8;
-    scrollView->setFrame({0, top, w, std::max(0.0, b.size.height - top)});
+    // The formula's area ends where the math label's trailing constraint puts it, left of the
+    // result page's floating buttons; a longer formula scrolls sideways within it.
     const double x = title.origin.x + 4;
-    mathLabel->setFrame(
-        {x, 0, std::max(0.0, w - x - 48 - title.origin.x), scrollView->bounds().size.height});
-    scrollView->setContentSize(mathLabel->bounds().size);
+    const double shown = std::max(0.0, w - x - 48 - title.origin.x);
+    const double height = std::max(0.0, b.size.height - top);
+    scrollView->setFrame({0, top, x + shown, height});
+    const double formula = mathLabel->sizeThatFits({0, 0}).width;
+    mathLabel->setFrame({x, 0, std::max(shown, formula), height});
+    scrollView->setContentSize({x + mathLabel->frame().size.width, height});
+    if (scrollView->contentOffset().x > scrollView->maxOffsetX())
+        scrollView->setContentOffset({0, 0});
     if (messageLabel) messageLabel->setFrame({b.origin.x + 28, b.origin.y, w, b.size.height});
 }
 
@@ -177,6 +183,9 @@ void SolutionStepTableViewCell::setTitle(const std::string& title) {
 void SolutionStepTableViewCell::setContent(const SolutionStep& step) {
     if (messageLabel) messageLabel->setText("");
     mathLabel->setLatex("");
+    // A reused row starts at the formula's beginning; its width follows the new formula.
+    scrollView->setContentOffset({0, 0});
+    setNeedsLayout();
     if (const auto message = step.find(kStepMessageString); message != step.end()) {
         if (messageLabel) messageLabel->setText(message->second);
     } else if (const auto latex = step.find(kStepLatexString); latex != step.end()) {

@@ -236,16 +236,21 @@ void SolutionViewController::manualButtonPressed() {
 }
 
 void SolutionViewController::handleClearAllButton() {
-    if (tableView->numberOfSections() > 0 && tableView->numberOfRows(0) > 0) {
-        tableView->scrollToRow({0, 0}, platform::UITableViewScrollPosition::top, false);
+    // Before the page has ever been shown its table does not exist: there is nothing on screen to
+    // clear, but the data is cleared all the same.
+    const auto table = isViewLoaded() ? tableView : nullptr;
+    if (table && table->numberOfSections() > 0 && table->numberOfRows(0) > 0) {
+        table->scrollToRow({0, 0}, platform::UITableViewScrollPosition::top, false);
     }
     solutionSteps.clear();
-    tableView->reloadData();
+    if (table) table->reloadData();
     chartSteps.clear();
     setTabItem(*this, localized("Result"), false);
     manualImageName.reset();
-    tableView->setTableFooterView(nullptr);
-    tableView->reloadData();
+    if (table) {
+        table->setTableFooterView(nullptr);
+        table->reloadData();
+    }
 }
 
 void registerSolutionInterface() {
@@ -276,6 +281,7 @@ void registerSolutionInterface() {
                 auto manual = std::make_shared<platform::FABButton>();
                 manual->setFrame({w - 64, h - 130, 48, 48});
                 manual->accessibilityIdentifier = "manualButton";
+                manual->setImage(platform::Icon::info());
                 root->addSubview(manual);
                 s.manualButton = manual;
                 using A = platform::NSLayoutAttribute;

@@ -32,6 +32,15 @@ TEST_F(ConsentTest, GeneralNoticeOfTheLiteEditionIsAcceptedOnly) {
     EXPECT_EQ(alert->alertTitle(), bundle.localizedString("dsgvoTitleLite"));
     EXPECT_EQ(alert->message(), bundle.localizedString("dsgvoTextLite"));
     ASSERT_EQ(alert->actions().size(), 1u);
+    // The dump shows the whole text in a label tall enough for all of its lines, above the button.
+    const auto dump = driver_.screen();
+    const auto text = bundle.localizedString("dsgvoTextLite");
+    const auto line = dump.find("text=\"" + text + "\"");
+    ASSERT_NE(line, std::string::npos) << dump;
+    const auto message = driver_.find(ViewQuery::byText(text));
+    ASSERT_TRUE(message);
+    EXPECT_GE(message->frame().height(), 5 * 13 * 1.2);  // 160 characters, 33 to a line
+    EXPECT_GT(driver_.find(ViewQuery::byText("Accept"))->frame().minY(), message->frame().maxY());
     EXPECT_TRUE(driver_.tap(ViewQuery::byText("Accept")).ok());
     EXPECT_TRUE(defaults().boolForKey(kIsDsgvoAcceptedKey));
     EXPECT_EQ(completions, 1);

@@ -78,6 +78,8 @@ RemoteConfigManager& RemoteConfigManager::shared() {
 
 template <typename T>
 std::optional<T> RemoteConfigManager::decodeValue(const platform::Data& bytes) {
+    // A missing document is no decoding error: reloadAll() reports them together.
+    if (bytes.empty()) return std::nullopt;
     platform::Error error;
     auto value = decodeDocument<T>(textOf(bytes), &error);
     if (!value) consolePrint(error.description);
@@ -97,6 +99,27 @@ void RemoteConfigManager::reloadAll(platform::TRWRemoteConfig& config) {
     loadOffers(config);
     loadZirReferenceData(config);
     loadVideoTutorials(config);
+    warnOnceAboutMissingDocuments(config);
+}
+
+void RemoteConfigManager::warnOnceAboutMissingDocuments(platform::TRWRemoteConfig& config) {
+    // Nothing fetched yet (or the service cannot be reached) is the normal state of an offline
+    // machine: one line says so, instead of a decoding error for each missing document.
+    std::string missing;
+    for (const char* key :
+         {kAppsKey, kAdsKey, kOffersKey, kZirReferenceDataKey, kVideoTutorialsKey}) {
+        if (!config.configValueForKey(key).dataValue().empty()) continue;
+        missing += missing.empty() ? "" : ", ";
+        missing += key;
+    }
+    {
+        std::lock_guard lock(mutex_);
+        if (missing.empty() || warnedAboutMissingDocuments_) return;
+        warnedAboutMissingDocuments_ = true;
+    }
+    consolePrint("warning: no remote configuration (" + missing +
+                 "): not fetched yet, or the service cannot be reached; the built-in defaults "
+                 "stand in");
 }
 
 void RemoteConfigManager::loadApps(platform::TRWRemoteConfig& config) {

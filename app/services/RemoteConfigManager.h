@@ -50,7 +50,8 @@ class RemoteConfigManager {
     void handleFetchResult(platform::TRWRemoteConfigFetchStatus status,
                            const std::optional<platform::Error>& error);
 
-    // The bytes decoded as T; a failure prints its description and gives nothing.
+    // The bytes decoded as T; a failure prints its description and gives nothing. No bytes (a
+    // document that was never fetched) give nothing without a line.
     template <typename T>
     static std::optional<T> decodeValue(const platform::Data& bytes);
 
@@ -69,6 +70,8 @@ class RemoteConfigManager {
 
   private:
     std::vector<AppMetaData> menuApps(bool multi) const;
+    // One line per process naming the documents the configuration does not hold.
+    void warnOnceAboutMissingDocuments(platform::TRWRemoteConfig& config);
 
     platform::TRWRemoteConfig* remoteConfig_;
     mutable std::mutex mutex_;
@@ -78,6 +81,7 @@ class RemoteConfigManager {
     OffersDocument offers_;
     std::optional<ZirReferenceData> zirReferenceData_;
     std::optional<VideoTutorialsDocument> videoTutorials_;
+    bool warnedAboutMissingDocuments_ = false;
 };
 
 // The user's language when it is one of the supported codes, else "en".

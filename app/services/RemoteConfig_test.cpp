@@ -114,6 +114,21 @@ TEST_F(RemoteConfigManagerTest, OfflineLaunchLoadsTheDefaultApps) {
     EXPECT_EQ(manager.singleApps()[0].appName.at("en"), "PQ Formula");
 }
 
+TEST_F(RemoteConfigManagerTest, MissingDocumentsGiveOneWarningAndBadOnesTheirError) {
+    auto& manager = RemoteConfigManager::shared();
+    ::testing::internal::CaptureStdout();
+    manager.reloadAll(manager.remoteConfig());
+    manager.reloadAll(manager.remoteConfig());
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(),
+              "warning: no remote configuration (apps, ads, offers, zirReferenceData, "
+              "videoTutorials): not fetched yet, or the service cannot be reached; the built-in "
+              "defaults stand in\n");
+    serve({{"ads", "{"}});
+    ::testing::internal::CaptureStdout();
+    manager.reloadAll(manager.remoteConfig());
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(), "The given data was not valid JSON.\n");
+}
+
 TEST_F(RemoteConfigManagerTest, MenuListsAndCurrentApp) {
     serve({{"apps",
             R"({"apps": [)" + appJSON(R"(["x", "org.tessaline.app"])", R"(, "isMultiApp": true)") +

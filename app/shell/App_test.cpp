@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <functional>
 #include <thread>
 
 #include "app/screens/CalcManager.h"
@@ -25,7 +26,17 @@ class AppTest : public testing::ServicesTest {
   protected:
     AppTest() {
         server_.answer("GET", "/rc", {503, {}, ""});
+        useTestBundle();
+    }
+    // The app's resources without the measurement service's property list, so that the engine
+    // stays off, and with the remote configuration on the loopback server.
+    void useTestBundle() {
         useBundle({{"TESSALINE_REMOTE_CONFIG_URL", server_.baseURL() + "/rc"}});
+    }
+    // A fresh process state; the main bundle is forgotten with it, so it is set again.
+    void resetProcess() {
+        platform::resetSharedInstances();
+        useTestBundle();
     }
     ~AppTest() override { server_.stop(); }
 
@@ -137,7 +148,7 @@ TEST_F(AppTest, LaterLaunchesKeepTheHistoryAndPresentWhatIsStillDue) {
     };
     const Case cases[] = {{true, false, false, true}, {true, true, false, false}};
     for (const auto& c : cases) {
-        platform::resetSharedInstances();
+        resetProcess();
         defaults().setBool(true, kHasLaunchedBeforeKey);
         defaults().setBool(c.onboarded, kIsOnboardingFinishedKey);
         defaults().setBool(c.accepted, kIsDsgvoAcceptedKey);
@@ -145,7 +156,7 @@ TEST_F(AppTest, LaterLaunchesKeepTheHistoryAndPresentWhatIsStillDue) {
         CalcManager::shared().clearCalculations();
         CalcManager::shared().insertCalculation(Calculation({}, "A", {}, {}));
         CalcManager::shared().insertCalculation(Calculation({}, "B", {}, {}));
-        platform::resetSharedInstances();
+        resetProcess();
         launch();
         EXPECT_EQ(CalcManager::shared().calculations.size(), 2u);
         const auto presented = drawer()->presentedViewController();
@@ -341,6 +352,84 @@ TEST_F(AppTest, HistoryDeleteMoveAndClear) {
               (AppAnalytics::Event{"tapped_history_clear", {{"calc_count", 2}}}));
     const auto names = analytics_.names();
     EXPECT_EQ(std::count(names.begin(), names.end(), "tapped_history_clear"), 1);
+}
+
+// From the page: a horizontal drag over a row is a swipe that deletes it, a vertical one
+// scrolls; in edit mode the rows make room for their delete control, whose tap deletes the row.
+TEST_F(AppTest, HistoryRowsAreDeletedByADragAndByTheirEditControl) {
+    launchSettled();
+    auto& store = CalcManager::shared();
+    store.clearCalculations();
+    for (const char* latex : {"D", "C", "B", "A"})
+        store.insertCalculation(Calculation({}, latex, {}, {}));
+    openMenuRow(0, 1);
+    const auto table = history()->tableView();
+    const auto rowCenter = [&](int row) {
+        driver_.screen();
+        const auto cell = table->cellForRow({0, row});
+        return cell->convert(cell->bounds().center(), nullptr);
+    };
+    const auto latexes = [&] {
+        std::string all;
+        for (const auto& record : store.calculations)
+            all += record.latexString;
+        return all;
+    };
+    auto p = rowCenter(1);
+    ASSERT_TRUE(driver_.drag(p, {p.x + 5, p.y + 4}).ok());  // mostly vertical: no delete
+    EXPECT_EQ(latexes(), "ABCD");
+    ASSERT_TRUE(driver_.drag(p, {p.x - 150, p.y + 10}).ok());
+    EXPECT_EQ(latexes(), "ACD");
+    EXPECT_EQ(analytics_.names().back(), "tapped_history_delete_single_calc");
+
+    ASSERT_TRUE(driver_.tap(ViewQuery::byId("editButton")).ok());
+    driver_.screen();
+    const auto cell = table->cellForRow({0, 2});
+    EXPECT_DOUBLE_EQ(cell->contentView()->frame().minX(), platform::UITableViewCell::kEditingInset);
+    ASSERT_TRUE(driver_.tapAt(cell->convert(platform::CGPoint{20, 30}, nullptr)).ok());
+    EXPECT_EQ(latexes(), "AC");
+    EXPECT_EQ(table->numberOfRows(0), 2);
+    ASSERT_TRUE(driver_.tap(ViewQuery::byId("editButton")).ok());
+    driver_.screen();
+    EXPECT_DOUBLE_EQ(table->cellForRow({0, 0})->contentView()->frame().minX(), 0);
+}
+
+// Clear on a calculate page whose result page has never been shown: on a fresh install, after
+// reopening a history record and after the menu's Calculate row. The result page has no table
+// yet; the fields empty and the history stays as it was.
+TEST_F(AppTest, ClearBeforeTheResultPageWasEverShown) {
+    const struct {
+        const char* road;
+        std::function<void()> open;
+    } roads[] = {
+        {"fresh install", [] {}},
+        {"reopened history record",
+         [this] {
+             openMenuRow(0, 1);
+             tapRow(*history()->tableView(), 0, 0);
+         }},
+        {"menu's Calculate row", [this] { openMenuRow(0, 0); }},
+    };
+    for (const auto& road : roads) {
+        SCOPED_TRACE(road.road);
+        resetProcess();
+        launchSettled();
+        road.open();
+        const auto result =
+            std::dynamic_pointer_cast<SolutionViewController>(tabs()->viewControllers()[1]);
+        ASSERT_TRUE(result);
+        ASSERT_FALSE(result->isViewLoaded());
+        type("aTextField", "7");
+        const auto before = defaults().objectForKey(kCalculationsKey);
+        ASSERT_TRUE(driver_.tap(ViewQuery::byId("toolbarRemoveButton")).ok());
+        for (const char* id : {"aTextField", "uTextField", "vTextField"})
+            EXPECT_EQ(field(id)->text(), "") << id;
+        EXPECT_EQ(tabs()->selectedIndex(), 0);
+        EXPECT_FALSE(platform::tabItem(*result)->isEnabled());
+        EXPECT_EQ(defaults().objectForKey(kCalculationsKey), before);
+        EXPECT_EQ(CalcManager::shared().calculations.size(), 1u);
+        EXPECT_EQ(analytics_.names().back(), "tapped_clear");
+    }
 }
 
 // From a fresh home: calculate, reopen the calculation from the history, clear the history.

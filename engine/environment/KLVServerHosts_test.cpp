@@ -42,8 +42,7 @@ TEST(KLVServerHostsTest, SubdomainValues) {
 }
 
 TEST(KLVServerHostsTest, TheAppsInfoPlistNamesEveryHost) {
-    // Found from this file's own path, whatever folder the tests run in.
-    const auto root = std::filesystem::path(__FILE__).parent_path().parent_path().parent_path();
+    const auto root = std::filesystem::path(TESSALINE_SOURCE_DIR);
     const auto info = platform::readPropertyListFile(root / "app/resources/Info.plist");
     ASSERT_TRUE(info && info->isDictionary());
     const auto hosts = KLVServerHosts::fromInfoDictionary(info->asDictionary());

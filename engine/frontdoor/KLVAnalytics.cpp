@@ -2,7 +2,9 @@
 
 #include "engine/frontdoor/KLVAnalytics.h"
 
+#include <chrono>
 #include <cstdint>
+#include <thread>
 #include <utility>
 
 #include "engine/base/KLVLogLevel.h"
@@ -17,6 +19,7 @@
 #include "engine/measurement/KLVSessionReporter.h"
 #include "engine/measurement/KLVTCFClient.h"
 #include "engine/settings/KLVConsentSettingsUtil.h"
+#include "engine/stores/KLVPersistedConfig.h"
 #include "platform/dispatch/Clock.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/foundation/SharedInstance.h"
@@ -124,6 +127,24 @@ void KLVAnalytics::waitForQueues() {
     auto& state = frontDoor();
     state.operationQueue.waitUntilAllOperationsAreFinished();
     state.serialQueue.sync([] {});
+}
+
+void KLVAnalytics::finishQueuedWork() {
+    auto& state = frontDoor();
+    {
+        std::lock_guard lock(state.startMutex);
+        if (!state.started) return;
+    }
+    const auto measurement = KLVMeasurement::sharedInstance();
+    for (int round = 0; round < 2; ++round) {
+        // Events logged while the start is still under way wait in the suspended operation
+        // queue: they are written once it resumes. The caller bounds the wait.
+        while (state.operationQueue.isSuspended() && state.operationQueue.operationCount() > 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        waitForQueues();
+        measurement->scheduler()->dispatchSyncOnWorkerQueueBlockID("KLVAnalytics:finish", [] {});
+    }
+    if (const auto& config = measurement->persistedConfig()) config->synchronizeToDisk();
 }
 
 bool KLVAnalytics::isEnabledFlag() {

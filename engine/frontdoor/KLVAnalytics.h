@@ -198,6 +198,10 @@ class KLVAnalytics : public platform::SKPaymentTransactionObserver {
     // Waits until the operation queue has moved every waiting block to the serial queue (at
     // once while it is suspended), then until the serial queue has run them.
     static void waitForQueues();
+    // Blocks until the events handed in before the call have passed the front door's queues and
+    // the service's worker queue (twice, for the events the service logs in turn), then writes
+    // the persisted configuration. Nothing to wait for when the engine never started.
+    static void finishQueuedWork();
 
   private:
     KLVAnalytics() = default;

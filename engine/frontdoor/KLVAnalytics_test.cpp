@@ -156,6 +156,24 @@ TEST_F(KLVAnalyticsTest, EventRoad) {
     EXPECT_THAT(events[4].screenParameters, IsEmpty());
 }
 
+// The end of the process: the events logged before finishPendingWork() have all reached the
+// service when it returns, those logged while the start was still under way included.
+TEST_F(KLVAnalyticsTest, FinishPendingWorkDeliversEveryEventLoggedBefore) {
+    EXPECT_TRUE(TRWAnalytics::finishPendingWork(60));  // never started: nothing to wait for
+    service_ = RecordingMeasurement::install();
+    KLVAnalytics::startWithAppID(kAppID, "qd", {});
+    for (std::int64_t i = 0; i < 100; ++i)
+        KLVAnalytics::logEventWithName("tick", {{"n", i}});
+    ASSERT_TRUE(TRWAnalytics::finishPendingWork(60));
+    std::vector<std::int64_t> numbers;
+    for (const auto& event : service_->events()) {
+        if (event.name == "tick") numbers.push_back(event.parameters.at("n").asInteger());
+    }
+    ASSERT_EQ(numbers.size(), 100u);
+    for (std::size_t i = 0; i < numbers.size(); ++i)
+        EXPECT_EQ(numbers[i], static_cast<std::int64_t>(i));
+}
+
 TEST_F(KLVAnalyticsTest, ForwardedOriginMovesItsScreenParameters) {
     start();
     const Dictionary parameters = {{"_sn", "Home"}, {"_sc", "HomeView"}, {"_si", 7}, {"x", 1}};

@@ -1,7 +1,12 @@
 #include "engine/frontdoor/TRWAnalytics.h"
 
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <memory>
+#include <mutex>
+#include <thread>
 #include <utility>
 
 #include "engine/base/KLVLogLevel.h"
@@ -64,6 +69,43 @@ void initiateOnDeviceConversion(const char* key, platform::Object value, std::in
 }
 
 }  // namespace
+
+bool TRWAnalytics::finishPendingWork(double timeoutSeconds) {
+    struct Finished {
+        std::mutex mutex;
+        std::condition_variable changed;
+        bool done = false;
+    };
+    auto finished = std::make_shared<Finished>();
+    // A thread of its own, so that the wait can end at the deadline: a queue stuck behind a
+    // slow disk must not keep the process from ending. Past the deadline it is left behind.
+    std::thread([finished] {
+        KLVAnalytics::finishQueuedWork();
+        std::lock_guard lock(finished->mutex);
+        finished->done = true;
+        finished->changed.notify_all();
+    }).detach();
+    // The bound is real time, not the engine's clock: it limits how long the process takes
+    // to end.
+    using Clock = std::chrono::steady_clock;
+    const auto deadline =
+        Clock::now() + std::chrono::duration_cast<Clock::duration>(
+                           std::chrono::duration<double>(std::max(0.0, timeoutSeconds)));
+    const bool drainsMainQueue = platform::isMainThread();
+    std::unique_lock lock(finished->mutex);
+    while (!finished->done) {
+        if (drainsMainQueue) {
+            // Work on the way out may wait for the main queue.
+            lock.unlock();
+            platform::runUntilIdle();
+            lock.lock();
+        }
+        const auto now = Clock::now();
+        if (now >= deadline) return finished->done;
+        finished->changed.wait_until(lock, std::min(deadline, now + std::chrono::milliseconds(10)));
+    }
+    return true;
+}
 
 std::string TRWAnalytics::topLevelVersion() {
     return platform::TRWTarnwellVersion();

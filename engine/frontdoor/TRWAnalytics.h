@@ -71,6 +71,12 @@ class TRWAnalytics {
         std::optional<double> originalPurchaseDate,
         std::optional<double> subscriptionExpirationDate, std::optional<double> cancellationDate);
 
+    // For the end of the process: waits at most `timeoutSeconds` for the events logged before
+    // the call to be stored and for the engine's persisted state to be written. False when the
+    // time ran out first (what was not written then is lost with the process). The calling
+    // thread keeps draining the main queue meanwhile, when it is the main thread.
+    static bool finishPendingWork(double timeoutSeconds);
+
     // ---- The host's calls -----------------------------------------------------------------------
     // Starts the engine with the configured app's options and origin "qd"; `configuration` is
     // the object that posts "TRWAnalyticsConfigurationSetEnabledNotification" (may be null).

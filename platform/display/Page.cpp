@@ -128,6 +128,23 @@ screen.addEventListener("pointerup", (event) => {
   }
 });
 
+// The wheel scrolls what lies under the pointer; the deltas of one frame go in one request.
+let wheelFrom = null, wheelBy = [0, 0];
+screen.addEventListener("wheel", (event) => {
+  event.preventDefault();
+  const unit = event.deltaMode === 1 ? 16 : event.deltaMode === 2 ? 400 : 1;
+  wheelBy[0] += event.deltaX * unit;
+  wheelBy[1] += event.deltaY * unit;
+  if (wheelFrom) return;
+  wheelFrom = pointOf(event);
+  requestAnimationFrame(() => {
+    const body = { point: wheelFrom, by: wheelBy };
+    wheelFrom = null;
+    wheelBy = [0, 0];
+    send("/driver/scroll", body);
+  });
+}, { passive: false });
+
 document.addEventListener("keydown", (event) => {
   if (event.ctrlKey || event.metaKey || event.altKey) return;
   if (event.key === "Backspace") {

@@ -18,6 +18,7 @@
 #include "platform/dispatch/SerialQueue.h"
 #include "platform/display/HtmlRender.h"
 #include "platform/display/Page.h"
+#include "platform/display/SharedImage.h"
 #include "platform/foundation/FileSystem.h"
 #include "platform/foundation/Log.h"
 #include "platform/foundation/Paths.h"
@@ -152,18 +153,6 @@ loopback::Response fileAnswer(const std::filesystem::path& root, const std::stri
     if (!root.empty() && safeRelativePath(path)) content = fileContent(root / path);
     if (!content) return {404, "text/plain", "not found"};
     return {200, contentType(path), std::move(*content)};
-}
-
-// An image's drawing as a standalone SVG file.
-std::string svgFile(const UIImage& image) {
-    CGSize size = image.size();
-    std::string drawn = svgOf(image.displayList(), size);
-    std::string body;
-    auto start = drawn.find('>');
-    if (start != std::string::npos) body = drawn.substr(start + 1, drawn.size() - start - 7);
-    return "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" + formatNumber(size.width) +
-           "\" height=\"" + formatNumber(size.height) + "\" viewBox=\"0 0 " +
-           formatNumber(size.width) + " " + formatNumber(size.height) + "\">" + body + "</svg>\n";
 }
 
 }  // namespace
@@ -330,7 +319,7 @@ struct WebDisplay::State : std::enable_shared_from_this<State> {
                 if (!std::filesystem::exists(directory / name, ec) || ec) break;
             }
             std::ofstream out(directory / name, std::ios::binary | std::ios::trunc);
-            out << svgFile(*item.image);
+            out << sharedImageSvg(*item.image);
             out.close();
             if (!out) {
                 systemLog("Cannot write the shared image " + name);
@@ -410,6 +399,15 @@ DriverResult swipe(const json& body) {
                             direction == "left" ? UISwipeDirection::left : UISwipeDirection::right);
 }
 
+// {"point": [x, y], "by": [dx, dy]}: the mouse wheel over the point.
+DriverResult wheel(const json& body) {
+    if (!body.contains("point") || !body.contains("by"))
+        throw BadRequest("a scroll needs \"point\" and \"by\"");
+    const CGPoint point = pointOf(body["point"], "point");
+    const CGPoint by = pointOf(body["by"], "by");
+    return UIDriver().scroll(point, by.x, by.y);
+}
+
 DriverResult drag(const json& body) {
     if (!body.contains("from") || !body.contains("to"))
         throw BadRequest("a drag needs \"from\" and \"to\"");
@@ -462,10 +460,8 @@ void WebDisplay::State::handle(const std::shared_ptr<loopback::Exchange>& exchan
         }
     } else if (request.method == "POST") {
         static const std::pair<std::string_view, DriverResult (*)(const json&)> kActions[] = {
-            {"/driver/tap", &tap},
-            {"/driver/type", &type},
-            {"/driver/swipe", &swipe},
-            {"/driver/drag", &drag},
+            {"/driver/tap", &tap},   {"/driver/type", &type},    {"/driver/swipe", &swipe},
+            {"/driver/drag", &drag}, {"/driver/scroll", &wheel},
         };
         for (const auto& action : kActions) {
             if (path != action.first) continue;

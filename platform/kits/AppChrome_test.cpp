@@ -217,11 +217,11 @@ TEST_F(AppChromeTest, DrivesDrawerToolbarTabsTableAndAlertThroughTheDriver) {
     UIView 0,0,390,844 hidden bg=#00000080
     UIView 0,0,280,844 hidden
   UIView 0,0,390,844 vc=UIAlertController bg=#00000033
-    UIView 60,338,270,168 bg=#ffffff
+    UIView 60,330.2,270,183.6 bg=#ffffff
       UILabel 16,20,238,20.4 text="Clear History" color=#000000
-      UILabel 16,44.4,238,15.6 text="Are you sure to delete your whole history?" color=#000000
-      UIButton 0,80,270,44 text="Clear" color=#007aff
-      UIButton 0,124,270,44 text="Cancel" color=#007aff role=cancel
+      UILabel 16,44.4,238,31.2 text="Are you sure to delete your whole history?" color=#000000
+      UIButton 0,95.6,270,44 text="Clear" color=#007aff
+      UIButton 0,139.6,270,44 text="Cancel" color=#007aff role=cancel
 )dump");
     EXPECT_EQ(driver.tap(ViewQuery::byId("clearHistory")),
               (DriverResult{DriverResult::Status::notHittable, "covered by UIView"}));

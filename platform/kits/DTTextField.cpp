@@ -20,7 +20,13 @@ void DTTextField::draw(CGContext& ctx, CGRect rect) const {
     // would draw over the content).
     if (box_->backgroundColor) ctx.fill(rect, *box_->backgroundColor, box_->cornerRadius);
     if (borderShown && borderColor) ctx.stroke(rect, *borderColor, 1, box_->cornerRadius);
-    if (floatingLabelShown && !text().empty() && !placeholder.empty()) {
+    // The field being typed into has a ring of the tint around its border.
+    if (isFirstResponder()) {
+        ctx.stroke({rect.minX() - 2, rect.minY() - 2, rect.width() + 4, rect.height() + 4},
+                   tintColor(), 2, box_->cornerRadius);
+    }
+    // The placeholder floats above the field once there is text, or a caret, in its place.
+    if (floatingLabelShown && (!text().empty() || isFirstResponder()) && !placeholder.empty()) {
         CGRect label{rect.minX(), rect.minY() + floatingLabelOffsetY, rect.width(),
                      floatingLabelFont.pointSize * 1.2};
         ctx.drawText(placeholder, label,

@@ -14,6 +14,9 @@ class MTMathUILabel : public UIView {
     void setLatex(std::string latex) { latex_ = std::move(latex); }
     UIColor textColor = UIColor::black();
     CGFloat fontSize = 20;
+    // The formula's typeset size, estimated from its source on the generous side (the browser
+    // typesets it): a container this wide shows the whole formula.
+    CGSize sizeThatFits(CGSize size) const override;
     void draw(CGContext& ctx, CGRect rect) const override;
     void describe(ViewDescription& d) const override;
 

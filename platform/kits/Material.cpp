@@ -52,6 +52,9 @@ std::shared_ptr<UIImage> edit() {
 std::shared_ptr<UIImage> clear() {
     return UIImage::named("ic_close_white");
 }
+std::shared_ptr<UIImage> info() {
+    return UIImage::named("ic_info_white");
+}
 }  // namespace Icon
 
 UIColor Color::blueGrey::lighten5() {

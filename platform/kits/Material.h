@@ -32,6 +32,7 @@ std::shared_ptr<UIImage> arrowBack();
 std::shared_ptr<UIImage> share();
 std::shared_ptr<UIImage> edit();
 std::shared_ptr<UIImage> clear();
+std::shared_ptr<UIImage> info();
 }  // namespace Icon
 
 namespace Color::blueGrey {

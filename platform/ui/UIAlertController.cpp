@@ -11,12 +11,15 @@ constexpr CGFloat kAlertWidth = 270;
 constexpr CGFloat kButtonHeight = 44;
 constexpr CGFloat kSheetMargin = 8;
 
+// As tall as its text wrapped to the box's width: an alert shows all of its title and message.
 std::shared_ptr<UILabel> makeLabel(const std::string& text, CGFloat y, CGFloat width, UIFont font) {
-    auto label = std::make_shared<UILabel>(CGRect{16, y, width - 32, font.pointSize * 1.2});
+    auto label = std::make_shared<UILabel>(CGRect{16, y, width - 32, 0});
     label->setText(text);
     label->font = font;
     label->textAlignment = NSTextAlignment::center;
     label->numberOfLines = 0;
+    const CGSize fitted = label->sizeThatFits({width - 32, 0});
+    label->setFrame({16, y, width - 32, fitted.height});
     return label;
 }
 

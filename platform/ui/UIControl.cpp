@@ -143,6 +143,19 @@ void UISegmentedControl::layoutSubviews() {
     }
 }
 
+void UISegmentedControl::draw(CGContext& ctx, CGRect rect) const {
+    (void)rect;
+    if (segments_.empty()) return;
+    const UIColor tint = isEnabled() ? tintColor() : UIColor::systemGray();
+    if (selected_ != noSegment) ctx.fill(segmentFrame(selected_), tint.withAlphaComponent(0.25));
+    for (int i = 1; i < numberOfSegments(); ++i) {
+        const CGRect divider = segmentFrame(i);
+        ctx.fill({divider.minX() - 0.5, divider.minY(), 1, divider.height()}, tint);
+    }
+    ctx.stroke(bounds(), tint, 1, 4);
+    if (selected_ != noSegment) ctx.stroke(segmentFrame(selected_), tint, 2);
+}
+
 bool UISegmentedControl::handleTap(CGPoint p) {
     if (!isEnabled() || segments_.empty()) return true;
     int index = static_cast<int>(std::floor(p.x / segmentFrame(0).width()));

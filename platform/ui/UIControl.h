@@ -85,6 +85,8 @@ class UISegmentedControl : public UIControl {
     bool isEnabledForSegment(int segment) const;
     CGRect segmentFrame(int index) const;
     void layoutSubviews() override;
+    // The outline and dividers in the tint, the selected segment filled with it, faintly.
+    void draw(CGContext& ctx, CGRect rect) const override;
     // A tap selects the segment under it and sends value-changed.
     bool handleTap(CGPoint p) override;
     void describe(ViewDescription& d) const override;

@@ -203,6 +203,14 @@ DriverResult UIDriver::swipe(const ViewQuery& query, UISwipeDirection direction)
                    [direction](UIView& v, CGPoint p) { return v.handleSwipe(direction, p); });
 }
 
+DriverResult UIDriver::scroll(CGPoint point, CGFloat dx, CGFloat dy) {
+    preparedWindow();
+    return perform(point, nullptr, [dx, dy](UIView& v, CGPoint) {
+        auto* scrollView = dynamic_cast<UIScrollView*>(&v);
+        return scrollView && scrollView->scrollBy(dx, dy);
+    });
+}
+
 DriverResult UIDriver::drag(CGPoint from, CGPoint to) {
     preparedWindow();
     return perform(from, nullptr, [to, from](UIView& v, CGPoint p) {

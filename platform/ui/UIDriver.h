@@ -58,6 +58,9 @@ class UIDriver {
     DriverResult pressKey(const std::string& key);
     DriverResult swipe(const ViewQuery& query, UISwipeDirection direction);
     DriverResult drag(CGPoint from, CGPoint to);
+    // The mouse wheel at `point`: the innermost scroll view there that can move by (dx, dy)
+    // moves (the content moves up for a positive dy). Nothing moving is no error.
+    DriverResult scroll(CGPoint point, CGFloat dx, CGFloat dy);
 
   private:
     std::shared_ptr<UIWindow> window();

@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "platform/ui/UIControl.h"
+#include "platform/ui/UIScrollView.h"
 #include "platform/ui/UITestSupport.h"
 #include "platform/ui/UITextField.h"
 
@@ -112,17 +115,21 @@ TEST_F(DriverTest, TapsReachControlsUnlessCoveredOrDisabled) {
               (DriverResult{DriverResult::Status::notHittable, "disabled"}));
     form_->button->setEnabled(true);
 
-    auto overlay = std::make_shared<UILabel>(CGRect{0, 250, 390, 100});
+    auto overlay = std::make_shared<UIView>(CGRect{0, 250, 390, 100});
     window_->addSubview(overlay);
     EXPECT_EQ(driver_.tap(ViewQuery::byText("Go")),
-              (DriverResult{DriverResult::Status::notHittable, "covered by UILabel"}));
+              (DriverResult{DriverResult::Status::notHittable, "covered by UIView"}));
     overlay->isUserInteractionEnabled = false;  // touches pass through
     EXPECT_TRUE(driver_.tap(ViewQuery::byText("Go")).ok());
     overlay->setHidden(true);
+    auto label = std::make_shared<UILabel>(CGRect{0, 250, 390, 100});
+    window_->addSubview(label);  // a label lets touches through by itself
+    EXPECT_TRUE(driver_.tap(ViewQuery::byText("Go")).ok());
+    label->setHidden(true);
     form_->button->setHidden(true);
     EXPECT_EQ(driver_.tap(ViewQuery::byText("Go")),
               (DriverResult{DriverResult::Status::notFound, "no visible view \"Go\""}));
-    EXPECT_EQ(form_->taps, 2);
+    EXPECT_EQ(form_->taps, 3);
 }
 
 TEST_F(DriverTest, AnimationsApplyAtOnceAndCompleteAfterDelayPlusDuration) {
@@ -149,6 +156,71 @@ TEST_F(DriverTest, TapAtTakesWindowPoints) {
     EXPECT_EQ(form_->taps, 1);
     EXPECT_EQ(driver_.tapAt({-1, 5}),
               (DriverResult{DriverResult::Status::notHittable, "outside the window"}));
+}
+
+// A list whose rows scroll sideways: the wheel and drags move the innermost scroll view that can
+// move that way, and a drag along a way it cannot move is left to the list.
+using DriverScrollTest = testing::UITest;
+
+TEST_F(DriverScrollTest, WheelAndDragsMoveTheScrollViewThatCan) {
+    auto root = std::make_shared<UIViewController>();
+    auto window = show(root);
+    auto list = std::make_shared<UIScrollView>(CGRect{0, 0, 300, 400});
+    list->setContentSize({300, 1000});
+    auto row = std::make_shared<UIScrollView>(CGRect{0, 0, 300, 100});
+    row->setContentSize({800, 100});
+    list->addSubview(row);
+    root->view()->addSubview(list);
+    UIDriver driver(window);
+    struct Step {
+        const char* what;
+        std::function<DriverResult()> act;
+        CGPoint list, row;
+    };
+    const Step steps[] = {
+        {"wheel down",
+         [&] {
+             return driver.scroll({50, 50}, 0, 120);
+         },
+         {0, 120},
+         {0, 0}},
+        {"wheel right",
+         [&] {
+             return driver.scroll({50, 10}, 200, 0);
+         },
+         {0, 120},
+         {0, 0}},
+        // The row now lies at y -120: the wheel reaches it again once the list is back.
+        {"wheel up",
+         [&] {
+             return driver.scroll({50, 50}, 0, -500);
+         },
+         {0, 0},
+         {0, 0}},
+        {"wheel right over the row",
+         [&] {
+             return driver.scroll({50, 50}, 700, 0);
+         },
+         {0, 0},
+         {500, 0}},
+        {"drag right over the row",
+         [&] {
+             return driver.drag({100, 50}, {300, 60});
+         },
+         {0, 0},
+         {300, 0}},
+        {"drag up over the row",
+         [&] {
+             return driver.drag({100, 50}, {110, 10});
+         },
+         {0, 40},
+         {300, 0}},
+    };
+    for (const auto& step : steps) {
+        EXPECT_TRUE(step.act().ok()) << step.what;
+        EXPECT_EQ(list->contentOffset(), step.list) << step.what;
+        EXPECT_EQ(row->contentOffset(), step.row) << step.what;
+    }
 }
 
 }  // namespace

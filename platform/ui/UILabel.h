@@ -13,9 +13,11 @@ enum class NSTextAlignment { left, center, right, justified, natural };
 // uses: half an em per character (code point), 1.2 em per line.
 CGSize textSize(const std::string& text, const UIFont& font);
 
+// A label lets touches through to what lies beneath it, as on the phone.
 class UILabel : public UIView {
   public:
-    using UIView::UIView;
+    UILabel() { isUserInteractionEnabled = false; }
+    explicit UILabel(CGRect frame) : UIView(frame) { isUserInteractionEnabled = false; }
     const std::string& text() const { return text_; }
     virtual void setText(std::string text) { text_ = std::move(text); }
     UIColor textColor = UIColor::label();
@@ -24,6 +26,8 @@ class UILabel : public UIView {
     int numberOfLines = 1;
     bool adjustsFontSizeToFitWidth = false;
     CGFloat minimumScaleFactor = 0;
+    // One line of the text; with more than one line allowed and a width given, the text wrapped
+    // at blanks to that width (at most numberOfLines lines, when not 0).
     CGSize sizeThatFits(CGSize size) const override;
     void draw(CGContext& ctx, CGRect rect) const override;
     void describe(ViewDescription& d) const override;

@@ -1,6 +1,7 @@
 #include "platform/ui/UIScrollView.h"
 
 #include <algorithm>
+#include <cmath>
 
 namespace platform {
 
@@ -32,16 +33,37 @@ bool UIScrollView::handleSwipe(UISwipeDirection direction, CGPoint p) {
     return true;
 }
 
+CGFloat UIScrollView::maxOffsetX() const {
+    return std::max(0.0, contentSize_.width + contentInset.right - bounds().width());
+}
+
+bool UIScrollView::scrollBy(CGFloat dx, CGFloat dy) {
+    if (!isScrollEnabled) return false;
+    const CGPoint now = contentOffset();
+    const CGPoint next{std::clamp(now.x + dx, 0.0, maxOffsetX()),
+                       std::clamp(now.y + dy, 0.0, maxOffsetY())};
+    if (next == now) return false;
+    setContentOffset(next, false);
+    return true;
+}
+
 bool UIScrollView::handleDrag(CGPoint from, CGPoint to) {
     if (!isScrollEnabled) return false;
-    CGFloat y = std::clamp(contentOffset().y - (to.y - from.y), 0.0, maxOffsetY());
-    setContentOffset({contentOffset().x, y}, false);
+    const CGFloat dx = to.x - from.x, dy = to.y - from.y;
+    if (std::abs(dx) > std::abs(dy)) {
+        if (maxOffsetX() <= 0) return false;
+        scrollBy(-dx, 0);
+        return true;
+    }
+    if (maxOffsetY() <= 0) return false;
+    scrollBy(0, -dy);
     return true;
 }
 
 void UIScrollView::describe(ViewDescription& d) const {
     UIView::describe(d);
     if (contentOffset().y != 0) d.offset = contentOffset().y;
+    if (contentOffset().x != 0) d.offsetX = contentOffset().x;
 }
 
 void UIStackView::addArrangedSubview(std::shared_ptr<UIView> view) {

@@ -31,13 +31,17 @@ class UIScrollView : public UIView {
     bool isScrollEnabled = true;
     CGFloat zoomScale = 1, minimumZoomScale = 1, maximumZoomScale = 1;
     std::weak_ptr<UIScrollViewDelegate> delegate;
-    // The largest offset that keeps content in view (never negative).
+    // The largest offsets that keep content in view (never negative).
     CGFloat maxOffsetY() const;
+    CGFloat maxOffsetX() const;
+    // Moves the content offset by (dx, dy), kept within the content; true when it moved.
+    bool scrollBy(CGFloat dx, CGFloat dy);
     // Scrolls the least so that `rect` (content coordinates) is visible.
     void scrollRectToVisible(CGRect rect, bool animated);
     // A swipe up scrolls one page down, a swipe down one page up.
     bool handleSwipe(UISwipeDirection direction, CGPoint p) override;
-    // Dragging moves the content with the finger.
+    // Dragging moves the content with the finger, along the drag's main direction; a drag
+    // along a direction the content cannot move in is left to the views beneath.
     bool handleDrag(CGPoint from, CGPoint to) override;
     void describe(ViewDescription& d) const override;
 

@@ -1,6 +1,7 @@
 #include "platform/ui/UITableView.h"
 
 #include <algorithm>
+#include <cmath>
 #include <set>
 
 #include "platform/foundation/Log.h"
@@ -41,6 +42,26 @@ void UITableViewCell::setSelected(bool selected, bool animated) {
 void UITableViewCell::setEditing(bool editing, bool animated) {
     (void)animated;
     editing_ = editing;
+    setNeedsLayout();
+}
+
+void UITableViewCell::layoutSubviews() {
+    const CGRect b = bounds();
+    contentView_->setFrame(
+        editing_
+            ? CGRect{kEditingInset, 0, std::max(0.0, b.width() - 2 * kEditingInset), b.height()}
+            : CGRect{0, 0, b.width(), b.height()});
+}
+
+void UITableViewCell::draw(CGContext& ctx, CGRect rect) const {
+    (void)rect;
+    if (!editing_) return;
+    const CGRect b = bounds();
+    const CGFloat middle = b.height() / 2;
+    ctx.fill({9, middle - 11, 22, 22}, UIColor::systemRed(), 11);
+    ctx.fill({14, middle - 1.5, 12, 3}, UIColor::white(1));
+    for (int i = -1; i <= 1; ++i)
+        ctx.fill({b.width() - 32, middle + i * 6 - 1, 20, 2}, UIColor::systemGray());
 }
 
 namespace {
@@ -58,6 +79,10 @@ bool UITableViewCell::handleTap(CGPoint p) {
     if (UIView::handleTap(p)) return true;
     auto table = enclosingTable(this);
     if (!table) return false;
+    if (editing_ && p.x < kEditingInset) {
+        if (auto ip = table->indexPath(*this)) table->deleteRowByUser(*ip);
+        return true;
+    }
     if (auto ip = table->indexPath(*this)) table->userSelectRow(*ip);
     return true;
 }
@@ -518,22 +543,32 @@ void UITableView::layoutSubviews() {
     layoutCells();
 }
 
-bool UITableView::handleSwipe(UISwipeDirection direction, CGPoint p) {
-    if (direction != UISwipeDirection::left) return UIScrollView::handleSwipe(direction, p);
-    auto ip = indexPathForRow(p);
+bool UITableView::deleteRowByUser(NSIndexPath indexPath) {
     auto source = dataSource.lock();
-    if (!ip || !source || !source->canEditRowAt(*this, *ip)) return false;
+    if (!source || !source->canEditRowAt(*this, indexPath)) return false;
     auto delegate = tableDelegate.lock();
-    auto style = delegate ? delegate->editingStyleForRowAt(*this, *ip)
+    auto style = delegate ? delegate->editingStyleForRowAt(*this, indexPath)
                           : UITableViewCellEditingStyle::delete_;
     if (style != UITableViewCellEditingStyle::delete_) return false;
     auto keep = shared<UITableView>();
-    source->commitEditingStyle(*this, UITableViewCellEditingStyle::delete_, *ip);
+    source->commitEditingStyle(*this, UITableViewCellEditingStyle::delete_, indexPath);
     return true;
 }
 
+bool UITableView::handleSwipe(UISwipeDirection direction, CGPoint p) {
+    if (direction != UISwipeDirection::left) return UIScrollView::handleSwipe(direction, p);
+    auto ip = indexPathForRow(p);
+    return ip && deleteRowByUser(*ip);
+}
+
 bool UITableView::handleDrag(CGPoint from, CGPoint to) {
-    if (!editing_) return UIScrollView::handleDrag(from, to);
+    if (!editing_) {
+        const CGFloat dx = to.x - from.x, dy = to.y - from.y;
+        if (std::abs(dx) > 2 * std::abs(dy)) {
+            return handleSwipe(dx < 0 ? UISwipeDirection::left : UISwipeDirection::right, from);
+        }
+        return UIScrollView::handleDrag(from, to);
+    }
     auto source = dataSource.lock();
     auto start = indexPathForRow(from);
     if (!source || !start || !source->canMoveRowAt(*this, *start)) return false;

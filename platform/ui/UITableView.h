@@ -42,10 +42,17 @@ class UITableViewCell : public UIView {
     bool isSelected() const { return selected_; }
     virtual void setSelected(bool selected, bool animated);
     bool isEditing() const { return editing_; }
+    // While editing, the content moves right of the delete control (kEditingInset) and clear of
+    // the reorder control at the other end.
     virtual void setEditing(bool editing, bool animated);
+    static constexpr CGFloat kEditingInset = 40;
     // Called before the cell is handed out again; the content stays.
     virtual void prepareForReuse() {}
-    // A tap selects the cell's row in its table.
+    void layoutSubviews() override;
+    // While editing: the red delete control at the leading edge, the reorder grip at the other.
+    void draw(CGContext& ctx, CGRect rect) const override;
+    // A tap selects the cell's row in its table; while editing, a tap on the delete control
+    // deletes the row.
     bool handleTap(CGPoint p) override;
     void describe(ViewDescription& d) const override;
 
@@ -202,9 +209,13 @@ class UITableView : public UIScrollView {
     void userSelectRow(NSIndexPath indexPath);
 
     void layoutSubviews() override;
+    // A user's delete of a row: the data source commits it when the row is editable and its
+    // style is delete. False otherwise.
+    bool deleteRowByUser(NSIndexPath indexPath);
     // A swipe to the left over an editable row deletes it (the full swipe).
     bool handleSwipe(UISwipeDirection direction, CGPoint p) override;
-    // While editing, a drag moves a movable row to where it is dropped; otherwise it scrolls.
+    // While editing, a drag moves a movable row to where it is dropped. Otherwise a mostly
+    // horizontal drag is a swipe, and any other scrolls.
     bool handleDrag(CGPoint from, CGPoint to) override;
     void describe(ViewDescription& d) const override;
 

@@ -95,10 +95,19 @@ bool UITextField::handleTap(CGPoint p) {
 }
 
 void UITextField::draw(CGContext& ctx, CGRect rect) const {
-    if (!text_.empty())
+    if (isFirstResponder()) {
+        // The caret is a thin bar in the text's flow, at the end of the selection, so that it
+        // stands where the next character goes whatever face shows the text.
+        const auto length = codePointCount(text_);
+        const auto at = std::min(selection_.end, length);
+        ctx.drawText(substringByCodePoints(text_, 0, at) + kCaret +
+                         substringByCodePoints(text_, at, length - at),
+                     rect, textColor);
+    } else if (!text_.empty()) {
         ctx.drawText(text_, rect, textColor);
-    else if (!placeholder.empty())
+    } else if (!placeholder.empty()) {
         ctx.drawText(placeholder, rect, UIColor::systemGray());
+    }
 }
 
 void UITextField::describe(ViewDescription& d) const {

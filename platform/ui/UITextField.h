@@ -87,7 +87,10 @@ class UITextField : public UIControl {
     bool becomeFirstResponder() override;
     bool resignFirstResponder() override;
     bool handleTap(CGPoint p) override;
+    // The text, or the placeholder in grey; while the field has the focus, the text with the
+    // caret (kCaret) where the selection ends.
     void draw(CGContext& ctx, CGRect rect) const override;
+    static constexpr char kCaret[] = "\u2502";
     void describe(ViewDescription& d) const override;
 
   protected:

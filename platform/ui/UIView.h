@@ -61,6 +61,7 @@ struct ViewDescription {
     std::optional<std::pair<int, int>> segments;  // selected, count
     std::optional<std::vector<int>> rows;
     std::optional<CGFloat> offset;
+    std::optional<CGFloat> offsetX;  // a scroll view moved sideways
     bool editing = false;
     std::optional<std::string> role;
 };

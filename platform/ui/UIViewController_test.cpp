@@ -139,6 +139,24 @@ TEST_F(PresentationTest, AnAlertActionDismissesBeforeItsHandlerSoTheHandlerCanPr
     EXPECT_TRUE(log_.empty());
 }
 
+// A long message takes as many lines as it needs, and the box grows with it.
+TEST_F(PresentationTest, AnAlertShowsItsWholeMessage) {
+    const std::string message(200, 'x');
+    auto alert = std::make_shared<UIAlertController>("Title", message + " end",
+                                                     UIAlertControllerStyle::alert);
+    alert->addAction(std::make_shared<UIAlertAction>("OK", UIAlertAction::Style::defaultStyle));
+    const auto box = alert->view()->subviews().at(0);
+    const auto label = std::dynamic_pointer_cast<UILabel>(box->subviews().at(1));
+    ASSERT_TRUE(label);
+    EXPECT_EQ(label->text(), message + " end");
+    // 238 points at 13 points: 33 characters a line; 200 of them take 7 lines, the last with
+    // room for " end".
+    EXPECT_DOUBLE_EQ(label->frame().height(), 7 * 13 * 1.2);
+    const auto button = box->subviews().at(2);
+    EXPECT_DOUBLE_EQ(button->frame().minY(), label->frame().maxY() + 20);
+    EXPECT_DOUBLE_EQ(box->frame().height(), button->frame().maxY());
+}
+
 TEST_F(PresentationTest, APopoverStaysAPopoverOnlyWhenItsDelegateSaysNone) {
     class KeepPopover : public UIPopoverPresentationControllerDelegate {
         UIModalPresentationStyle adaptivePresentationStyle(UIPopoverPresentationController&,

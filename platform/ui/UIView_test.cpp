@@ -4,13 +4,82 @@
 
 #include "platform/foundation/Log.h"
 #include "platform/ui/ScreenDump.h"
+#include "platform/ui/UIControl.h"
+#include "platform/ui/UILabel.h"
 #include "platform/ui/UIScrollView.h"
 #include "platform/ui/UITestSupport.h"
+#include "platform/ui/UITextField.h"
+#include "platform/ui/UIViewController.h"
 
 namespace platform {
 namespace {
 
 using ViewTest = testing::UITest;
+
+// 10-point text: 5.5 points a character when wrapping, 12 points a line.
+TEST(LabelTest, WrapsAtBlanksToTheGivenWidth) {
+    struct Case {
+        const char* text;
+        int numberOfLines;
+        CGFloat width;
+        CGSize fitted;
+    };
+    const Case cases[] = {
+        {"abc def", 1, 10, {35, 12}},               // one line whatever the width
+        {"abc def", 0, 0, {35, 12}},                // no width: one line
+        {"abc def", 0, 100, {35, 12}},              // fits
+        {"abc def ghi", 0, 40, {40, 2 * 12}},       // 7 characters a line: "abc def", "ghi"
+        {"abcd efg hi", 0, 45, {45, 2 * 12}},       // 8 a line: "abcd efg", "hi"
+        {"abcdefghijklmnop", 0, 40, {40, 3 * 12}},  // a long word is cut into lines
+        {"ab\ncd", 0, 40, {40, 2 * 12}},            // a newline breaks
+        {"abc def ghi jkl", 2, 40, {40, 2 * 12}},   // at most numberOfLines
+    };
+    for (const auto& c : cases) {
+        UILabel label;
+        label.font = UIFont::systemFont(10);
+        label.numberOfLines = c.numberOfLines;
+        label.setText(c.text);
+        EXPECT_EQ(label.sizeThatFits({c.width, 0}), c.fitted) << c.text << " in " << c.width;
+    }
+}
+
+// What the user must see: the selected segment filled, the caret where the next character goes.
+TEST_F(ViewTest, SelectedSegmentAndCaretAreDrawn) {
+    auto root = std::make_shared<UIViewController>();
+    show(root);
+    auto control = std::make_shared<UISegmentedControl>(CGRect{0, 0, 300, 30});
+    for (int i = 0; i < 3; ++i)
+        control->insertSegment(std::to_string(i), i);
+    auto field = std::make_shared<UITextField>(CGRect{0, 40, 100, 30});
+    root->view()->addSubview(control);
+    root->view()->addSubview(field);
+    const auto fills = [&] {
+        CGContext ctx;
+        control->draw(ctx, control->bounds());
+        std::vector<CGRect> rects;
+        for (const auto& item : ctx.items()) {
+            if (item.kind == DisplayItem::Kind::fill && item.rect.width() > 1)
+                rects.push_back(item.rect);
+        }
+        return rects;
+    };
+    EXPECT_TRUE(fills().empty());
+    control->setSelectedSegmentIndex(1);
+    EXPECT_EQ(fills(), (std::vector<CGRect>{{100, 0, 100, 30}}));
+
+    const auto drawnText = [&] {
+        CGContext ctx;
+        field->draw(ctx, field->bounds());
+        return ctx.items().empty() ? std::string() : ctx.items().back().text;
+    };
+    field->setText("abc");
+    EXPECT_EQ(drawnText(), "abc");
+    ASSERT_TRUE(field->becomeFirstResponder());
+    field->setSelectedTextRange({2, 2});
+    EXPECT_EQ(drawnText(), std::string("ab") + UITextField::kCaret + "c");
+    field->setText("");
+    EXPECT_EQ(drawnText(), UITextField::kCaret);
+}
 
 TEST_F(ViewTest, AutoresizingMasksShareTheChangeAmongTheFlexibleParts) {
     struct Case {
