@@ -13,18 +13,16 @@
 
 namespace testkit {
 
-// False in sanitizer builds: their allocators hold freed memory back in quarantine and add shadow
-// memory, so a peak there says nothing about the code.
-bool peakMemoryIsMeasurable();
-
 // In the child: runs `work` and reports how far the resident size rose above where it stood when
 // the work began ("peak <bytes>"), or "peak unknown" where the kernel does not let the
 // high-water mark be reset.
 void reportPeakGrowthOf(const std::function<void()>& work);
 
 // In the parent: runs `test` of this program as a child with `environment` and returns the growth
-// it reported. Nullopt when the child could not measure; a child that reports nothing or fails its
-// test is a test failure as well.
+// it reported. A child that reports nothing or fails its test is a test failure. Nullopt where a
+// peak means nothing: in sanitizer builds (their allocators hold freed memory back in quarantine
+// and add shadow memory) and where the kernel does not let the mark be reset. The child runs
+// there all the same, so its test still checks the outcome of the work.
 std::optional<std::size_t> peakGrowthInChild(
     const std::string& test, const std::vector<std::pair<std::string, std::string>>& environment);
 

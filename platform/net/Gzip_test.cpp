@@ -127,7 +127,6 @@ constexpr std::size_t kInflateChunk = 64 * 1024;
 constexpr std::size_t kPeakAllowance = 256 * 1024;
 
 TEST(GzipPeak, ABombHoldsAtMostTheCapAndOneChunk) {
-    if (!testkit::peakMemoryIsMeasurable()) GTEST_SKIP() << "peaks mean nothing under sanitizers";
     // Caps of both kinds: a power of two once doubled its buffer past the cap and then copied it.
     for (const std::size_t cap :
          {std::size_t{64} << 20, (std::size_t{48} << 20) + 12345, std::size_t{1} << 20}) {
