@@ -25,7 +25,6 @@
 #include "engine/experiments/KLVETaskManager.h"
 #include "engine/measurement/KLVMeasurement.h"
 #include "engine/script/KLVPEventEditingRuntime.h"
-#include "engine/stores/KLVUserDefaults.h"
 #include "platform/adsupport/SKAdNetwork.h"
 #include "platform/dispatch/Clock.h"
 #include "platform/dispatch/ManualClock.h"
@@ -53,7 +52,6 @@ class FuzzService {
     }
 
     KLVMeasurement& service() { return *service_; }
-    platform::ManualClock& clock() { return *clock_; }
 
     // Runs `block(service)` on the worker queue and waits for it, and for the main-queue blocks
     // it posted (the hand-over of links to the application delegate).
@@ -116,8 +114,7 @@ class FuzzService {
             __builtin_trap();
         }
         platform::Bundle::setMainBundleDirectory(bundle);
-        clock_ = std::make_shared<platform::ManualClock>();
-        platform::Clock::install(clock_);
+        platform::Clock::install(std::make_shared<platform::ManualClock>());
         installEventEditingRuntime();
         // The ad network takes every conversion value.
         platform::SKAdNetwork::setConversionValueUpdater(
@@ -148,7 +145,6 @@ class FuzzService {
     }
 
     std::filesystem::path home_;
-    std::shared_ptr<platform::ManualClock> clock_;
     std::shared_ptr<KLVMeasurement> service_;
 };
 
