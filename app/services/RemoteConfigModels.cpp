@@ -2,9 +2,11 @@
 
 #include <cmath>
 #include <limits>
+#include <string>
 
 #include "app/core/JsonDecoding.h"
 #include "platform/dispatch/SerialQueue.h"
+#include "platform/foundation/Json.h"
 #include "platform/ui/UIApplication.h"
 
 namespace app {
@@ -186,9 +188,48 @@ void to_json(json& j, const ZirReferenceData& v) {
     if (v.isConsentOrPayActivated) j["isConsentOrPayActivated"] = *v.isConsentOrPayActivated;
 }
 
+// Parses `text` unless its document would take more than the platform's JSON budget in memory,
+// counted the way the platform's reading counts it while the parse runs: a value costs about 64
+// bytes in its container, a key 64 and its own bytes, a string its bytes. A text of a few
+// megabytes of empty arrays would otherwise build over a gigabyte before its shape is checked.
+json parseWithinBudget(std::string_view text) {
+    constexpr std::size_t kBytesPerValue = 64;
+    std::size_t built = 0;
+    const json::parser_callback_t count = [&built](int, json::parse_event_t event, json& parsed) {
+        switch (event) {
+            case json::parse_event_t::key:
+            case json::parse_event_t::value:
+                built += kBytesPerValue +
+                         (parsed.is_string() ? parsed.get_ref<const std::string&>().size() : 0);
+                break;
+            case json::parse_event_t::object_start:
+            case json::parse_event_t::array_start:
+                built += kBytesPerValue;
+                break;
+            default:
+                break;
+        }
+        if (built > platform::kMaxJSONBuildBytes) {
+            throw DecodingFailure(DecodingErrorCode::dataCorrupted,
+                                  "The JSON text would take more than " +
+                                      std::to_string(platform::kMaxJSONBuildBytes) +
+                                      " bytes in memory.");
+        }
+        return true;
+    };
+    return json::parse(text, count, false);
+}
+
 template <typename T>
 std::optional<T> decodeDocument(std::string_view text, platform::Error* error) {
-    const auto parsed = json::parse(text, nullptr, false);
+    json parsed;
+    try {
+        parsed = parseWithinBudget(text);
+    } catch (const DecodingFailure& failure) {
+        return platform::failWith<std::optional<T>>(
+            error,
+            {kDecodingErrorDomain, static_cast<std::int64_t>(failure.code), failure.what(), {}});
+    }
     if (parsed.is_discarded()) {
         return platform::failWith<std::optional<T>>(
             error, {kDecodingErrorDomain,

@@ -2,6 +2,7 @@
 
 #include <future>
 
+#include "app/core/JsonDecoding.h"
 #include "app/services/RemoteConfigManager.h"
 #include "app/services/RemoteConfigModels.h"
 #include "app/services/ServicesTestSupport.h"
@@ -45,6 +46,19 @@ TEST(RemoteConfigModelsTest, StrictDecoding) {
         SCOPED_TRACE(c.name);
         EXPECT_EQ(decodeDocument<AppMetaData>(c.json).has_value(), c.decodes);
     }
+}
+
+TEST(RemoteConfigModelsTest, ADocumentThatWouldTakeTooMuchMemoryIsRefusedWhileItIsRead) {
+    // 2^20 values of about 64 bytes each: more than the budget, from two megabytes of text.
+    std::string text = "{\"en\": [0";
+    for (int i = 1; i < (1 << 20); ++i) {
+        text += ",0";
+    }
+    text += "]}";
+    platform::Error error;
+    EXPECT_FALSE(decodeDocument<QuroAdsDocument>(text, &error));
+    EXPECT_EQ(error.code, static_cast<std::int64_t>(DecodingErrorCode::dataCorrupted));
+    EXPECT_EQ(error.description, "The JSON text would take more than 67108864 bytes in memory.");
 }
 
 TEST(RemoteConfigModelsTest, OptionalBooleanStaysAbsent) {

@@ -110,7 +110,8 @@ void ViewManager::showToast(const std::string& text) {
 void ViewManager::fitSegmentImages(UIView& view) {
     const auto subviews = view.subviews();
     for (const auto& subview : subviews) {
-        const auto& type = typeid(*subview);
+        const UIView& current = *subview;
+        const auto& type = typeid(current);
         if ((type == typeid(UIView) || type == typeid(platform::UIStackView)) &&
             !subview->subviews().empty()) {
             fitSegmentImages(*subview);

@@ -27,7 +27,6 @@ namespace {
 
 constexpr std::int64_t kDefaultParameterArrayError = 27;
 constexpr std::int64_t kDefaultParameterLimitError = 26;
-constexpr std::int64_t kEventIsBlockedError = 11;
 
 bool isListenerExempt(const std::string& origin, const std::string& name) {
     return origin == "vu" || name == "_xa" || name == "_xu";

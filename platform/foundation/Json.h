@@ -23,6 +23,10 @@ namespace platform {
 
 // Nesting deeper than this is refused on reading and writing.
 inline constexpr std::size_t kMaxJSONDepth = 512;
+// What reading may build in memory, counted as it reads (every value, key and string); a text
+// that would build more is refused. A value of two bytes of text builds an Object of forty, so a
+// text is worth its size many times over in memory; this bounds that too.
+inline constexpr std::size_t kMaxJSONBuildBytes = 64u << 20;
 
 enum class JSONWriting { Compact, PrettyPrinted };
 

@@ -103,5 +103,33 @@ TEST(JsonTest, RefusesWhatHasNoJSONForm) {
     }
 }
 
+TEST(JsonTest, RefusesTextThatWouldTakeTooMuchMemory) {
+    // A value costs 64 bytes, a dictionary entry 64 more and its key: 2^20 values in all are one
+    // too many (the array's own included), and so are 493448 entries of 136 bytes.
+    std::string zeros = "[0";
+    for (int i = 1; i < (1 << 20); ++i) {
+        zeros += ",0";
+    }
+    zeros += "]";
+    std::string entries = "{";
+    for (int i = 0; i < 493448; ++i) {
+        entries += (i == 0 ? "\"" : ",\"") + std::to_string(10000000 + i) + "\":0";  // 8 digits
+    }
+    entries += "}";
+    for (const std::string* text : {&zeros, &entries}) {
+        Error error;
+        EXPECT_FALSE(readJSON(*text, &error));
+        EXPECT_EQ(error.code, kPropertyListReadCorruptError);
+        EXPECT_EQ(error.description,
+                  "The JSON text would take more than 67108864 bytes in memory.");
+    }
+    // One value fewer fits.
+    zeros.resize(zeros.size() - 3);
+    zeros += "]";
+    const auto fits = readJSON(zeros);
+    ASSERT_TRUE(fits);
+    EXPECT_EQ(fits->count(), (1u << 20) - 1);
+}
+
 }  // namespace
 }  // namespace platform

@@ -25,12 +25,22 @@ namespace {
 constexpr double kSecondsFrom1970To2001 = 978307200.0;
 constexpr std::string_view kBinaryMagic = "bplist00";
 constexpr std::string_view kUTF8ByteOrderMark = "\xEF\xBB\xBF";
-// Shared objects of a binary property list are copied out by the parser; this bounds the copies.
-constexpr std::uint64_t kMaxExpandedObjects = 4'000'000;
-// ... and the bytes of text and data those copies hold: a small file whose one large data object
-// is referred to a thousand times would otherwise expand to gigabytes. A file at the size limit
-// that shares nothing produces at most one and a half times its size (UTF-16 text as UTF-8).
-constexpr std::uint64_t kMaxExpandedBytes = 4 * std::uint64_t{kMaxPropertyListBytes};
+// What a read builds per object: a libplist node and the Object made from it, both held at the
+// peak of a read (150 to 220 bytes measured, by kind) ...
+constexpr std::uint64_t kBuiltBytesPerObject = 192;
+// ... and each byte of text or data twice, once in each of them.
+constexpr std::uint64_t kBuiltCopiesOfPayload = 2;
+// More objects than this cannot be built within the budget.
+constexpr std::uint64_t kMaxBuiltObjects = kMaxPropertyListBuildBytes / kBuiltBytesPerObject;
+
+std::uint64_t builtBytes(std::uint64_t objects, std::uint64_t payloadBytes) {
+    return objects * kBuiltBytesPerObject + payloadBytes * kBuiltCopiesOfPayload;
+}
+
+std::string overBudget() {
+    return "The property list would take more than " + std::to_string(kMaxPropertyListBuildBytes) +
+           " bytes in memory.";
+}
 
 Error readError(std::string description) {
     return {kCocoaErrorDomain, kPropertyListReadCorruptError, std::move(description), {}};
@@ -112,9 +122,10 @@ struct ParsedTreeDeleter {
 using ParsedTree = std::unique_ptr<void, ParsedTreeDeleter>;
 
 // ---------------------------------------------------------------------------------------------
-// Binary shape check: libplist parses binary property lists recursively and copies shared
-// objects, so a hostile file could exhaust the stack or memory. The object graph is walked here
-// first, without recursion.
+// Binary shape check: libplist parses binary property lists recursively and copies a shared
+// object each time it is referred to, so a file of a few hundred bytes could exhaust the stack or
+// build gigabytes. The object graph is walked here first, without recursion, and what the parse
+// would build is counted against the budget.
 
 std::uint64_t readBigEndian(std::string_view bytes, std::size_t at, std::size_t width) {
     std::uint64_t value = 0;
@@ -131,6 +142,8 @@ class BinaryShape {
     // Empty when the graph is acceptable, else what is wrong with it.
     std::string problem() {
         if (!readTrailer()) return "The binary property list has a damaged trailer.";
+        // Bounds the walk's own tables too.
+        if (objectCount_ > kMaxBuiltObjects) return overBudget();
         return walk();
     }
 
@@ -141,7 +154,8 @@ class BinaryShape {
         std::uint64_t keys = 0;   // how many of the references are dictionary keys
     };
 
-    // What an object expands to once every shared object is copied out.
+    // What an object expands to once every shared object is copied out: objects, and bytes of
+    // text and data.
     struct Weight {
         std::uint64_t objects = 0;
         std::uint64_t bytes = 0;
@@ -170,9 +184,7 @@ class BinaryShape {
         top_ = readBigEndian(bytes_, at + 16, 8);
         tableOffset_ = readBigEndian(bytes_, at + 24, 8);
         if (offsetSize_ < 1 || offsetSize_ > 8 || refSize_ < 1 || refSize_ > 8) return false;
-        if (objectCount_ == 0 || objectCount_ > kMaxExpandedObjects || top_ >= objectCount_) {
-            return false;
-        }
+        if (objectCount_ == 0 || top_ >= objectCount_) return false;
         if (tableOffset_ <= kBinaryMagic.size() || tableOffset_ >= at) return false;
         return objectCount_ <= (at - tableOffset_) / offsetSize_;
     }
@@ -287,11 +299,9 @@ class BinaryShape {
         if (auto problem = open(top_, total); !problem.empty()) return problem;
         while (!stack_.empty()) {
             Frame& frame = stack_.back();
-            if (frame.expanded.objects > kMaxExpandedObjects) {
-                return "The binary property list expands to too many objects.";
-            }
-            if (frame.expanded.bytes > kMaxExpandedBytes) {
-                return "The binary property list expands to too many bytes.";
+            if (builtBytes(frame.expanded.objects, frame.expanded.bytes) >
+                kMaxPropertyListBuildBytes) {
+                return overBudget();
             }
             if (frame.next < frame.container.count) {
                 const std::uint64_t ref = readBigEndian(
@@ -567,31 +577,52 @@ plist_t toPlist(const Object& object) {
 // libplist reads XML without recursion but frees a half-built tree recursively when the text
 // turns out damaged, so unclosed elements nested deeply enough exhaust the stack before the depth
 // check on the finished tree could run. Element nesting is measured on the text first: the plist
-// element, kMaxPropertyListDepth containers and one element inside the innermost.
-bool xmlNestedTooDeeply(std::string_view text) {
+// element, kMaxPropertyListDepth containers and one element inside the innermost. Every element
+// is counted as an object that the parse builds, and the text after an opening tag (the content
+// of a string, a number or data; the layout after a container's tag) and in CDATA sections as
+// text or data it holds. The layout between elements builds nothing.
+std::string xmlProblem(std::string_view text) {
     constexpr std::size_t kMaxElementDepth = kMaxPropertyListDepth + 2;
+    constexpr std::string_view kCDATA = "<![CDATA[";
     // Markup that opens no element, and where it ends.
     constexpr std::pair<std::string_view, std::string_view> kSkipped[] = {
-        {"<!--", "-->"}, {"<![CDATA[", "]]>"}, {"<?", ">"}, {"<!", ">"}};
+        {"<!--", "-->"}, {kCDATA, "]]>"}, {"<?", ">"}, {"<!", ">"}};
     std::size_t depth = 0;
+    std::uint64_t elements = 0;
+    std::uint64_t textBytes = 0;
+    bool afterOpeningTag = false;
     std::size_t pos = 0;
-    while ((pos = text.find('<', pos)) != std::string_view::npos) {
-        const std::string_view rest = text.substr(pos);
+    std::size_t open;
+    while ((open = text.find('<', pos)) != std::string_view::npos) {
+        if (afterOpeningTag) textBytes += open - pos;
+        const std::string_view rest = text.substr(open);
         const auto skipped = std::find_if(std::begin(kSkipped), std::end(kSkipped),
                                           [&](const auto& s) { return rest.starts_with(s.first); });
         const std::string_view closer = skipped != std::end(kSkipped) ? skipped->second : ">";
-        const std::size_t end = text.find(closer, pos + 1);
-        if (end == std::string_view::npos) return false;  // damaged; libplist says so
+        const std::size_t end = text.find(closer, open + 1);
+        if (end == std::string_view::npos) break;  // damaged; libplist says so
         if (skipped == std::end(kSkipped)) {
+            afterOpeningTag = !rest.starts_with("</") && text[end - 1] != '/';
             if (rest.starts_with("</")) {
                 depth -= depth > 0 ? 1 : 0;
-            } else if (text[end - 1] != '/' && ++depth > kMaxElementDepth) {
-                return true;
+            } else {
+                ++elements;
+                if (afterOpeningTag && ++depth > kMaxElementDepth) {
+                    return "The property list is nested too deeply.";
+                }
             }
+        } else if (skipped->first == kCDATA) {
+            textBytes += end - open - kCDATA.size();
         }
         pos = end + closer.size();
     }
-    return false;
+    if (afterOpeningTag) textBytes += text.size() - std::min(pos, text.size());
+    return builtBytes(elements, textBytes) > kMaxPropertyListBuildBytes ? overBudget() : "";
+}
+
+// Why libplist must not be given `bytes` to parse; "" when it may.
+std::string problemBeforeParsing(std::string_view bytes, bool binary) {
+    return binary ? BinaryShape(bytes).problem() : xmlProblem(bytes);
 }
 
 bool looksLikeXML(std::string_view bytes) {
@@ -614,12 +645,8 @@ std::optional<Object> readPropertyList(std::string_view bytes, Error* error,
     if (!binary && !looksLikeXML(bytes)) {
         return failWith<Result>(error, readError("The data is not a property list."));
     }
-    if (binary) {
-        if (auto problem = BinaryShape(bytes).problem(); !problem.empty()) {
-            return failWith<Result>(error, readError(std::move(problem)));
-        }
-    } else if (xmlNestedTooDeeply(bytes)) {
-        return failWith<Result>(error, readError("The property list is nested too deeply."));
+    if (auto problem = problemBeforeParsing(bytes, binary); !problem.empty()) {
+        return failWith<Result>(error, readError(std::move(problem)));
     }
     plist_t raw = nullptr;
     const auto length = static_cast<std::uint32_t>(bytes.size());
@@ -681,6 +708,11 @@ std::optional<Data> writePropertyList(const Object& object, PropertyListFormat f
         return failWith<std::optional<Data>>(
             error, writeError("The property list would be larger than " +
                               std::to_string(kMaxPropertyListBytes) + " bytes."));
+    }
+    const std::string_view written(bytes.get(), length);
+    if (auto problem = problemBeforeParsing(written, format == PropertyListFormat::Binary);
+        !problem.empty()) {
+        return failWith<std::optional<Data>>(error, writeError(std::move(problem)));
     }
     return Data(bytes.get(), bytes.get() + length);
 }

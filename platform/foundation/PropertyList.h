@@ -29,6 +29,11 @@ enum class PropertyListFormat { XML, Binary };
 inline constexpr std::size_t kMaxPropertyListDepth = 512;
 // Property-list files and buffers larger than this are refused, on reading and writing.
 inline constexpr std::size_t kMaxPropertyListBytes = 16u << 20;
+// What reading may build in memory, estimated before anything is built: every object (a shared
+// one of a binary list each time it is referred to, dictionary keys included) and the text and
+// data it holds. A list that would build more is refused, on reading and writing, so a file of a
+// few hundred bytes cannot expand to gigabytes.
+inline constexpr std::size_t kMaxPropertyListBuildBytes = 4 * kMaxPropertyListBytes;
 
 // Parses a property list; `format` (optional) receives the format found.
 std::optional<Object> readPropertyList(std::string_view bytes, Error* error = nullptr,

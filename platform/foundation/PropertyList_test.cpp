@@ -4,12 +4,14 @@
 
 #include <bit>
 #include <cstdint>
+#include <cstdlib>
 #include <limits>
 #include <string>
 #include <vector>
 
 #include "platform/foundation/CocoaError.h"
 #include "platform/foundation/FileSystem.h"
+#include "testkit/PeakMemory.h"
 #include "testkit/TempHome.h"
 
 namespace platform {
@@ -165,6 +167,119 @@ std::string container(char marker, std::initializer_list<int> references) {
         out += char(index & 0xFF);
     }
     return out;
+}
+
+// An array of `count` references, all to object `reference`.
+std::string repeatedReferences(int reference, std::uint32_t count) {
+    std::string out("\xAF\x12", 2);  // the count follows as an integer of four bytes
+    for (int shift = 24; shift >= 0; shift -= 8) {
+        out += char((count >> shift) & 0xFF);
+    }
+    for (std::uint32_t i = 0; i < count; ++i) {
+        out += char(reference >> 8);
+        out += char(reference & 0xFF);
+    }
+    return out;
+}
+
+// An ASCII string object of 64 bytes.
+std::string string64() {
+    return std::string("\x5F\x10\x40", 3) + std::string(64, 's');
+}
+
+// Four levels of arrays of 32 references each, down to one string of 64 bytes: about 400 bytes
+// that a parse would expand to 2^20 copies of the string.
+std::string sharedStringList() {
+    std::vector<std::string> objects;
+    for (int level = 0; level < 4; ++level) {
+        objects.push_back(repeatedReferences(level + 1, 32));
+    }
+    objects.push_back(string64());
+    return binaryPlist(objects);
+}
+
+constexpr char kOverBudget[] = "The property list would take more than 67108864 bytes in memory.";
+
+TEST(PropertyListTest, ReadingCountsWhatItWouldBuildAgainstTheBudget) {
+    // An object costs 192 bytes and its text twice over: an array of n references to one string
+    // of 64 bytes builds 192 + n * (192 + 2 * 64) bytes, which fits for n up to 209714.
+    std::string xml = "<plist><array>";
+    for (int i = 0; i < 350000; ++i) {
+        xml += "<true/>";
+    }
+    xml += "</array></plist>";
+    struct {
+        const char* name;
+        std::string bytes;
+        std::size_t elements;  // 0: refused
+    } const cases[] = {
+        {"2^20 copies of a string through four shared levels", sharedStringList(), 0},
+        {"one reference more than fits", binaryPlist({repeatedReferences(1, 209715), string64()}),
+         0},
+        {"as many references as fit", binaryPlist({repeatedReferences(1, 209714), string64()}),
+         209714},
+        // No text at all: the objects alone are counted.
+        {"2^20 references to one integer",
+         binaryPlist({repeatedReferences(1, 1u << 20), std::string("\x10\x01", 2)}), 0},
+        {"XML of 350000 elements", xml, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Error error;
+        const auto object = readPropertyList(c.bytes, &error);
+        if (c.elements == 0) {
+            EXPECT_FALSE(object);
+            EXPECT_EQ(error.code, kPropertyListReadCorruptError);
+            EXPECT_EQ(error.description, kOverBudget);
+        } else {
+            ASSERT_TRUE(object) << error.description;
+            ASSERT_EQ(object->count(), c.elements);
+            EXPECT_EQ((*object)[c.elements - 1], Object(std::string(64, 's')));
+        }
+    }
+}
+
+TEST(PropertyListTest, RefusesToWriteWhatWouldTakeTooMuchMemoryToReadBack) {
+    // The binary form stores equal strings once: 30616 copies of a string of 1000 bytes fit in a
+    // file of 120 kB, but would build 192 + 30616 * (192 + 2 * 1000) bytes, just over the budget.
+    for (const std::size_t copies : {30615u, 30616u}) {
+        SCOPED_TRACE(copies);
+        Error error;
+        const auto bytes = writePropertyList(Object(Array(copies, Object(std::string(1000, 'c')))),
+                                             PropertyListFormat::Binary, &error);
+        if (copies == 30615u) {
+            ASSERT_TRUE(bytes) << error.description;
+            EXPECT_LT(bytes->size(), 200'000u);
+            const auto back = readPropertyList(*bytes);
+            ASSERT_TRUE(back);
+            EXPECT_EQ(back->count(), copies);
+        } else {
+            EXPECT_FALSE(bytes);
+            EXPECT_EQ(error.code, kPropertyListWriteInvalidError);
+            EXPECT_EQ(error.description, kOverBudget);
+        }
+    }
+}
+
+// Set only in the child of the peak test below.
+constexpr char kPeakChild[] = "TESSALINE_PLIST_PEAK_CHILD";
+
+TEST(PropertyListPeak, TheSharedStringListIsRefusedInLittleMemory) {
+    const auto growth = testkit::peakGrowthInChild("PropertyListPeakChild.ReadsTheSharedStringList",
+                                                   {{kPeakChild, "1"}});
+    if (!growth) return;
+    // Reading it once took 551 MB.
+    EXPECT_LE(*growth, 1u << 20);
+}
+
+TEST(PropertyListPeakChild, ReadsTheSharedStringList) {
+    if (!std::getenv(kPeakChild)) GTEST_SKIP() << "runs only as a child of PropertyListPeak";
+    const std::string bytes = sharedStringList();
+    testkit::reportPeakGrowthOf([&] {
+        Error error;
+        EXPECT_FALSE(readPropertyList(bytes, &error));
+        EXPECT_EQ(error.description, kOverBudget);
+    });
 }
 
 TEST(PropertyListTest, DamagedOrHostileInputIsAnErrorNotACrash) {

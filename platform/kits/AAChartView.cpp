@@ -301,8 +301,9 @@ void AAChartView::draw(CGContext& ctx, CGRect rect) const {
         for (const auto& p : s.data)
             if (usable(p)) xs.add(p[0]), ys.add(p[1]);
     const std::optional<AAAxis> xAxis = o.xAxis, yAxis = o.yAxis;
-    const auto [x0, x1] = xs.settle(xAxis);
-    const auto [y0, y1] = ys.settle(yAxis);
+    // Plain names, not structured bindings: clang before 16 cannot capture those in a lambda.
+    const std::pair<double, double> xRange = xs.settle(xAxis), yRange = ys.settle(yAxis);
+    const double x0 = xRange.first, x1 = xRange.second, y0 = yRange.first, y1 = yRange.second;
     const CGRect plot{kPlotMargin, kPlotMargin, std::max(1.0, b.width() - 2 * kPlotMargin),
                       std::max(1.0, b.height() - 2 * kPlotMargin)};
     auto map = [&](double x, double y) {

@@ -1,7 +1,13 @@
 #pragma once
 
-// Growth of a buffer that has a cap: vector growth doubles, so a buffer filled up to its cap could
-// hold nearly twice the cap in memory. This doubles too, but never past `bound`.
+// Growth of a buffer that has a cap. A vector grows by copying itself into a larger block while
+// the old block is still held, so a step from capacity C costs C + C at its peak, and doubling up
+// to the cap and then one step more (for the byte that shows an overflow, or a last chunk) holds
+// nearly twice the cap. Here the capacity is either at most half the bound or the whole bound: the
+// buffer doubles while the doubled capacity stays within half the bound and otherwise takes the
+// bound at once, so no step copies more than half of it. Large blocks come from the system
+// untouched and their pages become resident only as they are written, so filling a buffer up to
+// its bound keeps it within the bound plus whatever chunk the caller is adding.
 
 #include <algorithm>
 #include <cstddef>
@@ -14,8 +20,10 @@ namespace platform {
 // `needed` itself is larger.
 inline void reserveWithin(Data& data, std::size_t needed, std::size_t bound) {
     if (needed <= data.capacity()) return;
-    const std::size_t doubled = data.capacity() > bound / 2 ? bound : data.capacity() * 2;
-    data.reserve(std::max(needed, doubled));
+    const std::size_t half = bound / 2;
+    std::size_t next = std::max(needed, data.capacity() <= half / 2 ? data.capacity() * 2 : bound);
+    if (next > half) next = std::max(needed, bound);
+    data.reserve(next);
 }
 
 }  // namespace platform

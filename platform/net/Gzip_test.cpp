@@ -4,9 +4,12 @@
 #include <zlib.h>
 
 #include <cstdint>
+#include <cstdlib>
 #include <random>
 #include <string>
 #include <string_view>
+
+#include "testkit/PeakMemory.h"
 
 namespace platform {
 namespace {
@@ -114,6 +117,43 @@ TEST(Gzip, RefusesInflationBeyondTheCap) {
 
     // The largest cap is no cap (it once wrapped the output room to zero, refusing everything).
     EXPECT_EQ(gunzipData(*exact, SIZE_MAX), bytesOf("0123456789"));
+}
+
+// The cap a child of the peak test below inflates a bomb under; set only in that child.
+constexpr char kPeakCap[] = "TESSALINE_GZIP_PEAK_CAP";
+// What inflation adds to the buffer at a time.
+constexpr std::size_t kInflateChunk = 64 * 1024;
+// Memory the child needs besides the buffer (zlib's window, a page of bookkeeping here and there).
+constexpr std::size_t kPeakAllowance = 256 * 1024;
+
+TEST(GzipPeak, ABombHoldsAtMostTheCapAndOneChunk) {
+    // Caps of both kinds: a power of two once doubled its buffer past the cap and then copied it.
+    for (const std::size_t cap :
+         {std::size_t{64} << 20, (std::size_t{48} << 20) + 12345, std::size_t{1} << 20}) {
+        SCOPED_TRACE(cap);
+        const auto growth = testkit::peakGrowthInChild("GzipPeakChild.InflatesABomb",
+                                                       {{kPeakCap, std::to_string(cap)}});
+        if (!growth) continue;
+        EXPECT_GE(*growth, cap - kPeakAllowance);  // the measurement does see the buffer
+        EXPECT_LE(*growth, cap + kInflateChunk + kPeakAllowance);
+    }
+}
+
+// The child of the test above: inflates a bomb of concatenated members, one MiB of zeros each.
+TEST(GzipPeakChild, InflatesABomb) {
+    const char* capText = std::getenv(kPeakCap);
+    if (!capText) GTEST_SKIP() << "runs only as a child of GzipPeak";
+    const std::size_t cap = std::stoull(capText);
+    const auto member = gzipData(Data(1u << 20, 0));
+    ASSERT_TRUE(member);
+    Data bomb;
+    for (std::size_t i = 0; i <= cap / (1u << 20) + 1; ++i)
+        bomb.insert(bomb.end(), member->begin(), member->end());
+    testkit::reportPeakGrowthOf([&] {
+        Error error;
+        EXPECT_FALSE(gunzipData(bomb, cap, &error));
+        EXPECT_EQ(error.code, kGzipErrorTooLarge);
+    });
 }
 
 }  // namespace

@@ -7,12 +7,15 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <cstdlib>
 #include <mutex>
+#include <thread>
 
 #include "platform/foundation/SharedInstance.h"
 #include "platform/net/Gzip.h"
 #include "platform/net/Reachability.h"
 #include "testkit/LoopbackServer.h"
+#include "testkit/PeakMemory.h"
 
 namespace platform {
 namespace {
@@ -79,6 +82,63 @@ class RefusingPort {
   private:
     int fd_;
     int port_ = 0;
+};
+
+// A server on 127.0.0.1 whose every answer is a chunked body that never ends: it sends chunks
+// of one fixed buffer until the client hangs up, then waits for the next connection.
+class EndlessChunkedServer {
+  public:
+    EndlessChunkedServer() : fd_(socket(AF_INET, SOCK_STREAM, 0)) {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t size = sizeof address;
+        if (fd_ < 0 || bind(fd_, reinterpret_cast<sockaddr*>(&address), size) != 0 ||
+            listen(fd_, 4) != 0 ||
+            getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &size) != 0) {
+            return;
+        }
+        port_ = ntohs(address.sin_port);
+        thread_ = std::thread([this] { serve(); });
+    }
+    ~EndlessChunkedServer() {
+        // Wakes the accept() of the serving thread, which then ends.
+        if (fd_ >= 0) shutdown(fd_, SHUT_RDWR);
+        if (thread_.joinable()) thread_.join();
+        if (fd_ >= 0) close(fd_);
+    }
+    EndlessChunkedServer(const EndlessChunkedServer&) = delete;
+    EndlessChunkedServer& operator=(const EndlessChunkedServer&) = delete;
+
+    std::string url() const { return "http://127.0.0.1:" + std::to_string(port_) + "/endless"; }
+    bool isRunning() const { return port_ != 0; }
+
+  private:
+    void serve() {
+        static constexpr char kHead[] = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n";
+        std::string chunk = "10000\r\n" + std::string(0x10000, 'e') + "\r\n";
+        for (;;) {
+            const int connection = accept(fd_, nullptr, nullptr);
+            if (connection < 0) return;
+            // The request is read up to its blank line; it has no body.
+            std::string request;
+            char buffer[1024];
+            while (request.find("\r\n\r\n") == std::string::npos) {
+                const ssize_t got = recv(connection, buffer, sizeof buffer, 0);
+                if (got <= 0) break;
+                request.append(buffer, std::size_t(got));
+            }
+            bool open = send(connection, kHead, sizeof kHead - 1, MSG_NOSIGNAL) > 0;
+            while (open) {
+                open = send(connection, chunk.data(), chunk.size(), MSG_NOSIGNAL) > 0;
+            }
+            close(connection);
+        }
+    }
+
+    int fd_;
+    int port_ = 0;
+    std::thread thread_;
 };
 
 // Sends one request, waits for its completion, then proves no second one follows: after
@@ -337,6 +397,49 @@ TEST_F(HttpClientTest, ConnectToReachesATlsLoopbackServerUnderTheConfiguredHostN
     ASSERT_EQ(recorded.size(), 1u);
     EXPECT_EQ(*recorded[0].header("Host"), "eu.measure.example.test");
     EXPECT_EQ(recorded[0].body, "batch");
+}
+
+// The cap a child of the peak test below reads an endless body under; set only in that child.
+constexpr char kPeakCap[] = "TESSALINE_HTTP_PEAK_CAP";
+// Memory the child needs besides the body: curl's buffers, the server's chunk, bookkeeping.
+constexpr std::size_t kPeakAllowance = 512 * 1024;
+
+TEST(HttpClientPeak, AnEndlessBodyHoldsAtMostTheCapAndOneChunk) {
+    // A power of two as the client's own cap is, and one that is not.
+    for (const std::size_t cap : {kDefaultMaximumResponseSize, (std::size_t{20} << 20) + 4321}) {
+        SCOPED_TRACE(cap);
+        const auto growth = testkit::peakGrowthInChild("HttpClientPeakChild.ReadsAnEndlessBody",
+                                                       {{kPeakCap, std::to_string(cap)}});
+        if (!growth) continue;
+        EXPECT_GE(*growth, cap - kPeakAllowance);  // the measurement does see the body
+        // curl hands the body over in pieces of at most CURL_MAX_WRITE_SIZE (16 KiB).
+        EXPECT_LE(*growth, cap + 16 * 1024 + kPeakAllowance);
+    }
+}
+
+// The child of the test above.
+TEST(HttpClientPeakChild, ReadsAnEndlessBody) {
+    const char* capText = std::getenv(kPeakCap);
+    if (!capText) GTEST_SKIP() << "runs only as a child of HttpClientPeak";
+    EndlessChunkedServer server;
+    ASSERT_TRUE(server.isRunning());
+    SerialQueue queue("test.peak");
+    HttpClient client;
+    const auto refused = [&](std::size_t cap) {
+        HttpRequest request;
+        request.url = server.url();
+        request.maximumResponseSize = cap;
+        Completions completions(queue);
+        client.send(request, queue, completions.callback());
+        ASSERT_TRUE(completions.waitFor(1));
+        const auto results = completions.results();
+        ASSERT_TRUE(results[0].error);
+        EXPECT_EQ(results[0].error->code, kURLErrorDataLengthExceedsMaximum);
+    };
+    refused(1024);  // curl and the client's thread are set up before the measurement
+    testkit::reportPeakGrowthOf([&] { refused(std::stoull(capText)); });
+    client.shutdown();
+    queue.sync([] {});
 }
 
 }  // namespace
