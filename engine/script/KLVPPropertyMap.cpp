@@ -1,12 +1,24 @@
 #include "engine/script/KLVPPropertyMap.h"
 
+#include "engine/script/KLVPBudget.h"
+
 namespace engine {
+
+KLVPName::KLVPName(std::u16string_view text)
+    : text_(text), hash_(std::hash<std::u16string_view>{}(text)) {
+    KLVPChargeWork(text.size(), nullptr);
+}
 
 KLVPPropertyMap::~KLVPPropertyMap() {
     removeAll();
 }
 
-const KLVPValue* KLVPPropertyMap::find(std::u16string_view name) const {
+KLVPPropertyMap::Entry* KLVPPropertyMap::entryFor(const KLVPName& name) {
+    const auto it = index_.find(name);
+    return it == index_.end() ? nullptr : &entries_[it->second];
+}
+
+const KLVPValue* KLVPPropertyMap::find(const KLVPName& name) const {
     const auto it = index_.find(name);
     return it == index_.end() ? nullptr : &entries_[it->second].value;
 }
@@ -16,30 +28,29 @@ const KLVPValue& KLVPPropertyMap::valueForName(std::u16string_view name) const {
     return value ? *value : KLVPUndefined();
 }
 
-bool KLVPPropertyMap::writable(std::u16string_view name) const {
-    return !immutable_ && !immutableNames_.contains(name);
-}
-
-void KLVPPropertyMap::setValue(KLVPValue value, std::u16string_view name) {
-    if (!writable(name)) return;
-    if (const auto it = index_.find(name); it != index_.end()) {
-        KLVPRelease(std::exchange(entries_[it->second].value, std::move(value)));
-        return;
+bool KLVPPropertyMap::setValue(KLVPValue value, const KLVPName& name) {
+    if (immutable_) return false;
+    if (Entry* entry = entryFor(name)) {
+        if (!entry->immutable) KLVPRelease(std::exchange(entry->value, std::move(value)));
+        return false;
     }
-    index_.emplace(std::u16string(name), entries_.size());
-    entries_.push_back(Entry{std::u16string(name), std::move(value)});
+    index_.emplace(Key{std::u16string(name.text()), name.hash()}, entries_.size());
+    entries_.push_back(Entry{std::u16string(name.text()), std::move(value)});
+    return true;
 }
 
 void KLVPPropertyMap::setImmutableValue(KLVPValue value, std::u16string_view name) {
-    if (!writable(name)) return;
-    setValue(std::move(value), name);
-    immutableNames_.emplace(name);
+    const KLVPName key(name);
+    if (immutable_) return;
+    if (const Entry* entry = entryFor(key); entry && entry->immutable) return;
+    setValue(std::move(value), key);
+    entryFor(key)->immutable = true;
 }
 
 void KLVPPropertyMap::removeValueForName(std::u16string_view name) {
-    if (!writable(name)) return;
-    const auto it = index_.find(name);
-    if (it == index_.end()) return;
+    if (immutable_) return;
+    const auto it = index_.find(KLVPName(name));
+    if (it == index_.end() || entries_[it->second].immutable) return;
     KLVPRelease(std::move(entries_[it->second].value));
     entries_[it->second].value = nullptr;
     index_.erase(it);
@@ -53,7 +64,7 @@ void KLVPPropertyMap::compact() {
     kept.reserve(index_.size());
     for (Entry& entry : entries_) {
         if (!entry.value) continue;
-        index_[entry.name] = kept.size();
+        index_.find(KLVPName(entry.name))->second = kept.size();
         kept.push_back(std::move(entry));
     }
     entries_ = std::move(kept);

@@ -43,7 +43,7 @@ class KLVPRuntime {
 
     // A new child scope of the global scope, for one run.
     std::shared_ptr<KLVPScope> getRunScope();
-    // Starts a run's instruction count again from 0.
+    // Starts a run's budgets again from nothing: instructions and memory (KLVPBudget.h).
     void resetInstructionCount();
     std::int64_t getInstructionCount() const;
 
@@ -55,6 +55,7 @@ class KLVPRuntime {
     const std::shared_ptr<KLVPScope>& initialScope() const { return initialScope_; }
     const std::shared_ptr<KLVPScope>& globalScope() const { return globalScope_; }
     KLVPObjectManager& objectManager() { return context_->objectManager; }
+    const KLVPRuntimeContext& context() const { return *context_; }
 
   private:
     std::shared_ptr<KLVPRuntimeContext> context_;
