@@ -7,9 +7,10 @@
 // - instructions: every evaluation counts one, and native bulk work (texts compared, converted,
 //   hashed, copied or joined; slots visited or copied) one per kKLVPWorkUnitsPerInstruction units
 //   it visits or makes; past kKLVPInstructionLimit the run ends with script error 18;
-// - memory: the bytes a run makes (texts, arrays, maps, functions, event parameters and created
-//   events) are counted as they are made, and never given back; past kKLVPMemoryLimit the run
-//   ends with script error 19;
+// - memory: the bytes a run makes (texts, arrays, maps, functions, event parameters, created
+//   events and log lines) are counted as they are made, and never given back; past
+//   kKLVPMemoryLimit the run ends with script error 19. Making something also costs an
+//   instruction, whatever its size;
 // - nesting: calls, evaluations and conversions that walk a structure have depth limits, and a
 //   conversion that meets a structure holding itself ends with script error 19.
 //

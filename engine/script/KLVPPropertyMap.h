@@ -4,11 +4,14 @@
 // were first bound (a removed name that is bound again goes to the end). Constants and a frozen
 // map refuse writes silently.
 //
-// Names may be as long as any text, so hashing one is bulk work: it is charged to the run under
-// way, and a lookup that visits several maps (a scope chain) hashes its name once (KLVPName).
+// Most maps (a call's scope, a rule) hold a few names and are searched in order; larger ones keep
+// an index by hash. Names may be as long as any text, so reading one is bulk work: it is charged
+// to the run under way, and a lookup that visits several maps (a scope chain) hashes its name at
+// most once (KLVPName).
 
 #include <cstddef>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -18,16 +21,17 @@
 
 namespace engine {
 
-// A name with its hash, made once (and charged once) for lookups in several maps.
+// A name for lookups in several maps: charged once, hashed at most once.
 class KLVPName {
   public:
     explicit KLVPName(std::u16string_view text);
     std::u16string_view text() const { return text_; }
-    std::size_t hash() const { return hash_; }
+    std::size_t hash() const;
 
   private:
     std::u16string_view text_;
-    std::size_t hash_;
+    mutable std::size_t hash_ = 0;
+    mutable bool hashed_ = false;
 };
 
 class KLVPPropertyMap {
@@ -57,7 +61,7 @@ class KLVPPropertyMap {
     bool isImmutable() const { return immutable_; }
 
     std::vector<std::u16string> allNames() const;
-    std::size_t count() const { return index_.size(); }
+    std::size_t count() const { return count_; }
     template <class F>
     void forEachValue(F&& f) const {
         for (const Entry& entry : entries_) {
@@ -97,12 +101,17 @@ class KLVPPropertyMap {
         bool operator()(const Key& a, const KLVPName& b) const { return a.name == b.text(); }
     };
     using Index = std::unordered_map<Key, std::size_t, Hash, Equal>;
+    // Maps of up to this many entries are searched in order.
+    static constexpr std::size_t kUnindexedEntries = 8;
 
+    std::size_t positionOf(const KLVPName& name) const;
     Entry* entryFor(const KLVPName& name);
+    void rebuildIndex();
     void compact();
 
     std::vector<Entry> entries_;
-    Index index_;
+    std::size_t count_ = 0;  // entries with a value
+    std::unique_ptr<Index> index_;
     bool immutable_ = false;
 };
 
