@@ -91,8 +91,9 @@ class ConversionStep {
 
 std::u16string KLVPArrayValue::stringValueWithSeparator(std::u16string_view separator,
                                                         platform::Error* error) const {
+    // Each array joined makes a text: an instruction beside the units it visits.
     const ConversionStep step(this, error);
-    if (!step || !KLVPChargeWork(elements_.size(), error)) return {};
+    if (!step || !KLVPChargeWork(kKLVPWorkUnitsPerInstruction + elements_.size(), error)) return {};
     std::u16string text;
     const auto append = [&](std::u16string_view piece) {
         if (piece.size() > kKLVPMaxTextLength - text.size())
