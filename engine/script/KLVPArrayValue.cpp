@@ -57,33 +57,9 @@ bool KLVPArrayValue::grow(std::size_t added, platform::Error* error) const {
 
 namespace {
 
-// The arrays being turned into text on this thread, outermost first: a conversion is a plain
-// recursion through nested arrays, so their depth and any cycle are caught here.
-thread_local std::vector<const KLVPArrayValue*> conversionPath;
-
-class ConversionStep {
-  public:
-    ConversionStep(const KLVPArrayValue* array, platform::Error* error) {
-        if (conversionPath.size() >= kKLVPMaxConversionDepth ||
-            std::find(conversionPath.begin(), conversionPath.end(), array) !=
-                conversionPath.end()) {
-            KLVPSetScriptError(error, kKLVPErrorRuntimeLimit);
-            return;
-        }
-        conversionPath.push_back(array);
-        entered_ = true;
-    }
-    ~ConversionStep() {
-        if (entered_) conversionPath.pop_back();
-    }
-    ConversionStep(const ConversionStep&) = delete;
-    ConversionStep& operator=(const ConversionStep&) = delete;
-
-    explicit operator bool() const { return entered_; }
-
-  private:
-    bool entered_ = false;
-};
+// The arrays being turned into text on this thread: a conversion is a plain recursion through
+// nested arrays, so their depth and any cycle are caught here.
+thread_local KLVPConversionPath textConversion;
 
 }  // namespace
 
@@ -92,7 +68,7 @@ class ConversionStep {
 std::u16string KLVPArrayValue::stringValueWithSeparator(std::u16string_view separator,
                                                         platform::Error* error) const {
     // Each array joined makes a text: an instruction beside the units it visits.
-    const ConversionStep step(this, error);
+    const KLVPConversionPath::Step step(textConversion, this, error);
     if (!step || !KLVPChargeWork(kKLVPWorkUnitsPerInstruction + elements_.size(), error)) return {};
     std::u16string text;
     const auto append = [&](std::u16string_view piece) {

@@ -20,6 +20,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "platform/foundation/Error.h"
 
@@ -77,5 +78,28 @@ bool KLVPChargeMemory(std::size_t bytes, platform::Error* error);
 
 // Sets script error 19 for a memory limit; always false.
 bool KLVPSetMemoryLimitError(platform::Error* error);
+
+// The containers a conversion is inside, outermost first. Entering one more than
+// kKLVPMaxConversionDepth deep, or one already on the path (a structure that holds itself), fails
+// with script error 19.
+class KLVPConversionPath {
+  public:
+    // Inside `container` while it lives, when it converts to true.
+    class Step {
+      public:
+        Step(KLVPConversionPath& path, const void* container, platform::Error* error);
+        ~Step();
+        Step(const Step&) = delete;
+        Step& operator=(const Step&) = delete;
+        explicit operator bool() const { return entered_; }
+
+      private:
+        KLVPConversionPath& path_;
+        bool entered_ = false;
+    };
+
+  private:
+    std::vector<const void*> containers_;
+};
 
 }  // namespace engine

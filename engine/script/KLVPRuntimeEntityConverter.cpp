@@ -163,7 +163,7 @@ class ObjectConversion {
     }
 
     platform::Dictionary dictionary(const KLVPObjectValue& map) {
-        const Step step(*this, &map);
+        const KLVPConversionPath::Step step(path_, &map, error_);
         if (!step) return {};
         platform::Dictionary dictionary;
         map.propertyMap().forEachEntry([&](const std::u16string& name, const KLVPValue& property) {
@@ -179,7 +179,7 @@ class ObjectConversion {
 
   private:
     platform::Array array(const KLVPArrayValue& value) {
-        const Step step(*this, &value);
+        const KLVPConversionPath::Step step(path_, &value, error_);
         if (!step) return {};
         platform::Array array;
         for (const KLVPValue& element : value.elements()) {
@@ -199,33 +199,8 @@ class ObjectConversion {
         return bytes;
     }
 
-    // One container on the way down.
-    class Step {
-      public:
-        Step(ObjectConversion& conversion, const KLVPRuntimeValue* container)
-            : path_(conversion.path_) {
-            if (path_.size() >= kKLVPMaxConversionDepth ||
-                std::find(path_.begin(), path_.end(), container) != path_.end()) {
-                KLVPSetScriptError(conversion.error_, kKLVPErrorRuntimeLimit);
-                return;
-            }
-            path_.push_back(container);
-            entered_ = true;
-        }
-        ~Step() {
-            if (entered_) path_.pop_back();
-        }
-        Step(const Step&) = delete;
-        Step& operator=(const Step&) = delete;
-        explicit operator bool() const { return entered_; }
-
-      private:
-        std::vector<const KLVPRuntimeValue*>& path_;
-        bool entered_ = false;
-    };
-
     platform::Error* const error_;
-    std::vector<const KLVPRuntimeValue*> path_;
+    KLVPConversionPath path_;
 };
 
 }  // namespace

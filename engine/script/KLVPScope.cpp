@@ -172,6 +172,23 @@ bool KLVPChargeWork(std::size_t units, platform::Error* error) {
     return !context || context->countWork(units, error);
 }
 
+KLVPConversionPath::Step::Step(KLVPConversionPath& path, const void* container,
+                               platform::Error* error)
+    : path_(path) {
+    std::vector<const void*>& containers = path_.containers_;
+    if (containers.size() >= kKLVPMaxConversionDepth ||
+        std::find(containers.begin(), containers.end(), container) != containers.end()) {
+        KLVPSetScriptError(error, kKLVPErrorRuntimeLimit);
+        return;
+    }
+    containers.push_back(container);
+    entered_ = true;
+}
+
+KLVPConversionPath::Step::~Step() {
+    if (entered_) path_.containers_.pop_back();
+}
+
 bool KLVPChargeMemory(std::size_t bytes, platform::Error* error) {
     KLVPRuntimeContext* context = activeContext;
     return !context || context->countMemory(bytes, error);
