@@ -55,9 +55,6 @@ inline std::size_t KLVPTextBytes(std::size_t units) {
     return kKLVPTextBytes + kKLVPTextUnitBytes * units;
 }
 
-// The run under way on this thread, or null.
-KLVPRuntimeContext* KLVPActiveContext();
-
 // Makes a runtime's run the one under way on this thread while it lives (null: none).
 class KLVPActiveRun {
   public:

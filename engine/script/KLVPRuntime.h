@@ -55,7 +55,6 @@ class KLVPRuntime {
     const std::shared_ptr<KLVPScope>& initialScope() const { return initialScope_; }
     const std::shared_ptr<KLVPScope>& globalScope() const { return globalScope_; }
     KLVPObjectManager& objectManager() { return context_->objectManager; }
-    const KLVPRuntimeContext& context() const { return *context_; }
 
   private:
     std::shared_ptr<KLVPRuntimeContext> context_;

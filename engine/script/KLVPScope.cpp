@@ -155,10 +155,6 @@ constinit thread_local KLVPRuntimeContext* activeContext = nullptr;
 
 }  // namespace
 
-KLVPRuntimeContext* KLVPActiveContext() {
-    return activeContext;
-}
-
 KLVPActiveRun::KLVPActiveRun(KLVPRuntimeContext* context) : previous_(activeContext) {
     activeContext = context;
 }
@@ -170,6 +166,11 @@ KLVPActiveRun::~KLVPActiveRun() {
 bool KLVPChargeWork(std::size_t units, platform::Error* error) {
     KLVPRuntimeContext* context = activeContext;
     return !context || context->countWork(units, error);
+}
+
+bool KLVPChargeMemory(std::size_t bytes, platform::Error* error) {
+    KLVPRuntimeContext* context = activeContext;
+    return !context || context->countMemory(bytes, error);
 }
 
 KLVPConversionPath::Step::Step(KLVPConversionPath& path, const void* container,
@@ -187,11 +188,6 @@ KLVPConversionPath::Step::Step(KLVPConversionPath& path, const void* container,
 
 KLVPConversionPath::Step::~Step() {
     if (entered_) path_.containers_.pop_back();
-}
-
-bool KLVPChargeMemory(std::size_t bytes, platform::Error* error) {
-    KLVPRuntimeContext* context = activeContext;
-    return !context || context->countMemory(bytes, error);
 }
 
 // Scopes.

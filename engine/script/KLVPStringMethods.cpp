@@ -76,7 +76,8 @@ class TextSearch {
     TextSearch(std::u16string_view pattern, platform::Error* error)
         : pattern_(pattern), prefix_(pattern.size(), 0) {
         if (!KLVPChargeWork(pattern.size(), error)) return;
-        for (std::size_t i = 1, k = 0; i < pattern.size(); ++i) {
+        // Texts are at most kKLVPMaxTextLength units, so positions fit 32 bits.
+        for (std::uint32_t i = 1, k = 0; i < pattern.size(); ++i) {
             while (k > 0 && pattern[i] != pattern[k])
                 k = prefix_[k - 1];
             if (pattern[i] == pattern[k]) ++k;
@@ -105,7 +106,7 @@ class TextSearch {
 
   private:
     std::u16string_view pattern_;
-    std::vector<std::size_t> prefix_;
+    std::vector<std::uint32_t> prefix_;
 };
 
 // The first occurrence of a non-empty pattern at or after `from`, or npos.
