@@ -126,12 +126,6 @@ bool KLVPRuntimeContext::withinLimits(platform::Error* error) const {
     return true;
 }
 
-bool KLVPRuntimeContext::countInstructions(std::int64_t count, platform::Error* error) {
-    if (!withinLimits(error)) return false;
-    instructionCount += count;
-    return true;
-}
-
 bool KLVPRuntimeContext::countWork(std::size_t units, platform::Error* error) {
     // Past any real size (texts and arrays are far smaller), so that the sums cannot wrap.
     constexpr std::size_t kMostUnits = std::size_t{1} << 40;
