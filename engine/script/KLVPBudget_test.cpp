@@ -264,22 +264,32 @@ TEST(KLVPBudgetTest, SortWithAComparatorStopsSoonOnLongTexts) {
     EXPECT_EQ(outcome.steps, 0);
 }
 
-// A run that copies long texts into what it makes.
-const std::string kCopies[] = {
+// A run that ends at a limit, mostly by copying long texts into what it makes.
+const struct LimitCase {
+    const char* step;
+    std::int64_t code;
+    const char* description;
+} kLimits[] = {
     // Into event parameters.
-    R"((call (var "e") "setParamValue" (array (add "p" (var "n")) (var "s"))))",
+    {R"((call (var "e") "setParamValue" (array (add "p" (var "n")) (var "s"))))",
+     kKLVPErrorRuntimeLimit, "memory limit"},
     // Into created events.
-    R"((log "copy" 1 (object "p" (var "s"))))",
+    {R"((log "copy" 1 (object "p" (var "s"))))", kKLVPErrorRuntimeLimit, "memory limit"},
     // Into map keys.
-    R"((set (object) (var "s") 1))",
+    {R"((set (object) (var "s") 1))", kKLVPErrorRuntimeLimit, "memory limit"},
     // Doubling an array.
-    R"((assign "a" (call (var "a") "concat" (array (var "a")))))",
+    {R"((assign "a" (call (var "a") "concat" (array (var "a")))))", kKLVPErrorRuntimeLimit,
+     "memory limit"},
     // Pieces of a text.
-    R"((call (var "s") "split" (array "")))",
+    {R"((call (var "s") "split" (array "")))", kKLVPErrorRuntimeLimit, "memory limit"},
+    // The other limits: comparing long texts, and an array that holds itself.
+    {R"((eq (var "s") (var "s")))", kKLVPErrorInstructionLimit, ""},
+    {R"((set (var "a") 0 (var "a")) (add (var "a") ""))", kKLVPErrorRuntimeLimit, "runtime limit"},
 };
 
-TEST(KLVPBudgetTest, CopiesEndWithTheMemoryLimitAndTheEventStaysAsItCame) {
-    for (const std::string& copy : kCopies) {
+TEST(KLVPBudgetTest, ARunPastALimitLeavesTheEventAsItCame) {
+    for (const LimitCase& c : kLimits) {
+        const std::string copy = c.step;
         KLVPEventEditingRuntime editing;
         platform::Error error;
         ASSERT_TRUE(editing.loadProgram(makeProgram(R"((let "reg" "log")
@@ -303,8 +313,8 @@ TEST(KLVPBudgetTest, CopiesEndWithTheMemoryLimitAndTheEventStaysAsItCame) {
         const PeakResidentSize peak;
         EXPECT_FALSE(editing.handleEvent(input, &error)) << copy;
         EXPECT_EQ(error.domain, kKLVPScriptErrorDomain) << copy;
-        EXPECT_EQ(error.code, kKLVPErrorRuntimeLimit) << copy;
-        EXPECT_EQ(error.description, "memory limit") << copy;
+        EXPECT_EQ(error.code, c.code) << copy;
+        EXPECT_EQ(error.description, c.description) << copy;
         const KLVPEvent& output = editing.eventContext().outputEvent();
         EXPECT_EQ(output.name, "purchase") << copy;
         EXPECT_EQ(platform::Object(output.parameters), platform::Object(input.parameters)) << copy;
