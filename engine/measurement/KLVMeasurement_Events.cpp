@@ -203,7 +203,9 @@ void KLVMeasurement::handleEventOnWorkerQueue(KLVEvent event) {
         return;
     }
     platform::Error error;
-    if (!editor->handleEvent(event.editEvent(), &error)) {
+    // False answers a pass that left the event as it was, too: only the error tells a failure.
+    editor->handleEvent(event.editEvent(), &error);
+    if (!error.domain.empty()) {
         writeEventOnWorkerQueue(event);
         monitor().logWithLevel(kKLVLogErrorMonitored, 23223, "Event editing failed. Event name",
                                KLVDebugEventName(event.name()));

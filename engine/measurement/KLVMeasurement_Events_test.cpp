@@ -364,6 +364,9 @@ class FakeEditor : public KLVPEventEditing {
             return false;
         }
         context.output = event;
+        context.created.clear();
+        // Nothing to store but the event itself: false, and no error.
+        if (event.name == "untouched") return false;
         context.output.parameters["edited"] = Object(1);
         context.created = {KLVPEvent::initWithName("_made", event.timestamp, {})};
         return true;
@@ -382,13 +385,15 @@ TEST_F(EventPipelineTest, EditedAndCreatedEventsAndAnEditingError) {
                  std::vector<KLVPBProgram>(1));
     apply(config);
     log("changed");
+    log("untouched");
     log("broken");
-    EXPECT_THAT(storedNames(), ElementsAre("changed", "_made", "broken"));
+    EXPECT_THAT(storedNames(), ElementsAre("changed", "_made", "untouched", "broken"));
     const auto rows = stored();
     EXPECT_EQ(rows[0].parameters.count("edited"), 1u);
     EXPECT_EQ(rows[1].origin, "app");
-    EXPECT_EQ(rows[2].parameters.count("edited"), 0u);
+    EXPECT_EQ(rows[3].parameters.count("edited"), 0u);
     EXPECT_THAT(logLine(23223), HasSubstr("Event editing failed"));
+    EXPECT_EQ(logCount(23223), 1u);
 }
 
 // ---- User properties ----------------------------------------------------------------------

@@ -30,8 +30,10 @@ namespace engine {
 namespace {
 
 using platform::Dictionary;
+using ::testing::Contains;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
+using ::testing::Not;
 
 constexpr char kHost[] = "upload.measurement.test";
 
@@ -574,7 +576,8 @@ TEST_F(ServedConfigurationTest, AudienceResultsTravelWithEveryBundle) {
 TEST_F(ServedConfigurationTest, ARuleProgramRenamesStoredEventsAndAFailingRuleKeepsTheOriginal) {
     installEventEditingRuntime();
     allowDebugLines();
-    // "edit" renames events named "from" to "to", then fails on events named "failOn".
+    // "edit" renames events named "from" to "to", then fails on events named "failOn"; on events
+    // named "exhaustOn" it sets "_err" and makes arrays until the run's memory runs out.
     auto config = testing::makeConfig(kAppID);
     NANOSetArray(config, KLVPBMeasurementConfig::dynamic_event_editing,
                  std::vector<KLVPBProgram>{testing::makeProgram(
@@ -586,24 +589,39 @@ TEST_F(ServedConfigurationTest, ARuleProgramRenamesStoredEventsAndAFailingRuleKe
                                 (stmts (call (var "e") "setEventName" (array (get (var "r") "to")))))
                             (if (seq= (var "name") (get (var "r") "failOn"))
                                 (stmts (assign "undeclared" 1)))
+                            (if (seq= (var "name") (get (var "r") "exhaustOn"))
+                                (stmts (call (var "e") "setParamValue" (array "_err" 99))
+                                       (let "a") (assign "a" (array 1))
+                                       (while true (undefined) false (stmts
+                                         (assign "a" (call (var "a") "concat" (array (var "a"))))))))
                             (return 0))
                            (var "r"))))",
                      {{"edit", R"((object "type" "edit" "from" "shop" "to" "purchase_made")
                                   (object "type" "edit" "from" "broken" "to" "never_stored"
-                                          "failOn" "broken"))"}})});
+                                          "failOn" "broken")
+                                  (object "type" "edit" "from" "huge" "to" "never_stored"
+                                          "exhaustOn" "huge"))"}})});
     fetchConfiguration(config);
     EXPECT_THAT(logLine(29027), HasSubstr("Loading Event Modification and Creation "
                                           "programs"));
 
     log("shop", {{"item", "pen"}});
     log("broken");
+    log("huge", {{"item", "ink"}});
     const auto events =
         NANOGetArray<KLVPBEvent>(uploadedBundle(), KLVPBMeasurementBundle::events).value();
     std::vector<std::string> names;
     for (const auto& event : events)
         names.push_back(*NANOGetString(event, KLVPBEvent::name));
-    EXPECT_THAT(names, ElementsAre("purchase_made", "broken"));
-    EXPECT_EQ(logCount(23223), 1u);
+    EXPECT_THAT(names, ElementsAre("purchase_made", "broken", "huge"));
+    // The run past its memory is a failed pass: the event is stored as it came.
+    const auto stored = NANOGetArray<KLVPBEventParam>(events.at(2), KLVPBEvent::params).value();
+    std::vector<std::string> parameters;
+    for (const auto& parameter : stored)
+        parameters.push_back(*NANOGetString(parameter, KLVPBEventParam::name));
+    EXPECT_THAT(parameters, Contains("item"));
+    EXPECT_THAT(parameters, Not(Contains("_err")));
+    EXPECT_EQ(logCount(23223), 2u);
     EXPECT_THAT(logLine(23223), HasSubstr("Event editing failed"));
 }
 

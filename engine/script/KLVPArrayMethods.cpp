@@ -26,11 +26,6 @@ const KLVPValue& fail(platform::Error* error, std::int64_t code) {
     return KLVPUndefined();
 }
 
-bool countWork(KLVPScope& scope, std::size_t units, platform::Error* error) {
-    KLVPRuntimeContext* context = scope.context();
-    return !context || context->countWork(units, error);
-}
-
 KLVPValue self(KLVPArrayValue& array) {
     return array.shared_from_this();
 }
@@ -71,13 +66,12 @@ KLVPValue newArray(KLVPValues values, KLVPScope& scope, platform::Error* error) 
 // Element walk: calls the function with (element, index, array) for each slot the array has,
 // and hands each result to `step`, which answers false to stop.
 template <typename Step>
-bool walkElements(KLVPArrayValue& array, Values v, KLVPScope& scope, platform::Error* error,
-                  Step step) {
+bool walkElements(KLVPArrayValue& array, Values v, KLVPScope&, platform::Error* error, Step step) {
     if (!KLVPCheckArgumentCountEquals(v, 1, error)) return false;
     KLVPFunctionValue* function = functionArgument(v, error);
     if (!function) return false;
     const std::size_t n = array.count();
-    if (!countWork(scope, n, error)) return false;
+    if (!KLVPChargeWork(n, error)) return false;
     const KLVPValue receiver = self(array);
     for (std::size_t i = 0; i < n; ++i) {
         if (!hasSlot(array, i)) continue;
@@ -143,7 +137,7 @@ KLVPValue map(KLVPArrayValue& array, Values v, KLVPScope& scope, platform::Error
     return newArray(std::move(slots), scope, error);
 }
 
-KLVPValue reduce(KLVPArrayValue& array, Values v, KLVPScope& scope, platform::Error* error,
+KLVPValue reduce(KLVPArrayValue& array, Values v, KLVPScope&, platform::Error* error,
                  bool fromRight) {
     if (!KLVPCheckArgumentCountAtLeast(v, 1, error) || !KLVPCheckArgumentCountAtMost(v, 2, error))
         return KLVPUndefined();
@@ -152,7 +146,7 @@ KLVPValue reduce(KLVPArrayValue& array, Values v, KLVPScope& scope, platform::Er
     if (v.size() > 1 && v[1]->kind() == KLVPValueKind::Control)
         return fail(error, kKLVPErrorArgumentKind);
     const std::size_t n = array.count();
-    if (!countWork(scope, n, error)) return KLVPUndefined();
+    if (!KLVPChargeWork(n, error)) return KLVPUndefined();
     // Positions in walking order.
     auto indexAt = [&](std::size_t step) { return fromRight ? n - 1 - step : step; };
     std::size_t step = 0;
@@ -186,8 +180,8 @@ KLVPValue reduceRight(KLVPArrayValue& array, Values v, KLVPScope& scope, platfor
 
 KLVPValue concat(KLVPArrayValue& array, Values v, KLVPScope& scope, platform::Error* error) {
     const auto result = KLVPObjectManager::subarrayWithArray(
-        array, 0, static_cast<std::int64_t>(array.count()), scope);
-    if (!countWork(scope, array.count(), error)) return KLVPUndefined();
+        array, 0, static_cast<std::int64_t>(array.count()), scope, error);
+    if (!result) return KLVPUndefined();
     for (const KLVPValue& value : v) {
         if (!result->concat(value, error)) return KLVPUndefined();
     }
@@ -265,9 +259,9 @@ KLVPValue pop(KLVPArrayValue& array, Values v, KLVPScope&, platform::Error* erro
     return array.removeLastElement();
 }
 
-KLVPValue shift(KLVPArrayValue& array, Values v, KLVPScope& scope, platform::Error* error) {
+KLVPValue shift(KLVPArrayValue& array, Values v, KLVPScope&, platform::Error* error) {
     if (!KLVPCheckArgumentCountEquals(v, 0, error)) return KLVPUndefined();
-    if (!countWork(scope, array.count(), error)) return KLVPUndefined();
+    if (!KLVPChargeWork(array.count(), error)) return KLVPUndefined();
     return array.removeFirstElement();
 }
 
@@ -283,9 +277,9 @@ KLVPValue unshift(KLVPArrayValue& array, Values v, KLVPScope&, platform::Error* 
     return number(static_cast<double>(*length));
 }
 
-KLVPValue reverse(KLVPArrayValue& array, Values v, KLVPScope& scope, platform::Error* error) {
+KLVPValue reverse(KLVPArrayValue& array, Values v, KLVPScope&, platform::Error* error) {
     if (!KLVPCheckArgumentCountEquals(v, 0, error)) return KLVPUndefined();
-    if (!countWork(scope, array.count(), error)) return KLVPUndefined();
+    if (!KLVPChargeWork(array.count(), error)) return KLVPUndefined();
     array.reverse();
     return self(array);
 }
@@ -302,8 +296,9 @@ KLVPValue slice(KLVPArrayValue& array, Values v, KLVPScope& scope, platform::Err
         if (KLVPFailed(error)) return KLVPUndefined();
         end = std::max(relativeIndex(last, n), start);
     }
-    if (!countWork(scope, static_cast<std::size_t>(end - start), error)) return KLVPUndefined();
-    return KLVPObjectManager::subarrayWithArray(array, start, end - start, scope);
+    auto result = KLVPObjectManager::subarrayWithArray(array, start, end - start, scope, error);
+    if (!result) return KLVPUndefined();
+    return result;
 }
 
 KLVPValue splice(KLVPArrayValue& array, Values v, KLVPScope& scope, platform::Error* error) {
@@ -349,10 +344,13 @@ class SlotOrder {
             return order < 0;
         }
         platform::Error error;
-        const std::u16string left = a->stringValueOrError(&error);
-        const std::u16string right = KLVPFailed(&error) ? u"" : b->stringValueOrError(&error);
+        const KLVPTextForm left(a, &error);
         if (keep(error)) return false;
-        return left < right;
+        const KLVPTextForm right(b, &error);
+        if (keep(error)) return false;
+        const int order = KLVPCompareStrings(left.view(), right.view(), &error);
+        if (keep(error)) return false;
+        return order < 0;
     }
 
     bool failed() const { return failed_; }
@@ -396,7 +394,7 @@ void mergeSort(KLVPValues& slots, SlotOrder& order) {
     }
 }
 
-KLVPValue sort(KLVPArrayValue& array, Values v, KLVPScope& scope, platform::Error* error) {
+KLVPValue sort(KLVPArrayValue& array, Values v, KLVPScope&, platform::Error* error) {
     if (!KLVPCheckArgumentCountAtMost(v, 1, error)) return KLVPUndefined();
     const std::size_t n = array.count();
     if (n < 2) return self(array);
@@ -405,7 +403,7 @@ KLVPValue sort(KLVPArrayValue& array, Values v, KLVPScope& scope, platform::Erro
     std::size_t levels = 1;
     while ((std::size_t{1} << levels) < n)
         ++levels;
-    if (!countWork(scope, n * levels, error)) return KLVPUndefined();
+    if (!KLVPChargeWork(n * levels, error)) return KLVPUndefined();
     KLVPValues slots = array.elements();
     SlotOrder order(comparator, error);
     mergeSort(slots, order);

@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <vector>
 
 #include "engine/messages/MessageCodec.h"
+#include "engine/script/KLVPBudget.h"
 #include "engine/script/KLVPObjectValues.h"
 #include "engine/script/KLVPScope.h"
 #include "engine/script/KLVPScriptError.h"
@@ -47,39 +49,45 @@ void KLVPArrayValue::releaseSlots(KLVPValues slots) {
         KLVPRelease(std::move(slot));
 }
 
-bool KLVPArrayValue::countWork(std::size_t units, platform::Error* error) const {
-    const auto context = context_.lock();
-    return !context || context->countWork(units, error);
+bool KLVPArrayValue::grow(std::size_t added, platform::Error* error) const {
+    if (added > kKLVPMaxArrayLength - std::min(elements_.size(), kKLVPMaxArrayLength))
+        return KLVPSetScriptError(error, kKLVPErrorRuntimeLimit);
+    return KLVPChargeMemory(kKLVPSlotBytes * added, error) && KLVPChargeWork(added, error);
 }
 
-bool KLVPArrayValue::fits(std::size_t added, platform::Error* error) const {
-    if (added <= kKLVPMaxArrayLength - std::min(elements_.size(), kKLVPMaxArrayLength) &&
-        elements_.size() + added <= kKLVPMaxArrayLength)
-        return true;
-    return KLVPSetScriptError(error, kKLVPErrorRuntimeLimit);
-}
+namespace {
+
+// The arrays being turned into text on this thread: a conversion is a plain recursion through
+// nested arrays, so their depth and any cycle are caught here.
+thread_local KLVPConversionPath textConversion;
+
+}  // namespace
 
 // Forms.
 
 std::u16string KLVPArrayValue::stringValueWithSeparator(std::u16string_view separator,
                                                         platform::Error* error) const {
-    if (!countWork(elements_.size(), error)) return {};
+    // Each array joined makes a text: an instruction beside the units it visits.
+    const KLVPConversionPath::Step step(textConversion, this, error);
+    if (!step || !KLVPChargeWork(kKLVPWorkUnitsPerInstruction + elements_.size(), error)) return {};
     std::u16string text;
+    const auto append = [&](std::u16string_view piece) {
+        if (piece.size() > kKLVPMaxTextLength - text.size())
+            return KLVPSetScriptError(error, kKLVPErrorRuntimeLimit);
+        if (!KLVPChargeWork(piece.size(), error)) return false;
+        text += piece;
+        return true;
+    };
     for (std::size_t i = 0; i < elements_.size(); ++i) {
-        if (i > 0) text += separator;
+        if (i > 0 && !append(separator)) return {};
         const KLVPValue& slot = elements_[i];
         const KLVPValueKind kind = slot->kind();
         if (kind == KLVPValueKind::Hole || kind == KLVPValueKind::Undefined ||
             kind == KLVPValueKind::Null)
             continue;
-        text += slot->stringValueOrError(error);
-        if (KLVPFailed(error)) return {};
-        if (text.size() > kKLVPMaxTextLength) {
-            KLVPSetScriptError(error, kKLVPErrorRuntimeLimit);
-            return {};
-        }
+        const KLVPTextForm piece(slot, error);
+        if (KLVPFailed(error) || !append(piece.view())) return {};
     }
-    if (!countWork(text.size(), error)) return {};
     return text;
 }
 
@@ -108,10 +116,9 @@ bool KLVPArrayValue::setLength(std::size_t length, platform::Error* error) {
         elements_.resize(length);
         const std::size_t count = removed.size();
         releaseSlots(std::move(removed));
-        return countWork(count, error);
+        return KLVPChargeWork(count, error);
     }
-    const std::size_t added = length - elements_.size();
-    if (!countWork(added, error)) return false;
+    if (!grow(length - elements_.size(), error)) return false;
     elements_.resize(length, emptyValue());
     return true;
 }
@@ -135,9 +142,11 @@ bool KLVPArrayValue::setValueForProperty(const KLVPValue& key, KLVPValue value,
         KLVPRelease(std::exchange(elements_[slot], std::move(value)));
         return true;
     }
-    const std::u16string name = key->stringValueOrError(error);
+    const KLVPTextForm name(key, error);
     if (KLVPFailed(error)) return false;
-    propertyMap_.setValue(std::move(value), name);
+    if (propertyMap_.setValue(std::move(value), name.view()))
+        return KLVPChargeMemory(kKLVPPropertyBytes + 2 * kKLVPTextUnitBytes * name.view().size(),
+                                error);
     return true;
 }
 
@@ -149,9 +158,9 @@ KLVPValue KLVPArrayValue::valueForProperty(const KLVPValue& key, platform::Error
         const KLVPValue& slot = elements_[static_cast<std::size_t>(index)];
         return slot->kind() == KLVPValueKind::Hole ? KLVPUndefined() : slot;
     }
-    const std::u16string name = key->stringValueOrError(error);
+    const KLVPTextForm name(key, error);
     if (KLVPFailed(error)) return KLVPUndefined();
-    return propertyMap_.valueForName(name);
+    return propertyMap_.valueForName(name.view());
 }
 
 bool KLVPArrayValue::removeValueForProperty(const KLVPValue& key, platform::Error* error) {
@@ -161,9 +170,9 @@ bool KLVPArrayValue::removeValueForProperty(const KLVPValue& key, platform::Erro
             KLVPRelease(std::exchange(elements_[static_cast<std::size_t>(index)], emptyValue()));
         return true;
     }
-    const std::u16string name = key->stringValueOrError(error);
+    const KLVPTextForm name(key, error);
     if (KLVPFailed(error)) return false;
-    propertyMap_.removeValueForName(name);
+    propertyMap_.removeValueForName(name.view());
     return true;
 }
 
@@ -173,18 +182,19 @@ bool KLVPArrayValue::hasProperty(const KLVPValue& key, platform::Error* error) c
         return index < static_cast<double>(elements_.size()) &&
                elements_[static_cast<std::size_t>(index)]->kind() != KLVPValueKind::Hole;
     }
-    const std::u16string name = key->stringValueOrError(error);
-    return !KLVPFailed(error) && propertyMap_.hasName(name);
+    const KLVPTextForm name(key, error);
+    return !KLVPFailed(error) && propertyMap_.hasName(name.view());
 }
 
-KLVPValues KLVPArrayValue::allPropertyNames() const {
+KLVPValues KLVPArrayValue::allPropertyNames(platform::Error* error) const {
     KLVPValues names;
     propertyMap_.forEachEntry([&](const std::u16string& name, const KLVPValue&) {
         names.push_back(KLVPStringValue::make(name));
     });
     for (std::size_t i = 0; i < elements_.size(); ++i) {
         if (elements_[i]->kind() == KLVPValueKind::Hole) continue;
-        names.push_back(KLVPStringValue::make(KLVPUTF16FromASCII(std::to_string(i))));
+        names.push_back(KLVPStringValue::make(KLVPUTF16FromASCII(std::to_string(i)), error));
+        if (KLVPFailed(error)) return {};
     }
     return names;
 }
@@ -211,8 +221,8 @@ std::optional<KLVPValues> KLVPArrayValue::spliceFrom(std::int64_t start, std::in
                                                      platform::Error* error) {
     const std::size_t first = clampIndex(start, elements_.size());
     const std::size_t count = clampIndex(deleteCount, elements_.size() - first);
-    if (values.size() > count && !fits(values.size() - count, error)) return std::nullopt;
-    if (!countWork(elements_.size() + values.size(), error)) return std::nullopt;
+    if (values.size() > count && !grow(values.size() - count, error)) return std::nullopt;
+    if (!KLVPChargeWork(elements_.size() + values.size(), error)) return std::nullopt;
     const auto begin = elements_.begin() + static_cast<std::ptrdiff_t>(first);
     KLVPValues removed(std::make_move_iterator(begin),
                        std::make_move_iterator(begin + static_cast<std::ptrdiff_t>(count)));
@@ -252,14 +262,14 @@ KLVPValue KLVPArrayValue::removeLastElement() {
 
 std::optional<std::size_t> KLVPArrayValue::appendElements(std::span<const KLVPValue> values,
                                                           platform::Error* error) {
-    if (!fits(values.size(), error) || !countWork(values.size(), error)) return std::nullopt;
+    if (!grow(values.size(), error)) return std::nullopt;
     elements_.insert(elements_.end(), values.begin(), values.end());
     return elements_.size();
 }
 
 std::optional<std::size_t> KLVPArrayValue::prependElements(std::span<const KLVPValue> values,
                                                            platform::Error* error) {
-    if (!fits(values.size(), error) || !countWork(elements_.size() + values.size(), error))
+    if (!grow(values.size(), error) || !KLVPChargeWork(elements_.size(), error))
         return std::nullopt;
     elements_.insert(elements_.begin(), values.begin(), values.end());
     return elements_.size();
@@ -272,7 +282,7 @@ std::int64_t KLVPArrayValue::indexOfValue(const KLVPValue& value, std::int64_t f
     for (; i < elements_.size(); ++i) {
         if (KLVPStrictEquals(elements_[i], value, error) || KLVPFailed(error)) break;
     }
-    if (!countWork(i - first, error) || KLVPFailed(error)) return -1;
+    if (!KLVPChargeWork(i - first, error) || KLVPFailed(error)) return -1;
     return i < elements_.size() ? static_cast<std::int64_t>(i) : -1;
 }
 
@@ -289,7 +299,7 @@ std::int64_t KLVPArrayValue::lastIndexOfValue(const KLVPValue& value, std::int64
             break;
         }
     }
-    if (!countWork(visited, error) || KLVPFailed(error)) return -1;
+    if (!KLVPChargeWork(visited, error) || KLVPFailed(error)) return -1;
     return found;
 }
 

@@ -19,8 +19,6 @@
 
 namespace engine {
 
-struct KLVPRuntimeContext;
-
 // The most slots an array may have.
 inline constexpr std::size_t kKLVPMaxArrayLength = std::size_t{1} << 20;
 
@@ -35,11 +33,9 @@ class KLVPArrayValue : public KLVPRuntimeValue {
     // The hole marker; every read of a hole yields undefined.
     static const KLVPValue& emptyValue();
 
-    // Bulk work of this array counts against the run of that runtime.
-    void setContext(std::weak_ptr<KLVPRuntimeContext> context) { context_ = std::move(context); }
-
     // The slots' texts joined (holes, undefined and null as empty text); the first failing form
-    // ends it with that error.
+    // ends it with that error. Arrays inside are joined with ","; one nested deeper than
+    // kKLVPMaxConversionDepth, or one that holds itself, ends it with script error 19.
     std::u16string stringValueWithSeparator(std::u16string_view separator,
                                             platform::Error* error) const;
     // Joined with ",".
@@ -49,7 +45,8 @@ class KLVPArrayValue : public KLVPRuntimeValue {
     // Always true.
     bool booleanValueOrError(platform::Error* error) const override;
 
-    // Shorter removes trailing slots, longer appends holes; script error 19 beyond the limit.
+    // Shorter removes trailing slots, longer appends holes; script error 19 beyond the limit
+    // (of slots or of the run's memory).
     bool setLength(std::size_t length, platform::Error* error);
     std::size_t count() const { return elements_.size(); }
 
@@ -58,8 +55,8 @@ class KLVPArrayValue : public KLVPRuntimeValue {
     bool removeValueForProperty(const KLVPValue& key, platform::Error* error);
     bool hasProperty(const KLVPValue& key, platform::Error* error) const;
     // Named properties first (in the order they were set), then the indexes of the slots that
-    // are not holes, ascending, as texts.
-    KLVPValues allPropertyNames() const;
+    // are not holes, ascending, as texts; made as the run's memory allows (else script error 19).
+    KLVPValues allPropertyNames(platform::Error* error = nullptr) const;
 
     // The slots as they are (holes included).
     const KLVPValues& elements() const { return elements_; }
@@ -100,13 +97,12 @@ class KLVPArrayValue : public KLVPRuntimeValue {
     void sweep() override;
 
   private:
-    bool countWork(std::size_t units, platform::Error* error) const;
-    bool fits(std::size_t added, platform::Error* error) const;
+    // Room for `added` more slots: within kKLVPMaxArrayLength, made and copied by the run.
+    bool grow(std::size_t added, platform::Error* error) const;
     void releaseSlots(KLVPValues slots);
 
     KLVPPropertyMap propertyMap_;
     KLVPValues elements_;
-    std::weak_ptr<KLVPRuntimeContext> context_;
 };
 
 // The 21 array methods, called by name.

@@ -28,16 +28,14 @@ const KLVPArrayValue& asArray(const KLVPValue& value) {
 }
 
 // The array's elements, copied so that the statements may change the array while they run.
-KLVPValues elementsOf(const KLVPValue& array, KLVPScope& scope, platform::Error* error) {
+KLVPValues elementsOf(const KLVPValue& array, platform::Error* error) {
     KLVPValues elements = asArray(array).allElements();
-    if (KLVPRuntimeContext* context = scope.context();
-        context && !context->countWork(elements.size(), error))
-        return {};
+    if (!KLVPChargeWork(elements.size(), error)) return {};
     return elements;
 }
 
 KLVPValue runElements(const KLVPValue& array, KLVPScope& scope, platform::Error* error) {
-    const KLVPValues statements = elementsOf(array, scope, error);
+    const KLVPValues statements = elementsOf(array, error);
     if (KLVPFailed(error)) return KLVPUndefined();
     return KLVPEvaluator::executeStatements(statements, scope, error);
 }
@@ -49,7 +47,7 @@ KLVPValue callMethod(std::span<const KLVPValue> arguments, KLVPScope& scope,
     if (KLVPFailed(error)) return KLVPUndefined();
     if (values[1]->kind() != KLVPValueKind::String || !isArray(values[2]))
         return fail(error, kKLVPErrorArgumentKind);
-    const KLVPValues methodArguments = elementsOf(values[2], scope, error);
+    const KLVPValues methodArguments = elementsOf(values[2], error);
     if (KLVPFailed(error)) return KLVPUndefined();
     const std::u16string& name = static_cast<const KLVPStringValue&>(*values[1]).value();
     return values[0]->applyWithName(name, methodArguments, scope, error);
@@ -119,9 +117,9 @@ KLVPValue switchStatement(std::span<const KLVPValue> arguments, KLVPScope& scope
     const KLVPValues values = KLVPEvaluateArguments(arguments, scope, error);
     if (KLVPFailed(error)) return KLVPUndefined();
     if (!isArray(values[1]) || !isArray(values[2])) return fail(error, kKLVPErrorArgumentCount);
-    const KLVPValues cases = elementsOf(values[1], scope, error);
+    const KLVPValues cases = elementsOf(values[1], error);
     if (KLVPFailed(error)) return KLVPUndefined();
-    const KLVPValues bodies = elementsOf(values[2], scope, error);
+    const KLVPValues bodies = elementsOf(values[2], error);
     if (KLVPFailed(error)) return KLVPUndefined();
 
     bool matched = false;

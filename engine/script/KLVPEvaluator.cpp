@@ -85,10 +85,11 @@ KLVPValue evaluateFunctionCall(const KLVPStatementValue& statement, KLVPScope& s
                                                                        error);
 }
 
-// Keeps count of the evaluations under way in one runtime.
+// Keeps count of the evaluations under way in one runtime, and makes its run the one that native
+// work on this thread is charged to.
 class EvaluationDepth {
   public:
-    explicit EvaluationDepth(KLVPRuntimeContext* context) : context_(context) {
+    explicit EvaluationDepth(KLVPRuntimeContext* context) : context_(context), active_(context) {
         if (context_) ++context_->evaluationDepth;
     }
     ~EvaluationDepth() {
@@ -103,6 +104,7 @@ class EvaluationDepth {
 
   private:
     KLVPRuntimeContext* const context_;
+    const KLVPActiveRun active_;
 };
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <limits>
+#include <optional>
 
 #include "engine/messages/NANOAccessors.h"
 #include "engine/script/KLVPEvaluator.h"
@@ -65,6 +66,28 @@ bool objectsEqual(const platform::Object& a, const platform::Object& b) {
     return a == b;
 }
 
+// About how many units copying an object visits and makes.
+std::size_t objectUnits(const platform::Object& object) {
+    std::size_t units = 1;
+    if (object.isString()) {
+        units += object.asString().size();
+    } else if (object.isArray()) {
+        for (const platform::Object& element : object.asArray())
+            units += objectUnits(element);
+    } else if (object.isDictionary()) {
+        for (const auto& [key, value] : object.asDictionary())
+            units += key.size() + objectUnits(value);
+    }
+    return units;
+}
+
+std::size_t eventUnits(const KLVPEvent& event) {
+    std::size_t units = 1 + event.name.size();
+    for (const auto& [key, value] : event.parameters)
+        units += key.size() + objectUnits(value);
+    return units;
+}
+
 std::int64_t signed32(double value) {
     return static_cast<std::int32_t>(KLVPToInt32(value));
 }
@@ -102,7 +125,7 @@ class KLVPEventNativeFunctions final : public KLVPMapValue {
     }
 
   private:
-    KLVPEvent& event() { return context_->mutableOutputEvent(); }
+    const KLVPEvent& event() const { return context_->outputEvent(); }
 
     KLVPValue getEventName(std::span<const KLVPValue> v, KLVPScope&, platform::Error* error) {
         if (!KLVPCheckArgumentCountEquals(v, 0, error)) return KLVPUndefined();
@@ -112,17 +135,23 @@ class KLVPEventNativeFunctions final : public KLVPMapValue {
     KLVPValue getParamValue(std::span<const KLVPValue> v, KLVPScope& scope,
                             platform::Error* error) {
         if (!KLVPCheckArgumentCountEquals(v, 1, error)) return KLVPUndefined();
-        const std::u16string name = v[0]->stringValueOrError(error);
-        if (KLVPFailed(error)) return KLVPUndefined();
-        const auto value = KLVPEventParameterForName(event(), utf8(name));
-        if (!value) return KLVPNull();
-        return KLVPRuntimeEntityConverter::runtimeValueFromNSObject(*value, scope, error);
+        const KLVPTextForm name(v[0], error);
+        if (KLVPFailed(error) || !KLVPChargeWork(name.view().size(), error)) return KLVPUndefined();
+        const auto it = event().parameters.find(utf8(name.view()));
+        if (it == event().parameters.end()) return KLVPNull();
+        return KLVPRuntimeEntityConverter::runtimeValueFromNSObject(it->second, scope, error);
     }
 
     KLVPValue getParams(std::span<const KLVPValue> v, KLVPScope& scope, platform::Error* error) {
         if (!KLVPCheckArgumentCountEquals(v, 0, error)) return KLVPUndefined();
-        return KLVPRuntimeEntityConverter::runtimeValueFromNSObject(
-            platform::Object(event().parameters), scope, error);
+        const auto map = KLVPObjectManager::mapValueWithScope(scope);
+        for (const auto& [name, object] : event().parameters) {
+            KLVPValue value =
+                KLVPRuntimeEntityConverter::runtimeValueFromNSObject(object, scope, error);
+            if (KLVPFailed(error)) return KLVPUndefined();
+            map->setValue(std::move(value), KLVPUTF16FromUTF8(name));
+        }
+        return map;
     }
 
     KLVPValue getTimestamp(std::span<const KLVPValue> v, KLVPScope&, platform::Error* error) {
@@ -136,17 +165,25 @@ class KLVPEventNativeFunctions final : public KLVPMapValue {
             return fail(error, kKLVPErrorArgumentKind);
         std::u16string name = v[0]->stringValueOrError(error);
         if (KLVPFailed(error)) return KLVPUndefined();
-        event().name = utf8(name);
-        return KLVPStringValue::make(std::move(name));
+        std::string bytes = utf8(name);
+        if (!KLVPChargeMemory(bytes.size(), error)) return KLVPUndefined();
+        KLVPEvent* edited = context_->editableOutputEvent(error);
+        if (!edited) return KLVPUndefined();
+        edited->name = std::move(bytes);
+        return KLVPStringValue::make(std::move(name), error);
     }
 
     KLVPValue setParamValue(std::span<const KLVPValue> v, KLVPScope&, platform::Error* error) {
         if (!KLVPCheckArgumentCountEquals(v, 2, error)) return KLVPUndefined();
-        const std::u16string name = v[0]->stringValueOrError(error);
+        const KLVPTextForm name(v[0], error);
         if (KLVPFailed(error)) return KLVPUndefined();
         platform::Object object = KLVPRuntimeEntityConverter::objectFromRuntimeValue(v[1], error);
         if (KLVPFailed(error)) return KLVPUndefined();
-        KLVPEventSetParameter(event(), std::move(object), utf8(name));
+        std::string key = utf8(name.view());
+        if (!KLVPChargeMemory(kKLVPPlatformObjectBytes + key.size(), error)) return KLVPUndefined();
+        KLVPEvent* edited = context_->editableOutputEvent(error);
+        if (!edited) return KLVPUndefined();
+        KLVPEventSetParameter(*edited, std::move(object), key);
         return v[1];
     }
 
@@ -202,16 +239,15 @@ class KLVPEventLogger final : public KLVPFunctionValue {
         if (KLVPFailed(error)) return KLVPUndefined();
         const auto timestamp = static_cast<double>(KLVPSaturatingInt64(KLVPToInteger(number)));
         if (v[2]->kind() != KLVPValueKind::Map) return fail(error, kKLVPErrorArgumentKind);
-        platform::Dictionary parameters;
-        for (const std::u16string& key :
-             static_cast<const KLVPMapValue&>(*v[2]).allPropertyNames()) {
-            platform::Object object = KLVPRuntimeEntityConverter::objectFromRuntimeValue(
-                static_cast<const KLVPMapValue&>(*v[2]).valueForProperty(key), error);
-            if (KLVPFailed(error)) return KLVPUndefined();
-            if (!object.isNull()) parameters.insert_or_assign(utf8(key), std::move(object));
-        }
+        // The parameters' objects are charged as they are made, the event's name here.
+        platform::Dictionary parameters = KLVPRuntimeEntityConverter::dictionaryFromMapValue(
+            static_cast<const KLVPMapValue&>(*v[2]), error);
+        if (KLVPFailed(error)) return KLVPUndefined();
+        std::string eventName = utf8(name);
+        if (!KLVPChargeMemory(kKLVPPlatformObjectBytes + eventName.size(), error))
+            return KLVPUndefined();
         if (const auto context = context_.lock())
-            context->logEventWithName(utf8(name), timestamp, std::move(parameters));
+            context->logEventWithName(std::move(eventName), timestamp, std::move(parameters));
         return KLVPUndefined();
     }
 
@@ -299,6 +335,30 @@ void KLVPEditingEventContext::setInputEvent(const KLVPEvent& event) {
     logged_.clear();
 }
 
+void KLVPEditingEventContext::beginUndoableEdits() {
+    undoable_ = true;
+    undo_.reset();
+}
+
+void KLVPEditingEventContext::undoEdits() {
+    if (undo_) output_ = std::move(*undo_);
+    undo_.reset();
+}
+
+void KLVPEditingEventContext::endUndoableEdits() {
+    undoable_ = false;
+    undo_.reset();
+}
+
+KLVPEvent* KLVPEditingEventContext::editableOutputEvent(platform::Error* error) {
+    if (undoable_ && !undo_) {
+        // The copy is bulk work: an event can hold what a program put in it.
+        if (!KLVPChargeWork(eventUnits(output_), error)) return nullptr;
+        undo_ = output_;
+    }
+    return &output_;
+}
+
 void KLVPEditingEventContext::logEventWithName(std::string name, double timestamp,
                                                platform::Dictionary parameters) {
     KLVPEvent event{std::move(name), timestamp, {}};
@@ -330,18 +390,19 @@ bool KLVPEditingCallbackHandler::registerWithPriority(std::int64_t priority, KLV
 }
 
 bool KLVPEditingCallbackHandler::triggerCallbacks(
-    KLVPScope&, const std::shared_ptr<KLVPEditingEventContext>& context, platform::Error* error) {
+    KLVPScope& scope, const std::shared_ptr<KLVPEditingEventContext>& context,
+    platform::Error* error) {
     // One set of event functions for the pass; a program that keeps it reaches the current
-    // event of later passes.
+    // event of later passes. It is an ordinary object of the runtime, collected when nothing
+    // reaches it, whatever the program stored in it.
     const auto functions = std::make_shared<KLVPEventNativeFunctions>(context);
+    if (KLVPRuntimeContext* runtime = scope.context()) runtime->objectManager.addObject(functions);
     for (const KLVPValue& callback : callbacksOf(edit_)) {
-        KLVPEvent before = context->outputEvent();
+        context->beginUndoableEdits();
         const std::int64_t code = invokeCallback(callback, functions, error);
-        if (KLVPFailed(error)) {
-            context->setOutputEvent(std::move(before));
-            return false;
-        }
-        if (code == 2 || code == -1) context->setOutputEvent(std::move(before));
+        if (KLVPFailed(error) || code == 2 || code == -1) context->undoEdits();
+        context->endUndoableEdits();
+        if (KLVPFailed(error)) return false;
     }
     for (const KLVPValue& callback : callbacksOf(create_)) {
         invokeCallback(callback, functions, error);
@@ -439,14 +500,18 @@ bool KLVPEventEditingRuntime::handleEvent(const KLVPEvent& event, platform::Erro
     runtime_->resetInstructionCount();
     const std::shared_ptr<KLVPScope> scope = runtime_->getRunScope();
     platform::Error failure;
-    const bool ran = callbacks_->triggerCallbacks(*scope, context_, &failure);
+    bool ran = false;
+    {
+        const KLVPActiveRun active(scope->context());
+        ran = callbacks_->triggerCallbacks(*scope, context_, &failure);
+    }
     runtime_->collectGarbage();
     if (!ran) {
         if (error) *error = failure;
         return false;
     }
-    // Success, edited or not: the pipeline reads a false answer as a failed pass.
-    return true;
+    // Without an error, false says only that there is nothing to store but the event itself.
+    return hasEdits() || hasCreatedEvents();
 }
 
 bool KLVPEventEditingRuntime::hasEdits() const {

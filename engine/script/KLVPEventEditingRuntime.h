@@ -56,7 +56,17 @@ class KLVPEditingEventContext final : public KLVPEventContext {
     // The input, a copy as the output, and no created events.
     void setInputEvent(const KLVPEvent& event);
     void setOutputEvent(KLVPEvent event) { output_ = std::move(event); }
-    KLVPEvent& mutableOutputEvent() { return output_; }
+
+    // An edit callback's changes can be taken back: the output as it was when the callback
+    // began is kept, copied only when the callback first changes it.
+    void beginUndoableEdits();
+    // Back to the output as it was when the undoable edits began.
+    void undoEdits();
+    // No more undo until the next beginUndoableEdits.
+    void endUndoableEdits();
+    // The output to change; null with script error 18 or 19 when keeping its undo copy would
+    // take the run past its limits.
+    KLVPEvent* editableOutputEvent(platform::Error* error);
     // Each parameter adapted against the input event's parameter of the same name.
     void logEventWithName(std::string name, double timestamp, platform::Dictionary parameters);
 
@@ -68,6 +78,8 @@ class KLVPEditingEventContext final : public KLVPEventContext {
     KLVPEvent input_;
     KLVPEvent output_;
     std::vector<KLVPEvent> logged_;
+    bool undoable_ = false;
+    std::optional<KLVPEvent> undo_;
 };
 
 // The registered callbacks by type and priority, kept alive across collections.
@@ -77,7 +89,8 @@ class KLVPEditingCallbackHandler final : public KLVPMarkable {
     // priority becomes the highest of that type plus one.
     bool registerWithPriority(std::int64_t priority, KLVPValue callback, const std::string& type,
                               platform::Error* error);
-    // Runs the edit callbacks, then the create callbacks, in ascending priority.
+    // Runs the edit callbacks, then the create callbacks, in ascending priority, each given the
+    // same event functions (a collectable map of the run scope's runtime).
     bool triggerCallbacks(KLVPScope& scope, const std::shared_ptr<KLVPEditingEventContext>& context,
                           platform::Error* error);
     void mark(KLVPMarkList& list) const override;

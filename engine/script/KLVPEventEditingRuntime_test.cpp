@@ -65,7 +65,9 @@ TEST(KLVPEventEditingRuntimeTest, ResultCodesDecideWhetherEditsStay) {
         const std::string rule =
             std::string(R"((object "type" "edit" "s" "!" "code" )") + c.code + ")";
         ASSERT_TRUE(editing.loadProgram(makeProgram(kPrelude, {{"app", rule.c_str()}}), &error));
-        ASSERT_TRUE(editing.handleEvent(event(), &error)) << c.code;
+        // Without edits the pass answers false, and sets no error.
+        EXPECT_EQ(editing.handleEvent(event(), &error), c.kept) << c.code;
+        EXPECT_EQ(error.domain, "") << c.code;
         EXPECT_EQ(editing.eventContext().outputEvent().name, c.kept ? "ev!" : "ev") << c.code;
         EXPECT_EQ(editing.hasEdits(), c.kept) << c.code;
     }
@@ -114,7 +116,8 @@ TEST(KLVPEventEditingRuntimeTest, CreateCallbacksRunAfterEditsAndCoerceAgainstTh
     // The created list starts empty for each event.
     KLVPEventEditingRuntime plain;
     ASSERT_TRUE(plain.loadProgram(makeProgram(kPrelude), &error));
-    ASSERT_TRUE(plain.handleEvent(event(), &error));
+    ASSERT_FALSE(plain.handleEvent(event(), &error));
+    EXPECT_EQ(error.domain, "");
     EXPECT_FALSE(plain.hasEdits());
     EXPECT_FALSE(plain.hasCreatedEvents());
 }
@@ -227,8 +230,10 @@ TEST(KLVPEventEditingRuntimeTest, InstructionCountStartsAgainForEachEvent) {
               (var "r"))))",
                                                 {{"busy", R"((object "type" "edit"))"}}),
                                     &error));
-    EXPECT_TRUE(editing.handleEvent(event(), &error)) << error.code;
-    EXPECT_TRUE(editing.handleEvent(event(), &error)) << error.code;
+    for (int pass = 0; pass < 2; ++pass) {
+        editing.handleEvent(event(), &error);
+        EXPECT_EQ(error.domain, "") << error.code;
+    }
 }
 
 TEST(KLVPEventEditingRuntimeTest, ParameterCoercion) {

@@ -16,17 +16,12 @@ namespace engine {
 
 namespace {
 
-bool countWork(KLVPScope& scope, std::size_t units, platform::Error* error) {
-    KLVPRuntimeContext* context = scope.context();
-    return !context || context->countWork(units, error);
-}
-
 // The statements of a body (or the names of forLet), copied so that the body may change the array.
-bool bodyOf(const KLVPValue& value, KLVPScope& scope, KLVPValues* out, platform::Error* error) {
+bool bodyOf(const KLVPValue& value, KLVPValues* out, platform::Error* error) {
     if (value->kind() != KLVPValueKind::Array)
         return KLVPSetScriptError(error, kKLVPErrorArgumentKind);
     *out = static_cast<const KLVPArrayValue&>(*value).allElements();
-    return countWork(scope, out->size(), error);
+    return KLVPChargeWork(out->size(), error);
 }
 
 enum class Step { Next, End };
@@ -65,7 +60,7 @@ KLVPValue whileLoop(std::span<const KLVPValue> arguments, KLVPScope& scope,
     const KLVPValue bodyValue = KLVPEvaluator::evaluateStatement(arguments[3], scope, error);
     if (KLVPFailed(error)) return KLVPUndefined();
     KLVPValues body;
-    if (!bodyOf(bodyValue, scope, &body, error)) return KLVPUndefined();
+    if (!bodyOf(bodyValue, &body, error)) return KLVPUndefined();
 
     KLVPValue result = KLVPUndefined();
     if (runFirst && runBody(body, scope, &result, error) == Step::End) return finish(result, error);
@@ -91,11 +86,11 @@ KLVPValue forLet(std::span<const KLVPValue> arguments, KLVPScope& scope, platfor
     const KLVPValue namesValue = KLVPEvaluator::evaluateStatement(arguments[0], scope, error);
     if (KLVPFailed(error)) return KLVPUndefined();
     KLVPValues nameValues;
-    if (!bodyOf(namesValue, scope, &nameValues, error)) return KLVPUndefined();
+    if (!bodyOf(namesValue, &nameValues, error)) return KLVPUndefined();
     const KLVPValue bodyValue = KLVPEvaluator::evaluateStatement(arguments[3], scope, error);
     if (KLVPFailed(error)) return KLVPUndefined();
     KLVPValues body;
-    if (!bodyOf(bodyValue, scope, &body, error)) return KLVPUndefined();
+    if (!bodyOf(bodyValue, &body, error)) return KLVPUndefined();
     std::vector<std::u16string> names;
     for (const KLVPValue& name : nameValues) {
         names.push_back(name->stringValueOrError(error));
@@ -108,7 +103,7 @@ KLVPValue forLet(std::span<const KLVPValue> arguments, KLVPScope& scope, platfor
     do {
         if (runBody(body, *current, &result, error) == Step::End) return finish(result, error);
         current = iterationScope(scope, *current, names);
-        if (!countWork(*current, names.size(), error)) return KLVPUndefined();
+        if (!KLVPChargeWork(names.size(), error)) return KLVPUndefined();
         KLVPEvaluator::evaluateStatement(arguments[2], *current, error);
         if (KLVPFailed(error)) return KLVPUndefined();
     } while (evaluateCondition(arguments[1], *current, error));
@@ -123,32 +118,37 @@ KLVPValues stringList(const std::vector<std::u16string>& texts) {
     return values;
 }
 
-// The keys of a value, all strings.
-KLVPValues keysOf(const KLVPValue& value) {
+// The keys of a value, all strings; each made as the run's memory allows.
+bool keysOf(const KLVPValue& value, KLVPValues* keys, platform::Error* error) {
     switch (value->kind()) {
         case KLVPValueKind::String: {
             const std::size_t length = static_cast<const KLVPStringValue&>(*value).value().size();
-            KLVPValues keys;
-            keys.reserve(length);
-            for (std::size_t i = 0; i < length; ++i)
-                keys.push_back(KLVPStringValue::make(KLVPUTF16FromASCII(std::to_string(i))));
-            return keys;
+            for (std::size_t i = 0; i < length; ++i) {
+                keys->push_back(
+                    KLVPStringValue::make(KLVPUTF16FromASCII(std::to_string(i)), error));
+                if (KLVPFailed(error)) return false;
+            }
+            return true;
         }
         case KLVPValueKind::Array:
-            return static_cast<const KLVPArrayValue&>(*value).allPropertyNames();
+            *keys = static_cast<const KLVPArrayValue&>(*value).allPropertyNames(error);
+            return !KLVPFailed(error);
         case KLVPValueKind::Map:
         case KLVPValueKind::Function:
-            return stringList(static_cast<const KLVPObjectValue&>(*value).allPropertyNames());
+            *keys = stringList(static_cast<const KLVPObjectValue&>(*value).allPropertyNames());
+            return true;
         default:
-            return {};
+            return true;
     }
 }
 
 // The items of a string (its code units) or an array (holes read as undefined); error 16 else.
 bool itemsOf(const KLVPValue& value, KLVPValues* items, platform::Error* error) {
     if (value->kind() == KLVPValueKind::String) {
-        for (char16_t unit : static_cast<const KLVPStringValue&>(*value).value())
-            items->push_back(KLVPStringValue::make(std::u16string(1, unit)));
+        for (char16_t unit : static_cast<const KLVPStringValue&>(*value).value()) {
+            items->push_back(KLVPStringValue::make(std::u16string(1, unit), error));
+            if (KLVPFailed(error)) return false;
+        }
         return true;
     }
     if (value->kind() == KLVPValueKind::Array) {
@@ -169,14 +169,11 @@ KLVPValue walk(std::span<const KLVPValue> arguments, KLVPScope& scope, platform:
     const std::u16string name = values[0]->stringValueOrError(error);
     if (KLVPFailed(error)) return KLVPUndefined();
     KLVPValues list;
-    if (kind == Walk::Keys) {
-        list = keysOf(values[1]);
-    } else if (!itemsOf(values[1], &list, error)) {
+    if (!(kind == Walk::Keys ? keysOf(values[1], &list, error) : itemsOf(values[1], &list, error)))
         return KLVPUndefined();
-    }
-    if (!countWork(scope, list.size(), error)) return KLVPUndefined();
+    if (!KLVPChargeWork(list.size(), error)) return KLVPUndefined();
     KLVPValues body;
-    if (!bodyOf(values[2], scope, &body, error)) return KLVPUndefined();
+    if (!bodyOf(values[2], &body, error)) return KLVPUndefined();
 
     KLVPValue result = KLVPUndefined();
     for (const KLVPValue& item : list) {

@@ -3,6 +3,7 @@
 #include <limits>
 
 #include "engine/messages/MessageCodec.h"
+#include "engine/script/KLVPBudget.h"
 #include "engine/script/KLVPEvaluator.h"
 #include "engine/script/KLVPScope.h"
 #include "engine/script/KLVPScriptError.h"
@@ -20,6 +21,11 @@ KLVPValue KLVPCallMethodProperty(KLVPValue property, std::span<const KLVPValue> 
     return static_cast<KLVPFunctionValue&>(*property).invokeWithArguments(arguments, scope, error);
 }
 
+void KLVPObjectValue::setValue(KLVPValue value, std::u16string_view name) {
+    if (propertyMap_.setValue(std::move(value), name))
+        KLVPChargeMemory(kKLVPPropertyBytes + 2 * kKLVPTextUnitBytes * name.size(), nullptr);
+}
+
 KLVPValue KLVPObjectValue::applyWithName(std::u16string_view name,
                                          std::span<const KLVPValue> arguments, KLVPScope& scope,
                                          platform::Error* error) {
@@ -29,9 +35,9 @@ KLVPValue KLVPObjectValue::applyWithName(std::u16string_view name,
         const KLVPValues values = KLVPEvaluateArguments(arguments, scope, error);
         if (KLVPFailed(error) || !KLVPCheckArgumentCountEquals(values, 1, error))
             return KLVPUndefined();
-        const std::u16string key = values[0]->stringValueOrError(error);
+        const KLVPTextForm key(values[0], error);
         if (KLVPFailed(error)) return KLVPUndefined();
-        return KLVPBoolean(hasProperty(key));
+        return KLVPBoolean(hasProperty(key.view()));
     }
     return KLVPRuntimeValue::applyWithName(name, arguments, scope, error);
 }

@@ -19,9 +19,8 @@ class KLVPScope;
 class KLVPObjectValue : public KLVPRuntimeValue {
   public:
     bool hasProperty(std::u16string_view name) const { return propertyMap_.hasName(name); }
-    void setValue(KLVPValue value, std::u16string_view name) {
-        propertyMap_.setValue(std::move(value), name);
-    }
+    // A new name's entry is made by the run under way (KLVPBudget.h).
+    void setValue(KLVPValue value, std::u16string_view name);
     // Undefined when absent.
     const KLVPValue& valueForProperty(std::u16string_view name) const {
         return propertyMap_.valueForName(name);

@@ -53,10 +53,10 @@ bool looselyEquals(const KLVPValue& a, const KLVPValue& b, platform::Error* erro
             return !KLVPFailed(error) && KLVPNumbersEqual(left, right);
         }
         case 2: {
-            const std::u16string left = x->stringValueOrError(error);
+            const KLVPTextForm left(x, error);
             if (KLVPFailed(error)) return false;
-            const std::u16string right = y->stringValueOrError(error);
-            return !KLVPFailed(error) && KLVPStringsEqual(left, right);
+            const KLVPTextForm right(y, error);
+            return !KLVPFailed(error) && KLVPStringsEqual(left.view(), right.view(), error);
         }
         default:
             return x == y;
@@ -66,12 +66,11 @@ bool looselyEquals(const KLVPValue& a, const KLVPValue& b, platform::Error* erro
 // -1, 0 or 1; NaN on either side and failures give 1, so every relational opcode is false then.
 int relational(const KLVPValue& a, const KLVPValue& b, platform::Error* error) {
     if (KLVPIsObjectLike(*a) && KLVPIsObjectLike(*b)) {
-        const std::u16string left = a->stringValueOrError(error);
+        const KLVPTextForm left(a, error);
         if (KLVPFailed(error)) return 1;
-        const std::u16string right = b->stringValueOrError(error);
+        const KLVPTextForm right(b, error);
         if (KLVPFailed(error)) return 1;
-        const int order = left.compare(right);
-        return order < 0 ? -1 : order > 0 ? 1 : 0;
+        return KLVPCompareStrings(left.view(), right.view(), error);
     }
     const double left = a->doubleValueOrError(error);
     if (KLVPFailed(error)) return 1;
@@ -218,19 +217,20 @@ KLVPValue binaryNumbers(std::span<const KLVPValue> v, platform::Error* error, Op
     return number(op(a, b));
 }
 
-KLVPValue add(std::span<const KLVPValue> v, KLVPScope& scope, platform::Error* error) {
+KLVPValue add(std::span<const KLVPValue> v, KLVPScope&, platform::Error* error) {
     if (!KLVPCheckArgumentCountEquals(v, 2, error)) return KLVPUndefined();
     if (!KLVPIsObjectLike(*v[0]) && !KLVPIsObjectLike(*v[1]))
         return binaryNumbers(v, error, [](double a, double b) { return a + b; });
-    std::u16string text = v[0]->stringValueOrError(error);
+    const KLVPTextForm left(v[0], error);
     if (KLVPFailed(error)) return KLVPUndefined();
-    const std::u16string right = v[1]->stringValueOrError(error);
+    const KLVPTextForm right(v[1], error);
     if (KLVPFailed(error)) return KLVPUndefined();
-    if (text.size() + right.size() > kKLVPMaxTextLength) return fail(error, kKLVPErrorRuntimeLimit);
-    if (KLVPRuntimeContext* context = scope.context();
-        context && !context->countWork(text.size() + right.size(), error))
-        return KLVPUndefined();
-    text += right;
+    const std::size_t length = left.view().size() + right.view().size();
+    if (length > kKLVPMaxTextLength) return fail(error, kKLVPErrorRuntimeLimit);
+    std::u16string text;
+    text.reserve(length);
+    text.append(left.view());
+    text.append(right.view());
     return KLVPStringValue::make(std::move(text), error);
 }
 

@@ -61,7 +61,7 @@ std::shared_ptr<KLVPScope> KLVPRuntime::getRunScope() {
 }
 
 void KLVPRuntime::resetInstructionCount() {
-    context_->instructionCount = 0;
+    context_->resetRun();
 }
 
 std::int64_t KLVPRuntime::getInstructionCount() const {

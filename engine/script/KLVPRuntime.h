@@ -43,7 +43,7 @@ class KLVPRuntime {
 
     // A new child scope of the global scope, for one run.
     std::shared_ptr<KLVPScope> getRunScope();
-    // Starts a run's instruction count again from 0.
+    // Starts a run's budgets again from nothing: instructions and memory (KLVPBudget.h).
     void resetInstructionCount();
     std::int64_t getInstructionCount() const;
 

@@ -1,11 +1,14 @@
 #include "engine/script/KLVPRuntimeEntityConverter.h"
 
+#include <algorithm>
 #include <bit>
 #include <cmath>
 #include <limits>
+#include <vector>
 
 #include "engine/messages/MessageCodec.h"
 #include "engine/script/KLVPArrayValue.h"
+#include "engine/script/KLVPBudget.h"
 #include "engine/script/KLVPObjectValues.h"
 #include "engine/script/KLVPScope.h"
 #include "engine/script/KLVPScriptError.h"
@@ -128,54 +131,77 @@ KLVPValue fromObject(const platform::Object& object, KLVPScope& scope, int depth
     return KLVPUndefined();
 }
 
-platform::Object toObject(const KLVPValue& value, int depth, platform::Error* error);
+// Runtime values to platform objects, which become event parameters: each object is charged as
+// made. Maps and arrays may hold themselves, or each other: the containers on the way down are
+// kept, and meeting one again, or going deeper than kKLVPMaxConversionDepth, is script error 19.
+class ObjectConversion {
+  public:
+    explicit ObjectConversion(platform::Error* error) : error_(error) {}
 
-platform::Dictionary toDictionary(const KLVPObjectValue& map, int depth, platform::Error* error) {
-    platform::Dictionary dictionary;
-    map.propertyMap().forEachEntry([&](const std::u16string& name, const KLVPValue& property) {
-        if (KLVPFailed(error)) return;
-        platform::Object object = toObject(property, depth + 1, error);
-        if (!KLVPFailed(error) && !object.isNull())
-            dictionary.insert_or_assign(KLVPUTF8FromUTF16(name), std::move(object));
-    });
-    if (KLVPFailed(error)) return {};
-    return dictionary;
-}
-
-platform::Object toObject(const KLVPValue& value, int depth, platform::Error* error) {
-    // Objects may refer to themselves; a platform object cannot.
-    if (depth > kMaxNestingDepth) {
-        KLVPSetScriptError(error, kKLVPErrorRuntimeLimit);
-        return {};
-    }
-    switch (value->kind()) {
-        case KLVPValueKind::Null:
+    platform::Object object(const KLVPValue& value) {
+        if (!KLVPChargeMemory(kKLVPPlatformObjectBytes, error_) || !KLVPChargeWork(1, error_))
             return {};
-        case KLVPValueKind::Undefined:
-        case KLVPValueKind::Hole:  // a hole reads as undefined
-            return platform::Object("");
-        case KLVPValueKind::Map:
-            return toDictionary(static_cast<const KLVPObjectValue&>(*value), depth, error);
-        case KLVPValueKind::Array: {
-            platform::Array array;
-            for (const KLVPValue& element : static_cast<const KLVPArrayValue&>(*value).elements()) {
-                platform::Object object = toObject(element, depth + 1, error);
-                if (KLVPFailed(error)) return {};
-                // Null has no platform object: it is left out, as in dictionaries.
-                if (!object.isNull()) array.push_back(std::move(object));
-            }
-            return array;
+        switch (value->kind()) {
+            case KLVPValueKind::Null:
+                return {};
+            case KLVPValueKind::Undefined:
+            case KLVPValueKind::Hole:  // a hole reads as undefined
+                return platform::Object("");
+            case KLVPValueKind::Map:
+                return dictionary(static_cast<const KLVPObjectValue&>(*value));
+            case KLVPValueKind::Array:
+                return array(static_cast<const KLVPArrayValue&>(*value));
+            default:
+                break;
         }
-        default:
-            break;
+        const double number = value->doubleValueOrError(error_);
+        if (KLVPFailed(error_)) return {};
+        if (!std::isnan(number)) return platform::Object(number);
+        const KLVPTextForm text(value, error_);
+        if (KLVPFailed(error_)) return {};
+        return platform::Object(utf8(text.view()));
     }
-    const double number = value->doubleValueOrError(error);
-    if (KLVPFailed(error)) return {};
-    if (!std::isnan(number)) return platform::Object(number);
-    const std::u16string text = value->stringValueOrError(error);
-    if (KLVPFailed(error)) return {};
-    return platform::Object(KLVPUTF8FromUTF16(text));
-}
+
+    platform::Dictionary dictionary(const KLVPObjectValue& map) {
+        const KLVPConversionPath::Step step(path_, &map, error_);
+        if (!step) return {};
+        platform::Dictionary dictionary;
+        map.propertyMap().forEachEntry([&](const std::u16string& name, const KLVPValue& property) {
+            if (KLVPFailed(error_)) return;
+            platform::Object object = this->object(property);
+            if (KLVPFailed(error_) || object.isNull()) return;
+            std::string key = utf8(name);
+            if (!KLVPFailed(error_)) dictionary.insert_or_assign(std::move(key), std::move(object));
+        });
+        if (KLVPFailed(error_)) return {};
+        return dictionary;
+    }
+
+  private:
+    platform::Array array(const KLVPArrayValue& value) {
+        const KLVPConversionPath::Step step(path_, &value, error_);
+        if (!step) return {};
+        platform::Array array;
+        for (const KLVPValue& element : value.elements()) {
+            platform::Object object = this->object(element);
+            if (KLVPFailed(error_)) return {};
+            // Null has no platform object: it is left out, as in dictionaries.
+            if (!object.isNull()) array.push_back(std::move(object));
+        }
+        return array;
+    }
+
+    // UTF-8 text, its bytes charged as made.
+    std::string utf8(std::u16string_view text) {
+        std::string bytes = KLVPUTF8FromUTF16(text);
+        if (!KLVPChargeMemory(bytes.size(), error_) || !KLVPChargeWork(text.size(), error_))
+            return {};
+        return bytes;
+    }
+
+    platform::Error* const error_;
+    KLVPConversionPath path_;
+};
 
 }  // namespace
 
@@ -218,12 +244,20 @@ KLVPValue KLVPRuntimeEntityConverter::runtimeValueFromNSObject(const platform::O
 
 platform::Object KLVPRuntimeEntityConverter::objectFromRuntimeValue(const KLVPValue& value,
                                                                     platform::Error* error) {
-    return toObject(value, 0, error);
+    platform::Error failure;
+    platform::Object object = ObjectConversion(&failure).object(value);
+    if (!KLVPFailed(&failure)) return object;
+    if (error) *error = std::move(failure);
+    return {};
 }
 
 platform::Dictionary KLVPRuntimeEntityConverter::dictionaryFromMapValue(const KLVPMapValue& map,
                                                                         platform::Error* error) {
-    return toDictionary(map, 0, error);
+    platform::Error failure;
+    platform::Dictionary dictionary = ObjectConversion(&failure).dictionary(map);
+    if (!KLVPFailed(&failure)) return dictionary;
+    if (error) *error = std::move(failure);
+    return {};
 }
 
 }  // namespace engine

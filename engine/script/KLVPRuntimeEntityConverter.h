@@ -36,6 +36,8 @@ class KLVPRuntimeEntityConverter {
                                               platform::Error* error);
     // Null gives the null object (none); undefined ""; maps dictionaries and arrays arrays, both
     // without their null members; anything else its number, or its text when the number is NaN.
+    // The objects are charged to the run as made; a structure nested deeper than
+    // kKLVPMaxConversionDepth, or holding itself, is script error 19.
     static platform::Object objectFromRuntimeValue(const KLVPValue& value, platform::Error* error);
     static platform::Dictionary dictionaryFromMapValue(const KLVPMapValue& map,
                                                        platform::Error* error);

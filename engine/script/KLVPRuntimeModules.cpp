@@ -1,5 +1,6 @@
 #include "engine/script/KLVPRuntimeModules.h"
 
+#include "engine/script/KLVPBudget.h"
 #include "engine/script/KLVPEvaluator.h"
 #include "engine/script/KLVPRuntime.h"
 #include "engine/script/KLVPRuntimeEntityConverter.h"
@@ -65,7 +66,9 @@ KLVPValue KLVPRequire::invokeWithEvaluatedArguments(std::span<const KLVPValue> a
     if (const auto it = modules_.find(name); it != modules_.end()) return it->second;
     KLVPValue module = provider_->moduleForName(name, error);
     if (KLVPFailed(error)) return KLVPUndefined();
-    modules_.emplace(std::move(name), module);
+    // Only modules are kept: names without one, which a program may make up without end, would
+    // grow the cache from run to run. Asking again answers undefined again.
+    if (module->kind() != KLVPValueKind::Undefined) modules_.emplace(std::move(name), module);
     return module;
 }
 
@@ -158,14 +161,19 @@ KLVPValue KLVPFunctionLog::invokeWithEvaluatedArguments(std::span<const KLVPValu
     }
     const std::u16string message = arguments[messageIndex]->stringValueOrError(error);
     if (KLVPFailed(error)) return KLVPUndefined();
+    std::string line = KLVPUTF8FromUTF16(message);
+    // A line is made by the run, like any text: a program cannot log without end.
+    std::size_t bytes = line.size();
     MonitorContexts context;
     for (std::size_t i = 2; i < arguments.size() && i < 2 + kMaxLogContexts; ++i) {
         const std::u16string text = arguments[i]->stringValueOrError(error);
         if (KLVPFailed(error)) return KLVPUndefined();
-        context.emplace_back(KLVPUTF8FromUTF16(text));
+        std::string item = KLVPUTF8FromUTF16(text);
+        bytes += item.size();
+        context.emplace_back(std::move(item));
     }
-    if (logger_)
-        logger_->logWithLevel(level, KLVPUTF8FromUTF16(message), context, silent_, monitored_);
+    if (!KLVPChargeMemory(bytes, error)) return KLVPUndefined();
+    if (logger_) logger_->logWithLevel(level, line, context, silent_, monitored_);
     return KLVPUndefined();
 }
 

@@ -1,9 +1,11 @@
 #include "engine/script/KLVPRuntimeValue.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
 #include "engine/messages/MessageCodec.h"
+#include "engine/script/KLVPBudget.h"
 #include "engine/script/KLVPScope.h"
 #include "engine/script/KLVPScriptError.h"
 #include "engine/script/KLVPText.h"
@@ -17,6 +19,12 @@ bool KLVPSetScriptError(platform::Error* error, std::int64_t code) {
     error->code = code;
     error->description = code == kKLVPErrorRuntimeLimit ? "runtime limit" : "";
     error->userInfo.clear();
+    return false;
+}
+
+bool KLVPSetMemoryLimitError(platform::Error* error) {
+    KLVPSetScriptError(error, kKLVPErrorRuntimeLimit);
+    if (error) error->description = "memory limit";
     return false;
 }
 
@@ -146,17 +154,27 @@ bool KLVPNumberValue::equals(const KLVPRuntimeValue& other, int) const {
 
 // Strings.
 
+KLVPValue KLVPStringValue::make(std::u16string value) {
+    KLVPChargeMemory(KLVPTextBytes(value.size()), nullptr);
+    KLVPChargeWork(value.size(), nullptr);
+    return std::make_shared<KLVPStringValue>(std::move(value));
+}
 KLVPValue KLVPStringValue::make(std::u16string value, platform::Error* error) {
     if (value.size() > kKLVPMaxTextLength) {
         KLVPSetScriptError(error, kKLVPErrorRuntimeLimit);
         return KLVPUndefined();
     }
-    return make(std::move(value));
+    if (!KLVPChargeMemory(KLVPTextBytes(value.size()), error) ||
+        !KLVPChargeWork(value.size(), error))
+        return KLVPUndefined();
+    return std::make_shared<KLVPStringValue>(std::move(value));
 }
-std::u16string KLVPStringValue::stringValueOrError(platform::Error*) const {
+std::u16string KLVPStringValue::stringValueOrError(platform::Error* error) const {
+    if (!KLVPChargeWork(value_.size(), error)) return {};
     return value_;
 }
-double KLVPStringValue::doubleValueOrError(platform::Error*) const {
+double KLVPStringValue::doubleValueOrError(platform::Error* error) const {
+    if (!KLVPChargeWork(value_.size(), error)) return kNaN;
     return KLVPNumberFromText(value_);
 }
 bool KLVPStringValue::booleanValueOrError(platform::Error*) const {
@@ -327,8 +345,27 @@ bool KLVPNumbersEqual(double a, double b) {
     return a == b;
 }
 
-bool KLVPStringsEqual(std::u16string_view a, std::u16string_view b) {
-    return a == b;
+bool KLVPStringsEqual(std::u16string_view a, std::u16string_view b, platform::Error* error) {
+    if (a.size() != b.size()) return false;
+    return KLVPChargeWork(a.size(), error) && a == b;
+}
+
+int KLVPCompareStrings(std::u16string_view a, std::u16string_view b, platform::Error* error) {
+    if (!KLVPChargeWork(std::min(a.size(), b.size()), error)) return 1;
+    const int order = a.compare(b);
+    return order < 0 ? -1 : order > 0 ? 1 : 0;
+}
+
+KLVPTextForm::KLVPTextForm(const KLVPValue& value, platform::Error* error) {
+    if (value->kind() == KLVPValueKind::String) {
+        string_ = static_cast<const KLVPStringValue*>(value.get());
+    } else {
+        converted_ = value->stringValueOrError(error);
+    }
+}
+
+std::u16string_view KLVPTextForm::view() const {
+    return string_ ? std::u16string_view(string_->value()) : std::u16string_view(converted_);
 }
 
 bool KLVPStrictEquals(const KLVPValue& a, const KLVPValue& b, platform::Error* error) {
@@ -343,7 +380,7 @@ bool KLVPStrictEquals(const KLVPValue& a, const KLVPValue& b, platform::Error* e
         }
         case KLVPValueKind::String:
             return KLVPStringsEqual(static_cast<const KLVPStringValue&>(*a).value(),
-                                    static_cast<const KLVPStringValue&>(*b).value());
+                                    static_cast<const KLVPStringValue&>(*b).value(), error);
         default:
             return a == b;
     }

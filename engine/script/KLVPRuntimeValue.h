@@ -143,10 +143,10 @@ class KLVPStringValue final : public KLVPRuntimeValue {
   public:
     explicit KLVPStringValue(std::u16string value)
         : KLVPRuntimeValue(KLVPValueKind::String), value_(std::move(value)) {}
-    static KLVPValue make(std::u16string value) {
-        return std::make_shared<KLVPStringValue>(std::move(value));
-    }
-    // A new string value, or script error 19 when the text is longer than kKLVPMaxTextLength.
+    // A new string value, its bytes charged to the run under way (KLVPBudget.h).
+    static KLVPValue make(std::u16string value);
+    // The same, or script error 19 when the text is longer than kKLVPMaxTextLength, or 18 or 19
+    // when the run is past its limits.
     static KLVPValue make(std::u16string value, platform::Error* error);
     const std::u16string& value() const { return value_; }
     // The string methods.
@@ -260,7 +260,24 @@ double KLVPToInteger(double value);
 std::int64_t KLVPSaturatingInt64(double value);
 // NaN differs from everything, itself included.
 bool KLVPNumbersEqual(double a, double b);
-bool KLVPStringsEqual(std::u16string_view a, std::u16string_view b);
+// Texts are compared unit by unit, as bulk work of the run under way (a failed charge answers
+// false, or 1, with the error set).
+bool KLVPStringsEqual(std::u16string_view a, std::u16string_view b,
+                      platform::Error* error = nullptr);
+// -1, 0 or 1 by UTF-16 units.
+int KLVPCompareStrings(std::u16string_view a, std::u16string_view b, platform::Error* error);
+
+// A value's text for reading: a string value's own text, borrowed (the value must outlive the
+// form), or the converted text of any other value; a failed conversion sets the error.
+class KLVPTextForm {
+  public:
+    KLVPTextForm(const KLVPValue& value, platform::Error* error);
+    std::u16string_view view() const;
+
+  private:
+    const KLVPStringValue* string_ = nullptr;
+    std::u16string converted_;
+};
 // Same class, then numbers and booleans by number (NaN unequal), strings by text, all else by
 // identity; a failing form sets the error and answers false.
 bool KLVPStrictEquals(const KLVPValue& a, const KLVPValue& b, platform::Error* error);

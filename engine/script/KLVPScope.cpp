@@ -19,12 +19,6 @@ std::shared_ptr<T> tracked(std::shared_ptr<T> object, const KLVPScope& scope) {
     return object;
 }
 
-std::shared_ptr<KLVPArrayValue> trackedArray(std::shared_ptr<KLVPArrayValue> array,
-                                             const KLVPScope& scope) {
-    array->setContext(scope.sharedContext());
-    return tracked(std::move(array), scope);
-}
-
 // Marks are told apart by pass, across all runtimes, so that nothing needs unmarking and
 // untracked native objects take part like any other.
 std::uint64_t nextMarkEpoch() {
@@ -32,41 +26,47 @@ std::uint64_t nextMarkEpoch() {
     return ++epoch;
 }
 
+// An array of `count` slots: its slots are copied and its bytes made.
+bool chargeArray(std::size_t count, platform::Error* error) {
+    if (count > kKLVPMaxArrayLength) return KLVPSetScriptError(error, kKLVPErrorRuntimeLimit);
+    return KLVPChargeMemory(kKLVPObjectBytes + kKLVPSlotBytes * count, error) &&
+           KLVPChargeWork(count, error);
+}
+
 }  // namespace
 
 std::shared_ptr<KLVPMapValue> KLVPObjectManager::mapValueWithScope(const KLVPScope& scope) {
+    KLVPChargeMemory(kKLVPObjectBytes, nullptr);
     return tracked(std::make_shared<KLVPMapValue>(), scope);
 }
 
 std::shared_ptr<KLVPArrayValue> KLVPObjectManager::arrayValueWithScope(const KLVPScope& scope) {
-    return trackedArray(std::make_shared<KLVPArrayValue>(), scope);
+    KLVPChargeMemory(kKLVPObjectBytes, nullptr);
+    return tracked(std::make_shared<KLVPArrayValue>(), scope);
 }
 
 std::shared_ptr<KLVPArrayValue> KLVPObjectManager::arrayValueWithArray(KLVPValues values,
                                                                        const KLVPScope& scope,
                                                                        platform::Error* error) {
-    if (values.size() > kKLVPMaxArrayLength) {
-        KLVPSetScriptError(error, kKLVPErrorRuntimeLimit);
-        return nullptr;
-    }
-    if (KLVPRuntimeContext* context = scope.context();
-        context && !context->countWork(values.size(), error))
-        return nullptr;
-    return trackedArray(std::make_shared<KLVPArrayValue>(std::move(values)), scope);
+    if (!chargeArray(values.size(), error)) return nullptr;
+    return tracked(std::make_shared<KLVPArrayValue>(std::move(values)), scope);
 }
 
 std::shared_ptr<KLVPArrayValue> KLVPObjectManager::subarrayWithArray(const KLVPArrayValue& array,
                                                                      std::int64_t start,
                                                                      std::int64_t length,
-                                                                     const KLVPScope& scope) {
-    return trackedArray(std::make_shared<KLVPArrayValue>(array.subarrayWithRange(start, length)),
-                        scope);
+                                                                     const KLVPScope& scope,
+                                                                     platform::Error* error) {
+    KLVPValues slots = array.subarrayWithRange(start, length);
+    if (!chargeArray(slots.size(), error)) return nullptr;
+    return tracked(std::make_shared<KLVPArrayValue>(std::move(slots)), scope);
 }
 
 std::shared_ptr<KLVPFunctionValue> KLVPObjectManager::functionValueWithFunctionName(
     std::u16string functionName, std::vector<std::u16string> parameterNames, KLVPValues statements,
     std::shared_ptr<KLVPScope> definingScope) {
     const KLVPScope* scope = definingScope.get();
+    KLVPChargeMemory(kKLVPObjectBytes + kKLVPSlotBytes * statements.size(), nullptr);
     auto function =
         std::make_shared<KLVPFunctionValue>(std::move(functionName), std::move(parameterNames),
                                             std::move(statements), std::move(definingScope));
@@ -111,11 +111,77 @@ void KLVPObjectManager::sweepAll() {
     }
 }
 
-bool KLVPRuntimeContext::countInstructions(std::int64_t count, platform::Error* error) {
+// Budgets.
+
+void KLVPRuntimeContext::resetRun() {
+    instructionCount = 0;
+    workUnits = 0;
+    memoryMade = 0;
+}
+
+bool KLVPRuntimeContext::withinLimits(platform::Error* error) const {
     if (instructionCount >= kKLVPInstructionLimit)
         return KLVPSetScriptError(error, kKLVPErrorInstructionLimit);
-    instructionCount += count;
+    if (memoryMade > kKLVPMemoryLimit) return KLVPSetMemoryLimitError(error);
     return true;
+}
+
+bool KLVPRuntimeContext::countWork(std::size_t units, platform::Error* error) {
+    // Past any real size (texts and arrays are far smaller), so that the sums cannot wrap.
+    constexpr std::size_t kMostUnits = std::size_t{1} << 40;
+    workUnits += std::min(units, kMostUnits);
+    instructionCount += static_cast<std::int64_t>(workUnits / kKLVPWorkUnitsPerInstruction);
+    workUnits %= kKLVPWorkUnitsPerInstruction;
+    return withinLimits(error);
+}
+
+bool KLVPRuntimeContext::countMemory(std::size_t bytes, platform::Error* error) {
+    constexpr std::size_t kMostBytes = std::size_t{1} << 40;
+    memoryMade += static_cast<std::int64_t>(std::min(bytes, kMostBytes));
+    // Making something is work too, whatever its size.
+    ++instructionCount;
+    return withinLimits(error);
+}
+
+namespace {
+
+constinit thread_local KLVPRuntimeContext* activeContext = nullptr;
+
+}  // namespace
+
+KLVPActiveRun::KLVPActiveRun(KLVPRuntimeContext* context) : previous_(activeContext) {
+    activeContext = context;
+}
+
+KLVPActiveRun::~KLVPActiveRun() {
+    activeContext = previous_;
+}
+
+bool KLVPChargeWork(std::size_t units, platform::Error* error) {
+    KLVPRuntimeContext* context = activeContext;
+    return !context || context->countWork(units, error);
+}
+
+bool KLVPChargeMemory(std::size_t bytes, platform::Error* error) {
+    KLVPRuntimeContext* context = activeContext;
+    return !context || context->countMemory(bytes, error);
+}
+
+KLVPConversionPath::Step::Step(KLVPConversionPath& path, const void* container,
+                               platform::Error* error)
+    : path_(path) {
+    std::vector<const void*>& containers = path_.containers_;
+    if (containers.size() >= kKLVPMaxConversionDepth ||
+        std::find(containers.begin(), containers.end(), container) != containers.end()) {
+        KLVPSetScriptError(error, kKLVPErrorRuntimeLimit);
+        return;
+    }
+    containers.push_back(container);
+    entered_ = true;
+}
+
+KLVPConversionPath::Step::~Step() {
+    if (entered_) path_.containers_.pop_back();
 }
 
 // Scopes.
@@ -134,13 +200,18 @@ std::shared_ptr<KLVPScope> KLVPScope::createChildScope() {
 }
 
 bool KLVPScope::hasName(std::u16string_view name) const {
+    const KLVPName key(name);
     for (const KLVPScope* scope = this; scope; scope = scope->parent_.get()) {
-        if (scope->contents_.hasName(name)) return true;
+        if (scope->contents_.hasName(key)) return true;
     }
     return false;
 }
 
 const KLVPValue& KLVPScope::valueForName(std::u16string_view name) const {
+    return valueForName(KLVPName(name));
+}
+
+const KLVPValue& KLVPScope::valueForName(const KLVPName& name) const {
     for (const KLVPScope* scope = this; scope; scope = scope->parent_.get()) {
         if (const KLVPValue* value = scope->contents_.find(name)) return *value;
     }
@@ -156,15 +227,16 @@ void KLVPScope::addImmutableValue(KLVPValue value, std::u16string_view name) {
 }
 
 void KLVPScope::setValue(KLVPValue value, std::u16string_view name) {
-    for (KLVPScope* scope = this; scope; scope = scope->parent_.get()) {
+    const KLVPName key(name);
+    KLVPScope* binder = this;
+    while (binder && !binder->contents_.hasName(key))
+        binder = binder->parent_.get();
+    if (!binder) binder = this;
+    // A frozen scope on the way keeps the binding as it is.
+    for (const KLVPScope* scope = this; scope != binder; scope = scope->parent_.get()) {
         if (scope->contents_.isImmutable()) return;
-        if (scope->contents_.hasName(name)) {
-            scope->contents_.setValue(std::move(value), name);
-            return;
-        }
-        if (!scope->parent_ || !scope->parent_->hasName(name)) break;
     }
-    if (!contents_.isImmutable()) contents_.setValue(std::move(value), name);
+    if (!binder->contents_.isImmutable()) binder->contents_.setValue(std::move(value), key);
 }
 
 }  // namespace engine

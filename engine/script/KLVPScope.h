@@ -12,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/script/KLVPBudget.h"
 #include "engine/script/KLVPPropertyMap.h"
 #include "engine/script/KLVPRuntimeValue.h"
 
@@ -22,16 +23,6 @@ class KLVPArrayValue;
 class KLVPFunctionValue;
 class KLVPScope;
 struct KLVPRuntimeContext;
-
-// Evaluations one run may make.
-inline constexpr std::int64_t kKLVPInstructionLimit = 1'000'000;
-// Script function calls that may be under way at once.
-inline constexpr int kKLVPMaxCallDepth = 500;
-// Evaluations that may be under way at once (nested statements and calls together); with the call
-// depth it keeps a run within the stack of a worker thread, sanitizers included.
-inline constexpr int kKLVPMaxEvaluationDepth = 2000;
-// Native bulk work (slots or units visited, copied or made) costs one instruction per this many.
-inline constexpr std::size_t kKLVPWorkUnitsPerInstruction = 16;
 
 // What the collector marks from: scopes and the owners of registered callbacks.
 class KLVPMarkable {
@@ -48,14 +39,16 @@ class KLVPObjectManager {
     // runtime).
     static std::shared_ptr<KLVPMapValue> mapValueWithScope(const KLVPScope& scope);
     static std::shared_ptr<KLVPArrayValue> arrayValueWithScope(const KLVPScope& scope);
-    // Script error 19 and null for more than kKLVPMaxArrayLength values.
+    // Script error 19 and null for more than kKLVPMaxArrayLength values or past the memory
+    // limit.
     static std::shared_ptr<KLVPArrayValue> arrayValueWithArray(KLVPValues values,
                                                                const KLVPScope& scope,
                                                                platform::Error* error);
     static std::shared_ptr<KLVPArrayValue> subarrayWithArray(const KLVPArrayValue& array,
                                                              std::int64_t start,
                                                              std::int64_t length,
-                                                             const KLVPScope& scope);
+                                                             const KLVPScope& scope,
+                                                             platform::Error* error);
     // Registered with the manager of the defining scope.
     static std::shared_ptr<KLVPFunctionValue> functionValueWithFunctionName(
         std::u16string functionName, std::vector<std::u16string> parameterNames,
@@ -81,18 +74,30 @@ class KLVPObjectManager {
 // What a runtime shares with its scopes.
 struct KLVPRuntimeContext {
     KLVPObjectManager objectManager;
-    // Kept here, out of any program's reach, so that no program can reset or shadow it.
+    // The run's budgets (KLVPBudget.h), kept here, out of any program's reach, so that no program
+    // can reset or shadow them.
     std::int64_t instructionCount = 0;
+    std::size_t workUnits = 0;  // bulk work short of a whole instruction
+    std::int64_t memoryMade = 0;
     int evaluationDepth = 0;
     int callDepth = 0;
 
-    // Counts `count` instructions; script error 18 once the run has used up its limit.
-    bool countInstructions(std::int64_t count, platform::Error* error);
-    // Counts native bulk work of `units` slots or units.
-    bool countWork(std::size_t units, platform::Error* error) {
-        return countInstructions(static_cast<std::int64_t>(units / kKLVPWorkUnitsPerInstruction),
-                                 error);
+    // A new run: nothing counted.
+    void resetRun();
+    // Within both limits; otherwise script error 18 (instructions) or 19 (memory).
+    bool withinLimits(platform::Error* error) const;
+    // Counts `count` instructions, when the run is still within its limits (every evaluation
+    // comes here: the common case stays inline).
+    bool countInstructions(std::int64_t count, platform::Error* error) {
+        if (instructionCount >= kKLVPInstructionLimit || memoryMade > kKLVPMemoryLimit)
+            return withinLimits(error);
+        instructionCount += count;
+        return true;
     }
+    // Counts native bulk work of `units` units, then checks the limits.
+    bool countWork(std::size_t units, platform::Error* error);
+    // Counts `bytes` made, then checks the limits.
+    bool countMemory(std::size_t bytes, platform::Error* error);
 };
 
 // Scopes are always owned by shared pointers (functions keep their defining scope, children their
@@ -111,6 +116,7 @@ class KLVPScope : public KLVPMarkable, public std::enable_shared_from_this<KLVPS
     bool hasName(std::u16string_view name) const;
     // The nearest binding; undefined when none.
     const KLVPValue& valueForName(std::u16string_view name) const;
+    const KLVPValue& valueForName(const KLVPName& name) const;
     // Declarations in this scope (ignored when it is frozen).
     void addValue(KLVPValue value, std::u16string_view name);
     void addImmutableValue(KLVPValue value, std::u16string_view name);

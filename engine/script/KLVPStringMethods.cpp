@@ -34,10 +34,9 @@ const KLVPValue& fail(platform::Error* error, std::int64_t code) {
     return KLVPUndefined();
 }
 
-bool countWork(KLVPScope& scope, std::size_t units, platform::Error* error) {
-    KLVPRuntimeContext* context = scope.context();
-    return !context || context->countWork(units, error);
-}
+// One step of the expression engine is about this many of its operations; steps are charged to
+// the run as they are taken.
+constexpr std::size_t kRegexStepUnits = 10'000;
 
 // The argument's text, or "undefined" when it is missing.
 Text textAt(Values values, std::size_t i, platform::Error* error) {
@@ -57,14 +56,78 @@ KLVPValue string(Text text, platform::Error* error) {
     return KLVPStringValue::make(std::move(text), error);
 }
 
-KLVPValue stringArray(std::vector<Text> texts, KLVPScope& scope, platform::Error* error) {
-    KLVPValues values;
-    values.reserve(texts.size());
-    for (Text& text : texts)
-        values.push_back(KLVPStringValue::make(std::move(text)));
+KLVPValue stringArray(KLVPValues values, KLVPScope& scope, platform::Error* error) {
     auto array = KLVPObjectManager::arrayValueWithArray(std::move(values), scope, error);
     if (!array) return KLVPUndefined();
     return array;
+}
+
+KLVPValue oneStringArray(Text text, KLVPScope& scope, platform::Error* error) {
+    KLVPValue value = KLVPStringValue::make(std::move(text), error);
+    if (KLVPFailed(error)) return KLVPUndefined();
+    return stringArray({std::move(value)}, scope, error);
+}
+
+// Plain substring search in linear time, whatever the texts (a quadratic search over texts of a
+// million units would hold the run for minutes): the pattern's prefix function, then one pass.
+class TextSearch {
+  public:
+    // The pattern must not be empty.
+    TextSearch(std::u16string_view pattern, platform::Error* error)
+        : pattern_(pattern), prefix_(pattern.size(), 0) {
+        if (!KLVPChargeWork(pattern.size(), error)) return;
+        // Texts are at most kKLVPMaxTextLength units, so positions fit 32 bits.
+        for (std::uint32_t i = 1, k = 0; i < pattern.size(); ++i) {
+            while (k > 0 && pattern[i] != pattern[k])
+                k = prefix_[k - 1];
+            if (pattern[i] == pattern[k]) ++k;
+            prefix_[i] = k;
+        }
+    }
+
+    // The first occurrence that begins at or after `from`, or npos.
+    // The units scanned are charged.
+    std::size_t find(std::u16string_view text, std::size_t from, platform::Error* error) const {
+        std::size_t i = from;
+        std::size_t found = Text::npos;
+        for (std::size_t k = 0; i < text.size(); ++i) {
+            while (k > 0 && text[i] != pattern_[k])
+                k = prefix_[k - 1];
+            if (text[i] == pattern_[k]) ++k;
+            if (k == pattern_.size()) {
+                found = i + 1 - k;
+                ++i;
+                break;
+            }
+        }
+        if (i > from && !KLVPChargeWork(i - from, error)) return Text::npos;
+        return found;
+    }
+
+  private:
+    std::u16string_view pattern_;
+    std::vector<std::uint32_t> prefix_;
+};
+
+// The first occurrence of a non-empty pattern at or after `from`, or npos.
+std::size_t findText(std::u16string_view text, std::u16string_view pattern, std::size_t from,
+                     platform::Error* error) {
+    const TextSearch search(pattern, error);
+    return KLVPFailed(error) ? Text::npos : search.find(text, from, error);
+}
+
+// The last occurrence of a non-empty pattern that begins at or before `start`, or npos: the first
+// one in the texts reversed.
+std::size_t findLastText(std::u16string_view text, std::u16string_view pattern, std::size_t start,
+                         platform::Error* error) {
+    if (pattern.size() > text.size()) return Text::npos;
+    const std::size_t end = std::min(start, text.size() - pattern.size()) + pattern.size();
+    if (!KLVPChargeWork(end + pattern.size(), error)) return Text::npos;
+    const Text reversedText(
+        std::make_reverse_iterator(text.begin() + static_cast<std::ptrdiff_t>(end)), text.rend());
+    const Text reversedPattern(pattern.rbegin(), pattern.rend());
+    const std::size_t found = findText(reversedText, reversedPattern, 0, error);
+    return found == Text::npos ? Text::npos : end - found - pattern.size();
 }
 
 icu::UnicodeString icuText(const Text& text) {
@@ -83,8 +146,23 @@ bool failRegex(UErrorCode status, platform::Error* error) {
     return false;
 }
 
+// The steps of one match, charged as the engine takes them; a charge that fails stops the match.
+struct RegexSteps {
+    std::int32_t charged = 0;
+    platform::Error error;
+};
+
+UBool U_CALLCONV chargeRegexSteps(const void* context, int32_t steps) {
+    auto* state = static_cast<RegexSteps*>(const_cast<void*>(context));
+    // Steps count from the start of each attempt.
+    const auto taken =
+        static_cast<std::size_t>(steps > state->charged ? steps - state->charged : steps);
+    state->charged = steps;
+    return KLVPChargeWork(taken * kRegexStepUnits, &state->error);
+}
+
 // The first match of `pattern` in `text`: its start and end, -1 for none; false on an engine
-// failure (a bad pattern or a time-out).
+// failure (a bad pattern or a time-out) or when the run is past its limits.
 bool firstMatch(const Text& pattern, const Text& text, std::int32_t* start, std::int32_t* end,
                 platform::Error* error) {
     UErrorCode status = U_ZERO_ERROR;
@@ -96,7 +174,13 @@ bool firstMatch(const Text& pattern, const Text& text, std::int32_t* start, std:
     std::unique_ptr<icu::RegexMatcher> matcher(compiled->matcher(input, status));
     if (U_FAILURE(status)) return failRegex(status, error);
     matcher->setTimeLimit(kRegexTimeLimit, status);
+    RegexSteps steps;
+    matcher->setMatchCallback(chargeRegexSteps, &steps, status);
     const bool found = matcher->find(status);
+    if (KLVPFailed(&steps.error)) {
+        if (error) *error = steps.error;
+        return false;
+    }
     if (U_FAILURE(status)) return failRegex(status, error);
     *start = found ? matcher->start(status) : -1;
     *end = found ? matcher->end(status) : -1;
@@ -113,14 +197,14 @@ KLVPValue charAt(const Text& text, Values v, KLVPScope&, platform::Error* error)
     return string(Text(1, text[static_cast<std::size_t>(position)]), error);
 }
 
-KLVPValue concat(const Text& text, Values v, KLVPScope& scope, platform::Error* error) {
+KLVPValue concat(const Text& text, Values v, KLVPScope&, platform::Error* error) {
     Text result = text;
     for (const KLVPValue& value : v) {
         const Text part = value->stringValueOrError(error);
         if (KLVPFailed(error)) return KLVPUndefined();
         if (part.size() > kKLVPMaxTextLength - result.size())
             return fail(error, kKLVPErrorRuntimeLimit);
-        if (!countWork(scope, part.size(), error)) return KLVPUndefined();
+        if (!KLVPChargeWork(part.size(), error)) return KLVPUndefined();
         result += part;
     }
     return string(std::move(result), error);
@@ -128,9 +212,10 @@ KLVPValue concat(const Text& text, Values v, KLVPScope& scope, platform::Error* 
 
 KLVPValue hasOwnProperty(const Text& text, Values v, KLVPScope&, platform::Error* error) {
     if (!KLVPCheckArgumentCountEquals(v, 1, error)) return KLVPUndefined();
-    if (v[0]->kind() == KLVPValueKind::String &&
-        static_cast<const KLVPStringValue&>(*v[0]).value() == u"length")
-        return KLVPBoolean(true);
+    // By the argument's text, whatever it is: an array holding "length" names it too.
+    const KLVPTextForm name(v[0], error);
+    if (KLVPFailed(error)) return KLVPUndefined();
+    if (name.view() == u"length") return KLVPBoolean(true);
     const double d = v[0]->doubleValueOrError(error);
     if (KLVPFailed(error)) return KLVPUndefined();
     return KLVPBoolean(d >= 0 && std::floor(d) == d && d < static_cast<double>(text.size()));
@@ -143,7 +228,8 @@ KLVPValue indexOf(const Text& text, Values v, KLVPScope&, platform::Error* error
     const double start = v.size() > 1 ? integerOf(v[1], error) : 0;
     if (KLVPFailed(error)) return KLVPUndefined();
     if (search.empty()) return KLVPNumberValue::make(-1);
-    const std::size_t found = text.find(search, clampIndex(start, text.size()));
+    const std::size_t found = findText(text, search, clampIndex(start, text.size()), error);
+    if (KLVPFailed(error)) return KLVPUndefined();
     return KLVPNumberValue::make(found == Text::npos ? -1 : static_cast<double>(found));
 }
 
@@ -158,7 +244,8 @@ KLVPValue lastIndexOf(const Text& text, Values v, KLVPScope&, platform::Error* e
         if (!std::isnan(d)) start = KLVPToInteger(d);
     }
     if (search.empty()) return KLVPNumberValue::make(-1);
-    const std::size_t found = text.rfind(search, clampIndex(start, text.size()));
+    const std::size_t found = findLastText(text, search, clampIndex(start, text.size()), error);
+    if (KLVPFailed(error)) return KLVPUndefined();
     return KLVPNumberValue::make(found == Text::npos ? -1 : static_cast<double>(found));
 }
 
@@ -166,14 +253,14 @@ KLVPValue match(const Text& text, Values v, KLVPScope& scope, platform::Error* e
     if (!KLVPCheckArgumentCountAtMost(v, 1, error)) return KLVPUndefined();
     const Text pattern = v.empty() ? Text() : v[0]->stringValueOrError(error);
     if (KLVPFailed(error)) return KLVPUndefined();
-    if (pattern.empty()) return stringArray({Text()}, scope, error);
+    if (pattern.empty()) return oneStringArray(Text(), scope, error);
     std::int32_t start = 0;
     std::int32_t end = 0;
     if (!firstMatch(pattern, text, &start, &end, error)) return KLVPUndefined();
     if (start < 0) return KLVPNull();
-    return stringArray(
-        {text.substr(static_cast<std::size_t>(start), static_cast<std::size_t>(end - start))},
-        scope, error);
+    return oneStringArray(
+        text.substr(static_cast<std::size_t>(start), static_cast<std::size_t>(end - start)), scope,
+        error);
 }
 
 KLVPValue search(const Text& text, Values v, KLVPScope&, platform::Error* error) {
@@ -187,11 +274,12 @@ KLVPValue search(const Text& text, Values v, KLVPScope&, platform::Error* error)
     return KLVPNumberValue::make(start);
 }
 
-KLVPValue replace(const Text& text, Values v, KLVPScope& scope, platform::Error* error) {
+KLVPValue replace(const Text& text, Values v, KLVPScope&, platform::Error* error) {
     if (!KLVPCheckArgumentCountAtMost(v, 2, error)) return KLVPUndefined();
     const Text search = textAt(v, 0, error);
     if (KLVPFailed(error)) return KLVPUndefined();
-    std::size_t found = search.empty() ? 0 : text.find(search);
+    const std::size_t found = search.empty() ? 0 : findText(text, search, 0, error);
+    if (KLVPFailed(error)) return KLVPUndefined();
     if (found == Text::npos) return string(text, error);
     Text replacement;
     if (v.size() > 1 && v[1]->kind() == KLVPValueKind::Function) {
@@ -207,7 +295,7 @@ KLVPValue replace(const Text& text, Values v, KLVPScope& scope, platform::Error*
     }
     if (KLVPFailed(error)) return KLVPUndefined();
     if (replacement.size() > kKLVPMaxTextLength) return fail(error, kKLVPErrorRuntimeLimit);
-    if (!countWork(scope, replacement.size(), error)) return KLVPUndefined();
+    if (!KLVPChargeWork(replacement.size(), error)) return KLVPUndefined();
     Text result = text.substr(0, found);
     result += replacement;
     result.append(text, found + search.size());
@@ -244,7 +332,7 @@ KLVPValue substring(const Text& text, Values v, KLVPScope&, platform::Error* err
 
 KLVPValue split(const Text& text, Values v, KLVPScope& scope, platform::Error* error) {
     if (!KLVPCheckArgumentCountAtMost(v, 2, error)) return KLVPUndefined();
-    if (text.empty() || v.empty()) return stringArray({text}, scope, error);
+    if (text.empty() || v.empty()) return oneStringArray(text, scope, error);
     const Text separator = v[0]->stringValueOrError(error);
     if (KLVPFailed(error)) return KLVPUndefined();
     std::size_t limit = std::numeric_limits<std::size_t>::max();
@@ -253,20 +341,29 @@ KLVPValue split(const Text& text, Values v, KLVPScope& scope, platform::Error* e
         if (KLVPFailed(error)) return KLVPUndefined();
         limit = KLVPToUint32(d);
     }
-    std::vector<Text> pieces;
+    // Each piece is made as the run's memory allows.
+    KLVPValues pieces;
+    const auto add = [&](Text piece) {
+        pieces.push_back(KLVPStringValue::make(std::move(piece), error));
+        return !KLVPFailed(error);
+    };
     if (separator.empty()) {
-        for (std::size_t i = 0; i < text.size() && pieces.size() < limit; ++i)
-            pieces.emplace_back(1, text[i]);
+        for (std::size_t i = 0; i < text.size() && pieces.size() < limit; ++i) {
+            if (!add(Text(1, text[i]))) return KLVPUndefined();
+        }
     } else {
+        const TextSearch search(separator, error);
+        if (KLVPFailed(error)) return KLVPUndefined();
         std::size_t from = 0;
         while (pieces.size() < limit) {
-            const std::size_t found = text.find(separator, from);
-            pieces.push_back(text.substr(from, found == Text::npos ? Text::npos : found - from));
+            const std::size_t found = search.find(text, from, error);
+            if (KLVPFailed(error)) return KLVPUndefined();
+            if (!add(text.substr(from, found == Text::npos ? Text::npos : found - from)))
+                return KLVPUndefined();
             if (found == Text::npos) break;
             from = found + separator.size();
         }
     }
-    if (!countWork(scope, pieces.size(), error)) return KLVPUndefined();
     return stringArray(std::move(pieces), scope, error);
 }
 
@@ -362,7 +459,7 @@ KLVPValue KLVPStringCommandEvaluator::evaluateCommand(std::u16string_view name, 
     const KLVPValues values = KLVPEvaluateArguments(arguments, scope, error);
     if (KLVPFailed(error)) return KLVPUndefined();
     // Every method reads the receiver at most a few times over.
-    if (!countWork(scope, text.size(), error)) return KLVPUndefined();
+    if (!KLVPChargeWork(text.size(), error)) return KLVPUndefined();
     const KLVPValue result = method->handler(text, values, scope, error);
     return KLVPFailed(error) ? KLVPUndefined() : result;
 }

@@ -44,9 +44,9 @@ KLVPValue objectLiteral(std::span<const KLVPValue> values, KLVPScope& scope,
     if (values.size() % 2 != 0) return fail(error, kKLVPErrorArgumentCount);
     const auto map = KLVPObjectManager::mapValueWithScope(scope);
     for (std::size_t i = 0; i < values.size(); i += 2) {
-        const std::u16string key = values[i]->stringValueOrError(error);
+        const KLVPTextForm key(values[i], error);
         if (KLVPFailed(error)) return KLVPUndefined();
-        map->setValue(values[i + 1], key);
+        map->setValue(values[i + 1], key.view());
     }
     return map;
 }
@@ -76,9 +76,9 @@ KLVPValue readProperty(std::span<const KLVPValue> values, KLVPScope&, platform::
             return static_cast<const KLVPArrayValue&>(*object).valueForProperty(values[1], error);
         case KLVPValueKind::Map:
         case KLVPValueKind::Function: {
-            const std::u16string key = values[1]->stringValueOrError(error);
+            const KLVPTextForm key(values[1], error);
             if (KLVPFailed(error)) return KLVPUndefined();
-            return static_cast<const KLVPObjectValue&>(*object).valueForProperty(key);
+            return static_cast<const KLVPObjectValue&>(*object).valueForProperty(key.view());
         }
         case KLVPValueKind::String:
             return readStringProperty(static_cast<const KLVPStringValue&>(*object).value(),
@@ -134,9 +134,9 @@ KLVPValue writeProperty(std::span<const KLVPValue> values, KLVPScope&, platform:
             break;
         case KLVPValueKind::Map:
         case KLVPValueKind::Function: {
-            const std::u16string key = values[1]->stringValueOrError(error);
+            const KLVPTextForm key(values[1], error);
             if (KLVPFailed(error)) return KLVPUndefined();
-            static_cast<KLVPObjectValue&>(*object).setValue(values[2], key);
+            static_cast<KLVPObjectValue&>(*object).setValue(values[2], key.view());
             break;
         }
         default:

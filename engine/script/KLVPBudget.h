@@ -1,0 +1,102 @@
+#pragma once
+
+// What one run of a rule program may cost. A downloaded program runs on the engine's worker queue
+// for every event, so whatever it holds, a run must end in bounded time and memory, with an error
+// and never a crash:
+//
+// - instructions: every evaluation counts one, and native bulk work (texts compared, converted,
+//   hashed, copied or joined; slots visited or copied) one per kKLVPWorkUnitsPerInstruction units
+//   it visits or makes; past kKLVPInstructionLimit the run ends with script error 18;
+// - memory: the bytes a run makes (texts, arrays, maps, functions, event parameters, created
+//   events and log lines) are counted as they are made, and never given back; past
+//   kKLVPMemoryLimit the run ends with script error 19. Making something also costs an
+//   instruction, whatever its size;
+// - nesting: calls, evaluations and conversions that walk a structure have depth limits, and a
+//   conversion that meets a structure holding itself ends with script error 19.
+//
+// Native work charges the run under way on its thread (the one whose statement is being
+// evaluated, KLVPActiveRun), so that conversions and comparisons deep inside value classes are
+// charged without a scope at hand. Outside a run nothing is charged.
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "platform/foundation/Error.h"
+
+namespace engine {
+
+struct KLVPRuntimeContext;
+
+// Evaluations one run may make.
+inline constexpr std::int64_t kKLVPInstructionLimit = 1'000'000;
+// Bytes one run may make. A 2^20-unit text can still be built by doubling (about 4 MiB made).
+inline constexpr std::int64_t kKLVPMemoryLimit = std::int64_t{8} << 20;
+// Native bulk work (units visited, copied or made) costs one instruction per this many units.
+inline constexpr std::size_t kKLVPWorkUnitsPerInstruction = 16;
+// Script function calls that may be under way at once.
+inline constexpr int kKLVPMaxCallDepth = 500;
+// Evaluations that may be under way at once (nested statements and calls together); with the call
+// depth it keeps a run within the stack of a worker thread, sanitizers included.
+inline constexpr int kKLVPMaxEvaluationDepth = 2000;
+// Containers a conversion may pass through from the outermost one down.
+inline constexpr std::size_t kKLVPMaxConversionDepth = 100;
+
+// What the memory limit counts for what a run makes: estimates of the heap each thing takes.
+inline constexpr std::size_t kKLVPTextBytes = 96;            // a text value, beside its units
+inline constexpr std::size_t kKLVPTextUnitBytes = 2;         // one UTF-16 unit
+inline constexpr std::size_t kKLVPObjectBytes = 256;         // a map, array or function
+inline constexpr std::size_t kKLVPSlotBytes = 16;            // an array slot
+inline constexpr std::size_t kKLVPPropertyBytes = 112;       // a property, beside twice its name
+inline constexpr std::size_t kKLVPPlatformObjectBytes = 64;  // a parameter value or entry
+
+// The bytes counted for a text of `units` units.
+inline std::size_t KLVPTextBytes(std::size_t units) {
+    return kKLVPTextBytes + kKLVPTextUnitBytes * units;
+}
+
+// Makes a runtime's run the one under way on this thread while it lives (null: none).
+class KLVPActiveRun {
+  public:
+    explicit KLVPActiveRun(KLVPRuntimeContext* context);
+    ~KLVPActiveRun();
+    KLVPActiveRun(const KLVPActiveRun&) = delete;
+    KLVPActiveRun& operator=(const KLVPActiveRun&) = delete;
+
+  private:
+    KLVPRuntimeContext* const previous_;
+};
+
+// Charge the run under way, if any; false with script error 18 or 19 once the run is past a
+// limit (work and memory are charged before they are done). With a null error the charge is
+// only recorded, and the run fails at its next evaluation.
+bool KLVPChargeWork(std::size_t units, platform::Error* error);
+bool KLVPChargeMemory(std::size_t bytes, platform::Error* error);
+
+// Sets script error 19 for a memory limit; always false.
+bool KLVPSetMemoryLimitError(platform::Error* error);
+
+// The containers a conversion is inside, outermost first. Entering one more than
+// kKLVPMaxConversionDepth deep, or one already on the path (a structure that holds itself), fails
+// with script error 19.
+class KLVPConversionPath {
+  public:
+    // Inside `container` while it lives, when it converts to true.
+    class Step {
+      public:
+        Step(KLVPConversionPath& path, const void* container, platform::Error* error);
+        ~Step();
+        Step(const Step&) = delete;
+        Step& operator=(const Step&) = delete;
+        explicit operator bool() const { return entered_; }
+
+      private:
+        KLVPConversionPath& path_;
+        bool entered_ = false;
+    };
+
+  private:
+    std::vector<const void*> containers_;
+};
+
+}  // namespace engine
