@@ -137,7 +137,7 @@ void printText(const MessageInfo& message, const std::string& pad, std::string& 
 
 void collectTypes(const MessageInfo& message, std::set<std::string>& names) {
     names.insert(message.name());
-    for (const auto& v : message.fields()) {
+    for (const auto& [index, v] : message.slots()) {
         if (v.message()) collectTypes(*v.message(), names);
         if (v.messages())
             for (const auto& child : *v.messages())
