@@ -1,4 +1,4 @@
-// Raw events bundled per second by the measurement service from 100,000 stored events (default
+// Raw events bundled per second by the measurement service from 90,000 stored events (default
 // settings, no sampling), without audiences and with ten whose filters look at every event,
 // beside the same work done by plain SQLite in the same run (read the rows in runs of 1,000,
 // store one blob per run, delete the run, one transaction per run) as the limit to read it
@@ -29,7 +29,7 @@ namespace {
 
 constexpr char kAppID[] = "1:1001:ios:abc";
 constexpr char kHost[] = "upload.bench.test";
-constexpr int kStoredEvents = 100000;
+constexpr int kStoredEvents = 90000;
 constexpr int kRunLength = 1000;
 constexpr int kUploadBundles = 100;
 constexpr int kAudiences = 10;

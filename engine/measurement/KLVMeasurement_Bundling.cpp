@@ -257,11 +257,19 @@ std::optional<std::vector<KLVBundleEvent>> KLVMeasurement::rawEventsWithMetadata
     return std::nullopt;
 }
 
+namespace {
+
+// An ad impression as the internal "_ai"; nothing for any other event.
+std::optional<KLVEvent> internalAdImpression(const KLVEvent& event) {
+    if (event.name() != "ad_impression") return std::nullopt;
+    return KLVEvent::initWithOrigin(event.origin(), false, "_ai", event.timestamp(),
+                                    event.previousTimestamp(), event.parameters());
+}
+
+}  // namespace
+
 KLVRawEventData KLVMeasurement::internalEventFromPublicEvent(const KLVRawEventData& raw) {
-    const KLVEvent& event = raw.rawEvent();
-    if (event.name() != "ad_impression") return raw;
-    auto internal = KLVEvent::initWithOrigin(event.origin(), false, "_ai", event.timestamp(),
-                                             event.previousTimestamp(), event.parameters());
+    auto internal = internalAdImpression(raw.rawEvent());
     if (!internal) return raw;
     auto data = KLVRawEventData::initWithRawEvent(std::move(*internal), raw.rowID(),
                                                   raw.metadataFingerprint());
@@ -320,12 +328,7 @@ std::optional<bool> KLVMeasurement::processRawEvents(std::vector<KLVBundleEvent>
             return;
         }
         // Only an ad impression changes name.
-        if (event->name() == "ad_impression") {
-            auto internalEvent =
-                KLVEvent::initWithOrigin(event->origin(), false, "_ai", event->timestamp(),
-                                         event->previousTimestamp(), event->parameters());
-            if (internalEvent) *event = std::move(*internalEvent);
-        }
+        if (auto internal = internalAdImpression(*event)) *event = std::move(*internal);
         changed |= checkConversion(*event, *counts);
         changed |= checkRealtime(*event, *counts);
         *event = validatePurchaseEvent(std::move(*event));
