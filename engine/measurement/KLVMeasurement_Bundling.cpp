@@ -49,6 +49,27 @@ void forEachKept(std::vector<KLVBundleEvent>& events, const Visit& visit) {
     }
 }
 
+// A bundle's events, each encoded once, end to end in one buffer.
+struct EncodedEvents {
+    std::string bytes;
+    std::vector<std::size_t> ends;
+
+    void append(std::span<const std::uint8_t> event) {
+        bytes.append(reinterpret_cast<const char*>(event.data()), event.size());
+        ends.push_back(bytes.size());
+    }
+    std::vector<std::string_view> elements() const {
+        std::vector<std::string_view> out;
+        out.reserve(ends.size());
+        std::size_t begin = 0;
+        for (const std::size_t end : ends) {
+            out.emplace_back(bytes.data() + begin, end - begin);
+            begin = end;
+        }
+        return out;
+    }
+};
+
 // Public names with an internal twin that the internal blocklist covers.
 std::optional<std::string> internalNameForPublicName(const std::string& name) {
     if (name == "ad_impression") return std::string("_ai");
@@ -97,40 +118,29 @@ bool KLVMeasurement::bundleRawEvents() {
         audienceResetTimestampsCache();
         if (!eventsAfterUpdatingEventAggregates(*raws, !denied)) return false;
 
-        // The bundle's events, each encoded once into one buffer, in order.
-        std::string encodedEvents;
-        std::vector<std::size_t> eventEnds;
+        EncodedEvents encoded;
         bool realtime = false;
         forEachKept(*raws, [&](const KLVBundleEvent& event) {
-            event.appendEncodedEvent(encodedEvents);
-            eventEnds.push_back(encodedEvents.size());
+            event.appendEncodedEvent(encoded.bytes);
+            encoded.ends.push_back(encoded.bytes.size());
             realtime = realtime || event.isRealtime();
         });
         const auto config = remoteConfigInstance();
         if (config->isEventSamplingEnabled() && !monitor().isDebugModeEnabled()) {
             std::vector<KLVPBEvent> protos;
-            protos.reserve(eventEnds.size());
-            std::size_t begin = 0;
-            for (const std::size_t eventEnd : eventEnds) {
-                protos.push_back(
-                    KLVPBEvent::initWithBuffer(
-                        std::span(
-                            reinterpret_cast<const std::uint8_t*>(encodedEvents.data()) + begin,
-                            eventEnd - begin))
-                        .value_or(KLVPBEvent{}));
-                begin = eventEnd;
+            for (const std::string_view event : encoded.elements()) {
+                protos.push_back(KLVPBEvent::initWithBuffer(
+                                     std::span(reinterpret_cast<const std::uint8_t*>(event.data()),
+                                               event.size()))
+                                     .value_or(KLVPBEvent{}));
             }
             auto kept = sampleEvents(protos, &error);
             if (!kept) return false;
-            encodedEvents.clear();
-            eventEnds.clear();
-            for (const KLVPBEvent& proto : *kept) {
-                const auto bytes = proto.protoBuffer().value_or(platform::Data{});
-                encodedEvents.append(reinterpret_cast<const char*>(bytes.data()), bytes.size());
-                eventEnds.push_back(encodedEvents.size());
-            }
+            encoded = EncodedEvents{};
+            for (const KLVPBEvent& proto : *kept)
+                encoded.append(proto.protoBuffer().value_or(platform::Data{}));
         }
-        if (eventEnds.empty()) {
+        if (encoded.ends.empty()) {
             monitor().logWithLevel(kKLVLogWarningSilent, 23159,
                                    "No events left after sampling. Dropping bundle");
             // The evaluations of the dropped events still count.
@@ -174,17 +184,10 @@ bool KLVMeasurement::bundleRawEvents() {
         if (!config->sessionStitchingTokenFeatureEnabled() || denied)
             NANOClearField(*bundle, KLVPBMeasurementBundle::session_stitching_token);
 
-        std::vector<std::string_view> elements;
-        elements.reserve(eventEnds.size());
-        std::size_t begin = 0;
-        for (const std::size_t eventEnd : eventEnds) {
-            elements.emplace_back(encodedEvents.data() + begin, eventEnd - begin);
-            begin = eventEnd;
-        }
-        const auto encoded = NANOEncodeMessageWithEncodedElements(
-            bundle->messageInfo(), KLVPBMeasurementBundle::events, elements);
-        if (!encoded || !database()->insertBundle(*bundle, *encoded, realtime, &error)) {
-            if (!encoded)
+        const auto bytes = NANOEncodeMessageWithEncodedElements(
+            bundle->messageInfo(), KLVPBMeasurementBundle::events, encoded.elements());
+        if (!bytes || !database()->insertBundle(*bundle, *bytes, realtime, &error)) {
+            if (!bytes)
                 error = klv_errorWithCode(kKLVErrorCodeBadArgument, "Failed to insert nil bundle");
             monitor().logWithLevel(kKLVLogErrorMonitored, 23115, "Unable to insert bundle. Error",
                                    error);
