@@ -29,7 +29,7 @@ class MessageInfo {
   public:
     // A new message of the type: every singular field absent, every repeated field empty. It
     // allocates nothing.
-    explicit MessageInfo(const MessageType& type) : type_(&type) {}
+    explicit MessageInfo(const MessageType& type);
 
     const MessageType& type() const { return *type_; }
     const char* name() const { return type_->name(); }
@@ -83,13 +83,14 @@ class FieldValue {
     const MessageList* messages() const { return std::get_if<MessageList>(&value_); }
     MessageList* messages() { return std::get_if<MessageList>(&value_); }
 
-    void setScalar(std::uint64_t bits) { value_ = bits; }
-    void setString(std::string bytes) { value_ = std::move(bytes); }
-    void setMessage(MessageInfo message) { value_ = std::move(message); }
-    void setList(ScalarList list) { value_ = std::move(list); }
-    void setList(StringList list) { value_ = std::move(list); }
-    void setList(MessageList list) { value_ = std::move(list); }
-    void clear() { value_ = std::monostate{}; }
+    // (Defined below, once MessageInfo's slots are complete.)
+    void setScalar(std::uint64_t bits);
+    void setString(std::string bytes);
+    void setMessage(MessageInfo message);
+    void setList(ScalarList list);
+    void setList(StringList list);
+    void setList(MessageList list);
+    void clear();
 
     friend bool operator==(const FieldValue& a, const FieldValue& b) = default;
 
@@ -105,6 +106,30 @@ struct MessageInfo::Slot {
 
     friend bool operator==(const Slot& a, const Slot& b) = default;
 };
+
+inline MessageInfo::MessageInfo(const MessageType& type) : type_(&type) {}
+
+inline void FieldValue::setScalar(std::uint64_t bits) {
+    value_ = bits;
+}
+inline void FieldValue::setString(std::string bytes) {
+    value_ = std::move(bytes);
+}
+inline void FieldValue::setMessage(MessageInfo message) {
+    value_ = std::move(message);
+}
+inline void FieldValue::setList(ScalarList list) {
+    value_ = std::move(list);
+}
+inline void FieldValue::setList(StringList list) {
+    value_ = std::move(list);
+}
+inline void FieldValue::setList(MessageList list) {
+    value_ = std::move(list);
+}
+inline void FieldValue::clear() {
+    value_ = std::monostate{};
+}
 
 inline std::span<const MessageInfo::Slot> MessageInfo::slots() const {
     return slots_;
