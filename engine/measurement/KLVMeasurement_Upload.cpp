@@ -37,6 +37,22 @@ std::optional<std::string> nonEmpty(const KLVPBMeasurementBundle& bundle, std::i
     return value;
 }
 
+// The bundle has the batch's app ID and, where it names one, the batch's device ID.
+bool isCompatible(const KLVPBMeasurementBundle& b, const std::string& appID,
+                  const std::optional<std::string>& resettableDeviceID,
+                  const std::optional<std::string>& vendorDeviceID) {
+    if (NANOGetString(b, KLVPBMeasurementBundle::app_id).value_or("") != appID) return false;
+    if (resettableDeviceID) {
+        const auto id = nonEmpty(b, KLVPBMeasurementBundle::resettable_device_id);
+        if (id && *id != *resettableDeviceID) return false;
+    }
+    if (vendorDeviceID) {
+        const auto id = nonEmpty(b, KLVPBMeasurementBundle::vendor_device_id);
+        if (id && *id != *vendorDeviceID) return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 void KLVApplyRedactedFieldsToBundle(KLVPBMeasurementBundle& bundle,
@@ -100,16 +116,7 @@ std::vector<KLVQueuedBundle> KLVMeasurement::filteredBundlesWithCompatibleAppID(
     }
     std::vector<KLVQueuedBundle> out;
     for (const KLVQueuedBundle& queued : bundles) {
-        const auto& b = queued.bundle;
-        if (NANOGetString(b, KLVPBMeasurementBundle::app_id).value_or("") != appID) break;
-        if (resettableDeviceID) {
-            const auto id = nonEmpty(b, KLVPBMeasurementBundle::resettable_device_id);
-            if (id && *id != *resettableDeviceID) break;
-        }
-        if (vendorDeviceID) {
-            const auto id = nonEmpty(b, KLVPBMeasurementBundle::vendor_device_id);
-            if (id && *id != *vendorDeviceID) break;
-        }
+        if (!isCompatible(queued.bundle, appID, resettableDeviceID, vendorDeviceID)) break;
         out.push_back(queued);
     }
     return out;
@@ -222,7 +229,7 @@ void KLVMeasurement::uploadData() {
             resettable = nonEmpty(b, KLVPBMeasurementBundle::resettable_device_id);
             if (!resettable) vendor = nonEmpty(b, KLVPBMeasurementBundle::vendor_device_id);
         }
-        if (filteredBundlesWithCompatibleAppID(appID, resettable, vendor, {queued}).empty()) break;
+        if (!isCompatible(b, appID, resettable, vendor)) break;
 
         NANOSetInt64(b, KLVPBMeasurementBundle::upload_library_version,
                      KLVIdentity::brackenfoldLibraryVersion());
