@@ -1,4 +1,4 @@
-// Raw events bundled per second by the measurement service from 100,000 stored events (default
+// Raw events bundled per second by the measurement service from 90,000 stored events (default
 // settings, no sampling), without audiences and with ten whose filters look at every event,
 // beside the same work done by plain SQLite in the same run (read the rows in runs of 1,000,
 // store one blob per run, delete the run, one transaction per run) as the limit to read it
@@ -10,6 +10,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -28,7 +29,7 @@ namespace {
 
 constexpr char kAppID[] = "1:1001:ios:abc";
 constexpr char kHost[] = "upload.bench.test";
-constexpr int kStoredEvents = 100000;
+constexpr int kStoredEvents = 90000;
 constexpr int kRunLength = 1000;
 constexpr int kUploadBundles = 100;
 constexpr int kAudiences = 10;
@@ -301,6 +302,60 @@ void BM_UploadHundredBundles(benchmark::State& state) {
     configure(*service, {});
 }
 BENCHMARK(BM_UploadHundredBundles)->Iterations(5)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The process's resident set ("VmRSS") or its peak ("VmHWM") in MiB; -1 when unreadable.
+double statusMiB(const char* field) {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    const std::string prefix = std::string(field) + ":";
+    while (std::getline(status, line)) {
+        if (line.rfind(prefix, 0) == 0)
+            return std::strtod(line.c_str() + prefix.size(), nullptr) / 1024;
+    }
+    return -1;
+}
+
+// A burst of stored events (TESSALINE_BURST_EVENTS, default 100,000) bundled and uploaded to the
+// loopback server with a 10 MiB batch size: the peak resident set it adds to the idle process
+// (the peak is reset just before the upload starts).
+void BM_BurstUploadPeakMemory(benchmark::State& state) {
+    const char* text = std::getenv("TESSALINE_BURST_EVENTS");
+    const int events = text && std::atoi(text) > 0 ? std::atoi(text) : 100000;
+    constexpr std::int64_t kBatchSize = 10 * 1024 * 1024;
+    const auto service = startedService();
+    configure(*service, {setting("measurement.upload.max_batch_size", std::to_string(kBatchSize)),
+                         setting("measurement.upload.max_events_per_day", "1000000")});
+    for (auto _ : state) {
+        state.PauseTiming();
+        fillRawEvents(*service, events);
+        const double idle = statusMiB("VmRSS");
+        {
+            std::ofstream reset("/proc/self/clear_refs");
+            reset << "5";
+        }
+        state.ResumeTiming();
+        service->scheduler()->workerQueue()->sync([&] { service->uploadData(); });
+        std::int64_t left = 1;
+        for (int polls = 0; left != 0 && polls < 10'000'000; ++polls) {
+            service->scheduler()->workerQueue()->sync([&] {
+                const Connection db(service->database()->sqliteStore().databasePath());
+                left = service->isNetworkRequestPending()
+                           ? 1
+                           : db.count("raw_events") + db.count("queue");
+                if (left != 0 && !service->isNetworkRequestPending()) service->uploadData();
+            });
+        }
+        state.PauseTiming();
+        if (left != 0) state.SkipWithError("the burst was not uploaded");
+        state.counters["idle_MiB"] = idle;
+        state.counters["peak_added_MiB"] = statusMiB("VmHWM") - idle;
+        state.counters["limit_MiB"] = 2.0 * kBatchSize / (1024 * 1024) + 32;
+        server().takeRequests();
+        state.ResumeTiming();
+    }
+    configure(*service, {});
+}
+BENCHMARK(BM_BurstUploadPeakMemory)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace
 

@@ -1,5 +1,6 @@
 #include "engine/audiences/KLVAudience.h"
 
+#include <type_traits>
 #include <utility>
 
 #include "engine/audiences/KLVAudienceFilters.h"
@@ -78,13 +79,19 @@ struct AudienceWork {
         status = wordsOf(*results, KLVPBResultData::status);
         truths = wordsOf(*results, KLVPBResultData::results);
         usable = !status.empty() && !truths.empty();
-        if (!usable) {
-            monitor().logWithLevel(kKLVLogErrorSilent, 6023,
-                                   "Audience filter result is non-nil and is missing status or "
-                                   "results array. Audience result will not be bundled. Audience "
-                                   "ID, result data",
-                                   stored->audienceID());
-        }
+        unusableAtLoad = !usable;
+        logUnusable();
+    }
+
+    // A stored result without its word lists is reported whenever it is read; a kept one is
+    // reported again on each reuse until an evaluation gives it words.
+    void logUnusable() const {
+        if (!unusableAtLoad || changed) return;
+        monitor().logWithLevel(kKLVLogErrorSilent, 6023,
+                               "Audience filter result is non-nil and is missing status or "
+                               "results array. Audience result will not be bundled. Audience "
+                               "ID, result data",
+                               stored->audienceID());
     }
 
     // Both bits of the filter are set.
@@ -126,8 +133,30 @@ struct AudienceWork {
     std::vector<std::uint64_t> status;
     std::vector<std::uint64_t> truths;
     bool usable = false;
+    bool unusableAtLoad = false;
     bool changed = false;
 };
+
+// A stored filter with its message decoded once.
+template <typename Filter, typename Message>
+struct CachedFilter {
+    Filter filter;
+    std::optional<Message> message;
+};
+
+template <typename Filter, typename Message>
+using CachedFilters = std::vector<CachedFilter<Filter, Message>>;
+
+template <typename Filter, typename Message>
+CachedFilters<Filter, Message> cachedFilters(const std::vector<Filter>& filters) {
+    CachedFilters<Filter, Message> cached;
+    cached.reserve(filters.size());
+    for (const Filter& filter : filters) {
+        cached.push_back({filter, filter.data().empty() ? std::nullopt
+                                                        : Message::initWithBuffer(filter.data())});
+    }
+    return cached;
+}
 
 // --- Definitions ---------------------------------------------------------------------------------
 
@@ -217,6 +246,29 @@ void removeTimestampEntries(KLVPBResultData& results, std::int32_t index,
 }
 
 }  // namespace
+
+// One bundle's filters, read once per name, and its audiences' results while its evaluations
+// change them.
+struct KLVAudienceBundleState {
+    std::optional<bool> anyEventFilters;
+    std::map<std::string, CachedFilters<KLVEventFilter, KLVPBEventFilter>, std::less<>>
+        eventFilters;
+    std::map<std::string, CachedFilters<KLVPropertyFilter, KLVPBPropertyFilter>, std::less<>>
+        propertyFilters;
+    std::map<std::int32_t, AudienceWork> audiences;
+    // The name whose evaluation changed each audience last, and the code and text that tell a
+    // failure to save it.
+    struct Changer {
+        std::string name;
+        std::int64_t saveCode;
+        const char* saveText;
+    };
+    std::map<std::int32_t, Changer> lastChangedBy;
+};
+
+void KLVAudienceTimestampsCache::keepBundleState() {
+    if (!bundleState_) bundleState_ = std::make_shared<KLVAudienceBundleState>();
+}
 
 struct KLVAudience::EvaluationTexts {
     std::int64_t readFiltersCode;
@@ -323,24 +375,75 @@ bool KLVAudience::updateAudiences(const std::vector<KLVPBAudience>& audiences) {
 
 // --- Evaluation ----------------------------------------------------------------------------------
 
+namespace {
+
+// The filters stored for a name: from the bundle's state when it keeps one (read once per name),
+// else from the database. Nullopt (with the error) on a read failure.
+std::optional<std::vector<KLVEventFilter>> readFilters(KLVDatabase& database,
+                                                       const std::string& name, KLVEventFilter*,
+                                                       Error* error) {
+    return database.eventFiltersForEventName(name, error);
+}
+
+std::optional<std::vector<KLVPropertyFilter>> readFilters(KLVDatabase& database,
+                                                          const std::string& name,
+                                                          KLVPropertyFilter*, Error* error) {
+    return database.propertyFiltersForPropertyName(name, error);
+}
+
+auto& filtersOf(KLVAudienceBundleState& state, KLVEventFilter*) {
+    return state.eventFilters;
+}
+
+auto& filtersOf(KLVAudienceBundleState& state, KLVPropertyFilter*) {
+    return state.propertyFilters;
+}
+
+}  // namespace
+
 template <typename Filter, typename Message, typename Evaluate, typename Take>
-bool KLVAudience::evaluateFilters(const std::string& name,
-                                  const std::optional<std::vector<Filter>>& filters,
-                                  const Error& readError, const EvaluationTexts& texts,
+bool KLVAudience::evaluateFilters(const std::string& name, const EvaluationTexts& texts,
                                   double timestamp, KLVAudienceTimestampsCache* cache,
                                   const Evaluate& evaluate, const Take& take) {
-    if (!filters && failed(readError)) {
-        monitor().logWithLevel(kKLVLogErrorMonitored, texts.readFiltersCode, texts.readFiltersText,
-                               name, readError);
-        return false;
+    KLVAudienceBundleState* state = cache ? cache->bundleState() : nullptr;
+    // The filters of the name: kept for the bundle, or read for this call.
+    constexpr Filter* kind = nullptr;
+    if (state && state->anyEventFilters == false && std::is_same_v<Filter, KLVEventFilter>) {
+        return true;
     }
-    if (!filters || filters->empty()) return true;
+    CachedFilters<Filter, Message> ownFilters;
+    const CachedFilters<Filter, Message>* filters = nullptr;
+    if (state) {
+        const auto kept = filtersOf(*state, kind).find(name);
+        if (kept != filtersOf(*state, kind).end()) filters = &kept->second;
+    }
+    if (!filters) {
+        Error readError;
+        const auto read = readFilters(*database_, name, kind, &readError);
+        if (!read && failed(readError)) {
+            monitor().logWithLevel(kKLVLogErrorMonitored, texts.readFiltersCode,
+                                   texts.readFiltersText, name, readError);
+            return false;
+        }
+        auto decoded = cachedFilters<Filter, Message>(read.value_or(std::vector<Filter>{}));
+        if (state) {
+            filters =
+                &filtersOf(*state, kind).insert_or_assign(name, std::move(decoded)).first->second;
+        } else {
+            ownFilters = std::move(decoded);
+            filters = &ownFilters;
+        }
+    }
+    if (filters->empty()) return true;
     KLVAudienceTimestampsCache freshCache;
     if (!cache) cache = &freshCache;
     // Each audience's result is read once and its words kept decoded while its filters update
-    // them; the changed ones are encoded and written once at the end.
-    std::map<std::int32_t, AudienceWork> audiences;
-    for (const Filter& filter : *filters) {
+    // them; the changed ones are encoded and written once at the end of the call, or of the
+    // bundle when its state keeps them.
+    std::map<std::int32_t, AudienceWork> ownAudiences;
+    std::map<std::int32_t, AudienceWork>& audiences = state ? state->audiences : ownAudiences;
+    std::set<std::int32_t> seen;
+    for (const auto& [filter, message] : *filters) {
         const std::int32_t audienceID = filter.audienceID();
         auto work = audiences.find(audienceID);
         if (work == audiences.end()) {
@@ -352,14 +455,16 @@ bool KLVAudience::evaluateFilters(const std::string& name,
                 return false;
             }
             work = audiences.emplace(audienceID, AudienceWork(std::move(stored))).first;
+            seen.insert(audienceID);
+        } else if (seen.insert(audienceID).second) {
+            // Kept from an earlier evaluation of the bundle: read again as the database would be.
+            work->second.logUnusable();
         }
         const bool alreadyTrue = work->second.isTrue(filter.filterID());
         if (!KLVShouldEvaluateFilter(alreadyTrue, filter.isDynamic(), filter.isSequence(),
                                      filter.isSessionScoped())) {
             continue;
         }
-        const auto message =
-            filter.data().empty() ? std::nullopt : Message::initWithBuffer(filter.data());
         if (!message) {
             monitor().logWithLevel(kKLVLogErrorMonitored, texts.corruptDataCode,
                                    texts.corruptDataText,
@@ -371,7 +476,12 @@ bool KLVAudience::evaluateFilters(const std::string& name,
         cache->populateCachedTimestamps(work->second.stored, audienceID);
         if (*result) cache->addEvaluationTimestamp(timestamp, filter);
         work->second.update(filter.filterID(), take(filter, *result, alreadyTrue));
+        if (state) {
+            state->lastChangedBy.insert_or_assign(
+                audienceID, KLVAudienceBundleState::Changer{name, texts.saveCode, texts.saveText});
+        }
     }
+    if (state) return true;
     std::vector<KLVFilterResult> results;
     for (const auto& [audienceID, work] : audiences) {
         if (work.changed) results.push_back(work.filterResult(audienceID, cache));
@@ -380,6 +490,59 @@ bool KLVAudience::evaluateFilters(const std::string& name,
     Error error;
     if (!database_->updateFilterResults(results, &error) && failed(error)) {
         monitor().logWithLevel(kKLVLogErrorMonitored, texts.saveCode, texts.saveText, name, error);
+        return false;
+    }
+    return true;
+}
+
+std::optional<bool> KLVAudience::hasEventFiltersForEventName(
+    const std::string& eventName, KLVAudienceTimestampsCache& bundleCache) {
+    KLVAudienceBundleState* state = bundleCache.bundleState();
+    if (!state) return true;
+    if (!state->anyEventFilters) {
+        Error error;
+        state->anyEventFilters = database_->containsEventFilters(&error);
+        if (!state->anyEventFilters) {
+            monitor().logWithLevel(kKLVLogErrorMonitored, kEventEvaluationTexts.readFiltersCode,
+                                   kEventEvaluationTexts.readFiltersText, eventName, error);
+            return std::nullopt;
+        }
+    }
+    if (!*state->anyEventFilters) return false;
+    auto kept = state->eventFilters.find(eventName);
+    if (kept == state->eventFilters.end()) {
+        Error error;
+        const auto read = database_->eventFiltersForEventName(eventName, &error);
+        if (!read && failed(error)) {
+            monitor().logWithLevel(kKLVLogErrorMonitored, kEventEvaluationTexts.readFiltersCode,
+                                   kEventEvaluationTexts.readFiltersText, eventName, error);
+            return std::nullopt;
+        }
+        kept = state->eventFilters
+                   .emplace(eventName, cachedFilters<KLVEventFilter, KLVPBEventFilter>(
+                                           read.value_or(std::vector<KLVEventFilter>{})))
+                   .first;
+    }
+    return !kept->second.empty();
+}
+
+bool KLVAudience::saveBundleResults(KLVAudienceTimestampsCache& bundleCache) {
+    KLVAudienceBundleState* state = bundleCache.bundleState();
+    if (!state) return true;
+    std::vector<KLVFilterResult> results;
+    for (const auto& [audienceID, work] : state->audiences) {
+        if (work.changed) results.push_back(work.filterResult(audienceID, &bundleCache));
+    }
+    // Written once; the state starts over, as a fresh read would find these results.
+    state->audiences.clear();
+    auto changedBy = std::move(state->lastChangedBy);
+    state->lastChangedBy.clear();
+    if (results.empty()) return true;
+    Error error;
+    if (!database_->updateFilterResults(results, &error) && failed(error)) {
+        const auto& changer = changedBy.rbegin()->second;
+        monitor().logWithLevel(kKLVLogErrorMonitored, changer.saveCode, changer.saveText,
+                               changer.name, error);
         return false;
     }
     return true;
@@ -397,10 +560,8 @@ bool KLVAudience::evaluateFiltersForEventName(const std::string& eventName,
                                               const KLVEventAggregates& eventAggregates,
                                               double eventTimestamp,
                                               KLVAudienceTimestampsCache* audienceTimestampsCache) {
-    Error error;
-    const auto filters = database_->eventFiltersForEventName(eventName, &error);
     return evaluateFilters<KLVEventFilter, KLVPBEventFilter>(
-        eventName, filters, error, kEventEvaluationTexts, eventTimestamp, audienceTimestampsCache,
+        eventName, kEventEvaluationTexts, eventTimestamp, audienceTimestampsCache,
         [&](const KLVPBEventFilter& message) {
             return KLVEvaluateEventFilter(message, eventName, eventParameters, eventAggregates);
         },
@@ -411,10 +572,8 @@ bool KLVAudience::evaluateFiltersForEventName(const std::string& eventName,
 bool KLVAudience::evaluateFiltersForUserProperty(
     const KLVUserAttribute& userAttribute, KLVAudienceTimestampsCache* audienceTimestampsCache,
     double evaluationTimestamp) {
-    Error error;
-    const auto filters = database_->propertyFiltersForPropertyName(userAttribute.name(), &error);
     return evaluateFilters<KLVPropertyFilter, KLVPBPropertyFilter>(
-        userAttribute.name(), filters, error, kPropertyEvaluationTexts, evaluationTimestamp,
+        userAttribute.name(), kPropertyEvaluationTexts, evaluationTimestamp,
         audienceTimestampsCache,
         [&](const KLVPBPropertyFilter& message) {
             return KLVEvaluatePropertyFilter(message, userAttribute);

@@ -69,6 +69,15 @@ class KLVAudience {
                                             KLVAudienceTimestampsCache* audienceTimestampsCache,
                                             std::optional<double> evaluationTime);
 
+    // With a cache that keeps bundle state: whether any event filter is stored (asked once per
+    // bundle) and whether one is stored for the name (asked once per name), so that the bundler
+    // builds an event's parameters only for names the audiences look at. Nullopt on a read
+    // failure (logged, 6000).
+    std::optional<bool> hasEventFiltersForEventName(const std::string& eventName,
+                                                    KLVAudienceTimestampsCache& bundleCache);
+    // Writes the results the bundle's evaluations changed (logged 6003 or 6007 on failure).
+    bool saveBundleResults(KLVAudienceTimestampsCache& bundleCache);
+
     // Both the status and the result bit of the filter are set.
     static bool isFilterResult(const std::optional<KLVFilterResult>& filterResult,
                                std::int32_t filterID);
@@ -101,10 +110,9 @@ class KLVAudience {
     static const EvaluationTexts kEventEvaluationTexts;
     static const EvaluationTexts kPropertyEvaluationTexts;
     template <typename Filter, typename Message, typename Evaluate, typename Take>
-    bool evaluateFilters(const std::string& name, const std::optional<std::vector<Filter>>& filters,
-                         const platform::Error& readError, const EvaluationTexts& texts,
-                         double timestamp, KLVAudienceTimestampsCache* cache,
-                         const Evaluate& evaluate, const Take& take);
+    bool evaluateFilters(const std::string& name, const EvaluationTexts& texts, double timestamp,
+                         KLVAudienceTimestampsCache* cache, const Evaluate& evaluate,
+                         const Take& take);
 
     std::shared_ptr<KLVDatabase> database_;
 };

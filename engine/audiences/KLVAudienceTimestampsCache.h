@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -43,8 +44,18 @@ class KLVSequenceTimestampsCache {
     std::map<std::int32_t, std::vector<double>> allSequenceTimestampsByFilterID_;
 };
 
+// What the evaluator keeps for one bundle beside the times (KLVAudience.cpp).
+struct KLVAudienceBundleState;
+
 class KLVAudienceTimestampsCache {
   public:
+    // The bundler's cache for one bundle: the evaluator also keeps the filters it read and the
+    // results it changed in it, and writes those results only when asked (KLVAudience::
+    // saveBundleResults). Without this every evaluation reads and writes the database itself.
+    void keepBundleState();
+    // Null unless kept.
+    KLVAudienceBundleState* bundleState() const { return bundleState_.get(); }
+
     // Loads the audience's stored times, once per audience: the first load of a run wins. Only
     // the latest stored time of each sequence filter is carried into the run.
     void populateCachedTimestamps(const std::optional<KLVFilterResult>& filterResult,
@@ -67,6 +78,7 @@ class KLVAudienceTimestampsCache {
 
     std::map<std::int32_t, std::map<std::int32_t, double>> cachedDynamicFilterEvaluationTimestamps_;
     std::map<std::int32_t, KLVSequenceTimestampsCache> cachedSequenceEvaluationTimestamps_;
+    std::shared_ptr<KLVAudienceBundleState> bundleState_;
 };
 
 }  // namespace engine

@@ -286,5 +286,80 @@ TEST_F(KLVAudienceTest, DatabaseFailuresAnswerFalse) {
     EXPECT_EQ(logCount(6000), 1u);
 }
 
+// The stored results, as raw bytes, by audience.
+std::map<std::int32_t, std::pair<Data, Data>> storedResults(KLVDatabase& database) {
+    std::map<std::int32_t, std::pair<Data, Data>> out;
+    for (const auto& [id, result] :
+         database.allFilterResults().value_or(std::map<std::int32_t, KLVFilterResult>{})) {
+        out[id] = {result.currentResults(), result.previousResults()};
+    }
+    return out;
+}
+
+TEST_F(KLVAudienceTest, ABundlesKeptStateStoresWhatEvaluatingEachEventAloneStores) {
+    store(
+        {audience(1, {eventFilter(0, "buy", {isYes()}),
+                      eventFilter(1, "buy", {}, std::nullopt, {.dynamic = true})}),
+         audience(2,
+                  {eventFilter(0, "buy", {isYes()}, std::nullopt, {.sequence = true}),
+                   eventFilter(1, "view", {}, numberFilter(2, "2"))},
+                  {propertyFilter(2, "level", filterOf(numberFilter(2, "3")), {.dynamic = true})}),
+         audience(3, {eventFilter(5, "view", {isYes("q")}, std::nullopt, {.sessionScoped = true})}),
+         audience(4, {eventFilter(0, "never")})});
+    // A result stored before the bundle: its previous results must survive.
+    KLVPBResultData before;
+    NANOSetArray(before, KLVPBResultData::status, platform::Array{std::int64_t{1}});
+    NANOSetArray(before, KLVPBResultData::results, platform::Array{std::int64_t{0}});
+    KLVPBSequenceFilterResultTimestamp times;
+    NANOSetInt32(times, KLVPBSequenceFilterResultTimestamp::filter_id, 0);
+    NANOSetArray(times, KLVPBSequenceFilterResultTimestamp::eval_timestamps,
+                 platform::Array{std::int64_t{40}, std::int64_t{50}});
+    NANOSetArray(before, KLVPBResultData::sequence_filter_timestamps, std::vector{times});
+    const KLVFilterResult seeded(2, *before.protoBuffer(), Data{9, 9});
+    // The bundle's evaluations, in order: events (name, time, parameters, count) and a property.
+    const auto run = [&](KLVAudienceTimestampsCache* cache) {
+        ASSERT_TRUE(event("buy", 100.2, {{"p", kNo}}, cache));
+        ASSERT_TRUE(event("view", 100.5, {{"q", kYes}}, cache, 1));
+        ASSERT_TRUE(event("buy", 100.9, {{"p", kYes}}, cache));
+        ASSERT_TRUE(event("view", 101.0, {}, cache, 3));        // "q" missing: no result for 3
+        ASSERT_TRUE(event("buy", 99.0, {{"p", kYes}}, cache));  // earlier than the last
+        ASSERT_TRUE(event("buy", 102.0, {{"p", kYes}}, cache));
+        ASSERT_TRUE(property("level", KLVValue::initWithInt64(5), 103.0, cache));
+        ASSERT_TRUE(event("other", 104.0, {}, cache));
+    };
+    const auto seed = [&] {
+        ASSERT_TRUE(database_->sqliteStore().deleteRecordsFromTableWithName(
+            "audience_filter_values", "1", {}));
+        ASSERT_TRUE(database_->updateFilterResults({seeded}));
+    };
+
+    seed();
+    KLVAudienceTimestampsCache alone;
+    run(&alone);
+    const auto expected = storedResults(*database_);
+    ASSERT_EQ(expected.size(), 3u);
+
+    seed();
+    KLVAudienceTimestampsCache bundle;
+    bundle.keepBundleState();
+    run(&bundle);
+    // Nothing is written before the bundle asks.
+    EXPECT_EQ(storedResults(*database_).size(), 1u);
+    EXPECT_TRUE(audience_->saveBundleResults(bundle));
+    EXPECT_EQ(storedResults(*database_), expected);
+    // Saved once: a second save writes nothing new.
+    EXPECT_TRUE(audience_->saveBundleResults(bundle));
+    EXPECT_EQ(storedResults(*database_), expected);
+
+    // Filters are known once per name for the bundle; a bundle without any asks no further.
+    EXPECT_EQ(audience_->hasEventFiltersForEventName("buy", bundle), true);
+    EXPECT_EQ(audience_->hasEventFiltersForEventName("other", bundle), false);
+    store({});
+    KLVAudienceTimestampsCache empty;
+    empty.keepBundleState();
+    EXPECT_EQ(audience_->hasEventFiltersForEventName("buy", empty), false);
+    EXPECT_EQ(audience_->hasEventFiltersForEventName("buy", bundle), true);  // kept for its bundle
+}
+
 }  // namespace
 }  // namespace engine

@@ -16,6 +16,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -154,12 +155,29 @@ class KLVDatabase : public KLVRemoteConfigStorage {
         double timestamp = 0;    // 0 for a non-numeric timestamp
         std::int64_t dataSize = 0;
         const KLVRawEventData* event = nullptr;
+        // The row makes an event (`event` may stay null for a reader that does not build it).
+        bool converts = false;
         const platform::Error* conversionError = nullptr;
     };
     using RawEventFilter = std::function<bool(std::size_t acceptedCount, const RawEventRow& row)>;
     std::optional<std::vector<KLVRawEventData>> rawEventsWithMetadataFingerprintForBundling(
         std::int64_t metadataFingerprint, platform::Error* error,
         const RawEventFilter& eventFilter);
+    // The bundling read for a caller that builds its events itself: `visit` sees each row's
+    // columns (a missing, NULL or mistyped column is absent; the views last until `visit`
+    // returns) and answers whether the read goes on. False on a read failure.
+    struct RawEventColumns {
+        std::optional<std::int64_t> rowID;
+        std::optional<std::span<const std::uint8_t>> data;
+        std::optional<std::int64_t> fingerprint;
+        std::string_view name;  // empty unless text
+        double timestamp = 0;   // 0 unless a number
+    };
+    bool readRawEventsWithMetadataFingerprintForBundling(
+        std::int64_t metadataFingerprint, platform::Error* error,
+        const std::function<bool(const RawEventColumns& columns)>& visit);
+    static std::optional<KLVRawEventData> rawEventDataFromColumns(const RawEventColumns& columns,
+                                                                  platform::Error* error);
     // One raw_events row (with its rowid) as a raw event, array parameters included.
     std::optional<KLVRawEventData> rawEventDataFromDictionary(const Row& row,
                                                               platform::Error* error = nullptr);
@@ -187,6 +205,19 @@ class KLVDatabase : public KLVRemoteConfigStorage {
                       platform::Error* error = nullptr);
     // The oldest bundles, at most `countLimit`, while their encoded sizes add up to at most
     // `sizeLimit` bytes (the first is always taken; the first that does not fit ends the read).
+    // The same with the bundle already encoded (`encoded`); `bundle` gives the fields checked.
+    bool insertBundle(const KLVPBMeasurementBundle& bundle, const platform::Data& encoded,
+                      bool isRealtime, platform::Error* error = nullptr);
+    // The queue row that follows `afterRowID` (0 for the oldest), read as
+    // queryBundlesWithCountLimit reads each of its rows: `rowID` 0 when no row follows, no `bundle`
+    // when the row does not decode. Nothing on a read failure. Lets the upload hold one decoded
+    // bundle at a time.
+    struct NextQueuedBundle {
+        std::optional<KLVQueuedBundle> bundle;
+        std::int64_t rowID = 0;  // the row read; 0 when none follows
+    };
+    std::optional<NextQueuedBundle> queuedBundleAfterRowID(std::int64_t afterRowID,
+                                                           platform::Error* error = nullptr);
     std::optional<std::vector<KLVQueuedBundle>> queryBundlesWithCountLimit(
         std::int64_t countLimit, std::int64_t sizeLimit, platform::Error* error = nullptr);
     std::optional<std::vector<KLVQueuedBundle>> queryBundlesWithRowIDs(
@@ -269,6 +300,8 @@ class KLVDatabase : public KLVRemoteConfigStorage {
 
     // The filters of the event (the property), in row order; their three flags come from the
     // stored message, not from the session_scoped column. An empty name is refused (code 1).
+    // Whether any event filter is stored; nothing on a read failure.
+    std::optional<bool> containsEventFilters(platform::Error* error = nullptr);
     std::optional<std::vector<KLVEventFilter>> eventFiltersForEventName(
         std::string_view name, platform::Error* error = nullptr);
     std::optional<std::vector<KLVPropertyFilter>> propertyFiltersForPropertyName(

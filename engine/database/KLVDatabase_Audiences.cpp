@@ -171,6 +171,11 @@ bool deleteFilters(KLVSqliteStore& store, const std::vector<Filter>& filters,
 
 // --- Filters -------------------------------------------------------------------------------------
 
+std::optional<bool> KLVDatabase::containsEventFilters(Error* error) {
+    return table_support::booleanOf(sqliteStore_->numberForQuery(
+        "SELECT EXISTS (SELECT 1 FROM event_filters LIMIT 1)", {}, error));
+}
+
 std::optional<std::vector<KLVEventFilter>> KLVDatabase::eventFiltersForEventName(
     std::string_view name, Error* error) {
     if (name.empty()) {

@@ -105,6 +105,13 @@ bool KLVDatabase::insertBundle(const KLVPBMeasurementBundle& bundle, bool isReal
     if (!bytes || bytes->empty()) {
         return fail(error, kKLVErrorCodeBadArgument, "Failed to insert nil bundle");
     }
+    return insertBundle(bundle, *bytes, isRealtime, error);
+}
+
+bool KLVDatabase::insertBundle(const KLVPBMeasurementBundle& bundle, const platform::Data& encoded,
+                               bool isRealtime, Error* error) {
+    const platform::Data* bytes = &encoded;
+    if (bytes->empty()) return fail(error, kKLVErrorCodeBadArgument, "Failed to insert nil bundle");
     if (NANOGetString(bundle, KLVPBMeasurementBundle::app_id).value_or("").empty()) {
         return fail(error, kKLVErrorCodeBadArgument, "Failed to insert bundle without App ID");
     }
@@ -156,6 +163,22 @@ std::optional<std::vector<KLVQueuedBundle>> KLVDatabase::queryBundlesWithCountLi
         if (totalSize > sizeLimit) break;
     }
     return bundles;
+}
+
+std::optional<KLVDatabase::NextQueuedBundle> KLVDatabase::queuedBundleAfterRowID(
+    std::int64_t afterRowID, Error* error) {
+    const auto rows = sqliteStore_->recordsForQuery(
+        "SELECT rowid, data, retry_count FROM queue WHERE rowid > ? ORDER BY rowid ASC LIMIT 1",
+        {afterRowID}, error);
+    if (!rows) return std::nullopt;
+    NextQueuedBundle next;
+    if (rows->empty()) return next;
+    const auto rowID = rows->front().find("rowid");
+    // A rowid is always an integer; anything else ends the read as if no row followed.
+    if (rowID == rows->front().end() || !rowID->second.isInteger()) return next;
+    next.rowID = rowID->second.asInteger();
+    next.bundle = queuedBundleFromRow(rows->front(), nullptr);
+    return next;
 }
 
 std::optional<std::vector<KLVQueuedBundle>> KLVDatabase::queryBundlesWithRowIDs(

@@ -122,15 +122,7 @@ std::optional<StoredEventParameters> readParameters(const KLVPBEvent& message, E
     return stored;
 }
 
-// A raw_events row's columns as the conversion needs them; a missing or NULL column, or one
-// of the wrong type, is absent.
-struct StoredRawEvent {
-    std::optional<std::int64_t> rowID;
-    std::optional<std::span<const std::uint8_t>> data;
-    std::optional<std::int64_t> fingerprint;
-    std::string_view name;  // empty unless text
-    double timestamp = 0;   // 0 unless a number
-};
+using StoredRawEvent = KLVDatabase::RawEventColumns;
 
 std::optional<KLVRawEventData> rawEventFromStored(const StoredRawEvent& row, Error* error) {
     if (!row.rowID) {
@@ -338,12 +330,9 @@ KLVDatabase::rawEventsWithMetadataFingerprintForBundling(std::int64_t metadataFi
     std::vector<KLVRawEventData> events;
     std::size_t seen = 0;
     std::size_t accepted = 0;
-    const bool read = sqliteStore_->readRowsForQuery(
-        "SELECT rowid, name, timestamp, metadata_fingerprint, data FROM raw_events WHERE "
-        "metadata_fingerprint = ? ORDER BY rowid ASC LIMIT ?",
-        {metadataFingerprint, kMaxRawEventsPerRead}, error, [&](sqlite3_stmt* statement) {
+    const bool read = readRawEventsWithMetadataFingerprintForBundling(
+        metadataFingerprint, error, [&](const StoredRawEvent& stored) {
             ++seen;
-            const StoredRawEvent stored = storedRawEventAt(statement);
             Error conversionError;
             auto event = rawEventFromStored(stored, &conversionError);
             RawEventRow row;
@@ -351,6 +340,7 @@ KLVDatabase::rawEventsWithMetadataFingerprintForBundling(std::int64_t metadataFi
             row.timestamp = stored.timestamp;
             row.dataSize = stored.data ? static_cast<std::int64_t>(stored.data->size()) : 0;
             row.event = event ? &*event : nullptr;
+            row.converts = event.has_value();
             row.conversionError = &conversionError;
             if (eventFilter && !eventFilter(accepted, row)) return false;
             ++accepted;
@@ -369,6 +359,21 @@ KLVDatabase::rawEventsWithMetadataFingerprintForBundling(std::int64_t metadataFi
     }
     if (accepted > 0 && events.empty()) return std::nullopt;
     return events;
+}
+
+bool KLVDatabase::readRawEventsWithMetadataFingerprintForBundling(
+    std::int64_t metadataFingerprint, Error* error,
+    const std::function<bool(const RawEventColumns& columns)>& visit) {
+    return sqliteStore_->readRowsForQuery(
+        "SELECT rowid, name, timestamp, metadata_fingerprint, data FROM raw_events WHERE "
+        "metadata_fingerprint = ? ORDER BY rowid ASC LIMIT ?",
+        {metadataFingerprint, kMaxRawEventsPerRead}, error,
+        [&](sqlite3_stmt* statement) { return visit(storedRawEventAt(statement)); });
+}
+
+std::optional<KLVRawEventData> KLVDatabase::rawEventDataFromColumns(const RawEventColumns& columns,
+                                                                    Error* error) {
+    return rawEventFromStored(columns, error);
 }
 
 std::optional<KLVRawEventData> KLVDatabase::rawEventDataFromDictionary(const Row& row,

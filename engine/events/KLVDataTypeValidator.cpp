@@ -173,6 +173,12 @@ bool isValidNameText(std::string_view name, std::int64_t maxLength, std::int64_t
     return true;
 }
 
+// isValidNameText's answer without its log lines.
+bool nameTextPasses(std::string_view name, std::int64_t maxLength) {
+    const auto length = static_cast<std::int64_t>(klv_UTF32Length(name));
+    return length >= 1 && length <= maxLength && allCodePoints(name, isNameCharacter);
+}
+
 // A reserved-name or reserved-prefix refusal: code 4 with the name as context.
 bool failReserved(std::string_view name, std::int64_t messageCode, std::string_view message,
                   std::int64_t* failureCode) {
@@ -305,6 +311,21 @@ bool KLVDataTypeValidator::isValidForwardedEventOrigin(std::string_view origin,
     }
     origin.remove_suffix(std::size(kKLVForwardedOriginSuffix) - 1);
     return isValidInternalName(origin, kMaxOriginLength, kKLVSubjectEventOrigin, failureCode);
+}
+
+bool KLVDataTypeValidator::passesInternalEventNameRule(std::string_view name) {
+    return nameTextPasses(name, kMaxEventNameLength);
+}
+
+bool KLVDataTypeValidator::passesEventOriginRule(std::string_view origin) {
+    if (origin.ends_with(kKLVForwardedOriginSuffix)) {
+        origin.remove_suffix(std::size(kKLVForwardedOriginSuffix) - 1);
+    }
+    return nameTextPasses(origin, kMaxOriginLength);
+}
+
+bool KLVDataTypeValidator::passesInternalEventParameterNameRule(std::string_view name) {
+    return nameTextPasses(name, kMaxParameterNameLength);
 }
 
 bool KLVDataTypeValidator::isValidPublicEventParameterName(std::string_view name,

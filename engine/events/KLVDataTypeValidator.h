@@ -111,6 +111,11 @@ class KLVDataTypeValidator {
     // Strings of 0 to maxInternalEventParameterValueLength code points.
     static bool isValidInternalEventParameterValue(const KLVValue* value,
                                                    std::int64_t* failureCode = nullptr);
+    // The same rules for an event rebuilt from storage as plain answers that log nothing: the
+    // internal event name, the origin (forwarded or internal), the internal parameter name.
+    static bool passesInternalEventNameRule(std::string_view name);
+    static bool passesEventOriginRule(std::string_view origin);
+    static bool passesInternalEventParameterNameRule(std::string_view name);
     // An array parameter: not nested in an item (13), on an e-commerce event (10), named "items"
     // (11), of at most 200 items (12); the first failing step wins.
     static bool isValidArrayParamForEvent(std::string_view eventName, std::string_view paramName,

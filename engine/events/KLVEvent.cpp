@@ -159,10 +159,7 @@ KLVEvent::KLVEvent(std::string origin, std::string name, double timestamp, doubl
 template <typename Map>
 KLVEvent KLVEvent::makeEvent(std::string origin, bool isPublic, std::string name, double timestamp,
                              double previousTimestamp, const Map& parameters) {
-    if (previousTimestamp > timestamp) {
-        monitor().logWithLevel(kKLVLogWarningSilent, kPreviousTimestampAfterTimestampCode,
-                               "Event created with previous timestamp after current timestamp");
-    }
+    KLVCheckPreviousTimestamp(previousTimestamp, timestamp);
     KLVEvent event(std::move(origin), std::move(name), timestamp, previousTimestamp);
     event.parameters_ = sanitizedEventParameters(parameters, event.name_, isPublic, false)
                             .value_or(KLVParameters{});
@@ -405,6 +402,13 @@ std::optional<KLVEvent> KLVEvent::initWithEventProto(const KLVPBEvent& eventProt
         }
     }
     return initWithOrigin(std::move(origin), false, name, timestamp, previousTimestamp, parameters);
+}
+
+void KLVCheckPreviousTimestamp(double previousTimestamp, double timestamp) {
+    if (previousTimestamp > timestamp) {
+        monitor().logWithLevel(kKLVLogWarningSilent, kPreviousTimestampAfterTimestampCode,
+                               "Event created with previous timestamp after current timestamp");
+    }
 }
 
 bool KLVIsErrorEvent(const KLVEvent& event) {

@@ -107,6 +107,9 @@ class KLVEvent {
     KLVParameters parameters_;
 };
 
+// Logs (16002) a previous time after the time, as making an event with them does.
+void KLVCheckPreviousTimestamp(double previousTimestamp, double timestamp);
+
 // The name is "_err" (an empty name is logged, 18004, and answers false).
 bool KLVIsErrorEvent(const KLVEvent& event);
 // "_assc" or "_assr", or "_iap" whose "subscription" holds int64 1.

@@ -48,6 +48,7 @@
 namespace engine {
 
 class KLVAudience;
+class KLVBundleEvent;
 class KLVAudienceTimestampsCache;
 class KLVDatabase;
 class KLVEManager;
@@ -338,22 +339,30 @@ class KLVMeasurement : public KLVMeasurementBase,
     bool bundleRawEvents();
     // The next run of the fingerprint (contiguous rows, one hour, the size and count limits);
     // nothing on a read failure.
-    std::optional<std::vector<KLVRawEventData>> rawEventsWithMetadataFingerprint(
+    std::optional<std::vector<KLVBundleEvent>> rawEventsWithMetadataFingerprint(
         std::int64_t metadataFingerprint);
-    // Rejections, daily conversion and real-time counting; an empty answer when all were rejected
+    // Rejections (marked), daily conversion and real-time counting; false when all were rejected
     // (the run is then deleted), nothing on failure.
-    std::optional<std::vector<KLVEvent>> processRawEvents(const std::vector<KLVRawEventData>& raws,
-                                                          std::int64_t metadataFingerprint);
+    std::optional<bool> processRawEvents(std::vector<KLVBundleEvent>& raws,
+                                         std::int64_t metadataFingerprint);
     // "ad_impression" becomes the internal "_ai".
     static KLVRawEventData internalEventFromPublicEvent(const KLVRawEventData& raw);
     bool checkConversion(KLVEvent& event, KLVDailyCounts& counts);
     bool checkRealtime(KLVEvent& event, KLVDailyCounts& counts);
+    // The real-time step for an event marked real-time (or a conversion): whether it stays
+    // real-time, and whether a counter rose.
+    struct RealtimeDecision {
+        bool realtime;
+        bool counted;
+    };
+    RealtimeDecision realtimeAtBundling(const std::string& name, KLVDailyCounts& counts);
     // Session start and engagement of the run; false rolls the bundle back.
-    bool evaluationTimeFromRawEvents(const std::vector<KLVRawEventData>& raws,
+    bool evaluationTimeFromRawEvents(const std::vector<KLVBundleEvent>& raws,
                                      KLVPBMeasurementBundle& bundle);
     void handleAnalyticsStorageConsentTransitions(const KLVPBMeasurementBundle& bundle);
-    std::optional<std::vector<KLVEvent>> eventsAfterUpdatingEventAggregates(
-        const std::vector<KLVEvent>& events, bool allowEventFilterEvaluation);
+    // The kept events take their previous times and are counted; false rolls the bundle back.
+    bool eventsAfterUpdatingEventAggregates(std::vector<KLVBundleEvent>& events,
+                                            bool allowEventFilterEvaluation);
     bool updateAppMetadataForBundle(KLVPBMeasurementBundle& bundle, double start, double end);
     bool updateUserEngagement(std::int64_t milliseconds, KLVPBMeasurementBundle& bundle,
                               bool sessionScoped);
@@ -419,6 +428,11 @@ class KLVMeasurement : public KLVMeasurementBase,
                                                          std::optional<double> evaluationTime);
     virtual bool audienceEvaluateFiltersForEvent(const KLVEvent& event,
                                                  const KLVEventAggregates& aggregates);
+    // A bundled event kept as stored: its parameters are built only when a filter looks at it.
+    bool audienceEvaluateFiltersForEvent(const KLVBundleEvent& event,
+                                         const KLVEventAggregates& aggregates);
+    // Writes the results the bundle's evaluations changed; false rolls the bundle back.
+    virtual bool audienceSaveBundleResults();
     // Nothing on a read failure.
     virtual std::optional<std::vector<KLVPBAudienceLeafFilterResult>> audienceResultsForBundling();
     // Replaces the audience definitions with those of a fetched configuration.

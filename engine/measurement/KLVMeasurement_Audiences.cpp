@@ -9,11 +9,14 @@
 #include "engine/audiences/KLVAudience.h"
 #include "engine/audiences/KLVAudienceTimestampsCache.h"
 #include "engine/measurement/KLVMeasurement.h"
+#include "engine/upload/KLVBundleEvent.h"
 
 namespace engine {
 
 void KLVMeasurement::audienceResetTimestampsCache() {
     audienceTimestampsCache_ = std::make_unique<KLVAudienceTimestampsCache>();
+    // The bundle's filters are read once per name and its results written once.
+    audienceTimestampsCache_->keepBundleState();
 }
 
 void KLVMeasurement::audienceClearEvaluationResultsForSessionScopedFilters() {
@@ -32,6 +35,27 @@ bool KLVMeasurement::audienceEvaluateFiltersForEvent(const KLVEvent& event,
                                                      const KLVEventAggregates& aggregates) {
     if (!audience_) return true;
     return audience_->evaluateFiltersForEvent(event, aggregates, audienceTimestampsCache_.get());
+}
+
+bool KLVMeasurement::audienceEvaluateFiltersForEvent(const KLVBundleEvent& event,
+                                                     const KLVEventAggregates& aggregates) {
+    if (audience_ && audienceTimestampsCache_) {
+        const auto looked =
+            audience_->hasEventFiltersForEventName(event.name(), *audienceTimestampsCache_);
+        if (!looked) return false;
+        if (!*looked) return true;
+    }
+    if (const KLVEvent* rebuilt = event.rebuilt())
+        return audienceEvaluateFiltersForEvent(*rebuilt, aggregates);
+    if (!audience_) return true;
+    return audience_->evaluateFiltersForEventName(event.name(), event.storedParameters(),
+                                                  aggregates, event.timestamp(),
+                                                  audienceTimestampsCache_.get());
+}
+
+bool KLVMeasurement::audienceSaveBundleResults() {
+    if (!audience_ || !audienceTimestampsCache_) return true;
+    return audience_->saveBundleResults(*audienceTimestampsCache_);
 }
 
 std::optional<std::vector<KLVPBAudienceLeafFilterResult>>

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/base/KLVErrors.h"
 #include "engine/base/KLVLogLevel.h"
 #include "engine/base/KLVMonitor.h"
 #include "engine/database/KLVDatabase.h"
@@ -16,9 +17,11 @@
 #include "engine/identity/KLVIdentity.h"
 #include "engine/measurement/KLVMeasurement.h"
 #include "engine/measurement/KLVRawEventMetadata.h"
+#include "engine/messages/MessageCodec.h"
 #include "engine/messages/NANOAccessors.h"
 #include "engine/settings/KLVConsentSettingsUtil.h"
 #include "engine/stores/KLVPersistedConfig.h"
+#include "engine/upload/KLVBundleEvent.h"
 #include "engine/upload/KLVRawEventBundleFilter.h"
 #include "platform/dispatch/Clock.h"
 #include "platform/foundation/Bundle.h"
@@ -29,20 +32,43 @@ using platform::Error;
 
 namespace {
 
-const KLVValue* parameter(const KLVEvent& event, std::string_view name) {
-    const auto it = event.parameters().find(name);
-    return it == event.parameters().end() ? nullptr : &it->second;
-}
-
-bool isRealtimeLimitedEvent(const KLVEvent& event, bool debug) {
+bool isRealtimeLimitedEvent(const std::string& name, bool debug) {
     if (debug) return false;
-    const std::string& name = event.name();
     return name != "_iap" && name != "_f" && name != "_dcu" && name != "_fx";
 }
 
 bool isPublicName(const std::string& name) {
     return !name.empty() && name.front() != '_';
 }
+
+// Kept events (not rejected).
+template <typename Visit>
+void forEachKept(std::vector<KLVBundleEvent>& events, const Visit& visit) {
+    for (KLVBundleEvent& event : events) {
+        if (!event.isRejected()) visit(event);
+    }
+}
+
+// A bundle's events, each encoded once, end to end in one buffer.
+struct EncodedEvents {
+    std::string bytes;
+    std::vector<std::size_t> ends;
+
+    void append(std::span<const std::uint8_t> event) {
+        bytes.append(reinterpret_cast<const char*>(event.data()), event.size());
+        ends.push_back(bytes.size());
+    }
+    std::vector<std::string_view> elements() const {
+        std::vector<std::string_view> out;
+        out.reserve(ends.size());
+        std::size_t begin = 0;
+        for (const std::size_t end : ends) {
+            out.emplace_back(bytes.data() + begin, end - begin);
+            begin = end;
+        }
+        return out;
+    }
+};
 
 // Public names with an internal twin that the internal blocklist covers.
 std::optional<std::string> internalNameForPublicName(const std::string& name) {
@@ -80,9 +106,9 @@ bool KLVMeasurement::bundleRawEvents() {
             return false;
         }
         const std::int64_t lastRowID = raws->back().rowID();
-        auto events = processRawEvents(*raws, *fingerprint);
-        if (!events) return false;
-        if (events->empty()) {
+        const auto anyKept = processRawEvents(*raws, *fingerprint);
+        if (!anyKept) return false;
+        if (!*anyKept) {
             bundled = true;
             return true;
         }
@@ -90,33 +116,45 @@ bool KLVMeasurement::bundleRawEvents() {
         if (!evaluationTimeFromRawEvents(*raws, *bundle)) return false;
         handleAnalyticsStorageConsentTransitions(*bundle);
         audienceResetTimestampsCache();
-        events = eventsAfterUpdatingEventAggregates(*events, !denied);
-        if (!events) return false;
+        if (!eventsAfterUpdatingEventAggregates(*raws, !denied)) return false;
 
-        std::vector<KLVPBEvent> protos;
-        protos.reserve(events->size());
-        for (const KLVEvent& event : *events)
-            protos.push_back(event.protoEvent());
+        EncodedEvents encoded;
+        bool realtime = false;
+        forEachKept(*raws, [&](const KLVBundleEvent& event) {
+            event.appendEncodedEvent(encoded.bytes);
+            encoded.ends.push_back(encoded.bytes.size());
+            realtime = realtime || event.isRealtime();
+        });
         const auto config = remoteConfigInstance();
         if (config->isEventSamplingEnabled() && !monitor().isDebugModeEnabled()) {
+            std::vector<KLVPBEvent> protos;
+            for (const std::string_view event : encoded.elements()) {
+                protos.push_back(KLVPBEvent::initWithBuffer(
+                                     std::span(reinterpret_cast<const std::uint8_t*>(event.data()),
+                                               event.size()))
+                                     .value_or(KLVPBEvent{}));
+            }
             auto kept = sampleEvents(protos, &error);
             if (!kept) return false;
-            protos = std::move(*kept);
+            encoded = EncodedEvents{};
+            for (const KLVPBEvent& proto : *kept)
+                encoded.append(proto.protoBuffer().value_or(platform::Data{}));
         }
-        if (protos.empty()) {
+        if (encoded.ends.empty()) {
             monitor().logWithLevel(kKLVLogWarningSilent, 23159,
                                    "No events left after sampling. Dropping bundle");
+            // The evaluations of the dropped events still count.
+            if (!denied && !audienceSaveBundleResults()) return false;
             if (!deleteBundledRawEvents(lastRowID, *fingerprint)) return false;
             bundled = true;
             return true;
         }
-        NANOSetArray(*bundle, KLVPBMeasurementBundle::events, protos);
 
         double start = std::numeric_limits<double>::max();
         double end = std::numeric_limits<double>::min();
-        for (const KLVRawEventData& raw : *raws) {
-            start = std::min(start, raw.rawEvent().timestamp());
-            end = std::max(end, raw.rawEvent().timestamp());
+        for (const KLVBundleEvent& raw : *raws) {
+            start = std::min(start, raw.timestamp());
+            end = std::max(end, raw.timestamp());
         }
         if (!updateAppMetadataForBundle(*bundle, start, end)) return false;
         if (config->DMAConsentEnabled() && shouldUpdateNPAUserProperty()) {
@@ -130,6 +168,7 @@ bool KLVMeasurement::bundleRawEvents() {
             for (const KLVPBUserAttribute& attribute : attributes) {
                 if (!audienceEvaluateFiltersForUserAttribute(attribute, start)) return false;
             }
+            if (!audienceSaveBundleResults()) return false;
             const auto results = audienceResultsForBundling();
             if (!results) {
                 monitor().logWithLevel(kKLVLogErrorMonitored, 23113,
@@ -145,9 +184,11 @@ bool KLVMeasurement::bundleRawEvents() {
         if (!config->sessionStitchingTokenFeatureEnabled() || denied)
             NANOClearField(*bundle, KLVPBMeasurementBundle::session_stitching_token);
 
-        const bool realtime = std::any_of(events->begin(), events->end(),
-                                          [](const KLVEvent& e) { return e.isRealtime(); });
-        if (!database()->insertBundle(*bundle, realtime, &error)) {
+        const auto bytes = NANOEncodeMessageWithEncodedElements(
+            bundle->messageInfo(), KLVPBMeasurementBundle::events, encoded.elements());
+        if (!bytes || !database()->insertBundle(*bundle, *bytes, realtime, &error)) {
+            if (!bytes)
+                error = klv_errorWithCode(kKLVErrorCodeBadArgument, "Failed to insert nil bundle");
             monitor().logWithLevel(kKLVLogErrorMonitored, 23115, "Unable to insert bundle. Error",
                                    error);
             return false;
@@ -165,72 +206,107 @@ bool KLVMeasurement::bundleRawEvents() {
     return bundled;
 }
 
-std::optional<std::vector<KLVRawEventData>> KLVMeasurement::rawEventsWithMetadataFingerprint(
+std::optional<std::vector<KLVBundleEvent>> KLVMeasurement::rawEventsWithMetadataFingerprint(
     std::int64_t metadataFingerprint) {
     const auto config = remoteConfigInstance();
+    const auto filter = KLVRawEventBundleFilter(config->uploadMaxEventsPerBundle(),
+                                                config->uploadMaxSizeLimitBytes());
+    const KLVStoredEventLimits limits = KLVStoredEventLimits::current();
+    std::vector<KLVBundleEvent> events;
+    std::size_t seen = 0;
+    std::size_t accepted = 0;
+    std::int64_t lastRowID = 0;
     Error error;
-    auto raws = database()->rawEventsWithMetadataFingerprintForBundling(
-        metadataFingerprint, &error,
-        KLVRawEventBundleFilter(config->uploadMaxEventsPerBundle(),
-                                config->uploadMaxSizeLimitBytes()));
-    if (!raws) {
-        monitor().logWithLevel(kKLVLogErrorMonitored, 23097,
-                               "Inconsistent state, raw event is expected. Error", error);
-        // Rows that none decode would fail every bundling: they are deleted instead. The run is
-        // read again to find where it ends.
-        std::int64_t lastRowID = 0;
-        database()->rawEventsWithMetadataFingerprintForBundling(
-            metadataFingerprint, nullptr,
-            [filter = KLVRawEventBundleFilter(config->uploadMaxEventsPerBundle(),
-                                              config->uploadMaxSizeLimitBytes()),
-             &lastRowID](std::size_t accepted, const KLVDatabase::RawEventRow& row) {
-                if (!filter(accepted, row)) return false;
-                lastRowID = row.rowID;  // a rowid is always an integer
-                return true;
-            });
-        if (lastRowID > 0 && deleteBundledRawEvents(lastRowID, metadataFingerprint))
-            return std::vector<KLVRawEventData>{};
-        return std::nullopt;
+    const bool read = database()->readRawEventsWithMetadataFingerprintForBundling(
+        metadataFingerprint, &error, [&](const KLVDatabase::RawEventColumns& columns) {
+            ++seen;
+            // Stored events pass through when they can; the others are rebuilt as they always
+            // were (custom conversions among them: bundling marks them).
+            std::optional<KLVBundleEvent> event;
+            if (!config->isEventCustomConversion(std::string(columns.name)))
+                event = KLVBundleEvent::storedEvent(columns, limits);
+            Error conversionError;
+            if (!event) {
+                if (auto raw = KLVDatabase::rawEventDataFromColumns(columns, &conversionError))
+                    event = KLVBundleEvent::rebuiltEvent(std::move(*raw));
+            }
+            KLVDatabase::RawEventRow row;
+            row.rowID = columns.rowID.value_or(0);
+            row.timestamp = columns.timestamp;
+            row.dataSize = columns.data ? static_cast<std::int64_t>(columns.data->size()) : 0;
+            row.converts = event.has_value();
+            row.conversionError = &conversionError;
+            if (!filter(accepted, row)) return false;
+            ++accepted;
+            lastRowID = row.rowID;
+            // A row that does not convert keeps its place in the run but is skipped.
+            if (event) {
+                events.push_back(std::move(*event));
+            } else {
+                error = std::move(conversionError);
+            }
+            return true;
+        });
+    if (read && seen > 0 && accepted == 0) {
+        monitor().logWithLevel(kKLVLogWarningMonitored, 34005,
+                               "Database contains records that were all filtered out");
     }
-    return raws;
+    if (read && (accepted == 0 || !events.empty())) return events;
+    monitor().logWithLevel(kKLVLogErrorMonitored, 23097,
+                           "Inconsistent state, raw event is expected. Error", error);
+    // Rows that none decode would fail every bundling: they are deleted instead.
+    if (read && lastRowID > 0 && deleteBundledRawEvents(lastRowID, metadataFingerprint))
+        return std::vector<KLVBundleEvent>{};
+    return std::nullopt;
 }
 
+namespace {
+
+// An ad impression as the internal "_ai"; nothing for any other event.
+std::optional<KLVEvent> internalAdImpression(const KLVEvent& event) {
+    if (event.name() != "ad_impression") return std::nullopt;
+    return KLVEvent::initWithOrigin(event.origin(), false, "_ai", event.timestamp(),
+                                    event.previousTimestamp(), event.parameters());
+}
+
+}  // namespace
+
 KLVRawEventData KLVMeasurement::internalEventFromPublicEvent(const KLVRawEventData& raw) {
-    const KLVEvent& event = raw.rawEvent();
-    if (event.name() != "ad_impression") return raw;
-    auto internal = KLVEvent::initWithOrigin(event.origin(), false, "_ai", event.timestamp(),
-                                             event.previousTimestamp(), event.parameters());
+    auto internal = internalAdImpression(raw.rawEvent());
     if (!internal) return raw;
     auto data = KLVRawEventData::initWithRawEvent(std::move(*internal), raw.rowID(),
                                                   raw.metadataFingerprint());
     return data ? std::move(*data) : raw;
 }
 
-std::optional<std::vector<KLVEvent>> KLVMeasurement::processRawEvents(
-    const std::vector<KLVRawEventData>& raws, std::int64_t metadataFingerprint) {
+std::optional<bool> KLVMeasurement::processRawEvents(std::vector<KLVBundleEvent>& raws,
+                                                     std::int64_t metadataFingerprint) {
     const auto config = remoteConfigInstance();
-    std::vector<const KLVRawEventData*> kept;
-    for (const KLVRawEventData& raw : raws) {
-        const KLVEvent& event = raw.rawEvent();
-        const auto internal = internalNameForPublicName(event.name());
+    bool anyKept = false;
+    for (KLVBundleEvent& raw : raws) {
+        const std::string& name = raw.name();
+        const auto internal = internalNameForPublicName(name);
         bool reject = false;
         if (internal && config->blocklistInternal() && !config->blocklistPublic()) {
             reject = false;
-        } else if (config->isEventBlocklisted(event.name()) ||
+        } else if (config->isEventBlocklisted(name) ||
                    (internal && config->isEventBlocklisted(*internal))) {
             monitor().logWithLevel(kKLVLogWarningMonitored, 23099, "Rejected event. Event name",
-                                   KLVDebugEventName(event.name()));
+                                   KLVDebugEventName(name));
             reject = true;
-        } else if (config->redundantEngagementRemovalEnabled() && event.name() == "_e") {
-            const KLVValue* fr = parameter(event, "_fr");
-            reject = fr && fr->isInt64() && fr->int64Value() == 1;
+        } else if (config->redundantEngagementRemovalEnabled() && name == "_e") {
+            reject = raw.integerParameter("_fr") == 1;
         }
-        if (!reject) kept.push_back(&raw);
+        if (reject) {
+            raw.setRejected();
+        } else {
+            anyKept = true;
+        }
     }
-    if (kept.empty()) {
+    if (!anyKept) {
         if (!deleteBundledRawEvents(raws.back().rowID(), metadataFingerprint)) return std::nullopt;
         monitor().logWithLevel(kKLVLogWarningMonitored, 23100, "Rejected all events.");
-        return std::vector<KLVEvent>{};
+        return false;
     }
     Error error;
     auto counts = database()->dailyCounts(&error);
@@ -240,24 +316,33 @@ std::optional<std::vector<KLVEvent>> KLVMeasurement::processRawEvents(
         return std::nullopt;
     }
     bool changed = false;
-    std::vector<KLVEvent> events;
-    events.reserve(kept.size());
-    for (const KLVRawEventData* raw : kept) {
-        // Only an ad impression changes name; any other event is copied once.
-        KLVEvent event = raw->rawEvent().name() == "ad_impression"
-                             ? internalEventFromPublicEvent(*raw).rawEvent()
-                             : raw->rawEvent();
-        changed |= checkConversion(event, *counts);
-        changed |= checkRealtime(event, *counts);
-        events.push_back(validatePurchaseEvent(std::move(event)));
-    }
+    const std::string* firstName = nullptr;
+    forEachKept(raws, [&](KLVBundleEvent& raw) {
+        if (!firstName) firstName = &raw.name();
+        KLVEvent* event = raw.rebuilt();
+        if (!event) {
+            // Kept as stored: neither a conversion nor a purchase, so only its real-time mark
+            // may go.
+            if (raw.isRealtime()) {
+                const auto decision = realtimeAtBundling(raw.name(), *counts);
+                changed |= decision.counted;
+                if (!decision.realtime) raw.clearStoredRealtime();
+            }
+            return;
+        }
+        // Only an ad impression changes name.
+        if (auto internal = internalAdImpression(*event)) *event = std::move(*internal);
+        changed |= checkConversion(*event, *counts);
+        changed |= checkRealtime(*event, *counts);
+        *event = validatePurchaseEvent(std::move(*event));
+    });
     if (changed && !database()->updateDailyCounts(*counts, &error)) {
         monitor().logWithLevel(kKLVLogErrorSilent, 23106,
                                "Failed to update daily event counts. Name, error",
-                               KLVDebugEventName(events.front().name()), error);
+                               KLVDebugEventName(*firstName), error);
         return std::nullopt;
     }
-    return events;
+    return true;
 }
 
 bool KLVMeasurement::checkConversion(KLVEvent& event, KLVDailyCounts& counts) {
@@ -280,47 +365,47 @@ bool KLVMeasurement::checkConversion(KLVEvent& event, KLVDailyCounts& counts) {
 
 bool KLVMeasurement::checkRealtime(KLVEvent& event, KLVDailyCounts& counts) {
     if (!event.isRealtime() && !event.isConversion()) return false;
+    const auto decision = realtimeAtBundling(event.name(), counts);
+    event.setRealtime(decision.realtime);
+    return decision.counted;
+}
+
+KLVMeasurement::RealtimeDecision KLVMeasurement::realtimeAtBundling(const std::string& name,
+                                                                    KLVDailyCounts& counts) {
     const auto config = remoteConfigInstance();
     const bool debug = monitor().isDebugModeEnabled();
-    if (isRealtimeLimitedEvent(event, debug)) {
+    if (isRealtimeLimitedEvent(name, debug)) {
         if (counts.realtimeCount() < config->maxRealtimeEventCountPerDay()) {
             counts.incrementRealtimeCountsForCurrentDay(currentDayNumber());
-            event.setRealtime(true);
             monitor().logWithLevel(kKLVLogDebug, 23103,
                                    "Event is under real-time event count daily limit. Marking the "
                                    "event as real-time. Event name, parameters",
-                                   KLVDebugEventName(event.name()));
-            return true;
+                                   KLVDebugEventName(name));
+            return {true, true};
         }
-        event.setRealtime(false);
         monitor().logWithLevel(kKLVLogWarningMonitored, 23104,
                                "Number of real-time events is over the real-time event count "
                                "daily limit. Event is no longer real-time. Event name, parameters",
-                               KLVDebugEventName(event.name()));
-        return false;
+                               KLVDebugEventName(name));
+        return {false, false};
     }
-    if (!debug && event.name() == "_dcu") {
-        if (counts.dcuRealtimeCount() >= config->maxRealtimeDCUEventCountPerDay()) {
-            event.setRealtime(false);
-            return false;
-        }
+    if (!debug && name == "_dcu") {
+        if (counts.dcuRealtimeCount() >= config->maxRealtimeDCUEventCountPerDay())
+            return {false, false};
         counts.incrementDCURealtimeCountsForCurrentDay(currentDayNumber());
-        event.setRealtime(true);
-        return true;
+        return {true, true};
     }
-    event.setRealtime(true);
     monitor().logWithLevel(kKLVLogDebug, 23105,
                            "Event is not subject to real-time event count daily limit. Marking an "
                            "event as real-time. Event name, parameters",
-                           KLVDebugEventName(event.name()));
-    return false;
+                           KLVDebugEventName(name));
+    return {true, false};
 }
 
-bool KLVMeasurement::evaluationTimeFromRawEvents(const std::vector<KLVRawEventData>& raws,
+bool KLVMeasurement::evaluationTimeFromRawEvents(const std::vector<KLVBundleEvent>& raws,
                                                  KLVPBMeasurementBundle& bundle) {
-    const bool sessionStart = std::any_of(raws.begin(), raws.end(), [](const KLVRawEventData& r) {
-        return r.rawEvent().name() == "_s";
-    });
+    const bool sessionStart = std::any_of(raws.begin(), raws.end(),
+                                          [](const KLVBundleEvent& r) { return r.name() == "_s"; });
     Error error;
     if (sessionStart) {
         audienceClearEvaluationResultsForSessionScopedFilters();
@@ -337,10 +422,9 @@ bool KLVMeasurement::evaluationTimeFromRawEvents(const std::vector<KLVRawEventDa
         }
     }
     std::int64_t engagement = 0;
-    for (const KLVRawEventData& raw : raws) {
-        const KLVValue* et = parameter(raw.rawEvent(), "_et");
-        if (et && et->isInt64() && !parameter(raw.rawEvent(), "_fr"))
-            engagement += et->int64Value();
+    for (const KLVBundleEvent& raw : raws) {
+        const auto et = raw.integerParameter("_et");
+        if (et && !raw.hasParameter("_fr")) engagement += *et;
     }
     if (!updateUserEngagement(engagement, bundle, false)) return true;
     if (sessionStart) {
@@ -414,50 +498,57 @@ void KLVMeasurement::handleAnalyticsStorageConsentTransitions(
     persistedConfig()->setPreviousBundledConsentSignals(current);
 }
 
-std::optional<std::vector<KLVEvent>> KLVMeasurement::eventsAfterUpdatingEventAggregates(
-    const std::vector<KLVEvent>& events, bool allowEventFilterEvaluation) {
-    std::vector<KLVEvent> out;
-    out.reserve(events.size());
+bool KLVMeasurement::eventsAfterUpdatingEventAggregates(std::vector<KLVBundleEvent>& events,
+                                                        bool allowEventFilterEvaluation) {
     // Each name's row is read once and written once per bundle, with the same end state as a
     // read and a write per event.
     std::map<std::string, KLVEventAggregates, std::less<>> updated;
     Error error;
-    for (const KLVEvent& original : events) {
-        const auto known = updated.find(original.name());
+    bool failed = false;
+    for (KLVBundleEvent& event : events) {
+        if (event.isRejected()) continue;
+        const std::string& name = event.name();
+        const auto known = updated.find(name);
         auto aggregates = known != updated.end()
                               ? std::optional<KLVEventAggregates>(known->second)
-                              : database()->eventAggregatesWithName(original.name(), &error);
+                              : database()->eventAggregatesWithName(name, &error);
         if (!aggregates && (error.code != 0 || !error.description.empty())) {
             monitor().logWithLevel(kKLVLogErrorMonitored, 23107,
                                    "Failed to query event aggregates. Name, error",
-                                   KLVDebugEventName(original.name()), error);
-            return std::nullopt;
+                                   KLVDebugEventName(name), error);
+            return false;
         }
-        KLVEvent event = aggregates
-                             ? original.copyWithPreviousTimestamp(aggregates->lastFireTimestamp())
-                             : original;
         if (aggregates) {
+            const double previous = aggregates->lastFireTimestamp();
+            if (KLVEvent* rebuilt = event.rebuilt()) {
+                *rebuilt = rebuilt->copyWithPreviousTimestamp(previous);
+            } else {
+                // A stored event's parameters are already what sanitising leaves: only the time
+                // changes.
+                KLVCheckPreviousTimestamp(previous, event.timestamp());
+                event.setStoredPreviousTimestamp(previous);
+            }
             aggregates->incrementCurrentBundleCount();
             aggregates->incrementLifetimeCount();
             aggregates->incrementCurrentSessionCount();
             aggregates->setLastFireTimestamp(event.timestamp());
         } else {
-            aggregates = KLVEventAggregates::initWithName(event.name(), 1, 1, 1, event.timestamp());
-            if (!aggregates) return std::nullopt;
+            aggregates = KLVEventAggregates::initWithName(name, 1, 1, 1, event.timestamp());
+            if (!aggregates) return false;
         }
-        updated.insert_or_assign(event.name(), *aggregates);
+        updated.insert_or_assign(name, *aggregates);
         if (allowEventFilterEvaluation && !audienceEvaluateFiltersForEvent(event, *aggregates))
-            return std::nullopt;
-        out.push_back(std::move(event));
+            return false;
     }
     for (const auto& [name, aggregates] : updated) {
         if (!database()->updateEventAggregates(aggregates, &error)) {
             monitor().logWithLevel(kKLVLogErrorMonitored, 23108,
                                    "Failed to update event aggregates. Error", error);
-            return std::nullopt;
+            failed = true;
+            break;
         }
     }
-    return out;
+    return !failed;
 }
 
 bool KLVMeasurement::updateAppMetadataForBundle(KLVPBMeasurementBundle& bundle, double start,

@@ -15,6 +15,7 @@
 #include "engine/measurement/KLVBundleRedaction.h"
 #include "engine/measurement/KLVMeasurement.h"
 #include "engine/measurement/KLVRawEventMetadata.h"
+#include "engine/messages/MessageCodec.h"
 #include "engine/messages/NANOAccessors.h"
 #include "engine/settings/KLVConsentSettingsUtil.h"
 #include "engine/stores/KLVPersistedConfig.h"
@@ -34,6 +35,22 @@ std::optional<std::string> nonEmpty(const KLVPBMeasurementBundle& bundle, std::i
     auto value = NANOGetString(bundle, field);
     if (value && value->empty()) return std::nullopt;
     return value;
+}
+
+// The bundle has the batch's app ID and, where it names one, the batch's device ID.
+bool isCompatible(const KLVPBMeasurementBundle& b, const std::string& appID,
+                  const std::optional<std::string>& resettableDeviceID,
+                  const std::optional<std::string>& vendorDeviceID) {
+    if (NANOGetString(b, KLVPBMeasurementBundle::app_id).value_or("") != appID) return false;
+    if (resettableDeviceID) {
+        const auto id = nonEmpty(b, KLVPBMeasurementBundle::resettable_device_id);
+        if (id && *id != *resettableDeviceID) return false;
+    }
+    if (vendorDeviceID) {
+        const auto id = nonEmpty(b, KLVPBMeasurementBundle::vendor_device_id);
+        if (id && *id != *vendorDeviceID) return false;
+    }
+    return true;
 }
 
 }  // namespace
@@ -99,16 +116,7 @@ std::vector<KLVQueuedBundle> KLVMeasurement::filteredBundlesWithCompatibleAppID(
     }
     std::vector<KLVQueuedBundle> out;
     for (const KLVQueuedBundle& queued : bundles) {
-        const auto& b = queued.bundle;
-        if (NANOGetString(b, KLVPBMeasurementBundle::app_id).value_or("") != appID) break;
-        if (resettableDeviceID) {
-            const auto id = nonEmpty(b, KLVPBMeasurementBundle::resettable_device_id);
-            if (id && *id != *resettableDeviceID) break;
-        }
-        if (vendorDeviceID) {
-            const auto id = nonEmpty(b, KLVPBMeasurementBundle::vendor_device_id);
-            if (id && *id != *vendorDeviceID) break;
-        }
+        if (!isCompatible(queued.bundle, appID, resettableDeviceID, vendorDeviceID)) break;
         out.push_back(queued);
     }
     return out;
@@ -139,16 +147,113 @@ void KLVMeasurement::uploadData() {
              made < config->maxBundlesCreatedPerIteration() && bundleRawEvents(); ++made) {
         }
     }
+    // The queued bundles are read, stamped and encoded one at a time into the batch, so that at
+    // most one decoded bundle and one batch of encoded bytes are held.
     Error error;
-    auto queried = database()->queryBundlesWithCountLimit(
-        config->uploadMaxBundlesLimit(), config->uploadMaxSizeLimitBytes(), &error);
-    if (!queried) {
-        monitor().logWithLevel(kKLVLogErrorMonitored, 23036, "Failed to query bundles. Error",
-                               error);
-        terminateBackgroundTask();
-        return;
+    const std::int64_t countLimit = config->uploadMaxBundlesLimit();
+    const std::int64_t sizeLimit = config->uploadMaxSizeLimitBytes();
+    std::int64_t afterRowID = 0;
+    std::int64_t rowsRead = 0;
+    std::int64_t totalSize = 0;
+    bool anyRead = false;
+
+    // Taken when the first bundle is read: one consent snapshot for the whole batch.
+    std::string signals;
+    bool gate = false;
+    bool dma = false;
+    std::string diagnostics;
+    bool adUserDataDenied = false;
+    std::optional<KLVPBUserAttribute> npa;
+    bool overwrite = false;
+    double now = 0;
+    std::int64_t nowMs = 0;
+    std::vector<std::string> redactions;
+
+    // The batch: the leading bundles of one app ID and one device ID (the first one a bundle
+    // names) and, under DMA, of the first bundle's consent.
+    std::string appID;
+    std::optional<std::string> resettable;
+    std::optional<std::string> vendor;
+    std::optional<KLVPBMeasurementBundle> reference;
+    platform::Data encoded;
+    std::size_t bundleCount = 0;
+    std::vector<std::int64_t> ids;
+    std::int64_t highestEnd = 0;
+    while (rowsRead < countLimit) {
+        auto next = database()->queuedBundleAfterRowID(afterRowID, &error);
+        if (!next) {
+            monitor().logWithLevel(kKLVLogErrorMonitored, 23036, "Failed to query bundles. Error",
+                                   error);
+            terminateBackgroundTask();
+            return;
+        }
+        if (next->rowID == 0) break;
+        afterRowID = next->rowID;
+        ++rowsRead;
+        if (!next->bundle) continue;  // a row that does not decode is passed over
+        KLVQueuedBundle& queued = *next->bundle;
+        KLVPBMeasurementBundle& b = queued.bundle;
+        const auto size = static_cast<std::int64_t>(encodedSize(b.messageInfo()).value_or(0));
+        if (anyRead && totalSize + size > sizeLimit) break;
+        totalSize += size;
+        const bool first = !anyRead;
+        anyRead = true;
+        if (first) {
+            if (config->tcfFeatureEnabled()) tcfClientSetConsentFromData();
+            signals = KLVConsentSettingsUtil::consentSignals();
+            gate = config->gateIDFAOnATTMASEnabled();
+            dma = config->DMAConsentEnabled();
+            diagnostics = KLVConsentSettingsUtil::consentDiagnostics();
+            adUserDataDenied = KLVConsentSettingsUtil::isAdUserDataDenied();
+            if (const auto stored = database()->userAttributeWithName("_npa"))
+                npa = stored->protoUserAttribute();
+            overwrite = !dma || signals.find('0') != std::string::npos;
+            now = platform::Clock::current().now();
+            const double lastSuccess = persistedConfig()->lastSuccessfulUploadTimestamp();
+            if (lastSuccess != 0) {
+                monitor().logWithLevel(
+                    kKLVLogVerbose, 23038,
+                    "Uploading events. Elapsed time since last successful upload (s)",
+                    std::to_string(std::fabs(now - lastSuccess)));
+            }
+            nowMs = static_cast<std::int64_t>(now * 1000);
+            redactions = config->dataControls();
+        }
+        if (!overwrite) overwrite = KLVBundleContainsFirstOpen(b);
+        KLVApplyConsentSignalsToBundle(b, signals, gate, *identity(), overwrite);
+        if (dma) {
+            KLVApplyDMAConsentToBundle(b, diagnostics, adUserDataDenied, npa, *config, overwrite);
+        }
+        if (first) appID = NANOGetString(b, KLVPBMeasurementBundle::app_id).value_or("");
+        if (!resettable && !vendor) {
+            resettable = nonEmpty(b, KLVPBMeasurementBundle::resettable_device_id);
+            if (!resettable) vendor = nonEmpty(b, KLVPBMeasurementBundle::vendor_device_id);
+        }
+        if (!isCompatible(b, appID, resettable, vendor)) break;
+
+        NANOSetInt64(b, KLVPBMeasurementBundle::upload_library_version,
+                     KLVIdentity::brackenfoldLibraryVersion());
+        NANOSetInt64(b, KLVPBMeasurementBundle::upload_timestamp_millis, nowMs);
+        KLVApplyRedactedFieldsToBundle(b, redactions, *identity());
+        if (config->checksumEnabled()) {
+            if (const auto bytes = b.protoBuffer())
+                NANOSetInt64(b, KLVPBMeasurementBundle::bundle_checksum, klv_64LSBMD5(*bytes));
+        }
+        if (dma && reference && !KLVBundlesHaveSameConsent(&*reference, &b)) break;
+        if (!reference) reference = KLVConsentOfBundle(b);
+        // Only bundles that go into the batch count toward the uploaded end time.
+        if (NANOHasField(b, KLVPBMeasurementBundle::end_timestamp_millis))
+            highestEnd =
+                std::max(highestEnd, NANOGetInt64(b, KLVPBMeasurementBundle::end_timestamp_millis));
+        if (!KLVAppendBundleToBatch(encoded, b)) {
+            encoded.clear();
+            break;
+        }
+        ++bundleCount;
+        ids.push_back(queued.rowID);
+        if (totalSize > sizeLimit) break;
     }
-    if (queried->empty()) {
+    if (!anyRead) {
         config->activateNewSnapshot();
         monitor().logWithLevel(kKLVLogVerbose, 23037, "No data to upload");
         if (config->isExpired()) {
@@ -158,89 +263,22 @@ void KLVMeasurement::uploadData() {
         }
         return;
     }
-
-    // One consent snapshot for the whole batch.
-    if (config->tcfFeatureEnabled()) tcfClientSetConsentFromData();
-    const std::string signals = KLVConsentSettingsUtil::consentSignals();
-    const bool gate = config->gateIDFAOnATTMASEnabled();
-    const bool dma = config->DMAConsentEnabled();
-    const std::string diagnostics = KLVConsentSettingsUtil::consentDiagnostics();
-    const bool adUserDataDenied = KLVConsentSettingsUtil::isAdUserDataDenied();
-    std::optional<KLVPBUserAttribute> npa;
-    if (const auto stored = database()->userAttributeWithName("_npa"))
-        npa = stored->protoUserAttribute();
-    bool overwrite = !dma || signals.find('0') != std::string::npos;
-    for (KLVQueuedBundle& queued : *queried) {
-        if (!overwrite) overwrite = KLVBundleContainsFirstOpen(queued.bundle);
-        KLVApplyConsentSignalsToBundle(queued.bundle, signals, gate, *identity(), overwrite);
-        if (dma) {
-            KLVApplyDMAConsentToBundle(queued.bundle, diagnostics, adUserDataDenied, npa, *config,
-                                       overwrite);
-        }
-    }
-
-    const double now = platform::Clock::current().now();
-    const double lastSuccess = persistedConfig()->lastSuccessfulUploadTimestamp();
-    if (lastSuccess != 0) {
-        monitor().logWithLevel(kKLVLogVerbose, 23038,
-                               "Uploading events. Elapsed time since last successful upload (s)",
-                               std::to_string(std::fabs(now - lastSuccess)));
-    }
-
-    const std::string appID =
-        NANOGetString(queried->front().bundle, KLVPBMeasurementBundle::app_id).value_or("");
-    std::optional<std::string> resettable;
-    std::optional<std::string> vendor;
-    for (const KLVQueuedBundle& queued : *queried) {
-        if ((resettable = nonEmpty(queued.bundle, KLVPBMeasurementBundle::resettable_device_id)))
-            break;
-        if ((vendor = nonEmpty(queued.bundle, KLVPBMeasurementBundle::vendor_device_id))) break;
-    }
-    auto filtered = filteredBundlesWithCompatibleAppID(appID, resettable, vendor, *queried);
-    if (filtered.empty()) {
+    if (ids.empty()) {
         monitor().logWithLevel(kKLVLogErrorSilent, 23046,
                                "Bundle list is empty. Cancelling upload");
         return;
     }
-
-    const auto nowMs = static_cast<std::int64_t>(now * 1000);
-    const std::vector<std::string> redactions = config->dataControls();
-    std::vector<KLVPBMeasurementBundle> batchBundles;
-    std::vector<std::int64_t> ids;
-    std::int64_t highestEnd = 0;
-    const KLVPBMeasurementBundle* reference =
-        filtered.size() >= 2 ? &filtered.front().bundle : nullptr;
-    for (KLVQueuedBundle& queued : filtered) {
-        KLVPBMeasurementBundle& b = queued.bundle;
-        NANOSetInt64(b, KLVPBMeasurementBundle::upload_library_version,
-                     KLVIdentity::brackenfoldLibraryVersion());
-        NANOSetInt64(b, KLVPBMeasurementBundle::upload_timestamp_millis, nowMs);
-        KLVApplyRedactedFieldsToBundle(b, redactions, *identity());
-        if (config->checksumEnabled()) {
-            if (const auto bytes = b.protoBuffer())
-                NANOSetInt64(b, KLVPBMeasurementBundle::bundle_checksum, klv_64LSBMD5(*bytes));
-        }
-        if (dma && reference && &b != reference && !KLVBundlesHaveSameConsent(reference, &b)) break;
-        // Only bundles that go into the batch count toward the uploaded end time.
-        if (NANOHasField(b, KLVPBMeasurementBundle::end_timestamp_millis))
-            highestEnd =
-                std::max(highestEnd, NANOGetInt64(b, KLVPBMeasurementBundle::end_timestamp_millis));
-        batchBundles.push_back(b);
-        ids.push_back(queued.rowID);
-    }
     lastEventEndTimestampMsec_ = std::max(lastEventEndTimestampMsec_, highestEnd);
 
-    KLVPBMeasurementBatch batch;
-    NANOSetArray(batch, KLVPBMeasurementBatch::bundles, batchBundles);
-    const auto encoded = batch.protoBuffer();
-    const auto payload = encoded ? platform::wdl_dataByGzippingData(*encoded) : std::nullopt;
+    const auto payload = encoded.empty() ? std::nullopt : platform::wdl_dataByGzippingData(encoded);
+    encoded = platform::Data{};
     if (!payload) {
         monitor().logWithLevel(kKLVLogErrorSilent, 23040, "Unable to create network session.");
         return;
     }
     monitor().logWithLevel(kKLVLogDebug, 23039,
                            "Measurement data sent to network. Timestamp (ms), data",
-                           std::to_string(nowMs), std::to_string(batchBundles.size()));
+                           std::to_string(nowMs), std::to_string(bundleCount));
 
     if (uploadingBundleIDs_) {
         monitor().logWithLevel(kKLVLogErrorSilent, 23047,

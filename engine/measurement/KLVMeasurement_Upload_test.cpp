@@ -159,6 +159,92 @@ TEST_F(UploadTest, FailedAnswersKeepTheBundlesAndRaiseTheirRetryCount) {
     EXPECT_TRUE(queued().empty());  // any body with 200 is a success
 }
 
+// The bundle indexes of each request's batch, and their retry counts.
+std::vector<std::vector<std::pair<std::int32_t, std::int32_t>>> sentIndexes(
+    const std::vector<testkit::RecordedRequest>& requests) {
+    std::vector<std::vector<std::pair<std::int32_t, std::int32_t>>> out;
+    for (const auto& request : requests) {
+        auto& batch = out.emplace_back();
+        for (const auto& bundle : testing::bundlesOf(testing::decodeUploadedBatch(request))) {
+            batch.emplace_back(NANOGetInt32(bundle, KLVPBMeasurementBundle::bundle_index),
+                               NANOGetInt32(bundle, KLVPBMeasurementBundle::retry_count));
+        }
+    }
+    return out;
+}
+
+TEST_F(UploadTest, BatchesTakeTheLeadingBundlesInQueueOrderWithinTheCountAndSizeLimits) {
+    using Batches = std::vector<std::vector<std::pair<std::int32_t, std::int32_t>>>;
+    const std::string padding(3000, 'p');
+    struct Case {
+        const char* what;
+        testing::SettingList settings;
+        Batches expected;  // bundle index and retry count, per request
+    };
+    // Five bundles of about 3 kB each (the third retried twice before), a row that does not
+    // decode after the second; the upload goes on while bundles are left.
+    const std::vector<Case> cases = {
+        {"two rows per batch; the undecodable row counts as one",
+         {{"measurement.upload.max_bundles", "2"}},
+         {{{1, 0}, {2, 0}}, {{3, 2}}, {{4, 0}}, {{5, 0}}}},
+        {"a size for two bundles",
+         {{"measurement.upload.max_batch_size", "6500"}},
+         {{{1, 0}, {2, 0}}, {{3, 2}, {4, 0}}, {{5, 0}}}},
+        {"a size below one bundle: the first is always taken",
+         {{"measurement.upload.max_batch_size", "100"}},
+         {{{1, 0}}, {{2, 0}}, {{3, 2}}, {{4, 0}}, {{5, 0}}}},
+        {"everything at once", {}, {{{1, 0}, {2, 0}, {3, 2}, {4, 0}, {5, 0}}}},
+    };
+    server_.answer("POST", "/a", {204, {}, "", 0, false});
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        configure(c.settings);
+        server_.takeRequests();
+        for (std::int32_t index = 1; index <= 5; ++index) {
+            KLVPBMeasurementBundle bundle;
+            NANOSetInt32(bundle, KLVPBMeasurementBundle::bundle_index, index);
+            NANOSetString(bundle, KLVPBMeasurementBundle::monitoring_data, padding);
+            if (index == 3) NANOSetInt32(bundle, KLVPBMeasurementBundle::retry_count, 2);
+            queue(bundle);
+            if (index == 2) {
+                onWorker([](KLVMeasurement& s) {
+                    const KLVDatabase::Record garbage = {{"data", platform::Data{1, 2, 3}},
+                                                         {"bundle_end_timestamp", 1.0},
+                                                         {"is_realtime", 0},
+                                                         {"retry_count", 0}};
+                    ASSERT_TRUE(s.database()->sqliteStore().upsertRecord(garbage, "queue"));
+                });
+            }
+        }
+        upload();
+        EXPECT_EQ(sentIndexes(server_.requests()), c.expected);
+        // Only the row that does not decode is left.
+        onWorker([](KLVMeasurement& s) {
+            EXPECT_EQ(s.database()->sqliteStore().rowCountForTableWithName("queue"), 1);
+            s.database()->sqliteStore().deleteRecordsFromTableWithName("queue", "1", {});
+        });
+    }
+}
+
+TEST_F(UploadTest, AFailedBatchRaisesTheRetryCountOfItsOwnBundlesOnly) {
+    configure({{"measurement.upload.max_bundles", "2"}});
+    for (std::int32_t index = 1; index <= 3; ++index) {
+        KLVPBMeasurementBundle bundle;
+        NANOSetInt32(bundle, KLVPBMeasurementBundle::bundle_index, index);
+        queue(bundle);
+    }
+    server_.answer("POST", "/a", {500, {}, "", 0, false});
+    upload();
+    std::vector<std::pair<std::int32_t, std::int32_t>> left;
+    for (const auto& q : queued()) {
+        left.emplace_back(NANOGetInt32(q.bundle, KLVPBMeasurementBundle::bundle_index),
+                          NANOGetInt32(q.bundle, KLVPBMeasurementBundle::retry_count));
+    }
+    EXPECT_EQ(left, (std::vector<std::pair<std::int32_t, std::int32_t>>{{1, 1}, {2, 1}, {3, 0}}));
+    EXPECT_EQ(sentIndexes(server_.requests()),
+              (std::vector<std::vector<std::pair<std::int32_t, std::int32_t>>>{{{1, 0}, {2, 0}}}));
+}
+
 TEST_F(UploadTest, BatchesStopAtAnotherAppID) {
     log("first");
     onWorker([](KLVMeasurement& s) { ASSERT_TRUE(s.bundleRawEvents()); });

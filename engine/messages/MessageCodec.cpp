@@ -198,7 +198,9 @@ std::uint64_t varintValue(std::int32_t valueType, std::uint64_t bits) {
     }
 }
 
-bool writeMessage(pb_ostream_t* stream, const MessageInfo& message);
+struct EncodedElements;
+bool writeMessage(pb_ostream_t* stream, const MessageInfo& message,
+                  const EncodedElements* extra = nullptr);
 
 bool writeScalar(pb_ostream_t* stream, const FieldInfo& info, std::uint64_t bits) {
     const std::int32_t valueType = kindValueType(info.kind);
@@ -256,11 +258,40 @@ bool writeField(pb_ostream_t* stream, const FieldInfo& info, const FieldValue& v
     return true;
 }
 
-bool writeMessage(pb_ostream_t* stream, const MessageInfo& message) {
+// Elements of one repeated message field that arrive encoded.
+struct EncodedElements {
+    std::int32_t index;
+    std::span<const std::string_view> elements;
+};
+
+bool writeMessage(pb_ostream_t* stream, const MessageInfo& message, const EncodedElements* extra) {
     for (const std::int32_t index : message.type().tagOrder()) {
-        if (!writeField(stream, message.type().field(index), message.field(index))) return false;
+        const FieldInfo& info = message.type().field(index);
+        if (!writeField(stream, info, message.field(index))) return false;
+        if (!extra || extra->index != index) continue;
+        for (const std::string_view element : extra->elements) {
+            if (!pb_encode_tag(stream, PB_WT_STRING, info.tag) ||
+                !pb_encode_string(stream, reinterpret_cast<const pb_byte_t*>(element.data()),
+                                  element.size())) {
+                return false;
+            }
+        }
     }
     return true;
+}
+
+std::optional<platform::Data> encodeWith(const MessageInfo& message, const EncodedElements* extra) {
+    pb_ostream_t sizing = PB_OSTREAM_SIZING;
+    if (!writeMessage(&sizing, message, extra) ||
+        sizing.bytes_written > static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max())) {
+        return std::nullopt;
+    }
+    platform::Data out(sizing.bytes_written);
+    pb_ostream_t stream = pb_ostream_from_buffer(out.data(), out.size());
+    if (!writeMessage(&stream, message, extra) || stream.bytes_written != out.size()) {
+        return std::nullopt;
+    }
+    return out;
 }
 
 }  // namespace
@@ -280,14 +311,18 @@ std::optional<std::size_t> encodedSize(const MessageInfo& message) {
 }
 
 std::optional<platform::Data> NANOEncodeMessage(const MessageInfo& message) {
-    const auto size = encodedSize(message);
-    if (!size || *size > static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max())) {
+    return encodeWith(message, nullptr);
+}
+
+std::optional<platform::Data> NANOEncodeMessageWithEncodedElements(
+    const MessageInfo& message, std::int32_t index,
+    std::span<const std::string_view> encodedElements) {
+    const MessageType& type = message.type();
+    if (!type.isValidIndex(index) || type.field(index).kind != (kKindRepeated | kKindMessage)) {
         return std::nullopt;
     }
-    platform::Data out(*size);
-    pb_ostream_t stream = pb_ostream_from_buffer(out.data(), out.size());
-    if (!writeMessage(&stream, message) || stream.bytes_written != out.size()) return std::nullopt;
-    return out;
+    const EncodedElements extra{index, encodedElements};
+    return encodeWith(message, &extra);
 }
 
 void printCodecLine(std::string_view text) {

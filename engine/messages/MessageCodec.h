@@ -38,6 +38,14 @@ bool decodeMessage(std::span<const std::uint8_t> bytes, MessageInfo& message);
 // buffer. Nullopt when the message cannot be encoded (larger than a signed 32-bit length).
 std::optional<platform::Data> NANOEncodeMessage(const MessageInfo& message);
 
+// Encodes a message whose repeated message field `index` is followed, after the elements the
+// message holds, by `encodedElements`: each already the encoding of one element. The result is
+// what NANOEncodeMessage gives once those elements are decoded into the field, without decoding
+// them. Nullopt as above, or for an index that is not a repeated message field.
+std::optional<platform::Data> NANOEncodeMessageWithEncodedElements(
+    const MessageInfo& message, std::int32_t index,
+    std::span<const std::string_view> encodedElements);
+
 // The number of bytes NANOEncodeMessage would produce.
 std::optional<std::size_t> encodedSize(const MessageInfo& message);
 

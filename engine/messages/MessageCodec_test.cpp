@@ -137,7 +137,7 @@ void printText(const MessageInfo& message, const std::string& pad, std::string& 
 
 void collectTypes(const MessageInfo& message, std::set<std::string>& names) {
     names.insert(message.name());
-    for (const auto& v : message.fields()) {
+    for (const auto& [index, v] : message.slots()) {
         if (v.message()) collectTypes(*v.message(), names);
         if (v.messages())
             for (const auto& child : *v.messages())
@@ -372,6 +372,61 @@ TEST(MessageInfo, ClearingAnUnknownFieldPrintsAndFails) {
     EXPECT_EQ(::testing::internal::GetCapturedStdout(),
               "<ERROR> Event: Cannot deallocate field 5: Unknown field\n"
               "<ERROR> Event: Cannot deallocate field -1: Unknown field\n");
+}
+
+}  // namespace
+}  // namespace engine
+
+namespace engine {
+namespace {
+
+KLVPBEvent namedEvent(const std::string& name, std::int64_t time) {
+    KLVPBEvent event;
+    KLVPBEventParam param;
+    NANOSetString(param, KLVPBEventParam::name, "p");
+    NANOSetInt64(param, KLVPBEventParam::int_value, time);
+    NANOSetArray(event, KLVPBEvent::params, std::vector{param});
+    NANOSetString(event, KLVPBEvent::name, name);
+    NANOSetInt64(event, KLVPBEvent::timestamp_millis, time);
+    return event;
+}
+
+TEST(MessageCodec, EncodedElementsEncodeAsTheSameElementsDecoded) {
+    using B = KLVPBMeasurementBundle;
+    KLVPBMeasurementBundle envelope;
+    NANOSetInt32(envelope, B::protocol_version, 1);
+    NANOSetString(envelope, B::app_id, "app");
+    NANOSetInt64(envelope, B::previous_start_timestamp_millis, 5);  // tag 26, position 6
+    NANOSetInt32(envelope, B::bundle_index, 3);
+    const std::vector<std::vector<KLVPBEvent>> lists = {
+        {},
+        {namedEvent("a", 1)},
+        {namedEvent("a", 1), namedEvent(std::string(300, 'b'), 1LL << 40), KLVPBEvent{}},
+    };
+    for (const auto& events : lists) {
+        for (const std::size_t held : {std::size_t{0}, events.size() / 2}) {
+            SCOPED_TRACE(std::to_string(events.size()) + " events, " + std::to_string(held) +
+                         " held");
+            KLVPBMeasurementBundle whole = envelope;
+            NANOSetArray(whole, B::events, events);
+            // The first `held` events in the message, the others given encoded.
+            KLVPBMeasurementBundle part = envelope;
+            NANOSetArray(part, B::events,
+                         std::vector<KLVPBEvent>(events.begin(), events.begin() + held));
+            std::vector<std::string> bytes;
+            for (std::size_t i = held; i < events.size(); ++i) {
+                const auto encoded = *events[i].protoBuffer();
+                bytes.emplace_back(encoded.begin(), encoded.end());
+            }
+            const std::vector<std::string_view> views(bytes.begin(), bytes.end());
+            EXPECT_EQ(NANOEncodeMessageWithEncodedElements(part.messageInfo(), B::events, views),
+                      whole.protoBuffer());
+        }
+    }
+    // Only a repeated message field takes encoded elements.
+    const std::vector<std::string_view> one = {"x"};
+    EXPECT_FALSE(NANOEncodeMessageWithEncodedElements(envelope.messageInfo(), B::app_id, one));
+    EXPECT_FALSE(NANOEncodeMessageWithEncodedElements(envelope.messageInfo(), 999, one));
 }
 
 }  // namespace

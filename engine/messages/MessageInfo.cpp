@@ -1,5 +1,6 @@
 #include "engine/messages/MessageInfo.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 
@@ -25,19 +26,63 @@ FieldValue FieldValue::emptyFor(const FieldInfo& field) {
     return value;
 }
 
-MessageInfo::MessageInfo(const MessageType& type) : type_(&type) {
-    fields_.reserve(static_cast<std::size_t>(type.fieldCount()));
-    for (std::int32_t i = 0; i < type.fieldCount(); ++i) {
-        fields_.push_back(FieldValue::emptyFor(type.field(i)));
+namespace {
+
+// The empty value of every kind of field, for reads of fields that are not set.
+const FieldValue& emptyValueFor(const FieldInfo& field) {
+    static const FieldValue absent;
+    static const FieldValue scalars = [] {
+        FieldValue v;
+        v.setList(ScalarList{});
+        return v;
+    }();
+    static const FieldValue strings = [] {
+        FieldValue v;
+        v.setList(StringList{});
+        return v;
+    }();
+    static const FieldValue messages = [] {
+        FieldValue v;
+        v.setList(MessageList{});
+        return v;
+    }();
+    if (!kindIsRepeated(field.kind)) return absent;
+    switch (kindValueType(field.kind)) {
+        case kKindString:
+        case kKindBytes:
+            return strings;
+        case kKindMessage:
+            return messages;
+        default:
+            return scalars;
     }
 }
 
+// A slot holding nothing a read could tell from a field that is not set.
+bool isEmptyValue(const FieldValue& value) {
+    if (value.isAbsent()) return true;
+    if (const auto* list = value.scalars()) return list->empty();
+    if (const auto* list = value.strings()) return list->empty();
+    if (const auto* list = value.messages()) return list->empty();
+    return false;
+}
+
+}  // namespace
+
 FieldValue& MessageInfo::field(std::int32_t index) {
-    return fields_[static_cast<std::size_t>(index)];
+    auto at = std::lower_bound(slots_.begin(), slots_.end(), index,
+                               [](const Slot& slot, std::int32_t i) { return slot.index < i; });
+    if (at == slots_.end() || at->index != index)
+        at = slots_.insert(at, Slot{index, FieldValue::emptyFor(type_->field(index))});
+    return at->value;
 }
 
 const FieldValue& MessageInfo::field(std::int32_t index) const {
-    return fields_[static_cast<std::size_t>(index)];
+    const auto at =
+        std::lower_bound(slots_.begin(), slots_.end(), index,
+                         [](const Slot& slot, std::int32_t i) { return slot.index < i; });
+    if (at != slots_.end() && at->index == index) return at->value;
+    return emptyValueFor(type_->field(index));
 }
 
 bool MessageInfo::clearField(std::int32_t index) {
@@ -46,12 +91,20 @@ bool MessageInfo::clearField(std::int32_t index) {
                        decimalString(index) + ": Unknown field\n");
         return false;
     }
-    field(index) = FieldValue::emptyFor(type_->field(index));
+    std::erase_if(slots_, [&](const Slot& slot) { return slot.index == index; });
     return true;
 }
 
 bool operator==(const MessageInfo& a, const MessageInfo& b) {
-    return a.type_ == b.type_ && a.fields_ == b.fields_;
+    if (a.type_ != b.type_) return false;
+    // A slot holding an empty value equals no slot.
+    for (const auto& slot : a.slots_) {
+        if (!(slot.value == b.field(slot.index))) return false;
+    }
+    for (const auto& slot : b.slots_) {
+        if (!isEmptyValue(slot.value) && !(slot.value == a.field(slot.index))) return false;
+    }
+    return true;
 }
 
 }  // namespace engine

@@ -1,8 +1,9 @@
 #pragma once
 
-// The in-memory form of every message: one slot per field by index, the type's kind words and the
-// message name. A MessageInfo owns everything it holds by value, so copying one copies the whole
-// tree and no two messages ever share a cell.
+// The in-memory form of every message: a slot for each field that is set (a message holds only
+// the fields it uses, however many its type has), the type's kind words and the message name. A
+// MessageInfo owns everything it holds by value, so copying one copies the whole tree and no two
+// messages ever share a cell.
 //
 // A moved-from MessageInfo may only be assigned to or destroyed; message objects
 // (NANOMessageBase) leave an empty message behind instead.
@@ -26,7 +27,8 @@ class FieldValue;
 
 class MessageInfo {
   public:
-    // A new message of the type: every singular field absent, every repeated field empty.
+    // A new message of the type: every singular field absent, every repeated field empty. It
+    // allocates nothing.
     explicit MessageInfo(const MessageType& type);
 
     const MessageType& type() const { return *type_; }
@@ -34,11 +36,14 @@ class MessageInfo {
     std::span<const std::int32_t> kinds() const { return type_->kinds(); }
     std::int32_t fieldCount() const { return type_->fieldCount(); }
 
-    // The slots, by field index.
-    std::span<FieldValue> fields();
-    std::span<const FieldValue> fields() const;
+    // The slot of a field by index. Reading a field that is not set gives its empty value
+    // (absent, or an empty list); asking for a slot to change makes one, holding that value.
+    // A reference to a slot lasts until another slot is made or cleared.
     FieldValue& field(std::int32_t index);
     const FieldValue& field(std::int32_t index) const;
+    // The slots made so far, in ascending field index (some may hold an empty value).
+    struct Slot;
+    std::span<const Slot> slots() const;
 
     // Frees one field: a singular field becomes absent, a repeated one empty. An index outside the
     // message prints "<ERROR> %s: Cannot deallocate field %d: Unknown field" and returns false.
@@ -49,7 +54,7 @@ class MessageInfo {
 
   private:
     const MessageType* type_;
-    std::vector<FieldValue> fields_;
+    std::vector<Slot> slots_;  // ascending index
 };
 
 using ScalarList = std::vector<std::uint64_t>;
@@ -78,13 +83,14 @@ class FieldValue {
     const MessageList* messages() const { return std::get_if<MessageList>(&value_); }
     MessageList* messages() { return std::get_if<MessageList>(&value_); }
 
-    void setScalar(std::uint64_t bits) { value_ = bits; }
-    void setString(std::string bytes) { value_ = std::move(bytes); }
-    void setMessage(MessageInfo message) { value_ = std::move(message); }
-    void setList(ScalarList list) { value_ = std::move(list); }
-    void setList(StringList list) { value_ = std::move(list); }
-    void setList(MessageList list) { value_ = std::move(list); }
-    void clear() { value_ = std::monostate{}; }
+    // (Defined below, once MessageInfo's slots are complete.)
+    void setScalar(std::uint64_t bits);
+    void setString(std::string bytes);
+    void setMessage(MessageInfo message);
+    void setList(ScalarList list);
+    void setList(StringList list);
+    void setList(MessageList list);
+    void clear();
 
     friend bool operator==(const FieldValue& a, const FieldValue& b) = default;
 
@@ -94,11 +100,39 @@ class FieldValue {
         value_;
 };
 
-inline std::span<FieldValue> MessageInfo::fields() {
-    return fields_;
+struct MessageInfo::Slot {
+    std::int32_t index;
+    FieldValue value;
+
+    friend bool operator==(const Slot& a, const Slot& b) = default;
+};
+
+inline MessageInfo::MessageInfo(const MessageType& type) : type_(&type) {}
+
+inline void FieldValue::setScalar(std::uint64_t bits) {
+    value_ = bits;
 }
-inline std::span<const FieldValue> MessageInfo::fields() const {
-    return fields_;
+inline void FieldValue::setString(std::string bytes) {
+    value_ = std::move(bytes);
+}
+inline void FieldValue::setMessage(MessageInfo message) {
+    value_ = std::move(message);
+}
+inline void FieldValue::setList(ScalarList list) {
+    value_ = std::move(list);
+}
+inline void FieldValue::setList(StringList list) {
+    value_ = std::move(list);
+}
+inline void FieldValue::setList(MessageList list) {
+    value_ = std::move(list);
+}
+inline void FieldValue::clear() {
+    value_ = std::monostate{};
+}
+
+inline std::span<const MessageInfo::Slot> MessageInfo::slots() const {
+    return slots_;
 }
 
 }  // namespace engine

@@ -45,11 +45,44 @@ bool KLVBundlesHaveSameConsent(const KLVPBMeasurementBundle* a, const KLVPBMeasu
     return npaValue(*a) == npaValue(*b);
 }
 
+KLVPBMeasurementBundle KLVConsentOfBundle(const KLVPBMeasurementBundle& bundle) {
+    KLVPBMeasurementBundle consent;
+    using B = KLVPBMeasurementBundle;
+    for (const std::int32_t index :
+         {std::int32_t(B::consent_signals), std::int32_t(B::consent_diagnostics),
+          std::int32_t(B::core_platform_services), std::int32_t(B::dma_region),
+          std::int32_t(B::user_attributes)}) {
+        consent.messageInfo().field(index) = bundle.messageInfo().field(index);
+    }
+    return consent;
+}
+
+bool KLVAppendBundleToBatch(platform::Data& batch, const KLVPBMeasurementBundle& bundle) {
+    const auto bytes = bundle.protoBuffer();
+    if (!bytes) return false;
+    // `bundles` is field 1 of MeasurementBatch, length-delimited.
+    constexpr std::uint8_t key = 1 << 3 | 2;
+    batch.push_back(key);
+    for (std::uint64_t length = bytes->size();; length >>= 7) {
+        if (length < 0x80) {
+            batch.push_back(static_cast<std::uint8_t>(length));
+            break;
+        }
+        batch.push_back(static_cast<std::uint8_t>((length & 0x7F) | 0x80));
+    }
+    batch.insert(batch.end(), bytes->begin(), bytes->end());
+    return true;
+}
+
 bool KLVBundleContainsFirstOpen(const KLVPBMeasurementBundle& bundle) {
-    const auto events = NANOGetArray<KLVPBEvent>(bundle, KLVPBMeasurementBundle::events);
+    // Read in place: a bundle holds up to a thousand events, and copying them all to find one
+    // name is most of an upload's work.
+    const MessageList* events =
+        nano_detail::messageArrayForGet(bundle, KLVPBMeasurementBundle::events);
     if (!events) return false;
-    for (const KLVPBEvent& event : *events) {
-        if (NANOGetString(event, KLVPBEvent::name) == "_f") return true;
+    for (const MessageInfo& event : *events) {
+        const std::string* name = event.field(KLVPBEvent::name).string();
+        if (name && *name == "_f") return true;
     }
     return false;
 }

@@ -15,6 +15,14 @@ namespace engine {
 // (both absent counts as equal), the DMA region flag and the "_npa" user attribute's integer.
 bool KLVBundlesHaveSameConsent(const KLVPBMeasurementBundle* a, const KLVPBMeasurementBundle* b);
 
+// A bundle holding only what KLVBundlesHaveSameConsent compares of `bundle`: what an upload
+// keeps of its batch's first bundle to hold the others against.
+KLVPBMeasurementBundle KLVConsentOfBundle(const KLVPBMeasurementBundle& bundle);
+
+// Appends the bundle to an encoded MeasurementBatch as one more element of its `bundles`; false
+// when the bundle cannot be encoded.
+bool KLVAppendBundleToBatch(platform::Data& batch, const KLVPBMeasurementBundle& bundle);
+
 // True when an event of the bundle is the first open ("_f").
 bool KLVBundleContainsFirstOpen(const KLVPBMeasurementBundle& bundle);
 

@@ -52,8 +52,25 @@ TEST(KLVBundleHelpersTest, SameConsentComparesEveryConsentField) {
         c.edit(other);
         EXPECT_EQ(KLVBundlesHaveSameConsent(&base, &other), c.same);
         EXPECT_EQ(KLVBundlesHaveSameConsent(&other, &base), c.same);
+        // What an upload keeps of a batch's first bundle compares the same.
+        NANOSetString(other, B::app_id, "not compared");
+        const KLVPBMeasurementBundle kept = KLVConsentOfBundle(other);
+        EXPECT_EQ(KLVBundlesHaveSameConsent(&base, &kept), c.same);
+        EXPECT_FALSE(NANOHasField(kept, B::app_id));
     }
     EXPECT_FALSE(KLVBundlesHaveSameConsent(&base, nullptr));
+}
+
+TEST(KLVBundleHelpersTest, BundlesAppendedToABatchEncodeAsTheBatch) {
+    std::vector<KLVPBMeasurementBundle> bundles(3, consentBundle());
+    NANOSetString(bundles[1], KLVPBMeasurementBundle::monitoring_data, std::string(200, 'm'));
+    bundles[2] = KLVPBMeasurementBundle{};  // encodes to nothing, still one element
+    platform::Data appended;
+    for (const auto& bundle : bundles)
+        ASSERT_TRUE(KLVAppendBundleToBatch(appended, bundle));
+    KLVPBMeasurementBatch batch;
+    NANOSetArray(batch, KLVPBMeasurementBatch::bundles, bundles);
+    EXPECT_EQ(appended, batch.protoBuffer());
 }
 
 TEST(KLVBundleHelpersTest, FirstOpenIsFoundAmongTheEvents) {

@@ -28,7 +28,7 @@ KLVDatabase::RawEventFilter KLVRawEventBundleFilter(std::int64_t maxEventsPerBun
         const bool first = acceptedCount == 0;
         if (!first && static_cast<std::int64_t>(acceptedCount) >= maxEventsPerBundle) return false;
 
-        if (!row.event) {
+        if (!row.converts) {
             KLVMeasurementBase::monitor().logWithLevel(
                 kKLVLogWarningMonitored, kFilterFailedCode, "Failed to filter raw event. Error",
                 row.conversionError ? row.conversionError->description : std::string());
