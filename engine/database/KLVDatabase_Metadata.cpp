@@ -95,6 +95,8 @@ bool KLVDatabase::updateMetadataRow(const Record& record, Error* error) {
 }
 
 std::optional<KLVDailyCounts> KLVDatabase::dailyCounts(Error* error) {
+    auto& mirrored = mirrors().dailyCounts;
+    if (mirrored) return mirrored;
     const std::int32_t today = currentDay();
     // Only the counters: the row also holds the downloaded configuration, which every event
     // would otherwise copy out.
@@ -106,11 +108,26 @@ std::optional<KLVDailyCounts> KLVDatabase::dailyCounts(Error* error) {
     }();
     const auto rows = sqliteStore_->recordsForQuery(query, {Object(kMetadataRowID)}, error);
     if (!rows || rows->empty()) return std::nullopt;
-    return dailyCountsFromRow(rows->front(), today);
+    const auto counts = dailyCountsFromRow(rows->front(), today);
+    // A row without a day reads as today's, which changes at midnight: read it again then.
+    if (!column(rows->front(), kDayColumn).isNull()) mirrors().dailyCounts = counts;
+    return counts;
 }
 
 bool KLVDatabase::updateDailyCounts(const KLVDailyCounts& dailyCounts, Error* error) {
-    return updateMetadataRow(recordFromDailyCounts(dailyCounts), error);
+    auto& m = mirrors();
+    // A mirrored row was read, so it exists: the update needs no look for it first.
+    const bool updated =
+        m.dailyCounts ? sqliteStore_->updateRecord(recordFromDailyCounts(dailyCounts),
+                                                   kKLVAppMetadataTable, "rowid", kMetadataRowID,
+                                                   error)
+                      : updateMetadataRow(recordFromDailyCounts(dailyCounts), error);
+    if (updated) {
+        mirrors().dailyCounts = dailyCounts;
+    } else {
+        mirrors().dailyCounts.reset();
+    }
+    return updated;
 }
 
 std::optional<KLVAppMetadata> KLVDatabase::queryAppMetadata(Error* error) {
@@ -126,6 +143,7 @@ bool KLVDatabase::updateAppMetadata(const KLVAppMetadata& appMetadata, Error* er
 }
 
 bool KLVDatabase::initializeAppMetadata() {
+    mirrors().dailyCounts.reset();
     return performTransaction([this] {
         Error error;
         if (queryAppMetadata(&error)) return true;

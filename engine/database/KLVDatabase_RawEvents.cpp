@@ -237,18 +237,27 @@ bool KLVDatabase::insertIfNotExistsRawEventMetadata(const KLVPBMeasurementBundle
 
 bool KLVDatabase::insertIfNotExistsRawEventMetadata(const platform::Data& bytes,
                                                     std::int64_t fingerprint, Error* error) {
+    auto& known = mirrors().metadataFingerprints;
+    if (known.count(fingerprint) != 0) return true;
     const auto existing = sqliteStore_->rowCountForTableWithName(
         kKLVRawEventsMetadataTable, kFingerprintColumn, Object(fingerprint), error);
     if (!existing) return false;
-    if (*existing > 0) return true;
+    if (*existing > 0) {
+        mirrors().metadataFingerprints.insert(fingerprint);
+        return true;
+    }
     if (bytes.empty()) {
         return fail(error, kKLVErrorCodeEmptyData,
                     "Received empty measurement bundle metadata for getting dictionary "
                     "representation");
     }
     const Record record = {{kFingerprintColumn, fingerprint}, {kMetadataColumn, bytes}};
-    return upsertDataType(record, kKLVRawEventsMetadataTable, kFingerprintColumn,
-                          Object(fingerprint), kMaxMetadataRows, error);
+    if (!upsertDataType(record, kKLVRawEventsMetadataTable, kFingerprintColumn,
+                        Object(fingerprint), kMaxMetadataRows, error)) {
+        return false;
+    }
+    mirrors().metadataFingerprints.insert(fingerprint);
+    return true;
 }
 
 std::optional<KLVPBMeasurementBundle> KLVDatabase::queryRawEventsMetadataWithFingerprint(
@@ -279,6 +288,7 @@ std::optional<KLVPBMeasurementBundle> KLVDatabase::queryRawEventsMetadataWithFin
 
 bool KLVDatabase::deleteRawEventMetadataWithMetadataFingerprint(std::int64_t metadataFingerprint,
                                                                 Error* error) {
+    mirrors().metadataFingerprints.erase(metadataFingerprint);
     return sqliteStore_
         ->deleteRecordsFromTableWithName(kKLVRawEventsMetadataTable, "metadata_fingerprint == ?",
                                          {metadataFingerprint}, error)
@@ -286,6 +296,7 @@ bool KLVDatabase::deleteRawEventMetadataWithMetadataFingerprint(std::int64_t met
 }
 
 bool KLVDatabase::deleteUnusedRawEventsMetadata(Error* error) {
+    mirrors().metadataFingerprints.clear();
     return sqliteStore_
         ->deleteRecordsFromTableWithName(
             kKLVRawEventsMetadataTable,
@@ -308,7 +319,18 @@ bool KLVDatabase::insertRawEvent(const KLVEvent& event, std::int64_t metadataFin
                            {kFingerprintColumn, metadataFingerprint},
                            {kDataColumn, std::move(*bytes)},
                            {kRealtimeColumn, isRealtime ? 1 : 0}};
-    return insertDataType(record, kKLVRawEventsTable, error);
+    if (!insertDataType(record, kKLVRawEventsTable, error)) {
+        forgetRawEventMirrors();
+        return false;
+    }
+    auto& m = mirrors();
+    const std::int64_t rowID = sqliteStore_->lastInsertRowID();
+    if (m.rawEventsEmpty == true) m.rawEventRowIDs.emplace(rowID, rowID);
+    if (m.rawEventRowIDs) m.rawEventRowIDs->second = std::max(m.rawEventRowIDs->second, rowID);
+    m.rawEventsEmpty = false;
+    noteInsertedTime(m.latestRawEventTime, event.timestamp());
+    if (isRealtime) m.realtimeRawEvents = true;
+    return true;
 }
 
 std::optional<std::vector<KLVRawEventData>> KLVDatabase::rawEventsWithMetadataFingerprint(
@@ -401,6 +423,7 @@ std::optional<std::int64_t> KLVDatabase::nextMetadataFingerprintToProcess(Error*
 }
 
 bool KLVDatabase::deleteRawEventsWithMaxRowID(std::int64_t maxRowID, Error* error) {
+    forgetRawEventMirrors();
     return sqliteStore_
         ->deleteRecordsFromTableWithName(kKLVRawEventsTable, "rowid <= ?", {maxRowID}, error)
         .has_value();
@@ -410,16 +433,29 @@ std::optional<std::int64_t> KLVDatabase::deleteRawEventsOverAbsoluteLimit(Error*
     const std::int64_t maxEventsStored = KLVRemoteConfig::current()->maxEventsStored();
     // Row IDs only grow, so the span between the oldest and the newest bounds the row count:
     // while it cannot reach the limit there is nothing to delete, and the two indexed reads
-    // spare a scan of the table for every stored event.
-    const auto span = sqliteStore_->numberForQuery(
-        // Two subqueries: SQLite reads MIN or MAX from the index only when each stands alone.
-        "SELECT COALESCE((SELECT MAX(rowid) FROM raw_events) - "
-        "(SELECT MIN(rowid) FROM raw_events) + 1, 0)",
-        {}, error);
-    if (!span) return std::nullopt;
-    if (const auto count = span->numberAsDouble(); count && *count < double(maxEventsStored)) {
-        return 0;
+    // (or the span kept in memory) spare a scan of the table for every stored event.
+    auto& m = mirrors();
+    if (m.rawEventsEmpty == true) return 0;
+    if (!m.rawEventRowIDs) {
+        const auto rows = sqliteStore_->recordsForQuery(
+            // Two subqueries: SQLite reads MIN or MAX from the index only when each stands alone.
+            "SELECT (SELECT MIN(rowid) FROM raw_events) AS low, "
+            "(SELECT MAX(rowid) FROM raw_events) AS high",
+            {}, error);
+        if (!rows) return std::nullopt;
+        const auto number = [&](const char* name) -> std::optional<std::int64_t> {
+            if (rows->empty()) return std::nullopt;
+            const auto it = rows->front().find(name);
+            return it == rows->front().end() ? std::nullopt : it->second.numberAsInteger();
+        };
+        const auto low = number("low");
+        const auto high = number("high");
+        if (!low || !high) return 0;
+        mirrors().rawEventRowIDs.emplace(*low, *high);
     }
+    const auto [low, high] = *mirrors().rawEventRowIDs;
+    if (double(high) - double(low) + 1 < double(maxEventsStored)) return 0;
+    forgetRawEventMirrors();
     return sqliteStore_->deleteRecordsFromTableWithName(
         kKLVRawEventsTable,
         "rowid IN (SELECT rowid FROM raw_events ORDER BY rowid DESC LIMIT -1 OFFSET ?)",
@@ -432,6 +468,7 @@ bool KLVDatabase::deleteStaleRawEventsDataOlderThanMaxAge(double maxAge, Error* 
                     "Cannot delete stale raw events given negative time period");
     }
     const double now = platform::Clock::current().now();
+    forgetRawEventMirrors();
     const auto deleted = sqliteStore_->deleteRecordsFromTableWithName(
         kKLVRawEventsTable, "abs(timestamp - cast(? as REAL)) > cast(? as REAL)", {now, maxAge},
         error);
@@ -441,15 +478,25 @@ bool KLVDatabase::deleteStaleRawEventsDataOlderThanMaxAge(double maxAge, Error* 
 }
 
 std::optional<bool> KLVDatabase::isRawEventsTableEmpty(Error* error) {
-    return booleanOf(sqliteStore_->numberForQuery(
+    auto& m = mirrors();
+    if (m.rawEventsEmpty) return m.rawEventsEmpty;
+    const auto empty = booleanOf(sqliteStore_->numberForQuery(
         "SELECT NOT EXISTS (SELECT 1 FROM raw_events LIMIT 1)", {}, error));
+    mirrors().rawEventsEmpty = empty;
+    return empty;
 }
 
 std::optional<double> KLVDatabase::queryLatestRawEventTime(Error* error) {
+    if (const auto& mirrored = mirrors().latestRawEventTime) return *mirrored;
+    Error queryError;
     const auto latest =
-        sqliteStore_->numberForQuery("SELECT MAX(timestamp) FROM raw_events", {}, error);
-    if (!latest) return std::nullopt;
-    return latest->numberAsDouble();
+        sqliteStore_->numberForQuery("SELECT MAX(timestamp) FROM raw_events", {}, &queryError);
+    if (!latest && queryError != Error{}) {
+        return platform::failWith<std::optional<double>>(error, queryError);
+    }
+    const auto time = latest ? latest->numberAsDouble() : std::nullopt;
+    mirrors().latestRawEventTime = time;
+    return time;
 }
 
 std::optional<bool> KLVDatabase::containsRawEventWithMetadataFingerprint(
@@ -460,8 +507,12 @@ std::optional<bool> KLVDatabase::containsRawEventWithMetadataFingerprint(
 }
 
 std::optional<bool> KLVDatabase::containsRealtimeRawEventsWithError(Error* error) {
-    return booleanOf(sqliteStore_->numberForQuery(
+    auto& m = mirrors();
+    if (m.realtimeRawEvents) return m.realtimeRawEvents;
+    const auto realtime = booleanOf(sqliteStore_->numberForQuery(
         "SELECT EXISTS (SELECT 1 FROM raw_events WHERE is_realtime = ? LIMIT 1)", {1}, error));
+    mirrors().realtimeRawEvents = realtime;
+    return realtime;
 }
 
 }  // namespace engine
