@@ -236,6 +236,8 @@ TEST_F(KLVMonitorTest, DispatchOfTheHealthRecord) {
               std::nullopt);
 
     monitor().logWithLevel(kKLVLogWarningMonitored, 29000, "Lost");
+    // Saved a second after the report reached the monitor's queue.
+    testkit::drain(monitor().monitorQueue());
     clock.advance(3600);
     EXPECT_EQ(monitor().monitoringDataForDispatchWithSamplePeriod(3600, 0), std::nullopt);
     EXPECT_TRUE(storedRecord().isArray());
