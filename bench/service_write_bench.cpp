@@ -61,7 +61,8 @@ double statusMiB(const char* field) {
     std::string line;
     const std::string prefix = std::string(field) + ":";
     while (std::getline(status, line)) {
-        if (line.rfind(prefix, 0) == 0) return std::strtod(line.c_str() + prefix.size(), nullptr) / 1024;
+        if (line.rfind(prefix, 0) == 0)
+            return std::strtod(line.c_str() + prefix.size(), nullptr) / 1024;
     }
     return -1;
 }
@@ -107,8 +108,7 @@ std::shared_ptr<engine::KLVMeasurement> startedService() {
                 platform::Clock::current().now());
         });
         made->logEventWithOrigin("app", true, "level_up", fiveParameters(),
-                                 platform::Clock::current().now(), true, false, false, nullptr,
-                                 {});
+                                 platform::Clock::current().now(), true, false, false, nullptr, {});
         drain(*made);
         made->scheduler()->workerQueue()->sync([&] {
             sqlite3* db = nullptr;

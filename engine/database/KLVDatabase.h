@@ -87,10 +87,11 @@ class KLVDatabase : public KLVRemoteConfigStorage {
     // What the event writer and the upload schedule ask for every event is answered from memory
     // once read: the daily counters, the names that have an aggregates row, whether conditional
     // properties exist, which metadata fingerprints are stored, whether raw events or bundles are
-    // stored (any of them real-time) and the latest time of each. This class's own writes keep them current; a roll-back (the store
-    // counts them), reset() and forgetMirroredContents() drop them, and the next read fills them
-    // again, and so does a commit of another connection to the file (another process, a tool),
-    // noticed when the next transaction begins. forgetMirroredContents() drops them at once.
+    // stored (any of them real-time) and the latest time of each. This class's own writes keep them
+    // current; a roll-back (the store counts them), reset() and forgetMirroredContents() drop them,
+    // and the next read fills them again, and so does a commit of another connection to the file
+    // (another process, a tool), noticed when the next transaction begins. forgetMirroredContents()
+    // drops them at once.
     void forgetMirroredContents();
     // Drops the mirrors when another connection committed since the last look (transactions
     // look when they begin).

@@ -118,10 +118,10 @@ bool KLVDatabase::updateDailyCounts(const KLVDailyCounts& dailyCounts, Error* er
     auto& m = mirrors();
     // A mirrored row was read, so it exists: the update needs no look for it first.
     const bool updated =
-        m.dailyCounts ? sqliteStore_->updateRecord(recordFromDailyCounts(dailyCounts),
-                                                   kKLVAppMetadataTable, "rowid", kMetadataRowID,
-                                                   error)
-                      : updateMetadataRow(recordFromDailyCounts(dailyCounts), error);
+        m.dailyCounts
+            ? sqliteStore_->updateRecord(recordFromDailyCounts(dailyCounts), kKLVAppMetadataTable,
+                                         "rowid", kMetadataRowID, error)
+            : updateMetadataRow(recordFromDailyCounts(dailyCounts), error);
     if (updated) {
         mirrors().dailyCounts = dailyCounts;
     } else {

@@ -252,8 +252,8 @@ bool KLVDatabase::insertIfNotExistsRawEventMetadata(const platform::Data& bytes,
                     "representation");
     }
     const Record record = {{kFingerprintColumn, fingerprint}, {kMetadataColumn, bytes}};
-    if (!upsertDataType(record, kKLVRawEventsMetadataTable, kFingerprintColumn,
-                        Object(fingerprint), kMaxMetadataRows, error)) {
+    if (!upsertDataType(record, kKLVRawEventsMetadataTable, kFingerprintColumn, Object(fingerprint),
+                        kMaxMetadataRows, error)) {
         return false;
     }
     mirrors().metadataFingerprints.insert(fingerprint);

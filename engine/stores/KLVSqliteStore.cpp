@@ -559,8 +559,9 @@ bool KLVSqliteStore::beginGroupedTransaction(Error* error) {
     sequence_.check("beginGroupedTransaction");
     if (!isOpen(error, "Database not open")) return false;
     if (group_ || !beginTransaction()) {
-        return platform::fail(error, klv_errorWithCode(3, "Failed to begin transaction",
-                                                       monitorContextForDatabaseOperation("begin")));
+        return platform::fail(error,
+                              klv_errorWithCode(3, "Failed to begin transaction",
+                                                monitorContextForDatabaseOperation("begin")));
     }
     group_.emplace();
     return true;
@@ -622,8 +623,7 @@ void KLVSqliteStore::rollbackGroupSavepoint() {
     if (!group_ || !group_->savepointStart) return;
     group_->writes.resize(*group_->savepointStart);
     group_->savepointStart.reset();
-    if (sqlite3_get_autocommit(sqliteHandle_) ||
-        !stepCachedStatement("ROLLBACK TO klv_block") ||
+    if (sqlite3_get_autocommit(sqliteHandle_) || !stepCachedStatement("ROLLBACK TO klv_block") ||
         !stepCachedStatement("RELEASE klv_block")) {
         // The transaction is gone (or in doubt): back to where the block began.
         if (!restoreGroup()) loseGroupWrites();
