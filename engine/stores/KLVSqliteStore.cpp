@@ -457,45 +457,9 @@ bool KLVSqliteStore::performTransactionWithError(Error* error, const std::functi
         !isOpen(error, "Database not open")) {
         return false;
     }
-    if (group_) {
-        // A block of a grouped transaction: its own savepoint. Blocks do not nest here either.
-        if (sqlite3_get_autocommit(sqliteHandle_) && !restoreGroup()) loseGroupWrites();
-        if (!group_ || group_->savepointStart || !stepCachedStatement("SAVEPOINT klv_block")) {
-            return platform::fail(error,
-                                  klv_errorWithCode(3, "Failed to begin transaction",
-                                                    monitorContextForDatabaseOperation("begin")));
-        }
-        group_->savepointStart = group_->writes.size();
-        Error ownError;
-        Error& outcome = error ? *error : ownError;
-        const Error before = outcome;
-        outcome = Error{};
-        bool succeeded = false;
-        try {
-            succeeded = block();
-        } catch (...) {
-            rollbackGroupSavepoint();
-            throw;
-        }
-        if (!succeeded) {
-            if (outcome.code == 0 && outcome.domain.empty())
-                outcome = klv_errorWithCode(3, "Transaction failed");
-            rollbackGroupSavepoint();
-            return false;
-        }
-        outcome = before;
-        if (!group_) return true;
-        group_->savepointStart.reset();
-        // Released into the group; a transaction SQLite dropped meanwhile comes back with the
-        // block's writes.
-        if (sqlite3_get_autocommit(sqliteHandle_)) {
-            if (!restoreGroup()) loseGroupWrites();
-        } else if (!stepCachedStatement("RELEASE klv_block")) {
-            if (!restoreGroup()) loseGroupWrites();
-        }
-        return true;
-    }
-    if (!beginTransaction()) {
+    // Inside a grouped transaction the block gets a savepoint of its own.
+    const bool inGroup = group_.has_value();
+    if (inGroup ? !beginGroupBlock() : !beginTransaction()) {
         return platform::fail(error,
                               klv_errorWithCode(3, "Failed to begin transaction",
                                                 monitorContextForDatabaseOperation("begin")));
@@ -510,6 +474,10 @@ bool KLVSqliteStore::performTransactionWithError(Error* error, const std::functi
     try {
         committed = block();
     } catch (...) {
+        if (inGroup) {
+            rollbackGroupSavepoint();
+            throw;
+        }
         ++rollbackCount_;
         if (!rollbackTransaction()) {
             KLVMeasurementBase::monitor().logWithLevel(
@@ -520,11 +488,20 @@ bool KLVSqliteStore::performTransactionWithError(Error* error, const std::functi
     if (!committed) {
         if (outcome.code == 0 && outcome.domain.empty())
             outcome = klv_errorWithCode(3, "Transaction failed");
+        if (inGroup) {
+            rollbackGroupSavepoint();
+            return false;
+        }
         ++rollbackCount_;
         if (!rollbackTransaction())
             KLVMeasurementBase::monitor().logWithLevel(kKLVLogErrorMonitored, 34011,
                                                        "Failed to rollback transaction");
         return false;
+    }
+    if (inGroup) {
+        releaseGroupBlock();
+        outcome = before;
+        return true;
     }
     if (endTransaction()) {
         outcome = before;
@@ -616,6 +593,26 @@ void KLVSqliteStore::loseGroupWrites() {
         return;
     }
     if (inBlock && stepCachedStatement("SAVEPOINT klv_block")) group_->savepointStart = 0;
+}
+
+bool KLVSqliteStore::beginGroupBlock() {
+    // Blocks do not nest here either.
+    if (sqlite3_get_autocommit(sqliteHandle_) && !restoreGroup()) loseGroupWrites();
+    if (!group_ || group_->savepointStart || !stepCachedStatement("SAVEPOINT klv_block")) {
+        return false;
+    }
+    group_->savepointStart = group_->writes.size();
+    return true;
+}
+
+void KLVSqliteStore::releaseGroupBlock() {
+    if (!group_) return;
+    group_->savepointStart.reset();
+    // Released into the group; a transaction SQLite dropped meanwhile comes back with the
+    // block's writes.
+    if (sqlite3_get_autocommit(sqliteHandle_) || !stepCachedStatement("RELEASE klv_block")) {
+        if (!restoreGroup()) loseGroupWrites();
+    }
 }
 
 void KLVSqliteStore::rollbackGroupSavepoint() {

@@ -271,7 +271,10 @@ class KLVSqliteStore {
     // After a failed restore: the kept writes are given up and the group goes on in a new
     // transaction (or ends when none can begin).
     void loseGroupWrites();
-    // A failed block's savepoint: its writes are undone and forgotten.
+    // A block's savepoint: begun (false when one is open or it cannot begin), released into the
+    // group, or rolled back, its writes undone and forgotten.
+    bool beginGroupBlock();
+    void releaseGroupBlock();
     void rollbackGroupSavepoint();
     static int walHook(void* store, sqlite3* handle, const char* database, int frames);
     std::optional<std::vector<ColumnDescription>> tableInfo(const std::string& tableName,
