@@ -57,6 +57,8 @@ bool KLVDatabase::initializeDatabaseResourcesWithContext(std::string_view contex
     if (!store) return false;
     sqliteStore_ = std::move(store);
     forgetMirroredContents();
+    sqliteStore_->setRowChangeHandler(
+        [this](int operation, std::string_view table) { rowChanged(operation, table); });
 
     auto& monitor = KLVMeasurementBase::monitor();
     Error tablesError;

@@ -428,6 +428,10 @@ class KLVDatabase : public KLVRemoteConfigStorage {
     Mirrors& mirrors();
     void forgetRawEventMirrors();
     void forgetBundleMirrors();
+    // The store's row-change handler: a write made outside the paths that keep the mirrors
+    // (a deletion, any change of the queue, the properties or the counters' row) drops what it
+    // may have changed.
+    void rowChanged(int operation, std::string_view table);
     static void noteInsertedTime(std::optional<std::optional<double>>& latest, double time);
 
     std::unique_ptr<KLVSqliteStore> sqliteStore_;

@@ -136,16 +136,11 @@ bool KLVDatabase::updateConditionalUserProperty(const KLVConditionalUserProperty
         if (!bytes) return fail(error, kKLVErrorCodeFailedOperation, "Cannot encode the event");
         record[column] = std::move(*bytes);
     }
-    if (!upsertDataType(record, kKLVConditionalPropertiesTable, "name", Object(property.name()),
-                        kMaxConditionalProperties, error)) {
-        return false;
-    }
-    mirrors().conditionalProperties = true;
-    return true;
+    return upsertDataType(record, kKLVConditionalPropertiesTable, "name", Object(property.name()),
+                          kMaxConditionalProperties, error);
 }
 
 bool KLVDatabase::deleteConditionalUserPropertyWithName(std::string_view name, Error* error) {
-    mirrors().conditionalProperties.reset();
     return sqliteStore_->deleteRecordFromTableWithName(kKLVConditionalPropertiesTable, "name",
                                                        Object(name), error);
 }

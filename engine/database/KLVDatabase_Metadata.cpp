@@ -143,7 +143,6 @@ bool KLVDatabase::updateAppMetadata(const KLVAppMetadata& appMetadata, Error* er
 }
 
 bool KLVDatabase::initializeAppMetadata() {
-    mirrors().dailyCounts.reset();
     return performTransaction([this] {
         Error error;
         if (queryAppMetadata(&error)) return true;

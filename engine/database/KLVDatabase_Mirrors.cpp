@@ -1,9 +1,12 @@
 // The contents the event writer and the upload schedule read for every event, kept in memory
 // once read and kept current by this class's own writes; grouped transactions and checkpoints.
 
+#include <sqlite3.h>
+
 #include <cmath>
 
 #include "engine/database/KLVDatabase.h"
+#include "engine/database/KLVDatabaseSchema.h"
 #include "engine/database/KLVDatabaseTableSupport.h"
 
 namespace engine {
@@ -30,6 +33,28 @@ void KLVDatabase::noticeChangesElsewhere() {
     if (version && version == dataVersion_) return;
     forgetMirroredContents();
     dataVersion_ = version;
+}
+
+void KLVDatabase::rowChanged(int operation, std::string_view table) {
+    auto& m = mirrors();
+    if (table == kKLVRawEventsTable) {
+        // Inserts are followed by insertRawEvent itself: for every event, the one write path.
+        if (operation == SQLITE_DELETE) forgetRawEventMirrors();
+    } else if (table == kKLVQueueTable) {
+        forgetBundleMirrors();
+    } else if (table == kKLVUserAttributesTable) {
+        ++userAttributesVersion_;
+    } else if (table == kKLVAppMetadataTable) {
+        // updateDailyCounts mirrors its counters again once its update went through.
+        m.dailyCounts.reset();
+    } else if (table == kKLVEventsTable) {
+        if (operation == SQLITE_DELETE) m.aggregateNames.clear();
+    } else if (table == kKLVRawEventsMetadataTable) {
+        if (operation == SQLITE_DELETE) m.metadataFingerprints.clear();
+    } else if (table == kKLVConditionalPropertiesTable) {
+        if (operation == SQLITE_DELETE) m.conditionalProperties.reset();
+        if (operation == SQLITE_INSERT) m.conditionalProperties = true;
+    }
 }
 
 void KLVDatabase::forgetRawEventMirrors() {

@@ -128,6 +128,20 @@ TEST_F(KLVDatabaseMirrorsTest, WritesShowAndRolledBackWritesDoNot) {
     EXPECT_EQ(deleted.hasAggregates, false);
     EXPECT_EQ(deleted.conditionalProperties, false);
     EXPECT_EQ(deleted, stored());
+
+    // Writes made through the store itself, past the database's own operations, show too.
+    EXPECT_TRUE(
+        database_->performTransaction([&] { return writeAll(testing::kTestNow + 20, true); }));
+    EXPECT_EQ(facts().rawEventsEmpty, false);
+    auto& store = database_->sqliteStore();
+    for (const char* table : {"raw_events", "queue", "conditional_properties"})
+        ASSERT_TRUE(store.deleteRecordsFromTableWithName(table, "rowid > ?", {0}));
+    ASSERT_TRUE(store.updateAllRecordsInTableWithName("app_metadata", "daily_events_count", 9));
+    const Facts past = facts();
+    EXPECT_EQ(past.rawEventsEmpty, true);
+    EXPECT_EQ(past.bundlesEmpty, true);
+    EXPECT_EQ(past.allEvents, 9);
+    EXPECT_EQ(past, stored());
 }
 
 TEST_F(KLVDatabaseMirrorsTest, ACommitOfAnotherConnectionIsNoticedByTheNextTransaction) {

@@ -203,7 +203,6 @@ bool KLVDatabase::incrementRetryCounterForBundlesWithIDs(const std::vector<std::
 }
 
 bool KLVDatabase::deleteBundlesWithRowIDs(const std::vector<std::int64_t>& rowIDs, Error* error) {
-    forgetBundleMirrors();
     const auto condition = rowIDCondition(rowIDs, error);
     if (!condition) return false;
     return sqliteStore_
@@ -265,7 +264,6 @@ bool KLVDatabase::deleteStaleBundlesOlderThanMaxAge(double maxAge, Error* error)
         return fail(error, kKLVErrorCodeBadArgument,
                     "Cannot delete stale bundles after negative time period");
     }
-    forgetBundleMirrors();
     return sqliteStore_
         ->deleteRecordsFromTableWithName(kKLVQueueTable,
                                          "abs(bundle_end_timestamp - cast(? as REAL)) > cast(? as "

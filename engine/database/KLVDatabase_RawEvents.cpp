@@ -288,7 +288,6 @@ std::optional<KLVPBMeasurementBundle> KLVDatabase::queryRawEventsMetadataWithFin
 
 bool KLVDatabase::deleteRawEventMetadataWithMetadataFingerprint(std::int64_t metadataFingerprint,
                                                                 Error* error) {
-    mirrors().metadataFingerprints.erase(metadataFingerprint);
     return sqliteStore_
         ->deleteRecordsFromTableWithName(kKLVRawEventsMetadataTable, "metadata_fingerprint == ?",
                                          {metadataFingerprint}, error)
@@ -296,7 +295,6 @@ bool KLVDatabase::deleteRawEventMetadataWithMetadataFingerprint(std::int64_t met
 }
 
 bool KLVDatabase::deleteUnusedRawEventsMetadata(Error* error) {
-    mirrors().metadataFingerprints.clear();
     return sqliteStore_
         ->deleteRecordsFromTableWithName(
             kKLVRawEventsMetadataTable,
@@ -423,7 +421,6 @@ std::optional<std::int64_t> KLVDatabase::nextMetadataFingerprintToProcess(Error*
 }
 
 bool KLVDatabase::deleteRawEventsWithMaxRowID(std::int64_t maxRowID, Error* error) {
-    forgetRawEventMirrors();
     return sqliteStore_
         ->deleteRecordsFromTableWithName(kKLVRawEventsTable, "rowid <= ?", {maxRowID}, error)
         .has_value();
@@ -455,7 +452,6 @@ std::optional<std::int64_t> KLVDatabase::deleteRawEventsOverAbsoluteLimit(Error*
     }
     const auto [low, high] = *mirrors().rawEventRowIDs;
     if (double(high) - double(low) + 1 < double(maxEventsStored)) return 0;
-    forgetRawEventMirrors();
     return sqliteStore_->deleteRecordsFromTableWithName(
         kKLVRawEventsTable,
         "rowid IN (SELECT rowid FROM raw_events ORDER BY rowid DESC LIMIT -1 OFFSET ?)",
@@ -468,7 +464,6 @@ bool KLVDatabase::deleteStaleRawEventsDataOlderThanMaxAge(double maxAge, Error* 
                     "Cannot delete stale raw events given negative time period");
     }
     const double now = platform::Clock::current().now();
-    forgetRawEventMirrors();
     const auto deleted = sqliteStore_->deleteRecordsFromTableWithName(
         kKLVRawEventsTable, "abs(timestamp - cast(? as REAL)) > cast(? as REAL)", {now, maxAge},
         error);

@@ -115,13 +115,11 @@ bool KLVDatabase::updateUserAttribute(const KLVUserAttribute& userAttribute, Err
                            {"name", userAttribute.name()},
                            {"value", plainValue(value)},
                            {"set_timestamp", userAttribute.lastSetTimestamp()}};
-    ++userAttributesVersion_;
     return upsertDataType(record, kKLVUserAttributesTable, "name", Object(userAttribute.name()),
                           kMaxUserAttributes, error);
 }
 
 bool KLVDatabase::deleteUserAttributeWithName(std::string_view name, Error* error) {
-    ++userAttributesVersion_;
     return sqliteStore_->deleteRecordFromTableWithName(kKLVUserAttributesTable, "name",
                                                        Object(name), error);
 }

@@ -198,6 +198,18 @@ int KLVSqliteStore::walHook(void*, sqlite3* handle, const char* database, int fr
     return SQLITE_OK;
 }
 
+void KLVSqliteStore::setRowChangeHandler(RowChangeHandler handler) {
+    rowChangeHandler_ = std::move(handler);
+    if (!sqliteHandle_) return;
+    sqlite3_update_hook(sqliteHandle_, rowChangeHandler_ ? &updateHook : nullptr, this);
+}
+
+void KLVSqliteStore::updateHook(void* store, int operation, const char*, const char* table,
+                                sqlite3_int64) {
+    auto& self = *static_cast<KLVSqliteStore*>(store);
+    if (self.rowChangeHandler_ && table) self.rowChangeHandler_(operation, table);
+}
+
 std::int64_t KLVSqliteStore::lastInsertRowID() const {
     return sqliteHandle_ ? sqlite3_last_insert_rowid(sqliteHandle_) : 0;
 }

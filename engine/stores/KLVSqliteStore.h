@@ -76,6 +76,12 @@ class KLVSqliteStore {
     // Changes when another connection (another process, a tool) committed to the file since the
     // last call; nothing when it cannot be read.
     std::optional<std::int64_t> dataVersion();
+    // Told of every row this connection inserts, updates or deletes (SQLITE_INSERT, _UPDATE or
+    // _DELETE, and the table), as the statement changes it: whatever mirrors table contents
+    // learns of every write, also of writes made by code that does not know of the mirror. A
+    // DELETE without a WHERE clause empties the table without telling. One handler at a time.
+    using RowChangeHandler = std::function<void(int operation, std::string_view table)>;
+    void setRowChangeHandler(RowChangeHandler handler);
     const std::string& databasePath() const { return databasePath_; }
 
     // --- Schema --------------------------------------------------------------------------------
@@ -277,6 +283,8 @@ class KLVSqliteStore {
     void releaseGroupBlock();
     void rollbackGroupSavepoint();
     static int walHook(void* store, sqlite3* handle, const char* database, int frames);
+    static void updateHook(void* store, int operation, const char* database, const char* table,
+                           long long rowID);  // sqlite3_int64
     std::optional<std::vector<ColumnDescription>> tableInfo(const std::string& tableName,
                                                             platform::Error* error);
     bool rebuildTable(const std::string& tableName, const ColumnInfoList& elementaryColumnInfo,
@@ -309,6 +317,7 @@ class KLVSqliteStore {
     ParameterValues lastBoundValues_;
     std::uint64_t rollbackCount_ = 0;
     std::uint64_t lostGroupCount_ = 0;
+    RowChangeHandler rowChangeHandler_;
     KLVSequenceChecker sequence_;
     std::map<std::string, std::shared_ptr<CachedStatement>, std::less<>> statementCache_;
     const std::string databasePath_;
