@@ -1,6 +1,7 @@
 // The app_metadata row (rowid 1): bundle bookkeeping, daily counters and the downloaded
 // measurement configuration.
 
+#include <array>
 #include <limits>
 
 #include "engine/base/KLVErrors.h"
@@ -53,10 +54,23 @@ std::optional<KLVDailyCounts> dailyCountsFromRow(const KLVDatabase::Row& row, st
                           counters[5]);
 }
 
+// The counters in the order of kCounterColumns.
+std::array<std::int32_t, std::size(kCounterColumns)> counterValues(const KLVDailyCounts& counts) {
+    return {counts.conversionsCount(), counts.allEventsCount(), counts.publicEventsCount(),
+            counts.errorEventsCount(), counts.realtimeCount(),  counts.dcuRealtimeCount()};
+}
+
+// The values of the update of updateDailyCounts: the day, the counters, the row.
+platform::Array valuesFromDailyCounts(const KLVDailyCounts& counts) {
+    platform::Array values{Object(counts.day())};
+    for (const std::int32_t value : counterValues(counts))
+        values.emplace_back(value);
+    values.emplace_back(kMetadataRowID);
+    return values;
+}
+
 KLVDatabase::Record recordFromDailyCounts(const KLVDailyCounts& counts) {
-    const std::int32_t values[] = {counts.conversionsCount(),  counts.allEventsCount(),
-                                   counts.publicEventsCount(), counts.errorEventsCount(),
-                                   counts.realtimeCount(),     counts.dcuRealtimeCount()};
+    const auto values = counterValues(counts);
     KLVDatabase::Record record = {{kDayColumn, counts.day()}};
     for (std::size_t i = 0; i < std::size(kCounterColumns); ++i) {
         record.emplace(kCounterColumns[i], values[i]);
@@ -115,12 +129,18 @@ std::optional<KLVDailyCounts> KLVDatabase::dailyCounts(Error* error) {
 }
 
 bool KLVDatabase::updateDailyCounts(const KLVDailyCounts& dailyCounts, Error* error) {
-    auto& m = mirrors();
-    // A mirrored row was read, so it exists: the update needs no look for it first.
+    // A mirrored row was read, so it exists: the update needs no look for it first, and its
+    // text is the same for every event.
+    static const std::string update = [] {
+        std::string sql =
+            std::string("UPDATE ") + kKLVAppMetadataTable + " SET " + kDayColumn + "=?";
+        for (const char* counter : kCounterColumns)
+            sql.append(", ").append(counter).append("=?");
+        return sql + " WHERE rowid=?";
+    }();
     const bool updated =
-        m.dailyCounts
-            ? sqliteStore_->updateRecord(recordFromDailyCounts(dailyCounts), kKLVAppMetadataTable,
-                                         "rowid", kMetadataRowID, error)
+        mirrors().dailyCounts
+            ? sqliteStore_->executeWrite(update, valuesFromDailyCounts(dailyCounts), error)
             : updateMetadataRow(recordFromDailyCounts(dailyCounts), error);
     if (updated) {
         mirrors().dailyCounts = dailyCounts;

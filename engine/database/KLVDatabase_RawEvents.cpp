@@ -312,12 +312,16 @@ bool KLVDatabase::insertRawEvent(const KLVEvent& event, std::int64_t metadataFin
     NANOClearField(message, KLVPBEvent::name);
     auto bytes = message.protoBuffer();
     if (!bytes) return fail(error, kKLVErrorCodeFailedOperation, "Failed to encode event");
-    const Record record = {{kNameColumn, event.name()},
-                           {kTimestampColumn, event.timestamp()},
-                           {kFingerprintColumn, metadataFingerprint},
-                           {kDataColumn, std::move(*bytes)},
-                           {kRealtimeColumn, isRealtime ? 1 : 0}};
-    if (!insertDataType(record, kKLVRawEventsTable, error)) {
+    // The statement of every stored event, with a fixed text.
+    static const std::string insert = std::string("INSERT OR REPLACE INTO ") + kKLVRawEventsTable +
+                                      " (" + kNameColumn + ", " + kTimestampColumn + ", " +
+                                      kFingerprintColumn + ", " + kDataColumn + ", " +
+                                      kRealtimeColumn + ") VALUES (?, ?, ?, ?, ?)";
+    if (!sqliteStore_->executeWrite(
+            insert,
+            {Object(event.name()), Object(event.timestamp()), Object(metadataFingerprint),
+             Object(std::move(*bytes)), Object(isRealtime ? 1 : 0)},
+            error)) {
         forgetRawEventMirrors();
         return false;
     }

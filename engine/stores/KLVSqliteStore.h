@@ -142,6 +142,10 @@ class KLVSqliteStore {
     // INSERT OR REPLACE of the record's columns.
     bool upsertRecord(const Record& record, const std::string& tableName,
                       platform::Error* error = nullptr);
+    // One INSERT, UPDATE or DELETE statement with its `?` values, kept prepared: for the writes
+    // that recur with every event, whose text is fixed.
+    bool executeWrite(const std::string& sql, const ParameterValues& parameterValues,
+                      platform::Error* error = nullptr);
     // Sets the record's columns in the rows whose `columnName` equals `columnValue`.
     bool updateRecord(const Record& record, const std::string& tableName,
                       const std::string& columnName, const platform::Object& columnValue,
