@@ -29,7 +29,6 @@ namespace {
 
 constexpr std::int64_t kDefaultParameterArrayError = 27;
 constexpr std::int64_t kDefaultParameterLimitError = 26;
-constexpr std::int64_t kEventIsBlockedError = 11;
 
 bool isListenerExempt(const std::string& origin, const std::string& name) {
     return origin == "vu" || name == "_xa" || name == "_xu";
@@ -113,7 +112,7 @@ void KLVMeasurement::handleLoggedEventBatchOnWorkerQueue(KLVLoggedEventBatch& ba
                                         event.interceptor, event.addedScreenParameters);
         return true;
     };
-    const auto reportLost = [this](std::size_t count, const platform::Error& error) {
+    const auto reportLost = [](std::size_t count, const platform::Error& error) {
         for (std::size_t i = 0; i < count; ++i) {
             monitor().logWithLevel(kKLVLogErrorMonitored, 23071,
                                    "Data loss. Cannot record raw event. Error", error);
