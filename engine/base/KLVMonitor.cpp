@@ -168,7 +168,23 @@ KLVMonitor::KLVMonitor(std::int64_t logLevel, std::shared_ptr<KLVASLLogger> logg
     applyLaunchSwitches(environment);
 }
 
-KLVMonitor::~KLVMonitor() = default;
+KLVMonitor::~KLVMonitor() {
+    monitorQueue_->sync([this] {
+        if (pendingSave_) saveMonitoringDataToUserDefaultsOnMonitorQueue();
+    });
+}
+
+namespace {
+constexpr double kSaveDelaySeconds = 1;
+}  // namespace
+
+void KLVMonitor::scheduleSaveOnMonitorQueue() {
+    if (pendingSave_) return;
+    pendingSave_ = monitorQueue_->after(kSaveDelaySeconds, [this] {
+        pendingSave_.reset();
+        saveMonitoringDataToUserDefaultsOnMonitorQueue();
+    });
+}
 
 void KLVMonitor::applyLaunchSwitches(const Environment& environment) {
     auto& standard = *standardUserDefaults_;
@@ -379,15 +395,11 @@ void KLVMonitor::insertOrUpdateMonitoringDataWithMessage(std::string_view messag
                                                          std::string encodedContext,
                                                          std::int64_t level) {
     // The time is the report's, not the moment the queue gets to it.
-    pendingInserts_.fetch_add(1, std::memory_order_relaxed);
     monitorQueue_->async([this, key = monitoringDataKeyWithMessage(message, level, libraryVersion_),
                           encodedContext = std::move(encodedContext),
                           reportedAt = platform::Date{platform::Clock::current().now()}] {
-        // A burst of reports (one per event, say) would otherwise write the file once each; the
-        // last insert of the burst saves the record that all of them made.
-        const bool last = pendingInserts_.fetch_sub(1, std::memory_order_acq_rel) == 1;
         monitoringSampledData_.insertOrUpdateSampledDataWithKey(key, encodedContext, reportedAt);
-        if (last) saveMonitoringDataToUserDefaultsOnMonitorQueue();
+        scheduleSaveOnMonitorQueue();
     });
 }
 
@@ -397,6 +409,10 @@ void KLVMonitor::loadMonitoringDataFromUserDefaultsOnMonitorQueue() {
 }
 
 void KLVMonitor::saveMonitoringDataToUserDefaultsOnMonitorQueue() {
+    if (pendingSave_) {
+        pendingSave_->cancel();
+        pendingSave_.reset();
+    }
     if (const auto slot = monitoringSampledData_.sampledData()) {
         monitorUserDefaults_->setObject(*slot, kKLVHealthMonitorKey);
     } else {

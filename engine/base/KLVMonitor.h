@@ -66,7 +66,8 @@ class KLVMonitor {
     explicit KLVMonitor(std::int64_t libraryVersion);
     KLVMonitor(std::int64_t logLevel, std::shared_ptr<KLVASLLogger> logger,
                std::int64_t libraryVersion, Environment environment = Environment::current());
-    // Runs the console writes and health-record work already queued.
+    // Runs the console writes and health-record work already queued, and saves a health record
+    // whose delayed save is still pending.
     ~KLVMonitor();
     KLVMonitor(const KLVMonitor&) = delete;
     KLVMonitor& operator=(const KLVMonitor&) = delete;
@@ -143,6 +144,9 @@ class KLVMonitor {
     // On the monitor queue.
     void loadMonitoringDataFromUserDefaultsOnMonitorQueue();
     void saveMonitoringDataToUserDefaultsOnMonitorQueue();
+    // A changed record is saved a second after the change that found none pending: a report per
+    // event rewrites (and syncs) the file at most once a second.
+    void scheduleSaveOnMonitorQueue();
     void migrateMonitorDataOnMonitorQueue();
     void synchronizeToDiskOnMonitorQueue();
 
@@ -154,9 +158,7 @@ class KLVMonitor {
     std::atomic<bool> debugModeEnabled_{false};
     std::atomic<bool> verboseLoggingEnabled_{false};
     std::atomic<bool> encodeContexts_{false};
-    // Health-record inserts queued and not yet run: while more follow, an insert leaves the disk
-    // write to the last of them.
-    std::atomic<std::int64_t> pendingInserts_{0};
+
     mutable std::mutex logTagMutex_;
     std::string logTag_ = kKLVDefaultLogTag;
     // Touched only on the monitor queue.
@@ -165,6 +167,8 @@ class KLVMonitor {
     // The app's standard preferences, held by the monitor itself so that the queue never reaches
     // for a shared object that a test reset may be dropping.
     std::unique_ptr<platform::UserDefaults> standardUserDefaults_;
+    // The delayed save, while one is pending (monitor queue only).
+    std::shared_ptr<platform::Cancelable> pendingSave_;
     // Last, so that it is destroyed first: blocks still queued run while everything else lives.
     std::unique_ptr<platform::SerialQueue> monitorQueue_;
 };

@@ -184,6 +184,8 @@ TEST_F(KLVMonitorTest, MonitorableReportsOpenAndPersistTheHealthRecord) {
                            "String value does not represent a numeric value. Value", "abc");
     monitor().logWithLevel(kKLVLogWarning, 29014, "A warning is not sampled");
     testkit::drain(monitor().monitorQueue());
+    // The record is saved a second after the report that changed it.
+    clock.advance(1);
 
     const platform::Object record = storedRecord();
     ASSERT_TRUE(KLVMonitoringSampledData::isValidUserDefaultsArrayEntry(record));
@@ -205,6 +207,27 @@ TEST_F(KLVMonitorTest, MonitorableReportsOpenAndPersistTheHealthRecord) {
               "2:");
 }
 
+TEST_F(KLVMonitorTest, ReportsInBurstsSaveTheRecordOnceASecond) {
+    testkit::ScopedManualClock clock;
+    for (int i = 0; i < 100; ++i) {
+        monitor().logWithLevel(kKLVLogErrorMonitored, 12056, "Transaction failed", i);
+    }
+    testkit::drain(monitor().monitorQueue());
+    EXPECT_TRUE(storedRecord().isNull());
+    clock.advance(0.999);
+    EXPECT_TRUE(storedRecord().isNull());
+    clock.advance(0.001);
+    const platform::Object first = storedRecord();
+    ASSERT_TRUE(KLVMonitoringSampledData::isValidUserDefaultsArrayEntry(first));
+    EXPECT_EQ(first[1], platform::Object(100));
+
+    // A pending save is not lost when the monitor goes (a later launch reads it).
+    monitor().logWithLevel(kKLVLogErrorMonitored, 12056, "Transaction failed", 1);
+    testkit::drain(monitor().monitorQueue());
+    platform::resetSharedInstances();
+    EXPECT_EQ(storedRecord()[1], platform::Object(101));
+}
+
 TEST_F(KLVMonitorTest, DispatchOfTheHealthRecord) {
     testkit::ScopedManualClock clock;
     EXPECT_EQ(monitor().monitoringDataForDispatchWithSamplePeriod(3600, 0), std::nullopt);
@@ -213,6 +236,8 @@ TEST_F(KLVMonitorTest, DispatchOfTheHealthRecord) {
               std::nullopt);
 
     monitor().logWithLevel(kKLVLogWarningMonitored, 29000, "Lost");
+    // Saved a second after the report reached the monitor's queue.
+    testkit::drain(monitor().monitorQueue());
     clock.advance(3600);
     EXPECT_EQ(monitor().monitoringDataForDispatchWithSamplePeriod(3600, 0), std::nullopt);
     EXPECT_TRUE(storedRecord().isArray());

@@ -20,7 +20,8 @@ void logException(std::int64_t code, const char* format, std::string_view blockI
 }  // namespace
 
 KLVScheduler::KLVScheduler(std::string workerQueueLabel)
-    : workerQueue_(std::make_shared<platform::SerialQueue>(std::move(workerQueueLabel))) {}
+    : serialQueue_(std::make_shared<platform::SerialQueue>(std::move(workerQueueLabel))),
+      workerQueue_(serialQueue_) {}
 
 KLVSequenceChecker::Owner KLVSequenceChecker::callerIdentity() {
     if (auto* queue = platform::DispatchQueue::current()) return queue;
@@ -62,21 +63,35 @@ bool KLVScheduler::checkOnBackgroundThreadWithMethodName(std::string_view method
 
 void KLVScheduler::scheduleOnWorkerQueueBlockID(std::string_view blockID,
                                                 std::function<void()> block) {
-    if (!block) {
-        KLVMeasurementBase::monitor().logWithLevel(
-            kKLVLogErrorMonitored, 30005,
-            platform::formatString(
-                "Nil block dispatched asynchronously on worker queue. Block ID=%@.", blockID));
-        return;
-    }
-    workerQueue_->async([id = std::string(blockID), block = std::move(block)] {
+    scheduleNumberedOnWorkerQueueBlockID(blockID, std::move(block));
+}
+
+std::function<void()> KLVScheduler::catching(std::string_view blockID,
+                                             std::function<void()> block) {
+    return [id = std::string(blockID), block = std::move(block)] {
         try {
             block();
         } catch (...) {
             logException(30000, "Exception on worker queue. Block ID=%@. Exception", id,
                          CaughtException::current());
         }
-    });
+    };
+}
+
+std::optional<std::uint64_t> KLVScheduler::scheduleNumberedOnWorkerQueueBlockID(
+    std::string_view blockID, std::function<void()> block) {
+    if (!block) {
+        KLVMeasurementBase::monitor().logWithLevel(
+            kKLVLogErrorMonitored, 30005,
+            platform::formatString(
+                "Nil block dispatched asynchronously on worker queue. Block ID=%@.", blockID));
+        return std::nullopt;
+    }
+    return serialQueue_->asyncNumbered(catching(blockID, std::move(block)));
+}
+
+std::uint64_t KLVScheduler::workerQueuePostedCount() const {
+    return serialQueue_->postedCount();
 }
 
 void KLVScheduler::dispatchSyncOnWorkerQueueBlockID(std::string_view blockID,

@@ -50,6 +50,12 @@ class KLVScheduler {
 
     // Queues the block; an empty block is logged (30005) and not queued.
     void scheduleOnWorkerQueueBlockID(std::string_view blockID, std::function<void()> block);
+    // The same, answering the block's number among every block ever queued on the worker queue
+    // (nothing when it was not queued): while workerQueuePostedCount() still equals it, nothing
+    // was queued behind it, so work handed to the block meanwhile keeps the queue's order.
+    std::optional<std::uint64_t> scheduleNumberedOnWorkerQueueBlockID(std::string_view blockID,
+                                                                      std::function<void()> block);
+    std::uint64_t workerQueuePostedCount() const;
     // Runs the block on the worker queue and returns when it has run; an empty block is logged
     // (30002). Called on the worker queue itself it runs the block at once.
     void dispatchSyncOnWorkerQueueBlockID(std::string_view blockID,
@@ -59,6 +65,9 @@ class KLVScheduler {
     const std::shared_ptr<platform::DispatchQueue>& workerQueue() const { return workerQueue_; }
 
   private:
+    std::function<void()> catching(std::string_view blockID, std::function<void()> block);
+
+    std::shared_ptr<platform::SerialQueue> serialQueue_;
     std::shared_ptr<platform::DispatchQueue> workerQueue_;
 };
 

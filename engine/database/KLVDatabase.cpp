@@ -46,6 +46,7 @@ bool KLVDatabase::reset(Error* error) {
         KLVSetError(error, kKLVErrorCodeFailedOperation, "Failed to delete database data");
         return false;
     }
+    forgetMirroredContents();
     return initializeDatabaseResourcesWithContext("Reset", path, error);
 }
 
@@ -55,6 +56,9 @@ bool KLVDatabase::initializeDatabaseResourcesWithContext(std::string_view contex
     // Without a new store the previous (closed) one stays, so later calls fail with its errors.
     if (!store) return false;
     sqliteStore_ = std::move(store);
+    forgetMirroredContents();
+    sqliteStore_->setRowChangeHandler(
+        [this](int operation, std::string_view table) { rowChanged(operation, table); });
 
     auto& monitor = KLVMeasurementBase::monitor();
     Error tablesError;
@@ -118,6 +122,8 @@ bool KLVDatabase::performTransaction(const std::function<bool()>& block, Error* 
 }
 
 bool KLVDatabase::performTransaction(const std::function<bool(Error*)>& block, Error* error) {
+    // Inside a grouped transaction no other connection can have written.
+    if (!sqliteStore_->isInGroupedTransaction()) noticeChangesElsewhere();
     Error cause;
     if (sqliteStore_->performTransactionWithError(&cause, [&] { return block(&cause); })) {
         return true;

@@ -19,6 +19,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -67,6 +68,41 @@ class KLVDatabase : public KLVRemoteConfigStorage {
     bool performTransaction(const std::function<bool()>& block, platform::Error* error = nullptr);
     bool performTransaction(const std::function<bool(platform::Error*)>& block,
                             platform::Error* error = nullptr);
+
+    // One transaction for a run of writes that arrive together; inside it each
+    // performTransaction() is a savepoint that rolls back alone (KLVSqliteStore's grouped
+    // transaction). The end commits and then checkpoints when due (noteEventsWritten).
+    bool beginGroupedTransaction(platform::Error* error = nullptr);
+    bool endGroupedTransaction(platform::Error* error = nullptr);
+    bool isInGroupedTransaction() const { return sqliteStore_->isInGroupedTransaction(); }
+    // Grows each time a grouped transaction's writes were lost (see KLVSqliteStore).
+    std::uint64_t lostGroupCount() const { return sqliteStore_->lostGroupCount(); }
+    // Counts stored events: every kEventsPerCheckpoint of them, once no grouped transaction is
+    // open, the write-ahead log is copied into the file, so that a commit is one append to the
+    // log and the copying (with its two syncs) happens at a known rhythm.
+    void noteEventsWritten(std::int64_t count);
+    static constexpr std::int64_t kEventsPerCheckpoint = 1000;
+
+    // --- Contents kept in memory ---------------------------------------------------------------
+
+    // What the event writer and the upload schedule ask for every event is answered from memory
+    // once read: the daily counters, the names that have an aggregates row, whether conditional
+    // properties exist, which metadata fingerprints are stored, whether raw events or bundles are
+    // stored (any of them real-time) and the latest time of each. This class's own writes keep them
+    // current; a roll-back (the store counts them), reset() and forgetMirroredContents() drop them,
+    // and the next read fills them again, and so does a commit of another connection to the file
+    // (another process, a tool), noticed when the next transaction begins. forgetMirroredContents()
+    // drops them at once.
+    void forgetMirroredContents();
+    // Drops the mirrors when another connection committed since the last look (transactions
+    // look when they begin).
+    void noticeChangesElsewhere();
+    // Whether the name has an aggregates row; nothing (with the error) on failure.
+    std::optional<bool> hasEventAggregatesWithName(std::string_view name,
+                                                   platform::Error* error = nullptr);
+    std::optional<bool> hasConditionalUserProperties(platform::Error* error = nullptr);
+    // Changes whenever the stored user properties may have changed: a write, a roll-back, a reset.
+    std::uint64_t userAttributesVersion();
 
     // The opening sequence; `context` ("Init" or "Reset") only names it in log lines. A file
     // whose tables do not match their declaration is deleted, so that the next start opens a new
@@ -404,8 +440,40 @@ class KLVDatabase : public KLVRemoteConfigStorage {
     bool updateMetadataRow(const Record& record, platform::Error* error);
     std::int32_t currentDay();
 
+    // Unknown until read; see forgetMirroredContents().
+    struct Mirrors {
+        std::optional<KLVDailyCounts> dailyCounts;
+        std::optional<bool> rawEventsEmpty;
+        // The outer nothing: unknown; the inner one: no time stored.
+        std::optional<std::optional<double>> latestRawEventTime;
+        std::optional<bool> realtimeRawEvents;
+        // Smallest and largest raw-event row IDs, when known and the table is not empty.
+        std::optional<std::pair<std::int64_t, std::int64_t>> rawEventRowIDs;
+        std::optional<bool> bundlesEmpty;
+        std::optional<std::optional<double>> latestBundleTime;
+        std::optional<bool> realtimeBundles;
+        std::unordered_set<std::string> aggregateNames;
+        // Metadata fingerprints known to be stored.
+        std::unordered_set<std::int64_t> metadataFingerprints;
+        std::optional<bool> conditionalProperties;
+    };
+    // The mirrors, dropped first when the store rolled back since they were filled.
+    Mirrors& mirrors();
+    void forgetRawEventMirrors();
+    void forgetBundleMirrors();
+    // The store's row-change handler: a write made outside the paths that keep the mirrors
+    // (a deletion, any change of the queue, the properties or the counters' row) drops what it
+    // may have changed.
+    void rowChanged(int operation, std::string_view table);
+    static void noteInsertedTime(std::optional<std::optional<double>>& latest, double time);
+
     std::unique_ptr<KLVSqliteStore> sqliteStore_;
     std::shared_ptr<KLVPersistedConfig> persistedConfig_;
+    Mirrors mirrors_;
+    std::uint64_t mirroredRollbackCount_ = 0;
+    std::optional<std::int64_t> dataVersion_;
+    std::uint64_t userAttributesVersion_ = 0;
+    std::int64_t eventsSinceCheckpoint_ = 0;
 };
 
 template <typename T>

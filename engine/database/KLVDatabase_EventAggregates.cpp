@@ -97,6 +97,7 @@ std::optional<KLVEventAggregates> KLVDatabase::eventAggregatesWithName(std::stri
     auto rows = dataTypesFromTableWithName<KLVEventAggregates>(tableName, "name", Object(name),
                                                                error, eventAggregatesFromRow);
     if (!rows || rows->empty()) return std::nullopt;
+    if (tableName == kKLVEventsTable) mirrors().aggregateNames.emplace(name);
     return std::move(rows->front());
 }
 
@@ -106,8 +107,12 @@ bool KLVDatabase::updateEventAggregates(const KLVEventAggregates& eventAggregate
                          "dictionary representation")) {
         return false;
     }
-    return upsertDataType(recordFromEventAggregates(eventAggregates), kKLVEventsTable, "name",
-                          Object(eventAggregates.name()), kMaxEventNames, error);
+    if (!upsertDataType(recordFromEventAggregates(eventAggregates), kKLVEventsTable, "name",
+                        Object(eventAggregates.name()), kMaxEventNames, error)) {
+        return false;
+    }
+    mirrors().aggregateNames.insert(eventAggregates.name());
+    return true;
 }
 
 bool KLVDatabase::clearCurrentSessionCounts(Error* error) {
@@ -116,6 +121,7 @@ bool KLVDatabase::clearCurrentSessionCounts(Error* error) {
 }
 
 bool KLVDatabase::deleteAllEventAggregates(Error* error) {
+    mirrors().aggregateNames.clear();
     return sqliteStore_->deleteAllRecordsFromTableWithName(kKLVEventsTable, error);
 }
 
@@ -141,6 +147,7 @@ bool KLVDatabase::createEventsSnapshotTable(Error* error) {
 }
 
 bool KLVDatabase::restoreFromEventsSnapshotTable(Error* error) {
+    mirrors().aggregateNames.clear();
     const auto exists = sqliteStore_->tableExists(kKLVEventsSnapshotTable, error);
     if (!exists) return false;
     if (!*exists) return true;

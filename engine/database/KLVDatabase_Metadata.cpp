@@ -1,6 +1,7 @@
 // The app_metadata row (rowid 1): bundle bookkeeping, daily counters and the downloaded
 // measurement configuration.
 
+#include <array>
 #include <limits>
 
 #include "engine/base/KLVErrors.h"
@@ -53,10 +54,23 @@ std::optional<KLVDailyCounts> dailyCountsFromRow(const KLVDatabase::Row& row, st
                           counters[5]);
 }
 
+// The counters in the order of kCounterColumns.
+std::array<std::int32_t, std::size(kCounterColumns)> counterValues(const KLVDailyCounts& counts) {
+    return {counts.conversionsCount(), counts.allEventsCount(), counts.publicEventsCount(),
+            counts.errorEventsCount(), counts.realtimeCount(),  counts.dcuRealtimeCount()};
+}
+
+// The values of the update of updateDailyCounts: the day, the counters, the row.
+platform::Array valuesFromDailyCounts(const KLVDailyCounts& counts) {
+    platform::Array values{Object(counts.day())};
+    for (const std::int32_t value : counterValues(counts))
+        values.emplace_back(value);
+    values.emplace_back(kMetadataRowID);
+    return values;
+}
+
 KLVDatabase::Record recordFromDailyCounts(const KLVDailyCounts& counts) {
-    const std::int32_t values[] = {counts.conversionsCount(),  counts.allEventsCount(),
-                                   counts.publicEventsCount(), counts.errorEventsCount(),
-                                   counts.realtimeCount(),     counts.dcuRealtimeCount()};
+    const auto values = counterValues(counts);
     KLVDatabase::Record record = {{kDayColumn, counts.day()}};
     for (std::size_t i = 0; i < std::size(kCounterColumns); ++i) {
         record.emplace(kCounterColumns[i], values[i]);
@@ -95,6 +109,8 @@ bool KLVDatabase::updateMetadataRow(const Record& record, Error* error) {
 }
 
 std::optional<KLVDailyCounts> KLVDatabase::dailyCounts(Error* error) {
+    auto& mirrored = mirrors().dailyCounts;
+    if (mirrored) return mirrored;
     const std::int32_t today = currentDay();
     // Only the counters: the row also holds the downloaded configuration, which every event
     // would otherwise copy out.
@@ -106,11 +122,32 @@ std::optional<KLVDailyCounts> KLVDatabase::dailyCounts(Error* error) {
     }();
     const auto rows = sqliteStore_->recordsForQuery(query, {Object(kMetadataRowID)}, error);
     if (!rows || rows->empty()) return std::nullopt;
-    return dailyCountsFromRow(rows->front(), today);
+    const auto counts = dailyCountsFromRow(rows->front(), today);
+    // A row without a day reads as today's, which changes at midnight: read it again then.
+    if (!column(rows->front(), kDayColumn).isNull()) mirrors().dailyCounts = counts;
+    return counts;
 }
 
 bool KLVDatabase::updateDailyCounts(const KLVDailyCounts& dailyCounts, Error* error) {
-    return updateMetadataRow(recordFromDailyCounts(dailyCounts), error);
+    // A mirrored row was read, so it exists: the update needs no look for it first, and its
+    // text is the same for every event.
+    static const std::string update = [] {
+        std::string sql =
+            std::string("UPDATE ") + kKLVAppMetadataTable + " SET " + kDayColumn + "=?";
+        for (const char* counter : kCounterColumns)
+            sql.append(", ").append(counter).append("=?");
+        return sql + " WHERE rowid=?";
+    }();
+    const bool updated =
+        mirrors().dailyCounts
+            ? sqliteStore_->executeWrite(update, valuesFromDailyCounts(dailyCounts), error)
+            : updateMetadataRow(recordFromDailyCounts(dailyCounts), error);
+    if (updated) {
+        mirrors().dailyCounts = dailyCounts;
+    } else {
+        mirrors().dailyCounts.reset();
+    }
+    return updated;
 }
 
 std::optional<KLVAppMetadata> KLVDatabase::queryAppMetadata(Error* error) {

@@ -142,7 +142,15 @@ bool KLVDatabase::insertBundle(const KLVPBMeasurementBundle& bundle, const platf
         {"is_realtime", isRealtime ? 1 : 0},
         {"retry_count", NANOGetInt32(bundle, KLVPBMeasurementBundle::retry_count)},
     };
-    return sqliteStore_->upsertRecord(record, kKLVQueueTable, error);
+    if (!sqliteStore_->upsertRecord(record, kKLVQueueTable, error)) {
+        forgetBundleMirrors();
+        return false;
+    }
+    auto& m = mirrors();
+    m.bundlesEmpty = false;
+    noteInsertedTime(m.latestBundleTime, endTimestamp);
+    if (isRealtime) m.realtimeBundles = true;
+    return true;
 }
 
 std::optional<std::vector<KLVQueuedBundle>> KLVDatabase::queryBundlesWithCountLimit(
@@ -227,20 +235,34 @@ bool KLVDatabase::deleteBundlesWithRowIDs(const std::vector<std::int64_t>& rowID
 }
 
 std::optional<bool> KLVDatabase::isQueuedBundleTableEmpty(Error* error) {
-    return booleanOf(
+    auto& m = mirrors();
+    if (m.bundlesEmpty) return m.bundlesEmpty;
+    const auto empty = booleanOf(
         sqliteStore_->numberForQuery("SELECT NOT EXISTS (SELECT 1 FROM queue LIMIT 1)", {}, error));
+    mirrors().bundlesEmpty = empty;
+    return empty;
 }
 
 std::optional<double> KLVDatabase::queryLatestBundleTime(Error* error) {
-    const auto latest =
-        sqliteStore_->numberForQuery("SELECT MAX(bundle_end_timestamp) FROM queue", {}, error);
-    if (!latest) return std::nullopt;
-    return latest->numberAsDouble();
+    if (const auto& mirrored = mirrors().latestBundleTime) return *mirrored;
+    Error queryError;
+    const auto latest = sqliteStore_->numberForQuery("SELECT MAX(bundle_end_timestamp) FROM queue",
+                                                     {}, &queryError);
+    if (!latest && queryError != Error{}) {
+        return platform::failWith<std::optional<double>>(error, queryError);
+    }
+    const auto time = latest ? latest->numberAsDouble() : std::nullopt;
+    mirrors().latestBundleTime = time;
+    return time;
 }
 
 std::optional<bool> KLVDatabase::containsRealtimeBundlesWithError(Error* error) {
-    return booleanOf(sqliteStore_->numberForQuery(
+    auto& m = mirrors();
+    if (m.realtimeBundles) return m.realtimeBundles;
+    const auto realtime = booleanOf(sqliteStore_->numberForQuery(
         "SELECT EXISTS (SELECT 1 FROM queue WHERE is_realtime = ? LIMIT 1)", {1}, error));
+    mirrors().realtimeBundles = realtime;
+    return realtime;
 }
 
 std::optional<bool> KLVDatabase::maybeDeleteStaleData(Error* error) {

@@ -229,18 +229,27 @@ bool KLVDatabase::insertIfNotExistsRawEventMetadata(const KLVPBMeasurementBundle
 
 bool KLVDatabase::insertIfNotExistsRawEventMetadata(const platform::Data& bytes,
                                                     std::int64_t fingerprint, Error* error) {
+    auto& known = mirrors().metadataFingerprints;
+    if (known.count(fingerprint) != 0) return true;
     const auto existing = sqliteStore_->rowCountForTableWithName(
         kKLVRawEventsMetadataTable, kFingerprintColumn, Object(fingerprint), error);
     if (!existing) return false;
-    if (*existing > 0) return true;
+    if (*existing > 0) {
+        mirrors().metadataFingerprints.insert(fingerprint);
+        return true;
+    }
     if (bytes.empty()) {
         return fail(error, kKLVErrorCodeEmptyData,
                     "Received empty measurement bundle metadata for getting dictionary "
                     "representation");
     }
     const Record record = {{kFingerprintColumn, fingerprint}, {kMetadataColumn, bytes}};
-    return upsertDataType(record, kKLVRawEventsMetadataTable, kFingerprintColumn,
-                          Object(fingerprint), kMaxMetadataRows, error);
+    if (!upsertDataType(record, kKLVRawEventsMetadataTable, kFingerprintColumn, Object(fingerprint),
+                        kMaxMetadataRows, error)) {
+        return false;
+    }
+    mirrors().metadataFingerprints.insert(fingerprint);
+    return true;
 }
 
 std::optional<KLVPBMeasurementBundle> KLVDatabase::queryRawEventsMetadataWithFingerprint(
@@ -295,12 +304,27 @@ bool KLVDatabase::insertRawEvent(const KLVEvent& event, std::int64_t metadataFin
     NANOClearField(message, KLVPBEvent::name);
     auto bytes = message.protoBuffer();
     if (!bytes) return fail(error, kKLVErrorCodeFailedOperation, "Failed to encode event");
-    const Record record = {{kNameColumn, event.name()},
-                           {kTimestampColumn, event.timestamp()},
-                           {kFingerprintColumn, metadataFingerprint},
-                           {kDataColumn, std::move(*bytes)},
-                           {kRealtimeColumn, isRealtime ? 1 : 0}};
-    return insertDataType(record, kKLVRawEventsTable, error);
+    // The statement of every stored event, with a fixed text.
+    static const std::string insert = std::string("INSERT OR REPLACE INTO ") + kKLVRawEventsTable +
+                                      " (" + kNameColumn + ", " + kTimestampColumn + ", " +
+                                      kFingerprintColumn + ", " + kDataColumn + ", " +
+                                      kRealtimeColumn + ") VALUES (?, ?, ?, ?, ?)";
+    if (!sqliteStore_->executeWrite(
+            insert,
+            {Object(event.name()), Object(event.timestamp()), Object(metadataFingerprint),
+             Object(std::move(*bytes)), Object(isRealtime ? 1 : 0)},
+            error)) {
+        forgetRawEventMirrors();
+        return false;
+    }
+    auto& m = mirrors();
+    const std::int64_t rowID = sqliteStore_->lastInsertRowID();
+    if (m.rawEventsEmpty == true) m.rawEventRowIDs.emplace(rowID, rowID);
+    if (m.rawEventRowIDs) m.rawEventRowIDs->second = std::max(m.rawEventRowIDs->second, rowID);
+    m.rawEventsEmpty = false;
+    noteInsertedTime(m.latestRawEventTime, event.timestamp());
+    if (isRealtime) m.realtimeRawEvents = true;
+    return true;
 }
 
 std::optional<std::vector<KLVRawEventData>> KLVDatabase::rawEventsWithMetadataFingerprint(
@@ -415,16 +439,28 @@ std::optional<std::int64_t> KLVDatabase::deleteRawEventsOverAbsoluteLimit(Error*
     const std::int64_t maxEventsStored = KLVRemoteConfig::current()->maxEventsStored();
     // Row IDs only grow, so the span between the oldest and the newest bounds the row count:
     // while it cannot reach the limit there is nothing to delete, and the two indexed reads
-    // spare a scan of the table for every stored event.
-    const auto span = sqliteStore_->numberForQuery(
-        // Two subqueries: SQLite reads MIN or MAX from the index only when each stands alone.
-        "SELECT COALESCE((SELECT MAX(rowid) FROM raw_events) - "
-        "(SELECT MIN(rowid) FROM raw_events) + 1, 0)",
-        {}, error);
-    if (!span) return std::nullopt;
-    if (const auto count = span->numberAsDouble(); count && *count < double(maxEventsStored)) {
-        return 0;
+    // (or the span kept in memory) spare a scan of the table for every stored event.
+    auto& m = mirrors();
+    if (m.rawEventsEmpty == true) return 0;
+    if (!m.rawEventRowIDs) {
+        const auto rows = sqliteStore_->recordsForQuery(
+            // Two subqueries: SQLite reads MIN or MAX from the index only when each stands alone.
+            "SELECT (SELECT MIN(rowid) FROM raw_events) AS low, "
+            "(SELECT MAX(rowid) FROM raw_events) AS high",
+            {}, error);
+        if (!rows) return std::nullopt;
+        const auto number = [&](const char* name) -> std::optional<std::int64_t> {
+            if (rows->empty()) return std::nullopt;
+            const auto it = rows->front().find(name);
+            return it == rows->front().end() ? std::nullopt : it->second.numberAsInteger();
+        };
+        const auto low = number("low");
+        const auto high = number("high");
+        if (!low || !high) return 0;
+        mirrors().rawEventRowIDs.emplace(*low, *high);
     }
+    const auto [low, high] = *mirrors().rawEventRowIDs;
+    if (double(high) - double(low) + 1 < double(maxEventsStored)) return 0;
     return sqliteStore_->deleteRecordsFromTableWithName(
         kKLVRawEventsTable,
         "rowid IN (SELECT rowid FROM raw_events ORDER BY rowid DESC LIMIT -1 OFFSET ?)",
@@ -446,15 +482,25 @@ bool KLVDatabase::deleteStaleRawEventsDataOlderThanMaxAge(double maxAge, Error* 
 }
 
 std::optional<bool> KLVDatabase::isRawEventsTableEmpty(Error* error) {
-    return booleanOf(sqliteStore_->numberForQuery(
+    auto& m = mirrors();
+    if (m.rawEventsEmpty) return m.rawEventsEmpty;
+    const auto empty = booleanOf(sqliteStore_->numberForQuery(
         "SELECT NOT EXISTS (SELECT 1 FROM raw_events LIMIT 1)", {}, error));
+    mirrors().rawEventsEmpty = empty;
+    return empty;
 }
 
 std::optional<double> KLVDatabase::queryLatestRawEventTime(Error* error) {
+    if (const auto& mirrored = mirrors().latestRawEventTime) return *mirrored;
+    Error queryError;
     const auto latest =
-        sqliteStore_->numberForQuery("SELECT MAX(timestamp) FROM raw_events", {}, error);
-    if (!latest) return std::nullopt;
-    return latest->numberAsDouble();
+        sqliteStore_->numberForQuery("SELECT MAX(timestamp) FROM raw_events", {}, &queryError);
+    if (!latest && queryError != Error{}) {
+        return platform::failWith<std::optional<double>>(error, queryError);
+    }
+    const auto time = latest ? latest->numberAsDouble() : std::nullopt;
+    mirrors().latestRawEventTime = time;
+    return time;
 }
 
 std::optional<bool> KLVDatabase::containsRawEventWithMetadataFingerprint(
@@ -465,8 +511,12 @@ std::optional<bool> KLVDatabase::containsRawEventWithMetadataFingerprint(
 }
 
 std::optional<bool> KLVDatabase::containsRealtimeRawEventsWithError(Error* error) {
-    return booleanOf(sqliteStore_->numberForQuery(
+    auto& m = mirrors();
+    if (m.realtimeRawEvents) return m.realtimeRawEvents;
+    const auto realtime = booleanOf(sqliteStore_->numberForQuery(
         "SELECT EXISTS (SELECT 1 FROM raw_events WHERE is_realtime = ? LIMIT 1)", {1}, error));
+    mirrors().realtimeRawEvents = realtime;
+    return realtime;
 }
 
 }  // namespace engine

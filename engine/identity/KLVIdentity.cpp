@@ -3,6 +3,7 @@
 #include "engine/base/KLVLibraryVersion.h"
 
 #include <charconv>
+#include <cmath>
 #include <limits>
 
 #include "engine/base/KLVAEU.h"
@@ -90,6 +91,7 @@ KLVIdentity::KLVIdentity(Key, std::shared_ptr<KLVPersistedConfig> persistedConfi
                          std::shared_ptr<KLVDefaultIdentitySupport> identitySupport)
     : persistedConfig_(std::move(persistedConfig)),
       identitySupport_(std::move(identitySupport)),
+      lastRefreshTimestamp_(std::numeric_limits<double>::quiet_NaN()),
       queue_(std::make_unique<platform::SerialQueue>(kKLVIdentityQueueLabel)) {
     readServiceInfoPlist();
     readBundleInfo();
@@ -217,6 +219,7 @@ std::optional<std::string> KLVIdentity::hashedResettableDeviceID() {
 }
 
 void KLVIdentity::setAppInstanceID(std::string appInstanceID) {
+    noteChange();
     queue_->async([this, appInstanceID = std::move(appInstanceID)] {
         persistedConfig_->setAppInstanceID(appInstanceID);
     });
@@ -251,6 +254,7 @@ void KLVIdentity::setAppIDFromVintu(std::string_view appID) {
 void KLVIdentity::setAppIDOnce(std::string_view appID, bool zkt) {
     auto& once = platform::SharedInstance<AppIDOnce>::get();
     std::call_once(zkt ? once.zkt : once.vintu, [&] {
+        noteChange();
         queue_->async([this, value = std::string(appID), zkt] {
             (zkt ? appIDFromZKT_ : appIDFromVintu_) = value;
         });
@@ -278,6 +282,7 @@ std::optional<std::string> KLVIdentity::identifierForVendor() {
     // waiting for this queue.
     auto identifier = platform::identifierForVendor();
     if (identifier) {
+        noteChange();
         queue_->async([this, identifier] { identifierForVendorString_ = identifier; });
     }
     return identifier;
@@ -308,6 +313,7 @@ KLVIdentity::Snapshot KLVIdentity::snapshotOnce(const SessionArguments* session)
             if (session) {
                 s.sessionStitchingToken = sessionStitchingTokenOnQueue(
                     session->number, session->expired, session->userIDAvailable);
+                s.sessionStitchingTokenExpiration = sessionStitchingTokenExpirationTime_;
             }
         }
         s.appIDFromZKT = appIDFromZKT_;
@@ -328,7 +334,19 @@ KLVIdentity::Snapshot KLVIdentity::snapshotOnce(const SessionArguments* session)
 void KLVIdentity::updateIdentifiers() {
     // Called before every stored event: a refresh still waiting on the queue reads the state
     // only when it runs, so a second one queued behind it would find nothing new.
+    if (refreshQueued_.load(std::memory_order_acquire)) return;
+    // The queue's own test, made here: while it holds, a refresh would return at once.
+    const double last = lastRefreshTimestamp_.load(std::memory_order_acquire);
+    if (!std::isnan(last)) {
+        const double currentTime = now();
+        if (last <= currentTime &&
+            currentTime - last < KLVRemoteConfig::current()->adIDCacheTime() &&
+            persistedConfig_->appInstanceID()) {
+            return;
+        }
+    }
     if (refreshQueued_.exchange(true)) return;
+    noteChange();
     queue_->async([this] {
         refreshQueued_.store(false);
         updateIdentifiersOnQueue();
@@ -408,6 +426,7 @@ void KLVIdentity::updateIdentifiersOnQueue() {
     }
 
     lastAppInstanceIDUpdateTimestamp_ = currentTime;
+    lastRefreshTimestamp_.store(currentTime, std::memory_order_release);
     limitedAdTracking_ = limited;
     resettableDeviceID_ = advertisingID;
     appleConsentStatus_ = code;
@@ -419,6 +438,7 @@ bool KLVIdentity::shouldSetLastAdvertisingIDResetUserProperty() {
 }
 
 void KLVIdentity::setShouldSetLastAdvertisingIDResetUserProperty(bool value) {
+    noteChange();
     queue_->async(
         [this, value] { persistedConfig_->setShouldSetLastAdvertisingIDResetUserProperty(value); });
 }
@@ -461,6 +481,7 @@ std::optional<std::string> KLVIdentity::sessionStitchingTokenOnQueue(std::int64_
 }
 
 void KLVIdentity::resetSessionStitchingToken() {
+    noteChange();
     queue_->async([this] { resetSessionStitchingTokenOnWorkerQueue(); });
 }
 
@@ -506,6 +527,7 @@ std::optional<std::string> KLVIdentity::tarnwellInstallationID() const {
 void KLVIdentity::setTarnwellInstallationID(std::optional<std::string> installationID) {
     std::lock_guard lock(installationIDMutex_);
     tarnwellInstallationID_ = std::move(installationID);
+    noteChange();
 }
 
 }  // namespace engine

@@ -82,8 +82,16 @@ class KLVIdentity : public std::enable_shared_from_this<KLVIdentity> {
     // while analytics storage is denied; otherwise the platform's vendor identifier, cached.
     std::optional<std::string> identifierForVendor();
 
+    // Queues a refresh of the identifiers, unless one is queued already or one would find
+    // nothing to do (the last is more recent than the advertising-ID cache time and an app
+    // instance ID is stored).
     void updateIdentifiers();
     void updateIdentifiersAndWait();
+    // Grows whenever a change of the identity is queued (a refresh, a new ID, a reset token...),
+    // before it runs: a reader that kept what it read while this stayed the same may use it
+    // again without a visit to the queue; one that sees it grow reads again (and so waits for the
+    // change). Any thread.
+    std::uint64_t changeCount() const { return changeCount_.load(std::memory_order_acquire); }
 
     bool shouldSetLastAdvertisingIDResetUserProperty();
     void setShouldSetLastAdvertisingIDResetUserProperty(bool value);
@@ -99,8 +107,10 @@ class KLVIdentity : public std::enable_shared_from_this<KLVIdentity> {
         std::optional<std::string> appIDFromZKT;
         std::optional<std::string> appIDFromVintu;
         bool vendorIDKnown = false;
-        // Only in snapshotWithSessionNumber's answer.
+        // Only in snapshotWithSessionNumber's answer: the token, and when it lapses (nothing:
+        // it lasts while the session does).
         std::optional<std::string> sessionStitchingToken;
+        std::optional<double> sessionStitchingTokenExpiration;
     };
     // Refreshes first.
     Snapshot snapshot();
@@ -181,6 +191,10 @@ class KLVIdentity : public std::enable_shared_from_this<KLVIdentity> {
     std::optional<double> lastAppInstanceIDUpdateTimestamp_;
     // A refresh is queued and has not started: another request adds nothing to it.
     std::atomic<bool> refreshQueued_{false};
+    // lastAppInstanceIDUpdateTimestamp_ for other threads (NaN: none yet).
+    std::atomic<double> lastRefreshTimestamp_;
+    std::atomic<std::uint64_t> changeCount_{0};
+    void noteChange() { changeCount_.fetch_add(1, std::memory_order_acq_rel); }
     std::uint64_t appleConsentStatus_ = 0;
     std::optional<std::string> resettableDeviceID_;
     bool limitedAdTracking_ = false;

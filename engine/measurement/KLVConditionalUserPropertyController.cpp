@@ -370,6 +370,8 @@ KLVConditionalUserPropertyController::processEventOnWorkerQueue(const KLVEvent* 
     }
     if (!service || !service->database()) return std::nullopt;
     auto& database = *service->database();
+    // With no property stored nothing can time out, expire or trigger: no transaction at all.
+    if (database.hasConditionalUserProperties() == false) return std::vector<KLVEvent>{};
     std::vector<KLVEvent> timedOut;
     std::vector<KLVEvent> expired;
     std::optional<std::vector<KLVEvent>> triggered;

@@ -53,6 +53,7 @@ class KLVAudienceTimestampsCache;
 class KLVDatabase;
 class KLVEManager;
 class KLVIdentity;
+class KLVLoggedEventBatch;
 class KLVPersistedConfig;
 class KLVSessionReporter;
 class KLVTCFClient;
@@ -185,7 +186,10 @@ class KLVMeasurement : public KLVMeasurementBase,
     void reachabilityDidChange() override;
 
     // ---- Calls of the front door (KLVMeasurement_Calls.cpp) -------------------------------
-    // Schedules the event ("KLVMeasurement:2414", held strongly) and returns at once.
+    // Schedules the event ("KLVMeasurement:2414", held strongly) and returns at once. Events
+    // logged while the block queued for the previous one has neither started nor anything been
+    // queued behind it join that block, in their encoded form: a burst waits compactly and is
+    // handled together (handleLoggedEventBatchOnWorkerQueue).
     void logEventWithOrigin(const std::string& origin, bool isPublicEvent, const std::string& name,
                             const platform::Dictionary& parameters, double timestamp, bool enabled,
                             bool ignoreEnabled, bool ignoreInterceptor,
@@ -289,6 +293,12 @@ class KLVMeasurement : public KLVMeasurementBase,
     double firstOpenTimestamp();
 
     // ---- Event pipeline (KLVMeasurement_Events.cpp, _Write.cpp, _Metadata.cpp) -----------------
+    // The logged events of one block, in order. Several share one transaction of at most
+    // kEventsPerTransaction events, each event's writes in a savepoint of their own, so that
+    // what is stored, counted and logged is what writing them one by one gives; a lone event is
+    // written at once in its own transaction.
+    void handleLoggedEventBatchOnWorkerQueue(KLVLoggedEventBatch& batch);
+    static constexpr std::size_t kEventsPerTransaction = 500;
     // Handles the event and, when asked, passes a copy to the event listeners afterwards.
     void logEventOnWorkerQueue(const KLVEvent& event, bool notifyEventListeners);
     // Any thread: schedules handleEventOnWorkerQueue (":2520", held weakly).
@@ -306,8 +316,10 @@ class KLVMeasurement : public KLVMeasurementBase,
     void writeEventOnWorkerQueue(const KLVEvent& event);
     void writeFilteredEventOnWorkerQueue(KLVEvent event);
     // The event as stored: app, device, identifiers, consent and user properties.
+    // `tokenExpiration`, when given, receives when the record's session stitching token lapses.
     KLVPBMeasurementBundle createRawEventMetadataWithUserAttributes(
-        const std::vector<KLVUserAttribute>& userAttributes);
+        const std::vector<KLVUserAttribute>& userAttributes,
+        std::optional<double>* tokenExpiration = nullptr);
     // Steps of the pipeline, public for their tests.
     std::optional<KLVEvent> eventAfterSafelistingEvent(const KLVEvent& event);
     void processSessionFromEvent(const KLVEvent& event);
@@ -329,7 +341,9 @@ class KLVMeasurement : public KLVMeasurementBase,
     // The day number of now under the installation's midnight offset.
     std::int32_t currentDayNumber();
     // Persisted values the pipeline reads for every event are kept here after their first read
-    // (worker queue only); whatever replaces them behind the pipeline's back (a wipe) calls this.
+    // (worker queue only), with the encoded metadata record of the last stored event and the
+    // identity values it was made of; whatever replaces them behind the pipeline's back (a
+    // wipe, a reset) calls this.
     void invalidatePersistedValueCaches();
 
     // ---- Bundling and sampling (KLVMeasurement_Bundling.cpp, _Sampling.cpp) ------------------
@@ -594,6 +608,22 @@ class KLVMeasurement : public KLVMeasurementBase,
     std::optional<std::optional<platform::Dictionary>> defaultEventParametersCache_;
     std::optional<platform::Object> adCampaignInfoBufferCache_;
     std::optional<platform::Dictionary> cachedDefaultEventParameters();
+    // The metadata record of stored events with what it was made of (KLVMeasurement_Write.cpp).
+    struct StoredMetadata;
+    std::shared_ptr<StoredMetadata> storedMetadata_;
+    // Grows with each change of the persisted ad campaign buffer.
+    std::uint64_t adCampaignInfoChanges_ = 0;
+    // The identity's answer to shouldSetLastAdvertisingIDResetUserProperty at a change count.
+    std::optional<std::pair<std::uint64_t, bool>> lastAdvertisingIDResetCache_;
+    // The record for the next stored event: the kept one while nothing it was made of changed.
+    // Null after a failed user-property read (logged), which is not kept.
+    std::shared_ptr<const StoredMetadata> currentStoredMetadata();
+
+    // Logged events on their way to the worker queue: the batch of the block queued last for
+    // them, and that block's number on the worker queue.
+    std::mutex loggedEventsMutex_;
+    std::shared_ptr<KLVLoggedEventBatch> openLoggedEventBatch_;
+    std::uint64_t openLoggedEventBatchNumber_ = 0;
 
     const std::string databaseName_;
     std::atomic<bool> didInitializeComponents_{false};

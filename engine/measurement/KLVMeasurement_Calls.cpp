@@ -7,6 +7,7 @@
 #include "engine/base/KLVErrors.h"
 #include "engine/base/KLVLogLevel.h"
 #include "engine/measurement/KLVAnalyticsStore.h"
+#include "engine/measurement/KLVLoggedEventBatch.h"
 #include "engine/measurement/KLVMeasurement.h"
 #include "engine/settings/KLVConsentSettingsUtil.h"
 
@@ -18,15 +19,31 @@ void KLVMeasurement::logEventWithOrigin(const std::string& origin, bool isPublic
                                         bool enabled, bool ignoreEnabled, bool ignoreInterceptor,
                                         KLVLogEventInterceptor interceptor,
                                         const platform::Dictionary& addedScreenParameters) {
+    std::lock_guard lock(loggedEventsMutex_);
+    // The block queued last for logged events has not started and nothing was queued behind it:
+    // this event joins it and keeps its place in the queue's order.
+    if (openLoggedEventBatch_ &&
+        scheduler_->workerQueuePostedCount() == openLoggedEventBatchNumber_) {
+        openLoggedEventBatch_->append(origin, isPublicEvent, name, parameters, timestamp, enabled,
+                                      ignoreEnabled, ignoreInterceptor, std::move(interceptor),
+                                      addedScreenParameters);
+        return;
+    }
+    auto batch = std::make_shared<KLVLoggedEventBatch>();
+    batch->append(origin, isPublicEvent, name, parameters, timestamp, enabled, ignoreEnabled,
+                  ignoreInterceptor, std::move(interceptor), addedScreenParameters);
     // The only block that holds the service strongly: an accepted event is never dropped.
-    scheduler_->scheduleOnWorkerQueueBlockID(
-        "KLVMeasurement:2414", [self = shared_from_this(), origin, isPublicEvent, name, parameters,
-                                timestamp, enabled, ignoreEnabled, ignoreInterceptor,
-                                interceptor = std::move(interceptor), addedScreenParameters] {
-            self->logEventOnWorkerQueueWithOrigin(
-                origin, isPublicEvent, name, parameters, timestamp, enabled, ignoreEnabled,
-                ignoreInterceptor, interceptor, addedScreenParameters);
+    const auto number = scheduler_->scheduleNumberedOnWorkerQueueBlockID(
+        "KLVMeasurement:2414", [self = shared_from_this(), batch] {
+            {
+                // From here on the batch is the worker's alone.
+                std::lock_guard taken(self->loggedEventsMutex_);
+                if (self->openLoggedEventBatch_ == batch) self->openLoggedEventBatch_.reset();
+            }
+            self->handleLoggedEventBatchOnWorkerQueue(*batch);
         });
+    openLoggedEventBatch_ = number ? batch : nullptr;
+    openLoggedEventBatchNumber_ = number.value_or(0);
 }
 
 void KLVMeasurement::setSessionTimeoutInterval(double seconds) {

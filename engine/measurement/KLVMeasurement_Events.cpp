@@ -4,6 +4,7 @@
 
 #include <utility>
 
+#include "engine/base/KLVErrors.h"
 #include "engine/base/KLVLogLevel.h"
 #include "engine/base/KLVMonitor.h"
 #include "engine/database/KLVDatabase.h"
@@ -12,6 +13,7 @@
 #include "engine/events/KLVErrorEvent.h"
 #include "engine/events/KLVParameterSanitizer.h"
 #include "engine/measurement/KLVEventListenerNotifier.h"
+#include "engine/measurement/KLVLoggedEventBatch.h"
 #include "engine/measurement/KLVMeasurement.h"
 #include "engine/measurement/KLVScreenViewReporter.h"
 #include "engine/settings/KLVPEventEditing.h"
@@ -53,6 +55,9 @@ void KLVMeasurement::invalidatePersistedValueCaches() {
     midnightOffsetCache_.reset();
     defaultEventParametersCache_.reset();
     adCampaignInfoBufferCache_.reset();
+    ++adCampaignInfoChanges_;
+    storedMetadata_.reset();
+    lastAdvertisingIDResetCache_.reset();
 }
 
 Dictionary KLVMeasurement::parametersWithAddedDefaultEventParameters(const Dictionary& parameters) {
@@ -95,6 +100,47 @@ void KLVMeasurement::logEventOnWorkerQueueWithOrigin(const std::string& origin, 
         return;
     }
     logEventOnWorkerQueue(*event, notify);
+}
+
+void KLVMeasurement::handleLoggedEventBatchOnWorkerQueue(KLVLoggedEventBatch& batch) {
+    KLVLoggedEvent event;
+    const auto handleNext = [&] {
+        if (!batch.next(event)) return false;
+        logEventOnWorkerQueueWithOrigin(event.origin, event.isPublicEvent, event.name,
+                                        event.parameters, event.timestamp, event.enabled,
+                                        event.ignoreEnabled, event.ignoreInterceptor,
+                                        event.interceptor, event.addedScreenParameters);
+        return true;
+    };
+    const auto reportLost = [](std::size_t count, const platform::Error& error) {
+        for (std::size_t i = 0; i < count; ++i) {
+            monitor().logWithLevel(kKLVLogErrorMonitored, 23071,
+                                   "Data loss. Cannot record raw event. Error", error);
+        }
+    };
+    while (batch.remaining() > 0) {
+        KLVDatabase* db = database();
+        if (batch.remaining() == 1 || !db || db->isInGroupedTransaction() ||
+            !db->beginGroupedTransaction()) {
+            handleNext();
+            continue;
+        }
+        // Events handled since the group's writes were last known to be safe.
+        std::size_t exposed = 0;
+        std::uint64_t lost = db->lostGroupCount();
+        for (std::size_t handled = 0; handled < kEventsPerTransaction && handleNext(); ++handled) {
+            ++exposed;
+            if (db->lostGroupCount() != lost) {
+                // SQLite dropped the transaction and its writes could not be made again: the
+                // events before this one are gone; this one reported its own failure.
+                lost = db->lostGroupCount();
+                reportLost(exposed - 1, klv_errorWithCode(3, "Transaction failed"));
+                exposed = 1;
+            }
+        }
+        platform::Error error;
+        if (!db->endGroupedTransaction(&error)) reportLost(exposed, error);
+    }
 }
 
 void KLVMeasurement::logEventOnWorkerQueue(const KLVEvent& event, bool notifyEventListeners) {

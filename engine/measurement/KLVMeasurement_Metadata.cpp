@@ -145,7 +145,7 @@ void KLVApplyDMAConsentToBundle(Bundle& bundle, const std::string& diagnostics,
 }
 
 KLVPBMeasurementBundle KLVMeasurement::createRawEventMetadataWithUserAttributes(
-    const std::vector<KLVUserAttribute>& userAttributes) {
+    const std::vector<KLVUserAttribute>& userAttributes, std::optional<double>* tokenExpiration) {
     Bundle bundle;
     NANOSetString(bundle, Bundle::platform, "ios");
     NANOSetInt32(bundle, Bundle::protocol_version, 1);
@@ -165,6 +165,7 @@ KLVPBMeasurementBundle KLVMeasurement::createRawEventMetadataWithUserAttributes(
     if (const auto installationID = id.tarnwellInstallationID()) {
         NANOSetString(bundle, Bundle::installation_id, *installationID);
     }
+    if (tokenExpiration) *tokenExpiration = snapshot.sessionStitchingTokenExpiration;
     const auto& token = snapshot.sessionStitchingToken;
     if (token && !token->empty()) NANOSetString(bundle, Bundle::session_stitching_token, *token);
     if (id.appVersionMajor())

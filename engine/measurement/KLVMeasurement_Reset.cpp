@@ -24,6 +24,8 @@ bool KLVMeasurement::resetAnalyticsDataOnWorkerQueueWithTimestamp(
         persistedConfig_->setAppInstanceID(appInstanceID && !appInstanceID->empty() ? appInstanceID
                                                                                     : std::nullopt);
     }
+    // The new app instance ID went to the persisted configuration, past the identity.
+    invalidatePersistedValueCaches();
     updatePersistedAppIDFromZKTAndVintu();
     monitor().logWithLevel(kKLVLogNotice, 23168, "Analytics data has been reset");
     if (!isAnalyticsCollectionDeactivated() &&
@@ -53,6 +55,7 @@ bool KLVMeasurement::wipeoutAnalyticsDataAndResetComponents() {
         // gone and wipes again.
         persistedConfig_->clearValues();
     }
+    invalidatePersistedValueCaches();
     monitor.clearMonitoringData();
     const auto settings = remoteConfigInstance();
     if (settings && settings->DMAConsentEnabled() && KLVConsentSettingsUtil::adPersonalization()) {

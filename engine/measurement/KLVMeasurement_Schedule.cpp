@@ -107,6 +107,7 @@ bool KLVMeasurement::shouldUseBackgroundSession() const {
 void KLVMeasurement::updateSchedule() {
     KLVScheduler::checkOnBackgroundThreadWithMethodName("updateSchedule");
     if (!database() || !remoteConfigInstance()) return;
+    database()->noticeChangesElsewhere();
     auto stop = [this] {
         alarm()->cancel();
         if (network()) network()->setReachabilityDelegate({});

@@ -1,5 +1,8 @@
 // Writing one handled event: blocklists, then one transaction holding the daily limits, the
-// real-time decision, the event's aggregates row, its metadata and the raw row itself.
+// real-time decision, the event's aggregates row, its metadata and the raw row itself. What the
+// transaction reads for every event is kept between events: the database mirrors its counters
+// and table facts, and the encoded metadata record is made again only when something it is made
+// of changed.
 
 #include <cmath>
 #include <limits>
@@ -9,6 +12,7 @@
 #include "engine/base/KLVLogLevel.h"
 #include "engine/base/KLVMonitor.h"
 #include "engine/database/KLVDatabase.h"
+#include "engine/environment/KLVEnvironmentInfo.h"
 #include "engine/events/KLVDebugText.h"
 #include "engine/events/KLVErrorEvent.h"
 #include "engine/events/KLVEventAggregates.h"
@@ -16,6 +20,7 @@
 #include "engine/measurement/KLVConditionalUserPropertyController.h"
 #include "engine/measurement/KLVMeasurement.h"
 #include "engine/messages/NANOAccessors.h"
+#include "engine/settings/KLVConsentSettingsUtil.h"
 #include "engine/stores/KLVPersistedConfig.h"
 #include "platform/dispatch/Clock.h"
 
@@ -78,6 +83,88 @@ std::int64_t previousFirstOpenCount(const KLVPersistedConfig& config) {
 
 }  // namespace
 
+// The metadata record of stored events and what it was made of: while none of it changes, the
+// next event's record is the same bytes with the same fingerprint.
+struct KLVMeasurement::StoredMetadata {
+    struct Inputs {
+        const KLVIdentity* identity = nullptr;
+        std::uint64_t identityChanges = 0;
+        std::uint64_t consentChanges = 0;
+        const KLVRemoteConfig* settings = nullptr;
+        std::uint64_t settingsChanges = 0;
+        const KLVDatabase* database = nullptr;
+        std::uint64_t userAttributes = 0;
+        std::int64_t sessionNumber = 0;
+        bool sessionExpired = false;
+        std::int32_t timeZoneOffset = 0;
+        std::optional<std::string> language;
+        std::uint64_t adCampaignInfoChanges = 0;
+        bool operator==(const Inputs&) const = default;
+    };
+    Inputs inputs;
+    // When the session stitching token in the record lapses.
+    std::optional<double> tokenExpiration;
+    platform::Data bytes;
+    std::int64_t fingerprint = 0;
+    bool hasResettableDeviceID = false;
+};
+
+std::shared_ptr<const KLVMeasurement::StoredMetadata> KLVMeasurement::currentStoredMetadata() {
+    KLVDatabase& db = *database();
+    const auto config = remoteConfigInstance();
+    const auto id = identity();
+    auto& environment = KLVEnvironmentInfo::sharedInstance();
+    StoredMetadata::Inputs inputs;
+    inputs.identity = id.get();
+    inputs.identityChanges = id->changeCount();
+    inputs.consentChanges = KLVConsentSettingsUtil::changeCount();
+    inputs.settings = config.get();
+    inputs.settingsChanges = config->changeCount();
+    inputs.database = &db;
+    inputs.userAttributes = db.userAttributesVersion();
+    inputs.sessionNumber = persistedConfig_->sessionNumber();
+    inputs.sessionExpired = isSessionExpired();
+    inputs.timeZoneOffset = environment.timeZoneOffsetMinutes();
+    inputs.language = environment.userDefaultLanguage();
+    inputs.adCampaignInfoChanges = adCampaignInfoChanges_;
+    if (storedMetadata_ && storedMetadata_->inputs == inputs &&
+        (!storedMetadata_->tokenExpiration ||
+         platform::Clock::current().now() < *storedMetadata_->tokenExpiration)) {
+        return storedMetadata_;
+    }
+    storedMetadata_.reset();
+
+    Error error;
+    auto attributes = db.userAttributesIncludingInternal(true, &error);
+    if (!attributes) {
+        monitor().logWithLevel(kKLVLogErrorMonitored, 23067,
+                               "Data loss. Cannot query user properties. Error", error);
+    }
+    std::optional<double> tokenExpiration;
+    auto metadata = createRawEventMetadataWithUserAttributes(
+        attributes.value_or(std::vector<KLVUserAttribute>{}), &tokenExpiration);
+    if (!adCampaignInfoBufferCache_) {
+        adCampaignInfoBufferCache_ = persistedConfig_->adCampaignInfoBuffer();
+    }
+    if (const auto& buffer = *adCampaignInfoBufferCache_; buffer.getData()) {
+        if (!buffer.getData()->empty()) {
+            if (const auto info = KLVPBAdCampaignInfo::initWithBuffer(*buffer.getData())) {
+                NANOSetMessage(metadata, KLVPBMeasurementBundle::ad_campaign_info, *info);
+            }
+        }
+    }
+    auto made = std::make_shared<StoredMetadata>();
+    made->inputs = std::move(inputs);
+    made->tokenExpiration = tokenExpiration;
+    made->bytes = metadata.protoBuffer().value_or(platform::Data{});
+    made->fingerprint = klv_64LSBMD5(made->bytes);
+    made->hasResettableDeviceID =
+        NANOHasField(metadata, KLVPBMeasurementBundle::resettable_device_id);
+    // A record made without the user properties is used once: the next event reads them again.
+    if (attributes) storedMetadata_ = made;
+    return made;
+}
+
 std::int32_t KLVMeasurement::currentDayNumber() {
     if (!midnightOffsetCache_) midnightOffsetCache_ = persistedConfig_->midnightOffset();
     return KLVDayNumber(platform::Clock::current().now(), *midnightOffsetCache_);
@@ -123,6 +210,7 @@ void KLVMeasurement::writeFilteredEventOnWorkerQueue(KLVEvent event) {
     identity()->updateIdentifiers();
     if (isConversionName(event.name())) event.setConversion(true);
     database()->performTransaction([&] { return writeEventInTransaction(event); });
+    database()->noteEventsWritten(1);
 }
 
 bool KLVMeasurement::writeEventInTransaction(KLVEvent& event) {
@@ -243,15 +331,15 @@ bool KLVMeasurement::writeEvent(const KLVEvent& event, bool isPublicEvent, bool 
     KLVDatabase& db = *database();
     const auto config = remoteConfigInstance();
     Error queryError;
-    const auto aggregates = db.eventAggregatesWithName(event.name(), &queryError);
-    if (!aggregates && queryError != Error{}) {
+    const auto hasAggregates = db.hasEventAggregatesWithName(event.name(), &queryError);
+    if (!hasAggregates) {
         monitor().logWithLevel(kKLVLogErrorMonitored, 23063,
                                "Cannot query event aggregates. Name, error",
                                KLVDebugEventName(event.name()), queryError);
         return false;
     }
     Error error;
-    if (!aggregates) {
+    if (!*hasAggregates) {
         if (isPublicEvent) {
             const auto count = db.publicEventCount(&error);
             if (!count) {
@@ -274,42 +362,35 @@ bool KLVMeasurement::writeEvent(const KLVEvent& event, bool isPublicEvent, bool 
             return false;
         }
     }
-    if (identity()->shouldSetLastAdvertisingIDResetUserProperty()) {
+    // The identity is asked again only after it changed.
+    const auto id = identity();
+    const std::uint64_t identityChanges = id->changeCount();
+    if (!lastAdvertisingIDResetCache_ || lastAdvertisingIDResetCache_->first != identityChanges) {
+        lastAdvertisingIDResetCache_.emplace(identityChanges,
+                                             id->shouldSetLastAdvertisingIDResetUserProperty());
+    }
+    if (lastAdvertisingIDResetCache_->second) {
         setLastAdvertisingIDResetUserPropertyOnWorkerQueue();
     }
-    auto attributes = db.userAttributesIncludingInternal(true, &error);
-    if (!attributes) {
-        monitor().logWithLevel(kKLVLogErrorMonitored, 23067,
-                               "Data loss. Cannot query user properties. Error", error);
-    }
-    auto metadata = createRawEventMetadataWithUserAttributes(
-        attributes.value_or(std::vector<KLVUserAttribute>{}));
+    // A campaign's click goes into the metadata of this event already.
     if (const auto info = adCampaignInfoFromEvent(event)) {
         if (const auto bytes = info->protoBuffer()) {
             persistedConfig_->setAdCampaignInfoBuffer(*bytes);
             adCampaignInfoBufferCache_ = platform::Object(*bytes);
+            ++adCampaignInfoChanges_;
         }
     }
-    if (!adCampaignInfoBufferCache_) {
-        adCampaignInfoBufferCache_ = persistedConfig_->adCampaignInfoBuffer();
-    }
-    if (const auto& buffer = *adCampaignInfoBufferCache_; buffer.getData()) {
-        if (!buffer.getData()->empty()) {
-            if (const auto info = KLVPBAdCampaignInfo::initWithBuffer(*buffer.getData())) {
-                NANOSetMessage(metadata, KLVPBMeasurementBundle::ad_campaign_info, *info);
-            }
-        }
-    }
-    if (NANOHasField(metadata, KLVPBMeasurementBundle::resettable_device_id)) {
+    const auto stored = currentStoredMetadata();
+    const StoredMetadata& metadata = *stored;
+    if (metadata.hasResettableDeviceID) {
         if (persistedConfig_->unmatchedFirstOpenWithoutIDFA()) {
             logFirstOpenConsentedEvent(event.timestamp());
         }
     } else if (event.name() == "_f") {
         persistedConfig_->setUnmatchedFirstOpenWithoutIDFA(true);
     }
-    const auto metadataBytes = metadata.protoBuffer().value_or(platform::Data{});
-    const std::int64_t fingerprint = klv_64LSBMD5(metadataBytes);
-    if (!db.insertIfNotExistsRawEventMetadata(metadataBytes, fingerprint, &error)) {
+    const std::int64_t fingerprint = metadata.fingerprint;
+    if (!db.insertIfNotExistsRawEventMetadata(metadata.bytes, fingerprint, &error)) {
         monitor().logWithLevel(kKLVLogErrorMonitored, 23068,
                                "Data loss. Cannot record event metadata. Error", error);
         return false;

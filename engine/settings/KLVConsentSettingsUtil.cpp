@@ -1,5 +1,6 @@
 #include "engine/settings/KLVConsentSettingsUtil.h"
 
+#include <atomic>
 #include <map>
 #include <utility>
 
@@ -29,7 +30,11 @@ struct ConsentState {
 
 // The state and the queue that guards it. The queue is declared last so that it is destroyed
 // first: blocks still queued run while the state lives.
+// Process-wide, so that a state made anew never repeats a count an older one answered.
+std::atomic<std::uint64_t> gChangeCount{0};
+
 struct ConsentCenter {
+    ConsentCenter() { gChangeCount.fetch_add(1, std::memory_order_acq_rel); }
     ConsentState state;
     platform::SerialQueue queue{kQueueLabel};
 };
@@ -47,6 +52,7 @@ auto onQueue(F&& read) {
 template <typename F>
 void queued(F&& write) {
     auto& c = center();
+    gChangeCount.fetch_add(1, std::memory_order_acq_rel);
     c.queue.async([&state = c.state, write = std::forward<F>(write)]() mutable { write(state); });
 }
 
@@ -291,6 +297,11 @@ void KLVConsentSettingsUtil::setConsentSource(std::int64_t source) {
         s.consentSource = source;
         refreshDiagnosticSources(s, true);
     });
+}
+
+std::uint64_t KLVConsentSettingsUtil::changeCount() {
+    center();
+    return gChangeCount.load(std::memory_order_acquire);
 }
 
 void KLVConsentSettingsUtil::setVersion(std::int64_t version) {

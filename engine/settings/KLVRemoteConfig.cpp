@@ -390,6 +390,7 @@ KLVRemoteConfig::parseRemoteConfigFromMeasurementConfig(const KLVPBMeasurementCo
 
 void KLVRemoteConfig::applyParsedConfig(ParsedConfig parsed) {
     std::lock_guard lock(cacheMutex_);
+    changeCount_.fetch_add(1, std::memory_order_acq_rel);
     settings_.swap(parsed.settings);
     eventConfigs_.swap(parsed.eventConfigs);
     if (parsed.eventEditing) eventEditing_ = std::move(*parsed.eventEditing);
@@ -476,6 +477,7 @@ void KLVRemoteConfig::reset() {
     std::optional<KLVPBMeasurementConfig> oldConfig;
     {
         std::lock_guard lock(cacheMutex_);
+        changeCount_.fetch_add(1, std::memory_order_acq_rel);
         settings_.swap(oldSettings);
         eventConfigs_.swap(oldEventConfigs);
         dataControls_.swap(oldDataControls);
@@ -671,6 +673,7 @@ void KLVRemoteConfig::updateCachedExperimentFlags() {
     if (!experimentClient_) return;
     Object value = experimentClient_->objectForKeyedSubscript(kKLVRegionalDefaultsEnabledFlag);
     std::lock_guard lock(cacheMutex_);
+    changeCount_.fetch_add(1, std::memory_order_acq_rel);
     if (value.isNull()) {
         experimentFlags_.erase(kKLVRegionalDefaultsEnabledFlag);
     } else {

@@ -15,6 +15,7 @@
 // Each cache is rebuilt aside and swapped in under the object's lock, so a reader sees either the
 // old or the new contents, never a cache being emptied; everything handed out is a copy.
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -90,6 +91,10 @@ class KLVRemoteConfig : public KLVEClientDelegate,
 
     // The configuration's version; -1 without a configuration or version.
     std::int64_t version() const;
+    // Grows whenever the settings in force change (a configuration applied, a reset, new
+    // experiment flags): a reader that kept values derived from them may use them again while
+    // this stays the same.
+    std::uint64_t changeCount() const { return changeCount_.load(std::memory_order_acquire); }
     std::optional<std::string> uploadSubdomain() const;
     // Seconds since 1970 of the stored configuration; 0 on the default instance (logged), when
     // none is stored or the read fails (logged).
@@ -255,6 +260,7 @@ class KLVRemoteConfig : public KLVEClientDelegate,
 
     std::mutex snapshotMutex_;
     bool hasNewSnapshot_ = false;
+    std::atomic<std::uint64_t> changeCount_{0};
 };
 
 }  // namespace engine

@@ -185,7 +185,46 @@ bool KLVSqliteStore::configureJournal(Error* error) {
         return setDatabaseError(error, "set journal mode");
     }
     journal = Statement();
-    return executeSQL("PRAGMA synchronous=NORMAL", error);
+    if (!executeSQL("PRAGMA synchronous=NORMAL", error)) return false;
+    // Replaces the automatic checkpoint every 1000 log frames: see checkpoint().
+    sqlite3_wal_hook(sqliteHandle_, &walHook, this);
+    return true;
+}
+
+int KLVSqliteStore::walHook(void*, sqlite3* handle, const char* database, int frames) {
+    if (frames >= kCheckpointFrames) {
+        sqlite3_wal_checkpoint_v2(handle, database, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
+    }
+    return SQLITE_OK;
+}
+
+void KLVSqliteStore::setRowChangeHandler(RowChangeHandler handler) {
+    rowChangeHandler_ = std::move(handler);
+    if (!sqliteHandle_) return;
+    sqlite3_update_hook(sqliteHandle_, rowChangeHandler_ ? &updateHook : nullptr, this);
+}
+
+void KLVSqliteStore::updateHook(void* store, int operation, const char*, const char* table,
+                                sqlite3_int64) {
+    auto& self = *static_cast<KLVSqliteStore*>(store);
+    if (self.rowChangeHandler_ && table) self.rowChangeHandler_(operation, table);
+}
+
+std::int64_t KLVSqliteStore::lastInsertRowID() const {
+    return sqliteHandle_ ? sqlite3_last_insert_rowid(sqliteHandle_) : 0;
+}
+
+std::optional<std::int64_t> KLVSqliteStore::dataVersion() {
+    Statement statement = statementForQuery("PRAGMA data_version", nullptr, nullptr);
+    if (!statement || sqlite3_step(statement.get()) != SQLITE_ROW) return std::nullopt;
+    return sqlite3_column_int64(statement.get(), 0);
+}
+
+bool KLVSqliteStore::checkpoint() {
+    sequence_.check("checkpoint");
+    if (!sqliteHandle_ || group_) return false;
+    return sqlite3_wal_checkpoint_v2(sqliteHandle_, nullptr, SQLITE_CHECKPOINT_PASSIVE, nullptr,
+                                     nullptr) == SQLITE_OK;
 }
 
 void KLVSqliteStore::closeDatabase() {
@@ -250,6 +289,7 @@ KLVSqliteStore::Statement KLVSqliteStore::prepareSQL(const std::string& sql, boo
     const int rc = sqlite3_prepare_v3(sqliteHandle_, sql.data(), static_cast<int>(sql.size()),
                                       persistent ? SQLITE_PREPARE_PERSISTENT : 0, &raw, &tail);
     Statement statement = Statement::owned(raw);
+    if (raw && raw == lastBoundStatement_) lastBoundStatement_ = nullptr;
     if (rc != SQLITE_OK) {
         setDatabaseError(error, "prepare statement");
         return {};
@@ -313,6 +353,10 @@ bool KLVSqliteStore::bindValues(const ParameterValues& values, sqlite3_stmt* sta
             bound = setDatabaseError(error, "bind values");
         }
     }
+    if (group_ && !restoringGroup_ && !sqlite3_stmt_readonly(statement)) {
+        lastBoundStatement_ = statement;
+        lastBoundValues_ = values;
+    }
     return bound;
 }
 
@@ -364,15 +408,31 @@ bool KLVSqliteStore::executeSQLStatement(Statement statement, Error* error) {
     return stepToDone(statement.get(), "execute statement", error);
 }
 
+int KLVSqliteStore::stepStatement(sqlite3_stmt* statement) {
+    if (!group_ || restoringGroup_) return sqlite3_step(statement);
+    // SQLite may have dropped the transaction under an earlier statement that failed.
+    if (sqlite3_get_autocommit(sqliteHandle_) && !restoreGroup()) loseGroupWrites();
+    const int rc = sqlite3_step(statement);
+    if (group_ && rc == SQLITE_DONE && !sqlite3_stmt_readonly(statement)) {
+        KeptWrite write{sqlite3_sql(statement), {}};
+        if (statement == lastBoundStatement_) {
+            write.values = std::move(lastBoundValues_);
+            lastBoundStatement_ = nullptr;
+        }
+        group_->writes.push_back(std::move(write));
+    }
+    return rc;
+}
+
 bool KLVSqliteStore::stepToDone(sqlite3_stmt* statement, std::string_view operation, Error* error) {
-    if (sqlite3_step(statement) == SQLITE_DONE) return true;
+    if (stepStatement(statement) == SQLITE_DONE) return true;
     return setDatabaseError(error, operation);
 }
 
 bool KLVSqliteStore::readRows(sqlite3_stmt* statement, std::string_view operation,
                               const std::function<bool(sqlite3_stmt*)>& onRow, Error* error) {
     for (;;) {
-        const int rc = sqlite3_step(statement);
+        const int rc = stepStatement(statement);
         if (rc == SQLITE_DONE) return true;
         if (rc != SQLITE_ROW) return setDatabaseError(error, operation);
         if (!onRow(statement)) return true;
@@ -409,7 +469,9 @@ bool KLVSqliteStore::performTransactionWithError(Error* error, const std::functi
         !isOpen(error, "Database not open")) {
         return false;
     }
-    if (!beginTransaction()) {
+    // Inside a grouped transaction the block gets a savepoint of its own.
+    const bool inGroup = group_.has_value();
+    if (inGroup ? !beginGroupBlock() : !beginTransaction()) {
         return platform::fail(error,
                               klv_errorWithCode(3, "Failed to begin transaction",
                                                 monitorContextForDatabaseOperation("begin")));
@@ -424,6 +486,11 @@ bool KLVSqliteStore::performTransactionWithError(Error* error, const std::functi
     try {
         committed = block();
     } catch (...) {
+        if (inGroup) {
+            rollbackGroupSavepoint();
+            throw;
+        }
+        ++rollbackCount_;
         if (!rollbackTransaction()) {
             KLVMeasurementBase::monitor().logWithLevel(
                 kKLVLogErrorMonitored, 34009, "Failed to rollback transaction after exception");
@@ -433,10 +500,20 @@ bool KLVSqliteStore::performTransactionWithError(Error* error, const std::functi
     if (!committed) {
         if (outcome.code == 0 && outcome.domain.empty())
             outcome = klv_errorWithCode(3, "Transaction failed");
+        if (inGroup) {
+            rollbackGroupSavepoint();
+            return false;
+        }
+        ++rollbackCount_;
         if (!rollbackTransaction())
             KLVMeasurementBase::monitor().logWithLevel(kKLVLogErrorMonitored, 34011,
                                                        "Failed to rollback transaction");
         return false;
+    }
+    if (inGroup) {
+        releaseGroupBlock();
+        outcome = before;
+        return true;
     }
     if (endTransaction()) {
         outcome = before;
@@ -446,6 +523,7 @@ bool KLVSqliteStore::performTransactionWithError(Error* error, const std::functi
                                             monitorContextForDatabaseOperation("end transaction")));
     // A failed COMMIT (a deferred constraint, a busy file) leaves the transaction open; without
     // a rollback every later BEGIN would fail.
+    ++rollbackCount_;
     if (!sqlite3_get_autocommit(sqliteHandle_) && !rollbackTransaction()) {
         KLVMeasurementBase::monitor().logWithLevel(kKLVLogErrorMonitored, 34011,
                                                    "Failed to rollback transaction");
@@ -464,6 +542,101 @@ bool KLVSqliteStore::endTransaction() {
 
 bool KLVSqliteStore::rollbackTransaction() {
     return stepCachedStatement("ROLLBACK");
+}
+
+bool KLVSqliteStore::beginGroupedTransaction(Error* error) {
+    sequence_.check("beginGroupedTransaction");
+    if (!isOpen(error, "Database not open")) return false;
+    if (group_ || !beginTransaction()) {
+        return platform::fail(error,
+                              klv_errorWithCode(3, "Failed to begin transaction",
+                                                monitorContextForDatabaseOperation("begin")));
+    }
+    group_.emplace();
+    return true;
+}
+
+bool KLVSqliteStore::endGroupedTransaction(Error* error) {
+    sequence_.check("endGroupedTransaction");
+    if (!group_) return true;
+    bool committed = (!sqlite3_get_autocommit(sqliteHandle_) || restoreGroup()) && endTransaction();
+    if (!committed) {
+        // A commit that failed to write the log: once more, from the kept writes.
+        ++rollbackCount_;
+        if (!sqlite3_get_autocommit(sqliteHandle_)) rollbackTransaction();
+        committed = restoreGroup() && endTransaction();
+    }
+    if (!committed) {
+        platform::fail(error,
+                       klv_errorWithCode(3, "Failed to end transaction",
+                                         monitorContextForDatabaseOperation("end transaction")));
+        if (!sqlite3_get_autocommit(sqliteHandle_)) rollbackTransaction();
+        ++lostGroupCount_;
+    }
+    group_.reset();
+    lastBoundStatement_ = nullptr;
+    return committed;
+}
+
+bool KLVSqliteStore::restoreGroup() {
+    ++rollbackCount_;
+    if (!sqlite3_get_autocommit(sqliteHandle_)) rollbackTransaction();
+    restoringGroup_ = true;
+    bool restored = beginTransaction();
+    const auto& writes = group_->writes;
+    for (std::size_t i = 0; restored && i <= writes.size(); ++i) {
+        if (group_->savepointStart == i) restored = stepCachedStatement("SAVEPOINT klv_block");
+        if (!restored || i == writes.size()) break;
+        Statement statement = statementForQuery(writes[i].sql, &writes[i].values, nullptr);
+        restored = statement && sqlite3_step(statement.get()) == SQLITE_DONE;
+    }
+    restoringGroup_ = false;
+    if (!restored && !sqlite3_get_autocommit(sqliteHandle_)) rollbackTransaction();
+    return restored;
+}
+
+void KLVSqliteStore::loseGroupWrites() {
+    ++lostGroupCount_;
+    const bool inBlock = group_->savepointStart.has_value();
+    group_->writes.clear();
+    group_->savepointStart.reset();
+    if (!beginTransaction()) {
+        group_.reset();
+        return;
+    }
+    if (inBlock && stepCachedStatement("SAVEPOINT klv_block")) group_->savepointStart = 0;
+}
+
+bool KLVSqliteStore::beginGroupBlock() {
+    // Blocks do not nest here either.
+    if (sqlite3_get_autocommit(sqliteHandle_) && !restoreGroup()) loseGroupWrites();
+    if (!group_ || group_->savepointStart || !stepCachedStatement("SAVEPOINT klv_block")) {
+        return false;
+    }
+    group_->savepointStart = group_->writes.size();
+    return true;
+}
+
+void KLVSqliteStore::releaseGroupBlock() {
+    if (!group_) return;
+    group_->savepointStart.reset();
+    // Released into the group; a transaction SQLite dropped meanwhile comes back with the
+    // block's writes.
+    if (sqlite3_get_autocommit(sqliteHandle_) || !stepCachedStatement("RELEASE klv_block")) {
+        if (!restoreGroup()) loseGroupWrites();
+    }
+}
+
+void KLVSqliteStore::rollbackGroupSavepoint() {
+    ++rollbackCount_;
+    if (!group_ || !group_->savepointStart) return;
+    group_->writes.resize(*group_->savepointStart);
+    group_->savepointStart.reset();
+    if (sqlite3_get_autocommit(sqliteHandle_) || !stepCachedStatement("ROLLBACK TO klv_block") ||
+        !stepCachedStatement("RELEASE klv_block")) {
+        // The transaction is gone (or in doubt): back to where the block began.
+        if (!restoreGroup()) loseGroupWrites();
+    }
 }
 
 bool KLVSqliteStore::stepCachedStatement(const std::string& sql) {

@@ -71,6 +71,17 @@ class KLVSqliteStore {
     static bool deleteDatabaseFilesAtPath(const std::string& databasePath,
                                           platform::Error* error = nullptr);
     sqlite3* sqliteHandle() const { return sqliteHandle_; }
+    // The row ID of the last row inserted on this connection (0 before any).
+    std::int64_t lastInsertRowID() const;
+    // Changes when another connection (another process, a tool) committed to the file since the
+    // last call; nothing when it cannot be read.
+    std::optional<std::int64_t> dataVersion();
+    // Told of every row this connection inserts, updates or deletes (SQLITE_INSERT, _UPDATE or
+    // _DELETE, and the table), as the statement changes it: whatever mirrors table contents
+    // learns of every write, also of writes made by code that does not know of the mirror. A
+    // DELETE without a WHERE clause empties the table without telling. One handler at a time.
+    using RowChangeHandler = std::function<void(int operation, std::string_view table)>;
+    void setRowChangeHandler(RowChangeHandler handler);
     const std::string& databasePath() const { return databasePath_; }
 
     // --- Schema --------------------------------------------------------------------------------
@@ -131,6 +142,10 @@ class KLVSqliteStore {
     // INSERT OR REPLACE of the record's columns.
     bool upsertRecord(const Record& record, const std::string& tableName,
                       platform::Error* error = nullptr);
+    // One INSERT, UPDATE or DELETE statement with its `?` values, kept prepared: for the writes
+    // that recur with every event, whose text is fixed.
+    bool executeWrite(const std::string& sql, const ParameterValues& parameterValues,
+                      platform::Error* error = nullptr);
     // Sets the record's columns in the rows whose `columnName` equals `columnValue`.
     bool updateRecord(const Record& record, const std::string& tableName,
                       const std::string& columnName, const platform::Object& columnValue,
@@ -182,6 +197,32 @@ class KLVSqliteStore {
     bool endTransaction();
     bool rollbackTransaction();
 
+    // --- Grouped transactions ------------------------------------------------------------------
+
+    // One exclusive transaction for a run of blocks that would each have been a transaction of
+    // their own (events that arrived together): until endGroupedTransaction(),
+    // performTransactionWithError() runs its block in a savepoint, so that a block that fails
+    // rolls back its own writes and nothing else, and a nested call fails as a nested BEGIN would.
+    // Every write made meanwhile is also kept (its text and values): when SQLite itself drops
+    // the whole transaction (an I/O error, a full disk, a failed commit), the writes of the blocks
+    // that went through are made again in a new transaction before the next statement runs.
+    bool beginGroupedTransaction(platform::Error* error = nullptr);
+    // Commits the group; a failed commit is tried once more with the writes made again. False
+    // (with the error) when the group's writes are lost.
+    bool endGroupedTransaction(platform::Error* error = nullptr);
+    bool isInGroupedTransaction() const { return group_.has_value(); }
+    // Counts every roll-back: of a transaction, of a block's savepoint, of a transaction SQLite
+    // dropped itself. An owner that mirrors table contents in memory drops them when it changed.
+    std::uint64_t rollbackCount() const { return rollbackCount_; }
+    // Counts the times the writes of a grouped transaction could not be made again and were lost
+    // (the group then goes on in a new transaction).
+    std::uint64_t lostGroupCount() const { return lostGroupCount_; }
+    // Copies the write-ahead log into the database file as far as no reader holds it back. The
+    // log is otherwise copied only when it passes kCheckpointFrames, so that a commit stays one
+    // append to the log and its owner chooses when the copying and its syncs happen.
+    bool checkpoint();
+    static constexpr int kCheckpointFrames = 10000;
+
     // Statements kept prepared at most; texts beyond it are prepared for one use.
     static constexpr std::size_t kStatementCacheLimit = 64;
     std::size_t cachedStatementCount() const { return statementCache_.size(); }
@@ -232,6 +273,22 @@ class KLVSqliteStore {
     bool readRows(sqlite3_stmt* statement, std::string_view operation,
                   const std::function<bool(sqlite3_stmt*)>& onRow, platform::Error* error);
     Row rowFromStatement(sqlite3_stmt* statement) const;
+    // sqlite3_step, keeping a grouped transaction's writes (and restoring the transaction first
+    // when SQLite dropped it).
+    int stepStatement(sqlite3_stmt* statement);
+    // The group's transaction anew with its kept writes; false (nothing open) when that failed.
+    bool restoreGroup();
+    // After a failed restore: the kept writes are given up and the group goes on in a new
+    // transaction (or ends when none can begin).
+    void loseGroupWrites();
+    // A block's savepoint: begun (false when one is open or it cannot begin), released into the
+    // group, or rolled back, its writes undone and forgotten.
+    bool beginGroupBlock();
+    void releaseGroupBlock();
+    void rollbackGroupSavepoint();
+    static int walHook(void* store, sqlite3* handle, const char* database, int frames);
+    static void updateHook(void* store, int operation, const char* database, const char* table,
+                           long long rowID);  // sqlite3_int64
     std::optional<std::vector<ColumnDescription>> tableInfo(const std::string& tableName,
                                                             platform::Error* error);
     bool rebuildTable(const std::string& tableName, const ColumnInfoList& elementaryColumnInfo,
@@ -245,7 +302,26 @@ class KLVSqliteStore {
     std::string errorDescriptionForDatabaseOperation(std::string_view operation) const;
     std::string monitorContextForDatabaseOperation(std::string_view operation) const;
 
+    // A write of a grouped transaction: its text and the values bound to it.
+    struct KeptWrite {
+        std::string sql;
+        ParameterValues values;
+    };
+    struct Group {
+        std::vector<KeptWrite> writes;
+        // Where the open block's savepoint began in `writes`.
+        std::optional<std::size_t> savepointStart;
+    };
+
     sqlite3* sqliteHandle_ = nullptr;
+    std::optional<Group> group_;
+    bool restoringGroup_ = false;
+    // The values last bound, for the write they belong to.
+    sqlite3_stmt* lastBoundStatement_ = nullptr;
+    ParameterValues lastBoundValues_;
+    std::uint64_t rollbackCount_ = 0;
+    std::uint64_t lostGroupCount_ = 0;
+    RowChangeHandler rowChangeHandler_;
     KLVSequenceChecker sequence_;
     std::map<std::string, std::shared_ptr<CachedStatement>, std::less<>> statementCache_;
     const std::string databasePath_;

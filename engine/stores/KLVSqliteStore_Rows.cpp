@@ -69,6 +69,14 @@ bool KLVSqliteStore::upsertRecord(const Record& record, const std::string& table
     return executeSQLStatement(std::move(statement), error);
 }
 
+bool KLVSqliteStore::executeWrite(const std::string& sql, const ParameterValues& parameterValues,
+                                  Error* error) {
+    if (!isOpen(error, "Execute write failed. Database not open.")) return false;
+    Statement statement = statementForQuery(sql, &parameterValues, error);
+    if (!statement) return false;
+    return executeSQLStatement(std::move(statement), error);
+}
+
 bool KLVSqliteStore::updateRecord(const Record& record, const std::string& tableName,
                                   const std::string& columnName, const Object& columnValue,
                                   Error* error) {

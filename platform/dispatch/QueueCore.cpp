@@ -122,12 +122,14 @@ void QueueCore::setOwner(DispatchQueue* owner) {
     owner_.store(owner, std::memory_order_release);
 }
 
-bool QueueCore::post(Block block) {
+bool QueueCore::post(Block block, std::uint64_t* number) {
     // Notified under the lock: once the block is queued it may run and let its owner destroy the
     // queue, so the poster must not touch the queue after unlocking.
     std::lock_guard lock(mutex_);
     if (closed_) return false;
     blocks_.push_back(std::move(block));
+    const std::uint64_t posted = postedCount_.fetch_add(1, std::memory_order_acq_rel) + 1;
+    if (number) *number = posted;
     wake_.notify_all();
     return true;
 }

@@ -65,8 +65,11 @@ class QueueCore : public std::enable_shared_from_this<QueueCore> {
     DispatchQueue* owner() const;
     void setOwner(DispatchQueue* owner);
 
-    // Appends a block; false (and the block is dropped) once the queue is closed.
-    bool post(Block block);
+    // Appends a block; false (and the block is dropped) once the queue is closed. `number`, when
+    // given, receives the block's place in the count of blocks ever posted (1 for the first).
+    bool post(Block block, std::uint64_t* number = nullptr);
+    // The number of blocks ever posted: a posted block's number while none was posted after it.
+    std::uint64_t postedCount() const { return postedCount_.load(std::memory_order_acquire); }
     // The next block, or nothing when there is none (tryTake), when the queue is closed and
     // drained (takeWaiting), or when a stop was requested (takeWaiting with honourStop; the
     // request is consumed).
@@ -108,6 +111,7 @@ class QueueCore : public std::enable_shared_from_this<QueueCore> {
     std::deque<Block> blocks_;
     bool closed_ = false;
     bool stopRequested_ = false;
+    std::atomic<std::uint64_t> postedCount_{0};
     bool running_ = false;  // a block of a serial queue runs, on its worker or a sync() caller
     std::unordered_map<const QueueTimer*, std::weak_ptr<QueueTimer>> timers_;
 };

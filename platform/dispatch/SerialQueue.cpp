@@ -69,6 +69,16 @@ void SerialQueue::async(std::function<void()> block) {
     core_->post(std::move(block));
 }
 
+std::optional<std::uint64_t> SerialQueue::asyncNumbered(std::function<void()> block) {
+    std::uint64_t number = 0;
+    if (!core_->post(std::move(block), &number)) return std::nullopt;
+    return number;
+}
+
+std::uint64_t SerialQueue::postedCount() const {
+    return core_->postedCount();
+}
+
 void SerialQueue::sync(const std::function<void()>& block) {
     core_->sync(block);
 }

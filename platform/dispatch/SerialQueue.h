@@ -83,6 +83,13 @@ class SerialQueue : public DispatchQueue {
     const std::string& label() const override;
     bool isCurrent() const override;
 
+    // async() that answers the block's number in the count of blocks ever posted to this queue
+    // (async, sync and delayed blocks alike), or nothing when the queue takes no more blocks.
+    // While postedCount() still equals it, nothing was queued behind the block: work handed to it
+    // meanwhile keeps its place in the queue's order.
+    std::optional<std::uint64_t> asyncNumbered(std::function<void()> block);
+    std::uint64_t postedCount() const;
+
   private:
     std::shared_ptr<QueueCore> core_;
     std::thread worker_;

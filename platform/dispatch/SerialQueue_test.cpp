@@ -103,6 +103,32 @@ TEST(SerialQueueTest, SyncRunsOnTheCallerWhenIdleAndAfterEveryQueuedBlock) {
     EXPECT_EQ(order, (std::vector<std::string>{"idle sync", "queued", "busy sync"}));
 }
 
+TEST(SerialQueueTest, NumberedBlocksTellWhetherAnythingWasQueuedBehindThem) {
+    testkit::ScopedManualClock clock;
+    SerialQueue queue("numbered");
+    Semaphore release;
+    queue.async([&] { release.wait(); });  // holds the queue: nothing below runs inline
+    const auto first = queue.asyncNumbered([] {});
+    ASSERT_TRUE(first);
+    EXPECT_EQ(queue.postedCount(), *first);
+    // Every kind of block counts: another async one, a delayed one once it is due, a waiting
+    // sync one.
+    queue.async([] {});
+    EXPECT_EQ(queue.postedCount(), *first + 1);
+    queue.after(1, [] {});
+    EXPECT_EQ(queue.postedCount(), *first + 1);
+    std::thread waiter([&] { queue.sync([] {}); });
+    while (queue.postedCount() != *first + 2)
+        std::this_thread::yield();
+    release.signal();
+    waiter.join();
+    clock.advance(1);
+    EXPECT_EQ(queue.postedCount(), *first + 3);
+    const auto next = queue.asyncNumbered([] {});
+    ASSERT_TRUE(next);
+    EXPECT_EQ(*next, *first + 4);
+}
+
 TEST(SerialQueueTest, ExceptionInABlockIsLoggedAndTheQueueGoesOn) {
     LogCapture log;
     SerialQueue queue("throws");

@@ -50,6 +50,7 @@ std::vector<std::string> preferredLanguages() {
         if (auto tag = languageTagFromLocaleName(*value); !tag.empty()) languages.push_back(tag);
         break;
     }
+    if (languages.empty()) languages.emplace_back("en");
     return languages;
 }
 

@@ -37,8 +37,10 @@ TEST_F(SystemLocaleTest, PreferredLanguagesFollowTheEnvironment) {
         {{{"LANGUAGE", "de_AT:en"}, {"LANG", "fr_FR.UTF-8"}}, {"de-AT", "en"}},
         {{{"LANGUAGE", ""}, {"LC_ALL", "pt_BR.UTF-8"}, {"LANG", "fr_FR"}}, {"pt-BR"}},
         {{{"LC_MESSAGES", "sv_SE"}, {"LANG", "fr_FR"}}, {"sv-SE"}},
-        {{{"LANG", "C.UTF-8"}}, {}},
-        {{}, {}},
+        // The C locale and an empty environment name no language: the phone's default.
+        {{{"LANG", "C.UTF-8"}}, {"en"}},
+        {{{"LANGUAGE", "C"}, {"LC_ALL", "POSIX"}}, {"en"}},
+        {{}, {"en"}},
     };
     for (const auto& c : cases) {
         ProcessInfo::processInfo().setEnvironment(c.environment);
