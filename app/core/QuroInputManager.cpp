@@ -168,7 +168,7 @@ std::optional<InputError> QuroInputManager::parseInputs() {
         const auto& text = allTextFieldTexts[i];
         if (!contains(text, "/")) continue;
         isWithFraction = true;
-        QuroMathOperation::shared().withFraction = true;
+        operation().withFraction = true;
         if (countOf(text, "/") > 1) return errorForField(i, kInputParameterError);
     }
     for (std::size_t i = 0; i < allTextFieldTexts.size(); ++i) {

@@ -137,7 +137,7 @@ void QuroInputManager::eliminateDecimals() {
 void QuroInputManager::reduceFractions() {
     bool first = true;
     for (auto& term : allInputs) {
-        auto reduced = QuroMathOperation::shared().cancelDown(*term);
+        auto reduced = operation().cancelDown(*term);
         if (!reduced.term) continue;
         // The reduced term takes the old one's place; the old object itself is left as it was.
         const std::string typed = latexOfTerm(*term, true);

@@ -1,8 +1,8 @@
 #pragma once
 
-// The process-wide step buffer of the calculation under way, and the pieces from which steps are
-// written: numbers and terms as LaTeX. Every producer (input manager, arithmetic, rules) appends to
-// the one shared buffer; the calculate screen empties it around each calculation.
+// A step buffer, and the pieces from which steps are written: numbers and terms as LaTeX. A
+// calculation owns its buffer, into which its input manager and its rules append, and hands the
+// steps on with its result; the process-wide one is what the calculator shells hold.
 
 #include <cstdint>
 #include <optional>

@@ -106,6 +106,19 @@ void SolutionViewController::viewWillAppear(bool animated) {
     }
 }
 
+void SolutionViewController::showSolution(Solution solution) {
+    view();  // loads the page's table
+    solutionSteps = std::move(solution.solutionSteps);
+    tableView->reloadData();
+    chartSteps = std::move(solution.chartSteps);
+    manualImageName = std::move(solution.manualImageName);
+    configuredRowHeight = std::move(solution.configuredRowHeight);
+    tableView->rowHeight = solution.rowHeight;
+    if (tableView->numberOfSections() > 0 && tableView->numberOfRows(0) > 0) {
+        tableView->scrollToRow({0, 0}, platform::UITableViewScrollPosition::top, false);
+    }
+}
+
 std::optional<int> SolutionViewController::videoSection() const {
     if (solutionSteps.empty() || videoUrlStrings.empty()) return std::nullopt;
     return hasChartSection() ? 2 : 1;
