@@ -5,16 +5,16 @@
 #include <mutex>
 
 #include "app/charts/ChartTableViewCell.h"
+#include "app/screens/ManualViewController.h"
 #include "app/screens/SolutionStepTableViewCell.h"
 #include "app/screens/TableScreenshot.h"
+#include "app/screens/VideoTutorialCells.h"
 #include "app/services/AppAnalytics.h"
 #include "app/services/CalculationType.h"
 #include "app/services/ColorManager.h"
-#include "app/services/ManualViewController.h"
 #include "app/services/QuroColor.h"
 #include "app/services/RemoteConfigManager.h"
 #include "app/services/Texts.h"
-#include "app/services/VideoTutorialCells.h"
 #include "app/services/ViewControllerHelpers.h"
 #include "app/services/ViewManager.h"
 #include "platform/dispatch/SerialQueue.h"

@@ -1,4 +1,4 @@
-#include "app/services/QuroAdsViewController.h"
+#include "app/screens/QuroAdsViewController.h"
 
 #include "app/services/AppAnalytics.h"
 #include "app/services/AppIdentity.h"
