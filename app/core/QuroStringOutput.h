@@ -55,7 +55,4 @@ std::string latexOfTerm(const Digit& term, bool keepSigns = false);
 // The setting with which every computed number of a solution is printed.
 std::string latexOfNumber(double value);
 
-// Replaces every occurrence of `from` in `text` by `to`.
-std::string replacingOccurrences(std::string text, const std::string& from, const std::string& to);
-
 }  // namespace app
