@@ -41,7 +41,7 @@ class QuroFormulaUnit {
     // Reads "<fileName>.json" of the main bundle as an array of units. Fails with
     // FormulaError::configurationFailed when the resource is missing or unreadable, with the
     // decoder's error when it is no array of complete units; `units` is kept on failure.
-    bool loadUnits(const std::string& fileName, platform::Error* error = nullptr);
+    [[nodiscard]] bool loadUnits(const std::string& fileName, platform::Error* error = nullptr);
 
     // `text` with every whole-word occurrence of the default unit's key replaced by the target
     // unit's key (`useKey`) or LaTeX, inserted as it stands; unchanged without a target unit or

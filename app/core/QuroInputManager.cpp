@@ -4,6 +4,7 @@
 
 #include "app/core/NumberText.h"
 #include "app/core/QuroMathOperation.h"
+#include "app/core/Strings.h"
 #include "platform/foundation/SharedInstance.h"
 
 namespace app {
@@ -11,11 +12,6 @@ namespace {
 
 bool contains(const std::string& text, const std::string& part) {
     return text.find(part) != std::string::npos;
-}
-
-bool endsWith(const std::string& text, std::string_view suffix) {
-    return text.size() >= suffix.size() &&
-           text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
 }
 
 // Occurrences of a whole character. A UTF-8 sequence cannot start inside another character, so a
@@ -29,17 +25,6 @@ std::size_t countOf(const std::string& text, std::string_view character) {
     return count;
 }
 
-std::vector<std::string> splitDroppingEmpty(const std::string& text, char separator) {
-    std::vector<std::string> pieces;
-    std::size_t start = 0;
-    while (start <= text.size()) {
-        const auto end = std::min(text.find(separator, start), text.size());
-        if (end > start) pieces.push_back(text.substr(start, end - start));
-        start = end + 1;
-    }
-    return pieces;
-}
-
 std::string withoutBrackets(std::string text) {
     std::erase_if(text, [](char c) { return c == '(' || c == ')'; });
     return text;
@@ -47,8 +32,8 @@ std::string withoutBrackets(std::string text) {
 
 // "π" alone stands for 1π and "-π" for -1π; otherwise the factor is simply left out.
 std::string replacingFactor(const std::string& text, const std::string& factor) {
-    if (text == factor || text == "-" + factor) return replacingOccurrences(text, factor, "1");
-    return replacingOccurrences(text, factor, "");
+    if (text == factor || text == "-" + factor) return replaceAll(text, factor, "1");
+    return replaceAll(text, factor, "");
 }
 
 ParsedTerm failedTerm(std::string key) {
@@ -168,7 +153,7 @@ std::optional<InputError> QuroInputManager::parseInputs() {
         const auto& text = allTextFieldTexts[i];
         if (!contains(text, "/")) continue;
         isWithFraction = true;
-        QuroMathOperation::shared().withFraction = true;
+        operation().withFraction = true;
         if (countOf(text, "/") > 1) return errorForField(i, kInputParameterError);
     }
     for (std::size_t i = 0; i < allTextFieldTexts.size(); ++i) {
@@ -190,7 +175,7 @@ std::optional<InputError> QuroInputManager::parseField(std::size_t index) {
             std::string numeratorText = s;
             std::string denominatorText = "1";
             if (hasSlash) {
-                const auto pieces = splitDroppingEmpty(s, '/');
+                const auto pieces = splitDroppingEmpty(s, "/");
                 if (pieces.size() < 2) return errorForField(index, kFractionIncomplete);
                 numeratorText = pieces.front();
                 denominatorText = pieces.back();
@@ -251,7 +236,7 @@ ParsedConstants QuroInputManager::parseNaturalConstants(const std::string& text)
     if (count > 1) return {{}, kToManyNaturalConstantsInSubstring};
     if (count == 0) return {};
     const bool last = std::any_of(table.begin(), table.end(),
-                                  [&](const NaturalConstant& c) { return endsWith(text, c.key); });
+                                  [&](const NaturalConstant& c) { return text.ends_with(c.key); });
     if (!last) return {{}, kNaturalConstantInWrongPositionOfSubstring};
     NaturalConstants found;
     for (const auto& constant : table) {
@@ -267,7 +252,7 @@ ParsedVariable QuroInputManager::parseVariables(const std::string& text) const {
     if (count > 1) return {"", 0.0, kToManyVariablesInSubstring};
     if (count == 0) return {};
     const bool last = std::any_of(variableTable.begin(), variableTable.end(),
-                                  [&](std::string_view name) { return endsWith(text, name); });
+                                  [&](std::string_view name) { return text.ends_with(name); });
     // The grammar reports a misplaced variable with the key of a misplaced constant.
     if (!last) return {"", 0.0, kNaturalConstantInWrongPositionOfSubstring};
     for (const auto name : variableTable) {

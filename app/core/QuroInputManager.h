@@ -2,7 +2,7 @@
 
 // Turns the texts of a calculator's input fields into terms: checks that enough fields are filled,
 // reads every field by the term grammar, then shows what it read and rewrites the terms (decimals
-// into whole-number fractions, fractions reduced, signs normalised) as steps of the step buffer.
+// into whole-number fractions, fractions reduced, signs normalised) as steps of its step buffer.
 
 #include <optional>
 #include <string>
@@ -10,6 +10,7 @@
 
 #include "app/core/Digit.h"
 #include "app/core/QuroFormulaSymbol.h"
+#include "app/core/QuroMathOperation.h"
 #include "app/core/QuroStringOutput.h"
 #include "app/core/SolutionStep.h"
 
@@ -74,6 +75,14 @@ inline constexpr const char* kToManyVariablesInSubstring = "toManyVariablesInSub
 
 class QuroInputManager {
   public:
+    // Writes into the process-wide step buffer and arithmetic (whichever instances are current
+    // when it writes).
+    QuroInputManager() = default;
+    // Writes its steps into `outputHelper` and sets the fraction mode of `operation`: those of
+    // the calculation it reads the fields for, which outlive it.
+    QuroInputManager(QuroStringOutput& outputHelper, QuroMathOperation& operation)
+        : outputHelper_(&outputHelper), operation_(&operation) {}
+
     bool isTagUsed = false;
     std::vector<std::string> allTextFieldIds;
     std::vector<DigitRef> allInputs;
@@ -90,7 +99,12 @@ class QuroInputManager {
 
     static QuroInputManager& shared();
 
-    QuroStringOutput& outputHelper() const { return QuroStringOutput::shared(); }
+    QuroStringOutput& outputHelper() const {
+        return outputHelper_ ? *outputHelper_ : QuroStringOutput::shared();
+    }
+    QuroMathOperation& operation() const {
+        return operation_ ? *operation_ : QuroMathOperation::shared();
+    }
 
     // Reads and rewrites the fields. The lists of texts and identifiers have one entry per field;
     // at most one error is reported, and on an error no term is returned.
@@ -125,6 +139,9 @@ class QuroInputManager {
                                         const std::string& valueText, const Symbol& symbol);
 
   private:
+    QuroStringOutput* outputHelper_ = nullptr;
+    QuroMathOperation* operation_ = nullptr;
+
     std::optional<InputError> parseField(std::size_t index);
     InputError errorForField(std::size_t index, const char* key) const;
     void appendStep(std::string title, std::string latexString);

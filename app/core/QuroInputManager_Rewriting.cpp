@@ -9,6 +9,7 @@
 #include "app/core/QuroFormulaUnit.h"
 #include "app/core/QuroInputManager.h"
 #include "app/core/QuroMathOperation.h"
+#include "app/core/Strings.h"
 
 namespace app {
 namespace {
@@ -67,7 +68,7 @@ void QuroInputManager::addGivenValuesStep(bool isFirst) {
             // -Wrestrict overlap in the inlined insert at the front of a temporary.
             std::string placeholder = "%";
             placeholder += std::to_string(i);
-            text = replacingOccurrences(text, placeholder, pieces[i]);
+            text = replaceAll(text, placeholder, pieces[i]);
         }
         appendStep(title, text);
         return;
@@ -75,8 +76,7 @@ void QuroInputManager::addGivenValuesStep(bool isFirst) {
     for (std::size_t i = 0; i < pieces.size(); ++i) {
         const std::string entry = i < inputFormat.size() ? inputFormat[i] : "";
         const std::string unit = i < inputSymbols.size() ? unitText(inputSymbols[i]) : "";
-        appendStep(i == 0 ? title : "",
-                   replacingOccurrences(entry, "%0", pieces[i]) + " " + unit + "\n");
+        appendStep(i == 0 ? title : "", replaceAll(entry, "%0", pieces[i]) + " " + unit + "\n");
     }
 }
 
@@ -96,7 +96,7 @@ void QuroInputManager::resolveInputSymbols() {
             inputSymbols.emplace_back();
             continue;
         }
-        entry = replacingOccurrences(entry, name, found->latex);
+        entry = replaceAll(entry, name, found->latex);
         inputSymbols.push_back(*found);
     }
 }
@@ -127,7 +127,7 @@ void QuroInputManager::eliminateDecimals() {
     for (const auto& e : expansions) {
         const std::string entry = e.index < inputFormat.size() ? inputFormat[e.index] : "";
         const Symbol symbol = e.index < inputSymbols.size() ? inputSymbols[e.index] : Symbol{};
-        const std::string prefix = replacingOccurrences(entry, "%0", "");
+        const std::string prefix = replaceAll(entry, "%0", "");
         for (auto& step : steps) {
             step = postProcessStep(step, prefix, e.expansion + " = " + e.after, symbol);
         }
@@ -137,7 +137,7 @@ void QuroInputManager::eliminateDecimals() {
 void QuroInputManager::reduceFractions() {
     bool first = true;
     for (auto& term : allInputs) {
-        auto reduced = QuroMathOperation::shared().cancelDown(*term);
+        auto reduced = operation().cancelDown(*term);
         if (!reduced.term) continue;
         // The reduced term takes the old one's place; the old object itself is left as it was.
         const std::string typed = latexOfTerm(*term, true);
@@ -163,7 +163,7 @@ SolutionStep QuroInputManager::postProcessStep(const SolutionStep& step, const s
     if (latex == step.end() || latex->second.rfind(prefix, 0) != 0) return step;
     SolutionStep changed = step;
     changed[kStepLatexString] =
-        replacingOccurrences(latex->second, "\n", " = ") + valueText + " " + unitText(symbol);
+        replaceAll(latex->second, "\n", " = ") + valueText + " " + unitText(symbol);
     return changed;
 }
 

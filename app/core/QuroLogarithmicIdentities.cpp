@@ -66,7 +66,10 @@ IdentityResult QuroLogarithmicIdentities::calculateIdentity(
     }
     const int required = ruleIndex == static_cast<int>(LogarithmRule::powerBaseRule) ? 4 : 3;
 
-    QuroInputManager inputManager;
+    // Every calculation starts from an empty step buffer and decimal arithmetic.
+    output_ = QuroStringOutput();
+    operation_ = QuroMathOperation();
+    QuroInputManager inputManager(output_, operation_);
     auto processed =
         inputManager.processInput(texts, {}, ids, {rule ? rule->inputTemplate : ""}, true, false,
                                   false, FormatMode::formula, "", "", required, false, {});

@@ -1,7 +1,7 @@
 #pragma once
 
 // The app's calculator: applies one of six logarithm identities to the numbers the user typed and
-// writes the worked solution as titled LaTeX steps into the shared step buffer.
+// writes the worked solution as titled LaTeX steps, which its result carries.
 
 #include <initializer_list>
 #include <optional>
@@ -35,13 +35,16 @@ enum class LogarithmRule {
 
 inline constexpr int kLogarithmRuleCount = 6;
 
+// A calculator serves one calculation: its arithmetic and its step buffer are its own, so the
+// steps and the fraction mode of one calculation never reach another.
 class QuroLogarithmicIdentities {
   public:
     // The terms of the current calculation in the field order a, b, u, v.
     std::optional<std::vector<DigitRef>> allInputs;
 
-    QuroMathOperation& operation() const { return QuroMathOperation::shared(); }
-    QuroStringOutput& output() const { return QuroStringOutput::shared(); }
+    QuroMathOperation& operation() { return operation_; }
+    QuroStringOutput& output() { return output_; }
+    const QuroStringOutput& output() const { return output_; }
 
     // Reads the four fields with a fresh input manager and, when they are valid, runs the rule of
     // `ruleIndex`. An absent text counts as empty. Only the fields the rule uses are read.
@@ -59,6 +62,9 @@ class QuroLogarithmicIdentities {
     void powerBaseRule();
 
   private:
+    QuroMathOperation operation_;
+    QuroStringOutput output_;
+
     // Whether the terms at these positions exist and have a numerator; a rule run without them
     // (not through calculateIdentity) writes nothing.
     bool hasNumbers(std::initializer_list<std::size_t> positions) const;

@@ -150,7 +150,7 @@ TEST_F(QuroLogarithmicIdentitiesTest, InputErrorsStopBeforeTheRule) {
         EXPECT_EQ(result.errorFieldIds, c.fields);
         EXPECT_FALSE(result.latexString);
 
-        EXPECT_TRUE(QuroStringOutput::shared().solutionSteps.empty()) << "the rule did not run";
+        EXPECT_TRUE(calculator.output().solutionSteps.empty()) << "the rule did not run";
     }
 }
 
@@ -164,11 +164,33 @@ TEST_F(QuroLogarithmicIdentitiesTest, UnusedFieldsAreNotRead) {
 TEST_F(QuroLogarithmicIdentitiesTest, RuleSideEffects) {
     QuroMathOperation::shared().withFraction = false;
     calculate({"2", std::nullopt, "64", "3"}, 3);
-    EXPECT_TRUE(QuroMathOperation::shared().withFraction);
+    EXPECT_TRUE(calculator.operation().withFraction);
     ASSERT_TRUE(calculator.allInputs);
     const Digit& v = *calculator.allInputs->at(3);
     EXPECT_EQ(v.z, 1.0);  // the root rule leaves v inverted
     EXPECT_EQ(v.n, 3.0);
+}
+
+// A calculation keeps its steps and its fraction mode to itself: nothing process-wide changes,
+// and a second calculation, on the same calculator too, starts from nothing.
+TEST_F(QuroLogarithmicIdentitiesTest, ACalculationsStepsAndFractionModeAreItsOwn) {
+    const auto first = calculate({"2", std::nullopt, "1/2", "8"}, 0);
+    ASSERT_FALSE(first.errorText);
+    EXPECT_TRUE(QuroStringOutput::shared().solutionSteps.empty());
+    EXPECT_FALSE(QuroMathOperation::shared().withFraction);
+    EXPECT_EQ(calculator.output().solutionSteps, first.solutionSteps);
+
+    const auto failed = calculate({"2", std::nullopt, "4", ""}, 0);
+    ASSERT_TRUE(failed.errorText);
+    EXPECT_TRUE(calculator.output().solutionSteps.empty());
+    EXPECT_FALSE(calculator.operation().withFraction);
+
+    const auto second = calculate({"2", std::nullopt, "4", "8"}, 0);
+    QuroLogarithmicIdentities fresh;
+    const auto alone = fresh.calculateIdentity("2", "aTextField", std::nullopt, "bTextField", "4",
+                                               "uTextField", "8", "vTextField", 0);
+    EXPECT_EQ(second.solutionSteps, alone.solutionSteps);
+    EXPECT_EQ(stepsOf(second).front(), (Step{"Your Input", "\\log_{2}\\left(4\\cdot8\\right)"}));
 }
 
 TEST_F(QuroLogarithmicIdentitiesTest, UnknownRulesAndMissingTermsRunNothing) {
@@ -177,14 +199,14 @@ TEST_F(QuroLogarithmicIdentitiesTest, UnknownRulesAndMissingTermsRunNothing) {
     EXPECT_EQ(stepsOf(result), (std::vector<Step>{{"Your Input", ""}}));
     EXPECT_EQ(result.latexString, "");
 
-    QuroStringOutput::shared().solutionSteps.clear();
+    calculator.output().solutionSteps.clear();
     calculator.allInputs.reset();
     calculator.productRule();
 
     calculator.allInputs =
         std::vector<DigitRef>{makeDigit(), makeDigit(), makeDigit(), makeDigit()};
     calculator.changeOfBaseRule();
-    EXPECT_TRUE(QuroStringOutput::shared().solutionSteps.empty());
+    EXPECT_TRUE(calculator.output().solutionSteps.empty());
 }
 
 TEST_F(QuroLogarithmicIdentitiesTest, ConstantsKeepTheirValue) {

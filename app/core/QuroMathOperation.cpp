@@ -75,10 +75,6 @@ std::string formatted(const char* pattern, std::initializer_list<double> values)
     return text;
 }
 
-bool startsWith(const std::string& text, const char* prefix) {
-    return text.rfind(prefix, 0) == 0;
-}
-
 }  // namespace
 
 QuroMathOperation& QuroMathOperation::shared() {
@@ -215,8 +211,8 @@ RoundedValue QuroMathOperation::roundToDecimalPlaces(double x, int n) {
     if (last.empty() && point != std::string::npos) last = text.substr(0, point);
     const auto skip = static_cast<std::size_t>(n < 0 ? 0 : n);
     const std::string tail = skip < last.size() ? last.substr(skip) : "";
-    const bool unchanged = rounded == x || startsWith(tail, "0000");
-    return {rounded, !unchanged && !startsWith(tail, "9999")};
+    const bool unchanged = rounded == x || tail.starts_with("0000");
+    return {rounded, !unchanged && !tail.starts_with("9999")};
 }
 
 }  // namespace app

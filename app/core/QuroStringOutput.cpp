@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "app/core/NumberText.h"
+#include "app/core/Strings.h"
 #include "platform/foundation/SharedInstance.h"
 
 namespace app {
@@ -23,7 +24,7 @@ std::string concatenatedLatex(const NaturalConstants& constants) {
 // "1" and "-1" give way to what follows them ("\pi", "-x"); any other text gets it appended.
 std::string withFactor(const std::string& text, const std::string& factor,
                        const std::string& separator) {
-    if (text == "1" || text == "-1") return replacingOccurrences(text, "1", factor);
+    if (text == "1" || text == "-1") return replaceAll(text, "1", factor);
     return text + separator + factor;
 }
 
@@ -152,16 +153,6 @@ std::string latexOfTerm(const Digit& term, bool keepSigns) {
 
 std::string latexOfNumber(double value) {
     return QuroStringOutput::latexNumber(value, "", {}, "", 10, true, false);
-}
-
-std::string replacingOccurrences(std::string text, const std::string& from, const std::string& to) {
-    if (from.empty()) return text;
-    std::size_t position = 0;
-    while ((position = text.find(from, position)) != std::string::npos) {
-        text.replace(position, from.size(), to);
-        position += to.size();
-    }
-    return text;
 }
 
 }  // namespace app

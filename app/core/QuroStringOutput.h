@@ -1,8 +1,8 @@
 #pragma once
 
-// The process-wide step buffer of the calculation under way, and the pieces from which steps are
-// written: numbers and terms as LaTeX. Every producer (input manager, arithmetic, rules) appends to
-// the one shared buffer; the calculate screen empties it around each calculation.
+// A step buffer, and the pieces from which steps are written: numbers and terms as LaTeX. A
+// calculation owns its buffer, into which its input manager and its rules append, and hands the
+// steps on with its result; the process-wide one is what the calculator shells hold.
 
 #include <cstdint>
 #include <optional>
@@ -54,8 +54,5 @@ std::string latexOfTerm(const Digit& term, bool keepSigns = false);
 
 // The setting with which every computed number of a solution is printed.
 std::string latexOfNumber(double value);
-
-// Replaces every occurrence of `from` in `text` by `to`.
-std::string replacingOccurrences(std::string text, const std::string& from, const std::string& to);
 
 }  // namespace app

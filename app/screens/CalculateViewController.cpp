@@ -7,13 +7,13 @@
 #include "app/core/LocalizedString.h"
 #include "app/core/QuroLogarithmicIdentities.h"
 #include "app/screens/CalcManager.h"
+#include "app/screens/ManualViewController.h"
+#include "app/screens/RatingViewController.h"
 #include "app/screens/SolutionViewController.h"
 #include "app/services/AppAnalytics.h"
 #include "app/services/AppIdentity.h"
 #include "app/services/ColorManager.h"
-#include "app/services/ManualViewController.h"
 #include "app/services/QuroColor.h"
-#include "app/services/RatingViewController.h"
 #include "app/services/Texts.h"
 #include "app/services/ViewControllerHelpers.h"
 #include "app/services/ViewManager.h"
@@ -69,17 +69,9 @@ struct CalculatingScope {
     CalculatingScope& operator=(const CalculatingScope&) = delete;
 };
 
-void emptyStepBuffer(QuroStringOutput& output) {
-    output.solutionSteps.clear();
-    output.solutionStepCounter = 0;
-}
-
 }  // namespace
 
-CalculateViewController::CalculateViewController()
-    : outputHelper(QuroStringOutput::shared()),
-      basicOperationHelper(QuroMathOperation::shared()),
-      errorManager(ErrorManager::shared()) {}
+CalculateViewController::CalculateViewController() : errorManager(ErrorManager::shared()) {}
 
 void CalculateViewController::viewDidLoad() {
     AdHandlingViewController::viewDidLoad();
@@ -335,8 +327,6 @@ void CalculateViewController::clearAll() {
     }
     for (const auto& field : allFields)
         field->setText("");
-    basicOperationHelper.withFraction = false;
-    emptyStepBuffer(outputHelper);
     errorManager.updateFieldStates();
     auto& store = CalcManager::shared();
     store.currentCalculation.reset();
@@ -374,7 +364,6 @@ bool CalculateViewController::calculate() {
     texts.resize(4);
     const auto control = segmentedControl.lock();
     const int rule = control ? control->selectedSegmentIndex() : 0;
-    emptyStepBuffer(outputHelper);
     QuroLogarithmicIdentities identities;
     const auto result =
         identities.calculateIdentity(texts[0], kFieldIds[0], texts[1], kFieldIds[1], texts[2],
@@ -391,15 +380,12 @@ bool CalculateViewController::calculate() {
         return false;
     }
     storeCalculation(texts, result.latexString.value_or(""));
-    // The result page keeps its own copy: the buffer is emptied below.
-    const SolutionSteps steps = outputHelper.solutionSteps;
+    const SolutionSteps steps = result.solutionSteps.value_or(SolutionSteps{});
     presentSolution(steps, std::vector<ChartDataList>{}, std::string(kManualImageName),
                     std::nullopt, kSolutionRowHeight);
     AppAnalytics::logEventWithName(
         "quro_calculate", {{"solutionSteps", stepsAsArray(steps)},
                            {"solutionStepsCount", static_cast<std::int64_t>(steps.size())}});
-    basicOperationHelper.withFraction = false;
-    emptyStepBuffer(outputHelper);
     return true;
 }
 
@@ -426,16 +412,8 @@ void CalculateViewController::presentSolution(std::optional<SolutionSteps> steps
     const auto result =
         std::dynamic_pointer_cast<SolutionViewController>(tabs->viewControllers()[1]);
     if (!result || !steps) return;
-    result->view();  // loads the page's table
-    result->solutionSteps = std::move(*steps);
-    result->tableView->reloadData();
-    result->chartSteps = charts.value_or(std::vector<ChartDataList>{});
-    result->manualImageName = std::move(imageName);
-    result->configuredRowHeight = std::move(rowHeights);
-    result->tableView->rowHeight = rowHeight;
-    if (result->tableView->numberOfSections() > 0 && result->tableView->numberOfRows(0) > 0) {
-        result->tableView->scrollToRow({0, 0}, platform::UITableViewScrollPosition::top, false);
-    }
+    result->showSolution({std::move(*steps), charts.value_or(std::vector<ChartDataList>{}),
+                          std::move(imageName), std::move(rowHeights), rowHeight});
     tabs->select(1);
 }
 

@@ -12,8 +12,6 @@
 #include <vector>
 
 #include "app/core/ChartData.h"
-#include "app/core/QuroMathOperation.h"
-#include "app/core/QuroStringOutput.h"
 #include "app/core/SolutionStep.h"
 #include "app/screens/AdHandlingViewController.h"
 #include "app/screens/ErrorManager.h"
@@ -27,7 +25,6 @@ namespace app {
 
 inline constexpr char kMainStoryboard[] = "Main";
 inline constexpr char kManualImageName[] = "qz_info";
-inline constexpr double kSolutionRowHeight = 100.0;
 
 // True while a calculation runs; the keypad, back key, calculate and clear buttons and the menu
 // button then do nothing more. Main thread.
@@ -53,8 +50,8 @@ class CalculateViewController : public AdHandlingViewController,
     std::weak_ptr<platform::DTTextField> aTextField, bTextField, uTextField, vTextField;
     std::shared_ptr<platform::FlatButton> deleteButton;
     std::shared_ptr<platform::FlatButton> calculateButton;
-    QuroStringOutput& outputHelper;
-    QuroMathOperation& basicOperationHelper;
+    // A calculation brings its own step buffer and arithmetic; the screen holds only the error
+    // reporting.
     ErrorManager& errorManager;
     std::weak_ptr<platform::UITextField> currentTextField;
     int requiredAmountOfTextFields = 0;
@@ -82,6 +79,8 @@ class CalculateViewController : public AdHandlingViewController,
     // The calculate button's road: true when a solution was shown, false on an input error.
     bool calculate();
     void storeCalculation(const std::vector<std::string>& texts, const std::string& latexString);
+    // Hands the solution to the result page (page 1 of the tabs) and shows that page; nothing
+    // without that page or without steps.
     void presentSolution(std::optional<SolutionSteps> steps,
                          std::optional<std::vector<ChartDataList>> charts,
                          std::optional<std::string> imageName,

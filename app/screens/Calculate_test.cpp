@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "app/core/QuroStringOutput.h"
 #include "app/screens/CalcManager.h"
 #include "app/screens/ScreensTestSupport.h"
 #include "app/screens/SolutionStepTableViewCell.h"

@@ -2,6 +2,7 @@
 
 #include <iostream>
 
+#include "app/core/Strings.h"
 #include "app/services/AppAnalytics.h"
 #include "app/services/QuroColor.h"
 #include "app/services/Texts.h"
@@ -12,17 +13,7 @@
 namespace app {
 
 std::vector<std::string> splitErrorText(const std::string& text) {
-    std::vector<std::string> pieces;
-    const std::string separator = kErrorArgumentSeparator;
-    std::size_t start = 0;
-    while (true) {
-        const auto found = text.find(separator, start);
-        const auto piece = text.substr(start, found == std::string::npos ? found : found - start);
-        if (!piece.empty()) pieces.push_back(piece);
-        if (found == std::string::npos) break;
-        start = found + separator.size();
-    }
-    return pieces;
+    return splitDroppingEmpty(text, kErrorArgumentSeparator);
 }
 
 ErrorManager& ErrorManager::shared() {

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "app/core/Strings.h"
 #include "app/screens/ErrorManager.h"
 #include "app/screens/ScreensTestSupport.h"
 #include "app/services/QuroColor.h"

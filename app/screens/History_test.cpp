@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "app/screens/CalcManager.h"
+#include "app/screens/HistoryTableViewController.h"
 #include "app/services/ServicesTestSupport.h"
 #include "platform/foundation/SharedInstance.h"
 
@@ -120,6 +121,29 @@ TEST_F(StoreTest, ResetSeedsTheExample) {
             {"latexString", "\\log_{2^3}(4^6)"},
             {"solutionSteps", Array{}},
             {"setupParameter", Dictionary{{"inputCalculationSelection", 5}, {"appKey", "QZ"}}}}}));
+}
+
+// A picked record becomes the one the next calculate page restores, and the history hands the
+// showing of the pages to whoever framed it; a row that is gone, or no frame, shows nothing.
+TEST_F(StoreTest, APickedRecordIsSelectedAndThePagesAreShownByTheFrame) {
+    seed({"A", "B"});
+    auto history = std::make_shared<HistoryTableViewController>();
+    std::vector<platform::UIViewController*> shownFrom;
+    history->showCalculationPages = [&](platform::UIViewController& from) {
+        shownFrom.push_back(&from);
+    };
+    show(history);
+    history->openHistoryRecord(1);
+    auto& store = CalcManager::shared();
+    ASSERT_TRUE(store.currentSelectedCalculation);
+    EXPECT_EQ(store.currentSelectedCalculation->latexString, "B");
+    EXPECT_FALSE(defaults().objectForKey(kCurrentSelectedCalculationKey).isNull());
+    EXPECT_EQ(shownFrom, std::vector<platform::UIViewController*>{history.get()});
+    history->openHistoryRecord(2);
+    EXPECT_EQ(shownFrom.size(), 1u);
+    history->showCalculationPages = nullptr;
+    history->openHistoryRecord(0);
+    EXPECT_EQ(store.currentSelectedCalculation->latexString, "A");
 }
 
 }  // namespace

@@ -94,6 +94,29 @@ TEST_F(ResultTest, LongFormulasScrollSidewaysLeftOfTheFloatingButtons) {
     EXPECT_NE(driver_.screen().find(" offsetx=200"), std::string::npos);
 }
 
+// The page shows the solution it is given, all of it in place of the last one, from the top.
+TEST_F(ResultTest, AGivenSolutionReplacesStepsChartsHelpImageAndHeights) {
+    fill(12);
+    auto& table = *result_->tableView;
+    table.setContentOffset({0, 400});
+    result_->showSolution({{step("Only", "1")},
+                           {{std::make_shared<UnitCircleChartData>(1, 2, 3, 0, Quadrant::first)}},
+                           std::nullopt,
+                           std::map<int, double>{{0, 42}},
+                           60});
+    EXPECT_EQ(table.contentOffset().y, 0);
+    EXPECT_EQ(result_->numberOfRowsInSection(table, 0), 1);
+    EXPECT_EQ(result_->numberOfRowsInSection(table, 1), 1);
+    EXPECT_EQ(result_->heightForRowAt(table, {0, 0}), 42);
+    EXPECT_EQ(table.rowHeight, 60);
+    tabs_->select(0);
+    tabs_->select(1);
+    const auto screen = driver_.screen();
+    EXPECT_NE(screen.find("text=\"Only\""), std::string::npos) << screen;
+    EXPECT_TRUE(driver_.find(ViewQuery::byId("shareButton")));
+    EXPECT_FALSE(driver_.find(ViewQuery::byId("manualButton")));  // no help image
+}
+
 TEST_F(ResultTest, EmptyPageHidesShareAndDisablesItsTab) {
     tabs_->select(1);
     driver_.screen();

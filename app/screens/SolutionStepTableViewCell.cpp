@@ -3,16 +3,11 @@
 #include <array>
 #include <cctype>
 
+#include "app/core/Strings.h"
 #include "app/services/QuroColor.h"
-#include "app/services/Texts.h"
 
 namespace app {
 namespace {
-
-bool endsWith(const std::string& text, const std::string& suffix) {
-    return text.size() >= suffix.size() &&
-           text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
-}
 
 void dropTrailingZeroDecimal(std::string& s) {
     const auto found = s.find(".0");
@@ -37,7 +32,7 @@ void onePass(std::string& s) {
     }};
     for (const auto& [from, to] : kBefore)
         s = replaceAll(s, from, to);
-    if (endsWith(s, ".0")) s.erase(s.size() - 2);
+    if (s.ends_with(".0")) s.erase(s.size() - 2);
     dropTrailingZeroDecimal(s);
     static const std::array<std::pair<const char*, const char*>, 11> kAfter{{
         {"+-", "-"},
@@ -171,7 +166,7 @@ void SolutionStepTableViewCell::layoutSubviews() {
 
 void SolutionStepTableViewCell::setTitle(const std::string& title) {
     if (!stepTitleLabel) return;
-    if (endsWith(title, kBoldMarker)) {
+    if (title.ends_with(kBoldMarker)) {
         stepTitleLabel->setText(replaceAll(title, kBoldMarker, ""));
         stepTitleLabel->font = {"Avenir-Heavy", 14};
     } else {

@@ -5,16 +5,16 @@
 #include <mutex>
 
 #include "app/charts/ChartTableViewCell.h"
+#include "app/screens/ManualViewController.h"
 #include "app/screens/SolutionStepTableViewCell.h"
 #include "app/screens/TableScreenshot.h"
+#include "app/screens/VideoTutorialCells.h"
 #include "app/services/AppAnalytics.h"
 #include "app/services/CalculationType.h"
 #include "app/services/ColorManager.h"
-#include "app/services/ManualViewController.h"
 #include "app/services/QuroColor.h"
 #include "app/services/RemoteConfigManager.h"
 #include "app/services/Texts.h"
-#include "app/services/VideoTutorialCells.h"
 #include "app/services/ViewControllerHelpers.h"
 #include "app/services/ViewManager.h"
 #include "platform/dispatch/SerialQueue.h"
@@ -103,6 +103,19 @@ void SolutionViewController::viewWillAppear(bool animated) {
     view()->layoutIfNeeded();
     if (const auto toolbar = platform::toolbarController(*this)) {
         toolbar->toolbar()->setTitle(localized("Calculate Title"));
+    }
+}
+
+void SolutionViewController::showSolution(Solution solution) {
+    view();  // loads the page's table
+    solutionSteps = std::move(solution.solutionSteps);
+    tableView->reloadData();
+    chartSteps = std::move(solution.chartSteps);
+    manualImageName = std::move(solution.manualImageName);
+    configuredRowHeight = std::move(solution.configuredRowHeight);
+    tableView->rowHeight = solution.rowHeight;
+    if (tableView->numberOfSections() > 0 && tableView->numberOfRows(0) > 0) {
+        tableView->scrollToRow({0, 0}, platform::UITableViewScrollPosition::top, false);
     }
 }
 

@@ -23,6 +23,19 @@ inline constexpr char kSolutionStoryboard[] = "SolutionViewController";
 inline constexpr char kClearCurrentCalculationNotification[] =
     "ClearCurrentCalculationNotification";
 inline constexpr double kChartAnimationDelaySeconds = 0.5;
+// The height of a step row on the calculation's road.
+inline constexpr double kSolutionRowHeight = 100.0;
+
+// What the result page shows of one calculation: its steps, one chart row per chart list, the
+// help screen's image (none hides the help button), and the step rows' heights: those of
+// `configuredRowHeight` by row, `rowHeight` for the rest.
+struct Solution {
+    SolutionSteps solutionSteps;
+    std::vector<ChartDataList> chartSteps;
+    std::optional<std::string> manualImageName;
+    std::optional<std::map<int, double>> configuredRowHeight;
+    double rowHeight = kSolutionRowHeight;
+};
 
 class SolutionViewController : public AdHandlingViewController,
                                public platform::UITableViewDataSource,
@@ -35,6 +48,8 @@ class SolutionViewController : public AdHandlingViewController,
     std::weak_ptr<platform::FABButton> manualButton;
     std::weak_ptr<platform::UIView> bannerBackgroundView;
     std::shared_ptr<platform::NSLayoutConstraint> bottomBannerConstraint;
+    // What the page shows: set by showSolution, emptied by handleClearAllButton; the video links
+    // are fetched each time the page is about to appear.
     std::optional<std::map<int, double>> configuredRowHeight;
     std::optional<std::string> manualImageName;
     SolutionSteps solutionSteps;
@@ -45,6 +60,8 @@ class SolutionViewController : public AdHandlingViewController,
     void viewWillLayoutSubviews() override;
     void viewWillAppear(bool animated) override;
 
+    // Shows `solution` in place of what the page showed, from its first row.
+    void showSolution(Solution solution);
     void tappedShareButton();
     void manualButtonPressed();
     void handleClearAllButton();

@@ -2,6 +2,7 @@
 
 #include <mutex>
 
+#include "app/core/Strings.h"
 #include "app/services/AppIdentity.h"
 #include "app/services/ColorManager.h"
 #include "app/services/QuroColor.h"

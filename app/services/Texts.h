@@ -1,6 +1,6 @@
 #pragma once
 
-// Small text helpers of the services: localised lookups by key and placeholder replacement.
+// Localised lookups by key.
 
 #include <string>
 
@@ -8,8 +8,4 @@ namespace app {
 
 // The main bundle's text for `key`; the key itself when there is none.
 std::string localized(const std::string& key);
-// `text` with every occurrence of `placeholder` replaced by `value` (left to right, never
-// re-reading what was put in).
-std::string replaceAll(std::string text, const std::string& placeholder, const std::string& value);
-
 }  // namespace app

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "app/core/Strings.h"
 #include "platform/foundation/Text.h"
 
 namespace app {
@@ -13,17 +14,6 @@ namespace {
 constexpr char kLoadPolicyVar[] = "iv_load_policy";
 constexpr char kStartVar[] = "start";
 constexpr std::string_view kTimeMarker = "t=";
-
-std::vector<std::string> splitNonEmpty(std::string_view text, char separator) {
-    std::vector<std::string> pieces;
-    std::size_t start = 0;
-    while (start <= text.size()) {
-        const auto end = std::min(text.find(separator, start), text.size());
-        if (end > start) pieces.emplace_back(text.substr(start, end - start));
-        start = end + 1;
-    }
-    return pieces;
-}
 
 bool hasVideoIdLength(std::string_view id) {
     return platform::codePointCount(id) == kVideoIdLength;
@@ -51,7 +41,7 @@ std::optional<std::string> startTime(std::string piece) {
 }
 
 std::optional<VideoLink> watchLink(std::string_view rest) {
-    const auto pieces = splitNonEmpty(rest, '&');
+    const auto pieces = splitDroppingEmpty(rest, "&");
     const std::string id = pieces.empty() ? "" : pieces.front();
     if (!hasVideoIdLength(id)) return std::nullopt;
     VideoLink link{id, {{kLoadPolicyVar, 1}}};

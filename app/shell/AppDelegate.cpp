@@ -1,11 +1,11 @@
 #include "app/shell/AppDelegate.h"
 
 #include "app/screens/CalcManager.h"
+#include "app/screens/HistoryTableViewController.h"
 #include "app/services/AppAnalytics.h"
 #include "app/services/DsgvoManager.h"
 #include "app/services/OnboardingManager.h"
 #include "app/services/RemoteConfigManager.h"
-#include "app/shell/HistoryTableViewController.h"
 #include "engine/frontdoor/TRWAnalytics.h"
 #include "platform/dispatch/SerialQueue.h"
 #include "platform/foundation/UserDefaults.h"
@@ -18,7 +18,15 @@ void registerAppInterfaces() {
     registerCalculateInterface();
     registerSolutionInterface();
     registerLeftInterface();
-    registerHistoryInterface();
+    // A picked record opens on a new page chain, the drawer closed behind it.
+    registerHistoryInterface([](platform::UIViewController& history) {
+        const auto drawer = platform::navigationDrawerController(history);
+        if (!drawer) return;
+        std::weak_ptr<platform::NavigationDrawerController> weakDrawer = drawer;
+        drawer->transition(AppDelegate().appToolbarController(), [weakDrawer](bool) {
+            if (const auto d = weakDrawer.lock()) closeNavigationDrawer(*d);
+        });
+    });
 }
 
 namespace {

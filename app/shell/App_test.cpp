@@ -5,12 +5,12 @@
 #include <thread>
 
 #include "app/screens/CalcManager.h"
+#include "app/screens/HistoryTableViewController.h"
 #include "app/services/DsgvoManager.h"
 #include "app/services/OnboardingManager.h"
 #include "app/services/RemoteConfigManager.h"
 #include "app/services/ServicesTestSupport.h"
 #include "app/shell/AppDelegate.h"
-#include "app/shell/HistoryTableViewController.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/foundation/SharedInstance.h"
 #include "platform/kits/OnboardViewController.h"

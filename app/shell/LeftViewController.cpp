@@ -3,6 +3,7 @@
 #include <mutex>
 
 #include "app/screens/CalculateViewController.h"
+#include "app/screens/HistoryTableViewController.h"
 #include "app/services/AppAnalytics.h"
 #include "app/services/AppIdentity.h"
 #include "app/services/DsgvoManager.h"
@@ -12,7 +13,6 @@
 #include "app/services/Texts.h"
 #include "app/services/ViewControllerHelpers.h"
 #include "app/shell/AppDelegate.h"
-#include "app/shell/HistoryTableViewController.h"
 #include "app/shell/NavigationChrome.h"
 #include "platform/dispatch/SerialQueue.h"
 #include "platform/foundation/Bundle.h"

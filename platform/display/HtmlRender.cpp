@@ -4,12 +4,6 @@
 #include <numbers>
 #include <set>
 
-#include "platform/kits/MTMathUILabel.h"
-#include "platform/ui/UIControl.h"
-#include "platform/ui/UILabel.h"
-#include "platform/ui/UIScrollView.h"
-#include "platform/ui/UITextField.h"
-
 namespace platform {
 namespace {
 
@@ -104,29 +98,8 @@ std::string imageHtml(const DisplayItem& item, const HtmlRenderOptions& options)
            "\">" + escapeHtml(name) + "</span>";
 }
 
-struct TextLook {
-    UIFont font = UIFont::systemFont(17);
-    NSTextAlignment alignment = NSTextAlignment::left;
-    bool wraps = false;
-};
-
-TextLook textLook(const UIView& view) {
-    TextLook look;
-    if (auto* label = dynamic_cast<const UILabel*>(&view)) {
-        look.font = label->font;
-        look.alignment = label->textAlignment;
-        look.wraps = label->numberOfLines != 1;
-    } else if (auto* field = dynamic_cast<const UITextField*>(&view)) {
-        look.font = field->font;
-        look.alignment = field->textAlignment;
-    } else if (auto* button = dynamic_cast<const UIButton*>(&view)) {
-        look.font = button->titleFont;
-        look.alignment = NSTextAlignment::center;
-    }
-    return look;
-}
-
-std::string textHtml(const DisplayItem& item, const TextLook& look) {
+std::string textHtml(const DisplayItem& item) {
+    const TextStyle& look = item.style;
     std::string style = "position:absolute;" + boxStyle(item.rect) + "color:" + css(item.color) +
                         ";" + fontStyle(look.font) + alignStyle(look.alignment);
     style += look.wraps ? "white-space:pre-wrap;overflow-wrap:anywhere;"
@@ -134,10 +107,11 @@ std::string textHtml(const DisplayItem& item, const TextLook& look) {
     return "<div class=\"text\" style=\"" + style + "\">" + escapeHtml(item.text) + "</div>";
 }
 
-std::string latexHtml(const DisplayItem& item, CGFloat fontSize) {
+std::string latexHtml(const DisplayItem& item) {
     return "<span class=\"tex\" data-tex=\"" + escapeHtml(item.text) +
            "\" style=\"position:absolute;" + boxStyle(item.rect) + "color:" + css(item.color) +
-           ";font-size:" + px(fontSize) + "\">" + escapeHtml(item.text) + "</span>";
+           ";font-size:" + px(item.style.font.pointSize) + "\">" + escapeHtml(item.text) +
+           "</span>";
 }
 
 void renderView(const UIView& view, CGPoint parentOffset, const HtmlRenderOptions& options,
@@ -162,8 +136,7 @@ void renderView(const UIView& view, CGPoint parentOffset, const HtmlRenderOption
                  px(layer.shadowOffset.height) + " " + px(layer.shadowRadius) + " " +
                  css(layer.shadowColor->withAlphaComponent(layer.shadowOpacity).resolved()) + ";";
     }
-    if (view.clipsToBounds() || dynamic_cast<const UIScrollView*>(&view))
-        style += "overflow:hidden;";
+    if (view.clipsContent()) style += "overflow:hidden;";
     out += "<div data-type=\"" + escapeHtml(view.className()) + "\"";
     if (!view.accessibilityIdentifier.empty())
         out += " data-id=\"" + escapeHtml(view.accessibilityIdentifier) + "\"";
@@ -174,7 +147,7 @@ void renderView(const UIView& view, CGPoint parentOffset, const HtmlRenderOption
     CGPoint origin = view.bounds().origin;
     CGContext ctx;
     ctx.translate(-origin.x, -origin.y);
-    view.draw(ctx, view.bounds());
+    view.drawContent(ctx);
     std::set<const CALayer*> viewLayers;
     for (const auto& sub : view.subviews())
         viewLayers.insert(sub->layer().get());
@@ -186,9 +159,6 @@ void renderView(const UIView& view, CGPoint parentOffset, const HtmlRenderOption
         ctx.translate(-dx, -dy);
     }
     std::vector<DisplayItem> shapes;
-    TextLook look = textLook(view);
-    CGFloat texSize = 20;
-    if (auto* math = dynamic_cast<const MTMathUILabel*>(&view)) texSize = math->fontSize;
     std::string content;
     for (const auto& item : ctx.items()) {
         switch (item.kind) {
@@ -197,10 +167,10 @@ void renderView(const UIView& view, CGPoint parentOffset, const HtmlRenderOption
                 if (item.rotation != 0)
                     shapes.push_back(item);
                 else
-                    content += textHtml(item, look);
+                    content += textHtml(item);
                 break;
             case DisplayItem::Kind::latex:
-                content += latexHtml(item, texSize);
+                content += latexHtml(item);
                 break;
             case DisplayItem::Kind::image:
                 content += imageHtml(item, options);

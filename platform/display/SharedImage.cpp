@@ -48,10 +48,6 @@ constexpr char kTypesetScript[] = R"JS(
 })();
 )JS";
 
-bool startsWith(std::string_view text, std::string_view prefix) {
-    return text.substr(0, prefix.size()) == prefix;
-}
-
 }  // namespace
 
 std::string readableMath(const std::string& latex) {
@@ -69,7 +65,7 @@ std::string readableMath(const std::string& latex) {
         if (s[i] == '\\') {
             bool known = false;
             for (const auto& [command, text] : kCommands) {
-                if (!startsWith(s.substr(i), command)) continue;
+                if (!s.substr(i).starts_with(command)) continue;
                 const std::size_t after = i + command.size();
                 if (after < s.size() && std::isalpha(static_cast<unsigned char>(s[after])) &&
                     std::isalpha(static_cast<unsigned char>(command.back())))

@@ -18,6 +18,7 @@
 #include "platform/ui/UIAlertController.h"
 #include "platform/ui/UIControl.h"
 #include "platform/ui/UILabel.h"
+#include "platform/ui/UIScrollView.h"
 #include "platform/ui/UITestSupport.h"
 #include "platform/ui/UITextField.h"
 #include "testkit/RawSocket.h"
@@ -508,6 +509,43 @@ TEST_F(WebDisplayTest, HtmlShowsVisibleViewsWithTheirLook) {
     EXPECT_NE(html.find("data-type=\"UIView\" style=\"position:absolute;left:0px;top:200px;"
                         "width:100px;height:44px;background:rgba(0,0,255,0.5);\""),
               std::string::npos);
+}
+
+// Each text is set as the view that drew it sets it, the formula at its label's size; a view
+// that scrolls cuts off what lies outside it.
+TEST(HtmlRenderTest, TextsFollowTheStyleTheirViewsDrewThemIn) {
+    auto root = std::make_shared<UIView>(CGRect{0, 0, 300, 300});
+    auto button = UIButton::systemButton("Go");
+    button->setFrame({0, 0, 100, 40});
+    button->titleFont = {"Menlo-Bold", 12};
+    auto wrapping = std::make_shared<UILabel>(CGRect{0, 50, 100, 40});
+    wrapping->setText("two lines");
+    wrapping->numberOfLines = 0;
+    wrapping->textAlignment = NSTextAlignment::right;
+    auto field = std::make_shared<UITextField>(CGRect{0, 100, 100, 40});
+    field->setText("7");
+    field->font = {"Avenir-Light", 13};
+    auto scroll = std::make_shared<UIScrollView>(CGRect{0, 150, 100, 40});
+    auto formula = std::make_shared<MTMathUILabel>(CGRect{0, 0, 100, 40});
+    formula->setLatex("x^2");
+    formula->fontSize = 14;
+    scroll->addSubview(formula);
+    for (const auto& v : {std::shared_ptr<UIView>(button), std::shared_ptr<UIView>(wrapping),
+                          std::shared_ptr<UIView>(field), std::shared_ptr<UIView>(scroll)})
+        root->addSubview(v);
+    const std::string html = renderHtml(*root);
+    const char* expected[] = {
+        "font:700 12px monospace;text-align:center;white-space:pre;line-height:40px;\">Go<",
+        "font:400 17px system-ui,sans-serif;text-align:right;white-space:pre-wrap;"
+        "overflow-wrap:anywhere;\">two lines<",
+        "font:300 13px sans-serif;text-align:left;white-space:pre;line-height:40px;\">7<",
+        "<div data-type=\"UIScrollView\" style=\"position:absolute;left:0px;top:150px;"
+        "width:100px;height:40px;overflow:hidden;\">",
+        "<span class=\"tex\" data-tex=\"x^2\" style=\"position:absolute;left:0px;top:0px;"
+        "width:100px;height:40px;color:rgba(0,0,0,1);font-size:14px\">x^2</span>",
+    };
+    for (const char* part : expected)
+        EXPECT_NE(html.find(part), std::string::npos) << part << "\n" << html;
 }
 
 }  // namespace

@@ -18,11 +18,12 @@ class FileAttributes {
     virtual ~FileAttributes() = default;
 
     // Marks the file or directory as excluded from (or included in) device backup.
-    virtual bool setExcludedFromBackup(const std::filesystem::path& path, bool excluded,
-                                       Error* error) = 0;
+    [[nodiscard]] virtual bool setExcludedFromBackup(const std::filesystem::path& path,
+                                                     bool excluded, Error* error) = 0;
     // Whether the file is marked immutable; nullopt with the error when that cannot be read.
     virtual std::optional<bool> isImmutable(const std::filesystem::path& path, Error* error) = 0;
-    virtual bool setImmutable(const std::filesystem::path& path, bool immutable, Error* error) = 0;
+    [[nodiscard]] virtual bool setImmutable(const std::filesystem::path& path, bool immutable,
+                                            Error* error) = 0;
 
     // The installed implementation; never null.
     static std::shared_ptr<FileAttributes> current();

@@ -24,10 +24,10 @@ inline constexpr std::uintmax_t kMaxReadFileBytes = 256u << 20;
 // mix, even across a crash or power loss: the bytes go to a temporary file in the same
 // directory, which is flushed to disk and renamed over `path`; the directory is flushed after.
 // The file is created readable and writable by the owner only. The directory must exist.
-bool writeFileAtomically(const std::filesystem::path& path, std::string_view bytes,
-                         Error* error = nullptr);
-bool writeFileAtomically(const std::filesystem::path& path, const Data& bytes,
-                         Error* error = nullptr);
+[[nodiscard]] bool writeFileAtomically(const std::filesystem::path& path, std::string_view bytes,
+                                       Error* error = nullptr);
+[[nodiscard]] bool writeFileAtomically(const std::filesystem::path& path, const Data& bytes,
+                                       Error* error = nullptr);
 
 // The whole content of a file; nullopt with an error when it cannot be read or is larger than
 // `maxBytes` (kFileReadTooLargeError).
@@ -42,10 +42,10 @@ bool fileExists(const std::filesystem::path& path, bool* isDirectory = nullptr);
 
 // Removes a file, or a directory with everything in it. A missing item is an error
 // (kFileNoSuchFileError), as on the phone.
-bool removeItem(const std::filesystem::path& path, Error* error = nullptr);
+[[nodiscard]] bool removeItem(const std::filesystem::path& path, Error* error = nullptr);
 
 // Creates `path` and any missing parents; an existing directory is success.
-bool createDirectories(const std::filesystem::path& path, Error* error = nullptr);
+[[nodiscard]] bool createDirectories(const std::filesystem::path& path, Error* error = nullptr);
 
 // What identifies one version of a file, to notice that another process replaced it.
 struct FileSignature {
@@ -89,8 +89,8 @@ namespace detail {
 // rename. Returning false stops there as a crash would: the temporary file stays behind and the
 // target keeps its old content.
 using BeforeRenameHook = std::function<bool(const std::filesystem::path& temporary)>;
-bool writeFileAtomically(const std::filesystem::path& path, std::string_view bytes, Error* error,
-                         const BeforeRenameHook& beforeRename);
+[[nodiscard]] bool writeFileAtomically(const std::filesystem::path& path, std::string_view bytes,
+                                       Error* error, const BeforeRenameHook& beforeRename);
 
 }  // namespace detail
 

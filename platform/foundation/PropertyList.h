@@ -45,7 +45,7 @@ std::optional<Object> readPropertyListFile(const std::filesystem::path& path,
                                            PropertyListFormat* format = nullptr);
 
 // Whether `object` can be written as a property list; the error says what cannot.
-bool isValidPropertyList(const Object& object, Error* error = nullptr);
+[[nodiscard]] bool isValidPropertyList(const Object& object, Error* error = nullptr);
 
 std::optional<Data> writePropertyList(const Object& object, PropertyListFormat format,
                                       Error* error = nullptr);

@@ -18,6 +18,8 @@ class MTMathUILabel : public UIView {
     // typesets it): a container this wide shows the whole formula.
     CGSize sizeThatFits(CGSize size) const override;
     void draw(CGContext& ctx, CGRect rect) const override;
+    // The formula is set at `fontSize`.
+    TextStyle textStyle() const override { return {UIFont::systemFont(fontSize)}; }
     void describe(ViewDescription& d) const override;
 
   private:

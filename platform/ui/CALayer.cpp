@@ -104,6 +104,7 @@ void CGContext::restoreGState() {
     if (saved_.empty()) return;
     origin_ = saved_.back().origin;
     rotation_ = saved_.back().rotation;
+    style_ = std::move(saved_.back().style);
     saved_.pop_back();
 }
 
@@ -131,11 +132,15 @@ void CGContext::shadow(CGRect rect, const UIColor& color, CGFloat radius) {
 }
 
 void CGContext::drawText(const std::string& text, CGRect rect, const UIColor& color) {
-    record({DisplayItem::Kind::text, abs(rect), color.resolved(), 0, text, {}, {}});
+    DisplayItem item{DisplayItem::Kind::text, abs(rect), color.resolved(), 0, text, {}, {}};
+    item.style = style_;
+    record(std::move(item));
 }
 
 void CGContext::drawLatex(const std::string& latex, CGRect rect, const UIColor& color) {
-    record({DisplayItem::Kind::latex, abs(rect), color.resolved(), 0, latex, {}, {}});
+    DisplayItem item{DisplayItem::Kind::latex, abs(rect), color.resolved(), 0, latex, {}, {}};
+    item.style = style_;
+    record(std::move(item));
 }
 
 void CGContext::drawImage(const UIImage& image, CGRect rect) {
@@ -295,6 +300,7 @@ void CALayer::render(CGContext& ctx) const {
     }
     CGContext turned;
     turned.translate(ctx.origin().x, ctx.origin().y);
+    turned.setTextStyle(ctx.textStyle());
     renderUnrotated(turned);
     const CGPoint centre{ctx.origin().x + frame.width() / 2, ctx.origin().y + frame.height() / 2};
     for (auto& item : turned.takeItems())
@@ -314,12 +320,15 @@ void CALayer::renderUnrotated(CGContext& ctx) const {
     if (contents) ctx.drawImage(*contents, local);
     drawInContext(ctx);
     if (drawDelegate) drawDelegate(ctx);
+    // Sublayers that belong to no view of their own draw their texts in this layer's style.
+    const TextStyle style = ctx.textStyle();
     for (const auto& layer : sublayers_) {
         CGFloat dx = layer->frame.minX() - boundsOrigin.x,
                 dy = layer->frame.minY() - boundsOrigin.y;
         ctx.translate(dx, dy);
         layer->render(ctx);
         ctx.translate(-dx, -dy);
+        ctx.setTextStyle(style);
     }
     if (borderWidth > 0 && borderColor) ctx.stroke(local, *borderColor, borderWidth, cornerRadius);
 }

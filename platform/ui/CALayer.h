@@ -46,6 +46,15 @@ struct UIBezierPath {
     CGRect bounds() const;
 };
 
+// How a text is set: its font, its alignment in its box, and whether it wraps at the box's width
+// (one line otherwise). A formula is set at the font's size.
+struct TextStyle {
+    UIFont font = UIFont::systemFont(17);
+    NSTextAlignment alignment = NSTextAlignment::left;
+    bool wraps = false;
+    bool operator==(const TextStyle&) const = default;
+};
+
 struct DisplayItem {
     enum class Kind { fill, border, shadow, text, latex, image, path };
     Kind kind = Kind::fill;
@@ -60,14 +69,16 @@ struct DisplayItem {
     // (clockwise on screen) about `pivot`; `rect` and `points` are where it lies unturned.
     CGFloat rotation = 0;
     CGPoint pivot{};
+    TextStyle style{};  // texts and LaTeX: the style of the context they were drawn in
     bool operator==(const DisplayItem&) const = default;
     // Moves the item with everything it is placed by.
     void offsetBy(CGFloat dx, CGFloat dy);
 };
 
 // Records drawing; coordinates given to it are relative to the current transform: an origin
-// and a turn, changed by translate() and rotate() and kept by saveGState() until
-// restoreGState(). Drawing a rendered image copies its display list to where the image goes.
+// and a turn, changed by translate() and rotate() and kept with the text style by saveGState()
+// until restoreGState(). Texts and LaTeX are recorded with the current text style. Drawing a
+// rendered image copies its display list to where the image goes.
 class CGContext {
   public:
     // Moves the origin by (dx, dy) along the current (possibly turned) axes.
@@ -76,10 +87,12 @@ class CGContext {
     void rotate(CGFloat angle);
     // Pushes the current transform; restoreGState() pops it (an unbalanced restore does
     // nothing).
-    void saveGState() { saved_.push_back({origin_, rotation_}); }
+    void saveGState() { saved_.push_back({origin_, rotation_, style_}); }
     void restoreGState();
     CGPoint origin() const { return origin_; }
     CGFloat rotation() const { return rotation_; }
+    const TextStyle& textStyle() const { return style_; }
+    void setTextStyle(TextStyle style) { style_ = std::move(style); }
     void fill(CGRect rect, const UIColor& color, CGFloat radius = 0);
     void stroke(CGRect rect, const UIColor& color, CGFloat width, CGFloat radius = 0);
     void shadow(CGRect rect, const UIColor& color, CGFloat radius);
@@ -97,12 +110,14 @@ class CGContext {
     struct State {
         CGPoint origin;
         CGFloat rotation;
+        TextStyle style;
     };
     CGRect abs(CGRect r) const { return r.offsetBy(origin_.x, origin_.y); }
     // Records an item placed at the current origin, with the current turn.
     void record(DisplayItem item);
     CGPoint origin_;
     CGFloat rotation_ = 0;
+    TextStyle style_;
     std::vector<State> saved_;
     std::vector<DisplayItem> items_;
 };

@@ -60,6 +60,8 @@ class UIColor {
     std::optional<RGBA> dark_;
 };
 
+enum class NSTextAlignment { left, center, right, justified, natural };
+
 struct UIFont {
     std::string name = "System";
     CGFloat pointSize = 17;

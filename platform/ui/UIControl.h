@@ -56,6 +56,7 @@ class UIButton : public UIControl {
     // empty for every other button.
     std::string role;
     void draw(CGContext& ctx, CGRect rect) const override;
+    TextStyle textStyle() const override { return {titleFont, NSTextAlignment::center, false}; }
     void describe(ViewDescription& d) const override;
 
   private:

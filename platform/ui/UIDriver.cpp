@@ -27,7 +27,7 @@ CGRect visibleRect(const UIView& view, const UIWindow& window) {
     r = {r.minX(), r.minY(), view.bounds().width(), view.bounds().height()};
     for (const UIView* v = &view; v; v = v->superview().get()) {
         if (v->isHidden() || v->alpha() < 0.01) return {};
-        if (v != &view && (v->clipsToBounds() || dynamic_cast<const UIScrollView*>(v))) {
+        if (v != &view && v->clipsContent()) {
             CGRect clip = v->convert(v->bounds(), nullptr);
             clip = {clip.minX(), clip.minY(), v->bounds().width(), v->bounds().height()};
             if (!r.intersects(clip)) return {};

@@ -7,8 +7,6 @@
 
 namespace platform {
 
-enum class NSTextAlignment { left, center, right, justified, natural };
-
 // The size one line of `text` takes in `font`. A model of text metrics, the one label layout
 // uses: half an em per character (code point), 1.2 em per line.
 CGSize textSize(const std::string& text, const UIFont& font);
@@ -30,6 +28,7 @@ class UILabel : public UIView {
     // at blanks to that width (at most numberOfLines lines, when not 0).
     CGSize sizeThatFits(CGSize size) const override;
     void draw(CGContext& ctx, CGRect rect) const override;
+    TextStyle textStyle() const override { return {font, textAlignment, numberOfLines != 1}; }
     void describe(ViewDescription& d) const override;
 
   private:

@@ -43,6 +43,7 @@ class UIScrollView : public UIView {
     // Dragging moves the content with the finger, along the drag's main direction; a drag
     // along a direction the content cannot move in is left to the views beneath.
     bool handleDrag(CGPoint from, CGPoint to) override;
+    bool clipsContent() const override { return true; }
     void describe(ViewDescription& d) const override;
 
   private:

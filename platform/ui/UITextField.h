@@ -90,6 +90,7 @@ class UITextField : public UIControl {
     // The text, or the placeholder in grey; while the field has the focus, the text with the
     // caret (kCaret) where the selection ends.
     void draw(CGContext& ctx, CGRect rect) const override;
+    TextStyle textStyle() const override { return {font, textAlignment, false}; }
     static constexpr char kCaret[] = "\u2502";
     void describe(ViewDescription& d) const override;
 

@@ -75,7 +75,12 @@ void UIResponder::setAssociatedObject(const void* key, std::shared_ptr<void> val
 }
 
 UIView::UIView() {
-    layer_->drawDelegate = [this](CGContext& ctx) { draw(ctx, bounds()); };
+    layer_->drawDelegate = [this](CGContext& ctx) { drawContent(ctx); };
+}
+
+void UIView::drawContent(CGContext& ctx) const {
+    ctx.setTextStyle(textStyle());
+    draw(ctx, bounds());
 }
 
 UIView::UIView(CGRect frame) : UIView() {

@@ -235,6 +235,9 @@ class UIView : public UIResponder {
     void setMaskView(std::shared_ptr<UIView> mask) { maskView_ = std::move(mask); }
     bool clipsToBounds() const { return layer_->masksToBounds; }
     void setClipsToBounds(bool clips) { layer_->masksToBounds = clips; }
+    // Whether what lies outside the bounds is cut off: when clipping to them, and always for a
+    // view that scrolls its content.
+    virtual bool clipsContent() const { return clipsToBounds(); }
     const std::shared_ptr<CALayer>& layer() const { return layer_; }
     long tag = 0;
     std::string accessibilityIdentifier;
@@ -263,6 +266,11 @@ class UIView : public UIResponder {
         (void)ctx;
         (void)rect;
     }
+    // How the texts this view draws are set; views that show text give their font and layout.
+    virtual TextStyle textStyle() const { return {}; }
+    // draw() over the bounds in this view's text style, which the context keeps for the layers
+    // drawn after it that belong to no view.
+    void drawContent(CGContext& ctx) const;
     void setNeedsDisplay() {}
 
     // Touches. hitTest() takes a point in this view's coordinates.

@@ -81,6 +81,59 @@ TEST_F(ViewTest, SelectedSegmentAndCaretAreDrawn) {
     EXPECT_EQ(drawnText(), UITextField::kCaret);
 }
 
+// A layer of no view that writes a word, to show whose text style it is drawn in.
+class WordLayer : public CALayer {
+  protected:
+    void drawInContext(CGContext& ctx) const override {
+        ctx.drawText("layer", {0, 0, 40, 10}, UIColor::black());
+    }
+};
+
+// The display shows each text in the style of the view that drew it: its font, its alignment,
+// whether it wraps. A layer of no view writes in the style of the view it lies in, also after
+// a subview drew in another style, and also when turned.
+TEST(DisplayItemsTest, TextsCarryTheStyleOfTheViewThatDrewThem) {
+    auto root = std::make_shared<UIView>(CGRect{0, 0, 300, 300});
+    auto label = std::make_shared<UILabel>(CGRect{0, 0, 100, 20});
+    label->setText("label");
+    label->font = {"Avenir-Heavy", 20};
+    label->textAlignment = NSTextAlignment::center;
+    label->numberOfLines = 0;
+    auto button = UIButton::systemButton("button");
+    button->setFrame({0, 30, 100, 20});
+    button->titleFont = {"Menlo", 12};
+    auto field = std::make_shared<UITextField>(CGRect{0, 60, 100, 20});
+    field->setText("field");
+    field->font = UIFont::systemFont(13);
+    field->textAlignment = NSTextAlignment::right;
+    for (const auto& v : {std::shared_ptr<UIView>(label), std::shared_ptr<UIView>(button),
+                          std::shared_ptr<UIView>(field)})
+        root->addSubview(v);
+    root->layer()->addSublayer(std::make_shared<WordLayer>());
+    auto turned = std::make_shared<WordLayer>();
+    turned->transform.rotationZ = 0.5;
+    label->layer()->addSublayer(turned);
+
+    CGContext ctx;
+    root->layer()->render(ctx);
+    std::vector<std::pair<std::string, TextStyle>> drawn;
+    for (const auto& item : ctx.items()) {
+        if (item.kind == DisplayItem::Kind::text) drawn.emplace_back(item.text, item.style);
+    }
+    const std::vector<std::pair<std::string, TextStyle>> expected = {
+        {"label", {{"Avenir-Heavy", 20}, NSTextAlignment::center, true}},
+        {"layer", {{"Avenir-Heavy", 20}, NSTextAlignment::center, true}},
+        {"button", {{"Menlo", 12}, NSTextAlignment::center, false}},
+        {"field", {UIFont::systemFont(13), NSTextAlignment::right, false}},
+        {"layer", TextStyle{}},
+    };
+    ASSERT_EQ(drawn.size(), expected.size());
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        EXPECT_EQ(drawn[i].first, expected[i].first) << i;
+        EXPECT_EQ(drawn[i].second, expected[i].second) << drawn[i].first;
+    }
+}
+
 TEST_F(ViewTest, AutoresizingMasksShareTheChangeAmongTheFlexibleParts) {
     struct Case {
         unsigned mask;

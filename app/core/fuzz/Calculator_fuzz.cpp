@@ -10,7 +10,6 @@
 #include <vector>
 
 #include "app/core/QuroLogarithmicIdentities.h"
-#include "app/core/QuroStringOutput.h"
 #include "platform/foundation/Bundle.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -29,12 +28,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         field = std::string(rest.substr(0, end));
         rest.remove_prefix(end == std::string_view::npos ? rest.size() : end + 1);
     }
-    app::QuroStringOutput::shared().solutionSteps.clear();
     app::QuroLogarithmicIdentities identities;
     const auto result =
         identities.calculateIdentity(fields[0], "aTextField", fields[1], "bTextField", fields[2],
                                      "uTextField", fields[3], "vTextField", rule);
     (void)result;
-    app::QuroStringOutput::shared().solutionSteps.clear();
     return 0;
 }

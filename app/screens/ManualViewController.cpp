@@ -1,4 +1,4 @@
-#include "app/services/ManualViewController.h"
+#include "app/screens/ManualViewController.h"
 
 #include "app/services/Texts.h"
 #include "platform/ui/UIWindow.h"

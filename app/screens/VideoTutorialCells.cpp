@@ -1,4 +1,4 @@
-#include "app/services/VideoTutorialCells.h"
+#include "app/screens/VideoTutorialCells.h"
 
 #include <mutex>
 

@@ -1,4 +1,4 @@
-#include "app/services/RatingViewController.h"
+#include "app/screens/RatingViewController.h"
 
 #include "app/core/LocalizedString.h"
 #include "app/services/AppAnalytics.h"

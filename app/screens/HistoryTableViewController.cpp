@@ -1,4 +1,4 @@
-#include "app/shell/HistoryTableViewController.h"
+#include "app/screens/HistoryTableViewController.h"
 
 #include <mutex>
 
@@ -8,8 +8,6 @@
 #include "app/services/QuroColor.h"
 #include "app/services/Texts.h"
 #include "app/services/ViewControllerHelpers.h"
-#include "app/shell/AppDelegate.h"
-#include "app/shell/NavigationChrome.h"
 #include "platform/ui/UIStoryboard.h"
 
 namespace app {
@@ -116,12 +114,7 @@ void HistoryTableViewController::openHistoryRecord(int row) {
         input[key] = value;
     AppAnalytics::logEventWithName("tapped_history_item", {{"calc_parameters", std::move(input)},
                                                            {"latex_string", record.latexString}});
-    if (const auto drawer = platform::navigationDrawerController(*this)) {
-        std::weak_ptr<platform::NavigationDrawerController> weakDrawer = drawer;
-        drawer->transition(AppDelegate().appToolbarController(), [weakDrawer](bool) {
-            if (const auto d = weakDrawer.lock()) closeNavigationDrawer(*d);
-        });
-    }
+    if (showCalculationPages) showCalculationPages(*this);
 }
 
 void HistoryTableViewController::handleEditButton() {
@@ -151,12 +144,16 @@ void HistoryTableViewController::clearHistory() {
     tableView()->reloadData();
 }
 
-void registerHistoryInterface() {
+void registerHistoryInterface(ShowCalculationPages showCalculationPages) {
     static std::once_flag once;
-    std::call_once(once, [] {
-        platform::UIStoryboard::registerScene(kMainStoryboard, "HistoryTableViewController", [] {
-            return std::make_shared<HistoryTableViewController>();
-        });
+    std::call_once(once, [&showCalculationPages] {
+        platform::UIStoryboard::registerScene(
+            kMainStoryboard, "HistoryTableViewController",
+            [show = std::move(showCalculationPages)] {
+                auto history = std::make_shared<HistoryTableViewController>();
+                history->showCalculationPages = show;
+                return history;
+            });
     });
 }
 

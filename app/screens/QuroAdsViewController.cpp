@@ -1,5 +1,6 @@
-#include "app/services/QuroAdsViewController.h"
+#include "app/screens/QuroAdsViewController.h"
 
+#include "app/core/Strings.h"
 #include "app/services/AppAnalytics.h"
 #include "app/services/AppIdentity.h"
 #include "app/services/ColorManager.h"

@@ -1,4 +1,4 @@
-#include "app/services/RatingViewController.h"
+#include "app/screens/RatingViewController.h"
 
 #include <gtest/gtest.h>
 

@@ -4,6 +4,7 @@
 // calculation on a new page chain; rows can be deleted, reordered in edit mode and the whole
 // history cleared after a confirmation. Main thread only.
 
+#include <functional>
 #include <memory>
 
 #include "platform/kits/MTMathUILabel.h"
@@ -13,6 +14,10 @@
 namespace app {
 
 inline constexpr char kHistoryCellId[] = "historyCell";
+
+// Shows the calculate and result pages anew in place of the history, whose calculate page then
+// restores the picked record. The app's frame knows how and gives it to every history screen.
+using ShowCalculationPages = std::function<void(platform::UIViewController& history)>;
 
 class HistoryTableViewCell : public platform::UITableViewCell {
   public:
@@ -25,6 +30,7 @@ class HistoryTableViewController : public platform::UITableViewController {
   public:
     std::shared_ptr<platform::IconButton> editButton;
     std::shared_ptr<platform::IconButton> clearAllButton;
+    ShowCalculationPages showCalculationPages;
 
     void viewDidLoad() override;
     void viewDidAppear(bool animated) override;
@@ -52,7 +58,8 @@ class HistoryTableViewController : public platform::UITableViewController {
         const char* id);
 };
 
-// Registers the interface "Main" scene "HistoryTableViewController" (idempotent).
-void registerHistoryInterface();
+// Registers the interface "Main" scene "HistoryTableViewController", whose screens show a picked
+// record with `showCalculationPages` (idempotent: the first registration's stays).
+void registerHistoryInterface(ShowCalculationPages showCalculationPages);
 
 }  // namespace app
