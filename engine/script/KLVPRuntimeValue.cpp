@@ -319,6 +319,11 @@ void KLVPRelease(std::shared_ptr<const void> reference) {
         state.pending.pop_back();
         next.reset();
     }
+    // A thread keeps no room for the largest structure it ever let go (a reloaded program's
+    // whole heap, say), only for the common small ones.
+    constexpr std::size_t kKeptPendingRoom = 4096;
+    if (state.pending.capacity() > kKeptPendingRoom)
+        std::vector<std::shared_ptr<const void>>().swap(state.pending);
     state.releasing = false;
 }
 
