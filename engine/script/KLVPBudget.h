@@ -37,8 +37,10 @@ inline constexpr std::int64_t kKLVPInstructionLimit = 1'000'000;
 // Bytes one run may make. A 2^20-unit text can still be built by doubling (about 4 MiB made).
 inline constexpr std::int64_t kKLVPMemoryLimit = std::int64_t{8} << 20;
 // Bytes a program may keep from one run to the next. Four runs' worth: a program may keep tables
-// that many events filled, while the whole runtime stays within a few tens of MiB; and a program
-// loaded afresh, whose load is one run, keeps well under it.
+// that many events filled (a day of event counts, the last few hundred texts), while the whole
+// runtime stays within a few tens of MiB; and a program loaded afresh, whose load is one run,
+// keeps about what one run may make, well under it (a load that keeps hundreds of thousands of
+// numbers, which runs make freely, is the exception: it is loaded afresh after each event).
 inline constexpr std::int64_t kKLVPKeptMemoryLimit = std::int64_t{32} << 20;
 // Native bulk work (units visited, copied or made) costs one instruction per this many units.
 inline constexpr std::size_t kKLVPWorkUnitsPerInstruction = 16;
