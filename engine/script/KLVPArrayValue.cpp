@@ -145,8 +145,7 @@ bool KLVPArrayValue::setValueForProperty(const KLVPValue& key, KLVPValue value,
     const KLVPTextForm name(key, error);
     if (KLVPFailed(error)) return false;
     if (propertyMap_.setValue(std::move(value), name.view()))
-        return KLVPChargeMemory(kKLVPPropertyBytes + 2 * kKLVPTextUnitBytes * name.view().size(),
-                                error);
+        return KLVPChargeMemory(KLVPPropertyBytes(name.view().size()), error);
     return true;
 }
 
@@ -326,7 +325,9 @@ bool KLVPArrayValue::equals(const KLVPRuntimeValue& other, int depth) const {
 }
 
 void KLVPArrayValue::markChildren(KLVPMarkList& list) const {
-    propertyMap_.forEachValue([&](const KLVPValue& value) { list.markValue(value); });
+    propertyMap_.mark(list);
+    // The room it holds: a long array cut short keeps its slots' memory.
+    list.countBytes(kKLVPSlotBytes * elements_.capacity());
     for (const KLVPValue& slot : elements_)
         list.markValue(slot);
 }

@@ -12,7 +12,11 @@
 //   kKLVPMemoryLimit the run ends with script error 19. Making something also costs an
 //   instruction, whatever its size;
 // - nesting: calls, evaluations and conversions that walk a structure have depth limits, and a
-//   conversion that meets a structure holding itself ends with script error 19.
+//   conversion that meets a structure holding itself ends with script error 19;
+// - what a program keeps: each run is bounded, but what it leaves reachable (globals, closures,
+//   the modules it asked for and what it stored in them) lives on into the next run. The
+//   collector counts it after every run, as the memory limit counts what a run makes; past
+//   kKLVPKeptMemoryLimit the editing runtime loads its program afresh (KLVPEventEditingRuntime).
 //
 // Native work charges the run under way on its thread (the one whose statement is being
 // evaluated, KLVPActiveRun), so that conversions and comparisons deep inside value classes are
@@ -32,6 +36,12 @@ struct KLVPRuntimeContext;
 inline constexpr std::int64_t kKLVPInstructionLimit = 1'000'000;
 // Bytes one run may make. A 2^20-unit text can still be built by doubling (about 4 MiB made).
 inline constexpr std::int64_t kKLVPMemoryLimit = std::int64_t{8} << 20;
+// Bytes a program may keep from one run to the next. Four runs' worth: a program may keep tables
+// that many events filled (a day of event counts, the last few hundred texts), while the whole
+// runtime stays within a few tens of MiB; and a program loaded afresh, whose load is one run,
+// keeps about what one run may make, well under it (a load that keeps hundreds of thousands of
+// numbers, which runs make freely, is the exception: it is loaded afresh after each event).
+inline constexpr std::int64_t kKLVPKeptMemoryLimit = std::int64_t{32} << 20;
 // Native bulk work (units visited, copied or made) costs one instruction per this many units.
 inline constexpr std::size_t kKLVPWorkUnitsPerInstruction = 16;
 // Script function calls that may be under way at once.
@@ -49,10 +59,18 @@ inline constexpr std::size_t kKLVPObjectBytes = 256;         // a map, array or 
 inline constexpr std::size_t kKLVPSlotBytes = 16;            // an array slot
 inline constexpr std::size_t kKLVPPropertyBytes = 112;       // a property, beside twice its name
 inline constexpr std::size_t kKLVPPlatformObjectBytes = 64;  // a parameter value or entry
+// What the collector counts beside them for what a program keeps (numbers are made freely).
+inline constexpr std::size_t kKLVPNumberBytes = 64;  // a number value
+inline constexpr std::size_t kKLVPScopeBytes = 256;  // a scope, beside its bindings
 
 // The bytes counted for a text of `units` units.
 inline std::size_t KLVPTextBytes(std::size_t units) {
     return kKLVPTextBytes + kKLVPTextUnitBytes * units;
+}
+
+// The bytes counted for a property (or binding) whose name has `nameUnits` units.
+inline std::size_t KLVPPropertyBytes(std::size_t nameUnits) {
+    return kKLVPPropertyBytes + 2 * kKLVPTextUnitBytes * nameUnits;
 }
 
 // Makes a runtime's run the one under way on this thread while it lives (null: none).

@@ -6,15 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <cstddef>
-
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-// From the sanitizer's runtime (its header does not come with every compiler).
-extern "C" std::size_t __sanitizer_get_current_allocated_bytes();
-#define KLVP_SANITIZED_HEAP 1
-#else
-#include <malloc.h>
-#endif
-
 #include <cstdlib>
 #include <fstream>
 #include <optional>
@@ -30,17 +21,9 @@ extern "C" std::size_t __sanitizer_get_current_allocated_bytes();
 namespace engine {
 namespace {
 
+using testing::liveHeapBytes;
 using testing::makeProgram;
 using testing::runScript;
-
-// Heap bytes in use.
-std::size_t liveHeapBytes() {
-#ifdef KLVP_SANITIZED_HEAP
-    return __sanitizer_get_current_allocated_bytes();
-#else
-    return mallinfo2().uordblks;
-#endif
-}
 
 // The process's peak resident size from now on, where the kernel lets a process reset it (and
 // where freed memory is not held back, as it is under AddressSanitizer).

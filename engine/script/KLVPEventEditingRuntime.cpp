@@ -4,6 +4,7 @@
 #include <limits>
 #include <optional>
 
+#include "engine/base/KLVMeasurementBase.h"
 #include "engine/messages/NANOAccessors.h"
 #include "engine/script/KLVPEvaluator.h"
 #include "engine/script/KLVPObjectValues.h"
@@ -421,12 +422,15 @@ void KLVPEditingCallbackHandler::mark(KLVPMarkList& list) const {
 // The editing runtime.
 
 KLVPEventEditingRuntime::KLVPEventEditingRuntime()
-    : KLVPEventEditingRuntime(std::make_shared<KLVPRuntime>()) {}
+    : context_(std::make_shared<KLVPEditingEventContext>()) {
+    startRuntime();
+}
 
-KLVPEventEditingRuntime::KLVPEventEditingRuntime(std::shared_ptr<KLVPRuntime> runtime)
-    : runtime_(std::move(runtime)),
-      context_(std::make_shared<KLVPEditingEventContext>()),
-      callbacks_(std::make_shared<KLVPEditingCallbackHandler>()) {
+KLVPEventEditingRuntime::~KLVPEventEditingRuntime() = default;
+
+void KLVPEventEditingRuntime::startRuntime() {
+    callbacks_ = std::make_shared<KLVPEditingCallbackHandler>();
+    runtime_ = std::make_shared<KLVPRuntime>();
     runtime_->addGarbageCollectionRoot(callbacks_);
     std::weak_ptr<KLVPEditingCallbackHandler> handler = callbacks_;
     runtime_->setModuleCreator(KLVPRuntimeModuleCreator([handler] {
@@ -437,16 +441,25 @@ KLVPEventEditingRuntime::KLVPEventEditingRuntime(std::shared_ptr<KLVPRuntime> ru
     runtime_->setModuleCreator(
         KLVPRuntimeModuleCreator([context] { return std::make_shared<KLVPEventLogger>(context); }),
         "internal.eventLogger");
+    for (const auto& [name, creator] : moduleCreators_)
+        runtime_->setModuleCreator(creator, name);
 }
 
-KLVPEventEditingRuntime::~KLVPEventEditingRuntime() = default;
-
 void KLVPEventEditingRuntime::setModuleCreator(KLVPModuleCreator creator, const std::string& name) {
+    moduleCreators_.insert_or_assign(name, creator);
     runtime_->setModuleCreator(std::move(creator), name);
 }
 
 bool KLVPEventEditingRuntime::loadProgram(const KLVPBProgram& program, platform::Error* error) {
+    if (!runProgram(program, error)) return false;
+    programs_.push_back(program);
+    return true;
+}
+
+bool KLVPEventEditingRuntime::runProgram(const KLVPBProgram& program, platform::Error* error) {
     platform::Error failure;
+    // The whole load is one run: its budgets are counted from here.
+    runtime_->resetInstructionCount();
     const auto instructions = NANOGetArray<KLVPBRuntimeEntity>(program, KLVPBProgram::instructions)
                                   .value_or(std::vector<KLVPBRuntimeEntity>{});
     const KLVPValue result = runtime_->executeStatements(instructions, &failure);
@@ -491,6 +504,7 @@ bool KLVPEventEditingRuntime::registerRule(const std::string& name, const KLVPVa
     if (function->kind() != KLVPValueKind::Function)
         return setEditingError(error, kKLVPEditingErrorRuleNotAFunction);
     const KLVPValue arguments[] = {rule};
+    const KLVPActiveRun active(scope->context());
     static_cast<KLVPFunctionValue&>(*function).invokeWithEvaluatedArguments(arguments, error);
     return !KLVPFailed(error);
 }
@@ -506,12 +520,37 @@ bool KLVPEventEditingRuntime::handleEvent(const KLVPEvent& event, platform::Erro
         ran = callbacks_->triggerCallbacks(*scope, context_, &failure);
     }
     runtime_->collectGarbage();
+    if (runtime_->keptMemory() > kKLVPKeptMemoryLimit) reloadPrograms();
     if (!ran) {
         if (error) *error = failure;
         return false;
     }
     // Without an error, false says only that there is nothing to store but the event itself.
     return hasEdits() || hasCreatedEvents();
+}
+
+void KLVPEventEditingRuntime::reloadPrograms() {
+    KLVMeasurementBase::monitor().logWithLevel(
+        kKLVLogErrorMonitored, kKLVPProgramReloadedLogCode,
+        "Event editing program kept too much memory between events and is loaded afresh. Bytes "
+        "kept, limit",
+        runtime_->keptMemory(), kKLVPKeptMemoryLimit);
+    ++reloadCount_;
+    // The pass's outcome is read after handleEvent; the program's load must not add to it.
+    KLVPEditingEventContext pass = std::move(*context_);
+    *context_ = KLVPEditingEventContext();
+    startRuntime();
+    platform::Error error;
+    for (const KLVPBProgram& program : programs_) {
+        if (runProgram(program, &error)) continue;
+        KLVMeasurementBase::monitor().logWithLevel(
+            kKLVLogErrorMonitored, kKLVPProgramReloadFailedLogCode,
+            "Event editing program failed to load afresh; events pass unedited. Error", error);
+        programs_.clear();
+        startRuntime();
+        break;
+    }
+    *context_ = std::move(pass);
 }
 
 bool KLVPEventEditingRuntime::hasEdits() const {

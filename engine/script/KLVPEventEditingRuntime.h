@@ -4,6 +4,11 @@
 // the event pipeline calls for every event. A program registers edit callbacks, which change the
 // current event, and create callbacks, which log new events; a failing callback never loses the
 // event (its edits are rolled back and the pass reports the error).
+//
+// Every run is bounded (KLVPBudget.h), and so is what a program keeps from one event to the next:
+// when a pass leaves more than kKLVPKeptMemoryLimit reachable, the runtime loads its program
+// afresh in a new interpreter (globals and modules start over) and logs it. The pass itself stands
+// as it ended: a failed one reports its error, a successful one keeps its edits and created events.
 
 #include <cstdint>
 #include <map>
@@ -26,6 +31,12 @@ enum KLVPEditingErrorCode : std::int64_t {
     kKLVPEditingErrorRuleNotAMap = 6,
     kKLVPEditingErrorRuleNotAFunction = 7,
 };
+
+// Monitor codes of the editing runtime, beside 24005, which carries the programs' own log lines.
+// The program kept more than kKLVPKeptMemoryLimit between events and was loaded afresh.
+inline constexpr std::int64_t kKLVPProgramReloadedLogCode = 24006;
+// Loading it afresh failed: the runtime goes on without a program, and events pass unedited.
+inline constexpr std::int64_t kKLVPProgramReloadFailedLogCode = 24007;
 
 inline constexpr std::size_t kKLVPMaxEditingCallbacks = 1000;
 inline constexpr std::int64_t kKLVPDefaultCallbackPriority = 1000;
@@ -103,10 +114,12 @@ class KLVPEditingCallbackHandler final : public KLVPMarkable {
 class KLVPEventEditingRuntime final : public KLVPEventEditing {
   public:
     KLVPEventEditingRuntime();
-    explicit KLVPEventEditingRuntime(std::shared_ptr<KLVPRuntime> runtime);
     ~KLVPEventEditingRuntime() override;
 
+    // The interpreter of the program as loaded now; loading it afresh replaces it.
     KLVPRuntime& runtime() { return *runtime_; }
+    // How many times the program was loaded afresh.
+    std::size_t reloadCount() const { return reloadCount_; }
 
     void setModuleCreator(KLVPModuleCreator creator, const std::string& name) override;
     bool loadProgram(const KLVPBProgram& program, platform::Error* error) override;
@@ -116,12 +129,23 @@ class KLVPEventEditingRuntime final : public KLVPEventEditing {
     const KLVPEventContext& eventContext() const override { return *context_; }
 
   private:
+    // A new interpreter with the modules registered so far and no program. The old one goes, and
+    // with it everything its program made.
+    void startRuntime();
+    // Loads the program into the current interpreter, as one run.
+    bool runProgram(const KLVPBProgram& program, platform::Error* error);
     bool loadActivity(const KLVPBOgtActivity& activity, platform::Error* error);
     bool registerRule(const std::string& name, const KLVPValue& rule, platform::Error* error);
+    // The programs loaded again in a new interpreter; the last pass's outcome stays readable.
+    void reloadPrograms();
 
+    std::map<std::string, KLVPModuleCreator> moduleCreators_;
+    // The programs loaded so far, in order: what a reload runs again.
+    std::vector<KLVPBProgram> programs_;
     std::shared_ptr<KLVPRuntime> runtime_;
     std::shared_ptr<KLVPEditingEventContext> context_;
     std::shared_ptr<KLVPEditingCallbackHandler> callbacks_;
+    std::size_t reloadCount_ = 0;
 };
 
 // Makes KLVPEventEditing::init() build this runtime.

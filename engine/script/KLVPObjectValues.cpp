@@ -23,7 +23,7 @@ KLVPValue KLVPCallMethodProperty(KLVPValue property, std::span<const KLVPValue> 
 
 void KLVPObjectValue::setValue(KLVPValue value, std::u16string_view name) {
     if (propertyMap_.setValue(std::move(value), name))
-        KLVPChargeMemory(kKLVPPropertyBytes + 2 * kKLVPTextUnitBytes * name.size(), nullptr);
+        KLVPChargeMemory(KLVPPropertyBytes(name.size()), nullptr);
 }
 
 KLVPValue KLVPObjectValue::applyWithName(std::u16string_view name,
@@ -43,7 +43,7 @@ KLVPValue KLVPObjectValue::applyWithName(std::u16string_view name,
 }
 
 void KLVPObjectValue::markChildren(KLVPMarkList& list) const {
-    propertyMap_.forEachValue([&](const KLVPValue& value) { list.markValue(value); });
+    propertyMap_.mark(list);
 }
 
 // Maps.
@@ -161,6 +161,7 @@ KLVPValue KLVPFunctionValue::invokeWithEvaluatedArguments(std::span<const KLVPVa
 
 void KLVPFunctionValue::markChildren(KLVPMarkList& list) const {
     KLVPObjectValue::markChildren(list);
+    list.countBytes(kKLVPSlotBytes * statements_.size());
     // With its parents: a closure reads the bindings of every scope around its definition.
     list.markScope(definingScope_.get());
 }

@@ -119,6 +119,13 @@ std::vector<std::u16string> KLVPPropertyMap::allNames() const {
     return names;
 }
 
+void KLVPPropertyMap::mark(KLVPMarkList& list) const {
+    for (const Entry& entry : entries_) {
+        list.countBytes(KLVPPropertyBytes(entry.name.size()));
+        if (entry.value) list.markValue(entry.value);
+    }
+}
+
 void KLVPPropertyMap::removeAll() {
     std::vector<Entry> entries = std::move(entries_);
     entries_.clear();

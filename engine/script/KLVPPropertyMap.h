@@ -63,17 +63,14 @@ class KLVPPropertyMap {
     std::vector<std::u16string> allNames() const;
     std::size_t count() const { return count_; }
     template <class F>
-    void forEachValue(F&& f) const {
-        for (const Entry& entry : entries_) {
-            if (entry.value) f(entry.value);
-        }
-    }
-    template <class F>
     void forEachEntry(F&& f) const {
         for (const Entry& entry : entries_) {
             if (entry.value) f(entry.name, entry.value);
         }
     }
+
+    // Marks every value and counts every entry, removed ones awaiting compaction too.
+    void mark(KLVPMarkList& list) const;
 
     // Drops every binding (the collector's sweep), without recursion.
     void removeAll();

@@ -14,7 +14,9 @@ KLVPRuntime::KLVPRuntime()
       apiProvider_(std::make_shared<KLVPDynamicProvider>()) {
     context_->objectManager.addRoot(initialScope_);
     context_->objectManager.addRoot(globalScope_);
-    globalScope_->addValue(std::make_shared<KLVPRequire>(apiProvider_), u"require");
+    auto require = std::make_shared<KLVPRequire>(apiProvider_, context_);
+    context_->objectManager.addObject(require);
+    globalScope_->addValue(std::move(require), u"require");
     setModuleCreator(
         KLVPRuntimeModuleCreator([] { return std::make_shared<KLVPRuntimePlatform>(); }),
         "internal.platform");
@@ -44,10 +46,13 @@ KLVPValue KLVPRuntime::executeStatements(std::span<const KLVPBRuntimeEntity> sta
     platform::Error failure;
     KLVPValue result = KLVPUndefined();
     for (const KLVPBRuntimeEntity& entity : statements) {
+        // The program's own statements are not made by the run; what they make is.
         const KLVPValue statement =
             KLVPRuntimeEntityConverter::runtimeValueFromRuntimeEntity(entity, &failure);
-        if (!KLVPFailed(&failure))
+        if (!KLVPFailed(&failure)) {
+            const KLVPActiveRun active(context_.get());
             result = KLVPEvaluator::evaluateStatement(statement, *globalScope_, &failure);
+        }
         if (KLVPFailed(&failure)) {
             if (error) *error = std::move(failure);
             return KLVPUndefined();
@@ -74,6 +79,10 @@ void KLVPRuntime::addGarbageCollectionRoot(const std::shared_ptr<const KLVPMarka
 
 void KLVPRuntime::collectGarbage() {
     context_->objectManager.collectGarbage();
+}
+
+std::int64_t KLVPRuntime::keptMemory() const {
+    return context_->objectManager.keptMemory();
 }
 
 }  // namespace engine

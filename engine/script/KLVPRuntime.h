@@ -51,6 +51,9 @@ class KLVPRuntime {
     void addGarbageCollectionRoot(const std::shared_ptr<const KLVPMarkable>& root);
     // Between runs only: sweeps the objects no root reaches.
     void collectGarbage();
+    // What the last collection found reachable, in bytes as the memory limit counts them: what
+    // the program keeps from one run to the next (KLVPBudget.h).
+    std::int64_t keptMemory() const;
 
     const std::shared_ptr<KLVPScope>& initialScope() const { return initialScope_; }
     const std::shared_ptr<KLVPScope>& globalScope() const { return globalScope_; }

@@ -4,6 +4,7 @@
 #include "engine/script/KLVPEvaluator.h"
 #include "engine/script/KLVPRuntime.h"
 #include "engine/script/KLVPRuntimeEntityConverter.h"
+#include "engine/script/KLVPScope.h"
 #include "engine/script/KLVPScriptError.h"
 #include "engine/script/KLVPText.h"
 
@@ -55,8 +56,9 @@ KLVPValue KLVPDynamicProvider::moduleForName(std::u16string_view name,
     return module;
 }
 
-KLVPRequire::KLVPRequire(std::shared_ptr<const KLVPDynamicProvider> provider)
-    : KLVPFunctionValue(u"require"), provider_(std::move(provider)) {}
+KLVPRequire::KLVPRequire(std::shared_ptr<const KLVPDynamicProvider> provider,
+                         std::weak_ptr<KLVPRuntimeContext> context)
+    : KLVPFunctionValue(u"require"), provider_(std::move(provider)), context_(std::move(context)) {}
 
 KLVPValue KLVPRequire::invokeWithEvaluatedArguments(std::span<const KLVPValue> arguments,
                                                     platform::Error* error) {
@@ -68,7 +70,9 @@ KLVPValue KLVPRequire::invokeWithEvaluatedArguments(std::span<const KLVPValue> a
     if (KLVPFailed(error)) return KLVPUndefined();
     // Only modules are kept: names without one, which a program may make up without end, would
     // grow the cache from run to run. Asking again answers undefined again.
-    if (module->kind() != KLVPValueKind::Undefined) modules_.emplace(std::move(name), module);
+    if (module->kind() == KLVPValueKind::Undefined) return module;
+    if (const auto context = context_.lock()) context->objectManager.addObjectTree(module);
+    modules_.emplace(std::move(name), module);
     return module;
 }
 
@@ -76,6 +80,14 @@ void KLVPRequire::markChildren(KLVPMarkList& list) const {
     KLVPFunctionValue::markChildren(list);
     for (const auto& [name, module] : modules_)
         list.markValue(module);
+}
+
+void KLVPRequire::sweep() {
+    KLVPFunctionValue::sweep();
+    auto modules = std::move(modules_);
+    modules_.clear();
+    for (auto& [name, module] : modules)
+        KLVPRelease(std::move(module));
 }
 
 // Platform.

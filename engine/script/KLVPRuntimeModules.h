@@ -17,6 +17,8 @@
 
 namespace engine {
 
+struct KLVPRuntimeContext;
+
 // Makes a module when a program first asks for it; a null result is script error 15.
 using KLVPRuntimeModuleCreator = std::function<KLVPValue()>;
 
@@ -36,17 +38,21 @@ class KLVPDynamicProvider {
 };
 
 // "require": one argument, the module name; each name is made once and kept for the life of the
-// runtime (an unknown name keeps its undefined).
+// runtime (an unknown name keeps its undefined). A module made is tracked by the runtime's
+// collector with its functions, like the objects the program makes.
 class KLVPRequire final : public KLVPFunctionValue {
   public:
-    explicit KLVPRequire(std::shared_ptr<const KLVPDynamicProvider> provider);
+    KLVPRequire(std::shared_ptr<const KLVPDynamicProvider> provider,
+                std::weak_ptr<KLVPRuntimeContext> context);
     KLVPValue invokeWithEvaluatedArguments(std::span<const KLVPValue> arguments,
                                            platform::Error* error) override;
     // The cached modules live as long as `require`.
     void markChildren(KLVPMarkList& list) const override;
+    void sweep() override;
 
   private:
     const std::shared_ptr<const KLVPDynamicProvider> provider_;
+    const std::weak_ptr<KLVPRuntimeContext> context_;
     std::map<std::u16string, KLVPValue, std::less<>> modules_;
 };
 

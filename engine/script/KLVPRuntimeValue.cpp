@@ -253,14 +253,36 @@ bool KLVPStatementValue::equals(const KLVPRuntimeValue& other, int depth) const 
 // Marking and releasing.
 
 void KLVPMarkList::markValue(const KLVPValue& value) {
-    if (!value->isObject() || value->markEpoch_ == epoch_) return;
-    value->markEpoch_ = epoch_;
-    pending_.push_back(value.get());
+    const KLVPRuntimeValue& reached = *value;
+    if (reached.markEpoch_ == epoch_) return;
+    switch (reached.kind()) {
+        case KLVPValueKind::String:
+            // Its text as held, room to spare included.
+            bytes_ +=
+                KLVPTextBytes(static_cast<const KLVPStringValue&>(reached).value().capacity());
+            break;
+        case KLVPValueKind::Number:
+            bytes_ += kKLVPNumberBytes;
+            break;
+        case KLVPValueKind::Map:
+        case KLVPValueKind::Function:
+        case KLVPValueKind::Array:
+            bytes_ += kKLVPObjectBytes;
+            pending_.push_back(&reached);
+            if (recordObjects_) reached_.push_back(value.get());
+            break;
+        default:
+            // The shared instances and the program's own statements: nothing a run makes to keep,
+            // and the shared ones are read by other threads.
+            return;
+    }
+    reached.markEpoch_ = epoch_;
 }
 
 void KLVPMarkList::markScope(const KLVPScope* scope) {
     for (; scope && scopes_.insert(scope).second; scope = scope->parentScope()) {
-        scope->contents().forEachValue([this](const KLVPValue& value) { markValue(value); });
+        bytes_ += kKLVPScopeBytes;
+        scope->contents().mark(*this);
     }
 }
 
@@ -297,6 +319,11 @@ void KLVPRelease(std::shared_ptr<const void> reference) {
         state.pending.pop_back();
         next.reset();
     }
+    // A thread keeps no room for the largest structure it ever let go (a reloaded program's
+    // whole heap, say), only for the common small ones.
+    constexpr std::size_t kKeptPendingRoom = 4096;
+    if (state.pending.capacity() > kKeptPendingRoom)
+        std::vector<std::shared_ptr<const void>>().swap(state.pending);
     state.releasing = false;
 }
 

@@ -205,12 +205,15 @@ class KLVPStatementValue final : public KLVPRuntimeValue {
     const KLVPValues arguments_;
 };
 
-// One pass of the collector's marking: objects are marked once per pass, scopes visited once
-// with their parents, and the walk keeps its own list so that deep object graphs never deepen the
-// C++ stack.
+// One pass of the collector's marking: objects, texts and numbers are marked once per pass, scopes
+// visited once with their parents, and the walk keeps its own list so that deep object graphs
+// never deepen the C++ stack. On the way it counts the bytes of what it reached, as the memory
+// limit counts them (KLVPBudget.h), each value once however many hold it.
 class KLVPMarkList {
   public:
-    explicit KLVPMarkList(std::uint64_t epoch) : epoch_(epoch) {}
+    // With `recordObjects`, the objects reached are listed too (reachedObjects()).
+    explicit KLVPMarkList(std::uint64_t epoch, bool recordObjects = false)
+        : epoch_(epoch), recordObjects_(recordObjects) {}
     std::uint64_t epoch() const { return epoch_; }
     static bool isMarked(const KLVPRuntimeValue& value, std::uint64_t epoch) {
         return value.markEpoch_ == epoch;
@@ -222,9 +225,17 @@ class KLVPMarkList {
     // Marks what the marked objects hold, until nothing is left.
     void drain();
 
+    // What a marked value holds beside the values it marks (slots, properties).
+    void countBytes(std::size_t bytes) { bytes_ += bytes; }
+    std::size_t bytes() const { return bytes_; }
+    const std::vector<KLVPRuntimeValue*>& reachedObjects() const { return reached_; }
+
   private:
     const std::uint64_t epoch_;
+    const bool recordObjects_;
+    std::size_t bytes_ = 0;
     std::vector<const KLVPRuntimeValue*> pending_;
+    std::vector<KLVPRuntimeValue*> reached_;
     std::unordered_set<const KLVPScope*> scopes_;
 };
 

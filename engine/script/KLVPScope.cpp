@@ -81,6 +81,14 @@ void KLVPObjectManager::addObject(const std::shared_ptr<KLVPRuntimeValue>& objec
     if (object) objects_.push_back(object);
 }
 
+void KLVPObjectManager::addObjectTree(const KLVPValue& object) {
+    KLVPMarkList list(nextMarkEpoch(), true);
+    list.markValue(object);
+    list.drain();
+    for (KLVPRuntimeValue* reached : list.reachedObjects())
+        objects_.push_back(reached->shared_from_this());
+}
+
 void KLVPObjectManager::collectGarbage() {
     KLVPMarkList list(nextMarkEpoch());
     std::erase_if(roots_, [](const auto& root) { return root.expired(); });
@@ -88,6 +96,7 @@ void KLVPObjectManager::collectGarbage() {
         if (const auto root = weakRoot.lock()) root->mark(list);
     }
     list.drain();
+    keptMemory_ = static_cast<std::int64_t>(list.bytes());
 
     std::vector<std::weak_ptr<KLVPRuntimeValue>> alive;
     alive.reserve(objects_.size());

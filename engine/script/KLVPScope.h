@@ -57,6 +57,9 @@ class KLVPObjectManager {
     // Null is ignored.
     void addRoot(const std::shared_ptr<const KLVPMarkable>& root);
     void addObject(const std::shared_ptr<KLVPRuntimeValue>& object);
+    // The object and every object it reaches: a host's module with its functions, so that a
+    // program that ties them into cycles cannot keep them from being swept.
+    void addObjectTree(const KLVPValue& object);
 
     // Marks from the live roots, sweeps the live tracked objects that were not reached, and
     // forgets the dead ones.
@@ -65,10 +68,14 @@ class KLVPObjectManager {
     void sweepAll();
 
     std::size_t trackedObjectCount() const { return objects_.size(); }
+    // The bytes the last collection found reachable (counted as KLVPMarkList counts them): what
+    // the program keeps between runs.
+    std::int64_t keptMemory() const { return keptMemory_; }
 
   private:
     std::vector<std::weak_ptr<const KLVPMarkable>> roots_;
     std::vector<std::weak_ptr<KLVPRuntimeValue>> objects_;
+    std::int64_t keptMemory_ = 0;
 };
 
 // What a runtime shares with its scopes.

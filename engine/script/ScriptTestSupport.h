@@ -11,6 +11,14 @@
 
 #include <gtest/gtest.h>
 
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+// From the sanitizer's runtime (its header does not come with every compiler).
+extern "C" std::size_t __sanitizer_get_current_allocated_bytes();
+#define KLVP_SANITIZED_HEAP 1
+#else
+#include <malloc.h>
+#endif
+
 #include "engine/script/KLVPRuntime.h"
 #include "engine/script/KLVPScriptError.h"
 #include "engine/script/ScriptNotation.h"
@@ -64,6 +72,15 @@ inline void expectScriptCase(const ScriptCase& c, const ScriptRun& run) {
 inline void expectScriptCases(std::span<const ScriptCase> cases) {
     for (const ScriptCase& c : cases)
         expectScriptCase(c, runScript(c.program));
+}
+
+// Heap bytes in use.
+inline std::size_t liveHeapBytes() {
+#ifdef KLVP_SANITIZED_HEAP
+    return __sanitizer_get_current_allocated_bytes();
+#else
+    return mallinfo2().uordblks;
+#endif
 }
 
 struct LoggedLine {
