@@ -24,7 +24,8 @@ bool settle() {
     const auto busy = platform::bringQueuesToRest(bound);
     if (busy.empty()) return true;
     std::string names;
-    for (const auto& label : busy) names += (names.empty() ? "\"" : ", \"") + label + "\"";
+    for (const auto& label : busy)
+        names += (names.empty() ? "\"" : ", \"") + label + "\"";
     ADD_FAILURE() << "Shared instances not reset: still busy after " << bound.count()
                   << " ms: " << names;
     return false;

@@ -115,15 +115,13 @@ TEST_F(ResetDuringWorkTest, ALateAlarmBlockIsReportedAndKeepsWhatItUses) {
     ::testing::TestPartResultArray failures;
     {
         ::testing::ScopedFakeTestPartResultReporter reporter(
-            ::testing::ScopedFakeTestPartResultReporter::INTERCEPT_ONLY_CURRENT_THREAD,
-            &failures);
+            ::testing::ScopedFakeTestPartResultReporter::INTERCEPT_ONLY_CURRENT_THREAD, &failures);
         platform::resetSharedInstances();
     }
     testkit::setResetBound(previousBound);
     ASSERT_EQ(failures.size(), 1);
     const std::string message = failures.GetTestPartResult(0).message();
-    EXPECT_NE(message.find("Shared instances not reset: still busy after 50 ms"),
-              std::string::npos)
+    EXPECT_NE(message.find("Shared instances not reset: still busy after 50 ms"), std::string::npos)
         << message;
     EXPECT_NE(message.find("\"reset.late\""), std::string::npos) << message;
 

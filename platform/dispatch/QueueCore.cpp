@@ -281,16 +281,16 @@ void QueueCore::sync(const Block& block) {
     auto request = std::make_shared<SyncRequest>();
     // Only the posted block holds the finisher: dropping the block must release this caller.
     auto finisher = std::make_shared<FinishOnDrop>(request);
-    const bool posted = post([this, &block, finisher = std::move(finisher),
-                              chain = callerChainWithThis()] {
-        ContextScope scope(owner(), chain);
-        try {
-            block();
-            finisher->request().finish(nullptr);
-        } catch (...) {
-            finisher->request().finish(std::current_exception());
-        }
-    });
+    const bool posted =
+        post([this, &block, finisher = std::move(finisher), chain = callerChainWithThis()] {
+            ContextScope scope(owner(), chain);
+            try {
+                block();
+                finisher->request().finish(nullptr);
+            } catch (...) {
+                finisher->request().finish(std::current_exception());
+            }
+        });
     if (!posted) return;
     request->wait();
 }

@@ -59,7 +59,8 @@ std::vector<std::string> bringQueuesToRest(std::chrono::milliseconds bound) {
     for (;;) {
         auto queues = liveQueues();
         std::erase_if(queues, [](const auto& queue) { return queue->isRunByCaller(); });
-        for (const auto& queue : queues) queue->stopPending();
+        for (const auto& queue : queues)
+            queue->stopPending();
         bool settled = true;
         std::vector<std::string> busy;
         std::vector<std::string> changed;

@@ -101,7 +101,8 @@ TEST(QueueRestTest, ReportsAQueueStillBusyAfterTheBound) {
     SerialQueue queue("rest.busy");
     std::atomic<bool> stop{false};
     queue.async([&stop] {
-        while (!stop) std::this_thread::yield();
+        while (!stop)
+            std::this_thread::yield();
     });
     EXPECT_THAT(bringQueuesToRest(kShort), ElementsAre("rest.busy"));
     stop = true;
@@ -128,7 +129,8 @@ TEST(QueueRestTest, ReportsQueuesThatNeverStayIdle) {
 TEST(QueueRestTest, OperationQueuesTakePartAndASuspendedOneIsAtRest) {
     OperationQueue operations("rest.operations");
     std::atomic<int> ran{0};
-    for (int i = 0; i < 20; ++i) operations.addOperation([&] { ++ran; });
+    for (int i = 0; i < 20; ++i)
+        operations.addOperation([&] { ++ran; });
     EXPECT_THAT(bringQueuesToRest(kLong), IsEmpty());
     EXPECT_EQ(ran.load(), 20);
 
