@@ -43,7 +43,43 @@ bool hasLine(const testkit::LogCapture& capture, const std::string& text) {
     return false;
 }
 
-class ResetDuringWorkTest : public EngineTest {};
+class ResetDuringWorkTest : public EngineTest {
+  protected:
+    // An alarm on a queue of its own, firing now; its block waits for release() and then logs
+    // through the monitor, recording which one it found. Returns once the block runs.
+    void plantRunningAlarm(const std::string& label) {
+        queue_ = std::make_shared<platform::SerialQueue>(label);
+        alarm_ = std::make_unique<KLVAlarm>(queue_, "Planted alarm");
+        alarm_->runAfterDelay(0, [this] {
+            started_.signal();
+            release_.wait(kGuard);
+            auto& monitor = KLVMeasurementBase::monitor();
+            monitor.logWithLevel(kKLVLogError, 2, "Planted alarm block logging");
+            seen_ = &monitor;
+        });
+        ASSERT_TRUE(started_.wait(kGuard));
+    }
+    void release() { release_.signal(); }
+    // The monitor the block logged through, once it has ended.
+    const KLVMonitor* monitorSeen() {
+        testkit::drain(*queue_);
+        return seen_.load();
+    }
+    void TearDown() override {
+        if (queue_) {
+            release();
+            testkit::drain(*queue_);
+        }
+        EngineTest::TearDown();
+    }
+
+  private:
+    std::shared_ptr<platform::SerialQueue> queue_;
+    std::unique_ptr<KLVAlarm> alarm_;
+    platform::Semaphore started_;
+    platform::Semaphore release_;
+    std::atomic<const KLVMonitor*> seen_{nullptr};
+};
 
 TEST_F(ResetDuringWorkTest, AComponentHeldOnlyByItsOwnBlockIsGoneBeforeTheMonitor) {
     // The block holds the last reference, so the component, its alarm and its queue go on the
@@ -61,25 +97,13 @@ TEST_F(ResetDuringWorkTest, AComponentHeldOnlyByItsOwnBlockIsGoneBeforeTheMonito
 }
 
 TEST_F(ResetDuringWorkTest, AnAlarmBlockRunningAtTheResetEndsFirst) {
-    const auto queue = std::make_shared<platform::SerialQueue>("reset.running");
-    KLVAlarm alarm(queue, "Running alarm");
-    platform::Semaphore started;
-    platform::Semaphore release;
     const KLVMonitor* before = &KLVMeasurementBase::monitor();
-    std::atomic<const KLVMonitor*> seen{nullptr};
-    alarm.runAfterDelay(0, [&] {
-        started.signal();
-        release.wait(kGuard);
-        auto& monitor = KLVMeasurementBase::monitor();
-        monitor.logWithLevel(kKLVLogError, 2, "Alarm block still logging");
-        seen = &monitor;
-    });
-    ASSERT_TRUE(started.wait(kGuard));
+    plantRunningAlarm("reset.running");
     std::thread resetter([] { platform::resetSharedInstances(); });
-    release.signal();
+    release();
     resetter.join();
     // Whenever the reset began, the block ran to its end with the monitor it started with.
-    EXPECT_EQ(seen.load(), before);
+    EXPECT_EQ(monitorSeen(), before);
 }
 
 TEST_F(ResetDuringWorkTest, APendingAlarmNeverFiresAfterAReset) {
@@ -97,20 +121,8 @@ TEST_F(ResetDuringWorkTest, APendingAlarmNeverFiresAfterAReset) {
 
 TEST_F(ResetDuringWorkTest, ALateAlarmBlockIsReportedAndKeepsWhatItUses) {
     const auto previousBound = testkit::setResetBound(std::chrono::milliseconds(50));
-    const auto queue = std::make_shared<platform::SerialQueue>("reset.late");
-    KLVAlarm alarm(queue, "Late alarm");
-    platform::Semaphore started;
-    platform::Semaphore release;
     KLVMonitor* const before = &KLVMeasurementBase::monitor();
-    std::atomic<const KLVMonitor*> seen{nullptr};
-    alarm.runAfterDelay(0, [&] {
-        started.signal();
-        release.wait(kGuard);
-        auto& monitor = KLVMeasurementBase::monitor();
-        monitor.logWithLevel(kKLVLogError, 3, "Late alarm block logging");
-        seen = &monitor;
-    });
-    ASSERT_TRUE(started.wait(kGuard));
+    plantRunningAlarm("reset.late");
 
     ::testing::TestPartResultArray failures;
     {
@@ -127,9 +139,8 @@ TEST_F(ResetDuringWorkTest, ALateAlarmBlockIsReportedAndKeepsWhatItUses) {
 
     // Nothing was dropped: the block goes on with the monitor it had.
     EXPECT_EQ(&KLVMeasurementBase::monitor(), before);
-    release.signal();
-    testkit::drain(*queue);
-    EXPECT_EQ(seen.load(), before);
+    release();
+    EXPECT_EQ(monitorSeen(), before);
 }
 
 }  // namespace

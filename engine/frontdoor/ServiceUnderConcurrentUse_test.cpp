@@ -5,7 +5,6 @@
 // out of its thread's order, and once the storm is over the engine must work as before.
 
 #include <gtest/gtest.h>
-#include <sqlite3.h>
 
 #include <atomic>
 #include <map>
@@ -17,7 +16,6 @@
 
 #include "engine/base/EngineTestSupport.h"
 #include "engine/database/KLVDatabase.h"
-#include "engine/environment/KLVServerHosts.h"
 #include "engine/frontdoor/KLVAnalytics.h"
 #include "engine/frontdoor/TRWAnalytics.h"
 #include "engine/measurement/KLVMeasurement.h"
@@ -53,11 +51,7 @@ class ServiceUnderConcurrentUseTest : public EngineTest {
     void SetUp() override {
         EngineTest::SetUp();
         ASSERT_TRUE(server_.isRunning());
-        useLoopbackHost(server_, kHost);
-        testing::useMainBundle(dataRoot() / "bundle",
-                               {{"CFBundleIdentifier", "com.example.tessaline"},
-                                {kKLVUploadHostInfoPlistKey, kHost},
-                                {kKLVConfigHostInfoPlistKey, kHost}});
+        useLoopbackMeasurementHost(server_, kHost, dataRoot() / "bundle");
         const auto bytes =
             testing::makeConfig(kAppID, {{"measurement.upload.max_bundles", "1000"},
                                          {"measurement.upload.max_batch_size", "10485760"}})
@@ -155,20 +149,7 @@ class ServiceUnderConcurrentUseTest : public EngineTest {
     std::string integrityCheck() {
         std::string result;
         service_->scheduler()->workerQueue()->sync([&] {
-            sqlite3* db = nullptr;
-            if (sqlite3_open_v2(service_->database()->sqliteStore().databasePath().c_str(), &db,
-                                SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
-                sqlite3_exec(
-                    db, "PRAGMA integrity_check",
-                    [](void* out, int, char** values, char**) {
-                        auto& text = *static_cast<std::string*>(out);
-                        text += (text.empty() ? "" : "\n") +
-                                std::string(values[0] ? values[0] : "(null)");
-                        return 0;
-                    },
-                    &result, nullptr);
-            }
-            sqlite3_close(db);
+            result = databaseIntegrity(service_->database()->sqliteStore().databasePath());
         });
         return result;
     }

@@ -181,27 +181,6 @@ struct Stored {
     std::map<std::int64_t, std::int32_t> queued;  // sequence → bundle_index
 };
 
-// The answer of PRAGMA integrity_check, through a connection of its own.
-std::string integrityOf(const std::string& path) {
-    sqlite3* db = nullptr;
-    if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
-        sqlite3_close(db);
-        return "cannot open";
-    }
-    const std::unique_ptr<sqlite3, int (*)(sqlite3*)> connection(db, sqlite3_close);
-    sqlite3_stmt* statement = nullptr;
-    if (sqlite3_prepare_v2(db, "PRAGMA integrity_check", -1, &statement, nullptr) != SQLITE_OK)
-        return sqlite3_errmsg(db);
-    const std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)> finalizer(statement,
-                                                                          sqlite3_finalize);
-    std::string answer;
-    while (sqlite3_step(statement) == SQLITE_ROW) {
-        if (!answer.empty()) answer += "\n";
-        answer += reinterpret_cast<const char*>(sqlite3_column_text(statement, 0));
-    }
-    return answer;
-}
-
 Stored readStore() {
     Stored stored;
     auto database = KLVDatabase::initWithDatabaseName(kKLVMeasurementDatabaseName,
@@ -209,7 +188,7 @@ Stored readStore() {
     EXPECT_TRUE(database);
     if (!database) return stored;
     auto& store = database->sqliteStore();
-    stored.integrity = integrityOf(store.databasePath());
+    stored.integrity = databaseIntegrity(store.databasePath());
     const auto rows = store.recordsForQuery("SELECT rowid, * FROM raw_events", {});
     EXPECT_TRUE(rows);
     for (const auto& row : rows.value_or(std::vector<platform::Dictionary>{})) {
