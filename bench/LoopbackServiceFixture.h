@@ -29,11 +29,7 @@ class LoopbackServiceFixture : public EngineTest {
     // holds each answer. The experiments fetch is held off.
     void startService(const testing::SettingList& settings, double answerDelaySeconds) {
         ASSERT_TRUE(server_.isRunning());
-        useLoopbackHost(server_, kHost);
-        testing::useMainBundle(dataRoot() / "bundle",
-                               {{"CFBundleIdentifier", "com.example.tessaline"},
-                                {kKLVUploadHostInfoPlistKey, kHost},
-                                {kKLVConfigHostInfoPlistKey, kHost}});
+        useLoopbackMeasurementHost(server_, kHost, dataRoot() / "bundle");
         const auto bytes = testing::makeConfig(kAppID, settings).protoBuffer();
         ASSERT_TRUE(bytes);
         server_.answer(

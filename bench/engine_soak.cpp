@@ -5,7 +5,6 @@
 // run by hand. Prints the end-to-end rate and the memory figures.
 
 #include <gtest/gtest.h>
-#include <sqlite3.h>
 
 #include <chrono>
 #include <cstdint>
@@ -165,19 +164,7 @@ TEST_F(SoakTest, EveryEventArrivesOnceAndMemoryStaysFlat) {
     EXPECT_TRUE(rawAndQueueEmpty());
     std::string integrity;
     onWorker([&](KLVDatabase& database) {
-        sqlite3* db = nullptr;
-        if (sqlite3_open_v2(database.sqliteStore().databasePath().c_str(), &db,
-                            SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
-            sqlite3_exec(
-                db, "PRAGMA integrity_check",
-                [](void* out, int, char** values, char**) {
-                    auto& text = *static_cast<std::string*>(out);
-                    text += (text.empty() ? "" : "\n") + std::string(values[0] ? values[0] : "");
-                    return 0;
-                },
-                &integrity, nullptr);
-        }
-        sqlite3_close(db);
+        integrity = databaseIntegrity(database.sqliteStore().databasePath());
     });
     EXPECT_EQ(integrity, "ok");
     ASSERT_GT(baselineMiB_, 0);

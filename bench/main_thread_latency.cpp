@@ -1,8 +1,10 @@
 // The app's main thread never waits for the engine: with seconds of events queued for the worker
 // and the server holding its answers, every public call, screen hook and app-state notification
 // made on the main thread returns quickly, and blocks posted to the main queue start quickly.
-// Prints p50, p99 and max of both. The bound holds for the 99th percentile; the maximum is
-// reported, since one scheduling hiccup of a loaded machine can exceed it on its own.
+// Prints p50, p99 and max of both; the bound holds for the maximum. No call waits for a queue
+// the worker keeps busy (the values the main thread needs are read from what the queues keep
+// current), so only the machine's own scheduling is left to reach it; scripts/soak allows three
+// runs for a burst of other load.
 
 #include <gtest/gtest.h>
 
@@ -170,8 +172,9 @@ TEST_F(MainThreadTest, CallsAndMainQueueBlocksNeverWaitForTheEngine) {
         });
     };
     std::vector<double> probeMs;
+    // Outlives the probe: a block it posted just as the run ended may still run afterwards.
+    platform::Semaphore started(0);
     std::thread probe([&] {
-        platform::Semaphore started(0);
         while (!done) {
             const auto posted = Clock::now();
             platform::mainQueue().async([&, posted] {
@@ -183,6 +186,9 @@ TEST_F(MainThreadTest, CallsAndMainQueueBlocksNeverWaitForTheEngine) {
     });
     platform::mainQueue().async([&] { step(0); });
     platform::runMainLoop();
+    // The main loop has stopped: a probe block posted meanwhile waits for the drain below, so
+    // the probe is let go here instead of waiting for it.
+    started.signal();
     probe.join();
     platform::runUntilIdle();
 
@@ -192,20 +198,20 @@ TEST_F(MainThreadTest, CallsAndMainQueueBlocksNeverWaitForTheEngine) {
     const double backlogMs = millisSince(drainBegin);
 
     startMs.insert(startMs.end(), probeMs.begin(), probeMs.end());
-    const auto calls99 = figuresOf(callMs);
-    const auto starts99 = figuresOf(startMs);
+    const auto callFigures = figuresOf(callMs);
+    const auto startFigures = figuresOf(startMs);
     std::printf(
         "main thread: %zu calls, p50 %.3f ms, p99 %.3f ms, max %.3f ms; %zu main-queue blocks "
         "started after p50 %.3f ms, p99 %.3f ms, max %.3f ms\n",
-        callMs.size(), calls99.p50, calls99.p99, calls99.max, startMs.size(), starts99.p50,
-        starts99.p99, starts99.max);
+        callMs.size(), callFigures.p50, callFigures.p99, callFigures.max, startMs.size(),
+        startFigures.p50, startFigures.p99, startFigures.max);
     std::printf("  the worker queue still held %.0f ms of work at the end\n", backlogMs);
     for (const auto& [name, slow] : slowCalls) {
         std::printf("  %s: %d of %d calls over %.0f ms, the worst %.1f ms\n", name.c_str(),
                     slow.first, kRounds, kBoundMs, slow.second);
     }
-    EXPECT_LT(calls99.p99, kBoundMs);
-    EXPECT_LT(starts99.p99, kBoundMs);
+    EXPECT_LT(callFigures.max, kBoundMs);
+    EXPECT_LT(startFigures.max, kBoundMs);
 }
 
 }  // namespace

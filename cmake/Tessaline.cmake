@@ -74,9 +74,39 @@ function(tessaline_module name)
       configure_file(${PROJECT_SOURCE_DIR}/app/resources/Info.plist ${_bundle}/Info.plist COPYONLY)
       set(_environment ENVIRONMENT "TESSALINE_RESOURCES=${_bundle}")
     endif()
+    # Every test is labelled "unit". Test suites named for concurrency ("...Concurrent...",
+    # "...Concurrency...") are also labelled "concurrent", and those of resets and the life cycle
+    # ("...Reset...", "...LifeCycle...") "lifecycle": scripts/tsan runs those again and again.
+    # gtest_discover_tests cannot pass a list as a property value, so the labels are set by a
+    # file that ctest reads after the discovered tests.
+    set(_concurrent "*Concurren*")
+    set(_lifecycle "*Reset*.*:*LifeCycle*.*")
     gtest_discover_tests(${name}_test
+      TEST_FILTER "-${_concurrent}:${_lifecycle}"
       WORKING_DIRECTORY ${PROJECT_SOURCE_DIR}
       DISCOVERY_TIMEOUT 60
       PROPERTIES TIMEOUT 120 LABELS unit ${_environment})
+    foreach(_label concurrent lifecycle)
+      if(_label STREQUAL "concurrent")
+        set(_filter "${_concurrent}")
+      else()
+        set(_filter "${_lifecycle}-${_concurrent}")
+      endif()
+      gtest_discover_tests(${name}_test
+        TEST_FILTER "${_filter}"
+        TEST_LIST ${name}_${_label}_tests
+        WORKING_DIRECTORY ${PROJECT_SOURCE_DIR}
+        DISCOVERY_TIMEOUT 60
+        PROPERTIES TIMEOUT 120 ${_environment})
+    endforeach()
+    set(_labels "${CMAKE_CURRENT_BINARY_DIR}/${name}_test_labels.cmake")
+    file(WRITE "${_labels}" "")
+    foreach(_label concurrent lifecycle)
+      file(APPEND "${_labels}"
+        "if(${name}_${_label}_tests)\n"
+        "  set_tests_properties(\${${name}_${_label}_tests} PROPERTIES LABELS \"unit;${_label}\")\n"
+        "endif()\n")
+    endforeach()
+    set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES "${_labels}")
   endif()
 endfunction()

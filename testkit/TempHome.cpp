@@ -9,6 +9,7 @@
 
 #include "platform/foundation/Paths.h"
 #include "platform/foundation/SharedInstance.h"
+#include "testkit/SharedReset.h"
 
 namespace testkit {
 
@@ -29,6 +30,7 @@ std::filesystem::path makeTemporaryDirectory() {
 }  // namespace
 
 TempHome::TempHome() : path_(makeTemporaryDirectory()) {
+    installResetSettle();
     platform::resetSharedInstances();
     platform::setDataRoot(path_);
 }

@@ -13,7 +13,7 @@ void KLVAnalytics::setConsent(const platform::Dictionary& consent) {
 
 void KLVAnalytics::setConsent(const platform::Dictionary& consent, const std::string& key) {
     auto& monitor = KLVMeasurement::monitor();
-    if (KLVConsentSettingsUtil::consentSource() == kKLVConsentSourceNone) {
+    if (KLVConsentSettingsUtil::appliedConsentSource() == kKLVConsentSourceNone) {
         KLVAnalyticsStore::loadPersistedConsentSettings();
     }
     platform::Dictionary settings = KLVConsentSettingsUtil::consentSettingsFromDictionary(consent);
@@ -36,20 +36,20 @@ void KLVAnalytics::setConsent(const platform::Dictionary& consent, const std::st
     const std::int64_t source = key == kKLVConsentSettingsTCFKey  ? kKLVConsentSourceTCF
                                 : key == kKLVConsentSettings3PKey ? kKLVConsentSourcePublicAPI
                                                                   : kKLVConsentSourceInternalAPI;
-    if (!KLVConsentSettingsUtil::isConsentSourceHigherPriority(source)) {
+    // The priority check, the merge and what follows from it in one visit to the consent queue,
+    // which the worker's reads keep busy: the main thread makes this call.
+    const bool describe = key == kKLVConsentSettings3PKey;
+    const auto update =
+        KLVConsentSettingsUtil::updateSettingsFromSource(std::move(settings), source, describe);
+    if (!update.accepted) {
         monitor.logWithLevel(kKLVLogWarning, 25043, "Ignoring lower priority consent settings");
         return;
     }
-    const bool wasAdUserDataDenied = KLVConsentSettingsUtil::isAdUserDataDenied();
-    KLVConsentSettingsUtil::updateSettings(settings, source);
-    KLVAnalyticsStore::persistConsentSettings(
-        KLVConsentSettingsUtil::consentSettings().value_or(platform::Dictionary{}), source);
-    if (key == kKLVConsentSettings3PKey) {
-        monitor.logWithLevel(kKLVLogVerbose, 25055, KLVConsentSettingsUtil::description());
-    }
+    KLVAnalyticsStore::persistConsentSettings(update.consentSettings, source);
+    if (describe) monitor.logWithLevel(kKLVLogVerbose, 25055, update.description);
     const auto remoteConfig = KLVMeasurement::remoteConfig();
     if (remoteConfig->dcuEventFeatureEnabled() && !remoteConfig->consentDefaults().empty() &&
-        KLVConsentSettingsUtil::didAdUserDataConsentChange(wasAdUserDataDenied)) {
+        update.adUserDataChanged) {
         logInternalEventWithOrigin("auto", "_dcu", {{"_r", platform::Object(std::int64_t{1})}});
     }
     if (remoteConfig->DMAConsentEnabled() && settings.contains("ad_personalization")) {

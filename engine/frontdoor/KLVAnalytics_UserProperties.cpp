@@ -359,13 +359,15 @@ void KLVAnalytics::setScreenName(const std::optional<std::string>& screenName,
 // ----------------------------------------------------------------------
 
 std::optional<std::string> KLVAnalytics::appInstanceID() {
-    if (KLVConsentSettingsUtil::isAnalyticsStorageDenied()) return std::nullopt;
+    // Called on the main thread: answered from what the consent queue and the identity queue
+    // keep current, never by waiting for either.
+    if (KLVConsentSettingsUtil::appliedAnalyticsStorageDenied()) return std::nullopt;
     if (auto afterReset = KLVAnalyticsStore::appInstanceIDAfterReset();
         afterReset && !afterReset->empty()) {
         return afterReset;
     }
     const auto identity = KLVIdentity::sharedInstance();
-    return identity ? identity->appInstanceID() : std::nullopt;
+    return identity ? identity->appInstanceIDWithoutWaiting() : std::nullopt;
 }
 
 void KLVAnalytics::resetAnalyticsData() {

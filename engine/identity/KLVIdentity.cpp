@@ -210,6 +210,14 @@ std::optional<std::string> KLVIdentity::appInstanceID() {
     });
 }
 
+std::optional<std::string> KLVIdentity::appInstanceIDWithoutWaiting() {
+    // An ID set and still queued (a caller may just have set it) is waited for.
+    if (pendingAppInstanceIDs_.load() != 0) return appInstanceID();
+    updateIdentifiers();
+    if (KLVConsentSettingsUtil::appliedAnalyticsStorageDenied()) return std::nullopt;
+    return persistedConfig_->appInstanceID();
+}
+
 std::optional<std::string> KLVIdentity::hashedResettableDeviceID() {
     updateIdentifiers();
     return queue_->syncResult([this]() -> std::optional<std::string> {
@@ -220,8 +228,10 @@ std::optional<std::string> KLVIdentity::hashedResettableDeviceID() {
 
 void KLVIdentity::setAppInstanceID(std::string appInstanceID) {
     noteChange();
+    pendingAppInstanceIDs_.fetch_add(1);
     queue_->async([this, appInstanceID = std::move(appInstanceID)] {
         persistedConfig_->setAppInstanceID(appInstanceID);
+        pendingAppInstanceIDs_.fetch_sub(1);
     });
 }
 

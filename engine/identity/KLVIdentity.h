@@ -67,6 +67,10 @@ class KLVIdentity : public std::enable_shared_from_this<KLVIdentity> {
     std::optional<std::string> resettableDeviceID();
     std::optional<std::string> appInstanceID();
     std::optional<std::string> hashedResettableDeviceID();
+    // The app instance ID as stored now (nothing while analytics storage is denied), without
+    // waiting for the identity queue, which the worker keeps busy with refreshes: for the main
+    // thread. Queues a refresh, whose outcome later calls see.
+    std::optional<std::string> appInstanceIDWithoutWaiting();
 
     // Queued.
     void setAppInstanceID(std::string appInstanceID);
@@ -195,6 +199,8 @@ class KLVIdentity : public std::enable_shared_from_this<KLVIdentity> {
     std::atomic<double> lastRefreshTimestamp_;
     std::atomic<std::uint64_t> changeCount_{0};
     void noteChange() { changeCount_.fetch_add(1, std::memory_order_acq_rel); }
+    // App instance IDs set and not yet written by the queue.
+    std::atomic<int> pendingAppInstanceIDs_{0};
     std::uint64_t appleConsentStatus_ = 0;
     std::optional<std::string> resettableDeviceID_;
     bool limitedAdTracking_ = false;

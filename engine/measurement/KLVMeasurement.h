@@ -417,7 +417,12 @@ class KLVMeasurement : public KLVMeasurementBase,
     void networkRemoteConfigFetchCompletionHandler(
         const std::optional<platform::WDLNetworkResponse>& response, const platform::Data& data,
         const std::optional<platform::Error>& error);
-    // Parses and applies a fetched configuration; false rolls the transaction back.
+    // Stores and puts in force a fetched configuration with its audiences, in one transaction,
+    // then lets the consent defaults follow it. False when anything failed: the stored
+    // configuration and audiences stay, and so does the configuration in force.
+    bool applyFetchedConfiguration(const platform::Data& data);
+    // Inside the caller's transaction: parses, stores and puts in force a fetched configuration
+    // and stores its audiences; false rolls the transaction back.
     bool storeFetchedConfiguration(const platform::Data& data);
     bool shouldRequestDeferredDeepLinkAfterConfigFetch() const {
         return shouldRequestDeferredDeepLinkAfterConfigFetch_;

@@ -82,7 +82,9 @@ bool KLVMeasurement::bundleRawEvents() {
     KLVScheduler::checkOnBackgroundThreadWithMethodName("bundleRawEvents");
     if (!database() || !remoteConfigInstance() || !identity()) return false;
     bool bundled = false;
-    database()->performTransaction([&]() -> bool {
+    bool wroteNPAProperty = false;
+    // What the block did counts only once the transaction has committed.
+    const bool committed = database()->performTransaction([&]() -> bool {
         Error error;
         const auto fingerprint = database()->nextMetadataFingerprintToProcess(&error);
         if (!fingerprint) {
@@ -159,7 +161,7 @@ bool KLVMeasurement::bundleRawEvents() {
         if (!updateAppMetadataForBundle(*bundle, start, end)) return false;
         if (config->DMAConsentEnabled() && shouldUpdateNPAUserProperty()) {
             setPersonalizedAdsUserPropertyOnWorkerQueue();
-            setShouldUpdateNPAUserProperty(false);
+            wroteNPAProperty = true;
         }
         if (!denied) {
             const auto attributes =
@@ -202,6 +204,8 @@ bool KLVMeasurement::bundleRawEvents() {
         bundled = true;
         return true;
     });
+    if (!committed) return false;
+    if (wroteNPAProperty) setShouldUpdateNPAUserProperty(false);
     if (bundled) setSuspendedUploadTimestamp(0);
     return bundled;
 }

@@ -123,8 +123,7 @@ void KLVMeasurement::networkRemoteConfigFetchCompletionHandler(
         }
         if (tooLarge) {
             monitor().logWithLevel(kKLVLogErrorSilent, 23135, "Configuration data is invalid.");
-        } else if (!data.empty() && database()->performTransaction(
-                                        [&] { return storeFetchedConfiguration(data); })) {
+        } else if (!data.empty() && applyFetchedConfiguration(data)) {
             const std::string* lastModified = response->header("Last-Modified");
             const std::string* etag = response->header("ETag");
             persistedConfig()->setConfigServerLastModifiedString(
@@ -150,6 +149,20 @@ void KLVMeasurement::networkRemoteConfigFetchCompletionHandler(
     if (tcfClient_) tcfClient_->setIsDMARegion(remoteConfigInstance()->isDMARegion());
 }
 
+bool KLVMeasurement::applyFetchedConfiguration(const platform::Data& data) {
+    // The configuration and its audiences are stored in one transaction; when it fails, the
+    // configuration in force goes back to the stored one, and the consent defaults follow only
+    // a configuration that was stored.
+    const auto settings = remoteConfigInstance();
+    auto previous = settings->inForce();
+    if (!database()->performTransaction([&] { return storeFetchedConfiguration(data); })) {
+        settings->restoreInForce(std::move(previous));
+        return false;
+    }
+    updateConsentSettingsUtilWithRemoteConfig();
+    return true;
+}
+
 bool KLVMeasurement::storeFetchedConfiguration(const platform::Data& data) {
     auto config = KLVPBMeasurementConfig::initWithBuffer(data);
     if (!config) {
@@ -169,7 +182,6 @@ bool KLVMeasurement::storeFetchedConfiguration(const platform::Data& data) {
                                "Failed to update configuration with new server configuration");
         return false;
     }
-    updateConsentSettingsUtilWithRemoteConfig();
     if (!audienceUpdateAudiences(audiences)) {
         monitor().logWithLevel(kKLVLogErrorSilent, 23137,
                                "Failed to update audiences with new server configuration");

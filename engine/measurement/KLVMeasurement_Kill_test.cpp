@@ -9,9 +9,10 @@
 // TESSALINE_KILL_SEED the first seed.
 
 #include <gtest/gtest.h>
-#include <sqlite3.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <map>
@@ -181,27 +182,6 @@ struct Stored {
     std::map<std::int64_t, std::int32_t> queued;  // sequence → bundle_index
 };
 
-// The answer of PRAGMA integrity_check, through a connection of its own.
-std::string integrityOf(const std::string& path) {
-    sqlite3* db = nullptr;
-    if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
-        sqlite3_close(db);
-        return "cannot open";
-    }
-    const std::unique_ptr<sqlite3, int (*)(sqlite3*)> connection(db, sqlite3_close);
-    sqlite3_stmt* statement = nullptr;
-    if (sqlite3_prepare_v2(db, "PRAGMA integrity_check", -1, &statement, nullptr) != SQLITE_OK)
-        return sqlite3_errmsg(db);
-    const std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)> finalizer(statement,
-                                                                          sqlite3_finalize);
-    std::string answer;
-    while (sqlite3_step(statement) == SQLITE_ROW) {
-        if (!answer.empty()) answer += "\n";
-        answer += reinterpret_cast<const char*>(sqlite3_column_text(statement, 0));
-    }
-    return answer;
-}
-
 Stored readStore() {
     Stored stored;
     auto database = KLVDatabase::initWithDatabaseName(kKLVMeasurementDatabaseName,
@@ -209,7 +189,7 @@ Stored readStore() {
     EXPECT_TRUE(database);
     if (!database) return stored;
     auto& store = database->sqliteStore();
-    stored.integrity = integrityOf(store.databasePath());
+    stored.integrity = databaseIntegrity(store.databasePath());
     const auto rows = store.recordsForQuery("SELECT rowid, * FROM raw_events", {});
     EXPECT_TRUE(rows);
     for (const auto& row : rows.value_or(std::vector<platform::Dictionary>{})) {
@@ -241,7 +221,17 @@ enum class KillPoint {
     AfterAnswer,
 };
 
-void runOnce(std::uint32_t seed) {
+// What the runs saw, printed at the end.
+struct KillFigures {
+    int runs = 0;
+    std::size_t committed = 0;     // numbers the children reported committed
+    std::size_t storedAtKill = 0;  // raw or queued when the child was killed
+    std::size_t acknowledged = 0;  // taken by the server before the kill
+    std::size_t delivered = 0;     // taken by the server after the restart
+    std::size_t sentAgain = 0;     // of those, sent before the kill without an acknowledgement
+};
+
+void runOnce(std::uint32_t seed, KillFigures& figures) {
     SCOPED_TRACE("seed " + std::to_string(seed));
     std::mt19937 random(seed);
     const auto uniform = [&](int low, int high) {
@@ -365,6 +355,14 @@ void runOnce(std::uint32_t seed) {
     for (const auto sequence : left) {
         EXPECT_TRUE(delivered.count(sequence)) << "stored event " << sequence << " never arrived";
     }
+    ++figures.runs;
+    figures.committed += reported.size();
+    figures.storedAtKill += left.size();
+    figures.acknowledged += acknowledged.size();
+    figures.delivered += delivered.size();
+    figures.sentAgain += static_cast<std::size_t>(
+        std::count_if(delivered.begin(), delivered.end(),
+                      [&](std::int64_t sequence) { return firstSeen.count(sequence) != 0; }));
 }
 
 // Fewer runs by default under the sanitizers, where each child starts several times slower.
@@ -377,8 +375,15 @@ constexpr int kDefaultRuns = 8;
 TEST(KillTest, CommittedEventsSurviveSIGKILLAndArriveAfterRestart) {
     const int runs = environmentNumber("TESSALINE_KILL_RUNS", kDefaultRuns);
     const int firstSeed = environmentNumber("TESSALINE_KILL_SEED", 1);
+    KillFigures figures;
     for (int run = 0; run < runs && !::testing::Test::HasFatalFailure(); ++run)
-        runOnce(static_cast<std::uint32_t>(firstSeed + run));
+        runOnce(static_cast<std::uint32_t>(firstSeed + run), figures);
+    std::printf(
+        "kill: %d runs; %zu events reported committed, %zu stored at the kill, %zu acknowledged "
+        "before it; %zu delivered after the restart, %zu of them sent again (acknowledgement "
+        "cut by the kill)\n",
+        figures.runs, figures.committed, figures.storedAtKill, figures.acknowledged,
+        figures.delivered, figures.sentAgain);
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <filesystem>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -13,6 +14,7 @@
 
 #include "engine/base/EngineTestSupport.h"
 #include "engine/database/KLVDatabase.h"
+#include "engine/environment/KLVServerHosts.h"
 #include "engine/experiments/KLVETaskManager.h"
 #include "engine/measurement/KLVMeasurement.h"
 #include "engine/settings/SettingsTestSupport.h"
@@ -201,6 +203,38 @@ inline void useLoopbackHost(const testkit::LoopbackServer& server, const std::st
     auto& client = platform::HttpClient::shared();
     client.setTrustedCertificates(server.certificatePEM());
     ASSERT_TRUE(client.setConnectTo(host, "127.0.0.1", server.port()));
+}
+
+// The measurement hosts (upload and configuration) are `host`, as the app's Info.plist (written
+// in `bundleFolder`) names them, and their requests go to the TLS loopback server.
+inline void useLoopbackMeasurementHost(const testkit::LoopbackServer& server,
+                                       const std::string& host,
+                                       const std::filesystem::path& bundleFolder) {
+    useLoopbackHost(server, host);
+    testing::useMainBundle(bundleFolder, {{"CFBundleIdentifier", "com.example.tessaline"},
+                                          {kKLVUploadHostInfoPlistKey, host},
+                                          {kKLVConfigHostInfoPlistKey, host}});
+}
+
+// The answer of PRAGMA integrity_check ("ok" for a whole file), through a connection of its own.
+inline std::string databaseIntegrity(const std::string& path) {
+    sqlite3* db = nullptr;
+    if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
+        sqlite3_close(db);
+        return "cannot open";
+    }
+    const std::unique_ptr<sqlite3, int (*)(sqlite3*)> connection(db, sqlite3_close);
+    sqlite3_stmt* statement = nullptr;
+    if (sqlite3_prepare_v2(db, "PRAGMA integrity_check", -1, &statement, nullptr) != SQLITE_OK)
+        return sqlite3_errmsg(db);
+    const std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)> finalizer(statement,
+                                                                          sqlite3_finalize);
+    std::string answer;
+    while (sqlite3_step(statement) == SQLITE_ROW) {
+        if (!answer.empty()) answer += "\n";
+        answer += reinterpret_cast<const char*>(sqlite3_column_text(statement, 0));
+    }
+    return answer;
 }
 
 // Waits until the service has no network request out. The flag is read on the worker queue,

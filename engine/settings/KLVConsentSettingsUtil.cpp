@@ -36,6 +36,11 @@ std::atomic<std::uint64_t> gChangeCount{0};
 struct ConsentCenter {
     ConsentCenter() { gChangeCount.fetch_add(1, std::memory_order_acq_rel); }
     ConsentState state;
+    // Whether analytics storage is denied, as of the last change applied on the queue, and how
+    // many changes are queued and not applied yet.
+    std::atomic<bool> analyticsStorageDenied{false};
+    std::atomic<std::int64_t> consentSource{kKLVConsentSourceNone};
+    std::atomic<int> pendingChanges{0};
     platform::SerialQueue queue{kQueueLabel};
 };
 
@@ -49,11 +54,27 @@ auto onQueue(F&& read) {
     return c.queue.syncResult([&] { return read(c.state); });
 }
 
+bool analyticsStorageDeniedIn(const ConsentState& state);
+
+// On the queue, after a change: the values read without waiting follow it.
+void publish(ConsentCenter& c) {
+    c.analyticsStorageDenied.store(analyticsStorageDeniedIn(c.state));
+    c.consentSource.store(c.state.consentSource);
+}
+
 template <typename F>
 void queued(F&& write) {
     auto& c = center();
+    // Counted when queued and again once applied, so that whatever was read in between is
+    // taken for stale.
     gChangeCount.fetch_add(1, std::memory_order_acq_rel);
-    c.queue.async([&state = c.state, write = std::forward<F>(write)]() mutable { write(state); });
+    c.pendingChanges.fetch_add(1);
+    c.queue.async([&c, write = std::forward<F>(write)]() mutable {
+        write(c.state);
+        publish(c);
+        gChangeCount.fetch_add(1, std::memory_order_acq_rel);
+        c.pendingChanges.fetch_sub(1);
+    });
 }
 
 // --- Values -------------------------------------------------------------------------------
@@ -76,6 +97,10 @@ bool isValue(const platform::Object* value, std::string_view expected) {
 
 bool isDenied(const platform::Object* value) {
     return isValue(value, kKLVConsentDenied);
+}
+
+bool analyticsStorageDeniedIn(const ConsentState& state) {
+    return isDenied(valueFor(state.consentSettings, kKLVConsentTypeAnalyticsStorage));
 }
 bool isGranted(const platform::Object* value) {
     return isValue(value, kKLVConsentGranted);
@@ -212,6 +237,16 @@ bool equalPriority(std::int64_t current, std::int64_t candidate) {
     return candidate == current || (isTCFOrPublic(candidate) && isTCFOrPublic(current));
 }
 
+void mergeFromSource(ConsentState& s, const platform::Dictionary& settings,
+                     std::int64_t consentSource) {
+    merge(s, settings);
+    s.consentSource = consentSource;
+    auto& table = diagnosticTable(s);
+    for (const auto& [type, value] : settings) {
+        if (isConsentType(type)) table[type] = diagnosticCodeForSource(consentSource);
+    }
+}
+
 // --- Info.plist ---------------------------------------------------------------------------
 
 std::optional<std::string> consentValueFromInfoPlistValue(std::string_view type,
@@ -254,6 +289,21 @@ std::string displayValue(const ConsentState& state, std::string_view type,
         return platform::formatString("%@ (eu_consent_policy)", resolvedPolicyValue(state, type));
     }
     return platform::formatString("%@", *value);
+}
+
+std::string describeState(const ConsentState& s) {
+    const auto display = [&](std::string_view type) {
+        return displayValue(s, type, valueFor(s.consentSettings, type));
+    };
+    std::string text = platform::formatString(
+        "%@ is %@. %@ is %@.", kKLVConsentTypeAdStorage, display(kKLVConsentTypeAdStorage),
+        kKLVConsentTypeAnalyticsStorage, display(kKLVConsentTypeAnalyticsStorage));
+    for (const auto type : {kKLVConsentTypeAdUserData, kKLVConsentTypeAdPersonalization}) {
+        if (hasValue(s.consentSettings, type)) {
+            text += platform::formatString(" %@ is %@.", type, display(type));
+        }
+    }
+    return text;
 }
 
 }  // namespace
@@ -336,13 +386,31 @@ void KLVConsentSettingsUtil::updateSettings(platform::Dictionary settings) {
 void KLVConsentSettingsUtil::updateSettings(platform::Dictionary settings,
                                             std::int64_t consentSource) {
     queued([settings = std::move(settings), consentSource](ConsentState& s) {
-        merge(s, settings);
-        s.consentSource = consentSource;
-        auto& table = diagnosticTable(s);
-        for (const auto& [type, value] : settings) {
-            if (isConsentType(type)) table[type] = diagnosticCodeForSource(consentSource);
-        }
+        mergeFromSource(s, settings, consentSource);
     });
+}
+
+KLVConsentSettingsUtil::SourceUpdate KLVConsentSettingsUtil::updateSettingsFromSource(
+    platform::Dictionary settings, std::int64_t consentSource, bool describe) {
+    auto& c = center();
+    c.pendingChanges.fetch_add(1);
+    auto update = c.queue.syncResult([&] {
+        SourceUpdate result;
+        auto& s = c.state;
+        if (!equalPriority(s.consentSource, consentSource) && s.consentSource < consentSource) {
+            return result;
+        }
+        const bool wasAdUserDataDenied = adUserDataDenied(s);
+        mergeFromSource(s, settings, consentSource);
+        publish(c);
+        result.accepted = true;
+        result.consentSettings = s.consentSettings.value_or(platform::Dictionary{});
+        result.adUserDataChanged = adUserDataDenied(s) != wasAdUserDataDenied;
+        if (describe) result.description = describeState(s);
+        return result;
+    });
+    c.pendingChanges.fetch_sub(1);
+    return update;
 }
 
 bool KLVConsentSettingsUtil::isAdStorageDenied() {
@@ -352,9 +420,21 @@ bool KLVConsentSettingsUtil::isAdStorageDenied() {
 }
 
 bool KLVConsentSettingsUtil::isAnalyticsStorageDenied() {
-    return onQueue([](const ConsentState& s) {
-        return isDenied(valueFor(s.consentSettings, kKLVConsentTypeAnalyticsStorage));
-    });
+    return onQueue(analyticsStorageDeniedIn);
+}
+
+std::int64_t KLVConsentSettingsUtil::appliedConsentSource() {
+    auto& c = center();
+    if (c.pendingChanges.load() != 0) return consentSource();
+    return c.consentSource.load();
+}
+
+bool KLVConsentSettingsUtil::appliedAnalyticsStorageDenied() {
+    // A change still queued (one this thread may just have made) is waited for; otherwise the
+    // flag the queue keeps answers.
+    auto& c = center();
+    if (c.pendingChanges.load() != 0) return isAnalyticsStorageDenied();
+    return c.analyticsStorageDenied.load();
 }
 
 bool KLVConsentSettingsUtil::isAdUserDataDenied() {
@@ -435,20 +515,7 @@ std::string KLVConsentSettingsUtil::consentDiagnostics() {
 }
 
 std::string KLVConsentSettingsUtil::description() {
-    return onQueue([](const ConsentState& s) {
-        const auto display = [&](std::string_view type) {
-            return displayValue(s, type, valueFor(s.consentSettings, type));
-        };
-        std::string text = platform::formatString(
-            "%@ is %@. %@ is %@.", kKLVConsentTypeAdStorage, display(kKLVConsentTypeAdStorage),
-            kKLVConsentTypeAnalyticsStorage, display(kKLVConsentTypeAnalyticsStorage));
-        for (const auto type : {kKLVConsentTypeAdUserData, kKLVConsentTypeAdPersonalization}) {
-            if (hasValue(s.consentSettings, type)) {
-                text += platform::formatString(" %@ is %@.", type, display(type));
-            }
-        }
-        return text;
-    });
+    return onQueue(describeState);
 }
 
 void KLVConsentSettingsUtil::setDiagnosticSource(std::int64_t code, std::string_view consentType) {

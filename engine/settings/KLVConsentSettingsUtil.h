@@ -81,6 +81,8 @@ class KLVConsentSettingsUtil {
     static std::optional<platform::Dictionary> delegatedSettings();
     static std::optional<platform::Dictionary> regionalDefaults();
     static std::int64_t consentSource();
+    // The same, read without waiting for the consent queue while no change is queued.
+    static std::int64_t appliedConsentSource();
     // 1 or 2.
     static std::int64_t version();
     // Grows whenever a change of the consent state is queued (before it runs) or the state is
@@ -104,9 +106,29 @@ class KLVConsentSettingsUtil {
     // code of that source.
     static void updateSettings(platform::Dictionary settings, std::int64_t consentSource);
 
+    // What updateSettingsFromSource() did.
+    struct SourceUpdate {
+        // False when the source has a lower priority than the stored one: nothing changed.
+        bool accepted = false;
+        // The consent settings after the merge.
+        platform::Dictionary consentSettings;
+        // isAdUserDataDenied() changed with the merge.
+        bool adUserDataChanged = false;
+        // description() after the merge, when asked for.
+        std::string description;
+    };
+    // The public interface's consent change in one visit to the consent queue (the main thread
+    // makes it): refuses a source of lower priority than the stored one (as
+    // isConsentSourceHigherPriority), else merges as updateSettings with a source.
+    static SourceUpdate updateSettingsFromSource(platform::Dictionary settings,
+                                                 std::int64_t consentSource, bool describe);
+
     // The consent settings' own value is "denied"; defaults and delegations are not consulted.
     static bool isAdStorageDenied();
     static bool isAnalyticsStorageDenied();
+    // The same, read without waiting for the consent queue while no change is queued: for the
+    // main thread, which must not wait behind the worker's reads.
+    static bool appliedAnalyticsStorageDenied();
     // Own value (the policy marker resolved), else the delegated type's value, else the default.
     static bool isAdUserDataDenied();
     // 0 when ad personalisation resolves to denied, 1 when granted, nullopt otherwise.

@@ -388,6 +388,22 @@ KLVRemoteConfig::parseRemoteConfigFromMeasurementConfig(const KLVPBMeasurementCo
     return parsed;
 }
 
+KLVRemoteConfig::InForce KLVRemoteConfig::inForce() const {
+    std::lock_guard lock(cacheMutex_);
+    return {settings_, eventConfigs_, dataControls_, consent_, remoteConfigProto_, eventEditing_};
+}
+
+void KLVRemoteConfig::restoreInForce(InForce inForce) {
+    std::lock_guard update(updateMutex_);
+    std::lock_guard lock(cacheMutex_);
+    settings_.swap(inForce.settings);
+    eventConfigs_.swap(inForce.eventConfigs);
+    dataControls_.swap(inForce.dataControls);
+    std::swap(consent_, inForce.consent);
+    remoteConfigProto_.swap(inForce.config);
+    eventEditing_.swap(inForce.eventEditing);
+}
+
 void KLVRemoteConfig::applyParsedConfig(ParsedConfig parsed) {
     std::lock_guard lock(cacheMutex_);
     changeCount_.fetch_add(1, std::memory_order_acq_rel);

@@ -194,6 +194,13 @@ class KLVRemoteConfig : public KLVEClientDelegate,
     KLVRemoteConfig(Key, std::string appID, std::shared_ptr<KLVRemoteConfigStorage> database,
                     std::shared_ptr<KLVEManager> experimentManager);
 
+    // What is in force: the configuration and what was parsed from it. A caller that applies a
+    // configuration together with other data (its audiences) puts the earlier one back when the
+    // whole could not be stored.
+    struct InForce;
+    InForce inForce() const;
+    void restoreInForce(InForce inForce);
+
   private:
     using SettingsCache = std::map<std::string, platform::Object, std::less<>>;
     using EventConfigCache = std::map<std::string, KLVPBEventConfig, std::less<>>;
@@ -261,6 +268,16 @@ class KLVRemoteConfig : public KLVEClientDelegate,
     std::mutex snapshotMutex_;
     bool hasNewSnapshot_ = false;
     std::atomic<std::uint64_t> changeCount_{0};
+
+  public:
+    struct InForce {
+        SettingsCache settings;
+        EventConfigCache eventConfigs;
+        std::vector<std::string> dataControls;
+        ConsentCaches consent;
+        std::optional<KLVPBMeasurementConfig> config;
+        std::shared_ptr<KLVPEventEditing> eventEditing;
+    };
 };
 
 }  // namespace engine

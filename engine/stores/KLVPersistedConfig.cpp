@@ -223,9 +223,12 @@ void KLVPersistedConfig::clearValues() {
 
 // --- Generic access ------------------------------------------------------------------------------
 
+// Reads and writes go to the store under its own lock, not through the queue: the main thread
+// reads values here (the app instance ID, the session's last activity) that the worker keeps
+// current, and must not wait behind the worker's turn on a queue.
 Object KLVPersistedConfig::objectForKey(std::string_view key) const {
     if (key.empty() || !userDefaults_) return Object();
-    return serialQueue_->syncResult([&] { return userDefaults_->objectForKey(key); });
+    return userDefaults_->objectForKey(key);
 }
 
 bool KLVPersistedConfig::boolForKey(std::string_view key) const {
@@ -240,7 +243,7 @@ std::int64_t KLVPersistedConfig::int64ForKey(std::string_view key) const {
 std::int64_t KLVPersistedConfig::int64ForKey(std::string_view key,
                                              const KLVConfigStore& userDefault) const {
     if (key.empty()) return 0;
-    return serialQueue_->syncResult([&] { return userDefault.integerForKey(key); });
+    return userDefault.integerForKey(key);
 }
 
 double KLVPersistedConfig::doubleForKey(std::string_view key) const {
@@ -298,7 +301,7 @@ void KLVPersistedConfig::setNumber(const Object& value, std::string_view key) {
 
 void KLVPersistedConfig::writeObject(const Object& value, std::string_view key, bool synchronize) {
     if (key.empty() || !userDefaults_) return;
-    serialQueue_->sync([&] { userDefaults_->setObject(value, key); });
+    userDefaults_->setObject(value, key);
     if (synchronize) scheduleSynchronizeToDisk();
 }
 

@@ -11,8 +11,10 @@
 // once. The measurement switch alone lives in the shared engine user defaults and is written
 // through on every change.
 //
-// Any thread may call. Typed reads and writes run synchronously on the serial queue
-// "KLVPersistedConfig"; missing or wrongly typed values read as 0, false or nothing.
+// Any thread may call. Typed reads and writes go straight to the store, which has a lock of its
+// own, so that no caller (the main thread least of all) waits behind another's turn on a queue;
+// the day-boundary offset is drawn once, and the store cleared, on the serial queue
+// "KLVPersistedConfig". Missing or wrongly typed values read as 0, false or nothing.
 
 #include <cstdint>
 #include <functional>
@@ -202,7 +204,7 @@ class KLVPersistedConfig : public std::enable_shared_from_this<KLVPersistedConfi
 
   private:
     platform::Object objectForKey(std::string_view key) const;
-    // Writes on the queue; `synchronize` schedules the delayed synchronize afterwards.
+    // Writes to the store; `synchronize` schedules the delayed synchronize afterwards.
     void writeObject(const platform::Object& value, std::string_view key, bool synchronize);
 
     const std::string name_;

@@ -279,7 +279,7 @@ KLVSqliteStore::Statement KLVSqliteStore::prepareSQL(const std::string& sql, boo
     sequence_.check("prepareSQL");
     if (!KLVCheckNonZero(sql.size(), error, kKLVErrorCodeBadArgument,
                          "Received empty SQL string to prepare") ||
-        !isOpen(error, "Prepare SQL failed. Database not open.") ||
+        !isOpen(error, "Prepare SQL failed. Database not open.") || !isTransactionIntact(error) ||
         !KLVCheckCondition(!(sql.size() > INT_MAX), error, kKLVErrorCodeBadArgument,
                            "Received SQL string that is too long")) {
         return {};
@@ -311,7 +311,10 @@ KLVSqliteStore::Statement KLVSqliteStore::statementForQuery(const std::string& q
                                                             const ParameterValues* parameterValues,
                                                             Error* error) {
     sequence_.check("statementForQuery");
-    if (!isOpen(error, "Statement for query failed. Database not open.")) return {};
+    if (!isOpen(error, "Statement for query failed. Database not open.") ||
+        !isTransactionIntact(error)) {
+        return {};
+    }
     const bool hasValues = parameterValues && !parameterValues->empty();
     if (!KLVCheckCondition(!(containsMarker(query) && !hasValues), error, kKLVErrorCodeBadArgument,
                            "Received empty parameters")) {
@@ -483,19 +486,30 @@ bool KLVSqliteStore::performTransactionWithError(Error* error, const std::functi
     const Error before = outcome;
     outcome = Error{};
     bool committed = false;
+    // Outside a group, the block's later statements are refused once SQLite has rolled its
+    // transaction back (a group puts its kept writes back instead).
+    inTransactionBlock_ = !inGroup;
     try {
         committed = block();
     } catch (...) {
+        inTransactionBlock_ = false;
         if (inGroup) {
             rollbackGroupSavepoint();
             throw;
         }
         ++rollbackCount_;
-        if (!rollbackTransaction()) {
+        if (!sqlite3_get_autocommit(sqliteHandle_) && !rollbackTransaction()) {
             KLVMeasurementBase::monitor().logWithLevel(
                 kKLVLogErrorMonitored, 34009, "Failed to rollback transaction after exception");
         }
         throw;
+    }
+    inTransactionBlock_ = false;
+    // Rolled back under the block: what it did before is gone, whatever it answered.
+    const bool rolledBack = !inGroup && sqlite3_get_autocommit(sqliteHandle_) != 0;
+    if (rolledBack && committed) {
+        committed = false;
+        outcome = klv_errorWithCode(3, "Transaction was rolled back after an earlier error");
     }
     if (!committed) {
         if (outcome.code == 0 && outcome.domain.empty())
@@ -505,7 +519,7 @@ bool KLVSqliteStore::performTransactionWithError(Error* error, const std::functi
             return false;
         }
         ++rollbackCount_;
-        if (!rollbackTransaction())
+        if (!rolledBack && !rollbackTransaction())
             KLVMeasurementBase::monitor().logWithLevel(kKLVLogErrorMonitored, 34011,
                                                        "Failed to rollback transaction");
         return false;
@@ -650,6 +664,12 @@ bool KLVSqliteStore::stepCachedStatement(const std::string& sql) {
 bool KLVSqliteStore::isOpen(Error* error, std::string_view description) const {
     if (sqliteHandle_) return true;
     return platform::fail(error, klv_errorWithCode(2, std::string(description)));
+}
+
+bool KLVSqliteStore::isTransactionIntact(Error* error) const {
+    if (!inTransactionBlock_ || !sqlite3_get_autocommit(sqliteHandle_)) return true;
+    return platform::fail(
+        error, klv_errorWithCode(3, "Transaction was rolled back after an earlier error"));
 }
 
 bool KLVSqliteStore::setDatabaseError(Error* error, std::string_view operation) const {

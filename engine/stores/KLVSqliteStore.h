@@ -192,6 +192,9 @@ class KLVSqliteStore {
     // that fails may set `error` itself (its cause is then kept); else it reads "Transaction
     // failed". An exception from the block rolls back and propagates. When the commit itself fails
     // the transaction is rolled back, so that the next one can begin. Transactions do not nest.
+    // SQLite rolls a transaction back by itself after some errors (an I/O error, a full disk):
+    // every later statement of the block then fails instead of committing on its own, and the
+    // block's transaction fails.
     bool performTransactionWithError(platform::Error* error, const std::function<bool()>& block);
     bool beginTransaction();
     bool endTransaction();
@@ -297,6 +300,8 @@ class KLVSqliteStore {
                            platform::Error* error);
 
     bool isOpen(platform::Error* error, std::string_view description) const;
+    // False (with an error) inside a transaction block whose transaction SQLite has rolled back.
+    bool isTransactionIntact(platform::Error* error) const;
     bool setDatabaseError(platform::Error* error, std::string_view operation) const;
     std::string lastErrorMessage() const;
     std::string errorDescriptionForDatabaseOperation(std::string_view operation) const;
@@ -322,6 +327,8 @@ class KLVSqliteStore {
     std::uint64_t rollbackCount_ = 0;
     std::uint64_t lostGroupCount_ = 0;
     RowChangeHandler rowChangeHandler_;
+    // While a transaction block runs outside a group.
+    bool inTransactionBlock_ = false;
     KLVSequenceChecker sequence_;
     std::map<std::string, std::shared_ptr<CachedStatement>, std::less<>> statementCache_;
     const std::string databasePath_;

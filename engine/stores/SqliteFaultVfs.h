@@ -8,9 +8,11 @@
 #include <sqlite3.h>
 
 #include <array>
+#include <atomic>
 #include <cstddef>
 #include <cstdlib>
 #include <new>
+#include <string>
 
 namespace engine::testing {
 
@@ -41,26 +43,37 @@ class SqliteFaultVfs {
         countdown_[operation] = n;
     }
     void disarm() {
-        countdown_ = {};
+        for (auto& countdown : countdown_)
+            countdown = 0;
         fired_ = false;
     }
     // Whether the armed failure happened.
     bool fired() const { return fired_; }
+    // Only files opened from now on whose name starts with `path` count (empty: every file).
+    void watchOnly(std::string path) { watched_ = std::move(path); }
 
   private:
     // Our file: the methods, then the real VFS's file in the bytes that follow.
     struct File {
         sqlite3_file base;
         SqliteFaultVfs* owner;
+        bool watched;
         sqlite3_file* real() { return reinterpret_cast<sqlite3_file*>(this + 1); }
     };
 
     static File& file(sqlite3_file* f) { return *reinterpret_cast<File*>(f); }
 
-    // True when this operation is the armed one.
-    bool fails(Operation operation) {
-        if (countdown_[operation] == 0 || --countdown_[operation] != 0) return false;
-        fired_ = true;
+    // True when this operation of a watched file is the armed one.
+    static bool fails(sqlite3_file* f, Operation operation) {
+        File& ours = file(f);
+        if (!ours.watched) return false;
+        auto& countdown = ours.owner->countdown_[operation];
+        int left = countdown.load();
+        do {
+            if (left == 0) return false;
+        } while (!countdown.compare_exchange_weak(left, left - 1));
+        if (left != 1) return false;
+        ours.owner->fired_ = true;
         return true;
     }
 
@@ -69,6 +82,8 @@ class SqliteFaultVfs {
         File& ours = file(f);
         ours.base.pMethods = nullptr;
         ours.owner = self;
+        ours.watched =
+            self->watched_.empty() || (name && std::string(name).rfind(self->watched_, 0) == 0);
         const int rc = self->real_->xOpen(self->real_, name, ours.real(), flags, outFlags);
         // The real file's methods decide which of ours exist (a closed file has none).
         if (ours.real()->pMethods) ours.base.pMethods = &kMethods;
@@ -77,18 +92,18 @@ class SqliteFaultVfs {
 
     static int close(sqlite3_file* f) { return file(f).real()->pMethods->xClose(file(f).real()); }
     static int read(sqlite3_file* f, void* buffer, int amount, sqlite3_int64 offset) {
-        if (file(f).owner->fails(kRead)) return SQLITE_IOERR_READ;
+        if (fails(f, kRead)) return SQLITE_IOERR_READ;
         return file(f).real()->pMethods->xRead(file(f).real(), buffer, amount, offset);
     }
     static int write(sqlite3_file* f, const void* buffer, int amount, sqlite3_int64 offset) {
-        if (file(f).owner->fails(kWrite)) return SQLITE_IOERR_WRITE;
+        if (fails(f, kWrite)) return SQLITE_IOERR_WRITE;
         return file(f).real()->pMethods->xWrite(file(f).real(), buffer, amount, offset);
     }
     static int truncate(sqlite3_file* f, sqlite3_int64 size) {
         return file(f).real()->pMethods->xTruncate(file(f).real(), size);
     }
     static int sync(sqlite3_file* f, int flags) {
-        if (file(f).owner->fails(kSync)) return SQLITE_IOERR_FSYNC;
+        if (fails(f, kSync)) return SQLITE_IOERR_FSYNC;
         return file(f).real()->pMethods->xSync(file(f).real(), flags);
     }
     static int fileSize(sqlite3_file* f, sqlite3_int64* size) {
@@ -156,8 +171,9 @@ class SqliteFaultVfs {
 
     sqlite3_vfs* real_ = nullptr;
     sqlite3_vfs vfs_{};
-    std::array<int, kOperationCount> countdown_{};
-    bool fired_ = false;
+    std::array<std::atomic<int>, kOperationCount> countdown_{};
+    std::atomic<bool> fired_{false};
+    std::string watched_;
 };
 
 }  // namespace engine::testing

@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "platform/dispatch/QueueCore.h"
+#include "platform/dispatch/QueueRest.h"
 #include "platform/dispatch/SerialQueue.h"
 #include "platform/foundation/NoDestructor.h"
 #include "platform/foundation/SharedInstance.h"
@@ -17,7 +18,10 @@ namespace {
 
 class MainQueue final : public DispatchQueue {
   public:
-    MainQueue() : core_(std::make_shared<QueueCore>("main", true)) { core_->setOwner(this); }
+    MainQueue() : core_(std::make_shared<QueueCore>("main", true)) {
+        core_->setOwner(this);
+        registerRestingQueue(core_);
+    }
 
     void async(std::function<void()> block) override { core_->post(std::move(block)); }
     void sync(const std::function<void()>& block) override { core_->sync(block); }

@@ -5,14 +5,27 @@
 #include <mutex>
 #include <utility>
 
+#include "platform/dispatch/QueueRest.h"
 #include "platform/dispatch/RunCatching.h"
 #include "platform/foundation/Log.h"
 
 namespace platform {
 
-struct OperationQueue::State {
+struct OperationQueue::State final : RestingQueue {
     explicit State(std::string queueName)
         : name(std::move(queueName)), where("operation queue \"" + name + "\"") {}
+
+    // Taking part in bringQueuesToRest(): a suspended queue's waiting operations count as idle,
+    // since nothing runs them until it resumes.
+    const std::string& restLabel() const override { return name; }
+    void stopPending() override {}
+    std::optional<std::uint64_t> waitIdle(std::chrono::steady_clock::time_point deadline) override {
+        std::unique_lock lock(mutex);
+        if (!progress.wait_until(lock, deadline, [this] { return isIdleLocked(); }))
+            return std::nullopt;
+        return activity;
+    }
+    bool isIdleLocked() const { return !running && (pending.empty() || suspended); }
 
     // The worker: takes operations one at a time while the queue is not suspended.
     void run() {
@@ -24,6 +37,7 @@ struct OperationQueue::State {
             std::function<void()> operation = std::move(pending.front());
             pending.pop_front();
             running = true;
+            ++activity;
             lock.unlock();
             runCatching(where, operation);
             operation = nullptr;
@@ -49,11 +63,14 @@ struct OperationQueue::State {
     bool suspended = false;
     bool running = false;
     bool stopping = false;
+    std::uint64_t activity = 0;  // operations added or started
 };
 
 OperationQueue::OperationQueue(std::string name)
     : state_(std::make_shared<State>(std::move(name))),
-      worker_([state = state_] { state->run(); }) {}
+      worker_([state = state_] { state->run(); }) {
+    registerRestingQueue(state_);
+}
 
 OperationQueue::~OperationQueue() {
     const auto dropped = state_->takePending();
@@ -77,6 +94,7 @@ void OperationQueue::addOperation(std::function<void()> block) {
     {
         std::lock_guard lock(state_->mutex);
         state_->pending.push_back(std::move(block));
+        ++state_->activity;
     }
     state_->workAvailable.notify_all();
 }

@@ -130,6 +130,7 @@ bool QueueCore::post(Block block, std::uint64_t* number) {
     blocks_.push_back(std::move(block));
     const std::uint64_t posted = postedCount_.fetch_add(1, std::memory_order_acq_rel) + 1;
     if (number) *number = posted;
+    ++activity_;
     wake_.notify_all();
     return true;
 }
@@ -164,18 +165,21 @@ std::optional<QueueCore::Block> QueueCore::takeWaiting(bool honourStop) {
 void QueueCore::finishTakenBlock() {
     std::lock_guard lock(mutex_);
     running_ = false;
+    if (blocks_.empty()) idle_.notify_all();
 }
 
 bool QueueCore::enterIdle() {
     std::lock_guard lock(mutex_);
     if (closed_ || running_ || !blocks_.empty()) return false;
     running_ = true;
+    ++activity_;
     return true;
 }
 
 void QueueCore::leave() {
     std::lock_guard lock(mutex_);
     running_ = false;
+    if (blocks_.empty()) idle_.notify_all();
     // The worker waits for the caller's block only when it has blocks to run or is closing;
     // waking it otherwise would cost a thread switch per sync().
     if (!blocks_.empty() || closed_) wake_.notify_all();
@@ -190,16 +194,39 @@ void QueueCore::requestStop() {
 }
 
 void QueueCore::close() {
-    std::unordered_map<const QueueTimer*, std::weak_ptr<QueueTimer>> timers;
     {
         std::lock_guard lock(mutex_);
         closed_ = true;
-        std::swap(timers, timers_);
     }
     wake_.notify_all();
+    cancelTimers();
+}
+
+void QueueCore::cancelTimers() {
+    std::unordered_map<const QueueTimer*, std::weak_ptr<QueueTimer>> timers;
+    {
+        std::lock_guard lock(mutex_);
+        std::swap(timers, timers_);
+    }
     for (const auto& [raw, weak] : timers) {
         if (const auto timer = weak.lock()) timer->cancel();
     }
+}
+
+void QueueCore::stopPending() {
+    cancelTimers();
+    if (!isMain_) return;
+    // Destroyed outside the lock: a block may hold the last reference to an object whose
+    // destructor posts to this queue.
+    const auto dropped = clear();
+}
+
+std::optional<std::uint64_t> QueueCore::waitIdle(std::chrono::steady_clock::time_point deadline) {
+    std::unique_lock lock(mutex_);
+    // No worker drains the main queue; its blocks were dropped by stopPending().
+    if (isMain_) return activity_;
+    if (!idle_.wait_until(lock, deadline, [this] { return isIdleLocked(); })) return std::nullopt;
+    return activity_;
 }
 
 std::deque<QueueCore::Block> QueueCore::clear() {
@@ -254,16 +281,18 @@ void QueueCore::sync(const Block& block) {
         return;
     }
     auto request = std::make_shared<SyncRequest>();
+    // Only the posted block holds the finisher: dropping the block must release this caller.
     auto finisher = std::make_shared<FinishOnDrop>(request);
-    const bool posted = post([this, &block, finisher, chain = callerChainWithThis()] {
-        ContextScope scope(owner(), chain);
-        try {
-            block();
-            finisher->request().finish(nullptr);
-        } catch (...) {
-            finisher->request().finish(std::current_exception());
-        }
-    });
+    const bool posted =
+        post([this, &block, finisher = std::move(finisher), chain = callerChainWithThis()] {
+            ContextScope scope(owner(), chain);
+            try {
+                block();
+                finisher->request().finish(nullptr);
+            } catch (...) {
+                finisher->request().finish(std::current_exception());
+            }
+        });
     if (!posted) return;
     request->wait();
 }
@@ -281,6 +310,7 @@ std::shared_ptr<Cancelable> QueueCore::after(double seconds, Block block) {
         std::lock_guard lock(mutex_);
         if (closed_) return timer;
         timers_.emplace(timer.get(), timer);
+        ++activity_;
     }
     const bool waitForBlock = clock->waitsForTimerBlocks();
     const std::uint64_t id = clock->schedule(

@@ -21,6 +21,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "platform/dispatch/QueueRest.h"
 #include "platform/dispatch/SerialQueue.h"
 
 namespace platform {
@@ -53,7 +54,7 @@ class QueueTimer final : public Cancelable {
     std::uint64_t id_ = 0;
 };
 
-class QueueCore : public std::enable_shared_from_this<QueueCore> {
+class QueueCore final : public RestingQueue, public std::enable_shared_from_this<QueueCore> {
   public:
     using Block = std::function<void()>;
 
@@ -93,6 +94,13 @@ class QueueCore : public std::enable_shared_from_this<QueueCore> {
     bool isHeldByCaller() const;
     void forgetTimer(const QueueTimer* timer);
 
+    // Taking part in bringQueuesToRest().
+    const std::string& restLabel() const override { return label_; }
+    // The main queue is never left out: its blocks are dropped, not waited for.
+    bool isRunByCaller() const override { return !isMain_ && isHeldByCaller(); }
+    void stopPending() override;
+    std::optional<std::uint64_t> waitIdle(std::chrono::steady_clock::time_point deadline) override;
+
   private:
     void fireTimer(const std::shared_ptr<QueueTimer>& timer, Block block, bool waitForBlock);
     std::vector<const QueueCore*> callerChainWithThis() const;
@@ -100,6 +108,10 @@ class QueueCore : public std::enable_shared_from_this<QueueCore> {
     // false when the queue is busy, has queued blocks or is closed.
     bool enterIdle();
     void leave();
+    // Cancels every pending timer; called without the lock.
+    void cancelTimers();
+    // Whether nothing is queued or running; under the lock.
+    bool isIdleLocked() const { return blocks_.empty() && !running_; }
 
     const std::string label_;
     const std::string where_;  // how logged exceptions name the queue
@@ -108,7 +120,10 @@ class QueueCore : public std::enable_shared_from_this<QueueCore> {
 
     std::mutex mutex_;
     std::condition_variable wake_;
+    std::condition_variable idle_;  // for bringQueuesToRest(): the queue may have gone idle
     std::deque<Block> blocks_;
+    // Counts blocks queued, started on a sync() caller's thread, and timers set.
+    std::uint64_t activity_ = 0;
     bool closed_ = false;
     bool stopRequested_ = false;
     std::atomic<std::uint64_t> postedCount_{0};

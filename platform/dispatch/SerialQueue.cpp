@@ -8,6 +8,7 @@
 
 #include "platform/dispatch/ProcessExit.h"
 #include "platform/dispatch/QueueCore.h"
+#include "platform/dispatch/QueueRest.h"
 #include "platform/foundation/NoDestructor.h"
 
 namespace platform {
@@ -23,6 +24,9 @@ void workerLoop(const std::shared_ptr<QueueCore>& core) {
         // Once the process is exiting the worker stops; a dropped sync block releases its caller.
         if (!processexit::enterBlock()) return;
         core->runAsOwner(*block);
+        // What the block captured goes before the queue counts as idle: its destructors (the last
+        // reference to a component, which cancels its alarm and logs) are part of the block.
+        block.reset();
         core->finishTakenBlock();
         processexit::leaveBlock();
     }
@@ -47,6 +51,7 @@ struct GlobalQueues {
 SerialQueue::SerialQueue(std::string label)
     : core_(std::make_shared<QueueCore>(std::move(label), false)) {
     core_->setOwner(this);
+    registerRestingQueue(core_);
     processexit::installHandlerOnce();
     worker_ = std::thread([core = core_] { workerLoop(core); });
 }

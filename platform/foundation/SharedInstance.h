@@ -17,7 +17,14 @@ namespace platform {
 // Registers `reset`, run by resetSharedInstances() (latest registration first).
 void registerSharedReset(std::string name, std::function<void()> reset);
 // Drops every shared instance; the next shared() call creates a fresh one. Test use only.
+// With a settle step installed it runs first and again after each registered reset; when it
+// answers false the reset stops there and the instances not yet dropped stay, because work that
+// is still running may use them.
 void resetSharedInstances();
+// Installs the step that resetSharedInstances() runs before and between its resets (test support
+// installs one that brings every queue to rest); an empty function removes it. Answers the step it
+// replaces.
+std::function<bool()> setSharedResetSettle(std::function<bool()> settle);
 
 // Lazily created shared instance of T. Typical use:
 //   CalcManager& CalcManager::shared() { return platform::SharedInstance<CalcManager>::get(); }
