@@ -9,7 +9,6 @@ namespace {
 
 using testing::ScriptCase;
 
-constexpr auto kCount = kKLVPErrorArgumentCount;
 constexpr auto kKind = kKLVPErrorArgumentKind;
 
 // `a` holds [1, hole, 3]; `d` doubles; `log` collects what the callbacks saw.

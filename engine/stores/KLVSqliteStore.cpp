@@ -257,7 +257,10 @@ bool KLVSqliteStore::deleteDatabaseFilesAtPath(const std::string& databasePath, 
         std::error_code ec;
         const auto status = fs::symlink_status(path, ec);
         if (!fs::exists(status)) continue;
-        if (suffix.empty()) platform::FileAttributes::current()->setImmutable(path, false, nullptr);
+        if (suffix.empty()) {
+            // A file still marked immutable is reported by the removal below, with its reason.
+            (void)platform::FileAttributes::current()->setImmutable(path, false, nullptr);
+        }
         if (fs::is_directory(status)) {
             ec = std::make_error_code(std::errc::is_a_directory);
         } else {
