@@ -88,7 +88,7 @@ void KLVAnalytics::queueOperationWithBlock(std::function<void()> block) {
     if (state.operationQueue.isSuspended() &&
         state.operationQueue.operationCount() >= kKLVMaxSuspendedOperations) {
         if (!state.droppedOperationLogged.exchange(true)) {
-            KLVMeasurement::monitor().logWithLevel(
+            monitor().logWithLevel(
                 kKLVLogWarning, 25045,
                 "Analytics has not started. Calls beyond the limit of waiting calls are dropped. "
                 "Limit",
@@ -162,7 +162,7 @@ void KLVAnalytics::setLoadTimestamp(double timestamp) {
 // ---- Start ----------------------------------------------------------------------------------
 
 std::optional<std::vector<std::string>> KLVValidateSafelistedEvents(const platform::Object& value) {
-    auto& monitor = KLVMeasurement::monitor();
+    auto& monitor = engine::monitor();
     if (!value.isArray()) {
         monitor.logWithLevel(kKLVLogError, 25034,
                              "Invalid safelisted event parameter. Type must be an array");
@@ -192,7 +192,7 @@ bool booleanOption(const platform::Dictionary& options, const char* key, bool fa
 // The part of the start that runs once per process, on the caller's thread.
 void startOnce(FrontDoorState& state, const std::string& appID, const std::string& origin,
                const platform::Dictionary& options) {
-    auto& monitor = KLVMeasurement::monitor();
+    auto& monitor = engine::monitor();
     if (KLVConsentSettingsUtil::consentSource() == kKLVConsentSourceNone) {
         KLVAnalyticsStore::loadPersistedConsentSettings();
     }
@@ -238,8 +238,7 @@ void startOnce(FrontDoorState& state, const std::string& appID, const std::strin
         KLVMeasurement::initializeSharedInstanceWithAppID(appID, collectionEnabled, deactivated,
                                                           std::move(safelistedEvents));
         if (!state.isAppDelegateProxyEnabled()) {
-            KLVMeasurement::monitor().logWithLevel(kKLVLogNotice, 25036,
-                                                   "App Delegate Proxy is disabled");
+            engine::monitor().logWithLevel(kKLVLogNotice, 25036, "App Delegate Proxy is disabled");
         } else if (!deactivated) {
             platform::mainQueue().async([] { KLVAnalytics::createAppDelegateProxy(); });
         }
@@ -259,7 +258,7 @@ void startOnce(FrontDoorState& state, const std::string& appID, const std::strin
 
 void KLVAnalytics::startWithAppID(const std::string& appID, const std::string& origin,
                                   const platform::Dictionary& options) {
-    auto& monitor = KLVMeasurement::monitor();
+    auto& monitor = engine::monitor();
     auto& state = frontDoor();
     // Neither an older engine framework nor the advertising component is part of this process,
     // and the public interface always is: of the start's checks only the origin can fail.

@@ -12,7 +12,7 @@ void KLVAnalytics::setConsent(const platform::Dictionary& consent) {
 }
 
 void KLVAnalytics::setConsent(const platform::Dictionary& consent, const std::string& key) {
-    auto& monitor = KLVMeasurement::monitor();
+    auto& monitor = engine::monitor();
     if (KLVConsentSettingsUtil::appliedConsentSource() == kKLVConsentSourceNone) {
         KLVAnalyticsStore::loadPersistedConsentSettings();
     }

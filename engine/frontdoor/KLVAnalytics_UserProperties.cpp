@@ -34,10 +34,6 @@ double now() {
     return platform::Clock::current().now();
 }
 
-KLVMonitor& monitor() {
-    return KLVMeasurement::monitor();
-}
-
 // Whether a public user-property name passes; if not, the "_err" event says why.
 bool checkPublicUserPropertyName(const std::string& name) {
     std::int64_t failureCode = 0;

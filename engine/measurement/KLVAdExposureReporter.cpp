@@ -4,7 +4,7 @@
 #include <utility>
 
 #include "engine/base/KLVLogLevel.h"
-#include "engine/base/KLVMeasurementBase.h"
+#include "engine/base/KLVMonitor.h"
 #include "engine/events/KLVErrorEvent.h"
 #include "engine/measurement/KLVScreenViewReporter.h"
 #include "platform/dispatch/Clock.h"
@@ -17,10 +17,6 @@ namespace {
 constexpr char kAdExposureOrigin[] = "vu";
 // Exposures up to this many milliseconds are too short to log.
 constexpr std::int64_t kShortestLoggedExposure = 999;
-
-KLVMonitor& monitor() {
-    return KLVMeasurementBase::monitor();
-}
 
 std::int64_t exposureMilliseconds(double startTime, double endTime) {
     return static_cast<std::int64_t>((endTime - startTime) * 1000);

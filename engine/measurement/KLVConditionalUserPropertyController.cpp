@@ -24,10 +24,6 @@ std::atomic<double> gQueryTimeout{30};
 // The triggered update also names the value.
 constexpr std::int64_t kTriggeredUpdateCode = 10010;
 
-KLVMonitor& monitor() {
-    return KLVMeasurement::monitor();
-}
-
 double now() {
     return platform::Clock::current().now();
 }

@@ -28,15 +28,14 @@ constexpr char kDocumentationHint[] = " (see the Analytics logging documentation
 // How to switch a kind of logging the other way: "debug" or "verbose".
 void logSwitchHint(std::int64_t level, std::int64_t code, const char* kind, bool enabled,
                    const char* enableArgument, const char* disableArgument) {
-    KLVMeasurement::monitor().logWithLevel(
-        level, code,
-        std::string("To ") + (enabled ? "disable " : "enable ") + kind +
-            " logging set the following application argument: " +
-            (enabled ? disableArgument : enableArgument) + kDocumentationHint);
+    monitor().logWithLevel(level, code,
+                           std::string("To ") + (enabled ? "disable " : "enable ") + kind +
+                               " logging set the following application argument: " +
+                               (enabled ? disableArgument : enableArgument) + kDocumentationHint);
 }
 
 void logStartBanner() {
-    auto& monitor = KLVMeasurement::monitor();
+    auto& monitor = engine::monitor();
     monitor.logWithLevel(kKLVLogNotice, 23007,
                          "Analytics v." + platform::TRWTarnwellVersion() + " started");
     monitor.logWithLevel(kKLVLogVerbose, 23222,
@@ -83,7 +82,7 @@ std::shared_ptr<KLVMeasurement> KLVMeasurement::initWithAppID(
     const std::string& appID, bool isAnalyticsCollectionEnabled,
     bool isAnalyticsCollectionDeactivated, std::optional<std::vector<std::string>> safelistedEvents,
     std::shared_ptr<KLVEManager> experimentManager) {
-    auto& monitor = KLVMeasurement::monitor();
+    auto& monitor = engine::monitor();
     if (appID.empty()) {
         monitor.logWithLevel(kKLVLogErrorMonitored, 23170,
                              "Cannot start Measurement. App ID is empty.");
@@ -174,7 +173,7 @@ void KLVMeasurement::WDLNetwork_logWithLevel(int level, std::int64_t messageCode
         default:
             break;
     }
-    auto& monitor = KLVMeasurement::monitor();
+    auto& monitor = engine::monitor();
     switch (contexts.size()) {
         case 0:
             monitor.logWithLevel(monitorLevel, messageCode, message);

@@ -4,8 +4,8 @@
 // measurement work on its serial worker queue. The front door creates it once and hands it every
 // event and call through the operations below.
 //
-// KLVMeasurement::monitor() and hasSharedInstance() are KLVMeasurementBase's (engine/base), where
-// the components below the service reach them too; remoteConfig() forwards to the settings.
+// hasSharedInstance() and sharedInstance() are KLVMeasurementBase's (engine/base), where the
+// components below the service reach them too; remoteConfig() forwards to the settings.
 //
 // The class spreads over one file per concern: KLVMeasurement.cpp (creation, accessors),
 // KLVMeasurement_Start.cpp (enable and the one-time component start), KLVMeasurement_Calls.cpp

@@ -8,7 +8,7 @@ namespace engine {
 
 std::optional<std::string> KLVMeasurement::deepLinkFromUserActivity(
     const platform::NSUserActivity* userActivity) {
-    auto& monitor = KLVMeasurement::monitor();
+    auto& monitor = engine::monitor();
     if (!userActivity) {
         monitor.logWithLevel(kKLVLogDebug, 23003, "User Activity is empty. User Activity", nullptr);
         return std::nullopt;

@@ -42,7 +42,7 @@ void KLVMeasurement::setEnabled(bool enabled) {
 
 void KLVMeasurement::setEnabledOnWorkerQueue(bool enabled) {
     KLVScheduler::checkOnBackgroundThreadWithMethodName("setIsEnabledOnWorkerQueue");
-    auto& monitor = KLVMeasurement::monitor();
+    auto& monitor = engine::monitor();
     const bool deactivated = isAnalyticsCollectionDeactivated();
     if (deactivated && enabled) {
         monitor.logWithLevel(kKLVLogNotice, 23206, "Analytics collection deactivated");
@@ -115,7 +115,7 @@ std::unique_ptr<KLVDatabase> KLVMeasurement::openDatabase() {
 }
 
 bool KLVMeasurement::initializeComponentsOnWorkerQueue() {
-    auto& monitor = KLVMeasurement::monitor();
+    auto& monitor = engine::monitor();
     // 1. Identity.
     auto identity = KLVIdentity::sharedInstance();
     if (!identity) return false;

@@ -34,10 +34,6 @@ KLVHandOverSlot<KLVTimedInternalEventLogger>& loggerSlot() {
     return KLVHandOverSlot<KLVTimedInternalEventLogger>::shared<LoggerTag>();
 }
 
-KLVMonitor& monitor() {
-    return KLVMeasurementBase::monitor();
-}
-
 // The session reporter of a service that has started its components; null otherwise.
 std::shared_ptr<KLVSessionReporter> startedSessionReporter() {
     if (!KLVMeasurement::hasSharedInstance()) return nullptr;
@@ -177,8 +173,7 @@ std::shared_ptr<UIViewController> viewControllerToTrack(const KLVWindowStack& st
     if (!stack.entries.empty()) {
         if (auto first = stack.entries.front().lock()) return first;
     }
-    KLVMeasurementBase::monitor().logWithLevel(kKLVLogWarningSilent, 31011,
-                                               "Root view controller not found");
+    monitor().logWithLevel(kKLVLogWarningSilent, 31011, "Root view controller not found");
     return nullptr;
 }
 
@@ -366,7 +361,7 @@ void KLVScreenViewReporter::changeCurrentScreen(
 
 void KLVScreenViewReporter::installAppearanceHooks() {
     if (!KLVIsScreenReportingEnabled()) {
-        KLVMeasurementBase::monitor().logWithLevel(
+        monitor().logWithLevel(
             kKLVLogNotice, 36001,
             "Analytics screen reporting is disabled. UIViewController transitions will not be "
             "logged.");

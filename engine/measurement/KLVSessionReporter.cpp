@@ -5,7 +5,7 @@
 
 #include "engine/base/KLVHandOverSlot.h"
 #include "engine/base/KLVInternalNames.h"
-#include "engine/base/KLVMeasurementBase.h"
+#include "engine/base/KLVMonitor.h"
 #include "engine/events/KLVErrorEvent.h"
 #include "engine/measurement/KLVScreenViewReporter.h"
 #include "engine/settings/KLVRemoteConfig.h"
@@ -50,10 +50,6 @@ std::shared_ptr<KLVRemoteConfig> settings() {
 
 bool isAppActive() {
     return KLVScreenViewReporter::sharedInstance().isAppActive();
-}
-
-KLVMonitor& monitor() {
-    return KLVMeasurementBase::monitor();
 }
 
 // The main queue lives for the process; the alarm only borrows it.
