@@ -36,6 +36,7 @@
 #include "engine/events/KLVRawEventData.h"
 #include "engine/events/KLVUserAttribute.h"
 #include "engine/measurement/KLVAttributionState.h"
+#include "engine/measurement/KLVConditionalUserPropertyController.h"
 #include "engine/messages/KLVPBMessages.h"
 #include "engine/settings/KLVRemoteConfig.h"
 #include "platform/foundation/Error.h"
@@ -76,6 +77,7 @@ using KLVOperationQueueHandOver = std::function<void(std::function<void()>)>;
 void KLVSetOperationQueueHandOver(KLVOperationQueueHandOver handOver);
 
 class KLVMeasurement : public KLVMeasurementBase,
+                       public KLVConditionalUserPropertyService,
                        public platform::WDLNetworkLoggerDelegate,
                        public platform::WDLNetworkReachabilityDelegate,
                        public std::enable_shared_from_this<KLVMeasurement> {
@@ -149,8 +151,8 @@ class KLVMeasurement : public KLVMeasurementBase,
     // The identity taken at start; null until then. Any thread.
     std::shared_ptr<KLVIdentity> identity() const override;
     // Worker queue only, null until the start made it.
-    KLVDatabase* database() const { return database_.get(); }
-    const std::shared_ptr<KLVScheduler>& scheduler() const { return scheduler_; }
+    KLVDatabase* database() const override { return database_.get(); }
+    const std::shared_ptr<KLVScheduler>& scheduler() const override { return scheduler_; }
     const std::shared_ptr<KLVAlarm>& alarm() const { return alarm_; }
     const std::shared_ptr<platform::WDLNetwork>& network() const { return network_; }
     const std::shared_ptr<KLVPersistedConfig>& persistedConfig() const { return persistedConfig_; }
@@ -313,8 +315,8 @@ class KLVMeasurement : public KLVMeasurementBase,
     // The common entry: allowlist, sessions, duplicates, rollouts, event editing, then the write.
     void handleEventOnWorkerQueue(KLVEvent event);
     // Logs, lets conditional user properties react, then stores the event (and theirs).
-    void writeEventOnWorkerQueue(const KLVEvent& event);
-    void writeFilteredEventOnWorkerQueue(KLVEvent event);
+    void writeEventOnWorkerQueue(const KLVEvent& event) override;
+    void writeFilteredEventOnWorkerQueue(KLVEvent event) override;
     // The event as stored: app, device, identifiers, consent and user properties.
     // `tokenExpiration`, when given, receives when the record's session stitching token lapses.
     KLVPBMeasurementBundle createRawEventMetadataWithUserAttributes(

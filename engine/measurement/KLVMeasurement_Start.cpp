@@ -165,7 +165,8 @@ bool KLVMeasurement::initializeComponentsOnWorkerQueue() {
     audience_ = KLVAudience::initWithDatabase(database_);
     if (!audience_) return false;
     {
-        auto reporter = std::make_shared<KLVSessionReporter>(persistedConfig_);
+        auto reporter = std::make_shared<KLVSessionReporter>(
+            persistedConfig_, KLVScreenViewReporter::sharedScreenState());
         std::lock_guard lock(componentsMutex_);
         sessionReporter_ = std::move(reporter);
     }

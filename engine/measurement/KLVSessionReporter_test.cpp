@@ -42,7 +42,8 @@ class SessionReporterTest : public testing::SettingsTest {
             [this](const platform::Object& value, const std::string& name, const std::string&) {
                 out_.push_back(name + "=" + value.description());
             });
-        reporter_ = std::make_shared<KLVSessionReporter>(persisted_);
+        reporter_ = std::make_shared<KLVSessionReporter>(
+            persisted_, KLVScreenViewReporter::sharedScreenState());
     }
     void TearDown() override {
         reporter_.reset();
