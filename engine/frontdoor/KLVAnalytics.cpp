@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "engine/base/KLVLogLevel.h"
+#include "engine/base/KLVScheduler.h"
 #include "engine/events/KLVDataTypeValidator.h"
 #include "engine/events/KLVErrorEvent.h"
 #include "engine/frontdoor/FrontDoorState.h"
@@ -55,7 +56,7 @@ FrontDoorState::FrontDoorState() {
     });
     // The screen-view reporter must exist before the app first becomes active, and it follows
     // every view controller's appearance.
-    KLVMeasurement::subscribeForAppDidFinishLaunchingNotifications();
+    KLVMeasurementService::subscribeForAppDidFinishLaunchingNotifications();
     KLVScreenViewReporter::installAppearanceHooks();
 }
 
@@ -135,7 +136,7 @@ void KLVAnalytics::finishQueuedWork() {
         std::lock_guard lock(state.startMutex);
         if (!state.started) return;
     }
-    const auto measurement = KLVMeasurement::sharedInstance();
+    const auto measurement = KLVMeasurementService::sharedInstance();
     for (int round = 0; round < 2; ++round) {
         // Events logged while the start is still under way wait in the suspended operation
         // queue: they are written once it resumes. The caller bounds the wait.
@@ -235,14 +236,14 @@ void startOnce(FrontDoorState& state, const std::string& appID, const std::strin
     state.serialQueue.async([&state, appID, collectionEnabled,
                              safelistedEvents = std::move(safelistedEvents)]() mutable {
         const bool deactivated = state.deactivated.load();
-        KLVMeasurement::initializeSharedInstanceWithAppID(appID, collectionEnabled, deactivated,
-                                                          std::move(safelistedEvents));
+        KLVMeasurementService::initializeSharedInstanceWithAppID(
+            appID, collectionEnabled, deactivated, std::move(safelistedEvents));
         if (!state.isAppDelegateProxyEnabled()) {
             engine::monitor().logWithLevel(kKLVLogNotice, 25036, "App Delegate Proxy is disabled");
         } else if (!deactivated) {
             platform::mainQueue().async([] { KLVAnalytics::createAppDelegateProxy(); });
         }
-        const auto service = KLVMeasurement::sharedInstance();
+        const auto service = KLVMeasurementService::sharedInstance();
         state.enabled.store(service && service->wasEnabledDuringInitialization());
         KLVAnalytics::maybeEnableTagManager();
     });

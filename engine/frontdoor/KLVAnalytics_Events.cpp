@@ -156,8 +156,8 @@ void KLVAnalytics::logEventOnSerialQueueWithOrigin(
         for (const auto& entry : screenParameters)
             eventParameters.erase(entry.first);
     }
-    if (!KLVMeasurement::hasSharedInstance()) return;
-    const auto service = KLVMeasurement::sharedInstance();
+    if (!KLVMeasurementService::hasSharedInstance()) return;
+    const auto service = KLVMeasurementService::sharedInstance();
     if (!service) return;
     auto& state = frontDoor();
     service->logEventWithOrigin(origin, isPublicEvent, name, eventParameters, timestamp,
@@ -245,7 +245,7 @@ void KLVAnalytics::notifyEventListenersOnSerialQueue(const KLVEvent& event) {
 void KLVAnalytics::handleOpenURL(const std::string& url) {
     const double timestamp = now();
     dispatchAsyncOnSerialQueue([url, timestamp] {
-        if (const auto service = KLVMeasurement::sharedInstance()) {
+        if (const auto service = KLVMeasurementService::sharedInstance()) {
             service->handleNonFirstOpenEventURL(url, timestamp);
         }
         if (const auto& listener = frontDoor().openURLListener) listener(url);
@@ -255,9 +255,9 @@ void KLVAnalytics::handleOpenURL(const std::string& url) {
 void KLVAnalytics::handleUserActivity(const platform::NSUserActivity& userActivity) {
     const double timestamp = now();
     dispatchAsyncOnSerialQueue([userActivity, timestamp] {
-        const auto deepLink = KLVMeasurement::deepLinkFromUserActivity(&userActivity);
+        const auto deepLink = KLVMeasurementService::deepLinkFromUserActivity(&userActivity);
         if (!deepLink || deepLink->empty()) return;
-        if (const auto service = KLVMeasurement::sharedInstance()) {
+        if (const auto service = KLVMeasurementService::sharedInstance()) {
             service->handleNonFirstOpenEventURL(*deepLink, timestamp);
         }
     });

@@ -6,10 +6,10 @@
 #include <vector>
 
 #include "engine/base/KLVLogLevel.h"
+#include "engine/base/KLVMonitor.h"
 #include "engine/frontdoor/TRWAnalytics.h"
 #include "engine/frontdoor/TRWConnectorUtils.h"
 #include "engine/measurement/KLVConditionalUserPropertyController.h"
-#include "engine/measurement/KLVMeasurement.h"
 #include "platform/dispatch/Clock.h"
 #include "platform/dispatch/Semaphore.h"
 

@@ -61,17 +61,22 @@ void KLVMeasurement::installSharedInstance(
     if (created) created->setEnabled(created->wasEnabledDuringInitialization());
 }
 
-void KLVMeasurement::initializeSharedInstanceWithAppID(
+void KLVMeasurementService::initializeSharedInstanceWithAppID(
     const std::string& appID, bool isAnalyticsCollectionEnabled,
     bool isAnalyticsCollectionDeactivated,
     std::optional<std::vector<std::string>> safelistedEvents) {
-    installSharedInstance([&] {
+    KLVMeasurement::installSharedInstance([&] {
         // The process's experiments manager starts its task manager here, once; an empty app ID
         // makes no service and so no manager either.
-        return initWithAppID(appID, isAnalyticsCollectionEnabled, isAnalyticsCollectionDeactivated,
-                             std::move(safelistedEvents),
-                             appID.empty() ? nullptr : KLVEManagerImpl::sharedInstance());
+        return KLVMeasurement::initWithAppID(
+            appID, isAnalyticsCollectionEnabled, isAnalyticsCollectionDeactivated,
+            std::move(safelistedEvents),
+            appID.empty() ? nullptr : KLVEManagerImpl::sharedInstance());
     });
+}
+
+std::shared_ptr<KLVMeasurementService> KLVMeasurementService::sharedInstance() {
+    return std::dynamic_pointer_cast<KLVMeasurementService>(KLVMeasurementBase::sharedInstance());
 }
 
 std::shared_ptr<KLVMeasurement> KLVMeasurement::sharedInstance() {

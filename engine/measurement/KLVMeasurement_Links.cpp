@@ -6,7 +6,7 @@
 
 namespace engine {
 
-std::optional<std::string> KLVMeasurement::deepLinkFromUserActivity(
+std::optional<std::string> KLVMeasurementService::deepLinkFromUserActivity(
     const platform::NSUserActivity* userActivity) {
     auto& monitor = engine::monitor();
     if (!userActivity) {

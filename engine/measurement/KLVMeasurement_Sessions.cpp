@@ -80,13 +80,13 @@ void KLVMeasurement::reportSessionStartWhenSceneWillConnectOnWorkerQueue() {
         });
 }
 
-void KLVMeasurement::subscribeForAppDidFinishLaunchingNotifications() {
+void KLVMeasurementService::subscribeForAppDidFinishLaunchingNotifications() {
     auto& center = platform::NotificationCenter::defaultCenter();
     center.removeObserver(kFinishLaunchingObserver);
     center.addObserver(kFinishLaunchingObserver,
                        platform::UIApplicationDidFinishLaunchingNotification, nullptr,
                        [](const platform::Notification& notification) {
-                           handleAppDidFinishLaunching(notification.userInfo);
+                           KLVMeasurement::handleAppDidFinishLaunching(notification.userInfo);
                        });
 }
 
