@@ -12,8 +12,8 @@
 //
 // The monitor every log line goes to is engine::monitor() (KLVMonitor.h).
 //
-// KLVMeasurement derives from this class, so KLVMeasurement::sharedInstance() and the others are
-// these same functions; it creates the shared service through initializeSharedInstanceOnce().
+// The service derives from this class, so its hasSharedInstance() is this same function; it
+// creates the shared service through initializeSharedInstanceOnce().
 
 #include <cstdint>
 #include <functional>

@@ -2,10 +2,11 @@
 
 // The measurement service: one shared object that owns the engine's components and runs all
 // measurement work on its serial worker queue. The front door creates it once and hands it every
-// event and call through the operations below.
+// event and call through its face, KLVMeasurementService; this header, with the state and the
+// work of each concern, is for this folder and for the tests that reach inside.
 //
-// hasSharedInstance() and sharedInstance() are KLVMeasurementBase's (engine/base), where the
-// components below the service reach them too; remoteConfig() forwards to the settings.
+// hasSharedInstance() is KLVMeasurementBase's (engine/base), where the components below the
+// service reach it too; remoteConfig() forwards to the settings.
 //
 // The class spreads over one file per concern: KLVMeasurement.cpp (creation, accessors),
 // KLVMeasurement_Start.cpp (enable and the one-time component start), KLVMeasurement_Calls.cpp
