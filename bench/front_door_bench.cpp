@@ -9,6 +9,7 @@
 #include <chrono>
 #include <vector>
 
+#include "engine/base/KLVScheduler.h"
 #include "engine/frontdoor/KLVAnalytics.h"
 #include "engine/frontdoor/TRWAnalytics.h"
 #include "platform/host/TRWApp.h"
@@ -27,7 +28,7 @@ const platform::Dictionary& fiveParameters() {
 
 void drainEngine() {
     engine::KLVAnalytics::waitForQueues();
-    if (const auto service = engine::KLVMeasurement::sharedInstance()) {
+    if (const auto service = engine::KLVMeasurementService::sharedInstance()) {
         service->scheduler()->workerQueue()->sync([] {});
     }
 }

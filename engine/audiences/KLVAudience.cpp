@@ -7,7 +7,7 @@
 #include "engine/base/KLVEventNameMap.h"
 #include "engine/base/KLVEventParameterNameMap.h"
 #include "engine/base/KLVLogLevel.h"
-#include "engine/base/KLVMeasurementBase.h"
+#include "engine/base/KLVMonitor.h"
 #include "engine/base/KLVUserPropertyInternalNameMap.h"
 #include "engine/messages/NANOAccessors.h"
 #include "engine/settings/KLVRemoteConfig.h"
@@ -18,10 +18,6 @@ using platform::Data;
 using platform::Error;
 
 namespace {
-
-KLVMonitor& monitor() {
-    return KLVMeasurementBase::monitor();
-}
 
 // A database call fails only when it says so with an error; a refusal without one is an empty
 // answer.

@@ -12,17 +12,13 @@
 
 #include "engine/base/KLVErrors.h"
 #include "engine/base/KLVLogLevel.h"
-#include "engine/base/KLVMeasurementBase.h"
+#include "engine/base/KLVMonitor.h"
 #include "engine/messages/NANOAccessors.h"
 #include "engine/settings/KLVRemoteConfig.h"
 
 namespace engine {
 
 namespace {
-
-KLVMonitor& monitor() {
-    return KLVMeasurementBase::monitor();
-}
 
 // --- Number filters ----------------------------------------------------------------------------
 

@@ -4,7 +4,7 @@
 #include <cmath>
 
 #include "engine/base/KLVLogLevel.h"
-#include "engine/base/KLVMeasurementBase.h"
+#include "engine/base/KLVMonitor.h"
 #include "engine/messages/NANOAccessors.h"
 
 namespace engine {
@@ -36,9 +36,8 @@ std::optional<std::vector<double>> KLVSequenceTimestampsCache::sequenceTimestamp
 void KLVSequenceTimestampsCache::addEventFilterTimestamp(double timestamp, std::int32_t filterID) {
     auto& timestamps = allSequenceTimestampsByFilterID_[filterID];
     if (!timestamps.empty() && timestamps.back() > timestamp) {
-        KLVMeasurementBase::monitor().logWithLevel(
-            kKLVLogWarningSilent, 42000,
-            "Adding a sequence timestamp less than the last added timestamp");
+        monitor().logWithLevel(kKLVLogWarningSilent, 42000,
+                               "Adding a sequence timestamp less than the last added timestamp");
     }
     if (!timestamps.empty() && wholeSeconds(timestamps.back()) == wholeSeconds(timestamp)) return;
     timestamps.push_back(timestamp);
@@ -47,9 +46,8 @@ void KLVSequenceTimestampsCache::addEventFilterTimestamp(double timestamp, std::
 void KLVSequenceTimestampsCache::setUserPropertyTimestamp(double timestamp, std::int32_t filterID) {
     auto& timestamps = allSequenceTimestampsByFilterID_[filterID];
     if (!timestamps.empty() && timestamps.back() > timestamp) {
-        KLVMeasurementBase::monitor().logWithLevel(
-            kKLVLogWarningSilent, 42001,
-            "Setting a sequence timestamp less than the last set timestamp");
+        monitor().logWithLevel(kKLVLogWarningSilent, 42001,
+                               "Setting a sequence timestamp less than the last set timestamp");
     }
     timestamps.assign(1, timestamp);
 }
@@ -139,7 +137,7 @@ void KLVAudienceTimestampsCache::addDynamicTimestamp(double timestamp, std::int3
         audience->second[filterID] = timestamp;
         return;
     }
-    KLVMeasurementBase::monitor().logWithLevel(
+    monitor().logWithLevel(
         kKLVLogWarningSilent, 6037,
         "Candidate evaluation timestamp is earlier than cached evaluation timestamp");
 }

@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "engine/base/KLVASLLogger.h"
-#include "engine/base/KLVMeasurementBase.h"
+#include "engine/base/KLVMonitor.h"
 #include "platform/foundation/Log.h"
 #include "platform/foundation/ProcessInfo.h"
 #include "platform/foundation/SharedInstance.h"
@@ -35,7 +35,7 @@ class LogCapture {
   public:
     // Every line since the capture began or was last cleared, the monitor's queued ones included.
     std::vector<std::string> lines() {
-        testkit::drain(KLVMeasurementBase::monitor().monitorQueue());
+        testkit::drain(monitor().monitorQueue());
         auto all = capture_.lines();
         all.erase(all.begin(),
                   all.begin() + static_cast<std::ptrdiff_t>(std::min(cleared_, all.size())));
@@ -59,7 +59,7 @@ class LogCapture {
         return {};
     }
     void clear() {
-        testkit::drain(KLVMeasurementBase::monitor().monitorQueue());
+        testkit::drain(monitor().monitorQueue());
         cleared_ = capture_.lines().size();
     }
 

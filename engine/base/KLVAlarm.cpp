@@ -4,7 +4,7 @@
 #include <mutex>
 #include <utility>
 
-#include "engine/base/KLVMeasurementBase.h"
+#include "engine/base/KLVMonitor.h"
 #include "platform/dispatch/Clock.h"
 
 namespace engine {
@@ -32,7 +32,7 @@ struct KLVAlarm::State {
             scheduledTimestamp.reset();
             ++generation;
         }
-        auto& monitor = KLVMeasurementBase::monitor();
+        auto& monitor = engine::monitor();
         monitor.logWithLevel(kKLVLogDebug, 2003, name + " canceled");
         if (!wasActive)
             monitor.logWithLevel(kKLVLogWarningMonitored, 2004, name + " is not active");
@@ -48,7 +48,7 @@ struct KLVAlarm::State {
             std::lock_guard lock(state->mutex);
             if (state->generation != generation) return;
         }
-        KLVMeasurementBase::monitor().logWithLevel(kKLVLogDebug, 2001, state->name + " fired");
+        monitor().logWithLevel(kKLVLogDebug, 2001, state->name + " fired");
         state->cancel();
         (*block)();
     }
@@ -65,7 +65,7 @@ KLVAlarm::~KLVAlarm() {
 }
 
 void KLVAlarm::runAfterDelay(double delay, std::function<void()> block) {
-    auto& monitor = KLVMeasurementBase::monitor();
+    auto& monitor = engine::monitor();
     if (!block) {
         monitor.logWithLevel(kKLVLogErrorMonitored, 2000,
                              state_->name + " tried to schedule an empty block");

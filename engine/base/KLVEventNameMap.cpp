@@ -1,6 +1,6 @@
 #include "engine/base/KLVEventNameMap.h"
 
-#include "engine/base/KLVMeasurementBase.h"
+#include "engine/base/KLVMonitor.h"
 
 namespace engine {
 
@@ -76,13 +76,13 @@ const KLVEventNameTable& KLVEventNameMapReversed() {
 bool KLVIsPublicName(const platform::Object& name) {
     const auto* text = name.getString();
     if (!text) {
-        KLVMeasurementBase::monitor().logWithLevel(kKLVLogErrorSilent, kNameNotStringCode,
-                                                   "Cannot check the name. Name is not a string");
+        monitor().logWithLevel(kKLVLogErrorSilent, kNameNotStringCode,
+                               "Cannot check the name. Name is not a string");
         return false;
     }
     if (text->empty()) {
-        KLVMeasurementBase::monitor().logWithLevel(kKLVLogErrorSilent, kNameEmptyCode,
-                                                   "Cannot check the name. Name is empty");
+        monitor().logWithLevel(kKLVLogErrorSilent, kNameEmptyCode,
+                               "Cannot check the name. Name is empty");
         return false;
     }
     return text->front() != '_';

@@ -21,8 +21,7 @@ TEST_F(KLVEventNameMapTest, PublicNames) {
                  {42, false, "Cannot check the name. Name is not a string"}};
     for (const auto& c : cases) {
         EXPECT_EQ(KLVIsPublicName(c.name), c.isPublic);
-        const auto record =
-            KLVMeasurementBase::monitor().monitoringDataForDispatchWithSamplePeriod(0, 0);
+        const auto record = monitor().monitoringDataForDispatchWithSamplePeriod(0, 0);
         if (c.refusal) {
             ASSERT_TRUE(record);
             EXPECT_THAT(*record, ::testing::EndsWith(std::string(":") + c.refusal));

@@ -75,7 +75,9 @@ void registerResets() {
 
 }  // namespace
 
-KLVMonitor& KLVMeasurementBase::monitor() {
+// Defined beside the service's slot: both resets are registered together, the monitor's first, so
+// that a reset drops the service (whose queues still log) before the monitor.
+KLVMonitor& monitor() {
     auto& slot = monitorSlot();
     if (KLVMonitor* monitor = slot.fast.load(std::memory_order_acquire)) return *monitor;
     registerResets();

@@ -2,17 +2,18 @@
 
 // The face of the measurement service that the layers below it see. The service itself
 // (KLVMeasurement) lives in engine/measurement, which builds on this layer; the components here
-// (settings, identity, the worker queue, every log line) reach it only through this class:
+// (settings, identity, the worker queue) reach it only through this class:
 //
-//   KLVMeasurementBase::monitor()            the process's one monitor, never null
 //   KLVMeasurementBase::hasSharedInstance()  whether the service has been created
 //   KLVMeasurementBase::sharedInstance()     the service, or null before its creation
 //   KLVMeasurementBase::currentInstance()    the same without the warning, for the layers below
 //
 // The settings a component should use are KLVRemoteConfig::current() (engine/settings).
 //
-// KLVMeasurement derives from this class, so KLVMeasurement::monitor() and the others are these
-// same functions; it creates the shared service through initializeSharedInstanceOnce().
+// The monitor every log line goes to is engine::monitor() (KLVMonitor.h).
+//
+// The service derives from this class, so its hasSharedInstance() is this same function; it
+// creates the shared service through initializeSharedInstanceOnce().
 
 #include <cstdint>
 #include <functional>
@@ -29,10 +30,6 @@ class KLVRemoteConfig;
 class KLVMeasurementBase {
   public:
     virtual ~KLVMeasurementBase() = default;
-
-    // The process's monitor, created on first use (once, thread-safe) with the library version
-    // and kept for the process.
-    static KLVMonitor& monitor();
 
     // True once the one-time creation has made a service.
     static bool hasSharedInstance();

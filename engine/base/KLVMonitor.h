@@ -12,9 +12,9 @@
 // A message with a placeholder ("Analytics v.%@ started") is formatted by the caller with
 // platform::formatString; the monitor prints the text it gets as it stands.
 //
-// There is one monitor per process, reached through KLVMeasurement::monitor() (or, below the
-// measurement layer, KLVMeasurementBase::monitor()). Any thread may log; console writes and all
-// health-record work run in order on the monitor's queue "KLVMonitorQueue".
+// There is one monitor per process, reached through engine::monitor() from every layer. Any thread
+// may log; console writes and all health-record work run in order on the monitor's queue
+// "KLVMonitorQueue".
 
 #include <atomic>
 #include <cstdint>
@@ -172,5 +172,9 @@ class KLVMonitor {
     // Last, so that it is destroyed first: blocks still queued run while everything else lives.
     std::unique_ptr<platform::SerialQueue> monitorQueue_;
 };
+
+// The process's monitor, created on first use (once, thread-safe) with the library version and
+// kept for the process; never fails. A test reset replaces it after the service has gone.
+KLVMonitor& monitor();
 
 }  // namespace engine

@@ -11,7 +11,6 @@
 
 #include "engine/base/EngineTestSupport.h"
 #include "engine/base/KLVErrors.h"
-#include "engine/base/KLVMeasurementBase.h"
 #include "platform/foundation/UserDefaults.h"
 #include "platform/utilities/WDLLogger.h"
 #include "testkit/ManualClock.h"
@@ -29,8 +28,6 @@ constexpr char kPrefix[] = "com.nexory.tarnwell.analytics ";
 
 class KLVMonitorTest : public EngineTest {
   protected:
-    static KLVMonitor& monitor() { return KLVMeasurementBase::monitor(); }
-
     static std::unique_ptr<KLVMonitor> makeMonitor(std::vector<std::string> arguments,
                                                    bool isFromAppStore = false) {
         KLVMonitor::Environment environment;

@@ -9,7 +9,7 @@
 #include <cstring>
 #include <system_error>
 
-#include "engine/base/KLVMeasurementBase.h"
+#include "engine/base/KLVMonitor.h"
 #include "platform/security/Random.h"
 
 namespace engine {
@@ -152,7 +152,7 @@ bool KLVIsDecimalNumberString(std::string_view text) {
 }
 
 std::optional<KLVDecimalNumber> KLVDecimalNumberFromString(std::string_view text) {
-    auto& monitor = KLVMeasurementBase::monitor();
+    auto& monitor = engine::monitor();
     if (!KLVIsDecimalNumberString(text)) {
         monitor.logWithLevel(kKLVLogErrorSilent, 26001,
                              "String value does not represent a numeric value. Value", text);
@@ -183,9 +183,8 @@ std::optional<KLVDecimalNumber> KLVDecimalNumberFromString(std::string_view text
 std::int64_t KLVNumericUtil::randomInt64() {
     std::array<std::uint8_t, sizeof(std::int64_t)> bytes{};
     if (!platform::randomBytes(bytes)) {
-        KLVMeasurementBase::monitor().logWithLevel(
-            kKLVLogWarningSilent, 26004, "Unable to generate random integer",
-            std::error_code(errno, std::generic_category()).message());
+        monitor().logWithLevel(kKLVLogWarningSilent, 26004, "Unable to generate random integer",
+                               std::error_code(errno, std::generic_category()).message());
     }
     std::int64_t value = 0;
     std::memcpy(&value, bytes.data(), sizeof value);

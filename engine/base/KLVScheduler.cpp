@@ -4,7 +4,7 @@
 #include <thread>
 #include <utility>
 
-#include "engine/base/KLVMeasurementBase.h"
+#include "engine/base/KLVMonitor.h"
 #include "platform/foundation/Format.h"
 
 namespace engine {
@@ -13,8 +13,8 @@ namespace {
 
 void logException(std::int64_t code, const char* format, std::string_view blockID,
                   CaughtException exception) {
-    KLVMeasurementBase::monitor().logWithLevel(
-        kKLVLogErrorMonitored, code, platform::formatString(format, blockID), std::move(exception));
+    monitor().logWithLevel(kKLVLogErrorMonitored, code, platform::formatString(format, blockID),
+                           std::move(exception));
 }
 
 }  // namespace
@@ -37,7 +37,7 @@ void KLVSequenceChecker::check(std::string_view methodName) {
         return;
     }
     if (*owner_ == caller) return;
-    KLVMeasurementBase::monitor().logWithLevel(
+    monitor().logWithLevel(
         kKLVLogError, 30006,
         platform::formatString("Method %@ called off the sequence that owns its object",
                                methodName));
@@ -55,7 +55,7 @@ void KLVSequenceChecker::detach() {
 bool KLVScheduler::checkOnBackgroundThreadWithMethodName(std::string_view methodName) {
     if (!platform::isMainThread()) return true;
     const std::string_view name = methodName.empty() ? "<empty method name>" : methodName;
-    KLVMeasurementBase::monitor().logWithLevel(
+    monitor().logWithLevel(
         kKLVLogErrorMonitored, 30001,
         platform::formatString("Method %@ should execute on background thread", name));
     return false;
@@ -81,7 +81,7 @@ std::function<void()> KLVScheduler::catching(std::string_view blockID,
 std::optional<std::uint64_t> KLVScheduler::scheduleNumberedOnWorkerQueueBlockID(
     std::string_view blockID, std::function<void()> block) {
     if (!block) {
-        KLVMeasurementBase::monitor().logWithLevel(
+        monitor().logWithLevel(
             kKLVLogErrorMonitored, 30005,
             platform::formatString(
                 "Nil block dispatched asynchronously on worker queue. Block ID=%@.", blockID));
@@ -97,7 +97,7 @@ std::uint64_t KLVScheduler::workerQueuePostedCount() const {
 void KLVScheduler::dispatchSyncOnWorkerQueueBlockID(std::string_view blockID,
                                                     const std::function<void()>& block) {
     if (!block) {
-        KLVMeasurementBase::monitor().logWithLevel(
+        monitor().logWithLevel(
             kKLVLogErrorMonitored, 30002,
             platform::formatString(
                 "Nil block dispatched synchronously on worker queue. Block ID=%@.", blockID));
@@ -116,7 +116,7 @@ void KLVScheduler::dispatchSyncOnWorkerQueueBlockID(std::string_view blockID,
         }
     });
     if (!completed) {
-        KLVMeasurementBase::monitor().logWithLevel(
+        monitor().logWithLevel(
             kKLVLogWarningMonitored, 30004,
             platform::formatString("Synchronous task failed. Block ID=%@", blockID));
     }

@@ -28,7 +28,7 @@ struct Component {
           alarm(std::make_shared<KLVAlarm>(queue, "Component alarm")),
           gone(gone) {}
     ~Component() {
-        KLVMeasurementBase::monitor().logWithLevel(kKLVLogError, 1, "Component gone");
+        monitor().logWithLevel(kKLVLogError, 1, "Component gone");
         gone = true;
     }
     std::shared_ptr<platform::SerialQueue> queue;
@@ -53,7 +53,7 @@ class ResetDuringWorkTest : public EngineTest {
         alarm_->runAfterDelay(0, [this] {
             started_.signal();
             release_.wait(kGuard);
-            auto& monitor = KLVMeasurementBase::monitor();
+            auto& monitor = engine::monitor();
             monitor.logWithLevel(kKLVLogError, 2, "Planted alarm block logging");
             seen_ = &monitor;
         });
@@ -97,7 +97,7 @@ TEST_F(ResetDuringWorkTest, AComponentHeldOnlyByItsOwnBlockIsGoneBeforeTheMonito
 }
 
 TEST_F(ResetDuringWorkTest, AnAlarmBlockRunningAtTheResetEndsFirst) {
-    const KLVMonitor* before = &KLVMeasurementBase::monitor();
+    const KLVMonitor* before = &monitor();
     plantRunningAlarm("reset.running");
     std::thread resetter([] { platform::resetSharedInstances(); });
     release();
@@ -121,7 +121,7 @@ TEST_F(ResetDuringWorkTest, APendingAlarmNeverFiresAfterAReset) {
 
 TEST_F(ResetDuringWorkTest, ALateAlarmBlockIsReportedAndKeepsWhatItUses) {
     const auto previousBound = testkit::setResetBound(std::chrono::milliseconds(50));
-    KLVMonitor* const before = &KLVMeasurementBase::monitor();
+    KLVMonitor* const before = &monitor();
     plantRunningAlarm("reset.late");
 
     ::testing::TestPartResultArray failures;
@@ -138,7 +138,7 @@ TEST_F(ResetDuringWorkTest, ALateAlarmBlockIsReportedAndKeepsWhatItUses) {
     EXPECT_NE(message.find("\"reset.late\""), std::string::npos) << message;
 
     // Nothing was dropped: the block goes on with the monitor it had.
-    EXPECT_EQ(&KLVMeasurementBase::monitor(), before);
+    EXPECT_EQ(&monitor(), before);
     release();
     EXPECT_EQ(monitorSeen(), before);
 }

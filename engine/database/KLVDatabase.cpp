@@ -3,7 +3,7 @@
 #include <utility>
 
 #include "engine/base/KLVErrors.h"
-#include "engine/base/KLVMeasurementBase.h"
+#include "engine/base/KLVMonitor.h"
 #include "engine/database/KLVDatabaseSchema.h"
 #include "engine/stores/KLVFileLocations.h"
 #include "platform/foundation/Format.h"
@@ -60,7 +60,7 @@ bool KLVDatabase::initializeDatabaseResourcesWithContext(std::string_view contex
     sqliteStore_->setRowChangeHandler(
         [this](int operation, std::string_view table) { rowChanged(operation, table); });
 
-    auto& monitor = KLVMeasurementBase::monitor();
+    auto& monitor = engine::monitor();
     Error tablesError;
     if (!ensureAllTables(&tablesError)) {
         monitor.logWithLevel(
@@ -98,9 +98,8 @@ bool KLVDatabase::ensureAllTables(Error* error) {
                                               &tableError)) {
             continue;
         }
-        KLVMeasurementBase::monitor().logWithLevel(kKLVLogErrorMonitored, 12047,
-                                                   "Failed to ensure table. Table, error",
-                                                   std::string(table.name), tableError);
+        monitor().logWithLevel(kKLVLogErrorMonitored, 12047, "Failed to ensure table. Table, error",
+                               std::string(table.name), tableError);
         return platform::fail(error, tableError);
     }
     // Indexes only make queries fast: without one the store still works, so a failure to make
@@ -109,9 +108,9 @@ bool KLVDatabase::ensureAllTables(Error* error) {
         Error indexError;
         if (!sqliteStore_->ensureIndexWithName(index.name, index.table, index.columns,
                                                index.whereClause, &indexError)) {
-            KLVMeasurementBase::monitor().logWithLevel(kKLVLogWarningMonitored, 12047,
-                                                       "Failed to ensure table. Table, error",
-                                                       std::string(index.table), indexError);
+            monitor().logWithLevel(kKLVLogWarningMonitored, 12047,
+                                   "Failed to ensure table. Table, error", std::string(index.table),
+                                   indexError);
         }
     }
     return true;
@@ -128,9 +127,8 @@ bool KLVDatabase::performTransaction(const std::function<bool(Error*)>& block, E
     if (sqliteStore_->performTransactionWithError(&cause, [&] { return block(&cause); })) {
         return true;
     }
-    KLVMeasurementBase::monitor().logWithLevel(
-        kKLVLogErrorMonitored, 12056,
-        platform::formatString("Transaction failed. %@", cause.description));
+    monitor().logWithLevel(kKLVLogErrorMonitored, 12056,
+                           platform::formatString("Transaction failed. %@", cause.description));
     return platform::fail(error, cause);
 }
 

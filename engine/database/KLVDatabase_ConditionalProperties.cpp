@@ -6,7 +6,7 @@
 
 #include "engine/base/KLVErrors.h"
 #include "engine/base/KLVLogLevel.h"
-#include "engine/base/KLVMeasurementBase.h"
+#include "engine/base/KLVMonitor.h"
 #include "engine/database/KLVDatabase.h"
 #include "engine/database/KLVDatabaseSchema.h"
 #include "engine/database/KLVDatabaseTableSupport.h"
@@ -207,7 +207,7 @@ std::optional<Properties> KLVDatabase::conditionalUserPropertiesWithCondition(
             properties.push_back(std::move(*property));
         } else {
             // One bad row must not hide the others, nor stop every event's processing.
-            KLVMeasurementBase::monitor().logWithLevel(
+            monitor().logWithLevel(
                 kKLVLogErrorMonitored, 12059,
                 "Skipping a conditional user property that cannot be read. Name, error",
                 textOf(row, "name"), rowError);

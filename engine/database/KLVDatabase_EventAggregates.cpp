@@ -4,7 +4,7 @@
 #include <utility>
 
 #include "engine/base/KLVErrors.h"
-#include "engine/base/KLVMeasurementBase.h"
+#include "engine/base/KLVMonitor.h"
 #include "engine/database/KLVDatabase.h"
 #include "engine/database/KLVDatabaseSchema.h"
 #include "engine/database/KLVDatabaseTableSupport.h"
@@ -139,8 +139,8 @@ bool KLVDatabase::createEventsSnapshotTable(Error* error) {
         sqliteStore_->dropTableWithName(kKLVEventsSnapshotTable);
     }
     if (!sqliteStore_->createEmptyTable(kKLVEventsSnapshotTable, kKLVEventsTable, error)) {
-        KLVMeasurementBase::monitor().logWithLevel(kKLVLogWarningMonitored, kSnapshotTableCode,
-                                                   "Failed to ensure event snapshot table");
+        monitor().logWithLevel(kKLVLogWarningMonitored, kSnapshotTableCode,
+                               "Failed to ensure event snapshot table");
         return false;
     }
     return sqliteStore_->copyContentsFromTable(kKLVEventsTable, kKLVEventsSnapshotTable, error);

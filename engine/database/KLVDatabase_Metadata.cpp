@@ -5,7 +5,7 @@
 #include <limits>
 
 #include "engine/base/KLVErrors.h"
-#include "engine/base/KLVMeasurementBase.h"
+#include "engine/base/KLVMonitor.h"
 #include "engine/database/KLVDatabase.h"
 #include "engine/database/KLVDatabaseSchema.h"
 #include "engine/messages/NANOAccessors.h"
@@ -167,15 +167,14 @@ bool KLVDatabase::initializeAppMetadata() {
         Error error;
         if (queryAppMetadata(&error)) return true;
         if (error.code != 0) {
-            KLVMeasurementBase::monitor().logWithLevel(kKLVLogErrorMonitored, 12005,
-                                                       "Failed to query app metadata");
+            monitor().logWithLevel(kKLVLogErrorMonitored, 12005, "Failed to query app metadata");
             return false;
         }
         const auto fresh = KLVAppMetadata::initWithLastBundleIndex(0, 0, 0);
         if (!upsertDataType(recordFromAppMetadata(*fresh), kKLVAppMetadataTable, "rowid",
                             kMetadataRowID, 1, &error)) {
-            KLVMeasurementBase::monitor().logWithLevel(
-                kKLVLogErrorMonitored, 12006, "Unable to update the app metadata. Error", error);
+            monitor().logWithLevel(kKLVLogErrorMonitored, 12006,
+                                   "Unable to update the app metadata. Error", error);
             return false;
         }
         return true;

@@ -7,7 +7,7 @@
 #include <utility>
 
 #include "engine/base/KLVErrors.h"
-#include "engine/base/KLVMeasurementBase.h"
+#include "engine/base/KLVMonitor.h"
 #include "engine/database/KLVDatabase.h"
 #include "engine/database/KLVDatabaseSchema.h"
 #include "engine/database/KLVDatabaseTableSupport.h"
@@ -124,7 +124,7 @@ bool KLVDatabase::insertBundle(const KLVPBMeasurementBundle& bundle, const platf
     if (!maybeDeleteStaleData(error).has_value()) return false;
 
     const double endTimestamp = static_cast<double>(endMillis) / 1000.0;
-    auto& monitor = KLVMeasurementBase::monitor();
+    auto& monitor = engine::monitor();
     // Kept all the same: the stale deletion removes it once it is too old.
     if (std::abs(now() - endTimestamp) > KLVRemoteConfig::current()->maxQueueTime()) {
         monitor.logWithLevel(kKLVLogWarningMonitored, kOutsideQueueTimeCode,
@@ -213,7 +213,7 @@ bool KLVDatabase::incrementRetryCounterForBundlesWithIDs(const std::vector<std::
     const auto atLimit = booleanOf(sqliteStore_->numberForQuery(
         "SELECT EXISTS (SELECT 1 FROM queue WHERE retry_count = ? LIMIT 1)", {kMaxRetryCount}));
     if (atLimit.value_or(false)) {
-        KLVMeasurementBase::monitor().logWithLevel(
+        monitor().logWithLevel(
             kKLVLogErrorMonitored, kRetryLimitCode,
             "The number of upload retries exceeds the limit. Will remain unchanged.");
     }

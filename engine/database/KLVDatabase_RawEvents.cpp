@@ -10,7 +10,7 @@
 #include "engine/base/KLVErrors.h"
 #include "engine/base/KLVInternalNames.h"
 #include "engine/base/KLVLogLevel.h"
-#include "engine/base/KLVMeasurementBase.h"
+#include "engine/base/KLVMonitor.h"
 #include "engine/database/KLVDatabase.h"
 #include "engine/database/KLVDatabaseSchema.h"
 #include "engine/database/KLVDatabaseTableSupport.h"
@@ -173,8 +173,7 @@ bool blobIsMissing(sqlite3_stmt* statement, int index, const char* name) {
         sqlite3_column_blob(statement, index) != nullptr) {
         return false;
     }
-    KLVMeasurementBase::monitor().logWithLevel(kKLVLogWarningMonitored, 34004,
-                                               "Value is nil for column", Object(name));
+    monitor().logWithLevel(kKLVLogWarningMonitored, 34004, "Value is nil for column", Object(name));
     return true;
 }
 
@@ -378,8 +377,8 @@ KLVDatabase::rawEventsWithMetadataFingerprintForBundling(std::int64_t metadataFi
         });
     if (!read) return std::nullopt;
     if (seen > 0 && accepted == 0) {
-        KLVMeasurementBase::monitor().logWithLevel(
-            kKLVLogWarningMonitored, 34005, "Database contains records that were all filtered out");
+        monitor().logWithLevel(kKLVLogWarningMonitored, 34005,
+                               "Database contains records that were all filtered out");
     }
     if (accepted > 0 && events.empty()) return std::nullopt;
     return events;

@@ -2,7 +2,7 @@
 
 #include <chrono>
 
-#include "engine/base/KLVMeasurementBase.h"
+#include "engine/base/KLVMonitor.h"
 #include "platform/foundation/SharedInstance.h"
 
 namespace engine {
@@ -27,7 +27,7 @@ std::shared_ptr<KLVIdentitySupport> registeredProvider() {
 }
 
 void logLinkage(KLVIdentitySupport* provider) {
-    auto& monitor = KLVMeasurementBase::monitor();
+    auto& monitor = engine::monitor();
     if (!provider) {
         monitor.logWithLevel(kKLVLogWarningMonitored, 44003,
                              "NexoryBrackenfoldIdentitySupport dependency is not currently linked. "

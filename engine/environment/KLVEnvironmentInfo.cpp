@@ -4,7 +4,7 @@
 #include <system_error>
 
 #include "engine/base/KLVAEU.h"
-#include "engine/base/KLVMeasurementBase.h"
+#include "engine/base/KLVMonitor.h"
 #include "platform/dispatch/Clock.h"
 #include "platform/foundation/SharedInstance.h"
 #include "platform/foundation/SystemLocale.h"
@@ -27,8 +27,8 @@ std::string KLVEnvironmentInfo::deviceModel() {
         deviceModel_ = KLVAEU::deviceModel();
         if (deviceModel_.empty()) {
             const std::string reason = std::generic_category().message(errno);
-            KLVMeasurementBase::monitor().logWithLevel(kKLVLogErrorSilent, kDeviceModelFailedCode,
-                                                       "Failed to get device model", reason);
+            monitor().logWithLevel(kKLVLogErrorSilent, kDeviceModelFailedCode,
+                                   "Failed to get device model", reason);
         }
     });
     return deviceModel_;
@@ -41,8 +41,8 @@ std::string KLVEnvironmentInfo::deviceOSVersion() const {
 std::optional<std::string> KLVEnvironmentInfo::userDefaultLanguage() const {
     const auto languages = platform::preferredLanguages();
     if (languages.empty()) {
-        KLVMeasurementBase::monitor().logWithLevel(kKLVLogErrorSilent, kPreferredLanguageFailedCode,
-                                                   "Failed to get preferred language");
+        monitor().logWithLevel(kKLVLogErrorSilent, kPreferredLanguageFailedCode,
+                               "Failed to get preferred language");
         return std::nullopt;
     }
     return platform::asciiLowercase(languages.front());

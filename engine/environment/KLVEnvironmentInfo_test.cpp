@@ -28,8 +28,7 @@ TEST_F(KLVEnvironmentInfoTest, PreferredLanguage) {
     // as a failure for every event.
     platform::ProcessInfo::processInfo().setEnvironment({{"LANG", "C"}});
     EXPECT_EQ(info.userDefaultLanguage(), "en");
-    const auto record =
-        KLVMeasurementBase::monitor().monitoringDataForDispatchWithSamplePeriod(0, 0);
+    const auto record = monitor().monitoringDataForDispatchWithSamplePeriod(0, 0);
     EXPECT_TRUE(!record || record->find("Failed to get preferred language") == std::string::npos);
 }
 

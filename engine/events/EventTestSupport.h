@@ -62,9 +62,7 @@ class EventTest : public SettingsTest {
     // clock moves on a second so that the period is over.
     std::string healthRecord() {
         clock_.advance(1);
-        return KLVMeasurementBase::monitor()
-            .monitoringDataForDispatchWithSamplePeriod(0, 0)
-            .value_or("");
+        return monitor().monitoringDataForDispatchWithSamplePeriod(0, 0).value_or("");
     }
 
     testkit::ScopedManualClock clock_{kTestNow};

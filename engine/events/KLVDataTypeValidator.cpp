@@ -8,7 +8,7 @@
 
 #include "engine/base/KLVEventNameMap.h"
 #include "engine/base/KLVInternalNames.h"
-#include "engine/base/KLVMeasurementBase.h"
+#include "engine/base/KLVMonitor.h"
 #include "engine/base/KLVStringAdditions.h"
 #include "engine/base/KLVUserPropertyInternalNameMap.h"
 #include "engine/settings/KLVRemoteConfig.h"
@@ -72,10 +72,6 @@ constexpr LongUserPropertyValue kLongUserPropertyValues[] = {
 };
 
 constexpr std::string_view kScreenViewEventName = "screen_view";
-
-KLVMonitor& monitor() {
-    return KLVMeasurementBase::monitor();
-}
 
 void setFailureCode(std::int64_t* failureCode, std::int64_t code) {
     if (failureCode) *failureCode = code;

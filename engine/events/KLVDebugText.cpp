@@ -7,7 +7,6 @@
 #include "engine/base/KLVEventNameMap.h"
 #include "engine/base/KLVEventParameterNameMap.h"
 #include "engine/base/KLVInternalNames.h"
-#include "engine/base/KLVMeasurementBase.h"
 #include "engine/base/KLVMonitor.h"
 #include "engine/base/KLVUserPropertyInternalNameMap.h"
 
@@ -15,7 +14,7 @@ namespace engine {
 namespace {
 
 bool debugMode() {
-    return KLVMeasurementBase::monitor().isDebugModeEnabled();
+    return monitor().isDebugModeEnabled();
 }
 
 bool startsWith(std::string_view text, std::string_view prefix) {

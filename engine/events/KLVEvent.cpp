@@ -5,8 +5,8 @@
 
 #include "engine/base/KLVEventNameMap.h"
 #include "engine/base/KLVInternalNames.h"
-#include "engine/base/KLVMeasurementBase.h"
 #include "engine/base/KLVMilliseconds.h"
+#include "engine/base/KLVMonitor.h"
 #include "engine/events/KLVDataTypeValidator.h"
 #include "engine/events/KLVParameterSanitizer.h"
 #include "engine/messages/NANOAccessors.h"
@@ -36,10 +36,6 @@ constexpr char kAdImpressionEventName[] = "ad_impression";
 constexpr char kAdImpressionInternalName[] = "_ai";
 constexpr char kSubscriptionParameter[] = "subscription";
 constexpr char kInAppPurchaseEventName[] = "_iap";
-
-KLVMonitor& monitor() {
-    return KLVMeasurementBase::monitor();
-}
 
 bool isValidOrigin(std::string_view origin) {
     std::int64_t failureCode = 0;

@@ -3,7 +3,7 @@
 #include <limits>
 #include <utility>
 
-#include "engine/base/KLVMeasurementBase.h"
+#include "engine/base/KLVMonitor.h"
 #include "engine/events/KLVDataTypeValidator.h"
 
 namespace engine {
@@ -18,8 +18,7 @@ constexpr std::int64_t kSessionOverflowCode = 17003;
 void increment(std::int32_t& counter, std::int64_t overflowCode, const char* overflowMessage) {
     if (counter == std::numeric_limits<std::int32_t>::max()) {
         counter = 0;
-        KLVMeasurementBase::monitor().logWithLevel(kKLVLogWarningSilent, overflowCode,
-                                                   overflowMessage);
+        monitor().logWithLevel(kKLVLogWarningSilent, overflowCode, overflowMessage);
         return;
     }
     ++counter;
@@ -43,7 +42,7 @@ std::optional<KLVEventAggregates> KLVEventAggregates::initWithName(std::string n
                                                                    double lastFireTimestamp) {
     if (!KLVDataTypeValidator::isValidInternalEventName(name)) return std::nullopt;
     if (lifetimeCount < 0 || currentBundleCount < 0 || currentSessionCount < 0) {
-        KLVMeasurementBase::monitor().logWithLevel(
+        monitor().logWithLevel(
             kKLVLogWarningSilent, kNegativeCountCode,
             "Failed to create event aggregates object. Received negative count.");
         return std::nullopt;

@@ -6,7 +6,7 @@
 
 #include "engine/base/KLVEventNameMap.h"
 #include "engine/base/KLVInternalNames.h"
-#include "engine/base/KLVMeasurementBase.h"
+#include "engine/base/KLVMonitor.h"
 #include "engine/base/KLVStringAdditions.h"
 #include "engine/events/KLVDataTypeValidator.h"
 #include "engine/settings/KLVRemoteConfig.h"
@@ -28,10 +28,6 @@ constexpr char kEllipsis[] = "...";
 constexpr char kNilName[] = "(nil)";
 constexpr char kValueParameter[] = "value";
 constexpr char kCurrencyParameter[] = "currency";
-
-KLVMonitor& monitor() {
-    return KLVMeasurementBase::monitor();
-}
 
 // What one sanitising pass knows about its dictionary.
 struct Context {

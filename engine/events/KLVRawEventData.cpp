@@ -2,7 +2,7 @@
 
 #include <utility>
 
-#include "engine/base/KLVMeasurementBase.h"
+#include "engine/base/KLVMonitor.h"
 
 namespace engine {
 
@@ -10,15 +10,14 @@ std::optional<KLVRawEventData> KLVRawEventData::initWithRawEvent(std::optional<K
                                                                  std::int64_t rowID,
                                                                  std::int64_t metadataFingerprint) {
     if (!rawEvent) {
-        KLVMeasurementBase::monitor().logWithLevel(
-            kKLVLogWarningMonitored, 28000,
-            "Failed to create raw event data. Received invalid raw event.");
+        monitor().logWithLevel(kKLVLogWarningMonitored, 28000,
+                               "Failed to create raw event data. Received invalid raw event.");
         return std::nullopt;
     }
     if (rowID < 0) {
-        KLVMeasurementBase::monitor().logWithLevel(
-            kKLVLogWarningMonitored, 28001,
-            "Failed to create raw event data. Received invalid row ID. Row ID", rowID);
+        monitor().logWithLevel(kKLVLogWarningMonitored, 28001,
+                               "Failed to create raw event data. Received invalid row ID. Row ID",
+                               rowID);
         return std::nullopt;
     }
     return KLVRawEventData(std::move(*rawEvent), rowID, metadataFingerprint);

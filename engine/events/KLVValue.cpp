@@ -3,7 +3,7 @@
 #include <cmath>
 #include <utility>
 
-#include "engine/base/KLVMeasurementBase.h"
+#include "engine/base/KLVMonitor.h"
 
 namespace engine {
 
@@ -47,8 +47,7 @@ KLVValue::KLVValue(KLVValueType valueType, Object value)
 std::optional<KLVValue> KLVValue::valueFromObject(const Object& object, bool allowArray) {
     switch (object.type()) {
         case Object::Type::Null:
-            KLVMeasurementBase::monitor().logWithLevel(kKLVLogError, 35000,
-                                                       "Cannot create Value type with nil value");
+            monitor().logWithLevel(kKLVLogError, 35000, "Cannot create Value type with nil value");
             return std::nullopt;
         case Object::Type::String:
             return initWithString(object.asString());
@@ -64,7 +63,7 @@ std::optional<KLVValue> KLVValue::valueFromObject(const Object& object, bool all
         default:
             break;
     }
-    KLVMeasurementBase::monitor().logWithLevel(
+    monitor().logWithLevel(
         kKLVLogError, 35001,
         "Cannot create Value type with unsupported value. The Value has to be NSNumber, "
         "NSString or NSArray (if supported). Value",
@@ -86,13 +85,12 @@ KLVValue KLVValue::initWithString(std::string value) {
 
 std::optional<KLVValue> KLVValue::initWithString(const Object& object) {
     if (object.isNull()) {
-        KLVMeasurementBase::monitor().logWithLevel(kKLVLogError, 35002,
-                                                   "Cannot create String value with nil");
+        monitor().logWithLevel(kKLVLogError, 35002, "Cannot create String value with nil");
         return std::nullopt;
     }
     if (!object.isString()) {
-        KLVMeasurementBase::monitor().logWithLevel(
-            kKLVLogError, 35003, "Cannot create String value with non-string value. Value", object);
+        monitor().logWithLevel(kKLVLogError, 35003,
+                               "Cannot create String value with non-string value. Value", object);
         return std::nullopt;
     }
     return initWithString(object.asString());
@@ -104,13 +102,12 @@ KLVValue KLVValue::initWithArray(platform::Array elements) {
 
 std::optional<KLVValue> KLVValue::initWithArray(const Object& object) {
     if (object.isNull()) {
-        KLVMeasurementBase::monitor().logWithLevel(kKLVLogError, 35004,
-                                                   "Cannot create Array value with nil");
+        monitor().logWithLevel(kKLVLogError, 35004, "Cannot create Array value with nil");
         return std::nullopt;
     }
     if (!object.isArray()) {
-        KLVMeasurementBase::monitor().logWithLevel(
-            kKLVLogError, 35005, "Cannot create Array value with non-array value. Value", object);
+        monitor().logWithLevel(kKLVLogError, 35005,
+                               "Cannot create Array value with non-array value. Value", object);
         return std::nullopt;
     }
     return initWithArray(object.asArray());

@@ -29,10 +29,6 @@ const KLVSqliteStore::ColumnInfoList& columnInfo() {
     return columns;
 }
 
-KLVEMonitor& monitor() {
-    return KLVEMonitor::instance();
-}
-
 // The row's snapshot with the row's time and manual flag; null when the blob gives none.
 std::shared_ptr<KLVESnapshot> snapshotFromRow(const KLVSqliteStore::Row& row) {
     const auto it = row.find(kSnapshotProtoColumn);
@@ -56,8 +52,8 @@ std::shared_ptr<KLVESnapshot> snapshotFromRow(const KLVSqliteStore::Row& row) {
 
 std::unique_ptr<KLVEDatabase> KLVEDatabase::initWithPath(const std::string& path) {
     if (path.empty()) {
-        monitor().logWithLevel(kKLVLogErrorMonitored, 810000,
-                               "Cannot initialize the database with invalid path");
+        KLVEMonitor::instance().logWithLevel(kKLVLogErrorMonitored, 810000,
+                                             "Cannot initialize the database with invalid path");
         return nullptr;
     }
     auto database = std::make_unique<KLVEDatabase>();
@@ -71,19 +67,19 @@ bool KLVEDatabase::initializeDatabaseResourcesWithContext(std::string_view conte
     platform::Error error;
     sqliteStore_ = KLVSqliteStore::initWithDatabasePath(path, &error);
     if (!sqliteStore_) {
-        monitor().logWithLevel(kKLVLogErrorMonitored, 810001,
-                               platform::formatString("Failed to open database (%@)", context),
-                               error);
+        KLVEMonitor::instance().logWithLevel(
+            kKLVLogErrorMonitored, 810001,
+            platform::formatString("Failed to open database (%@)", context), error);
         return false;
     }
     if (ensureAllTables()) return true;
-    monitor().logWithLevel(
+    KLVEMonitor::instance().logWithLevel(
         kKLVLogErrorMonitored, 810002,
         platform::formatString("Failed to create or validate required database tables (%@)",
                                context));
     // A file whose tables cannot be made is of no use: the next start builds a fresh one.
     if (!sqliteStore_->closeAndDeleteDatabase()) {
-        monitor().logWithLevel(
+        KLVEMonitor::instance().logWithLevel(
             kKLVLogWarningMonitored, 810003,
             platform::formatString(
                 "Failed to delete old database file after failed validation. Error (%@)", context));
@@ -97,8 +93,9 @@ bool KLVEDatabase::ensureAllTables() {
          {kKLVEPendingSnapshotTable, kKLVEActivatedSnapshotTable, kKLVELaunchedSnapshotTable}) {
         platform::Error error;
         if (!sqliteStore_ || !sqliteStore_->ensureTableWithName(table, columnInfo(), {}, &error)) {
-            monitor().logWithLevel(kKLVLogErrorMonitored, 810004,
-                                   "Failed to ensure table. Table, error", table, error);
+            KLVEMonitor::instance().logWithLevel(kKLVLogErrorMonitored, 810004,
+                                                 "Failed to ensure table. Table, error", table,
+                                                 error);
             return false;
         }
     }
@@ -107,7 +104,8 @@ bool KLVEDatabase::ensureAllTables() {
 
 void KLVEDatabase::closeAndDelete() {
     if (!sqliteStore_ || !sqliteStore_->closeAndDeleteDatabase()) {
-        monitor().logWithLevel(kKLVLogWarningMonitored, 810005, "Failed to delete database data");
+        KLVEMonitor::instance().logWithLevel(kKLVLogWarningMonitored, 810005,
+                                             "Failed to delete database data");
     }
     sqliteStore_.reset();
 }
@@ -117,7 +115,8 @@ void KLVEDatabase::reset() {
     sqliteStore_.reset();
     const std::string path = databasePath_;
     if (path.empty() || !initializeDatabaseResourcesWithContext("Reset", path)) {
-        monitor().logWithLevel(kKLVLogErrorMonitored, 810006, "Cannot re-initialize the database");
+        KLVEMonitor::instance().logWithLevel(kKLVLogErrorMonitored, 810006,
+                                             "Cannot re-initialize the database");
     }
 }
 
@@ -129,8 +128,9 @@ bool KLVEDatabase::hasStore(platform::Error* error) const {
 bool KLVEDatabase::performTransaction(const std::function<bool()>& block) {
     platform::Error error;
     if (hasStore(&error) && sqliteStore_->performTransactionWithError(&error, block)) return true;
-    monitor().logWithLevel(kKLVLogErrorMonitored, 810007,
-                           platform::formatString("Transaction failed. %@", error.description));
+    KLVEMonitor::instance().logWithLevel(
+        kKLVLogErrorMonitored, 810007,
+        platform::formatString("Transaction failed. %@", error.description));
     return false;
 }
 

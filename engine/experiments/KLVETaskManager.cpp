@@ -20,10 +20,6 @@ namespace engine {
 
 namespace {
 
-KLVEMonitor& monitor() {
-    return KLVEMonitor::instance();
-}
-
 double now() {
     return platform::Clock::current().now();
 }
@@ -111,8 +107,9 @@ void KLVETaskManager::dispatchAsyncOnWorkerQueue(std::function<void()> block) {
         try {
             block();
         } catch (...) {
-            monitor().logWithLevel(kKLVLogErrorMonitored, 820026, "Exception on async worker queue",
-                                   CaughtException::current());
+            KLVEMonitor::instance().logWithLevel(kKLVLogErrorMonitored, 820026,
+                                                 "Exception on async worker queue",
+                                                 CaughtException::current());
         }
     });
 }
@@ -122,8 +119,9 @@ void KLVETaskManager::dispatchSyncOnWorkerQueue(const std::function<void()>& blo
         try {
             block();
         } catch (...) {
-            monitor().logWithLevel(kKLVLogErrorMonitored, 820027, "Exception on sync worker queue",
-                                   CaughtException::current());
+            KLVEMonitor::instance().logWithLevel(kKLVLogErrorMonitored, 820027,
+                                                 "Exception on sync worker queue",
+                                                 CaughtException::current());
             throw;
         }
     });
@@ -153,26 +151,29 @@ void KLVETaskManager::fetchAllSnapshotsOnWorkerQueue() {
         platform::Error error;
         if (!database_->deleteStaleActivatedSnapshots(&error)) {
             if (hasError(error)) {
-                monitor().logWithLevel(kKLVLogErrorMonitored, 820006,
-                                       "Cannot delete stale activated snapshots. Error", error);
+                KLVEMonitor::instance().logWithLevel(
+                    kKLVLogErrorMonitored, 820006, "Cannot delete stale activated snapshots. Error",
+                    error);
             }
             return false;
         }
         if (!database_->activatePendingSnapshotsAutomatically(&error)) {
             if (hasError(error)) {
-                monitor().logWithLevel(kKLVLogErrorMonitored, 820007,
-                                       "Cannot activate pending snapshots automatically. Error",
-                                       error);
+                KLVEMonitor::instance().logWithLevel(
+                    kKLVLogErrorMonitored, 820007,
+                    "Cannot activate pending snapshots automatically. Error", error);
             }
             return false;
         }
         return true;
     });
     if (!settled) {
-        monitor().logWithLevel(kKLVLogErrorSilent, 820008, "Failed to start the task manager");
+        KLVEMonitor::instance().logWithLevel(kKLVLogErrorSilent, 820008,
+                                             "Failed to start the task manager");
         return;
     }
-    monitor().logWithLevel(kKLVLogVerbose, 820009, "Successfully start the task manager");
+    KLVEMonitor::instance().logWithLevel(kKLVLogVerbose, 820009,
+                                         "Successfully start the task manager");
     const auto delegate = this->delegate();
     if (!delegate) return;
 
@@ -180,7 +181,7 @@ void KLVETaskManager::fetchAllSnapshotsOnWorkerQueue() {
         platform::Error error;
         auto snapshots = (database_.get()->*fetch)(&error);
         if ((!snapshots || snapshots->empty()) && hasError(error)) {
-            monitor().logWithLevel(kKLVLogErrorSilent, code, message, error);
+            KLVEMonitor::instance().logWithLevel(kKLVLogErrorSilent, code, message, error);
         }
         return snapshots.value_or(Snapshots{});
     };
@@ -219,14 +220,15 @@ void KLVETaskManager::scheduleFetchingExperimentsOnWorkerQueue() {
         persistedStorage_->doubleForKey(kKLVExperimentFetchFailureTimestampKey));
     if (std::fabs(fetchTime) < DBL_EPSILON) {
         persistedStorage_->removeObjectForKey(kKLVExperimentFetchSuccessTimestampKey);
-        monitor().logWithLevel(kKLVLogErrorSilent, 820024,
-                               "Network attempted too many times. Will not schedule new network.");
+        KLVEMonitor::instance().logWithLevel(
+            kKLVLogErrorSilent, 820024,
+            "Network attempted too many times. Will not schedule new network.");
         return;
     }
     const double current = now();
     if (const auto pending = alarm_->scheduledTimestamp();
         pending && pending->secondsSince1970 != 0 && pending->secondsSince1970 <= fetchTime) {
-        monitor().logWithLevel(
+        KLVEMonitor::instance().logWithLevel(
             kKLVLogVerbose, 820017,
             "Do not schedule a fetch task. Task already exists. Will be executed in seconds",
             pending->secondsSince1970 - current);
@@ -270,8 +272,8 @@ void KLVETaskManager::clearFetchTimestamps() {
 void KLVETaskManager::fetchExperiments() {
     const KLVPBExperimentRequest request = KLVEExperimentRequestBuilder::sharedInstance().request();
     const platform::Data body = request.protoBuffer().value_or(platform::Data{});
-    monitor().logWithLevel(kKLVLogVerbose, 820001, "Fetching new experiments. Request",
-                           platform::Object(body));
+    KLVEMonitor::instance().logWithLevel(
+        kKLVLogVerbose, 820001, "Fetching new experiments. Request", platform::Object(body));
     const auto host = KLVServerHosts::current().uploadHost;
     if (!host) {
         // Nowhere to send it: a failed attempt like any other, so that the ladder applies.
@@ -296,9 +298,9 @@ void KLVETaskManager::fetchExperiments() {
                     platform::Error inflateError;
                     inflated = platform::wdl_dataByInflatingGzippedData(data, &inflateError);
                     if (!inflated && hasError(inflateError)) {
-                        monitor().logWithLevel(kKLVLogErrorSilent, 820023,
-                                               "Cannot inflate downloaded experiment data. Error",
-                                               inflateError);
+                        KLVEMonitor::instance().logWithLevel(
+                            kKLVLogErrorSilent, 820023,
+                            "Cannot inflate downloaded experiment data. Error", inflateError);
                     }
                 }
             }
@@ -318,17 +320,17 @@ void KLVETaskManager::handleFetchingExperimentsResponse(
             status == platform::kWDLNetworkHTTPStatusCodeCannotAcceptTraffic) {
             persistedStorage_->setDouble(current, kKLVExperimentFetchBackoffTimestampKey);
         }
-        monitor().logWithLevel(kKLVLogErrorMonitored, 820002,
-                               "Network fetch failed. Will retry later. Code, error", status,
-                               error ? MonitorContext(*error) : MonitorContext());
+        KLVEMonitor::instance().logWithLevel(
+            kKLVLogErrorMonitored, 820002, "Network fetch failed. Will retry later. Code, error",
+            status, error ? MonitorContext(*error) : MonitorContext());
         scheduleFetchingExperimentsOnWorkerQueue();
         return;
     }
     const std::optional<KLVPBExperimentResponse> message =
         data ? KLVPBExperimentResponse::initWithBuffer(*data) : KLVPBExperimentResponse();
-    monitor().logWithLevel(kKLVLogVerbose, 820003,
-                           "Successful fetch. Got network response. Code, data", status,
-                           platform::Object(data.value_or(platform::Data{})));
+    KLVEMonitor::instance().logWithLevel(kKLVLogVerbose, 820003,
+                                         "Successful fetch. Got network response. Code, data",
+                                         status, platform::Object(data.value_or(platform::Data{})));
     persistedStorage_->setDouble(current, kKLVExperimentFetchSuccessTimestampKey);
     persistedStorage_->removeObjectForKey(kKLVExperimentFetchFailureTimestampKey);
     persistedStorage_->removeObjectForKey(kKLVExperimentFetchBackoffTimestampKey);
@@ -340,9 +342,9 @@ void KLVETaskManager::handleFetchingExperimentsResponse(
     if (!snapshots.empty()) {
         platform::Error writeError;
         if (!database_ || !database_->upsertPendingExperimentSnapshots(snapshots, &writeError)) {
-            monitor().logWithLevel(kKLVLogErrorMonitored, 820022,
-                                   "Cannot upsert pending snapshots. Error, snapshots",
-                                   errorContext(writeError), namesOf(snapshots));
+            KLVEMonitor::instance().logWithLevel(
+                kKLVLogErrorMonitored, 820022, "Cannot upsert pending snapshots. Error, snapshots",
+                errorContext(writeError), namesOf(snapshots));
         }
     }
     if (const auto delegate = this->delegate()) delegate->taskManager(*this, snapshots, errors);
@@ -353,8 +355,8 @@ std::optional<KLVETaskManager::Snapshots>
 KLVETaskManager::experimentSnapshotsFromExperimentResponse(
     const KLVPBExperimentResponse* response) {
     if (!response) {
-        monitor().logWithLevel(kKLVLogErrorSilent, 820015,
-                               "Cannot create experiment snapshots from nil response");
+        KLVEMonitor::instance().logWithLevel(
+            kKLVLogErrorSilent, 820015, "Cannot create experiment snapshots from nil response");
         return std::nullopt;
     }
     std::vector<KLVPBSnapshot> messages =
@@ -376,8 +378,8 @@ KLVETaskManager::experimentSnapshotsFromExperimentResponse(
         if (auto snapshot = KLVESnapshot::initWithProtobuf(message)) {
             snapshots.push_back(std::move(snapshot));
         } else {
-            monitor().logWithLevel(kKLVLogErrorSilent, 820016,
-                                   "Cannot create a snapshot from the proto");
+            KLVEMonitor::instance().logWithLevel(kKLVLogErrorSilent, 820016,
+                                                 "Cannot create a snapshot from the proto");
         }
     }
     return snapshots;
@@ -403,8 +405,8 @@ std::optional<KLVETaskManager::Errors> KLVETaskManager::errorsFromExperimentResp
 std::optional<KLVETaskManager::Snapshots> KLVETaskManager::experimentSnapshotsFromData(
     const platform::Data& data) {
     if (data.empty()) {
-        monitor().logWithLevel(kKLVLogErrorSilent, 820025,
-                               "Cannot create experiment snapshots from empty data");
+        KLVEMonitor::instance().logWithLevel(kKLVLogErrorSilent, 820025,
+                                             "Cannot create experiment snapshots from empty data");
         return std::nullopt;
     }
     const auto message = KLVPBExperimentResponse::initWithBuffer(data);
@@ -420,14 +422,15 @@ void KLVETaskManager::activatePendingSnapshot(std::shared_ptr<KLVESnapshot> snap
             const auto self = weak.lock();
             if (!self) return;
             if (!snapshot) {
-                monitor().logWithLevel(kKLVLogError, 820013, "Cannot activate an empty snapshot");
+                KLVEMonitor::instance().logWithLevel(kKLVLogError, 820013,
+                                                     "Cannot activate an empty snapshot");
                 return;
             }
             platform::Error error;
             const auto fail = [&] {
-                monitor().logWithLevel(kKLVLogErrorMonitored, 820014,
-                                       "Cannot activate snapshot for SDK Name. Error",
-                                       snapshot->SDKName(), errorContext(error));
+                KLVEMonitor::instance().logWithLevel(kKLVLogErrorMonitored, 820014,
+                                                     "Cannot activate snapshot for SDK Name. Error",
+                                                     snapshot->SDKName(), errorContext(error));
                 return false;
             };
             if (!self->database_) {
@@ -445,16 +448,17 @@ void KLVETaskManager::resetToDefaultsForSDKName(std::string SDKName) {
         const auto self = weak.lock();
         if (!self) return;
         if (SDKName.empty()) {
-            monitor().logWithLevel(kKLVLogErrorMonitored, 820018,
-                                   "Cannot reset to defaults for empty SDK name");
+            KLVEMonitor::instance().logWithLevel(kKLVLogErrorMonitored, 820018,
+                                                 "Cannot reset to defaults for empty SDK name");
             return;
         }
         platform::Error error;
         if (!self->database_ ||
             !self->database_->deleteActivatedExperimentsOfSDKName(SDKName, &error)) {
-            monitor().logWithLevel(kKLVLogErrorMonitored, 820019,
-                                   "Cannot reset to defaults in the database. SDK Name, error",
-                                   SDKName, errorContext(error));
+            KLVEMonitor::instance().logWithLevel(
+                kKLVLogErrorMonitored, 820019,
+                "Cannot reset to defaults in the database. SDK Name, error", SDKName,
+                errorContext(error));
         }
     });
 }
@@ -464,16 +468,16 @@ void KLVETaskManager::upsertPendingSnapshots(Snapshots snapshots) {
         const auto self = weak.lock();
         if (!self) return;
         if (snapshots.empty()) {
-            monitor().logWithLevel(kKLVLogErrorSilent, 820020,
-                                   "Cannot upsert empty pending snapshot list");
+            KLVEMonitor::instance().logWithLevel(kKLVLogErrorSilent, 820020,
+                                                 "Cannot upsert empty pending snapshot list");
             return;
         }
         platform::Error error;
         if (!self->database_ ||
             !self->database_->upsertPendingExperimentSnapshots(snapshots, &error)) {
-            monitor().logWithLevel(kKLVLogErrorMonitored, 820021,
-                                   "Cannot upsert pending snapshots into the database. Error",
-                                   errorContext(error));
+            KLVEMonitor::instance().logWithLevel(
+                kKLVLogErrorMonitored, 820021,
+                "Cannot upsert pending snapshots into the database. Error", errorContext(error));
             return;
         }
         if (const auto delegate = self->delegate()) delegate->taskManager(*self, snapshots);

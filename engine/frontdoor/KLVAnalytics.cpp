@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "engine/base/KLVLogLevel.h"
+#include "engine/base/KLVScheduler.h"
 #include "engine/events/KLVDataTypeValidator.h"
 #include "engine/events/KLVErrorEvent.h"
 #include "engine/frontdoor/FrontDoorState.h"
@@ -55,7 +56,7 @@ FrontDoorState::FrontDoorState() {
     });
     // The screen-view reporter must exist before the app first becomes active, and it follows
     // every view controller's appearance.
-    KLVMeasurement::subscribeForAppDidFinishLaunchingNotifications();
+    KLVMeasurementService::subscribeForAppDidFinishLaunchingNotifications();
     KLVScreenViewReporter::installAppearanceHooks();
 }
 
@@ -88,7 +89,7 @@ void KLVAnalytics::queueOperationWithBlock(std::function<void()> block) {
     if (state.operationQueue.isSuspended() &&
         state.operationQueue.operationCount() >= kKLVMaxSuspendedOperations) {
         if (!state.droppedOperationLogged.exchange(true)) {
-            KLVMeasurement::monitor().logWithLevel(
+            monitor().logWithLevel(
                 kKLVLogWarning, 25045,
                 "Analytics has not started. Calls beyond the limit of waiting calls are dropped. "
                 "Limit",
@@ -135,7 +136,7 @@ void KLVAnalytics::finishQueuedWork() {
         std::lock_guard lock(state.startMutex);
         if (!state.started) return;
     }
-    const auto measurement = KLVMeasurement::sharedInstance();
+    const auto measurement = KLVMeasurementService::sharedInstance();
     for (int round = 0; round < 2; ++round) {
         // Events logged while the start is still under way wait in the suspended operation
         // queue: they are written once it resumes. The caller bounds the wait.
@@ -162,7 +163,7 @@ void KLVAnalytics::setLoadTimestamp(double timestamp) {
 // ---- Start ----------------------------------------------------------------------------------
 
 std::optional<std::vector<std::string>> KLVValidateSafelistedEvents(const platform::Object& value) {
-    auto& monitor = KLVMeasurement::monitor();
+    auto& monitor = engine::monitor();
     if (!value.isArray()) {
         monitor.logWithLevel(kKLVLogError, 25034,
                              "Invalid safelisted event parameter. Type must be an array");
@@ -192,7 +193,7 @@ bool booleanOption(const platform::Dictionary& options, const char* key, bool fa
 // The part of the start that runs once per process, on the caller's thread.
 void startOnce(FrontDoorState& state, const std::string& appID, const std::string& origin,
                const platform::Dictionary& options) {
-    auto& monitor = KLVMeasurement::monitor();
+    auto& monitor = engine::monitor();
     if (KLVConsentSettingsUtil::consentSource() == kKLVConsentSourceNone) {
         KLVAnalyticsStore::loadPersistedConsentSettings();
     }
@@ -235,15 +236,14 @@ void startOnce(FrontDoorState& state, const std::string& appID, const std::strin
     state.serialQueue.async([&state, appID, collectionEnabled,
                              safelistedEvents = std::move(safelistedEvents)]() mutable {
         const bool deactivated = state.deactivated.load();
-        KLVMeasurement::initializeSharedInstanceWithAppID(appID, collectionEnabled, deactivated,
-                                                          std::move(safelistedEvents));
+        KLVMeasurementService::initializeSharedInstanceWithAppID(
+            appID, collectionEnabled, deactivated, std::move(safelistedEvents));
         if (!state.isAppDelegateProxyEnabled()) {
-            KLVMeasurement::monitor().logWithLevel(kKLVLogNotice, 25036,
-                                                   "App Delegate Proxy is disabled");
+            engine::monitor().logWithLevel(kKLVLogNotice, 25036, "App Delegate Proxy is disabled");
         } else if (!deactivated) {
             platform::mainQueue().async([] { KLVAnalytics::createAppDelegateProxy(); });
         }
-        const auto service = KLVMeasurement::sharedInstance();
+        const auto service = KLVMeasurementService::sharedInstance();
         state.enabled.store(service && service->wasEnabledDuringInitialization());
         KLVAnalytics::maybeEnableTagManager();
     });
@@ -259,7 +259,7 @@ void startOnce(FrontDoorState& state, const std::string& appID, const std::strin
 
 void KLVAnalytics::startWithAppID(const std::string& appID, const std::string& origin,
                                   const platform::Dictionary& options) {
-    auto& monitor = KLVMeasurement::monitor();
+    auto& monitor = engine::monitor();
     auto& state = frontDoor();
     // Neither an older engine framework nor the advertising component is part of this process,
     // and the public interface always is: of the start's checks only the origin can fail.

@@ -29,7 +29,7 @@
 #include <string>
 
 #include "engine/events/KLVEvent.h"
-#include "engine/measurement/KLVMeasurement.h"
+#include "engine/measurement/KLVMeasurementService.h"
 #include "engine/purchases/KLVInAppPurchaseTransactionReporter.h"
 #include "platform/dispatch/SerialQueue.h"
 #include "platform/foundation/NotificationCenter.h"

@@ -12,7 +12,7 @@ void KLVAnalytics::setConsent(const platform::Dictionary& consent) {
 }
 
 void KLVAnalytics::setConsent(const platform::Dictionary& consent, const std::string& key) {
-    auto& monitor = KLVMeasurement::monitor();
+    auto& monitor = engine::monitor();
     if (KLVConsentSettingsUtil::appliedConsentSource() == kKLVConsentSourceNone) {
         KLVAnalyticsStore::loadPersistedConsentSettings();
     }
@@ -47,7 +47,7 @@ void KLVAnalytics::setConsent(const platform::Dictionary& consent, const std::st
     }
     KLVAnalyticsStore::persistConsentSettings(update.consentSettings, source);
     if (describe) monitor.logWithLevel(kKLVLogVerbose, 25055, update.description);
-    const auto remoteConfig = KLVMeasurement::remoteConfig();
+    const auto remoteConfig = KLVMeasurementService::remoteConfig();
     if (remoteConfig->dcuEventFeatureEnabled() && !remoteConfig->consentDefaults().empty() &&
         update.adUserDataChanged) {
         logInternalEventWithOrigin("auto", "_dcu", {{"_r", platform::Object(std::int64_t{1})}});

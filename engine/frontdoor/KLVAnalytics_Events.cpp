@@ -156,8 +156,8 @@ void KLVAnalytics::logEventOnSerialQueueWithOrigin(
         for (const auto& entry : screenParameters)
             eventParameters.erase(entry.first);
     }
-    if (!KLVMeasurement::hasSharedInstance()) return;
-    const auto service = KLVMeasurement::sharedInstance();
+    if (!KLVMeasurementService::hasSharedInstance()) return;
+    const auto service = KLVMeasurementService::sharedInstance();
     if (!service) return;
     auto& state = frontDoor();
     service->logEventWithOrigin(origin, isPublicEvent, name, eventParameters, timestamp,
@@ -174,8 +174,7 @@ void KLVAnalytics::instanceLogInternalEventWithOrigin(const std::string& origin,
         return;
     }
     if (!KLVIsDecimalNumberString(it->second.asString())) {
-        KLVMeasurement::monitor().logWithLevel(kKLVLogErrorSilent, 25024,
-                                               "AdEvent ID string is not a number");
+        monitor().logWithLevel(kKLVLogErrorSilent, 25024, "AdEvent ID string is not a number");
         logInternalEventWithOrigin(origin, name, parameters);
         return;
     }
@@ -195,8 +194,8 @@ void KLVAnalytics::setLogEventInterceptor(KLVLogEventInterceptor interceptor) {
 
 std::optional<std::uint64_t> KLVAnalytics::addLogEventListener(KLVLogEventListener listener) {
     if (!listener) {
-        KLVMeasurement::monitor().logWithLevel(kKLVLogErrorSilent, 25012,
-                                               "Attempted addition of nil log event listener.");
+        monitor().logWithLevel(kKLVLogErrorSilent, 25012,
+                               "Attempted addition of nil log event listener.");
         return std::nullopt;
     }
     const std::uint64_t token = frontDoor().nextListenerToken.fetch_add(1);
@@ -209,14 +208,14 @@ std::optional<std::uint64_t> KLVAnalytics::addLogEventListener(KLVLogEventListen
 }
 
 void KLVAnalytics::removeLogEventListener(std::optional<std::uint64_t> token) {
-    auto& monitor = KLVMeasurement::monitor();
+    auto& monitor = engine::monitor();
     if (!token) {
         monitor.logWithLevel(kKLVLogErrorSilent, 25013, "Attempted removal of nil log event.");
         return;
     }
     queueOperationWithBlock([token = *token] {
         auto& listeners = frontDoor().listeners;
-        auto& monitor = KLVMeasurement::monitor();
+        auto& monitor = engine::monitor();
         if (!listeners) {
             monitor.logWithLevel(kKLVLogErrorSilent, 25014,
                                  "Attempted removal of nil log event listener.");
@@ -246,7 +245,7 @@ void KLVAnalytics::notifyEventListenersOnSerialQueue(const KLVEvent& event) {
 void KLVAnalytics::handleOpenURL(const std::string& url) {
     const double timestamp = now();
     dispatchAsyncOnSerialQueue([url, timestamp] {
-        if (const auto service = KLVMeasurement::sharedInstance()) {
+        if (const auto service = KLVMeasurementService::sharedInstance()) {
             service->handleNonFirstOpenEventURL(url, timestamp);
         }
         if (const auto& listener = frontDoor().openURLListener) listener(url);
@@ -256,9 +255,9 @@ void KLVAnalytics::handleOpenURL(const std::string& url) {
 void KLVAnalytics::handleUserActivity(const platform::NSUserActivity& userActivity) {
     const double timestamp = now();
     dispatchAsyncOnSerialQueue([userActivity, timestamp] {
-        const auto deepLink = KLVMeasurement::deepLinkFromUserActivity(&userActivity);
+        const auto deepLink = KLVMeasurementService::deepLinkFromUserActivity(&userActivity);
         if (!deepLink || deepLink->empty()) return;
-        if (const auto service = KLVMeasurement::sharedInstance()) {
+        if (const auto service = KLVMeasurementService::sharedInstance()) {
             service->handleNonFirstOpenEventURL(*deepLink, timestamp);
         }
     });

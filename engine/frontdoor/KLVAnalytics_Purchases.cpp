@@ -37,7 +37,7 @@ void KLVAnalytics::paymentQueueUpdatedTransactions(
     const std::vector<platform::SKPaymentTransaction>& transactions) {
     queueOperationWithBlock([transactions] {
         if (!frontDoor().enabled.load()) return;
-        const auto service = KLVMeasurement::sharedInstance();
+        const auto service = KLVMeasurementService::sharedInstance();
         if (!service) return;
         service->filterPurchaseTransactions(
             transactions,

@@ -34,10 +34,6 @@ double now() {
     return platform::Clock::current().now();
 }
 
-KLVMonitor& monitor() {
-    return KLVMeasurement::monitor();
-}
-
 // Whether a public user-property name passes; if not, the "_err" event says why.
 bool checkPublicUserPropertyName(const std::string& name) {
     std::int64_t failureCode = 0;
@@ -50,7 +46,7 @@ bool checkPublicUserPropertyName(const std::string& name) {
 }
 
 // The "_npa" attribute from the service's decision, on the serial queue.
-void updatePersonalizedAdsAttribute(const std::shared_ptr<KLVMeasurement>& service) {
+void updatePersonalizedAdsAttribute(const std::shared_ptr<KLVMeasurementService>& service) {
     const auto decision = service->shouldDisableAdPersonalization();
     const std::int64_t value = decision ? decision->numberAsInteger().value_or(0) : std::int64_t{0};
     auto attribute =
@@ -74,12 +70,12 @@ void setAllowPersonalizedAds(const platform::Object& value) {
             persisted->setAllowPersonalizedAds(allow ? platform::Object(*allow)
                                                      : platform::Object());
         }
-        if (value.isNull() && KLVMeasurement::remoteConfig()->DMAConsentEnabled() &&
+        if (value.isNull() && KLVMeasurementService::remoteConfig()->DMAConsentEnabled() &&
             KLVConsentSettingsUtil::adPersonalization()) {
             KLVConsentSettingsUtil::unsetAdPersonalization();
         }
         if (!enabled) return;
-        if (const auto service = KLVMeasurement::sharedInstance()) {
+        if (const auto service = KLVMeasurementService::sharedInstance()) {
             updatePersonalizedAdsAttribute(service);
         }
     });
@@ -147,7 +143,7 @@ void KLVAnalytics::setUserAttributeNumber(const platform::Object& number, const 
 
 void KLVAnalytics::removeInternalUserAttributeForName(const std::string& name) {
     queueOperationWithBlock([name] {
-        const auto service = KLVMeasurement::sharedInstance();
+        const auto service = KLVMeasurementService::sharedInstance();
         if (!service) return;
         service->removeUserAttribute(
             KLVUserAttribute::initWithOrigin("", name, KLVValue::initWithDouble(0.0), now()));
@@ -178,7 +174,7 @@ void KLVAnalytics::setInternalUserProperty(const platform::Object& value, const 
     if (KLVDataTypeValidator::isValidInternalUserAttributeValue(&*converted, name, &failureCode)) {
         auto attribute = KLVUserAttribute::initWithOrigin(origin, name, *converted, now());
         queueOperationWithBlock([attribute = std::move(attribute)] {
-            if (const auto service = KLVMeasurement::sharedInstance()) {
+            if (const auto service = KLVMeasurementService::sharedInstance()) {
                 service->setUserAttribute(attribute);
             }
         });
@@ -212,7 +208,7 @@ void KLVAnalytics::userPropertiesIncludingInternal(
             queue->async([callback] { callback({}); });
             return;
         }
-        if (const auto service = KLVMeasurement::sharedInstance()) {
+        if (const auto service = KLVMeasurementService::sharedInstance()) {
             service->userPropertiesIncludingInternal(
                 includeInternal, [queue, callback](const platform::Dictionary& properties) {
                     queue->async([callback, properties] { callback(properties); });
@@ -245,7 +241,7 @@ void KLVAnalytics::maxUserPropertiesForOrigin(const std::string& origin,
         return;
     }
     queueOperationWithBlock([origin, queue, callback = std::move(callback)] {
-        if (const auto service = KLVMeasurement::sharedInstance()) {
+        if (const auto service = KLVMeasurementService::sharedInstance()) {
             service->maxUserPropertiesForOrigin(origin, [queue, callback](std::int64_t count) {
                 queue->async([callback, count] { callback(count); });
             });
@@ -270,8 +266,9 @@ void KLVAnalytics::setAnalyticsEnabled(bool enabled, bool persistSetting) {
         // A deactivated engine cannot be enabled.
         if (state.deactivated.load() && enabled) return;
         state.enabled.store(enabled);
-        if (!KLVMeasurement::hasSharedInstance()) return;
-        if (const auto service = KLVMeasurement::sharedInstance()) service->setEnabled(enabled);
+        if (!KLVMeasurementService::hasSharedInstance()) return;
+        if (const auto service = KLVMeasurementService::sharedInstance())
+            service->setEnabled(enabled);
     });
 }
 
@@ -301,7 +298,7 @@ void KLVAnalytics::setDefaultEventParameters(
     const std::optional<platform::Dictionary>& parameters) {
     queueOperationWithBlock([parameters] {
         if (!frontDoor().enabled.load()) return;
-        if (const auto service = KLVMeasurement::sharedInstance()) {
+        if (const auto service = KLVMeasurementService::sharedInstance()) {
             service->setDefaultEventParameters(parameters);
         }
     });
@@ -312,8 +309,8 @@ void KLVAnalytics::setDefaultEventParameters(
 
 void KLVAnalytics::setSessionTimeoutInterval(double seconds) {
     dispatchAsyncOnSerialQueue([seconds] {
-        if (!KLVMeasurement::hasSharedInstance()) return;
-        if (const auto service = KLVMeasurement::sharedInstance()) {
+        if (!KLVMeasurementService::hasSharedInstance()) return;
+        if (const auto service = KLVMeasurementService::sharedInstance()) {
             service->setSessionTimeoutInterval(seconds);
         }
     });
@@ -332,11 +329,12 @@ void KLVAnalytics::sessionIDWithCompletion(KLVSessionIDCompletion completion) {
             .async([completion, sessionID, error] { completion(sessionID, error); });
     };
     dispatchAsyncOnSerialQueue([delivered = std::move(delivered)] {
-        const auto service =
-            KLVMeasurement::hasSharedInstance() ? KLVMeasurement::sharedInstance() : nullptr;
+        const auto service = KLVMeasurementService::hasSharedInstance()
+                                 ? KLVMeasurementService::sharedInstance()
+                                 : nullptr;
         if (!service || !service->didInitializeComponents()) {
             delivered(0, klv_errorWithCode(kKLVSessionIDErrorCode, "Analytics uninitialized"));
-        } else if (!KLVMeasurement::remoteConfig()->isSessionIDEnabled()) {
+        } else if (!KLVMeasurementService::remoteConfig()->isSessionIDEnabled()) {
             delivered(0, klv_errorWithCode(kKLVSessionIDErrorCode, "Session ID API disabled"));
         } else {
             service->sessionIDWithCompletion(delivered);
@@ -386,7 +384,7 @@ void KLVAnalytics::resetAnalyticsData() {
         KLVAnalyticsStore::setAppInstanceIDAfterReset(appInstanceID);
     }
     queueOperationWithBlock([appInstanceID] {
-        const auto service = KLVMeasurement::sharedInstance();
+        const auto service = KLVMeasurementService::sharedInstance();
         if (!service || !service->resetAnalyticsDataWithAppInstanceID(appInstanceID)) {
             monitor().logWithLevel(kKLVLogErrorMonitored, 25037, "Failed to reset Analytics data");
             return;
@@ -411,7 +409,8 @@ void KLVAnalytics::setUserDataOnSerialQueue(const platform::Dictionary& userData
                                "Analytics is disabled. User data not set.");
         return;
     }
-    if (const auto service = KLVMeasurement::sharedInstance()) service->setUserData(userData);
+    if (const auto service = KLVMeasurementService::sharedInstance())
+        service->setUserData(userData);
 }
 
 }  // namespace engine

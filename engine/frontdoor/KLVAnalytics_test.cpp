@@ -358,7 +358,7 @@ TEST_F(KLVAnalyticsTest, PublicInterfaceRefusesUntilConfigured) {
     settle();
     EXPECT_THAT(eventNames(), ElementsAre("later"));
     EXPECT_THAT(service_->calls(), ElementsAre("userData {\"email_address\": \"\"}"));
-    EXPECT_EQ(KLVMeasurementBase::monitor().logTag(), platform::kTRWLoggerAnalytics);
+    EXPECT_EQ(monitor().logTag(), platform::kTRWLoggerAnalytics);
     // Configuring the app also puts the rule runtime behind the configuration's programs.
     EXPECT_TRUE(std::dynamic_pointer_cast<KLVPEventEditingRuntime>(KLVPEventEditing::init()));
     KLVPEventEditing::setFactory({});

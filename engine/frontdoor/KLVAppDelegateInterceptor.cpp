@@ -27,7 +27,7 @@ bool KLVAppDelegateInterceptor::applicationOpenURL(platform::UIApplication&, con
 
 bool KLVAppDelegateInterceptor::applicationContinueUserActivity(
     platform::UIApplication&, const platform::NSUserActivity& userActivity) {
-    const auto deepLink = KLVMeasurement::deepLinkFromUserActivity(&userActivity);
+    const auto deepLink = KLVMeasurementService::deepLinkFromUserActivity(&userActivity);
     if (deepLink && !deepLink->empty()) KLVAnalytics::handleOpenURL(*deepLink);
     return false;
 }

@@ -27,10 +27,6 @@ namespace {
 constexpr char kLibraryName[] = "tarn-analytics";
 constexpr char kLibraryVersion[] = "11.1.0";
 
-KLVMonitor& monitor() {
-    return KLVMeasurement::monitor();
-}
-
 // The library as the host sees it: the connector for the host's other components; the
 // configured app starts it.
 class AnalyticsLibrary : public platform::TRWLibrary {

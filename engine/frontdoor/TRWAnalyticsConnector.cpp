@@ -6,10 +6,10 @@
 #include <vector>
 
 #include "engine/base/KLVLogLevel.h"
+#include "engine/base/KLVMonitor.h"
 #include "engine/frontdoor/TRWAnalytics.h"
 #include "engine/frontdoor/TRWConnectorUtils.h"
 #include "engine/measurement/KLVConditionalUserPropertyController.h"
-#include "engine/measurement/KLVMeasurement.h"
 #include "platform/dispatch/Clock.h"
 #include "platform/dispatch/Semaphore.h"
 
@@ -27,8 +27,8 @@ double now() {
 }
 
 void ignoreField(const std::string& key, const Object& value) {
-    KLVMeasurement::monitor().logWithLevel(
-        kKLVLogWarning, 25056, "Ignoring conditional user property field. Key, value", key, value);
+    monitor().logWithLevel(kKLVLogWarning, 25056,
+                           "Ignoring conditional user property field. Key, value", key, value);
 }
 
 // Each field of a conditional user property from its dictionary entry: false for a value of

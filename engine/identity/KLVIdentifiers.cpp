@@ -14,10 +14,6 @@ namespace engine {
 
 namespace {
 
-KLVMonitor& monitor() {
-    return KLVMeasurementBase::monitor();
-}
-
 // The running measurement service's identity, when the service exists and has one.
 std::shared_ptr<KLVIdentity> serviceIdentity() {
     if (!KLVMeasurementBase::hasSharedInstance()) return nullptr;

@@ -7,7 +7,7 @@
 #include <limits>
 
 #include "engine/base/KLVAEU.h"
-#include "engine/base/KLVMeasurementBase.h"
+#include "engine/base/KLVMonitor.h"
 #include "engine/base/KLVStringAdditions.h"
 #include "engine/environment/KLVDefaultIdentitySupport.h"
 #include "engine/environment/KLVInfoPlistFileUtil.h"
@@ -28,9 +28,6 @@ namespace {
 constexpr std::size_t kDiversionKeyLength = 5;
 constexpr double kSessionStitchingTokenLifetime = 86400;
 
-KLVMonitor& monitor() {
-    return KLVMeasurementBase::monitor();
-}
 double now() {
     return platform::Clock::current().now();
 }

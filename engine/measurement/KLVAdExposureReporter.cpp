@@ -4,11 +4,9 @@
 #include <utility>
 
 #include "engine/base/KLVLogLevel.h"
-#include "engine/base/KLVMeasurementBase.h"
+#include "engine/base/KLVMonitor.h"
 #include "engine/events/KLVErrorEvent.h"
-#include "engine/measurement/KLVScreenViewReporter.h"
 #include "platform/dispatch/Clock.h"
-#include "platform/foundation/SharedInstance.h"
 
 namespace engine {
 
@@ -18,25 +16,14 @@ constexpr char kAdExposureOrigin[] = "vu";
 // Exposures up to this many milliseconds are too short to log.
 constexpr std::int64_t kShortestLoggedExposure = 999;
 
-KLVMonitor& monitor() {
-    return KLVMeasurementBase::monitor();
-}
-
 std::int64_t exposureMilliseconds(double startTime, double endTime) {
     return static_cast<std::int64_t>((endTime - startTime) * 1000);
 }
 
-platform::Dictionary currentScreenParameters() {
-    return KLVScreenViewReporter::sharedInstance().screenParameters();
-}
-
 }  // namespace
 
-std::shared_ptr<KLVAdExposureReporter> KLVAdExposureReporter::sharedInstance() {
-    return platform::SharedInstancePointer<KLVAdExposureReporter>::get();
-}
-
-KLVAdExposureReporter::KLVAdExposureReporter() : adExposureStartTime_(currentTime()) {
+KLVAdExposureReporter::KLVAdExposureReporter(KLVScreenState screen)
+    : screen_(std::move(screen)), adExposureStartTime_(currentTime()) {
     engagementObserver_ = platform::NotificationCenter::defaultCenter().addObserverForName(
         kKLVSessionReporterEngagementTimerDidFire, nullptr,
         [this](const platform::Notification&) { handleEngagementTimer(); });
@@ -78,7 +65,7 @@ void KLVAdExposureReporter::endAdUnitExposure(const std::string& adUnitID) {
         return;
     }
     const double endTime = currentTime();
-    const auto screenParameters = currentScreenParameters();
+    const auto screenParameters = screen_.screenParameters();
     queue_.sync([&] {
         const auto count = adUnitCounts_.find(adUnitID);
         if (count == adUnitCounts_.end()) {
@@ -108,13 +95,13 @@ void KLVAdExposureReporter::handleScreenDidChangeFromScreen(const KLVScreen* fro
 }
 
 void KLVAdExposureReporter::handleEngagementTimer() {
-    logExposureEventsWithScreenParameters(currentScreenParameters());
+    logExposureEventsWithScreenParameters(screen_.screenParameters());
 }
 
 void KLVAdExposureReporter::handleAppWillResignActiveWithScreen(const KLVScreen* screen) {
     auto screenParameters =
         screen ? KLVScreenParametersFromScreen(*screen) : platform::Dictionary();
-    if (screenParameters.empty()) screenParameters = currentScreenParameters();
+    if (screenParameters.empty()) screenParameters = screen_.screenParameters();
     logExposureEventsWithScreenParameters(screenParameters);
 }
 
@@ -152,7 +139,7 @@ void KLVAdExposureReporter::logAdExposureEventOnSerialQueueWithEndTime(
                                "Ad exposure not logged. Reporting is disabled.");
         return;
     }
-    if (!KLVScreenViewReporter::sharedInstance().isAppActive()) {
+    if (!screen_.isAppActive()) {
         monitor().logWithLevel(kKLVLogVerbose, 1010, "Ad exposure not logged. App is not active.");
         return;
     }
@@ -179,7 +166,7 @@ void KLVAdExposureReporter::logAdUnitExposureEventOnSerialQueueWithID(
                                "Ad unit exposure not logged. Received empty ad unit ID");
         return;
     }
-    if (!KLVScreenViewReporter::sharedInstance().isAppActive()) {
+    if (!screen_.isAppActive()) {
         monitor().logWithLevel(kKLVLogVerbose, 1011,
                                "Ad unit exposure not logged. App is not active.");
         return;

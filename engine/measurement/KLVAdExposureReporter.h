@@ -29,9 +29,10 @@ class KLVAdExposureReporter : public std::enable_shared_from_this<KLVAdExposureR
     // Units counted at once; a further one is ignored (1002).
     static constexpr std::size_t kMaximumAdUnits = 100;
 
+    // The process's reporter, reading the shared screen-view reporter's screen.
     static std::shared_ptr<KLVAdExposureReporter> sharedInstance();
 
-    KLVAdExposureReporter();
+    explicit KLVAdExposureReporter(KLVScreenState screen);
     KLVAdExposureReporter(const KLVAdExposureReporter&) = delete;
     KLVAdExposureReporter& operator=(const KLVAdExposureReporter&) = delete;
 
@@ -65,6 +66,7 @@ class KLVAdExposureReporter : public std::enable_shared_from_this<KLVAdExposureR
     void logAdUnitExposureEventOnSerialQueueWithID(const std::string& adUnitID, double endTime,
                                                    const platform::Dictionary& screenParameters);
 
+    const KLVScreenState screen_;
     platform::SerialQueue queue_{"KLVAdExposureReporter"};
     // On queue_ only.
     std::map<std::string, int> adUnitCounts_;

@@ -124,5 +124,23 @@ TEST_F(AdExposureReporterTest, DisabledReportingKeepsCountsAndLogsNothing) {
     EXPECT_THAT(logged(), ElementsAre(xu("B", 3000), xa(3000)));
 }
 
+// A reporter made with its own screen reads that one: its parameters go into the events, and
+// while it says the app is inactive nothing is logged.
+TEST_F(AdExposureReporterTest, AReporterReadsTheScreenItIsGiven) {
+    const Dictionary screen = {{"_si", std::int64_t{7}}, {"_sn", "Result"}};
+    for (const bool active : {true, false}) {
+        const auto own = std::make_shared<KLVAdExposureReporter>(
+            KLVScreenState{[active] { return active; }, [screen] { return screen; }});
+        own->beginAdUnitExposure("B");
+        clock_.advance(3);
+        own->endAdUnitExposure("B");
+        if (active) {
+            EXPECT_THAT(logged(), ElementsAre(xu("B", 3000, screen), xa(3000, screen)));
+        } else {
+            EXPECT_THAT(logged(), IsEmpty());
+        }
+    }
+}
+
 }  // namespace
 }  // namespace engine

@@ -5,14 +5,13 @@
 #include <utility>
 
 #include "engine/base/KLVLogLevel.h"
+#include "engine/base/KLVMonitor.h"
 #include "engine/base/KLVScheduler.h"
 #include "engine/database/KLVDatabase.h"
 #include "engine/events/KLVDataTypeValidator.h"
 #include "engine/events/KLVDebugText.h"
-#include "engine/measurement/KLVMeasurement.h"
 #include "platform/dispatch/Clock.h"
 #include "platform/dispatch/Semaphore.h"
-#include "platform/foundation/SharedInstance.h"
 
 namespace engine {
 
@@ -23,10 +22,6 @@ namespace {
 std::atomic<double> gQueryTimeout{30};
 // The triggered update also names the value.
 constexpr std::int64_t kTriggeredUpdateCode = 10010;
-
-KLVMonitor& monitor() {
-    return KLVMeasurement::monitor();
-}
 
 double now() {
     return platform::Clock::current().now();
@@ -112,10 +107,9 @@ struct QueryAnswer {
 
 }  // namespace
 
-std::shared_ptr<KLVConditionalUserPropertyController>
-KLVConditionalUserPropertyController::sharedInstance() {
-    return platform::SharedInstancePointer<KLVConditionalUserPropertyController>::get();
-}
+KLVConditionalUserPropertyController::KLVConditionalUserPropertyController(
+    ServiceLookup currentService)
+    : currentService_(std::move(currentService)) {}
 
 double KLVConditionalUserPropertyController::queryTimeout() {
     return gQueryTimeout.load();
@@ -136,7 +130,7 @@ void KLVConditionalUserPropertyController::setConditionalUserProperty(
     copy.setName(name);
     if (!isValidForSet(copy)) return;
     copy.setCreationTimestamp(now());
-    const auto service = KLVMeasurement::sharedInstance();
+    const auto service = currentService_();
     if (!service) return;
     std::weak_ptr<KLVConditionalUserPropertyController> weak = weak_from_this();
     service->scheduler()->scheduleOnWorkerQueueBlockID(
@@ -157,7 +151,7 @@ void KLVConditionalUserPropertyController::clearConditionalUserPropertyWithClear
     KLVConditionalUserProperty property;
     property.setName(name);
     if (clearEvent) property.setExpiredEvent(*clearEvent);
-    const auto service = KLVMeasurement::sharedInstance();
+    const auto service = currentService_();
     if (!service) return;
     std::weak_ptr<KLVConditionalUserPropertyController> weak = weak_from_this();
     service->scheduler()->scheduleOnWorkerQueueBlockID(
@@ -184,13 +178,13 @@ KLVConditionalUserPropertyController::conditionalUserPropertiesWithNamePrefix(
                                platform::typeName(origin.type()));
         return std::nullopt;
     }
-    const auto service = KLVMeasurement::sharedInstance();
+    const auto service = currentService_();
     if (!service) return std::nullopt;
     const std::string prefixText = prefix.isString() ? prefix.asString() : "";
     const std::string originText = origin.isString() ? origin.asString() : "";
     auto answer = std::make_shared<QueryAnswer>();
-    auto query = [answer, prefixText, originText] {
-        const auto service = KLVMeasurement::sharedInstance();
+    auto query = [answer, prefixText, originText, currentService = currentService_] {
+        const auto service = currentService();
         std::lock_guard lock(answer->mutex);
         if (!service || !service->isEnabled() || !service->database()) {
             monitor().logWithLevel(kKLVLogWarning, 11005,
@@ -224,7 +218,7 @@ KLVConditionalUserPropertyController::conditionalUserPropertiesWithNamePrefix(
 void KLVConditionalUserPropertyController::setConditionalUserPropertyOnWorkerQueue(
     const KLVConditionalUserProperty* property) {
     KLVScheduler::checkOnBackgroundThreadWithMethodName("setConditionalUserPropertyOnWorkerQueue");
-    const auto service = KLVMeasurement::sharedInstance();
+    const auto service = currentService_();
     if (!service || !service->isEnabled() || !service->database()) {
         monitor().logWithLevel(kKLVLogWarning, 11007,
                                "Cannot set conditional user property. Analytics is disabled");
@@ -301,7 +295,7 @@ void KLVConditionalUserPropertyController::removeConditionalUserPropertyOnWorker
     const KLVConditionalUserProperty* property) {
     KLVScheduler::checkOnBackgroundThreadWithMethodName(
         "removeConditionalUserPropertyOnWorkerQueue:");
-    const auto service = KLVMeasurement::sharedInstance();
+    const auto service = currentService_();
     if (!service || !service->isEnabled() || !service->database()) {
         monitor().logWithLevel(kKLVLogWarning, 11015,
                                "Cannot remove conditional user property. Analytics is disabled");
@@ -355,17 +349,17 @@ void KLVConditionalUserPropertyController::removeConditionalUserPropertyOnWorker
 }
 
 std::optional<std::vector<KLVEvent>>
-KLVConditionalUserPropertyController::processEventOnWorkerQueue(const KLVEvent* event,
-                                                                KLVMeasurement* service) {
+KLVConditionalUserPropertyController::processEventOnWorkerQueue(
+    const KLVEvent* event, KLVConditionalUserPropertyService* service) {
     KLVScheduler::checkOnBackgroundThreadWithMethodName("processEventOnWorkerQueue:");
     if (!event) {
         monitor().logWithLevel(kKLVLogErrorSilent, 10000,
                                "Cannot process nil event for conditional user property");
         return std::nullopt;
     }
-    std::shared_ptr<KLVMeasurement> shared;
+    std::shared_ptr<KLVConditionalUserPropertyService> shared;
     if (!service) {
-        shared = KLVMeasurement::sharedInstance();
+        shared = currentService_();
         service = shared.get();
     }
     if (!service || !service->database()) return std::nullopt;

@@ -6,6 +6,7 @@
 // were. The measurement service hands it every event it writes: time-outs and expiries are
 // noticed then (there is no timer), and waiting properties are triggered by the event's name.
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -18,11 +19,33 @@
 namespace engine {
 
 class KLVDatabase;
-class KLVMeasurement;
+class KLVScheduler;
+
+// The measurement service as the controller uses it.
+class KLVConditionalUserPropertyService {
+  public:
+    // Collection currently enabled.
+    virtual bool isEnabled() const = 0;
+    // Null until the service has opened its database.
+    virtual KLVDatabase* database() const = 0;
+    virtual const std::shared_ptr<KLVScheduler>& scheduler() const = 0;
+    // Worker queue: an event with its own processing, and one already past the filters.
+    virtual void writeEventOnWorkerQueue(const KLVEvent& event) = 0;
+    virtual void writeFilteredEventOnWorkerQueue(KLVEvent event) = 0;
+
+  protected:
+    ~KLVConditionalUserPropertyService() = default;
+};
 
 class KLVConditionalUserPropertyController
     : public std::enable_shared_from_this<KLVConditionalUserPropertyController> {
   public:
+    // The service of the moment, or null when there is none.
+    using ServiceLookup = std::function<std::shared_ptr<KLVConditionalUserPropertyService>()>;
+
+    explicit KLVConditionalUserPropertyController(ServiceLookup currentService);
+
+    // The process's controller, over the shared measurement service.
     static std::shared_ptr<KLVConditionalUserPropertyController> sharedInstance();
 
     // Real seconds a query waits for the worker queue before it answers nothing; tests shorten
@@ -49,9 +72,9 @@ class KLVConditionalUserPropertyController
     // Removes the timed-out and expired properties and triggers those waiting for the event,
     // in one transaction; after the commit the timed-out, then the expired events are written.
     // The triggered events, to be written after the event; nothing when the transaction failed.
-    // `service` is the one writing the event (default: the shared one).
+    // `service` is the one writing the event (default: the current one).
     std::optional<std::vector<KLVEvent>> processEventOnWorkerQueue(
-        const KLVEvent* event, KLVMeasurement* service = nullptr);
+        const KLVEvent* event, KLVConditionalUserPropertyService* service = nullptr);
     // The three steps of processEventOnWorkerQueue, inside its transaction on `database`.
     bool removeTimedOutCUPWithTimedOutEvents(KLVDatabase& database,
                                              std::vector<KLVEvent>& timedOutEvents);
@@ -59,6 +82,9 @@ class KLVConditionalUserPropertyController
                                            std::vector<KLVEvent>& expiredEvents);
     std::optional<std::vector<KLVEvent>> updateConditionalUserPropertiesWithEventNameOnWorkerQueue(
         KLVDatabase& database, const std::string& eventName);
+
+  private:
+    const ServiceLookup currentService_;
 };
 
 // The connector's name for the same controller.

@@ -28,15 +28,14 @@ constexpr char kDocumentationHint[] = " (see the Analytics logging documentation
 // How to switch a kind of logging the other way: "debug" or "verbose".
 void logSwitchHint(std::int64_t level, std::int64_t code, const char* kind, bool enabled,
                    const char* enableArgument, const char* disableArgument) {
-    KLVMeasurement::monitor().logWithLevel(
-        level, code,
-        std::string("To ") + (enabled ? "disable " : "enable ") + kind +
-            " logging set the following application argument: " +
-            (enabled ? disableArgument : enableArgument) + kDocumentationHint);
+    monitor().logWithLevel(level, code,
+                           std::string("To ") + (enabled ? "disable " : "enable ") + kind +
+                               " logging set the following application argument: " +
+                               (enabled ? disableArgument : enableArgument) + kDocumentationHint);
 }
 
 void logStartBanner() {
-    auto& monitor = KLVMeasurement::monitor();
+    auto& monitor = engine::monitor();
     monitor.logWithLevel(kKLVLogNotice, 23007,
                          "Analytics v." + platform::TRWTarnwellVersion() + " started");
     monitor.logWithLevel(kKLVLogVerbose, 23222,
@@ -62,17 +61,22 @@ void KLVMeasurement::installSharedInstance(
     if (created) created->setEnabled(created->wasEnabledDuringInitialization());
 }
 
-void KLVMeasurement::initializeSharedInstanceWithAppID(
+void KLVMeasurementService::initializeSharedInstanceWithAppID(
     const std::string& appID, bool isAnalyticsCollectionEnabled,
     bool isAnalyticsCollectionDeactivated,
     std::optional<std::vector<std::string>> safelistedEvents) {
-    installSharedInstance([&] {
+    KLVMeasurement::installSharedInstance([&] {
         // The process's experiments manager starts its task manager here, once; an empty app ID
         // makes no service and so no manager either.
-        return initWithAppID(appID, isAnalyticsCollectionEnabled, isAnalyticsCollectionDeactivated,
-                             std::move(safelistedEvents),
-                             appID.empty() ? nullptr : KLVEManagerImpl::sharedInstance());
+        return KLVMeasurement::initWithAppID(
+            appID, isAnalyticsCollectionEnabled, isAnalyticsCollectionDeactivated,
+            std::move(safelistedEvents),
+            appID.empty() ? nullptr : KLVEManagerImpl::sharedInstance());
     });
+}
+
+std::shared_ptr<KLVMeasurementService> KLVMeasurementService::sharedInstance() {
+    return std::dynamic_pointer_cast<KLVMeasurementService>(KLVMeasurementBase::sharedInstance());
 }
 
 std::shared_ptr<KLVMeasurement> KLVMeasurement::sharedInstance() {
@@ -83,7 +87,7 @@ std::shared_ptr<KLVMeasurement> KLVMeasurement::initWithAppID(
     const std::string& appID, bool isAnalyticsCollectionEnabled,
     bool isAnalyticsCollectionDeactivated, std::optional<std::vector<std::string>> safelistedEvents,
     std::shared_ptr<KLVEManager> experimentManager) {
-    auto& monitor = KLVMeasurement::monitor();
+    auto& monitor = engine::monitor();
     if (appID.empty()) {
         monitor.logWithLevel(kKLVLogErrorMonitored, 23170,
                              "Cannot start Measurement. App ID is empty.");
@@ -174,7 +178,7 @@ void KLVMeasurement::WDLNetwork_logWithLevel(int level, std::int64_t messageCode
         default:
             break;
     }
-    auto& monitor = KLVMeasurement::monitor();
+    auto& monitor = engine::monitor();
     switch (contexts.size()) {
         case 0:
             monitor.logWithLevel(monitorLevel, messageCode, message);

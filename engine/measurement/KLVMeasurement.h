@@ -2,10 +2,11 @@
 
 // The measurement service: one shared object that owns the engine's components and runs all
 // measurement work on its serial worker queue. The front door creates it once and hands it every
-// event and call through the operations below.
+// event and call through its face, KLVMeasurementService; this header, with the state and the
+// work of each concern, is for this folder and for the tests that reach inside.
 //
-// KLVMeasurement::monitor() and hasSharedInstance() are KLVMeasurementBase's (engine/base), where
-// the components below the service reach them too; remoteConfig() forwards to the settings.
+// hasSharedInstance() is KLVMeasurementBase's (engine/base), where the components below the
+// service reach it too; remoteConfig() forwards to the settings.
 //
 // The class spreads over one file per concern: KLVMeasurement.cpp (creation, accessors),
 // KLVMeasurement_Start.cpp (enable and the one-time component start), KLVMeasurement_Calls.cpp
@@ -13,9 +14,8 @@
 // wipe decision, persisted app IDs), KLVMeasurement_Links.cpp (deep links from user activities).
 //
 // Service calls come in two halves: the half here runs on any thread, checks its arguments and
-// schedules the work under its block ID; the worker-queue half is a virtual member that answers
-// neutrally (nothing done, an empty or failing answer) until the concern that owns it overrides
-// or fills it in.
+// schedules the work under its block ID; the worker-queue half does the work. The members left
+// virtual are the seams that tests replace.
 
 #include <atomic>
 #include <cstdint>
@@ -27,7 +27,6 @@
 #include <vector>
 
 #include "engine/base/KLVAlarm.h"
-#include "engine/base/KLVMeasurementBase.h"
 #include "engine/base/KLVScheduler.h"
 #include "engine/database/KLVDailyCounts.h"
 #include "engine/database/KLVQueuedBundle.h"
@@ -36,6 +35,8 @@
 #include "engine/events/KLVRawEventData.h"
 #include "engine/events/KLVUserAttribute.h"
 #include "engine/measurement/KLVAttributionState.h"
+#include "engine/measurement/KLVConditionalUserPropertyController.h"
+#include "engine/measurement/KLVMeasurementService.h"
 #include "engine/messages/KLVPBMessages.h"
 #include "engine/settings/KLVRemoteConfig.h"
 #include "platform/foundation/Error.h"
@@ -58,42 +59,17 @@ class KLVPersistedConfig;
 class KLVSessionReporter;
 class KLVTCFClient;
 
-// Takes over public events: origin, name, parameters (screen parameters laid over them) and the
-// logging time.
-using KLVLogEventInterceptor =
-    std::function<void(const std::string& origin, const std::string& name,
-                       const platform::Dictionary& parameters, double timestamp)>;
-// The session ID, or 0 and an error of code 13.
-using KLVSessionIDCompletion =
-    std::function<void(std::int64_t sessionID, std::optional<platform::Error> error)>;
-
-inline constexpr std::int64_t kKLVSessionIDErrorCode = 13;
 // The platform's invalid background-task identifier.
 inline constexpr std::uint64_t kKLVInvalidBackgroundTask = 0;
 
-// Runs a block behind the front door's pending operations; the front door installs it.
-using KLVOperationQueueHandOver = std::function<void(std::function<void()>)>;
-void KLVSetOperationQueueHandOver(KLVOperationQueueHandOver handOver);
-
-class KLVMeasurement : public KLVMeasurementBase,
+class KLVMeasurement : public KLVMeasurementService,
+                       public KLVConditionalUserPropertyService,
                        public platform::WDLNetworkLoggerDelegate,
                        public platform::WDLNetworkReachabilityDelegate,
                        public std::enable_shared_from_this<KLVMeasurement> {
   public:
-    // Creates the shared service once per process (an empty app ID creates none, 23170, and no
-    // later call creates one). The service's first worker block, the enable decided at creation,
-    // is scheduled only once the service is published.
-    static void initializeSharedInstanceWithAppID(
-        const std::string& appID, bool isAnalyticsCollectionEnabled,
-        bool isAnalyticsCollectionDeactivated,
-        std::optional<std::vector<std::string>> safelistedEvents);
-
-    // The service, or null before it is created (asked before any creation, it also warns with
-    // code 23147 that the host has not been configured).
-    // A service of another class (a test's stand-in) answers null here.
+    // The service as this folder sees it, or null (see KLVMeasurementService::sharedInstance).
     static std::shared_ptr<KLVMeasurement> sharedInstance();
-    // The running service's settings, else the defaults: KLVRemoteConfig::current().
-    static std::shared_ptr<KLVRemoteConfig> remoteConfig() { return KLVRemoteConfig::current(); }
 
     // The convenience initialiser: logs the version and the debug and verbose hints, makes the
     // network component, the worker queue and the upload alarm, then the designated one. Null
@@ -138,8 +114,8 @@ class KLVMeasurement : public KLVMeasurementBase,
         return safelistedEvents_;
     }
     bool isEnabled() const override { return enabled_.load(); }
-    bool wasEnabledDuringInitialization() const { return wasEnabledDuringInitialization_; }
-    bool didInitializeComponents() const { return didInitializeComponents_.load(); }
+    bool wasEnabledDuringInitialization() const override { return wasEnabledDuringInitialization_; }
+    bool didInitializeComponents() const override { return didInitializeComponents_.load(); }
     void setDidInitializeComponents(bool v) { didInitializeComponents_.store(v); }
     // Seconds since 1970: the engine's load time, the time of first open and the first session.
     double initTimestamp() const { return initTimestamp_; }
@@ -149,11 +125,13 @@ class KLVMeasurement : public KLVMeasurementBase,
     // The identity taken at start; null until then. Any thread.
     std::shared_ptr<KLVIdentity> identity() const override;
     // Worker queue only, null until the start made it.
-    KLVDatabase* database() const { return database_.get(); }
-    const std::shared_ptr<KLVScheduler>& scheduler() const { return scheduler_; }
+    KLVDatabase* database() const override { return database_.get(); }
+    const std::shared_ptr<KLVScheduler>& scheduler() const override { return scheduler_; }
     const std::shared_ptr<KLVAlarm>& alarm() const { return alarm_; }
     const std::shared_ptr<platform::WDLNetwork>& network() const { return network_; }
-    const std::shared_ptr<KLVPersistedConfig>& persistedConfig() const { return persistedConfig_; }
+    const std::shared_ptr<KLVPersistedConfig>& persistedConfig() const override {
+        return persistedConfig_;
+    }
     const std::shared_ptr<KLVEManager>& experimentManager() const { return experimentManager_; }
     bool isNetworkRequestPending() const { return isNetworkRequestPending_.load(); }
     void setIsNetworkRequestPending(bool v) { isNetworkRequestPending_.store(v); }
@@ -164,7 +142,7 @@ class KLVMeasurement : public KLVMeasurementBase,
     // Deactivated: false; else the persisted switch (1 on, 2 off), else the creation flag.
     bool shouldEnableMeasurement() const;
     // Any thread: schedules setEnabledOnWorkerQueue ("KLVMeasurement:622", held weakly).
-    void setEnabled(bool enabled);
+    void setEnabled(bool enabled) override;
     void setEnabledOnWorkerQueue(bool enabled);
     // The one-time component start (under its own mutex), then what every enable does.
     bool startMeasurementOnWorkerQueue();
@@ -194,44 +172,43 @@ class KLVMeasurement : public KLVMeasurementBase,
                             const platform::Dictionary& parameters, double timestamp, bool enabled,
                             bool ignoreEnabled, bool ignoreInterceptor,
                             KLVLogEventInterceptor interceptor,
-                            const platform::Dictionary& addedScreenParameters);
+                            const platform::Dictionary& addedScreenParameters) override;
     // ":1595".
-    void setSessionTimeoutInterval(double seconds);
+    void setSessionTimeoutInterval(double seconds) override;
     // ":3183"; the completion is called on the worker queue, or with "Analytics deallocated"
     // when the service is gone.
-    void sessionIDWithCompletion(KLVSessionIDCompletion completion);
+    void sessionIDWithCompletion(KLVSessionIDCompletion completion) override;
     // ":3190".
-    void setUserData(const platform::Dictionary& userData);
+    void setUserData(const platform::Dictionary& userData) override;
     // Off the main thread; synchronously on the worker queue (":3729"). False for an empty ID
     // while analytics storage is granted (23167).
-    bool resetAnalyticsDataWithAppInstanceID(const std::optional<std::string>& appInstanceID);
+    [[nodiscard]] bool resetAnalyticsDataWithAppInstanceID(
+        const std::optional<std::string>& appInstanceID) override;
     // ":2528"; nothing clears the defaults.
-    void setDefaultEventParameters(const std::optional<platform::Dictionary>& parameters);
+    void setDefaultEventParameters(const std::optional<platform::Dictionary>& parameters) override;
     // Refused on the worker queue (23163); else the campaign handling (":446").
-    void handleNonFirstOpenEventURL(const std::string& url, double eventTimestampInSeconds);
+    void handleNonFirstOpenEventURL(const std::string& url,
+                                    double eventTimestampInSeconds) override;
     // ":2830" and ":2785"; nothing logs 23079 / 23074.
-    void setUserAttribute(const std::optional<KLVUserAttribute>& attribute);
-    void removeUserAttribute(const std::optional<KLVUserAttribute>& attribute);
+    void setUserAttribute(const std::optional<KLVUserAttribute>& attribute) override;
+    void removeUserAttribute(const std::optional<KLVUserAttribute>& attribute) override;
     // ":3027"; an empty callback logs 23090.
-    void userPropertiesIncludingInternal(bool includeInternal,
-                                         std::function<void(const platform::Dictionary&)> callback);
+    void userPropertiesIncludingInternal(
+        bool includeInternal, std::function<void(const platform::Dictionary&)> callback) override;
     // ":3030"; an empty origin logs 23093, an empty callback 23094.
     void maxUserPropertiesForOrigin(const std::string& origin,
-                                    std::function<void(std::int64_t)> callback);
+                                    std::function<void(std::int64_t)> callback) override;
     // ":2972"; an empty callback logs 23088.
     void userAttributeWithName(const std::string& name,
                                std::function<void(std::optional<KLVUserAttribute>)> callback);
-    // The web-page URL of a browsing user activity, or nothing (23003, 23006).
-    static std::optional<std::string> deepLinkFromUserActivity(
-        const platform::NSUserActivity* userActivity);
     // ":4155": drops the store transactions that are not purchases or were reported before,
     // then hands the rest, in order, to the callback on the default-priority global queue
     // (KLVMeasurement_Purchases.cpp).
     void filterPurchaseTransactions(
         std::vector<platform::SKPaymentTransaction> transactions,
-        std::function<void(std::vector<platform::SKPaymentTransaction>)> callback);
+        std::function<void(std::vector<platform::SKPaymentTransaction>)> callback) override;
 
-    // ---- Worker-queue halves: neutral until their concern fills them in --------------------
+    // ---- Worker-queue halves ---------------------------------------------------------------
     virtual void logEventOnWorkerQueueWithOrigin(const std::string& origin, bool isPublicEvent,
                                                  const std::string& name,
                                                  const platform::Dictionary& parameters,
@@ -239,9 +216,10 @@ class KLVMeasurement : public KLVMeasurementBase,
                                                  bool ignoreInterceptor,
                                                  const KLVLogEventInterceptor& interceptor,
                                                  const platform::Dictionary& addedScreenParameters);
-    virtual void setSessionTimeoutIntervalOnWorkerQueue(double seconds);
-    // Neutral: 0 and "Session ID not found".
-    virtual void sessionIDOnWorkerQueueWithCompletion(const KLVSessionIDCompletion& completion);
+    void setSessionTimeoutIntervalOnWorkerQueue(double seconds);
+    // The current session's ID, or 0 with an error: analytics disabled, session expired, or
+    // "Session ID not found".
+    void sessionIDOnWorkerQueueWithCompletion(const KLVSessionIDCompletion& completion);
     virtual void setUserDataOnWorkerQueue(const platform::Dictionary& userData);
     // The reset (KLVMeasurement_Reset.cpp): wipe, the given app instance ID, the load time, and a
     // new first open when enabled.
@@ -251,22 +229,18 @@ class KLVMeasurement : public KLVMeasurementBase,
         const std::optional<platform::Dictionary>& parameters);
     // Records the campaign of an opened link (KLVMeasurement_Campaigns.cpp): the URL's query
     // laid over the extra string parameters, the extra numbers over the event parameters.
-    virtual void handleOpenURLOnWorkerQueue(const std::string& url,
-                                            std::optional<std::int64_t> clickTimestampInMs,
-                                            double eventTimestampInSeconds,
-                                            const platform::Dictionary& extraParameters = {});
+    void handleOpenURLOnWorkerQueue(const std::string& url,
+                                    std::optional<std::int64_t> clickTimestampInMs,
+                                    double eventTimestampInSeconds,
+                                    const platform::Dictionary& extraParameters = {});
     virtual void setUserAttributeOnWorkerQueue(const KLVUserAttribute& attribute);
     virtual void removeUserAttributeOnWorkerQueue(const KLVUserAttribute& attribute);
-    // Neutral: an empty dictionary.
     virtual platform::Dictionary userPropertiesOnWorkerQueueIncludingInternal(bool includeInternal);
-    // Neutral: 0.
     virtual std::int64_t maxUserPropertiesOnWorkerQueueForOrigin(const std::string& origin);
-    // Neutral: nothing.
-    virtual std::optional<KLVUserAttribute> userAttributeOnWorkerQueueWithName(
-        const std::string& name);
+    std::optional<KLVUserAttribute> userAttributeOnWorkerQueueWithName(const std::string& name);
     // The "_npa" value (1 disables, 0 allows) or nothing (no decision, remove it): the app's
     // persisted choice, the consent, the Info.plist default, then the consent defaults.
-    virtual std::optional<platform::Object> shouldDisableAdPersonalization();
+    std::optional<platform::Object> shouldDisableAdPersonalization() override;
     // Forgets persisted values, consent choices, the database (or, before it is opened, its
     // file) and the identity's ephemeral identifiers. False when the database reset fails.
     virtual bool wipeoutAnalyticsDataAndResetComponents();
@@ -313,8 +287,8 @@ class KLVMeasurement : public KLVMeasurementBase,
     // The common entry: allowlist, sessions, duplicates, rollouts, event editing, then the write.
     void handleEventOnWorkerQueue(KLVEvent event);
     // Logs, lets conditional user properties react, then stores the event (and theirs).
-    void writeEventOnWorkerQueue(const KLVEvent& event);
-    void writeFilteredEventOnWorkerQueue(KLVEvent event);
+    void writeEventOnWorkerQueue(const KLVEvent& event) override;
+    void writeFilteredEventOnWorkerQueue(KLVEvent event) override;
     // The event as stored: app, device, identifiers, consent and user properties.
     // `tokenExpiration`, when given, receives when the record's session stitching token lapses.
     KLVPBMeasurementBundle createRawEventMetadataWithUserAttributes(
@@ -384,8 +358,8 @@ class KLVMeasurement : public KLVMeasurementBase,
     // Deletes the rows up to `maxRowID`, and the metadata once no raw event uses it.
     bool deleteBundledRawEvents(std::int64_t maxRowID, std::int64_t metadataFingerprint);
     // The kept events in input order, sampling state stored; nothing (with the error) on failure.
-    std::optional<std::vector<KLVPBEvent>> sampleEvents(const std::vector<KLVPBEvent>& events,
-                                                        platform::Error* error);
+    [[nodiscard]] std::optional<std::vector<KLVPBEvent>> sampleEvents(
+        const std::vector<KLVPBEvent>& events, platform::Error* error);
     bool canEventBeSampled(const KLVPBEvent& event);
     static bool isEventBundledAfterRoll(std::int32_t rate);
     bool shouldUpdateNPAUserProperty() const { return shouldUpdateNPAUserProperty_; }
@@ -394,7 +368,7 @@ class KLVMeasurement : public KLVMeasurementBase,
     // ---- Upload and its schedule (KLVMeasurement_Upload.cpp, _Schedule.cpp) -----------------
     // Arms, keeps or cancels the upload alarm from the stored data, the last upload results, the
     // back-off and the suspension.
-    virtual void updateSchedule();
+    void updateSchedule();
     // Seconds since 1970 of the next upload; 0 when none is planned.
     double nextUploadingTime();
     void uploadDataOrRegisterAlarm();
@@ -439,25 +413,25 @@ class KLVMeasurement : public KLVMeasurementBase,
     // through these, on the worker queue inside the bundle's transaction. Before the start has
     // made the evaluator there are no audiences: every evaluation passes and there are no
     // results. ----
-    virtual void audienceClearEvaluationResultsForSessionScopedFilters();
+    void audienceClearEvaluationResultsForSessionScopedFilters();
     // With an evaluation time: under the bundle's cache. Without one (the re-evaluation after a
     // session start, before the bundle's cache exists): a fresh cache for the call, and the
     // attribute's own set time.
-    virtual bool audienceEvaluateFiltersForUserAttribute(const KLVPBUserAttribute& attribute,
-                                                         std::optional<double> evaluationTime);
-    virtual bool audienceEvaluateFiltersForEvent(const KLVEvent& event,
-                                                 const KLVEventAggregates& aggregates);
+    bool audienceEvaluateFiltersForUserAttribute(const KLVPBUserAttribute& attribute,
+                                                 std::optional<double> evaluationTime);
+    bool audienceEvaluateFiltersForEvent(const KLVEvent& event,
+                                         const KLVEventAggregates& aggregates);
     // A bundled event kept as stored: its parameters are built only when a filter looks at it.
     bool audienceEvaluateFiltersForEvent(const KLVBundleEvent& event,
                                          const KLVEventAggregates& aggregates);
     // Writes the results the bundle's evaluations changed; false rolls the bundle back.
-    virtual bool audienceSaveBundleResults();
+    bool audienceSaveBundleResults();
     // Nothing on a read failure.
-    virtual std::optional<std::vector<KLVPBAudienceLeafFilterResult>> audienceResultsForBundling();
+    std::optional<std::vector<KLVPBAudienceLeafFilterResult>> audienceResultsForBundling();
     // Replaces the audience definitions with those of a fetched configuration.
-    virtual bool audienceUpdateAudiences(const std::vector<KLVPBAudience>& audiences);
+    bool audienceUpdateAudiences(const std::vector<KLVPBAudience>& audiences);
     // A fresh evaluation cache for one bundle.
-    virtual void audienceResetTimestampsCache();
+    void audienceResetTimestampsCache();
     // The evaluator made at start; null until then. Worker queue only.
     const std::shared_ptr<KLVAudience>& audience() const { return audience_; }
 
@@ -465,8 +439,8 @@ class KLVMeasurement : public KLVMeasurementBase,
     // The reporter made at start (and anew by a wipe); null before. Any thread.
     std::shared_ptr<KLVSessionReporter> sessionReporter() const;
     // The reporter's answers; without a reporter no session expires and none is extended.
-    virtual bool isSessionExpired() const;
-    virtual void extendSession();
+    bool isSessionExpired() const;
+    void extendSession();
     // Starts a session when the last one expired: "_sid" and "_sno", then "_s".
     virtual void reportSessionStartOnWorkerQueueWithTimestamp(double timestamp,
                                                               bool appInBackground);
@@ -474,8 +448,6 @@ class KLVMeasurement : public KLVMeasurementBase,
     void reportSessionStart();
     // Starts the session when the first scene connects (a pre-warmed launch).
     void reportSessionStartWhenSceneWillConnectOnWorkerQueue();
-    // Observes the app's finished launch (the engine's set-up calls it once).
-    static void subscribeForAppDidFinishLaunchingNotifications();
     static void handleAppDidFinishLaunching(const platform::Dictionary& userInfo);
     // ---- User properties (KLVMeasurement_UserProperties.cpp) ---------------------------------
     // The write with its limits; false when refused or failed.
@@ -486,33 +458,33 @@ class KLVMeasurement : public KLVMeasurementBase,
 
     // ---- Start steps built with later concerns: empty until then ----------------------------
     // Brings the consent defaults, delegations and regional defaults in line with the settings.
-    virtual void updateConsentSettingsUtilWithRemoteConfig();
-    virtual void checkPSMDependencyOnWorkerQueue();
-    virtual void maybeDeleteExpiredPSMValueOnWorkerQueue();
-    virtual void resetPSMCounts();
+    void updateConsentSettingsUtilWithRemoteConfig();
+    void checkPSMDependencyOnWorkerQueue();
+    void maybeDeleteExpiredPSMValueOnWorkerQueue();
+    void resetPSMCounts();
     // A fresh session reporter, reporting while the service is enabled.
-    virtual void resetSessionReporter();
+    void resetSessionReporter();
     // Stores, replaces or removes "_npa" after shouldDisableAdPersonalization(), and with
     // regional consent rules seeds the ad-personalisation consent from it.
     virtual void setPersonalizedAdsUserPropertyOnWorkerQueue();
     // A zero session number becomes the lifetime count of "_s".
-    virtual void backfillSessionNumber();
+    void backfillSessionNumber();
     virtual void reportFirstOpenOnWorkerQueue();
-    virtual void reportStoredCampaignEventOnWorkerQueue(
+    void reportStoredCampaignEventOnWorkerQueue(
         std::optional<std::int64_t> clickTimestampMs = std::nullopt);
-    virtual bool shouldAllowRequestDeferredDeepLink();
-    virtual void requestDeferredDeepLink();
-    virtual void reportAppUpdateOnWorkerQueue();
-    virtual void reportOSUpdateOnWorkerQueue();
+    bool shouldAllowRequestDeferredDeepLink();
+    void requestDeferredDeepLink();
+    void reportAppUpdateOnWorkerQueue();
+    void reportOSUpdateOnWorkerQueue();
     // Makes the TCF client on first use, gives it the DMA-region flag and applies the TCF data.
-    virtual void tcfClientSetConsentFromData();
+    void tcfClientSetConsentFromData();
     // Observes becoming active, resigning active and entering the foreground (main thread).
-    virtual void subscribeForAppForegroundBackgroundNotifications();
+    void subscribeForAppForegroundBackgroundNotifications();
     void unsubscribeFromAppNotifications();
-    virtual void maybeFetchSKANCVAfterReachabilityChange();
+    void maybeFetchSKANCVAfterReachabilityChange();
     virtual void fetchSKANCV();
     // Holds the new task; a valid one held before is ended (23142). Any thread.
-    virtual void swapBackgroundTaskWithNewTaskID(std::uint64_t taskID);
+    void swapBackgroundTaskWithNewTaskID(std::uint64_t taskID);
 
     // ---- Campaigns and deferred deep links (KLVMeasurement_Campaigns.cpp, _DeferredDeepLink.cpp)
     // At least one required campaign parameter has a non-empty value.
@@ -582,6 +554,9 @@ class KLVMeasurement : public KLVMeasurementBase,
                                  const std::vector<platform::Object>& contexts) override;
 
   protected:
+    // Its creation lands in installSharedInstance.
+    friend class KLVMeasurementService;
+
     // Opens the database; a test's stand-in may fail it. Called at most twice per start attempt.
     virtual std::unique_ptr<KLVDatabase> openDatabase();
     // Where the front door's call lands for the process's service (tests install stand-ins).

@@ -85,7 +85,7 @@ void KLVMeasurement::handleAppDidBecomeActiveEvent() {
 void KLVMeasurement::handleAppWillResignActiveEvent() {
     // On the main thread: the file is written behind it, inside the background task begun below.
     if (persistedConfig_) persistedConfig_->synchronizeToDiskInBackground();
-    auto& monitor = KLVMeasurement::monitor();
+    auto& monitor = engine::monitor();
     monitor.logWithLevel(kKLVLogVerbose, 23144,
                          "App will resign active state. Scheduling data upload");
     if (auto* application = KLVAEU::sharedApplication()) {

@@ -74,7 +74,7 @@ void KLVMeasurement::setUserData(const platform::Dictionary& userData) {
 bool KLVMeasurement::resetAnalyticsDataWithAppInstanceID(
     const std::optional<std::string>& appInstanceID) {
     KLVScheduler::checkOnBackgroundThreadWithMethodName("resetAnalyticsDataWithAppInstanceID");
-    auto& monitor = KLVMeasurement::monitor();
+    auto& monitor = engine::monitor();
     if (!appInstanceID || appInstanceID->empty()) {
         if (!KLVConsentSettingsUtil::isAnalyticsStorageDenied()) {
             monitor.logWithLevel(kKLVLogErrorMonitored, 23167,

@@ -93,7 +93,7 @@ void KLVMeasurement::handleOpenURLOnWorkerQueue(const std::string& url,
                                                 const Dictionary& extraParameters) {
     KLVScheduler::checkOnBackgroundThreadWithMethodName(
         "handleOpenURLOnWorkerQueue:clickTimestampInMs:eventTimestampInSeconds:extraParameters:");
-    auto& monitor = KLVMeasurement::monitor();
+    auto& monitor = engine::monitor();
     // 1, 2. Extra texts under the query; extra numbers go over the event parameters.
     Dictionary urlParameters;
     Dictionary numberParameters;

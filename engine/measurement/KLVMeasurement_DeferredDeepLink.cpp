@@ -42,7 +42,7 @@ std::string queryPair(const std::string& key, const std::string& value) {
 }  // namespace
 
 bool KLVMeasurement::shouldAllowRequestDeferredDeepLink() {
-    auto& monitor = KLVMeasurement::monitor();
+    auto& monitor = engine::monitor();
     const auto settings = remoteConfig();
     if (!settings->isDeferredDeepLinkEnabled()) {
         monitor.logWithLevel(kKLVLogWarningSilent, 23193, "Deferred Deep Link feature disabled");
@@ -117,7 +117,7 @@ std::optional<std::string> KLVMeasurement::deferredDeepLinkURL() {
 }
 
 void KLVMeasurement::requestDeferredDeepLink() {
-    auto& monitor = KLVMeasurement::monitor();
+    auto& monitor = engine::monitor();
     const auto url = deferredDeepLinkURL();
     if (!url) {
         monitor.logWithLevel(kKLVLogWarning, 23198,
@@ -141,7 +141,7 @@ void KLVMeasurement::requestDeferredDeepLink() {
                           const auto self = weak.lock();
                           if (!self) return;
                           self->setIsNetworkRequestPending(false);
-                          auto& monitor = KLVMeasurement::monitor();
+                          auto& monitor = engine::monitor();
                           const int code = response ? response->statusCode : 0;
                           if (!error && (code == platform::kWDLNetworkHTTPStatusOK ||
                                          code == platform::kWDLNetworkHTTPStatusNotModified ||
@@ -169,7 +169,7 @@ void KLVMeasurement::requestDeferredDeepLink() {
 }
 
 std::optional<Dictionary> KLVMeasurement::deepLinkInfoFromResponseData(const platform::Data& data) {
-    auto& monitor = KLVMeasurement::monitor();
+    auto& monitor = engine::monitor();
     if (data.empty()) {
         monitor.logWithLevel(kKLVLogVerbose, 23201, "Deferred Deep Link response is empty");
         return std::nullopt;
@@ -211,8 +211,8 @@ void KLVMeasurement::handleDeferredDeepLinkInfo(const Dictionary& info) {
     std::weak_ptr<KLVMeasurement> weak = weak_from_this();
     platform::mainQueue().async([weak, url, extras, options, now] {
         if (!sendDeepLinkURLToAppDelegateOnMainThread(url, options)) {
-            KLVMeasurement::monitor().logWithLevel(
-                kKLVLogWarning, 23204, "App delegate not configured to handle Deferred Deep Link");
+            monitor().logWithLevel(kKLVLogWarning, 23204,
+                                   "App delegate not configured to handle Deferred Deep Link");
             return;
         }
         const auto self = weak.lock();

@@ -58,7 +58,7 @@ class EventPipelineTest : public LiveServiceTest {
         }
         KLVSetInternalEventLogger({});
         KLVPEventEditing::setFactory({});
-        KLVMeasurementBase::monitor().setDebugModeEnabled(false);
+        monitor().setDebugModeEnabled(false);
         LiveServiceTest::TearDown();
     }
     // Changes the schema through a second connection, as another process could.
@@ -313,7 +313,7 @@ TEST_F(EventPipelineTest, AFailingInsertCommitsNothing) {
 
 TEST_F(EventPipelineTest, DebugModeMarksStoredEventsRealtimeAndDebug) {
     start();
-    KLVMeasurementBase::monitor().setDebugModeEnabled(true);
+    monitor().setDebugModeEnabled(true);
     for (int i = 0; i < 12; ++i)
         log("d" + std::to_string(i));
     EXPECT_EQ(count("SELECT COUNT(*) FROM raw_events WHERE is_realtime = 1"), 12);
@@ -517,7 +517,7 @@ TEST_F(EventPipelineTest, DebugTextLayoutAndNames) {
     const Dictionary parameters{{"b", Object(1)}, {"A", Object(2)}, {"_err", Object(0)}};
     EXPECT_EQ(KLVDebugEventName("_f"), "_f");
     EXPECT_EQ(KLVDebugParameters(parameters), Object(parameters).description());
-    KLVMeasurementBase::monitor().setDebugModeEnabled(true);
+    monitor().setDebugModeEnabled(true);
     EXPECT_EQ(KLVDebugEventName("_f"), "first_open (_f)");
     EXPECT_EQ(KLVDebugEventName("custom"), "custom");
     EXPECT_EQ(KLVDebugUserPropertyName("_exp_7"), "experiment_id (_exp_7)");

@@ -68,7 +68,7 @@ bool KLVMeasurement::setAndCheckUserProperty(const std::string& name, std::int64
 void KLVMeasurement::reportFirstOpenOnWorkerQueue() {
     KLVScheduler::checkOnBackgroundThreadWithMethodName("reportFirstOpenOnWorkerQueue");
     if (!database_ || !persistedConfig_) return;
-    auto& monitor = KLVMeasurement::monitor();
+    auto& monitor = engine::monitor();
     platform::Error error;
     const auto hasFirstOpen =
         database_->containsUserAttributeWithName(kFirstOpenTimeProperty, &error);
@@ -245,7 +245,7 @@ void KLVMeasurement::setPersonalizedAdsUserPropertyOnWorkerQueue() {
     KLVScheduler::checkOnBackgroundThreadWithMethodName(
         "setPersonalizedAdsUserPropertyOnWorkerQueue");
     if (!database_) return;
-    auto& monitor = KLVMeasurement::monitor();
+    auto& monitor = engine::monitor();
     platform::Error error;
     const auto stored = database_->userAttributeWithName(kNonPersonalizedAdsProperty, &error);
     if (!stored && isSet(error)) {

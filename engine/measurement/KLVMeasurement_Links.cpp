@@ -6,9 +6,9 @@
 
 namespace engine {
 
-std::optional<std::string> KLVMeasurement::deepLinkFromUserActivity(
+std::optional<std::string> KLVMeasurementService::deepLinkFromUserActivity(
     const platform::NSUserActivity* userActivity) {
-    auto& monitor = KLVMeasurement::monitor();
+    auto& monitor = engine::monitor();
     if (!userActivity) {
         monitor.logWithLevel(kKLVLogDebug, 23003, "User Activity is empty. User Activity", nullptr);
         return std::nullopt;

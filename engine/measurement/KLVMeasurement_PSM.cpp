@@ -73,7 +73,7 @@ const std::string* stringFor(const Dictionary& d, const char* key) {
 }
 
 void logPSMFailure(std::int64_t code, const char* message) {
-    KLVMeasurement::monitor().logWithLevel(kKLVLogErrorMonitored, code, message);
+    monitor().logWithLevel(kKLVLogErrorMonitored, code, message);
 }
 
 }  // namespace
@@ -239,7 +239,7 @@ bool KLVMeasurement::shouldRetrievePSMResponseWithHashedIdentifier(
 }
 
 void KLVMeasurement::retrievePSMResponse() {
-    auto& monitor = KLVMeasurement::monitor();
+    auto& monitor = engine::monitor();
     const auto client = attribution_.privateSetMembershipClient;
     if (!client) return;
     auto url = client->PSMRequestURLWithRetryCount(attribution_.PSMRetryCount);
@@ -287,7 +287,7 @@ void KLVMeasurement::retrievePSMResponse() {
             if (!self) return;
             self->setIsNetworkRequestPending(false);
             self->incrementPSMCountOnWorkerQueueWithName(counterName);
-            auto& monitor = KLVMeasurement::monitor();
+            auto& monitor = engine::monitor();
             auto& state = self->attribution_;
             const int code = response ? response->statusCode : 0;
             if (!error && (code == platform::kWDLNetworkHTTPStatusOK ||

@@ -43,7 +43,7 @@ bool KLVMeasurement::resetAnalyticsDataOnWorkerQueueWithTimestamp(
 }
 
 bool KLVMeasurement::wipeoutAnalyticsDataAndResetComponents() {
-    auto& monitor = KLVMeasurement::monitor();
+    auto& monitor = engine::monitor();
     monitor.logWithLevel(kKLVLogNotice, 23171, "Resetting Brackenfold data");
     resetPSMCounts();
     if (persistedConfig_) {
@@ -95,7 +95,7 @@ std::optional<std::string> KLVMeasurement::previousZKTAppID() const {
 
 bool KLVMeasurement::hasDataToUpload() {
     if (!database_) return false;
-    auto& monitor = KLVMeasurement::monitor();
+    auto& monitor = engine::monitor();
     platform::Error error;
     const auto bundlesEmpty = database_->isQueuedBundleTableEmpty(&error);
     if (!bundlesEmpty) {
@@ -126,7 +126,7 @@ bool KLVMeasurement::removeBundlesFromDatabaseWithIDs(const std::vector<std::int
 
 double KLVMeasurement::firstOpenTimestamp() {
     if (!database_) return 0;
-    auto& monitor = KLVMeasurement::monitor();
+    auto& monitor = engine::monitor();
     platform::Error error;
     const auto properties = database_->userAttributesIncludingInternal(true, &error);
     if (!properties) {

@@ -163,7 +163,7 @@ void KLVMeasurement::fetchSKANCV() {
 void KLVMeasurement::handleSKANFetchResponse(
     const std::optional<platform::WDLNetworkResponse>& response, const platform::Data& data,
     const std::optional<Error>& error) {
-    auto& monitor = KLVMeasurement::monitor();
+    auto& monitor = engine::monitor();
     const int code = response ? response->statusCode : 0;
     if (code == platform::kWDLNetworkHTTPStatusNotModified) {
         stopProcessingSKANResponseAndResetRetryCount();
@@ -216,7 +216,7 @@ void KLVMeasurement::handleSKANFetchResponse(
 
 void KLVMeasurement::updateSKANPostbackConversionValueFromResponse(const Response& response) {
     if (!isAtLeast16_1()) return;
-    auto& monitor = KLVMeasurement::monitor();
+    auto& monitor = engine::monitor();
     if (!NANOHasField(response, Response::evaluation_event_time_millis)) {
         monitor.logWithLevel(kKLVLogErrorMonitored, 23244,
                              "SKAdNetwork conversion value data missing event time field.");

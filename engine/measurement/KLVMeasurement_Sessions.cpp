@@ -54,8 +54,8 @@ void KLVMeasurement::reportSessionStartOnWorkerQueueWithTimestamp(double timesta
         setUserAttributeOnWorkerQueue(*sessionNumber);
     }
     const bool inBackground = appInBackground && remoteConfig()->appInBackgroundParameterEnabled();
-    if (auto event =
-            KLVSessionStartEvent(persistedConfig_->sessionNumber(), inBackground, timestamp)) {
+    if (auto event = KLVSessionStartEvent(persistedConfig_->sessionNumber(), inBackground,
+                                          timestamp, KLVScreenViewReporter::sharedScreenState())) {
         handleInternalEventOnWorkerQueue(std::move(*event));
     }
 }
@@ -80,13 +80,13 @@ void KLVMeasurement::reportSessionStartWhenSceneWillConnectOnWorkerQueue() {
         });
 }
 
-void KLVMeasurement::subscribeForAppDidFinishLaunchingNotifications() {
+void KLVMeasurementService::subscribeForAppDidFinishLaunchingNotifications() {
     auto& center = platform::NotificationCenter::defaultCenter();
     center.removeObserver(kFinishLaunchingObserver);
     center.addObserver(kFinishLaunchingObserver,
                        platform::UIApplicationDidFinishLaunchingNotification, nullptr,
                        [](const platform::Notification& notification) {
-                           handleAppDidFinishLaunching(notification.userInfo);
+                           KLVMeasurement::handleAppDidFinishLaunching(notification.userInfo);
                        });
 }
 
@@ -97,7 +97,8 @@ void KLVMeasurement::handleAppDidFinishLaunching(const platform::Dictionary& use
 }
 
 void KLVMeasurement::resetSessionReporter() {
-    auto reporter = std::make_shared<KLVSessionReporter>(persistedConfig_);
+    auto reporter = std::make_shared<KLVSessionReporter>(
+        persistedConfig_, KLVScreenViewReporter::sharedScreenState());
     reporter->setReportingEnabled(isEnabled());
     std::lock_guard lock(componentsMutex_);
     sessionReporter_ = std::move(reporter);

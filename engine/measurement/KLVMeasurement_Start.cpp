@@ -42,7 +42,7 @@ void KLVMeasurement::setEnabled(bool enabled) {
 
 void KLVMeasurement::setEnabledOnWorkerQueue(bool enabled) {
     KLVScheduler::checkOnBackgroundThreadWithMethodName("setIsEnabledOnWorkerQueue");
-    auto& monitor = KLVMeasurement::monitor();
+    auto& monitor = engine::monitor();
     const bool deactivated = isAnalyticsCollectionDeactivated();
     if (deactivated && enabled) {
         monitor.logWithLevel(kKLVLogNotice, 23206, "Analytics collection deactivated");
@@ -115,7 +115,7 @@ std::unique_ptr<KLVDatabase> KLVMeasurement::openDatabase() {
 }
 
 bool KLVMeasurement::initializeComponentsOnWorkerQueue() {
-    auto& monitor = KLVMeasurement::monitor();
+    auto& monitor = engine::monitor();
     // 1. Identity.
     auto identity = KLVIdentity::sharedInstance();
     if (!identity) return false;
@@ -165,7 +165,8 @@ bool KLVMeasurement::initializeComponentsOnWorkerQueue() {
     audience_ = KLVAudience::initWithDatabase(database_);
     if (!audience_) return false;
     {
-        auto reporter = std::make_shared<KLVSessionReporter>(persistedConfig_);
+        auto reporter = std::make_shared<KLVSessionReporter>(
+            persistedConfig_, KLVScreenViewReporter::sharedScreenState());
         std::lock_guard lock(componentsMutex_);
         sessionReporter_ = std::move(reporter);
     }

@@ -309,12 +309,12 @@ TEST_F(UploadTest, NextUploadTimeFollowsSuccessFailureAndDebugMode) {
         SCOPED_TRACE(c.what);
         config->setLastSuccessfulUploadTimestamp(c.lastSuccess);
         config->setLastFailedUploadTimestamp(c.lastFailure);
-        KLVMeasurementBase::monitor().setDebugModeEnabled(c.debug);
+        monitor().setDebugModeEnabled(c.debug);
         double next = -1;
         onWorker([&](KLVMeasurement& s) { next = s.nextUploadingTime(); });
         EXPECT_DOUBLE_EQ(next, c.expected);
     }
-    KLVMeasurementBase::monitor().setDebugModeEnabled(false);
+    monitor().setDebugModeEnabled(false);
 }
 
 TEST_F(UploadTest, TheAlarmIsArmedKeptPushedByBackOffAndFiresTheUpload) {

@@ -1,14 +1,14 @@
 #include "engine/measurement/KLVScreen.h"
 
 #include "engine/base/KLVInternalNames.h"
-#include "engine/base/KLVMeasurementBase.h"
+#include "engine/base/KLVMonitor.h"
 #include "engine/events/KLVDataTypeValidator.h"
 
 namespace engine {
 
 platform::Dictionary KLVScreenParametersFromScreen(const KLVScreen& screen) {
     platform::Dictionary parameters = {{kKLVScreenIDParameter, screen.instanceID()}};
-    auto& monitor = KLVMeasurementBase::monitor();
+    auto& monitor = engine::monitor();
     const auto& className = screen.className();
     if (!className || className->empty()) {
         monitor.logWithLevel(kKLVLogWarning, 31014, "Screen class name is empty");

@@ -5,6 +5,7 @@
 // receives it on every screen change; events carry it as "_si", "_sc" and "_sn".
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -44,5 +45,13 @@ class KLVScreen {
 // "_si" always; "_sc" when the class is a valid screen value (an empty or missing class logs
 // 31014, an invalid one 31015 and then leaves out the name too); "_sn" when the name is valid.
 platform::Dictionary KLVScreenParametersFromScreen(const KLVScreen& screen);
+
+// What the session and ad exposure reporters read of the screen in front, given to them when
+// they are made: whether the app is active, and the current screen's "_si", "_sc" and "_sn"
+// (empty without a screen). Both may be called from any thread.
+struct KLVScreenState {
+    std::function<bool()> isAppActive;
+    std::function<platform::Dictionary()> screenParameters;
+};
 
 }  // namespace engine

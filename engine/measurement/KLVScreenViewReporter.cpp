@@ -1,21 +1,21 @@
 #include "engine/measurement/KLVScreenViewReporter.h"
 
-#include "engine/measurement/KLVAdExposureReporter.h"
-
 #include <algorithm>
 #include <array>
 #include <cstring>
 
 #include "engine/base/KLVHandOverSlot.h"
 #include "engine/base/KLVInternalNames.h"
+#include "engine/base/KLVLogLevel.h"
+#include "engine/base/KLVMonitor.h"
 #include "engine/events/KLVDataTypeValidator.h"
 #include "engine/events/KLVErrorEvent.h"
 #include "engine/events/KLVParameterSanitizer.h"
-#include "engine/measurement/KLVMeasurement.h"
+#include "engine/measurement/KLVAdExposureReporter.h"
 #include "engine/measurement/KLVSessionReporter.h"
+#include "engine/settings/KLVRemoteConfig.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/NotificationCenter.h"
-#include "platform/foundation/SharedInstance.h"
 #include "platform/foundation/Text.h"
 #include "platform/security/Random.h"
 #include "platform/ui/UIApplication.h"
@@ -32,18 +32,6 @@ constexpr char kScreenClassKey[] = "screen_class";
 struct LoggerTag;
 KLVHandOverSlot<KLVTimedInternalEventLogger>& loggerSlot() {
     return KLVHandOverSlot<KLVTimedInternalEventLogger>::shared<LoggerTag>();
-}
-
-KLVMonitor& monitor() {
-    return KLVMeasurementBase::monitor();
-}
-
-// The session reporter of a service that has started its components; null otherwise.
-std::shared_ptr<KLVSessionReporter> startedSessionReporter() {
-    if (!KLVMeasurement::hasSharedInstance()) return nullptr;
-    const auto service = KLVMeasurement::sharedInstance();
-    if (!service || !service->didInitializeComponents()) return nullptr;
-    return service->sessionReporter();
 }
 
 std::uint64_t randomSeed() {
@@ -177,15 +165,8 @@ std::shared_ptr<UIViewController> viewControllerToTrack(const KLVWindowStack& st
     if (!stack.entries.empty()) {
         if (auto first = stack.entries.front().lock()) return first;
     }
-    KLVMeasurementBase::monitor().logWithLevel(kKLVLogWarningSilent, 31011,
-                                               "Root view controller not found");
+    monitor().logWithLevel(kKLVLogWarningSilent, 31011, "Root view controller not found");
     return nullptr;
-}
-
-bool isMeasurementEnabled() {
-    if (!KLVMeasurement::hasSharedInstance()) return false;
-    const auto service = KLVMeasurement::sharedInstance();
-    return service && service->isEnabled();
 }
 
 }  // namespace
@@ -206,7 +187,8 @@ void KLVSetTimedInternalEventLogger(KLVTimedInternalEventLogger logger) {
     loggerSlot().install(std::move(logger));
 }
 
-KLVScreenViewReporter::KLVScreenViewReporter() : currentScreenInstanceID_(randomSeed()) {
+KLVScreenViewReporter::KLVScreenViewReporter(KLVScreenViewReporterServices services)
+    : services_(std::move(services)), currentScreenInstanceID_(randomSeed()) {
     auto& center = platform::NotificationCenter::defaultCenter();
     const auto observe = [&](const char* name, void (KLVScreenViewReporter::*handler)()) {
         center.addObserver(this, name, nullptr,
@@ -226,8 +208,9 @@ KLVScreenViewReporter::~KLVScreenViewReporter() {
     platform::NotificationCenter::defaultCenter().removeObserver(this);
 }
 
-KLVScreenViewReporter& KLVScreenViewReporter::sharedInstance() {
-    return platform::SharedInstance<KLVScreenViewReporter>::get();
+KLVScreenState KLVScreenViewReporter::sharedScreenState() {
+    return {[] { return sharedInstance().isAppActive(); },
+            [] { return sharedInstance().screenParameters(); }};
 }
 
 std::int64_t KLVScreenViewReporter::incrementScreenInstanceID() {
@@ -366,7 +349,7 @@ void KLVScreenViewReporter::changeCurrentScreen(
 
 void KLVScreenViewReporter::installAppearanceHooks() {
     if (!KLVIsScreenReportingEnabled()) {
-        KLVMeasurementBase::monitor().logWithLevel(
+        monitor().logWithLevel(
             kKLVLogNotice, 36001,
             "Analytics screen reporting is disabled. UIViewController transitions will not be "
             "logged.");
@@ -454,7 +437,7 @@ void KLVScreenViewReporter::setCurrentViewController(
         monitor().logWithLevel(kKLVLogWarning, 31005, "Received nil view controller");
         return;
     }
-    const bool enabled = isMeasurementEnabled();
+    const bool enabled = services_.isMeasurementEnabled();
     if (enabled && currentViewController_.lock() == controller) {
         monitor().logWithLevel(kKLVLogDebug, 31006, "View controller already tracked. Class, ID",
                                controller->className(),
@@ -462,8 +445,8 @@ void KLVScreenViewReporter::setCurrentViewController(
         return;
     }
     const std::string fullClass = controller->className();
-    const auto limit = static_cast<std::size_t>(
-        KLVMeasurement::remoteConfig()->maxPublicEventParameterValueLength());
+    const auto limit =
+        static_cast<std::size_t>(KLVRemoteConfig::current()->maxPublicEventParameterValueLength());
     std::string defaultClass = platform::substringByCodePoints(fullClass, 0, limit);
     if (defaultClass != fullClass) {
         monitor().logWithLevel(kKLVLogDebug, 31007,
@@ -493,11 +476,11 @@ void KLVScreenViewReporter::setCurrentViewController(
 void KLVScreenViewReporter::postScreenDidChangeNotificationWithPreviousScreen(
     const std::optional<KLVScreen>& previous, const std::optional<KLVScreen>& next) {
     if (!isAppActive()) return;
-    if (const auto sessionReporter = previous ? startedSessionReporter() : nullptr) {
+    if (const auto sessionReporter = previous ? services_.startedSessionReporter() : nullptr) {
         sessionReporter->handleScreenDidChangeFromScreen(previous, next);
     }
-    KLVAdExposureReporter::sharedInstance()->handleScreenDidChangeFromScreen(
-        previous ? &*previous : nullptr, next ? &*next : nullptr);
+    services_.adExposureReporter()->handleScreenDidChangeFromScreen(previous ? &*previous : nullptr,
+                                                                    next ? &*next : nullptr);
 }
 
 void KLVScreenViewReporter::logViewScreenEventWithPreviousScreen(
@@ -520,9 +503,8 @@ void KLVScreenViewReporter::logViewScreenEventWithPreviousScreen(
         if (const auto& n = previous->name(); n && isValidScreenValue(*n)) {
             eventParameters["_pn"] = *n;
         }
-        const auto sessionReporter = startedSessionReporter();
-        if (sessionReporter &&
-            KLVMeasurement::remoteConfig()->efficientEngagementReportingEnabled()) {
+        const auto sessionReporter = services_.startedSessionReporter();
+        if (sessionReporter && KLVRemoteConfig::current()->efficientEngagementReportingEnabled()) {
             if (const auto millis = sessionReporter->cutFreerideEngagementTimeMillis();
                 millis >= 1) {
                 eventParameters["_et"] = millis;
@@ -545,10 +527,10 @@ void KLVScreenViewReporter::logViewScreenEventWithPreviousScreen(
 void KLVScreenViewReporter::handleAppDidBecomeActive() {
     isAppActive_.store(true);
     appHasBeenInitialized_.store(true);
-    if (const auto sessionReporter = startedSessionReporter()) {
+    if (const auto sessionReporter = services_.startedSessionReporter()) {
         sessionReporter->handleAppDidBecomeActive();
     }
-    KLVAdExposureReporter::sharedInstance()->handleAppDidBecomeActive();
+    services_.adExposureReporter()->handleAppDidBecomeActive();
     // The screen in front now is the one to report, not whatever is current once the step runs:
     // a screen made current after this point queues its own "_vs" behind this step.
     std::lock_guard lock(screensMutex_);
@@ -566,11 +548,11 @@ void KLVScreenViewReporter::handleAppDidBecomeActive() {
 void KLVScreenViewReporter::handleAppWillResignActive() {
     std::optional<KLVScreen> screen;
     if (KLVIsScreenReportingEnabled() && isAppActive()) screen = currentScreen();
-    if (const auto sessionReporter = startedSessionReporter()) {
+    if (const auto sessionReporter = services_.startedSessionReporter()) {
         sessionReporter->handleAppWillResignActiveWithScreen(screen);
     }
-    KLVAdExposureReporter::sharedInstance()->handleAppWillResignActiveWithScreen(screen ? &*screen
-                                                                                        : nullptr);
+    services_.adExposureReporter()->handleAppWillResignActiveWithScreen(screen ? &*screen
+                                                                               : nullptr);
 }
 
 void KLVScreenViewReporter::handleAppDidEnterBackground() {

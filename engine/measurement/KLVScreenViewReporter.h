@@ -34,6 +34,9 @@ class UIViewController;
 
 namespace engine {
 
+class KLVAdExposureReporter;
+class KLVSessionReporter;
+
 // Info.plist's "TarnwellScreenReportingEnabled", else "TarnwellAutomaticScreenReportingEnabled":
 // a number gives its Boolean value; absent or anything else means on.
 bool KLVIsScreenReportingEnabled();
@@ -55,15 +58,30 @@ struct KLVScreenViewReporterDelegate {
     std::function<void(platform::UIViewController& viewController)> viewControllerDidDisappear;
 };
 
+// What the screen-view reporter needs of the measurement service and of the ad exposure
+// reporter, given when it is made.
+struct KLVScreenViewReporterServices {
+    // The session reporter of a service that has started its components; null otherwise.
+    std::function<std::shared_ptr<KLVSessionReporter>()> startedSessionReporter;
+    // A service exists and collects.
+    std::function<bool()> isMeasurementEnabled;
+    // The ad exposure reporter told of screen changes and of the app's state.
+    std::function<std::shared_ptr<KLVAdExposureReporter>()> adExposureReporter;
+};
+
 class KLVScreenViewReporter {
   public:
     // Observes the application's state notifications from its creation.
-    KLVScreenViewReporter();
+    explicit KLVScreenViewReporter(KLVScreenViewReporterServices services);
     ~KLVScreenViewReporter();
     KLVScreenViewReporter(const KLVScreenViewReporter&) = delete;
     KLVScreenViewReporter& operator=(const KLVScreenViewReporter&) = delete;
 
+    // The process's reporter, over the shared measurement service.
     static KLVScreenViewReporter& sharedInstance();
+    // The shared reporter's screen, as the session and ad exposure reporters read it. Each call
+    // asks the shared reporter of that moment.
+    static KLVScreenState sharedScreenState();
 
     // A "screen_view" event of the app with the time it was logged: the screen it names
     // becomes current and "_vs" is logged for it (origin "app", that time). Dropped (31026)
@@ -119,6 +137,7 @@ class KLVScreenViewReporter {
     platform::DispatchQueue& queue() { return queue_; }
 
   private:
+    const KLVScreenViewReporterServices services_;
     std::atomic<bool> isAppActive_{false};
     std::atomic<bool> appHasBeenInitialized_{false};
     std::atomic<std::uint64_t> currentScreenInstanceID_;

@@ -5,7 +5,7 @@
 
 #include "engine/base/KLVAEU.h"
 #include "engine/base/KLVLogLevel.h"
-#include "engine/base/KLVMeasurementBase.h"
+#include "engine/base/KLVMonitor.h"
 #include "engine/environment/KLVServerHosts.h"
 #include "engine/events/KLVErrorEvent.h"
 #include "engine/stores/KLVPersistedConfig.h"
@@ -23,10 +23,6 @@ namespace {
 
 // The reply is a small JSON object; anything larger is refused by the client.
 constexpr std::size_t kMaximumReplySize = 64 * 1024;
-
-KLVMonitor& monitor() {
-    return KLVMeasurementBase::monitor();
-}
 
 // An ID of the reply as decimal text: a whole number, or a text as it is; "" otherwise.
 std::string idText(const Dictionary& reply, std::string_view key) {

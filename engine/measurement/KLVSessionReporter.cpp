@@ -5,9 +5,8 @@
 
 #include "engine/base/KLVHandOverSlot.h"
 #include "engine/base/KLVInternalNames.h"
-#include "engine/base/KLVMeasurementBase.h"
+#include "engine/base/KLVMonitor.h"
 #include "engine/events/KLVErrorEvent.h"
-#include "engine/measurement/KLVScreenViewReporter.h"
 #include "engine/settings/KLVRemoteConfig.h"
 #include "engine/stores/KLVPersistedConfig.h"
 #include "platform/dispatch/Clock.h"
@@ -48,14 +47,6 @@ std::shared_ptr<KLVRemoteConfig> settings() {
     return KLVRemoteConfig::current();
 }
 
-bool isAppActive() {
-    return KLVScreenViewReporter::sharedInstance().isAppActive();
-}
-
-KLVMonitor& monitor() {
-    return KLVMeasurementBase::monitor();
-}
-
 // The main queue lives for the process; the alarm only borrows it.
 std::shared_ptr<platform::DispatchQueue> mainQueueHandle() {
     return std::shared_ptr<platform::DispatchQueue>(&platform::mainQueue(),
@@ -69,7 +60,7 @@ void KLVSetInternalUserPropertySetter(KLVInternalUserPropertySetter setter) {
 }
 
 std::optional<KLVEvent> KLVSessionStartEvent(std::int64_t sessionNumber, bool inBackground,
-                                             double timestamp) {
+                                             double timestamp, const KLVScreenState& screen) {
     platform::Dictionary parameters = {
         {kSessionIDProperty, wholeSeconds(timestamp)},
         {kSessionNumberProperty, sessionNumber},
@@ -77,15 +68,17 @@ std::optional<KLVEvent> KLVSessionStartEvent(std::int64_t sessionNumber, bool in
     if (inBackground) {
         parameters["_aib"] = std::int64_t{1};
     } else {
-        for (auto& [key, value] : KLVScreenViewReporter::sharedInstance().screenParameters()) {
+        for (auto& [key, value] : screen.screenParameters()) {
             parameters[key] = value;
         }
     }
     return KLVEvent::initWithOrigin(kKLVAutoOrigin, false, "_s", timestamp, 0, parameters);
 }
 
-KLVSessionReporter::KLVSessionReporter(std::shared_ptr<KLVPersistedConfig> persistedConfig)
+KLVSessionReporter::KLVSessionReporter(std::shared_ptr<KLVPersistedConfig> persistedConfig,
+                                       KLVScreenState screen)
     : persistedConfig_(std::move(persistedConfig)),
+      screen_(std::move(screen)),
       userEngagementTimer_(std::make_unique<KLVAlarm>(mainQueueHandle(), "Engagement timer")),
       timeoutSessionInterval_(settings()->sessionDefaultTimeoutInterval()) {
     engagementStartUptime_ = freerideEngagementStartUptime_ = currentUptime();
@@ -110,7 +103,7 @@ void KLVSessionReporter::setReportingEnabled(bool enabled) {
     onMainThread([enabled](KLVSessionReporter& self) {
         if (!enabled) {
             self.userEngagementTimer_->cancel();
-        } else if (isAppActive() && !self.userEngagementTimer_->scheduledTimestamp()) {
+        } else if (self.isAppActive() && !self.userEngagementTimer_->scheduledTimestamp()) {
             self.rescheduleUserEngagementTimer();
         }
     });

@@ -43,11 +43,11 @@ void KLVSetInternalUserPropertySetter(KLVInternalUserPropertySetter setter);
 // The "_s" event of a session started on the worker queue: "_sid" (the time in whole seconds)
 // and "_sno", then "_aib" = 1 in the background or else the current screen's parameters.
 std::optional<KLVEvent> KLVSessionStartEvent(std::int64_t sessionNumber, bool inBackground,
-                                             double timestamp);
+                                             double timestamp, const KLVScreenState& screen);
 
 class KLVSessionReporter : public std::enable_shared_from_this<KLVSessionReporter> {
   public:
-    explicit KLVSessionReporter(std::shared_ptr<KLVPersistedConfig> persistedConfig);
+    KLVSessionReporter(std::shared_ptr<KLVPersistedConfig> persistedConfig, KLVScreenState screen);
     ~KLVSessionReporter();
     KLVSessionReporter(const KLVSessionReporter&) = delete;
     KLVSessionReporter& operator=(const KLVSessionReporter&) = delete;
@@ -100,7 +100,10 @@ class KLVSessionReporter : public std::enable_shared_from_this<KLVSessionReporte
     // Runs `block` now on the main thread, else posts it there while the reporter lives.
     void onMainThread(std::function<void(KLVSessionReporter&)> block);
 
+    bool isAppActive() const { return screen_.isAppActive(); }
+
     const std::shared_ptr<KLVPersistedConfig> persistedConfig_;
+    const KLVScreenState screen_;
     std::unique_ptr<KLVAlarm> userEngagementTimer_;
     mutable std::mutex spansMutex_;
     double engagementStartUptime_ = 0;

@@ -42,7 +42,8 @@ class SessionReporterTest : public testing::SettingsTest {
             [this](const platform::Object& value, const std::string& name, const std::string&) {
                 out_.push_back(name + "=" + value.description());
             });
-        reporter_ = std::make_shared<KLVSessionReporter>(persisted_);
+        reporter_ = std::make_shared<KLVSessionReporter>(
+            persisted_, KLVScreenViewReporter::sharedScreenState());
     }
     void TearDown() override {
         reporter_.reset();
@@ -200,6 +201,29 @@ TEST_F(SessionReporterTest, NothingIsReportedWhileInactive) {
     for (const std::int64_t code : {33005, 33006, 33008})
         EXPECT_EQ(logCount(code), 1u) << code;
     EXPECT_EQ(persisted_->sessionNumber(), 0);
+}
+
+// A session started on the worker queue reports the screen it is given, not the shared one;
+// in the background it reports "_aib" instead.
+TEST_F(SessionReporterTest, SessionStartEventCarriesTheGivenScreen) {
+    const platform::Dictionary screen = {{"_si", std::int64_t{42}}, {"_sn", "Result"}};
+    const KLVScreenState given{[] { return true; }, [screen] { return screen; }};
+    const struct {
+        bool inBackground;
+        std::string expected;
+    } cases[] = {
+        {false, "_o=auto _si=42 _sid=1700000000 _sn=Result _sno=3"},
+        {true, "_aib=1 _o=auto _sid=1700000000 _sno=3"},
+    };
+    for (const auto& c : cases) {
+        const auto event = KLVSessionStartEvent(3, c.inBackground, 1700000000.75, given);
+        ASSERT_TRUE(event);
+        EXPECT_EQ(event->name(), "_s");
+        std::string rendered;
+        for (const auto& [name, value] : event->parameters())
+            rendered += (rendered.empty() ? "" : " ") + name + "=" + value.description();
+        EXPECT_EQ(rendered, c.expected) << c.inBackground;
+    }
 }
 
 }  // namespace

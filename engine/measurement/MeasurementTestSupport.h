@@ -30,8 +30,7 @@ namespace engine {
 // The monitor's health record, where silent lines (levels 2 and 5) land: the count of monitored
 // lines and the first one's message since it was last read (reading empties it).
 inline std::string healthRecord() {
-    return KLVMeasurementBase::monitor().monitoringDataForDispatchWithSamplePeriod(0, 0).value_or(
-        "");
+    return monitor().monitoringDataForDispatchWithSamplePeriod(0, 0).value_or("");
 }
 
 struct RecordedEvent {

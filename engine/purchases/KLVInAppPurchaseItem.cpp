@@ -8,7 +8,7 @@
 #include "engine/base/KLVAEU.h"
 #include "engine/base/KLVDataAdditions.h"
 #include "engine/base/KLVLogLevel.h"
-#include "engine/base/KLVMeasurementBase.h"
+#include "engine/base/KLVMonitor.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/FileSystem.h"
 
@@ -67,9 +67,7 @@ std::optional<std::span<const std::uint8_t>> KLVMatchReceiptPattern(
     if (!lastCaptured || *lastCaptured == 0) return std::nullopt;
     const std::size_t n = *lastCaptured;
     if (start + pattern.size() + n > data.size()) return std::nullopt;
-    if (n > 127)
-        KLVMeasurementBase::monitor().logWithLevel(kKLVLogWarningSilent, 39027,
-                                                   "Data is longer than 127");
+    if (n > 127) monitor().logWithLevel(kKLVLogWarningSilent, 39027, "Data is longer than 127");
     return data.subspan(start + pattern.size(), n);
 }
 
@@ -123,13 +121,13 @@ std::optional<std::vector<KLVInAppPurchaseItem>> parseReceiptPurchaseItems(
                     bool flag = v == 1;
                     if (v > 1) {
                         if (field.kind == Kind::OneByteFlagFT)
-                            KLVMeasurementBase::monitor().logWithLevel(
-                                kKLVLogWarningSilent, 39025, "Subdata FT unexpected value",
-                                static_cast<std::int64_t>(v));
+                            monitor().logWithLevel(kKLVLogWarningSilent, 39025,
+                                                   "Subdata FT unexpected value",
+                                                   static_cast<std::int64_t>(v));
                         else
-                            KLVMeasurementBase::monitor().logWithLevel(
-                                kKLVLogWarningSilent, 39028, "Subdata IO unexpected value",
-                                static_cast<std::int64_t>(v));
+                            monitor().logWithLevel(kKLVLogWarningSilent, 39028,
+                                                   "Subdata IO unexpected value",
+                                                   static_cast<std::int64_t>(v));
                     }
                     (field.kind == Kind::OneByteFlagFT ? current->freeTrial
                                                        : current->introductoryOffer) = flag;
@@ -204,7 +202,7 @@ std::optional<std::vector<KLVInAppPurchaseItem>> KLVFilterPurchaseItems(
 bool KLVComputeOriginalApplicationVersionMatches(
     const std::optional<std::vector<std::uint8_t>>& receipt, bool simulator, bool sandbox,
     std::string_view bundleVersion) {
-    auto& monitor = KLVMeasurementBase::monitor();
+    auto& monitor = engine::monitor();
     if (simulator || sandbox) return true;
     if (!receipt) {
         monitor.logWithLevel(kKLVLogWarningSilent, 39002, "Version data is nil");

@@ -6,7 +6,7 @@
 
 #include "engine/base/KLVAEU.h"
 #include "engine/base/KLVLogLevel.h"
-#include "engine/base/KLVMeasurementBase.h"
+#include "engine/base/KLVMonitor.h"
 #include "engine/base/KLVStringAdditions.h"
 #include "engine/purchases/KLVPurchaseParameters.h"
 #include "platform/foundation/FileSystem.h"
@@ -23,9 +23,9 @@ bool takeOne(KLVParameters& parameters, std::string_view name) {
 }
 
 void logProductFailure(const std::optional<platform::Error>& error) {
-    KLVMeasurementBase::monitor().logWithLevel(kKLVLogErrorMonitored, 21027,
-                                               "Cannot request product information. Error",
-                                               error ? MonitorContext(*error) : MonitorContext());
+    monitor().logWithLevel(kKLVLogErrorMonitored, 21027,
+                           "Cannot request product information. Error",
+                           error ? MonitorContext(*error) : MonitorContext());
 }
 
 }  // namespace
@@ -56,8 +56,7 @@ void KLVInAppPurchaseTransactionReporter::parsePurchasedItemsFromReceipt() {
     if (!receipt || receipt->empty()) return;
     allPurchaseItems_ =
         parseReceiptPurchaseItems(*receipt).value_or(std::vector<KLVInAppPurchaseItem>{});
-    KLVMeasurementBase::monitor().logWithLevel(kKLVLogDebug, 21028,
-                                               "Parsed purchase items from receipt");
+    monitor().logWithLevel(kKLVLogDebug, 21028, "Parsed purchase items from receipt");
 }
 
 void KLVInAppPurchaseTransactionReporter::paymentQueue(
@@ -184,7 +183,7 @@ void KLVInAppPurchaseTransactionReporter::reportTransactionWithProduct(
 
 std::optional<std::string> KLVInAppPurchaseTransactionReporter::transactionFingerprint(
     const platform::SKPaymentTransaction* transaction) {
-    auto& monitor = KLVMeasurementBase::monitor();
+    auto& monitor = engine::monitor();
     if (!transaction) {
         monitor.logWithLevel(kKLVLogErrorSilent, 21014, "Transaction is nil");
         return std::nullopt;

@@ -5,7 +5,7 @@
 #include <limits>
 
 #include "engine/base/KLVLogLevel.h"
-#include "engine/base/KLVMeasurementBase.h"
+#include "engine/base/KLVMonitor.h"
 #include "engine/settings/KLVRemoteConfig.h"
 #include "platform/dispatch/Clock.h"
 
@@ -37,7 +37,7 @@ bool KLVLifetimeValueRecorder::isPurchaseEvent(const KLVEvent& event) {
 
 bool KLVLifetimeValueRecorder::recordLifetimeValueToDatabase(KLVDatabase& database,
                                                              const KLVEvent& event) {
-    auto& monitor = KLVMeasurementBase::monitor();
+    auto& monitor = engine::monitor();
     if (!isPurchaseEvent(event)) return true;
     const auto outOfBounds = [&monitor] {
         monitor.logWithLevel(kKLVLogErrorMonitored, 22002,

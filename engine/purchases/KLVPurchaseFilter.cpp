@@ -1,14 +1,14 @@
 #include "engine/purchases/KLVPurchaseFilter.h"
 
 #include "engine/base/KLVLogLevel.h"
-#include "engine/base/KLVMeasurementBase.h"
+#include "engine/base/KLVMonitor.h"
 #include "engine/purchases/KLVInAppPurchaseTransactionReporter.h"
 
 namespace engine {
 
 std::vector<platform::SKPaymentTransaction> KLVFilterPurchaseTransactions(
     KLVDatabase& database, const std::vector<platform::SKPaymentTransaction>& transactions) {
-    auto& monitor = KLVMeasurementBase::monitor();
+    auto& monitor = engine::monitor();
     std::vector<platform::SKPaymentTransaction> kept;
     for (const auto& transaction : transactions) {
         if (transaction.transactionState != platform::SKPaymentTransaction::Purchased) continue;

@@ -4,7 +4,7 @@
 
 #include "engine/base/KLVDataAdditions.h"
 #include "engine/base/KLVLogLevel.h"
-#include "engine/base/KLVMeasurementBase.h"
+#include "engine/base/KLVMonitor.h"
 
 namespace engine {
 namespace {
@@ -37,7 +37,7 @@ std::optional<std::int64_t> priceMicros(const std::optional<std::string>& price,
 }
 
 void logVerbose(std::int64_t code, std::string_view message) {
-    KLVMeasurementBase::monitor().logWithLevel(kKLVLogVerbose, code, message);
+    monitor().logWithLevel(kKLVLogVerbose, code, message);
 }
 
 bool nonEmpty(const std::optional<std::string>& text) {
@@ -122,7 +122,7 @@ std::optional<KLVParameters> purchaseEventParameters(
     const platform::SKProduct* product, std::int64_t quantity,
     std::optional<std::string> transactionID, std::optional<std::string> originalTransactionID,
     std::optional<double> transactionDate, const std::vector<KLVInAppPurchaseItem>& items) {
-    auto& monitor = KLVMeasurementBase::monitor();
+    auto& monitor = engine::monitor();
     if (!product) {
         logVerbose(40026, "IAP Transaction cannot be created from nil product");
         return std::nullopt;

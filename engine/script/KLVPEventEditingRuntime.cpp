@@ -4,7 +4,7 @@
 #include <limits>
 #include <optional>
 
-#include "engine/base/KLVMeasurementBase.h"
+#include "engine/base/KLVMonitor.h"
 #include "engine/messages/NANOAccessors.h"
 #include "engine/script/KLVPEvaluator.h"
 #include "engine/script/KLVPObjectValues.h"
@@ -530,7 +530,7 @@ bool KLVPEventEditingRuntime::handleEvent(const KLVPEvent& event, platform::Erro
 }
 
 void KLVPEventEditingRuntime::reloadPrograms() {
-    KLVMeasurementBase::monitor().logWithLevel(
+    monitor().logWithLevel(
         kKLVLogErrorMonitored, kKLVPProgramReloadedLogCode,
         "Event editing program kept too much memory between events and is loaded afresh. Bytes "
         "kept, limit",
@@ -543,7 +543,7 @@ void KLVPEventEditingRuntime::reloadPrograms() {
     platform::Error error;
     for (const KLVPBProgram& program : programs_) {
         if (runProgram(program, &error)) continue;
-        KLVMeasurementBase::monitor().logWithLevel(
+        monitor().logWithLevel(
             kKLVLogErrorMonitored, kKLVPProgramReloadFailedLogCode,
             "Event editing program failed to load afresh; events pass unedited. Error", error);
         programs_.clear();

@@ -3,7 +3,7 @@
 #include <utility>
 
 #include "engine/base/KLVLogLevel.h"
-#include "engine/base/KLVMeasurementBase.h"
+#include "engine/base/KLVMonitor.h"
 #include "engine/messages/NANOAccessors.h"
 
 namespace engine {
@@ -13,8 +13,7 @@ std::optional<KLVPBClientProperty> KLVESDKProperty::proto(
     std::string key = diversionKey_;
     if (key.empty() && identityDiversionKey) key = identityDiversionKey();
     if (key.empty()) {
-        KLVMeasurementBase::monitor().logWithLevel(kKLVLogErrorMonitored, 860001,
-                                                   "Diversion key is empty");
+        monitor().logWithLevel(kKLVLogErrorMonitored, 860001, "Diversion key is empty");
         return std::nullopt;
     }
     KLVPBClientProperty message;
@@ -52,8 +51,7 @@ KLVEClient::KLVEClient(KLVESDKProperty property, std::vector<KLVPBFlag> defaultF
 
 platform::Object KLVEClient::valueForFlag(std::string_view flagName) const {
     if (flagName.empty()) {
-        KLVMeasurementBase::monitor().logWithLevel(kKLVLogError, 830002,
-                                                   "Cannot get value for empty flag name");
+        monitor().logWithLevel(kKLVLogError, 830002, "Cannot get value for empty flag name");
         return {};
     }
     return objectForKeyedSubscript(flagName);

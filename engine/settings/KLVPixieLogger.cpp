@@ -1,6 +1,6 @@
 #include "engine/settings/KLVPixieLogger.h"
 
-#include "engine/base/KLVMeasurementBase.h"
+#include "engine/base/KLVMonitor.h"
 
 namespace engine {
 
@@ -39,8 +39,8 @@ std::int64_t KLVPixieLogger::monitorLevel(std::int64_t level, bool silent, bool 
 void KLVPixieLogger::logWithLevel(std::int64_t level, std::string_view message,
                                   const MonitorContexts& context, bool silent,
                                   bool monitored) const {
-    KLVMeasurementBase::monitor().logWithLevel(monitorLevel(level, silent, monitored),
-                                               kRuntimeLogCode, message, context);
+    monitor().logWithLevel(monitorLevel(level, silent, monitored), kRuntimeLogCode, message,
+                           context);
 }
 
 }  // namespace engine

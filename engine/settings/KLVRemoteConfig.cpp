@@ -34,10 +34,6 @@ constexpr std::int32_t kMinimumSamplingRate = 2;
 constexpr std::int32_t kMaximumSamplingRate = 65535;
 constexpr std::int32_t kDebugModePSMStartCount = 10;
 
-KLVMonitor& monitor() {
-    return KLVMeasurementBase::monitor();
-}
-
 // The shared default instance, dropped by a test reset.
 struct DefaultInstanceSlot {
     std::shared_ptr<KLVRemoteConfig> instance = std::make_shared<KLVRemoteConfig>();

@@ -149,9 +149,9 @@ TEST_F(KLVRemoteConfigSettingsTest, LaterSettingWinsAndPsmSettingIsNotBoundsTest
 TEST_F(KLVRemoteConfigSettingsTest, DebugModeRaisesThePsmStartCount) {
     const auto config = settingsWith({{"measurement.psm_start_count", "2"}});
     EXPECT_EQ(config->maxPSMStartCount(), 2);
-    KLVMeasurementBase::monitor().setDebugModeEnabled(true);
+    monitor().setDebugModeEnabled(true);
     EXPECT_EQ(config->maxPSMStartCount(), 10);
-    KLVMeasurementBase::monitor().setDebugModeEnabled(false);
+    monitor().setDebugModeEnabled(false);
 }
 
 }  // namespace

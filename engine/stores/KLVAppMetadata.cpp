@@ -2,14 +2,14 @@
 
 #include <limits>
 
-#include "engine/base/KLVMeasurementBase.h"
+#include "engine/base/KLVMonitor.h"
 
 namespace engine {
 
 std::optional<KLVAppMetadata> KLVAppMetadata::initWithLastBundleIndex(
     std::int32_t lastBundleIndex, double lastBundleStartTimestamp, double lastBundleEndTimestamp) {
     if (lastBundleIndex < 0) {
-        KLVMeasurementBase::monitor().logWithLevel(
+        monitor().logWithLevel(
             kKLVLogErrorSilent, 4000,
             "Failed to create app metadata object. Received negative last bundle index.");
         return std::nullopt;
@@ -20,8 +20,8 @@ std::optional<KLVAppMetadata> KLVAppMetadata::initWithLastBundleIndex(
 void KLVAppMetadata::incrementLastBundleIndex() {
     if (lastBundleIndex_ == std::numeric_limits<std::int32_t>::max()) {
         lastBundleIndex_ = 0;
-        KLVMeasurementBase::monitor().logWithLevel(
-            kKLVLogWarningSilent, 4001, "Bundle index overflow. Bundle index reset to 0.");
+        monitor().logWithLevel(kKLVLogWarningSilent, 4001,
+                               "Bundle index overflow. Bundle index reset to 0.");
         return;
     }
     ++lastBundleIndex_;

@@ -4,7 +4,7 @@
 #include <system_error>
 
 #include "engine/base/KLVErrors.h"
-#include "engine/base/KLVMeasurementBase.h"
+#include "engine/base/KLVMonitor.h"
 #include "platform/foundation/FileAttributes.h"
 #include "platform/foundation/FileSystem.h"
 #include "platform/foundation/Paths.h"
@@ -42,8 +42,8 @@ std::string KLVMeasurementFilePath(std::string_view name) {
     if (name.empty()) return {};
     const fs::path support = platform::applicationSupportDirectory();
     if (support.empty()) {
-        KLVMeasurementBase::monitor().logWithLevel(
-            kKLVLogErrorSilent, 19001, "NSSearchPath for ApplicationSupport directory is empty");
+        monitor().logWithLevel(kKLVLogErrorSilent, 19001,
+                               "NSSearchPath for ApplicationSupport directory is empty");
         return {};
     }
     return (support / kKLVMeasurementDirectory / fs::path(name)).string();
@@ -59,8 +59,8 @@ std::string KLVPreferencesFilePath(std::string_view name) {
     if (name.empty()) return {};
     const fs::path library = platform::libraryDirectory();
     if (library.empty()) {
-        KLVMeasurementBase::monitor().logWithLevel(kKLVLogErrorSilent, 19000,
-                                                   "NSSearchPath for Library directory is empty");
+        monitor().logWithLevel(kKLVLogErrorSilent, 19000,
+                               "NSSearchPath for Library directory is empty");
         return {};
     }
     return (library / "Preferences" / (std::string(name) + std::string(kPlistExtension))).string();

@@ -5,7 +5,7 @@
 #include <limits>
 #include <utility>
 
-#include "engine/base/KLVMeasurementBase.h"
+#include "engine/base/KLVMonitor.h"
 #include "engine/stores/KLVFileLocations.h"
 #include "engine/stores/KLVPersistentDictionary.h"
 #include "engine/stores/KLVUserDefaults.h"
@@ -70,8 +70,8 @@ std::shared_ptr<KLVPersistedConfig> KLVPersistedConfig::sharedInstance() {
         shared = sharedSlot();
     }
     if (!shared) {
-        KLVMeasurementBase::monitor().logWithLevel(kKLVLogErrorMonitored, 27001,
-                                                   "PersistedConfig's shared instance is nil");
+        monitor().logWithLevel(kKLVLogErrorMonitored, 27001,
+                               "PersistedConfig's shared instance is nil");
     }
     return shared;
 }
@@ -288,8 +288,8 @@ void KLVPersistedConfig::setDictionary(const std::optional<platform::Dictionary>
                                        std::string_view key) {
     const Object object = value ? Object(*value) : Object();
     if (!object.isNull() && !platform::isValidPropertyList(object)) {
-        KLVMeasurementBase::monitor().logWithLevel(kKLVLogErrorMonitored, 27002,
-                                                   "Unsupported value passed in dictionary");
+        monitor().logWithLevel(kKLVLogErrorMonitored, 27002,
+                               "Unsupported value passed in dictionary");
         return;
     }
     writeObject(object, key, true);

@@ -9,7 +9,7 @@
 #include <system_error>
 
 #include "engine/base/KLVErrors.h"
-#include "engine/base/KLVMeasurementBase.h"
+#include "engine/base/KLVMonitor.h"
 #include "engine/stores/KLVSqliteStoreStatement.h"
 #include "platform/foundation/FileAttributes.h"
 
@@ -115,9 +115,8 @@ KLVSqliteStore::OpenOutcome KLVSqliteStore::openAndValidateDatabase(Error* error
     Error backupError;
     if (!platform::FileAttributes::current()->setExcludedFromBackup(databasePath_, true,
                                                                     &backupError)) {
-        KLVMeasurementBase::monitor().logWithLevel(kKLVLogWarningMonitored, 34017,
-                                                   "Failed to exclude database file from backup",
-                                                   backupError);
+        monitor().logWithLevel(kKLVLogWarningMonitored, 34017,
+                               "Failed to exclude database file from backup", backupError);
     }
 
     const OpenOutcome validation = validateDatabase(error);
@@ -232,8 +231,8 @@ void KLVSqliteStore::closeDatabase() {
     statementCache_.clear();
     const int rc = sqlite3_close(sqliteHandle_);
     if (rc != SQLITE_OK) {
-        KLVMeasurementBase::monitor().logWithLevel(
-            kKLVLogErrorMonitored, 34018, "Failed to close database. Got error code", Object(rc));
+        monitor().logWithLevel(kKLVLogErrorMonitored, 34018,
+                               "Failed to close database. Got error code", Object(rc));
         // A statement still on loan keeps the connection busy; let SQLite close it with that
         // statement instead of leaking the connection.
         sqlite3_close_v2(sqliteHandle_);
@@ -245,8 +244,7 @@ bool KLVSqliteStore::closeAndDeleteDatabase() {
     closeDatabase();
     Error error;
     if (deleteDatabaseFilesAtPath(databasePath_, &error)) return true;
-    KLVMeasurementBase::monitor().logWithLevel(kKLVLogErrorMonitored, 34019,
-                                               "Failed to delete database. Error", error);
+    monitor().logWithLevel(kKLVLogErrorMonitored, 34019, "Failed to delete database. Error", error);
     return false;
 }
 
@@ -451,14 +449,13 @@ KLVSqliteStore::Row KLVSqliteStore::rowFromStatement(sqlite3_stmt* statement) co
     for (int column = 0; column < count; ++column) {
         const char* name = sqlite3_column_name(statement, column);
         if (!name) {
-            KLVMeasurementBase::monitor().logWithLevel(kKLVLogWarningMonitored, 34003,
-                                                       "Failed to get column name");
+            monitor().logWithLevel(kKLVLogWarningMonitored, 34003, "Failed to get column name");
             continue;
         }
         auto value = valueAtColumn(column, statement);
         if (!value) {
-            KLVMeasurementBase::monitor().logWithLevel(kKLVLogWarningMonitored, 34004,
-                                                       "Value is nil for column", Object(name));
+            monitor().logWithLevel(kKLVLogWarningMonitored, 34004, "Value is nil for column",
+                                   Object(name));
             continue;
         }
         row.insert_or_assign(name, std::move(*value));
@@ -502,8 +499,8 @@ bool KLVSqliteStore::performTransactionWithError(Error* error, const std::functi
         }
         ++rollbackCount_;
         if (!sqlite3_get_autocommit(sqliteHandle_) && !rollbackTransaction()) {
-            KLVMeasurementBase::monitor().logWithLevel(
-                kKLVLogErrorMonitored, 34009, "Failed to rollback transaction after exception");
+            monitor().logWithLevel(kKLVLogErrorMonitored, 34009,
+                                   "Failed to rollback transaction after exception");
         }
         throw;
     }
@@ -523,8 +520,7 @@ bool KLVSqliteStore::performTransactionWithError(Error* error, const std::functi
         }
         ++rollbackCount_;
         if (!rolledBack && !rollbackTransaction())
-            KLVMeasurementBase::monitor().logWithLevel(kKLVLogErrorMonitored, 34011,
-                                                       "Failed to rollback transaction");
+            monitor().logWithLevel(kKLVLogErrorMonitored, 34011, "Failed to rollback transaction");
         return false;
     }
     if (inGroup) {
@@ -542,8 +538,7 @@ bool KLVSqliteStore::performTransactionWithError(Error* error, const std::functi
     // a rollback every later BEGIN would fail.
     ++rollbackCount_;
     if (!sqlite3_get_autocommit(sqliteHandle_) && !rollbackTransaction()) {
-        KLVMeasurementBase::monitor().logWithLevel(kKLVLogErrorMonitored, 34011,
-                                                   "Failed to rollback transaction");
+        monitor().logWithLevel(kKLVLogErrorMonitored, 34011, "Failed to rollback transaction");
     }
     return false;
 }
@@ -685,8 +680,8 @@ bool KLVSqliteStore::setDatabaseError(Error* error, std::string_view operation) 
 
 std::string KLVSqliteStore::lastErrorMessage() const {
     if (!sqliteHandle_) {
-        KLVMeasurementBase::monitor().logWithLevel(
-            kKLVLogErrorMonitored, 34022, "Failed to get last error message. Database not open");
+        monitor().logWithLevel(kKLVLogErrorMonitored, 34022,
+                               "Failed to get last error message. Database not open");
         return {};
     }
     return sqlite3_errmsg(sqliteHandle_);

@@ -1,7 +1,7 @@
 // Row operations of the SQLite store: counts, writes, deletes and reads.
 
 #include "engine/base/KLVErrors.h"
-#include "engine/base/KLVMeasurementBase.h"
+#include "engine/base/KLVMonitor.h"
 #include "engine/stores/KLVSqliteStore.h"
 #include "engine/stores/KLVSqliteStoreStatement.h"
 
@@ -50,9 +50,8 @@ bool KLVSqliteStore::upsertRecord(const Record& record, const std::string& table
     ParameterValues values;
     for (const auto& [column, value] : record) {
         if (!isRowValue(value)) {
-            KLVMeasurementBase::monitor().logWithLevel(kKLVLogWarningMonitored, 34020,
-                                                       "Record has value of unexpected type",
-                                                       Object(column));
+            monitor().logWithLevel(kKLVLogWarningMonitored, 34020,
+                                   "Record has value of unexpected type", Object(column));
             return platform::fail(
                 error, klv_errorWithCode(
                            1, "Failed to bind parameter of unexpected type to upsert statement"));
@@ -95,9 +94,8 @@ bool KLVSqliteStore::updateRecord(const Record& record, const std::string& table
     std::string assignments;
     for (const auto& [column, value] : record) {
         if (!isRowValue(value)) {
-            KLVMeasurementBase::monitor().logWithLevel(
-                kKLVLogWarningMonitored, 34021, "Record has value of unexpected type (update)",
-                Object(column));
+            monitor().logWithLevel(kKLVLogWarningMonitored, 34021,
+                                   "Record has value of unexpected type (update)", Object(column));
             return platform::fail(
                 error, klv_errorWithCode(
                            1, "Failed to bind parameter of unexpected type to update statement"));
@@ -107,9 +105,8 @@ bool KLVSqliteStore::updateRecord(const Record& record, const std::string& table
         values.push_back(value);
     }
     if (!isRowValue(columnValue)) {
-        KLVMeasurementBase::monitor().logWithLevel(kKLVLogWarningMonitored, 34021,
-                                                   "Record has value of unexpected type (update)",
-                                                   Object(columnName));
+        monitor().logWithLevel(kKLVLogWarningMonitored, 34021,
+                               "Record has value of unexpected type (update)", Object(columnName));
         return platform::fail(
             error, klv_errorWithCode(
                        1, "Failed to bind parameter of unexpected type to update statement"));
@@ -242,8 +239,8 @@ std::optional<std::vector<KLVSqliteStore::Row>> KLVSqliteStore::recordsForQuery(
     });
     if (!read) return std::nullopt;
     if (seen > 0 && rows.empty()) {
-        KLVMeasurementBase::monitor().logWithLevel(
-            kKLVLogWarningMonitored, 34005, "Database contains records that were all filtered out");
+        monitor().logWithLevel(kKLVLogWarningMonitored, 34005,
+                               "Database contains records that were all filtered out");
     }
     return rows;
 }

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "engine/base/KLVLogLevel.h"
-#include "engine/base/KLVMeasurementBase.h"
+#include "engine/base/KLVMonitor.h"
 #include "engine/messages/NANOAccessors.h"
 
 namespace engine {
@@ -90,9 +90,9 @@ bool KLVBundleContainsFirstOpen(const KLVPBMeasurementBundle& bundle) {
 bool KLVEventParamsContainName(const std::vector<KLVPBEventParam>& params, std::string_view name) {
     for (const KLVPBEventParam& param : params) {
         if (NANOGetString(param, KLVPBEventParam::name) == name) {
-            KLVMeasurementBase::monitor().logWithLevel(
-                kKLVLogWarningMonitored, kParameterExistsCode,
-                "Event parameter already exists. Parameter name", std::string(name));
+            monitor().logWithLevel(kKLVLogWarningMonitored, kParameterExistsCode,
+                                   "Event parameter already exists. Parameter name",
+                                   std::string(name));
             return true;
         }
     }

@@ -4,7 +4,7 @@
 #include <memory>
 
 #include "engine/base/KLVLogLevel.h"
-#include "engine/base/KLVMeasurementBase.h"
+#include "engine/base/KLVMonitor.h"
 #include "platform/foundation/Error.h"
 
 namespace engine {
@@ -29,7 +29,7 @@ KLVDatabase::RawEventFilter KLVRawEventBundleFilter(std::int64_t maxEventsPerBun
         if (!first && static_cast<std::int64_t>(acceptedCount) >= maxEventsPerBundle) return false;
 
         if (!row.converts) {
-            KLVMeasurementBase::monitor().logWithLevel(
+            monitor().logWithLevel(
                 kKLVLogWarningMonitored, kFilterFailedCode, "Failed to filter raw event. Error",
                 row.conversionError ? row.conversionError->description : std::string());
         }
