@@ -82,7 +82,7 @@ KLVSqliteStore::~KLVSqliteStore() {
 
 std::unique_ptr<KLVSqliteStore> KLVSqliteStore::initWithDatabasePath(const std::string& path,
                                                                      Error* error) {
-    if (!KLVCheckNonZero(path.size(), error, kKLVErrorCodeBadArgument,
+    if (!KLVCheckNonZero(path.size(), error, kKLVSqliteStoreErrorBadArgument,
                          "Received empty database path on init")) {
         return nullptr;
     }
@@ -145,12 +145,14 @@ bool KLVSqliteStore::prepareFileForOpening(Error* error) const {
     }
     if (ec) {
         return platform::fail(
-            error, klv_errorWithCode(2, "Failed to read database file attributes", ec.message()));
+            error, klv_errorWithCode(kKLVSqliteStoreErrorUnusable,
+                                     "Failed to read database file attributes", ec.message()));
     }
     if (file.has_parent_path()) fs::create_directories(file.parent_path(), ec);
     if (ec) {
         return platform::fail(
-            error, klv_errorWithCode(2, "Failed to create database directory", ec.message()));
+            error, klv_errorWithCode(kKLVSqliteStoreErrorUnusable,
+                                     "Failed to create database directory", ec.message()));
     }
     return true;
 }
@@ -265,7 +267,7 @@ bool KLVSqliteStore::deleteDatabaseFilesAtPath(const std::string& databasePath, 
         }
         if (ec) {
             // The first failure is the one reported; the other files are still tried.
-            if (deleted) KLVSetError(error, kKLVErrorCodeFailedOperation, ec.message());
+            if (deleted) KLVSetError(error, kKLVSqliteStoreErrorUnusable, ec.message());
             deleted = false;
         }
     }
@@ -277,10 +279,10 @@ bool KLVSqliteStore::deleteDatabaseFilesAtPath(const std::string& databasePath, 
 KLVSqliteStore::Statement KLVSqliteStore::prepareSQL(const std::string& sql, bool persistent,
                                                      Error* error) {
     sequence_.check("prepareSQL");
-    if (!KLVCheckNonZero(sql.size(), error, kKLVErrorCodeBadArgument,
+    if (!KLVCheckNonZero(sql.size(), error, kKLVSqliteStoreErrorBadArgument,
                          "Received empty SQL string to prepare") ||
         !isOpen(error, "Prepare SQL failed. Database not open.") || !isTransactionIntact(error) ||
-        !KLVCheckCondition(!(sql.size() > INT_MAX), error, kKLVErrorCodeBadArgument,
+        !KLVCheckCondition(!(sql.size() > INT_MAX), error, kKLVSqliteStoreErrorBadArgument,
                            "Received SQL string that is too long")) {
         return {};
     }
@@ -297,10 +299,11 @@ KLVSqliteStore::Statement KLVSqliteStore::prepareSQL(const std::string& sql, boo
     if (!statement) {
         // Only blanks or comments: nothing to run.
         return platform::failWith<Statement>(
-            error, klv_errorWithCode(1, "Received empty SQL string to prepare"));
+            error, klv_errorWithCode(kKLVSqliteStoreErrorBadArgument,
+                                     "Received empty SQL string to prepare"));
     }
     if (!KLVCheckCondition(!(tail && tail != sql.data() + sql.size()), error,
-                           kKLVErrorCodeBadArgument,
+                           kKLVSqliteStoreErrorBadArgument,
                            "Query contained more than one SQL statement.")) {
         return {};
     }
@@ -316,8 +319,8 @@ KLVSqliteStore::Statement KLVSqliteStore::statementForQuery(const std::string& q
         return {};
     }
     const bool hasValues = parameterValues && !parameterValues->empty();
-    if (!KLVCheckCondition(!(containsMarker(query) && !hasValues), error, kKLVErrorCodeBadArgument,
-                           "Received empty parameters")) {
+    if (!KLVCheckCondition(!(containsMarker(query) && !hasValues), error,
+                           kKLVSqliteStoreErrorBadArgument, "Received empty parameters")) {
         return {};
     }
 
@@ -345,7 +348,7 @@ KLVSqliteStore::Statement KLVSqliteStore::statementForQuery(const std::string& q
 
 bool KLVSqliteStore::bindValues(const ParameterValues& values, sqlite3_stmt* statement,
                                 Error* error) {
-    if (!KLVCheckCondition(static_cast<bool>(statement), error, kKLVErrorCodeBadArgument,
+    if (!KLVCheckCondition(static_cast<bool>(statement), error, kKLVSqliteStoreErrorBadArgument,
                            "Failed to bind to NULL statement")) {
         return false;
     }
@@ -392,7 +395,7 @@ std::optional<Object> KLVSqliteStore::valueAtColumn(int column, sqlite3_stmt* st
 }
 
 bool KLVSqliteStore::executeSQL(const std::string& sql, Error* error) {
-    if (!KLVCheckNonZero(sql.size(), error, kKLVErrorCodeBadArgument,
+    if (!KLVCheckNonZero(sql.size(), error, kKLVSqliteStoreErrorBadArgument,
                          "Received empty SQL string to execute") ||
         !isOpen(error, "Execute SQL failed. Database not open.")) {
         return false;
@@ -403,7 +406,7 @@ bool KLVSqliteStore::executeSQL(const std::string& sql, Error* error) {
 }
 
 bool KLVSqliteStore::executeSQLStatement(Statement statement, Error* error) {
-    if (!KLVCheckCondition(static_cast<bool>(statement), error, kKLVErrorCodeBadArgument,
+    if (!KLVCheckCondition(static_cast<bool>(statement), error, kKLVSqliteStoreErrorBadArgument,
                            "Execute SQL statement failed. Statement is NULL.") ||
         !isOpen(error, "Execute SQL statement failed. Database not open.")) {
         return false;
@@ -467,7 +470,7 @@ KLVSqliteStore::Row KLVSqliteStore::rowFromStatement(sqlite3_stmt* statement) co
 
 bool KLVSqliteStore::performTransactionWithError(Error* error, const std::function<bool()>& block) {
     sequence_.check("performTransactionWithError");
-    if (!KLVCheckCondition(static_cast<bool>(block), error, kKLVErrorCodeBadArgument,
+    if (!KLVCheckCondition(static_cast<bool>(block), error, kKLVSqliteStoreErrorBadArgument,
                            "Received nil transaction block") ||
         !isOpen(error, "Database not open")) {
         return false;
@@ -475,9 +478,9 @@ bool KLVSqliteStore::performTransactionWithError(Error* error, const std::functi
     // Inside a grouped transaction the block gets a savepoint of its own.
     const bool inGroup = group_.has_value();
     if (inGroup ? !beginGroupBlock() : !beginTransaction()) {
-        return platform::fail(error,
-                              klv_errorWithCode(3, "Failed to begin transaction",
-                                                monitorContextForDatabaseOperation("begin")));
+        return platform::fail(
+            error, klv_errorWithCode(kKLVSqliteStoreErrorSQLite, "Failed to begin transaction",
+                                     monitorContextForDatabaseOperation("begin")));
     }
     // A block that fails may say why through the same error; its cause is kept, and only a block
     // that set nothing gets the generic text.
@@ -509,11 +512,12 @@ bool KLVSqliteStore::performTransactionWithError(Error* error, const std::functi
     const bool rolledBack = !inGroup && sqlite3_get_autocommit(sqliteHandle_) != 0;
     if (rolledBack && committed) {
         committed = false;
-        outcome = klv_errorWithCode(3, "Transaction was rolled back after an earlier error");
+        outcome = klv_errorWithCode(kKLVSqliteStoreErrorSQLite,
+                                    "Transaction was rolled back after an earlier error");
     }
     if (!committed) {
         if (outcome.code == 0 && outcome.domain.empty())
-            outcome = klv_errorWithCode(3, "Transaction failed");
+            outcome = klv_errorWithCode(kKLVSqliteStoreErrorSQLite, "Transaction failed");
         if (inGroup) {
             rollbackGroupSavepoint();
             return false;
@@ -533,7 +537,7 @@ bool KLVSqliteStore::performTransactionWithError(Error* error, const std::functi
         outcome = before;
         return true;
     }
-    platform::fail(error, klv_errorWithCode(3, "Failed to end transaction",
+    platform::fail(error, klv_errorWithCode(kKLVSqliteStoreErrorSQLite, "Failed to end transaction",
                                             monitorContextForDatabaseOperation("end transaction")));
     // A failed COMMIT (a deferred constraint, a busy file) leaves the transaction open; without
     // a rollback every later BEGIN would fail.
@@ -562,9 +566,9 @@ bool KLVSqliteStore::beginGroupedTransaction(Error* error) {
     sequence_.check("beginGroupedTransaction");
     if (!isOpen(error, "Database not open")) return false;
     if (group_ || !beginTransaction()) {
-        return platform::fail(error,
-                              klv_errorWithCode(3, "Failed to begin transaction",
-                                                monitorContextForDatabaseOperation("begin")));
+        return platform::fail(
+            error, klv_errorWithCode(kKLVSqliteStoreErrorSQLite, "Failed to begin transaction",
+                                     monitorContextForDatabaseOperation("begin")));
     }
     group_.emplace();
     return true;
@@ -582,7 +586,7 @@ bool KLVSqliteStore::endGroupedTransaction(Error* error) {
     }
     if (!committed) {
         platform::fail(error,
-                       klv_errorWithCode(3, "Failed to end transaction",
+                       klv_errorWithCode(kKLVSqliteStoreErrorSQLite, "Failed to end transaction",
                                          monitorContextForDatabaseOperation("end transaction")));
         if (!sqlite3_get_autocommit(sqliteHandle_)) rollbackTransaction();
         ++lostGroupCount_;
@@ -663,20 +667,23 @@ bool KLVSqliteStore::stepCachedStatement(const std::string& sql) {
 
 bool KLVSqliteStore::isOpen(Error* error, std::string_view description) const {
     if (sqliteHandle_) return true;
-    return platform::fail(error, klv_errorWithCode(2, std::string(description)));
+    return platform::fail(
+        error, klv_errorWithCode(kKLVSqliteStoreErrorUnusable, std::string(description)));
 }
 
 bool KLVSqliteStore::isTransactionIntact(Error* error) const {
     if (!inTransactionBlock_ || !sqlite3_get_autocommit(sqliteHandle_)) return true;
-    return platform::fail(
-        error, klv_errorWithCode(3, "Transaction was rolled back after an earlier error"));
+    return platform::fail(error,
+                          klv_errorWithCode(kKLVSqliteStoreErrorSQLite,
+                                            "Transaction was rolled back after an earlier error"));
 }
 
 bool KLVSqliteStore::setDatabaseError(Error* error, std::string_view operation) const {
     if (!error) return false;
     const std::string description =
         sqliteHandle_ ? errorDescriptionForDatabaseOperation(operation) : std::string();
-    *error = klv_errorWithCode(3, description, monitorContextForDatabaseOperation(operation));
+    *error = klv_errorWithCode(kKLVSqliteStoreErrorSQLite, description,
+                               monitorContextForDatabaseOperation(operation));
     return false;
 }
 

@@ -7,8 +7,7 @@
 //
 // The store takes no lock of its own: each owner uses it from one serial queue. Every operation
 // that can fail returns false, an empty optional or a null pointer and fills the error (when one is
-// asked for) with an engine error: code 1 for a bad argument, 2 for a closed database or a table
-// that does not match its declaration, 3 for transactions and failed SQLite calls.
+// asked for) with an engine error carrying one of the codes below.
 
 #include <cstdint>
 #include <functional>
@@ -28,6 +27,16 @@ struct sqlite3;
 struct sqlite3_stmt;
 
 namespace engine {
+
+// The codes of the store's errors. Callers tell a table that does not match its declaration apart
+// from a file that could not be read or written just now by them, so the values never change.
+// An empty, missing or malformed argument.
+inline constexpr std::int64_t kKLVSqliteStoreErrorBadArgument = 1;
+// A closed database, a file that could not be prepared or deleted, or a table missing or unlike
+// its declaration.
+inline constexpr std::int64_t kKLVSqliteStoreErrorUnusable = 2;
+// A failed SQLite call, or a transaction that could not begin, end or stay intact.
+inline constexpr std::int64_t kKLVSqliteStoreErrorSQLite = 3;
 
 class KLVSqliteStore {
   public:

@@ -22,7 +22,7 @@ std::optional<std::int64_t> KLVSqliteStore::rowCountForTableWithName(const std::
                                                                      const std::string& columnName,
                                                                      const Object& columnValue,
                                                                      Error* error) {
-    if (!KLVCheckNonZero(tableName.size(), error, kKLVErrorCodeBadArgument,
+    if (!KLVCheckNonZero(tableName.size(), error, kKLVSqliteStoreErrorBadArgument,
                          "Received empty table name for row count") ||
         !isOpen(error, "Row count failed. Database not open.")) {
         return std::nullopt;
@@ -40,9 +40,9 @@ std::optional<std::int64_t> KLVSqliteStore::rowCountForTableWithName(const std::
 
 bool KLVSqliteStore::upsertRecord(const Record& record, const std::string& tableName,
                                   Error* error) {
-    if (!KLVCheckNonZero(record.size(), error, kKLVErrorCodeBadArgument,
+    if (!KLVCheckNonZero(record.size(), error, kKLVSqliteStoreErrorBadArgument,
                          "Received empty record for upsert") ||
-        !KLVCheckNonZero(tableName.size(), error, kKLVErrorCodeBadArgument,
+        !KLVCheckNonZero(tableName.size(), error, kKLVSqliteStoreErrorBadArgument,
                          "Received empty table name for upsert") ||
         !isOpen(error, "Upsert record failed. Database not open.")) {
         return false;
@@ -55,7 +55,8 @@ bool KLVSqliteStore::upsertRecord(const Record& record, const std::string& table
                                                        Object(column));
             return platform::fail(
                 error, klv_errorWithCode(
-                           1, "Failed to bind parameter of unexpected type to upsert statement"));
+                           kKLVSqliteStoreErrorBadArgument,
+                           "Failed to bind parameter of unexpected type to upsert statement"));
         }
         values.push_back(value);
     }
@@ -80,13 +81,13 @@ bool KLVSqliteStore::executeWrite(const std::string& sql, const ParameterValues&
 bool KLVSqliteStore::updateRecord(const Record& record, const std::string& tableName,
                                   const std::string& columnName, const Object& columnValue,
                                   Error* error) {
-    if (!KLVCheckNonZero(record.size(), error, kKLVErrorCodeBadArgument,
+    if (!KLVCheckNonZero(record.size(), error, kKLVSqliteStoreErrorBadArgument,
                          "Empty record for update") ||
-        !KLVCheckNonZero(tableName.size(), error, kKLVErrorCodeBadArgument,
+        !KLVCheckNonZero(tableName.size(), error, kKLVSqliteStoreErrorBadArgument,
                          "Empty table name for update") ||
-        !KLVCheckNonZero(columnName.size(), error, kKLVErrorCodeBadArgument,
+        !KLVCheckNonZero(columnName.size(), error, kKLVSqliteStoreErrorBadArgument,
                          "Empty column name for update") ||
-        !KLVCheckCondition(!columnValue.isNull(), error, kKLVErrorCodeBadArgument,
+        !KLVCheckCondition(!columnValue.isNull(), error, kKLVSqliteStoreErrorBadArgument,
                            "Nil column value for update") ||
         !isOpen(error, "Update record failed. Database not open.")) {
         return false;
@@ -100,7 +101,8 @@ bool KLVSqliteStore::updateRecord(const Record& record, const std::string& table
                 Object(column));
             return platform::fail(
                 error, klv_errorWithCode(
-                           1, "Failed to bind parameter of unexpected type to update statement"));
+                           kKLVSqliteStoreErrorBadArgument,
+                           "Failed to bind parameter of unexpected type to update statement"));
         }
         if (!assignments.empty()) assignments += ",";
         assignments += column + "=?";
@@ -111,8 +113,9 @@ bool KLVSqliteStore::updateRecord(const Record& record, const std::string& table
                                                    "Record has value of unexpected type (update)",
                                                    Object(columnName));
         return platform::fail(
-            error, klv_errorWithCode(
-                       1, "Failed to bind parameter of unexpected type to update statement"));
+            error,
+            klv_errorWithCode(kKLVSqliteStoreErrorBadArgument,
+                              "Failed to bind parameter of unexpected type to update statement"));
     }
     values.push_back(columnValue);
     Statement statement = statementForQuery(
@@ -125,11 +128,11 @@ bool KLVSqliteStore::updateRecord(const Record& record, const std::string& table
 bool KLVSqliteStore::updateAllRecordsInTableWithName(const std::string& tableName,
                                                      const std::string& columnName,
                                                      const Object& columnValue, Error* error) {
-    if (!KLVCheckNonZero(tableName.size(), error, kKLVErrorCodeBadArgument,
+    if (!KLVCheckNonZero(tableName.size(), error, kKLVSqliteStoreErrorBadArgument,
                          "Empty table name for update") ||
-        !KLVCheckNonZero(columnName.size(), error, kKLVErrorCodeBadArgument,
+        !KLVCheckNonZero(columnName.size(), error, kKLVSqliteStoreErrorBadArgument,
                          "Empty column name for update") ||
-        !KLVCheckCondition(!columnValue.isNull(), error, kKLVErrorCodeBadArgument,
+        !KLVCheckCondition(!columnValue.isNull(), error, kKLVSqliteStoreErrorBadArgument,
                            "Nil column value for update") ||
         !isOpen(error, "Update record failed. Database not open.")) {
         return false;
@@ -144,11 +147,11 @@ bool KLVSqliteStore::updateAllRecordsInTableWithName(const std::string& tableNam
 bool KLVSqliteStore::increaseColumn(const std::string& columnName, std::int64_t value,
                                     const std::string& tableName, const std::string& condition,
                                     const ParameterValues& parameterValues, Error* error) {
-    if (!KLVCheckNonZero(tableName.size(), error, kKLVErrorCodeBadArgument,
+    if (!KLVCheckNonZero(tableName.size(), error, kKLVSqliteStoreErrorBadArgument,
                          "Empty table name for increase column") ||
-        !KLVCheckNonZero(columnName.size(), error, kKLVErrorCodeBadArgument,
+        !KLVCheckNonZero(columnName.size(), error, kKLVSqliteStoreErrorBadArgument,
                          "Empty column name for increase column") ||
-        !KLVCheckNonZero(condition.size(), error, kKLVErrorCodeBadArgument,
+        !KLVCheckNonZero(condition.size(), error, kKLVSqliteStoreErrorBadArgument,
                          "Empty condition for increase column") ||
         !isOpen(error, "Increase column failed. Database not open.")) {
         return false;
@@ -156,10 +159,10 @@ bool KLVSqliteStore::increaseColumn(const std::string& columnName, std::int64_t 
     const auto info = columnInfoForTableWithName(tableName, error);
     if (!info) return false;
     const auto column = info->find(columnName);
-    if (!KLVCheckCondition(column != info->end(), error, kKLVErrorCodeBadArgument,
+    if (!KLVCheckCondition(column != info->end(), error, kKLVSqliteStoreErrorBadArgument,
                            "Invalid column or table name") ||
         !KLVCheckCondition(platform::equalsIgnoringASCIICase(column->second, "INTEGER"), error,
-                           kKLVErrorCodeBadArgument, "Column type is not integer.")) {
+                           kKLVSqliteStoreErrorBadArgument, "Column type is not integer.")) {
         return false;
     }
     const std::string sql = "UPDATE " + tableName + " SET " + columnName + " = " + columnName +
@@ -172,11 +175,11 @@ bool KLVSqliteStore::increaseColumn(const std::string& columnName, std::int64_t 
 bool KLVSqliteStore::deleteRecordFromTableWithName(const std::string& tableName,
                                                    const std::string& columnName,
                                                    const Object& columnValue, Error* error) {
-    if (!KLVCheckNonZero(tableName.size(), error, kKLVErrorCodeBadArgument,
+    if (!KLVCheckNonZero(tableName.size(), error, kKLVSqliteStoreErrorBadArgument,
                          "Received empty table name for delete record") ||
-        !KLVCheckNonZero(columnName.size(), error, kKLVErrorCodeBadArgument,
+        !KLVCheckNonZero(columnName.size(), error, kKLVSqliteStoreErrorBadArgument,
                          "Received empty column for delete record") ||
-        !KLVCheckCondition(!columnValue.isNull(), error, kKLVErrorCodeBadArgument,
+        !KLVCheckCondition(!columnValue.isNull(), error, kKLVSqliteStoreErrorBadArgument,
                            "Received nil value for delete record") ||
         !isOpen(error, "Delete record failed. Database not open.")) {
         return false;
@@ -190,9 +193,9 @@ bool KLVSqliteStore::deleteRecordFromTableWithName(const std::string& tableName,
 std::optional<std::int64_t> KLVSqliteStore::deleteRecordsFromTableWithName(
     const std::string& tableName, const std::string& condition,
     const ParameterValues& parameterValues, Error* error) {
-    if (!KLVCheckNonZero(tableName.size(), error, kKLVErrorCodeBadArgument,
+    if (!KLVCheckNonZero(tableName.size(), error, kKLVSqliteStoreErrorBadArgument,
                          "Received empty table name for delete record") ||
-        !KLVCheckNonZero(condition.size(), error, kKLVErrorCodeBadArgument,
+        !KLVCheckNonZero(condition.size(), error, kKLVSqliteStoreErrorBadArgument,
                          "Received empty condition for delete record") ||
         !isOpen(error, "Delete records with condition failed. Database not open.")) {
         return std::nullopt;
@@ -206,7 +209,7 @@ std::optional<std::int64_t> KLVSqliteStore::deleteRecordsFromTableWithName(
 }
 
 bool KLVSqliteStore::deleteAllRecordsFromTableWithName(const std::string& tableName, Error* error) {
-    if (!KLVCheckNonZero(tableName.size(), error, kKLVErrorCodeBadArgument,
+    if (!KLVCheckNonZero(tableName.size(), error, kKLVSqliteStoreErrorBadArgument,
                          "Received empty table name for delete all records") ||
         !isOpen(error, "Delete all records failed. Database not open.")) {
         return false;
@@ -227,7 +230,7 @@ std::optional<std::vector<KLVSqliteStore::Row>> KLVSqliteStore::recordsForQuery(
     const RowFilter& filter) {
     // An empty query is reported before an empty filter.
     if (!query.empty() &&
-        !KLVCheckCondition(static_cast<bool>(filter), error, kKLVErrorCodeBadArgument,
+        !KLVCheckCondition(static_cast<bool>(filter), error, kKLVSqliteStoreErrorBadArgument,
                            "Received empty filter for selecting records")) {
         return std::nullopt;
     }
@@ -251,12 +254,12 @@ std::optional<std::vector<KLVSqliteStore::Row>> KLVSqliteStore::recordsForQuery(
 bool KLVSqliteStore::readRowsForQuery(const std::string& query,
                                       const ParameterValues& parameterValues, Error* error,
                                       const StatementRowReader& onRow) {
-    if (!KLVCheckNonZero(query.size(), error, kKLVErrorCodeBadArgument,
+    if (!KLVCheckNonZero(query.size(), error, kKLVSqliteStoreErrorBadArgument,
                          "Received empty query for records for query") ||
-        !KLVCheckCondition(static_cast<bool>(onRow), error, kKLVErrorCodeBadArgument,
+        !KLVCheckCondition(static_cast<bool>(onRow), error, kKLVSqliteStoreErrorBadArgument,
                            "Received empty filter for selecting records") ||
         !isOpen(error, "Query records failed. Database not open.") ||
-        !KLVCheckCondition(!(!beginsWithSelect(query)), error, kKLVErrorCodeBadArgument,
+        !KLVCheckCondition(!(!beginsWithSelect(query)), error, kKLVSqliteStoreErrorBadArgument,
                            "Received invalid select query")) {
         return false;
     }
@@ -268,7 +271,7 @@ bool KLVSqliteStore::readRowsForQuery(const std::string& query,
 std::optional<Object> KLVSqliteStore::numberForQuery(const std::string& query,
                                                      const ParameterValues& parameterValues,
                                                      Error* error) {
-    if (!KLVCheckNonZero(query.size(), error, kKLVErrorCodeBadArgument,
+    if (!KLVCheckNonZero(query.size(), error, kKLVSqliteStoreErrorBadArgument,
                          "Received empty query to get numeric result") ||
         !isOpen(error, "Query numeric result failed. Database not open.")) {
         return std::nullopt;
@@ -282,7 +285,7 @@ std::optional<Object> KLVSqliteStore::numberForQuery(const std::string& query,
     auto value = valueAtColumn(0, statement.get());
     if (!value || value->isNull()) return std::nullopt;
     if (!KLVCheckCondition(!(!value->isInteger() && !value->isDouble()), error,
-                           kKLVErrorCodeBadArgument, "Found result that was not numeric")) {
+                           kKLVSqliteStoreErrorBadArgument, "Found result that was not numeric")) {
         return std::nullopt;
     }
     return value;
