@@ -316,7 +316,8 @@ void KLVMeasurement::processSessionFromEvent(const KLVEvent& event) {
     }
     if (!isSessionExpired()) return;
     KLVDatabase* db = database();
-    db->performTransaction([&] {
+    // A failure is logged by the step that failed and by the transaction; nothing else is undone.
+    (void)db->performTransaction([&] {
         struct Step {
             const char* name;
             std::int64_t code;
