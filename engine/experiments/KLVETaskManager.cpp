@@ -90,6 +90,7 @@ KLVETaskManager::KLVETaskManager(std::shared_ptr<platform::SerialQueue> queue,
                                  std::shared_ptr<KLVUserDefaults> persistedStorage,
                                  std::string databasePath, double initTimestamp)
     : workerQueue_(std::move(queue)),
+      workerSequence_(*workerQueue_),
       alarm_(std::move(alarm)),
       network_(std::move(network)),
       persistedStorage_(std::move(persistedStorage)),
@@ -138,7 +139,7 @@ void KLVETaskManager::startTaskManager() {
 }
 
 void KLVETaskManager::startTaskManagerOnWorkerQueue() {
-    KLVScheduler::checkOnBackgroundThreadWithMethodName("startTaskManagerOnWorkerQueue");
+    workerSequence_.check("startTaskManagerOnWorkerQueue");
     database_ = KLVEDatabase::initWithPath(databasePath_);
     // Without its database the component stays idle for this process.
     if (!database_) return;
@@ -147,7 +148,7 @@ void KLVETaskManager::startTaskManagerOnWorkerQueue() {
 }
 
 void KLVETaskManager::fetchAllSnapshotsOnWorkerQueue() {
-    KLVScheduler::checkOnBackgroundThreadWithMethodName("fetchAllSnapshotsOnWorkerQueue");
+    workerSequence_.check("fetchAllSnapshotsOnWorkerQueue");
     if (!database_) return;
     const bool settled = database_->performTransaction([this] {
         platform::Error error;
@@ -213,7 +214,7 @@ double KLVETaskManager::fetchTimeFromLastSuccessfulTimestamp(double lastSuccess,
 }
 
 void KLVETaskManager::scheduleFetchingExperimentsOnWorkerQueue() {
-    KLVScheduler::checkOnBackgroundThreadWithMethodName("scheduleFetchingExperimentsOnWorkerQueue");
+    workerSequence_.check("scheduleFetchingExperimentsOnWorkerQueue");
     double fetchTime = fetchTimeFromLastSuccessfulTimestamp(
         persistedStorage_->doubleForKey(kKLVExperimentFetchSuccessTimestampKey),
         persistedStorage_->doubleForKey(kKLVExperimentFetchFailureTimestampKey));
