@@ -17,6 +17,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "engine/script/KLVPScriptError.h"
 #include "platform/foundation/Error.h"
 
 namespace engine {
@@ -247,6 +248,11 @@ void KLVPRelease(std::shared_ptr<const void> reference);
 // Shorthands.
 inline const KLVPValue& KLVPUndefined() {
     return KLVPUndefinedValue::sharedInstance();
+}
+// Sets script error `code` into `error` and answers undefined: a failing evaluation in one return.
+inline const KLVPValue& KLVPFail(platform::Error* error, std::int64_t code) {
+    KLVPSetScriptError(error, code);
+    return KLVPUndefined();
 }
 inline const KLVPValue& KLVPNull() {
     return KLVPNullValue::sharedInstance();

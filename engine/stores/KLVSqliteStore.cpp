@@ -395,9 +395,8 @@ std::optional<Object> KLVSqliteStore::valueAtColumn(int column, sqlite3_stmt* st
 }
 
 bool KLVSqliteStore::executeSQL(const std::string& sql, Error* error) {
-    if (!KLVCheckNonZero(sql.size(), error, kKLVSqliteStoreErrorBadArgument,
-                         "Received empty SQL string to execute") ||
-        !isOpen(error, "Execute SQL failed. Database not open.")) {
+    if (!checkArguments({{!sql.empty(), "Received empty SQL string to execute"}},
+                        "Execute SQL failed. Database not open.", error)) {
         return false;
     }
     Statement statement = prepareSQL(sql, false, error);
@@ -406,9 +405,9 @@ bool KLVSqliteStore::executeSQL(const std::string& sql, Error* error) {
 }
 
 bool KLVSqliteStore::executeSQLStatement(Statement statement, Error* error) {
-    if (!KLVCheckCondition(static_cast<bool>(statement), error, kKLVSqliteStoreErrorBadArgument,
-                           "Execute SQL statement failed. Statement is NULL.") ||
-        !isOpen(error, "Execute SQL statement failed. Database not open.")) {
+    if (!checkArguments(
+            {{static_cast<bool>(statement), "Execute SQL statement failed. Statement is NULL."}},
+            "Execute SQL statement failed. Database not open.", error)) {
         return false;
     }
     return stepToDone(statement.get(), "execute statement", error);
@@ -470,9 +469,8 @@ KLVSqliteStore::Row KLVSqliteStore::rowFromStatement(sqlite3_stmt* statement) co
 
 bool KLVSqliteStore::performTransactionWithError(Error* error, const std::function<bool()>& block) {
     sequence_.check("performTransactionWithError");
-    if (!KLVCheckCondition(static_cast<bool>(block), error, kKLVSqliteStoreErrorBadArgument,
-                           "Received nil transaction block") ||
-        !isOpen(error, "Database not open")) {
+    if (!checkArguments({{block != nullptr, "Received nil transaction block"}}, "Database not open",
+                        error)) {
         return false;
     }
     // Inside a grouped transaction the block gets a savepoint of its own.
@@ -669,6 +667,17 @@ bool KLVSqliteStore::isOpen(Error* error, std::string_view description) const {
     if (sqliteHandle_) return true;
     return platform::fail(
         error, klv_errorWithCode(kKLVSqliteStoreErrorUnusable, std::string(description)));
+}
+
+bool KLVSqliteStore::checkArguments(std::initializer_list<Argument> arguments,
+                                    std::string_view notOpen, Error* error) const {
+    for (const Argument& argument : arguments) {
+        if (!KLVCheckCondition(argument.given, error, kKLVSqliteStoreErrorBadArgument,
+                               argument.missing)) {
+            return false;
+        }
+    }
+    return isOpen(error, notOpen);
 }
 
 bool KLVSqliteStore::isTransactionIntact(Error* error) const {

@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <initializer_list>
 #include <map>
 #include <memory>
 #include <optional>
@@ -323,6 +324,16 @@ class KLVSqliteStore {
                                          platform::Error* error);
 
     [[nodiscard]] bool isOpen(platform::Error* error, std::string_view description) const;
+    // One argument of a call: whether it was given (a name not empty, a value not null, a block
+    // set) and the description of the error when it was not.
+    struct Argument {
+        bool given;
+        std::string_view missing;
+    };
+    // The guards at the top of a call: the first argument not given fails with its description as
+    // a bad argument; with all given, the database must be open.
+    [[nodiscard]] bool checkArguments(std::initializer_list<Argument> arguments,
+                                      std::string_view notOpen, platform::Error* error) const;
     // False (with an error) inside a transaction block whose transaction SQLite has rolled back.
     [[nodiscard]] bool isTransactionIntact(platform::Error* error) const;
     bool setDatabaseError(platform::Error* error, std::string_view operation) const;

@@ -22,9 +22,8 @@ std::optional<std::int64_t> KLVSqliteStore::rowCountForTableWithName(const std::
                                                                      const std::string& columnName,
                                                                      const Object& columnValue,
                                                                      Error* error) {
-    if (!KLVCheckNonZero(tableName.size(), error, kKLVSqliteStoreErrorBadArgument,
-                         "Received empty table name for row count") ||
-        !isOpen(error, "Row count failed. Database not open.")) {
+    if (!checkArguments({{!tableName.empty(), "Received empty table name for row count"}},
+                        "Row count failed. Database not open.", error)) {
         return std::nullopt;
     }
     std::string query = "SELECT count(1) FROM " + tableName;
@@ -40,11 +39,9 @@ std::optional<std::int64_t> KLVSqliteStore::rowCountForTableWithName(const std::
 
 bool KLVSqliteStore::upsertRecord(const Record& record, const std::string& tableName,
                                   Error* error) {
-    if (!KLVCheckNonZero(record.size(), error, kKLVSqliteStoreErrorBadArgument,
-                         "Received empty record for upsert") ||
-        !KLVCheckNonZero(tableName.size(), error, kKLVSqliteStoreErrorBadArgument,
-                         "Received empty table name for upsert") ||
-        !isOpen(error, "Upsert record failed. Database not open.")) {
+    if (!checkArguments({{!record.empty(), "Received empty record for upsert"},
+                         {!tableName.empty(), "Received empty table name for upsert"}},
+                        "Upsert record failed. Database not open.", error)) {
         return false;
     }
     ParameterValues values;
@@ -81,15 +78,11 @@ bool KLVSqliteStore::executeWrite(const std::string& sql, const ParameterValues&
 bool KLVSqliteStore::updateRecord(const Record& record, const std::string& tableName,
                                   const std::string& columnName, const Object& columnValue,
                                   Error* error) {
-    if (!KLVCheckNonZero(record.size(), error, kKLVSqliteStoreErrorBadArgument,
-                         "Empty record for update") ||
-        !KLVCheckNonZero(tableName.size(), error, kKLVSqliteStoreErrorBadArgument,
-                         "Empty table name for update") ||
-        !KLVCheckNonZero(columnName.size(), error, kKLVSqliteStoreErrorBadArgument,
-                         "Empty column name for update") ||
-        !KLVCheckCondition(!columnValue.isNull(), error, kKLVSqliteStoreErrorBadArgument,
-                           "Nil column value for update") ||
-        !isOpen(error, "Update record failed. Database not open.")) {
+    if (!checkArguments({{!record.empty(), "Empty record for update"},
+                         {!tableName.empty(), "Empty table name for update"},
+                         {!columnName.empty(), "Empty column name for update"},
+                         {!columnValue.isNull(), "Nil column value for update"}},
+                        "Update record failed. Database not open.", error)) {
         return false;
     }
     ParameterValues values;
@@ -128,13 +121,10 @@ bool KLVSqliteStore::updateRecord(const Record& record, const std::string& table
 bool KLVSqliteStore::updateAllRecordsInTableWithName(const std::string& tableName,
                                                      const std::string& columnName,
                                                      const Object& columnValue, Error* error) {
-    if (!KLVCheckNonZero(tableName.size(), error, kKLVSqliteStoreErrorBadArgument,
-                         "Empty table name for update") ||
-        !KLVCheckNonZero(columnName.size(), error, kKLVSqliteStoreErrorBadArgument,
-                         "Empty column name for update") ||
-        !KLVCheckCondition(!columnValue.isNull(), error, kKLVSqliteStoreErrorBadArgument,
-                           "Nil column value for update") ||
-        !isOpen(error, "Update record failed. Database not open.")) {
+    if (!checkArguments({{!tableName.empty(), "Empty table name for update"},
+                         {!columnName.empty(), "Empty column name for update"},
+                         {!columnValue.isNull(), "Nil column value for update"}},
+                        "Update record failed. Database not open.", error)) {
         return false;
     }
     const ParameterValues values = {columnValue};
@@ -147,13 +137,10 @@ bool KLVSqliteStore::updateAllRecordsInTableWithName(const std::string& tableNam
 bool KLVSqliteStore::increaseColumn(const std::string& columnName, std::int64_t value,
                                     const std::string& tableName, const std::string& condition,
                                     const ParameterValues& parameterValues, Error* error) {
-    if (!KLVCheckNonZero(tableName.size(), error, kKLVSqliteStoreErrorBadArgument,
-                         "Empty table name for increase column") ||
-        !KLVCheckNonZero(columnName.size(), error, kKLVSqliteStoreErrorBadArgument,
-                         "Empty column name for increase column") ||
-        !KLVCheckNonZero(condition.size(), error, kKLVSqliteStoreErrorBadArgument,
-                         "Empty condition for increase column") ||
-        !isOpen(error, "Increase column failed. Database not open.")) {
+    if (!checkArguments({{!tableName.empty(), "Empty table name for increase column"},
+                         {!columnName.empty(), "Empty column name for increase column"},
+                         {!condition.empty(), "Empty condition for increase column"}},
+                        "Increase column failed. Database not open.", error)) {
         return false;
     }
     const auto info = columnInfoForTableWithName(tableName, error);
@@ -175,13 +162,10 @@ bool KLVSqliteStore::increaseColumn(const std::string& columnName, std::int64_t 
 bool KLVSqliteStore::deleteRecordFromTableWithName(const std::string& tableName,
                                                    const std::string& columnName,
                                                    const Object& columnValue, Error* error) {
-    if (!KLVCheckNonZero(tableName.size(), error, kKLVSqliteStoreErrorBadArgument,
-                         "Received empty table name for delete record") ||
-        !KLVCheckNonZero(columnName.size(), error, kKLVSqliteStoreErrorBadArgument,
-                         "Received empty column for delete record") ||
-        !KLVCheckCondition(!columnValue.isNull(), error, kKLVSqliteStoreErrorBadArgument,
-                           "Received nil value for delete record") ||
-        !isOpen(error, "Delete record failed. Database not open.")) {
+    if (!checkArguments({{!tableName.empty(), "Received empty table name for delete record"},
+                         {!columnName.empty(), "Received empty column for delete record"},
+                         {!columnValue.isNull(), "Received nil value for delete record"}},
+                        "Delete record failed. Database not open.", error)) {
         return false;
     }
     Statement statement =
@@ -193,11 +177,9 @@ bool KLVSqliteStore::deleteRecordFromTableWithName(const std::string& tableName,
 std::optional<std::int64_t> KLVSqliteStore::deleteRecordsFromTableWithName(
     const std::string& tableName, const std::string& condition,
     const ParameterValues& parameterValues, Error* error) {
-    if (!KLVCheckNonZero(tableName.size(), error, kKLVSqliteStoreErrorBadArgument,
-                         "Received empty table name for delete record") ||
-        !KLVCheckNonZero(condition.size(), error, kKLVSqliteStoreErrorBadArgument,
-                         "Received empty condition for delete record") ||
-        !isOpen(error, "Delete records with condition failed. Database not open.")) {
+    if (!checkArguments({{!tableName.empty(), "Received empty table name for delete record"},
+                         {!condition.empty(), "Received empty condition for delete record"}},
+                        "Delete records with condition failed. Database not open.", error)) {
         return std::nullopt;
     }
     Statement statement = statementForQuery("DELETE FROM " + tableName + " WHERE " + condition,
@@ -209,9 +191,8 @@ std::optional<std::int64_t> KLVSqliteStore::deleteRecordsFromTableWithName(
 }
 
 bool KLVSqliteStore::deleteAllRecordsFromTableWithName(const std::string& tableName, Error* error) {
-    if (!KLVCheckNonZero(tableName.size(), error, kKLVSqliteStoreErrorBadArgument,
-                         "Received empty table name for delete all records") ||
-        !isOpen(error, "Delete all records failed. Database not open.")) {
+    if (!checkArguments({{!tableName.empty(), "Received empty table name for delete all records"}},
+                        "Delete all records failed. Database not open.", error)) {
         return false;
     }
     Statement statement = statementForQuery("DELETE FROM " + tableName, nullptr, error);
@@ -271,9 +252,8 @@ bool KLVSqliteStore::readRowsForQuery(const std::string& query,
 std::optional<Object> KLVSqliteStore::numberForQuery(const std::string& query,
                                                      const ParameterValues& parameterValues,
                                                      Error* error) {
-    if (!KLVCheckNonZero(query.size(), error, kKLVSqliteStoreErrorBadArgument,
-                         "Received empty query to get numeric result") ||
-        !isOpen(error, "Query numeric result failed. Database not open.")) {
+    if (!checkArguments({{!query.empty(), "Received empty query to get numeric result"}},
+                        "Query numeric result failed. Database not open.", error)) {
         return std::nullopt;
     }
     Statement statement = statementForQuery(query, &parameterValues, error);

@@ -70,13 +70,11 @@ bool KLVSqliteStore::ensureTableWithName(const std::string& tableName,
 bool KLVSqliteStore::ensureTableWithName(const std::string& tableName, const std::string& createSQL,
                                          const std::vector<std::string>& requiredColumnNames,
                                          const AddOnStatementList& addOnColumns, Error* error) {
-    if (!KLVCheckNonZero(tableName.size(), error, kKLVSqliteStoreErrorBadArgument,
-                         "Received empty table name for ensure table") ||
-        !KLVCheckNonZero(requiredColumnNames.size(), error, kKLVSqliteStoreErrorBadArgument,
-                         "Received no table columns for ensure table") ||
-        !KLVCheckNonZero(createSQL.size(), error, kKLVSqliteStoreErrorBadArgument,
-                         "Received empty create statement for ensure table") ||
-        !isOpen(error, "Ensure table failed. Database not open.")) {
+    if (!checkArguments(
+            {{!tableName.empty(), "Received empty table name for ensure table"},
+             {!requiredColumnNames.empty(), "Received no table columns for ensure table"},
+             {!createSQL.empty(), "Received empty create statement for ensure table"}},
+            "Ensure table failed. Database not open.", error)) {
         return false;
     }
     const auto exists = tableExists(tableName, error);
@@ -89,11 +87,10 @@ bool KLVSqliteStore::ensureTableWithName(const std::string& tableName, const std
 std::optional<bool> KLVSqliteStore::validateTableWithName(
     const std::string& tableName, const std::vector<std::string>& requiredColumnNames,
     const AddOnStatementList& addOnColumns, Error* error) {
-    if (!KLVCheckNonZero(tableName.size(), error, kKLVSqliteStoreErrorBadArgument,
-                         "Received empty table name for validate table") ||
-        !KLVCheckNonZero(requiredColumnNames.size(), error, kKLVSqliteStoreErrorBadArgument,
-                         "Received no table columns for validate table") ||
-        !isOpen(error, "Validate table failed. Database not open.")) {
+    if (!checkArguments(
+            {{!tableName.empty(), "Received empty table name for validate table"},
+             {!requiredColumnNames.empty(), "Received no table columns for validate table"}},
+            "Validate table failed. Database not open.", error)) {
         return std::nullopt;
     }
     const auto columns = tableInfo(tableName, error);
@@ -211,9 +208,8 @@ bool KLVSqliteStore::ensureIndexWithName(const std::string& indexName, const std
 }
 
 std::optional<bool> KLVSqliteStore::tableExists(const std::string& tableName, Error* error) {
-    if (!KLVCheckNonZero(tableName.size(), error, kKLVSqliteStoreErrorBadArgument,
-                         "Received empty table name for table exists") ||
-        !isOpen(error, "Table exists failed. Database not open.")) {
+    if (!checkArguments({{!tableName.empty(), "Received empty table name for table exists"}},
+                        "Table exists failed. Database not open.", error)) {
         return std::nullopt;
     }
     Statement statement =
@@ -248,9 +244,8 @@ std::optional<std::vector<KLVSqliteStore::ColumnDescription>> KLVSqliteStore::ta
 
 std::optional<std::vector<std::string>> KLVSqliteStore::columnsForTableWithName(
     const std::string& tableName, Error* error) {
-    if (!KLVCheckNonZero(tableName.size(), error, kKLVSqliteStoreErrorBadArgument,
-                         "Received empty table name for get columns") ||
-        !isOpen(error, "Get table columns failed. Database not open.")) {
+    if (!checkArguments({{!tableName.empty(), "Received empty table name for get columns"}},
+                        "Get table columns failed. Database not open.", error)) {
         return std::nullopt;
     }
     const auto columns = tableInfo(tableName, error);
@@ -264,9 +259,8 @@ std::optional<std::vector<std::string>> KLVSqliteStore::columnsForTableWithName(
 
 std::optional<KLVSqliteStore::LiveColumnInfo> KLVSqliteStore::columnInfoForTableWithName(
     const std::string& tableName, Error* error) {
-    if (!KLVCheckNonZero(tableName.size(), error, kKLVSqliteStoreErrorBadArgument,
-                         "Received empty table name for column info") ||
-        !isOpen(error, "Get table column info failed. Database not open.")) {
+    if (!checkArguments({{!tableName.empty(), "Received empty table name for column info"}},
+                        "Get table column info failed. Database not open.", error)) {
         return std::nullopt;
     }
     const auto columns = tableInfo(tableName, error);
