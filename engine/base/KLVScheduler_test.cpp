@@ -81,21 +81,17 @@ TEST_F(KLVSchedulerTest, EmptyBlocksAreRefused) {
                                   "queue. Block ID=KLVMeasurement:10."));
 }
 
-// Any worker queue passes the check, also one made after an earlier one was gone; debug builds
-// stop the process at a call from anywhere else (here the main thread).
-TEST_F(KLVSchedulerTest, WorkerQueueCheck) {
-    scheduler.dispatchSyncOnWorkerQueueBlockID(
-        "check", [] { KLVScheduler::checkOnWorkerQueue("uploadData"); });
-    KLVScheduler another(kKLVWorkerQueueLabel);
-    another.dispatchSyncOnWorkerQueueBlockID(
-        "check", [] { KLVScheduler::checkOnWorkerQueue("uploadData"); });
-    EXPECT_THAT(logLines(), ElementsAre());
-#ifndef NDEBUG
-    const auto style = GTEST_FLAG_GET(death_test_style);
-    GTEST_FLAG_SET(death_test_style, "threadsafe");
-    EXPECT_DEATH(KLVScheduler::checkOnWorkerQueue("uploadData"), "called off the owning sequence");
-    GTEST_FLAG_SET(death_test_style, style);
-#endif
+TEST_F(KLVSchedulerTest, BackgroundThreadCheck) {
+    // Tests run on the main thread.
+    EXPECT_FALSE(KLVScheduler::checkOnBackgroundThreadWithMethodName("uploadData"));
+    bool onWorker = false;
+    scheduler.dispatchSyncOnWorkerQueueBlockID("check", [&] {
+        onWorker = KLVScheduler::checkOnBackgroundThreadWithMethodName("uploadData");
+    });
+    EXPECT_TRUE(onWorker);
+    EXPECT_THAT(logLines(), ElementsAre(std::string(kError) +
+                                        "[I-ACS030001] Method uploadData should execute on "
+                                        "background thread"));
 }
 
 }  // namespace

@@ -90,7 +90,6 @@ KLVETaskManager::KLVETaskManager(std::shared_ptr<platform::SerialQueue> queue,
                                  std::shared_ptr<KLVUserDefaults> persistedStorage,
                                  std::string databasePath, double initTimestamp)
     : workerQueue_(std::move(queue)),
-      workerSequence_(*workerQueue_),
       alarm_(std::move(alarm)),
       network_(std::move(network)),
       persistedStorage_(std::move(persistedStorage)),
@@ -139,7 +138,7 @@ void KLVETaskManager::startTaskManager() {
 }
 
 void KLVETaskManager::startTaskManagerOnWorkerQueue() {
-    workerSequence_.check("startTaskManagerOnWorkerQueue");
+    KLVScheduler::checkOnBackgroundThreadWithMethodName("startTaskManagerOnWorkerQueue");
     database_ = KLVEDatabase::initWithPath(databasePath_);
     // Without its database the component stays idle for this process.
     if (!database_) return;
@@ -148,7 +147,7 @@ void KLVETaskManager::startTaskManagerOnWorkerQueue() {
 }
 
 void KLVETaskManager::fetchAllSnapshotsOnWorkerQueue() {
-    workerSequence_.check("fetchAllSnapshotsOnWorkerQueue");
+    KLVScheduler::checkOnBackgroundThreadWithMethodName("fetchAllSnapshotsOnWorkerQueue");
     if (!database_) return;
     const bool settled = database_->performTransaction([this] {
         platform::Error error;
@@ -214,7 +213,7 @@ double KLVETaskManager::fetchTimeFromLastSuccessfulTimestamp(double lastSuccess,
 }
 
 void KLVETaskManager::scheduleFetchingExperimentsOnWorkerQueue() {
-    workerSequence_.check("scheduleFetchingExperimentsOnWorkerQueue");
+    KLVScheduler::checkOnBackgroundThreadWithMethodName("scheduleFetchingExperimentsOnWorkerQueue");
     double fetchTime = fetchTimeFromLastSuccessfulTimestamp(
         persistedStorage_->doubleForKey(kKLVExperimentFetchSuccessTimestampKey),
         persistedStorage_->doubleForKey(kKLVExperimentFetchFailureTimestampKey));

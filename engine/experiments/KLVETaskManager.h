@@ -19,7 +19,6 @@
 #include <vector>
 
 #include "engine/base/KLVAlarm.h"
-#include "engine/base/KLVScheduler.h"
 #include "engine/experiments/KLVEDatabase.h"
 #include "engine/experiments/KLVESnapshot.h"
 #include "engine/messages/KLVPBMessages.h"
@@ -145,8 +144,6 @@ class KLVETaskManager : public std::enable_shared_from_this<KLVETaskManager> {
 
     // First, so that it is destroyed last.
     const std::shared_ptr<platform::SerialQueue> workerQueue_;
-    // The work below runs on workerQueue_ alone.
-    KLVSequenceChecker workerSequence_;
     const std::shared_ptr<KLVAlarm> alarm_;
     const std::shared_ptr<platform::WDLNetwork> network_;
     const std::shared_ptr<KLVUserDefaults> persistedStorage_;

@@ -223,7 +223,7 @@ KLVConditionalUserPropertyController::conditionalUserPropertiesWithNamePrefix(
 
 void KLVConditionalUserPropertyController::setConditionalUserPropertyOnWorkerQueue(
     const KLVConditionalUserProperty* property) {
-    KLVScheduler::checkOnWorkerQueue("setConditionalUserPropertyOnWorkerQueue");
+    KLVScheduler::checkOnBackgroundThreadWithMethodName("setConditionalUserPropertyOnWorkerQueue");
     const auto service = KLVMeasurement::sharedInstance();
     if (!service || !service->isEnabled() || !service->database()) {
         monitor().logWithLevel(kKLVLogWarning, 11007,
@@ -299,7 +299,8 @@ void KLVConditionalUserPropertyController::setConditionalUserPropertyOnWorkerQue
 
 void KLVConditionalUserPropertyController::removeConditionalUserPropertyOnWorkerQueue(
     const KLVConditionalUserProperty* property) {
-    KLVScheduler::checkOnWorkerQueue("removeConditionalUserPropertyOnWorkerQueue:");
+    KLVScheduler::checkOnBackgroundThreadWithMethodName(
+        "removeConditionalUserPropertyOnWorkerQueue:");
     const auto service = KLVMeasurement::sharedInstance();
     if (!service || !service->isEnabled() || !service->database()) {
         monitor().logWithLevel(kKLVLogWarning, 11015,
@@ -356,7 +357,7 @@ void KLVConditionalUserPropertyController::removeConditionalUserPropertyOnWorker
 std::optional<std::vector<KLVEvent>>
 KLVConditionalUserPropertyController::processEventOnWorkerQueue(const KLVEvent* event,
                                                                 KLVMeasurement* service) {
-    KLVScheduler::checkOnWorkerQueue("processEventOnWorkerQueue:");
+    KLVScheduler::checkOnBackgroundThreadWithMethodName("processEventOnWorkerQueue:");
     if (!event) {
         monitor().logWithLevel(kKLVLogErrorSilent, 10000,
                                "Cannot process nil event for conditional user property");
@@ -394,7 +395,7 @@ KLVConditionalUserPropertyController::processEventOnWorkerQueue(const KLVEvent* 
 
 bool KLVConditionalUserPropertyController::removeTimedOutCUPWithTimedOutEvents(
     KLVDatabase& database, std::vector<KLVEvent>& timedOutEvents) {
-    KLVScheduler::checkOnWorkerQueue("removeTimedOutCUPWithTimedOutEvents:");
+    KLVScheduler::checkOnBackgroundThreadWithMethodName("removeTimedOutCUPWithTimedOutEvents:");
     Error error;
     const auto properties = database.timedOutConditionalUserPropertiesWithError(&error);
     if (!properties) {
@@ -418,7 +419,7 @@ bool KLVConditionalUserPropertyController::removeTimedOutCUPWithTimedOutEvents(
 
 bool KLVConditionalUserPropertyController::removeExpiredCUPWithExpiredEvents(
     KLVDatabase& database, std::vector<KLVEvent>& expiredEvents) {
-    KLVScheduler::checkOnWorkerQueue("removeExpiredCUPWithExpiredEvents:");
+    KLVScheduler::checkOnBackgroundThreadWithMethodName("removeExpiredCUPWithExpiredEvents:");
     Error error;
     const auto properties = database.expiredConditionalUserPropertiesWithError(&error);
     if (!properties) {
@@ -452,7 +453,7 @@ bool KLVConditionalUserPropertyController::removeExpiredCUPWithExpiredEvents(
 std::optional<std::vector<KLVEvent>>
 KLVConditionalUserPropertyController::updateConditionalUserPropertiesWithEventNameOnWorkerQueue(
     KLVDatabase& database, const std::string& eventName) {
-    KLVScheduler::checkOnWorkerQueue(
+    KLVScheduler::checkOnBackgroundThreadWithMethodName(
         "updateConditionalUserPropertiesBasedOnEventNameOnWorkerQueue:");
     Error error;
     auto properties = database.triggeredConditionalUserPropertiesWithEventName(eventName, &error);

@@ -73,7 +73,7 @@ void KLVMeasurement::setUserData(const platform::Dictionary& userData) {
 
 bool KLVMeasurement::resetAnalyticsDataWithAppInstanceID(
     const std::optional<std::string>& appInstanceID) {
-    KLVScheduler::checkOnWorkerQueue("resetAnalyticsDataWithAppInstanceID");
+    KLVScheduler::checkOnBackgroundThreadWithMethodName("resetAnalyticsDataWithAppInstanceID");
     auto& monitor = KLVMeasurement::monitor();
     if (!appInstanceID || appInstanceID->empty()) {
         if (!KLVConsentSettingsUtil::isAnalyticsStorageDenied()) {

@@ -167,7 +167,8 @@ void KLVMeasurement::setDefaultEventParametersOnWorkerQueue(
 
 void KLVMeasurement::handleSetDefaultEventParametersOnWorkerQueue(
     const std::optional<Dictionary>& parameters, bool backfillEvents) {
-    KLVScheduler::checkOnWorkerQueue("handleSetDefaultEventParametersOnWorkerQueue:");
+    KLVScheduler::checkOnBackgroundThreadWithMethodName(
+        "handleSetDefaultEventParametersOnWorkerQueue:");
     if (!isEnabled() || !persistedConfig_) {
         monitor().logWithLevel(kKLVLogDebug, 23211,
                                "Analytics is disabled. Default event parameters not updated");
@@ -216,7 +217,7 @@ void KLVMeasurement::handleSetDefaultEventParametersOnWorkerQueue(
 // ---- Handling ---------------------------------------------------------------------------------
 
 void KLVMeasurement::handleInternalEventOnWorkerQueue(KLVEvent event) {
-    KLVScheduler::checkOnWorkerQueue("handleInternalEventOnWorkerQueue:");
+    KLVScheduler::checkOnBackgroundThreadWithMethodName("handleInternalEventOnWorkerQueue:");
     if (event.name() != "_err") {
         if (auto defaults = cachedDefaultEventParameters()) {
             event.applyParameters(*defaults);
@@ -228,7 +229,7 @@ void KLVMeasurement::handleInternalEventOnWorkerQueue(KLVEvent event) {
 }
 
 void KLVMeasurement::handleEventOnWorkerQueue(KLVEvent event) {
-    KLVScheduler::checkOnWorkerQueue("handleEventOnWorkerQueue:");
+    KLVScheduler::checkOnBackgroundThreadWithMethodName("handleEventOnWorkerQueue:");
     // A start that failed leaves components unset: events are dropped as while disabled.
     if (!isEnabled() || !database() || !remoteConfigInstance() || !identity()) {
         monitor().logWithLevel(kKLVLogDebug, 23049, "Analytics is disabled. Event not logged");

@@ -66,7 +66,7 @@ bool KLVMeasurement::setAndCheckUserProperty(const std::string& name, std::int64
 }
 
 void KLVMeasurement::reportFirstOpenOnWorkerQueue() {
-    KLVScheduler::checkOnWorkerQueue("reportFirstOpenOnWorkerQueue");
+    KLVScheduler::checkOnBackgroundThreadWithMethodName("reportFirstOpenOnWorkerQueue");
     if (!database_ || !persistedConfig_) return;
     auto& monitor = KLVMeasurement::monitor();
     platform::Error error;
@@ -177,14 +177,14 @@ void KLVMeasurement::reportVersionChange(const std::optional<std::string>& curre
 }
 
 void KLVMeasurement::reportAppUpdateOnWorkerQueue() {
-    KLVScheduler::checkOnWorkerQueue("reportAppUpdateOnWorkerQueue");
+    KLVScheduler::checkOnBackgroundThreadWithMethodName("reportAppUpdateOnWorkerQueue");
     const auto identity = this->identity();
     if (!identity || !persistedConfig_) return;
     reportVersionChange(identity->appVersion(), persistedConfig_->appVersion(), false);
 }
 
 void KLVMeasurement::reportOSUpdateOnWorkerQueue() {
-    KLVScheduler::checkOnWorkerQueue("reportOSUpdateOnWorkerQueue");
+    KLVScheduler::checkOnBackgroundThreadWithMethodName("reportOSUpdateOnWorkerQueue");
     if (!persistedConfig_) return;
     reportVersionChange(KLVEnvironmentInfo::sharedInstance().deviceOSVersion(),
                         persistedConfig_->osVersion(), true);
@@ -242,7 +242,8 @@ std::optional<platform::Object> KLVMeasurement::shouldDisableAdPersonalization()
 }
 
 void KLVMeasurement::setPersonalizedAdsUserPropertyOnWorkerQueue() {
-    KLVScheduler::checkOnWorkerQueue("setPersonalizedAdsUserPropertyOnWorkerQueue");
+    KLVScheduler::checkOnBackgroundThreadWithMethodName(
+        "setPersonalizedAdsUserPropertyOnWorkerQueue");
     if (!database_) return;
     auto& monitor = KLVMeasurement::monitor();
     platform::Error error;

@@ -105,7 +105,7 @@ bool KLVMeasurement::shouldUseBackgroundSession() const {
 }
 
 void KLVMeasurement::updateSchedule() {
-    KLVScheduler::checkOnWorkerQueue("updateSchedule");
+    KLVScheduler::checkOnBackgroundThreadWithMethodName("updateSchedule");
     if (!database() || !remoteConfigInstance()) return;
     database()->noticeChangesElsewhere();
     auto stop = [this] {

@@ -42,7 +42,8 @@ void KLVMeasurement::setSessionTimeoutIntervalOnWorkerQueue(double seconds) {
 
 void KLVMeasurement::reportSessionStartOnWorkerQueueWithTimestamp(double timestamp,
                                                                   bool appInBackground) {
-    KLVScheduler::checkOnWorkerQueue("reportSessionStartOnWorkerQueueWithTimestamp");
+    KLVScheduler::checkOnBackgroundThreadWithMethodName(
+        "reportSessionStartOnWorkerQueueWithTimestamp");
     const auto reporter = sessionReporter();
     if (!reporter || !reporter->isSessionExpired()) return;
     reporter->updatePropertiesForNewSessionStart();

@@ -41,7 +41,7 @@ void KLVMeasurement::setEnabled(bool enabled) {
 }
 
 void KLVMeasurement::setEnabledOnWorkerQueue(bool enabled) {
-    KLVScheduler::checkOnWorkerQueue("setIsEnabledOnWorkerQueue");
+    KLVScheduler::checkOnBackgroundThreadWithMethodName("setIsEnabledOnWorkerQueue");
     auto& monitor = KLVMeasurement::monitor();
     const bool deactivated = isAnalyticsCollectionDeactivated();
     if (deactivated && enabled) {
@@ -90,7 +90,7 @@ void KLVMeasurement::setEnabledOnWorkerQueue(bool enabled) {
 }
 
 bool KLVMeasurement::startMeasurementOnWorkerQueue() {
-    KLVScheduler::checkOnWorkerQueue("startMeasurementOnWorkerQueue");
+    KLVScheduler::checkOnBackgroundThreadWithMethodName("startMeasurementOnWorkerQueue");
     {
         std::lock_guard lock(initializeComponentsLock_);
         if (!didInitializeComponents()) {

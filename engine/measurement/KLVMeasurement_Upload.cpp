@@ -123,7 +123,7 @@ std::vector<KLVQueuedBundle> KLVMeasurement::filteredBundlesWithCompatibleAppID(
 }
 
 void KLVMeasurement::uploadData() {
-    KLVScheduler::checkOnWorkerQueue("uploadData");
+    KLVScheduler::checkOnBackgroundThreadWithMethodName("uploadData");
     if (!database() || !remoteConfigInstance() || !identity()) return;
     if (suspendedUploadTimestamp_ > 0) {
         updateSchedule();

@@ -29,7 +29,7 @@ bool hasError(const Error& error) {
 }  // namespace
 
 void KLVMeasurement::setUserAttributeOnWorkerQueue(const KLVUserAttribute& attribute) {
-    KLVScheduler::checkOnWorkerQueue("setUserAttributeOnWorkerQueue:");
+    KLVScheduler::checkOnBackgroundThreadWithMethodName("setUserAttributeOnWorkerQueue:");
     if (!isEnabled() || !database()) {
         monitor().logWithLevel(kKLVLogDebug, 23081, "Analytics is disabled. User property not set");
         return;
@@ -38,7 +38,7 @@ void KLVMeasurement::setUserAttributeOnWorkerQueue(const KLVUserAttribute& attri
 }
 
 bool KLVMeasurement::setUserPropertyInDatabaseOnWorkerQueue(const KLVUserAttribute& attribute) {
-    KLVScheduler::checkOnWorkerQueue("setUserPropertyInDatabaseOnWorkerQueue:");
+    KLVScheduler::checkOnBackgroundThreadWithMethodName("setUserPropertyInDatabaseOnWorkerQueue:");
     KLVDatabase& db = *database();
     const std::string displayName = KLVDebugUserPropertyName(attribute.name());
     Error error;
@@ -99,7 +99,7 @@ bool KLVMeasurement::setUserPropertyInDatabaseOnWorkerQueue(const KLVUserAttribu
 }
 
 void KLVMeasurement::removeUserAttributeOnWorkerQueue(const KLVUserAttribute& attribute) {
-    KLVScheduler::checkOnWorkerQueue("removeUserAttributeOnWorkerQueue:");
+    KLVScheduler::checkOnBackgroundThreadWithMethodName("removeUserAttributeOnWorkerQueue:");
     if (!isEnabled() || !database()) {
         monitor().logWithLevel(kKLVLogDebug, 23076,
                                "Analytics is disabled. User property not removed");
@@ -165,13 +165,14 @@ std::optional<KLVUserAttribute> KLVMeasurement::userAttributeOnWorkerQueueWithNa
 }
 
 bool KLVMeasurement::hasUserPropertyUserIDOnWorkerQueue() {
-    KLVScheduler::checkOnWorkerQueue("hasUserPropertyUserIDOnWorkerQueue");
+    KLVScheduler::checkOnBackgroundThreadWithMethodName("hasUserPropertyUserIDOnWorkerQueue");
     if (!database()) return false;
     return database()->containsUserAttributeWithName("_id").value_or(false);
 }
 
 void KLVMeasurement::setLastAdvertisingIDResetUserPropertyOnWorkerQueue() {
-    KLVScheduler::checkOnWorkerQueue("setLastAdvertisingIDResetUserPropertyOnWorkerQueue");
+    KLVScheduler::checkOnBackgroundThreadWithMethodName(
+        "setLastAdvertisingIDResetUserPropertyOnWorkerQueue");
     if (!database()) return;
     const auto hasID = database()->containsUserAttributeWithName("_id");
     if (!hasID || !*hasID) return;

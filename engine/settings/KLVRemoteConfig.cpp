@@ -258,6 +258,7 @@ void KLVRemoteConfig::loadInitialConfiguration(
 // --- Accepting and parsing a configuration --------------------------------------------------
 
 bool KLVRemoteConfig::updateMeasurementConfig(const std::optional<KLVPBMeasurementConfig>& config) {
+    KLVScheduler::checkOnBackgroundThreadWithMethodName("updateMeasurementConfig:");
     if (isDefaultInstance_) {
         monitor().logWithLevel(kKLVLogErrorSilent, 29002,
                                "Cannot update the default measurement configuration");
@@ -459,6 +460,7 @@ void KLVRemoteConfig::registerModuleCreators(KLVPEventEditing& eventEditing) {
 }
 
 std::optional<KLVPBMeasurementConfig> KLVRemoteConfig::measurementConfigFromDatabase() {
+    KLVScheduler::checkOnBackgroundThreadWithMethodName("measurementConfigFromDatabase");
     if (isDefaultInstance_) {
         monitor().logWithLevel(kKLVLogErrorSilent, 29015,
                                "Cannot retrieve a measurement configuration from the database for "
