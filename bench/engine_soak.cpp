@@ -15,11 +15,11 @@
 #include <vector>
 
 #include "bench/LoopbackServiceFixture.h"
+#include "engine/bundles/BundleTestSupport.h"
 #include "engine/database/KLVDatabase.h"
 #include "engine/frontdoor/TRWAnalytics.h"
 #include "engine/measurement/KLVMeasurement.h"
 #include "engine/messages/NANOAccessors.h"
-#include "engine/upload/UploadTestSupport.h"
 #include "testkit/ManualClock.h"
 
 namespace engine {

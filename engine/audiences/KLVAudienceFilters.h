@@ -65,9 +65,9 @@ bool KLVValidateStringFilter(const KLVPBStringFilter& filter,
 // The structural rules and the configured limits of one audience, in their fixed order. On false
 // `error` holds an engine error: code 9 for the audience itself, 10 for one of its event filters,
 // 11 for one of its property filters, with the rule's text.
-bool KLVValidateAudienceDefinition(const KLVPBAudience& audience,
-                                   const std::set<std::int32_t>& acceptedAudienceIDs,
-                                   platform::Error* error);
+[[nodiscard]] bool KLVValidateAudienceDefinition(const KLVPBAudience& audience,
+                                                 const std::set<std::int32_t>& acceptedAudienceIDs,
+                                                 platform::Error* error);
 
 // --- Predicates --------------------------------------------------------------------------------
 

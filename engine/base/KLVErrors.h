@@ -41,16 +41,16 @@ void KLVSetErrorWithMonitorContext(platform::Error* error, std::int64_t code,
 
 // Each returns its verdict and, when it fails, stores an engine error with the code and the
 // description.
-bool KLVCheckCondition(bool condition, platform::Error* error, std::int64_t code,
-                       std::string_view description);
-bool KLVCheckPointer(const void* pointer, platform::Error* error, std::int64_t code,
-                     std::string_view description);
-bool KLVCheckNonZero(std::uint64_t count, platform::Error* error, std::int64_t code,
-                     std::string_view description);
+[[nodiscard]] bool KLVCheckCondition(bool condition, platform::Error* error, std::int64_t code,
+                                     std::string_view description);
+[[nodiscard]] bool KLVCheckPointer(const void* pointer, platform::Error* error, std::int64_t code,
+                                   std::string_view description);
+[[nodiscard]] bool KLVCheckNonZero(std::uint64_t count, platform::Error* error, std::int64_t code,
+                                   std::string_view description);
 // Fails on an absent object: a null pointer of any kind or an empty optional.
 template <typename T>
-bool KLVCheckObject(const T& object, platform::Error* error, std::int64_t code,
-                    std::string_view description) {
+[[nodiscard]] bool KLVCheckObject(const T& object, platform::Error* error, std::int64_t code,
+                                  std::string_view description) {
     return KLVCheckCondition(static_cast<bool>(object), error, code, description);
 }
 

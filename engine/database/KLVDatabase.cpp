@@ -6,6 +6,7 @@
 #include "engine/base/KLVMonitor.h"
 #include "engine/database/KLVDatabaseSchema.h"
 #include "engine/stores/KLVFileLocations.h"
+#include "engine/stores/KLVSqliteStore.h"
 #include "platform/foundation/Format.h"
 
 namespace engine {
@@ -18,7 +19,7 @@ namespace {
 // Codes the store gives a table that does not match its declaration (as opposed to a file that
 // could not be read or written just now).
 bool isDeclarationMismatch(const Error& error) {
-    return error.code == kKLVErrorCodeFailedOperation;
+    return error.code == kKLVSqliteStoreErrorUnusable;
 }
 
 }  // namespace

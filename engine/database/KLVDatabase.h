@@ -61,19 +61,20 @@ class KLVDatabase : public KLVRemoteConfigStorage {
         platform::Error* error = nullptr);
 
     // Deletes the database file and opens a fresh one at the same path.
-    bool reset(platform::Error* error = nullptr);
+    [[nodiscard]] bool reset(platform::Error* error = nullptr);
     // Runs `block` in one exclusive transaction: true commits, false rolls back. Answers whether
     // it committed; a failure is logged (12056) with its cause, which also goes to `error`. The
     // second form hands the block the error to fill, so that its own cause is the one reported.
-    bool performTransaction(const std::function<bool()>& block, platform::Error* error = nullptr);
-    bool performTransaction(const std::function<bool(platform::Error*)>& block,
-                            platform::Error* error = nullptr);
+    [[nodiscard]] bool performTransaction(const std::function<bool()>& block,
+                                          platform::Error* error = nullptr);
+    [[nodiscard]] bool performTransaction(const std::function<bool(platform::Error*)>& block,
+                                          platform::Error* error = nullptr);
 
     // One transaction for a run of writes that arrive together; inside it each
     // performTransaction() is a savepoint that rolls back alone (KLVSqliteStore's grouped
     // transaction). The end commits and then checkpoints when due (noteEventsWritten).
-    bool beginGroupedTransaction(platform::Error* error = nullptr);
-    bool endGroupedTransaction(platform::Error* error = nullptr);
+    [[nodiscard]] bool beginGroupedTransaction(platform::Error* error = nullptr);
+    [[nodiscard]] bool endGroupedTransaction(platform::Error* error = nullptr);
     bool isInGroupedTransaction() const { return sqliteStore_->isInGroupedTransaction(); }
     // Grows each time a grouped transaction's writes were lost (see KLVSqliteStore).
     std::uint64_t lostGroupCount() const { return sqliteStore_->lostGroupCount(); }
@@ -107,9 +108,10 @@ class KLVDatabase : public KLVRemoteConfigStorage {
     // The opening sequence; `context` ("Init" or "Reset") only names it in log lines. A file
     // whose tables do not match their declaration is deleted, so that the next start opens a new
     // one; a file that merely could not be read or written now is kept.
-    bool initializeDatabaseResourcesWithContext(std::string_view context, const std::string& path,
-                                                platform::Error* error = nullptr);
-    bool ensureAllTables(platform::Error* error = nullptr);
+    [[nodiscard]] bool initializeDatabaseResourcesWithContext(std::string_view context,
+                                                              const std::string& path,
+                                                              platform::Error* error = nullptr);
+    [[nodiscard]] bool ensureAllTables(platform::Error* error = nullptr);
     // Creates the app_metadata row (rowid 1) when missing.
     bool initializeAppMetadata();
 
@@ -127,31 +129,36 @@ class KLVDatabase : public KLVRemoteConfigStorage {
         const std::string& tableName, const std::string& columnName,
         const platform::Object& columnValue, platform::Error* error,
         const CreateDataTypeBlock<T>& createDataTypeBlock);
-    bool insertDataType(const Record& record, const std::string& tableName,
-                        platform::Error* error = nullptr);
+    [[nodiscard]] bool insertDataType(const Record& record, const std::string& tableName,
+                                      platform::Error* error = nullptr);
     // Writes (INSERT OR REPLACE) when a row with the key exists or the table holds fewer than
     // `tableLimit` rows; otherwise fails with code 2, "Failed to insert data type. Table is full".
-    bool upsertDataType(const Record& record, const std::string& tableName,
-                        const std::string& columnName, const platform::Object& columnValue,
-                        std::int64_t tableLimit, platform::Error* error = nullptr);
+    [[nodiscard]] bool upsertDataType(const Record& record, const std::string& tableName,
+                                      const std::string& columnName,
+                                      const platform::Object& columnValue, std::int64_t tableLimit,
+                                      platform::Error* error = nullptr);
     // Sets the record's columns in the rows whose key matches; fails when there is none.
-    bool updateDataType(const Record& record, const std::string& tableName,
-                        const std::string& columnName, const platform::Object& columnValue,
-                        platform::Error* error = nullptr);
+    [[nodiscard]] bool updateDataType(const Record& record, const std::string& tableName,
+                                      const std::string& columnName,
+                                      const platform::Object& columnValue,
+                                      platform::Error* error = nullptr);
 
     // --- Metadata row and daily counters -------------------------------------------------------
 
     // The counters as stored (the day unchanged); a row without counters reads as today with
     // all counters 0.
     std::optional<KLVDailyCounts> dailyCounts(platform::Error* error = nullptr);
-    bool updateDailyCounts(const KLVDailyCounts& dailyCounts, platform::Error* error = nullptr);
+    [[nodiscard]] bool updateDailyCounts(const KLVDailyCounts& dailyCounts,
+                                         platform::Error* error = nullptr);
     // Nothing without an error when the row is missing.
     std::optional<KLVAppMetadata> queryAppMetadata(platform::Error* error = nullptr);
-    bool updateAppMetadata(const KLVAppMetadata& appMetadata, platform::Error* error = nullptr);
+    [[nodiscard]] bool updateAppMetadata(const KLVAppMetadata& appMetadata,
+                                         platform::Error* error = nullptr);
     // Stores the downloaded configuration with the current time; one without an app ID is refused.
-    bool updateRemoteConfig(const KLVPBMeasurementConfig& config,
-                            platform::Error* error = nullptr) override;
-    bool updateRemoteConfigSuccessfulTimestamp(double timestamp, platform::Error* error = nullptr);
+    [[nodiscard]] bool updateRemoteConfig(const KLVPBMeasurementConfig& config,
+                                          platform::Error* error = nullptr) override;
+    [[nodiscard]] bool updateRemoteConfigSuccessfulTimestamp(double timestamp,
+                                                             platform::Error* error = nullptr);
     // The stored configuration; nothing (without an error) when none is stored.
     std::optional<KLVPBMeasurementConfig> queryMeasurementConfigWithError(
         platform::Error* error = nullptr) override;
@@ -162,21 +169,22 @@ class KLVDatabase : public KLVRemoteConfigStorage {
     // --- Raw events and bundle metadata (KLVDatabase_RawEvents.cpp) ---------------------------
 
     // Stores the metadata under its fingerprint unless that fingerprint is stored already.
-    bool insertIfNotExistsRawEventMetadata(const KLVPBMeasurementBundle& metadata,
-                                           platform::Error* error = nullptr);
+    [[nodiscard]] bool insertIfNotExistsRawEventMetadata(const KLVPBMeasurementBundle& metadata,
+                                                         platform::Error* error = nullptr);
     // The same for metadata already encoded, with its fingerprint (`klv_64LSBMD5` of `bytes`):
     // a writer that needs the fingerprint itself encodes and hashes once.
-    bool insertIfNotExistsRawEventMetadata(const platform::Data& bytes, std::int64_t fingerprint,
-                                           platform::Error* error = nullptr);
+    [[nodiscard]] bool insertIfNotExistsRawEventMetadata(const platform::Data& bytes,
+                                                         std::int64_t fingerprint,
+                                                         platform::Error* error = nullptr);
     // The stored metadata; nothing, with an error, when absent.
     std::optional<KLVPBMeasurementBundle> queryRawEventsMetadataWithFingerprint(
         std::int64_t metadataFingerprint, platform::Error* error = nullptr);
-    bool deleteRawEventMetadataWithMetadataFingerprint(std::int64_t metadataFingerprint,
-                                                       platform::Error* error = nullptr);
+    [[nodiscard]] bool deleteRawEventMetadataWithMetadataFingerprint(
+        std::int64_t metadataFingerprint, platform::Error* error = nullptr);
     // Deletes the metadata rows no raw event refers to.
-    bool deleteUnusedRawEventsMetadata(platform::Error* error = nullptr);
-    bool insertRawEvent(const KLVEvent& event, std::int64_t metadataFingerprint, bool isRealtime,
-                        platform::Error* error = nullptr);
+    [[nodiscard]] bool deleteUnusedRawEventsMetadata(platform::Error* error = nullptr);
+    [[nodiscard]] bool insertRawEvent(const KLVEvent& event, std::int64_t metadataFingerprint,
+                                      bool isRealtime, platform::Error* error = nullptr);
     // The oldest raw events (at most 1000) of one fingerprint, in row order. `eventFilter` (may
     // be empty) sees the number accepted so far and each row: false stops the read without it.
     // Rows that do not convert are skipped; nothing (with the error) when none converted.
@@ -209,7 +217,7 @@ class KLVDatabase : public KLVRemoteConfigStorage {
         std::string_view name;  // empty unless text
         double timestamp = 0;   // 0 unless a number
     };
-    bool readRawEventsWithMetadataFingerprintForBundling(
+    [[nodiscard]] bool readRawEventsWithMetadataFingerprintForBundling(
         std::int64_t metadataFingerprint, platform::Error* error,
         const std::function<bool(const RawEventColumns& columns)>& visit);
     static std::optional<KLVRawEventData> rawEventDataFromColumns(const RawEventColumns& columns,
@@ -219,12 +227,14 @@ class KLVDatabase : public KLVRemoteConfigStorage {
                                                               platform::Error* error = nullptr);
     // The fingerprint of the oldest raw event; nothing without an error when there is none.
     std::optional<std::int64_t> nextMetadataFingerprintToProcess(platform::Error* error = nullptr);
-    bool deleteRawEventsWithMaxRowID(std::int64_t maxRowID, platform::Error* error = nullptr);
+    [[nodiscard]] bool deleteRawEventsWithMaxRowID(std::int64_t maxRowID,
+                                                   platform::Error* error = nullptr);
     // Keeps the newest maxEventsStored - 1 raw events; the number deleted.
     std::optional<std::int64_t> deleteRawEventsOverAbsoluteLimit(platform::Error* error = nullptr);
     // Deletes raw events further than `maxAge` seconds from now (either way), then the metadata
     // left unused.
-    bool deleteStaleRawEventsDataOlderThanMaxAge(double maxAge, platform::Error* error = nullptr);
+    [[nodiscard]] bool deleteStaleRawEventsDataOlderThanMaxAge(double maxAge,
+                                                               platform::Error* error = nullptr);
     std::optional<bool> isRawEventsTableEmpty(platform::Error* error = nullptr);
     // Seconds since 1970; nothing without an error when the table is empty.
     std::optional<double> queryLatestRawEventTime(platform::Error* error = nullptr);
@@ -237,13 +247,14 @@ class KLVDatabase : public KLVRemoteConfigStorage {
     // Stores the bundle gzip-compressed, after the periodic stale-data deletion. A bundle needs
     // an app ID and an end time; one further than the maximum queue time from now is stored with
     // a warning.
-    bool insertBundle(const KLVPBMeasurementBundle& bundle, bool isRealtime,
-                      platform::Error* error = nullptr);
+    [[nodiscard]] bool insertBundle(const KLVPBMeasurementBundle& bundle, bool isRealtime,
+                                    platform::Error* error = nullptr);
     // The oldest bundles, at most `countLimit`, while their encoded sizes add up to at most
     // `sizeLimit` bytes (the first is always taken; the first that does not fit ends the read).
     // The same with the bundle already encoded (`encoded`); `bundle` gives the fields checked.
-    bool insertBundle(const KLVPBMeasurementBundle& bundle, const platform::Data& encoded,
-                      bool isRealtime, platform::Error* error = nullptr);
+    [[nodiscard]] bool insertBundle(const KLVPBMeasurementBundle& bundle,
+                                    const platform::Data& encoded, bool isRealtime,
+                                    platform::Error* error = nullptr);
     // The queue row that follows `afterRowID` (0 for the oldest), read as
     // queryBundlesWithCountLimit reads each of its rows: `rowID` 0 when no row follows, no `bundle`
     // when the row does not decode. Nothing on a read failure. Lets the upload hold one decoded
@@ -259,10 +270,10 @@ class KLVDatabase : public KLVRemoteConfigStorage {
     std::optional<std::vector<KLVQueuedBundle>> queryBundlesWithRowIDs(
         const std::vector<std::int64_t>& rowIDs, platform::Error* error = nullptr);
     // Raises retry_count by 1 in the rows (a NULL or maximal counter stays as it is).
-    bool incrementRetryCounterForBundlesWithIDs(const std::vector<std::int64_t>& rowIDs,
-                                                platform::Error* error = nullptr);
-    bool deleteBundlesWithRowIDs(const std::vector<std::int64_t>& rowIDs,
-                                 platform::Error* error = nullptr);
+    [[nodiscard]] bool incrementRetryCounterForBundlesWithIDs(
+        const std::vector<std::int64_t>& rowIDs, platform::Error* error = nullptr);
+    [[nodiscard]] bool deleteBundlesWithRowIDs(const std::vector<std::int64_t>& rowIDs,
+                                               platform::Error* error = nullptr);
     std::optional<bool> isQueuedBundleTableEmpty(platform::Error* error = nullptr);
     // Seconds since 1970; nothing without an error when the queue is empty.
     std::optional<double> queryLatestBundleTime(platform::Error* error = nullptr);
@@ -270,7 +281,8 @@ class KLVDatabase : public KLVRemoteConfigStorage {
     // Deletes stale raw events and bundles once per deletion interval: true when it ran, false
     // when it was not due, nothing on failure.
     std::optional<bool> maybeDeleteStaleData(platform::Error* error = nullptr);
-    bool deleteStaleBundlesOlderThanMaxAge(double maxAge, platform::Error* error = nullptr);
+    [[nodiscard]] bool deleteStaleBundlesOlderThanMaxAge(double maxAge,
+                                                         platform::Error* error = nullptr);
 
     // --- Event aggregates (KLVDatabase_EventAggregates.cpp) ------------------------------------
 
@@ -287,18 +299,18 @@ class KLVDatabase : public KLVRemoteConfigStorage {
                                                               const std::string& tableName,
                                                               platform::Error* error = nullptr);
     // Replaces the row of the name; a new name is refused once 1000 names are stored.
-    bool updateEventAggregates(const KLVEventAggregates& eventAggregates,
-                               platform::Error* error = nullptr);
-    bool clearCurrentSessionCounts(platform::Error* error = nullptr);
-    bool deleteAllEventAggregates(platform::Error* error = nullptr);
-    bool deleteAllEventAggregatesInSnapshot(platform::Error* error = nullptr);
+    [[nodiscard]] bool updateEventAggregates(const KLVEventAggregates& eventAggregates,
+                                             platform::Error* error = nullptr);
+    [[nodiscard]] bool clearCurrentSessionCounts(platform::Error* error = nullptr);
+    [[nodiscard]] bool deleteAllEventAggregates(platform::Error* error = nullptr);
+    [[nodiscard]] bool deleteAllEventAggregatesInSnapshot(platform::Error* error = nullptr);
     // Rows whose name does not begin with "_".
     std::optional<std::int64_t> publicEventCount(platform::Error* error = nullptr);
     // Replaces events_snapshot with a copy of events.
-    bool createEventsSnapshotTable(platform::Error* error = nullptr);
+    [[nodiscard]] bool createEventsSnapshotTable(platform::Error* error = nullptr);
     // Puts the snapshot back into events (keeping the current "_f" row when the snapshot has no
     // first open counted) and empties the snapshot.
-    bool restoreFromEventsSnapshotTable(platform::Error* error = nullptr);
+    [[nodiscard]] bool restoreFromEventsSnapshotTable(platform::Error* error = nullptr);
 
     // --- User properties, purchases and subscriptions (KLVDatabase_UserAttributes.cpp) ---------
 
@@ -314,9 +326,10 @@ class KLVDatabase : public KLVRemoteConfigStorage {
         platform::Error* error = nullptr);
     // Replaces the row of the name; a new name is refused once 1000 are stored. Array values and
     // empty strings are refused.
-    bool updateUserAttribute(const KLVUserAttribute& userAttribute,
-                             platform::Error* error = nullptr);
-    bool deleteUserAttributeWithName(std::string_view name, platform::Error* error = nullptr);
+    [[nodiscard]] bool updateUserAttribute(const KLVUserAttribute& userAttribute,
+                                           platform::Error* error = nullptr);
+    [[nodiscard]] bool deleteUserAttributeWithName(std::string_view name,
+                                                   platform::Error* error = nullptr);
     std::optional<bool> containsUserAttributeWithName(std::string_view name,
                                                       platform::Error* error = nullptr);
     std::optional<std::int64_t> userAttributeCountForOrigin(std::string_view origin,
@@ -345,17 +358,17 @@ class KLVDatabase : public KLVRemoteConfigStorage {
     // Upserts by (audience_id, filter_id); an empty list, or a filter without name or data, is
     // refused. The first failure stops: rows written before it stay unless the caller's
     // transaction rolls back.
-    bool updateEventFilters(const std::vector<KLVEventFilter>& eventFilters,
-                            platform::Error* error = nullptr);
-    bool updatePropertyFilters(const std::vector<KLVPropertyFilter>& propertyFilters,
-                               platform::Error* error = nullptr);
+    [[nodiscard]] bool updateEventFilters(const std::vector<KLVEventFilter>& eventFilters,
+                                          platform::Error* error = nullptr);
+    [[nodiscard]] bool updatePropertyFilters(const std::vector<KLVPropertyFilter>& propertyFilters,
+                                             platform::Error* error = nullptr);
     // Deletes the rows with the filters' keys; an empty list is refused (code 1).
-    bool deleteEventFilters(const std::vector<KLVEventFilter>& eventFilters,
-                            platform::Error* error = nullptr);
-    bool deletePropertyFilters(const std::vector<KLVPropertyFilter>& propertyFilters,
-                               platform::Error* error = nullptr);
-    bool deleteAllEventFilters(platform::Error* error = nullptr);
-    bool deleteAllPropertyFilters(platform::Error* error = nullptr);
+    [[nodiscard]] bool deleteEventFilters(const std::vector<KLVEventFilter>& eventFilters,
+                                          platform::Error* error = nullptr);
+    [[nodiscard]] bool deletePropertyFilters(const std::vector<KLVPropertyFilter>& propertyFilters,
+                                             platform::Error* error = nullptr);
+    [[nodiscard]] bool deleteAllEventFilters(platform::Error* error = nullptr);
+    [[nodiscard]] bool deleteAllPropertyFilters(platform::Error* error = nullptr);
     // Each audience with a stored event or property filter, once.
     std::optional<std::vector<std::int32_t>> allAudienceIDs(platform::Error* error = nullptr);
     // Audience to the IDs of its filters whose session_scoped column is 1, in row order.
@@ -369,22 +382,21 @@ class KLVDatabase : public KLVRemoteConfigStorage {
                                                              platform::Error* error = nullptr);
     // Upserts by audience; empty previous results are stored as NULL. An empty list, or a result
     // without current results, is refused.
-    bool updateFilterResults(const std::vector<KLVFilterResult>& filterResults,
-                             platform::Error* error = nullptr);
+    [[nodiscard]] bool updateFilterResults(const std::vector<KLVFilterResult>& filterResults,
+                                           platform::Error* error = nullptr);
     // Deletes the results of the audiences; an empty list is refused (code 1).
-    bool deleteFilterResults(const std::vector<KLVFilterResult>& filterResults,
-                             platform::Error* error = nullptr);
+    [[nodiscard]] bool deleteFilterResults(const std::vector<KLVFilterResult>& filterResults,
+                                           platform::Error* error = nullptr);
 
-    bool updateComplexEventForAudienceEvaluationWithEventID(std::int64_t eventID,
-                                                            std::int64_t childEventCount,
-                                                            const KLVEvent& mainEvent,
-                                                            platform::Error* error = nullptr);
+    [[nodiscard]] bool updateComplexEventForAudienceEvaluationWithEventID(
+        std::int64_t eventID, std::int64_t childEventCount, const KLVEvent& mainEvent,
+        platform::Error* error = nullptr);
     // The main event and the number of children still to process; nothing without an error when
     // none is stored.
     std::optional<std::pair<KLVEvent, std::int64_t>> mainEventAndChildCountPairWithEventID(
         std::int64_t eventID, platform::Error* error = nullptr);
-    bool deleteComplexEventForAudienceEvaluationWithEventID(std::int64_t eventID,
-                                                            platform::Error* error = nullptr);
+    [[nodiscard]] bool deleteComplexEventForAudienceEvaluationWithEventID(
+        std::int64_t eventID, platform::Error* error = nullptr);
 
     // --- Conditional user properties (KLVDatabase_ConditionalProperties.cpp) -------------------
 
@@ -393,10 +405,10 @@ class KLVDatabase : public KLVRemoteConfigStorage {
         std::string_view name, platform::Error* error = nullptr);
     // Replaces the row of the name (absent events and trigger name become NULL); a new name is
     // refused once 1000 are stored. A property needs a name, an origin and a value (code 3).
-    bool updateConditionalUserProperty(const KLVConditionalUserProperty& property,
-                                       platform::Error* error = nullptr);
-    bool deleteConditionalUserPropertyWithName(std::string_view name,
-                                               platform::Error* error = nullptr);
+    [[nodiscard]] bool updateConditionalUserProperty(const KLVConditionalUserProperty& property,
+                                                     platform::Error* error = nullptr);
+    [[nodiscard]] bool deleteConditionalUserPropertyWithName(std::string_view name,
+                                                             platform::Error* error = nullptr);
     // Due at the current time: inactive ones past their trigger timeout (either way from their
     // creation), active ones past their time to live, inactive ones waiting for the event.
     // A row whose events do not decode is logged (12059) and left out of every answer.
@@ -437,7 +449,7 @@ class KLVDatabase : public KLVRemoteConfigStorage {
                                                           const platform::Object& columnValue,
                                                           bool hasBlock, platform::Error* error);
     static void failNoneConverted(platform::Error* error);
-    bool updateMetadataRow(const Record& record, platform::Error* error);
+    [[nodiscard]] bool updateMetadataRow(const Record& record, platform::Error* error);
     std::int32_t currentDay();
 
     // Unknown until read; see forgetMirroredContents().

@@ -136,7 +136,8 @@ std::optional<std::int64_t> KLVDatabase::publicEventCount(Error* error) {
 
 bool KLVDatabase::createEventsSnapshotTable(Error* error) {
     if (sqliteStore_->tableExists(kKLVEventsSnapshotTable).value_or(false)) {
-        sqliteStore_->dropTableWithName(kKLVEventsSnapshotTable);
+        // A table left behind makes the create below fail, which is reported there.
+        (void)sqliteStore_->dropTableWithName(kKLVEventsSnapshotTable);
     }
     if (!sqliteStore_->createEmptyTable(kKLVEventsSnapshotTable, kKLVEventsTable, error)) {
         monitor().logWithLevel(kKLVLogWarningMonitored, kSnapshotTableCode,

@@ -64,30 +64,31 @@ class KLVEDatabase {
     // Puts the snapshot in force at time `t`: its experiment 0 (the last one met) replaces the
     // launched row, its other experiments the activated row (an empty activated row when there
     // are none), and the SDK's pending row is deleted unless it is newer than `t`.
-    bool activateSnapshot(const std::shared_ptr<KLVESnapshot>& snapshot, double t,
-                          platform::Error* error = nullptr);
-    bool deleteActivatedExperimentsOfSDKName(std::string_view SDKName,
-                                             platform::Error* error = nullptr);
-    bool deletePendingExperimentsOfSDKName(std::string_view SDKName,
-                                           platform::Error* error = nullptr);
-    bool deleteLaunchedExperimentSDKName(std::string_view SDKName,
-                                         platform::Error* error = nullptr);
+    [[nodiscard]] bool activateSnapshot(const std::shared_ptr<KLVESnapshot>& snapshot, double t,
+                                        platform::Error* error = nullptr);
+    [[nodiscard]] bool deleteActivatedExperimentsOfSDKName(std::string_view SDKName,
+                                                           platform::Error* error = nullptr);
+    [[nodiscard]] bool deletePendingExperimentsOfSDKName(std::string_view SDKName,
+                                                         platform::Error* error = nullptr);
+    [[nodiscard]] bool deleteLaunchedExperimentSDKName(std::string_view SDKName,
+                                                       platform::Error* error = nullptr);
     // Deletes the activated rows made at or before now minus three days.
-    bool deleteStaleActivatedSnapshots(platform::Error* error = nullptr);
+    [[nodiscard]] bool deleteStaleActivatedSnapshots(platform::Error* error = nullptr);
     // One pending row per snapshot with its own time and manual flag, in order; stops at the
     // first failure (earlier rows stay written).
-    bool upsertPendingExperimentSnapshots(const Snapshots& snapshots,
-                                          platform::Error* error = nullptr);
+    [[nodiscard]] bool upsertPendingExperimentSnapshots(const Snapshots& snapshots,
+                                                        platform::Error* error = nullptr);
     // Activates, in rowid order, each pending row with the manual flag 0, at the row's own time.
-    bool activatePendingSnapshotsAutomatically(platform::Error* error = nullptr);
+    [[nodiscard]] bool activatePendingSnapshotsAutomatically(platform::Error* error = nullptr);
 
-    bool upsertSnapshot(const KLVPBSnapshot& snapshot, const std::string& tableName,
-                        double timestamp, std::optional<bool> manuallyActivated,
-                        platform::Error* error = nullptr);
+    [[nodiscard]] bool upsertSnapshot(const KLVPBSnapshot& snapshot, const std::string& tableName,
+                                      double timestamp, std::optional<bool> manuallyActivated,
+                                      platform::Error* error = nullptr);
     std::optional<std::vector<KLVSqliteStore::Row>> allDataTypesFromTableWithName(
         const std::string& tableName, std::int64_t tableLimit, platform::Error* error = nullptr);
-    bool deleteExperimentsOfSDKName(std::string_view SDKName, const std::string& tableName,
-                                    platform::Error* error = nullptr);
+    [[nodiscard]] bool deleteExperimentsOfSDKName(std::string_view SDKName,
+                                                  const std::string& tableName,
+                                                  platform::Error* error = nullptr);
 
     // The open store, or null; for tests.
     KLVSqliteStore* sqliteStore() const { return sqliteStore_.get(); }
@@ -95,7 +96,7 @@ class KLVEDatabase {
   private:
     std::optional<Snapshots> fetchAllSnapshotsFromTable(const std::string& tableName,
                                                         platform::Error* error);
-    bool hasStore(platform::Error* error) const;
+    [[nodiscard]] bool hasStore(platform::Error* error) const;
 
     std::unique_ptr<KLVSqliteStore> sqliteStore_;
     // Kept past closeAndDelete(), so that a later reset() builds the file again.

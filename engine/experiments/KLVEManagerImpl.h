@@ -64,7 +64,8 @@ class KLVEManagerImpl : public KLVEManager,
                                           std::string_view SDKName) override;
     // Puts the pending snapshot in force; false without one (the error untouched) or for an
     // empty name (error code 1).
-    bool activateSnapshotOfSDK(std::string_view SDKName, platform::Error* error) override;
+    [[nodiscard]] bool activateSnapshotOfSDK(std::string_view SDKName,
+                                             platform::Error* error) override;
     // -1 unknown SDK, -2 no activated snapshot, 1 older than 259200 seconds, 0 fresh.
     std::int64_t activatedSnapshotStatusOfSDKName(std::string_view SDKName) override;
     void resetToDefaultsOfSDKName(std::string_view SDKName) override;

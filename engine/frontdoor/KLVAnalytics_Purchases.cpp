@@ -51,10 +51,20 @@ void KLVAnalytics::logTransactionWithProductID(
     bool isIntroductoryOffer, std::int64_t paymentQuantity, std::optional<double> purchaseDate,
     std::optional<double> originalPurchaseDate, std::optional<double> subscriptionExpirationDate,
     std::optional<double> cancellationDate) {
-    purchaseReporter()->reportTransactionWithProductID(
-        std::move(productID), std::move(transactionID), std::move(originalTransactionID),
-        webOrderLineItemID, productType, isFreeTrial, isIntroductoryOffer, paymentQuantity,
-        purchaseDate, originalPurchaseDate, subscriptionExpirationDate, cancellationDate);
+    purchaseReporter()->reportTransactionWithProductID({
+        .productID = std::move(productID),
+        .transactionID = std::move(transactionID),
+        .originalTransactionID = std::move(originalTransactionID),
+        .webOrderLineItemID = webOrderLineItemID,
+        .productType = productType,
+        .isFreeTrial = isFreeTrial,
+        .isIntroductoryOffer = isIntroductoryOffer,
+        .quantity = paymentQuantity,
+        .purchaseDate = purchaseDate,
+        .originalPurchaseDate = originalPurchaseDate,
+        .expirationDate = subscriptionExpirationDate,
+        .cancellationDate = cancellationDate,
+    });
 }
 
 }  // namespace engine

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "engine/base/EngineTestSupport.h"
+#include "engine/bundles/BundleTestSupport.h"
 #include "engine/database/KLVDatabase.h"
 #include "engine/frontdoor/KLVAnalytics.h"
 #include "engine/frontdoor/TRWAnalytics.h"
@@ -22,7 +23,6 @@
 #include "engine/measurement/MeasurementTestSupport.h"
 #include "engine/messages/NANOAccessors.h"
 #include "engine/settings/SettingsTestSupport.h"
-#include "engine/upload/UploadTestSupport.h"
 #include "platform/host/TRWApp.h"
 #include "platform/net/Reachability.h"
 #include "platform/ui/UIApplication.h"

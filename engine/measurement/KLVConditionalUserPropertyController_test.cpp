@@ -80,7 +80,8 @@ TEST_F(ConditionalUserPropertyTest, IntervalsOutsideTheirBoundsAreRefused) {
     for (const auto& c : cases) {
         set(property("go", c.timeout, c.ttl), "p");
         EXPECT_EQ(record("p").has_value(), c.stored) << c.timeout << " " << c.ttl;
-        onDatabase([](KLVDatabase& db) { db.deleteConditionalUserPropertyWithName("p"); });
+        onDatabase(
+            [](KLVDatabase& db) { EXPECT_TRUE(db.deleteConditionalUserPropertyWithName("p")); });
     }
 }
 

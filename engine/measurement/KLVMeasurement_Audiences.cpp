@@ -8,8 +8,8 @@
 
 #include "engine/audiences/KLVAudience.h"
 #include "engine/audiences/KLVAudienceTimestampsCache.h"
+#include "engine/bundles/KLVBundleEvent.h"
 #include "engine/measurement/KLVMeasurement.h"
-#include "engine/upload/KLVBundleEvent.h"
 
 namespace engine {
 

@@ -12,6 +12,8 @@
 #include "engine/base/KLVErrors.h"
 #include "engine/base/KLVLogLevel.h"
 #include "engine/base/KLVMonitor.h"
+#include "engine/bundles/KLVBundleEvent.h"
+#include "engine/bundles/KLVRawEventBundleFilter.h"
 #include "engine/database/KLVDatabase.h"
 #include "engine/events/KLVDebugText.h"
 #include "engine/identity/KLVIdentity.h"
@@ -21,8 +23,6 @@
 #include "engine/messages/NANOAccessors.h"
 #include "engine/settings/KLVConsentSettingsUtil.h"
 #include "engine/stores/KLVPersistedConfig.h"
-#include "engine/upload/KLVBundleEvent.h"
-#include "engine/upload/KLVRawEventBundleFilter.h"
 #include "platform/dispatch/Clock.h"
 #include "platform/foundation/Bundle.h"
 

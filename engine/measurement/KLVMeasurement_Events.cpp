@@ -18,6 +18,7 @@
 #include "engine/measurement/KLVScreenViewReporter.h"
 #include "engine/settings/KLVPEventEditing.h"
 #include "engine/stores/KLVPersistedConfig.h"
+#include "engine/stores/KLVSqliteStore.h"
 #include "platform/dispatch/Clock.h"
 
 namespace engine {
@@ -134,7 +135,8 @@ void KLVMeasurement::handleLoggedEventBatchOnWorkerQueue(KLVLoggedEventBatch& ba
                 // SQLite dropped the transaction and its writes could not be made again: the
                 // events before this one are gone; this one reported its own failure.
                 lost = db->lostGroupCount();
-                reportLost(exposed - 1, klv_errorWithCode(3, "Transaction failed"));
+                reportLost(exposed - 1,
+                           klv_errorWithCode(kKLVSqliteStoreErrorSQLite, "Transaction failed"));
                 exposed = 1;
             }
         }
@@ -314,7 +316,8 @@ void KLVMeasurement::processSessionFromEvent(const KLVEvent& event) {
     }
     if (!isSessionExpired()) return;
     KLVDatabase* db = database();
-    db->performTransaction([&] {
+    // A failure is logged by the step that failed and by the transaction; nothing else is undone.
+    (void)db->performTransaction([&] {
         struct Step {
             const char* name;
             std::int64_t code;

@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "engine/base/EngineTestSupport.h"
+#include "engine/bundles/BundleTestSupport.h"
 #include "engine/database/KLVDatabase.h"
 #include "engine/environment/KLVServerHosts.h"
 #include "engine/measurement/KLVEventListenerNotifier.h"
@@ -31,7 +32,6 @@
 #include "engine/measurement/MeasurementTestSupport.h"
 #include "engine/settings/SettingsTestSupport.h"
 #include "engine/stores/KLVPersistedConfig.h"
-#include "engine/upload/UploadTestSupport.h"
 #include "platform/dispatch/Clock.h"
 #include "platform/foundation/Paths.h"
 #include "platform/foundation/ProcessInfo.h"

@@ -31,7 +31,7 @@ class LifeCycleMeasurement : public RecordingMeasurement {
     bool isVersionSameAsOriginalVersion() override { return false; }
 
     void setUserAttributeOnWorkerQueue(const KLVUserAttribute& attribute) override {
-        database()->updateUserAttribute(attribute);
+        EXPECT_TRUE(database()->updateUserAttribute(attribute));
     }
     void reportSessionStartOnWorkerQueueWithTimestamp(double timestamp, bool) override {
         if (auto event = KLVEvent::initWithOrigin("auto", false, "_s", timestamp, 0,
@@ -203,10 +203,10 @@ TEST_F(LifeCycleTest, NonPersonalizedAdsProperty) {
     };
     for (const auto& c : cases) {
         onWorker([&](KLVMeasurement& s) {
-            s.database()->deleteUserAttributeWithName("_npa");
+            EXPECT_TRUE(s.database()->deleteUserAttributeWithName("_npa"));
             if (c.stored) {
-                s.database()->updateUserAttribute(*KLVUserAttribute::initWithOrigin(
-                    "auto", "_npa", KLVValue::initWithInt64(*c.stored), 5));
+                EXPECT_TRUE(s.database()->updateUserAttribute(*KLVUserAttribute::initWithOrigin(
+                    "auto", "_npa", KLVValue::initWithInt64(*c.stored), 5)));
             }
         });
         service_->npa = c.decision;

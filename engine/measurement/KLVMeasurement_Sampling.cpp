@@ -8,11 +8,11 @@
 
 #include "engine/base/KLVLogLevel.h"
 #include "engine/base/KLVMonitor.h"
+#include "engine/bundles/KLVBundleHelpers.h"
 #include "engine/database/KLVDatabase.h"
 #include "engine/events/KLVDebugText.h"
 #include "engine/measurement/KLVMeasurement.h"
 #include "engine/messages/NANOAccessors.h"
-#include "engine/upload/KLVBundleHelpers.h"
 #include "platform/security/Random.h"
 
 namespace engine {

@@ -10,6 +10,7 @@
 #include "engine/base/KLVDataAdditions.h"
 #include "engine/base/KLVLogLevel.h"
 #include "engine/base/KLVMonitor.h"
+#include "engine/bundles/KLVBundleHelpers.h"
 #include "engine/database/KLVDatabase.h"
 #include "engine/identity/KLVIdentity.h"
 #include "engine/measurement/KLVBundleRedaction.h"
@@ -19,7 +20,6 @@
 #include "engine/messages/NANOAccessors.h"
 #include "engine/settings/KLVConsentSettingsUtil.h"
 #include "engine/stores/KLVPersistedConfig.h"
-#include "engine/upload/KLVBundleHelpers.h"
 #include "platform/dispatch/Clock.h"
 #include "platform/utilities/WDLGzip.h"
 

@@ -57,7 +57,8 @@ bool KLVMeasurement::setUserPropertyInDatabaseOnWorkerQueue(const KLVUserAttribu
         if (changed) {
             if (const auto id = identity()) id->resetSessionStitchingToken();
             // A new user identifier clears the advertising-ID reset mark.
-            db.deleteUserAttributeWithName("_lair");
+            // Best effort: the new identifier is stored whether or not the mark could go.
+            (void)db.deleteUserAttributeWithName("_lair");
         }
     }
     if (!exists.value_or(false)) {

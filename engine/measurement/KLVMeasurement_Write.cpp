@@ -209,7 +209,8 @@ void KLVMeasurement::writeFilteredEventOnWorkerQueue(KLVEvent event) {
     }
     identity()->updateIdentifiers();
     if (isConversionName(event.name())) event.setConversion(true);
-    database()->performTransaction([&] { return writeEventInTransaction(event); });
+    // A lost event is logged where it failed and by the transaction; the caller goes on either way.
+    (void)database()->performTransaction([&] { return writeEventInTransaction(event); });
     database()->noteEventsWritten(1);
 }
 

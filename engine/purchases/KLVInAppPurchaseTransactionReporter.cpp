@@ -109,51 +109,52 @@ void KLVInAppPurchaseTransactionReporter::reportTransactionsFromArray(
     }
 }
 
-void KLVInAppPurchaseTransactionReporter::reportTransactionWithProductID(
-    std::string productID, std::string transactionID, std::string originalTransactionID,
-    std::optional<std::uint64_t> webOrderLineItemID, std::int64_t productType, bool isFreeTrial,
-    bool isIntroductoryOffer, std::int64_t quantity, std::optional<double> purchaseDate,
-    std::optional<double> originalPurchaseDate, std::optional<double> expirationDate,
-    std::optional<double> cancellationDate) {
+void KLVInAppPurchaseTransactionReporter::reportTransactionWithProductID(Transaction transaction) {
     std::vector<KLVInAppPurchaseItem> items;
     {
         std::lock_guard lock(mutex_);
         parsePurchasedItemsFromReceipt();
-        const bool listed = std::any_of(
-            allPurchaseItems_.begin(), allPurchaseItems_.end(),
-            [&](const KLVInAppPurchaseItem& item) { return item.transactionID == transactionID; });
+        const bool listed = std::any_of(allPurchaseItems_.begin(), allPurchaseItems_.end(),
+                                        [&](const KLVInAppPurchaseItem& item) {
+                                            return item.transactionID == transaction.transactionID;
+                                        });
         if (!listed) {
             KLVInAppPurchaseItem item;
-            item.freeTrial = isFreeTrial;
-            item.introductoryOffer = isIntroductoryOffer;
-            item.productID = productID;
-            item.transactionID = transactionID;
-            item.originalTransactionID = originalTransactionID;
-            item.webOrderLineItemID = webOrderLineItemID;
-            item.purchaseType = productType;
-            item.purchaseDateIA5String = ia5StringFromDate(purchaseDate);
-            item.originalPurchaseDateIA5String = ia5StringFromDate(originalPurchaseDate);
-            item.subscriptionExpirationDateIA5String = ia5StringFromDate(expirationDate);
-            item.cancellationDateIA5String = ia5StringFromDate(cancellationDate);
+            item.freeTrial = transaction.isFreeTrial;
+            item.introductoryOffer = transaction.isIntroductoryOffer;
+            item.productID = transaction.productID;
+            item.transactionID = transaction.transactionID;
+            item.originalTransactionID = transaction.originalTransactionID;
+            item.webOrderLineItemID = transaction.webOrderLineItemID;
+            item.purchaseType = transaction.productType;
+            item.purchaseDateIA5String = ia5StringFromDate(transaction.purchaseDate);
+            item.originalPurchaseDateIA5String =
+                ia5StringFromDate(transaction.originalPurchaseDate);
+            item.subscriptionExpirationDateIA5String =
+                ia5StringFromDate(transaction.expirationDate);
+            item.cancellationDateIA5String = ia5StringFromDate(transaction.cancellationDate);
             allPurchaseItems_.insert(allPurchaseItems_.begin(), std::move(item));
         }
         items = allPurchaseItems_;
     }
     const std::optional<double> date =
-        purchaseDate ? std::optional<double>(std::floor(*purchaseDate)) : std::nullopt;
+        transaction.purchaseDate ? std::optional<double>(std::floor(*transaction.purchaseDate))
+                                 : std::nullopt;
     std::weak_ptr<KLVInAppPurchaseTransactionReporter> weak = weak_from_this();
-    auto report = [weak, quantity, transactionID, originalTransactionID, date,
+    auto report = [weak, quantity = transaction.quantity, transactionID = transaction.transactionID,
+                   originalTransactionID = transaction.originalTransactionID, date,
                    items](const platform::SKProduct& product) {
         if (auto self = weak.lock())
             self->reportTransactionWithProduct(&product, quantity, transactionID,
                                                originalTransactionID, date, items);
     };
-    if (auto product = environment_.cache->cachedProductForProductIdentifier(productID)) {
+    if (auto product =
+            environment_.cache->cachedProductForProductIdentifier(transaction.productID)) {
         environment_.queue->async([report, product = *product] { report(product); });
         return;
     }
     environment_.cache->requestProductsWithProductIdentifiers(
-        {productID}, environment_.queue, [report](auto products, auto, auto error) {
+        {transaction.productID}, environment_.queue, [report](auto products, auto, auto error) {
             if (!products || products->empty()) {
                 logProductFailure(error);
                 return;

@@ -38,12 +38,22 @@ class KLVInAppPurchaseTransactionReporter
 
     // Purchased transactions that passed the duplicate filter.
     void paymentQueue(const std::vector<platform::SKPaymentTransaction>& transactions);
-    void reportTransactionWithProductID(
-        std::string productID, std::string transactionID, std::string originalTransactionID,
-        std::optional<std::uint64_t> webOrderLineItemID, std::int64_t productType, bool isFreeTrial,
-        bool isIntroductoryOffer, std::int64_t quantity, std::optional<double> purchaseDate,
-        std::optional<double> originalPurchaseDate, std::optional<double> expirationDate,
-        std::optional<double> cancellationDate);
+    // A transaction the app reports field by field, for purchases the payment queue does not see.
+    struct Transaction {
+        std::string productID{};
+        std::string transactionID{};
+        std::string originalTransactionID{};
+        std::optional<std::uint64_t> webOrderLineItemID{};
+        std::int64_t productType = 0;
+        bool isFreeTrial = false;
+        bool isIntroductoryOffer = false;
+        std::int64_t quantity = 0;
+        std::optional<double> purchaseDate{};
+        std::optional<double> originalPurchaseDate{};
+        std::optional<double> expirationDate{};
+        std::optional<double> cancellationDate{};
+    };
+    void reportTransactionWithProductID(Transaction transaction);
 
     // The duplicate key of a purchased transaction: the MD5 text of its identifier; nullopt
     // (logged) without a usable identifier.

@@ -489,12 +489,20 @@ TEST_F(ReporterTest, FieldByFieldReportPrependsAMissingItem) {
     receipt_ = join({recordStart(), text(1702, "gold"), text(1703, "t1"), text(1705, "t1"),
                      integer(1707, {1}), date(1704, "2023-11-14T22:13:20Z")});
     // Listed in the receipt: no item added; not listed: one item in front, dated to the second.
-    reporter_->reportTransactionWithProductID("gold", "t1", "t1", std::nullopt, 1, false, false, 1,
-                                              1'700'000'000.7, std::nullopt, std::nullopt,
-                                              std::nullopt);
-    reporter_->reportTransactionWithProductID("plus", "s1", "s1", 42, 3, true, false, 1,
-                                              1'700'000'100.7, std::nullopt, std::nullopt,
-                                              std::nullopt);
+    reporter_->reportTransactionWithProductID({.productID = "gold",
+                                               .transactionID = "t1",
+                                               .originalTransactionID = "t1",
+                                               .productType = 1,
+                                               .quantity = 1,
+                                               .purchaseDate = 1'700'000'000.7});
+    reporter_->reportTransactionWithProductID({.productID = "plus",
+                                               .transactionID = "s1",
+                                               .originalTransactionID = "s1",
+                                               .webOrderLineItemID = 42,
+                                               .productType = 3,
+                                               .isFreeTrial = true,
+                                               .quantity = 1,
+                                               .purchaseDate = 1'700'000'100.7});
     const auto events = wait(2);
     ASSERT_EQ(events.size(), 2u);
     EXPECT_EQ(events[0].first, "auto _iap");

@@ -21,11 +21,6 @@ using Values = std::span<const KLVPValue>;
 using Handler = KLVPValue (*)(KLVPArrayValue& array, Values values, KLVPScope& scope,
                               platform::Error* error);
 
-const KLVPValue& fail(platform::Error* error, std::int64_t code) {
-    KLVPSetScriptError(error, code);
-    return KLVPUndefined();
-}
-
 KLVPValue self(KLVPArrayValue& array) {
     return array.shared_from_this();
 }
@@ -144,7 +139,7 @@ KLVPValue reduce(KLVPArrayValue& array, Values v, KLVPScope&, platform::Error* e
     KLVPFunctionValue* function = functionArgument(v, error);
     if (!function) return KLVPUndefined();
     if (v.size() > 1 && v[1]->kind() == KLVPValueKind::Control)
-        return fail(error, kKLVPErrorArgumentKind);
+        return KLVPFail(error, kKLVPErrorArgumentKind);
     const std::size_t n = array.count();
     if (!KLVPChargeWork(n, error)) return KLVPUndefined();
     // Positions in walking order.
@@ -156,7 +151,7 @@ KLVPValue reduce(KLVPArrayValue& array, Values v, KLVPScope&, platform::Error* e
     } else {
         while (step < n && !hasSlot(array, indexAt(step)))
             ++step;
-        if (step == n) return fail(error, kKLVPErrorReduceEmptyArray);
+        if (step == n) return KLVPFail(error, kKLVPErrorReduceEmptyArray);
         accumulator = array.elements()[indexAt(step++)];
     }
     const KLVPValue receiver = self(array);
@@ -456,7 +451,7 @@ KLVPValue KLVPArrayCommandEvaluator::evaluateCommand(std::u16string_view name,
                                                      platform::Error* error) const {
     const auto method = std::find_if(std::begin(kMethods), std::end(kMethods),
                                      [name](const Method& m) { return m.name == name; });
-    if (method == std::end(kMethods)) return fail(error, kKLVPErrorUnknownMethod);
+    if (method == std::end(kMethods)) return KLVPFail(error, kKLVPErrorUnknownMethod);
     const KLVPValues values = KLVPEvaluateArguments(arguments, scope, error);
     if (KLVPFailed(error)) return KLVPUndefined();
     // Held for the call: a callback may drop every other reference to the array.

@@ -43,17 +43,18 @@ class KLVPArrayValue : public KLVPRuntimeValue {
     // The joined text read as a number.
     double doubleValueOrError(platform::Error* error) const override;
     // Always true.
-    bool booleanValueOrError(platform::Error* error) const override;
+    [[nodiscard]] bool booleanValueOrError(platform::Error* error) const override;
 
     // Shorter removes trailing slots, longer appends holes; script error 19 beyond the limit
     // (of slots or of the run's memory).
-    bool setLength(std::size_t length, platform::Error* error);
+    [[nodiscard]] bool setLength(std::size_t length, platform::Error* error);
     std::size_t count() const { return elements_.size(); }
 
-    bool setValueForProperty(const KLVPValue& key, KLVPValue value, platform::Error* error);
+    [[nodiscard]] bool setValueForProperty(const KLVPValue& key, KLVPValue value,
+                                           platform::Error* error);
     KLVPValue valueForProperty(const KLVPValue& key, platform::Error* error) const;
-    bool removeValueForProperty(const KLVPValue& key, platform::Error* error);
-    bool hasProperty(const KLVPValue& key, platform::Error* error) const;
+    [[nodiscard]] bool removeValueForProperty(const KLVPValue& key, platform::Error* error);
+    [[nodiscard]] bool hasProperty(const KLVPValue& key, platform::Error* error) const;
     // Named properties first (in the order they were set), then the indexes of the slots that
     // are not holes, ascending, as texts; made as the run's memory allows (else script error 19).
     KLVPValues allPropertyNames(platform::Error* error = nullptr) const;
@@ -71,7 +72,7 @@ class KLVPArrayValue : public KLVPRuntimeValue {
                                          std::span<const KLVPValue> values, platform::Error* error);
     // Appends an array's slots (one level) or the value itself; a control value is script error
     // 10.
-    bool concat(const KLVPValue& value, platform::Error* error);
+    [[nodiscard]] bool concat(const KLVPValue& value, platform::Error* error);
     void reverse();
     // The removed slot's value; undefined when empty or a hole.
     KLVPValue removeFirstElement();
@@ -98,7 +99,7 @@ class KLVPArrayValue : public KLVPRuntimeValue {
 
   private:
     // Room for `added` more slots: within kKLVPMaxArrayLength, made and copied by the run.
-    bool grow(std::size_t added, platform::Error* error) const;
+    [[nodiscard]] bool grow(std::size_t added, platform::Error* error) const;
     void releaseSlots(KLVPValues slots);
 
     KLVPPropertyMap propertyMap_;

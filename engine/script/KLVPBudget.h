@@ -88,8 +88,16 @@ class KLVPActiveRun {
 // Charge the run under way, if any; false with script error 18 or 19 once the run is past a
 // limit (work and memory are charged before they are done). With a null error the charge is
 // only recorded, and the run fails at its next evaluation.
-bool KLVPChargeWork(std::size_t units, platform::Error* error);
-bool KLVPChargeMemory(std::size_t bytes, platform::Error* error);
+[[nodiscard]] bool KLVPChargeWork(std::size_t units, platform::Error* error);
+[[nodiscard]] bool KLVPChargeMemory(std::size_t bytes, platform::Error* error);
+// The same, for work and memory used where no error can be given back (a constructor, a lookup):
+// a run past its limit fails at its next evaluation instead.
+inline void KLVPRecordWork(std::size_t units) {
+    (void)KLVPChargeWork(units, nullptr);
+}
+inline void KLVPRecordMemory(std::size_t bytes) {
+    (void)KLVPChargeMemory(bytes, nullptr);
+}
 
 // Sets script error 19 for a memory limit; always false.
 bool KLVPSetMemoryLimitError(platform::Error* error);

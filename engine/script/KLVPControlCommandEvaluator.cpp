@@ -14,11 +14,6 @@ namespace engine {
 
 namespace {
 
-const KLVPValue& fail(platform::Error* error, std::int64_t code) {
-    KLVPSetScriptError(error, code);
-    return KLVPUndefined();
-}
-
 bool isArray(const KLVPValue& value) {
     return value->kind() == KLVPValueKind::Array;
 }
@@ -46,7 +41,7 @@ KLVPValue callMethod(std::span<const KLVPValue> arguments, KLVPScope& scope,
     const KLVPValues values = KLVPEvaluateArguments(arguments, scope, error);
     if (KLVPFailed(error)) return KLVPUndefined();
     if (values[1]->kind() != KLVPValueKind::String || !isArray(values[2]))
-        return fail(error, kKLVPErrorArgumentKind);
+        return KLVPFail(error, kKLVPErrorArgumentKind);
     const KLVPValues methodArguments = elementsOf(values[2], error);
     if (KLVPFailed(error)) return KLVPUndefined();
     const std::u16string& name = static_cast<const KLVPStringValue&>(*values[1]).value();
@@ -69,7 +64,7 @@ KLVPValue runStatements(std::span<const KLVPValue> arguments, KLVPScope& scope,
     if (!KLVPCheckArgumentCountEquals(arguments, 1, error)) return KLVPUndefined();
     const KLVPValue list = KLVPEvaluator::evaluateStatement(arguments[0], scope, error);
     if (KLVPFailed(error)) return KLVPUndefined();
-    if (!isArray(list)) return fail(error, kKLVPErrorArgumentKind);
+    if (!isArray(list)) return KLVPFail(error, kKLVPErrorArgumentKind);
     return runElements(list, scope, error);
 }
 
@@ -79,7 +74,8 @@ KLVPValue sequence(std::span<const KLVPValue> arguments, KLVPScope& scope, platf
     for (const KLVPValue& argument : arguments) {
         result = KLVPEvaluator::evaluateStatement(argument, scope, error);
         if (KLVPFailed(error)) return KLVPUndefined();
-        if (result->kind() == KLVPValueKind::Control) return fail(error, kKLVPErrorArgumentKind);
+        if (result->kind() == KLVPValueKind::Control)
+            return KLVPFail(error, kKLVPErrorArgumentKind);
     }
     return result;
 }
@@ -116,7 +112,7 @@ KLVPValue switchStatement(std::span<const KLVPValue> arguments, KLVPScope& scope
     if (!KLVPCheckArgumentCountEquals(arguments, 3, error)) return KLVPUndefined();
     const KLVPValues values = KLVPEvaluateArguments(arguments, scope, error);
     if (KLVPFailed(error)) return KLVPUndefined();
-    if (!isArray(values[1]) || !isArray(values[2])) return fail(error, kKLVPErrorArgumentCount);
+    if (!isArray(values[1]) || !isArray(values[2])) return KLVPFail(error, kKLVPErrorArgumentCount);
     const KLVPValues cases = elementsOf(values[1], error);
     if (KLVPFailed(error)) return KLVPUndefined();
     const KLVPValues bodies = elementsOf(values[2], error);

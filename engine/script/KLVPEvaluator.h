@@ -32,14 +32,14 @@ class KLVPEvaluator {
 KLVPValues KLVPEvaluateArguments(std::span<const KLVPValue> arguments, KLVPScope& scope,
                                  platform::Error* error);
 // The count is equal to, at least or at most `count`; otherwise script error 9.
-bool KLVPCheckArgumentCountEquals(std::span<const KLVPValue> arguments, std::size_t count,
-                                  platform::Error* error);
-bool KLVPCheckArgumentCountAtLeast(std::span<const KLVPValue> arguments, std::size_t count,
-                                   platform::Error* error);
-bool KLVPCheckArgumentCountAtMost(std::span<const KLVPValue> arguments, std::size_t count,
-                                  platform::Error* error);
+[[nodiscard]] bool KLVPCheckArgumentCountEquals(std::span<const KLVPValue> arguments,
+                                                std::size_t count, platform::Error* error);
+[[nodiscard]] bool KLVPCheckArgumentCountAtLeast(std::span<const KLVPValue> arguments,
+                                                 std::size_t count, platform::Error* error);
+[[nodiscard]] bool KLVPCheckArgumentCountAtMost(std::span<const KLVPValue> arguments,
+                                                std::size_t count, platform::Error* error);
 // Counts one instruction against the run of the scope's runtime (script error 18 at the limit).
-bool KLVPCountInstruction(KLVPScope& scope, platform::Error* error);
+[[nodiscard]] bool KLVPCountInstruction(KLVPScope& scope, platform::Error* error);
 
 class KLVPCommandEvaluator {
   public:

@@ -25,11 +25,6 @@ bool setEditingError(platform::Error* error, std::int64_t code) {
     return false;
 }
 
-const KLVPValue& fail(platform::Error* error, std::int64_t code) {
-    KLVPSetScriptError(error, code);
-    return KLVPUndefined();
-}
-
 std::string utf8(std::u16string_view text) {
     return KLVPUTF8FromUTF16(text);
 }
@@ -163,7 +158,7 @@ class KLVPEventNativeFunctions final : public KLVPMapValue {
     KLVPValue setEventName(std::span<const KLVPValue> v, KLVPScope&, platform::Error* error) {
         if (!KLVPCheckArgumentCountEquals(v, 1, error)) return KLVPUndefined();
         if (v[0]->kind() == KLVPValueKind::Undefined || v[0]->kind() == KLVPValueKind::Null)
-            return fail(error, kKLVPErrorArgumentKind);
+            return KLVPFail(error, kKLVPErrorArgumentKind);
         std::u16string name = v[0]->stringValueOrError(error);
         if (KLVPFailed(error)) return KLVPUndefined();
         std::string bytes = utf8(name);
@@ -201,7 +196,7 @@ class KLVPRegisterCallbackFunction final : public KLVPFunctionValue {
                                            platform::Error* error) override {
         if (!KLVPCheckArgumentCountEquals(v, 3, error)) return KLVPUndefined();
         if (v[1]->kind() != KLVPValueKind::Function || v[2]->kind() != KLVPValueKind::Map)
-            return fail(error, kKLVPErrorArgumentKind);
+            return KLVPFail(error, kKLVPErrorArgumentKind);
         const auto& rule = static_cast<const KLVPMapValue&>(*v[2]);
         if (!rule.hasProperty(u"type")) {
             setEditingError(error, kKLVPEditingErrorNoRuleType);
@@ -239,7 +234,7 @@ class KLVPEventLogger final : public KLVPFunctionValue {
         const double number = v[1]->doubleValueOrError(error);
         if (KLVPFailed(error)) return KLVPUndefined();
         const auto timestamp = static_cast<double>(KLVPSaturatingInt64(KLVPToInteger(number)));
-        if (v[2]->kind() != KLVPValueKind::Map) return fail(error, kKLVPErrorArgumentKind);
+        if (v[2]->kind() != KLVPValueKind::Map) return KLVPFail(error, kKLVPErrorArgumentKind);
         // The parameters' objects are charged as they are made, the event's name here.
         platform::Dictionary parameters = KLVPRuntimeEntityConverter::dictionaryFromMapValue(
             static_cast<const KLVPMapValue&>(*v[2]), error);

@@ -98,12 +98,13 @@ class KLVPEditingCallbackHandler final : public KLVPMarkable {
   public:
     // Editing error 4 past the limit, 3 for a type other than "edit" and "create". A taken
     // priority becomes the highest of that type plus one.
-    bool registerWithPriority(std::int64_t priority, KLVPValue callback, const std::string& type,
-                              platform::Error* error);
+    [[nodiscard]] bool registerWithPriority(std::int64_t priority, KLVPValue callback,
+                                            const std::string& type, platform::Error* error);
     // Runs the edit callbacks, then the create callbacks, in ascending priority, each given the
     // same event functions (a collectable map of the run scope's runtime).
-    bool triggerCallbacks(KLVPScope& scope, const std::shared_ptr<KLVPEditingEventContext>& context,
-                          platform::Error* error);
+    [[nodiscard]] bool triggerCallbacks(KLVPScope& scope,
+                                        const std::shared_ptr<KLVPEditingEventContext>& context,
+                                        platform::Error* error);
     void mark(KLVPMarkList& list) const override;
 
   private:
@@ -122,8 +123,8 @@ class KLVPEventEditingRuntime final : public KLVPEventEditing {
     std::size_t reloadCount() const { return reloadCount_; }
 
     void setModuleCreator(KLVPModuleCreator creator, const std::string& name) override;
-    bool loadProgram(const KLVPBProgram& program, platform::Error* error) override;
-    bool handleEvent(const KLVPEvent& event, platform::Error* error) override;
+    [[nodiscard]] bool loadProgram(const KLVPBProgram& program, platform::Error* error) override;
+    [[nodiscard]] bool handleEvent(const KLVPEvent& event, platform::Error* error) override;
     bool hasEdits() const override;
     bool hasCreatedEvents() const override;
     const KLVPEventContext& eventContext() const override { return *context_; }
@@ -133,9 +134,10 @@ class KLVPEventEditingRuntime final : public KLVPEventEditing {
     // with it everything its program made.
     void startRuntime();
     // Loads the program into the current interpreter, as one run.
-    bool runProgram(const KLVPBProgram& program, platform::Error* error);
-    bool loadActivity(const KLVPBOgtActivity& activity, platform::Error* error);
-    bool registerRule(const std::string& name, const KLVPValue& rule, platform::Error* error);
+    [[nodiscard]] bool runProgram(const KLVPBProgram& program, platform::Error* error);
+    [[nodiscard]] bool loadActivity(const KLVPBOgtActivity& activity, platform::Error* error);
+    [[nodiscard]] bool registerRule(const std::string& name, const KLVPValue& rule,
+                                    platform::Error* error);
     // The programs loaded again in a new interpreter; the last pass's outcome stays readable.
     void reloadPrograms();
 

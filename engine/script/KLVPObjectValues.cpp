@@ -23,7 +23,7 @@ KLVPValue KLVPCallMethodProperty(KLVPValue property, std::span<const KLVPValue> 
 
 void KLVPObjectValue::setValue(KLVPValue value, std::u16string_view name) {
     if (propertyMap_.setValue(std::move(value), name))
-        KLVPChargeMemory(KLVPPropertyBytes(name.size()), nullptr);
+        KLVPRecordMemory(KLVPPropertyBytes(name.size()));
 }
 
 KLVPValue KLVPObjectValue::applyWithName(std::u16string_view name,

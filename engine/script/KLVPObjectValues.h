@@ -50,7 +50,7 @@ class KLVPMapValue : public KLVPObjectValue {
     // "[object Object]", NaN, true.
     std::u16string stringValueOrError(platform::Error* error) const override;
     double doubleValueOrError(platform::Error* error) const override;
-    bool booleanValueOrError(platform::Error* error) const override;
+    [[nodiscard]] bool booleanValueOrError(platform::Error* error) const override;
     // The same property names with pairwise equal values.
     bool equals(const KLVPRuntimeValue& other, int depth) const override;
 };
@@ -70,7 +70,7 @@ class KLVPFunctionValue : public KLVPObjectValue {
     // Its name, NaN, true.
     std::u16string stringValueOrError(platform::Error* error) const override;
     double doubleValueOrError(platform::Error* error) const override;
-    bool booleanValueOrError(platform::Error* error) const override;
+    [[nodiscard]] bool booleanValueOrError(platform::Error* error) const override;
     // Itself, or a function with the same non-empty name.
     bool equals(const KLVPRuntimeValue& other, int depth) const override;
 

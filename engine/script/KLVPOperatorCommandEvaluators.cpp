@@ -13,11 +13,6 @@ namespace engine {
 
 namespace {
 
-const KLVPValue& fail(platform::Error* error, std::int64_t code) {
-    KLVPSetScriptError(error, code);
-    return KLVPUndefined();
-}
-
 KLVPValue number(double value) {
     return KLVPNumberValue::make(value);
 }
@@ -226,7 +221,7 @@ KLVPValue add(std::span<const KLVPValue> v, KLVPScope&, platform::Error* error) 
     const KLVPTextForm right(v[1], error);
     if (KLVPFailed(error)) return KLVPUndefined();
     const std::size_t length = left.view().size() + right.view().size();
-    if (length > kKLVPMaxTextLength) return fail(error, kKLVPErrorRuntimeLimit);
+    if (length > kKLVPMaxTextLength) return KLVPFail(error, kKLVPErrorRuntimeLimit);
     std::u16string text;
     text.reserve(length);
     text.append(left.view());

@@ -11,7 +11,7 @@ constexpr std::size_t kAbsent = static_cast<std::size_t>(-1);
 }  // namespace
 
 KLVPName::KLVPName(std::u16string_view text) : text_(text) {
-    KLVPChargeWork(text.size(), nullptr);
+    KLVPRecordWork(text.size());
 }
 
 std::size_t KLVPName::hash() const {
@@ -36,7 +36,7 @@ std::size_t KLVPPropertyMap::positionOf(const KLVPName& name) const {
         const Entry& entry = entries_[i];
         if (!entry.value || entry.name.size() != text.size()) continue;
         // Names of the same length are compared unit by unit.
-        KLVPChargeWork(text.size(), nullptr);
+        KLVPRecordWork(text.size());
         if (entry.name == text) return i;
     }
     return kAbsent;

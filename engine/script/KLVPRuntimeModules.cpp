@@ -15,11 +15,6 @@ namespace {
 constexpr std::int64_t kDefaultLogLevel = 4;
 constexpr std::size_t kMaxLogContexts = 3;
 
-const KLVPValue& fail(platform::Error* error, std::int64_t code) {
-    KLVPSetScriptError(error, code);
-    return KLVPUndefined();
-}
-
 struct ModuleValue {
     KLVPValue operator()(const KLVPKeyValueStore& store) const {
         return std::make_shared<KLVPKeyValueStoreModule>(store);
@@ -52,7 +47,7 @@ KLVPValue KLVPDynamicProvider::moduleForName(std::u16string_view name,
     const auto it = creators_.find(name);
     if (it == creators_.end()) return KLVPUndefined();
     KLVPValue module = it->second ? it->second() : nullptr;
-    if (!module) return fail(error, kKLVPErrorModuleCreator);
+    if (!module) return KLVPFail(error, kKLVPErrorModuleCreator);
     return module;
 }
 

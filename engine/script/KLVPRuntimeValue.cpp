@@ -155,8 +155,8 @@ bool KLVPNumberValue::equals(const KLVPRuntimeValue& other, int) const {
 // Strings.
 
 KLVPValue KLVPStringValue::make(std::u16string value) {
-    KLVPChargeMemory(KLVPTextBytes(value.size()), nullptr);
-    KLVPChargeWork(value.size(), nullptr);
+    KLVPRecordMemory(KLVPTextBytes(value.size()));
+    KLVPRecordWork(value.size());
     return std::make_shared<KLVPStringValue>(std::move(value));
 }
 KLVPValue KLVPStringValue::make(std::u16string value, platform::Error* error) {

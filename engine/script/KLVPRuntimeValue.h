@@ -17,6 +17,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "engine/script/KLVPScriptError.h"
 #include "platform/foundation/Error.h"
 
 namespace engine {
@@ -59,7 +60,7 @@ class KLVPRuntimeValue : public std::enable_shared_from_this<KLVPRuntimeValue> {
     // false.
     virtual std::u16string stringValueOrError(platform::Error* error) const;
     virtual double doubleValueOrError(platform::Error* error) const;
-    virtual bool booleanValueOrError(platform::Error* error) const;
+    [[nodiscard]] virtual bool booleanValueOrError(platform::Error* error) const;
 
     // A method call with unevaluated arguments: "toString" gives the string form, any other name
     // script error 17.
@@ -89,7 +90,7 @@ class KLVPUndefinedValue final : public KLVPRuntimeValue {
     static const KLVPValue& sharedInstance();
     std::u16string stringValueOrError(platform::Error* error) const override;
     double doubleValueOrError(platform::Error* error) const override;
-    bool booleanValueOrError(platform::Error* error) const override;
+    [[nodiscard]] bool booleanValueOrError(platform::Error* error) const override;
     KLVPValue applyWithName(std::u16string_view name, std::span<const KLVPValue> arguments,
                             KLVPScope& scope, platform::Error* error) override;
     bool equals(const KLVPRuntimeValue& other, int depth) const override;
@@ -101,7 +102,7 @@ class KLVPNullValue final : public KLVPRuntimeValue {
     static const KLVPValue& sharedInstance();
     std::u16string stringValueOrError(platform::Error* error) const override;
     double doubleValueOrError(platform::Error* error) const override;
-    bool booleanValueOrError(platform::Error* error) const override;
+    [[nodiscard]] bool booleanValueOrError(platform::Error* error) const override;
     KLVPValue applyWithName(std::u16string_view name, std::span<const KLVPValue> arguments,
                             KLVPScope& scope, platform::Error* error) override;
     bool equals(const KLVPRuntimeValue& other, int depth) const override;
@@ -114,7 +115,7 @@ class KLVPBooleanValue final : public KLVPRuntimeValue {
     bool value() const { return value_; }
     std::u16string stringValueOrError(platform::Error* error) const override;
     double doubleValueOrError(platform::Error* error) const override;
-    bool booleanValueOrError(platform::Error* error) const override;
+    [[nodiscard]] bool booleanValueOrError(platform::Error* error) const override;
     bool equals(const KLVPRuntimeValue& other, int depth) const override;
     explicit KLVPBooleanValue(bool value)
         : KLVPRuntimeValue(KLVPValueKind::Boolean), value_(value) {}
@@ -131,7 +132,7 @@ class KLVPNumberValue final : public KLVPRuntimeValue {
     double value() const { return value_; }
     std::u16string stringValueOrError(platform::Error* error) const override;
     double doubleValueOrError(platform::Error* error) const override;
-    bool booleanValueOrError(platform::Error* error) const override;
+    [[nodiscard]] bool booleanValueOrError(platform::Error* error) const override;
     // NaN equals NaN here (unlike strict equality).
     bool equals(const KLVPRuntimeValue& other, int depth) const override;
 
@@ -154,7 +155,7 @@ class KLVPStringValue final : public KLVPRuntimeValue {
                             KLVPScope& scope, platform::Error* error) override;
     std::u16string stringValueOrError(platform::Error* error) const override;
     double doubleValueOrError(platform::Error* error) const override;
-    bool booleanValueOrError(platform::Error* error) const override;
+    [[nodiscard]] bool booleanValueOrError(platform::Error* error) const override;
     bool equals(const KLVPRuntimeValue& other, int depth) const override;
 
   private:
@@ -248,6 +249,11 @@ void KLVPRelease(std::shared_ptr<const void> reference);
 inline const KLVPValue& KLVPUndefined() {
     return KLVPUndefinedValue::sharedInstance();
 }
+// Sets script error `code` into `error` and answers undefined: a failing evaluation in one return.
+inline const KLVPValue& KLVPFail(platform::Error* error, std::int64_t code) {
+    KLVPSetScriptError(error, code);
+    return KLVPUndefined();
+}
 inline const KLVPValue& KLVPNull() {
     return KLVPNullValue::sharedInstance();
 }
@@ -273,8 +279,8 @@ std::int64_t KLVPSaturatingInt64(double value);
 bool KLVPNumbersEqual(double a, double b);
 // Texts are compared unit by unit, as bulk work of the run under way (a failed charge answers
 // false, or 1, with the error set).
-bool KLVPStringsEqual(std::u16string_view a, std::u16string_view b,
-                      platform::Error* error = nullptr);
+[[nodiscard]] bool KLVPStringsEqual(std::u16string_view a, std::u16string_view b,
+                                    platform::Error* error = nullptr);
 // -1, 0 or 1 by UTF-16 units.
 int KLVPCompareStrings(std::u16string_view a, std::u16string_view b, platform::Error* error);
 
@@ -291,6 +297,6 @@ class KLVPTextForm {
 };
 // Same class, then numbers and booleans by number (NaN unequal), strings by text, all else by
 // identity; a failing form sets the error and answers false.
-bool KLVPStrictEquals(const KLVPValue& a, const KLVPValue& b, platform::Error* error);
+[[nodiscard]] bool KLVPStrictEquals(const KLVPValue& a, const KLVPValue& b, platform::Error* error);
 
 }  // namespace engine

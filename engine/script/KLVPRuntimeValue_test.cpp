@@ -135,8 +135,8 @@ TEST(KLVPRuntimeValueTest, NamesEnumerateInInsertionOrder) {
     EXPECT_EQ(map.allPropertyNames(), (std::vector<std::u16string>{u"a", u"c", u"b"}));
 
     KLVPArrayValue array(KLVPValues{number(1), KLVPArrayValue::emptyValue(), number(3)});
-    array.setValueForProperty(text(u"z"), number(0), &error);
-    array.setValueForProperty(text(u"y"), number(0), &error);
+    EXPECT_TRUE(array.setValueForProperty(text(u"z"), number(0), &error));
+    EXPECT_TRUE(array.setValueForProperty(text(u"y"), number(0), &error));
     std::vector<std::u16string> names;
     for (const KLVPValue& name : array.allPropertyNames())
         names.push_back(static_cast<const KLVPStringValue&>(*name).value());

@@ -36,12 +36,12 @@ bool chargeArray(std::size_t count, platform::Error* error) {
 }  // namespace
 
 std::shared_ptr<KLVPMapValue> KLVPObjectManager::mapValueWithScope(const KLVPScope& scope) {
-    KLVPChargeMemory(kKLVPObjectBytes, nullptr);
+    KLVPRecordMemory(kKLVPObjectBytes);
     return tracked(std::make_shared<KLVPMapValue>(), scope);
 }
 
 std::shared_ptr<KLVPArrayValue> KLVPObjectManager::arrayValueWithScope(const KLVPScope& scope) {
-    KLVPChargeMemory(kKLVPObjectBytes, nullptr);
+    KLVPRecordMemory(kKLVPObjectBytes);
     return tracked(std::make_shared<KLVPArrayValue>(), scope);
 }
 
@@ -66,7 +66,7 @@ std::shared_ptr<KLVPFunctionValue> KLVPObjectManager::functionValueWithFunctionN
     std::u16string functionName, std::vector<std::u16string> parameterNames, KLVPValues statements,
     std::shared_ptr<KLVPScope> definingScope) {
     const KLVPScope* scope = definingScope.get();
-    KLVPChargeMemory(kKLVPObjectBytes + kKLVPSlotBytes * statements.size(), nullptr);
+    KLVPRecordMemory(kKLVPObjectBytes + kKLVPSlotBytes * statements.size());
     auto function =
         std::make_shared<KLVPFunctionValue>(std::move(functionName), std::move(parameterNames),
                                             std::move(statements), std::move(definingScope));

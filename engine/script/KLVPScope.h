@@ -92,19 +92,19 @@ struct KLVPRuntimeContext {
     // A new run: nothing counted.
     void resetRun();
     // Within both limits; otherwise script error 18 (instructions) or 19 (memory).
-    bool withinLimits(platform::Error* error) const;
+    [[nodiscard]] bool withinLimits(platform::Error* error) const;
     // Counts `count` instructions, when the run is still within its limits (every evaluation
     // comes here: the common case stays inline).
-    bool countInstructions(std::int64_t count, platform::Error* error) {
+    [[nodiscard]] bool countInstructions(std::int64_t count, platform::Error* error) {
         if (instructionCount >= kKLVPInstructionLimit || memoryMade > kKLVPMemoryLimit)
             return withinLimits(error);
         instructionCount += count;
         return true;
     }
     // Counts native bulk work of `units` units, then checks the limits.
-    bool countWork(std::size_t units, platform::Error* error);
+    [[nodiscard]] bool countWork(std::size_t units, platform::Error* error);
     // Counts `bytes` made, then checks the limits.
-    bool countMemory(std::size_t bytes, platform::Error* error);
+    [[nodiscard]] bool countMemory(std::size_t bytes, platform::Error* error);
 };
 
 // Scopes are always owned by shared pointers (functions keep their defining scope, children their

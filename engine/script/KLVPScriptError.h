@@ -44,7 +44,7 @@ enum KLVPScriptErrorCode : std::int64_t {
 // Sets a script error into `error` (which may be null outside the runtime); always false.
 bool KLVPSetScriptError(platform::Error* error, std::int64_t code);
 
-inline bool KLVPFailed(const platform::Error* error) {
+[[nodiscard]] inline bool KLVPFailed(const platform::Error* error) {
     return error && !error->domain.empty();
 }
 

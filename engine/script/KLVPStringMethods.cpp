@@ -29,11 +29,6 @@ using Values = std::span<const KLVPValue>;
 using Handler = KLVPValue (*)(const Text& text, Values values, KLVPScope& scope,
                               platform::Error* error);
 
-const KLVPValue& fail(platform::Error* error, std::int64_t code) {
-    KLVPSetScriptError(error, code);
-    return KLVPUndefined();
-}
-
 // One step of the expression engine is about this many of its operations; steps are charged to
 // the run as they are taken.
 constexpr std::size_t kRegexStepUnits = 10'000;
@@ -203,7 +198,7 @@ KLVPValue concat(const Text& text, Values v, KLVPScope&, platform::Error* error)
         const Text part = value->stringValueOrError(error);
         if (KLVPFailed(error)) return KLVPUndefined();
         if (part.size() > kKLVPMaxTextLength - result.size())
-            return fail(error, kKLVPErrorRuntimeLimit);
+            return KLVPFail(error, kKLVPErrorRuntimeLimit);
         if (!KLVPChargeWork(part.size(), error)) return KLVPUndefined();
         result += part;
     }
@@ -294,7 +289,7 @@ KLVPValue replace(const Text& text, Values v, KLVPScope&, platform::Error* error
         replacement = textAt(v, 1, error);
     }
     if (KLVPFailed(error)) return KLVPUndefined();
-    if (replacement.size() > kKLVPMaxTextLength) return fail(error, kKLVPErrorRuntimeLimit);
+    if (replacement.size() > kKLVPMaxTextLength) return KLVPFail(error, kKLVPErrorRuntimeLimit);
     if (!KLVPChargeWork(replacement.size(), error)) return KLVPUndefined();
     Text result = text.substr(0, found);
     result += replacement;
@@ -455,7 +450,7 @@ KLVPValue KLVPStringCommandEvaluator::evaluateCommand(std::u16string_view name, 
                                                       platform::Error* error) const {
     const auto method = std::find_if(std::begin(kMethods), std::end(kMethods),
                                      [name](const Method& m) { return m.name == name; });
-    if (method == std::end(kMethods)) return fail(error, kKLVPErrorUnknownMethod);
+    if (method == std::end(kMethods)) return KLVPFail(error, kKLVPErrorUnknownMethod);
     const KLVPValues values = KLVPEvaluateArguments(arguments, scope, error);
     if (KLVPFailed(error)) return KLVPUndefined();
     // Every method reads the receiver at most a few times over.

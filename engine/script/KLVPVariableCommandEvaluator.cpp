@@ -12,11 +12,6 @@ namespace engine {
 
 namespace {
 
-const KLVPValue& fail(platform::Error* error, std::int64_t code) {
-    KLVPSetScriptError(error, code);
-    return KLVPUndefined();
-}
-
 const std::u16string* nameOf(const KLVPValue& value) {
     if (value->kind() != KLVPValueKind::String) return nullptr;
     return &static_cast<const KLVPStringValue&>(*value).value();
@@ -25,8 +20,8 @@ const std::u16string* nameOf(const KLVPValue& value) {
 KLVPValue assign(std::span<const KLVPValue> values, KLVPScope& scope, platform::Error* error) {
     if (!KLVPCheckArgumentCountEquals(values, 2, error)) return KLVPUndefined();
     const std::u16string* name = nameOf(values[0]);
-    if (!name) return fail(error, kKLVPErrorArgumentKind);
-    if (!scope.hasName(*name)) return fail(error, kKLVPErrorUndeclaredAssignment);
+    if (!name) return KLVPFail(error, kKLVPErrorArgumentKind);
+    if (!scope.hasName(*name)) return KLVPFail(error, kKLVPErrorUndeclaredAssignment);
     scope.setValue(values[1], *name);
     return values[1];
 }
@@ -41,7 +36,7 @@ KLVPValue arrayLiteral(std::span<const KLVPValue> values, KLVPScope& scope,
 
 KLVPValue objectLiteral(std::span<const KLVPValue> values, KLVPScope& scope,
                         platform::Error* error) {
-    if (values.size() % 2 != 0) return fail(error, kKLVPErrorArgumentCount);
+    if (values.size() % 2 != 0) return KLVPFail(error, kKLVPErrorArgumentCount);
     const auto map = KLVPObjectManager::mapValueWithScope(scope);
     for (std::size_t i = 0; i < values.size(); i += 2) {
         const KLVPTextForm key(values[i], error);
@@ -55,7 +50,7 @@ KLVPValue readVariable(std::span<const KLVPValue> values, KLVPScope& scope,
                        platform::Error* error) {
     if (!KLVPCheckArgumentCountEquals(values, 1, error)) return KLVPUndefined();
     const std::u16string* name = nameOf(values[0]);
-    if (!name) return fail(error, kKLVPErrorArgumentKind);
+    if (!name) return KLVPFail(error, kKLVPErrorArgumentKind);
     return scope.valueForName(*name);
 }
 
@@ -114,7 +109,7 @@ KLVPValue declareVariables(std::span<const KLVPValue> values, KLVPScope& scope,
                            platform::Error* error) {
     for (const KLVPValue& value : values) {
         const std::u16string* name = nameOf(value);
-        if (!name) return fail(error, kKLVPErrorArgumentKind);
+        if (!name) return KLVPFail(error, kKLVPErrorArgumentKind);
         scope.addValue(KLVPUndefined(), *name);
     }
     return KLVPUndefined();
@@ -126,7 +121,7 @@ KLVPValue writeProperty(std::span<const KLVPValue> values, KLVPScope&, platform:
     switch (object->kind()) {
         case KLVPValueKind::Undefined:
         case KLVPValueKind::Null:
-            return fail(error, kKLVPErrorWriteToNullish);
+            return KLVPFail(error, kKLVPErrorWriteToNullish);
         case KLVPValueKind::Array:
             if (!static_cast<KLVPArrayValue&>(*object).setValueForProperty(values[1], values[2],
                                                                            error))
@@ -155,10 +150,10 @@ KLVPValue nullLiteral(std::span<const KLVPValue>, KLVPScope&, platform::Error*) 
 
 KLVPValue declareConstants(std::span<const KLVPValue> values, KLVPScope& scope,
                            platform::Error* error) {
-    if (values.size() % 2 != 0) return fail(error, kKLVPErrorArgumentCount);
+    if (values.size() % 2 != 0) return KLVPFail(error, kKLVPErrorArgumentCount);
     for (std::size_t i = 0; i < values.size(); i += 2) {
         const std::u16string* name = nameOf(values[i]);
-        if (!name) return fail(error, kKLVPErrorArgumentKind);
+        if (!name) return KLVPFail(error, kKLVPErrorArgumentKind);
         scope.addImmutableValue(values[i + 1], *name);
     }
     return KLVPUndefined();

@@ -113,7 +113,7 @@ class KLVEClient {
     virtual platform::Object objectForKeyedSubscript(std::string_view flagName) const;
     // Makes the newest fetched snapshot the active one; false (with an error only for a bad
     // name) when there is none.
-    virtual bool activateLatestSnapshot(platform::Error* error);
+    [[nodiscard]] virtual bool activateLatestSnapshot(platform::Error* error);
     // The active snapshot is older than three days.
     virtual bool hasStaleSnapshot() const;
     // Drops the active snapshot; look-ups answer from the launched one or the defaults.
@@ -153,7 +153,8 @@ class KLVEManager {
                                                   std::string_view /*SDKName*/) {
         return {};
     }
-    virtual bool activateSnapshotOfSDK(std::string_view /*SDKName*/, platform::Error* /*error*/) {
+    [[nodiscard]] virtual bool activateSnapshotOfSDK(std::string_view /*SDKName*/,
+                                                     platform::Error* /*error*/) {
         return false;
     }
     // -1 unknown SDK, -2 no active snapshot, 1 stale, 0 fresh.

@@ -62,12 +62,12 @@ class KLVPEventEditing {
     virtual void setModuleCreator(KLVPModuleCreator creator, const std::string& name) = 0;
     // Runs the program's instructions and loads its activities; false exactly when it fills
     // `error`.
-    virtual bool loadProgram(const KLVPBProgram& program, platform::Error* error) = 0;
+    [[nodiscard]] virtual bool loadProgram(const KLVPBProgram& program, platform::Error* error) = 0;
     // Runs the loaded activities over one event. A failed pass fills `error` and answers false;
     // a pass that neither changed the event nor created one answers false too, without an
     // error: tell them apart by the error. The outcome of the last pass is read through the three
     // members after it.
-    virtual bool handleEvent(const KLVPEvent& event, platform::Error* error) = 0;
+    [[nodiscard]] virtual bool handleEvent(const KLVPEvent& event, platform::Error* error) = 0;
     virtual bool hasEdits() const = 0;
     virtual bool hasCreatedEvents() const = 0;
     virtual const KLVPEventContext& eventContext() const = 0;

@@ -17,8 +17,8 @@ class KLVRemoteConfigStorage {
     virtual ~KLVRemoteConfigStorage() = default;
 
     // Stores the downloaded configuration with the current time.
-    virtual bool updateRemoteConfig(const KLVPBMeasurementConfig& config,
-                                    platform::Error* error = nullptr) = 0;
+    [[nodiscard]] virtual bool updateRemoteConfig(const KLVPBMeasurementConfig& config,
+                                                  platform::Error* error = nullptr) = 0;
     // The stored configuration; nothing (without an error) when none is stored.
     virtual std::optional<KLVPBMeasurementConfig> queryMeasurementConfigWithError(
         platform::Error* error = nullptr) = 0;

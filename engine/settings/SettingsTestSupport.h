@@ -89,7 +89,8 @@ class FakeMeasurementService : public KLVMeasurementBase {
 // The configuration store of the settings, in memory: what the database keeps for them.
 class FakeRemoteConfigStorage : public KLVRemoteConfigStorage {
   public:
-    bool updateRemoteConfig(const KLVPBMeasurementConfig& config, platform::Error*) override {
+    [[nodiscard]] bool updateRemoteConfig(const KLVPBMeasurementConfig& config,
+                                          platform::Error*) override {
         std::lock_guard lock(mutex_);
         config_ = config;
         timestamp_ = platform::Object(platform::Clock::current().now());

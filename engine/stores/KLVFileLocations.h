@@ -26,9 +26,10 @@ std::string KLVMeasurementPlistPath(std::string_view name);
 std::string KLVPreferencesFilePath(std::string_view name);
 
 // Marks the file or directory as excluded from device backup.
-bool KLVExcludePathFromBackup(std::string_view path, platform::Error* error = nullptr);
+[[nodiscard]] bool KLVExcludePathFromBackup(std::string_view path,
+                                            platform::Error* error = nullptr);
 // Removes the file at `path`; an empty path is refused with code 1.
-bool KLVDeleteFileAtPath(std::string_view path, platform::Error* error = nullptr);
+[[nodiscard]] bool KLVDeleteFileAtPath(std::string_view path, platform::Error* error = nullptr);
 
 // Moves the persisted configuration's file `name` from the preferences directory into the
 // engine's directory. True when the new place is settled (moved, or the old file was not there

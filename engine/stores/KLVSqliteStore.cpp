@@ -82,7 +82,7 @@ KLVSqliteStore::~KLVSqliteStore() {
 
 std::unique_ptr<KLVSqliteStore> KLVSqliteStore::initWithDatabasePath(const std::string& path,
                                                                      Error* error) {
-    if (!KLVCheckNonZero(path.size(), error, kKLVErrorCodeBadArgument,
+    if (!KLVCheckNonZero(path.size(), error, kKLVSqliteStoreErrorBadArgument,
                          "Received empty database path on init")) {
         return nullptr;
     }
@@ -144,12 +144,14 @@ bool KLVSqliteStore::prepareFileForOpening(Error* error) const {
     }
     if (ec) {
         return platform::fail(
-            error, klv_errorWithCode(2, "Failed to read database file attributes", ec.message()));
+            error, klv_errorWithCode(kKLVSqliteStoreErrorUnusable,
+                                     "Failed to read database file attributes", ec.message()));
     }
     if (file.has_parent_path()) fs::create_directories(file.parent_path(), ec);
     if (ec) {
         return platform::fail(
-            error, klv_errorWithCode(2, "Failed to create database directory", ec.message()));
+            error, klv_errorWithCode(kKLVSqliteStoreErrorUnusable,
+                                     "Failed to create database directory", ec.message()));
     }
     return true;
 }
@@ -266,7 +268,7 @@ bool KLVSqliteStore::deleteDatabaseFilesAtPath(const std::string& databasePath, 
         }
         if (ec) {
             // The first failure is the one reported; the other files are still tried.
-            if (deleted) KLVSetError(error, kKLVErrorCodeFailedOperation, ec.message());
+            if (deleted) KLVSetError(error, kKLVSqliteStoreErrorUnusable, ec.message());
             deleted = false;
         }
     }
@@ -278,10 +280,10 @@ bool KLVSqliteStore::deleteDatabaseFilesAtPath(const std::string& databasePath, 
 KLVSqliteStore::Statement KLVSqliteStore::prepareSQL(const std::string& sql, bool persistent,
                                                      Error* error) {
     sequence_.check("prepareSQL");
-    if (!KLVCheckNonZero(sql.size(), error, kKLVErrorCodeBadArgument,
+    if (!KLVCheckNonZero(sql.size(), error, kKLVSqliteStoreErrorBadArgument,
                          "Received empty SQL string to prepare") ||
         !isOpen(error, "Prepare SQL failed. Database not open.") || !isTransactionIntact(error) ||
-        !KLVCheckCondition(!(sql.size() > INT_MAX), error, kKLVErrorCodeBadArgument,
+        !KLVCheckCondition(!(sql.size() > INT_MAX), error, kKLVSqliteStoreErrorBadArgument,
                            "Received SQL string that is too long")) {
         return {};
     }
@@ -298,10 +300,11 @@ KLVSqliteStore::Statement KLVSqliteStore::prepareSQL(const std::string& sql, boo
     if (!statement) {
         // Only blanks or comments: nothing to run.
         return platform::failWith<Statement>(
-            error, klv_errorWithCode(1, "Received empty SQL string to prepare"));
+            error, klv_errorWithCode(kKLVSqliteStoreErrorBadArgument,
+                                     "Received empty SQL string to prepare"));
     }
     if (!KLVCheckCondition(!(tail && tail != sql.data() + sql.size()), error,
-                           kKLVErrorCodeBadArgument,
+                           kKLVSqliteStoreErrorBadArgument,
                            "Query contained more than one SQL statement.")) {
         return {};
     }
@@ -317,8 +320,8 @@ KLVSqliteStore::Statement KLVSqliteStore::statementForQuery(const std::string& q
         return {};
     }
     const bool hasValues = parameterValues && !parameterValues->empty();
-    if (!KLVCheckCondition(!(containsMarker(query) && !hasValues), error, kKLVErrorCodeBadArgument,
-                           "Received empty parameters")) {
+    if (!KLVCheckCondition(!(containsMarker(query) && !hasValues), error,
+                           kKLVSqliteStoreErrorBadArgument, "Received empty parameters")) {
         return {};
     }
 
@@ -346,7 +349,7 @@ KLVSqliteStore::Statement KLVSqliteStore::statementForQuery(const std::string& q
 
 bool KLVSqliteStore::bindValues(const ParameterValues& values, sqlite3_stmt* statement,
                                 Error* error) {
-    if (!KLVCheckCondition(static_cast<bool>(statement), error, kKLVErrorCodeBadArgument,
+    if (!KLVCheckCondition(static_cast<bool>(statement), error, kKLVSqliteStoreErrorBadArgument,
                            "Failed to bind to NULL statement")) {
         return false;
     }
@@ -393,9 +396,8 @@ std::optional<Object> KLVSqliteStore::valueAtColumn(int column, sqlite3_stmt* st
 }
 
 bool KLVSqliteStore::executeSQL(const std::string& sql, Error* error) {
-    if (!KLVCheckNonZero(sql.size(), error, kKLVErrorCodeBadArgument,
-                         "Received empty SQL string to execute") ||
-        !isOpen(error, "Execute SQL failed. Database not open.")) {
+    if (!checkArguments({{!sql.empty(), "Received empty SQL string to execute"}},
+                        "Execute SQL failed. Database not open.", error)) {
         return false;
     }
     Statement statement = prepareSQL(sql, false, error);
@@ -404,9 +406,9 @@ bool KLVSqliteStore::executeSQL(const std::string& sql, Error* error) {
 }
 
 bool KLVSqliteStore::executeSQLStatement(Statement statement, Error* error) {
-    if (!KLVCheckCondition(static_cast<bool>(statement), error, kKLVErrorCodeBadArgument,
-                           "Execute SQL statement failed. Statement is NULL.") ||
-        !isOpen(error, "Execute SQL statement failed. Database not open.")) {
+    if (!checkArguments(
+            {{static_cast<bool>(statement), "Execute SQL statement failed. Statement is NULL."}},
+            "Execute SQL statement failed. Database not open.", error)) {
         return false;
     }
     return stepToDone(statement.get(), "execute statement", error);
@@ -467,17 +469,16 @@ KLVSqliteStore::Row KLVSqliteStore::rowFromStatement(sqlite3_stmt* statement) co
 
 bool KLVSqliteStore::performTransactionWithError(Error* error, const std::function<bool()>& block) {
     sequence_.check("performTransactionWithError");
-    if (!KLVCheckCondition(static_cast<bool>(block), error, kKLVErrorCodeBadArgument,
-                           "Received nil transaction block") ||
-        !isOpen(error, "Database not open")) {
+    if (!checkArguments({{block != nullptr, "Received nil transaction block"}}, "Database not open",
+                        error)) {
         return false;
     }
     // Inside a grouped transaction the block gets a savepoint of its own.
     const bool inGroup = group_.has_value();
     if (inGroup ? !beginGroupBlock() : !beginTransaction()) {
-        return platform::fail(error,
-                              klv_errorWithCode(3, "Failed to begin transaction",
-                                                monitorContextForDatabaseOperation("begin")));
+        return platform::fail(
+            error, klv_errorWithCode(kKLVSqliteStoreErrorSQLite, "Failed to begin transaction",
+                                     monitorContextForDatabaseOperation("begin")));
     }
     // A block that fails may say why through the same error; its cause is kept, and only a block
     // that set nothing gets the generic text.
@@ -509,11 +510,12 @@ bool KLVSqliteStore::performTransactionWithError(Error* error, const std::functi
     const bool rolledBack = !inGroup && sqlite3_get_autocommit(sqliteHandle_) != 0;
     if (rolledBack && committed) {
         committed = false;
-        outcome = klv_errorWithCode(3, "Transaction was rolled back after an earlier error");
+        outcome = klv_errorWithCode(kKLVSqliteStoreErrorSQLite,
+                                    "Transaction was rolled back after an earlier error");
     }
     if (!committed) {
         if (outcome.code == 0 && outcome.domain.empty())
-            outcome = klv_errorWithCode(3, "Transaction failed");
+            outcome = klv_errorWithCode(kKLVSqliteStoreErrorSQLite, "Transaction failed");
         if (inGroup) {
             rollbackGroupSavepoint();
             return false;
@@ -532,7 +534,7 @@ bool KLVSqliteStore::performTransactionWithError(Error* error, const std::functi
         outcome = before;
         return true;
     }
-    platform::fail(error, klv_errorWithCode(3, "Failed to end transaction",
+    platform::fail(error, klv_errorWithCode(kKLVSqliteStoreErrorSQLite, "Failed to end transaction",
                                             monitorContextForDatabaseOperation("end transaction")));
     // A failed COMMIT (a deferred constraint, a busy file) leaves the transaction open; without
     // a rollback every later BEGIN would fail.
@@ -560,9 +562,9 @@ bool KLVSqliteStore::beginGroupedTransaction(Error* error) {
     sequence_.check("beginGroupedTransaction");
     if (!isOpen(error, "Database not open")) return false;
     if (group_ || !beginTransaction()) {
-        return platform::fail(error,
-                              klv_errorWithCode(3, "Failed to begin transaction",
-                                                monitorContextForDatabaseOperation("begin")));
+        return platform::fail(
+            error, klv_errorWithCode(kKLVSqliteStoreErrorSQLite, "Failed to begin transaction",
+                                     monitorContextForDatabaseOperation("begin")));
     }
     group_.emplace();
     return true;
@@ -580,7 +582,7 @@ bool KLVSqliteStore::endGroupedTransaction(Error* error) {
     }
     if (!committed) {
         platform::fail(error,
-                       klv_errorWithCode(3, "Failed to end transaction",
+                       klv_errorWithCode(kKLVSqliteStoreErrorSQLite, "Failed to end transaction",
                                          monitorContextForDatabaseOperation("end transaction")));
         if (!sqlite3_get_autocommit(sqliteHandle_)) rollbackTransaction();
         ++lostGroupCount_;
@@ -661,20 +663,34 @@ bool KLVSqliteStore::stepCachedStatement(const std::string& sql) {
 
 bool KLVSqliteStore::isOpen(Error* error, std::string_view description) const {
     if (sqliteHandle_) return true;
-    return platform::fail(error, klv_errorWithCode(2, std::string(description)));
+    return platform::fail(
+        error, klv_errorWithCode(kKLVSqliteStoreErrorUnusable, std::string(description)));
+}
+
+bool KLVSqliteStore::checkArguments(std::initializer_list<Argument> arguments,
+                                    std::string_view notOpen, Error* error) const {
+    for (const Argument& argument : arguments) {
+        if (!KLVCheckCondition(argument.given, error, kKLVSqliteStoreErrorBadArgument,
+                               argument.missing)) {
+            return false;
+        }
+    }
+    return isOpen(error, notOpen);
 }
 
 bool KLVSqliteStore::isTransactionIntact(Error* error) const {
     if (!inTransactionBlock_ || !sqlite3_get_autocommit(sqliteHandle_)) return true;
-    return platform::fail(
-        error, klv_errorWithCode(3, "Transaction was rolled back after an earlier error"));
+    return platform::fail(error,
+                          klv_errorWithCode(kKLVSqliteStoreErrorSQLite,
+                                            "Transaction was rolled back after an earlier error"));
 }
 
 bool KLVSqliteStore::setDatabaseError(Error* error, std::string_view operation) const {
     if (!error) return false;
     const std::string description =
         sqliteHandle_ ? errorDescriptionForDatabaseOperation(operation) : std::string();
-    *error = klv_errorWithCode(3, description, monitorContextForDatabaseOperation(operation));
+    *error = klv_errorWithCode(kKLVSqliteStoreErrorSQLite, description,
+                               monitorContextForDatabaseOperation(operation));
     return false;
 }
 

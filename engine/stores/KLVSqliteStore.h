@@ -7,11 +7,11 @@
 //
 // The store takes no lock of its own: each owner uses it from one serial queue. Every operation
 // that can fail returns false, an empty optional or a null pointer and fills the error (when one is
-// asked for) with an engine error: code 1 for a bad argument, 2 for a closed database or a table
-// that does not match its declaration, 3 for transactions and failed SQLite calls.
+// asked for) with an engine error carrying one of the codes below.
 
 #include <cstdint>
 #include <functional>
+#include <initializer_list>
 #include <map>
 #include <memory>
 #include <optional>
@@ -28,6 +28,16 @@ struct sqlite3;
 struct sqlite3_stmt;
 
 namespace engine {
+
+// The codes of the store's errors. Callers tell a table that does not match its declaration apart
+// from a file that could not be read or written just now by them, so the values never change.
+// An empty, missing or malformed argument.
+inline constexpr std::int64_t kKLVSqliteStoreErrorBadArgument = 1;
+// A closed database, a file that could not be prepared or deleted, or a table missing or unlike
+// its declaration.
+inline constexpr std::int64_t kKLVSqliteStoreErrorUnusable = 2;
+// A failed SQLite call, or a transaction that could not begin, end or stay intact.
+inline constexpr std::int64_t kKLVSqliteStoreErrorSQLite = 3;
 
 class KLVSqliteStore {
   public:
@@ -68,8 +78,8 @@ class KLVSqliteStore {
     bool closeAndDeleteDatabase();
     // Deletes a closed database file with its companions (a leftover log would be replayed into
     // a new file at the path); true when they are all gone. The first failure goes to `error`.
-    static bool deleteDatabaseFilesAtPath(const std::string& databasePath,
-                                          platform::Error* error = nullptr);
+    [[nodiscard]] static bool deleteDatabaseFilesAtPath(const std::string& databasePath,
+                                                        platform::Error* error = nullptr);
     sqlite3* sqliteHandle() const { return sqliteHandle_; }
     // The row ID of the last row inserted on this connection (0 before any).
     std::int64_t lastInsertRowID() const;
@@ -88,24 +98,25 @@ class KLVSqliteStore {
 
     // Creates the table when missing, adds missing add-on columns, and rebuilds it (keeping every
     // row) when a column of `modifyColumnInfo` has a different live type.
-    bool ensureTableWithName(const std::string& tableName,
-                             const ColumnInfoList& elementaryColumnInfo,
-                             const ColumnInfoList& addOnColumnInfo,
-                             const ModifyColumnInfo& modifyColumnInfo,
-                             platform::Error* error = nullptr);
-    bool ensureTableWithName(const std::string& tableName,
-                             const ColumnInfoList& elementaryColumnInfo,
-                             const ColumnInfoList& addOnColumnInfo,
-                             platform::Error* error = nullptr);
-    bool ensureTableWithName(const std::string& tableName, const std::string& createSQL,
-                             const std::vector<std::string>& requiredColumnNames,
-                             const AddOnStatementList& addOnColumns,
-                             platform::Error* error = nullptr);
+    [[nodiscard]] bool ensureTableWithName(const std::string& tableName,
+                                           const ColumnInfoList& elementaryColumnInfo,
+                                           const ColumnInfoList& addOnColumnInfo,
+                                           const ModifyColumnInfo& modifyColumnInfo,
+                                           platform::Error* error = nullptr);
+    [[nodiscard]] bool ensureTableWithName(const std::string& tableName,
+                                           const ColumnInfoList& elementaryColumnInfo,
+                                           const ColumnInfoList& addOnColumnInfo,
+                                           platform::Error* error = nullptr);
+    [[nodiscard]] bool ensureTableWithName(const std::string& tableName,
+                                           const std::string& createSQL,
+                                           const std::vector<std::string>& requiredColumnNames,
+                                           const AddOnStatementList& addOnColumns,
+                                           platform::Error* error = nullptr);
     // Rebuilds the table in one transaction when its live column types differ from the lists.
-    bool ensureSchemaOfTableWithName(const std::string& tableName,
-                                     const ColumnInfoList& elementaryColumnInfo,
-                                     const ColumnInfoList& addOnColumnInfo,
-                                     platform::Error* error = nullptr);
+    [[nodiscard]] bool ensureSchemaOfTableWithName(const std::string& tableName,
+                                                   const ColumnInfoList& elementaryColumnInfo,
+                                                   const ColumnInfoList& addOnColumnInfo,
+                                                   platform::Error* error = nullptr);
     // Whether the table has the required columns (adding missing add-on columns on the way) and
     // no unknown NOT NULL column; nullopt on failure.
     std::optional<bool> validateTableWithName(const std::string& tableName,
@@ -114,18 +125,21 @@ class KLVSqliteStore {
                                               platform::Error* error = nullptr);
     // Creates the index when missing; files made before it gain it on their next open. A
     // non-empty `whereClause` makes it a partial index. `columns` and `whereClause` are SQL.
-    bool ensureIndexWithName(const std::string& indexName, const std::string& tableName,
-                             const std::string& columns, const std::string& whereClause,
-                             platform::Error* error = nullptr);
+    [[nodiscard]] bool ensureIndexWithName(const std::string& indexName,
+                                           const std::string& tableName, const std::string& columns,
+                                           const std::string& whereClause,
+                                           platform::Error* error = nullptr);
     std::optional<bool> tableExists(const std::string& tableName, platform::Error* error = nullptr);
-    bool dropTableWithName(const std::string& tableName, platform::Error* error = nullptr);
-    bool renameTable(const std::string& oldName, const std::string& newName,
-                     platform::Error* error = nullptr);
+    [[nodiscard]] bool dropTableWithName(const std::string& tableName,
+                                         platform::Error* error = nullptr);
+    [[nodiscard]] bool renameTable(const std::string& oldName, const std::string& newName,
+                                   platform::Error* error = nullptr);
     // Copies every row positionally; the two tables must have the same columns in the same order.
-    bool copyContentsFromTable(const std::string& sourceName, const std::string& destinationName,
-                               platform::Error* error = nullptr);
-    bool createEmptyTable(const std::string& newName, const std::string& sourceName,
-                          platform::Error* error = nullptr);
+    [[nodiscard]] bool copyContentsFromTable(const std::string& sourceName,
+                                             const std::string& destinationName,
+                                             platform::Error* error = nullptr);
+    [[nodiscard]] bool createEmptyTable(const std::string& newName, const std::string& sourceName,
+                                        platform::Error* error = nullptr);
     std::optional<std::vector<std::string>> columnsForTableWithName(
         const std::string& tableName, platform::Error* error = nullptr);
     std::optional<LiveColumnInfo> columnInfoForTableWithName(const std::string& tableName,
@@ -140,33 +154,36 @@ class KLVSqliteStore {
                                                          const platform::Object& columnValue,
                                                          platform::Error* error = nullptr);
     // INSERT OR REPLACE of the record's columns.
-    bool upsertRecord(const Record& record, const std::string& tableName,
-                      platform::Error* error = nullptr);
+    [[nodiscard]] bool upsertRecord(const Record& record, const std::string& tableName,
+                                    platform::Error* error = nullptr);
     // One INSERT, UPDATE or DELETE statement with its `?` values, kept prepared: for the writes
     // that recur with every event, whose text is fixed.
-    bool executeWrite(const std::string& sql, const ParameterValues& parameterValues,
-                      platform::Error* error = nullptr);
+    [[nodiscard]] bool executeWrite(const std::string& sql, const ParameterValues& parameterValues,
+                                    platform::Error* error = nullptr);
     // Sets the record's columns in the rows whose `columnName` equals `columnValue`.
-    bool updateRecord(const Record& record, const std::string& tableName,
-                      const std::string& columnName, const platform::Object& columnValue,
-                      platform::Error* error = nullptr);
-    bool updateAllRecordsInTableWithName(const std::string& tableName,
-                                         const std::string& columnName,
-                                         const platform::Object& columnValue,
-                                         platform::Error* error = nullptr);
+    [[nodiscard]] bool updateRecord(const Record& record, const std::string& tableName,
+                                    const std::string& columnName,
+                                    const platform::Object& columnValue,
+                                    platform::Error* error = nullptr);
+    [[nodiscard]] bool updateAllRecordsInTableWithName(const std::string& tableName,
+                                                       const std::string& columnName,
+                                                       const platform::Object& columnValue,
+                                                       platform::Error* error = nullptr);
     // Adds `value` to an INTEGER column in the rows matching `condition` (which may hold markers).
-    bool increaseColumn(const std::string& columnName, std::int64_t value,
-                        const std::string& tableName, const std::string& condition,
-                        const ParameterValues& parameterValues, platform::Error* error = nullptr);
-    bool deleteRecordFromTableWithName(const std::string& tableName, const std::string& columnName,
-                                       const platform::Object& columnValue,
-                                       platform::Error* error = nullptr);
+    [[nodiscard]] bool increaseColumn(const std::string& columnName, std::int64_t value,
+                                      const std::string& tableName, const std::string& condition,
+                                      const ParameterValues& parameterValues,
+                                      platform::Error* error = nullptr);
+    [[nodiscard]] bool deleteRecordFromTableWithName(const std::string& tableName,
+                                                     const std::string& columnName,
+                                                     const platform::Object& columnValue,
+                                                     platform::Error* error = nullptr);
     // The number of deleted rows, or nullopt on failure.
     std::optional<std::int64_t> deleteRecordsFromTableWithName(
         const std::string& tableName, const std::string& condition,
         const ParameterValues& parameterValues, platform::Error* error = nullptr);
-    bool deleteAllRecordsFromTableWithName(const std::string& tableName,
-                                           platform::Error* error = nullptr);
+    [[nodiscard]] bool deleteAllRecordsFromTableWithName(const std::string& tableName,
+                                                         platform::Error* error = nullptr);
     // Rows of a SELECT, empty when nothing matched. A read succeeds only when SQLite reports the
     // end of the rows: an error part-way fails the whole read rather than answering fewer rows.
     std::optional<std::vector<Row>> recordsForQuery(const std::string& query,
@@ -178,8 +195,9 @@ class KLVSqliteStore {
                                                     const RowFilter& filter);
     // The rows of a SELECT handed one by one to `onRow`, on a cached prepared statement; the same
     // checks and failures as recordsForQuery.
-    bool readRowsForQuery(const std::string& query, const ParameterValues& parameterValues,
-                          platform::Error* error, const StatementRowReader& onRow);
+    [[nodiscard]] bool readRowsForQuery(const std::string& query,
+                                        const ParameterValues& parameterValues,
+                                        platform::Error* error, const StatementRowReader& onRow);
     // The first column of the first row: an Integer or Double object. A NULL value answers
     // nullopt without an error.
     std::optional<platform::Object> numberForQuery(const std::string& query,
@@ -195,7 +213,8 @@ class KLVSqliteStore {
     // SQLite rolls a transaction back by itself after some errors (an I/O error, a full disk):
     // every later statement of the block then fails instead of committing on its own, and the
     // block's transaction fails.
-    bool performTransactionWithError(platform::Error* error, const std::function<bool()>& block);
+    [[nodiscard]] bool performTransactionWithError(platform::Error* error,
+                                                   const std::function<bool()>& block);
     bool beginTransaction();
     bool endTransaction();
     bool rollbackTransaction();
@@ -209,10 +228,10 @@ class KLVSqliteStore {
     // Every write made meanwhile is also kept (its text and values): when SQLite itself drops
     // the whole transaction (an I/O error, a full disk, a failed commit), the writes of the blocks
     // that went through are made again in a new transaction before the next statement runs.
-    bool beginGroupedTransaction(platform::Error* error = nullptr);
+    [[nodiscard]] bool beginGroupedTransaction(platform::Error* error = nullptr);
     // Commits the group; a failed commit is tried once more with the writes made again. False
     // (with the error) when the group's writes are lost.
-    bool endGroupedTransaction(platform::Error* error = nullptr);
+    [[nodiscard]] bool endGroupedTransaction(platform::Error* error = nullptr);
     bool isInGroupedTransaction() const { return group_.has_value(); }
     // Counts every roll-back: of a transaction, of a block's savepoint, of a transaction SQLite
     // dropped itself. An owner that mirrors table contents in memory drops them when it changed.
@@ -255,26 +274,29 @@ class KLVSqliteStore {
     enum class OpenOutcome { Opened, Failed, Corrupt };
 
     OpenOutcome openAndValidateDatabase(platform::Error* error);
-    bool prepareFileForOpening(platform::Error* error) const;
+    [[nodiscard]] bool prepareFileForOpening(platform::Error* error) const;
     OpenOutcome validateDatabase(platform::Error* error);
-    bool configureJournal(platform::Error* error);
+    [[nodiscard]] bool configureJournal(platform::Error* error);
     void closeDatabase();
 
     Statement prepareSQL(const std::string& sql, bool persistent, platform::Error* error);
     Statement statementForQuery(const std::string& query, const ParameterValues* parameterValues,
                                 platform::Error* error);
-    bool bindValues(const ParameterValues& values, sqlite3_stmt* statement, platform::Error* error);
+    [[nodiscard]] bool bindValues(const ParameterValues& values, sqlite3_stmt* statement,
+                                  platform::Error* error);
     static std::optional<platform::Object> valueAtColumn(int column, sqlite3_stmt* statement);
-    bool executeSQL(const std::string& sql, platform::Error* error);
-    bool executeSQLStatement(Statement statement, platform::Error* error);
+    [[nodiscard]] bool executeSQL(const std::string& sql, platform::Error* error);
+    [[nodiscard]] bool executeSQLStatement(Statement statement, platform::Error* error);
     // Steps a statement without values that is kept prepared; true when it ran to its end.
     bool stepCachedStatement(const std::string& sql);
     // Steps once and expects the end of the statement; records `operation` otherwise.
-    bool stepToDone(sqlite3_stmt* statement, std::string_view operation, platform::Error* error);
+    [[nodiscard]] bool stepToDone(sqlite3_stmt* statement, std::string_view operation,
+                                  platform::Error* error);
     // Steps through every row; false (with the error) unless the rows end cleanly or `onRow`
     // stops the reading by answering false.
-    bool readRows(sqlite3_stmt* statement, std::string_view operation,
-                  const std::function<bool(sqlite3_stmt*)>& onRow, platform::Error* error);
+    [[nodiscard]] bool readRows(sqlite3_stmt* statement, std::string_view operation,
+                                const std::function<bool(sqlite3_stmt*)>& onRow,
+                                platform::Error* error);
     Row rowFromStatement(sqlite3_stmt* statement) const;
     // sqlite3_step, keeping a grouped transaction's writes (and restoring the transaction first
     // when SQLite dropped it).
@@ -294,14 +316,26 @@ class KLVSqliteStore {
                            long long rowID);  // sqlite3_int64
     std::optional<std::vector<ColumnDescription>> tableInfo(const std::string& tableName,
                                                             platform::Error* error);
-    bool rebuildTable(const std::string& tableName, const ColumnInfoList& elementaryColumnInfo,
-                      const ColumnInfoList& addOnColumnInfo, platform::Error* error);
-    bool copySharedColumns(const std::string& sourceName, const std::string& destinationName,
-                           platform::Error* error);
+    [[nodiscard]] bool rebuildTable(const std::string& tableName,
+                                    const ColumnInfoList& elementaryColumnInfo,
+                                    const ColumnInfoList& addOnColumnInfo, platform::Error* error);
+    [[nodiscard]] bool copySharedColumns(const std::string& sourceName,
+                                         const std::string& destinationName,
+                                         platform::Error* error);
 
-    bool isOpen(platform::Error* error, std::string_view description) const;
+    [[nodiscard]] bool isOpen(platform::Error* error, std::string_view description) const;
+    // One argument of a call: whether it was given (a name not empty, a value not null, a block
+    // set) and the description of the error when it was not.
+    struct Argument {
+        bool given;
+        std::string_view missing;
+    };
+    // The guards at the top of a call: the first argument not given fails with its description as
+    // a bad argument; with all given, the database must be open.
+    [[nodiscard]] bool checkArguments(std::initializer_list<Argument> arguments,
+                                      std::string_view notOpen, platform::Error* error) const;
     // False (with an error) inside a transaction block whose transaction SQLite has rolled back.
-    bool isTransactionIntact(platform::Error* error) const;
+    [[nodiscard]] bool isTransactionIntact(platform::Error* error) const;
     bool setDatabaseError(platform::Error* error, std::string_view operation) const;
     std::string lastErrorMessage() const;
     std::string errorDescriptionForDatabaseOperation(std::string_view operation) const;

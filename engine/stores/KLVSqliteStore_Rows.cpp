@@ -22,9 +22,8 @@ std::optional<std::int64_t> KLVSqliteStore::rowCountForTableWithName(const std::
                                                                      const std::string& columnName,
                                                                      const Object& columnValue,
                                                                      Error* error) {
-    if (!KLVCheckNonZero(tableName.size(), error, kKLVErrorCodeBadArgument,
-                         "Received empty table name for row count") ||
-        !isOpen(error, "Row count failed. Database not open.")) {
+    if (!checkArguments({{!tableName.empty(), "Received empty table name for row count"}},
+                        "Row count failed. Database not open.", error)) {
         return std::nullopt;
     }
     std::string query = "SELECT count(1) FROM " + tableName;
@@ -40,11 +39,9 @@ std::optional<std::int64_t> KLVSqliteStore::rowCountForTableWithName(const std::
 
 bool KLVSqliteStore::upsertRecord(const Record& record, const std::string& tableName,
                                   Error* error) {
-    if (!KLVCheckNonZero(record.size(), error, kKLVErrorCodeBadArgument,
-                         "Received empty record for upsert") ||
-        !KLVCheckNonZero(tableName.size(), error, kKLVErrorCodeBadArgument,
-                         "Received empty table name for upsert") ||
-        !isOpen(error, "Upsert record failed. Database not open.")) {
+    if (!checkArguments({{!record.empty(), "Received empty record for upsert"},
+                         {!tableName.empty(), "Received empty table name for upsert"}},
+                        "Upsert record failed. Database not open.", error)) {
         return false;
     }
     ParameterValues values;
@@ -54,7 +51,8 @@ bool KLVSqliteStore::upsertRecord(const Record& record, const std::string& table
                                    "Record has value of unexpected type", Object(column));
             return platform::fail(
                 error, klv_errorWithCode(
-                           1, "Failed to bind parameter of unexpected type to upsert statement"));
+                           kKLVSqliteStoreErrorBadArgument,
+                           "Failed to bind parameter of unexpected type to upsert statement"));
         }
         values.push_back(value);
     }
@@ -79,15 +77,11 @@ bool KLVSqliteStore::executeWrite(const std::string& sql, const ParameterValues&
 bool KLVSqliteStore::updateRecord(const Record& record, const std::string& tableName,
                                   const std::string& columnName, const Object& columnValue,
                                   Error* error) {
-    if (!KLVCheckNonZero(record.size(), error, kKLVErrorCodeBadArgument,
-                         "Empty record for update") ||
-        !KLVCheckNonZero(tableName.size(), error, kKLVErrorCodeBadArgument,
-                         "Empty table name for update") ||
-        !KLVCheckNonZero(columnName.size(), error, kKLVErrorCodeBadArgument,
-                         "Empty column name for update") ||
-        !KLVCheckCondition(!columnValue.isNull(), error, kKLVErrorCodeBadArgument,
-                           "Nil column value for update") ||
-        !isOpen(error, "Update record failed. Database not open.")) {
+    if (!checkArguments({{!record.empty(), "Empty record for update"},
+                         {!tableName.empty(), "Empty table name for update"},
+                         {!columnName.empty(), "Empty column name for update"},
+                         {!columnValue.isNull(), "Nil column value for update"}},
+                        "Update record failed. Database not open.", error)) {
         return false;
     }
     ParameterValues values;
@@ -98,7 +92,8 @@ bool KLVSqliteStore::updateRecord(const Record& record, const std::string& table
                                    "Record has value of unexpected type (update)", Object(column));
             return platform::fail(
                 error, klv_errorWithCode(
-                           1, "Failed to bind parameter of unexpected type to update statement"));
+                           kKLVSqliteStoreErrorBadArgument,
+                           "Failed to bind parameter of unexpected type to update statement"));
         }
         if (!assignments.empty()) assignments += ",";
         assignments += column + "=?";
@@ -108,8 +103,9 @@ bool KLVSqliteStore::updateRecord(const Record& record, const std::string& table
         monitor().logWithLevel(kKLVLogWarningMonitored, 34021,
                                "Record has value of unexpected type (update)", Object(columnName));
         return platform::fail(
-            error, klv_errorWithCode(
-                       1, "Failed to bind parameter of unexpected type to update statement"));
+            error,
+            klv_errorWithCode(kKLVSqliteStoreErrorBadArgument,
+                              "Failed to bind parameter of unexpected type to update statement"));
     }
     values.push_back(columnValue);
     Statement statement = statementForQuery(
@@ -122,13 +118,10 @@ bool KLVSqliteStore::updateRecord(const Record& record, const std::string& table
 bool KLVSqliteStore::updateAllRecordsInTableWithName(const std::string& tableName,
                                                      const std::string& columnName,
                                                      const Object& columnValue, Error* error) {
-    if (!KLVCheckNonZero(tableName.size(), error, kKLVErrorCodeBadArgument,
-                         "Empty table name for update") ||
-        !KLVCheckNonZero(columnName.size(), error, kKLVErrorCodeBadArgument,
-                         "Empty column name for update") ||
-        !KLVCheckCondition(!columnValue.isNull(), error, kKLVErrorCodeBadArgument,
-                           "Nil column value for update") ||
-        !isOpen(error, "Update record failed. Database not open.")) {
+    if (!checkArguments({{!tableName.empty(), "Empty table name for update"},
+                         {!columnName.empty(), "Empty column name for update"},
+                         {!columnValue.isNull(), "Nil column value for update"}},
+                        "Update record failed. Database not open.", error)) {
         return false;
     }
     const ParameterValues values = {columnValue};
@@ -141,22 +134,19 @@ bool KLVSqliteStore::updateAllRecordsInTableWithName(const std::string& tableNam
 bool KLVSqliteStore::increaseColumn(const std::string& columnName, std::int64_t value,
                                     const std::string& tableName, const std::string& condition,
                                     const ParameterValues& parameterValues, Error* error) {
-    if (!KLVCheckNonZero(tableName.size(), error, kKLVErrorCodeBadArgument,
-                         "Empty table name for increase column") ||
-        !KLVCheckNonZero(columnName.size(), error, kKLVErrorCodeBadArgument,
-                         "Empty column name for increase column") ||
-        !KLVCheckNonZero(condition.size(), error, kKLVErrorCodeBadArgument,
-                         "Empty condition for increase column") ||
-        !isOpen(error, "Increase column failed. Database not open.")) {
+    if (!checkArguments({{!tableName.empty(), "Empty table name for increase column"},
+                         {!columnName.empty(), "Empty column name for increase column"},
+                         {!condition.empty(), "Empty condition for increase column"}},
+                        "Increase column failed. Database not open.", error)) {
         return false;
     }
     const auto info = columnInfoForTableWithName(tableName, error);
     if (!info) return false;
     const auto column = info->find(columnName);
-    if (!KLVCheckCondition(column != info->end(), error, kKLVErrorCodeBadArgument,
+    if (!KLVCheckCondition(column != info->end(), error, kKLVSqliteStoreErrorBadArgument,
                            "Invalid column or table name") ||
         !KLVCheckCondition(platform::equalsIgnoringASCIICase(column->second, "INTEGER"), error,
-                           kKLVErrorCodeBadArgument, "Column type is not integer.")) {
+                           kKLVSqliteStoreErrorBadArgument, "Column type is not integer.")) {
         return false;
     }
     const std::string sql = "UPDATE " + tableName + " SET " + columnName + " = " + columnName +
@@ -169,13 +159,10 @@ bool KLVSqliteStore::increaseColumn(const std::string& columnName, std::int64_t 
 bool KLVSqliteStore::deleteRecordFromTableWithName(const std::string& tableName,
                                                    const std::string& columnName,
                                                    const Object& columnValue, Error* error) {
-    if (!KLVCheckNonZero(tableName.size(), error, kKLVErrorCodeBadArgument,
-                         "Received empty table name for delete record") ||
-        !KLVCheckNonZero(columnName.size(), error, kKLVErrorCodeBadArgument,
-                         "Received empty column for delete record") ||
-        !KLVCheckCondition(!columnValue.isNull(), error, kKLVErrorCodeBadArgument,
-                           "Received nil value for delete record") ||
-        !isOpen(error, "Delete record failed. Database not open.")) {
+    if (!checkArguments({{!tableName.empty(), "Received empty table name for delete record"},
+                         {!columnName.empty(), "Received empty column for delete record"},
+                         {!columnValue.isNull(), "Received nil value for delete record"}},
+                        "Delete record failed. Database not open.", error)) {
         return false;
     }
     Statement statement =
@@ -187,11 +174,9 @@ bool KLVSqliteStore::deleteRecordFromTableWithName(const std::string& tableName,
 std::optional<std::int64_t> KLVSqliteStore::deleteRecordsFromTableWithName(
     const std::string& tableName, const std::string& condition,
     const ParameterValues& parameterValues, Error* error) {
-    if (!KLVCheckNonZero(tableName.size(), error, kKLVErrorCodeBadArgument,
-                         "Received empty table name for delete record") ||
-        !KLVCheckNonZero(condition.size(), error, kKLVErrorCodeBadArgument,
-                         "Received empty condition for delete record") ||
-        !isOpen(error, "Delete records with condition failed. Database not open.")) {
+    if (!checkArguments({{!tableName.empty(), "Received empty table name for delete record"},
+                         {!condition.empty(), "Received empty condition for delete record"}},
+                        "Delete records with condition failed. Database not open.", error)) {
         return std::nullopt;
     }
     Statement statement = statementForQuery("DELETE FROM " + tableName + " WHERE " + condition,
@@ -203,9 +188,8 @@ std::optional<std::int64_t> KLVSqliteStore::deleteRecordsFromTableWithName(
 }
 
 bool KLVSqliteStore::deleteAllRecordsFromTableWithName(const std::string& tableName, Error* error) {
-    if (!KLVCheckNonZero(tableName.size(), error, kKLVErrorCodeBadArgument,
-                         "Received empty table name for delete all records") ||
-        !isOpen(error, "Delete all records failed. Database not open.")) {
+    if (!checkArguments({{!tableName.empty(), "Received empty table name for delete all records"}},
+                        "Delete all records failed. Database not open.", error)) {
         return false;
     }
     Statement statement = statementForQuery("DELETE FROM " + tableName, nullptr, error);
@@ -224,7 +208,7 @@ std::optional<std::vector<KLVSqliteStore::Row>> KLVSqliteStore::recordsForQuery(
     const RowFilter& filter) {
     // An empty query is reported before an empty filter.
     if (!query.empty() &&
-        !KLVCheckCondition(static_cast<bool>(filter), error, kKLVErrorCodeBadArgument,
+        !KLVCheckCondition(static_cast<bool>(filter), error, kKLVSqliteStoreErrorBadArgument,
                            "Received empty filter for selecting records")) {
         return std::nullopt;
     }
@@ -248,12 +232,12 @@ std::optional<std::vector<KLVSqliteStore::Row>> KLVSqliteStore::recordsForQuery(
 bool KLVSqliteStore::readRowsForQuery(const std::string& query,
                                       const ParameterValues& parameterValues, Error* error,
                                       const StatementRowReader& onRow) {
-    if (!KLVCheckNonZero(query.size(), error, kKLVErrorCodeBadArgument,
+    if (!KLVCheckNonZero(query.size(), error, kKLVSqliteStoreErrorBadArgument,
                          "Received empty query for records for query") ||
-        !KLVCheckCondition(static_cast<bool>(onRow), error, kKLVErrorCodeBadArgument,
+        !KLVCheckCondition(static_cast<bool>(onRow), error, kKLVSqliteStoreErrorBadArgument,
                            "Received empty filter for selecting records") ||
         !isOpen(error, "Query records failed. Database not open.") ||
-        !KLVCheckCondition(!(!beginsWithSelect(query)), error, kKLVErrorCodeBadArgument,
+        !KLVCheckCondition(!(!beginsWithSelect(query)), error, kKLVSqliteStoreErrorBadArgument,
                            "Received invalid select query")) {
         return false;
     }
@@ -265,9 +249,8 @@ bool KLVSqliteStore::readRowsForQuery(const std::string& query,
 std::optional<Object> KLVSqliteStore::numberForQuery(const std::string& query,
                                                      const ParameterValues& parameterValues,
                                                      Error* error) {
-    if (!KLVCheckNonZero(query.size(), error, kKLVErrorCodeBadArgument,
-                         "Received empty query to get numeric result") ||
-        !isOpen(error, "Query numeric result failed. Database not open.")) {
+    if (!checkArguments({{!query.empty(), "Received empty query to get numeric result"}},
+                        "Query numeric result failed. Database not open.", error)) {
         return std::nullopt;
     }
     Statement statement = statementForQuery(query, &parameterValues, error);
@@ -279,7 +262,7 @@ std::optional<Object> KLVSqliteStore::numberForQuery(const std::string& query,
     auto value = valueAtColumn(0, statement.get());
     if (!value || value->isNull()) return std::nullopt;
     if (!KLVCheckCondition(!(!value->isInteger() && !value->isDouble()), error,
-                           kKLVErrorCodeBadArgument, "Found result that was not numeric")) {
+                           kKLVSqliteStoreErrorBadArgument, "Found result that was not numeric")) {
         return std::nullopt;
     }
     return value;

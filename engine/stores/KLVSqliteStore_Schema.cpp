@@ -43,9 +43,9 @@ bool KLVSqliteStore::ensureTableWithName(const std::string& tableName,
 bool KLVSqliteStore::ensureTableWithName(const std::string& tableName,
                                          const ColumnInfoList& elementaryColumnInfo,
                                          const ColumnInfoList& addOnColumnInfo, Error* error) {
-    if (!KLVCheckNonZero(tableName.size(), error, kKLVErrorCodeBadArgument,
+    if (!KLVCheckNonZero(tableName.size(), error, kKLVSqliteStoreErrorBadArgument,
                          "Received empty table name for ensure table") ||
-        !KLVCheckNonZero(elementaryColumnInfo.size(), error, kKLVErrorCodeBadArgument,
+        !KLVCheckNonZero(elementaryColumnInfo.size(), error, kKLVSqliteStoreErrorBadArgument,
                          "Received empty elementary column info for ensure table")) {
         return false;
     }
@@ -70,13 +70,11 @@ bool KLVSqliteStore::ensureTableWithName(const std::string& tableName,
 bool KLVSqliteStore::ensureTableWithName(const std::string& tableName, const std::string& createSQL,
                                          const std::vector<std::string>& requiredColumnNames,
                                          const AddOnStatementList& addOnColumns, Error* error) {
-    if (!KLVCheckNonZero(tableName.size(), error, kKLVErrorCodeBadArgument,
-                         "Received empty table name for ensure table") ||
-        !KLVCheckNonZero(requiredColumnNames.size(), error, kKLVErrorCodeBadArgument,
-                         "Received no table columns for ensure table") ||
-        !KLVCheckNonZero(createSQL.size(), error, kKLVErrorCodeBadArgument,
-                         "Received empty create statement for ensure table") ||
-        !isOpen(error, "Ensure table failed. Database not open.")) {
+    if (!checkArguments(
+            {{!tableName.empty(), "Received empty table name for ensure table"},
+             {!requiredColumnNames.empty(), "Received no table columns for ensure table"},
+             {!createSQL.empty(), "Received empty create statement for ensure table"}},
+            "Ensure table failed. Database not open.", error)) {
         return false;
     }
     const auto exists = tableExists(tableName, error);
@@ -89,16 +87,15 @@ bool KLVSqliteStore::ensureTableWithName(const std::string& tableName, const std
 std::optional<bool> KLVSqliteStore::validateTableWithName(
     const std::string& tableName, const std::vector<std::string>& requiredColumnNames,
     const AddOnStatementList& addOnColumns, Error* error) {
-    if (!KLVCheckNonZero(tableName.size(), error, kKLVErrorCodeBadArgument,
-                         "Received empty table name for validate table") ||
-        !KLVCheckNonZero(requiredColumnNames.size(), error, kKLVErrorCodeBadArgument,
-                         "Received no table columns for validate table") ||
-        !isOpen(error, "Validate table failed. Database not open.")) {
+    if (!checkArguments(
+            {{!tableName.empty(), "Received empty table name for validate table"},
+             {!requiredColumnNames.empty(), "Received no table columns for validate table"}},
+            "Validate table failed. Database not open.", error)) {
         return std::nullopt;
     }
     const auto columns = tableInfo(tableName, error);
     if (!columns) return std::nullopt;
-    if (!KLVCheckCondition(!(columns->empty()), error, kKLVErrorCodeFailedOperation,
+    if (!KLVCheckCondition(!(columns->empty()), error, kKLVSqliteStoreErrorUnusable,
                            "Table does not exist for validate table")) {
         return std::nullopt;
     }
@@ -108,7 +105,8 @@ std::optional<bool> KLVSqliteStore::validateTableWithName(
         live.insert(column.name);
     for (const auto& name : requiredColumnNames) {
         if (!live.contains(name)) {
-            platform::fail(error, klv_errorWithCode(2, "Table is missing required columns"));
+            platform::fail(error, klv_errorWithCode(kKLVSqliteStoreErrorUnusable,
+                                                    "Table is missing required columns"));
             return false;
         }
     }
@@ -120,8 +118,8 @@ std::optional<bool> KLVSqliteStore::validateTableWithName(
     }
     for (const auto& column : *columns) {
         if (live.contains(column.name) && column.notNull) {
-            platform::fail(error,
-                           klv_errorWithCode(2, "Table contains unknown non-optional columns"));
+            platform::fail(error, klv_errorWithCode(kKLVSqliteStoreErrorUnusable,
+                                                    "Table contains unknown non-optional columns"));
             return false;
         }
     }
@@ -132,15 +130,15 @@ bool KLVSqliteStore::ensureSchemaOfTableWithName(const std::string& tableName,
                                                  const ColumnInfoList& elementaryColumnInfo,
                                                  const ColumnInfoList& addOnColumnInfo,
                                                  Error* error) {
-    if (!KLVCheckNonZero(tableName.size(), error, kKLVErrorCodeBadArgument,
+    if (!KLVCheckNonZero(tableName.size(), error, kKLVSqliteStoreErrorBadArgument,
                          "Received empty table name for ensure table schema") ||
-        !KLVCheckNonZero(elementaryColumnInfo.size(), error, kKLVErrorCodeBadArgument,
+        !KLVCheckNonZero(elementaryColumnInfo.size(), error, kKLVSqliteStoreErrorBadArgument,
                          "Received empty column info for ensure table schema")) {
         return false;
     }
     const auto live = columnInfoForTableWithName(tableName, error);
     if (!live) return false;
-    if (!KLVCheckCondition(!(live->empty()), error, kKLVErrorCodeFailedOperation,
+    if (!KLVCheckCondition(!(live->empty()), error, kKLVSqliteStoreErrorUnusable,
                            "Table does not exist for ensure table schema")) {
         return false;
     }
@@ -197,9 +195,9 @@ bool KLVSqliteStore::copySharedColumns(const std::string& sourceName,
 bool KLVSqliteStore::ensureIndexWithName(const std::string& indexName, const std::string& tableName,
                                          const std::string& columns, const std::string& whereClause,
                                          Error* error) {
-    if (!KLVCheckNonZero(indexName.size(), error, kKLVErrorCodeBadArgument,
+    if (!KLVCheckNonZero(indexName.size(), error, kKLVSqliteStoreErrorBadArgument,
                          "Received empty index name to ensure index") ||
-        !KLVCheckNonZero(tableName.size(), error, kKLVErrorCodeBadArgument,
+        !KLVCheckNonZero(tableName.size(), error, kKLVSqliteStoreErrorBadArgument,
                          "Received empty table name to ensure index")) {
         return false;
     }
@@ -210,9 +208,8 @@ bool KLVSqliteStore::ensureIndexWithName(const std::string& indexName, const std
 }
 
 std::optional<bool> KLVSqliteStore::tableExists(const std::string& tableName, Error* error) {
-    if (!KLVCheckNonZero(tableName.size(), error, kKLVErrorCodeBadArgument,
-                         "Received empty table name for table exists") ||
-        !isOpen(error, "Table exists failed. Database not open.")) {
+    if (!checkArguments({{!tableName.empty(), "Received empty table name for table exists"}},
+                        "Table exists failed. Database not open.", error)) {
         return std::nullopt;
     }
     Statement statement =
@@ -247,9 +244,8 @@ std::optional<std::vector<KLVSqliteStore::ColumnDescription>> KLVSqliteStore::ta
 
 std::optional<std::vector<std::string>> KLVSqliteStore::columnsForTableWithName(
     const std::string& tableName, Error* error) {
-    if (!KLVCheckNonZero(tableName.size(), error, kKLVErrorCodeBadArgument,
-                         "Received empty table name for get columns") ||
-        !isOpen(error, "Get table columns failed. Database not open.")) {
+    if (!checkArguments({{!tableName.empty(), "Received empty table name for get columns"}},
+                        "Get table columns failed. Database not open.", error)) {
         return std::nullopt;
     }
     const auto columns = tableInfo(tableName, error);
@@ -263,9 +259,8 @@ std::optional<std::vector<std::string>> KLVSqliteStore::columnsForTableWithName(
 
 std::optional<KLVSqliteStore::LiveColumnInfo> KLVSqliteStore::columnInfoForTableWithName(
     const std::string& tableName, Error* error) {
-    if (!KLVCheckNonZero(tableName.size(), error, kKLVErrorCodeBadArgument,
-                         "Received empty table name for column info") ||
-        !isOpen(error, "Get table column info failed. Database not open.")) {
+    if (!checkArguments({{!tableName.empty(), "Received empty table name for column info"}},
+                        "Get table column info failed. Database not open.", error)) {
         return std::nullopt;
     }
     const auto columns = tableInfo(tableName, error);
@@ -278,7 +273,7 @@ std::optional<KLVSqliteStore::LiveColumnInfo> KLVSqliteStore::columnInfoForTable
 }
 
 bool KLVSqliteStore::dropTableWithName(const std::string& tableName, Error* error) {
-    if (!KLVCheckNonZero(tableName.size(), error, kKLVErrorCodeBadArgument,
+    if (!KLVCheckNonZero(tableName.size(), error, kKLVSqliteStoreErrorBadArgument,
                          "Received empty table name for drop table")) {
         return false;
     }
@@ -287,11 +282,11 @@ bool KLVSqliteStore::dropTableWithName(const std::string& tableName, Error* erro
 
 bool KLVSqliteStore::renameTable(const std::string& oldName, const std::string& newName,
                                  Error* error) {
-    if (!KLVCheckNonZero(oldName.size(), error, kKLVErrorCodeBadArgument,
+    if (!KLVCheckNonZero(oldName.size(), error, kKLVSqliteStoreErrorBadArgument,
                          "Received empty old name for rename table") ||
-        !KLVCheckNonZero(newName.size(), error, kKLVErrorCodeBadArgument,
+        !KLVCheckNonZero(newName.size(), error, kKLVSqliteStoreErrorBadArgument,
                          "Received empty new name for rename table") ||
-        !KLVCheckCondition(!(oldName == newName), error, kKLVErrorCodeBadArgument,
+        !KLVCheckCondition(!(oldName == newName), error, kKLVSqliteStoreErrorBadArgument,
                            "Received duplicate name for rename table")) {
         return false;
     }
@@ -300,11 +295,11 @@ bool KLVSqliteStore::renameTable(const std::string& oldName, const std::string& 
 
 bool KLVSqliteStore::copyContentsFromTable(const std::string& sourceName,
                                            const std::string& destinationName, Error* error) {
-    if (!KLVCheckNonZero(sourceName.size(), error, kKLVErrorCodeBadArgument,
+    if (!KLVCheckNonZero(sourceName.size(), error, kKLVSqliteStoreErrorBadArgument,
                          "Received empty source name for copy table") ||
-        !KLVCheckNonZero(destinationName.size(), error, kKLVErrorCodeBadArgument,
+        !KLVCheckNonZero(destinationName.size(), error, kKLVSqliteStoreErrorBadArgument,
                          "Received empty destination name for copy table") ||
-        !KLVCheckCondition(!(sourceName == destinationName), error, kKLVErrorCodeBadArgument,
+        !KLVCheckCondition(!(sourceName == destinationName), error, kKLVSqliteStoreErrorBadArgument,
                            "Received duplicate name for copy table")) {
         return false;
     }
@@ -313,11 +308,11 @@ bool KLVSqliteStore::copyContentsFromTable(const std::string& sourceName,
 
 bool KLVSqliteStore::createEmptyTable(const std::string& newName, const std::string& sourceName,
                                       Error* error) {
-    if (!KLVCheckNonZero(sourceName.size(), error, kKLVErrorCodeBadArgument,
+    if (!KLVCheckNonZero(sourceName.size(), error, kKLVSqliteStoreErrorBadArgument,
                          "Received empty source name for create empty copy") ||
-        !KLVCheckNonZero(newName.size(), error, kKLVErrorCodeBadArgument,
+        !KLVCheckNonZero(newName.size(), error, kKLVSqliteStoreErrorBadArgument,
                          "Received empty destination name for create empty copy") ||
-        !KLVCheckCondition(!(sourceName == newName), error, kKLVErrorCodeBadArgument,
+        !KLVCheckCondition(!(sourceName == newName), error, kKLVSqliteStoreErrorBadArgument,
                            "Received duplicate name for create empty copy")) {
         return false;
     }

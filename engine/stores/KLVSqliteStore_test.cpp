@@ -443,7 +443,7 @@ TEST_F(KLVSqliteStoreTest, TransactionCommitsOrRollsBack) {
         return store_->upsertRecord({{"name", "kept"}, {"count", 1}}, "items", nullptr);
     }));
     EXPECT_FALSE(store_->performTransactionWithError(&error_, [&] {
-        store_->upsertRecord({{"name", "dropped"}, {"count", 2}}, "items", nullptr);
+        EXPECT_TRUE(store_->upsertRecord({{"name", "dropped"}, {"count", 2}}, "items", nullptr));
         return false;
     }));
     EXPECT_EQ(error_.code, 3);

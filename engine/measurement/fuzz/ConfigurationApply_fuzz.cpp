@@ -88,7 +88,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         // Each input starts from no configuration and no audiences.
         const auto settings = service.remoteConfigInstance();
         settings->reset();
-        service.database()->performTransaction([&] { return service.audienceUpdateAudiences({}); });
+        if (!service.database()->performTransaction(
+                [&] { return service.audienceUpdateAudiences({}); })) {
+            __builtin_trap();
+        }
 
         const bool applied = service.database()->performTransaction(
             [&] { return service.storeFetchedConfiguration(bytes); });

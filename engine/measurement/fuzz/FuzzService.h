@@ -75,8 +75,10 @@ class FuzzService {
         sqlite3_close(connection);
         if (!cleared) __builtin_trap();
         if (const auto counts = database.dailyCounts()) {
-            database.updateDailyCounts(
-                KLVDailyCounts::initWithDay(counts->day(), 0, 0, 0, 0, 0, 0));
+            if (!database.updateDailyCounts(
+                    KLVDailyCounts::initWithDay(counts->day(), 0, 0, 0, 0, 0, 0))) {
+                __builtin_trap();
+            }
         }
     }
 

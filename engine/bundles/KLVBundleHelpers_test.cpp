@@ -1,4 +1,4 @@
-#include "engine/upload/KLVBundleHelpers.h"
+#include "engine/bundles/KLVBundleHelpers.h"
 
 #include <gtest/gtest.h>
 

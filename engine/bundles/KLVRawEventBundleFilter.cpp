@@ -1,4 +1,4 @@
-#include "engine/upload/KLVRawEventBundleFilter.h"
+#include "engine/bundles/KLVRawEventBundleFilter.h"
 
 #include <cmath>
 #include <memory>

@@ -1,4 +1,4 @@
-#include "engine/upload/KLVBundleEvent.h"
+#include "engine/bundles/KLVBundleEvent.h"
 
 #include <sqlite3.h>
 

@@ -1,4 +1,4 @@
-#include "engine/upload/KLVBundleEvent.h"
+#include "engine/bundles/KLVBundleEvent.h"
 
 #include "engine/base/KLVInternalNames.h"
 #include "engine/base/KLVMilliseconds.h"

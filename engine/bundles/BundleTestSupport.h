@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/messages/KLVPBMessages.h"
 #include "engine/messages/NANOAccessors.h"
 #include "platform/foundation/Object.h"
 #include "testkit/LoopbackServer.h"
