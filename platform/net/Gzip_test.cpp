@@ -134,7 +134,9 @@ TEST(GzipPeak, ABombHoldsAtMostTheCapAndOneChunk) {
         const auto growth = testkit::peakGrowthInChild("GzipPeakChild.InflatesABomb",
                                                        {{kPeakCap, std::to_string(cap)}});
         if (!growth) continue;
-        EXPECT_GE(*growth, cap - kPeakAllowance);  // the measurement does see the buffer
+        // The measurement does see the buffer. Only half of it is asked for: pages resident when
+        // the work began may be given back meanwhile, which lowers the growth by a varying amount.
+        EXPECT_GE(*growth, cap / 2);
         EXPECT_LE(*growth, cap + kInflateChunk + kPeakAllowance);
     }
 }

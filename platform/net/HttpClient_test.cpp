@@ -411,7 +411,9 @@ TEST(HttpClientPeak, AnEndlessBodyHoldsAtMostTheCapAndOneChunk) {
         const auto growth = testkit::peakGrowthInChild("HttpClientPeakChild.ReadsAnEndlessBody",
                                                        {{kPeakCap, std::to_string(cap)}});
         if (!growth) continue;
-        EXPECT_GE(*growth, cap - kPeakAllowance);  // the measurement does see the body
+        // The measurement does see the body. Only half of it is asked for: pages resident when the
+        // work began may be given back meanwhile, which lowers the growth by a varying amount.
+        EXPECT_GE(*growth, cap / 2);
         // curl hands the body over in pieces of at most CURL_MAX_WRITE_SIZE (16 KiB).
         EXPECT_LE(*growth, cap + 16 * 1024 + kPeakAllowance);
     }
