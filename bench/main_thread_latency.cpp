@@ -19,7 +19,7 @@
 #include <thread>
 #include <vector>
 
-#include "bench/LoopbackServiceFixture.h"
+#include "engine/frontdoor/LoopbackServiceTestSupport.h"
 #include "engine/frontdoor/TRWAnalytics.h"
 #include "engine/measurement/KLVMeasurement.h"
 #include "platform/dispatch/Semaphore.h"
