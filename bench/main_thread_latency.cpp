@@ -62,9 +62,7 @@ class MainThreadTest : public LoopbackServiceFixture {
   protected:
     void SetUp() override {
         LoopbackServiceFixture::SetUp();
-        platform::runUntilIdle();  // this thread is the main thread
-        platform::UIApplication::shared().launch(nullptr);
-        startService({{"measurement.upload.interval", "15"}}, kServerDelaySeconds);
+        launchAppAndStartService({{"measurement.upload.interval", "15"}}, kServerDelaySeconds);
         platform::runUntilIdle();
     }
 

@@ -46,11 +46,9 @@ class ServiceUnderConcurrentUseTest : public LoopbackServiceFixture {
   protected:
     void SetUp() override {
         LoopbackServiceFixture::SetUp();
-        platform::runUntilIdle();  // this thread is the main thread
-        platform::UIApplication::shared().launch(nullptr);
-        startService({{"measurement.upload.max_bundles", "1000"},
-                      {"measurement.upload.max_batch_size", "10485760"}},
-                     0);
+        launchAppAndStartService({{"measurement.upload.max_bundles", "1000"},
+                                  {"measurement.upload.max_batch_size", "10485760"}},
+                                 0);
         settle();
         platform::UIApplication::shared().becomeActive();
         settle();
