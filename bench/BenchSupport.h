@@ -5,9 +5,11 @@
 
 #include <benchmark/benchmark.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iostream>
 #include <string>
 #include <system_error>
 
@@ -46,8 +48,11 @@ inline bool runBenchmarks(int* argc, char** argv,
 }
 
 // Removes the benchmarks' data root and ends the process. The service's queues are still
-// running: leave without static destructors under them.
+// running: leave without static destructors under them, but with the report written out, which
+// _Exit would otherwise drop when the output is a pipe or a file.
 [[noreturn]] inline void exitUnderRunningService(const std::filesystem::path& home) {
+    std::cout.flush();
+    std::fflush(stdout);
     std::error_code ignored;
     std::filesystem::remove_all(home, ignored);
     std::_Exit(0);

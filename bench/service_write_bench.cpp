@@ -235,6 +235,5 @@ int main(int argc, char** argv) {
         std::printf("burst of %d: idle %.1f MiB, peak %.1f MiB, added %.1f MiB\n",
                     kMemoryBurstEvents, gIdleMiB, gPeakMiB, gPeakMiB - gIdleMiB);
     }
-    std::fflush(stdout);
     bench::exitUnderRunningService(home().path());
 }
