@@ -10,10 +10,10 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
+#include "bench/BenchSupport.h"
 #include "engine/database/KLVDatabase.h"
 #include "engine/environment/KLVServerHosts.h"
 #include "engine/measurement/KLVMeasurement.h"
@@ -303,18 +303,6 @@ void BM_UploadHundredBundles(benchmark::State& state) {
 }
 BENCHMARK(BM_UploadHundredBundles)->Iterations(5)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-// The process's resident set ("VmRSS") or its peak ("VmHWM") in MiB; -1 when unreadable.
-double statusMiB(const char* field) {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    const std::string prefix = std::string(field) + ":";
-    while (std::getline(status, line)) {
-        if (line.rfind(prefix, 0) == 0)
-            return std::strtod(line.c_str() + prefix.size(), nullptr) / 1024;
-    }
-    return -1;
-}
-
 // A burst of stored events (TESSALINE_BURST_EVENTS, default 100,000) bundled and uploaded to the
 // loopback server with a 10 MiB batch size: the peak resident set it adds to the idle process
 // (the peak is reset just before the upload starts).
@@ -328,11 +316,8 @@ void BM_BurstUploadPeakMemory(benchmark::State& state) {
     for (auto _ : state) {
         state.PauseTiming();
         fillRawEvents(*service, events);
-        const double idle = statusMiB("VmRSS");
-        {
-            std::ofstream reset("/proc/self/clear_refs");
-            reset << "5";
-        }
+        const double idle = bench::statusMiB("VmRSS");
+        bench::resetPeakResidentSet();
         state.ResumeTiming();
         service->scheduler()->workerQueue()->sync([&] { service->uploadData(); });
         std::int64_t left = 1;
@@ -348,7 +333,7 @@ void BM_BurstUploadPeakMemory(benchmark::State& state) {
         state.PauseTiming();
         if (left != 0) state.SkipWithError("the burst was not uploaded");
         state.counters["idle_MiB"] = idle;
-        state.counters["peak_added_MiB"] = statusMiB("VmHWM") - idle;
+        state.counters["peak_added_MiB"] = bench::statusMiB("VmHWM") - idle;
         state.counters["limit_MiB"] = 2.0 * kBatchSize / (1024 * 1024) + 32;
         server().takeRequests();
         state.ResumeTiming();
@@ -360,12 +345,6 @@ BENCHMARK(BM_BurstUploadPeakMemory)->Iterations(1)->Unit(benchmark::kMillisecond
 }  // namespace
 
 int main(int argc, char** argv) {
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    std::error_code ignored;
-    std::filesystem::remove_all(home().path(), ignored);
-    // The service's queues are still running: leave without static destructors under them.
-    std::_Exit(0);
+    if (!bench::runBenchmarks(&argc, argv)) return 1;
+    bench::exitUnderRunningService(home().path());
 }

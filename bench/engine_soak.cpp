@@ -14,9 +14,9 @@
 #include <string>
 #include <vector>
 
-#include "bench/LoopbackServiceFixture.h"
 #include "engine/bundles/BundleTestSupport.h"
 #include "engine/database/KLVDatabase.h"
+#include "engine/frontdoor/LoopbackServiceTestSupport.h"
 #include "engine/frontdoor/TRWAnalytics.h"
 #include "engine/measurement/KLVMeasurement.h"
 #include "engine/messages/NANOAccessors.h"

@@ -19,7 +19,7 @@
 #include <thread>
 #include <vector>
 
-#include "bench/LoopbackServiceFixture.h"
+#include "engine/frontdoor/LoopbackServiceTestSupport.h"
 #include "engine/frontdoor/TRWAnalytics.h"
 #include "engine/measurement/KLVMeasurement.h"
 #include "platform/dispatch/Semaphore.h"
@@ -62,9 +62,7 @@ class MainThreadTest : public LoopbackServiceFixture {
   protected:
     void SetUp() override {
         LoopbackServiceFixture::SetUp();
-        platform::runUntilIdle();  // this thread is the main thread
-        platform::UIApplication::shared().launch(nullptr);
-        startService({{"measurement.upload.interval", "15"}}, kServerDelaySeconds);
+        launchAppAndStartService({{"measurement.upload.interval", "15"}}, kServerDelaySeconds);
         platform::runUntilIdle();
     }
 

@@ -11,10 +11,9 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <string>
 
+#include "bench/BenchSupport.h"
 #include "engine/database/KLVDatabase.h"
 #include "engine/measurement/KLVMeasurement.h"
 #include "engine/messages/NANOAccessors.h"
@@ -53,23 +52,6 @@ void drain(engine::KLVMeasurement& service) {
 
 bool exec(sqlite3* db, const std::string& sql) {
     return sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK;
-}
-
-// A field of /proc/self/status in MiB; -1 when it cannot be read.
-double statusMiB(const char* field) {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    const std::string prefix = std::string(field) + ":";
-    while (std::getline(status, line)) {
-        if (line.rfind(prefix, 0) == 0)
-            return std::strtod(line.c_str() + prefix.size(), nullptr) / 1024;
-    }
-    return -1;
-}
-
-// Starts the peak resident set afresh from the current one.
-void resetPeakResidentSet() {
-    std::ofstream("/proc/self/clear_refs") << "5";
 }
 
 // A started service whose daily limits leave room for every timed event, with the stored rows
@@ -139,12 +121,12 @@ void logOne(engine::KLVMeasurement& service) {
 void BM_BurstPeakMemory(benchmark::State& state) {
     const auto service = startedService();
     for (auto _ : state) {
-        gIdleMiB = statusMiB("VmRSS");
-        resetPeakResidentSet();
+        gIdleMiB = bench::statusMiB("VmRSS");
+        bench::resetPeakResidentSet();
         for (int i = 0; i < kMemoryBurstEvents; ++i)
             logOne(*service);
         drain(*service);
-        gPeakMiB = statusMiB("VmHWM");
+        gPeakMiB = bench::statusMiB("VmHWM");
     }
     state.counters["idle_MiB"] = gIdleMiB;
     state.counters["added_peak_MiB"] = gPeakMiB - gIdleMiB;
@@ -239,11 +221,8 @@ class SummaryReporter : public benchmark::ConsoleReporter {
 }  // namespace
 
 int main(int argc, char** argv) {
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
     SummaryReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    benchmark::Shutdown();
+    if (!bench::runBenchmarks(&argc, argv, &reporter)) return 1;
     const double raw = (gRawRate[0] + gRawRate[1]) / 2;
     if (raw > 0) {
         std::printf("raw SQLite one-row transactions/s: %.0f (runs %.0f and %.0f)\n", raw,
@@ -256,9 +235,5 @@ int main(int argc, char** argv) {
         std::printf("burst of %d: idle %.1f MiB, peak %.1f MiB, added %.1f MiB\n",
                     kMemoryBurstEvents, gIdleMiB, gPeakMiB, gPeakMiB - gIdleMiB);
     }
-    std::fflush(stdout);
-    std::error_code ignored;
-    std::filesystem::remove_all(home().path(), ignored);
-    // The service's queues are still running: leave without static destructors under them.
-    std::_Exit(0);
+    bench::exitUnderRunningService(home().path());
 }

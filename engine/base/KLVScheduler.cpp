@@ -23,9 +23,21 @@ KLVScheduler::KLVScheduler(std::string workerQueueLabel)
     : serialQueue_(std::make_shared<platform::SerialQueue>(std::move(workerQueueLabel))),
       workerQueue_(serialQueue_) {}
 
+KLVSequenceChecker::KLVSequenceChecker(const platform::DispatchQueue& queue) : owner_(&queue) {}
+
+KLVSequenceChecker::KLVSequenceChecker(std::string label) : owner_(std::move(label)) {}
+
 KLVSequenceChecker::Owner KLVSequenceChecker::callerIdentity() {
     if (auto* queue = platform::DispatchQueue::current()) return queue;
     return std::this_thread::get_id();
+}
+
+bool KLVSequenceChecker::owns(const Owner& owner, const Owner& caller) {
+    if (const auto* label = std::get_if<std::string>(&owner)) {
+        const auto* const* queue = std::get_if<const platform::DispatchQueue*>(&caller);
+        return queue && (*queue)->label() == *label;
+    }
+    return owner == caller;
 }
 
 void KLVSequenceChecker::check(std::string_view methodName) {
@@ -36,7 +48,7 @@ void KLVSequenceChecker::check(std::string_view methodName) {
         owner_ = caller;
         return;
     }
-    if (*owner_ == caller) return;
+    if (owns(*owner_, caller)) return;
     monitor().logWithLevel(
         kKLVLogError, 30006,
         platform::formatString("Method %@ called off the sequence that owns its object",
@@ -59,6 +71,13 @@ bool KLVScheduler::checkOnBackgroundThreadWithMethodName(std::string_view method
         kKLVLogErrorMonitored, 30001,
         platform::formatString("Method %@ should execute on background thread", name));
     return false;
+}
+
+void KLVScheduler::checkOnWorkerQueue(std::string_view methodName) {
+    checkOnBackgroundThreadWithMethodName(methodName);
+    // Never destroyed: worker queues may still run while the process's statics go.
+    static auto* const workerSequence = new KLVSequenceChecker(std::string(kKLVWorkerQueueLabel));
+    workerSequence->check(methodName);
 }
 
 void KLVScheduler::scheduleOnWorkerQueueBlockID(std::string_view blockID,

@@ -22,17 +22,25 @@ namespace engine {
 inline constexpr char kKLVWorkerQueueLabel[] = "com.nexory.trwa.worker";
 
 // Debug builds check that an object meant for one serial queue (the database and its statement
-// cache, the settings' store calls) is only used from one: the first caller's queue (or thread,
-// off every queue) owns it, and a call from elsewhere logs 30006 and stops the process. Release
-// builds do nothing. detach() lets the next caller take it over (after a hand-over at start).
+// cache, the settings' store calls, the worker queue's work) is only used from one: the first
+// caller's queue (or thread, off every queue) owns it unless an owner is given, and a call from
+// elsewhere logs 30006 and stops the process. Release builds do nothing. detach() lets the next
+// caller take it over (after a hand-over at start).
 class KLVSequenceChecker {
   public:
+    KLVSequenceChecker() = default;
+    // Owned from the start by `queue`.
+    explicit KLVSequenceChecker(const platform::DispatchQueue& queue);
+    // Owned by whichever queue carries `label`: the worker queue, which each service makes anew.
+    explicit KLVSequenceChecker(std::string label);
+
     void check(std::string_view methodName);
     void detach();
 
   private:
-    using Owner = std::variant<const platform::DispatchQueue*, std::thread::id>;
+    using Owner = std::variant<const platform::DispatchQueue*, std::thread::id, std::string>;
     static Owner callerIdentity();
+    static bool owns(const Owner& owner, const Owner& caller);
 
     std::mutex mutex_;
     std::optional<Owner> owner_;
@@ -47,6 +55,9 @@ class KLVScheduler {
     // Logs (code 30001) and answers false when called on the main thread; true elsewhere. It
     // only reports: callers go on either way.
     static bool checkOnBackgroundThreadWithMethodName(std::string_view methodName);
+    // For work that must run on the worker queue (a block of it, or a synchronous hop onto it):
+    // the report above, and in debug builds a sequence check owned by the worker queue's label.
+    static void checkOnWorkerQueue(std::string_view methodName);
 
     // Queues the block; an empty block is logged (30005) and not queued.
     void scheduleOnWorkerQueueBlockID(std::string_view blockID, std::function<void()> block);

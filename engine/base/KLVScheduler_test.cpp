@@ -94,6 +94,42 @@ TEST_F(KLVSchedulerTest, BackgroundThreadCheck) {
                                         "background thread"));
 }
 
+// Any worker queue passes the check, also one made after an earlier one was gone, and a sequence
+// checker given its queue accepts that queue from the first call. Off the worker queue debug
+// builds stop the process; release builds still give the background-thread report there.
+TEST_F(KLVSchedulerTest, WorkerQueueCheck) {
+    scheduler.dispatchSyncOnWorkerQueueBlockID(
+        "check", [] { KLVScheduler::checkOnWorkerQueue("uploadData"); });
+    {
+        KLVScheduler another(kKLVWorkerQueueLabel);
+        another.dispatchSyncOnWorkerQueueBlockID(
+            "check", [] { KLVScheduler::checkOnWorkerQueue("uploadData"); });
+    }
+    platform::SerialQueue experiments("experiments");
+    KLVSequenceChecker owned(experiments);
+    experiments.sync([&] { owned.check("fetch"); });
+    EXPECT_THAT(logLines(), IsEmpty());
+#ifndef NDEBUG
+    const auto style = GTEST_FLAG_GET(death_test_style);
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_DEATH(KLVScheduler::checkOnWorkerQueue("uploadData"), "called off the owning sequence");
+    EXPECT_DEATH(
+        {
+            platform::SerialQueue other(kKLVWorkerQueueLabel + std::string(".other"));
+            other.sync([] { KLVScheduler::checkOnWorkerQueue("uploadData"); });
+        },
+        "called off the owning sequence");
+    EXPECT_DEATH(owned.check("fetch"), "called off the owning sequence");
+    GTEST_FLAG_SET(death_test_style, style);
+#else
+    KLVScheduler::checkOnWorkerQueue("uploadData");
+    owned.check("fetch");
+    EXPECT_THAT(logLines(), ElementsAre(std::string(kError) +
+                                        "[I-ACS030001] Method uploadData should execute on "
+                                        "background thread"));
+#endif
+}
+
 }  // namespace
 }  // namespace engine
 

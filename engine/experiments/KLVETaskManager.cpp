@@ -86,6 +86,7 @@ KLVETaskManager::KLVETaskManager(std::shared_ptr<platform::SerialQueue> queue,
                                  std::shared_ptr<KLVUserDefaults> persistedStorage,
                                  std::string databasePath, double initTimestamp)
     : workerQueue_(std::move(queue)),
+      workerSequence_(*workerQueue_),
       alarm_(std::move(alarm)),
       network_(std::move(network)),
       persistedStorage_(std::move(persistedStorage)),
@@ -135,8 +136,13 @@ void KLVETaskManager::startTaskManager() {
     });
 }
 
+void KLVETaskManager::checkOnWorkerQueue(std::string_view methodName) {
+    KLVScheduler::checkOnBackgroundThreadWithMethodName(methodName);
+    workerSequence_.check(methodName);
+}
+
 void KLVETaskManager::startTaskManagerOnWorkerQueue() {
-    KLVScheduler::checkOnBackgroundThreadWithMethodName("startTaskManagerOnWorkerQueue");
+    checkOnWorkerQueue("startTaskManagerOnWorkerQueue");
     database_ = KLVEDatabase::initWithPath(databasePath_);
     // Without its database the component stays idle for this process.
     if (!database_) return;
@@ -145,7 +151,7 @@ void KLVETaskManager::startTaskManagerOnWorkerQueue() {
 }
 
 void KLVETaskManager::fetchAllSnapshotsOnWorkerQueue() {
-    KLVScheduler::checkOnBackgroundThreadWithMethodName("fetchAllSnapshotsOnWorkerQueue");
+    checkOnWorkerQueue("fetchAllSnapshotsOnWorkerQueue");
     if (!database_) return;
     const bool settled = database_->performTransaction([this] {
         platform::Error error;
@@ -214,7 +220,7 @@ double KLVETaskManager::fetchTimeFromLastSuccessfulTimestamp(double lastSuccess,
 }
 
 void KLVETaskManager::scheduleFetchingExperimentsOnWorkerQueue() {
-    KLVScheduler::checkOnBackgroundThreadWithMethodName("scheduleFetchingExperimentsOnWorkerQueue");
+    checkOnWorkerQueue("scheduleFetchingExperimentsOnWorkerQueue");
     double fetchTime = fetchTimeFromLastSuccessfulTimestamp(
         persistedStorage_->doubleForKey(kKLVExperimentFetchSuccessTimestampKey),
         persistedStorage_->doubleForKey(kKLVExperimentFetchFailureTimestampKey));

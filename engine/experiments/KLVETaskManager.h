@@ -16,9 +16,11 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "engine/base/KLVAlarm.h"
+#include "engine/base/KLVScheduler.h"
 #include "engine/experiments/KLVEDatabase.h"
 #include "engine/experiments/KLVESnapshot.h"
 #include "engine/messages/KLVPBMessages.h"
@@ -141,9 +143,13 @@ class KLVETaskManager : public std::enable_shared_from_this<KLVETaskManager> {
   private:
     void fireScheduledFetchOnWorkerQueue();
     void clearFetchTimestamps();
+    // The background-thread report, and in debug builds a check that the call runs on
+    // workerQueue_ (a block of it, or a synchronous hop onto it).
+    void checkOnWorkerQueue(std::string_view methodName);
 
     // First, so that it is destroyed last.
     const std::shared_ptr<platform::SerialQueue> workerQueue_;
+    KLVSequenceChecker workerSequence_;
     const std::shared_ptr<KLVAlarm> alarm_;
     const std::shared_ptr<platform::WDLNetwork> network_;
     const std::shared_ptr<KLVUserDefaults> persistedStorage_;

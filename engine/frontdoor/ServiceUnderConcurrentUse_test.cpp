@@ -18,24 +18,20 @@
 #include "engine/bundles/BundleTestSupport.h"
 #include "engine/database/KLVDatabase.h"
 #include "engine/frontdoor/KLVAnalytics.h"
+#include "engine/frontdoor/LoopbackServiceTestSupport.h"
 #include "engine/frontdoor/TRWAnalytics.h"
 #include "engine/measurement/KLVMeasurement.h"
 #include "engine/measurement/MeasurementTestSupport.h"
 #include "engine/messages/NANOAccessors.h"
-#include "engine/settings/SettingsTestSupport.h"
-#include "platform/host/TRWApp.h"
 #include "platform/net/Reachability.h"
 #include "platform/ui/UIApplication.h"
 #include "platform/ui/UIViewController.h"
 #include "platform/ui/UIWindow.h"
-#include "testkit/LoopbackServer.h"
 #include "testkit/ManualClock.h"
 
 namespace engine {
 namespace {
 
-constexpr char kAppID[] = "1:1001:ios:abc";
-constexpr char kHost[] = "upload.measurement.test";
 constexpr char kStormEvent[] = "storm";
 constexpr char kAfterEvent[] = "after_storm";
 constexpr int kAppThreads = 3;
@@ -46,29 +42,13 @@ constexpr int kAfterEvents = 5;
 class HomeController : public platform::UIViewController {};
 class DetailController : public platform::UIViewController {};
 
-class ServiceUnderConcurrentUseTest : public EngineTest {
+class ServiceUnderConcurrentUseTest : public LoopbackServiceFixture {
   protected:
     void SetUp() override {
-        EngineTest::SetUp();
-        ASSERT_TRUE(server_.isRunning());
-        useLoopbackMeasurementHost(server_, kHost, dataRoot() / "bundle");
-        const auto bytes =
-            testing::makeConfig(kAppID, {{"measurement.upload.max_bundles", "1000"},
-                                         {"measurement.upload.max_batch_size", "10485760"}})
-                .protoBuffer();
-        ASSERT_TRUE(bytes);
-        server_.answer("GET", std::string("/config/app/") + kAppID,
-                       {200, {}, std::string(bytes->begin(), bytes->end()), 0, false});
-        server_.answer("POST", "/a", {204, {}, "", 0, false});
-        platform::runUntilIdle();  // this thread is the main thread
-        platform::UIApplication::shared().launch(nullptr);
-        holdExperimentFetch();
-        platform::TRWOptions options;
-        options.nexoryAppID = kAppID;
-        platform::TRWApp::configure(options);
-        KLVAnalytics::waitForQueues();
-        service_ = KLVMeasurement::sharedInstance();
-        ASSERT_TRUE(service_);
+        LoopbackServiceFixture::SetUp();
+        launchAppAndStartService({{"measurement.upload.max_bundles", "1000"},
+                                  {"measurement.upload.max_batch_size", "10485760"}},
+                                 0);
         settle();
         platform::UIApplication::shared().becomeActive();
         settle();
@@ -155,8 +135,6 @@ class ServiceUnderConcurrentUseTest : public EngineTest {
     }
 
     testkit::ScopedManualClock clock_;
-    testkit::LoopbackServer server_{{{kHost}}};
-    std::shared_ptr<KLVMeasurement> service_;
     std::map<std::int64_t, std::vector<std::int64_t>> arrived_;
     std::set<std::int64_t> after_;
     std::set<std::string> afterInstances_;

@@ -217,7 +217,7 @@ KLVConditionalUserPropertyController::conditionalUserPropertiesWithNamePrefix(
 
 void KLVConditionalUserPropertyController::setConditionalUserPropertyOnWorkerQueue(
     const KLVConditionalUserProperty* property) {
-    KLVScheduler::checkOnBackgroundThreadWithMethodName("setConditionalUserPropertyOnWorkerQueue");
+    KLVScheduler::checkOnWorkerQueue("setConditionalUserPropertyOnWorkerQueue");
     const auto service = currentService_();
     if (!service || !service->isEnabled() || !service->database()) {
         monitor().logWithLevel(kKLVLogWarning, 11007,
@@ -293,8 +293,7 @@ void KLVConditionalUserPropertyController::setConditionalUserPropertyOnWorkerQue
 
 void KLVConditionalUserPropertyController::removeConditionalUserPropertyOnWorkerQueue(
     const KLVConditionalUserProperty* property) {
-    KLVScheduler::checkOnBackgroundThreadWithMethodName(
-        "removeConditionalUserPropertyOnWorkerQueue:");
+    KLVScheduler::checkOnWorkerQueue("removeConditionalUserPropertyOnWorkerQueue:");
     const auto service = currentService_();
     if (!service || !service->isEnabled() || !service->database()) {
         monitor().logWithLevel(kKLVLogWarning, 11015,
@@ -351,7 +350,7 @@ void KLVConditionalUserPropertyController::removeConditionalUserPropertyOnWorker
 std::optional<std::vector<KLVEvent>>
 KLVConditionalUserPropertyController::processEventOnWorkerQueue(
     const KLVEvent* event, KLVConditionalUserPropertyService* service) {
-    KLVScheduler::checkOnBackgroundThreadWithMethodName("processEventOnWorkerQueue:");
+    KLVScheduler::checkOnWorkerQueue("processEventOnWorkerQueue:");
     if (!event) {
         monitor().logWithLevel(kKLVLogErrorSilent, 10000,
                                "Cannot process nil event for conditional user property");
@@ -389,7 +388,7 @@ KLVConditionalUserPropertyController::processEventOnWorkerQueue(
 
 bool KLVConditionalUserPropertyController::removeTimedOutCUPWithTimedOutEvents(
     KLVDatabase& database, std::vector<KLVEvent>& timedOutEvents) {
-    KLVScheduler::checkOnBackgroundThreadWithMethodName("removeTimedOutCUPWithTimedOutEvents:");
+    KLVScheduler::checkOnWorkerQueue("removeTimedOutCUPWithTimedOutEvents:");
     Error error;
     const auto properties = database.timedOutConditionalUserPropertiesWithError(&error);
     if (!properties) {
@@ -413,7 +412,7 @@ bool KLVConditionalUserPropertyController::removeTimedOutCUPWithTimedOutEvents(
 
 bool KLVConditionalUserPropertyController::removeExpiredCUPWithExpiredEvents(
     KLVDatabase& database, std::vector<KLVEvent>& expiredEvents) {
-    KLVScheduler::checkOnBackgroundThreadWithMethodName("removeExpiredCUPWithExpiredEvents:");
+    KLVScheduler::checkOnWorkerQueue("removeExpiredCUPWithExpiredEvents:");
     Error error;
     const auto properties = database.expiredConditionalUserPropertiesWithError(&error);
     if (!properties) {
@@ -447,7 +446,7 @@ bool KLVConditionalUserPropertyController::removeExpiredCUPWithExpiredEvents(
 std::optional<std::vector<KLVEvent>>
 KLVConditionalUserPropertyController::updateConditionalUserPropertiesWithEventNameOnWorkerQueue(
     KLVDatabase& database, const std::string& eventName) {
-    KLVScheduler::checkOnBackgroundThreadWithMethodName(
+    KLVScheduler::checkOnWorkerQueue(
         "updateConditionalUserPropertiesBasedOnEventNameOnWorkerQueue:");
     Error error;
     auto properties = database.triggeredConditionalUserPropertiesWithEventName(eventName, &error);

@@ -79,7 +79,7 @@ std::optional<std::string> internalNameForPublicName(const std::string& name) {
 }  // namespace
 
 bool KLVMeasurement::bundleRawEvents() {
-    KLVScheduler::checkOnBackgroundThreadWithMethodName("bundleRawEvents");
+    KLVScheduler::checkOnWorkerQueue("bundleRawEvents");
     if (!database() || !remoteConfigInstance() || !identity()) return false;
     bool bundled = false;
     bool wroteNPAProperty = false;

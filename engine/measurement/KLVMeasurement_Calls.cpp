@@ -73,6 +73,7 @@ void KLVMeasurement::setUserData(const platform::Dictionary& userData) {
 
 bool KLVMeasurement::resetAnalyticsDataWithAppInstanceID(
     const std::optional<std::string>& appInstanceID) {
+    // Runs on its caller's queue (the front door's) and makes its own synchronous hop below.
     KLVScheduler::checkOnBackgroundThreadWithMethodName("resetAnalyticsDataWithAppInstanceID");
     auto& monitor = engine::monitor();
     if (!appInstanceID || appInstanceID->empty()) {

@@ -91,7 +91,7 @@ void KLVMeasurement::handleOpenURLOnWorkerQueue(const std::string& url,
                                                 std::optional<std::int64_t> clickTimestampInMs,
                                                 double eventTimestampInSeconds,
                                                 const Dictionary& extraParameters) {
-    KLVScheduler::checkOnBackgroundThreadWithMethodName(
+    KLVScheduler::checkOnWorkerQueue(
         "handleOpenURLOnWorkerQueue:clickTimestampInMs:eventTimestampInSeconds:extraParameters:");
     auto& monitor = engine::monitor();
     // 1, 2. Extra texts under the query; extra numbers go over the event parameters.
@@ -164,7 +164,7 @@ void KLVMeasurement::handleOpenURLOnWorkerQueue(const std::string& url,
 
 void KLVMeasurement::reportStoredCampaignEventOnWorkerQueue(
     std::optional<std::int64_t> clickTimestampMs) {
-    KLVScheduler::checkOnBackgroundThreadWithMethodName("reportStoredCampaignEventOnWorkerQueue:");
+    KLVScheduler::checkOnWorkerQueue("reportStoredCampaignEventOnWorkerQueue:");
     auto& defaults = KLVUserDefaults::sharedUserDefaults();
     const Object stored = defaults.objectForKey(kKLVDeepLinkKey);
     const auto* link = stored.getString();

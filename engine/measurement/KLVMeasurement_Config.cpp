@@ -29,7 +29,7 @@ std::string persistedString(const platform::Object& value) {
 }  // namespace
 
 void KLVMeasurement::fetchRemoteConfig() {
-    KLVScheduler::checkOnBackgroundThreadWithMethodName("fetchRemoteConfig");
+    KLVScheduler::checkOnWorkerQueue("fetchRemoteConfig");
     const auto config = remoteConfigInstance();
     if (!config || !network()) return;
     const auto url = config->remoteConfigURLWithPlatform(

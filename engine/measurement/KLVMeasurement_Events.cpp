@@ -167,8 +167,7 @@ void KLVMeasurement::setDefaultEventParametersOnWorkerQueue(
 
 void KLVMeasurement::handleSetDefaultEventParametersOnWorkerQueue(
     const std::optional<Dictionary>& parameters, bool backfillEvents) {
-    KLVScheduler::checkOnBackgroundThreadWithMethodName(
-        "handleSetDefaultEventParametersOnWorkerQueue:");
+    KLVScheduler::checkOnWorkerQueue("handleSetDefaultEventParametersOnWorkerQueue:");
     if (!isEnabled() || !persistedConfig_) {
         monitor().logWithLevel(kKLVLogDebug, 23211,
                                "Analytics is disabled. Default event parameters not updated");
@@ -217,7 +216,7 @@ void KLVMeasurement::handleSetDefaultEventParametersOnWorkerQueue(
 // ---- Handling ---------------------------------------------------------------------------------
 
 void KLVMeasurement::handleInternalEventOnWorkerQueue(KLVEvent event) {
-    KLVScheduler::checkOnBackgroundThreadWithMethodName("handleInternalEventOnWorkerQueue:");
+    KLVScheduler::checkOnWorkerQueue("handleInternalEventOnWorkerQueue:");
     if (event.name() != "_err") {
         if (auto defaults = cachedDefaultEventParameters()) {
             event.applyParameters(*defaults);
@@ -229,7 +228,7 @@ void KLVMeasurement::handleInternalEventOnWorkerQueue(KLVEvent event) {
 }
 
 void KLVMeasurement::handleEventOnWorkerQueue(KLVEvent event) {
-    KLVScheduler::checkOnBackgroundThreadWithMethodName("handleEventOnWorkerQueue:");
+    KLVScheduler::checkOnWorkerQueue("handleEventOnWorkerQueue:");
     // A start that failed leaves components unset: events are dropped as while disabled.
     if (!isEnabled() || !database() || !remoteConfigInstance() || !identity()) {
         monitor().logWithLevel(kKLVLogDebug, 23049, "Analytics is disabled. Event not logged");

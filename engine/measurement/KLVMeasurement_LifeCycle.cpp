@@ -66,7 +66,7 @@ bool KLVMeasurement::setAndCheckUserProperty(const std::string& name, std::int64
 }
 
 void KLVMeasurement::reportFirstOpenOnWorkerQueue() {
-    KLVScheduler::checkOnBackgroundThreadWithMethodName("reportFirstOpenOnWorkerQueue");
+    KLVScheduler::checkOnWorkerQueue("reportFirstOpenOnWorkerQueue");
     if (!database_ || !persistedConfig_) return;
     auto& monitor = engine::monitor();
     platform::Error error;
@@ -177,14 +177,14 @@ void KLVMeasurement::reportVersionChange(const std::optional<std::string>& curre
 }
 
 void KLVMeasurement::reportAppUpdateOnWorkerQueue() {
-    KLVScheduler::checkOnBackgroundThreadWithMethodName("reportAppUpdateOnWorkerQueue");
+    KLVScheduler::checkOnWorkerQueue("reportAppUpdateOnWorkerQueue");
     const auto identity = this->identity();
     if (!identity || !persistedConfig_) return;
     reportVersionChange(identity->appVersion(), persistedConfig_->appVersion(), false);
 }
 
 void KLVMeasurement::reportOSUpdateOnWorkerQueue() {
-    KLVScheduler::checkOnBackgroundThreadWithMethodName("reportOSUpdateOnWorkerQueue");
+    KLVScheduler::checkOnWorkerQueue("reportOSUpdateOnWorkerQueue");
     if (!persistedConfig_) return;
     reportVersionChange(KLVEnvironmentInfo::sharedInstance().deviceOSVersion(),
                         persistedConfig_->osVersion(), true);
@@ -242,8 +242,7 @@ std::optional<platform::Object> KLVMeasurement::shouldDisableAdPersonalization()
 }
 
 void KLVMeasurement::setPersonalizedAdsUserPropertyOnWorkerQueue() {
-    KLVScheduler::checkOnBackgroundThreadWithMethodName(
-        "setPersonalizedAdsUserPropertyOnWorkerQueue");
+    KLVScheduler::checkOnWorkerQueue("setPersonalizedAdsUserPropertyOnWorkerQueue");
     if (!database_) return;
     auto& monitor = engine::monitor();
     platform::Error error;

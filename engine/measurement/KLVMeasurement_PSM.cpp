@@ -91,7 +91,7 @@ std::optional<KLVPrivateSetMembershipClientClass> KLVPrivateSetMembershipClientC
 }
 
 void KLVMeasurement::setUserDataOnWorkerQueue(const Dictionary& userData) {
-    KLVScheduler::checkOnBackgroundThreadWithMethodName("setUserDataOnWorkerQueue:");
+    KLVScheduler::checkOnWorkerQueue("setUserDataOnWorkerQueue:");
     const auto clientClass = KLVPrivateSetMembershipClientClassLookUp();
     const auto settings = remoteConfig();
     const std::string appID = identity() ? identity()->appID() : this->appID();

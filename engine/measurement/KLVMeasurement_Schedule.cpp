@@ -105,7 +105,7 @@ bool KLVMeasurement::shouldUseBackgroundSession() const {
 }
 
 void KLVMeasurement::updateSchedule() {
-    KLVScheduler::checkOnBackgroundThreadWithMethodName("updateSchedule");
+    KLVScheduler::checkOnWorkerQueue("updateSchedule");
     if (!database() || !remoteConfigInstance()) return;
     database()->noticeChangesElsewhere();
     auto stop = [this] {

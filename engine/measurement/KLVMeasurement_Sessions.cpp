@@ -42,8 +42,7 @@ void KLVMeasurement::setSessionTimeoutIntervalOnWorkerQueue(double seconds) {
 
 void KLVMeasurement::reportSessionStartOnWorkerQueueWithTimestamp(double timestamp,
                                                                   bool appInBackground) {
-    KLVScheduler::checkOnBackgroundThreadWithMethodName(
-        "reportSessionStartOnWorkerQueueWithTimestamp");
+    KLVScheduler::checkOnWorkerQueue("reportSessionStartOnWorkerQueueWithTimestamp");
     const auto reporter = sessionReporter();
     if (!reporter || !reporter->isSessionExpired()) return;
     reporter->updatePropertiesForNewSessionStart();

@@ -41,7 +41,7 @@ void KLVMeasurement::setEnabled(bool enabled) {
 }
 
 void KLVMeasurement::setEnabledOnWorkerQueue(bool enabled) {
-    KLVScheduler::checkOnBackgroundThreadWithMethodName("setIsEnabledOnWorkerQueue");
+    KLVScheduler::checkOnWorkerQueue("setIsEnabledOnWorkerQueue");
     auto& monitor = engine::monitor();
     const bool deactivated = isAnalyticsCollectionDeactivated();
     if (deactivated && enabled) {
@@ -90,7 +90,7 @@ void KLVMeasurement::setEnabledOnWorkerQueue(bool enabled) {
 }
 
 bool KLVMeasurement::startMeasurementOnWorkerQueue() {
-    KLVScheduler::checkOnBackgroundThreadWithMethodName("startMeasurementOnWorkerQueue");
+    KLVScheduler::checkOnWorkerQueue("startMeasurementOnWorkerQueue");
     {
         std::lock_guard lock(initializeComponentsLock_);
         if (!didInitializeComponents()) {

@@ -123,7 +123,7 @@ std::vector<KLVQueuedBundle> KLVMeasurement::filteredBundlesWithCompatibleAppID(
 }
 
 void KLVMeasurement::uploadData() {
-    KLVScheduler::checkOnBackgroundThreadWithMethodName("uploadData");
+    KLVScheduler::checkOnWorkerQueue("uploadData");
     if (!database() || !remoteConfigInstance() || !identity()) return;
     if (suspendedUploadTimestamp_ > 0) {
         updateSchedule();

@@ -29,7 +29,7 @@ bool hasError(const Error& error) {
 }  // namespace
 
 void KLVMeasurement::setUserAttributeOnWorkerQueue(const KLVUserAttribute& attribute) {
-    KLVScheduler::checkOnBackgroundThreadWithMethodName("setUserAttributeOnWorkerQueue:");
+    KLVScheduler::checkOnWorkerQueue("setUserAttributeOnWorkerQueue:");
     if (!isEnabled() || !database()) {
         monitor().logWithLevel(kKLVLogDebug, 23081, "Analytics is disabled. User property not set");
         return;
@@ -38,7 +38,7 @@ void KLVMeasurement::setUserAttributeOnWorkerQueue(const KLVUserAttribute& attri
 }
 
 bool KLVMeasurement::setUserPropertyInDatabaseOnWorkerQueue(const KLVUserAttribute& attribute) {
-    KLVScheduler::checkOnBackgroundThreadWithMethodName("setUserPropertyInDatabaseOnWorkerQueue:");
+    KLVScheduler::checkOnWorkerQueue("setUserPropertyInDatabaseOnWorkerQueue:");
     KLVDatabase& db = *database();
     const std::string displayName = KLVDebugUserPropertyName(attribute.name());
     Error error;
@@ -99,7 +99,7 @@ bool KLVMeasurement::setUserPropertyInDatabaseOnWorkerQueue(const KLVUserAttribu
 }
 
 void KLVMeasurement::removeUserAttributeOnWorkerQueue(const KLVUserAttribute& attribute) {
-    KLVScheduler::checkOnBackgroundThreadWithMethodName("removeUserAttributeOnWorkerQueue:");
+    KLVScheduler::checkOnWorkerQueue("removeUserAttributeOnWorkerQueue:");
     if (!isEnabled() || !database()) {
         monitor().logWithLevel(kKLVLogDebug, 23076,
                                "Analytics is disabled. User property not removed");
@@ -165,14 +165,13 @@ std::optional<KLVUserAttribute> KLVMeasurement::userAttributeOnWorkerQueueWithNa
 }
 
 bool KLVMeasurement::hasUserPropertyUserIDOnWorkerQueue() {
-    KLVScheduler::checkOnBackgroundThreadWithMethodName("hasUserPropertyUserIDOnWorkerQueue");
+    KLVScheduler::checkOnWorkerQueue("hasUserPropertyUserIDOnWorkerQueue");
     if (!database()) return false;
     return database()->containsUserAttributeWithName("_id").value_or(false);
 }
 
 void KLVMeasurement::setLastAdvertisingIDResetUserPropertyOnWorkerQueue() {
-    KLVScheduler::checkOnBackgroundThreadWithMethodName(
-        "setLastAdvertisingIDResetUserPropertyOnWorkerQueue");
+    KLVScheduler::checkOnWorkerQueue("setLastAdvertisingIDResetUserPropertyOnWorkerQueue");
     if (!database()) return;
     const auto hasID = database()->containsUserAttributeWithName("_id");
     if (!hasID || !*hasID) return;

@@ -171,7 +171,7 @@ std::int32_t KLVMeasurement::currentDayNumber() {
 }
 
 void KLVMeasurement::writeEventOnWorkerQueue(const KLVEvent& event) {
-    KLVScheduler::checkOnBackgroundThreadWithMethodName("writeEventOnWorkerQueue:");
+    KLVScheduler::checkOnWorkerQueue("writeEventOnWorkerQueue:");
     if (!database() || !remoteConfigInstance() || !identity()) return;
     // The debug texts are built only when the line is printed.
     if (monitor().isLoggableLevel(kKLVLogDebug)) {

@@ -254,6 +254,7 @@ void KLVRemoteConfig::loadInitialConfiguration(
 // --- Accepting and parsing a configuration --------------------------------------------------
 
 bool KLVRemoteConfig::updateMeasurementConfig(const std::optional<KLVPBMeasurementConfig>& config) {
+    // Settings also live without a service and its worker queue: storageSequence_ guards the store.
     KLVScheduler::checkOnBackgroundThreadWithMethodName("updateMeasurementConfig:");
     if (isDefaultInstance_) {
         monitor().logWithLevel(kKLVLogErrorSilent, 29002,
@@ -456,6 +457,7 @@ void KLVRemoteConfig::registerModuleCreators(KLVPEventEditing& eventEditing) {
 }
 
 std::optional<KLVPBMeasurementConfig> KLVRemoteConfig::measurementConfigFromDatabase() {
+    // Settings also live without a service and its worker queue: storageSequence_ guards the store.
     KLVScheduler::checkOnBackgroundThreadWithMethodName("measurementConfigFromDatabase");
     if (isDefaultInstance_) {
         monitor().logWithLevel(kKLVLogErrorSilent, 29015,

@@ -15,7 +15,9 @@
 #include "engine/measurement/KLVMeasurement.h"
 #include "engine/measurement/MeasurementTestSupport.h"
 #include "engine/settings/SettingsTestSupport.h"
+#include "platform/dispatch/SerialQueue.h"
 #include "platform/host/TRWApp.h"
+#include "platform/ui/UIApplication.h"
 #include "testkit/LoopbackServer.h"
 
 namespace engine {
@@ -45,6 +47,13 @@ class LoopbackServiceFixture : public EngineTest {
         ASSERT_TRUE(service_);
         drain();
         ASSERT_TRUE(service_->database());
+    }
+
+    // The same once the app has launched, with this thread as the main thread.
+    void launchAppAndStartService(const testing::SettingList& settings, double answerDelaySeconds) {
+        platform::runUntilIdle();
+        platform::UIApplication::shared().launch(nullptr);
+        startService(settings, answerDelaySeconds);
     }
 
     // Every event logged so far has reached the worker queue and been handled there.
