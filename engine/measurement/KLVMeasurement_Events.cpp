@@ -176,6 +176,7 @@ void KLVMeasurement::handleSetDefaultEventParametersOnWorkerQueue(
     }
     Dictionary defaults;
     if (parameters) defaults = cachedDefaultEventParameters().value_or(Dictionary{});
+    const auto settings = KLVRemoteConfig::current();
     for (const auto& [key, value] : parameters.value_or(Dictionary{})) {
         if (!value.isNull() && !value.isNumber() && !value.isString()) {
             if (value.isArray()) KLVLogErrorEvent(kDefaultParameterArrayError);
@@ -193,7 +194,8 @@ void KLVMeasurement::handleSetDefaultEventParametersOnWorkerQueue(
             continue;
         }
         const auto klvValue = KLVValue::valueFromObject(value);
-        if (klvValue && KLVDataTypeValidator::isValidPublicEventParameterValue(&*klvValue)) {
+        if (klvValue &&
+            KLVDataTypeValidator::isValidPublicEventParameterValue(&*klvValue, *settings)) {
             defaults[key] = value;
         }
     }
