@@ -229,5 +229,25 @@ TEST_F(KLVParameterSanitizerTest, ValueNeedsACurrency) {
     EXPECT_EQ(logCount(18014), 1u);
 }
 
+// The limits are those of the settings passed in, not those of the running service (the
+// defaults here), so that one event is cleaned under one configuration.
+TEST_F(KLVParameterSanitizerTest, LimitsComeFromTheGivenSettings) {
+    const auto settings = KLVRemoteConfig::initWithAppID(testing::kTestAppID, storage_, nullptr);
+    ASSERT_TRUE(settings);
+    ASSERT_TRUE(settings->updateMeasurementConfig(testing::makeConfig(
+        testing::kTestAppID, {{"measurement.upload.max_public_event_params", "25"},
+                              {"measurement.upload.max_event_parameter_value_length", "100"}})));
+    auto parameters = numberedParameters(30);
+    parameters.emplace("note", std::string(101, 'a'));
+    const auto given = sanitizedEventParameters(parameters, "level_up", true, false, *settings);
+    ASSERT_TRUE(given);
+    EXPECT_EQ(given->size(), 28u);  // 25 kept, "_err", "_ev" and "_el"
+    EXPECT_EQ(given->at("_err").value(), Object(4));
+    EXPECT_EQ(given->at("_ev").value(), Object("note"));
+    EXPECT_EQ(given->at("_el").value(), Object(101));
+    EXPECT_FALSE(given->contains("p025"));
+    EXPECT_EQ(publicEvent(parameters)->size(), 31u);
+}
+
 }  // namespace
 }  // namespace engine
