@@ -254,7 +254,7 @@ void KLVMeasurement::handleEventOnWorkerQueue(KLVEvent event) {
     }
     platform::Error error;
     // False answers a pass that left the event as it was, too: only the error tells a failure.
-    editor->handleEvent(event.editEvent(), &error);
+    (void)editor->handleEvent(event.editEvent(), &error);
     if (!error.domain.empty()) {
         writeEventOnWorkerQueue(event);
         monitor().logWithLevel(kKLVLogErrorMonitored, 23223, "Event editing failed. Event name",
