@@ -323,7 +323,7 @@ bool KLVAudience::updateAudiences(const std::vector<KLVPBAudience>& audiences) {
     std::set<std::int32_t> acceptedAudienceIDs;
     for (const auto& audience : audiences) {
         Error error;
-        if (!KLVValidateAudienceDefinition(audience, acceptedAudienceIDs, &error)) {
+        if (!KLVValidateAudienceDefinition(audience, acceptedAudienceIDs, *settings, &error)) {
             monitor().logWithLevel(
                 kKLVLogErrorSilent, 6009,
                 "Audience definition is invalid. Audience will not be saved. Audience, error",
@@ -334,7 +334,7 @@ bool KLVAudience::updateAudiences(const std::vector<KLVPBAudience>& audiences) {
         acceptedAudienceIDs.insert(audienceID);
         appendStoredFilters(audience, audienceID, eventFilters, propertyFilters);
     }
-    if (!maybeDeleteStaleFilterResults(acceptedAudienceIDs)) return false;
+    if (!maybeDeleteStaleFilterResults(acceptedAudienceIDs, *settings)) return false;
 
     Error error;
     if (!database_->deleteAllEventFilters(&error) && failed(error)) {
@@ -672,7 +672,8 @@ std::optional<std::vector<KLVPBAudienceLeafFilterResult>> KLVAudience::resultsFo
     return leaves;
 }
 
-bool KLVAudience::maybeDeleteStaleFilterResults(const std::set<std::int32_t>& acceptedAudienceIDs) {
+bool KLVAudience::maybeDeleteStaleFilterResults(const std::set<std::int32_t>& acceptedAudienceIDs,
+                                                const KLVRemoteConfig& settings) {
     Error error;
     const auto stored = database_->allFilterResults(&error);
     if (!stored && failed(error)) {
@@ -681,7 +682,7 @@ bool KLVAudience::maybeDeleteStaleFilterResults(const std::set<std::int32_t>& ac
             "Unable to query Audience filter results. Audiences will not be saved. Error", error);
         return false;
     }
-    const std::int64_t maxCount = KLVRemoteConfig::current()->maxFilterResultCount();
+    const std::int64_t maxCount = settings.maxFilterResultCount();
     const auto count = static_cast<std::int64_t>(stored ? stored->size() : 0);
     if (count <= maxCount) return true;
     monitor().logWithLevel(kKLVLogWarning, 6016,

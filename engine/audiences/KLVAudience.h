@@ -37,6 +37,8 @@
 
 namespace engine {
 
+class KLVRemoteConfig;
+
 class KLVAudience {
   public:
     // Null without a database.
@@ -97,7 +99,8 @@ class KLVAudience {
     std::optional<std::vector<KLVPBAudienceLeafFilterResult>> resultsForBundling();
     // While more results are stored than the configured maximum, deletes those of audiences
     // defined neither by the stored filters nor by `acceptedAudienceIDs`.
-    bool maybeDeleteStaleFilterResults(const std::set<std::int32_t>& acceptedAudienceIDs);
+    bool maybeDeleteStaleFilterResults(const std::set<std::int32_t>& acceptedAudienceIDs,
+                                       const KLVRemoteConfig& settings);
     // Clears the bits and times of session-scoped filters; an audience left with no evaluated
     // filter loses its result.
     bool clearEvaluationResultsForSessionScopedFilters();

@@ -382,7 +382,7 @@ bool KLVValidateStringFilter(const KLVPBStringFilter& filter,
 
 bool KLVValidateAudienceDefinition(const KLVPBAudience& audience,
                                    const std::set<std::int32_t>& acceptedAudienceIDs,
-                                   platform::Error* error) {
+                                   const KLVRemoteConfig& settings, platform::Error* error) {
     constexpr auto kCode = kKLVErrorCodeInvalidAudience;
     if (!NANOHasField(audience, KLVPBAudience::audience_id)) {
         return refuse(error, kCode, "Missing audience ID");
@@ -401,19 +401,18 @@ bool KLVValidateAudienceDefinition(const KLVPBAudience& audience,
     if (eventFilters.empty() && propertyFilters.empty()) {
         return refuse(error, kCode, "Audience missing filters arrays");
     }
-    const auto settings = KLVRemoteConfig::current();
     const auto filterCount =
         static_cast<std::int64_t>(eventFilters.size() + propertyFilters.size());
-    if (filterCount < 1 || filterCount > settings->maxFiltersPerAudience()) {
+    if (filterCount < 1 || filterCount > settings.maxFiltersPerAudience()) {
         return refuse(error, kCode, "Audience filter count out of range");
     }
     // One ID space for both kinds: a filter's ID is the position of its bit in the results.
     std::set<std::int32_t> usedFilterIDs;
     for (const auto& filter : eventFilters) {
-        if (!validateEventFilter(filter, usedFilterIDs, *settings, error)) return false;
+        if (!validateEventFilter(filter, usedFilterIDs, settings, error)) return false;
     }
     for (const auto& filter : propertyFilters) {
-        if (!validatePropertyFilter(filter, usedFilterIDs, *settings, error)) return false;
+        if (!validatePropertyFilter(filter, usedFilterIDs, settings, error)) return false;
     }
     return true;
 }

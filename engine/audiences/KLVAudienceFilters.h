@@ -29,6 +29,8 @@
 
 namespace engine {
 
+class KLVRemoteConfig;
+
 // Comparison types of a number filter and match types of a string filter.
 enum : std::int32_t {
     kKLVComparisonLessThan = 1,
@@ -62,11 +64,12 @@ bool KLVIsValidNumberFilter(const KLVPBNumberFilter& filter);
 // `compiled` (when given) receives the compiled expression.
 bool KLVValidateStringFilter(const KLVPBStringFilter& filter,
                              std::shared_ptr<const KLVRegularExpression>* compiled = nullptr);
-// The structural rules and the configured limits of one audience, in their fixed order. On false
-// `error` holds an engine error: code 9 for the audience itself, 10 for one of its event filters,
-// 11 for one of its property filters, with the rule's text.
+// The structural rules and the limits `settings` configure for one audience, in their fixed order.
+// On false `error` holds an engine error: code 9 for the audience itself, 10 for one of its event
+// filters, 11 for one of its property filters, with the rule's text.
 [[nodiscard]] bool KLVValidateAudienceDefinition(const KLVPBAudience& audience,
                                                  const std::set<std::int32_t>& acceptedAudienceIDs,
+                                                 const KLVRemoteConfig& settings,
                                                  platform::Error* error);
 
 // --- Predicates --------------------------------------------------------------------------------

@@ -94,7 +94,9 @@ TEST_F(KLVAudienceFiltersTest, ValidationRowsInOrder) {
     };
     for (const auto& c : cases) {
         Error error;
-        EXPECT_FALSE(KLVValidateAudienceDefinition(c.audience, {7}, &error)) << c.description;
+        EXPECT_FALSE(
+            KLVValidateAudienceDefinition(c.audience, {7}, *KLVRemoteConfig::current(), &error))
+            << c.description;
         EXPECT_EQ(error.code, c.code) << c.description;
         EXPECT_EQ(error.description, c.description);
     }
@@ -114,7 +116,8 @@ TEST_F(KLVAudienceFiltersTest, ValidAtTheLimits) {
     };
     for (const auto& a : valid) {
         Error error;
-        EXPECT_TRUE(KLVValidateAudienceDefinition(a, {}, &error)) << error.description;
+        EXPECT_TRUE(KLVValidateAudienceDefinition(a, {}, *KLVRemoteConfig::current(), &error))
+            << error.description;
     }
 }
 

@@ -182,14 +182,6 @@ bool failReserved(std::string_view name, std::int64_t messageCode, std::string_v
     return fail(failureCode, kKLVValidationReserved);
 }
 
-std::int64_t maxPublicValueLength() {
-    return KLVRemoteConfig::current()->maxPublicEventParameterValueLength();
-}
-
-std::int64_t maxInternalValueLength() {
-    return KLVRemoteConfig::current()->maxInternalEventParameterValueLength();
-}
-
 std::int64_t maxInternalUserAttributeValueLength(std::string_view name) {
     const auto* entry =
         std::find_if(std::begin(kLongUserPropertyValues), std::end(kLongUserPropertyValues),
@@ -344,15 +336,17 @@ bool KLVDataTypeValidator::isValidInternalEventParameterName(std::string_view na
 }
 
 bool KLVDataTypeValidator::isValidPublicEventParameterValue(const KLVValue* value,
+                                                            const KLVRemoteConfig& settings,
                                                             std::int64_t* failureCode) {
-    return isValidValue(value, 0, maxPublicValueLength(), kKLVSubjectEventParameterValue,
-                        failureCode);
+    return isValidValue(value, 0, settings.maxPublicEventParameterValueLength(),
+                        kKLVSubjectEventParameterValue, failureCode);
 }
 
 bool KLVDataTypeValidator::isValidInternalEventParameterValue(const KLVValue* value,
+                                                              const KLVRemoteConfig& settings,
                                                               std::int64_t* failureCode) {
-    return isValidValue(value, 0, maxInternalValueLength(), kKLVSubjectEventParameterValue,
-                        failureCode);
+    return isValidValue(value, 0, settings.maxInternalEventParameterValueLength(),
+                        kKLVSubjectEventParameterValue, failureCode);
 }
 
 bool KLVDataTypeValidator::isValidArrayParamForEvent(std::string_view eventName,
@@ -471,9 +465,10 @@ bool KLVDataTypeValidator::isValidInternalUserAttributeValue(const KLVValue* val
 }
 
 bool KLVDataTypeValidator::isValidScreenParameterValue(const Object& value,
+                                                       const KLVRemoteConfig& settings,
                                                        std::int64_t* failureCode) {
-    return isValidString(value, 1, maxPublicValueLength(), kKLVSubjectScreenParameterValue,
-                         failureCode);
+    return isValidString(value, 1, settings.maxPublicEventParameterValueLength(),
+                         kKLVSubjectScreenParameterValue, failureCode);
 }
 
 bool KLVDataTypeValidator::isValidConditionalUserPropertyOrigin(std::string_view origin,

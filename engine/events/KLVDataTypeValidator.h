@@ -10,8 +10,9 @@
 //
 // Lengths are counted in code points; the emptiness and currency-code tests count UTF-16 units.
 // Letters are the Unicode letter categories (L*, combining marks excluded); name characters are
-// letters, Unicode decimal digits (Nd) and "_". Where a limit comes from the server settings it is
-// read anew on every check. All checks are safe on any thread.
+// letters, Unicode decimal digits (Nd) and "_". Where a limit comes from the server settings the
+// caller passes the settings it works under, so that one event is checked against one
+// configuration. All checks are safe on any thread.
 
 #include <cstdint>
 #include <string_view>
@@ -20,6 +21,8 @@
 #include "platform/foundation/Object.h"
 
 namespace engine {
+
+class KLVRemoteConfig;
 
 // What a check is about; it chooses the first word of every message.
 enum KLVSubjectType : std::int64_t {
@@ -107,9 +110,11 @@ class KLVDataTypeValidator {
                                                   std::int64_t* failureCode = nullptr);
     // Strings of 0 to maxPublicEventParameterValueLength code points.
     static bool isValidPublicEventParameterValue(const KLVValue* value,
+                                                 const KLVRemoteConfig& settings,
                                                  std::int64_t* failureCode = nullptr);
     // Strings of 0 to maxInternalEventParameterValueLength code points.
     static bool isValidInternalEventParameterValue(const KLVValue* value,
+                                                   const KLVRemoteConfig& settings,
                                                    std::int64_t* failureCode = nullptr);
     // The same rules for an event rebuilt from storage as plain answers that log nothing: the
     // internal event name, the origin (forwarded or internal), the internal parameter name.
@@ -145,6 +150,7 @@ class KLVDataTypeValidator {
                                                   std::int64_t* failureCode = nullptr);
     // A plain string (not a value) of 1 to maxPublicEventParameterValueLength code points.
     static bool isValidScreenParameterValue(const platform::Object& value,
+                                            const KLVRemoteConfig& settings,
                                             std::int64_t* failureCode = nullptr);
     static bool isValidConditionalUserPropertyOrigin(std::string_view origin,
                                                      std::int64_t* failureCode = nullptr);

@@ -37,6 +37,13 @@ Check named(bool (*check)(std::string_view, std::int64_t*), std::string name) {
 Check valued(bool (*check)(const KLVValue*, std::int64_t*), std::optional<KLVValue> value) {
     return [=](std::int64_t* code) { return check(value ? &*value : nullptr, code); };
 }
+// The same for a check that takes the settings: those in force.
+Check valued(bool (*check)(const KLVValue*, const KLVRemoteConfig&, std::int64_t*),
+             std::optional<KLVValue> value) {
+    return [=](std::int64_t* code) {
+        return check(value ? &*value : nullptr, *KLVRemoteConfig::current(), code);
+    };
+}
 Check userValue(const char* name, std::size_t length) {
     return [=](std::int64_t* code) {
         const auto value = text(letters(length));
@@ -124,7 +131,11 @@ TEST_F(ValidatorCases, ValueLimitsFollowTheSettings) {
         {"internal 257", valued(V::isValidInternalEventParameterValue, text(letters(257))), 2,
          13000},
         {"screen 101",
-         [](auto* c) { return V::isValidScreenParameterValue(Object(letters(101)), c); }, 2, 13000},
+         [](auto* c) {
+             return V::isValidScreenParameterValue(Object(letters(101)),
+                                                   *KLVRemoteConfig::current(), c);
+         },
+         2, 13000},
     });
 }
 

@@ -10,6 +10,7 @@
 #include "engine/events/KLVDataTypeValidator.h"
 #include "engine/events/KLVParameterSanitizer.h"
 #include "engine/messages/NANOAccessors.h"
+#include "engine/settings/KLVRemoteConfig.h"
 #include "platform/foundation/Text.h"
 
 namespace engine {
@@ -157,11 +158,15 @@ KLVEvent KLVEvent::makeEvent(std::string origin, bool isPublic, std::string name
                              double previousTimestamp, const Map& parameters) {
     KLVCheckPreviousTimestamp(previousTimestamp, timestamp);
     KLVEvent event(std::move(origin), std::move(name), timestamp, previousTimestamp);
-    event.parameters_ = sanitizedEventParameters(parameters, event.name_, isPublic, false)
-                            .value_or(KLVParameters{});
+    // One event is cleaned under one configuration, even if the settings change meanwhile.
+    const auto settings = KLVRemoteConfig::current();
+    event.parameters_ =
+        sanitizedEventParameters(parameters, event.name_, isPublic, false, *settings)
+            .value_or(KLVParameters{});
     event.parameters_.insert_or_assign(kKLVOriginParameter,
                                        KLVValue::initWithString(event.origin_));
-    if (event.shouldValidateParams() && !KLVValidateValueAndCurrency(event.parameters_)) {
+    if (event.shouldValidateParams() &&
+        !KLVValidateValueAndCurrency(event.parameters_, *settings)) {
         event.parameters_.erase(kKLVConversionParameter);
     }
     return event;
@@ -228,7 +233,7 @@ bool KLVEvent::isConversion() const {
 
 void KLVEvent::setConversion(bool conversion) {
     if (conversion) {
-        if (!KLVValidateValueAndCurrency(parameters_)) return;
+        if (!KLVValidateValueAndCurrency(parameters_, *KLVRemoteConfig::current())) return;
         setInt64Flag(kKLVConversionParameter, true);
         const auto error = parameters_.find(kKLVErrorParameter);
         if (error != parameters_.end() && error->second.isInt64() &&
@@ -267,7 +272,8 @@ void KLVEvent::setDebug(bool debug) {
 
 void KLVEvent::applyParameters(const platform::Dictionary& parameters) {
     if (parameters.empty()) return;
-    auto merged = sanitizedEventParameters(parameters, std::nullopt, true, false);
+    auto merged = sanitizedEventParameters(parameters, std::nullopt, true, false,
+                                           *KLVRemoteConfig::current());
     if (!merged || merged->empty()) return;
     for (const auto& [name, value] : parameters_)
         merged->insert_or_assign(name, value);
@@ -288,11 +294,12 @@ bool KLVEvent::addScreenParameters(const platform::Dictionary& parameters) {
         {kKLVScreenClassParameter, kInvalidScreenClassCode, "Received invalid screen class"},
         {kKLVScreenNameParameter, kInvalidScreenNameCode, "Received invalid screen name"},
     };
+    const auto settings = KLVRemoteConfig::current();
     for (const auto& text : kScreenTexts) {
         const auto found = parameters.find(text.parameter);
         if (found == parameters.end()) continue;
         if (!found->second.isString()) return false;
-        if (!KLVDataTypeValidator::isValidScreenParameterValue(found->second)) {
+        if (!KLVDataTypeValidator::isValidScreenParameterValue(found->second, *settings)) {
             monitor().logWithLevel(kKLVLogWarning, text.messageCode, text.message, found->second);
             return false;
         }

@@ -36,6 +36,7 @@ struct Context {
     bool isItem;
     // Known to the engine under an internal name, or itself internal: internal value limits.
     bool isEngineEvent;
+    const KLVRemoteConfig& settings;
 };
 
 bool isEngineEventName(std::optional<std::string_view> eventName) {
@@ -117,10 +118,10 @@ void recordValueFailure(KLVParameters& replacements, std::int64_t failureCode,
 
 // An "_ev" that arrives longer than the internal value limit is cut, and "_el" keeps its length
 // (unless an error recorded earlier already holds "_ev"). Answers whether it was cut.
-bool cutErrorValueParameter(const KLVValue& value, KLVParameters& replacements) {
+bool cutErrorValueParameter(const KLVValue& value, std::int64_t limit,
+                            KLVParameters& replacements) {
     const auto* text = value.stringValue();
     if (!text) return false;
-    const std::int64_t limit = KLVRemoteConfig::current()->maxInternalEventParameterValueLength();
     const auto length = codePointLength(*text);
     if (length <= limit) return false;
     if (length == limit + 3 && text->ends_with(kEllipsis)) return false;  // already cut
@@ -159,24 +160,25 @@ bool sanitizeParameter(const std::string& name, const Input& input, const Contex
     KLVValue value = std::move(*converted);
 
     std::int64_t failureCode = 0;
-    if (context.isPublic &&
-        !KLVDataTypeValidator::isValidPublicEventParameterValue(&value, &failureCode)) {
+    if (context.isPublic && !KLVDataTypeValidator::isValidPublicEventParameterValue(
+                                &value, context.settings, &failureCode)) {
         recordValueFailure(replacements, failureCode, name, value);
         return false;
     }
     if (name == kKLVErrorValueParameter) {
-        if (cutErrorValueParameter(value, replacements)) return true;
+        const std::int64_t limit = context.settings.maxInternalEventParameterValueLength();
+        if (cutErrorValueParameter(value, limit, replacements)) return true;
     } else {
-        if (context.isEngineEvent &&
-            !KLVDataTypeValidator::isValidInternalEventParameterValue(&value, &failureCode)) {
+        if (context.isEngineEvent && !KLVDataTypeValidator::isValidInternalEventParameterValue(
+                                         &value, context.settings, &failureCode)) {
             recordValueFailure(replacements, failureCode, name, value);
             return false;
         }
         if (value.isArray() && !arrivedAsValue) {
             std::int64_t arrayFailureCode = 0;
-            auto items =
-                KLVSanitizedItemsArray(*value.arrayValue(), name, context.eventName, replacements,
-                                       context.isItem, context.isPublic, &arrayFailureCode);
+            auto items = KLVSanitizedItemsArray(*value.arrayValue(), name, context.eventName,
+                                                replacements, context.isItem, context.isPublic,
+                                                context.settings, &arrayFailureCode);
             KLVRecordArrayParameterError(replacements, arrayFailureCode, name, context.eventName);
             if (!items) return false;
             value = std::move(*items);
@@ -187,10 +189,9 @@ bool sanitizeParameter(const std::string& name, const Input& input, const Contex
     return true;
 }
 
-void applyItemLimit(KLVParameters& item) {
-    const auto settings = KLVRemoteConfig::current();
-    const bool enabled = settings->itemScopedCustomParameterEnabled();
-    const std::int64_t limit = enabled ? settings->maxItemScopedCustomParameters() : 0;
+void applyItemLimit(KLVParameters& item, const KLVRemoteConfig& settings) {
+    const bool enabled = settings.itemScopedCustomParameterEnabled();
+    const std::int64_t limit = enabled ? settings.maxItemScopedCustomParameters() : 0;
     if (countPublicParameters(item, true) <= limit) return;
     KLVTrimPublicParameters(item, limit, true);
     KLVSetErrorCodeIfAbsent(item, enabled ? kKLVEventErrorItemScopedCustomParameterLimitReached
@@ -199,8 +200,8 @@ void applyItemLimit(KLVParameters& item) {
                            "Item cannot contain custom parameters");
 }
 
-void applyEventLimit(KLVParameters& parameters) {
-    const std::int64_t limit = KLVRemoteConfig::current()->maxPublicEventParams();
+void applyEventLimit(KLVParameters& parameters, const KLVRemoteConfig& settings) {
+    const std::int64_t limit = settings.maxPublicEventParams();
     if (countPublicParameters(parameters, false) <= limit) return;
     KLVTrimPublicParameters(parameters, limit, false);
     KLVSetErrorCodeIfAbsent(parameters, kKLVEventErrorParameterLimitReached);
@@ -228,9 +229,9 @@ std::optional<KLVParameters> sanitize(const Map& parameters, const Context& cont
     for (auto& [name, value] : replacements)
         result.insert_or_assign(name, std::move(value));
     if (context.isItem) {
-        applyItemLimit(result);
+        applyItemLimit(result, context.settings);
     } else {
-        applyEventLimit(result);
+        applyEventLimit(result, context.settings);
     }
     return result;
 }
@@ -238,8 +239,10 @@ std::optional<KLVParameters> sanitize(const Map& parameters, const Context& cont
 template <typename Map>
 std::optional<KLVParameters> sanitizeWithName(const Map& parameters,
                                               std::optional<std::string_view> eventName,
-                                              bool isPublic, bool isItem) {
-    return sanitize(parameters, Context{eventName, isPublic, isItem, isEngineEventName(eventName)});
+                                              bool isPublic, bool isItem,
+                                              const KLVRemoteConfig& settings) {
+    return sanitize(parameters,
+                    Context{eventName, isPublic, isItem, isEngineEventName(eventName), settings});
 }
 
 // Item dictionaries are kept inside array values as dictionaries of plain objects.
@@ -256,21 +259,24 @@ Object itemObject(const std::optional<KLVParameters>& item) {
 
 std::optional<KLVParameters> sanitizedEventParameters(const platform::Dictionary& parameters,
                                                       std::optional<std::string_view> eventName,
-                                                      bool isPublic, bool isItem) {
-    return sanitizeWithName(parameters, eventName, isPublic, isItem);
+                                                      bool isPublic, bool isItem,
+                                                      const KLVRemoteConfig& settings) {
+    return sanitizeWithName(parameters, eventName, isPublic, isItem, settings);
 }
 
 std::optional<KLVParameters> sanitizedEventParameters(const KLVParameters& parameters,
                                                       std::optional<std::string_view> eventName,
-                                                      bool isPublic, bool isItem) {
-    return sanitizeWithName(parameters, eventName, isPublic, isItem);
+                                                      bool isPublic, bool isItem,
+                                                      const KLVRemoteConfig& settings) {
+    return sanitizeWithName(parameters, eventName, isPublic, isItem, settings);
 }
 
 std::optional<KLVValue> KLVSanitizedItemsArray(const platform::Array& array,
                                                std::string_view parameterName,
                                                std::optional<std::string_view> eventName,
                                                KLVParameters& replacements, bool isItem,
-                                               bool isPublic, std::int64_t* failureCode) {
+                                               bool isPublic, const KLVRemoteConfig& settings,
+                                               std::int64_t* failureCode) {
     std::int64_t arrayFailureCode = 0;
     std::size_t count = array.size();
     if (!KLVDataTypeValidator::isValidArrayParamForEvent(eventName.value_or(""), parameterName,
@@ -294,12 +300,12 @@ std::optional<KLVValue> KLVSanitizedItemsArray(const platform::Array& array,
         }
         // An empty item stays as an empty dictionary, so that no element goes missing.
         items.push_back(itemObject(
-            sanitizedEventParameters(element.asDictionary(), eventName, isPublic, true)));
+            sanitizedEventParameters(element.asDictionary(), eventName, isPublic, true, settings)));
     }
     return KLVValue::initWithArray(std::move(items));
 }
 
-bool KLVValidateValueAndCurrency(KLVParameters& parameters) {
+bool KLVValidateValueAndCurrency(KLVParameters& parameters, const KLVRemoteConfig& settings) {
     const auto value = parameters.find(kValueParameter);
     if (value == parameters.end()) return true;
     const auto currency = parameters.find(kCurrencyParameter);
@@ -312,13 +318,12 @@ bool KLVValidateValueAndCurrency(KLVParameters& parameters) {
         monitor().logWithLevel(kKLVLogWarning, kValueWithoutCurrencyCode,
                                "Value parameter discarded. You must also supply a 3-letter "
                                "ISO_4217 currency code in the currency parameter.");
-        KLVRecordParameterError(
-            parameters, kKLVEventErrorCurrencyCodeIsMissingOrInvalid, kCurrencyParameter,
-            KLVRemoteConfig::current()->maxInternalEventParameterValueLength(), nullptr);
+        KLVRecordParameterError(parameters, kKLVEventErrorCurrencyCodeIsMissingOrInvalid,
+                                kCurrencyParameter, settings.maxInternalEventParameterValueLength(),
+                                nullptr);
     } else {
         KLVRecordParameterError(parameters, kKLVEventErrorValueIsNotNumeric, kValueParameter,
-                                KLVRemoteConfig::current()->maxInternalEventParameterValueLength(),
-                                nullptr);
+                                settings.maxInternalEventParameterValueLength(), nullptr);
     }
     return false;
 }

@@ -10,8 +10,8 @@
 // the engine already made; either way the result holds values only. Item dictionaries inside an
 // array value are kept as dictionary objects of plain objects, as KLVValue holds them.
 //
-// Lengths are code points. Limits come from the server settings, read on every call. Everything
-// here is stateless and safe on any thread.
+// Lengths are code points. Limits come from the server settings the caller passes, so that one
+// event is cleaned under one configuration. Everything here is stateless and safe on any thread.
 
 #include <cstdint>
 #include <optional>
@@ -23,6 +23,8 @@
 
 namespace engine {
 
+class KLVRemoteConfig;
+
 // Longest "_ev" of an error recorded about a name (event and parameter names).
 inline constexpr std::int64_t kKLVErrorNameLengthLimit = 40;
 
@@ -31,10 +33,12 @@ inline constexpr std::int64_t kKLVErrorNameLengthLimit = 40;
 // `isItem` sanitises one item of an "items" array (items have their own parameter limit).
 std::optional<KLVParameters> sanitizedEventParameters(const platform::Dictionary& parameters,
                                                       std::optional<std::string_view> eventName,
-                                                      bool isPublic, bool isItem);
+                                                      bool isPublic, bool isItem,
+                                                      const KLVRemoteConfig& settings);
 std::optional<KLVParameters> sanitizedEventParameters(const KLVParameters& parameters,
                                                       std::optional<std::string_view> eventName,
-                                                      bool isPublic, bool isItem);
+                                                      bool isPublic, bool isItem,
+                                                      const KLVRemoteConfig& settings);
 
 // Cleans an array parameter: applies the array rule (more than 200 items: the first 200 stay;
 // any other failure: nullopt) and sanitises every item as an item dictionary; an item that is
@@ -44,12 +48,13 @@ std::optional<KLVValue> KLVSanitizedItemsArray(const platform::Array& array,
                                                std::string_view parameterName,
                                                std::optional<std::string_view> eventName,
                                                KLVParameters& replacements, bool isItem,
-                                               bool isPublic, std::int64_t* failureCode);
+                                               bool isPublic, const KLVRemoteConfig& settings,
+                                               std::int64_t* failureCode);
 
 // For conversions and ad impressions: a "value" must be numeric and come with a valid "currency".
 // When not, "value" is removed, error 18 (not numeric) or 19 (currency) is recorded, and the
 // answer is false. No "value" at all passes.
-bool KLVValidateValueAndCurrency(KLVParameters& parameters);
+bool KLVValidateValueAndCurrency(KLVParameters& parameters, const KLVRemoteConfig& settings);
 
 // The number of public names; in item mode only the custom ones (not standard item parameters).
 std::int64_t KLVCountPublicParameters(const KLVParameters& parameters, bool itemMode);

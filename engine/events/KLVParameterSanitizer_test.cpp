@@ -38,7 +38,8 @@ Array items(std::size_t count) {
 
 std::optional<KLVParameters> publicEvent(const Dictionary& parameters,
                                          const char* eventName = "level_up") {
-    return sanitizedEventParameters(parameters, eventName, true, false);
+    return sanitizedEventParameters(parameters, eventName, true, false,
+                                    *KLVRemoteConfig::current());
 }
 
 TEST_F(KLVParameterSanitizerTest, ProblemsAreRecordedNotFatal) {
@@ -74,38 +75,47 @@ TEST_F(KLVParameterSanitizerTest, ProblemsAreRecordedNotFatal) {
 
 TEST_F(KLVParameterSanitizerTest, EmptyInputGivesNothing) {
     EXPECT_EQ(publicEvent({}), std::nullopt);
-    EXPECT_EQ(sanitizedEventParameters(KLVParameters{}, "_s", false, false), std::nullopt);
+    EXPECT_EQ(
+        sanitizedEventParameters(KLVParameters{}, "_s", false, false, *KLVRemoteConfig::current()),
+        std::nullopt);
 }
 
 TEST_F(KLVParameterSanitizerTest, EventRulesDependOnTheEvent) {
     const Dictionary longValue = {{"note", letters(600)}};
     // An engine event (internal name, or public name the engine knows) keeps the internal limit.
-    EXPECT_EQ(plain(sanitizedEventParameters(longValue, "_s", false, false)),
-              Object::dict({{"_el", 600}, {"_err", 4}, {"_ev", "note"}}));
+    EXPECT_EQ(
+        plain(sanitizedEventParameters(longValue, "_s", false, false, *KLVRemoteConfig::current())),
+        Object::dict({{"_el", 600}, {"_err", 4}, {"_ev", "note"}}));
     // Any other event that is not public passes no value rule.
-    EXPECT_EQ(plain(sanitizedEventParameters(longValue, "level_up", false, false)),
+    EXPECT_EQ(plain(sanitizedEventParameters(longValue, "level_up", false, false,
+                                             *KLVRemoteConfig::current())),
               Object(longValue));
     // Internal names are fine on internal events.
-    EXPECT_EQ(plain(sanitizedEventParameters({{"_si", 5}}, "_vs", false, false)),
+    EXPECT_EQ(plain(sanitizedEventParameters({{"_si", 5}}, "_vs", false, false,
+                                             *KLVRemoteConfig::current())),
               Object::dict({{"_si", 5}}));
 }
 
 TEST_F(KLVParameterSanitizerTest, ValuesThatArriveAsValuesStay) {
     const KLVParameters input = {{"_o", KLVValue::initWithString("app")},
                                  {"items", KLVValue::initWithArray(Array{Object("unchecked")})}};
-    EXPECT_EQ(plain(sanitizedEventParameters(input, "_s", false, false)), plain(input));
+    EXPECT_EQ(
+        plain(sanitizedEventParameters(input, "_s", false, false, *KLVRemoteConfig::current())),
+        plain(input));
     const KLVParameters bad = {{"_o", KLVValue::initWithString("app")},
                                {"a-b", KLVValue::initWithInt64(1)}};
-    EXPECT_EQ(plain(sanitizedEventParameters(bad, "_s", false, false)),
+    EXPECT_EQ(plain(sanitizedEventParameters(bad, "_s", false, false, *KLVRemoteConfig::current())),
               Object::dict({{"_err", 3}, {"_ev", "a-b"}, {"_o", "app"}}));
 }
 
 TEST_F(KLVParameterSanitizerTest, ErrorValueParameterIsCutOnce) {
     // The internal value limit is 500 with the default settings.
     const std::string cut = letters(500) + "...";
-    EXPECT_EQ(plain(sanitizedEventParameters({{"_ev", cut}}, "_err", false, false)),
+    EXPECT_EQ(plain(sanitizedEventParameters({{"_ev", cut}}, "_err", false, false,
+                                             *KLVRemoteConfig::current())),
               Object::dict({{"_ev", cut}}));
-    EXPECT_EQ(plain(sanitizedEventParameters({{"_ev", letters(504)}}, "_err", false, false)),
+    EXPECT_EQ(plain(sanitizedEventParameters({{"_ev", letters(504)}}, "_err", false, false,
+                                             *KLVRemoteConfig::current())),
               Object::dict({{"_el", 504}, {"_ev", cut}}));
 }
 
@@ -165,9 +175,9 @@ TEST_F(KLVParameterSanitizerTest, ItemsArraysAreCleaned) {
                                    Object::dict({{"item_id", "i4"}})})}}));
 
     // Default parameters belong to no event.
-    EXPECT_EQ(
-        plain(sanitizedEventParameters({{"items", Object(items(1))}}, std::nullopt, true, false)),
-        Object::dict({{"_err", 21}, {"_ev", "(nil)"}}));
+    EXPECT_EQ(plain(sanitizedEventParameters({{"items", Object(items(1))}}, std::nullopt, true,
+                                             false, *KLVRemoteConfig::current())),
+              Object::dict({{"_err", 21}, {"_ev", "(nil)"}}));
     // An empty item stays, so that the indexes of the others do not move.
     EXPECT_EQ(plain(publicEvent({{"items", Object::array({Object(Dictionary{})})}}, "purchase")),
               Object::dict({{"items", Object::array({Object(Dictionary{})})}}));
@@ -212,10 +222,31 @@ TEST_F(KLVParameterSanitizerTest, ValueNeedsACurrency) {
          Object::dict({{"_err", 3}})},
     };
     for (auto c : cases) {
-        EXPECT_EQ(KLVValidateValueAndCurrency(c.input), c.valid) << c.label;
+        EXPECT_EQ(KLVValidateValueAndCurrency(c.input, *KLVRemoteConfig::current()), c.valid)
+            << c.label;
         EXPECT_EQ(plain(c.input), c.expected) << c.label;
     }
     EXPECT_EQ(logCount(18014), 1u);
+}
+
+// The limits are those of the settings passed in, not those of the running service (the
+// defaults here), so that one event is cleaned under one configuration.
+TEST_F(KLVParameterSanitizerTest, LimitsComeFromTheGivenSettings) {
+    const auto settings = KLVRemoteConfig::initWithAppID(testing::kTestAppID, storage_, nullptr);
+    ASSERT_TRUE(settings);
+    ASSERT_TRUE(settings->updateMeasurementConfig(testing::makeConfig(
+        testing::kTestAppID, {{"measurement.upload.max_public_event_params", "25"},
+                              {"measurement.upload.max_event_parameter_value_length", "100"}})));
+    auto parameters = numberedParameters(30);
+    parameters.emplace("note", std::string(101, 'a'));
+    const auto given = sanitizedEventParameters(parameters, "level_up", true, false, *settings);
+    ASSERT_TRUE(given);
+    EXPECT_EQ(given->size(), 28u);  // 25 kept, "_err", "_ev" and "_el"
+    EXPECT_EQ(given->at("_err").value(), Object(4));
+    EXPECT_EQ(given->at("_ev").value(), Object("note"));
+    EXPECT_EQ(given->at("_el").value(), Object(101));
+    EXPECT_FALSE(given->contains("p025"));
+    EXPECT_EQ(publicEvent(parameters)->size(), 31u);
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include "engine/base/KLVLogLevel.h"
 #include "engine/base/KLVMonitor.h"
 #include "engine/events/KLVErrorEvent.h"
+#include "engine/settings/KLVRemoteConfig.h"
 #include "platform/dispatch/Clock.h"
 
 namespace engine {
@@ -91,7 +92,8 @@ void KLVAdExposureReporter::endAdUnitExposure(const std::string& adUnitID) {
 void KLVAdExposureReporter::handleScreenDidChangeFromScreen(const KLVScreen* fromScreen,
                                                             const KLVScreen*) {
     if (fromScreen)
-        logExposureEventsWithScreenParameters(KLVScreenParametersFromScreen(*fromScreen));
+        logExposureEventsWithScreenParameters(
+            KLVScreenParametersFromScreen(*fromScreen, *KLVRemoteConfig::current()));
 }
 
 void KLVAdExposureReporter::handleEngagementTimer() {
@@ -100,7 +102,8 @@ void KLVAdExposureReporter::handleEngagementTimer() {
 
 void KLVAdExposureReporter::handleAppWillResignActiveWithScreen(const KLVScreen* screen) {
     auto screenParameters =
-        screen ? KLVScreenParametersFromScreen(*screen) : platform::Dictionary();
+        screen ? KLVScreenParametersFromScreen(*screen, *KLVRemoteConfig::current())
+               : platform::Dictionary();
     if (screenParameters.empty()) screenParameters = screen_.screenParameters();
     logExposureEventsWithScreenParameters(screenParameters);
 }

@@ -175,6 +175,7 @@ void KLVMeasurement::handleSetDefaultEventParametersOnWorkerQueue(
     }
     Dictionary defaults;
     if (parameters) defaults = cachedDefaultEventParameters().value_or(Dictionary{});
+    const auto settings = KLVRemoteConfig::current();
     for (const auto& [key, value] : parameters.value_or(Dictionary{})) {
         if (!value.isNull() && !value.isNumber() && !value.isString()) {
             if (value.isArray()) KLVLogErrorEvent(kDefaultParameterArrayError);
@@ -192,7 +193,8 @@ void KLVMeasurement::handleSetDefaultEventParametersOnWorkerQueue(
             continue;
         }
         const auto klvValue = KLVValue::valueFromObject(value);
-        if (klvValue && KLVDataTypeValidator::isValidPublicEventParameterValue(&*klvValue)) {
+        if (klvValue &&
+            KLVDataTypeValidator::isValidPublicEventParameterValue(&*klvValue, *settings)) {
             defaults[key] = value;
         }
     }
@@ -251,7 +253,7 @@ void KLVMeasurement::handleEventOnWorkerQueue(KLVEvent event) {
     }
     platform::Error error;
     // False answers a pass that left the event as it was, too: only the error tells a failure.
-    editor->handleEvent(event.editEvent(), &error);
+    (void)editor->handleEvent(event.editEvent(), &error);
     if (!error.domain.empty()) {
         writeEventOnWorkerQueue(event);
         monitor().logWithLevel(kKLVLogErrorMonitored, 23223, "Event editing failed. Event name",

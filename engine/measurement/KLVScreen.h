@@ -13,6 +13,8 @@
 
 namespace engine {
 
+class KLVRemoteConfig;
+
 class KLVScreen {
   public:
     KLVScreen(std::optional<std::string> name, std::optional<std::string> className,
@@ -44,7 +46,9 @@ class KLVScreen {
 
 // "_si" always; "_sc" when the class is a valid screen value (an empty or missing class logs
 // 31014, an invalid one 31015 and then leaves out the name too); "_sn" when the name is valid.
-platform::Dictionary KLVScreenParametersFromScreen(const KLVScreen& screen);
+// The value limits are those of `settings`.
+platform::Dictionary KLVScreenParametersFromScreen(const KLVScreen& screen,
+                                                   const KLVRemoteConfig& settings);
 
 // What the session and ad exposure reporters read of the screen in front, given to them when
 // they are made: whether the app is active, and the current screen's "_si", "_sc" and "_sn"

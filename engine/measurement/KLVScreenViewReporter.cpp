@@ -41,8 +41,8 @@ std::uint64_t randomSeed() {
     return seed;
 }
 
-bool isValidScreenValue(const std::string& text) {
-    return KLVDataTypeValidator::isValidScreenParameterValue(platform::Object(text));
+bool isValidScreenValue(const std::string& text, const KLVRemoteConfig& settings) {
+    return KLVDataTypeValidator::isValidScreenParameterValue(platform::Object(text), settings);
 }
 
 struct Refusal {
@@ -54,10 +54,10 @@ struct Refusal {
 // logged with its refusal.
 bool areValidScreenValues(const std::optional<std::string>& name,
                           const std::optional<std::string>& className, Refusal nameRefusal,
-                          Refusal classRefusal) {
+                          Refusal classRefusal, const KLVRemoteConfig& settings) {
     for (const auto& [value, refusal] :
          {std::pair{&name, nameRefusal}, {&className, classRefusal}}) {
-        if (*value && !isValidScreenValue(**value)) {
+        if (*value && !isValidScreenValue(**value, settings)) {
             monitor().logWithLevel(kKLVLogWarning, refusal.code, refusal.message);
             return false;
         }
@@ -238,7 +238,8 @@ void KLVScreenViewReporter::trackScreenWithParameters(const platform::Dictionary
     const auto name = text(kScreenNameKey);
     auto className = text(kScreenClassKey);
     if (!areValidScreenValues(name, className, {31027, "Received invalid name for screen"},
-                              {31028, "Received invalid class for screen"})) {
+                              {31028, "Received invalid class for screen"},
+                              *KLVRemoteConfig::current())) {
         return;
     }
     if (!className) {
@@ -287,7 +288,8 @@ void KLVScreenViewReporter::setScreenName(const std::optional<std::string>& scre
         return;
     }
     if (!areValidScreenValues(screenName, screenClass, {31001, "Received invalid screen name"},
-                              {31002, "Received invalid screen class"})) {
+                              {31002, "Received invalid screen class"},
+                              *KLVRemoteConfig::current())) {
         return;
     }
     const auto stack = keyWindowStack();
@@ -336,8 +338,8 @@ void KLVScreenViewReporter::changeCurrentScreen(
             return;
         }
         platform::Dictionary eventParameters;
-        if (const auto sanitized =
-                sanitizedEventParameters(*parameters, kScreenViewEventName, true, false)) {
+        if (const auto sanitized = sanitizedEventParameters(*parameters, kScreenViewEventName, true,
+                                                            false, *KLVRemoteConfig::current())) {
             for (const auto& [key, value] : *sanitized)
                 eventParameters[key] = value.value();
         }
@@ -445,8 +447,8 @@ void KLVScreenViewReporter::setCurrentViewController(
         return;
     }
     const std::string fullClass = controller->className();
-    const auto limit =
-        static_cast<std::size_t>(KLVRemoteConfig::current()->maxPublicEventParameterValueLength());
+    const auto settings = KLVRemoteConfig::current();
+    const auto limit = static_cast<std::size_t>(settings->maxPublicEventParameterValueLength());
     std::string defaultClass = platform::substringByCodePoints(fullClass, 0, limit);
     if (defaultClass != fullClass) {
         monitor().logWithLevel(kKLVLogDebug, 31007,
@@ -454,7 +456,7 @@ void KLVScreenViewReporter::setCurrentViewController(
                                "trimmed screen class",
                                fullClass, defaultClass);
     }
-    if (!isValidScreenValue(defaultClass)) {
+    if (!isValidScreenValue(defaultClass, *settings)) {
         monitor().logWithLevel(kKLVLogWarning, 31008, "Received invalid default screen class");
         return;
     }
@@ -492,19 +494,22 @@ void KLVScreenViewReporter::logViewScreenEventWithPreviousScreen(
                                "Screen view event not logged. App is not active.");
         return;
     }
+    // One screen view is made under one configuration.
+    const auto settings = KLVRemoteConfig::current();
     platform::Dictionary eventParameters = parameters;
-    for (auto& [key, value] : KLVScreenParametersFromScreen(*next))
+    for (auto& [key, value] : KLVScreenParametersFromScreen(*next, *settings))
         eventParameters[key] = value;
     if (previous) {
         eventParameters["_pi"] = previous->instanceID();
-        if (const auto& c = previous->className(); c && !c->empty() && isValidScreenValue(*c)) {
+        if (const auto& c = previous->className();
+            c && !c->empty() && isValidScreenValue(*c, *settings)) {
             eventParameters["_pc"] = *c;
         }
-        if (const auto& n = previous->name(); n && isValidScreenValue(*n)) {
+        if (const auto& n = previous->name(); n && isValidScreenValue(*n, *settings)) {
             eventParameters["_pn"] = *n;
         }
         const auto sessionReporter = services_.startedSessionReporter();
-        if (sessionReporter && KLVRemoteConfig::current()->efficientEngagementReportingEnabled()) {
+        if (sessionReporter && settings->efficientEngagementReportingEnabled()) {
             if (const auto millis = sessionReporter->cutFreerideEngagementTimeMillis();
                 millis >= 1) {
                 eventParameters["_et"] = millis;

@@ -317,7 +317,9 @@ TEST_F(ScreenViewReporterTest, ScreenParametersFromScreen) {
     };
     for (const auto& c : cases) {
         clearLogLines();
-        EXPECT_EQ(KLVScreenParametersFromScreen(KLVScreen(c.name, c.className, 9)), c.expected);
+        EXPECT_EQ(KLVScreenParametersFromScreen(KLVScreen(c.name, c.className, 9),
+                                                *KLVRemoteConfig::current()),
+                  c.expected);
         EXPECT_EQ(logCount(31014), c.empty);
         EXPECT_EQ(logCount(31015), c.invalid);
     }

@@ -202,7 +202,8 @@ std::int64_t KLVSessionReporter::logEngagementEventAndReturnTimeWithScreen(
                                "User engagement event not logged. Application is not active");
         return 0;
     }
-    const bool efficient = settings()->efficientEngagementReportingEnabled();
+    const auto config = settings();
+    const bool efficient = config->efficientEngagementReportingEnabled();
     std::int64_t milliseconds = 0;
     {
         std::lock_guard lock(spansMutex_);
@@ -216,7 +217,7 @@ std::int64_t KLVSessionReporter::logEngagementEventAndReturnTimeWithScreen(
     if (isReportingEnabled()) {
         platform::Dictionary parameters = {{"_et", milliseconds}};
         if (screen) {
-            for (auto& [key, value] : KLVScreenParametersFromScreen(*screen)) {
+            for (auto& [key, value] : KLVScreenParametersFromScreen(*screen, *config)) {
                 parameters[key] = value;
             }
         }
