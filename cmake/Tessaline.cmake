@@ -13,6 +13,11 @@ function(tessaline_warnings target)
     if(CMAKE_CXX_COMPILER_VERSION VERSION_LESS 13)
       target_compile_options(${target} PRIVATE -Wno-restrict)
     endif()
+    # A unity build (./test builds so) compiles several sources as one, so a class that keeps an
+    # anonymous-namespace type of its own source looks to GCC as if it were declared in a header.
+    if(CMAKE_UNITY_BUILD)
+      target_compile_options(${target} PRIVATE $<$<COMPILE_LANGUAGE:CXX>:-Wno-subobject-linkage>)
+    endif()
   endif()
 endfunction()
 

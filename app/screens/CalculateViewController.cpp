@@ -148,7 +148,8 @@ void CalculateViewController::viewWillDisappear(bool animated) {
 void CalculateViewController::collectTextFields() {
     allFields.clear();
     for (const auto& subview : view()->subviews()) {
-        if (typeid(*subview) != typeid(platform::DTTextField)) continue;
+        const platform::UIView& candidate = *subview;
+        if (typeid(candidate) != typeid(platform::DTTextField)) continue;
         const auto field = std::static_pointer_cast<platform::DTTextField>(subview);
         field->delegate = shared<CalculateViewController>();
         field->inputView = std::make_shared<platform::UIView>(platform::CGRect{0, 0, 0, 0});

@@ -4,12 +4,12 @@ namespace engine {
 
 namespace {
 
-struct NamePair {
+struct ParameterNamePair {
     const char* publicName;
     const char* internalName;
 };
 
-constexpr NamePair kParameterNames[] = {
+constexpr ParameterNamePair kParameterNames[] = {
     {"ad_event_id", "_aeid"},
     {"ad_unit_id", "_ai"},
     {"app_in_background", "_aib"},

@@ -24,10 +24,6 @@ namespace {
 constexpr std::int64_t kMaxConditionalProperties = 1000;
 using Properties = std::vector<KLVConditionalUserProperty>;
 
-double now() {
-    return platform::Clock::current().now();
-}
-
 std::string textOf(const KLVDatabase::Row& row, const char* column) {
     const auto it = row.find(column);
     return it != row.end() && it->second.isString() ? it->second.asString() : std::string();
@@ -147,12 +143,14 @@ bool KLVDatabase::deleteConditionalUserPropertyWithName(std::string_view name, E
 
 std::optional<Properties> KLVDatabase::timedOutConditionalUserPropertiesWithError(Error* error) {
     return conditionalUserPropertiesWithCondition(
-        "active=0 and abs(? - creation_timestamp) > trigger_timeout", {now()}, error);
+        "active=0 and abs(? - creation_timestamp) > trigger_timeout", {platform::currentTime()},
+        error);
 }
 
 std::optional<Properties> KLVDatabase::expiredConditionalUserPropertiesWithError(Error* error) {
     return conditionalUserPropertiesWithCondition(
-        "active=1 and abs(? - triggered_timestamp) > time_to_live", {now()}, error);
+        "active=1 and abs(? - triggered_timestamp) > time_to_live", {platform::currentTime()},
+        error);
 }
 
 std::optional<Properties> KLVDatabase::triggeredConditionalUserPropertiesWithEventName(
@@ -164,7 +162,7 @@ std::optional<Properties> KLVDatabase::triggeredConditionalUserPropertiesWithEve
     }
     return conditionalUserPropertiesWithCondition(
         "active=0 and trigger_event_name=? and abs(? - creation_timestamp) <= trigger_timeout",
-        {eventName, now()}, error);
+        {eventName, platform::currentTime()}, error);
 }
 
 std::optional<Properties> KLVDatabase::conditionalUserPropertiesWithPrefix(std::string_view prefix,

@@ -31,10 +31,6 @@ constexpr std::int64_t kOutsideQueueTimeCode = 12016;
 constexpr std::int64_t kSavingBundleCode = 12018;
 constexpr std::int64_t kRetryLimitCode = 12054;
 
-double now() {
-    return platform::Clock::current().now();
-}
-
 // "rowid IN (?,?,...)" with the identifiers as its parameters.
 struct RowIDCondition {
     std::string condition;
@@ -126,7 +122,8 @@ bool KLVDatabase::insertBundle(const KLVPBMeasurementBundle& bundle, const platf
     const double endTimestamp = static_cast<double>(endMillis) / 1000.0;
     auto& monitor = engine::monitor();
     // Kept all the same: the stale deletion removes it once it is too old.
-    if (std::abs(now() - endTimestamp) > KLVRemoteConfig::current()->maxQueueTime()) {
+    if (std::abs(platform::currentTime() - endTimestamp) >
+        KLVRemoteConfig::current()->maxQueueTime()) {
         monitor.logWithLevel(kKLVLogWarningMonitored, kOutsideQueueTimeCode,
                              "Storing bundle outside of the max uploading time span");
     }
@@ -268,7 +265,7 @@ std::optional<bool> KLVDatabase::containsRealtimeBundlesWithError(Error* error) 
 std::optional<bool> KLVDatabase::maybeDeleteStaleData(Error* error) {
     const auto config = persistedConfig_ ? persistedConfig_ : KLVPersistedConfig::sharedInstance();
     const auto settings = KLVRemoteConfig::current();
-    const double current = now();
+    const double current = platform::currentTime();
     if (std::abs(current - config->lastDeleteStaleBundlesTimestamp()) <=
         settings->databaseDeleteStaleBundlesInterval()) {
         return false;
@@ -291,7 +288,7 @@ bool KLVDatabase::deleteStaleBundlesOlderThanMaxAge(double maxAge, Error* error)
         ->deleteRecordsFromTableWithName(kKLVQueueTable,
                                          "abs(bundle_end_timestamp - cast(? as REAL)) > cast(? as "
                                          "REAL)",
-                                         {now(), maxAge}, error)
+                                         {platform::currentTime(), maxAge}, error)
         .has_value();
 }
 

@@ -15,10 +15,6 @@ using testing::plain;
 
 class KLVParameterSanitizerTest : public testing::EventTest {};
 
-std::string letters(std::size_t count) {
-    return std::string(count, 'a');
-}
-
 // "p000" ... with `count` names, each with an integer value.
 Dictionary numberedParameters(std::size_t count, const char* prefix = "p") {
     Dictionary parameters;
@@ -55,13 +51,13 @@ TEST_F(KLVParameterSanitizerTest, ProblemsAreRecordedNotFatal) {
          {{"_x", 1}, {"score", 7}},
          Object::dict({{"_err", 3}, {"_ev", "_x"}, {"score", 7}})},
         {"long name keeps its length",
-         {{letters(45), 1}},
-         Object::dict({{"_el", 45}, {"_err", 3}, {"_ev", letters(40) + "..."}})},
+         {{std::string(45, 'a'), 1}},
+         Object::dict({{"_el", 45}, {"_err", 3}, {"_ev", std::string(40, 'a') + "..."}})},
         {"value over the public limit",
-         {{"bio", letters(501)}, {"score", 7}},
+         {{"bio", std::string(501, 'a')}, {"score", 7}},
          Object::dict({{"_el", 501}, {"_err", 4}, {"_ev", "bio"}, {"score", 7}})},
         {"first problem wins",
-         {{"a_long", letters(600)}, {"pe_x", 1}},
+         {{"a_long", std::string(600, 'a')}, {"pe_x", 1}},
          Object::dict({{"_el", 600}, {"_err", 4}, {"_ev", "a_long"}})},
         {"dictionary value is dropped silently",
          {{"nested", Object::dict({{"a", 1}})}, {"score", 7}},
@@ -81,7 +77,7 @@ TEST_F(KLVParameterSanitizerTest, EmptyInputGivesNothing) {
 }
 
 TEST_F(KLVParameterSanitizerTest, EventRulesDependOnTheEvent) {
-    const Dictionary longValue = {{"note", letters(600)}};
+    const Dictionary longValue = {{"note", std::string(600, 'a')}};
     // An engine event (internal name, or public name the engine knows) keeps the internal limit.
     EXPECT_EQ(
         plain(sanitizedEventParameters(longValue, "_s", false, false, *KLVRemoteConfig::current())),
@@ -110,11 +106,11 @@ TEST_F(KLVParameterSanitizerTest, ValuesThatArriveAsValuesStay) {
 
 TEST_F(KLVParameterSanitizerTest, ErrorValueParameterIsCutOnce) {
     // The internal value limit is 500 with the default settings.
-    const std::string cut = letters(500) + "...";
+    const std::string cut = std::string(500, 'a') + "...";
     EXPECT_EQ(plain(sanitizedEventParameters({{"_ev", cut}}, "_err", false, false,
                                              *KLVRemoteConfig::current())),
               Object::dict({{"_ev", cut}}));
-    EXPECT_EQ(plain(sanitizedEventParameters({{"_ev", letters(504)}}, "_err", false, false,
+    EXPECT_EQ(plain(sanitizedEventParameters({{"_ev", std::string(504, 'a')}}, "_err", false, false,
                                              *KLVRemoteConfig::current())),
               Object::dict({{"_el", 504}, {"_ev", cut}}));
 }

@@ -10,9 +10,8 @@ namespace engine {
 namespace {
 
 using testing::idsOf;
+using testing::kNow;
 using testing::makeSnapshot;
-
-constexpr double kNow = 1'700'000'000;
 
 class KLVEDatabaseTest : public EngineTest {
   protected:

@@ -20,10 +20,6 @@ namespace engine {
 
 namespace {
 
-double now() {
-    return platform::Clock::current().now();
-}
-
 bool hasError(const platform::Error& error) {
     return error.code != 0 || !error.domain.empty();
 }
@@ -67,7 +63,7 @@ std::shared_ptr<KLVETaskManager> KLVETaskManager::init() {
         std::make_shared<platform::WDLNetwork>(KLVServerHosts::current().uploadHost.value_or(""));
     auto storage = std::make_shared<KLVUserDefaults>(std::string(kKLVExperimentSuiteName));
     return initWithQueue(std::move(queue), std::move(alarm), std::move(network), std::move(storage),
-                         KLVMeasurementFilePath(kKLVEDatabaseFileName), now());
+                         KLVMeasurementFilePath(kKLVEDatabaseFileName), platform::currentTime());
 }
 
 std::shared_ptr<KLVETaskManager> KLVETaskManager::initWithQueue(
@@ -204,7 +200,7 @@ void KLVETaskManager::fetchAllSnapshotsOnWorkerQueue() {
 
 double KLVETaskManager::fetchTimeFromLastSuccessfulTimestamp(double lastSuccess,
                                                              double lastFailure) {
-    const double current = now();
+    const double current = platform::currentTime();
     // A success in the future (the clock was set back) counts as far in the past as it lies ahead.
     const double base = current - std::fabs(lastSuccess - current);
     const double next = base + kKLVExperimentFetchInterval;
@@ -231,7 +227,7 @@ void KLVETaskManager::scheduleFetchingExperimentsOnWorkerQueue() {
             "Network attempted too many times. Will not schedule new network.");
         return;
     }
-    const double current = now();
+    const double current = platform::currentTime();
     if (const auto pending = alarm_->scheduledTimestamp();
         pending && pending->secondsSince1970 != 0 && pending->secondsSince1970 <= fetchTime) {
         KLVEMonitor::instance().logWithLevel(
@@ -261,7 +257,7 @@ void KLVETaskManager::fireScheduledFetchOnWorkerQueue() {
 }
 
 void KLVETaskManager::postponeFetchExperiments() {
-    persistedStorage_->setDouble(now(), kKLVExperimentFetchSuccessTimestampKey);
+    persistedStorage_->setDouble(platform::currentTime(), kKLVExperimentFetchSuccessTimestampKey);
     persistedStorage_->removeObjectForKey(kKLVExperimentFetchFailureTimestampKey);
     persistedStorage_->removeObjectForKey(kKLVExperimentFetchBackoffTimestampKey);
     scheduleFetchingExperimentsOnWorkerQueue();
@@ -317,7 +313,7 @@ void KLVETaskManager::fetchExperiments() {
 void KLVETaskManager::handleFetchingExperimentsResponse(
     const std::optional<platform::WDLNetworkResponse>& response,
     const std::optional<platform::Data>& data, const std::optional<platform::Error>& error) {
-    const double current = now();
+    const double current = platform::currentTime();
     const int status = response ? response->statusCode : 0;
     if (status != platform::kWDLNetworkHTTPStatusOK &&
         status != platform::kWDLNetworkHTTPStatusNoContent) {

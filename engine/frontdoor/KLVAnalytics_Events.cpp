@@ -24,12 +24,7 @@ constexpr char kScreenViewEventName[] = "screen_view";
 constexpr std::int64_t kEventNameLimit = 40;
 constexpr std::int64_t kInvalidEventNameError = 2;
 constexpr std::int64_t kReservedEventNameError = 13;
-constexpr std::int64_t kReservedFailureCode = 4;
 constexpr char kAdEventIDParameter[] = "_aeid";
-
-double now() {
-    return platform::Clock::current().now();
-}
 
 // The integer value of a decimal text, as the phone's string reads it: an optional sign, the
 // digits before any point, saturating at the 64-bit limits.
@@ -99,9 +94,9 @@ void KLVAnalytics::logEventWithOrigin(const std::string& origin, const std::stri
     std::int64_t failureCode = 0;
     if (!KLVDataTypeValidator::isValidPublicEventName(name, &failureCode)) {
         const platform::Object value(name);
-        KLVLogErrorEventWithName(
-            failureCode == kReservedFailureCode ? kReservedEventNameError : kInvalidEventNameError,
-            name, kEventNameLimit, &value);
+        KLVLogErrorEventWithName(failureCode == kKLVValidationReserved ? kReservedEventNameError
+                                                                       : kInvalidEventNameError,
+                                 name, kEventNameLimit, &value);
         return;
     }
     logEventWithOrigin(origin, true, name, parameters);
@@ -116,7 +111,8 @@ void KLVAnalytics::logEventWithOrigin(const std::string& origin, bool isPublicEv
                                       const std::string& name,
                                       const platform::Dictionary& parameters) {
     if (name == kScreenViewEventName) {
-        KLVScreenViewReporter::sharedInstance().trackScreenWithParameters(parameters, now());
+        KLVScreenViewReporter::sharedInstance().trackScreenWithParameters(parameters,
+                                                                          platform::currentTime());
         return;
     }
     platform::Dictionary screenParameters = screenParametersFor(parameters);
@@ -124,7 +120,7 @@ void KLVAnalytics::logEventWithOrigin(const std::string& origin, bool isPublicEv
     // The clock read and the enqueue in one critical section: operations enter the operation
     // queue in the order of their timestamps.
     std::lock_guard lock(state.timestampMutex);
-    queueHandOver(origin, isPublicEvent, name, parameters, now(), false, false,
+    queueHandOver(origin, isPublicEvent, name, parameters, platform::currentTime(), false, false,
                   std::move(screenParameters));
 }
 
@@ -243,7 +239,7 @@ void KLVAnalytics::notifyEventListenersOnSerialQueue(const KLVEvent& event) {
 // ---------------------------------------------------------------------------------------
 
 void KLVAnalytics::handleOpenURL(const std::string& url) {
-    const double timestamp = now();
+    const double timestamp = platform::currentTime();
     dispatchAsyncOnSerialQueue([url, timestamp] {
         if (const auto service = KLVMeasurementService::sharedInstance()) {
             service->handleNonFirstOpenEventURL(url, timestamp);
@@ -253,7 +249,7 @@ void KLVAnalytics::handleOpenURL(const std::string& url) {
 }
 
 void KLVAnalytics::handleUserActivity(const platform::NSUserActivity& userActivity) {
-    const double timestamp = now();
+    const double timestamp = platform::currentTime();
     dispatchAsyncOnSerialQueue([userActivity, timestamp] {
         const auto deepLink = KLVMeasurementService::deepLinkFromUserActivity(&userActivity);
         if (!deepLink || deepLink->empty()) return;

@@ -24,15 +24,10 @@ namespace {
 
 constexpr char kAllowPersonalizedAdsName[] = "allow_personalized_ads";
 constexpr std::int64_t kUserPropertyLimit = 24;
-constexpr std::int64_t kReservedFailureCode = 4;
 constexpr std::int64_t kTooLongFailureCode = 2;
 constexpr std::int64_t kInvalidNameError = 6;
 constexpr std::int64_t kValueTooLongError = 7;
 constexpr std::int64_t kReservedNameError = 15;
-
-double now() {
-    return platform::Clock::current().now();
-}
 
 // Whether a public user-property name passes; if not, the "_err" event says why.
 bool checkPublicUserPropertyName(const std::string& name) {
@@ -40,7 +35,7 @@ bool checkPublicUserPropertyName(const std::string& name) {
     if (KLVDataTypeValidator::isValidPublicUserAttributeName(name, &failureCode)) return true;
     const platform::Object value(name);
     KLVLogErrorEventWithName(
-        failureCode == kReservedFailureCode ? kReservedNameError : kInvalidNameError, name,
+        failureCode == kKLVValidationReserved ? kReservedNameError : kInvalidNameError, name,
         kUserPropertyLimit, &value);
     return false;
 }
@@ -49,8 +44,8 @@ bool checkPublicUserPropertyName(const std::string& name) {
 void updatePersonalizedAdsAttribute(const std::shared_ptr<KLVMeasurementService>& service) {
     const auto decision = service->shouldDisableAdPersonalization();
     const std::int64_t value = decision ? decision->numberAsInteger().value_or(0) : std::int64_t{0};
-    auto attribute =
-        KLVUserAttribute::initWithOrigin("auto", "_npa", KLVValue::initWithInt64(value), now());
+    auto attribute = KLVUserAttribute::initWithOrigin(
+        "auto", "_npa", KLVValue::initWithInt64(value), platform::currentTime());
     if (decision) {
         service->setUserAttribute(attribute);
     } else {
@@ -145,8 +140,8 @@ void KLVAnalytics::removeInternalUserAttributeForName(const std::string& name) {
     queueOperationWithBlock([name] {
         const auto service = KLVMeasurementService::sharedInstance();
         if (!service) return;
-        service->removeUserAttribute(
-            KLVUserAttribute::initWithOrigin("", name, KLVValue::initWithDouble(0.0), now()));
+        service->removeUserAttribute(KLVUserAttribute::initWithOrigin(
+            "", name, KLVValue::initWithDouble(0.0), platform::currentTime()));
     });
 }
 
@@ -172,7 +167,8 @@ void KLVAnalytics::setInternalUserProperty(const platform::Object& value, const 
     if (!converted) return;
     std::int64_t failureCode = 0;
     if (KLVDataTypeValidator::isValidInternalUserAttributeValue(&*converted, name, &failureCode)) {
-        auto attribute = KLVUserAttribute::initWithOrigin(origin, name, *converted, now());
+        auto attribute =
+            KLVUserAttribute::initWithOrigin(origin, name, *converted, platform::currentTime());
         queueOperationWithBlock([attribute = std::move(attribute)] {
             if (const auto service = KLVMeasurementService::sharedInstance()) {
                 service->setUserAttribute(attribute);
@@ -369,7 +365,7 @@ std::optional<std::string> KLVAnalytics::appInstanceID() {
 }
 
 void KLVAnalytics::resetAnalyticsData() {
-    setLoadTimestamp(now());
+    setLoadTimestamp(platform::currentTime());
     KLVAnalyticsStore::setResetRetryCount(KLVAnalyticsStore::resetRetryCount() + 1);
     KLVAnalyticsStore::setNeedFirstOpenAfterReset(true);
     std::optional<std::string> appInstanceID = KLVIdentity::randomAppInstanceID();

@@ -22,10 +22,6 @@ namespace {
 
 std::atomic<double> gMaxUserPropertiesTimeout{10};
 
-double now() {
-    return platform::Clock::current().now();
-}
-
 void ignoreField(const std::string& key, const Object& value) {
     monitor().logWithLevel(kKLVLogWarning, 25056,
                            "Ignoring conditional user property field. Key, value", key, value);
@@ -296,8 +292,8 @@ std::optional<KLVEvent> TRWAnalyticsConnector::eventFromDictionary(const Diction
     const auto parameters = dictionary.find("parameters");
     const auto timestamp = dictionary.find("timestamp");
     const double time = timestamp != dictionary.end() && timestamp->second.isNumber()
-                            ? timestamp->second.numberAsDouble().value_or(now())
-                            : now();
+                            ? timestamp->second.numberAsDouble().value_or(platform::currentTime())
+                            : platform::currentTime();
     return KLVEvent::initWithOrigin(
         text("origin"), false, text("name"), time, 0,
         parameters != dictionary.end() && parameters->second.isDictionary()
@@ -308,7 +304,7 @@ std::optional<KLVEvent> TRWAnalyticsConnector::eventFromDictionary(const Diction
 std::optional<KLVEvent> TRWAnalyticsConnector::eventWithOrigin(const std::string& origin,
                                                                const std::string& eventName,
                                                                const Dictionary& params) {
-    return KLVEvent::initWithOrigin(origin, false, eventName, now(), 0, params);
+    return KLVEvent::initWithOrigin(origin, false, eventName, platform::currentTime(), 0, params);
 }
 
 }  // namespace engine

@@ -28,10 +28,6 @@ namespace {
 constexpr std::size_t kDiversionKeyLength = 5;
 constexpr double kSessionStitchingTokenLifetime = 86400;
 
-double now() {
-    return platform::Clock::current().now();
-}
-
 // The shared identity, made once.
 struct SharedIdentity {
     std::shared_ptr<KLVIdentity> instance = [] {
@@ -345,7 +341,7 @@ void KLVIdentity::updateIdentifiers() {
     // The queue's own test, made here: while it holds, a refresh would return at once.
     const double last = lastRefreshTimestamp_.load(std::memory_order_acquire);
     if (!std::isnan(last)) {
-        const double currentTime = now();
+        const double currentTime = platform::currentTime();
         if (last <= currentTime &&
             currentTime - last < KLVRemoteConfig::current()->adIDCacheTime() &&
             persistedConfig_->appInstanceID()) {
@@ -385,7 +381,7 @@ std::uint64_t KLVIdentity::trackingCodeOnQueue() const {
 }
 
 void KLVIdentity::updateIdentifiersOnQueue() {
-    const double currentTime = now();
+    const double currentTime = platform::currentTime();
     const auto persistedAppInstanceID = persistedConfig_->appInstanceID();
     if (persistedAppInstanceID && isCacheStillValidOnQueue(currentTime)) return;
 
@@ -472,7 +468,7 @@ std::optional<std::string> KLVIdentity::sessionStitchingTokenOnQueue(std::int64_
     lastSessionNumber_ = sessionNumber;
     lastIsSessionExpired_ = sessionExpired;
 
-    const double currentTime = now();
+    const double currentTime = platform::currentTime();
     if (!userIDAvailable && sessionStitchingTokenExpirationTime_ &&
         *sessionStitchingTokenExpirationTime_ <= currentTime) {
         resetSessionStitchingTokenOnWorkerQueue();

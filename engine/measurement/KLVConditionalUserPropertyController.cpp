@@ -23,10 +23,6 @@ std::atomic<double> gQueryTimeout{30};
 // The triggered update also names the value.
 constexpr std::int64_t kTriggeredUpdateCode = 10010;
 
-double now() {
-    return platform::Clock::current().now();
-}
-
 bool hasError(const Error& error) {
     return !error.domain.empty();
 }
@@ -129,7 +125,7 @@ void KLVConditionalUserPropertyController::setConditionalUserProperty(
     KLVConditionalUserProperty copy = *property;
     copy.setName(name);
     if (!isValidForSet(copy)) return;
-    copy.setCreationTimestamp(now());
+    copy.setCreationTimestamp(platform::currentTime());
     const auto service = currentService_();
     if (!service) return;
     std::weak_ptr<KLVConditionalUserPropertyController> weak = weak_from_this();
@@ -339,7 +335,7 @@ void KLVConditionalUserPropertyController::removeConditionalUserPropertyOnWorker
                                    debugName(name), old->origin(), error);
             return false;
         }
-        appendEvent(property->expiredEvent(), old->origin(), now(), events);
+        appendEvent(property->expiredEvent(), old->origin(), platform::currentTime(), events);
         return true;
     });
     if (!committed) return;
@@ -405,7 +401,8 @@ bool KLVConditionalUserPropertyController::removeTimedOutCUPWithTimedOutEvents(
                                    debugName(property.name()), error);
             return false;
         }
-        appendEvent(property.timedOutEvent(), property.origin(), now(), timedOutEvents);
+        appendEvent(property.timedOutEvent(), property.origin(), platform::currentTime(),
+                    timedOutEvents);
     }
     return true;
 }
@@ -438,7 +435,8 @@ bool KLVConditionalUserPropertyController::removeExpiredCUPWithExpiredEvents(
                                    debugName(property.name()), error);
             return false;
         }
-        appendEvent(property.expiredEvent(), property.origin(), now(), expiredEvents);
+        appendEvent(property.expiredEvent(), property.origin(), platform::currentTime(),
+                    expiredEvents);
     }
     return true;
 }
@@ -463,7 +461,7 @@ KLVConditionalUserPropertyController::updateConditionalUserPropertiesWithEventNa
     }
     std::vector<KLVEvent> triggeredEvents;
     for (auto& property : *properties) {
-        const double timestamp = now();
+        const double timestamp = platform::currentTime();
         writeUserProperty(database, property, timestamp, 10010,
                           "User property updated. Name, origin, value", 10009,
                           "Cannot update user property from conditional user property. Name, "

@@ -61,6 +61,8 @@ class KLVTCFClient;
 
 // The platform's invalid background-task identifier.
 inline constexpr std::uint64_t kKLVInvalidBackgroundTask = 0;
+// How long uploads wait after uploaded bundles could not be deleted (they would be sent again).
+inline constexpr double kKLVUploadSuspensionSeconds = 3600;
 
 class KLVMeasurement : public KLVMeasurementService,
                        public KLVConditionalUserPropertyService,

@@ -36,7 +36,7 @@ using platform::Dictionary;
 using platform::Object;
 using Response = KLVPBSkAdNetworkConversionValueResponse;
 
-constexpr char kHost[] = "measurement.attribution.test";
+constexpr char kAttributionHost[] = "measurement.attribution.test";
 constexpr char kAdID[] = "6D92078A-8246-4BA4-AE5B-76104861E7DC";
 const double kNow = platform::ManualClock::kDefaultNow;
 
@@ -57,7 +57,7 @@ class AttributionTest : public LiveServiceTest {
         LiveServiceTest::SetUp();
         allowDebugLines();
         ASSERT_TRUE(server_.isRunning());
-        useLoopbackHost(server_, kHost);
+        useLoopbackHost(server_, kAttributionHost);
     }
     // A request the clock started (an upload alarm fetching the configuration) must be answered
     // before the shared state it completes into is reset.
@@ -81,9 +81,9 @@ class AttributionTest : public LiveServiceTest {
                 std::make_shared<KLVPlatformIdentitySupport>());
         }
         info.insert({{"CFBundleIdentifier", "com.example.tessaline"},
-                     {kKLVUploadHostInfoPlistKey, kHost},
-                     {kKLVConfigHostInfoPlistKey, kHost},
-                     {kKLVAdServicesHostInfoPlistKey, kHost}});
+                     {kKLVUploadHostInfoPlistKey, kAttributionHost},
+                     {kKLVConfigHostInfoPlistKey, kAttributionHost},
+                     {kKLVAdServicesHostInfoPlistKey, kAttributionHost}});
         testing::useMainBundle(dataRoot() / "bundle", info);
         startService();
         // The provider's first answer may come late; the identity asks again once its cache of
@@ -129,7 +129,7 @@ class AttributionTest : public LiveServiceTest {
     }
     std::shared_ptr<KLVPersistedConfig> persisted() { return service_->persistedConfig(); }
 
-    testkit::LoopbackServer server_{{{kHost}}};
+    testkit::LoopbackServer server_{{{kAttributionHost}}};
 };
 
 // ---- Campaign URLs ----------------------------------------------------------------------------
@@ -546,7 +546,7 @@ class FakeClient : public KLVPrivateSetMembershipClient {
   public:
     FakeClient(std::string input, std::int64_t type) : input_(std::move(input)), type_(type) {}
     std::optional<std::string> PSMRequestURLWithRetryCount(std::int32_t retryCount) override {
-        return "https://" + std::string(kHost) + "/psm?in=" + input_ +
+        return "https://" + std::string(kAttributionHost) + "/psm?in=" + input_ +
                "&r=" + std::to_string(retryCount);
     }
     std::int64_t inputType() const override { return type_; }

@@ -44,7 +44,7 @@ namespace engine {
 namespace {
 
 constexpr char kAppID[] = "1:1001:ios:abc";
-constexpr char kHost[] = "upload.measurement.test";
+constexpr char kKillUploadHost[] = "upload.measurement.test";
 constexpr char kEventName[] = "tick";
 constexpr char kSequenceParameter[] = "seq";
 
@@ -88,11 +88,12 @@ class KillChildProcess : public ::testing::Test {
         certificate << pem.rdbuf();
         auto& client = platform::HttpClient::shared();
         client.setTrustedCertificates(certificate.str());
-        ASSERT_TRUE(client.setConnectTo(kHost, "127.0.0.1", environmentNumber(kChildPort, 0)));
+        ASSERT_TRUE(
+            client.setConnectTo(kKillUploadHost, "127.0.0.1", environmentNumber(kChildPort, 0)));
         testing::useMainBundle(std::filesystem::path(home) / "bundle",
                                {{"CFBundleIdentifier", "com.example.tessaline"},
-                                {kKLVUploadHostInfoPlistKey, kHost},
-                                {kKLVConfigHostInfoPlistKey, kHost}});
+                                {kKLVUploadHostInfoPlistKey, kKillUploadHost},
+                                {kKLVConfigHostInfoPlistKey, kKillUploadHost}});
         holdExperimentFetch();
         KLVSetEventListenerNotifier([](const KLVEvent& event) {
             if (const auto sequence = sequenceOf(event.protoEvent()))
@@ -249,7 +250,7 @@ void runOnce(std::uint32_t seed, KillFigures& figures) {
 
     // The first life, killed.
     const auto point = static_cast<KillPoint>(uniform(0, 2));
-    testkit::LoopbackServer first{{{kHost}}};
+    testkit::LoopbackServer first{{{kKillUploadHost}}};
     ASSERT_TRUE(first.isRunning());
     // Requests from this index on were never answered before the kill.
     std::size_t unanswered = SIZE_MAX;
@@ -313,7 +314,7 @@ void runOnce(std::uint32_t seed, KillFigures& figures) {
     platform::setDataRoot(home.path());
 
     // The second life delivers everything.
-    testkit::LoopbackServer second{{{kHost}}};
+    testkit::LoopbackServer second{{{kKillUploadHost}}};
     ASSERT_TRUE(second.isRunning());
     second.answer("POST", "/a", {204, {}, "", 0, false});
     {

@@ -19,7 +19,6 @@ using platform::Error;
 namespace {
 
 constexpr double kTolerance = std::numeric_limits<double>::epsilon();
-constexpr double kSuspensionSeconds = 3600;
 // The alarm reads the clock again after this service computed the next uploading time, so the
 // time it stores for a task scheduled at `next` lies a little past `next`. Without this slack
 // every stored event would cancel and schedule the same upload again.
@@ -116,11 +115,11 @@ void KLVMeasurement::updateSchedule() {
     if (suspendedUploadTimestamp_ > 0) {
         const double elapsed =
             std::fabs(platform::Clock::current().uptime() - suspendedUploadTimestamp_);
-        if (elapsed < kSuspensionSeconds) {
+        if (elapsed < kKLVUploadSuspensionSeconds) {
             monitor().logWithLevel(kKLVLogWarning, 23023,
                                    "Upload has been suspended. Will update scheduling later. "
                                    "Seconds",
-                                   std::to_string(kSuspensionSeconds - elapsed));
+                                   std::to_string(kKLVUploadSuspensionSeconds - elapsed));
             stop();
             return;
         }

@@ -29,8 +29,6 @@ using platform::Error;
 
 namespace {
 
-constexpr double kSuspensionSeconds = 3600;
-
 std::optional<std::string> nonEmpty(const KLVPBMeasurementBundle& bundle, std::int32_t field) {
     auto value = NANOGetString(bundle, field);
     if (value && value->empty()) return std::nullopt;
@@ -348,7 +346,7 @@ void KLVMeasurement::networkUploadCompletionHandler(
         monitor().logWithLevel(kKLVLogErrorMonitored, 23045,
                                "Unable to delete uploaded bundles. Uploads will be suspended for "
                                "seconds",
-                               std::to_string(static_cast<int>(kSuspensionSeconds)));
+                               std::to_string(static_cast<int>(kKLVUploadSuspensionSeconds)));
         const double uptime = platform::Clock::current().uptime();
         // An unreadable uptime suspends nothing: the suspension could never end.
         suspendedUploadTimestamp_ = uptime > 0 ? uptime : 0;

@@ -35,7 +35,7 @@ using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::Not;
 
-constexpr char kHost[] = "upload.measurement.test";
+constexpr char kUploadHost[] = "upload.measurement.test";
 
 // A real service whose measurement host is the loopback server.
 class UploadTest : public LiveServiceTest {
@@ -43,11 +43,11 @@ class UploadTest : public LiveServiceTest {
     void SetUp() override {
         LiveServiceTest::SetUp();
         ASSERT_TRUE(server_.isRunning());
-        useLoopbackHost(server_, kHost);
+        useLoopbackHost(server_, kUploadHost);
         testing::useMainBundle(dataRoot() / "bundle",
                                {{"CFBundleIdentifier", "com.example.tessaline"},
-                                {kKLVUploadHostInfoPlistKey, kHost},
-                                {kKLVConfigHostInfoPlistKey, kHost}});
+                                {kKLVUploadHostInfoPlistKey, kUploadHost},
+                                {kKLVConfigHostInfoPlistKey, kUploadHost}});
         startService(std::nullopt, holdExperimentFetch_);
         ASSERT_TRUE(service_->network()->isNetworkConnected());
         // Fresh settings: without them an upload fetches the configuration first.
@@ -89,7 +89,7 @@ class UploadTest : public LiveServiceTest {
 
     bool configureAtStart_ = true;
     bool holdExperimentFetch_ = true;
-    testkit::LoopbackServer server_{{{kHost}}};
+    testkit::LoopbackServer server_{{{kUploadHost}}};
 };
 
 TEST_F(UploadTest, ABatchLeavesTheQueueOnlyOnceTheServerTookIt) {

@@ -23,7 +23,7 @@ namespace {
 using platform::Dictionary;
 using platform::Object;
 
-constexpr char kHost[] = "attribution.search.test";
+constexpr char kSearchAdHost[] = "attribution.search.test";
 const double kNow = platform::ManualClock::kDefaultNow;
 
 class SearchAdReporterTest : public EngineTest {
@@ -32,8 +32,9 @@ class SearchAdReporterTest : public EngineTest {
         EngineTest::SetUp();
         allowDebugLines();
         ASSERT_TRUE(server_.isRunning());
-        useLoopbackHost(server_, kHost);
-        testing::useMainBundle(dataRoot() / "bundle", {{kKLVAttributionHostInfoPlistKey, kHost}});
+        useLoopbackHost(server_, kSearchAdHost);
+        testing::useMainBundle(dataRoot() / "bundle",
+                               {{kKLVAttributionHostInfoPlistKey, kSearchAdHost}});
         platform::WDLAppEnvironmentUtil::setDeviceModel("iPhone15,2");
         platform::AAAttribution::setTokenProvider(
             [](platform::Error*) { return std::string("tok"); });
@@ -67,7 +68,7 @@ class SearchAdReporterTest : public EngineTest {
     }
 
     testkit::ScopedManualClock clock_;
-    testkit::LoopbackServer server_{{{kHost}}};
+    testkit::LoopbackServer server_{{{kSearchAdHost}}};
     std::shared_ptr<platform::SerialQueue> queue_ =
         std::make_shared<platform::SerialQueue>("worker");
     std::shared_ptr<KLVPersistedConfig> config_;

@@ -25,10 +25,6 @@ KLVPValue self(KLVPArrayValue& array) {
     return array.shared_from_this();
 }
 
-KLVPValue number(double value) {
-    return KLVPNumberValue::make(value);
-}
-
 double integerOf(const KLVPValue& value, platform::Error* error) {
     return KLVPToInteger(value->doubleValueOrError(error));
 }
@@ -71,7 +67,8 @@ bool walkElements(KLVPArrayValue& array, Values v, KLVPScope&, platform::Error* 
     for (std::size_t i = 0; i < n; ++i) {
         if (!hasSlot(array, i)) continue;
         const KLVPValue element = array.elements()[i];
-        const KLVPValue arguments[] = {element, number(static_cast<double>(i)), receiver};
+        const KLVPValue arguments[] = {element, KLVPNumberValue::make(static_cast<double>(i)),
+                                       receiver};
         const KLVPValue result = function->invokeWithEvaluatedArguments(arguments, error);
         if (KLVPFailed(error)) return false;
         const bool goOn = step(element, i, result);
@@ -159,7 +156,7 @@ KLVPValue reduce(KLVPArrayValue& array, Values v, KLVPScope&, platform::Error* e
         const std::size_t i = indexAt(step);
         if (!hasSlot(array, i)) continue;
         const KLVPValue arguments[] = {accumulator, array.elements()[i],
-                                       number(static_cast<double>(i)), receiver};
+                                       KLVPNumberValue::make(static_cast<double>(i)), receiver};
         accumulator = function->invokeWithEvaluatedArguments(arguments, error);
         if (KLVPFailed(error)) return KLVPUndefined();
     }
@@ -201,12 +198,12 @@ KLVPValue indexOf(KLVPArrayValue& array, Values v, KLVPScope&, platform::Error* 
     if (v.size() > 1) {
         const double k = integerOf(v[1], error);
         if (KLVPFailed(error)) return KLVPUndefined();
-        if (k >= n) return number(-1);
+        if (k >= n) return KLVPNumberValue::make(-1);
         start = k < 0 ? std::max(k + n, 0.0) : k;
     }
     const std::int64_t found = array.indexOfValue(value, static_cast<std::int64_t>(start), error);
     if (KLVPFailed(error)) return KLVPUndefined();
-    return number(static_cast<double>(found));
+    return KLVPNumberValue::make(static_cast<double>(found));
 }
 
 KLVPValue lastIndexOf(KLVPArrayValue& array, Values v, KLVPScope&, platform::Error* error) {
@@ -222,11 +219,11 @@ KLVPValue lastIndexOf(KLVPArrayValue& array, Values v, KLVPScope&, platform::Err
             start = std::min(k < 0 ? k + n : k, n - 1);
         }
     }
-    if (start < 0) return number(-1);
+    if (start < 0) return KLVPNumberValue::make(-1);
     const std::int64_t found =
         array.lastIndexOfValue(value, static_cast<std::int64_t>(start), error);
     if (KLVPFailed(error)) return KLVPUndefined();
-    return number(static_cast<double>(found));
+    return KLVPNumberValue::make(static_cast<double>(found));
 }
 
 KLVPValue join(KLVPArrayValue& array, Values v, KLVPScope&, platform::Error* error) {
@@ -263,13 +260,13 @@ KLVPValue shift(KLVPArrayValue& array, Values v, KLVPScope&, platform::Error* er
 KLVPValue push(KLVPArrayValue& array, Values v, KLVPScope&, platform::Error* error) {
     const std::optional<std::size_t> length = array.appendElements(v, error);
     if (!length) return KLVPUndefined();
-    return number(static_cast<double>(*length));
+    return KLVPNumberValue::make(static_cast<double>(*length));
 }
 
 KLVPValue unshift(KLVPArrayValue& array, Values v, KLVPScope&, platform::Error* error) {
     const std::optional<std::size_t> length = array.prependElements(v, error);
     if (!length) return KLVPUndefined();
-    return number(static_cast<double>(*length));
+    return KLVPNumberValue::make(static_cast<double>(*length));
 }
 
 KLVPValue reverse(KLVPArrayValue& array, Values v, KLVPScope&, platform::Error* error) {

@@ -9,8 +9,6 @@ namespace {
 
 using testing::ScriptCase;
 
-constexpr auto kKind = kKLVPErrorArgumentKind;
-
 // `a` holds [1, hole, 3]; `d` doubles; `log` collects what the callbacks saw.
 #define SETUP \
     R"((let "a" "log" "d") (assign "a" (array 1)) (set (var "a") 2 3) (assign "log" "") (assign "d" (fn "" (array "x" "i" "arr") (assign "log" (add (var "log") (var "i"))) (return (mul (var "x") 2)))) )"
@@ -18,7 +16,7 @@ constexpr auto kKind = kKLVPErrorArgumentKind;
 TEST(KLVPArrayMethodsTest, Methods) {
     const ScriptCase cases[] = {
         {R"((call (array 1) "concat" (array (array 2 (array 3)) 4)))", "array", "1,2,3,4"},
-        {R"((call (array) "concat" (stmts (break))))", nullptr, nullptr, kKind},
+        {R"((call (array) "concat" (stmts (break))))", nullptr, nullptr, kKLVPErrorArgumentKind},
         {SETUP R"((call (var "a") "map" (array (var "d"))))", "array", "2,,6"},
         {SETUP R"((call (var "a") "map" (array (var "d"))) (var "log"))", "string", "02"},
         {SETUP R"((call (var "a") "filter" (array (fn "" (array "x") (return (gt (var "x") 1))))))",
@@ -28,7 +26,7 @@ TEST(KLVPArrayMethodsTest, Methods) {
         {SETUP
          R"((call (var "a") "some" (array (fn "" (array "x" "i") (assign "log" (add (var "log") (var "i"))) (return true)))) (var "log"))",
          "string", "0"},
-        {R"((call (array 1) "map" (array 5)))", nullptr, nullptr, kKind},
+        {R"((call (array 1) "map" (array 5)))", nullptr, nullptr, kKLVPErrorArgumentKind},
         {R"((call (array 1) "every" (array (fn "" (array) (return (break))))))", nullptr, nullptr,
          kKLVPErrorNoBooleanForm},
         {R"((call (array 5) "reduce" (array (fn "" (array) (assign "nope" 1)))))", "number", "5"},
@@ -40,7 +38,8 @@ TEST(KLVPArrayMethodsTest, Methods) {
         {R"((call (array 1 2 3) "reduce"
               (array (fn "" (array "acc" "x" "i") (return (add (var "acc") (var "i")))))))",
          "number", "4"},
-        {R"((call (array 1) "reduce" (stmts (fn "" (array)) (break))))", nullptr, nullptr, kKind},
+        {R"((call (array 1) "reduce" (stmts (fn "" (array)) (break))))", nullptr, nullptr,
+         kKLVPErrorArgumentKind},
         {R"((call (array (array)) "hasOwnProperty" (array "length")))", "boolean", "true"},
         {R"((let "h") (assign "h" (array)) (set (var "h") 1 1)
             (call (var "h") "hasOwnProperty" (array 0)))",
@@ -69,7 +68,7 @@ TEST(KLVPArrayMethodsTest, Methods) {
             (call (var "u") "sort" (array))
             (array (typeof (get (var "u") 2)) (call (var "u") "hasOwnProperty" (array 3)) (var "u")))",
          "array", "undefined,false,1,3,,"},
-        {R"((call (array 2 1) "sort" (array 5)))", nullptr, nullptr, kKind},
+        {R"((call (array 2 1) "sort" (array 5)))", nullptr, nullptr, kKLVPErrorArgumentKind},
         {R"((call (array 1 3 2) "sort" (array (fn "" (array "a" "b") (return (sub (var "b") (var "a")))))))",
          "array", "3,2,1"},
         {R"((call (array 1 2) "sort" (array (fn "" (array) (assign "nope" 1)))))", nullptr, nullptr,

@@ -10,26 +10,23 @@ namespace {
 using testing::runScript;
 using testing::ScriptCase;
 
-constexpr auto kCount = kKLVPErrorArgumentCount;
-constexpr auto kKind = kKLVPErrorArgumentKind;
-
 TEST(KLVPCommandsTest, ControlOpcodes) {
     const ScriptCase cases[] = {
         {R"((break))", "control", "break"},
         {R"((return 5))", "control", "return:5"},
-        {R"((break 1))", nullptr, nullptr, kCount},
-        {R"((return 1 2))", nullptr, nullptr, kCount},
+        {R"((break 1))", nullptr, nullptr, kKLVPErrorArgumentCount},
+        {R"((return 1 2))", nullptr, nullptr, kKLVPErrorArgumentCount},
         {R"((seq 1 2 "x"))", "string", "x"},
-        {R"((seq 1 (break) 2))", nullptr, nullptr, kKind},
-        {R"((seq 1 (return 2)))", nullptr, nullptr, kKind},
+        {R"((seq 1 (break) 2))", nullptr, nullptr, kKLVPErrorArgumentKind},
+        {R"((seq 1 (return 2)))", nullptr, nullptr, kKLVPErrorArgumentKind},
         {R"((if 0 1 2))", "number", "2"},
         {R"((if true (stmts 1 (break) 2)))", "control", "break"},
         {R"((if (stmts (f)) (array 3 4)))", "number", "4"},
-        {R"((if))", nullptr, nullptr, kCount},
-        {R"((if true 1 2 3))", nullptr, nullptr, kCount},
+        {R"((if))", nullptr, nullptr, kKLVPErrorArgumentCount},
+        {R"((if true 1 2 3))", nullptr, nullptr, kKLVPErrorArgumentCount},
         {R"((if (break) 1))", nullptr, nullptr, kKLVPErrorNoBooleanForm},
         {R"((cond true 1 2))", "number", "1"},
-        {R"((cond true 1))", nullptr, nullptr, kCount},
+        {R"((cond true 1))", nullptr, nullptr, kKLVPErrorArgumentCount},
         {R"((run (stmts 1 2)))", "number", "2"},
         {R"((run9 (stmts 1 (continue) 2)))", "control", "continue"},
         {R"((block 1 (return 2) 3))", "control", "return:2"},
@@ -58,7 +55,8 @@ TEST(KLVPCommandsTest, MethodCalls) {
         {R"((call (object "a" 1) "hasOwnProperty" (array "a")))", "boolean", "true"},
         {R"((let "k") (assign "k" "a") (call (object "a" 1) "hasOwnProperty" (stmts (var "k"))))",
          "boolean", "true"},
-        {R"((call (object) "hasOwnProperty" (array "a" "b")))", nullptr, nullptr, kCount},
+        {R"((call (object) "hasOwnProperty" (array "a" "b")))", nullptr, nullptr,
+         kKLVPErrorArgumentCount},
         {R"((call (object "a" 1) "a" (array)))", nullptr, nullptr, kKLVPErrorUnknownMethod},
         {R"((call (fn "f" (array)) "toString" (array)))", "string", "f"},
         {R"((call 5 "toString" (array)))", "string", "5"},
@@ -78,10 +76,10 @@ TEST(KLVPCommandsTest, VariableOpcodes) {
         {R"((assign "nope" 1))", nullptr, nullptr, kKLVPErrorUndeclaredAssignment},
         {R"((assign "runtime.counter" 0))", nullptr, nullptr, kKLVPErrorUndeclaredAssignment},
         {R"((var "runtime.counter"))", "undefined", "undefined"},
-        {R"((assign 1 2))", nullptr, nullptr, kKind},
+        {R"((assign 1 2))", nullptr, nullptr, kKLVPErrorArgumentKind},
         {R"((array 1 "a" (null) (undefined) true))", "array", "1,a,,,true"},
         {R"((object "a" 1 "a" 2))", "map", "[object Object]"},
-        {R"((object "a"))", nullptr, nullptr, kCount},
+        {R"((object "a"))", nullptr, nullptr, kKLVPErrorArgumentCount},
         {R"((object (break) 1))", nullptr, nullptr, kKLVPErrorNoStringForm},
         {R"((get "abc" "length"))", "number", "3"},
         {"(get \"\xF0\x9F\x98\x80\" \"length\")", "number", "2"},
@@ -94,9 +92,9 @@ TEST(KLVPCommandsTest, VariableOpcodes) {
         {R"((get (array 1 2) 1))", "number", "2"},
         {R"((typeof (null)))", "string", "object"},
         {R"((typeof (var "require")))", "string", "function"},
-        {R"((typeof))", nullptr, nullptr, kCount},
+        {R"((typeof))", nullptr, nullptr, kKLVPErrorArgumentCount},
         {R"((let "x") (assign "x" 5) (let "x") (var "x"))", "undefined", "undefined"},
-        {R"((let "a" 1 "b"))", nullptr, nullptr, kKind},
+        {R"((let "a" 1 "b"))", nullptr, nullptr, kKLVPErrorArgumentKind},
         {R"((set (undefined) "a" 1))", nullptr, nullptr, kKLVPErrorWriteToNullish},
         {R"((let "m") (assign "m" (object)) (set (var "m") 1 2) (get (var "m") "1"))", "number",
          "2"},
@@ -117,17 +115,17 @@ TEST(KLVPCommandsTest, EvaluationOrder) {
         std::int64_t error;
         const char* ran;
     } cases[] = {
-        {R"((break (assign "ran" 1)))", kCount, "undefined"},
-        {R"((seq (assign "ran" 1) (break) (assign "ran" 2)))", kKind, "1"},
-        {R"((call (assign "ran" 1) "toString"))", kCount, "undefined"},
-        {R"((switch (assign "ran" 1) 2))", kCount, "undefined"},
-        {R"((if (assign "ran" 1) 2 3 4))", kCount, "undefined"},
-        {R"((get (assign "ran" 1)))", kCount, "1"},
-        {R"((assign (assign "ran" 1)))", kCount, "1"},
-        {R"((object "a" (assign "ran" 1) "b"))", kCount, "1"},
+        {R"((break (assign "ran" 1)))", kKLVPErrorArgumentCount, "undefined"},
+        {R"((seq (assign "ran" 1) (break) (assign "ran" 2)))", kKLVPErrorArgumentKind, "1"},
+        {R"((call (assign "ran" 1) "toString"))", kKLVPErrorArgumentCount, "undefined"},
+        {R"((switch (assign "ran" 1) 2))", kKLVPErrorArgumentCount, "undefined"},
+        {R"((if (assign "ran" 1) 2 3 4))", kKLVPErrorArgumentCount, "undefined"},
+        {R"((get (assign "ran" 1)))", kKLVPErrorArgumentCount, "1"},
+        {R"((assign (assign "ran" 1)))", kKLVPErrorArgumentCount, "1"},
+        {R"((object "a" (assign "ran" 1) "b"))", kKLVPErrorArgumentCount, "1"},
         {R"((array (assign "ran" 1) (assign "nope" 2) (assign "ran" 3)))",
          kKLVPErrorUndeclaredAssignment, "1"},
-        {R"((let "a" 2 (assign "ran" 1)))", kKind, "1"},
+        {R"((let "a" 2 (assign "ran" 1)))", kKLVPErrorArgumentKind, "1"},
     };
     for (const auto& c : cases) {
         KLVPRuntime runtime;
@@ -183,8 +181,8 @@ TEST(KLVPCommandsTest, SwitchFallsThroughToTheDefault) {
         EXPECT_EQ(run.value.text, c.text) << program;
         EXPECT_EQ(runScript(runtime, R"((var "ran"))").value.object, c.ran) << program;
     }
-    EXPECT_EQ(runScript(R"((switch 1 2 (array)))").error.code, kCount);
-    EXPECT_EQ(runScript(R"((switch 1 (array)))").error.code, kCount);
+    EXPECT_EQ(runScript(R"((switch 1 2 (array)))").error.code, kKLVPErrorArgumentCount);
+    EXPECT_EQ(runScript(R"((switch 1 (array)))").error.code, kKLVPErrorArgumentCount);
 }
 
 TEST(KLVPCommandsTest, ArrayHolesAndLength) {

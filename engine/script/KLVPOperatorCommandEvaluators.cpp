@@ -13,10 +13,6 @@ namespace engine {
 
 namespace {
 
-KLVPValue number(double value) {
-    return KLVPNumberValue::make(value);
-}
-
 // Comparison.
 
 int comparisonRank(const KLVPRuntimeValue& value) {
@@ -156,7 +152,7 @@ KLVPValue binaryBits(std::span<const KLVPValue> v, platform::Error* error, Opera
     if (KLVPFailed(error)) return KLVPUndefined();
     const double b = v[1]->doubleValueOrError(error);
     if (KLVPFailed(error)) return KLVPUndefined();
-    return number(op(KLVPToUint32(a), KLVPToUint32(b)));
+    return KLVPNumberValue::make(op(KLVPToUint32(a), KLVPToUint32(b)));
 }
 
 double signedBits(std::uint32_t bits) {
@@ -192,7 +188,7 @@ KLVPValue bitwiseNot(std::span<const KLVPValue> v, KLVPScope&, platform::Error* 
     if (!KLVPCheckArgumentCountEquals(v, 1, error)) return KLVPUndefined();
     const double a = v[0]->doubleValueOrError(error);
     if (KLVPFailed(error)) return KLVPUndefined();
-    return number(signedBits(~KLVPToUint32(a)));
+    return KLVPNumberValue::make(signedBits(~KLVPToUint32(a)));
 }
 
 constexpr KLVPCommandEntry kBitwiseCommands[] = {
@@ -209,7 +205,7 @@ KLVPValue binaryNumbers(std::span<const KLVPValue> v, platform::Error* error, Op
     if (KLVPFailed(error)) return KLVPUndefined();
     const double b = v[1]->doubleValueOrError(error);
     if (KLVPFailed(error)) return KLVPUndefined();
-    return number(op(a, b));
+    return KLVPNumberValue::make(op(a, b));
 }
 
 KLVPValue add(std::span<const KLVPValue> v, KLVPScope&, platform::Error* error) {
@@ -245,7 +241,7 @@ KLVPValue negate(std::span<const KLVPValue> v, KLVPScope&, platform::Error* erro
     if (!KLVPCheckArgumentCountEquals(v, 1, error)) return KLVPUndefined();
     const double a = v[0]->doubleValueOrError(error);
     if (KLVPFailed(error)) return KLVPUndefined();
-    return number(-a);
+    return KLVPNumberValue::make(-a);
 }
 KLVPValue keepFirst(std::span<const KLVPValue> v, KLVPScope&, platform::Error* error) {
     if (!KLVPCheckArgumentCountEquals(v, 2, error)) return KLVPUndefined();

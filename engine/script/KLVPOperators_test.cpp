@@ -9,8 +9,6 @@ namespace {
 
 using testing::ScriptCase;
 
-constexpr auto kCount = kKLVPErrorArgumentCount;
-constexpr auto kKind = kKLVPErrorArgumentKind;
 constexpr auto kUndeclared = kKLVPErrorUndeclaredAssignment;
 
 TEST(KLVPOperatorsTest, Comparison) {
@@ -28,8 +26,8 @@ TEST(KLVPOperatorsTest, Comparison) {
         {R"((lt "10" "9"))", "boolean", "true"},
         {R"((lt 10 "9"))", "boolean", "false"},
         {R"((gt (array 2) (array 10)))", "boolean", "true"},
-        {R"((lt 1 2 (assign "nope" 1)))", nullptr, nullptr, kCount},
-        {R"((eq 1))", nullptr, nullptr, kCount},
+        {R"((lt 1 2 (assign "nope" 1)))", nullptr, nullptr, kKLVPErrorArgumentCount},
+        {R"((eq 1))", nullptr, nullptr, kKLVPErrorArgumentCount},
         {R"((eq (assign "nope" 1) 1))", nullptr, nullptr, kUndeclared},
         {R"((eq (break) 1))", nullptr, nullptr, kKLVPErrorNoNumberForm},
     };
@@ -42,7 +40,7 @@ TEST(KLVPOperatorsTest, Logical) {
         {R"((and 1 "x"))", "string", "x"},
         {R"((and "a" (assign "nope" 1)))", nullptr, nullptr, kUndeclared},
         {R"((or "x" (assign "nope" 1)))", "string", "x"},
-        {R"((not 1 (assign "nope" 1)))", nullptr, nullptr, kCount},
+        {R"((not 1 (assign "nope" 1)))", nullptr, nullptr, kKLVPErrorArgumentCount},
         {R"((or (break) 1))", nullptr, nullptr, kKLVPErrorNoBooleanForm},
     };
     testing::expectScriptCases(cases);
@@ -77,7 +75,7 @@ TEST(KLVPOperatorsTest, Bitwise) {
         {R"((band 4294967301 7))", "number", "5"},
         {R"((bnot NaN))", "number", "-1"},
         {R"((ushr -8 -31))", "number", "2147483644"},
-        {R"((bnot 1 2))", nullptr, nullptr, kCount},
+        {R"((bnot 1 2))", nullptr, nullptr, kKLVPErrorArgumentCount},
     };
     testing::expectScriptCases(cases);
 }
@@ -100,8 +98,8 @@ TEST(KLVPLoopsTest, Loops) {
             (var "i"))",
          "number", "3"},
         {R"((while true 0 false (stmts (return 7))))", "control", "return:7"},
-        {R"((while true 0 false 5))", nullptr, nullptr, kKind},
-        {R"((while true 0 false))", nullptr, nullptr, kCount},
+        {R"((while true 0 false 5))", nullptr, nullptr, kKLVPErrorArgumentKind},
+        {R"((while true 0 false))", nullptr, nullptr, kKLVPErrorArgumentCount},
         {R"((while true 0 false (stmts)))", nullptr, nullptr, kKLVPErrorInstructionLimit},
         // forLet: closures keep their iteration's copy.
         {R"((let "i" "fs" "g" "r") (assign "i" 0) (assign "fs" (array)) (assign "r" "")

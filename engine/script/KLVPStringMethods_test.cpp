@@ -10,8 +10,6 @@ namespace {
 
 using testing::ScriptCase;
 
-constexpr auto kCount = kKLVPErrorArgumentCount;
-
 TEST(KLVPStringMethodsTest, Methods) {
     const ScriptCase cases[] = {
         {R"((call "abc" "charAt" (array -1)))", "string", ""},
@@ -23,13 +21,14 @@ TEST(KLVPStringMethodsTest, Methods) {
         {R"((call "ab" "hasOwnProperty" (array (array 1))))", "boolean", "true"},
         {R"((call "ab" "hasOwnProperty" (array (array "len"))))", "boolean", "false"},
         {R"((call "" "hasOwnProperty" (array 0)))", "boolean", "false"},
-        {R"((call "ab" "hasOwnProperty" (array)))", nullptr, nullptr, kCount},
+        {R"((call "ab" "hasOwnProperty" (array)))", nullptr, nullptr, kKLVPErrorArgumentCount},
         {R"((call "abc" "indexOf" (array "")))", "number", "-1"},
         {R"((call "abcb" "indexOf" (array "b" 2)))", "number", "3"},
         {R"((call "xundefined" "indexOf" (array)))", "number", "1"},
         {R"((call "abcb" "lastIndexOf" (array "b")))", "number", "3"},
         {R"((call "abcb" "lastIndexOf" (array "b" -1)))", "number", "-1"},
-        {R"((call "abcb" "lastIndexOf" (array "b" 1 2)))", nullptr, nullptr, kCount},
+        {R"((call "abcb" "lastIndexOf" (array "b" 1 2)))", nullptr, nullptr,
+         kKLVPErrorArgumentCount},
         // Searches where the text almost matches over and over.
         {R"((call "aaab" "indexOf" (array "aab")))", "number", "1"},
         {R"((call "abababc" "indexOf" (array "ababc")))", "number", "2"},
@@ -63,7 +62,7 @@ TEST(KLVPStringMethodsTest, Methods) {
         {R"((call "ÄßÍ" "toLowerCase" (array)))", "string", "äßí"},
         {R"((call "straße" "toUpperCase" (array)))", "string", "STRASSE"},
         {R"((call "İ" "toLowerCase" (array)))", "string", "i̇"},
-        {R"((call "a" "toLowerCase" (array 1)))", nullptr, nullptr, kCount},
+        {R"((call "a" "toLowerCase" (array 1)))", nullptr, nullptr, kKLVPErrorArgumentCount},
         {R"((call " \x09\n a b \n\x0D " "trim" (array)))", "string", "a b"},
         {R"((call "ab" "nosuch" (stmts (assign "nope" 1))))", nullptr, nullptr,
          kKLVPErrorUnknownMethod},

@@ -8,16 +8,16 @@
 namespace engine {
 namespace {
 
-constexpr double kInfinity = std::numeric_limits<double>::infinity();
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+constexpr double kTextInfinity = std::numeric_limits<double>::infinity();
+constexpr double kTextNaN = std::numeric_limits<double>::quiet_NaN();
 
 TEST(KLVPTextTest, NumberText) {
     const struct {
         double value;
         const char* text;
     } cases[] = {
-        {kNaN, "NaN"},
-        {kInfinity, "Infinity"},
+        {kTextNaN, "NaN"},
+        {kTextInfinity, "Infinity"},
         {0.0, "0"},
         {-0.0, "0"},
         {123456789012, "123456789012"},
@@ -41,17 +41,17 @@ TEST(KLVPTextTest, NumberFromText) {
         double value;
     } cases[] = {
         {u" 42 ", 42},
-        {u"42px", kNaN},
+        {u"42px", kTextNaN},
         {u"", 0},
         {u" \t\n\r\v\f", 0},
         {u"\u00A0\u300042\u2028\u0085", 42},
-        {u"-Infinity", -kInfinity},
-        {u"+Infinity", kNaN},
+        {u"-Infinity", -kTextInfinity},
+        {u"+Infinity", kTextNaN},
         {u"-0", -0.0},
         {u".5", 0.5},
         {u"1e3", 1000},
-        {u"\u200B1", kNaN},  // a zero-width space is no separator
-        {u"1e400", kInfinity},
+        {u"\u200B1", kTextNaN},  // a zero-width space is no separator
+        {u"1e400", kTextInfinity},
         {u"1e-400", 0},
         {u"0.000e99999999999999999999", 0},
         {u"12345678901234567890123", 12345678901234567890123.0},

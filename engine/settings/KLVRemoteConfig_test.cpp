@@ -26,7 +26,7 @@ using ::testing::HasSubstr;
 using testing::makeConfig;
 using testing::makeEventConfig;
 
-constexpr char kAppID[] = "1:123:ios:abc";
+constexpr char kConfigAppID[] = "1:123:ios:abc";
 
 // --- Stand-ins for the experiments component and the rule runtime -----------------------------
 
@@ -147,7 +147,7 @@ KLVPBMeasurementConfig withConsentConfig(KLVPBMeasurementConfig config, bool dma
 class KLVRemoteConfigTest : public testing::SettingsTest {
   protected:
     std::shared_ptr<KLVRemoteConfig> makeSettings(std::shared_ptr<KLVEManager> manager = nullptr) {
-        return KLVRemoteConfig::initWithAppID(kAppID, storage_, std::move(manager));
+        return KLVRemoteConfig::initWithAppID(kConfigAppID, storage_, std::move(manager));
     }
 
     void useHosts(const Dictionary& hosts) { testing::useMainBundle(dataRoot() / "bundle", hosts); }
@@ -159,7 +159,7 @@ class KLVRemoteConfigTest : public testing::SettingsTest {
 
 TEST_F(KLVRemoteConfigTest, CreationNeedsAppIDAndDatabase) {
     EXPECT_EQ(KLVRemoteConfig::initWithAppID("", storage_, nullptr), nullptr);
-    EXPECT_EQ(KLVRemoteConfig::initWithAppID(kAppID, nullptr, nullptr), nullptr);
+    EXPECT_EQ(KLVRemoteConfig::initWithAppID(kConfigAppID, nullptr, nullptr), nullptr);
     EXPECT_THAT(logLines(), ElementsAre(HasSubstr("[I-ACS029000] Cannot init remote configuration "
                                                   "without valid Nexory App ID"),
                                         HasSubstr("[I-ACS029001] Cannot init remote configuration "
@@ -173,7 +173,7 @@ TEST_F(KLVRemoteConfigTest, CreationNeedsAppIDAndDatabase) {
 TEST_F(KLVRemoteConfigTest, AcceptedConfigurationIsStoredAndReloaded) {
     const auto settings = makeSettings();
     ASSERT_TRUE(settings->updateMeasurementConfig(
-        makeConfig(kAppID, {{"measurement.upload.retry_count", "9"}}, 42)));
+        makeConfig(kConfigAppID, {{"measurement.upload.retry_count", "9"}}, 42)));
     EXPECT_EQ(settings->version(), 42);
     EXPECT_EQ(settings->uploadingRetryCount(), 9);
     EXPECT_DOUBLE_EQ(settings->lastRemoteConfigUpdateTimestamp(), clock_->now());
@@ -198,19 +198,19 @@ TEST_F(KLVRemoteConfigTest, ForeignAppIDIsRefusedAndNothingStored) {
 TEST_F(KLVRemoteConfigTest, AdvertisingOriginAlsoNeedsTheVintuAppID) {
     KLVDataCollectionOrigin::setOrigin("vu");
     const auto settings = makeSettings();
-    auto message = makeConfig(kAppID, {{"measurement.upload.retry_count", "9"}});
+    auto message = makeConfig(kConfigAppID, {{"measurement.upload.retry_count", "9"}});
     EXPECT_FALSE(settings->updateMeasurementConfig(message));
-    NANOSetString(message, KLVPBMeasurementConfig::vintu_app_id, kAppID);
+    NANOSetString(message, KLVPBMeasurementConfig::vintu_app_id, kConfigAppID);
     EXPECT_TRUE(settings->updateMeasurementConfig(message));
     EXPECT_EQ(settings->uploadingRetryCount(), 9);
 }
 
 TEST_F(KLVRemoteConfigTest, ConfigurationWithoutSettingsIsNotParsed) {
     const auto settings = makeSettings();
-    ASSERT_TRUE(settings->updateMeasurementConfig(
-        withDataControls(makeConfig(kAppID, {{"measurement.upload.retry_count", "9"}}), {"a"})));
+    ASSERT_TRUE(settings->updateMeasurementConfig(withDataControls(
+        makeConfig(kConfigAppID, {{"measurement.upload.retry_count", "9"}}), {"a"})));
     KLVPBMeasurementConfig empty;
-    NANOSetString(empty, KLVPBMeasurementConfig::app_id, kAppID);
+    NANOSetString(empty, KLVPBMeasurementConfig::app_id, kConfigAppID);
     NANOSetInt64(empty, KLVPBMeasurementConfig::version, 8);
     ASSERT_TRUE(settings->updateMeasurementConfig(withDataControls(empty, {"b"})));
     // In force and stored, but its (missing) contents change no cache.
@@ -223,7 +223,7 @@ TEST_F(KLVRemoteConfigTest, ExpiryCountsEitherWayOfTheClock) {
     const auto settings = makeSettings();
     EXPECT_TRUE(settings->isExpired());  // nothing stored yet
     ASSERT_TRUE(settings->updateMeasurementConfig(
-        makeConfig(kAppID, {{"measurement.config.cache_time", "600000"}})));
+        makeConfig(kConfigAppID, {{"measurement.config.cache_time", "600000"}})));
     EXPECT_FALSE(settings->isExpired());
     clock_.advance(599);
     EXPECT_FALSE(settings->isExpired());
@@ -236,7 +236,7 @@ TEST_F(KLVRemoteConfigTest, ExpiryCountsEitherWayOfTheClock) {
 // --- Per-event configuration ----------------------------------------------------------------
 
 TEST_F(KLVRemoteConfigTest, EventConfigurationsByInternalName) {
-    auto message = makeConfig(kAppID, {{"measurement.upload.blacklist_public", "1"}});
+    auto message = makeConfig(kConfigAppID, {{"measurement.upload.blacklist_public", "1"}});
     NANOSetArray(message, KLVPBMeasurementConfig::event_config,
                  std::vector{makeEventConfig("session_start", true, true, 5),
                              makeEventConfig("purchase", false),
@@ -269,7 +269,7 @@ TEST_F(KLVRemoteConfigTest, EventConfigurationsByInternalName) {
 
 TEST_F(KLVRemoteConfigTest, SamplingRates) {
     // Rates outside 1...65535 mean no sampling.
-    auto message = makeConfig(kAppID);
+    auto message = makeConfig(kConfigAppID);
     NANOSetArray(message, KLVPBMeasurementConfig::event_config,
                  std::vector{makeEventConfig("a", std::nullopt, std::nullopt, 0),
                              makeEventConfig("b", std::nullopt, std::nullopt, 65535),
@@ -286,7 +286,8 @@ TEST_F(KLVRemoteConfigTest, SamplingRates) {
 TEST_F(KLVRemoteConfigTest, ConsentConfiguration) {
     const auto settings = makeSettings();
     EXPECT_TRUE(settings->isDMARegion());
-    ASSERT_TRUE(settings->updateMeasurementConfig(withConsentConfig(makeConfig(kAppID), false)));
+    ASSERT_TRUE(
+        settings->updateMeasurementConfig(withConsentConfig(makeConfig(kConfigAppID), false)));
     EXPECT_EQ(settings->consentDefaults(),
               (Dictionary{{"ad_storage", "granted"}, {"ad_user_data", "denied"}}));
     EXPECT_EQ(settings->consentDelegations(), (Dictionary{{"ad_user_data", "ad_storage"}}));
@@ -295,7 +296,7 @@ TEST_F(KLVRemoteConfigTest, ConsentConfiguration) {
     EXPECT_FALSE(settings->isDMARegion());
 
     // Without a consent configuration the earlier one stays.
-    ASSERT_TRUE(settings->updateMeasurementConfig(makeConfig(kAppID)));
+    ASSERT_TRUE(settings->updateMeasurementConfig(makeConfig(kConfigAppID)));
     EXPECT_EQ(settings->consentDelegations(), (Dictionary{{"ad_user_data", "ad_storage"}}));
 }
 
@@ -308,7 +309,7 @@ TEST_F(KLVRemoteConfigTest, EventEditingProgramLoadsWithThreeModules) {
     useHosts({{"CFBundleIdentifier", "com.example.tessaline"}});
     const auto settings = makeSettings();
     ASSERT_TRUE(settings->updateMeasurementConfig(
-        withPrograms(makeConfig(kAppID, {{"measurement.upload.interval", "90000"}}), 2)));
+        withPrograms(makeConfig(kConfigAppID, {{"measurement.upload.interval", "90000"}}), 2)));
     ASSERT_EQ(made.size(), 1u);
     EXPECT_EQ(settings->eventEditing(), made[0]);
     EXPECT_EQ(made[0]->loads, 1);
@@ -326,7 +327,7 @@ TEST_F(KLVRemoteConfigTest, EventEditingProgramLoadsWithThreeModules) {
                           {"zkt_version", 110100}}));
 
     // A configuration without programs keeps the loaded one.
-    ASSERT_TRUE(settings->updateMeasurementConfig(makeConfig(kAppID)));
+    ASSERT_TRUE(settings->updateMeasurementConfig(makeConfig(kConfigAppID)));
     EXPECT_EQ(settings->eventEditing(), made[0]);
 }
 
@@ -341,7 +342,7 @@ TEST_F(KLVRemoteConfigTest, ProgramLoadingMayCallBackIntoTheSettings) {
     });
     settings = makeSettings();
     ASSERT_TRUE(settings->updateMeasurementConfig(
-        withPrograms(makeConfig(kAppID, {{"measurement.upload.retry_count", "9"}}), 1)));
+        withPrograms(makeConfig(kConfigAppID, {{"measurement.upload.retry_count", "9"}}), 1)));
     EXPECT_TRUE(settings->eventEditing());
     EXPECT_EQ(settings->uploadingRetryCount(), 9);
 }
@@ -354,13 +355,14 @@ TEST_F(KLVRemoteConfigTest, FailedProgramEndsTheParseAfterSettingsAndEvents) {
         return editing;
     });
     const auto settings = makeSettings();
-    ASSERT_TRUE(settings->updateMeasurementConfig(
-        withConsentConfig(withDataControls(withPrograms(makeConfig(kAppID), 1), {"kept"}), false)));
+    ASSERT_TRUE(settings->updateMeasurementConfig(withConsentConfig(
+        withDataControls(withPrograms(makeConfig(kConfigAppID), 1), {"kept"}), false)));
     ASSERT_TRUE(settings->eventEditing());
 
     fail = true;
     auto message = withDataControls(
-        withPrograms(makeConfig(kAppID, {{"measurement.upload.retry_count", "9"}}), 1), {"new"});
+        withPrograms(makeConfig(kConfigAppID, {{"measurement.upload.retry_count", "9"}}), 1),
+        {"new"});
     NANOSetArray(message, KLVPBMeasurementConfig::event_config,
                  std::vector{makeEventConfig("purchase", true)});
     ASSERT_TRUE(settings->updateMeasurementConfig(message));
@@ -394,8 +396,8 @@ TEST_F(KLVRemoteConfigTest, ExperimentFlagsOverrideTheirSwitches) {
     manager->client->flags = {{"regional_defaults_enabled", false}};
     const auto settings = makeSettings(manager);
     ASSERT_TRUE(settings->updateMeasurementConfig(
-        makeConfig(kAppID, {{"measurement.regional_defaults_enabled", "1"},
-                            {"measurement.session_stitching_token_enabled", "0"}})));
+        makeConfig(kConfigAppID, {{"measurement.regional_defaults_enabled", "1"},
+                                  {"measurement.session_stitching_token_enabled", "0"}})));
     EXPECT_FALSE(settings->regionalDefaultsEnabled());
     EXPECT_FALSE(settings->sessionStitchingTokenFeatureEnabled());
 
@@ -479,7 +481,7 @@ TEST_F(KLVRemoteConfigTest, UploadURLIgnoresASubdomainThatWouldChangeTheServer) 
     const auto settings = makeSettings();
     EXPECT_EQ(settings->uploadURL(), "https://upload.measurement.test/a");
     for (const char* subdomain : {"eu", "evil.test/x#", "user@evil.test#"}) {
-        auto message = makeConfig(kAppID);
+        auto message = makeConfig(kConfigAppID);
         NANOSetString(message, KLVPBMeasurementConfig::upload_subdomain, subdomain);
         ASSERT_TRUE(settings->updateMeasurementConfig(message));
         EXPECT_EQ(settings->uploadSubdomain(), subdomain);

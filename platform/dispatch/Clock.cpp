@@ -140,7 +140,7 @@ struct ClockRegistry {
     std::shared_ptr<Clock> installed = system;
 };
 
-ClockRegistry& registry() {
+ClockRegistry& clockRegistry() {
     static NoDestructor<ClockRegistry> instance;
     return instance.get();
 }
@@ -148,8 +148,8 @@ ClockRegistry& registry() {
 void stopProcessTimerThread() {
     std::shared_ptr<SystemClock> system;
     {
-        std::lock_guard lock(registry().mutex);
-        system = registry().system;
+        std::lock_guard lock(clockRegistry().mutex);
+        system = clockRegistry().system;
     }
     system->stopTimerThread();
 }
@@ -174,14 +174,15 @@ Clock& Clock::current() {
 }
 
 std::shared_ptr<Clock> Clock::currentShared() {
-    std::lock_guard lock(registry().mutex);
-    return registry().installed;
+    std::lock_guard lock(clockRegistry().mutex);
+    return clockRegistry().installed;
 }
 
 void Clock::install(std::shared_ptr<Clock> clock) {
     std::shared_ptr<Clock> previous;  // released after the lock, its destructor may join a thread
-    std::lock_guard lock(registry().mutex);
-    previous = std::exchange(registry().installed, clock ? std::move(clock) : registry().system);
+    std::lock_guard lock(clockRegistry().mutex);
+    previous =
+        std::exchange(clockRegistry().installed, clock ? std::move(clock) : clockRegistry().system);
 }
 
 std::shared_ptr<Clock> makeSystemClock() {

@@ -43,6 +43,11 @@ class Clock {
     static void install(std::shared_ptr<Clock> clock);
 };
 
+// The installed clock\'s wall time, seconds since 1970.
+inline double currentTime() {
+    return Clock::current().now();
+}
+
 // A new system clock with its own timer thread (started on first schedule(), joined when the
 // clock is destroyed). The process clock is one of these.
 std::shared_ptr<Clock> makeSystemClock();

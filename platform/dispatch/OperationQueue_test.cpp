@@ -17,7 +17,7 @@ namespace {
 using testing::LogCapture;
 using testing::Recorder;
 
-constexpr double kGuard = 10.0;
+constexpr double kOperationGuard = 10.0;
 
 TEST(OperationQueueTest, RunsOperationsOneAtATimeInOrder) {
     OperationQueue queue("ops");
@@ -71,11 +71,11 @@ TEST(OperationQueueTest, CancelAllDropsOperationsNotStarted) {
     Recorder<int> ran;
     queue.addOperation([&] {
         started.signal();
-        release.wait(kGuard);
+        release.wait(kOperationGuard);
         ran.add(1);
     });
     queue.addOperation([&] { ran.add(2); });
-    ASSERT_TRUE(started.wait(kGuard));
+    ASSERT_TRUE(started.wait(kOperationGuard));
     EXPECT_EQ(queue.operationCount(), 2u);
     queue.cancelAllOperations();
     EXPECT_EQ(queue.operationCount(), 1u);
@@ -114,12 +114,12 @@ TEST(OperationQueueTest, DestructionFromAnOperationDoesNotHang) {
     Semaphore added;
     Semaphore done;
     queue->addOperation([&] {
-        added.wait(kGuard);
+        added.wait(kOperationGuard);
         queue.reset();
         done.signal();
     });
     added.signal();
-    ASSERT_TRUE(done.wait(kGuard));
+    ASSERT_TRUE(done.wait(kOperationGuard));
     EXPECT_EQ(queue, nullptr);
 }
 

@@ -14,20 +14,20 @@ namespace {
 // blocks are dropped at the start of each round, and a worker may be waiting for one of them.
 constexpr auto kSlice = std::chrono::milliseconds(20);
 
-struct Registry {
+struct RestRegistry {
     std::mutex mutex;
     std::vector<std::weak_ptr<RestingQueue>> queues;
     // Entries are pruned whenever the list has doubled since the last pruning.
     std::size_t pruneAt = 64;
 };
 
-Registry& registry() {
-    static NoDestructor<Registry> instance;
+RestRegistry& restRegistry() {
+    static NoDestructor<RestRegistry> instance;
     return instance.get();
 }
 
 std::vector<std::shared_ptr<RestingQueue>> liveQueues() {
-    auto& r = registry();
+    auto& r = restRegistry();
     std::lock_guard lock(r.mutex);
     std::vector<std::shared_ptr<RestingQueue>> live;
     live.reserve(r.queues.size());
@@ -40,7 +40,7 @@ std::vector<std::shared_ptr<RestingQueue>> liveQueues() {
 }  // namespace
 
 void registerRestingQueue(const std::shared_ptr<RestingQueue>& queue) {
-    auto& r = registry();
+    auto& r = restRegistry();
     std::lock_guard lock(r.mutex);
     if (r.queues.size() >= r.pruneAt) {
         std::erase_if(r.queues, [](const auto& weak) { return weak.expired(); });

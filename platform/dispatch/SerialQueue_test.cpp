@@ -21,7 +21,7 @@ namespace {
 using testing::LogCapture;
 using testing::Recorder;
 
-constexpr double kGuard = 10.0;  // seconds; only reached when a test is broken
+constexpr double kSerialGuard = 10.0;  // seconds; only reached when a test is broken
 
 TEST(SerialQueueTest, KeepsEachProducersOrderAndRunsOneBlockAtATime) {
     constexpr int kProducers = 4;
@@ -70,7 +70,7 @@ TEST(SerialQueueTest, SyncBackToTheCallingQueueThroughAnotherQueueRunsInline) {
         });
         done.signal();
     });
-    ASSERT_TRUE(done.wait(kGuard));
+    ASSERT_TRUE(done.wait(kSerialGuard));
     EXPECT_TRUE(reachedA);
     EXPECT_FALSE(a.isCurrent());
 }
@@ -99,7 +99,7 @@ TEST(SerialQueueTest, SyncRunsOnTheCallerWhenIdleAndAfterEveryQueuedBlock) {
         target.sync([&] { order.push_back("busy sync"); });
         done.signal();
     });
-    ASSERT_TRUE(done.wait(kGuard));
+    ASSERT_TRUE(done.wait(kSerialGuard));
     EXPECT_EQ(order, (std::vector<std::string>{"idle sync", "queued", "busy sync"}));
 }
 
@@ -168,7 +168,7 @@ TEST(SerialQueueTest, DestructionRunsQueuedBlocksAndDropsLaterOnes) {
         // Destruction closes the queue, then drops this timer's block, which opens the gate: the
         // queued blocks run only once the queue takes no more.
         token = queue.after(100, [guard = std::make_shared<SignalOnDestroy>(closed)] {});
-        queue.async([&] { closed.wait(kGuard); });
+        queue.async([&] { closed.wait(kSerialGuard); });
         for (int i = 0; i < 5; ++i) {
             queue.async([&, i] {
                 ran.add(i);
@@ -187,7 +187,7 @@ TEST(SerialQueueTest, DestructionFromItsOwnBlockFinishesQueuedWork) {
     Semaphore added;
     Semaphore finished;
     queue->async([&] {
-        added.wait(kGuard);
+        added.wait(kSerialGuard);
         queue.reset();
         EXPECT_EQ(DispatchQueue::current(), nullptr);
         ran.add(1);
@@ -197,7 +197,7 @@ TEST(SerialQueueTest, DestructionFromItsOwnBlockFinishesQueuedWork) {
         finished.signal();
     });
     added.signal();
-    ASSERT_TRUE(finished.wait(kGuard));
+    ASSERT_TRUE(finished.wait(kSerialGuard));
     EXPECT_EQ(ran.values(), (std::vector<int>{1, 2}));
 }
 
@@ -258,7 +258,7 @@ TEST(QueueTimerTest, CancelledBlockNeverRuns) {
 
     // Cancelled after it was posted but before it ran: still never runs.
     Semaphore release;
-    queue.async([&] { release.wait(kGuard); });
+    queue.async([&] { release.wait(kSerialGuard); });
     const auto late = queue.after(0, [&] { ran.add(3); });
     late->cancel();
     release.signal();

@@ -4,6 +4,10 @@
 // failures. Callers that branch on an error compare against these.
 
 #include <cstdint>
+#include <string>
+#include <utility>
+
+#include "platform/foundation/Error.h"
 
 namespace platform {
 
@@ -26,5 +30,15 @@ enum CocoaErrorCode : std::int64_t {
     kPropertyListReadCorruptError = 3840,
     kPropertyListWriteInvalidError = 3852,
 };
+
+// A property list or JSON document that cannot be read.
+inline Error propertyListReadError(std::string description) {
+    return {kCocoaErrorDomain, kPropertyListReadCorruptError, std::move(description), {}};
+}
+
+// A value that has no property-list or JSON form.
+inline Error propertyListWriteError(std::string description) {
+    return {kCocoaErrorDomain, kPropertyListWriteInvalidError, std::move(description), {}};
+}
 
 }  // namespace platform

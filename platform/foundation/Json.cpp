@@ -17,14 +17,6 @@ namespace {
 
 using nlohmann::json;
 
-Error readError(std::string description) {
-    return {kCocoaErrorDomain, kPropertyListReadCorruptError, std::move(description), {}};
-}
-
-Error writeError(std::string description) {
-    return {kCocoaErrorDomain, kPropertyListWriteInvalidError, std::move(description), {}};
-}
-
 // What reading builds per value: an Object in its container, with the container's room to grow
 // or the box of a container of its own (40 to 75 bytes measured) ...
 constexpr std::size_t kBuiltBytesPerValue = 64;
@@ -64,7 +56,8 @@ class ObjectBuilder final : public nlohmann::json_sax<json> {
     }
 
     std::optional<Object> result(Error* error) {
-        if (!problem_.empty()) return failWith<std::optional<Object>>(error, readError(problem_));
+        if (!problem_.empty())
+            return failWith<std::optional<Object>>(error, propertyListReadError(problem_));
         return std::move(root_);
     }
 
@@ -122,7 +115,7 @@ std::optional<json> toJSON(const Object& object, std::size_t containers, Error* 
 std::optional<json> containerToJSON(const Object& object, std::size_t containers, Error* error) {
     if (containers >= kMaxJSONDepth) {
         return failWith<std::optional<json>>(
-            error, writeError("The object is nested too deeply for JSON."));
+            error, propertyListWriteError("The object is nested too deeply for JSON."));
     }
     if (const auto* array = object.getArray()) {
         json out = json::array();
@@ -137,7 +130,7 @@ std::optional<json> containerToJSON(const Object& object, std::size_t containers
     for (const auto& [key, element] : object.asDictionary()) {
         if (!isValidUTF8(key)) {
             return failWith<std::optional<json>>(
-                error, writeError("A dictionary key is not valid UTF-8."));
+                error, propertyListWriteError("A dictionary key is not valid UTF-8."));
         }
         auto value = toJSON(element, containers + 1, error);
         if (!value) return std::nullopt;
@@ -157,19 +150,20 @@ std::optional<json> toJSON(const Object& object, std::size_t containers, Error* 
             return json(object.asInteger());
         case Object::Type::Double:
             if (!std::isfinite(object.asDouble())) {
-                return failWith<Result>(error,
-                                        writeError("JSON has no form for a non-finite number."));
+                return failWith<Result>(
+                    error, propertyListWriteError("JSON has no form for a non-finite number."));
             }
             return json(object.asDouble());
         case Object::Type::String:
             if (!isValidUTF8(object.asString())) {
-                return failWith<Result>(error, writeError("A string is not valid UTF-8."));
+                return failWith<Result>(error,
+                                        propertyListWriteError("A string is not valid UTF-8."));
             }
             return json(object.asString());
         case Object::Type::Data:
-            return failWith<Result>(error, writeError("JSON has no form for data."));
+            return failWith<Result>(error, propertyListWriteError("JSON has no form for data."));
         case Object::Type::Date:
-            return failWith<Result>(error, writeError("JSON has no form for a date."));
+            return failWith<Result>(error, propertyListWriteError("JSON has no form for a date."));
         case Object::Type::Array:
         case Object::Type::Dictionary:
             return containerToJSON(object, containers, error);
@@ -184,7 +178,7 @@ std::optional<Object> readJSON(std::string_view text, Error* error) {
     try {
         json::sax_parse(text.begin(), text.end(), &builder);
     } catch (const json::exception& e) {
-        return failWith<std::optional<Object>>(error, readError(e.what()));
+        return failWith<std::optional<Object>>(error, propertyListReadError(e.what()));
     }
     return builder.result(error);
 }
@@ -195,7 +189,7 @@ std::optional<std::string> writeJSON(const Object& object, JSONWriting style, Er
     try {
         return value->dump(style == JSONWriting::PrettyPrinted ? 2 : -1);
     } catch (const json::exception& e) {
-        return failWith<std::optional<std::string>>(error, writeError(e.what()));
+        return failWith<std::optional<std::string>>(error, propertyListWriteError(e.what()));
     }
 }
 

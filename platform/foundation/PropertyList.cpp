@@ -42,14 +42,6 @@ std::string overBudget() {
            " bytes in memory.";
 }
 
-Error readError(std::string description) {
-    return {kCocoaErrorDomain, kPropertyListReadCorruptError, std::move(description), {}};
-}
-
-Error writeError(std::string description) {
-    return {kCocoaErrorDomain, kPropertyListWriteInvalidError, std::move(description), {}};
-}
-
 // ---------------------------------------------------------------------------------------------
 // libplist trees
 
@@ -347,7 +339,8 @@ std::optional<Object> stringToObject(plist_t node, Error* error) {
     const char* text = plist_get_string_ptr(node, &length);
     const std::string_view value(text ? text : "", text ? std::size_t(length) : 0);
     if (!isValidUTF8(value)) {
-        return failWith<std::optional<Object>>(error, readError("A string is not valid UTF-8."));
+        return failWith<std::optional<Object>>(
+            error, propertyListReadError("A string is not valid UTF-8."));
     }
     return Object(value);
 }
@@ -413,7 +406,8 @@ Object integerToObject(plist_t node) {
 std::optional<Object> containerToObject(plist_t node, std::size_t containers, Error* error) {
     using Result = std::optional<Object>;
     if (containers >= kMaxPropertyListDepth) {
-        return failWith<Result>(error, readError("The property list is nested too deeply."));
+        return failWith<Result>(error,
+                                propertyListReadError("The property list is nested too deeply."));
     }
     const bool isArray = plist_get_node_type(node) == PLIST_ARRAY;
     Object result = isArray ? Object(Array{}) : Object(Dictionary{});
@@ -421,7 +415,7 @@ std::optional<Object> containerToObject(plist_t node, std::size_t containers, Er
     forEachChild(node, [&](const char* key, plist_t child) {
         if (!ok) return;
         if (key && !isValidUTF8(key)) {
-            ok = fail(error, readError("A dictionary key is not valid UTF-8."));
+            ok = fail(error, propertyListReadError("A dictionary key is not valid UTF-8."));
             return;
         }
         auto value = toObject(child, containers + 1, error);
@@ -466,7 +460,8 @@ std::optional<Object> toObject(plist_t node, std::size_t containers, Error* erro
             return containerToObject(node, containers, error);
         default:
             return failWith<std::optional<Object>>(
-                error, readError("The property list holds a kind that has no object form."));
+                error,
+                propertyListReadError("The property list holds a kind that has no object form."));
     }
 }
 
@@ -493,10 +488,10 @@ std::optional<std::pair<std::int32_t, std::int32_t>> plistDate(Date date) {
 
 bool validText(const std::string& text, const char* what, Error* error) {
     if (text.find('\0') != std::string::npos) {
-        return fail(error, writeError(std::string(what) + " holds a NUL character."));
+        return fail(error, propertyListWriteError(std::string(what) + " holds a NUL character."));
     }
     if (!isValidUTF8(text)) {
-        return fail(error, writeError(std::string(what) + " is not valid UTF-8."));
+        return fail(error, propertyListWriteError(std::string(what) + " is not valid UTF-8."));
     }
     return true;
 }
@@ -504,13 +499,13 @@ bool validText(const std::string& text, const char* what, Error* error) {
 bool validate(const Object& object, std::size_t containers, Error* error) {
     switch (object.type()) {
         case Object::Type::Null:
-            return fail(error, writeError("A null object has no property-list form."));
+            return fail(error, propertyListWriteError("A null object has no property-list form."));
         case Object::Type::String:
             return validText(object.asString(), "A string", error);
         case Object::Type::Date:
             if (!plistDate(object.asDate())) {
-                return fail(error,
-                            writeError("A date lies outside the range a property list holds."));
+                return fail(error, propertyListWriteError(
+                                       "A date lies outside the range a property list holds."));
             }
             return true;
         case Object::Type::Array:
@@ -520,7 +515,8 @@ bool validate(const Object& object, std::size_t containers, Error* error) {
             return true;
     }
     if (containers >= kMaxPropertyListDepth) {
-        return fail(error, writeError("The object is nested too deeply for a property list."));
+        return fail(error,
+                    propertyListWriteError("The object is nested too deeply for a property list."));
     }
     if (const auto* array = object.getArray()) {
         return std::all_of(array->begin(), array->end(), [&](const Object& element) {
@@ -636,17 +632,17 @@ std::optional<Object> readPropertyList(std::string_view bytes, Error* error,
                                        PropertyListFormat* format) {
     using Result = std::optional<Object>;
     if (bytes.size() > kMaxPropertyListBytes) {
-        return failWith<Result>(error, readError("The property list is too large."));
+        return failWith<Result>(error, propertyListReadError("The property list is too large."));
     }
     if (bytes.substr(0, kUTF8ByteOrderMark.size()) == kUTF8ByteOrderMark) {
         bytes.remove_prefix(kUTF8ByteOrderMark.size());
     }
     const bool binary = bytes.substr(0, kBinaryMagic.size()) == kBinaryMagic;
     if (!binary && !looksLikeXML(bytes)) {
-        return failWith<Result>(error, readError("The data is not a property list."));
+        return failWith<Result>(error, propertyListReadError("The data is not a property list."));
     }
     if (auto problem = problemBeforeParsing(bytes, binary); !problem.empty()) {
-        return failWith<Result>(error, readError(std::move(problem)));
+        return failWith<Result>(error, propertyListReadError(std::move(problem)));
     }
     plist_t raw = nullptr;
     const auto length = static_cast<std::uint32_t>(bytes.size());
@@ -656,7 +652,8 @@ std::optional<Object> readPropertyList(std::string_view bytes, Error* error,
         plist_from_xml(bytes.data(), length, &raw);
     }
     const ParsedTree tree(raw);
-    if (!tree) return failWith<Result>(error, readError("The property list is damaged."));
+    if (!tree)
+        return failWith<Result>(error, propertyListReadError("The property list is damaged."));
     auto object = toObject(tree.get(), 0, error);
     if (object && format) *format = binary ? PropertyListFormat::Binary : PropertyListFormat::XML;
     return object;
@@ -700,19 +697,19 @@ std::optional<Data> writePropertyList(const Object& object, PropertyListFormat f
     const std::unique_ptr<char, MallocDeleter> bytes(raw);
     if (!bytes) {
         return failWith<std::optional<Data>>(
-            error, writeError("libplist could not write the property list."));
+            error, propertyListWriteError("libplist could not write the property list."));
     }
     // What could not be read back must not be written: a file that replaced a readable one
     // with one that is too large would lose everything in it at the next read.
     if (length > kMaxPropertyListBytes) {
         return failWith<std::optional<Data>>(
-            error, writeError("The property list would be larger than " +
-                              std::to_string(kMaxPropertyListBytes) + " bytes."));
+            error, propertyListWriteError("The property list would be larger than " +
+                                          std::to_string(kMaxPropertyListBytes) + " bytes."));
     }
     const std::string_view written(bytes.get(), length);
     if (auto problem = problemBeforeParsing(written, format == PropertyListFormat::Binary);
         !problem.empty()) {
-        return failWith<std::optional<Data>>(error, writeError(std::move(problem)));
+        return failWith<std::optional<Data>>(error, propertyListWriteError(std::move(problem)));
     }
     return Data(bytes.get(), bytes.get() + length);
 }

@@ -23,7 +23,7 @@ namespace {
 using testkit::LoopbackServer;
 using testkit::ScriptedAnswer;
 
-Data bytesOf(std::string_view text) {
+Data bodyOf(std::string_view text) {
     return Data(text.begin(), text.end());
 }
 
@@ -192,11 +192,11 @@ TEST_F(HttpClientTest, AnswersCompleteOnceWithStatusHeadersAndBody) {
         ASSERT_TRUE(busy.response);
         EXPECT_FALSE(busy.error);
         EXPECT_EQ(busy.response->statusCode, 503);
-        EXPECT_EQ(busy.response->body, bytesOf("not now"));
+        EXPECT_EQ(busy.response->body, bodyOf("not now"));
     }
     const HttpResult ok = exchange(get("/ok"));
     ASSERT_TRUE(ok.response);
-    EXPECT_EQ(ok.response->body, bytesOf("hello"));
+    EXPECT_EQ(ok.response->body, bodyOf("hello"));
     EXPECT_EQ(*ok.response->header("x-answer"), "42");
 }
 
@@ -241,7 +241,7 @@ TEST_F(HttpClientTest, ShutdownCancelsARequestInFlightWithOneCompletion) {
     server.answer("POST", "/a", {200, {}, "", 30, false});
     HttpRequest request = get("/a");
     request.method = HttpMethod::Post;
-    request.body = bytesOf("batch");
+    request.body = bodyOf("batch");
     client.send(request, queue, completions.callback());
     ASSERT_TRUE(server.waitForRequests(1));
     client.shutdown();
@@ -295,7 +295,7 @@ TEST_F(HttpClientTest, PostAddsNoContentTypeOfItsOwnAndKeepsAGzipAnswerCompresse
     const HttpResult result = exchange(request);
     ASSERT_TRUE(result.response);
     EXPECT_EQ(*result.response->header("Content-Encoding"), "gzip");
-    EXPECT_EQ(gunzipData(result.response->body), bytesOf("conversion"));
+    EXPECT_EQ(gunzipData(result.response->body), bodyOf("conversion"));
     const auto recorded = server.requests();
     ASSERT_EQ(recorded.size(), 1u);
     EXPECT_FALSE(recorded[0].header("Content-Type"));
@@ -317,7 +317,7 @@ TEST_F(HttpClientTest, RefusesBadRequestsWithoutSendingThem) {
         HttpRequest request;
         URLErrorCode code;
     } cases[] = {
-        {"GET with body", request(base + "/a", HttpMethod::Get, {}, bytesOf("x")), kURLErrorBadURL},
+        {"GET with body", request(base + "/a", HttpMethod::Get, {}, bodyOf("x")), kURLErrorBadURL},
         {"header injection", request(base + "/a", HttpMethod::Get, {{"X", "a\r\nEvil: 1"}}, {}),
          kURLErrorBadURL},
 
@@ -373,7 +373,7 @@ TEST_F(HttpClientTest, ConnectToReachesATlsLoopbackServerUnderTheConfiguredHostN
     HttpRequest request;
     request.method = HttpMethod::Post;
     request.url = "https://eu.measure.example.test/a";
-    request.body = bytesOf("batch");
+    request.body = bodyOf("batch");
 
     // Without trusting the loopback certificate the peer is refused.
     HttpClient untrusting;
@@ -391,7 +391,7 @@ TEST_F(HttpClientTest, ConnectToReachesATlsLoopbackServerUnderTheConfiguredHostN
     ASSERT_TRUE(completions.waitFor(2));
     const HttpResult result = completions.results()[1];
     ASSERT_TRUE(result.response) << result.error->description;
-    EXPECT_EQ(result.response->body, bytesOf("stored"));
+    EXPECT_EQ(result.response->body, bodyOf("stored"));
 
     const auto recorded = tls.requests();
     ASSERT_EQ(recorded.size(), 1u);
@@ -400,28 +400,28 @@ TEST_F(HttpClientTest, ConnectToReachesATlsLoopbackServerUnderTheConfiguredHostN
 }
 
 // The cap a child of the peak test below reads an endless body under; set only in that child.
-constexpr char kPeakCap[] = "TESSALINE_HTTP_PEAK_CAP";
+constexpr char kHttpPeakCap[] = "TESSALINE_HTTP_PEAK_CAP";
 // Memory the child needs besides the body: curl's buffers, the server's chunk, bookkeeping.
-constexpr std::size_t kPeakAllowance = 512 * 1024;
+constexpr std::size_t kHttpPeakAllowance = 512 * 1024;
 
 TEST(HttpClientPeak, AnEndlessBodyHoldsAtMostTheCapAndOneChunk) {
     // A power of two as the client's own cap is, and one that is not.
     for (const std::size_t cap : {kDefaultMaximumResponseSize, (std::size_t{20} << 20) + 4321}) {
         SCOPED_TRACE(cap);
         const auto growth = testkit::peakGrowthInChild("HttpClientPeakChild.ReadsAnEndlessBody",
-                                                       {{kPeakCap, std::to_string(cap)}});
+                                                       {{kHttpPeakCap, std::to_string(cap)}});
         if (!growth) continue;
         // The measurement does see the body. Only half of it is asked for: pages resident when the
         // work began may be given back meanwhile, which lowers the growth by a varying amount.
         EXPECT_GE(*growth, cap / 2);
         // curl hands the body over in pieces of at most CURL_MAX_WRITE_SIZE (16 KiB).
-        EXPECT_LE(*growth, cap + 16 * 1024 + kPeakAllowance);
+        EXPECT_LE(*growth, cap + 16 * 1024 + kHttpPeakAllowance);
     }
 }
 
 // The child of the test above.
 TEST(HttpClientPeakChild, ReadsAnEndlessBody) {
-    const char* capText = std::getenv(kPeakCap);
+    const char* capText = std::getenv(kHttpPeakCap);
     if (!capText) GTEST_SKIP() << "runs only as a child of HttpClientPeak";
     EndlessChunkedServer server;
     ASSERT_TRUE(server.isRunning());
