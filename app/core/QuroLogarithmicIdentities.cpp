@@ -45,6 +45,12 @@ std::string L(double value) {
     return latexOfNumber(value);
 }
 
+// An exponent as LaTeX reads it after "^": one character stands alone, as the rule's steps have
+// always shown it; a longer one ("12", "1.5") is braced, since a bare "^12" raises only the "1".
+std::string exponent(const std::string& text) {
+    return text.size() == 1 ? text : "{" + text + "}";
+}
+
 }  // namespace
 
 IdentityResult QuroLogarithmicIdentities::calculateIdentity(
@@ -215,9 +221,10 @@ void QuroLogarithmicIdentities::powerBaseRule() {
     const std::string A = T(a), B = T(b), U = T(u), V = T(v);
     const std::string rhs = ") = \\frac{" + V + "}{" + B + "}\\cdot log_{" + A + "}" + U;
     appendStep(LocalizedString::choosenFormula(), "\\log_{a^b}(u^v) = \\frac{v}{b}\\cdot log_au");
-    appendStep(LocalizedString::insert(), "\\log_{" + A + "^" + B + "}(" + U + "^" + V + rhs);
+    const std::string base = A + "^" + exponent(B);
+    appendStep(LocalizedString::insert(), "\\log_{" + base + "}(" + U + "^" + exponent(V) + rhs);
     appendStep(LocalizedString::calculatePower(),
-               "\\log_{" + A + "^" + B + "}(" + T(*argumentPower) + rhs);
+               "\\log_{" + base + "}(" + T(*argumentPower) + rhs);
     appendStep("", "\\log_{" + T(*basePower) + "}(" + T(*argumentPower) + rhs);
     appendStep(LocalizedString::calculateLogarithm(),
                L(l1) + " = \\frac{" + V + "}{" + B + "}\\cdot " + L(l2));

@@ -77,6 +77,16 @@ TEST_F(QuroLogarithmicIdentitiesTest, WorkedExamplesOfEveryRule) {
           {"", "\\log_{8}(4096) = \\frac{6}{3}\\cdot log_{2}4"},
           {"Calculate logarithm", "4 = \\frac{6}{3}\\cdot 2"},
           {"Result", "4 = 4"}}},
+        {"power base, exponents of two digits",
+         {"2", "10", "4", "12"},
+         5,
+         {{"Your Input", "\\log_{2^{10}}\\left(4^{12}\\right)"},
+          {"Choosen Formula", "\\log_{a^b}(u^v) = \\frac{v}{b}\\cdot log_au"},
+          {"Insert", "\\log_{2^{10}}(4^{12}) = \\frac{12}{10}\\cdot log_{2}4"},
+          {"Calculate power", "\\log_{2^{10}}(16777216) = \\frac{12}{10}\\cdot log_{2}4"},
+          {"", "\\log_{1024}(16777216) = \\frac{12}{10}\\cdot log_{2}4"},
+          {"Calculate logarithm", "2.4 = \\frac{12}{10}\\cdot 2"},
+          {"Result", "2.4 = 2.4"}}},
     };
     for (const auto& c : cases) {
         const auto result = calculate(c.inputs, c.rule);
