@@ -43,7 +43,7 @@ class Clock {
     static void install(std::shared_ptr<Clock> clock);
 };
 
-// The installed clock\'s wall time, seconds since 1970.
+// The installed clock's wall time, seconds since 1970.
 inline double currentTime() {
     return Clock::current().now();
 }
