@@ -503,7 +503,7 @@ TEST_F(WebDisplayTest, HtmlShowsVisibleViewsWithTheirLook) {
               std::string::npos);
     EXPECT_NE(html.find("<svg class=\"drawn\" width=\"10\" height=\"10\" "
                         "style=\"position:absolute;left:0;top:0;overflow:visible\">"
-                        "<polyline points=\"0,10 5,0 10,10\" fill=\"none\" "
+                        "<polyline points=\"0,10 5,0 10,10 0,10\" fill=\"none\" "
                         "stroke=\"rgba(255,0,0,1)\" stroke-width=\"2\"/></svg>"),
               std::string::npos);
     EXPECT_NE(html.find("data-type=\"UIView\" style=\"position:absolute;left:0px;top:200px;"

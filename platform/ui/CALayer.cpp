@@ -162,10 +162,16 @@ void CGContext::drawPath(const UIBezierPath& path, std::optional<UIColor> stroke
     if (stroke) item.color = stroke->resolved();
     if (fill) item.fill = fill->resolved();
     item.lineJoin = path.lineJoinStyle;
+    // A closed subpath ends where it began, so that its stroke draws the closing edge too.
+    std::optional<CGPoint> subpathStart;
     for (const auto& e : path.elements) {
-        if (e.op != UIBezierPath::Op::close) {
-            item.points.push_back({e.point.x + origin_.x, e.point.y + origin_.y});
+        if (e.op == UIBezierPath::Op::close) {
+            if (subpathStart) item.points.push_back(*subpathStart);
+            continue;
         }
+        const CGPoint p{e.point.x + origin_.x, e.point.y + origin_.y};
+        if (e.op == UIBezierPath::Op::move || !subpathStart) subpathStart = p;
+        item.points.push_back(p);
     }
     record(std::move(item));
 }
@@ -308,7 +314,7 @@ void CALayer::render(CGContext& ctx) const {
 }
 
 void CALayer::renderUnrotated(CGContext& ctx) const {
-    if (isHidden || opacity <= 0) return;
+    if (isHidden || presentationValue("opacity", opacity) <= 0) return;
     CGRect local{0, 0, frame.width(), frame.height()};
     if (shadowColor && shadowOpacity > 0) {
         ctx.shadow(local.offsetBy(shadowOffset.width, shadowOffset.height),

@@ -51,7 +51,9 @@ std::string dumpLine(const UIView& view) {
     if (d.image) add({" image=", *d.image});
     if (view.tag != 0) add({" tag=", std::to_string(view.tag)});
     if (view.isHidden()) add({" hidden"});
-    if (view.alpha() != 1) add({" alpha=", formatNumber(view.alpha())});
+    // The alpha shown, so that a fade reads as it goes.
+    if (const CGFloat alpha = view.presentedAlpha(); alpha != 1)
+        add({" alpha=", formatNumber(alpha)});
     if (d.disabled) add({" disabled"});
     if (d.selected) add({" selected"});
     if (d.focus) {

@@ -261,8 +261,47 @@ void UIView::setHidden(bool hidden) {
     if (auto parent = superview()) parent->setNeedsLayout();
 }
 
+namespace {
+
+// The innermost open animation block of the main thread: what a change of alpha fades by.
+struct AnimationBlock {
+    double duration;
+    unsigned options;
+};
+std::vector<AnimationBlock>& openAnimationBlocks() {
+    static std::vector<AnimationBlock> blocks;
+    return blocks;
+}
+
+constexpr char kFadeKey[] = "opacity";
+// The two bits of the options that choose the timing curve.
+constexpr unsigned kCurveBits = UIViewAnimationOptions::curveLinear;
+
+}  // namespace
+
 void UIView::setAlpha(CGFloat alpha) {
-    layer_->opacity = std::isnan(alpha) ? 0 : std::clamp(alpha, 0.0, 1.0);
+    const CGFloat target = std::isnan(alpha) ? 0 : std::clamp(alpha, 0.0, 1.0);
+    const auto& blocks = openAnimationBlocks();
+    if (!blocks.empty() && blocks.back().duration > 0) {
+        const CGFloat shown = presentedAlpha();
+        if (shown != target) {
+            CABasicAnimation fade(kFadeKey);
+            fade.fromValue = shown;
+            fade.toValue = target;
+            fade.duration = blocks.back().duration;
+            if ((blocks.back().options & kCurveBits) == UIViewAnimationOptions::curveLinear)
+                fade.timingFunction = CAMediaTimingFunctionName::linear;
+            layer_->add(std::move(fade), kFadeKey);
+        }
+    } else {
+        // A change outside an animation ends a fade that is still running.
+        layer_->removeAnimationForKey(kFadeKey);
+    }
+    layer_->opacity = target;
+}
+
+CGFloat UIView::presentedAlpha() const {
+    return std::clamp(layer_->presentationValue(kFadeKey, layer_->opacity), 0.0, 1.0);
 }
 
 UIColor UIView::tintColor() const {
@@ -396,8 +435,17 @@ std::shared_ptr<UIResponder> UIView::nextResponder() const {
 void UIView::animate(double duration, double delay, unsigned options,
                      const std::function<void()>& animations,
                      std::function<void(bool)> completion) {
-    (void)options;
-    if (animations) animations();
+    if (animations) {
+        struct Open {
+            Open(double duration, unsigned options) {
+                openAnimationBlocks().push_back({std::isfinite(duration) ? duration : 0, options});
+            }
+            ~Open() { openAnimationBlocks().pop_back(); }
+            Open(const Open&) = delete;
+            Open& operator=(const Open&) = delete;
+        } open(duration, options);
+        animations();
+    }
     if (!completion) return;
     double total = std::max(0.0, delay) + std::max(0.0, duration);
     auto block = [completion = std::move(completion)] { completion(true); };

@@ -223,8 +223,12 @@ class UIView : public UIResponder {
     bool isHidden() const { return layer_->isHidden; }
     // Also asks the superview for layout (a stack view closes the gap).
     virtual void setHidden(bool hidden);
+    // The model value: set at once, also inside an animation block.
     CGFloat alpha() const { return layer_->opacity; }
+    // Inside UIView::animate() the change also fades on the clock from the alpha shown.
     void setAlpha(CGFloat alpha);
+    // The alpha shown now: the model value, or where a fade has got to.
+    CGFloat presentedAlpha() const;
     std::optional<UIColor> backgroundColor() const { return layer_->backgroundColor; }
     void setBackgroundColor(std::optional<UIColor> color) { layer_->backgroundColor = color; }
     // The tint, inherited from the nearest superview that has one (system blue at the top).
@@ -300,8 +304,9 @@ class UIView : public UIResponder {
 
     virtual void describe(ViewDescription& d) const { (void)d; }
 
-    // Animation: the changes apply at once; `completion` runs on the main queue after
-    // delay + duration of the clock.
+    // Animation: the changes apply at once to the model; alpha changes also fade over
+    // `duration` on the clock, starting at once (a delay only postpones the completion).
+    // `completion` runs on the main queue after delay + duration of the clock.
     static void animate(double duration, double delay, unsigned options,
                         const std::function<void()>& animations,
                         std::function<void(bool)> completion = nullptr);
