@@ -1,6 +1,7 @@
 #include "platform/display/HtmlRender.h"
 
 #include <algorithm>
+#include <cmath>
 #include <numbers>
 #include <set>
 
@@ -104,6 +105,13 @@ std::string textHtml(const DisplayItem& item) {
                         ";" + fontStyle(look.font) + alignStyle(look.alignment);
     style += look.wraps ? "white-space:pre-wrap;overflow-wrap:anywhere;"
                         : "white-space:pre;line-height:" + px(item.rect.height()) + ";";
+    if (item.rotation != 0) {
+        // Turned about its pivot; a turned text is measured by the model, which the browser's
+        // face may exceed, so it is not cut off.
+        style += "overflow:visible;transform-origin:" + px(item.pivot.x - item.rect.minX()) + " " +
+                 px(item.pivot.y - item.rect.minY()) + ";transform:rotate(" +
+                 formatNumber(item.rotation * 180 / std::numbers::pi) + "deg);";
+    }
     return "<div class=\"text\" style=\"" + style + "\">" + escapeHtml(item.text) + "</div>";
 }
 
@@ -116,7 +124,8 @@ std::string latexHtml(const DisplayItem& item) {
 
 void renderView(const UIView& view, CGPoint parentOffset, const HtmlRenderOptions& options,
                 bool isRoot, std::string& out) {
-    if (view.isHidden() || view.alpha() <= 0) return;
+    const CGFloat alpha = view.presentedAlpha();
+    if (view.isHidden() || alpha <= 0) return;
     const CALayer& layer = *view.layer();
     CGRect frame = view.frame();
     CGRect box = isRoot ? CGRect{0, 0, frame.width(), frame.height()}
@@ -124,19 +133,24 @@ void renderView(const UIView& view, CGPoint parentOffset, const HtmlRenderOption
     std::string style = "position:absolute;" + boxStyle(box);
     if (auto bg = view.backgroundColor(); bg && bg->resolved().a > 0)
         style += "background:" + css(bg->resolved()) + ";";
-    if (view.alpha() < 1) style += "opacity:" + formatNumber(view.alpha()) + ";";
+    if (alpha < 1) style += "opacity:" + formatNumber(alpha) + ";";
     if (layer.cornerRadius > 0) style += "border-radius:" + px(layer.cornerRadius) + ";";
     if (layer.borderWidth > 0 && layer.borderColor) {
         style += "box-sizing:border-box;border:" + px(layer.borderWidth) + " solid " +
                  css(layer.borderColor->resolved()) + ";";
     }
     if (layer.shadowColor && layer.shadowOpacity > 0) {
-        // The layer's offset grows downwards for a positive height, as in CSS.
+        // The layer's offset grows downwards for a positive height, as in CSS. A layer's shadow
+        // radius is about the spread of its blur, where CSS names the whole width: twice as
+        // much. (The browser blurs a box, not the layer's drawn content.)
         style += "box-shadow:" + px(layer.shadowOffset.width) + " " +
-                 px(layer.shadowOffset.height) + " " + px(layer.shadowRadius) + " " +
+                 px(layer.shadowOffset.height) + " " + px(2 * layer.shadowRadius) + " " +
                  css(layer.shadowColor->withAlphaComponent(layer.shadowOpacity).resolved()) + ";";
     }
     if (view.clipsContent()) style += "overflow:hidden;";
+    // A turned layer turns its view's box about the box's centre, as the layer turns.
+    if (const CGFloat turn = layer.presentationRotation(); turn != 0 && std::isfinite(turn))
+        style += "transform:rotate(" + formatNumber(turn * 180 / std::numbers::pi) + "deg);";
     out += "<div data-type=\"" + escapeHtml(view.className()) + "\"";
     if (!view.accessibilityIdentifier.empty())
         out += " data-id=\"" + escapeHtml(view.accessibilityIdentifier) + "\"";
@@ -163,11 +177,7 @@ void renderView(const UIView& view, CGPoint parentOffset, const HtmlRenderOption
     for (const auto& item : ctx.items()) {
         switch (item.kind) {
             case DisplayItem::Kind::text:
-                // Turned texts go with the drawing, which can turn them.
-                if (item.rotation != 0)
-                    shapes.push_back(item);
-                else
-                    content += textHtml(item);
+                content += textHtml(item);
                 break;
             case DisplayItem::Kind::latex:
                 content += latexHtml(item);
@@ -204,6 +214,20 @@ std::string lineJoinAttribute(CALineJoin join) {
         default:
             return {};  // miter, SVG's own default
     }
+}
+
+// A text set in its box as its alignment says: from the left edge, about the middle, or up to
+// the right edge.
+CGFloat anchorX(NSTextAlignment alignment, CGRect r) {
+    if (alignment == NSTextAlignment::center) return r.center().x;
+    if (alignment == NSTextAlignment::right) return r.maxX();
+    return r.minX();
+}
+
+std::string anchorAttribute(NSTextAlignment alignment) {
+    if (alignment == NSTextAlignment::center) return " text-anchor=\"middle\"";
+    if (alignment == NSTextAlignment::right) return " text-anchor=\"end\"";
+    return {};
 }
 
 std::string points(const std::vector<CGPoint>& pts, CGPoint origin) {
@@ -265,14 +289,16 @@ std::string svgOf(const std::vector<DisplayItem>& items, CGSize size, CGPoint or
                 break;
             case DisplayItem::Kind::path: {
                 if (item.points.empty()) break;
-                std::string fill = item.fill ? css(*item.fill) : "none";
+                // A clear fill fills nothing: the path stays an open line.
+                const bool filled = item.fill && item.fill->a > 0;
+                std::string fill = filled ? css(*item.fill) : "none";
                 // A filled path without a stroke keeps the default (opaque black) colour.
                 bool stroked = !item.fill || !(item.color == RGBA{});
                 std::string stroke = stroked && item.color.a > 0
                                          ? "\" stroke=\"" + css(item.color) + "\" stroke-width=\"" +
                                                formatNumber(item.radius)
                                          : "";
-                body += std::string(item.fill ? "<polygon" : "<polyline") + " points=\"" +
+                body += std::string(filled ? "<polygon" : "<polyline") + " points=\"" +
                         points(item.points, origin) + "\" fill=\"" + fill + stroke + "\"" +
                         (stroke.empty() ? "" : lineJoinAttribute(item.lineJoin)) +
                         transformAttribute(item, origin) + "/>";
@@ -283,8 +309,9 @@ std::string svgOf(const std::vector<DisplayItem>& items, CGSize size, CGPoint or
                 // Set on the baseline at the box's foot, sized by the box's height; LaTeX
                 // shows its source.
                 if (item.text.empty()) break;
-                body += "<text x=\"" + formatNumber(r.minX()) + "\" y=\"" + formatNumber(r.maxY()) +
-                        "\" font-family=\"sans-serif\" font-size=\"" +
+                body += "<text x=\"" + formatNumber(anchorX(item.style.alignment, r)) + "\" y=\"" +
+                        formatNumber(r.maxY()) + "\"" + anchorAttribute(item.style.alignment) +
+                        " font-family=\"sans-serif\" font-size=\"" +
                         formatNumber(std::max(8.0, r.height() * 0.7)) + "\" fill=\"" +
                         css(item.color) + "\"" + transformAttribute(item, origin) + ">" +
                         escapeHtml(item.text) + "</text>";
