@@ -9,7 +9,9 @@
 #include "app/core/NumberText.h"
 #include "app/core/QuroMathOperation.h"
 #include "app/services/ColorManager.h"
+#include "app/services/QuroColor.h"
 #include "platform/ui/UILabel.h"
+#include "platform/ui/UIScrollView.h"
 
 namespace app {
 
@@ -346,32 +348,52 @@ namespace {
 // The tree's texts are set in the system font of size 12 and measured with the label layout's
 // model of text metrics (platform::textSize).
 const platform::UIFont kTreeFont = platform::UIFont::systemFont(12);
+const platform::UIFont kTreeTitleFont = platform::UIFont::systemFont(18);
 // Leaf labels slant upwards to the right, so that neighbouring leaves' labels do not overlap.
 constexpr double kLeafLabelAngle = -0.6981317;  // -40 degrees
+constexpr double kNodeDiameter = 30;
+
+UIColor treeColorOf(const TreeNode& node) {
+    return node.isHighlighted ? themePink() : QuroColor::systemGray().withAlphaComponent(0.3);
+}
 
 }  // namespace
 
+TreeChartView::TreeChartView(CGRect frame) : platform::UIView(frame) {
+    setBackgroundColor(QuroColor::background());
+}
+
+platform::TextStyle TreeChartView::textStyle() const {
+    return {kTreeFont, platform::NSTextAlignment::left, false};
+}
+
 void TreeChartView::draw(CGContext& ctx, CGRect rect) const {
     const double mid = (rect.minX() + rect.width() / 2), w = rect.width();
+    // A text is drawn from the top of its box: the box is one line tall.
+    const double lineHeight = platform::textSize("", kTreeFont).height;
     if (probabilitySuccess)
-        ctx.drawText(*probabilitySuccess, {mid + w / 8, 80, w, 30}, UIColor::label());
+        ctx.drawText(*probabilitySuccess, {mid + w / 8, 80, w, lineHeight}, QuroColor::label());
     if (probabilityFailure) {
         // It ends where the success text's mirror image begins.
         const double tw = platform::textSize(*probabilityFailure, kTreeFont).width;
-        ctx.drawText(*probabilityFailure, {mid - w / 8 - tw, 80, w, 30}, UIColor::label());
+        ctx.drawText(*probabilityFailure, {mid - w / 8 - tw, 80, w, lineHeight},
+                     QuroColor::label());
     }
     if (rootNode) drawNode(ctx, *rootNode, {mid, 60}, w - 200);
 }
 
 void TreeChartView::drawNode(CGContext& ctx, const TreeNode& node, CGPoint at, double width) const {
-    auto colorOfNode = [](const TreeNode& n) {
-        return n.isHighlighted ? *UIColor::hex("#E91E63")
-                               : UIColor::systemGray().withAlphaComponent(0.3);
-    };
-    UIBezierPath circle = UIBezierPath::ovalIn({at.x - 15, at.y, 30, 30});
+    const double r = kNodeDiameter / 2;
+    UIBezierPath circle = UIBezierPath::ovalIn({at.x - r, at.y, kNodeDiameter, kNodeDiameter});
     circle.lineWidth = 2;
-    ctx.drawPath(circle, colorOfNode(node), std::nullopt);
-    ctx.drawText(node.value, {at.x - 15, at.y + 7, 30, 16}, UIColor::label());
+    ctx.drawPath(circle, treeColorOf(node), std::nullopt);
+    // The value sits centred on the circle, in the default text colour.
+    const double lineHeight = platform::textSize(node.value, kTreeFont).height;
+    ctx.saveGState();
+    ctx.setTextStyle({kTreeFont, platform::NSTextAlignment::center, false});
+    ctx.drawText(node.value, {at.x - r, at.y + r - lineHeight / 2, kNodeDiameter, lineHeight},
+                 UIColor::black());
+    ctx.restoreGState();
     const auto k = static_cast<double>(node.children.size());
     if (k > 0) {
         const double spacing = width / k;
@@ -382,7 +404,7 @@ void TreeChartView::drawNode(CGContext& ctx, const TreeNode& node, CGPoint at, d
             edge.lineWidth = 2;
             edge.moveTo({at.x, at.y + 30});
             edge.addLineTo({cx, at.y + 50});
-            ctx.drawPath(edge, colorOfNode(child), std::nullopt);
+            ctx.drawPath(edge, treeColorOf(child), std::nullopt);
             drawNode(ctx, child, {cx, at.y + 50}, width / 2);
         }
         return;
@@ -395,16 +417,16 @@ void TreeChartView::drawNode(CGContext& ctx, const TreeNode& node, CGPoint at, d
     ctx.saveGState();
     ctx.translate(at.x - 0.86 * tw + tw / 2, at.y + 30 + 2.2 * events + 18 + th / 2);
     ctx.rotate(kLeafLabelAngle);
-    ctx.drawText(text, {-tw / 2, -th / 2, tw, th}, colorOfNode(node));
+    ctx.drawText(text, {-tw / 2, -th / 2, tw, th}, treeColorOf(node));
     ctx.restoreGState();
 }
 
 std::shared_ptr<platform::UIView> TreeChartManager::makeTreeChartView(
     const BernoulliDistributionTreeChartData& data, CGRect frame) {
     auto container = std::make_shared<platform::UIView>(frame);
-    container->setBackgroundColor(UIColor::systemBackground());
-    auto title = std::make_shared<platform::UILabel>(CGRect{20, 12, frame.width() - 40, 24});
-    title->setText(data.chartTitle);
+    container->setBackgroundColor(QuroColor::background());
+    auto scroll = std::make_shared<platform::UIScrollView>(container->bounds());
+    scroll->translatesAutoresizingMaskIntoConstraints = false;
     if (data.trials <= kMaxTreeTrials) {
         const double p = data.probabilityOfSuccess;
         const auto size = canvasSize(data.trials);
@@ -415,9 +437,27 @@ std::shared_ptr<platform::UIView> TreeChartManager::makeTreeChartView(
         tree->rootNode = std::make_shared<TreeNode>();
         tree->rootNode->isHighlighted = true;
         buildTree(*tree->rootNode, data.hits, data.trials);
-        container->addSubview(tree);
+        tree->setNeedsDisplay();
+        scroll->addSubview(tree);
+        scroll->setContentSize(size);
     }
+    container->addSubview(scroll);
+    using platform::NSLayoutAttribute;
+    std::vector<std::shared_ptr<platform::NSLayoutConstraint>> pins;
+    for (const auto edge : {NSLayoutAttribute::top, NSLayoutAttribute::leading,
+                            NSLayoutAttribute::trailing, NSLayoutAttribute::bottom}) {
+        pins.push_back(platform::NSLayoutConstraint::make(
+            scroll, edge, platform::NSLayoutRelation::equal, container, edge));
+    }
+    platform::NSLayoutConstraint::activate(pins);
+    auto title = std::make_shared<platform::UILabel>();
+    title->font = kTreeTitleFont;
+    title->textColor = QuroColor::label();
+    title->setText(data.chartTitle);
+    const auto titleSize = platform::textSize(data.chartTitle, kTreeTitleFont);
+    title->setFrame({20, 12, titleSize.width, titleSize.height});
     container->addSubview(title);
+    ColorManager::addShadow(*container->layer());
     return container;
 }
 

@@ -123,13 +123,17 @@ struct TreeNode {
 // a leaf.
 void buildTree(TreeNode& node, std::int64_t hitsNeeded, std::int64_t trials);
 
+// The tree drawn on its canvas: the two probabilities above it, a circle per node with its value
+// centred in it, the edges, and each leaf's probability slanted beneath it. Highlighted nodes and
+// edges are pink, the others faint grey; every text is set in the system font of size 12.
 class TreeChartView : public platform::UIView {
   public:
-    using platform::UIView::UIView;
+    explicit TreeChartView(platform::CGRect frame);
     std::string chartTitle;
     std::optional<std::string> probabilitySuccess, probabilityFailure;
     std::shared_ptr<TreeNode> rootNode;
     void draw(platform::CGContext& ctx, platform::CGRect rect) const override;
+    platform::TextStyle textStyle() const override;
 
   private:
     void drawNode(platform::CGContext& ctx, const TreeNode& node, platform::CGPoint at,
@@ -144,8 +148,10 @@ class TreeChartManager : public ChartManager {
     static std::string leafText(const TreeNode& leaf, const std::string& success,
                                 const std::string& failure);
     static platform::CGSize canvasSize(std::int64_t trials);
-    // A container of the frame holding the title and the tree canvas; a tree of more than
-    // kMaxTreeTrials trials shows only its title.
+    // A container of the frame, with the card shadow, holding a scroll view over the tree
+    // canvas (its content size the canvas size, so a wide tree pans) and the title above it in
+    // the system font of size 18. A tree of more than kMaxTreeTrials trials leaves the scroll
+    // view empty.
     static std::shared_ptr<platform::UIView> makeTreeChartView(
         const BernoulliDistributionTreeChartData& data, platform::CGRect frame);
 };
