@@ -87,13 +87,38 @@ TEST_F(ResultPageChartsTest, EveryChartKindShowsInTheDumpAndTheBrowser) {
     EXPECT_NE(html.find("<polygon"), std::string::npos);
     EXPECT_NE(html.find("Histogram"), std::string::npos);
 
-    // The tree's four leaf labels are turned in the drawing.
-    showRow(6);
+    // The tree: a card with its shadow, the canvas scrolling beneath the 18-point title, texts
+    // of 12 points, the node values centred, the four leaf labels turned.
+    const std::string tree = showRow(6);
+    std::size_t at = 0;
+    for (const char* line :
+         {"UIView 19.5,9.75,351,175.5 bg=#ffffff\n", "  UIScrollView 0,0,351,175.5\n",
+          "    TreeChartView 0,0,332,260 bg=#ffffff\n",
+          "  UILabel 20,12,36,21.6 text=\"Tree\" color=#000000\n"}) {
+        at = tree.find(line, at);
+        ASSERT_NE(at, std::string::npos) << line << tree;
+    }
     html = platform::renderHtml(*window_);
-    EXPECT_EQ(count(html, " transform=\"rotate(-40 "), 4u);
-    EXPECT_NE(html.find(">21%   01</text>"), std::string::npos);
+    const std::string treeParts[] = {
+        "width:351px;height:175.5px;background:rgba(255,255,255,1);"
+        "box-shadow:0px 1.5px 4px rgba(0,0,0,0.5);\"><div data-type=\"UIScrollView\"",
+        "<div data-type=\"UILabel\" style=\"position:absolute;left:20px;top:12px;width:36px;"
+        "height:21.6px;\"><div class=\"text\" style=\"position:absolute;left:0px;top:0px;"
+        "width:36px;height:21.6px;color:rgba(0,0,0,1);font:400 18px system-ui,sans-serif;",
+        "top:80px;width:332px;height:14.4px;color:rgba(0,0,0,1);font:400 12px "
+        "system-ui,sans-serif;text-align:left;white-space:pre;line-height:14.4px;\">0.7</div>",
+        "left:118px;top:117.8px;width:30px;height:14.4px;color:rgba(0,0,0,1);font:400 12px "
+        "system-ui,sans-serif;text-align:center;white-space:pre;line-height:14.4px;\">0</div>",
+        "color:rgba(237,64,122,1);font:400 12px system-ui,sans-serif;text-align:left;"
+        "white-space:pre;line-height:14.4px;overflow:visible;transform-origin:24px 7.2px;"
+        "transform:rotate(-40deg);\">21%   01</div>",
+    };
+    for (const auto& part : treeParts)
+        EXPECT_NE(html.find(part), std::string::npos) << part;
+    EXPECT_EQ(count(html, "transform:rotate(-40deg)"), 4u);
 
-    // The unit circle starts 0.5 s after its row is shown and plays its one round on the clock.
+    // The unit circle starts 0.5 s after its row is shown and plays its one round on the clock;
+    // its quadrant labels fade out as it starts and the first one fades in as it ends.
     showRow(7);
     const auto cell =
         std::dynamic_pointer_cast<ChartTableViewCell>(result_->tableView->cellForRow({1, 7}));
@@ -101,15 +126,34 @@ TEST_F(ResultPageChartsTest, EveryChartKindShowsInTheDumpAndTheBrowser) {
     const auto circle =
         std::dynamic_pointer_cast<UnitCircleChartView>(cell->contentView()->subviews().at(0));
     ASSERT_TRUE(circle);
-    for (const auto& [seconds, running] : {std::pair{0.0, false}, {0.5, true}, {1.0, false}}) {
-        clock_.advance(seconds);
+    html = platform::renderHtml(*window_);
+    EXPECT_NE(html.find("<div data-type=\"FlatButton\" style=\"position:absolute;left:185.5px;"
+                        "top:137.5px;width:155.5px;height:30px;background:rgba(237,64,122,1);"
+                        "box-shadow:0px 1px 2px rgba(0,0,0,0.2);\"><span class=\"placeholder\" "
+                        "data-image=\"ic_replay_white\""),
+              std::string::npos);
+    const std::string quadrantI = "text=\"I\"", fadingI = "text=\"I\" alpha=0.5";
+    const struct {
+        double advance;
+        bool running;
+        std::string dumpPart;
+        std::size_t halfShown;  // views drawn at opacity 0.5: the resting button, fading labels
+    } steps[] = {
+        {0, false, quadrantI + " color", 0},
+        {0.5, true, quadrantI + " color", 1},
+        {0.25, true, fadingI, 5},  // the four quadrant labels, half gone
+        {0.75, false, "text=\"I\" alpha=0 ", 0},
+        {0.5, false, fadingI, 1},
+        {0.5, false, quadrantI + " color", 0},
+    };
+    for (const auto& step : steps) {
+        clock_.advance(step.advance);
         platform::runUntilIdle();
-        EXPECT_EQ(circle->isAnimationRunning, running) << seconds;
+        EXPECT_EQ(circle->isAnimationRunning, step.running) << step.advance;
+        EXPECT_NE(driver_.screen().find(step.dumpPart), std::string::npos) << step.dumpPart;
+        EXPECT_EQ(count(platform::renderHtml(*window_), "opacity:0.5;"), step.halfShown);
     }
-    EXPECT_EQ(circle->q1Label->alpha(), 1);
     // Its two projection lines, drawn with bevelled joins once they have grown.
-    clock_.advance(1);
-    platform::runUntilIdle();
     EXPECT_EQ(count(platform::renderHtml(*window_), "stroke-linejoin=\"bevel\""), 2u);
     EXPECT_NE(driver_.screen().find("text=\"45°\""), std::string::npos);
 }

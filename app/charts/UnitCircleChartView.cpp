@@ -1,5 +1,6 @@
 #include "app/charts/UnitCircleChartView.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <numbers>
@@ -7,7 +8,10 @@
 #include "app/charts/ChartTableViewCell.h"
 #include "app/core/NumberText.h"
 #include "app/core/QuroMathOperation.h"
+#include "app/services/ColorManager.h"
+#include "app/services/QuroColor.h"
 #include "platform/dispatch/SerialQueue.h"
+#include "platform/ui/UIWindow.h"
 
 namespace app {
 
@@ -48,6 +52,54 @@ void setTextAtTick(platform::UILabel& label, int tick, std::string text) {
     });
 }
 
+constexpr double kHideQuadrantSeconds = 0.5;
+constexpr double kShowQuadrantSeconds = 1;
+constexpr double kCircleRadiusShare = 0.375;  // of the picture's width
+constexpr char kReplayImage[] = "ic_replay_white";
+
+// The circle picture at `side` points square: the axes through the centre with their names and
+// the circle of radius 0.375 x side on which the arcs are drawn.
+std::shared_ptr<platform::UIImage> unitCirclePicture(double side) {
+    return platform::UIGraphicsImageRenderer({side, side}).image([side](platform::CGContext& ctx) {
+        const double c = side / 2, margin = 0.06 * side;
+        const auto axisColor = QuroColor::label().withAlphaComponent(0.6);
+        platform::UIBezierPath xAxis, yAxis;
+        xAxis.moveTo({margin, c});
+        xAxis.addLineTo({side - margin, c});
+        yAxis.moveTo({c, side - margin});
+        yAxis.addLineTo({c, margin});
+        ctx.drawPath(xAxis, axisColor, std::nullopt);
+        ctx.drawPath(yAxis, axisColor, std::nullopt);
+        auto circle = platform::UIBezierPath::ovalIn(
+            {c - kCircleRadiusShare * side, c - kCircleRadiusShare * side,
+             2 * kCircleRadiusShare * side, 2 * kCircleRadiusShare * side});
+        circle.lineWidth = 1.5;
+        ctx.drawPath(circle, QuroColor::systemGray(), std::nullopt);
+        ctx.setTextStyle({platform::UIFont::systemFont(11), platform::NSTextAlignment::center});
+        ctx.drawText("x", {side - margin - 6, c - 15, 12, 13}, axisColor);
+        ctx.drawText("y", {c + 3, margin - 4, 12, 13}, axisColor);
+    });
+}
+
+// The pointer at `side` points square: an arrow from the centre to the circle, pointing along
+// the positive x axis; it turns with its view about the centre.
+std::shared_ptr<platform::UIImage> unitCirclePointer(double side) {
+    return platform::UIGraphicsImageRenderer({side, side}).image([side](platform::CGContext& ctx) {
+        const double c = side / 2, tip = c + kCircleRadiusShare * side, head = 0.05 * side;
+        platform::UIBezierPath shaft;
+        shaft.lineWidth = 2;
+        shaft.moveTo({c, c});
+        shaft.addLineTo({tip - head, c});
+        ctx.drawPath(shaft, QuroColor::label(), std::nullopt);
+        platform::UIBezierPath arrowHead;
+        arrowHead.moveTo({tip, c});
+        arrowHead.addLineTo({tip - head, c - head / 2});
+        arrowHead.addLineTo({tip - head, c + head / 2});
+        arrowHead.close();
+        ctx.drawPath(arrowHead, std::nullopt, QuroColor::label());
+    });
+}
+
 }  // namespace
 
 double unitCircleCoordinate(double x, bool isY) {
@@ -76,35 +128,80 @@ double unitCircleCoordinate(double x, bool isY) {
 }
 
 UnitCircleChartView::UnitCircleChartView(CGRect frame) : platform::UIView(frame) {
-    const double w = frame.width(), h = frame.height();
-    animationView = std::make_shared<platform::UIView>(CGRect{0, 0, h, h});
-    addSubview(animationView);
-    arrowView = std::make_shared<platform::UIView>(CGRect{0, 0, h, h});
-    auto pointer = std::make_shared<platform::UIView>(CGRect{h / 2, h / 2 - 1, 0.375 * h, 2});
-    pointer->setBackgroundColor(UIColor::label());
-    arrowView->addSubview(pointer);
-    animationView->addSubview(arrowView);
-    auto label = [&](CGRect r, const std::string& text) {
+    setUpView();
+}
+
+void UnitCircleChartView::setUpView() {
+    contentView = std::make_shared<platform::UIView>(bounds());
+    contentView->autoresizingMask =
+        platform::UIViewAutoresizing::flexibleWidth | platform::UIViewAutoresizing::flexibleHeight;
+    contentView->setBackgroundColor(QuroColor::background());
+    ColorManager::addShadow(*contentView->layer());
+    addSubview(contentView);
+
+    const double w = bounds().width(), side = std::min(w, bounds().height());
+    const CGRect square{0, 0, side, side};
+    circleImageView = std::make_shared<platform::UIImageView>(unitCirclePicture(side));
+    circleImageView->setFrame(square);
+    contentView->addSubview(circleImageView);
+    animationView = std::make_shared<platform::UIView>(square);
+    contentView->addSubview(animationView);
+    arrowImageView = std::make_shared<platform::UIImageView>(unitCirclePointer(side));
+    arrowImageView->setFrame(square);
+    contentView->addSubview(arrowImageView);
+
+    auto label = [&](CGRect r, const std::string& text, platform::NSTextAlignment alignment) {
         auto l = std::make_shared<platform::UILabel>(r);
         l->setText(text);
-        addSubview(l);
+        l->textColor = QuroColor::label();
+        l->textAlignment = alignment;
+        contentView->addSubview(l);
+        allLabels.push_back(l);
         return l;
     };
-    q1Label = label({0.75 * h, 0.1 * h, 40, 20}, "I");
-    q2Label = label({0.2 * h, 0.1 * h, 40, 20}, "II");
-    q3Label = label({0.2 * h, 0.8 * h, 40, 20}, "III");
-    q4Label = label({0.75 * h, 0.8 * h, 40, 20}, "IV");
-    const double x = h + 10, lw = std::max(40.0, w - x - 10);
-    alphaLabel = label({x, 10, lw, 20}, "0°");
-    gammaLabel = label({x, 35, lw, 20}, "0°");
-    fullCirclesLabel = label({x, 60, lw, 20}, "0");
-    pXLabel = label({x, 85, lw, 20}, "1.0");
-    pYLabel = label({x, 110, lw, 20}, "0.0");
+    const auto centred = platform::NSTextAlignment::center;
+    // The quadrant labels stand in the corners of the picture, outside the circle.
+    q1Label = label({side - 36, 4, 32, 20}, "I", centred);
+    q2Label = label({4, 4, 32, 20}, "II", centred);
+    q3Label = label({4, side - 24, 32, 20}, "III", centred);
+    q4Label = label({side - 36, side - 24, 32, 20}, "IV", centred);
+    // The counting labels, each beside its name.
+    const double x = side + 10, rowWidth = std::max(40.0, w - x - 10), nameWidth = 0.3 * rowWidth;
+    const auto left = platform::NSTextAlignment::left;
+    std::shared_ptr<platform::UILabel>* values[] = {&alphaLabel, &gammaLabel, &fullCirclesLabel,
+                                                    &pXLabel, &pYLabel};
+    const char* names[] = {"α =", "γ =", "n =", "x =", "y ="};
+    const char* initial[] = {"0°", "0°", "0", "1.0", "0.0"};
+    for (int i = 0; i < 5; ++i) {
+        const double y = 8 + 24 * i;
+        label({x, y, nameWidth, 20}, names[i], left);
+        *values[i] = label({x + nameWidth, y, rowWidth - nameWidth, 20}, initial[i], left);
+    }
+
     animateAgainButton = std::make_shared<platform::FlatButton>();
-    animateAgainButton->setFrame({x, h - 40, lw, 30});
+    animateAgainButton->setFrame({x, side - 38, rowWidth, 30});
+    animateAgainButton->setImage(platform::UIImage::named(kReplayImage));
+    animateAgainButton->contentEdgeInsets = {3, (rowWidth - 24) / 2, 3, (rowWidth - 24) / 2};
+    animateAgainButton->setBackgroundColor(themePink());
+    auto& shadow = *animateAgainButton->layer();
+    shadow.shadowColor = QuroColor::shadow();
+    shadow.shadowOpacity = 0.2;
+    shadow.shadowOffset = {0, 1};
+    shadow.shadowRadius = 1;
     animateAgainButton->addTarget(platform::UIControlEvents::touchUpInside,
-                                  [this](platform::UIControl&) { startAnimation(); });
-    addSubview(animateAgainButton);
+                                  [](platform::UIControl& sender) { tappedAnimateAgain(sender); });
+    contentView->addSubview(animateAgainButton);
+
+    if (platform::UIDevice::current().userInterfaceIdiom == platform::UIUserInterfaceIdiom::pad) {
+        for (const auto& l : allLabels)
+            platform::setFontSize(*l, 38);
+    }
+}
+
+void UnitCircleChartView::tappedAnimateAgain(platform::UIView& sender) {
+    const auto container = sender.superview();
+    const auto chart = container ? container->superview() : nullptr;
+    if (auto* view = dynamic_cast<UnitCircleChartView*>(chart.get())) view->startAnimation();
 }
 
 void UnitCircleChartView::startAnimation() {
@@ -117,13 +214,29 @@ void UnitCircleChartView::startAnimation() {
     const auto layers = animationView->layer()->sublayers();
     for (const auto& l : layers)
         if (l->name == kAnimationLayer) l->removeFromSuperlayer();
+    animateRound(0);
+}
+
+void UnitCircleChartView::hideQuadrantLabels() {
     for (auto* q : {q1Label.get(), q2Label.get(), q3Label.get(), q4Label.get()})
         q->setAlpha(0);
-    animateRound(0);
+}
+
+void UnitCircleChartView::showQuadrantLabel() {
+    const auto& q = unitCircleChartData->quadrant;
+    if (!q) return;
+    platform::UILabel* labels[] = {q1Label.get(), q2Label.get(), q3Label.get(), q4Label.get()};
+    labels[static_cast<int>(*q) % 4]->setAlpha(1);
 }
 
 void UnitCircleChartView::animateRound(std::int64_t r) {
     const auto& d = *unitCircleChartData;
+    if (r == 0) {
+        if (immediate())
+            hideQuadrantLabels();
+        else
+            platform::UIView::animate(kHideQuadrantSeconds, [this] { hideQuadrantLabels(); });
+    }
     const std::int64_t n = *d.fullCircles == std::numeric_limits<std::int64_t>::min()
                                ? std::numeric_limits<std::int64_t>::max()
                                : std::llabs(*d.fullCircles);
@@ -157,7 +270,7 @@ void UnitCircleChartView::rotateArrow(std::int64_t n, std::int64_t r, double ang
         else
             self->finishAnimation();
     };
-    auto& arrow = *arrowView->layer();
+    auto& arrow = *arrowImageView->layer();
     if (immediate()) {
         arrow.transform = platform::CATransform3DMakeRotation(-angle, 0, 0, 1);
         next();
@@ -178,16 +291,19 @@ void UnitCircleChartView::rotateArrow(std::int64_t n, std::int64_t r, double ang
 }
 
 void UnitCircleChartView::drawArc(std::int64_t r, double angle, double duration) {
-    const double w = animationView->frame().width(), h = animationView->frame().height();
+    const double w = circleImageView->frame().width(), h = circleImageView->frame().height();
     // A positive angle runs counter-clockwise on screen.
-    const auto path = platform::UIBezierPath::arc({w / 2, h / 2}, 0.375 * w, 0, -angle, angle < 0);
+    const auto path =
+        platform::UIBezierPath::arc({w / 2, h / 2}, kCircleRadiusShare * w, 0, -angle, angle < 0);
     auto layer = std::make_shared<platform::CAShapeLayer>();
     layer->name = kAnimationLayer;
     layer->frame = animationView->bounds();
     layer->path = path;
     layer->fillColor = UIColor::clear();
-    const double hue = std::fmod(0.18 * static_cast<double>(r), 1.0);  // wraps past red
-    layer->strokeColor = UIColor::hsb(hue, 0.9, 1 - 0.02 * static_cast<double>(r));
+    // The hue grows by 0.18 a round and is handed over as it is: past 1 the colour initialiser
+    // carries it round the colour wheel again.
+    const double rd = static_cast<double>(r);
+    layer->strokeColor = UIColor::hsb(0.18 * rd, 0.9, 1 - 0.02 * rd);
     layer->lineWidth = 5;
     animationView->layer()->addSublayer(layer);
     if (immediate()) return;
@@ -204,16 +320,20 @@ void UnitCircleChartView::drawArc(std::int64_t r, double angle, double duration)
 void UnitCircleChartView::finishAnimation() {
     animateAgainButton->isUserInteractionEnabled = true;
     animateAgainButton->setAlpha(1);
-    if (const auto& q = unitCircleChartData->quadrant) {
-        platform::UILabel* labels[] = {q1Label.get(), q2Label.get(), q3Label.get(), q4Label.get()};
-        labels[static_cast<int>(*q) % 4]->setAlpha(1);
-    }
+    if (immediate())
+        showQuadrantLabel();
+    else
+        platform::UIView::animate(kShowQuadrantSeconds, [this] { showQuadrantLabel(); });
+    drawProjectionLines();
+    isAnimationRunning = false;
+}
+
+void UnitCircleChartView::drawProjectionLines() {
     const double w = animationView->frame().width(), h = animationView->frame().height();
-    const double r = 0.375 * w, b = *unitCircleChartData->b;
+    const double r = kCircleRadiusShare * w, b = *unitCircleChartData->b;
     const CGPoint p{w / 2 + r * std::cos(b), h / 2 - r * std::sin(b)};
     drawLine({w / 2, h / 2}, {p.x, h / 2}, UIColor::systemBlue());
     drawLine({p.x, h / 2}, p, UIColor::systemRed());
-    isAnimationRunning = false;
 }
 
 void UnitCircleChartView::drawLine(CGPoint from, CGPoint to, const UIColor& color) {

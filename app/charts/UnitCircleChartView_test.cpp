@@ -7,7 +7,9 @@
 #include <tuple>
 
 #include "app/charts/ChartTableViewCell.h"
+#include "app/services/QuroColor.h"
 #include "platform/dispatch/SerialQueue.h"
+#include "platform/ui/ScreenDump.h"
 #include "testkit/ManualClock.h"
 
 namespace app {
@@ -99,10 +101,10 @@ TEST_F(UnitCircleTest, ReplayWhileRunningIsIgnoredAndReplayAfterwardsStartsAfres
 TEST_F(UnitCircleTest, ArcAndPointerMoveWithTheClock) {
     auto view = make(-450, -2.5 * kPi, 1, Quadrant::fourth);
     view->startAnimation();
-    const auto& arrow = *view->arrowView->layer();
+    const auto& arrow = *view->arrowImageView->layer();
     auto arc = [&](std::size_t i) {
         return std::dynamic_pointer_cast<platform::CAShapeLayer>(
-            view->animationView->layer()->sublayers().at(i + 1));
+            view->animationView->layer()->sublayers().at(i));
     };
     run(0.5);
     // Halfway through the first (clockwise) round: half the arc, the pointer half a turn on.
@@ -129,25 +131,29 @@ TEST_F(UnitCircleTest, ScreenshotModeAppliesEverythingAtOnce) {
     EXPECT_FALSE(view->isAnimationRunning);
     EXPECT_EQ(view->alphaLabel->text(), "-45°");
     EXPECT_EQ(view->pYLabel->text(), "-0.71");
-    EXPECT_DOUBLE_EQ(view->arrowView->layer()->transform.rotationZ, kPi / 4);
-    EXPECT_TRUE(view->arrowView->layer()->animationKeys().empty());
+    EXPECT_DOUBLE_EQ(view->arrowImageView->layer()->transform.rotationZ, kPi / 4);
+    EXPECT_TRUE(view->arrowImageView->layer()->animationKeys().empty());
     EXPECT_EQ(animationLayers(*view), 3u);
 }
 
-TEST_F(UnitCircleTest, ArcHueWrapsAndCoordinatesAreExactOnTheAxes) {
+TEST_F(UnitCircleTest, ArcHueGrowsUnclampedAndCoordinatesAreExactOnTheAxes) {
     auto view = make(6 * 360 + 90, 12.5 * kPi, 6, Quadrant::first);
     isTakingScreenshot = true;
     view->startAnimation();
     isTakingScreenshot = false;
     const auto& layers = view->animationView->layer()->sublayers();
     auto arc = [&](std::size_t i) {
-        return *std::dynamic_pointer_cast<platform::CAShapeLayer>(layers.at(i + 1))->strokeColor;
+        return *std::dynamic_pointer_cast<platform::CAShapeLayer>(layers.at(i))->strokeColor;
     };
-    // Round r has hue 0.18 r, wrapped to the colour wheel, and brightness 1 - 0.02 r.
+    // Round r has hue 0.18 r and brightness 1 - 0.02 r; the colour initialiser carries a hue
+    // past 1 round the wheel, so the seventh arc is a valid orange-red.
     EXPECT_EQ(arc(0).resolved(), platform::UIColor::hsb(0, 0.9, 1).resolved());
     EXPECT_EQ(arc(5).resolved(), platform::UIColor::hsb(0.18 * 5, 0.9, 1 - 0.02 * 5).resolved());
-    EXPECT_EQ(arc(6).resolved(),
-              platform::UIColor::hsb(std::fmod(0.18 * 6, 1), 0.9, 1 - 0.02 * 6).resolved());
+    EXPECT_EQ(arc(6), platform::UIColor::hsb(0.18 * 6, 0.9, 1 - 0.02 * 6));
+    const auto seventh = arc(6).resolved();
+    EXPECT_NEAR(seventh.r, 0.88, 1e-9);  // hue 0.08: red, some green, little blue
+    EXPECT_NEAR(seventh.g, 0.88 * (1 - 0.9 * (1 - 0.48)), 1e-9);
+    EXPECT_NEAR(seventh.b, 0.88 * (1 - 0.9), 1e-9);
     for (const auto& [deg, isY, want] :
          std::vector<std::tuple<double, bool, double>>{{90, false, 0},
                                                        {-270, false, 0},
@@ -158,6 +164,88 @@ TEST_F(UnitCircleTest, ArcHueWrapsAndCoordinatesAreExactOnTheAxes) {
                                                        {-90, true, -1},
                                                        {30, true, 0.5}})
         EXPECT_EQ(unitCircleCoordinate(deg, isY), want) << deg;
+}
+
+// The card with its shadow holds the picture, the arcs' host and the pointer, all one square,
+// and the replay button: pink, with its own faint shadow and the replay icon.
+TEST_F(UnitCircleTest, SetUpBuildsTheCardAndItsPinkReplayButton) {
+    auto view = make(90, kPi / 2, 0, Quadrant::first);
+    ASSERT_EQ(view->subviews().size(), 1u);
+    const auto& content = view->contentView;
+    EXPECT_EQ(view->subviews()[0], content);
+    EXPECT_EQ(content->frame(), (platform::CGRect{0, 0, 360, 180}));
+    EXPECT_EQ(content->autoresizingMask, platform::UIViewAutoresizing::flexibleWidth |
+                                             platform::UIViewAutoresizing::flexibleHeight);
+    EXPECT_EQ(content->layer()->shadowColor, QuroColor::shadow());
+    EXPECT_EQ(content->layer()->shadowOpacity, 0.5);
+    EXPECT_EQ(content->layer()->shadowOffset, (platform::CGSize{0, 1.5}));
+    EXPECT_EQ(content->layer()->shadowRadius, 2);
+    const platform::CGRect square{0, 0, 180, 180};
+    for (const auto* part :
+         {static_cast<platform::UIView*>(view->circleImageView.get()), view->animationView.get(),
+          static_cast<platform::UIView*>(view->arrowImageView.get())}) {
+        EXPECT_EQ(part->superview(), content);
+        EXPECT_EQ(part->frame(), square);
+    }
+    // The picture's circle is the one the arcs are drawn on: radius 0.375 x 180 about the centre.
+    ASSERT_TRUE(view->circleImageView->image());
+    bool circle = false;
+    for (const auto& item : view->circleImageView->image()->displayList())
+        circle |= item.kind == platform::DisplayItem::Kind::path && item.points.size() == 33 &&
+                  std::fabs(item.rect.width() - 135) < 1e-9 &&
+                  std::fabs(item.rect.center().x - 90) < 1e-9;
+    EXPECT_TRUE(circle);
+    const auto& button = *view->animateAgainButton;
+    EXPECT_EQ(button.backgroundColor(), themePink());
+    EXPECT_EQ(button.layer()->shadowColor, QuroColor::shadow());
+    EXPECT_EQ(button.layer()->shadowOpacity, 0.2);
+    EXPECT_EQ(button.layer()->shadowOffset, (platform::CGSize{0, 1}));
+    EXPECT_EQ(button.layer()->shadowRadius, 1);
+    EXPECT_EQ(platform::dumpLine(button),
+              "FlatButton 190,142,160,30 image=ic_replay_white bg=#ed407a");
+    EXPECT_EQ(view->allLabels.size(), 14u);  // four quadrants, five values and their names
+    // The button replays the chart that holds it; anything else it is not part of stays still.
+    view->animateAgainButton->sendActions(platform::UIControlEvents::touchUpInside);
+    EXPECT_TRUE(view->isAnimationRunning);
+    platform::UIView stray;
+    UnitCircleChartView::tappedAnimateAgain(stray);
+}
+
+// The quadrant labels fade out over half a second as the animation starts and the quadrant's
+// label fades in over a second at its end, as the screen dump shows them on the clock.
+TEST_F(UnitCircleTest, QuadrantLabelsFadeOutAndInOnTheClock) {
+    auto view = make(45, kPi / 4, 0, Quadrant::first);
+    auto alphaOf = [](const platform::UILabel& label) {
+        const std::string line = platform::dumpLine(label);
+        const auto at = line.find(" alpha=");
+        return at == std::string::npos ? std::string("1")
+                                       : line.substr(at + 7, line.find(' ', at + 7) - at - 7);
+    };
+    view->startAnimation();
+    const std::pair<double, std::vector<std::string>> steps[] = {
+        // seconds since the start: I, II, III, IV
+        {0, {"1", "1", "1", "1"}},
+        {0.25, {"0.5", "0.5", "0.5", "0.5"}},
+        {0.5, {"0", "0", "0", "0"}},
+        {1, {"0", "0", "0", "0"}},  // the round ends: the first quadrant's label starts to show
+        {1.5, {"0.5", "0", "0", "0"}},
+        {2, {"1", "0", "0", "0"}},
+    };
+    double at = 0;
+    for (const auto& [seconds, shown] : steps) {
+        run(seconds - at);
+        at = seconds;
+        const std::vector<std::string> now{alphaOf(*view->q1Label), alphaOf(*view->q2Label),
+                                           alphaOf(*view->q3Label), alphaOf(*view->q4Label)};
+        EXPECT_EQ(now, shown) << seconds;
+    }
+    EXPECT_FALSE(view->isAnimationRunning);
+    // During the image export both happen at once.
+    isTakingScreenshot = true;
+    view->startAnimation();
+    isTakingScreenshot = false;
+    EXPECT_EQ(view->q1Label->presentedAlpha(), 1);
+    EXPECT_EQ(view->q2Label->presentedAlpha(), 0);
 }
 
 TEST_F(UnitCircleTest, ChartCellStartsOnlyAUnitCircleRow) {
