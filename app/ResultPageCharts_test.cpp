@@ -132,19 +132,15 @@ TEST_F(ResultPageChartsTest, EveryChartKindShowsInTheDumpAndTheBrowser) {
                         "box-shadow:0px 1px 2px rgba(0,0,0,0.2);\"><span class=\"placeholder\" "
                         "data-image=\"ic_replay_white\""),
               std::string::npos);
-    const std::string quadrantI = "text=\"I\"", fadingI = "text=\"I\" alpha=0.5";
     const struct {
         double advance;
         bool running;
         std::string dumpPart;
         std::size_t halfShown;  // views drawn at opacity 0.5: the resting button, fading labels
     } steps[] = {
-        {0, false, quadrantI + " color", 0},
-        {0.5, true, quadrantI + " color", 1},
-        {0.25, true, fadingI, 5},  // the four quadrant labels, half gone
-        {0.75, false, "text=\"I\" alpha=0 ", 0},
-        {0.5, false, fadingI, 1},
-        {0.5, false, quadrantI + " color", 0},
+        {0.75, true, "text=\"I\" alpha=0.5", 5},   // the four quadrant labels, half gone
+        {1.25, false, "text=\"I\" alpha=0.5", 1},  // the first one, half back
+        {0.5, false, "text=\"I\" color", 0},
     };
     for (const auto& step : steps) {
         clock_.advance(step.advance);
@@ -153,8 +149,12 @@ TEST_F(ResultPageChartsTest, EveryChartKindShowsInTheDumpAndTheBrowser) {
         EXPECT_NE(driver_.screen().find(step.dumpPart), std::string::npos) << step.dumpPart;
         EXPECT_EQ(count(platform::renderHtml(*window_), "opacity:0.5;"), step.halfShown);
     }
-    // Its two projection lines, drawn with bevelled joins once they have grown.
-    EXPECT_EQ(count(platform::renderHtml(*window_), "stroke-linejoin=\"bevel\""), 2u);
+    // Its arc an open red line, its pointer turned by 45 degrees counter-clockwise, and its two
+    // projection lines, drawn with bevelled joins once they have grown.
+    html = platform::renderHtml(*window_);
+    EXPECT_EQ(count(html, "fill=\"none\" stroke=\"rgba(255,25,25,1)\" stroke-width=\"5\""), 1u);
+    EXPECT_EQ(count(html, "height:175.5px;transform:rotate(-45deg);\""), 1u);
+    EXPECT_EQ(count(html, "stroke-linejoin=\"bevel\""), 2u);
     EXPECT_NE(driver_.screen().find("text=\"45°\""), std::string::npos);
 }
 
