@@ -119,8 +119,9 @@ void CalculateViewController::viewWillLayoutSubviews() {
         }
     }
     if (keypadStackView) keypadStackView->setFrame({16, 276, w - 32, 4 * 52});
-    if (calculateButton) calculateButton->setFrame({16, 492, w - 32, 48});
-    if (const auto manual = manualButton.lock()) manual->setFrame({w - 64, 552, 48, 48});
+    // The help button sits beside the calculate button, above where an error toast shows.
+    if (calculateButton) calculateButton->setFrame({16, 492, w - 96, 48});
+    if (const auto manual = manualButton.lock()) manual->setFrame({w - 64, 492, 48, 48});
     if (const auto banner = bannerBackgroundView.lock()) banner->setFrame({0, h - 60, w, 60});
 }
 
