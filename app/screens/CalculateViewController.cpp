@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <mutex>
+#include <string_view>
 #include <typeinfo>
 
 #include "app/core/LocalizedString.h"
@@ -59,6 +60,12 @@ std::string replaceCodePoints(const std::string& text, std::size_t start, std::s
     const auto length = platform::codePointCount(text);
     return platform::substringByCodePoints(text, 0, start) + insert +
            platform::substringByCodePoints(text, end, length - end);
+}
+
+// Whether the keypad has a key that types `character` (one code point, UTF-8).
+bool isKeypadCharacter(std::string_view character) {
+    return std::any_of(std::begin(kKeypadKeys), std::end(kKeypadKeys),
+                       [&](const char* key) { return character == key; });
 }
 
 // Sets `isCalculating` for one run and clears it however the run ends.
@@ -344,6 +351,23 @@ void CalculateViewController::showManual() {
 
 bool CalculateViewController::textFieldShouldBeginEditing(platform::UITextField& field) {
     currentTextField = field.shared<platform::UITextField>();
+    return true;
+}
+
+bool CalculateViewController::shouldChangeCharacters(platform::UITextField& field,
+                                                     platform::UITextRange range,
+                                                     const std::string& replacement) {
+    (void)field;
+    (void)range;
+    // No system keyboard shows, but a hardware one (or the browser's) still types: letters
+    // would become variables of the formula.
+    for (std::size_t at = 0; at < replacement.size();) {
+        const auto decoded = platform::decodeUTF8(replacement, at);
+        if (!decoded.valid ||
+            !isKeypadCharacter(std::string_view(replacement).substr(at, decoded.length)))
+            return false;
+        at += decoded.length;
+    }
     return true;
 }
 
