@@ -8,6 +8,7 @@ const std::string& displayPage() {
 <head>
 <meta charset="utf-8">
 <title>Tessaline</title>
+<link rel="icon" href="data:,">
 <link rel="stylesheet" href="/katex/katex.min.css">
 <script src="/katex/katex.min.js"></script>
 <style>

@@ -421,6 +421,10 @@ TEST_F(WebDisplayTest, PageAndKatexAndImagesAreServedWithoutEscapingTheirFolders
     EXPECT_EQ(get("/images/../katex/katex.min.js").status, 404);
     EXPECT_EQ(get("/images/%2e%2e/katex/katex.min.js").status, 404);
     EXPECT_EQ(get("/katex/missing.js").status, 404);
+    // The browser's own request for an icon is no error.
+    Answer icon = get("/favicon.ico");
+    EXPECT_EQ(icon.status, 204);
+    EXPECT_EQ(icon.raw, "");
 }
 
 TEST_F(WebDisplayTest, SharedImagesBecomeSvgFilesLinkedInTheFrame) {
