@@ -24,6 +24,8 @@ const std::string& displayPage() {
                  font: 9px sans-serif; color: #666; border: 1px dashed #999; box-sizing: border-box; }
   .icon { display: flex; align-items: center; justify-content: center; color: inherit; }
   .text { overflow: hidden; text-overflow: ellipsis; }
+  .scroll-indicator { position: absolute; height: 3px; border-radius: 1.5px;
+                      background: rgba(0,0,0,.35); pointer-events: none; }
 </style>
 </head>
 <body>
@@ -59,6 +61,17 @@ function links(id, urls, label) {
   }
 }
 
+// A focused field scrolls its text so that the caret stays in view, as a phone's field does:
+// while a long number is typed its end shows.
+function keepCaretInView(caret) {
+  const box = caret.offsetParent;
+  if (!box) return;
+  const margin = 2;
+  const right = caret.offsetLeft + caret.offsetWidth + margin;
+  if (right > box.scrollLeft + box.clientWidth) box.scrollLeft = right - box.clientWidth;
+  if (caret.offsetLeft - margin < box.scrollLeft) box.scrollLeft = Math.max(0, caret.offsetLeft - margin);
+}
+
 function show(frame) {
   screen.innerHTML = frame.html;
   const root = screen.firstElementChild;
@@ -67,6 +80,7 @@ function show(frame) {
     screen.style.height = root.style.height;
   }
   typeset(screen);
+  for (const caret of screen.querySelectorAll(".caret")) keepCaretInView(caret);
   links("opened", frame.opened, "Opened: ");
   links("shared", frame.shared, "Shared image: ");
   document.body.dataset.revision = frame.revision;
