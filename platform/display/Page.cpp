@@ -24,8 +24,8 @@ const std::string& displayPage() {
                  font: 9px sans-serif; color: #666; border: 1px dashed #999; box-sizing: border-box; }
   .icon { display: flex; align-items: center; justify-content: center; color: inherit; }
   .text { overflow: hidden; text-overflow: ellipsis; }
-  .scroll-indicator { position: absolute; height: 3px; border-radius: 1.5px;
-                      background: rgba(0,0,0,.35); pointer-events: none; }
+  .scroll-indicator { position: absolute; border-radius: 1.5px; pointer-events: none;
+                      background: rgba(0,0,0,.35); box-shadow: 0 0 0 1px rgba(255,255,255,.35); }
 </style>
 </head>
 <body>
@@ -69,7 +69,8 @@ function keepCaretInView(caret) {
   const margin = 2;
   const right = caret.offsetLeft + caret.offsetWidth + margin;
   if (right > box.scrollLeft + box.clientWidth) box.scrollLeft = right - box.clientWidth;
-  if (caret.offsetLeft - margin < box.scrollLeft) box.scrollLeft = Math.max(0, caret.offsetLeft - margin);
+  const left = caret.offsetLeft - margin;
+  if (left < box.scrollLeft) box.scrollLeft = Math.max(0, left);
 }
 
 function show(frame) {
