@@ -7,16 +7,13 @@ the favicon is no 404, and idle connections do not lock the page out.
 Usage: input_e2e.py --tessaline PATH --screenshots DIR
 Needs what browser_e2e.py needs.
 """
-import argparse
 import json
-import struct
 import pathlib
 import random
 import selectors
-import shutil
 import socket
+import struct
 import sys
-import tempfile
 import threading
 import time
 import urllib.error
@@ -24,7 +21,7 @@ import urllib.request
 import zlib
 
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent))
-from browser_e2e import App, Failure, Session, browser, offline_resources, wait_for  # noqa: E402
+from browser_e2e import Failure, accept_and_skip_onboarding, harness, wait_for  # noqa: E402
 
 from selenium.webdriver.common.by import By  # noqa: E402
 from selenium.webdriver.common.keys import Keys  # noqa: E402
@@ -36,19 +33,10 @@ PROMPT = 0.1  # seconds a request may take during an idle flood
 
 
 def enter(session):
-    """Accepts the consent alert and leaves onboarding: the calculate page."""
+    """The calculate page of a first launch."""
     session.driver.get(session.app.url)
     wait_for("the consent alert", lambda: session.by_text("Accept"))
-    session.click_text("Accept")
-    wait_for("the alert to go", lambda: session.by_text("Accept") is None)
-    for _ in range(10):
-        if session.by_id("onboardAdvanceButton") is None:
-            break
-        before = session.click_id("onboardAdvanceButton")
-        wait_for("the next onboarding page", lambda: session.revision() > before)
-    else:
-        raise Failure("onboarding did not end")
-    wait_for("the calculate page", lambda: session.by_id("aTextField"))
+    accept_and_skip_onboarding(session)
 
 
 def focus(session, field):
@@ -152,7 +140,8 @@ def png_pixels(png):
     stride = width * channels
     rows, previous = [], bytearray(stride)
     for y in range(height):
-        kind, line = raw[y * (stride + 1)], bytearray(raw[y * (stride + 1) + 1:(y + 1) * (stride + 1)])
+        start = y * (stride + 1)
+        kind, line = raw[start], bytearray(raw[start + 1:start + 1 + stride])
         for x in range(stride):
             a = line[x - channels] if x >= channels else 0
             b = previous[x]
@@ -225,7 +214,8 @@ def toast_and_rows(session):
          if e.text.startswith("Please")), None))
     overlap = driver.execute_script("""
         const a = arguments[0].getBoundingClientRect();
-        const b = document.querySelector('#screen [data-id="manualButton"]').getBoundingClientRect();
+        const help = document.querySelector('#screen [data-id="manualButton"]');
+        const b = help.getBoundingClientRect();
         return !(a.right <= b.left || b.right <= a.left || a.bottom <= b.top || b.bottom <= a.top);
     """, toast)
     session.shot("error-toast")
@@ -330,51 +320,14 @@ def idle_flood(session):
         flood.close()
 
 
-def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--tessaline", required=True)
-    parser.add_argument("--screenshots", required=True)
-    args = parser.parse_args()
-    screenshots = pathlib.Path(args.screenshots)
-    screenshots.mkdir(parents=True, exist_ok=True)
-    scratch = pathlib.Path(tempfile.mkdtemp(prefix="tessaline-input-e2e-"))
-    app = driver = None
-    try:
-        resources = offline_resources(scratch)
-        app = App(args.tessaline, scratch / "home", resources)
-        driver = browser(scratch / "profile")
-        session = Session(driver, app, screenshots)
-        try:
-            enter(session)
-            typing(session)
-            long_input(session)
-            toast_and_rows(session)
-            favicon(session)
-            idle_flood(session)
-        except Exception:
-            session.shot("input-failure")
-            try:
-                print(app.screen(), file=sys.stderr)
-            except OSError:
-                pass
-            raise
-        driver.quit()
-        driver = None
-        app.stop()
-        app = None
-        print("input end-to-end test passed")
-        return 0
-    except Failure as failure:
-        print(f"FAILED: {failure}", file=sys.stderr)
-        return 1
-    finally:
-        if driver:
-            driver.quit()
-        if app:
-            app.process.kill()
-            app.process.wait()
-        shutil.rmtree(scratch, ignore_errors=True)
+def scenario(session, binary, scratch, resources):
+    enter(session)
+    typing(session)
+    long_input(session)
+    toast_and_rows(session)
+    favicon(session)
+    idle_flood(session)
 
 
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(harness("input", scenario))
