@@ -177,6 +177,21 @@ class Session:
         self.driver.save_screenshot(str(self.screenshots / f"{name}.png"))
 
 
+def accept_and_skip_onboarding(session):
+    """Accepts the consent alert of a first launch and pages through onboarding: the calculate
+    page shows."""
+    session.click_text("Accept")
+    wait_for("the alert to go", lambda: session.by_text("Accept") is None)
+    for _ in range(10):
+        if session.by_id("onboardAdvanceButton") is None:
+            break
+        before = session.click_id("onboardAdvanceButton")
+        wait_for("the next onboarding page", lambda: session.revision() > before)
+    else:
+        raise Failure("onboarding did not end")
+    wait_for("the calculate page", lambda: session.by_id("aTextField"))
+
+
 def run(session):
     app, driver = session.app, session.driver
     driver.get(app.url)
@@ -191,16 +206,7 @@ def run(session):
     if driver.execute_script("return arguments[0].scrollHeight > arguments[0].clientHeight + 1",
                              consent):
         raise Failure("the consent text is cut by its box")
-    session.click_text("Accept")
-    wait_for("the alert to go", lambda: session.by_text("Accept") is None)
-    for _ in range(10):
-        if session.by_id("onboardAdvanceButton") is None:
-            break
-        before = session.click_id("onboardAdvanceButton")
-        wait_for("the next onboarding page", lambda: session.revision() > before)
-    else:
-        raise Failure("onboarding did not end")
-    wait_for("the calculate page", lambda: session.by_id("aTextField"))
+    accept_and_skip_onboarding(session)
 
     # A click on a rule selects it visibly: its segment is filled.
     def segment(index):
@@ -355,14 +361,17 @@ def restart(session, binary, home, resources):
     return app
 
 
-def main():
+def harness(name, scenario):
+    """Runs `scenario(session, binary, scratch, resources)` against a fresh tessaline (offline,
+    under a fresh data root) in a fresh headless Chromium, with the command line of these tests;
+    on a failure keeps a screenshot and prints the screen. Returns the exit status."""
     parser = argparse.ArgumentParser()
     parser.add_argument("--tessaline", required=True)
     parser.add_argument("--screenshots", required=True)
     args = parser.parse_args()
     screenshots = pathlib.Path(args.screenshots)
     screenshots.mkdir(parents=True, exist_ok=True)
-    scratch = pathlib.Path(tempfile.mkdtemp(prefix="tessaline-e2e-"))
+    scratch = pathlib.Path(tempfile.mkdtemp(prefix=f"tessaline-{name}-e2e-"))
     app = driver = None
     try:
         resources = offline_resources(scratch)
@@ -370,21 +379,21 @@ def main():
         driver = browser(scratch / "profile")
         session = Session(driver, app, screenshots)
         try:
-            run(session)
-            app = restart(session, args.tessaline, scratch / "home", resources)
+            scenario(session, args.tessaline, scratch, resources)
         except Exception:
-            app = session.app  # the one running now, after a restart too
-            session.shot("failure")
+            session.shot(f"{name}-failure")
             try:
-                print(app.screen(), file=sys.stderr)
+                print(session.app.screen(), file=sys.stderr)
             except OSError:
                 pass
             raise
+        finally:
+            app = session.app  # the one running now, after a restart too
         driver.quit()
         driver = None
         app.stop()
         app = None
-        print("browser end-to-end test passed")
+        print(f"{name} end-to-end test passed")
         return 0
     except Failure as failure:
         print(f"FAILED: {failure}", file=sys.stderr)
@@ -396,6 +405,15 @@ def main():
             app.process.kill()
             app.process.wait()
         shutil.rmtree(scratch, ignore_errors=True)
+
+
+def scenario(session, binary, scratch, resources):
+    run(session)
+    restart(session, binary, scratch / "home", resources)
+
+
+def main():
+    return harness("browser", scenario)
 
 
 if __name__ == "__main__":

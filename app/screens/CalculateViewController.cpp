@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <mutex>
+#include <string_view>
 #include <typeinfo>
 
 #include "app/core/LocalizedString.h"
@@ -59,6 +60,12 @@ std::string replaceCodePoints(const std::string& text, std::size_t start, std::s
     const auto length = platform::codePointCount(text);
     return platform::substringByCodePoints(text, 0, start) + insert +
            platform::substringByCodePoints(text, end, length - end);
+}
+
+// Whether the keypad has a key that types `character` (one code point, UTF-8).
+bool isKeypadCharacter(std::string_view character) {
+    return std::any_of(std::begin(kKeypadKeys), std::end(kKeypadKeys),
+                       [&](const char* key) { return character == key; });
 }
 
 // Sets `isCalculating` for one run and clears it however the run ends.
@@ -119,8 +126,9 @@ void CalculateViewController::viewWillLayoutSubviews() {
         }
     }
     if (keypadStackView) keypadStackView->setFrame({16, 276, w - 32, 4 * 52});
-    if (calculateButton) calculateButton->setFrame({16, 492, w - 32, 48});
-    if (const auto manual = manualButton.lock()) manual->setFrame({w - 64, 552, 48, 48});
+    // The help button sits beside the calculate button, above where an error toast shows.
+    if (calculateButton) calculateButton->setFrame({16, 492, w - 96, 48});
+    if (const auto manual = manualButton.lock()) manual->setFrame({w - 64, 492, 48, 48});
     if (const auto banner = bannerBackgroundView.lock()) banner->setFrame({0, h - 60, w, 60});
 }
 
@@ -343,6 +351,23 @@ void CalculateViewController::showManual() {
 
 bool CalculateViewController::textFieldShouldBeginEditing(platform::UITextField& field) {
     currentTextField = field.shared<platform::UITextField>();
+    return true;
+}
+
+bool CalculateViewController::shouldChangeCharacters(platform::UITextField& field,
+                                                     platform::UITextRange range,
+                                                     const std::string& replacement) {
+    (void)field;
+    (void)range;
+    // No system keyboard shows, but a hardware one (or the browser's) still types: letters
+    // would become variables of the formula.
+    for (std::size_t at = 0; at < replacement.size();) {
+        const auto decoded = platform::decodeUTF8(replacement, at);
+        if (!decoded.valid ||
+            !isKeypadCharacter(std::string_view(replacement).substr(at, decoded.length)))
+            return false;
+        at += decoded.length;
+    }
     return true;
 }
 

@@ -87,6 +87,10 @@ class CalculateViewController : public AdHandlingViewController,
                          std::optional<std::map<int, double>> rowHeights, double rowHeight);
 
     bool textFieldShouldBeginEditing(platform::UITextField& field) override;
+    // The fields take input only from the keypad: a keyboard's text goes in only when every
+    // character of it is one the keypad types.
+    bool shouldChangeCharacters(platform::UITextField& field, platform::UITextRange range,
+                                const std::string& replacement) override;
 
   private:
     // The fields that carry `id`.

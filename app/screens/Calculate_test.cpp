@@ -66,6 +66,26 @@ TEST_F(CalculateTest, KeysWithoutAFocusedFieldOrWhileCalculatingDoNothing) {
     EXPECT_EQ(field("aTextField")->text(), "1");
 }
 
+// A keyboard types into the focused field only what the keypad could have typed.
+TEST_F(CalculateTest, TypedTextGoesInOnlyWhenTheKeypadTypesEveryCharacter) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"7", "127"},   {"x", "12"},       {"2x", "12"},           {"E", "12"},
+        {" ", "12"},    {"+", "12"},       {"-", "12-"},           {"/", "12/"},
+        {".", "12."},   {"e", "12e"},      {"\u03c0", "12\u03c0"}, {"09", "1209"},
+        {"\xcf", "12"}, {"\u03c0x", "12"},
+    };
+    ASSERT_TRUE(driver_.tap(ViewQuery::byId("aTextField")).ok());
+    const auto a = field("aTextField");
+    for (const auto& [typed, expected] : cases) {
+        a->setText("12");
+        EXPECT_TRUE(driver_.type(typed).ok()) << typed;
+        EXPECT_EQ(a->text(), expected) << typed;
+    }
+    a->setText("12");
+    EXPECT_TRUE(driver_.pressKey("Backspace").ok());
+    EXPECT_EQ(a->text(), "1");
+}
+
 TEST_F(CalculateTest, ProductRuleShowsSixStepsAndStoresTheRecord) {
     enter("aTextField", {"2"});
     enter("uTextField", {"4"});

@@ -82,8 +82,9 @@ void SolutionViewController::viewWillLayoutSubviews() {
     const double w = view()->bounds().size.width, h = view()->bounds().size.height;
     tableView->setFrame({0, 0, w, std::max(0.0, h - 60)});
     if (const auto banner = bannerBackgroundView.lock()) banner->setFrame({0, h - 60, w, 60});
-    shareButton->setFrame({w - 64, h - 190, 48, 48});
-    if (const auto manual = manualButton.lock()) manual->setFrame({w - 64, h - 130, 48, 48});
+    // The floating buttons stay above where an error toast shows (120 points above the foot).
+    shareButton->setFrame({w - 64, h - 250, 48, 48});
+    if (const auto manual = manualButton.lock()) manual->setFrame({w - 64, h - 190, 48, 48});
 }
 
 void SolutionViewController::viewWillAppear(bool animated) {
@@ -288,11 +289,11 @@ void registerSolutionInterface() {
                 root->addSubview(banner);
                 s.bannerBackgroundView = banner;
                 s.shareButton = std::make_shared<platform::FABButton>();
-                s.shareButton->setFrame({w - 64, h - 190, 48, 48});
+                s.shareButton->setFrame({w - 64, h - 250, 48, 48});
                 s.shareButton->accessibilityIdentifier = "shareButton";
                 root->addSubview(s.shareButton);
                 auto manual = std::make_shared<platform::FABButton>();
-                manual->setFrame({w - 64, h - 130, 48, 48});
+                manual->setFrame({w - 64, h - 190, 48, 48});
                 manual->accessibilityIdentifier = "manualButton";
                 manual->setImage(platform::Icon::info());
                 root->addSubview(manual);

@@ -463,5 +463,29 @@ TEST_F(AppTest, CalculateReopenAndClearThroughTheScreen) {
                                       "tapped_menu_history", "tapped_history_clear"}));
 }
 
+// The toast of an input error, drawn over the window near its foot, leaves the help button in
+// view.
+TEST_F(AppTest, TheErrorToastLeavesTheHelpButtonFree) {
+    launchSettled();
+    type("aTextField", "2");
+    ASSERT_TRUE(driver_.tap(ViewQuery::byId("calculateButton")).ok());
+    const auto toast = driver_.find(ViewQuery::byText("Please fill in all required values."));
+    const auto help = driver_.find(ViewQuery::byId("manualButton"));
+    ASSERT_TRUE(toast && help);
+    const auto toastFrame = toast->convert(toast->bounds(), nullptr);
+    EXPECT_FALSE(toastFrame.intersects(help->convert(help->bounds(), nullptr)));
+    // The result page's floating buttons, shown while the toast still stands, are free too.
+    type("uTextField", "4");
+    type("vTextField", "8");
+    ASSERT_TRUE(driver_.tap(ViewQuery::byId("calculateButton")).ok());
+    ASSERT_EQ(tabs()->selectedIndex(), 1);
+    ASSERT_TRUE(driver_.find(ViewQuery::byText("Please fill in all required values.")));
+    for (const char* id : {"shareButton", "manualButton"}) {
+        const auto button = driver_.find(ViewQuery::byId(id));
+        ASSERT_TRUE(button) << id;
+        EXPECT_FALSE(toastFrame.intersects(button->convert(button->bounds(), nullptr))) << id;
+    }
+}
+
 }  // namespace
 }  // namespace app

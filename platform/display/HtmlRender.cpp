@@ -3,7 +3,12 @@
 #include <algorithm>
 #include <cmath>
 #include <numbers>
+#include <optional>
 #include <set>
+
+#include "platform/foundation/Text.h"
+#include "platform/ui/UIScrollView.h"
+#include "platform/ui/UITextField.h"
 
 namespace platform {
 namespace {
@@ -99,7 +104,24 @@ std::string imageHtml(const DisplayItem& item, const HtmlRenderOptions& options)
            "\">" + escapeHtml(name) + "</span>";
 }
 
-std::string textHtml(const DisplayItem& item) {
+// Where a focused text field drew its caret into its text: the code point offset, when `item`
+// is that text.
+std::optional<std::size_t> caretOffset(const UIView& view, const DisplayItem& item) {
+    const auto* field = dynamic_cast<const UITextField*>(&view);
+    if (!field || item.kind != DisplayItem::Kind::text) return std::nullopt;
+    const auto selection = field->selectedTextRange();
+    if (!selection) return std::nullopt;
+    const std::string& text = field->text();
+    const std::size_t length = codePointCount(text);
+    const std::size_t at = std::min(selection->end, length);
+    if (item.text != substringByCodePoints(text, 0, at) + UITextField::kCaret +
+                         substringByCodePoints(text, at, length - at))
+        return std::nullopt;
+    return at;
+}
+
+// A focused field's caret is an element of its own, which the page keeps in view.
+std::string textHtml(const DisplayItem& item, std::optional<std::size_t> caret) {
     const TextStyle& look = item.style;
     std::string style = "position:absolute;" + boxStyle(item.rect) + "color:" + css(item.color) +
                         ";" + fontStyle(look.font) + alignStyle(look.alignment);
@@ -112,7 +134,36 @@ std::string textHtml(const DisplayItem& item) {
                  px(item.pivot.y - item.rect.minY()) + ";transform:rotate(" +
                  formatNumber(item.rotation * 180 / std::numbers::pi) + "deg);";
     }
-    return "<div class=\"text\" style=\"" + style + "\">" + escapeHtml(item.text) + "</div>";
+    std::string content = escapeHtml(item.text);
+    if (caret) {
+        // An ellipsis would cut the text where the box ends, however far it is scrolled.
+        style += "text-overflow:clip;";
+        const std::size_t length = codePointCount(item.text);
+        content = escapeHtml(substringByCodePoints(item.text, 0, *caret)) +
+                  "<span class=\"caret\">" + UITextField::kCaret + "</span>" +
+                  escapeHtml(substringByCodePoints(item.text, *caret + 1, length - *caret - 1));
+    }
+    return "<div class=\"text\" style=\"" + style + "\">" + content + "</div>";
+}
+
+// Thickness, distance from the edges and shortest length of a scroll indicator.
+constexpr CGFloat kIndicatorThickness = 3, kIndicatorInset = 2, kIndicatorMinimum = 24;
+
+// A scroll view whose content is wider than itself shows a thin bar along its foot, as long and
+// as far along as the part in view: a cut-off row is seen to scroll. In the view's visible box.
+std::string horizontalIndicatorHtml(const UIView& view) {
+    const auto* scroll = dynamic_cast<const UIScrollView*>(&view);
+    if (!scroll || !scroll->showsHorizontalScrollIndicator) return {};
+    const CGRect b = scroll->bounds();
+    const CGFloat hidden = scroll->maxOffsetX();
+    const CGFloat track = b.width() - 2 * kIndicatorInset;
+    if (hidden < 1 || track < kIndicatorMinimum || b.height() < kIndicatorThickness) return {};
+    const CGFloat length = std::max(kIndicatorMinimum, track * b.width() / (b.width() + hidden));
+    const CGFloat along = std::clamp(b.minX() / hidden, 0.0, 1.0);
+    const CGRect bar{kIndicatorInset + (track - length) * along,
+                     b.height() - kIndicatorThickness - kIndicatorInset, length,
+                     kIndicatorThickness};
+    return "<div class=\"scroll-indicator\" style=\"" + boxStyle(bar) + "\"></div>";
 }
 
 std::string latexHtml(const DisplayItem& item) {
@@ -177,7 +228,7 @@ void renderView(const UIView& view, CGPoint parentOffset, const HtmlRenderOption
     for (const auto& item : ctx.items()) {
         switch (item.kind) {
             case DisplayItem::Kind::text:
-                content += textHtml(item);
+                content += textHtml(item, caretOffset(view, item));
                 break;
             case DisplayItem::Kind::latex:
                 content += latexHtml(item);
@@ -193,6 +244,7 @@ void renderView(const UIView& view, CGPoint parentOffset, const HtmlRenderOption
     out += content;
     for (const auto& sub : view.subviews())
         renderView(*sub, origin, options, false, out);
+    out += horizontalIndicatorHtml(view);
     out += "</div>";
 }
 

@@ -149,6 +149,8 @@ struct Server::Core : std::enable_shared_from_this<Core> {
     std::atomic<std::size_t> connectionCount{0};
 
     void accept();
+    // Closes one connection that holds no request, the oldest, when there is one.
+    void makeRoom();
 };
 
 struct Exchange::Link {
@@ -174,14 +176,27 @@ class Connection : public std::enable_shared_from_this<Connection> {
     // True once the connection is closed (read from any thread).
     std::atomic<bool> gone{false};
 
-    void start() {
+    // `crowded`: the server is under pressure, and the client must speak soon.
+    void start(bool crowded) {
         registration_ = core_.connections.insert(core_.connections.end(), weak_from_this());
         core_.connectionCount = core_.connections.size();
-        arm(core_.limits.idleTimeout);
-        http::async_read_header(
-            socket_, buffer_, parser_,
-            [self = shared_from_this()](beast::error_code ec, std::size_t) { self->onHeader(ec); });
+        if (!crowded) return readHeader();
+        arm(std::min(core_.limits.firstByteTimeout, core_.limits.idleTimeout));
+        socket_.async_wait(tcp::socket::wait_read,
+                           [self = shared_from_this()](beast::error_code ec) {
+                               if (self->phase_ != Phase::reading) return;
+                               if (ec) return self->close();
+                               self->readHeader();
+                           });
     }
+
+    // True while the client has not sent a whole request: nothing it waits for is lost.
+    bool holdsNoRequest() const { return phase_ == Phase::reading; }
+    // True once the answer has gone out and the server only waits for the client to close.
+    bool lingers() const { return phase_ == Phase::lingering; }
+
+    // Closed to make room for a newer connection.
+    void evict() { close(); }
 
     // The handler's answer.
     void answer(Response response) {
@@ -205,6 +220,13 @@ class Connection : public std::enable_shared_from_this<Connection> {
 
   private:
     enum class Phase { reading, waiting, writing, lingering, closed };
+
+    void readHeader() {
+        arm(core_.limits.idleTimeout);
+        http::async_read_header(
+            socket_, buffer_, parser_,
+            [self = shared_from_this()](beast::error_code ec, std::size_t) { self->onHeader(ec); });
+    }
 
     void onHeader(beast::error_code ec) {
         if (phase_ != Phase::reading) return;
@@ -379,14 +401,28 @@ void Server::Core::accept() {
             return;
         }
         closeOnExec(socket.native_handle());
+        if (connections.size() >= limits.maxConnections) makeRoom();
         if (connections.size() >= limits.maxConnections) {
             beast::error_code ignored;
             socket.close(ignored);
         } else {
-            std::make_shared<Connection>(*this, std::move(socket))->start();
+            const bool crowded = 2 * connections.size() >= limits.maxConnections;
+            std::make_shared<Connection>(*this, std::move(socket))->start(crowded);
         }
         accept();
     });
+}
+
+void Server::Core::makeRoom() {
+    // The list runs from the oldest connection to the newest.
+    std::shared_ptr<Connection> lingering;
+    for (const auto& weak : connections) {
+        auto open = weak.lock();
+        if (!open) continue;
+        if (open->holdsNoRequest()) return open->evict();
+        if (!lingering && open->lingers()) lingering = open;
+    }
+    if (lingering) lingering->evict();
 }
 
 std::optional<std::string> percentDecode(std::string_view text) {

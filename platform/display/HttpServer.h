@@ -3,7 +3,9 @@
 // every connection without blocking: a request that waits for its answer (a long poll, work queued
 // for the main thread) holds no thread, only its connection. Each connection answers one request
 // and is bounded in what a client can make it keep: header bytes and fields, body bytes (chunked
-// too) and the time to send a request or take an answer.
+// too) and the time to send a request or take an answer. Connections that send nothing cannot
+// lock others out: under pressure a new one must speak soon, and a full server makes room by
+// closing the oldest connection that has not yet sent its request.
 //
 // Only pages served from this address may use it: a request whose Host is not exactly
 // "127.0.0.1:<port>", or whose Origin is present and not "http://127.0.0.1:<port>", is refused
@@ -28,8 +30,13 @@ struct Limits {
     // Time a client has to send its whole request, and again to take the answer; then the
     // connection is closed. A request waiting for its answer has no limit here.
     std::chrono::milliseconds idleTimeout{10000};
-    // Open connections; one more is closed as soon as it is accepted.
+    // Open connections. One more closes the oldest that has not sent a whole request yet (or,
+    // failing that, the oldest that lingers after its answer) to make room; only when every one
+    // waits for or takes its answer is the new one closed as soon as it is accepted.
     std::size_t maxConnections = 256;
+    // While at least half of maxConnections are open, the time a new connection has to send its
+    // first byte; then it is closed. It has the idle timeout from that byte on.
+    std::chrono::milliseconds firstByteTimeout{1000};
 };
 
 struct Request {

@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <condition_variable>
+#include <deque>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <nlohmann/json.hpp>
@@ -24,6 +26,13 @@ using testkit::RawSocket;
 using testkit::statusOf;
 
 constexpr auto kWait = 10s;  // a bound on waiting for the server, reached only when it fails
+// What one request may take beside a flood of silent connections; the sanitizers slow everything
+// down about tenfold.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr auto kPrompt = 1000ms;
+#else
+constexpr auto kPrompt = 100ms;
+#endif
 // What a refused flood may add to the peak resident size: a connection holds about 100 KiB, and
 // the sanitizers' shadow and quarantine add about 2 MiB of their own.
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
@@ -64,6 +73,16 @@ class HttpServerTest : public testing::Test {
         RawSocket client(server_->port());
         EXPECT_TRUE(client.send(request));
         return client.readUntilClosed(kWait);
+    }
+
+    // Polls `done` until it holds or kWait passes; the server's thread does the work meanwhile.
+    static bool waitFor(const std::function<bool()>& done) {
+        const auto deadline = std::chrono::steady_clock::now() + kWait;
+        while (!done()) {
+            if (std::chrono::steady_clock::now() > deadline) return false;
+            std::this_thread::yield();
+        }
+        return true;
     }
 
     bool waitForHeld(std::size_t count) {
@@ -368,27 +387,109 @@ TEST_F(HttpServerTest, StopAnswersWaitingRequestsAndAnUnansweredExchangeAnswers5
     EXPECT_FALSE(RawSocket(server_->port()).isOpen());
 }
 
-TEST_F(HttpServerTest, ConnectionsPastTheLimitAreClosedAtOnce) {
+// A connection that made room for a newer one reads the end of the stream.
+bool wasClosed(RawSocket& socket) {
+    bool closed = false;
+    socket.readUntilClosed(kWait, &closed);
+    return closed;
+}
+
+TEST_F(HttpServerTest, AFullServerClosesItsOldestConnectionWithoutARequestToAdmitANewOne) {
     Limits limits;
     limits.maxConnections = 3;
+    limits.firstByteTimeout = limits.idleTimeout;  // only making room is at work here
     start(limits);
-    std::vector<std::unique_ptr<RawSocket>> idle;
-    for (int i = 0; i < 3; ++i)
-        idle.push_back(std::make_unique<RawSocket>(server_->port()));
-    auto deadline = std::chrono::steady_clock::now() + kWait;
-    while (server_->connectionCount() < 3 && std::chrono::steady_clock::now() < deadline)
-        std::this_thread::yield();
-    ASSERT_EQ(server_->connectionCount(), 3u);
+    RawSocket waiting(server_->port());
+    waiting.send(get("/hold"));
+    ASSERT_TRUE(waitForHeld(1));
+    RawSocket silent(server_->port()), partial(server_->port());
+    partial.send("GET /echo HTTP/1.1\r\nHo");
+    ASSERT_TRUE(waitFor([&] { return server_->connectionCount() == 3; }));
+
+    // The oldest without a whole request goes first: the silent one, then the partial one; the
+    // request waiting for its answer stays.
+    EXPECT_EQ(bodyOf(exchange(get("/echo"))), "GET /echo ? ");
+    EXPECT_TRUE(wasClosed(silent));
+    ASSERT_TRUE(waitFor([&] { return server_->connectionCount() == 2; }));
+    RawSocket later(server_->port());
+    ASSERT_TRUE(waitFor([&] { return server_->connectionCount() == 3; }));
+    EXPECT_EQ(bodyOf(exchange(get("/echo"))), "GET /echo ? ");
+    EXPECT_TRUE(wasClosed(partial));
+    EXPECT_FALSE(later.readable(0ms));
+    later.close();
+    ASSERT_TRUE(waitFor([&] { return server_->connectionCount() == 1; }));
+
+    // One whose answer went out but that stays open makes room when no other can.
+    RawSocket lingering(server_->port());
+    lingering.send(get("/echo"));
+    EXPECT_EQ(lingering.readUntil("GET /echo ? ", kWait).find("200 OK"), 9u);
+    RawSocket holding(server_->port());
+    holding.send(get("/hold"));
+    ASSERT_TRUE(waitForHeld(2));
+    EXPECT_EQ(statusOf(exchange(get("/echo"))), 200);
+    ASSERT_TRUE(waitFor([&] { return server_->connectionCount() == 2; }));
+
+    // When every connection waits for its answer, a new one is closed at once.
+    RawSocket third(server_->port());
+    third.send(get("/hold"));
+    ASSERT_TRUE(waitForHeld(3));
     RawSocket extra(server_->port());
     extra.send(get("/echo"));
-    bool closed = false;
-    EXPECT_EQ(extra.readUntilClosed(kWait, &closed), "");
-    EXPECT_TRUE(closed);
+    EXPECT_EQ(extra.readUntilClosed(kWait), "");
+    std::vector<std::shared_ptr<Exchange>> held;
+    {
+        std::lock_guard lock(mutex_);
+        held = held_;
+    }
+    for (const auto& exchange : held)
+        exchange->respond({200, "text/plain", "held"});
+    for (RawSocket* client : {&waiting, &holding, &third})
+        EXPECT_EQ(bodyOf(client->readUntilClosed(kWait)), "held");
+}
 
-    idle.clear();
-    while (server_->connectionCount() > 0 && std::chrono::steady_clock::now() < deadline)
-        std::this_thread::yield();
-    EXPECT_EQ(statusOf(exchange(get("/echo"))), 200);
+TEST_F(HttpServerTest, UnderPressureANewConnectionMustSpeakSoon) {
+    Limits limits;
+    limits.maxConnections = 4;
+    limits.firstByteTimeout = 100ms;
+    start(limits);
+    // Below half the limit, a silent client has the whole idle time.
+    RawSocket first(server_->port()), second(server_->port());
+    ASSERT_TRUE(waitFor([&] { return server_->connectionCount() == 2; }));
+    const auto began = std::chrono::steady_clock::now();
+    RawSocket silent(server_->port()), speaking(server_->port());
+    speaking.send("G");
+    EXPECT_TRUE(wasClosed(silent));
+    const auto lasted = std::chrono::steady_clock::now() - began;
+    EXPECT_GE(lasted, limits.firstByteTimeout);
+    EXPECT_LT(lasted, limits.idleTimeout);
+    // One that spoke in time has the idle time for the rest of its request.
+    speaking.send(get("/echo").substr(1));
+    EXPECT_EQ(bodyOf(speaking.readUntilClosed(kWait)), "GET /echo ? ");
+    EXPECT_FALSE(first.readable(0ms));
+    EXPECT_FALSE(second.readable(0ms));
+}
+
+TEST_F(HttpServerTest, AFloodOfSilentConnectionsLocksNoOneOut) {
+    Limits limits;
+    limits.firstByteTimeout = limits.idleTimeout;  // only making room is at work here
+    start(limits);
+    std::deque<std::unique_ptr<RawSocket>> flood;
+    for (std::size_t i = 0; i < limits.maxConnections; ++i)
+        flood.push_back(std::make_unique<RawSocket>(server_->port()));
+    ASSERT_TRUE(waitFor([&] { return server_->connectionCount() == limits.maxConnections; }));
+    auto slowest = std::chrono::steady_clock::duration::zero();
+    // Each request closes the oldest silent connection, which the flood opens again at once.
+    for (int i = 0; i < 36; ++i) {
+        const auto began = std::chrono::steady_clock::now();
+        EXPECT_EQ(bodyOf(exchange(get("/echo"))), "GET /echo ? ");
+        slowest = std::max(slowest, std::chrono::steady_clock::now() - began);
+        EXPECT_TRUE(wasClosed(*flood.front()));
+        flood.pop_front();
+        ASSERT_TRUE(waitFor([&] { return server_->connectionCount() < limits.maxConnections; }));
+        flood.push_back(std::make_unique<RawSocket>(server_->port()));
+    }
+    EXPECT_LT(slowest, kPrompt);
+    EXPECT_TRUE(waitFor([&] { return server_->connectionCount() == limits.maxConnections; }));
 }
 
 TEST_F(HttpServerTest, ABusyPortIsRefusedAndPortZeroPicksOne) {

@@ -8,6 +8,7 @@ const std::string& displayPage() {
 <head>
 <meta charset="utf-8">
 <title>Tessaline</title>
+<link rel="icon" href="data:,">
 <link rel="stylesheet" href="/katex/katex.min.css">
 <script src="/katex/katex.min.js"></script>
 <style>
@@ -23,6 +24,8 @@ const std::string& displayPage() {
                  font: 9px sans-serif; color: #666; border: 1px dashed #999; box-sizing: border-box; }
   .icon { display: flex; align-items: center; justify-content: center; color: inherit; }
   .text { overflow: hidden; text-overflow: ellipsis; }
+  .scroll-indicator { position: absolute; border-radius: 1.5px; pointer-events: none;
+                      background: rgba(0,0,0,.35); box-shadow: 0 0 0 1px rgba(255,255,255,.35); }
 </style>
 </head>
 <body>
@@ -58,6 +61,18 @@ function links(id, urls, label) {
   }
 }
 
+// A focused field scrolls its text so that the caret stays in view, as a phone's field does:
+// while a long number is typed its end shows.
+function keepCaretInView(caret) {
+  const box = caret.offsetParent;
+  if (!box) return;
+  const margin = 2;
+  const right = caret.offsetLeft + caret.offsetWidth + margin;
+  if (right > box.scrollLeft + box.clientWidth) box.scrollLeft = right - box.clientWidth;
+  const left = caret.offsetLeft - margin;
+  if (left < box.scrollLeft) box.scrollLeft = Math.max(0, left);
+}
+
 function show(frame) {
   screen.innerHTML = frame.html;
   const root = screen.firstElementChild;
@@ -66,6 +81,7 @@ function show(frame) {
     screen.style.height = root.style.height;
   }
   typeset(screen);
+  for (const caret of screen.querySelectorAll(".caret")) keepCaretInView(caret);
   links("opened", frame.opened, "Opened: ");
   links("shared", frame.shared, "Shared image: ");
   document.body.dataset.revision = frame.revision;
@@ -99,11 +115,31 @@ async function poll() {
   }
 }
 
-async function send(path, body) {
-  try {
-    await fetch(path, { method: "POST", headers: { "Content-Type": "application/json" },
-                        body: JSON.stringify(body) });
-  } catch (e) {}
+// Inputs go to the program one at a time, each once the one before has been answered (or has
+// failed), so that keys, taps and drags reach the app in the order they were made whatever the
+// connections do. A stalled program cannot make the line grow without bound: while
+// kMaxWaiting inputs wait, further ones are dropped.
+const kMaxWaiting = 256;
+const outbox = [];
+let sending = false;
+
+async function drain() {
+  sending = true;
+  while (outbox.length > 0) {
+    const { path, body } = outbox.shift();
+    try {
+      const response = await fetch(path, { method: "POST", body: JSON.stringify(body),
+                                           headers: { "Content-Type": "application/json" } });
+      await response.text();
+    } catch (e) {}
+  }
+  sending = false;
+}
+
+function send(path, body) {
+  if (outbox.length >= kMaxWaiting) return;
+  outbox.push({ path, body });
+  if (!sending) drain();
 }
 
 function pointOf(event) {
@@ -128,30 +164,34 @@ screen.addEventListener("pointerup", (event) => {
   }
 });
 
-// The wheel scrolls what lies under the pointer; the deltas of one frame go in one request.
-let wheelFrom = null, wheelBy = [0, 0];
+// The wheel scrolls what lies under the pointer; turns made at about the same point while the
+// scroll waits for its turn to be sent add up into it.
 screen.addEventListener("wheel", (event) => {
   event.preventDefault();
   const unit = event.deltaMode === 1 ? 16 : event.deltaMode === 2 ? 400 : 1;
-  wheelBy[0] += event.deltaX * unit;
-  wheelBy[1] += event.deltaY * unit;
-  if (wheelFrom) return;
-  wheelFrom = pointOf(event);
-  requestAnimationFrame(() => {
-    const body = { point: wheelFrom, by: wheelBy };
-    wheelFrom = null;
-    wheelBy = [0, 0];
-    send("/driver/scroll", body);
-  });
+  const point = pointOf(event), by = [event.deltaX * unit, event.deltaY * unit];
+  const last = outbox[outbox.length - 1];
+  if (last && last.path === "/driver/scroll" &&
+      Math.hypot(point[0] - last.body.point[0], point[1] - last.body.point[1]) <= 10) {
+    last.body.by[0] += by[0];
+    last.body.by[1] += by[1];
+    return;
+  }
+  send("/driver/scroll", { point, by });
 }, { passive: false });
 
+// Only what the app's keypad offers goes on: the digits, ".", "/", "-", "π", "e", and Backspace
+// for its back key. Other characters do nothing (not even the browser's own shortcuts).
+const kKeypadCharacters = new Set(Array.from("0123456789./-\u03c0e"));
 document.addEventListener("keydown", (event) => {
-  if (event.ctrlKey || event.metaKey || event.altKey) return;
+  if (event.isComposing) return;
+  const chord = event.ctrlKey || event.metaKey || event.altKey;
+  if (chord && !event.getModifierState("AltGraph")) return;
   if (event.key === "Backspace") {
     send("/driver/type", { key: "Backspace" });
     event.preventDefault();
-  } else if (event.key.length === 1) {
-    send("/driver/type", { text: event.key });
+  } else if (Array.from(event.key).length === 1) {
+    if (kKeypadCharacters.has(event.key)) send("/driver/type", { text: event.key });
     event.preventDefault();
   }
 });

@@ -425,6 +425,9 @@ void WebDisplay::State::handle(const std::shared_ptr<loopback::Exchange>& exchan
     const std::string& path = request.path;
     if (request.method == "GET") {
         if (path == "/") return exchange->respond({200, "text/html; charset=utf-8", displayPage()});
+        // The page names no icon of its own; a browser that asks anyway learns there is none
+        // without an error.
+        if (path == "/favicon.ico") return exchange->respond({204, "image/x-icon", ""});
         const std::pair<std::string_view, std::filesystem::path> folders[] = {
             {"/katex/", options.katexDirectory},
             {"/images/", options.imageDirectory},

@@ -9,6 +9,7 @@
 #include <functional>
 #include <nlohmann/json.hpp>
 #include <numbers>
+#include <optional>
 #include <thread>
 
 #include "platform/dispatch/SerialQueue.h"
@@ -421,6 +422,10 @@ TEST_F(WebDisplayTest, PageAndKatexAndImagesAreServedWithoutEscapingTheirFolders
     EXPECT_EQ(get("/images/../katex/katex.min.js").status, 404);
     EXPECT_EQ(get("/images/%2e%2e/katex/katex.min.js").status, 404);
     EXPECT_EQ(get("/katex/missing.js").status, 404);
+    // The browser's own request for an icon is no error.
+    Answer icon = get("/favicon.ico");
+    EXPECT_EQ(icon.status, 204);
+    EXPECT_EQ(icon.raw, "");
 }
 
 TEST_F(WebDisplayTest, SharedImagesBecomeSvgFilesLinkedInTheFrame) {
@@ -546,6 +551,83 @@ TEST(HtmlRenderTest, TextsFollowTheStyleTheirViewsDrewThemIn) {
     };
     for (const char* part : expected)
         EXPECT_NE(html.find(part), std::string::npos) << part << "\n" << html;
+}
+
+}  // namespace
+}  // namespace platform
+
+namespace platform {
+namespace {
+
+// The caret of the focused field is an element of its own, the page keeps it in view; texts
+// around it are escaped; other fields show their plain text.
+TEST_F(WebDisplayTest, AFocusedFieldMarksItsCaret) {
+    const auto& field = screen_->field;
+    struct Case {
+        const char* name;
+        const char* text;
+        std::optional<std::size_t> caret;  // absent: not focused
+        const char* content;
+    };
+    const Case cases[] = {
+        {"not focused", "a&b", std::nullopt, ">a&amp;b</div>"},
+        {"in the middle", "a&b", 1,
+         "line-height:40px;text-overflow:clip;\">a<span class=\"caret\">\u2502</span>&amp;b</div>"},
+        {"at the end", "12\u03c0", 3, ">12\u03c0<span class=\"caret\">\u2502</span></div>"},
+        {"empty", "", 0, "><span class=\"caret\">\u2502</span></div>"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        field->resignFirstResponder();
+        field->setText(c.text);
+        if (c.caret) {
+            ASSERT_TRUE(field->becomeFirstResponder());
+            field->setSelectedTextRange({*c.caret, *c.caret});
+        }
+        const std::string html = renderHtml(*window_);
+        const auto at = html.find("data-id=\"field\"");
+        ASSERT_NE(at, std::string::npos) << html;
+        const std::string own = html.substr(at, html.find("</div></div>", at) - at + 6);
+        EXPECT_NE(own.find(c.content), std::string::npos) << own;
+        EXPECT_EQ(own.find("caret") != std::string::npos, c.caret.has_value()) << own;
+    }
+}
+
+// A scroll view whose content is wider than itself shows a bar along its foot, as long and as
+// far along as the part in view.
+TEST(HtmlRenderTest, AWideScrollViewShowsItsIndicator) {
+    struct Case {
+        const char* name;
+        double contentWidth, offset;
+        bool shows;
+        const char* bar;  // empty: none
+    };
+    const Case cases[] = {
+        {"content fits", 100, 0, true, ""},
+        {"a quarter in view, at the start", 400, 0, true,
+         "left:2px;top:35px;width:24px;height:3px;"},
+        {"a quarter in view, at the end", 400, 300, true,
+         "left:74px;top:35px;width:24px;height:3px;"},
+        {"half in view, half way", 200, 50, true, "left:26px;top:35px;width:48px;height:3px;"},
+        {"a tenth in view: the shortest bar", 1000, 0, true,
+         "left:2px;top:35px;width:24px;height:3px;"},
+        {"switched off", 400, 0, false, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto scroll = std::make_shared<UIScrollView>(CGRect{0, 0, 100, 40});
+        scroll->setContentSize({c.contentWidth, 40});
+        scroll->setContentOffset({c.offset, 0});
+        scroll->showsHorizontalScrollIndicator = c.shows;
+        const std::string html = renderHtml(*scroll);
+        const std::string bar = *c.bar ? std::string("<div class=\"scroll-indicator\" style=\"") +
+                                             c.bar + "\"></div></div>"
+                                       : "";
+        if (bar.empty())
+            EXPECT_EQ(html.find("scroll-indicator"), std::string::npos) << html;
+        else
+            EXPECT_TRUE(html.ends_with(bar)) << html;
+    }
 }
 
 }  // namespace

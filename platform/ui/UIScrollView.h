@@ -29,6 +29,8 @@ class UIScrollView : public UIView {
     virtual void setContentSize(CGSize size) { contentSize_ = size; }
     UIEdgeInsets contentInset;
     bool isScrollEnabled = true;
+    // Whether the display shows a bar along the foot while the content is wider than the view.
+    bool showsHorizontalScrollIndicator = true;
     CGFloat zoomScale = 1, minimumZoomScale = 1, maximumZoomScale = 1;
     std::weak_ptr<UIScrollViewDelegate> delegate;
     // The largest offsets that keep content in view (never negative).
