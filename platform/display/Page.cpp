@@ -129,10 +129,25 @@ screen.addEventListener("pointerup", (event) => {
 });
 
 // The wheel scrolls what lies under the pointer; the deltas of one frame go in one request.
+// With Ctrl held (a touchpad's pinch arrives so too) it pinches there instead, zooming in as
+// the wheel turns up.
 let wheelFrom = null, wheelBy = [0, 0];
+let pinchAt = null, pinchScale = 1;
 screen.addEventListener("wheel", (event) => {
   event.preventDefault();
   const unit = event.deltaMode === 1 ? 16 : event.deltaMode === 2 ? 400 : 1;
+  if (event.ctrlKey) {
+    pinchScale *= Math.exp(-event.deltaY * unit / 300);
+    if (pinchAt) return;
+    pinchAt = pointOf(event);
+    requestAnimationFrame(() => {
+      const body = { point: pinchAt, scale: pinchScale };
+      pinchAt = null;
+      pinchScale = 1;
+      send("/driver/pinch", body);
+    });
+    return;
+  }
   wheelBy[0] += event.deltaX * unit;
   wheelBy[1] += event.deltaY * unit;
   if (wheelFrom) return;
@@ -144,6 +159,12 @@ screen.addEventListener("wheel", (event) => {
     send("/driver/scroll", body);
   });
 }, { passive: false });
+
+// A double click follows the two taps it is made of; it zooms what can zoom there.
+screen.addEventListener("dblclick", (event) => {
+  event.preventDefault();
+  send("/driver/doubletap", { point: pointOf(event) });
+});
 
 document.addEventListener("keydown", (event) => {
   if (event.ctrlKey || event.metaKey || event.altKey) return;

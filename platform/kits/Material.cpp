@@ -1,6 +1,7 @@
 #include "platform/kits/Material.h"
 
 #include <algorithm>
+#include <cmath>
 
 #include "platform/ui/UIWindow.h"
 
@@ -267,6 +268,41 @@ void NavigationDrawerController::loadView() {
         std::make_shared<UISwipeGestureRecognizer>(UISwipeDirection::left, pan(false)));
     leftView_->addGestureRecognizer(
         std::make_shared<UISwipeGestureRecognizer>(UISwipeDirection::left, pan(false)));
+    // A drag from the screen's left edge opens the drawer; a mostly sideways drag to the left
+    // over the open drawer or its overlay closes it. Other drags go to the views beneath.
+    auto drag = [weakSelf](bool open) {
+        return [weakSelf, open](UIPanGestureRecognizer& recognizer) {
+            auto self = weakSelf.lock();
+            if (!self) return;
+            const CGPoint from = recognizer.location(), by = recognizer.translation();
+            auto d = self->delegate.lock();
+            auto left = NavigationDrawerPosition::left;
+            if (d) d->navigationDrawerControllerDidBeginPanAt(*self, from, left);
+            if (open)
+                self->openLeftView();
+            else
+                self->closeLeftView();
+            if (d) {
+                d->navigationDrawerControllerDidEndPanAt(*self, {from.x + by.x, from.y + by.y},
+                                                         left);
+            }
+        };
+    };
+    auto edgePan = std::make_shared<UIScreenEdgePanGestureRecognizer>(drag(true));
+    edgePan->shouldBegin = [weakSelf](UIPanGestureRecognizer&) {
+        auto self = weakSelf.lock();
+        return self && self->left_ && !self->opened_;
+    };
+    container()->addGestureRecognizer(edgePan);
+    for (const auto& view : {overlay_, leftView_}) {
+        auto closingPan = std::make_shared<UIPanGestureRecognizer>(drag(false));
+        closingPan->shouldBegin = [](UIPanGestureRecognizer& recognizer) {
+            const CGPoint by = recognizer.translation();
+            return by.x < 0 && std::abs(by.x) > std::abs(by.y);
+        };
+        view->addGestureRecognizer(closingPan);
+    }
+    leftView_->accessibilityIdentifier = "navigationDrawerLeftView";
     leftView_->setHidden(true);
     v->addSubview(leftView_);
     if (left_) {
