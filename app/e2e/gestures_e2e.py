@@ -8,18 +8,17 @@ Usage: gestures_e2e.py --tessaline PATH --screenshots DIR
 Needs what browser_e2e.py needs.
 """
 import argparse
-import http.server
 import json
 import pathlib
 import shutil
 import sys
 import tempfile
-import threading
 import urllib.request
 
 from selenium.webdriver.common.by import By
 
 from browser_e2e import App, Failure, Session, browser, offline_resources, visible_ids, wait_for
+from e2e_support import serve, set_info_string, url_of
 
 VIDEOS = ["abcdefghijk", "bcdefghijkl"]
 WATCH = "https://www.vidmora.com/watch?v="
@@ -28,31 +27,7 @@ WATCH = "https://www.vidmora.com/watch?v="
 def serve_remote_config():
     """A loopback server whose one document lists this app's two tutorial videos."""
     tutorials = json.dumps({"QZ": {"en": [WATCH + VIDEOS[0] + "&t=90s", WATCH + VIDEOS[1]]}})
-    document = json.dumps({"entries": {"videoTutorials": tutorials}}).encode()
-
-    class Answer(http.server.BaseHTTPRequestHandler):
-        def do_GET(self):
-            self.send_response(200)
-            self.send_header("Content-Type", "application/json")
-            self.send_header("Content-Length", str(len(document)))
-            self.end_headers()
-            self.wfile.write(document)
-
-        def log_message(self, *args):
-            pass
-
-    server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Answer)
-    threading.Thread(target=server.serve_forever, daemon=True).start()
-    return server
-
-
-def with_remote_config(resources, url):
-    info = resources / "Info.plist"
-    text = info.read_text()
-    start = text.index("<key>TESSALINE_REMOTE_CONFIG_URL</key>")
-    value = text.index("<string>", start)
-    end = text.index("</string>", value)
-    info.write_text(text[:value] + "<string>" + url + text[end:])
+    return serve(json.dumps({"entries": {"videoTutorials": tutorials}}).encode())
 
 
 def post(app, action, body):
@@ -172,7 +147,7 @@ def drawer_swipe(session, mouse):
     wait_for("a drag to the left over the page to close the menu", lambda: not menu_open())
 
 
-def video_row(session, mouse):
+def video_row(session):
     app, driver = session.app, session.driver
     for field, digit in (("aTextField", "2"), ("uTextField", "4"), ("vTextField", "8")):
         post(app, "tap", {"id": field})
@@ -234,7 +209,7 @@ def run(session):
     mouse = Mouse(driver)
     help_zoom(session, mouse)
     drawer_swipe(session, mouse)
-    video_row(session, mouse)
+    video_row(session)
 
 
 def main():
@@ -249,7 +224,7 @@ def main():
     app = driver = None
     try:
         resources = offline_resources(scratch)
-        with_remote_config(resources, f"http://127.0.0.1:{server.server_address[1]}/rc")
+        set_info_string(resources, "TESSALINE_REMOTE_CONFIG_URL", url_of(server, "/rc"))
         app = App(args.tessaline, scratch / "home", resources)
         driver = browser(scratch / "profile")
         session = Session(driver, app, screenshots)

@@ -6,7 +6,6 @@ SIGTERM ends the session with a closing engagement event.
 Usage: stop_events_e2e.py --tessaline PATH
 """
 import argparse
-import http.server
 import json
 import os
 import pathlib
@@ -14,10 +13,10 @@ import shutil
 import sqlite3
 import sys
 import tempfile
-import threading
 import time
 import urllib.request
 
+from e2e_support import serve, set_info_string, url_of
 from engine_e2e import DATABASE, App, Failure, settle_first_launch
 
 RESOURCES = pathlib.Path(__file__).resolve().parent.parent / "resources"
@@ -76,33 +75,6 @@ def stored_events(home):
     return [(name, *event_of(data)) for name, data in rows]
 
 
-def serve_connectivity():
-    """A loopback server that answers every GET: the app's connectivity check succeeds."""
-    class Answer(http.server.BaseHTTPRequestHandler):
-        def do_GET(self):
-            self.send_response(204)
-            self.end_headers()
-
-        def log_message(self, *args):
-            pass
-
-    server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Answer)
-    threading.Thread(target=server.serve_forever, daemon=True).start()
-    return server
-
-
-def resources_with_connectivity(scratch, url):
-    copy = scratch / "resources"
-    shutil.copytree(RESOURCES, copy)
-    info = copy / "Info.plist"
-    text = info.read_text()
-    start = text.index("<key>TESSALINE_CONNECTIVITY_URL</key>")
-    value = text.index("<string>", start)
-    end = text.index("</string>", value)
-    info.write_text(text[:value] + "<string>" + url + text[end:])
-    return copy
-
-
 def opened(app):
     """The URLs the app has opened, as the page lists them."""
     with urllib.request.urlopen(app.url + "ui/frame", timeout=TIMEOUT) as response:
@@ -120,10 +92,13 @@ def wait_for(what, predicate):
 
 def run(binary, scratch):
     home = scratch / "home"
-    server = serve_connectivity()
+    # Any answer counts as connected.
+    server = serve(b"", "text/plain")
     try:
-        url = f"http://127.0.0.1:{server.server_address[1]}/"
-        os.environ["TESSALINE_RESOURCES"] = str(resources_with_connectivity(scratch, url))
+        resources = scratch / "resources"
+        shutil.copytree(RESOURCES, resources)
+        set_info_string(resources, "TESSALINE_CONNECTIVITY_URL", url_of(server))
+        os.environ["TESSALINE_RESOURCES"] = str(resources)
         app = App(binary, home, scratch / "run.out")
         settle_first_launch(app)
         # The rating row opens the rating page once the connectivity check answered; the
