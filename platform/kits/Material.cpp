@@ -247,45 +247,35 @@ void NavigationDrawerController::loadView() {
             self->closeLeftView();
         }));
     v->addSubview(overlay_);
+    // The delegate hears of a swipe or a drag as a pan from where it began to where it ended.
+    auto pan = [weakSelf](bool open, CGPoint from, CGPoint to) {
+        auto self = weakSelf.lock();
+        if (!self) return;
+        auto d = self->delegate.lock();
+        auto left = NavigationDrawerPosition::left;
+        if (d) d->navigationDrawerControllerDidBeginPanAt(*self, from, left);
+        if (open)
+            self->openLeftView();
+        else
+            self->closeLeftView();
+        if (d) d->navigationDrawerControllerDidEndPanAt(*self, to, left);
+    };
     // A swipe right over the root opens the drawer; a swipe left over the drawer closes it.
-    auto pan = [weakSelf](bool open) {
-        return [weakSelf, open](UISwipeGestureRecognizer& swipe) {
-            auto self = weakSelf.lock();
-            if (!self) return;
-            auto d = self->delegate.lock();
-            auto left = NavigationDrawerPosition::left;
-            if (d) d->navigationDrawerControllerDidBeginPanAt(*self, swipe.location(), left);
-            if (open)
-                self->openLeftView();
-            else
-                self->closeLeftView();
-            if (d) d->navigationDrawerControllerDidEndPanAt(*self, swipe.location(), left);
-        };
+    auto swipe = [pan](bool open) {
+        return [pan, open](UISwipeGestureRecognizer& s) { pan(open, s.location(), s.location()); };
     };
     container()->addGestureRecognizer(
-        std::make_shared<UISwipeGestureRecognizer>(UISwipeDirection::right, pan(true)));
+        std::make_shared<UISwipeGestureRecognizer>(UISwipeDirection::right, swipe(true)));
     overlay_->addGestureRecognizer(
-        std::make_shared<UISwipeGestureRecognizer>(UISwipeDirection::left, pan(false)));
+        std::make_shared<UISwipeGestureRecognizer>(UISwipeDirection::left, swipe(false)));
     leftView_->addGestureRecognizer(
-        std::make_shared<UISwipeGestureRecognizer>(UISwipeDirection::left, pan(false)));
+        std::make_shared<UISwipeGestureRecognizer>(UISwipeDirection::left, swipe(false)));
     // A drag from the screen's left edge opens the drawer; a mostly sideways drag to the left
     // over the open drawer or its overlay closes it. Other drags go to the views beneath.
-    auto drag = [weakSelf](bool open) {
-        return [weakSelf, open](UIPanGestureRecognizer& recognizer) {
-            auto self = weakSelf.lock();
-            if (!self) return;
-            const CGPoint from = recognizer.location(), by = recognizer.translation();
-            auto d = self->delegate.lock();
-            auto left = NavigationDrawerPosition::left;
-            if (d) d->navigationDrawerControllerDidBeginPanAt(*self, from, left);
-            if (open)
-                self->openLeftView();
-            else
-                self->closeLeftView();
-            if (d) {
-                d->navigationDrawerControllerDidEndPanAt(*self, {from.x + by.x, from.y + by.y},
-                                                         left);
-            }
+    auto drag = [pan](bool open) {
+        return [pan, open](UIPanGestureRecognizer& r) {
+            const CGPoint from = r.location(), by = r.translation();
+            pan(open, from, {from.x + by.x, from.y + by.y});
         };
     };
     auto edgePan = std::make_shared<UIScreenEdgePanGestureRecognizer>(drag(true));
