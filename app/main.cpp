@@ -163,6 +163,9 @@ int main(int argc, char** argv) {
 
     platform::UIApplicationMain([] { return std::make_shared<app::AppDelegate>(); });
 
+    // A stop takes the phone's road out: the app resigns active and enters the background, so
+    // the engine logs its closing engagement event ("_e") before the final store below.
+    platform::UIApplication::shared().enterBackground();
     if (!engine::TRWAnalytics::finishPendingWork(kFinishSeconds)) {
         std::cerr << "tessaline: the measurement engine did not finish its writes within "
                   << kFinishSeconds << " s; events logged last may be lost\n";

@@ -80,6 +80,18 @@ TEST_F(HelpTest, HelpScreenShowsItsImageAndCloses) {
     EXPECT_EQ(manual->label->text(), "Assistance");
     EXPECT_EQ(manual->imageView->image()->name(), "qz_info");
     EXPECT_EQ(manual->viewForZooming(*manual->scrollView), manual->imageView);
+    // Pinches zoom the picture up to four times its size; a double tap zooms it back out.
+    const auto unzoomed = manual->imageView->frame().size;
+    const auto middle = manual->scrollView->convert(manual->scrollView->bounds().center(), nullptr);
+    for (const double expected : {3.0, 4.0}) {
+        ASSERT_TRUE(driver_.pinch(middle, 3).ok());
+        EXPECT_EQ(manual->scrollView->zoomScale(), expected);
+    }
+    EXPECT_EQ(manual->imageView->frame().size,
+              (platform::CGSize{unzoomed.width * 4, unzoomed.height * 4}));
+    ASSERT_TRUE(driver_.doubleTap(middle).ok());
+    EXPECT_EQ(manual->scrollView->zoomScale(), 1);
+    EXPECT_EQ(manual->imageView->frame().size, unzoomed);
     ASSERT_TRUE(driver_.tap(ViewQuery::byId(kCloseManualButtonId)).ok());
     EXPECT_FALSE(root_->presentedViewController());
 }

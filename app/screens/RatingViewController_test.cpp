@@ -111,7 +111,7 @@ TEST_F(RatingTest, FourStarsWithAnAnswerOpenTheRatingPage) {
               std::vector<std::string>{"https://apps.example/tessaline/review"});
     EXPECT_TRUE(defaults().boolForKey(kIsRatingAlreadyDoneKey));
     EXPECT_EQ(analytics_.names(),
-              (std::vector<std::string>{"tapped_rated_app", "Tapped Rating in Menu"}));
+              (std::vector<std::string>{"tapped_rated_app", "tapped_rating_in_menu"}));
     EXPECT_EQ(analytics_.events()[1].parameters, (platform::Dictionary{{"quroApp", "Tessaline"}}));
 }
 

@@ -79,7 +79,9 @@ std::shared_ptr<VideoCollectionTableViewCell> VideoCollectionTableViewCell::make
     cell->setFrame({0, 0, 390, 260});
     const auto& content = cell->contentView();
     content->setFrame({0, 0, 390, 260});
-    cell->titleLabel = std::make_shared<platform::UILabel>(CGRect{16, 8, 250, 40});
+    // Two lines, so that the whole title shows beside the buttons in any face.
+    cell->titleLabel = std::make_shared<platform::UILabel>(CGRect{16, 4, 250, 48});
+    cell->titleLabel->numberOfLines = 2;
     cell->privacyButton = std::make_shared<platform::FABButton>();
     cell->privacyButton->setFrame({274, 8, 40, 40});
     cell->privacyButton->accessibilityIdentifier = "videoPrivacyButton";
@@ -88,11 +90,22 @@ std::shared_ptr<VideoCollectionTableViewCell> VideoCollectionTableViewCell::make
     cell->manualButton->setFrame({330, 8, 40, 40});
     cell->manualButton->accessibilityIdentifier = "videoManualButton";
     cell->manualButton->tag = kRowButtonTag;
+    cell->manualButton->setImage(platform::UIImage::named(kVideoIntroductionSymbol));
+    // The players and their cover take the row's height below the title, whatever the table
+    // makes it (the result screen: as tall as the screen is wide).
+    const unsigned fill =
+        platform::UIViewAutoresizing::flexibleWidth | platform::UIViewAutoresizing::flexibleHeight;
     cell->videoCollectionView =
         std::make_shared<platform::UICollectionView>(CGRect{0, 56, 390, 200});
+    cell->videoCollectionView->autoresizingMask = fill;
     cell->lockingView = std::make_shared<platform::UIView>(CGRect{0, 56, 390, 200});
+    cell->lockingView->autoresizingMask = fill;
     cell->lockingView->setBackgroundColor(platform::UIColor::systemBackground());
     cell->unlockButton = std::make_shared<platform::UIButton>(CGRect{95, 78, 200, 44});
+    cell->unlockButton->autoresizingMask = platform::UIViewAutoresizing::flexibleLeftMargin |
+                                           platform::UIViewAutoresizing::flexibleRightMargin |
+                                           platform::UIViewAutoresizing::flexibleTopMargin |
+                                           platform::UIViewAutoresizing::flexibleBottomMargin;
     cell->unlockButton->accessibilityIdentifier = "videoUnlockButton";
     cell->unlockButton->tag = kRowButtonTag;
     cell->lockingView->addSubview(cell->unlockButton);

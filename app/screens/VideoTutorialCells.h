@@ -21,6 +21,7 @@ inline constexpr char kVideoCollectionViewCellNib[] = "VideoCollectionViewCell";
 inline constexpr char kVideoCollectionViewCellId[] = "videoCollectionViewCell";
 inline constexpr char kLockOpenSymbol[] = "lock.open.fill";
 inline constexpr char kLockSymbol[] = "lock.fill";
+inline constexpr char kVideoIntroductionSymbol[] = "book.fill";
 
 // One player. It stays covered until the player is ready.
 class VideoCollectionViewCell : public platform::UICollectionViewCell,

@@ -5,6 +5,7 @@
 #include "app/services/OnboardingManager.h"
 #include "app/services/ServicesTestSupport.h"
 #include "app/services/VideoLink.h"
+#include "platform/ui/ScreenDump.h"
 #include "platform/ui/UIAlertController.h"
 
 namespace app {
@@ -19,6 +20,7 @@ class VideoRowTest : public testing::ServicesTest {
     class Host : public platform::UITableViewController {
       public:
         std::vector<std::string> links;
+        double rowHeight = 260;
         std::shared_ptr<VideoCollectionTableViewCell> row;
         int numberOfRowsInSection(platform::UITableView&, int) override { return 1; }
         std::shared_ptr<platform::UITableViewCell> cellForRowAt(platform::UITableView& t,
@@ -33,13 +35,14 @@ class VideoRowTest : public testing::ServicesTest {
             registerVideoTutorialNibs();
             tableView()->registerNib(kVideoCollectionTableViewCellNib,
                                      kVideoCollectionTableViewCellId);
-            tableView()->rowHeight = 260;
+            tableView()->rowHeight = rowHeight;
         }
     };
 
-    std::shared_ptr<Host> showRow(std::vector<std::string> links) {
+    std::shared_ptr<Host> showRow(std::vector<std::string> links, double rowHeight = 260) {
         auto host = std::make_shared<Host>();
         host->links = std::move(links);
+        host->rowHeight = rowHeight;
         show(host);
         return host;
     }
@@ -104,6 +107,26 @@ TEST_F(VideoRowTest, ConsentUnlocksAndDeclineLocksAgain) {
     // A consent given before leaves a new row open.
     defaults().setBool(true, kIsVidmoraDsgvoAcceptedKey);
     EXPECT_TRUE(showRow({})->row->lockingView->isHidden());
+}
+
+// As the result screen shows it, the row is as tall as the screen is wide: the players and
+// their cover take the height below the title, which shows whole in two lines beside the
+// buttons, the book icon on the introduction's.
+TEST_F(VideoRowTest, TheRowFillsItsHeightAndShowsItsWholeTitleAndIcons) {
+    const std::string watch(kWatchLinkPrefix);
+    const auto host = showRow({watch + "abcdefghijk", watch + "bcdefghijkl"}, 390);
+    ASSERT_TRUE(host->row);
+    const auto& row = *host->row;
+    EXPECT_EQ(platform::dumpLine(*row.titleLabel),
+              "UILabel 16,4,250,48 text=\"Recommended video if unclear\" color=#000000");
+    EXPECT_LE(row.titleLabel->sizeThatFits({250, 0}).height, 48);
+    EXPECT_EQ(row.manualButton->image()->name(), kVideoIntroductionSymbol);
+    EXPECT_EQ(row.videoCollectionView->frame(), platform::CGRect(0, 56, 390, 330));
+    EXPECT_EQ(row.lockingView->frame(), platform::CGRect(0, 56, 390, 330));
+    EXPECT_EQ(row.unlockButton->frame(), platform::CGRect(95, 143, 200, 44));
+    EXPECT_EQ(row.videoCollectionView->frameForItem(1), platform::CGRect(323.5, 0, 313.5, 313.5));
+    ASSERT_TRUE(item(*host, 0));
+    EXPECT_EQ(item(*host, 0)->frame(), platform::CGRect(0, 0, 313.5, 313.5));
 }
 
 }  // namespace

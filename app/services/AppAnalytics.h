@@ -13,6 +13,14 @@
 
 namespace app {
 
+// The side menu's app-link row and the rating link log under these names. Their names as first
+// given, "Tapped App Link" and "Tapped Rating in Menu", hold spaces, which the engine refuses
+// (a name is letters, digits and underscores): it stored an error event in their place and lost
+// their parameters every time. These are the nearest names it accepts, snake_case like the
+// app's other events.
+inline constexpr char kTappedAppLinkEvent[] = "tapped_app_link";
+inline constexpr char kTappedRatingInMenuEvent[] = "tapped_rating_in_menu";
+
 class AppAnalytics {
   public:
     AppAnalytics() = delete;

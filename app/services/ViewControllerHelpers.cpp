@@ -85,7 +85,7 @@ bool openRating(platform::UIViewController& presenter) {
     // An entry without an English name still counts the tap.
     if (const auto en = app->appName.find("en"); en != app->appName.end())
         parameters["quroApp"] = en->second;
-    AppAnalytics::logEventWithName("Tapped Rating in Menu", parameters);
+    AppAnalytics::logEventWithName(kTappedRatingInMenuEvent, parameters);
     return true;
 }
 

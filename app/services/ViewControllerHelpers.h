@@ -31,7 +31,7 @@ void checkInternetConnection(const std::shared_ptr<platform::UIViewController>& 
                              std::function<void()> onFailure = nullptr);
 
 // Opens this app's rating page (the pro edition's link in the pro edition) and logs
-// "Tapped Rating in Menu". Without this app's entry the presenter shows "noInternet". True when a
+// kTappedRatingInMenuEvent. Without this app's entry the presenter shows "noInternet". True when a
 // link was opened.
 bool openRating(platform::UIViewController& presenter);
 

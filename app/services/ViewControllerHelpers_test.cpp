@@ -80,7 +80,7 @@ TEST_F(HelpersTest, RatingLinkOfTheEdition) {
               std::vector<std::string>{"https://apps.example/tessaline/review"});
     EXPECT_EQ(
         analytics_.events(),
-        (std::vector<AppAnalytics::Event>{{"Tapped Rating in Menu", {{"quroApp", "Tessaline"}}}}));
+        (std::vector<AppAnalytics::Event>{{"tapped_rating_in_menu", {{"quroApp", "Tessaline"}}}}));
     // The pro edition opens its own link.
     useBundle({{"CFBundleIdentifier", "org.tessaline-pro-app"}});
     manager.reloadAll(manager.remoteConfig());

@@ -256,9 +256,9 @@ TEST_F(AppTest, AppRowsOpenTheAppOrItsStorePage) {
     const auto events = analytics_.events();
     ASSERT_GE(events.size(), 2u);
     EXPECT_EQ(events[events.size() - 2],
-              (AppAnalytics::Event{"Tapped App Link", {{"has_app", true}, {"quroApp", "Alpha"}}}));
+              (AppAnalytics::Event{"tapped_app_link", {{"has_app", true}, {"quroApp", "Alpha"}}}));
     EXPECT_EQ(events.back(),
-              (AppAnalytics::Event{"Tapped App Link", {{"has_app", false}, {"quroApp", ""}}}));
+              (AppAnalytics::Event{"tapped_app_link", {{"has_app", false}, {"quroApp", ""}}}));
     // A row index from a list that has since shrunk does nothing.
     m.singleApps.clear();
     m.didSelectRowAt(*m.tableView(), {3, 0});

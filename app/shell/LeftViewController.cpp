@@ -236,7 +236,7 @@ void LeftViewController::handleAppLinkSelection(int row, bool isMultiApp) {
     if (!hasApp) openStoreURL(isProEdition() ? app.storeURLPro : app.storeURL);
     const auto en = app.appName.find("en");
     AppAnalytics::logEventWithName(
-        "Tapped App Link",
+        kTappedAppLinkEvent,
         {{"has_app", hasApp}, {"quroApp", en == app.appName.end() ? "" : en->second}});
 }
 

@@ -165,20 +165,41 @@ screen.addEventListener("pointerup", (event) => {
 });
 
 // The wheel scrolls what lies under the pointer; turns made at about the same point while the
-// scroll waits for its turn to be sent add up into it.
+// scroll waits for its turn to be sent add up into it. With Ctrl held (a touchpad's pinch arrives
+// so too) it pinches there instead, zooming in as the wheel turns up; waiting pinches at about
+// the same point multiply into one.
+function waitingNear(path, point) {
+  const last = outbox[outbox.length - 1];
+  return last && last.path === path &&
+      Math.hypot(point[0] - last.body.point[0], point[1] - last.body.point[1]) <= 10 ? last : null;
+}
+
 screen.addEventListener("wheel", (event) => {
   event.preventDefault();
   const unit = event.deltaMode === 1 ? 16 : event.deltaMode === 2 ? 400 : 1;
-  const point = pointOf(event), by = [event.deltaX * unit, event.deltaY * unit];
-  const last = outbox[outbox.length - 1];
-  if (last && last.path === "/driver/scroll" &&
-      Math.hypot(point[0] - last.body.point[0], point[1] - last.body.point[1]) <= 10) {
+  const point = pointOf(event);
+  if (event.ctrlKey) {
+    const scale = Math.exp(-event.deltaY * unit / 300);
+    const last = waitingNear("/driver/pinch", point);
+    if (last) last.body.scale *= scale;
+    else send("/driver/pinch", { point, scale });
+    return;
+  }
+  const by = [event.deltaX * unit, event.deltaY * unit];
+  const last = waitingNear("/driver/scroll", point);
+  if (last) {
     last.body.by[0] += by[0];
     last.body.by[1] += by[1];
     return;
   }
   send("/driver/scroll", { point, by });
 }, { passive: false });
+
+// A double click follows the two taps it is made of; it zooms what can zoom there.
+screen.addEventListener("dblclick", (event) => {
+  event.preventDefault();
+  send("/driver/doubletap", { point: pointOf(event) });
+});
 
 // Only what the app's keypad offers goes on: the digits, ".", "/", "-", "π", "e", and Backspace
 // for its back key. Other characters do nothing (not even the browser's own shortcuts).

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <charconv>
+#include <cmath>
 #include <fstream>
 #include <iomanip>
 #include <mutex>
@@ -408,6 +409,26 @@ DriverResult wheel(const json& body) {
     return UIDriver().scroll(point, by.x, by.y);
 }
 
+// {"point": [x, y], "scale": s} (or a view query in place of the point): a pinch there.
+DriverResult pinch(const json& body) {
+    if (!body.contains("scale") || !body["scale"].is_number())
+        throw BadRequest("a pinch needs \"scale\", a number above 0");
+    const double scale = body["scale"].get<double>();
+    if (!(scale > 0) || !std::isfinite(scale))
+        throw BadRequest("a pinch needs \"scale\", a number above 0");
+    UIDriver driver;
+    const auto point = windowPoint(driver, queryOf(body));
+    if (!point) return {DriverResult::Status::notFound, "no view matches"};
+    return driver.pinch(*point, scale);
+}
+
+DriverResult doubleTap(const json& body) {
+    UIDriver driver;
+    const auto point = windowPoint(driver, queryOf(body));
+    if (!point) return {DriverResult::Status::notFound, "no view matches"};
+    return driver.doubleTap(*point);
+}
+
 DriverResult drag(const json& body) {
     if (!body.contains("from") || !body.contains("to"))
         throw BadRequest("a drag needs \"from\" and \"to\"");
@@ -463,8 +484,13 @@ void WebDisplay::State::handle(const std::shared_ptr<loopback::Exchange>& exchan
         }
     } else if (request.method == "POST") {
         static const std::pair<std::string_view, DriverResult (*)(const json&)> kActions[] = {
-            {"/driver/tap", &tap},   {"/driver/type", &type},    {"/driver/swipe", &swipe},
-            {"/driver/drag", &drag}, {"/driver/scroll", &wheel},
+            {"/driver/tap", &tap},
+            {"/driver/type", &type},
+            {"/driver/swipe", &swipe},
+            {"/driver/drag", &drag},
+            {"/driver/scroll", &wheel},
+            {"/driver/pinch", &pinch},
+            {"/driver/doubletap", &doubleTap},
         };
         for (const auto& action : kActions) {
             if (path != action.first) continue;

@@ -202,6 +202,23 @@ TEST_F(WebDisplayTest, DriverActionsAnswerWithTheirStatusAndJson) {
         {"/driver/type", R"({"key": "Escape"})", 400, nullptr},
         {"/driver/type", R"({"text": "a", "key": "Backspace"})", 400, nullptr},
         {"/driver/drag", R"({"from": {"id": "go"}})", 400, nullptr},
+        {"/driver/pinch", R"({"point": [60, 122], "scale": 2.5})", 200, nullptr},
+        {"/driver/pinch", R"({"id": "go", "scale": 0.5})", 200, nullptr},
+        {"/driver/pinch",
+         R"({"id": "nope", "scale": 2})",
+         404,
+         {{"ok", false}, {"error", "no view matches"}}},
+        {"/driver/pinch",
+         R"({"point": [60, 122], "scale": 0})",
+         400,
+         {{"ok", false}, {"error", "a pinch needs \"scale\", a number above 0"}}},
+        {"/driver/pinch", R"({"point": [60, 122], "scale": "2"})", 400, nullptr},
+        {"/driver/pinch", R"({"point": [60, 122]})", 400, nullptr},
+        {"/driver/pinch", R"({"scale": 2})", 400, nullptr},
+        {"/driver/doubletap", R"({"point": [60, 122]})", 200, nullptr},
+        {"/driver/doubletap", R"({"text": "Go"})", 200, nullptr},
+        {"/driver/doubletap", R"({"id": "missing"})", 404, nullptr},
+        {"/driver/doubletap", R"({"at": [1, 1]})", 400, nullptr},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.path) + " " + c.body);

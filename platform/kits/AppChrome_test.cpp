@@ -172,7 +172,7 @@ TEST_F(AppChromeTest, DrivesDrawerToolbarTabsTableAndAlertThroughTheDriver) {
           UILabel 60,38.2,314,0 text="" hidden color=#000000
           IconButton#menuButton 8,6,44,44 image=ic_menu_white
     UIView 0,0,390,844 hidden bg=#00000080
-    UIView 0,0,280,844 hidden
+    UIView#navigationDrawerLeftView 0,0,280,844 hidden
 )dump");
     const auto disabled = DriverResult{DriverResult::Status::notHittable, "disabled"};
     EXPECT_EQ(driver.tap(ViewQuery::byText("Result")), disabled);
@@ -185,7 +185,7 @@ TEST_F(AppChromeTest, DrivesDrawerToolbarTabsTableAndAlertThroughTheDriver) {
     std::string open = driver.screen();
     EXPECT_NE(open.find(R"dump(
     UIView 0,0,390,844 bg=#00000080
-    UIView 0,0,280,844
+    UIView#navigationDrawerLeftView 0,0,280,844
       UIView 0,0,280,844 vc=MenuPage
         UIButton 0,100,280,44 text="History" color=#007aff
 )dump"),
@@ -215,7 +215,7 @@ TEST_F(AppChromeTest, DrivesDrawerToolbarTabsTableAndAlertThroughTheDriver) {
           UILabel 16,38.2,314,0 text="" hidden color=#000000
           IconButton#clearHistory 338,6,44,44 image=ic_close_white
     UIView 0,0,390,844 hidden bg=#00000080
-    UIView 0,0,280,844 hidden
+    UIView#navigationDrawerLeftView 0,0,280,844 hidden
   UIView 0,0,390,844 vc=UIAlertController bg=#00000033
     UIView 60,330.2,270,183.6 bg=#ffffff
       UILabel 16,20,238,20.4 text="Clear History" color=#000000
@@ -239,7 +239,7 @@ TEST_F(AppChromeTest, DrivesDrawerToolbarTabsTableAndAlertThroughTheDriver) {
           UILabel 16,38.2,314,0 text="" hidden color=#000000
           IconButton#clearHistory 338,6,44,44 image=ic_close_white
     UIView 0,0,390,844 hidden bg=#00000080
-    UIView 0,0,280,844 hidden
+    UIView#navigationDrawerLeftView 0,0,280,844 hidden
 )dump");
 }
 

@@ -1,6 +1,7 @@
 #include "platform/kits/Material.h"
 
 #include <algorithm>
+#include <cmath>
 
 #include "platform/ui/UIWindow.h"
 
@@ -246,27 +247,52 @@ void NavigationDrawerController::loadView() {
             self->closeLeftView();
         }));
     v->addSubview(overlay_);
+    // The delegate hears of a swipe or a drag as a pan from where it began to where it ended.
+    auto pan = [weakSelf](bool open, CGPoint from, CGPoint to) {
+        auto self = weakSelf.lock();
+        if (!self) return;
+        auto d = self->delegate.lock();
+        auto left = NavigationDrawerPosition::left;
+        if (d) d->navigationDrawerControllerDidBeginPanAt(*self, from, left);
+        if (open)
+            self->openLeftView();
+        else
+            self->closeLeftView();
+        if (d) d->navigationDrawerControllerDidEndPanAt(*self, to, left);
+    };
     // A swipe right over the root opens the drawer; a swipe left over the drawer closes it.
-    auto pan = [weakSelf](bool open) {
-        return [weakSelf, open](UISwipeGestureRecognizer& swipe) {
-            auto self = weakSelf.lock();
-            if (!self) return;
-            auto d = self->delegate.lock();
-            auto left = NavigationDrawerPosition::left;
-            if (d) d->navigationDrawerControllerDidBeginPanAt(*self, swipe.location(), left);
-            if (open)
-                self->openLeftView();
-            else
-                self->closeLeftView();
-            if (d) d->navigationDrawerControllerDidEndPanAt(*self, swipe.location(), left);
-        };
+    auto swipe = [pan](bool open) {
+        return [pan, open](UISwipeGestureRecognizer& s) { pan(open, s.location(), s.location()); };
     };
     container()->addGestureRecognizer(
-        std::make_shared<UISwipeGestureRecognizer>(UISwipeDirection::right, pan(true)));
+        std::make_shared<UISwipeGestureRecognizer>(UISwipeDirection::right, swipe(true)));
     overlay_->addGestureRecognizer(
-        std::make_shared<UISwipeGestureRecognizer>(UISwipeDirection::left, pan(false)));
+        std::make_shared<UISwipeGestureRecognizer>(UISwipeDirection::left, swipe(false)));
     leftView_->addGestureRecognizer(
-        std::make_shared<UISwipeGestureRecognizer>(UISwipeDirection::left, pan(false)));
+        std::make_shared<UISwipeGestureRecognizer>(UISwipeDirection::left, swipe(false)));
+    // A drag from the screen's left edge opens the drawer; a mostly sideways drag to the left
+    // over the open drawer or its overlay closes it. Other drags go to the views beneath.
+    auto drag = [pan](bool open) {
+        return [pan, open](UIPanGestureRecognizer& r) {
+            const CGPoint from = r.location(), by = r.translation();
+            pan(open, from, {from.x + by.x, from.y + by.y});
+        };
+    };
+    auto edgePan = std::make_shared<UIScreenEdgePanGestureRecognizer>(drag(true));
+    edgePan->shouldBegin = [weakSelf](UIPanGestureRecognizer&) {
+        auto self = weakSelf.lock();
+        return self && self->left_ && !self->opened_;
+    };
+    container()->addGestureRecognizer(edgePan);
+    for (const auto& view : {overlay_, leftView_}) {
+        auto closingPan = std::make_shared<UIPanGestureRecognizer>(drag(false));
+        closingPan->shouldBegin = [](UIPanGestureRecognizer& recognizer) {
+            const CGPoint by = recognizer.translation();
+            return by.x < 0 && std::abs(by.x) > std::abs(by.y);
+        };
+        view->addGestureRecognizer(closingPan);
+    }
+    leftView_->accessibilityIdentifier = "navigationDrawerLeftView";
     leftView_->setHidden(true);
     v->addSubview(leftView_);
     if (left_) {

@@ -164,10 +164,11 @@ class NavigationDrawerControllerDelegate {
     }
 };
 
-// The left side is in the view tree from the start (so it appears with the drawer, not on
-// opening) and hidden while closed; open, it covers the root beside a dimming overlay whose tap
-// closes it. A swipe right over the root opens the drawer, a swipe left closes it; the delegate
-// hears of a swipe as a pan that begins and ends at the swipe's point.
+// The left side (#navigationDrawerLeftView) is in the view tree from the start (so it appears
+// with the drawer, not on opening) and hidden while closed; open, it covers the root beside a
+// dimming overlay whose tap closes it. A swipe right over the root or a drag from the screen's
+// left edge opens the drawer; a swipe or a sideways drag to the left over the open drawer closes
+// it. The delegate hears of either as a pan (a swipe begins and ends at its point).
 class NavigationDrawerController : public TransitionController {
   public:
     NavigationDrawerController(std::shared_ptr<UIViewController> rootViewController,

@@ -148,5 +148,64 @@ TEST_F(MaterialTest, AToolbarWithoutStatusBarKeepsItsHeightAndPushesItsTitleDown
     EXPECT_EQ(toolbarController(*menu->rootViewController()), menu);
 }
 
+// Drags from the page: one from the screen's left edge opens the drawer, one to the left over the
+// open drawer or its overlay closes it; every other drag goes to the lists beneath.
+TEST_F(MaterialTest, EdgeAndSidewaysDragsOpenAndCloseTheDrawer) {
+    class Delegate : public NavigationDrawerControllerDelegate {
+      public:
+        Events& events;
+        explicit Delegate(Events& e) : events(e) {}
+        void navigationDrawerControllerDidBeginPanAt(NavigationDrawerController&, CGPoint p,
+                                                     NavigationDrawerPosition) override {
+            events.push_back("begin " + formatNumber(p.x) + "," + formatNumber(p.y));
+        }
+        void navigationDrawerControllerDidEndPanAt(NavigationDrawerController&, CGPoint p,
+                                                   NavigationDrawerPosition) override {
+            events.push_back("end " + formatNumber(p.x) + "," + formatNumber(p.y));
+        }
+    };
+    const auto listed = [](UIViewController& page) {
+        auto list = std::make_shared<UIScrollView>(page.view()->bounds());
+        list->setContentSize({page.view()->bounds().width(), 3000});
+        page.view()->addSubview(list);
+        return list;
+    };
+    auto page = std::make_shared<UIViewController>();
+    auto menu = std::make_shared<UIViewController>();
+    auto drawer = std::make_shared<NavigationDrawerController>(page, menu);
+    show(drawer);
+    const auto pageList = listed(*page), menuList = listed(*menu);
+    auto delegate = std::make_shared<Delegate>(events_);
+    drawer->delegate = delegate;
+    UIDriver driver;
+    struct Step {
+        const char* what;
+        CGPoint from, to;
+        bool opened;
+        CGFloat pageOffset, menuOffset;
+    };
+    const Step steps[] = {
+        {"sideways, but from inside the edge", {40, 400}, {240, 410}, false, 0, 0},
+        {"from the edge, mostly down", {5, 400}, {15, 300}, false, 100, 0},
+        {"from the edge to the right", {5, 400}, {200, 420}, true, 100, 0},
+        {"down over the open menu", {100, 400}, {110, 300}, true, 100, 100},
+        {"to the left over the overlay", {350, 400}, {300, 410}, false, 100, 100},
+        {"from the very edge", {0, 100}, {100, 100}, true, 100, 100},
+        {"to the left over the menu", {200, 400}, {60, 380}, false, 100, 100},
+        {"to the left from the edge", {20, 400}, {2, 400}, false, 100, 100},
+    };
+    for (const auto& step : steps) {
+        EXPECT_TRUE(driver.drag(step.from, step.to).ok()) << step.what;
+        EXPECT_EQ(drawer->isLeftViewOpened(), step.opened) << step.what;
+        EXPECT_EQ(pageList->contentOffset().y, step.pageOffset) << step.what;
+        EXPECT_EQ(menuList->contentOffset().y, step.menuOffset) << step.what;
+    }
+    EXPECT_EQ(events_, (Events{"begin 5,400", "end 200,420", "begin 350,400", "end 300,410",
+                               "begin 0,100", "end 100,100", "begin 200,400", "end 60,380"}));
+    // The dump tells the drawer's state by its left view.
+    EXPECT_NE(driver.screen().find("\n    UIView#navigationDrawerLeftView 0,0,280,844 hidden\n"),
+              std::string::npos);
+}
+
 }  // namespace
 }  // namespace platform

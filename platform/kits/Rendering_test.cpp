@@ -3,6 +3,7 @@
 
 #include "platform/kits/DTTextField.h"
 #include "platform/kits/MTMathUILabel.h"
+#include "platform/kits/VMPlayerView.h"
 #include "platform/ui/UITestSupport.h"
 
 namespace platform {
@@ -63,6 +64,46 @@ TEST_F(RenderingTest, ALayerRendersInItsOwnCoordinatesAndImagesStackTheirContent
     ASSERT_EQ(stitched->displayList().size(), 10u);
     EXPECT_EQ(stitched->displayList()[9].rect, CGRect(10, 150, 100, 30));
     EXPECT_EQ(UIGraphicsImageRenderer({0, 10}).image([](CGContext&) {}), nullptr);
+}
+
+// Loaded, a player shows its picture under its title and where it starts, as a player does
+// before it plays; before any load it shows nothing.
+TEST_F(RenderingTest, APlayerShowsItsPictureTitleAndStartBeforeItPlays) {
+    struct Case {
+        const char* videoId;
+        const char* start;  // the "start" variable; null: none
+        std::vector<std::string> texts;
+    };
+    const Case cases[] = {
+        {"", nullptr, {}},
+        {"abcdefghijk", nullptr, {"abcdefghijk"}},
+        {"abcdefghijk", "90", {"abcdefghijk", "1:30"}},
+        {"bcdefghijkl", "5", {"bcdefghijkl", "0:05"}},
+        {"bcdefghijkl", "3600", {"bcdefghijkl", "60:00"}},
+        {"bcdefghijkl", "1m30", {"bcdefghijkl"}},
+    };
+    for (const auto& c : cases) {
+        auto player = std::make_shared<VMPlayerView>(CGRect{0, 0, 300, 300});
+        if (*c.videoId) {
+            Dictionary vars{{"iv_load_policy", 1}};
+            if (c.start) vars["start"] = c.start;
+            player->loadWithVideoId(c.videoId, vars);
+        }
+        CGContext ctx;
+        player->drawContent(ctx);
+        std::vector<std::string> texts;
+        for (const auto& item : ctx.items())
+            if (item.kind == DisplayItem::Kind::text) texts.push_back(item.text);
+        EXPECT_EQ(texts, c.texts) << c.videoId << " " << (c.start ? c.start : "");
+        if (!*c.videoId) {
+            EXPECT_TRUE(ctx.items().empty());
+            continue;
+        }
+        // The picture covers the whole card.
+        ASSERT_FALSE(ctx.items().empty());
+        EXPECT_EQ(ctx.items().front().kind, DisplayItem::Kind::fill);
+        EXPECT_EQ(ctx.items().front().rect, CGRect(0, 0, 300, 300));
+    }
 }
 
 }  // namespace

@@ -1,6 +1,9 @@
 #pragma once
 // The video service's embedded player: it loads a video by its identifier with player variables
-// and tells its delegate once it can play, one second of the clock after the load.
+// and tells its delegate once it can play, one second of the clock after the load. Loaded, it
+// shows what a player shows before it plays: the video's picture, its title and a play button.
+// The service that would send the title and thumbnail is out of reach here, so the title is the
+// video's identifier and the picture is drawn, its colours chosen by the identifier.
 #include <memory>
 #include <string>
 
@@ -29,6 +32,8 @@ class VMPlayerView : public UIView {
     const Dictionary& playerVars() const { return playerVars_; }
     int loadCount() const { return loads_; }
     void describe(ViewDescription& d) const override;
+    void draw(CGContext& ctx, CGRect rect) const override;
+    TextStyle textStyle() const override;
 
   private:
     std::string videoId_;

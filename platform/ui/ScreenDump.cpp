@@ -81,6 +81,7 @@ std::string dumpLine(const UIView& view) {
     }
     if (d.offset) add({" offset=", formatNumber(*d.offset)});
     if (d.offsetX) add({" offsetx=", formatNumber(*d.offsetX)});
+    if (d.zoom) add({" zoom=", formatNumber(*d.zoom)});
     if (d.editing) add({" editing"});
     if (d.role) add({" role=", *d.role});
     return line;

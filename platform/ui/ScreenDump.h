@@ -6,7 +6,7 @@
 // then, where they apply and in this order: vc=<Class> text="…" latex="…" image=<name>
 // tag=<n> hidden (children omitted) alpha=<a> disabled selected focus caret=<n>|focus sel=<a>-<b>
 // mark=#rrggbb bg=#rrggbb[aa] color=#rrggbb segments=<sel>/<n> rows=<n,…> offset=<y> offsetx=<x>
-// editing
+// zoom=<s> editing
 // role=cancel|destructive.
 // Type is the class name without namespace; the frame is in the superview; numbers are the
 // shortest text ("19.5"); colours are resolved and rounded; texts escape \" \\ and \n.

@@ -68,6 +68,7 @@ void UICollectionView::recomputeGeometry() {
         height = std::max(height, size.height);
     }
     setContentSize({count > 0 ? x - minimumLineSpacing : 0, height});
+    geometrySize_ = bounds().size;
 }
 
 void UICollectionView::reloadData() {
@@ -105,6 +106,9 @@ void UICollectionView::layoutSubviews() {
     if (!loaded_) {
         // The first layout loads the data, as on the phone.
         loaded_ = true;
+        recomputeGeometry();
+    } else if (!(bounds().size == geometrySize_)) {
+        // Item sizes may follow the view's own (a flow layout's items as tall as the view).
         recomputeGeometry();
     }
     const CGRect visibleRect = bounds();

@@ -1,7 +1,8 @@
 #pragma once
 // Collection views with a horizontal flow layout: one row of items, left to right, each as large
-// as the delegate says. Only the cells of items on screen exist; cells that leave the screen
-// wait for reuse and keep their content until their owner sets it again.
+// as the delegate says (asked again when the view's size changes). Only the cells of items on
+// screen exist; cells that leave the screen wait for reuse and keep their content until their owner
+// sets it again.
 #include <functional>
 #include <map>
 #include <memory>
@@ -83,6 +84,7 @@ class UICollectionView : public UIScrollView {
     std::map<std::string, std::vector<std::shared_ptr<UICollectionViewCell>>> pool_;
     std::map<std::string, CellFactory> factories_;
     std::vector<CGRect> frames_;
+    CGSize geometrySize_;  // the view's size when the items were last measured
     bool loaded_ = false;
 };
 

@@ -211,11 +211,35 @@ DriverResult UIDriver::scroll(CGPoint point, CGFloat dx, CGFloat dy) {
     });
 }
 
-DriverResult UIDriver::drag(CGPoint from, CGPoint to) {
+DriverResult UIDriver::pinch(CGPoint point, CGFloat scale) {
     preparedWindow();
-    return perform(from, nullptr, [to, from](UIView& v, CGPoint p) {
-        return v.handleDrag(p, {p.x + to.x - from.x, p.y + to.y - from.y});
+    return perform(point, nullptr, [scale](UIView& v, CGPoint p) {
+        auto* scrollView = dynamic_cast<UIScrollView*>(&v);
+        return scrollView && scrollView->zoomTo(scrollView->zoomScale() * scale, p);
     });
+}
+
+DriverResult UIDriver::doubleTap(CGPoint point) {
+    preparedWindow();
+    return perform(point, nullptr, [](UIView& v, CGPoint p) {
+        auto* scrollView = dynamic_cast<UIScrollView*>(&v);
+        return scrollView && scrollView->handleDoubleTap(p);
+    });
+}
+
+DriverResult UIDriver::drag(CGPoint from, CGPoint to) {
+    auto w = preparedWindow();
+    if (!w) return notFound("no key window");
+    std::shared_ptr<UIView> hit;
+    if (auto r = reach(*w, from, nullptr, hit); !r.ok()) return r;
+    const auto moved = [by = CGPoint{to.x - from.x, to.y - from.y}](CGPoint p) {
+        return CGPoint{p.x + by.x, p.y + by.y};
+    };
+    // The recognizers up the chain see the drag before any view's own dragging does.
+    if (!deliver(hit, from, [&](UIView& v, CGPoint p) { return v.recognizeDrag(p, moved(p)); }))
+        deliver(hit, from, [&](UIView& v, CGPoint p) { return v.handleDrag(p, moved(p)); });
+    runUntilIdle();
+    return {};
 }
 
 }  // namespace platform

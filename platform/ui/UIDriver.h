@@ -61,6 +61,12 @@ class UIDriver {
     // The mouse wheel at `point`: the innermost scroll view there that can move by (dx, dy)
     // moves (the content moves up for a positive dy). Nothing moving is no error.
     DriverResult scroll(CGPoint point, CGFloat dx, CGFloat dy);
+    // Two fingers pinching at `point`: the innermost scroll view there that zooms multiplies
+    // its zoom scale by `scale`, about the point. Nothing zooming is no error.
+    DriverResult pinch(CGPoint point, CGFloat scale);
+    // A double tap at `point` (after the two taps it is made of): the innermost scroll view
+    // there that zooms zooms in or back out.
+    DriverResult doubleTap(CGPoint point);
 
   private:
     std::shared_ptr<UIWindow> window();

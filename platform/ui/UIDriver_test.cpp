@@ -4,6 +4,7 @@
 
 #include <functional>
 
+#include "platform/ui/ScreenDump.h"
 #include "platform/ui/UIControl.h"
 #include "platform/ui/UIScrollView.h"
 #include "platform/ui/UITestSupport.h"
@@ -221,6 +222,88 @@ TEST_F(DriverScrollTest, WheelAndDragsMoveTheScrollViewThatCan) {
         EXPECT_EQ(list->contentOffset(), step.list) << step.what;
         EXPECT_EQ(row->contentOffset(), step.row) << step.what;
     }
+}
+
+// A picture that zooms between 1 and 4: pinches keep the point under the fingers in place as
+// far as the edges allow, a double tap zooms in twofold or back out, and a drag pans both ways
+// while zoomed in.
+TEST_F(DriverScrollTest, PinchesAndDoubleTapsZoomThePictureWithinItsLimits) {
+    struct Zooming : UIScrollViewDelegate {
+        std::shared_ptr<UIView> picture = std::make_shared<UIView>(CGRect{0, 0, 200, 100});
+        int zooms = 0;
+        std::shared_ptr<UIView> viewForZooming(UIScrollView&) override { return picture; }
+        void scrollViewDidZoom(UIScrollView&) override { ++zooms; }
+    };
+    auto root = std::make_shared<UIViewController>();
+    auto window = show(root);
+    auto zooming = std::make_shared<Zooming>();
+    auto scroll = std::make_shared<UIScrollView>(CGRect{0, 100, 200, 100});
+    scroll->delegate = zooming;
+    scroll->maximumZoomScale = 4;
+    scroll->addSubview(zooming->picture);
+    root->view()->addSubview(scroll);
+    UIDriver driver(window);
+    struct Step {
+        const char* what;
+        std::function<DriverResult()> act;
+        const char* line;  // the scroll view's, then its picture's
+    };
+    const Step steps[] = {
+        {"pinch out at the middle",
+         [&] {
+             return driver.pinch({100, 150}, 2);
+         },
+         "UIScrollView 0,100,200,100 offset=50 offsetx=100 zoom=2\n"
+         "UIView 0,0,400,200"},
+        {"pinch beyond the maximum",
+         [&] {
+             return driver.pinch({50, 150}, 10);
+         },
+         "UIScrollView 0,100,200,100 offset=150 offsetx=250 zoom=4\n"
+         "UIView 0,0,800,400"},
+        {"drag pans both ways",
+         [&] {
+             return driver.drag({100, 150}, {60, 120});
+         },
+         "UIScrollView 0,100,200,100 offset=180 offsetx=290 zoom=4\n"
+         "UIView 0,0,800,400"},
+        {"double tap zooms back out",
+         [&] {
+             return driver.doubleTap({0, 100});
+         },
+         "UIScrollView 0,100,200,100\n"
+         "UIView 0,0,200,100"},
+        {"double tap zooms in twofold",
+         [&] {
+             return driver.doubleTap({150, 125});
+         },
+         "UIScrollView 0,100,200,100 offset=25 offsetx=150 zoom=2\n"
+         "UIView 0,0,400,200"},
+        {"pinch below the minimum, at the far corner",
+         [&] {
+             return driver.pinch({199, 199}, 0.1);
+         },
+         "UIScrollView 0,100,200,100\n"
+         "UIView 0,0,200,100"},
+        {"nothing zooms outside it",
+         [&] {
+             return driver.pinch({100, 50}, 3);
+         },
+         "UIScrollView 0,100,200,100\n"
+         "UIView 0,0,200,100"},
+    };
+    for (const auto& step : steps) {
+        EXPECT_TRUE(step.act().ok()) << step.what;
+        EXPECT_EQ(dumpLine(*scroll) + "\n" + dumpLine(*zooming->picture), step.line) << step.what;
+    }
+    EXPECT_EQ(zooming->zooms, 5);
+    // No room between the limits, or a zooming view that is not the scroll view's own: no zoom.
+    scroll->maximumZoomScale = 1;
+    EXPECT_FALSE(scroll->zoomTo(2, {0, 0}));
+    scroll->maximumZoomScale = 4;
+    zooming->picture = std::make_shared<UIView>(CGRect{0, 0, 10, 10});
+    EXPECT_FALSE(scroll->handleDoubleTap({0, 0}));
+    EXPECT_EQ(scroll->zoomScale(), 1);
 }
 
 }  // namespace

@@ -50,6 +50,10 @@ bool UIScrollView::scrollBy(CGFloat dx, CGFloat dy) {
 bool UIScrollView::handleDrag(CGPoint from, CGPoint to) {
     if (!isScrollEnabled) return false;
     const CGFloat dx = to.x - from.x, dy = to.y - from.y;
+    if (zoomScale_ > minimumZoomScale && zoomingView()) {
+        scrollBy(-dx, -dy);
+        return true;
+    }
     if (std::abs(dx) > std::abs(dy)) {
         if (maxOffsetX() <= 0) return false;
         scrollBy(-dx, 0);
@@ -60,10 +64,53 @@ bool UIScrollView::handleDrag(CGPoint from, CGPoint to) {
     return true;
 }
 
+std::shared_ptr<UIView> UIScrollView::zoomingView() const {
+    if (!(maximumZoomScale > minimumZoomScale) || !(minimumZoomScale > 0)) return nullptr;
+    const auto d = delegate.lock();
+    auto view = d ? d->viewForZooming(const_cast<UIScrollView&>(*this)) : nullptr;
+    return view && view->superview().get() == this ? view : nullptr;
+}
+
+void UIScrollView::setZoomScale(CGFloat scale, bool animated) {
+    (void)animated;
+    const CGRect shown = bounds();
+    zoomTo(scale, shown.center());
+}
+
+bool UIScrollView::zoomTo(CGFloat scale, CGPoint anchor) {
+    const auto view = zoomingView();
+    if (!view) return false;
+    if (!std::isfinite(scale)) return true;
+    const CGFloat next = std::clamp(scale, minimumZoomScale, maximumZoomScale);
+    if (next == zoomScale_) return true;
+    const CGFloat ratio = next / zoomScale_;
+    const CGRect f = view->frame();
+    view->setFrame({f.minX() * ratio, f.minY() * ratio, f.width() * ratio, f.height() * ratio});
+    zoomScale_ = next;
+    setContentSize(view->frame().size);
+    // The anchor's place in the visible area before the zoom, kept after it.
+    const CGPoint offset = contentOffset();
+    const CGPoint shown{anchor.x - offset.x, anchor.y - offset.y};
+    setBoundsOrigin({std::clamp(anchor.x * ratio - shown.x, 0.0, maxOffsetX()),
+                     std::clamp(anchor.y * ratio - shown.y, 0.0, maxOffsetY())});
+    if (auto d = delegate.lock()) {
+        d->scrollViewDidZoom(*this);
+        d->scrollViewDidScroll(*this);
+    }
+    return true;
+}
+
+bool UIScrollView::handleDoubleTap(CGPoint anchor) {
+    if (!zoomingView()) return false;
+    const bool zoomedIn = zoomScale_ > minimumZoomScale;
+    return zoomTo(zoomedIn ? minimumZoomScale : 2 * minimumZoomScale, anchor);
+}
+
 void UIScrollView::describe(ViewDescription& d) const {
     UIView::describe(d);
     if (contentOffset().y != 0) d.offset = contentOffset().y;
     if (contentOffset().x != 0) d.offsetX = contentOffset().x;
+    if (zoomScale_ != 1) d.zoom = zoomScale_;
 }
 
 void UIStackView::addArrangedSubview(std::shared_ptr<UIView> view) {

@@ -14,6 +14,7 @@ class UIScrollViewDelegate {
   public:
     virtual ~UIScrollViewDelegate() = default;
     virtual void scrollViewDidScroll(UIScrollView& scrollView) { (void)scrollView; }
+    virtual void scrollViewDidZoom(UIScrollView& scrollView) { (void)scrollView; }
     virtual std::shared_ptr<UIView> viewForZooming(UIScrollView& scrollView) {
         (void)scrollView;
         return nullptr;
@@ -31,8 +32,22 @@ class UIScrollView : public UIView {
     bool isScrollEnabled = true;
     // Whether the display shows a bar along the foot while the content is wider than the view.
     bool showsHorizontalScrollIndicator = true;
-    CGFloat zoomScale = 1, minimumZoomScale = 1, maximumZoomScale = 1;
+    CGFloat minimumZoomScale = 1, maximumZoomScale = 1;
     std::weak_ptr<UIScrollViewDelegate> delegate;
+    // Zooming scales the delegate's view for zooming (its frame, which what it draws fills) and
+    // the content size with it, within the minimum and maximum scale.
+    CGFloat zoomScale() const { return zoomScale_; }
+    // About the middle of what is shown.
+    void setZoomScale(CGFloat scale, bool animated = false);
+    // The view that zooms: the delegate's, when the limits leave room to zoom.
+    std::shared_ptr<UIView> zoomingView() const;
+    // A pinch: the scale becomes `scale` (kept within the limits) about `anchor`, in content
+    // coordinates, which stays where it is on screen as far as the content's edges allow. False
+    // when nothing here zooms.
+    bool zoomTo(CGFloat scale, CGPoint anchor);
+    // A double tap: zoomed out, the content zooms in twofold about `anchor`; zoomed in, it
+    // zooms back out. False when nothing here zooms.
+    bool handleDoubleTap(CGPoint anchor);
     // The largest offsets that keep content in view (never negative).
     CGFloat maxOffsetY() const;
     CGFloat maxOffsetX() const;
@@ -42,14 +57,16 @@ class UIScrollView : public UIView {
     void scrollRectToVisible(CGRect rect, bool animated);
     // A swipe up scrolls one page down, a swipe down one page up.
     bool handleSwipe(UISwipeDirection direction, CGPoint p) override;
-    // Dragging moves the content with the finger, along the drag's main direction; a drag
-    // along a direction the content cannot move in is left to the views beneath.
+    // Dragging moves the content with the finger, along the drag's main direction (both ways
+    // while zoomed in); a drag along a direction the content cannot move in is left to the
+    // views beneath.
     bool handleDrag(CGPoint from, CGPoint to) override;
     bool clipsContent() const override { return true; }
     void describe(ViewDescription& d) const override;
 
   private:
     CGSize contentSize_;
+    CGFloat zoomScale_ = 1;
 };
 
 enum class UILayoutConstraintAxis { horizontal, vertical };

@@ -421,6 +421,33 @@ bool UIView::handleSwipe(UISwipeDirection direction, CGPoint p) {
     return handled;
 }
 
+bool UIView::recognizeDrag(CGPoint from, CGPoint to) {
+    for (auto& r : std::vector(recognizers_)) {
+        if (r->isEnabled && r->recognizeDrag(from, to)) return true;
+    }
+    return false;
+}
+
+bool UIPanGestureRecognizer::recognizeDrag(CGPoint from, CGPoint to) {
+    if (!accepts(from, to)) return false;
+    location_ = from;
+    translation_ = {to.x - from.x, to.y - from.y};
+    if (shouldBegin && !shouldBegin(*this)) return false;
+    if (action_) action_(*this);
+    return true;
+}
+
+bool UIScreenEdgePanGestureRecognizer::accepts(CGPoint from, CGPoint to) const {
+    const auto v = view();
+    const UIWindow* window = v ? v->window() : nullptr;
+    if (!window) return false;
+    const CGFloat x = v->convert(from, nullptr).x;
+    const CGFloat dx = to.x - from.x, dy = to.y - from.y;
+    if (std::abs(dx) <= std::abs(dy)) return false;
+    if (edges == UIRectEdge::left) return x <= kEdgeWidth && dx > 0;
+    return x >= window->bounds().width() - kEdgeWidth && dx < 0;
+}
+
 void UIView::addGestureRecognizer(std::shared_ptr<UIGestureRecognizer> recognizer) {
     if (!recognizer) return;
     recognizer->view_ = shared<UIView>();

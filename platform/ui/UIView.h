@@ -62,6 +62,7 @@ struct ViewDescription {
     std::optional<std::vector<int>> rows;
     std::optional<CGFloat> offset;
     std::optional<CGFloat> offsetX;  // a scroll view moved sideways
+    std::optional<CGFloat> zoom;     // a scroll view's zoom scale other than 1
     bool editing = false;
     std::optional<std::string> role;
 };
@@ -137,6 +138,11 @@ class UIGestureRecognizer {
         (void)p;
         return false;
     }
+    virtual bool recognizeDrag(CGPoint from, CGPoint to) {
+        (void)from;
+        (void)to;
+        return false;
+    }
     std::weak_ptr<UIView> view_;
     CGPoint location_;
 };
@@ -174,6 +180,44 @@ class UISwipeGestureRecognizer : public UIGestureRecognizer {
 
   private:
     std::function<void(UISwipeGestureRecognizer&)> action_;
+};
+
+// A drag across its view. Where it began is its location; how far it went, its translation.
+class UIPanGestureRecognizer : public UIGestureRecognizer {
+  public:
+    explicit UIPanGestureRecognizer(std::function<void(UIPanGestureRecognizer&)> action)
+        : action_(std::move(action)) {}
+    CGPoint translation() const { return translation_; }
+    // Asked with location and translation set whether the drag is this recognizer's (the
+    // delegate's gestureRecognizerShouldBegin:); without it every drag is.
+    std::function<bool(UIPanGestureRecognizer&)> shouldBegin;
+
+  protected:
+    bool recognizeDrag(CGPoint from, CGPoint to) override;
+    // What the kind of recognizer asks of a drag before shouldBegin is asked.
+    virtual bool accepts(CGPoint from, CGPoint to) const {
+        (void)from;
+        (void)to;
+        return true;
+    }
+
+  private:
+    std::function<void(UIPanGestureRecognizer&)> action_;
+    CGPoint translation_;
+};
+
+enum class UIRectEdge { left, right };
+
+// A drag that starts at an edge of the screen (the window) and moves mostly away from it.
+class UIScreenEdgePanGestureRecognizer : public UIPanGestureRecognizer {
+  public:
+    using UIPanGestureRecognizer::UIPanGestureRecognizer;
+    // How close to the edge, in points, a drag must start.
+    static constexpr CGFloat kEdgeWidth = 24;
+    UIRectEdge edges = UIRectEdge::left;
+
+  protected:
+    bool accepts(CGPoint from, CGPoint to) const override;
 };
 
 namespace UIViewAnimationOptions {
@@ -290,6 +334,10 @@ class UIView : public UIResponder {
         (void)to;
         return false;
     }
+    // Offers a drag to this view's enabled recognizers; true when one took it. The driver asks
+    // the recognizers up the chain before any view's own handleDrag(), as on the phone, where a
+    // recognizer (a drawer's edge pan) wins over the dragging of the views beneath.
+    bool recognizeDrag(CGPoint from, CGPoint to);
     void addGestureRecognizer(std::shared_ptr<UIGestureRecognizer> recognizer);
     const std::vector<std::shared_ptr<UIGestureRecognizer>>& gestureRecognizers() const {
         return recognizers_;
