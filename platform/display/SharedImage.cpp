@@ -7,7 +7,6 @@
 #include <librsvg/rsvg.h>
 
 #include <algorithm>
-#include <array>
 #include <cmath>
 #include <map>
 #include <memory>
@@ -32,30 +31,43 @@ struct Freer {
 using Surface = std::unique_ptr<cairo_surface_t, Freer<cairo_surface_t, cairo_surface_destroy>>;
 using Context = std::unique_ptr<cairo_t, Freer<cairo_t, cairo_destroy>>;
 
-// The math fonts of one folder, opened once for the process: cairo keeps a face it has drawn
-// with in its caches, so the faces stay until the process ends.
-struct MathFaces {
-    FT_Library library = nullptr;
-    std::array<FT_Face, 6> ft{};
-    std::array<cairo_font_face_t*, 6> cairo{};
+// A font file opened for drawing: cairo keeps a face it has drawn with in its caches, so each file
+// is opened once and stays open for the process. (Files, not the system's font configuration:
+// the picture looks the same wherever it is made.)
+struct Face {
+    FT_Face ft = nullptr;
+    cairo_font_face_t* cairo = nullptr;
 };
 
-const MathFaces& mathFaces(const std::filesystem::path& directory) {
+const Face& faceAt(const std::filesystem::path& file) {
     static NoDestructor<std::mutex> mutex;
-    static NoDestructor<std::map<std::filesystem::path, MathFaces>> cache;
+    static NoDestructor<std::map<std::filesystem::path, Face>> faces;
+    static FT_Library library = nullptr;
     std::lock_guard lock(mutex.get());
-    auto [found, added] = cache->try_emplace(directory);
-    MathFaces& faces = found->second;
-    if (!added || FT_Init_FreeType(&faces.library) != 0) return faces;
-    for (std::size_t i = 0; i < faces.ft.size(); ++i) {
-        const auto file =
-            directory / (std::string(mathFontFileName(static_cast<MathFont>(i))) + ".ttf");
-        FT_Face face = nullptr;
-        if (FT_New_Face(faces.library, file.c_str(), 0, &face) != 0) continue;
-        faces.ft[i] = face;
-        faces.cairo[i] = cairo_ft_font_face_create_for_ft_face(face, FT_LOAD_NO_HINTING);
+    auto [found, added] = faces->try_emplace(file);
+    if (!added) return found->second;
+    if (!library && FT_Init_FreeType(&library) != 0) library = nullptr;
+    FT_Face face = nullptr;
+    if (library && FT_New_Face(library, file.c_str(), 0, &face) == 0) {
+        found->second.ft = face;
+        found->second.cairo = cairo_ft_font_face_create_for_ft_face(face, FT_LOAD_NO_HINTING);
     }
-    return faces;
+    return found->second;
+}
+
+const Face& mathFace(const SharedImageOptions& options, MathFont font) {
+    return faceAt(options.fontDirectory / (std::string(mathFontFileName(font)) + ".ttf"));
+}
+
+enum class TextFont { sans, bold, mono, serif };
+
+// The page's sans-serif, bold and monospace, and a serif for what the math fonts lack.
+void selectTextFont(cairo_t* cr, const SharedImageOptions& options, TextFont font, double size) {
+    static constexpr const char* kFiles[] = {"DejaVuSans.ttf", "DejaVuSans-Bold.ttf",
+                                             "DejaVuSansMono.ttf", "DejaVuSerif.ttf"};
+    const Face& face = faceAt(options.textFontDirectory / kFiles[static_cast<int>(font)]);
+    if (face.cairo) cairo_set_font_face(cr, face.cairo);
+    cairo_set_font_size(cr, std::max(1.0, size));
 }
 
 void setColor(cairo_t* cr, const RGBA& c) {
@@ -78,15 +90,17 @@ void roundedRect(cairo_t* cr, CGRect r, double radius) {
 }
 
 // The page's look of a named font: its family and whether it is bold.
-void selectFont(cairo_t* cr, const UIFont& font) {
+void selectFont(cairo_t* cr, const SharedImageOptions& options, const UIFont& font) {
     const std::string& n = font.name;
     const bool bold = n.find("Bold") != std::string::npos || n.find("Heavy") != std::string::npos ||
                       n.find("Black") != std::string::npos;
     const bool mono =
         n.find("Courier") != std::string::npos || n.find("Menlo") != std::string::npos;
-    cairo_select_font_face(cr, mono ? "monospace" : "sans-serif", CAIRO_FONT_SLANT_NORMAL,
-                           bold ? CAIRO_FONT_WEIGHT_BOLD : CAIRO_FONT_WEIGHT_NORMAL);
-    cairo_set_font_size(cr, std::max(1.0, font.pointSize));
+    selectTextFont(cr, options,
+                   mono   ? TextFont::mono
+                   : bold ? TextFont::bold
+                          : TextFont::sans,
+                   font.pointSize);
 }
 
 double textWidth(cairo_t* cr, const std::string& text) {
@@ -143,10 +157,10 @@ std::vector<std::string> wrapped(cairo_t* cr, const std::string& text, double wi
     return lines;
 }
 
-void drawText(cairo_t* cr, const DisplayItem& item) {
+void drawText(cairo_t* cr, const DisplayItem& item, const SharedImageOptions& options) {
     const TextStyle& style = item.style;
     const CGRect r = item.rect;
-    selectFont(cr, style.font);
+    selectFont(cr, options, style.font);
     cairo_font_extents_t fe;
     cairo_font_extents(cr, &fe);
     setColor(cr, item.color);
@@ -176,13 +190,12 @@ void drawText(cairo_t* cr, const DisplayItem& item) {
 }
 
 void drawFormula(cairo_t* cr, const DisplayItem& item, const MathLayout& layout,
-                 const MathFaces& faces) {
+                 const SharedImageOptions& options) {
     const CGRect r = item.rect;
     const double baseline = r.minY() + layout.baselineIn(r.height());
     if (layout.source) {
         // What the page shows for a source its typesetting refuses.
-        cairo_select_font_face(cr, "monospace", CAIRO_FONT_SLANT_NORMAL, CAIRO_FONT_WEIGHT_NORMAL);
-        cairo_set_font_size(cr, kMathSourceFontSize);
+        selectTextFont(cr, options, TextFont::mono, kMathSourceFontSize);
         cairo_set_source_rgb(cr, 1, 0, 0);
         cairo_move_to(cr, r.minX(), baseline);
         cairo_show_text(cr, layout.source->c_str());
@@ -195,20 +208,19 @@ void drawFormula(cairo_t* cr, const DisplayItem& item, const MathLayout& layout,
     }
     for (const auto& g : layout.glyphs) {
         setColor(cr, g.color.value_or(item.color));
-        const auto font = static_cast<std::size_t>(g.font);
+        const Face& face = mathFace(options, g.font);
         const double x = r.minX() + g.x, y = baseline + g.y;
-        const FT_UInt index = faces.ft[font] ? FT_Get_Char_Index(faces.ft[font], g.codepoint) : 0;
+        const FT_UInt index = face.ft ? FT_Get_Char_Index(face.ft, g.codepoint) : 0;
         if (index == 0) {
-            // Not in the math fonts (or the fonts are missing): the system's serif face.
+            // Not in the math fonts (or the fonts are missing): a serif face.
             std::string text;
             appendUTF8(text, g.codepoint);
-            cairo_select_font_face(cr, "serif", CAIRO_FONT_SLANT_NORMAL, CAIRO_FONT_WEIGHT_NORMAL);
-            cairo_set_font_size(cr, g.size);
+            selectTextFont(cr, options, TextFont::serif, g.size);
             cairo_move_to(cr, x, y);
             cairo_show_text(cr, text.c_str());
             continue;
         }
-        cairo_set_font_face(cr, faces.cairo[font]);
+        cairo_set_font_face(cr, face.cairo);
         cairo_set_font_size(cr, g.size);
         cairo_glyph_t glyph{index, x, y};
         cairo_show_glyphs(cr, &glyph, 1);
@@ -251,8 +263,7 @@ void drawImage(cairo_t* cr, const DisplayItem& item, const SharedImageOptions& o
         return;
     setColor(cr, item.color.a > 0 ? item.color : RGBA{0, 0, 0, 1});
     if (const auto glyph = iconGlyphFor(item.text); !glyph.empty()) {
-        cairo_select_font_face(cr, "sans-serif", CAIRO_FONT_SLANT_NORMAL, CAIRO_FONT_WEIGHT_NORMAL);
-        cairo_set_font_size(cr, std::min(r.width(), r.height()) * 0.8);
+        selectTextFont(cr, options, TextFont::sans, std::min(r.width(), r.height()) * 0.8);
         cairo_text_extents_t e;
         cairo_text_extents(cr, glyph.c_str(), &e);
         cairo_move_to(cr, r.center().x - e.x_bearing - e.width / 2,
@@ -272,7 +283,7 @@ void drawImage(cairo_t* cr, const DisplayItem& item, const SharedImageOptions& o
     name.kind = DisplayItem::Kind::text;
     name.color = {0.4, 0.4, 0.4, 1};
     name.style = {{"System", 9}, NSTextAlignment::center, false};
-    drawText(cr, name);
+    drawText(cr, name, options);
 }
 
 void drawPath(cairo_t* cr, const DisplayItem& item) {
@@ -299,7 +310,7 @@ void drawPath(cairo_t* cr, const DisplayItem& item) {
 }
 
 void drawItem(cairo_t* cr, const DisplayItem& item, const MathLayout* formula,
-              const MathFaces& faces, const SharedImageOptions& options) {
+              const SharedImageOptions& options) {
     const CGRect r = item.rect;
     switch (item.kind) {
         case DisplayItem::Kind::fill:
@@ -336,10 +347,10 @@ void drawItem(cairo_t* cr, const DisplayItem& item, const MathLayout* formula,
             drawPath(cr, item);
             break;
         case DisplayItem::Kind::text:
-            if (!item.text.empty()) drawText(cr, item);
+            if (!item.text.empty()) drawText(cr, item, options);
             break;
         case DisplayItem::Kind::latex:
-            if (formula) drawFormula(cr, item, *formula, faces);
+            if (formula) drawFormula(cr, item, *formula, options);
             break;
         case DisplayItem::Kind::image:
             drawImage(cr, item, options);
@@ -413,7 +424,6 @@ std::optional<std::string> sharedImagePng(const UIImage& image, const SharedImag
     cairo_scale(cr, canvas.scale, canvas.scale);
     cairo_set_source_rgb(cr, 1, 1, 1);
     cairo_paint(cr);
-    const MathFaces& faces = mathFaces(options.fontDirectory);
     const auto& items = image.displayList();
     for (std::size_t i = 0; i < items.size(); ++i) {
         const auto& item = items[i];
@@ -424,7 +434,7 @@ std::optional<std::string> sharedImagePng(const UIImage& image, const SharedImag
             cairo_rotate(cr, item.rotation);
             cairo_translate(cr, -item.pivot.x, -item.pivot.y);
         }
-        drawItem(cr, item, formula == formulas.end() ? nullptr : &formula->second, faces, options);
+        drawItem(cr, item, formula == formulas.end() ? nullptr : &formula->second, options);
         cairo_restore(cr);
     }
     cairo_surface_flush(surface.get());

@@ -17,6 +17,8 @@ struct SharedImageOptions {
     std::filesystem::path imageDirectory;
     // The math fonts (<name>.ttf).
     std::filesystem::path fontDirectory{std::string(kMathFontDirectory)};
+    // The fonts of plain texts: DejaVu (fonts-dejavu-core), the page's sans-serif and monospace.
+    std::filesystem::path textFontDirectory{"/usr/share/fonts/truetype/dejavu"};
 };
 
 // The largest picture drawn: a side of at most this many pixels, and this many in all; a larger

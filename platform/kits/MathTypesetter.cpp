@@ -1192,7 +1192,8 @@ MathLayout typesetMath(std::string_view latex, double size) {
         layout.lineAbove = std::max(layout.lineAbove, above);
         layout.lineBelow = std::max(layout.lineBelow, below);
     }
-    layout.width = box.width;
+    // Negative spaces can pull the end before the start; the page then shows no width at all.
+    layout.width = std::max(0.0, box.width);
     layout.ascent = box.height;
     layout.descent = box.depth;
     layout.glyphs = std::move(box.glyphs);
