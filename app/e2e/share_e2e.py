@@ -21,7 +21,7 @@ import urllib.request
 
 from selenium.webdriver.common.by import By
 
-from browser_e2e import App, Failure, browser, offline_resources, wait_for
+from browser_e2e import App, Failure, Session, browser, offline_resources, wait_for
 
 # The formula area of a step row: from x 20, 306 points wide (the rest is the floating buttons').
 FORMULA_X = 20
@@ -120,35 +120,17 @@ def check_widths(rows):
     return long_rows
 
 
-def share(session_driver, app):
+def share(session):
     """Shares the result through the page: the share button, the alert's OK, Save Image."""
-    def click_text(text):
-        def clicked():
-            found = [e for e in session_driver.find_elements(By.CSS_SELECTOR, "#screen .text")
-                     if e.text == text]
-            if not found:
-                return False
-            found[-1].click()
-            return True
-        wait_for(f'"{text}"', clicked)
+    def links():
+        return [a.get_attribute("href")
+                for a in session.driver.find_elements(By.CSS_SELECTOR, "#shared a")]
 
-    def click_id(view_id):
-        def clicked():
-            found = session_driver.find_elements(By.CSS_SELECTOR, f'#screen [data-id="{view_id}"]')
-            if not found:
-                return False
-            found[-1].click()
-            return True
-        wait_for(f"#{view_id}", clicked)
-
-    before = len(session_driver.find_elements(By.CSS_SELECTOR, "#shared a"))
-    click_id("shareButton")
-    click_text("OK")
-    click_text("Save Image")
-    links = wait_for("the shared image's link", lambda: (lambda a: a if len(a) > before else None)(
-        [a.get_attribute("href") for a in session_driver.find_elements(By.CSS_SELECTOR,
-                                                                        "#shared a")]))
-    return links[-1]
+    before = len(links())
+    session.click_id("shareButton")
+    session.click_text("OK")
+    session.click_text("Save Image")
+    return wait_for("the shared image's link", lambda: links()[before:])[-1]
 
 
 def row_count(app):
@@ -213,7 +195,7 @@ def run(app, driver, screenshots, home):
     calculate(app, 1, {"aTextField": "2", "uTextField": "7/8", "vTextField": "3/4"})
     rows = typeset_rows(app, driver)
     check_widths(rows)
-    link = share(driver, app)
+    link = share(Session(driver, app, screenshots))
     steps = row_count(app)
     widest = max(FORMULA_X + typeset + FORMULA_MARGIN for _, _, typeset in rows)
     driver.save_screenshot(str(screenshots / "share-result.png"))

@@ -109,49 +109,55 @@ double textWidth(cairo_t* cr, const std::string& text) {
     return e.x_advance;
 }
 
-// The longest start of `text` that fits `width` with an ellipsis after it, as the page cuts a
-// line too long for its box.
+// How many characters of `text` fit `width` with `suffix` after them (found by halving, so that a
+// long text costs few measurements).
+std::size_t fitting(cairo_t* cr, const std::string& text, double width,
+                    const std::string& suffix = {}) {
+    std::size_t low = 0, high = codePointCount(text);
+    while (low < high) {
+        const std::size_t middle = (low + high + 1) / 2;
+        if (textWidth(cr, substringByCodePoints(text, 0, middle) + suffix) <= width)
+            low = middle;
+        else
+            high = middle - 1;
+    }
+    return low;
+}
+
+// The line cut to fit `width` with an ellipsis, as the page cuts a line too long for its box.
 std::string ellipsized(cairo_t* cr, const std::string& text, double width) {
     if (textWidth(cr, text) <= width) return text;
-    std::size_t count = codePointCount(text);
-    while (count > 0) {
-        std::string cut = substringByCodePoints(text, 0, --count) + "\u2026";
-        if (textWidth(cr, cut) <= width) return cut;
-    }
-    return {};
+    return substringByCodePoints(text, 0, fitting(cr, text, width, "\u2026")) + "\u2026";
 }
 
 // Breaks a text into the lines the page shows in a box of `width`: at its line breaks, and
-// between words (inside a word too long for a line).
-std::vector<std::string> wrapped(cairo_t* cr, const std::string& text, double width) {
+// between words (inside a word too long for a line). Only the first `most` lines are wanted.
+std::vector<std::string> wrapped(cairo_t* cr, const std::string& text, double width,
+                                 std::size_t most) {
     std::vector<std::string> lines;
     std::size_t start = 0;
-    while (start <= text.size()) {
+    while (start <= text.size() && lines.size() < most) {
         const auto end = std::min(text.find('\n', start), text.size());
-        std::string line;
         const std::string paragraph = text.substr(start, end - start);
+        std::string line;
         std::size_t i = 0;
         while (i < paragraph.size()) {
             const auto space = paragraph.find(' ', i);
             const auto wordEnd = space == std::string::npos ? paragraph.size() : space + 1;
-            std::string word = paragraph.substr(i, wordEnd - i);
+            const std::string word = paragraph.substr(i, wordEnd - i);
             i = wordEnd;
-            if (textWidth(cr, line + word) <= width || line.empty()) {
-                line += word;
-                // A single word wider than the line is broken where it overflows.
-                while (codePointCount(line) > 1 && textWidth(cr, line) > width) {
-                    std::size_t keep = codePointCount(line) - 1;
-                    while (keep > 1 && textWidth(cr, substringByCodePoints(line, 0, keep)) > width)
-                        --keep;
-                    lines.push_back(substringByCodePoints(line, 0, keep));
-                    line = substringByCodePoints(line, keep);
-                }
-                continue;
+            if (!line.empty() && textWidth(cr, line + word) > width) {
+                lines.push_back(std::move(line));
+                line.clear();
             }
-            lines.push_back(line);
-            line = word;
+            line += word;
+            while (lines.size() < most && codePointCount(line) > 1 && textWidth(cr, line) > width) {
+                const std::size_t keep = std::max<std::size_t>(1, fitting(cr, line, width));
+                lines.push_back(substringByCodePoints(line, 0, keep));
+                line = substringByCodePoints(line, keep);
+            }
         }
-        lines.push_back(line);
+        lines.push_back(std::move(line));
         start = end + 1;
     }
     return lines;
@@ -177,7 +183,8 @@ void drawText(cairo_t* cr, const DisplayItem& item, const SharedImageOptions& op
     };
     if (style.wraps) {
         double baseline = r.minY() + fe.ascent;
-        for (const auto& line : wrapped(cr, item.text, r.width())) {
+        const auto shown = static_cast<std::size_t>(std::max(0.0, r.height() / fe.height)) + 1;
+        for (const auto& line : wrapped(cr, item.text, r.width(), shown)) {
             place(line, baseline);
             baseline += fe.height;
         }

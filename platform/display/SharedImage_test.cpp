@@ -175,6 +175,35 @@ TEST(SharedImageTest, FillsTextsAndFormulasAreDrawnWhereThePageShowsThem) {
     EXPECT_TRUE(p.any({0, refused.minY() * 3, 300, 168}, isRed)) << "the refused source";
 }
 
+// A text in a wrapping box runs on in lines below; one that does not wrap stays on its line and
+// ends in an ellipsis where its box ends. A single word longer than any line is broken.
+TEST(SharedImageTest, TextsWrapOrAreCutAtTheirBox) {
+    const auto wrapping = [](std::string text) {
+        DisplayItem item{DisplayItem::Kind::text, {0, 0, 100, 200}, {0, 0, 0, 1}, 0, text, {}, {}};
+        item.style = {UIFont::systemFont(14), NSTextAlignment::left, true};
+        return item;
+    };
+    DisplayItem line = wrapping("one line that is much too long for its box");
+    line.rect = {0, 200, 100, 20};
+    line.style.wraps = false;
+    UIImage image("", {200, 220});
+    image.setDisplayList({wrapping("a few words that need three lines"), line});
+    const auto png = sharedImagePng(image);
+    ASSERT_TRUE(png);
+    const Picture p = decode(*png);
+    int inkedLines = 0;
+    for (int band = 0; band < 5; ++band)  // lines of about 16.3 points
+        inkedLines += p.any({0, band * 49.0 + 3, 300, 40}, isDark);
+    EXPECT_GE(inkedLines, 3);
+    // Cut at the box: ink up to its right end, none beyond.
+    EXPECT_TRUE(p.any({250, 600, 50, 60}, isDark));
+    EXPECT_FALSE(p.any({305, 600, 295, 60}, isDark));
+
+    UIImage word("", {100, 200});
+    word.setDisplayList({wrapping(std::string(20000, 'w'))});
+    EXPECT_TRUE(decode(*sharedImagePng(word)).any({0, 500, 300, 100}, isDark));
+}
+
 // A drawing made under a turned context is drawn turned about its pivot.
 TEST(SharedImageTest, TurnedDrawingsAreDrawnTurned) {
     const auto image = imageOf({100, 100}, [](CGContext& ctx) {

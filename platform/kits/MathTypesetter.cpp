@@ -263,8 +263,7 @@ class Parser {
     }
 
     bool atCommand(std::string_view name) const {
-        if (s_.compare(i_, 1 + name.size(), std::string("\\") + std::string(name)) != 0)
-            return false;
+        if (s_[i_] != '\\' || !s_.substr(i_ + 1).starts_with(name)) return false;
         const auto after = i_ + 1 + name.size();
         return after >= s_.size() || !isLetter(s_[after]);
     }
@@ -958,14 +957,19 @@ class Layouter {
         return out;
     }
 
-    // The pieces of a delimiter taller than its largest glyph (in the largest font).
+    // The pieces of a delimiter taller than its largest glyph (in the largest font), and where
+    // the repeated piece's stroke lies across its width (in ems), which the straight parts follow.
     struct Stack {
         char32_t delimiter, top, middle, repeat, bottom;
+        double strokeLeft, strokeRight;
     };
     static constexpr Stack kStacks[] = {
-        {'(', 0x239B, 0, 0x239C, 0x239D},      {')', 0x239E, 0, 0x239F, 0x23A0},
-        {'[', 0x23A1, 0, 0x23A2, 0x23A3},      {']', 0x23A4, 0, 0x23A5, 0x23A6},
-        {'{', 0x23A7, 0x23A8, 0x23AA, 0x23A9}, {'}', 0x23AB, 0x23AC, 0x23AA, 0x23AD},
+        {'(', 0x239B, 0, 0x239C, 0x239D, 0.291, 0.417},
+        {')', 0x239E, 0, 0x239F, 0x23A0, 0.457, 0.583},
+        {'[', 0x23A1, 0, 0x23A2, 0x23A3, 0.319, 0.403},
+        {']', 0x23A4, 0, 0x23A5, 0x23A6, 0.263, 0.347},
+        {'{', 0x23A7, 0x23A8, 0x23AA, 0x23A9, 0.384, 0.504},
+        {'}', 0x23AB, 0x23AC, 0x23AA, 0x23AD, 0.384, 0.504},
     };
 
     // A delimiter at least `needed` tall, centred on the axis.
@@ -1034,8 +1038,8 @@ class Layouter {
         box.glyphs.push_back(
             {MathFont::size4, stack->bottom, 0, bottomY - bottom.depth * em_, em_, color});
         // The straight parts: strokes as wide as the repeated piece's.
-        const double x = repeatLeft(stack->repeat) * em_;
-        const double w = (repeatRight(stack->repeat) - repeatLeft(stack->repeat)) * em_;
+        const double x = stack->strokeLeft * em_;
+        const double w = (stack->strokeRight - stack->strokeLeft) * em_;
         const double from = topY + (top.height + top.depth) * em_;
         const double to = bottomY - (bottom.height + bottom.depth) * em_;
         if (stack->middle) {
@@ -1049,36 +1053,6 @@ class Layouter {
             box.rules.push_back({x, from, w, to - from, color});
         }
         return box;
-    }
-
-    // The horizontal extent of the repeated pieces' strokes, in ems.
-    static double repeatLeft(char32_t c) {
-        switch (c) {
-            case 0x239C:
-                return 0.291;
-            case 0x239F:
-                return 0.457;
-            case 0x23A2:
-                return 0.319;
-            case 0x23A5:
-                return 0.263;
-            default:
-                return 0.384;
-        }
-    }
-    static double repeatRight(char32_t c) {
-        switch (c) {
-            case 0x239C:
-                return 0.417;
-            case 0x239F:
-                return 0.583;
-            case 0x23A2:
-                return 0.403;
-            case 0x23A5:
-                return 0.347;
-            default:
-                return 0.504;
-        }
     }
 
     Box delimited(const Node& node, Style style) {
