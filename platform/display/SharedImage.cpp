@@ -21,6 +21,8 @@
 
 namespace platform {
 namespace {
+// Names of this file's own; the folder is compiled several files at a time.
+namespace sharedpng {
 
 template <typename T, void (*Free)(T*)>
 struct Freer {
@@ -404,20 +406,21 @@ cairo_status_t appendTo(void* closure, const unsigned char* data, unsigned int l
     return CAIRO_STATUS_SUCCESS;
 }
 
+}  // namespace sharedpng
 }  // namespace
 
 SharedImageCanvas sharedImageCanvas(const UIImage& image) {
-    return canvasOf(image, formulasOf(image));
+    return sharedpng::canvasOf(image, sharedpng::formulasOf(image));
 }
 
 std::optional<std::string> sharedImagePng(const UIImage& image, const SharedImageOptions& options) {
     if (image.size().width <= 0 || image.size().height <= 0) return std::nullopt;
-    const auto formulas = formulasOf(image);
-    const SharedImageCanvas canvas = canvasOf(image, formulas);
-    Surface surface(
+    const auto formulas = sharedpng::formulasOf(image);
+    const SharedImageCanvas canvas = sharedpng::canvasOf(image, formulas);
+    sharedpng::Surface surface(
         cairo_image_surface_create(CAIRO_FORMAT_ARGB32, canvas.pixelWidth, canvas.pixelHeight));
     if (cairo_surface_status(surface.get()) != CAIRO_STATUS_SUCCESS) return std::nullopt;
-    Context context(cairo_create(surface.get()));
+    sharedpng::Context context(cairo_create(surface.get()));
     cairo_t* cr = context.get();
     if (cairo_status(cr) != CAIRO_STATUS_SUCCESS) return std::nullopt;
 
@@ -441,12 +444,14 @@ std::optional<std::string> sharedImagePng(const UIImage& image, const SharedImag
             cairo_rotate(cr, item.rotation);
             cairo_translate(cr, -item.pivot.x, -item.pivot.y);
         }
-        drawItem(cr, item, formula == formulas.end() ? nullptr : &formula->second, options);
+        sharedpng::drawItem(cr, item, formula == formulas.end() ? nullptr : &formula->second,
+                            options);
         cairo_restore(cr);
     }
     cairo_surface_flush(surface.get());
     std::string png;
-    if (cairo_surface_write_to_png_stream(surface.get(), &appendTo, &png) != CAIRO_STATUS_SUCCESS)
+    if (cairo_surface_write_to_png_stream(surface.get(), &sharedpng::appendTo, &png) !=
+        CAIRO_STATUS_SUCCESS)
         return std::nullopt;
     return png;
 }

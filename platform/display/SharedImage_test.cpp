@@ -18,7 +18,7 @@ namespace platform {
 namespace {
 
 // A decoded PNG: its size and its pixels (0xAARRGGBB).
-struct Picture {
+struct DecodedPng {
     int width = 0, height = 0;
     std::vector<std::uint32_t> pixels;
 
@@ -37,24 +37,24 @@ struct Picture {
     }
 };
 
-int red(std::uint32_t p) {
+int redOf(std::uint32_t p) {
     return (p >> 16) & 0xFF;
 }
-int green(std::uint32_t p) {
+int greenOf(std::uint32_t p) {
     return (p >> 8) & 0xFF;
 }
-int blue(std::uint32_t p) {
+int blueOf(std::uint32_t p) {
     return p & 0xFF;
 }
-bool isRed(std::uint32_t p) {
-    return red(p) > 200 && green(p) < 90 && blue(p) < 90;
+bool isRedPixel(std::uint32_t p) {
+    return redOf(p) > 200 && greenOf(p) < 90 && blueOf(p) < 90;
 }
-bool isDark(std::uint32_t p) {
-    return red(p) < 80 && green(p) < 80 && blue(p) < 80;
+bool isDarkPixel(std::uint32_t p) {
+    return redOf(p) < 80 && greenOf(p) < 80 && blueOf(p) < 80;
 }
-constexpr std::uint32_t kWhite = 0xFFFFFFFF;
+constexpr std::uint32_t kWhitePixel = 0xFFFFFFFF;
 
-Picture decode(const std::string& png) {
+DecodedPng decodePng(const std::string& png) {
     struct Reader {
         const std::string& data;
         std::size_t at = 0;
@@ -68,7 +68,7 @@ Picture decode(const std::string& png) {
     };
     std::unique_ptr<cairo_surface_t, void (*)(cairo_surface_t*)> surface(
         cairo_image_surface_create_from_png_stream(read, &reader), cairo_surface_destroy);
-    Picture picture;
+    DecodedPng picture;
     if (cairo_surface_status(surface.get()) != CAIRO_STATUS_SUCCESS) return picture;
     cairo_surface_flush(surface.get());
     picture.width = cairo_image_surface_get_width(surface.get());
@@ -83,7 +83,7 @@ Picture decode(const std::string& png) {
 }
 
 // The width and height a PNG file states in its header.
-std::pair<std::uint32_t, std::uint32_t> headerSize(const std::string& png) {
+std::pair<std::uint32_t, std::uint32_t> pngHeaderSize(const std::string& png) {
     const auto word = [&](std::size_t at) {
         std::uint32_t v = 0;
         for (std::size_t i = 0; i < 4; ++i)
@@ -93,11 +93,11 @@ std::pair<std::uint32_t, std::uint32_t> headerSize(const std::string& png) {
     return {word(16), word(20)};
 }
 
-std::shared_ptr<UIImage> imageOf(CGSize size, const std::function<void(CGContext&)>& draw) {
+std::shared_ptr<UIImage> renderedImage(CGSize size, const std::function<void(CGContext&)>& draw) {
     return UIGraphicsImageRenderer(size).image(draw);
 }
 
-void drawFormula(CGContext& ctx, const std::string& latex, CGRect rect) {
+void drawStepFormula(CGContext& ctx, const std::string& latex, CGRect rect) {
     ctx.saveGState();
     ctx.setTextStyle({UIFont::systemFont(20)});
     ctx.drawLatex(latex, rect, UIColor::black());
@@ -129,9 +129,9 @@ TEST(SharedImageTest, ThePictureIsTheImageAtItsScaleWidenedToItsWidestFormula) {
          11360},
     };
     for (const auto& c : cases) {
-        const auto image = imageOf(c.size, [&](CGContext& ctx) {
+        const auto image = renderedImage(c.size, [&](CGContext& ctx) {
             ctx.fill({0, 0, c.size.width, c.size.height}, UIColor::white(1));
-            drawFormula(ctx, c.latex, {20, 0, 343, 56});
+            drawStepFormula(ctx, c.latex, {20, 0, 343, 56});
         });
         const auto canvas = sharedImageCanvas(*image);
         EXPECT_NEAR(canvas.size.width, c.width, 0.01) << c.what;
@@ -140,39 +140,39 @@ TEST(SharedImageTest, ThePictureIsTheImageAtItsScaleWidenedToItsWidestFormula) {
         const auto png = sharedImagePng(*image);
         ASSERT_TRUE(png) << c.what;
         EXPECT_EQ(png->substr(0, 8), "\x89PNG\r\n\x1a\n") << c.what;
-        EXPECT_EQ(headerSize(*png), std::make_pair(c.pixelWidth, c.pixelHeight)) << c.what;
+        EXPECT_EQ(pngHeaderSize(*png), std::make_pair(c.pixelWidth, c.pixelHeight)) << c.what;
     }
     EXPECT_FALSE(sharedImagePng(UIImage("", {0, 10})));
 }
 
 TEST(SharedImageTest, FillsTextsAndFormulasAreDrawnWhereThePageShowsThem) {
     const CGRect fraction{100, 0, 100, 56}, colored{100, 60, 100, 56}, refused{0, 120, 200, 56};
-    const auto image = imageOf({390, 200}, [&](CGContext& ctx) {
+    const auto image = renderedImage({390, 200}, [&](CGContext& ctx) {
         ctx.fill({0, 0, 40, 40}, UIColor(1, 0, 0, 1));
         ctx.drawText("Insert", {0, 50, 90, 20}, UIColor::black());
-        drawFormula(ctx, "\\frac{1}{2}", fraction);
-        drawFormula(ctx, "\\color{red}{x}", colored);
-        drawFormula(ctx, "\\frac{1}", refused);
+        drawStepFormula(ctx, "\\frac{1}{2}", fraction);
+        drawStepFormula(ctx, "\\color{red}{x}", colored);
+        drawStepFormula(ctx, "\\frac{1}", refused);
     });
     const auto png = sharedImagePng(*image);
     ASSERT_TRUE(png);
-    const Picture p = decode(*png);
+    const DecodedPng p = decodePng(*png);
     ASSERT_EQ(p.width, 1170);
-    EXPECT_TRUE(isRed(p.at(60, 60)));
-    EXPECT_EQ(p.at(300, 30), kWhite);  // paper beside the fill
-    EXPECT_TRUE(p.any({0, 150, 270, 60}, isDark)) << "the text";
+    EXPECT_TRUE(isRedPixel(p.at(60, 60)));
+    EXPECT_EQ(p.at(300, 30), kWhitePixel);  // paper beside the fill
+    EXPECT_TRUE(p.any({0, 150, 270, 60}, isDarkPixel)) << "the text";
 
     // The fraction's bar lies on the axis, a quarter em above the baseline, between the
     // null-delimiter spaces; nothing is drawn past the formula's end.
     const MathLayout layout = typesetMath("\\frac{1}{2}", 24.2);
     const double axis = fraction.minY() + layout.baselineIn(56) - 0.25 * 24.2;
     const double middle = fraction.minX() + layout.width / 2;
-    EXPECT_TRUE(isDark(p.at(middle * 3, axis * 3))) << "the bar";
-    EXPECT_FALSE(p.any({(fraction.minX() + layout.width + 2) * 3, 0, 60, 168}, isDark));
-    EXPECT_TRUE(p.any({colored.minX() * 3, colored.minY() * 3, 45, 168}, isRed)) << "red x";
-    EXPECT_FALSE(p.any({colored.minX() * 3, colored.minY() * 3, 45, 168}, isDark));
+    EXPECT_TRUE(isDarkPixel(p.at(middle * 3, axis * 3))) << "the bar";
+    EXPECT_FALSE(p.any({(fraction.minX() + layout.width + 2) * 3, 0, 60, 168}, isDarkPixel));
+    EXPECT_TRUE(p.any({colored.minX() * 3, colored.minY() * 3, 45, 168}, isRedPixel)) << "red x";
+    EXPECT_FALSE(p.any({colored.minX() * 3, colored.minY() * 3, 45, 168}, isDarkPixel));
     // A source the typesetting refuses reads as itself, in red.
-    EXPECT_TRUE(p.any({0, refused.minY() * 3, 300, 168}, isRed)) << "the refused source";
+    EXPECT_TRUE(p.any({0, refused.minY() * 3, 300, 168}, isRedPixel)) << "the refused source";
 }
 
 // A text in a wrapping box runs on in lines below; one that does not wrap stays on its line and
@@ -190,32 +190,32 @@ TEST(SharedImageTest, TextsWrapOrAreCutAtTheirBox) {
     image.setDisplayList({wrapping("a few words that need three lines"), line});
     const auto png = sharedImagePng(image);
     ASSERT_TRUE(png);
-    const Picture p = decode(*png);
+    const DecodedPng p = decodePng(*png);
     int inkedLines = 0;
     for (int band = 0; band < 5; ++band)  // lines of about 16.3 points
-        inkedLines += p.any({0, band * 49.0 + 3, 300, 40}, isDark);
+        inkedLines += p.any({0, band * 49.0 + 3, 300, 40}, isDarkPixel);
     EXPECT_GE(inkedLines, 3);
     // Cut at the box: ink up to its right end, none beyond.
-    EXPECT_TRUE(p.any({250, 600, 50, 60}, isDark));
-    EXPECT_FALSE(p.any({305, 600, 295, 60}, isDark));
+    EXPECT_TRUE(p.any({250, 600, 50, 60}, isDarkPixel));
+    EXPECT_FALSE(p.any({305, 600, 295, 60}, isDarkPixel));
 
     UIImage word("", {100, 200});
     word.setDisplayList({wrapping(std::string(20000, 'w'))});
-    EXPECT_TRUE(decode(*sharedImagePng(word)).any({0, 500, 300, 100}, isDark));
+    EXPECT_TRUE(decodePng(*sharedImagePng(word)).any({0, 500, 300, 100}, isDarkPixel));
 }
 
 // A drawing made under a turned context is drawn turned about its pivot.
 TEST(SharedImageTest, TurnedDrawingsAreDrawnTurned) {
-    const auto image = imageOf({100, 100}, [](CGContext& ctx) {
+    const auto image = renderedImage({100, 100}, [](CGContext& ctx) {
         ctx.saveGState();
         ctx.translate(50, 50);
         ctx.rotate(std::numbers::pi / 2);
         ctx.fill({-40, -2, 80, 4}, UIColor(1, 0, 0, 1));
         ctx.restoreGState();
     });
-    const Picture p = decode(*sharedImagePng(*image));
-    EXPECT_TRUE(isRed(p.at(150, 40)));  // along the turned bar
-    EXPECT_EQ(p.at(40, 150), kWhite);   // where it lay unturned
+    const DecodedPng p = decodePng(*sharedImagePng(*image));
+    EXPECT_TRUE(isRedPixel(p.at(150, 40)));  // along the turned bar
+    EXPECT_EQ(p.at(40, 150), kWhitePixel);   // where it lay unturned
 }
 
 TEST(SharedImageTest, ResourceImagesAreDrawnFromTheirFiles) {
@@ -226,21 +226,21 @@ TEST(SharedImageTest, ResourceImagesAreDrawnFromTheirFiles) {
         << "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"24\" height=\"24\">"
            "<rect width=\"24\" height=\"24\" fill=\"#ff0000\"/></svg>";
     std::ofstream(folder / "broken.svg") << "<svg";
-    const auto image = imageOf({120, 40}, [&](CGContext& ctx) {
+    const auto image = renderedImage({120, 40}, [&](CGContext& ctx) {
         ctx.drawImage(UIImage("box", {24, 24}), {0, 0, 24, 24});
         ctx.drawImage(UIImage("broken", {24, 24}), {40, 0, 24, 24});
         ctx.drawImage(UIImage("../box", {24, 24}), {80, 0, 24, 24});
     });
     const auto png = sharedImagePng(*image, {folder});
     ASSERT_TRUE(png);
-    const Picture p = decode(*png);
-    EXPECT_TRUE(isRed(p.at(36, 36)));
+    const DecodedPng p = decodePng(*png);
+    EXPECT_TRUE(isRedPixel(p.at(36, 36)));
     // A file that does not draw, and a name that would leave the folder, show the placeholder's
     // grey frame instead.
     for (const double x : {40.0, 80.0}) {
         const auto edge = p.at(x * 3 + 1, 36);
-        EXPECT_FALSE(isRed(edge)) << x;
-        EXPECT_TRUE(red(edge) < 230 && red(edge) > 100) << x;
+        EXPECT_FALSE(isRedPixel(edge)) << x;
+        EXPECT_TRUE(redOf(edge) < 230 && redOf(edge) > 100) << x;
     }
 }
 

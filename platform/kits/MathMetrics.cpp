@@ -5,6 +5,8 @@
 
 namespace platform {
 namespace {
+// Names of this file's own; the folder is compiled several files at a time.
+namespace mathmetrics {
 
 // Advance, italic correction, height and depth of each glyph, by code point; measured from the
 // browser's typesetting of each glyph alone (the advance is the font file's).
@@ -282,6 +284,7 @@ constexpr MathSizeParameters kSizes[] = {
     {0.5, 0.431, 1.472, 0.387, 0.532, 0.404, 0.294, 0.200, 0.400, 0.494, 0.100, 0.250, 0.049},
 };
 
+}  // namespace mathmetrics
 }  // namespace
 
 std::string_view mathFontFileName(MathFont font) {
@@ -293,20 +296,23 @@ std::string_view mathFontFileName(MathFont font) {
 }
 
 namespace {
+namespace mathmetrics {
+// The fonts' ascents and descents (their horizontal header's), in ems.
 constexpr double kAscents[] = {0.903, 0.717, 0.85, 1.36, 1.45, 1.75};
 constexpr double kDescents[] = {0.272, 0.218, 0.35, 0.862, 0.95, 1.25};
+}  // namespace mathmetrics
 }  // namespace
 
 double mathFontAscent(MathFont font) {
-    return kAscents[static_cast<int>(font)];
+    return mathmetrics::kAscents[static_cast<int>(font)];
 }
 
 double mathFontDescent(MathFont font) {
-    return kDescents[static_cast<int>(font)];
+    return mathmetrics::kDescents[static_cast<int>(font)];
 }
 
 const MathGlyphMetrics* mathGlyphMetrics(MathFont font, char32_t codepoint) {
-    const auto table = tableOf(font);
+    const auto table = mathmetrics::tableOf(font);
     const auto found =
         std::lower_bound(table.begin(), table.end(), codepoint,
                          [](const MathGlyphMetrics& m, char32_t c) { return m.codepoint < c; });
@@ -314,7 +320,7 @@ const MathGlyphMetrics* mathGlyphMetrics(MathFont font, char32_t codepoint) {
 }
 
 const MathSizeParameters& mathSizeParameters(int size) {
-    return kSizes[std::clamp(size, 0, 2)];
+    return mathmetrics::kSizes[std::clamp(size, 0, 2)];
 }
 
 }  // namespace platform

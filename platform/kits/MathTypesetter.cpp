@@ -1080,8 +1080,6 @@ class Layouter {
     double em_;
 };
 
-}  // namespace mathset
-
 struct NamedColor {
     std::string_view name;
     std::uint32_t rgb;
@@ -1104,6 +1102,7 @@ RGBA rgbOf(std::uint32_t rgb) {
 // The monospaced font's line (DejaVu Sans Mono at kMathSourceFontSize), above and below.
 constexpr double kSourceAscent = 11, kSourceDescent = 3;
 
+}  // namespace mathset
 }  // namespace
 
 std::optional<RGBA> mathColorNamed(std::string_view name) {
@@ -1115,7 +1114,7 @@ std::optional<RGBA> mathColorNamed(std::string_view name) {
         return std::isxdigit(static_cast<unsigned char>(c));
     });
     if (hex && n.size() == 6)
-        return rgbOf(
+        return mathset::rgbOf(
             static_cast<std::uint32_t>(std::stoul(lower.substr(lower.size() - 6), nullptr, 16)));
     if (hash && hex && n.size() == 3) {
         std::uint32_t rgb = 0;
@@ -1123,11 +1122,11 @@ std::optional<RGBA> mathColorNamed(std::string_view name) {
             const auto v = static_cast<std::uint32_t>(std::stoul(std::string(1, c), nullptr, 16));
             rgb = (rgb << 8) | (v * 17);
         }
-        return rgbOf(rgb);
+        return mathset::rgbOf(rgb);
     }
     if (hash) return std::nullopt;
-    for (const auto& named : kNamedColors)
-        if (named.name == n) return rgbOf(named.rgb);
+    for (const auto& named : mathset::kNamedColors)
+        if (named.name == n) return mathset::rgbOf(named.rgb);
     return std::nullopt;
 }
 
@@ -1144,8 +1143,8 @@ MathLayout typesetMath(std::string_view latex, double size) {
         plain.source = toValidUTF8(latex);
         plain.width = static_cast<double>(codePointCount(*plain.source)) * kMathSourceAdvance *
                       kMathSourceFontSize;
-        plain.ascent = plain.lineAbove = kSourceAscent;
-        plain.descent = plain.lineBelow = kSourceDescent;
+        plain.ascent = plain.lineAbove = mathset::kSourceAscent;
+        plain.descent = plain.lineBelow = mathset::kSourceDescent;
         return plain;
     };
     if (latex.size() > kMathSourceLimit || !(size > 0) || !std::isfinite(size)) return asSource();

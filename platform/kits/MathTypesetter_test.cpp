@@ -13,9 +13,9 @@
 namespace platform {
 namespace {
 
-constexpr double kEm = 24.2;
+constexpr double kStepEm = 24.2;
 
-std::string text(char32_t c) {
+std::string utf8Of(char32_t c) {
     std::string s;
     appendUTF8(s, c);
     return s;
@@ -50,7 +50,7 @@ TEST(MathTypesetterTest, WidthsAreThoseThePageTypesets) {
          188.703},
     };
     for (const auto& [latex, width] : cases) {
-        const auto layout = typesetMath(latex, kEm);
+        const auto layout = typesetMath(latex, kStepEm);
         EXPECT_FALSE(layout.source) << latex;
         EXPECT_NEAR(layout.width, width, 0.12) << latex;
     }
@@ -105,13 +105,13 @@ TEST(MathTypesetterTest, GlyphsSitWhereThePagePutsThem) {
           {')', MathFont::size2, 32.078, 0, 24.2}}},
     };
     for (const auto& [latex, expected] : cases) {
-        const auto layout = typesetMath(latex, kEm);
+        const auto layout = typesetMath(latex, kStepEm);
         ASSERT_EQ(layout.glyphs.size(), expected.size()) << latex;
         for (std::size_t i = 0; i < expected.size(); ++i) {
             const MathGlyph& g = layout.glyphs[i];
             const Glyph& e = expected[i];
             const std::string what = std::string(latex) + " glyph " + std::to_string(i);
-            EXPECT_EQ(text(g.codepoint), text(e.codepoint)) << what;
+            EXPECT_EQ(utf8Of(g.codepoint), utf8Of(e.codepoint)) << what;
             EXPECT_EQ(g.font, e.font) << what;
             EXPECT_NEAR(g.x, e.x, 0.1) << what;
             EXPECT_NEAR(g.y, e.y, 0.05) << what;
@@ -126,21 +126,21 @@ TEST(MathTypesetterTest, TallDelimitersAreBuiltFromPieces) {
     std::string source = "2";
     for (int i = 0; i < 7; ++i)
         source = "\\frac{1}{" + source + "}";
-    const auto layout = typesetMath("\\left(" + source + "\\right)", kEm);
+    const auto layout = typesetMath("\\left(" + source + "\\right)", kStepEm);
     std::string pieces;
     for (const auto& g : layout.glyphs)
-        if (g.font == MathFont::size4) pieces += text(g.codepoint);
+        if (g.font == MathFont::size4) pieces += utf8Of(g.codepoint);
     EXPECT_EQ(pieces, "⎛⎝⎞⎠");
     // Seven fraction bars and the two strokes.
     ASSERT_EQ(layout.rules.size(), 9u);
     const MathRule& stroke = layout.rules.front();
-    EXPECT_NEAR(stroke.width, (0.417 - 0.291) * kEm, 1e-9);
-    EXPECT_GT(layout.ascent + layout.descent, 3 * kEm);
+    EXPECT_NEAR(stroke.width, (0.417 - 0.291) * kStepEm, 1e-9);
+    EXPECT_GT(layout.ascent + layout.descent, 3 * kStepEm);
 }
 
 TEST(MathTypesetterTest, ColourAppliesToTheRestOfItsGroup) {
     const RGBA red{1, 0, 0, 1}, blue{0, 0, 1, 1};
-    const auto layout = typesetMath("{\\color{red}{x}+\\frac{1}{2}}\\color{#00f}y-1", kEm);
+    const auto layout = typesetMath("{\\color{red}{x}+\\frac{1}{2}}\\color{#00f}y-1", kStepEm);
     ASSERT_EQ(layout.glyphs.size(), 7u);
     for (int i = 0; i < 4; ++i)
         EXPECT_EQ(layout.glyphs[i].color, red) << i;
@@ -169,7 +169,7 @@ TEST(MathTypesetterTest, RefusedSourcesShowAsThemselves) {
         "\xff\xfe",
     };
     for (const auto& source : cases) {
-        const auto layout = typesetMath(source, kEm);
+        const auto layout = typesetMath(source, kStepEm);
         ASSERT_TRUE(layout.source) << source.substr(0, 40);
         EXPECT_EQ(*layout.source, toValidUTF8(source));
         EXPECT_DOUBLE_EQ(layout.width, static_cast<double>(codePointCount(toValidUTF8(source))) *
@@ -178,8 +178,8 @@ TEST(MathTypesetterTest, RefusedSourcesShowAsThemselves) {
     }
     // Deep, but within bounds: typeset.
     const std::string nested = std::string(20, '{') + "1" + std::string(20, '}');
-    EXPECT_FALSE(typesetMath(nested, kEm).source);
-    EXPECT_FALSE(typesetMath(std::string(kMathSourceLimit, '1'), kEm).source);
+    EXPECT_FALSE(typesetMath(nested, kStepEm).source);
+    EXPECT_FALSE(typesetMath(std::string(kMathSourceLimit, '1'), kStepEm).source);
 }
 
 // The formula's line is centred in its box as the page centres it: the baseline of a digit at
@@ -194,7 +194,7 @@ TEST(MathTypesetterTest, BaselinesAreWhereThePageHasThem) {
         {"\\foo", 32},
     };
     for (const auto& [latex, baseline] : cases)
-        EXPECT_NEAR(typesetMath(latex, kEm).baselineIn(56), baseline, 0.03) << latex;
+        EXPECT_NEAR(typesetMath(latex, kStepEm).baselineIn(56), baseline, 0.03) << latex;
 }
 
 TEST(MathTypesetterTest, TheLabelFitsItsTypesetFormula) {
