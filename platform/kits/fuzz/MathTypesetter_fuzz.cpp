@@ -19,8 +19,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         layout.width < 0 || !finite(layout.baselineIn(56)))
         __builtin_trap();
     if (layout.source && *layout.source != platform::toValidUTF8(source)) __builtin_trap();
-    if (layout.glyphs.size() > 4 * size + 8 || layout.rules.size() > 4 * size + 8)
-        __builtin_trap();
+    if (layout.glyphs.size() > 4 * size + 8 || layout.rules.size() > 4 * size + 8) __builtin_trap();
     for (const auto& g : layout.glyphs)
         if (!finite(g.x) || !finite(g.y) || !(g.size > 0)) __builtin_trap();
     return 0;
