@@ -86,14 +86,9 @@ bool isSafeImageName(const std::string& name) {
 std::string imageHtml(const DisplayItem& item, const HtmlRenderOptions& options) {
     std::string style = "position:absolute;" + boxStyle(item.rect);
     const std::string& name = item.text;
-    if (isSafeImageName(name) && !options.imageDirectory.empty()) {
-        std::error_code ec;
-        for (const char* ext : {".svg", ".png"}) {
-            if (std::filesystem::is_regular_file(options.imageDirectory / (name + ext), ec)) {
-                return "<img class=\"image\" alt=\"" + escapeHtml(name) + "\" src=\"/images/" +
-                       escapeHtml(name + ext) + "\" style=\"" + style + "\">";
-            }
-        }
+    if (const auto file = imageResourceFile(options.imageDirectory, name); !file.empty()) {
+        return "<img class=\"image\" alt=\"" + escapeHtml(name) + "\" src=\"/images/" +
+               escapeHtml(file.filename().string()) + "\" style=\"" + style + "\">";
     }
     if (auto glyph = iconGlyph(name); !glyph.empty()) {
         return "<span class=\"icon\" data-image=\"" + escapeHtml(name) + "\" style=\"" + style +
@@ -292,6 +287,21 @@ std::string points(const std::vector<CGPoint>& pts, CGPoint origin) {
 }
 
 }  // namespace
+
+std::filesystem::path imageResourceFile(const std::filesystem::path& directory,
+                                        const std::string& name) {
+    if (!isSafeImageName(name) || directory.empty()) return {};
+    std::error_code ec;
+    for (const char* ext : {".svg", ".png"}) {
+        if (std::filesystem::is_regular_file(directory / (name + ext), ec))
+            return directory / (name + ext);
+    }
+    return {};
+}
+
+std::string iconGlyphFor(const std::string& name) {
+    return iconGlyph(name);
+}
 
 std::string escapeHtml(const std::string& text) {
     std::string out;

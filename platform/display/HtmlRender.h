@@ -22,6 +22,14 @@ std::string renderHtml(const UIView& root, const HtmlRenderOptions& options = {}
 // them draws anything. LaTeX shows as its source text; images are left to the caller.
 std::string svgOf(const std::vector<DisplayItem>& items, CGSize size, CGPoint origin = {});
 
+// The file of an image resource, <name>.svg or <name>.png in `directory`; empty when there is
+// none or the name could reach outside the folder.
+std::filesystem::path imageResourceFile(const std::filesystem::path& directory,
+                                        const std::string& name);
+
+// The character that stands for a Material icon image ("ic_share_white"); empty for any other.
+std::string iconGlyphFor(const std::string& name);
+
 // Text escaped for HTML content and attribute values.
 std::string escapeHtml(const std::string& text);
 

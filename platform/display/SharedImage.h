@@ -1,17 +1,44 @@
 #pragma once
-// A shared image as a standalone SVG document. Its formulas are typeset as the screen shows them:
-// the document loads the display's KaTeX (served under /katex/) and typesets each formula in
-// place, then widens itself to the widest one, so that nothing is cut. Where no script runs (an
-// image viewer), each formula reads as plain text instead of its LaTeX source.
+// A shared image as a PNG file, what a phone's share sheet hands on: everything the image shows
+// (fills, borders, shadows, shapes, texts, resource images, and formulas typeset with the math
+// fonts) drawn at the device scale, so that it reads the same in every viewer and needs nothing
+// beside it. A formula wider than the image widens the picture, so that no row is cut.
+#include <filesystem>
+#include <optional>
 #include <string>
 
+#include "platform/kits/MathMetrics.h"
 #include "platform/ui/CALayer.h"
 
 namespace platform {
 
-std::string sharedImageSvg(const UIImage& image);
+struct SharedImageOptions {
+    // Image resources, drawn from <name>.png or <name>.svg.
+    std::filesystem::path imageDirectory;
+    // The math fonts (<name>.ttf).
+    std::filesystem::path fontDirectory{std::string(kMathFontDirectory)};
+    // The fonts of plain texts: DejaVu (fonts-dejavu-core), the page's sans-serif and monospace.
+    std::filesystem::path textFontDirectory{"/usr/share/fonts/truetype/dejavu"};
+};
 
-// A formula's LaTeX as plain text: "\log_{2}\left(4\cdot8\right)" reads "log_2(4·8)".
-std::string readableMath(const std::string& latex);
+// The largest picture drawn: a side of at most this many pixels, and this many in all; a larger
+// drawing is scaled down to fit rather than cut.
+inline constexpr double kSharedImageMaxSide = 16384;
+inline constexpr double kSharedImageMaxPixels = 24e6;
+// Room kept right of a formula that widens the picture.
+inline constexpr double kSharedImageFormulaMargin = 16;
+
+// What the picture covers (points: the image, widened to its widest formula) and the scale it is
+// drawn at (the image's own unless that would exceed the limits above).
+struct SharedImageCanvas {
+    CGSize size;
+    double scale = 1;
+    int pixelWidth = 0, pixelHeight = 0;
+};
+SharedImageCanvas sharedImageCanvas(const UIImage& image);
+
+// The PNG file's bytes; nullopt for an image of no size or when drawing fails.
+std::optional<std::string> sharedImagePng(const UIImage& image,
+                                          const SharedImageOptions& options = {});
 
 }  // namespace platform

@@ -314,13 +314,19 @@ struct WebDisplay::State : std::enable_shared_from_this<State> {
             }
             std::string name;
             for (;; ++n) {
-                name = "share-" + std::to_string(n) + ".svg";
+                name = "share-" + std::to_string(n) + ".png";
                 std::error_code ec;
                 // An unreadable folder ends the search; the write below then reports it.
                 if (!std::filesystem::exists(directory / name, ec) || ec) break;
             }
+            const auto png = sharedImagePng(
+                *item.image, {options.imageDirectory, options.katexDirectory / "fonts"});
+            if (!png) {
+                systemLog("Cannot draw the shared image " + name);
+                continue;
+            }
             std::ofstream out(directory / name, std::ios::binary | std::ios::trunc);
-            out << sharedImageSvg(*item.image);
+            out << *png;
             out.close();
             if (!out) {
                 systemLog("Cannot write the shared image " + name);

@@ -28,7 +28,7 @@ class WebDisplay {
   public:
     // Listens on 127.0.0.1:`port` (0: an ephemeral port). Throws std::runtime_error when the port
     // cannot be bound. Installs the share-sheet handler: shared images become
-    // Library/Caches/Shared/share-<n>.svg under the data root, linked in the page.
+    // Library/Caches/Shared/share-<n>.png under the data root, linked in the page.
     explicit WebDisplay(int port, WebDisplayOptions options = {});
     // Main thread. Stops serving; requests still waiting for the main queue or for a new frame
     // are answered 503.

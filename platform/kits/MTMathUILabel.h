@@ -1,8 +1,10 @@
 #pragma once
 // The LaTeX label: draws one math string inside its bounds. The formula is recorded as it is
-// given (the display list carries the source); an empty string draws nothing.
+// given (the display list carries the source, which the page typesets); its size is that of the
+// typeset formula (MathTypesetter). An empty string draws nothing.
 #include <string>
 
+#include "platform/kits/MathTypesetter.h"
 #include "platform/ui/UIView.h"
 
 namespace platform {
@@ -14,8 +16,11 @@ class MTMathUILabel : public UIView {
     void setLatex(std::string latex) { latex_ = std::move(latex); }
     UIColor textColor = UIColor::black();
     CGFloat fontSize = 20;
-    // The formula's typeset size, estimated from its source on the generous side (the browser
-    // typesets it): a container this wide shows the whole formula.
+    // The formula as the page sets it, at fontSize times kMathScale; typeset once per source
+    // and size.
+    const MathLayout& typeset() const;
+    // The typeset formula's width (whole pixels, rounded up) and the height of its line, at
+    // least the given height.
     CGSize sizeThatFits(CGSize size) const override;
     void draw(CGContext& ctx, CGRect rect) const override;
     // The formula is set at `fontSize`.
@@ -24,6 +29,9 @@ class MTMathUILabel : public UIView {
 
   private:
     std::string latex_;
+    mutable std::string typesetLatex_;
+    mutable CGFloat typesetSize_ = -1;
+    mutable MathLayout typeset_;
 };
 
 }  // namespace platform
