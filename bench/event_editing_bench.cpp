@@ -18,30 +18,6 @@ namespace {
 
 using engine::testing::Activity;
 
-// "rename" registers an edit callback that renames events named the rule's "from" to its "to";
-// "enrich" one that sets two parameters and creates a copy of the event.
-constexpr const char* kProgram = R"(
-    (let "reg" "log")
-    (assign "reg" (require "internal.registerCallback"))
-    (assign "log" (require "internal.eventLogger"))
-    (def "rename" (array "r")
-      (reg 0 (fn "" (array "e")
-        (if (seq= (call (var "e") "getEventName" (array)) (get (var "r") "from"))
-            (stmts (call (var "e") "setEventName" (array (get (var "r") "to")))))
-        (return 0))
-       (var "r")))
-    (def "enrich" (array "r")
-      (reg 0 (fn "" (array "e")
-        (call (var "e") "setParamValue" (array "campaign" (get (var "r") "campaign")))
-        (call (var "e") "setParamValue"
-              (array "level" (add (call (var "e") "getParamValue" (array "level")) 1)))
-        (log (add (call (var "e") "getEventName" (array)) "_copy")
-             (call (var "e") "getTimestamp" (array))
-             (object "source" "rule"))
-        (return 0))
-       (var "r")))
-)";
-
 engine::KLVPEvent appEvent(const char* name) {
     return engine::KLVPEvent::initWithName(name, 1'700'000'000.0,
                                            {{"level", std::int64_t{12}},
@@ -68,7 +44,9 @@ void runEditing(benchmark::State& state, const std::vector<Activity>& activities
     engine::KLVPEventEditingRuntime editing;
     platform::Error error;
     if (!activities.empty() &&
-        !editing.loadProgram(engine::testing::makeProgram(kProgram, activities), &error)) {
+        !editing.loadProgram(
+            engine::testing::makeProgram(engine::testing::kEditingRulesProgram, activities),
+            &error)) {
         state.SkipWithError("the program did not load");
         return;
     }

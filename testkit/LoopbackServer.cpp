@@ -256,6 +256,14 @@ void LoopbackServer::answer(const std::string& method, const std::string& path,
     state_->answers[{method, path}].push_back(std::move(answer));
 }
 
+void LoopbackServer::answerFromNowOn(const std::string& method, const std::string& path,
+                                     ScriptedAnswer answer) {
+    std::lock_guard lock(state_->mutex);
+    auto& queue = state_->answers[{method, path}];
+    queue.clear();
+    queue.push_back(std::move(answer));
+}
+
 std::vector<RecordedRequest> LoopbackServer::requests() const {
     std::lock_guard lock(state_->mutex);
     return state_->requests;

@@ -70,6 +70,9 @@ class LoopbackServer {
     // the query). Answers of one method and path are used in the order added, the last one for
     // every later request. Unscripted requests get 404 with an empty body.
     void answer(const std::string& method, const std::string& path, ScriptedAnswer answer);
+    // Drops the answers still scripted for this method and path: every later request gets this
+    // one (a server whose content changed).
+    void answerFromNowOn(const std::string& method, const std::string& path, ScriptedAnswer answer);
 
     // Every request so far, oldest first.
     std::vector<RecordedRequest> requests() const;

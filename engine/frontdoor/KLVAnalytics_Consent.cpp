@@ -39,6 +39,8 @@ void KLVAnalytics::setConsent(const platform::Dictionary& consent, const std::st
     // The priority check, the merge and what follows from it in one visit to the consent queue,
     // which the worker's reads keep busy: the main thread makes this call.
     const bool describe = key == kKLVConsentSettings3PKey;
+    // Asked before the settings move into the merge.
+    const bool setsAdPersonalization = settings.contains(kKLVConsentTypeAdPersonalization);
     const auto update =
         KLVConsentSettingsUtil::updateSettingsFromSource(std::move(settings), source, describe);
     if (!update.accepted) {
@@ -52,7 +54,7 @@ void KLVAnalytics::setConsent(const platform::Dictionary& consent, const std::st
         update.adUserDataChanged) {
         logInternalEventWithOrigin("auto", "_dcu", {{"_r", platform::Object(std::int64_t{1})}});
     }
-    if (remoteConfig->DMAConsentEnabled() && settings.contains("ad_personalization")) {
+    if (remoteConfig->DMAConsentEnabled() && setsAdPersonalization) {
         if (const auto adPersonalization = KLVConsentSettingsUtil::adPersonalization()) {
             setUserPropertyString(platform::Object(*adPersonalization != 0 ? "YES" : "NO"),
                                   "allow_personalized_ads");

@@ -259,6 +259,13 @@ class KLVMeasurement : public KLVMeasurementService,
     // once per process; KLVMeasurement_Purchases.cpp).
     virtual bool isVersionSameAsOriginalVersion();
 
+    // The count of this app's earlier first opens on the device: the keychain item "_pfo" under
+    // the main bundle identifier, so that it outlives a reset of the analytics data and a
+    // reinstallation (KLVMeasurement_LifeCycle.cpp). An integer, or null when none is kept;
+    // stored as decimal text, null deletes the item. Any thread.
+    static platform::Object previousFirstOpenCount();
+    static void setPreviousFirstOpenCount(const platform::Object& value);
+
     // ---- Stored-data queries (KLVMeasurement_Reset.cpp), worker queue --------------------------
     // The app ID the persisted configuration held before the last wipe.
     std::optional<std::string> previousZKTAppID() const;

@@ -322,12 +322,12 @@ TEST_F(EventPipelineTest, DebugModeMarksStoredEventsRealtimeAndDebug) {
 
 TEST_F(EventPipelineTest, EqualMetadataIsStoredOnceAndFirstOpenBumpsItsCount) {
     start();
-    service_->persistedConfig()->setPreviousFirstOpenCount(Object(5));
+    KLVMeasurement::setPreviousFirstOpenCount(Object(5));
     log("a");
     log("b");
     log("_f", {}, false, "auto");
     EXPECT_EQ(count("SELECT COUNT(*) FROM raw_events_metadata"), 1);
-    EXPECT_EQ(service_->persistedConfig()->previousFirstOpenCount().asInteger(), 6);
+    EXPECT_EQ(KLVMeasurement::previousFirstOpenCount(), Object(std::int64_t{6}));
 }
 
 TEST_F(EventPipelineTest, CampaignInfoGoesIntoLaterMetadata) {

@@ -2,10 +2,12 @@
 // app and OS updates, and the non-personalised-ads property "_npa" with its consent.
 
 #include <cctype>
+#include <charconv>
 
 #include "engine/base/KLVInternalNames.h"
 #include "engine/database/KLVDatabase.h"
 #include "engine/environment/KLVEnvironmentInfo.h"
+#include "engine/environment/KLVKeychainWrapper.h"
 #include "engine/events/KLVErrorEvent.h"
 #include "engine/events/KLVEvent.h"
 #include "engine/identity/KLVIdentity.h"
@@ -31,6 +33,7 @@ constexpr char kNonPersonalizedAdsProperty[] = "_npa";
 constexpr char kAdPersonalizationConsentType[] = "ad_personalization";
 constexpr char kAdNetworkRegistrationKey[] =
     "NEXORY_ANALYTICS_REGISTRATION_WITH_AD_NETWORK_ENABLED";
+constexpr char kPreviousFirstOpenCountItem[] = "_pfo";
 
 platform::Dictionary withScreenParameters(platform::Dictionary parameters) {
     for (auto& [key, value] : KLVScreenViewReporter::sharedInstance().screenParameters()) {
@@ -40,6 +43,27 @@ platform::Dictionary withScreenParameters(platform::Dictionary parameters) {
 }
 
 }  // namespace
+
+platform::Object KLVMeasurement::previousFirstOpenCount() {
+    const auto text = KLVKeychainWrapper::keychainValueWithIdentifier(
+        kPreviousFirstOpenCountItem, platform::Bundle::mainBundle().bundleIdentifier());
+    if (!text) return {};
+    std::int64_t count = 0;
+    const auto [end, error] = std::from_chars(text->data(), text->data() + text->size(), count);
+    if (error != std::errc() || end != text->data() + text->size()) return {};
+    return platform::Object(count);
+}
+
+void KLVMeasurement::setPreviousFirstOpenCount(const platform::Object& value) {
+    const std::string appID = platform::Bundle::mainBundle().bundleIdentifier();
+    const auto count = value.numberAsInteger();
+    if (!count) {
+        KLVKeychainWrapper::deleteKeychainValueWithIdentifier(kPreviousFirstOpenCountItem, appID);
+        return;
+    }
+    (void)KLVKeychainWrapper::upsertKeychainValue(platform::Object(std::to_string(*count)),
+                                                  kPreviousFirstOpenCountItem, appID);
+}
 
 std::int64_t KLVMeasurement::timestampMillisRoundedUpToNextHour(std::int64_t millis) {
     return millis / kMillisPerHour * kMillisPerHour + kMillisPerHour;
@@ -77,13 +101,12 @@ void KLVMeasurement::reportFirstOpenOnWorkerQueue() {
                              "Failed to query first open property. Error", error);
         return;
     }
-    const std::int64_t previousCount =
-        persistedConfig_->previousFirstOpenCount().numberAsInteger().value_or(0);
+    const std::int64_t previousCount = previousFirstOpenCount().numberAsInteger().value_or(0);
     const double loadTime = initTimestamp_;
 
     if (*hasFirstOpen) {
         if (previousCount < 1) {
-            persistedConfig_->setPreviousFirstOpenCount(platform::Object(std::int64_t{1}));
+            setPreviousFirstOpenCount(platform::Object(std::int64_t{1}));
         }
         KLVAnalyticsStore::setDeferredAnalyticsCollection(platform::Object());
         // A pre-warmed launch of a scene-based app starts its session when the first scene

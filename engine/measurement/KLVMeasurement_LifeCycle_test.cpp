@@ -93,8 +93,8 @@ TEST(LifeCycleRounding, MovesUpToTheNextFullHour) {
 
 TEST_F(LifeCycleTest, FirstOpenOfAReinstallAndTheNextStart) {
     KLVAnalyticsStore::setLoadTimestamp(36000.0);
-    KLVPersistedConfig::sharedInstance()->setPreviousFirstOpenCount(
-        platform::Object(std::int64_t{2}));
+    // The keychain keeps the count across the reinstallation.
+    KLVMeasurement::setPreviousFirstOpenCount(platform::Object(std::int64_t{2}));
     service_ = RecordingMeasurement::install<LifeCycleMeasurement>();
     ASSERT_TRUE(service_ && service_->database());
 
@@ -115,10 +115,10 @@ TEST_F(LifeCycleTest, FirstOpenOfAReinstallAndTheNextStart) {
     EXPECT_EQ(platform::SKAdNetwork::registrationCount(), 1);
 
     // The next start: only a session, and a zero count is raised to 1.
-    persisted->setPreviousFirstOpenCount(platform::Object(std::int64_t{0}));
+    KLVMeasurement::setPreviousFirstOpenCount(platform::Object(std::int64_t{0}));
     onWorker([](KLVMeasurement& s) { s.reportFirstOpenOnWorkerQueue(); });
     EXPECT_THAT(storedNames(), ElementsAre("_f", "_s", "_e", "_s"));
-    EXPECT_EQ(persisted->previousFirstOpenCount(), platform::Object(std::int64_t{1}));
+    EXPECT_EQ(KLVMeasurement::previousFirstOpenCount(), platform::Object(std::int64_t{1}));
     EXPECT_EQ(platform::SKAdNetwork::registrationCount(), 1);
 }
 

@@ -73,12 +73,10 @@ std::optional<KLVPBAdCampaignInfo> adCampaignInfoFromEvent(const KLVEvent& event
     return info;
 }
 
-std::int64_t previousFirstOpenCount(const KLVPersistedConfig& config) {
-    const auto value = config.previousFirstOpenCount();
-    const auto number = value.numberAsDouble();
-    if (!number || *number < 1) return 0;
-    if (*number >= 9.2233720368547758e18) return std::numeric_limits<std::int64_t>::max();
-    return static_cast<std::int64_t>(*number);
+// The kept count of earlier first opens; below 1, or none, counts as 0.
+std::int64_t previousFirstOpenCountOrZero() {
+    const auto count = KLVMeasurement::previousFirstOpenCount().numberAsInteger().value_or(0);
+    return count < 1 ? 0 : count;
 }
 
 }  // namespace
@@ -415,10 +413,10 @@ bool KLVMeasurement::writeEvent(const KLVEvent& event, bool isPublicEvent, bool 
         return false;
     }
     if (event.name() == "_f") {
-        const std::int64_t previous = previousFirstOpenCount(*persistedConfig_);
+        const std::int64_t previous = previousFirstOpenCountOrZero();
         const std::int64_t next =
             previous == std::numeric_limits<std::int64_t>::max() ? previous : previous + 1;
-        persistedConfig_->setPreviousFirstOpenCount(platform::Object(next));
+        setPreviousFirstOpenCount(platform::Object(next));
     }
     if (monitor().isLoggableLevel(kKLVLogDebug)) {
         monitor().logWithLevel(kKLVLogDebug, 23072, "Event logged. Event name, event params",
@@ -430,7 +428,7 @@ bool KLVMeasurement::writeEvent(const KLVEvent& event, bool isPublicEvent, bool 
 
 void KLVMeasurement::logFirstOpenConsentedEvent(double timestamp) {
     persistedConfig_->setUnmatchedFirstOpenWithoutIDFA(false);
-    const std::int64_t previous = previousFirstOpenCount(*persistedConfig_);
+    const std::int64_t previous = previousFirstOpenCountOrZero();
     std::int64_t uwa = 0;
     if (database()) {
         if (const auto fi = database()->userAttributeWithName("_fi")) {

@@ -166,6 +166,31 @@ inline KLVPBRuntimeEntity entity(std::string_view text) {
     return program(text).at(0);
 }
 
+// A rule program of two functions, for the activities of that name: "rename" registers an edit
+// callback that renames events named the rule's "from" to its "to"; "enrich" one that sets two
+// parameters and creates a copy of the event.
+inline constexpr const char* kEditingRulesProgram = R"(
+    (let "reg" "log")
+    (assign "reg" (require "internal.registerCallback"))
+    (assign "log" (require "internal.eventLogger"))
+    (def "rename" (array "r")
+      (reg 0 (fn "" (array "e")
+        (if (seq= (call (var "e") "getEventName" (array)) (get (var "r") "from"))
+            (stmts (call (var "e") "setEventName" (array (get (var "r") "to")))))
+        (return 0))
+       (var "r")))
+    (def "enrich" (array "r")
+      (reg 0 (fn "" (array "e")
+        (call (var "e") "setParamValue" (array "campaign" (get (var "r") "campaign")))
+        (call (var "e") "setParamValue"
+              (array "level" (add (call (var "e") "getParamValue" (array "level")) 1)))
+        (log (add (call (var "e") "getEventName" (array)) "_copy")
+             (call (var "e") "getTimestamp" (array))
+             (object "source" "rule"))
+        (return 0))
+       (var "r")))
+)";
+
 // A rule program: the instructions, then named activities whose data are the rules handed to
 // the function of the same name.
 struct Activity {

@@ -56,10 +56,14 @@ auto onQueue(F&& read) {
 
 bool analyticsStorageDeniedIn(const ConsentState& state);
 
-// On the queue, after a change: the values read without waiting follow it.
+// On the queue, after every change of the state, whoever made it: the values read without
+// waiting follow it, and the change count moves, so that a reader keeping what it made of the
+// state (the metadata record of stored events) makes it again. Counted after the write: a reader
+// that took the count before and the state after merely makes its record once more.
 void publish(ConsentCenter& c) {
     c.analyticsStorageDenied.store(analyticsStorageDeniedIn(c.state));
     c.consentSource.store(c.state.consentSource);
+    gChangeCount.fetch_add(1, std::memory_order_acq_rel);
 }
 
 template <typename F>
@@ -72,7 +76,6 @@ void queued(F&& write) {
     c.queue.async([&c, write = std::forward<F>(write)]() mutable {
         write(c.state);
         publish(c);
-        gChangeCount.fetch_add(1, std::memory_order_acq_rel);
         c.pendingChanges.fetch_sub(1);
     });
 }

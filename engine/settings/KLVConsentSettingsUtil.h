@@ -85,9 +85,10 @@ class KLVConsentSettingsUtil {
     static std::int64_t appliedConsentSource();
     // 1 or 2.
     static std::int64_t version();
-    // Grows whenever a change of the consent state is queued (before it runs) or the state is
-    // made anew: a reader that kept what it read while this stayed the same may use it again
-    // without a visit to the consent queue. Any thread.
+    // Grows whenever a change of the consent state is queued (before it runs), again once any
+    // change has been applied (whichever setter made it, updateSettingsFromSource() included), and
+    // when the state is made anew: a reader that kept what it read while this stayed the same may
+    // use it again without a visit to the consent queue. Any thread.
     static std::uint64_t changeCount();
 
     // Stores the source and refreshes the diagnostic codes from it.

@@ -245,7 +245,7 @@ void KLVRemoteConfig::loadInitialConfiguration(
     auto parsed = stored ? parseRemoteConfigFromMeasurementConfig(*stored) : std::nullopt;
     std::lock_guard update(updateMutex_);
     {
-        std::lock_guard lock(cacheMutex_);
+        CacheChange change(*this);
         remoteConfigProto_ = stored;
     }
     if (parsed) applyParsedConfig(std::move(*parsed));
@@ -292,7 +292,7 @@ bool KLVRemoteConfig::updateMeasurementConfig(const std::optional<KLVPBMeasureme
     auto parsed = parseRemoteConfigFromMeasurementConfig(*config);
     std::lock_guard update(updateMutex_);
     {
-        std::lock_guard lock(cacheMutex_);
+        CacheChange change(*this);
         remoteConfigProto_ = *config;
     }
     if (parsed) applyParsedConfig(std::move(*parsed));
@@ -392,7 +392,7 @@ KLVRemoteConfig::InForce KLVRemoteConfig::inForce() const {
 
 void KLVRemoteConfig::restoreInForce(InForce inForce) {
     std::lock_guard update(updateMutex_);
-    std::lock_guard lock(cacheMutex_);
+    CacheChange change(*this);
     settings_.swap(inForce.settings);
     eventConfigs_.swap(inForce.eventConfigs);
     dataControls_.swap(inForce.dataControls);
@@ -402,8 +402,7 @@ void KLVRemoteConfig::restoreInForce(InForce inForce) {
 }
 
 void KLVRemoteConfig::applyParsedConfig(ParsedConfig parsed) {
-    std::lock_guard lock(cacheMutex_);
-    changeCount_.fetch_add(1, std::memory_order_acq_rel);
+    CacheChange change(*this);
     settings_.swap(parsed.settings);
     eventConfigs_.swap(parsed.eventConfigs);
     if (parsed.eventEditing) eventEditing_ = std::move(*parsed.eventEditing);
@@ -490,8 +489,7 @@ void KLVRemoteConfig::reset() {
     SettingsCache oldFlags;
     std::optional<KLVPBMeasurementConfig> oldConfig;
     {
-        std::lock_guard lock(cacheMutex_);
-        changeCount_.fetch_add(1, std::memory_order_acq_rel);
+        CacheChange change(*this);
         settings_.swap(oldSettings);
         eventConfigs_.swap(oldEventConfigs);
         dataControls_.swap(oldDataControls);
@@ -686,8 +684,7 @@ bool KLVRemoteConfig::activateNewSnapshot() {
 void KLVRemoteConfig::updateCachedExperimentFlags() {
     if (!experimentClient_) return;
     Object value = experimentClient_->objectForKeyedSubscript(kKLVRegionalDefaultsEnabledFlag);
-    std::lock_guard lock(cacheMutex_);
-    changeCount_.fetch_add(1, std::memory_order_acq_rel);
+    CacheChange change(*this);
     if (value.isNull()) {
         experimentFlags_.erase(kKLVRegionalDefaultsEnabledFlag);
     } else {

@@ -257,6 +257,21 @@ class KLVRemoteConfig : public KLVEClientDelegate,
 
     // Guards every cache below. Getters convert and re-cache settings under it.
     mutable std::mutex cacheMutex_;
+    // The one way to change what the caches say: holds the cache lock and raises the change
+    // count as it lets go, after the change, so that a reader keeping what it derived from the
+    // settings sees the count move whichever writer changed them.
+    class CacheChange {
+      public:
+        explicit CacheChange(KLVRemoteConfig& settings)
+            : changeCount_(settings.changeCount_), lock_(settings.cacheMutex_) {}
+        ~CacheChange() { changeCount_.fetch_add(1, std::memory_order_acq_rel); }
+        CacheChange(const CacheChange&) = delete;
+        CacheChange& operator=(const CacheChange&) = delete;
+
+      private:
+        std::atomic<std::uint64_t>& changeCount_;
+        std::lock_guard<std::mutex> lock_;
+    };
     mutable SettingsCache settings_;
     EventConfigCache eventConfigs_;
     std::vector<std::string> dataControls_;
