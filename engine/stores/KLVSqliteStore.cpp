@@ -95,10 +95,21 @@ std::unique_ptr<KLVSqliteStore> KLVSqliteStore::initWithDatabasePath(const std::
         case OpenOutcome::Corrupt:
             break;
     }
-    // Only a file shown to be corrupt is given up; it is recreated empty, once.
+    // Only a file shown to be corrupt is given up; it is recreated empty, once. Its events go
+    // with it, so the loss is an error of its own, not a silent fresh start.
     if (!store->closeAndDeleteDatabase()) return nullptr;
+    const int code = store->corruptionCode_;
+    monitor().logWithLevel(kKLVLogErrorMonitored, 34006,
+                           "Database file is corrupt and was deleted with everything stored in "
+                           "it. File, SQLite code, reason",
+                           Object(path), Object(std::int64_t{code}), Object(sqlite3_errstr(code)));
     if (store->openAndValidateDatabase(error) != OpenOutcome::Opened) return nullptr;
     return store;
+}
+
+KLVSqliteStore::OpenOutcome KLVSqliteStore::corrupt(int resultCode) {
+    corruptionCode_ = resultCode;
+    return OpenOutcome::Corrupt;
 }
 
 KLVSqliteStore::OpenOutcome KLVSqliteStore::openAndValidateDatabase(Error* error) {
@@ -108,7 +119,7 @@ KLVSqliteStore::OpenOutcome KLVSqliteStore::openAndValidateDatabase(Error* error
     if (rc != SQLITE_OK) {
         setDatabaseError(error, "initialize sqlite handle");
         closeDatabase();
-        return isCorruptionCode(rc) ? OpenOutcome::Corrupt : OpenOutcome::Failed;
+        return isCorruptionCode(rc) ? corrupt(rc) : OpenOutcome::Failed;
     }
     sqlite3_busy_timeout(sqliteHandle_, kBusyTimeoutMilliseconds);
 
@@ -125,9 +136,9 @@ KLVSqliteStore::OpenOutcome KLVSqliteStore::openAndValidateDatabase(Error* error
         return validation;
     }
     if (!configureJournal(error)) {
-        const bool corrupt = sqliteHandle_ && isCorruptionCode(sqlite3_errcode(sqliteHandle_));
+        const int rc = sqliteHandle_ ? sqlite3_extended_errcode(sqliteHandle_) : SQLITE_OK;
         closeDatabase();
-        return corrupt ? OpenOutcome::Corrupt : OpenOutcome::Failed;
+        return isCorruptionCode(rc) ? corrupt(rc) : OpenOutcome::Failed;
     }
     return OpenOutcome::Opened;
 }
@@ -159,9 +170,9 @@ bool KLVSqliteStore::prepareFileForOpening(Error* error) const {
 KLVSqliteStore::OpenOutcome KLVSqliteStore::validateDatabase(Error* error) {
     Statement statement = prepareSQL("PRAGMA integrity_check", false, error);
     if (!statement) {
-        const int rc = sqlite3_errcode(sqliteHandle_);
+        const int rc = sqlite3_extended_errcode(sqliteHandle_);
         setDatabaseError(error, "validate database");
-        return isCorruptionCode(rc) ? OpenOutcome::Corrupt : OpenOutcome::Failed;
+        return isCorruptionCode(rc) ? corrupt(rc) : OpenOutcome::Failed;
     }
     const int rc = sqlite3_step(statement.get());
     if (rc == SQLITE_ROW) {
@@ -169,11 +180,13 @@ KLVSqliteStore::OpenOutcome KLVSqliteStore::validateDatabase(Error* error) {
         if (sqlite3_column_count(statement.get()) == 1 && text && std::string_view(text) == "ok") {
             return OpenOutcome::Opened;
         }
+        // The check read the whole file and listed what is wrong with it.
         setDatabaseError(error, "validate database");
-        return OpenOutcome::Corrupt;
+        return corrupt(SQLITE_CORRUPT);
     }
     setDatabaseError(error, "validate database");
-    return isCorruptionCode(rc) ? OpenOutcome::Corrupt : OpenOutcome::Failed;
+    const int code = sqlite3_extended_errcode(sqliteHandle_);
+    return isCorruptionCode(code) ? corrupt(code) : OpenOutcome::Failed;
 }
 
 // Write-ahead logging with NORMAL sync: a committed transaction survives a crash of the process

@@ -274,6 +274,8 @@ class KLVSqliteStore {
     enum class OpenOutcome { Opened, Failed, Corrupt };
 
     OpenOutcome openAndValidateDatabase(platform::Error* error);
+    // Notes SQLite's code for a file shown to be corrupt, for the line that reports its deletion.
+    OpenOutcome corrupt(int resultCode);
     [[nodiscard]] bool prepareFileForOpening(platform::Error* error) const;
     OpenOutcome validateDatabase(platform::Error* error);
     [[nodiscard]] bool configureJournal(platform::Error* error);
@@ -353,6 +355,8 @@ class KLVSqliteStore {
     };
 
     sqlite3* sqliteHandle_ = nullptr;
+    // SQLite's result code that showed the file corrupt at the last open.
+    int corruptionCode_ = 0;
     std::optional<Group> group_;
     bool restoringGroup_ = false;
     // The values last bound, for the write they belong to.
