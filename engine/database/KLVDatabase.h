@@ -459,8 +459,9 @@ class KLVDatabase : public KLVRemoteConfigStorage {
         // The outer nothing: unknown; the inner one: no time stored.
         std::optional<std::optional<double>> latestRawEventTime;
         std::optional<bool> realtimeRawEvents;
-        // Smallest and largest raw-event row IDs, when known and the table is not empty.
-        std::optional<std::pair<std::int64_t, std::int64_t>> rawEventRowIDs;
+        // The number of raw events: at the cap of stored events it says how many of the oldest
+        // must go without counting the table for every event.
+        std::optional<std::int64_t> rawEventCount;
         std::optional<bool> bundlesEmpty;
         std::optional<std::optional<double>> latestBundleTime;
         std::optional<bool> realtimeBundles;

@@ -62,7 +62,7 @@ void KLVDatabase::forgetRawEventMirrors() {
     m.rawEventsEmpty.reset();
     m.latestRawEventTime.reset();
     m.realtimeRawEvents.reset();
-    m.rawEventRowIDs.reset();
+    m.rawEventCount.reset();
 }
 
 void KLVDatabase::forgetBundleMirrors() {
