@@ -271,8 +271,9 @@ class KLVMeasurement : public KLVMeasurementService,
     // ---- Event pipeline (KLVMeasurement_Events.cpp, _Write.cpp, _Metadata.cpp) -----------------
     // The logged events of one block, in order. Several share one transaction of at most
     // kEventsPerTransaction events, each event's writes in a savepoint of their own, so that
-    // what is stored, counted and logged is what writing them one by one gives; a lone event is
-    // written at once in its own transaction.
+    // what is stored, counted and logged is what writing them one by one gives, also when the
+    // commit fails (the events are then committed again one at a time); a lone event is written
+    // at once in its own transaction.
     void handleLoggedEventBatchOnWorkerQueue(KLVLoggedEventBatch& batch);
     static constexpr std::size_t kEventsPerTransaction = 500;
     // Handles the event and, when asked, passes a copy to the event listeners afterwards.

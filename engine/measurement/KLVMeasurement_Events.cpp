@@ -129,7 +129,11 @@ void KLVMeasurement::handleLoggedEventBatchOnWorkerQueue(KLVLoggedEventBatch& ba
         // Events handled since the group's writes were last known to be safe.
         std::size_t exposed = 0;
         std::uint64_t lost = db->lostGroupCount();
-        for (std::size_t handled = 0; handled < kEventsPerTransaction && handleNext(); ++handled) {
+        for (std::size_t handled = 0; handled < kEventsPerTransaction; ++handled) {
+            // Each event's writes are a unit: should the commit fail, they are committed again
+            // one event at a time.
+            db->beginGroupUnit();
+            if (!handleNext()) break;
             ++exposed;
             if (db->lostGroupCount() != lost) {
                 // SQLite dropped the transaction and its writes could not be made again: the
@@ -140,8 +144,8 @@ void KLVMeasurement::handleLoggedEventBatchOnWorkerQueue(KLVLoggedEventBatch& ba
                 exposed = 1;
             }
         }
-        platform::Error error;
-        if (!db->endGroupedTransaction(&error)) reportLost(exposed, error);
+        // The events lost to a failed commit are logged by the database.
+        (void)db->endGroupedTransaction();
     }
 }
 
