@@ -175,6 +175,7 @@ class KLVMeasurement : public KLVMeasurementService,
                             bool ignoreEnabled, bool ignoreInterceptor,
                             KLVLogEventInterceptor interceptor,
                             const platform::Dictionary& addedScreenParameters) override;
+    std::int64_t loggedEventsNotStored() const override { return loggedEventsNotStored_.load(); }
     // ":1595".
     void setSessionTimeoutInterval(double seconds) override;
     // ":3183"; the completion is called on the worker queue, or with "Analytics deallocated"
@@ -604,6 +605,9 @@ class KLVMeasurement : public KLVMeasurementService,
 
     // Logged events on their way to the worker queue: the batch of the block queued last for
     // them, and that block's number on the worker queue.
+    // Logged events whose writes are not committed yet: counted when logged, and again once
+    // their transaction (or their group's) has ended.
+    std::atomic<std::int64_t> loggedEventsNotStored_{0};
     std::mutex loggedEventsMutex_;
     std::shared_ptr<KLVLoggedEventBatch> openLoggedEventBatch_;
     std::uint64_t openLoggedEventBatchNumber_ = 0;

@@ -17,6 +17,7 @@
 #include "engine/database/KLVDatabase.h"
 #include "engine/events/KLVErrorEvent.h"
 #include "engine/identity/KLVIdentity.h"
+#include "engine/measurement/KLVEventListenerNotifier.h"
 #include "engine/measurement/KLVMeasurement.h"
 #include "engine/measurement/MeasurementTestSupport.h"
 #include "engine/messages/NANOAccessors.h"
@@ -325,6 +326,38 @@ TEST_F(GroupWriteTest, AFailedCommitOfAGroupOf500KeepsWhatOneByOneKeeps) {
     EXPECT_NE(logLine(12056).find("] Transaction failed. Failed to end transaction"),
               std::string::npos)
         << logLine(12056);
+}
+
+// The events of a group count as not stored until its commit, as the end of the process tells
+// them (a lone event until its own).
+TEST_F(GroupWriteTest, EventsCountAsNotStoredUntilTheirTransactionEnds) {
+    for (const auto rhythm : {Rhythm::Burst, Rhythm::OneByOne}) {
+        std::vector<std::int64_t> seen;
+        std::int64_t after = -1;
+        runWorkload({}, [&](KLVMeasurement& service, const std::function<void()>& settle) {
+            KLVSetEventListenerNotifier([&](const KLVEvent& event) {
+                if (event.name() == "tick") seen.push_back(service.loggedEventsNotStored());
+            });
+            // In a burst the worker is held until all ten are logged: one group.
+            std::promise<void> release;
+            if (rhythm == Rhythm::Burst) {
+                service.scheduler()->workerQueue()->async(
+                    [held = release.get_future().share()] { held.wait(); });
+            }
+            for (int i = 0; i < 10; ++i) {
+                service.logEventWithOrigin("app", true, "tick", {{"i", Object(i)}},
+                                           platform::Clock::current().now(), true, false, false,
+                                           nullptr, {});
+                if (rhythm == Rhythm::OneByOne) settle();
+            }
+            if (rhythm == Rhythm::Burst) release.set_value();
+            settle();
+            after = service.loggedEventsNotStored();
+            KLVSetEventListenerNotifier({});
+        });
+        EXPECT_EQ(seen, std::vector<std::int64_t>(10, rhythm == Rhythm::Burst ? 10 : 1));
+        EXPECT_EQ(after, 0);
+    }
 }
 
 // The metadata record is kept between events: each change it is made of must show up in the very
