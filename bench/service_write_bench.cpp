@@ -189,12 +189,12 @@ void BM_RawSQLiteTransaction(benchmark::State& state) {
         static_cast<double>(state.iterations() * kRawTransactions), benchmark::Counter::kIsRate);
 }
 
-void BM_ServiceWritePaced(benchmark::State& state) {
-    const auto service = startedService();
+// Each event logged once the one before is committed.
+void timePaced(benchmark::State& state, engine::KLVMeasurement& service) {
     for (auto _ : state) {
         for (int i = 0; i < kPacedEvents; ++i) {
-            logOne(*service);
-            drain(*service);
+            logOne(service);
+            drain(service);
         }
     }
     state.SetItemsProcessed(state.iterations() * kPacedEvents);
@@ -202,16 +202,24 @@ void BM_ServiceWritePaced(benchmark::State& state) {
         static_cast<double>(state.iterations() * kPacedEvents), benchmark::Counter::kIsRate);
 }
 
-void BM_ServiceWriteBurst(benchmark::State& state) {
-    const auto service = startedService();
+// kBurstEvents logged at once, then waited for.
+void timeBurst(benchmark::State& state, engine::KLVMeasurement& service) {
     for (auto _ : state) {
         for (int i = 0; i < kBurstEvents; ++i)
-            logOne(*service);
-        drain(*service);
+            logOne(service);
+        drain(service);
     }
     state.SetItemsProcessed(state.iterations() * kBurstEvents);
     state.counters["events_per_s"] = benchmark::Counter(
         static_cast<double>(state.iterations() * kBurstEvents), benchmark::Counter::kIsRate);
+}
+
+void BM_ServiceWritePaced(benchmark::State& state) {
+    timePaced(state, *startedService());
+}
+
+void BM_ServiceWriteBurst(benchmark::State& state) {
+    timeBurst(state, *startedService());
 }
 
 // The table at the default cap: the first event, before the timing, takes the table down to the
@@ -236,27 +244,14 @@ std::int64_t storedEvents(engine::KLVMeasurement& service) {
 
 void BM_ServiceWritePacedAtCap(benchmark::State& state) {
     const auto service = serviceAtCap();
-    for (auto _ : state) {
-        for (int i = 0; i < kPacedEvents; ++i) {
-            logOne(*service);
-            drain(*service);
-        }
-    }
+    timePaced(state, *service);
     state.counters["stored"] = static_cast<double>(storedEvents(*service));
-    state.counters["events_per_s"] = benchmark::Counter(
-        static_cast<double>(state.iterations() * kPacedEvents), benchmark::Counter::kIsRate);
 }
 
 void BM_ServiceWriteBurstAtCap(benchmark::State& state) {
     const auto service = serviceAtCap();
-    for (auto _ : state) {
-        for (int i = 0; i < kBurstEvents; ++i)
-            logOne(*service);
-        drain(*service);
-    }
+    timeBurst(state, *service);
     state.counters["stored"] = static_cast<double>(storedEvents(*service));
-    state.counters["events_per_s"] = benchmark::Counter(
-        static_cast<double>(state.iterations() * kBurstEvents), benchmark::Counter::kIsRate);
     configure(*service, kNoCap);
 }
 

@@ -101,6 +101,7 @@ bool TRWAnalytics::finishPendingWork(double timeoutSeconds) {
         finished->changed.wait_until(lock, std::min(deadline, now + std::chrono::milliseconds(10)));
     }
     if (finished->done) return true;
+    lock.unlock();
     KLVAnalytics::logEventsNotStored(timeoutSeconds);
     return false;
 }

@@ -65,6 +65,19 @@ class GroupedTransactionTest : public ::testing::Test {
             SQLITE_OK);
     }
 
+    // A child row without its parent passes its statement and is refused at the commit (a
+    // deferred foreign key), again each time it is written anew.
+    void makeCommitRefuseOrphans() {
+        ASSERT_EQ(exec("PRAGMA foreign_keys = ON;"
+                       "CREATE TABLE parent (id INTEGER PRIMARY KEY);"
+                       "CREATE TABLE child (id INTEGER PRIMARY KEY, parent_id INTEGER "
+                       "REFERENCES parent(id) DEFERRABLE INITIALLY DEFERRED);"),
+                  SQLITE_OK);
+    }
+    bool writeOrphan() {
+        return store_->upsertRecord({{"id", 1}, {"parent_id", 99}}, "child", nullptr);
+    }
+
     bool armed_ = true;
     bool functionMade_ = false;
 
@@ -149,17 +162,11 @@ TEST_F(GroupedTransactionTest, AFailedCommitIsTriedAgainFromTheKeptWrites) {
 }
 
 TEST_F(GroupedTransactionTest, ACommitThatKeepsFailingLosesTheGroupAndSaysSo) {
-    ASSERT_EQ(exec("PRAGMA foreign_keys = ON;"
-                   "CREATE TABLE parent (id INTEGER PRIMARY KEY);"
-                   "CREATE TABLE child (id INTEGER PRIMARY KEY, parent_id INTEGER "
-                   "REFERENCES parent(id) DEFERRABLE INITIALLY DEFERRED);"),
-              SQLITE_OK);
+    makeCommitRefuseOrphans();
     ASSERT_TRUE(store_->beginGroupedTransaction());
     EXPECT_TRUE(block("a"));
     // An orphan refused only at the commit, again when the writes are made anew.
-    EXPECT_TRUE(store_->performTransactionWithError(nullptr, [&] {
-        return store_->upsertRecord({{"id", 1}, {"parent_id", 99}}, "child", nullptr);
-    }));
+    EXPECT_TRUE(store_->performTransactionWithError(nullptr, [&] { return writeOrphan(); }));
     Error error;
     EXPECT_FALSE(store_->endGroupedTransaction(&error));
     EXPECT_EQ(error.description, "Failed to end transaction");
@@ -176,11 +183,7 @@ TEST_F(GroupedTransactionTest, ACommitThatKeepsFailingLosesTheGroupAndSaysSo) {
 // in a transaction of its own; the first that cannot be written is lost with those after it, an
 // empty unit is nobody's loss.
 TEST_F(GroupedTransactionTest, AFailedCommitWritesTheUnitsAgainUpToTheFirstThatFails) {
-    ASSERT_EQ(exec("PRAGMA foreign_keys = ON;"
-                   "CREATE TABLE parent (id INTEGER PRIMARY KEY);"
-                   "CREATE TABLE child (id INTEGER PRIMARY KEY, parent_id INTEGER "
-                   "REFERENCES parent(id) DEFERRABLE INITIALLY DEFERRED);"),
-              SQLITE_OK);
+    makeCommitRefuseOrphans();
     ASSERT_TRUE(store_->beginGroupedTransaction());
     store_->beginGroupUnit();
     EXPECT_TRUE(block("a"));
@@ -191,8 +194,7 @@ TEST_F(GroupedTransactionTest, AFailedCommitWritesTheUnitsAgainUpToTheFirstThatF
     store_->beginGroupUnit();
     // Refused only at a commit: its unit's and every later one.
     EXPECT_TRUE(store_->performTransactionWithError(nullptr, [&] {
-        return store_->upsertRecord({{"name", "c"}}, "items", nullptr) &&
-               store_->upsertRecord({{"id", 1}, {"parent_id", 99}}, "child", nullptr);
+        return store_->upsertRecord({{"name", "c"}}, "items", nullptr) && writeOrphan();
     }));
     store_->beginGroupUnit();
     EXPECT_TRUE(block("d"));
