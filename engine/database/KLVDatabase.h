@@ -72,8 +72,12 @@ class KLVDatabase : public KLVRemoteConfigStorage {
 
     // One transaction for a run of writes that arrive together; inside it each
     // performTransaction() is a savepoint that rolls back alone (KLVSqliteStore's grouped
-    // transaction). The end commits and then checkpoints when due (noteEventsWritten).
+    // transaction). beginGroupUnit() marks where the writes of the next event begin. The end
+    // commits and then checkpoints when due (noteEventsWritten); when the commit fails, the
+    // events' writes are committed again one event at a time up to the first that cannot be,
+    // and each event lost from there on is logged (12056) as a failed transaction of its own.
     [[nodiscard]] bool beginGroupedTransaction(platform::Error* error = nullptr);
+    void beginGroupUnit() { sqliteStore_->beginGroupUnit(); }
     [[nodiscard]] bool endGroupedTransaction(platform::Error* error = nullptr);
     bool isInGroupedTransaction() const { return sqliteStore_->isInGroupedTransaction(); }
     // Grows each time a grouped transaction's writes were lost (see KLVSqliteStore).
@@ -459,8 +463,9 @@ class KLVDatabase : public KLVRemoteConfigStorage {
         // The outer nothing: unknown; the inner one: no time stored.
         std::optional<std::optional<double>> latestRawEventTime;
         std::optional<bool> realtimeRawEvents;
-        // Smallest and largest raw-event row IDs, when known and the table is not empty.
-        std::optional<std::pair<std::int64_t, std::int64_t>> rawEventRowIDs;
+        // The number of raw events: at the cap of stored events it says how many of the oldest
+        // must go without counting the table for every event.
+        std::optional<std::int64_t> rawEventCount;
         std::optional<bool> bundlesEmpty;
         std::optional<std::optional<double>> latestBundleTime;
         std::optional<bool> realtimeBundles;

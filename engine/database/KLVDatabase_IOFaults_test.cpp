@@ -93,6 +93,42 @@ TEST_F(KLVDatabaseIOFaultTest, OneEventWrite) {
            [this] { return State{count("raw_events")}; }, [](State s) { return State{s[0] + 1}; }});
 }
 
+// At the cap: the count of stored events (read afresh each time), the deletion of the oldest and
+// the new row, in one transaction.
+TEST_F(KLVDatabaseIOFaultTest, OneEventWriteAtTheCap) {
+    useSettings({{"measurement.store.max_stored_events_per_app", "3"}});
+    const auto rowIDs = [this] {
+        State ids;
+        const auto rows = database_->sqliteStore().recordsForQuery(
+            "SELECT rowid FROM raw_events ORDER BY rowid", {});
+        for (const auto& row : rows.value_or(std::vector<KLVDatabase::Row>{}))
+            ids.push_back(row.at("rowid").asInteger());
+        return ids;
+    };
+    const auto event =
+        KLVEvent::initWithOrigin("app", false, "_e", testing::kTestNow, 0, {{"value", 7}});
+    sweep({[this] {
+               while (count("raw_events") < 3) {
+                   ASSERT_TRUE(writeEvent(nullptr));
+               }
+               database_->forgetMirroredContents();
+           },
+           [&](Error* error) {
+               return database_->performTransaction(
+                   [&](Error* inner) {
+                       return database_->deleteRawEventsOverAbsoluteLimit(inner) == 1 &&
+                              database_->insertRawEvent(*event, kFingerprint, false, inner);
+                   },
+                   error);
+           },
+           rowIDs,
+           [](State s) {
+               s.erase(s.begin());
+               s.push_back(s.back() + 1);
+               return s;
+           }});
+}
+
 TEST_F(KLVDatabaseIOFaultTest, OneBundling) {
     const auto bundle = [this](Error* error) {
         return database_->performTransaction(

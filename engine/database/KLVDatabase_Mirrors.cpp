@@ -5,9 +5,11 @@
 
 #include <cmath>
 
+#include "engine/base/KLVMonitor.h"
 #include "engine/database/KLVDatabase.h"
 #include "engine/database/KLVDatabaseSchema.h"
 #include "engine/database/KLVDatabaseTableSupport.h"
+#include "platform/foundation/Format.h"
 
 namespace engine {
 
@@ -62,7 +64,7 @@ void KLVDatabase::forgetRawEventMirrors() {
     m.rawEventsEmpty.reset();
     m.latestRawEventTime.reset();
     m.realtimeRawEvents.reset();
-    m.rawEventRowIDs.reset();
+    m.rawEventCount.reset();
 }
 
 void KLVDatabase::forgetBundleMirrors() {
@@ -112,9 +114,15 @@ bool KLVDatabase::beginGroupedTransaction(Error* error) {
 }
 
 bool KLVDatabase::endGroupedTransaction(Error* error) {
-    const bool committed = sqliteStore_->endGroupedTransaction(error);
+    Error cause;
+    std::size_t lost = 0;
+    const bool committed = sqliteStore_->endGroupedTransaction(&cause, &lost);
+    // Each event lost is told as its own failed transaction would have been.
+    const std::string line = platform::formatString("Transaction failed. %@", cause.description);
+    for (std::size_t i = 0; i < lost; ++i)
+        monitor().logWithLevel(kKLVLogErrorMonitored, 12056, line);
     noteEventsWritten(0);
-    return committed;
+    return committed || platform::fail(error, cause);
 }
 
 void KLVDatabase::noteEventsWritten(std::int64_t count) {

@@ -317,9 +317,9 @@ bool KLVDatabase::insertRawEvent(const KLVEvent& event, std::int64_t metadataFin
         return false;
     }
     auto& m = mirrors();
-    const std::int64_t rowID = sqliteStore_->lastInsertRowID();
-    if (m.rawEventsEmpty == true) m.rawEventRowIDs.emplace(rowID, rowID);
-    if (m.rawEventRowIDs) m.rawEventRowIDs->second = std::max(m.rawEventRowIDs->second, rowID);
+    // The statement names no key of the table: it always adds a row.
+    if (m.rawEventsEmpty == true) m.rawEventCount = 0;
+    if (m.rawEventCount) ++*m.rawEventCount;
     m.rawEventsEmpty = false;
     noteInsertedTime(m.latestRawEventTime, event.timestamp());
     if (isRealtime) m.realtimeRawEvents = true;
@@ -435,35 +435,33 @@ bool KLVDatabase::deleteRawEventsWithMaxRowID(std::int64_t maxRowID, Error* erro
 }
 
 std::optional<std::int64_t> KLVDatabase::deleteRawEventsOverAbsoluteLimit(Error* error) {
-    const std::int64_t maxEventsStored = KLVRemoteConfig::current()->maxEventsStored();
-    // Row IDs only grow, so the span between the oldest and the newest bounds the row count:
-    // while it cannot reach the limit there is nothing to delete, and the two indexed reads
-    // (or the span kept in memory) spare a scan of the table for every stored event.
-    auto& m = mirrors();
-    if (m.rawEventsEmpty == true) return 0;
-    if (!m.rawEventRowIDs) {
-        const auto rows = sqliteStore_->recordsForQuery(
-            // Two subqueries: SQLite reads MIN or MAX from the index only when each stands alone.
-            "SELECT (SELECT MIN(rowid) FROM raw_events) AS low, "
-            "(SELECT MAX(rowid) FROM raw_events) AS high",
-            {}, error);
-        if (!rows) return std::nullopt;
-        const auto number = [&](const char* name) -> std::optional<std::int64_t> {
-            if (rows->empty()) return std::nullopt;
-            const auto it = rows->front().find(name);
-            return it == rows->front().end() ? std::nullopt : it->second.numberAsInteger();
-        };
-        const auto low = number("low");
-        const auto high = number("high");
-        if (!low || !high) return 0;
-        mirrors().rawEventRowIDs.emplace(*low, *high);
+    // With the row about to be written, at most maxEventsStored remain: the newest ones by row
+    // ID are kept, so the oldest go. Counted once and then followed in memory, the number of rows
+    // says how many; they are taken from the start of the row ID key, so that at the cap an event
+    // deletes its one predecessor without walking the rows that stay.
+    const std::int64_t keep =
+        std::max<std::int64_t>(KLVRemoteConfig::current()->maxEventsStored() - 1, 0);
+    if (mirrors().rawEventsEmpty == true) return 0;
+    if (!mirrors().rawEventCount) {
+        const auto counted =
+            sqliteStore_->numberForQuery("SELECT COUNT(*) FROM raw_events", {}, error);
+        if (!counted) return std::nullopt;
+        mirrors().rawEventCount = counted->numberAsInteger().value_or(0);
     }
-    const auto [low, high] = *mirrors().rawEventRowIDs;
-    if (double(high) - double(low) + 1 < double(maxEventsStored)) return 0;
-    return sqliteStore_->deleteRecordsFromTableWithName(
+    const std::int64_t count = *mirrors().rawEventCount;
+    if (count <= keep) return 0;
+    // Up to the row ID of the last row that goes: one value read from the start of the key,
+    // where a list of row IDs would need a temporary table for every event.
+    const auto deleted = sqliteStore_->deleteRecordsFromTableWithName(
         kKLVRawEventsTable,
-        "rowid IN (SELECT rowid FROM raw_events ORDER BY rowid DESC LIMIT -1 OFFSET ?)",
-        {maxEventsStored - 1}, error);
+        "rowid <= (SELECT rowid FROM raw_events ORDER BY rowid LIMIT 1 OFFSET ?)",
+        {count - keep - 1}, error);
+    if (!deleted) return std::nullopt;
+    // The deletion made the mirrors forget the table; what is left of it is known.
+    auto& m = mirrors();
+    m.rawEventCount = std::max<std::int64_t>(count - *deleted, 0);
+    m.rawEventsEmpty = *m.rawEventCount == 0;
+    return deleted;
 }
 
 bool KLVDatabase::deleteStaleRawEventsDataOlderThanMaxAge(double maxAge, Error* error) {

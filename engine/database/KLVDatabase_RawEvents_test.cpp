@@ -1,9 +1,14 @@
+#include <sqlite3.h>
+
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "engine/base/KLVDataAdditions.h"
 #include "engine/database/DatabaseTestSupport.h"
 #include "engine/database/KLVDatabase.h"
 #include "engine/messages/NANOAccessors.h"
+#include "engine/settings/KLVRemoteConfig.h"
 
 namespace engine {
 namespace {
@@ -298,6 +303,98 @@ TEST_F(KLVDatabaseRawEventsTest, TrimKeepsTheNewest) {
     EXPECT_EQ(database_->deleteRawEventsOverAbsoluteLimit(), 3);
     const auto rows = database_->sqliteStore().recordsForQuery("SELECT rowid FROM raw_events", {});
     EXPECT_EQ(*rows, (std::vector<Row>{{{"rowid", 4}}, {{"rowid", 5}}}));
+}
+
+// At the cap the oldest rows go by their key: the rows that survive must be exactly those the
+// former statement kept (it walked the newest rows to skip them), for every cap, with gaps in
+// the row IDs (rows bundled or deleted meanwhile), and while the row count is followed in memory
+// across inserts, deletions of the database's own and commits of another connection.
+TEST_F(KLVDatabaseRawEventsTest, TrimKeepsTheSameRowsAsTheFormerStatement) {
+    useSettings({});
+    auto& store = database_->sqliteStore();
+    const auto rowIDs = [&](const std::string& table, const std::string& column) {
+        std::vector<std::int64_t> ids;
+        const auto rows = store.recordsForQuery(
+            "SELECT " + column + " AS id FROM " + table + " ORDER BY " + column, {});
+        for (const auto& row : rows.value_or(std::vector<Row>{}))
+            ids.push_back(row.at("id").asInteger());
+        return ids;
+    };
+    // The former statement, on a copy of the row IDs.
+    const auto formerSurvivors = [&](std::int64_t cap) {
+        EXPECT_EQ(sqlite3_exec(store.sqliteHandle(),
+                               "DROP TABLE IF EXISTS temp.former; CREATE TEMP TABLE former AS "
+                               "SELECT rowid AS id FROM raw_events",
+                               nullptr, nullptr, nullptr),
+                  SQLITE_OK);
+        const std::string trim =
+            "DELETE FROM temp.former WHERE id IN (SELECT id FROM temp.former ORDER BY id DESC "
+            "LIMIT -1 OFFSET " +
+            std::to_string(cap - 1) + ")";
+        EXPECT_EQ(sqlite3_exec(store.sqliteHandle(), trim.c_str(), nullptr, nullptr, nullptr),
+                  SQLITE_OK);
+        return rowIDs("temp.former", "id");
+    };
+    const auto trimAndCompare = [&](std::int64_t cap) {
+        SCOPED_TRACE("cap " + std::to_string(cap));
+        ASSERT_TRUE(KLVRemoteConfig::current()->updateMeasurementConfig(testing::makeConfig(
+            testing::kTestAppID,
+            {{"measurement.store.max_stored_events_per_app", std::to_string(cap)}})));
+        ASSERT_EQ(KLVRemoteConfig::current()->maxEventsStored(), cap);
+        const auto before = rowIDs("raw_events", "rowid");
+        const auto expected = formerSurvivors(cap);
+        std::optional<std::int64_t> deleted;
+        ASSERT_TRUE(database_->performTransaction(
+            [&] { return (deleted = database_->deleteRawEventsOverAbsoluteLimit()).has_value(); }));
+        EXPECT_EQ(rowIDs("raw_events", "rowid"), expected);
+        EXPECT_EQ(*deleted, static_cast<std::int64_t>(before.size() - expected.size()));
+    };
+    const auto insertRows = [&](int n) {
+        for (int i = 0; i < n; ++i)
+            insert(event("_s"), 1);
+    };
+    const auto execute = [&](const char* sql) {
+        ASSERT_EQ(sqlite3_exec(store.sqliteHandle(), sql, nullptr, nullptr, nullptr), SQLITE_OK);
+    };
+
+    // Rows 1 to 20, counted; then gaps: 3 to 5 and 12 bundled, 20 deleted (the next row gets 20
+    // again).
+    insertRows(20);
+    trimAndCompare(1000);
+    execute("DELETE FROM raw_events WHERE rowid BETWEEN 3 AND 5 OR rowid IN (12, 20)");
+    for (const std::int64_t cap : {16, 15, 14, 9})
+        trimAndCompare(cap);
+    // At the cap: each new row makes the oldest go, as for every event of a phone offline.
+    for (int i = 0; i < 5; ++i) {
+        insertRows(1);
+        trimAndCompare(9);
+    }
+    // Rows deleted by another connection: noticed when the next transaction begins.
+    {
+        sqlite3* other = nullptr;
+        ASSERT_EQ(sqlite3_open(store.databasePath().c_str(), &other), SQLITE_OK);
+        EXPECT_EQ(sqlite3_exec(other, "DELETE FROM raw_events WHERE rowid % 2 = 0", nullptr,
+                               nullptr, nullptr),
+                  SQLITE_OK);
+        sqlite3_close(other);
+    }
+    insertRows(3);
+    trimAndCompare(6);
+    // A write rolled back: the count it added is not kept.
+    EXPECT_FALSE(database_->performTransaction([&] {
+        insertRows(4);
+        return false;
+    }));
+    trimAndCompare(4);
+    // Caps of one and none keep no older row at all.
+    trimAndCompare(2);
+    trimAndCompare(1);
+    insertRows(2);
+    trimAndCompare(0);
+    EXPECT_TRUE(rowIDs("raw_events", "rowid").empty());
+    insertRows(1);
+    trimAndCompare(1);
+    EXPECT_TRUE(rowIDs("raw_events", "rowid").empty());
 }
 
 TEST_F(KLVDatabaseRawEventsTest, StaleRawEventsAndTheirMetadataGo) {

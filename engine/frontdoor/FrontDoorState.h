@@ -41,6 +41,8 @@ struct FrontDoorState {
     std::optional<std::map<std::uint64_t, KLVLogEventListener>> listeners;
     // Clock read and enqueue of one event, together.
     std::mutex timestampMutex;
+    // Events queued for the service and not yet handed to it.
+    std::atomic<std::int64_t> eventsOnTheWay{0};
     // The shared purchase reporter, made on first use.
     std::once_flag purchaseReporterOnce;
     std::shared_ptr<KLVInAppPurchaseTransactionReporter> purchaseReporter;

@@ -83,7 +83,7 @@ void KLVAnalytics::dispatchAsyncOnSerialQueue(std::function<void()> block) {
     frontDoor().serialQueue.async(std::move(block));
 }
 
-void KLVAnalytics::queueOperationWithBlock(std::function<void()> block) {
+bool KLVAnalytics::queueOperationWithBlock(std::function<void()> block) {
     auto& state = frontDoor();
     // Before the start nothing drains the queue: keep it bounded instead of growing for good.
     if (state.operationQueue.isSuspended() &&
@@ -95,11 +95,12 @@ void KLVAnalytics::queueOperationWithBlock(std::function<void()> block) {
                 "Limit",
                 static_cast<std::int64_t>(kKLVMaxSuspendedOperations));
         }
-        return;
+        return false;
     }
     state.operationQueue.addOperation([&state, block = std::move(block)]() mutable {
         state.serialQueue.async(std::move(block));
     });
+    return true;
 }
 
 void KLVAnalytics::queueOperationWithBlockThenWait(std::function<void()> block) {
@@ -146,6 +147,24 @@ void KLVAnalytics::finishQueuedWork() {
         measurement->scheduler()->dispatchSyncOnWorkerQueueBlockID("KLVAnalytics:finish", [] {});
     }
     if (const auto& config = measurement->persistedConfig()) config->synchronizeToDisk();
+}
+
+void KLVAnalytics::logEventsNotStored(double seconds) {
+    auto& monitor = engine::monitor();
+    monitor.logWithLevel(kKLVLogError, 25046,
+                         "Events logged were not stored in the time given and are lost. Events, "
+                         "seconds",
+                         loggedEventsNotStored(), seconds);
+    monitor.monitorQueue().sync([] {});
+}
+
+std::int64_t KLVAnalytics::loggedEventsNotStored() {
+    std::int64_t count = frontDoor().eventsOnTheWay.load();
+    if (KLVMeasurementService::hasSharedInstance()) {
+        if (const auto service = KLVMeasurementService::sharedInstance())
+            count += service->loggedEventsNotStored();
+    }
+    return count;
 }
 
 bool KLVAnalytics::isEnabledFlag() {

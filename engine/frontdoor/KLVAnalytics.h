@@ -73,8 +73,9 @@ class KLVAnalytics : public platform::SKPaymentTransactionObserver {
                                const platform::Dictionary& options);
     static platform::DispatchQueue& queue();
     static void dispatchAsyncOnSerialQueue(std::function<void()> block);
-    // Queues an operation that moves the block to the serial queue.
-    static void queueOperationWithBlock(std::function<void()> block);
+    // Queues an operation that moves the block to the serial queue; false when the block was
+    // dropped (the engine has not started and too many wait already).
+    static bool queueOperationWithBlock(std::function<void()> block);
     // The same; then, unless the operation queue is suspended, waits for it to drain, suspends
     // it and lets it run again 0.5 s later (a block on the serial queue).
     static void queueOperationWithBlockThenWait(std::function<void()> block);
@@ -202,6 +203,12 @@ class KLVAnalytics : public platform::SKPaymentTransactionObserver {
     // the service's worker queue (twice, for the events the service logs in turn), then writes
     // the persisted configuration. Nothing to wait for when the engine never started.
     static void finishQueuedWork();
+    // Any thread: the events logged that are not stored yet, on their way through the front
+    // door's queues or waiting for the service to commit them.
+    static std::int64_t loggedEventsNotStored();
+    // Logs how many events were not stored when the `seconds` given to store them ran out
+    // (25046), and returns once the line is written: the process ends next.
+    static void logEventsNotStored(double seconds);
 
   private:
     KLVAnalytics() = default;

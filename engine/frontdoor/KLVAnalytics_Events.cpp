@@ -62,14 +62,20 @@ platform::Dictionary screenParametersFor(const platform::Dictionary& parameters)
 void queueHandOver(std::string origin, bool isPublicEvent, std::string name,
                    platform::Dictionary parameters, double timestamp, bool ignoreEnabled,
                    bool ignoreInterceptor, platform::Dictionary screenParameters) {
-    KLVAnalytics::queueOperationWithBlock(
+    // Counted on its way until the service has it (and counts it itself), for the end of the
+    // process to tell how many were not stored in time.
+    auto& onTheWay = frontDoor().eventsOnTheWay;
+    ++onTheWay;
+    const bool queued = KLVAnalytics::queueOperationWithBlock(
         [origin = std::move(origin), isPublicEvent, name = std::move(name),
          parameters = std::move(parameters), timestamp, ignoreEnabled, ignoreInterceptor,
-         screenParameters = std::move(screenParameters)] {
+         screenParameters = std::move(screenParameters), &onTheWay] {
             KLVAnalytics::logEventOnSerialQueueWithOrigin(origin, isPublicEvent, name, parameters,
                                                           timestamp, ignoreEnabled,
                                                           ignoreInterceptor, screenParameters);
+            --onTheWay;
         });
+    if (!queued) --onTheWay;
 }
 
 // Runs the block on the serial queue: at once when already there, else through the operation

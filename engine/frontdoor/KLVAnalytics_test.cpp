@@ -4,6 +4,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <future>
 #include <thread>
 
 #include "engine/base/EngineTestSupport.h"
@@ -172,6 +173,42 @@ TEST_F(KLVAnalyticsTest, FinishPendingWorkDeliversEveryEventLoggedBefore) {
     ASSERT_EQ(numbers.size(), 100u);
     for (std::size_t i = 0; i < numbers.size(); ++i)
         EXPECT_EQ(numbers[i], static_cast<std::int64_t>(i));
+}
+
+// When the time given at the end runs out, the events still on their way are counted wherever
+// they wait: in the front door's queue or in the service's. Each is counted once, and none is
+// left once they are handled.
+TEST_F(KLVAnalyticsTest, EventsNotStoredInTimeAreCountedAndLogged) {
+    start();
+    struct Case {
+        const char* where;
+        platform::DispatchQueue* (*queue)(RecordingMeasurement&);
+    };
+    const Case cases[] = {
+        {"front door", [](RecordingMeasurement&) { return &KLVAnalytics::queue(); }},
+        {"worker queue",
+         [](RecordingMeasurement& s) -> platform::DispatchQueue* {
+             return s.scheduler()->workerQueue().get();
+         }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.where);
+        clearLogLines();
+        std::promise<void> release;
+        c.queue(*service_)->async([held = release.get_future().share()] { held.wait(); });
+        for (int i = 0; i < 7; ++i)
+            KLVAnalytics::logEventWithName("late", {{"n", i}});
+        if (c.queue(*service_) != &KLVAnalytics::queue()) KLVAnalytics::waitForQueues();
+        EXPECT_EQ(KLVAnalytics::loggedEventsNotStored(), 7);
+        KLVAnalytics::logEventsNotStored(2);
+        EXPECT_THAT(logLines(),
+                    ElementsAre("com.nexory.tarnwell.analytics error <Brackenfold>[I-ACS025046] "
+                                "Events logged were not stored in the time given and are lost. "
+                                "Events, seconds: 7, 2"));
+        release.set_value();
+        settle();
+        EXPECT_EQ(KLVAnalytics::loggedEventsNotStored(), 0);
+    }
 }
 
 TEST_F(KLVAnalyticsTest, ForwardedOriginMovesItsScreenParameters) {

@@ -97,10 +97,13 @@ bool TRWAnalytics::finishPendingWork(double timeoutSeconds) {
             lock.lock();
         }
         const auto now = Clock::now();
-        if (now >= deadline) return finished->done;
+        if (now >= deadline) break;
         finished->changed.wait_until(lock, std::min(deadline, now + std::chrono::milliseconds(10)));
     }
-    return true;
+    if (finished->done) return true;
+    lock.unlock();
+    KLVAnalytics::logEventsNotStored(timeoutSeconds);
+    return false;
 }
 
 std::string TRWAnalytics::topLevelVersion() {

@@ -175,6 +175,7 @@ class KLVMeasurement : public KLVMeasurementService,
                             bool ignoreEnabled, bool ignoreInterceptor,
                             KLVLogEventInterceptor interceptor,
                             const platform::Dictionary& addedScreenParameters) override;
+    std::int64_t loggedEventsNotStored() const override { return loggedEventsNotStored_.load(); }
     // ":1595".
     void setSessionTimeoutInterval(double seconds) override;
     // ":3183"; the completion is called on the worker queue, or with "Analytics deallocated"
@@ -278,8 +279,9 @@ class KLVMeasurement : public KLVMeasurementService,
     // ---- Event pipeline (KLVMeasurement_Events.cpp, _Write.cpp, _Metadata.cpp) -----------------
     // The logged events of one block, in order. Several share one transaction of at most
     // kEventsPerTransaction events, each event's writes in a savepoint of their own, so that
-    // what is stored, counted and logged is what writing them one by one gives; a lone event is
-    // written at once in its own transaction.
+    // what is stored, counted and logged is what writing them one by one gives, also when the
+    // commit fails (the events are then committed again one at a time); a lone event is written
+    // at once in its own transaction.
     void handleLoggedEventBatchOnWorkerQueue(KLVLoggedEventBatch& batch);
     static constexpr std::size_t kEventsPerTransaction = 500;
     // Handles the event and, when asked, passes a copy to the event listeners afterwards.
@@ -610,6 +612,9 @@ class KLVMeasurement : public KLVMeasurementService,
 
     // Logged events on their way to the worker queue: the batch of the block queued last for
     // them, and that block's number on the worker queue.
+    // Logged events whose writes are not committed yet: counted when logged, and again once
+    // their transaction (or their group's) has ended.
+    std::atomic<std::int64_t> loggedEventsNotStored_{0};
     std::mutex loggedEventsMutex_;
     std::shared_ptr<KLVLoggedEventBatch> openLoggedEventBatch_;
     std::uint64_t openLoggedEventBatchNumber_ = 0;

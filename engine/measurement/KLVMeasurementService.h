@@ -77,6 +77,9 @@ class KLVMeasurementService : public KLVMeasurementBase {
                                     double timestamp, bool enabled, bool ignoreEnabled,
                                     bool ignoreInterceptor, KLVLogEventInterceptor interceptor,
                                     const platform::Dictionary& addedScreenParameters) = 0;
+    // Any thread: the events given to logEventWithOrigin whose writes are not committed yet
+    // (waiting for the worker queue, or written in a grouped transaction still open).
+    virtual std::int64_t loggedEventsNotStored() const = 0;
     virtual void setSessionTimeoutInterval(double seconds) = 0;
     // The completion is called on the worker queue, or with "Analytics deallocated" when the
     // service is gone.

@@ -20,6 +20,7 @@ void KLVMeasurement::logEventWithOrigin(const std::string& origin, bool isPublic
                                         KLVLogEventInterceptor interceptor,
                                         const platform::Dictionary& addedScreenParameters) {
     std::lock_guard lock(loggedEventsMutex_);
+    ++loggedEventsNotStored_;
     // The block queued last for logged events has not started and nothing was queued behind it:
     // this event joins it and keeps its place in the queue's order.
     if (openLoggedEventBatch_ &&

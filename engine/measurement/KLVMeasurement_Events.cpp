@@ -119,17 +119,33 @@ void KLVMeasurement::handleLoggedEventBatchOnWorkerQueue(KLVLoggedEventBatch& ba
                                    "Data loss. Cannot record raw event. Error", error);
         }
     };
+    // The batch's events leave the count of those not stored once their transaction has ended;
+    // those a batch never gets to (it ended early) leave it with the batch.
+    struct Settled {
+        std::atomic<std::int64_t>& notStored;
+        std::int64_t left;
+        void add(std::size_t count) {
+            notStored -= static_cast<std::int64_t>(count);
+            left -= static_cast<std::int64_t>(count);
+        }
+        ~Settled() { notStored -= left; }
+    } settled{loggedEventsNotStored_, static_cast<std::int64_t>(batch.remaining())};
     while (batch.remaining() > 0) {
         KLVDatabase* db = database();
         if (batch.remaining() == 1 || !db || db->isInGroupedTransaction() ||
             !db->beginGroupedTransaction()) {
-            handleNext();
+            if (handleNext()) settled.add(1);
             continue;
         }
         // Events handled since the group's writes were last known to be safe.
         std::size_t exposed = 0;
         std::uint64_t lost = db->lostGroupCount();
-        for (std::size_t handled = 0; handled < kEventsPerTransaction && handleNext(); ++handled) {
+        std::size_t handled = 0;
+        for (; handled < kEventsPerTransaction; ++handled) {
+            // Each event's writes are a unit: should the commit fail, they are committed again
+            // one event at a time.
+            db->beginGroupUnit();
+            if (!handleNext()) break;
             ++exposed;
             if (db->lostGroupCount() != lost) {
                 // SQLite dropped the transaction and its writes could not be made again: the
@@ -140,8 +156,9 @@ void KLVMeasurement::handleLoggedEventBatchOnWorkerQueue(KLVLoggedEventBatch& ba
                 exposed = 1;
             }
         }
-        platform::Error error;
-        if (!db->endGroupedTransaction(&error)) reportLost(exposed, error);
+        // The events lost to a failed commit are logged by the database.
+        (void)db->endGroupedTransaction();
+        settled.add(handled);
     }
 }
 

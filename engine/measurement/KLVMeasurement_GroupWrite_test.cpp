@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <functional>
+#include <future>
 #include <map>
 #include <mutex>
 #include <string>
@@ -16,12 +17,15 @@
 #include "engine/database/KLVDatabase.h"
 #include "engine/events/KLVErrorEvent.h"
 #include "engine/identity/KLVIdentity.h"
+#include "engine/measurement/KLVEventListenerNotifier.h"
 #include "engine/measurement/KLVMeasurement.h"
 #include "engine/measurement/MeasurementTestSupport.h"
 #include "engine/messages/NANOAccessors.h"
 #include "engine/settings/KLVConsentSettingsUtil.h"
 #include "engine/settings/SettingsTestSupport.h"
+#include "engine/stores/KLVFileLocations.h"
 #include "engine/stores/KLVPersistedConfig.h"
+#include "engine/stores/SqliteFaultVfs.h"
 #include "platform/dispatch/Clock.h"
 #include "platform/foundation/ProcessInfo.h"
 #include "testkit/ManualClock.h"
@@ -35,8 +39,8 @@ using platform::Object;
 
 constexpr char kAppID[] = "1:1001:ios:abc";
 constexpr int kEvents = 1000;
-// The codes a write reports when it refuses or loses an event.
-constexpr std::int64_t kReportedCodes[] = {23055, 23056, 23057, 23065, 23071};
+// The codes a write reports when it refuses or loses an event (12056: a transaction failed).
+constexpr std::int64_t kReportedCodes[] = {12056, 23055, 23056, 23057, 23065, 23071};
 
 // Everything the writes leave behind, comparable across two runs on fresh stores. Identifiers
 // drawn at random (the app instance ID, the session stitching token) are left out of the
@@ -65,11 +69,47 @@ class GroupWriteTest : public EngineTest {
   protected:
     enum class Rhythm { OneByOne, Burst };
     using Step = std::function<void(KLVMeasurement&)>;
+    // Logs the events of a run; `settle` waits until the worker has handled what was logged.
+    using Workload = std::function<void(KLVMeasurement&, const std::function<void()>& settle)>;
 
     // A fresh store and service on the manual clock; `kEvents` events in the rhythm, a user
     // property set before every 250th; `onStore` runs on the worker queue before the first.
     Outcome run(Rhythm rhythm, const Step& onStore = {}) {
+        return runWorkload(onStore, [rhythm](KLVMeasurement& service, const auto& settle) {
+            const double start = platform::Clock::current().now();
+            for (int i = 0; i < kEvents; ++i) {
+                if (i % 250 == 125) {
+                    service.setUserAttribute(KLVUserAttribute::initWithOrigin(
+                        "app", "level", KLVValue::initWithInt64(i), start));
+                }
+                // A new name per event until 600, past the name limit; then names seen before.
+                std::string name = "e" + std::to_string(i % 600);
+                Dictionary parameters{{"i", Object(i)}};
+                if (i % 9 == 0) name = "purchase";
+                // Two items every 11th event; five items in each of the last hundred, which
+                // takes the count of all events past its limit after the public limit stopped
+                // the rest.
+                if (i % 11 == 0 || i >= 900) {
+                    platform::Array items;
+                    for (int k = 0; k < (i >= 900 ? 5 : 2); ++k)
+                        items.push_back(Object(Dictionary{{"item_id", Object(std::to_string(k))}}));
+                    parameters["items"] = Object(std::move(items));
+                }
+                const bool internal = i % 97 == 0;
+                if (internal) name = "_err";
+                if (internal) parameters = {{"_err", Object(1)}};
+                service.logEventWithOrigin(internal ? "auto" : "app", !internal, name, parameters,
+                                           start + i * 0.001, true, false, false, nullptr, {});
+                if (rhythm == Rhythm::OneByOne) settle();
+            }
+        });
+    }
+
+    // The same with the events `workload` logs; `beforeStart` runs once the data root is made.
+    Outcome runWorkload(const Step& onStore, const Workload& workload,
+                        const std::function<void()>& beforeStart = {}) {
         testkit::TempHome home;
+        if (beforeStart) beforeStart();
         testkit::ScopedManualClock clock;
         std::vector<std::int64_t> errorCodes;
         std::mutex mutex;
@@ -104,31 +144,7 @@ class GroupWriteTest : public EngineTest {
         for (const auto code : kReportedCodes)
             before[code] = logCount(code);
 
-        const double start = clock->now();
-        for (int i = 0; i < kEvents; ++i) {
-            if (i % 250 == 125) {
-                service->setUserAttribute(KLVUserAttribute::initWithOrigin(
-                    "app", "level", KLVValue::initWithInt64(i), start));
-            }
-            // A new name per event until 600, past the name limit; then names seen before.
-            std::string name = "e" + std::to_string(i % 600);
-            Dictionary parameters{{"i", Object(i)}};
-            if (i % 9 == 0) name = "purchase";
-            // Two items every 11th event; five items in each of the last hundred, which takes
-            // the count of all events past its limit after the public limit stopped the rest.
-            if (i % 11 == 0 || i >= 900) {
-                platform::Array items;
-                for (int k = 0; k < (i >= 900 ? 5 : 2); ++k)
-                    items.push_back(Object(Dictionary{{"item_id", Object(std::to_string(k))}}));
-                parameters["items"] = Object(std::move(items));
-            }
-            const bool internal = i % 97 == 0;
-            if (internal) name = "_err";
-            if (internal) parameters = {{"_err", Object(1)}};
-            service->logEventWithOrigin(internal ? "auto" : "app", !internal, name, parameters,
-                                        start + i * 0.001, true, false, false, nullptr, {});
-            if (rhythm == Rhythm::OneByOne) onWorker([](KLVMeasurement&) {});
-        }
+        workload(*service, [&] { onWorker([](KLVMeasurement&) {}); });
         onWorker([](KLVMeasurement&) {});
 
         Outcome outcome;
@@ -244,6 +260,103 @@ TEST_F(GroupWriteTest, AFailureOfThe500thLosesThatEventAloneAndIsReported) {
         });
         EXPECT_EQ(e499, 1);  // the 499th is there, the 500th is not
         EXPECT_GT(burst.rows.size(), 400u);
+    }
+}
+
+// A group of 500 events whose commit the disk has no room for: written again one event at a time,
+// the events that fit are kept, exactly those writing them one by one keeps, and each event lost
+// is logged as a failed transaction of its own (12056), as one by one. The disk then has room
+// again and the next event is stored.
+TEST_F(GroupWriteTest, AFailedCommitOfAGroupOf500KeepsWhatOneByOneKeeps) {
+    constexpr int kGroup = 500;
+    testing::SqliteFaultVfs vfs;
+    const auto watchLog = [&] {
+        vfs.watchOnly(KLVMeasurementFilePath(kKLVMeasurementDatabaseName) + "-wal");
+    };
+    // The log starts over at its beginning with the next commit and may not grow past 24 pages:
+    // more than one event's commit needs, less than the group's.
+    const Step fillDisk = [&](KLVMeasurement& s) {
+        ASSERT_TRUE(s.database()->sqliteStore().checkpoint());
+        vfs.limitFileSize(32 + 24 * (24 + 4096));
+    };
+    const std::string padding(120, 'p');
+    const auto workload = [&](Rhythm rhythm) -> Workload {
+        return [&, rhythm](KLVMeasurement& service, const std::function<void()>& settle) {
+            const double start = platform::Clock::current().now();
+            const auto logTick = [&](int i) {
+                service.logEventWithOrigin("app", true, "tick",
+                                           {{"i", Object(i)}, {"padding", Object(padding)}},
+                                           start + i * 0.001, true, false, false, nullptr, {});
+            };
+            // In a burst the worker is held until all of them are logged: one group of 500.
+            std::promise<void> release;
+            if (rhythm == Rhythm::Burst) {
+                service.scheduler()->workerQueue()->async(
+                    [future = release.get_future().share()] { future.wait(); });
+            }
+            for (int i = 0; i < kGroup; ++i) {
+                logTick(i);
+                if (rhythm == Rhythm::OneByOne) settle();
+            }
+            if (rhythm == Rhythm::Burst) release.set_value();
+            settle();
+            EXPECT_TRUE(vfs.fired());
+            service.scheduler()->workerQueue()->sync([&] { vfs.disarm(); });
+            logTick(kGroup);
+            settle();
+        };
+    };
+    const Outcome oneByOne = runWorkload(fillDisk, workload(Rhythm::OneByOne), watchLog);
+    const Outcome burst = runWorkload(fillDisk, workload(Rhythm::Burst), watchLog);
+    expectSame(burst, oneByOne);
+    // The first events fitted, in order, and the one after the disk had room again.
+    const auto numbers = [](const Outcome& outcome) {
+        std::vector<std::string> names;
+        for (const auto& row : outcome.rows)
+            names.push_back(row.substr(0, row.find(' ')));
+        return names;
+    };
+    const auto stored = numbers(burst);
+    ASSERT_GT(stored.size(), 1u);
+    const std::size_t kept = stored.size() - 1;
+    EXPECT_LT(kept, static_cast<std::size_t>(kGroup));
+    EXPECT_EQ(stored, std::vector<std::string>(stored.size(), "tick"));
+    EXPECT_EQ(burst.reports.at(12056), kGroup - kept);
+    EXPECT_EQ(burst.reports.at(23071), 0u);
+    EXPECT_NE(logLine(12056).find("] Transaction failed. Failed to end transaction"),
+              std::string::npos)
+        << logLine(12056);
+}
+
+// The events of a group count as not stored until its commit, as the end of the process tells
+// them (a lone event until its own).
+TEST_F(GroupWriteTest, EventsCountAsNotStoredUntilTheirTransactionEnds) {
+    for (const auto rhythm : {Rhythm::Burst, Rhythm::OneByOne}) {
+        std::vector<std::int64_t> seen;
+        std::int64_t after = -1;
+        runWorkload({}, [&](KLVMeasurement& service, const std::function<void()>& settle) {
+            KLVSetEventListenerNotifier([&](const KLVEvent& event) {
+                if (event.name() == "tick") seen.push_back(service.loggedEventsNotStored());
+            });
+            // In a burst the worker is held until all ten are logged: one group.
+            std::promise<void> release;
+            if (rhythm == Rhythm::Burst) {
+                service.scheduler()->workerQueue()->async(
+                    [held = release.get_future().share()] { held.wait(); });
+            }
+            for (int i = 0; i < 10; ++i) {
+                service.logEventWithOrigin("app", true, "tick", {{"i", Object(i)}},
+                                           platform::Clock::current().now(), true, false, false,
+                                           nullptr, {});
+                if (rhythm == Rhythm::OneByOne) settle();
+            }
+            if (rhythm == Rhythm::Burst) release.set_value();
+            settle();
+            after = service.loggedEventsNotStored();
+            KLVSetEventListenerNotifier({});
+        });
+        EXPECT_EQ(seen, std::vector<std::int64_t>(10, rhythm == Rhythm::Burst ? 10 : 1));
+        EXPECT_EQ(after, 0);
     }
 }
 

@@ -4,8 +4,11 @@
 // its integrity check, every number the child reported as committed must be stored or already
 // taken by the server, and a restart on the same data root must deliver the rest, repeating only
 // the bundles whose acknowledgement the kill cut, with their bundle_index unchanged.
+// The child logs either one event at a time, each committed before the next, or in bursts
+// logged without waiting, which the service writes in grouped transactions; that child is
+// killed while a group is open.
 //
-// TESSALINE_KILL_RUNS sets the number of runs (default 8, 4 under the sanitizers),
+// TESSALINE_KILL_RUNS sets the number of runs of each (default 8, 4 under the sanitizers),
 // TESSALINE_KILL_SEED the first seed.
 
 #include <gtest/gtest.h>
@@ -15,6 +18,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <future>
 #include <map>
 #include <memory>
 #include <random>
@@ -52,8 +56,12 @@ constexpr char kSequenceParameter[] = "seq";
 constexpr char kChildHome[] = "TESSALINE_KILL_CHILD_HOME";
 constexpr char kChildPort[] = "TESSALINE_KILL_CHILD_PORT";
 constexpr char kChildRole[] = "TESSALINE_KILL_CHILD_ROLE";
+constexpr char kChildSeed[] = "TESSALINE_KILL_CHILD_SEED";
 constexpr char kRoleWrite[] = "write";
+constexpr char kRoleWriteBursts[] = "bursts";
 constexpr char kRoleDrain[] = "drain";
+// A report line of the bursts child: an event handled inside a group not yet committed.
+constexpr char kHandledMark = '+';
 constexpr char kDone[] = "done";
 constexpr char kCertificateFile[] = "server.pem";
 
@@ -95,9 +103,18 @@ class KillChildProcess : public ::testing::Test {
                                 {kKLVUploadHostInfoPlistKey, kKillUploadHost},
                                 {kKLVConfigHostInfoPlistKey, kKillUploadHost}});
         holdExperimentFetch();
-        KLVSetEventListenerNotifier([](const KLVEvent& event) {
-            if (const auto sequence = sequenceOf(event.protoEvent()))
+        // Told on the worker queue after an event was handled: one at a time, it is committed
+        // then; in a burst its group is committed only when the block of the burst ends.
+        const bool bursts = std::getenv(kChildRole) == std::string(kRoleWriteBursts);
+        KLVSetEventListenerNotifier([this, bursts](const KLVEvent& event) {
+            const auto sequence = sequenceOf(event.protoEvent());
+            if (!sequence) return;
+            if (!bursts) {
                 testkit::ChildProcess::report(std::to_string(*sequence));
+                return;
+            }
+            testkit::ChildProcess::report(kHandledMark + std::to_string(*sequence));
+            handled_.push_back(*sequence);
         });
         KLVMeasurement::initializeSharedInstanceWithAppID(kAppID, true, false, std::nullopt);
         service_ = KLVMeasurement::sharedInstance();
@@ -114,6 +131,8 @@ class KillChildProcess : public ::testing::Test {
     }
 
     std::shared_ptr<KLVMeasurement> service_;
+    // The bursts child's events handled since the last report (worker queue only).
+    std::vector<std::int64_t> handled_;
 };
 
 // Logs numbered events for ever, each committed before the next, starting an upload whenever
@@ -127,6 +146,37 @@ TEST_F(KillChildProcess, LogsAndUploads) {
         onWorker([](KLVMeasurement& s) {
             if (!s.isNetworkRequestPending()) s.uploadData();
         });
+    }
+    FAIL() << "the parent did not kill the child";
+}
+
+// Logs numbered events for ever in bursts of 1 to 700 logged without waiting, which the worker
+// writes in groups of up to 500 while the next burst is logged. A block queued behind each burst
+// reports its events as committed (their groups have ended when it runs) and starts an upload
+// whenever none is out; the parent kills the child while a group is open.
+TEST_F(KillChildProcess, LogsInBurstsAndUploads) {
+    if (std::getenv(kChildRole) != std::string(kRoleWriteBursts)) GTEST_SKIP();
+    std::mt19937 random(static_cast<std::uint32_t>(environmentNumber(kChildSeed, 1)));
+    std::future<void> previous;
+    std::int64_t sequence = 0;
+    while (sequence < 10000000) {
+        for (int n = std::uniform_int_distribution<int>(1, 700)(random); n > 0; --n, ++sequence) {
+            service_->logEventWithOrigin("app", true, kEventName, {{kSequenceParameter, sequence}},
+                                         platform::Clock::current().now(), true, false, false,
+                                         nullptr, {});
+        }
+        auto reported = std::make_shared<std::promise<void>>();
+        auto next = reported->get_future();
+        service_->scheduler()->workerQueue()->async([this, reported] {
+            for (const auto handled : handled_)
+                testkit::ChildProcess::report(std::to_string(handled));
+            handled_.clear();
+            if (!service_->isNetworkRequestPending()) service_->uploadData();
+            reported->set_value();
+        });
+        // The burst before this one is written: at most two wait, one handled, one logged.
+        if (previous.valid()) previous.wait();
+        previous = std::move(next);
     }
     FAIL() << "the parent did not kill the child";
 }
@@ -230,10 +280,31 @@ struct KillFigures {
     std::size_t acknowledged = 0;  // taken by the server before the kill
     std::size_t delivered = 0;     // taken by the server after the restart
     std::size_t sentAgain = 0;     // of those, sent before the kill without an acknowledgement
+    int killedInGroup = 0;         // runs killed with handled events not reported committed
+    std::size_t openAtKill = 0;    // those events
 };
 
-void runOnce(std::uint32_t seed, KillFigures& figures) {
-    SCOPED_TRACE("seed " + std::to_string(seed));
+// The numbers of a child's report lines: those committed, and how many were only handled.
+struct Reported {
+    std::set<std::int64_t> committed;
+    std::set<std::int64_t> handled;
+    void add(const std::string& line) {
+        if (!line.empty() && line.front() == kHandledMark) {
+            handled.insert(std::stoll(line.substr(1)));
+        } else {
+            committed.insert(std::stoll(line));
+        }
+    }
+    // Handled in a group that the kill left uncommitted (or committed unreported).
+    std::size_t open() const {
+        return static_cast<std::size_t>(
+            std::count_if(handled.begin(), handled.end(),
+                          [&](std::int64_t sequence) { return committed.count(sequence) == 0; }));
+    }
+};
+
+void runOnce(std::uint32_t seed, bool bursts, KillFigures& figures) {
+    SCOPED_TRACE(std::string(bursts ? "bursts, " : "") + "seed " + std::to_string(seed));
     std::mt19937 random(seed);
     const auto uniform = [&](int low, int high) {
         return std::uniform_int_distribution<int>(low, high)(random);
@@ -245,11 +316,13 @@ void runOnce(std::uint32_t seed, KillFigures& figures) {
             "KillChildProcess.*", std::vector<std::pair<std::string, std::string>>{
                                       {kChildHome, home.path().string()},
                                       {kChildPort, std::to_string(server.port())},
-                                      {kChildRole, role}});
+                                      {kChildRole, role},
+                                      {kChildSeed, std::to_string(seed)}});
     };
 
-    // The first life, killed.
-    const auto point = static_cast<KillPoint>(uniform(0, 2));
+    // The first life, killed. The bursts child is killed while writing, just after it handled
+    // an event of an open group.
+    const auto point = bursts ? KillPoint::Writing : static_cast<KillPoint>(uniform(0, 2));
     testkit::LoopbackServer first{{{kKillUploadHost}}};
     ASSERT_TRUE(first.isRunning());
     // Requests from this index on were never answered before the kill.
@@ -263,15 +336,24 @@ void runOnce(std::uint32_t seed, KillFigures& figures) {
     } else {
         first.answer("POST", "/a", {204, {}, "", 0, false});
     }
-    std::set<std::int64_t> reported;
+    Reported lines;
     {
-        auto child = startChild(kRoleWrite, first);
+        auto child = startChild(bursts ? kRoleWriteBursts : kRoleWrite, first);
         ASSERT_TRUE(child->isRunning());
-        if (point == KillPoint::Writing) {
+        if (bursts) {
+            // Past the first committed burst, then on to a handled event, of a group still
+            // open as the line is read.
+            const auto wanted = static_cast<std::size_t>(uniform(1, 3000));
+            while (lines.committed.empty() || lines.handled.size() < wanted) {
+                const auto line = child->readLine(kPatience);
+                ASSERT_TRUE(line) << "the child stopped reporting";
+                lines.add(*line);
+            }
+        } else if (point == KillPoint::Writing) {
             for (int wanted = uniform(1, 400); wanted > 0; --wanted) {
                 const auto line = child->readLine(kPatience);
                 ASSERT_TRUE(line) << "the child stopped reporting";
-                reported.insert(std::stoll(*line));
+                lines.add(*line);
             }
         } else {
             // The child reports far fewer lines than the pipe holds before its first uploads.
@@ -279,15 +361,16 @@ void runOnce(std::uint32_t seed, KillFigures& figures) {
             for (int more = point == KillPoint::HeldAnswer ? uniform(0, 20) : 0; more > 0; --more) {
                 const auto line = child->readLine(kPatience);
                 ASSERT_TRUE(line);
-                reported.insert(std::stoll(*line));
+                lines.add(*line);
             }
         }
         child->kill();
         while (const auto line = child->readLine(kPatience))
-            reported.insert(std::stoll(*line));
+            lines.add(*line);
     }
     first.stop();
     const auto beforeKill = receivedBundles(first);
+    const std::set<std::int64_t>& reported = lines.committed;
     ASSERT_FALSE(reported.empty());
 
     // What the kill left behind.
@@ -357,6 +440,8 @@ void runOnce(std::uint32_t seed, KillFigures& figures) {
         EXPECT_TRUE(delivered.count(sequence)) << "stored event " << sequence << " never arrived";
     }
     ++figures.runs;
+    figures.killedInGroup += lines.open() > 0 ? 1 : 0;
+    figures.openAtKill += lines.open();
     figures.committed += reported.size();
     figures.storedAtKill += left.size();
     figures.acknowledged += acknowledged.size();
@@ -373,18 +458,34 @@ constexpr int kDefaultRuns = 4;
 constexpr int kDefaultRuns = 8;
 #endif
 
-TEST(KillTest, CommittedEventsSurviveSIGKILLAndArriveAfterRestart) {
+void runAll(bool bursts) {
     const int runs = environmentNumber("TESSALINE_KILL_RUNS", kDefaultRuns);
     const int firstSeed = environmentNumber("TESSALINE_KILL_SEED", 1);
     KillFigures figures;
     for (int run = 0; run < runs && !::testing::Test::HasFatalFailure(); ++run)
-        runOnce(static_cast<std::uint32_t>(firstSeed + run), figures);
+        runOnce(static_cast<std::uint32_t>(firstSeed + run), bursts, figures);
     std::printf(
-        "kill: %d runs; %zu events reported committed, %zu stored at the kill, %zu acknowledged "
-        "before it; %zu delivered after the restart, %zu of them sent again (acknowledgement "
-        "cut by the kill)\n",
-        figures.runs, figures.committed, figures.storedAtKill, figures.acknowledged,
-        figures.delivered, figures.sentAgain);
+        "kill%s: %d runs; %zu events reported committed, %zu stored at the kill, %zu "
+        "acknowledged before it; %zu delivered after the restart, %zu of them sent again "
+        "(acknowledgement cut by the kill)\n",
+        bursts ? " in bursts" : "", figures.runs, figures.committed, figures.storedAtKill,
+        figures.acknowledged, figures.delivered, figures.sentAgain);
+    if (bursts) {
+        std::printf(
+            "kill in bursts: %d of the runs killed a group open (%zu events handled, "
+            "not reported committed)\n",
+            figures.killedInGroup, figures.openAtKill);
+    }
+}
+
+TEST(KillTest, CommittedEventsSurviveSIGKILLAndArriveAfterRestart) {
+    runAll(false);
+}
+
+// Events logged without waiting are written in grouped transactions: a kill inside an open group
+// loses only that group's uncommitted events, never one of a group reported committed.
+TEST(KillTest, CommittedGroupsSurviveSIGKILLAndArriveAfterRestart) {
+    runAll(true);
 }
 
 }  // namespace

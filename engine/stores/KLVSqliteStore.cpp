@@ -95,10 +95,21 @@ std::unique_ptr<KLVSqliteStore> KLVSqliteStore::initWithDatabasePath(const std::
         case OpenOutcome::Corrupt:
             break;
     }
-    // Only a file shown to be corrupt is given up; it is recreated empty, once.
+    // Only a file shown to be corrupt is given up; it is recreated empty, once. Its events go
+    // with it, so the loss is an error of its own, not a silent fresh start.
     if (!store->closeAndDeleteDatabase()) return nullptr;
+    const int code = store->corruptionCode_;
+    monitor().logWithLevel(kKLVLogErrorMonitored, 34006,
+                           "Database file is corrupt and was deleted with everything stored in "
+                           "it. File, SQLite code, reason",
+                           Object(path), Object(std::int64_t{code}), Object(sqlite3_errstr(code)));
     if (store->openAndValidateDatabase(error) != OpenOutcome::Opened) return nullptr;
     return store;
+}
+
+KLVSqliteStore::OpenOutcome KLVSqliteStore::corrupt(int resultCode) {
+    corruptionCode_ = resultCode;
+    return OpenOutcome::Corrupt;
 }
 
 KLVSqliteStore::OpenOutcome KLVSqliteStore::openAndValidateDatabase(Error* error) {
@@ -108,7 +119,7 @@ KLVSqliteStore::OpenOutcome KLVSqliteStore::openAndValidateDatabase(Error* error
     if (rc != SQLITE_OK) {
         setDatabaseError(error, "initialize sqlite handle");
         closeDatabase();
-        return isCorruptionCode(rc) ? OpenOutcome::Corrupt : OpenOutcome::Failed;
+        return isCorruptionCode(rc) ? corrupt(rc) : OpenOutcome::Failed;
     }
     sqlite3_busy_timeout(sqliteHandle_, kBusyTimeoutMilliseconds);
 
@@ -125,9 +136,9 @@ KLVSqliteStore::OpenOutcome KLVSqliteStore::openAndValidateDatabase(Error* error
         return validation;
     }
     if (!configureJournal(error)) {
-        const bool corrupt = sqliteHandle_ && isCorruptionCode(sqlite3_errcode(sqliteHandle_));
+        const int rc = sqliteHandle_ ? sqlite3_extended_errcode(sqliteHandle_) : SQLITE_OK;
         closeDatabase();
-        return corrupt ? OpenOutcome::Corrupt : OpenOutcome::Failed;
+        return isCorruptionCode(rc) ? corrupt(rc) : OpenOutcome::Failed;
     }
     return OpenOutcome::Opened;
 }
@@ -159,9 +170,9 @@ bool KLVSqliteStore::prepareFileForOpening(Error* error) const {
 KLVSqliteStore::OpenOutcome KLVSqliteStore::validateDatabase(Error* error) {
     Statement statement = prepareSQL("PRAGMA integrity_check", false, error);
     if (!statement) {
-        const int rc = sqlite3_errcode(sqliteHandle_);
+        const int rc = sqlite3_extended_errcode(sqliteHandle_);
         setDatabaseError(error, "validate database");
-        return isCorruptionCode(rc) ? OpenOutcome::Corrupt : OpenOutcome::Failed;
+        return isCorruptionCode(rc) ? corrupt(rc) : OpenOutcome::Failed;
     }
     const int rc = sqlite3_step(statement.get());
     if (rc == SQLITE_ROW) {
@@ -169,11 +180,13 @@ KLVSqliteStore::OpenOutcome KLVSqliteStore::validateDatabase(Error* error) {
         if (sqlite3_column_count(statement.get()) == 1 && text && std::string_view(text) == "ok") {
             return OpenOutcome::Opened;
         }
+        // The check read the whole file and listed what is wrong with it.
         setDatabaseError(error, "validate database");
-        return OpenOutcome::Corrupt;
+        return corrupt(SQLITE_CORRUPT);
     }
     setDatabaseError(error, "validate database");
-    return isCorruptionCode(rc) ? OpenOutcome::Corrupt : OpenOutcome::Failed;
+    const int code = sqlite3_extended_errcode(sqliteHandle_);
+    return isCorruptionCode(code) ? corrupt(code) : OpenOutcome::Failed;
 }
 
 // Write-ahead logging with NORMAL sync: a committed transaction survives a crash of the process
@@ -570,26 +583,68 @@ bool KLVSqliteStore::beginGroupedTransaction(Error* error) {
     return true;
 }
 
-bool KLVSqliteStore::endGroupedTransaction(Error* error) {
+void KLVSqliteStore::beginGroupUnit() {
+    if (group_) group_->unitStarts.push_back(group_->writes.size());
+}
+
+bool KLVSqliteStore::endGroupedTransaction(Error* error, std::size_t* lostUnits) {
     sequence_.check("endGroupedTransaction");
+    if (lostUnits) *lostUnits = 0;
     if (!group_) return true;
-    bool committed = (!sqlite3_get_autocommit(sqliteHandle_) || restoreGroup()) && endTransaction();
-    if (!committed) {
-        // A commit that failed to write the log: once more, from the kept writes.
-        ++rollbackCount_;
-        if (!sqlite3_get_autocommit(sqliteHandle_)) rollbackTransaction();
-        committed = restoreGroup() && endTransaction();
+    if (!sqlite3_get_autocommit(sqliteHandle_) && endTransaction()) {
+        group_.reset();
+        lastBoundStatement_ = nullptr;
+        return true;
     }
-    if (!committed) {
+    // The commit failed to write the log, or SQLite dropped the transaction before it: the
+    // units once more, each committed on its own.
+    ++rollbackCount_;
+    if (!sqlite3_get_autocommit(sqliteHandle_)) rollbackTransaction();
+    Error cause;
+    const std::size_t lost = writeGroupUnitsOneByOne(&cause);
+    group_.reset();
+    lastBoundStatement_ = nullptr;
+    if (lostUnits) *lostUnits = lost;
+    if (lost == 0) return true;
+    ++lostGroupCount_;
+    return platform::fail(error, cause);
+}
+
+std::size_t KLVSqliteStore::writeGroupUnitsOneByOne(Error* error) {
+    const auto& writes = group_->writes;
+    std::vector<std::size_t> starts{0};
+    for (const std::size_t start : group_->unitStarts)
+        starts.push_back(std::min(start, writes.size()));
+    starts.push_back(writes.size());
+    restoringGroup_ = true;
+    std::size_t failed = starts.size() - 1;
+    for (std::size_t unit = 0; unit + 1 < starts.size(); ++unit) {
+        const std::size_t begin = starts[unit];
+        const std::size_t end = starts[unit + 1];
+        if (begin >= end) continue;
+        bool written = beginTransaction();
+        for (std::size_t i = begin; written && i < end; ++i)
+            written = stepKeptWrite(writes[i]);
+        if (written && endTransaction()) continue;
         platform::fail(error,
                        klv_errorWithCode(kKLVSqliteStoreErrorSQLite, "Failed to end transaction",
                                          monitorContextForDatabaseOperation("end transaction")));
+        ++rollbackCount_;
         if (!sqlite3_get_autocommit(sqliteHandle_)) rollbackTransaction();
-        ++lostGroupCount_;
+        failed = unit;
+        break;
     }
-    group_.reset();
-    lastBoundStatement_ = nullptr;
-    return committed;
+    restoringGroup_ = false;
+    std::size_t lost = 0;
+    for (std::size_t unit = failed; unit + 1 < starts.size(); ++unit) {
+        if (starts[unit] < starts[unit + 1]) ++lost;
+    }
+    return lost;
+}
+
+bool KLVSqliteStore::stepKeptWrite(const KeptWrite& write) {
+    Statement statement = statementForQuery(write.sql, &write.values, nullptr);
+    return statement && sqlite3_step(statement.get()) == SQLITE_DONE;
 }
 
 bool KLVSqliteStore::restoreGroup() {
@@ -601,8 +656,7 @@ bool KLVSqliteStore::restoreGroup() {
     for (std::size_t i = 0; restored && i <= writes.size(); ++i) {
         if (group_->savepointStart == i) restored = stepCachedStatement("SAVEPOINT klv_block");
         if (!restored || i == writes.size()) break;
-        Statement statement = statementForQuery(writes[i].sql, &writes[i].values, nullptr);
-        restored = statement && sqlite3_step(statement.get()) == SQLITE_DONE;
+        restored = stepKeptWrite(writes[i]);
     }
     restoringGroup_ = false;
     if (!restored && !sqlite3_get_autocommit(sqliteHandle_)) rollbackTransaction();
@@ -614,6 +668,8 @@ void KLVSqliteStore::loseGroupWrites() {
     const bool inBlock = group_->savepointStart.has_value();
     group_->writes.clear();
     group_->savepointStart.reset();
+    // The unit under way goes on as the first of what is left.
+    group_->unitStarts.clear();
     if (!beginTransaction()) {
         group_.reset();
         return;
@@ -646,6 +702,8 @@ void KLVSqliteStore::rollbackGroupSavepoint() {
     if (!group_ || !group_->savepointStart) return;
     group_->writes.resize(*group_->savepointStart);
     group_->savepointStart.reset();
+    while (!group_->unitStarts.empty() && group_->unitStarts.back() > group_->writes.size())
+        group_->unitStarts.pop_back();
     if (sqlite3_get_autocommit(sqliteHandle_) || !stepCachedStatement("ROLLBACK TO klv_block") ||
         !stepCachedStatement("RELEASE klv_block")) {
         // The transaction is gone (or in doubt): back to where the block began.

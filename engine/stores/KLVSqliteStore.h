@@ -226,12 +226,20 @@ class KLVSqliteStore {
     // performTransactionWithError() runs its block in a savepoint, so that a block that fails
     // rolls back its own writes and nothing else, and a nested call fails as a nested BEGIN would.
     // Every write made meanwhile is also kept (its text and values): when SQLite itself drops
-    // the whole transaction (an I/O error, a full disk, a failed commit), the writes of the blocks
-    // that went through are made again in a new transaction before the next statement runs.
+    // the whole transaction (an I/O error, a full disk), the writes of the blocks that went
+    // through are made again in a new transaction before the next statement runs.
     [[nodiscard]] bool beginGroupedTransaction(platform::Error* error = nullptr);
-    // Commits the group; a failed commit is tried once more with the writes made again. False
-    // (with the error) when the group's writes are lost.
-    [[nodiscard]] bool endGroupedTransaction(platform::Error* error = nullptr);
+    // The writes made from here on, up to the next mark, are one unit of the group: what one
+    // transaction would have held had the group not been (one event's writes). Writes before the
+    // first mark form a unit of their own.
+    void beginGroupUnit();
+    // Commits the group. When the commit fails (a full disk, an I/O error), the units are
+    // written again in order, each in a transaction of its own, as they would have been without
+    // the group: those before the first unit that cannot be written are kept; that unit and all
+    // after it are lost, for their writes were made on top of its own. False (with the error of
+    // the failure) when any unit was lost; `lostUnits` counts the lost units that held writes.
+    [[nodiscard]] bool endGroupedTransaction(platform::Error* error = nullptr,
+                                             std::size_t* lostUnits = nullptr);
     bool isInGroupedTransaction() const { return group_.has_value(); }
     // Counts every roll-back: of a transaction, of a block's savepoint, of a transaction SQLite
     // dropped itself. An owner that mirrors table contents in memory drops them when it changed.
@@ -266,6 +274,7 @@ class KLVSqliteStore {
   private:
     class Statement;
     struct CachedStatement;
+    struct KeptWrite;
     struct ColumnDescription {
         std::string name;
         std::string type;
@@ -274,6 +283,8 @@ class KLVSqliteStore {
     enum class OpenOutcome { Opened, Failed, Corrupt };
 
     OpenOutcome openAndValidateDatabase(platform::Error* error);
+    // Notes SQLite's code for a file shown to be corrupt, for the line that reports its deletion.
+    OpenOutcome corrupt(int resultCode);
     [[nodiscard]] bool prepareFileForOpening(platform::Error* error) const;
     OpenOutcome validateDatabase(platform::Error* error);
     [[nodiscard]] bool configureJournal(platform::Error* error);
@@ -303,6 +314,11 @@ class KLVSqliteStore {
     int stepStatement(sqlite3_stmt* statement);
     // The group's transaction anew with its kept writes; false (nothing open) when that failed.
     bool restoreGroup();
+    // After a failed commit: each unit in a transaction of its own, in order, up to the first
+    // that fails; the number of units from that one on that held writes, and its failure.
+    std::size_t writeGroupUnitsOneByOne(platform::Error* error);
+    // Runs one kept write again; false when it did not run to its end.
+    bool stepKeptWrite(const KeptWrite& write);
     // After a failed restore: the kept writes are given up and the group goes on in a new
     // transaction (or ends when none can begin).
     void loseGroupWrites();
@@ -350,9 +366,13 @@ class KLVSqliteStore {
         std::vector<KeptWrite> writes;
         // Where the open block's savepoint began in `writes`.
         std::optional<std::size_t> savepointStart;
+        // Where each unit after the first begins in `writes`, in order.
+        std::vector<std::size_t> unitStarts;
     };
 
     sqlite3* sqliteHandle_ = nullptr;
+    // SQLite's result code that showed the file corrupt at the last open.
+    int corruptionCode_ = 0;
     std::optional<Group> group_;
     bool restoringGroup_ = false;
     // The values last bound, for the write they belong to.

@@ -65,6 +65,19 @@ class GroupedTransactionTest : public ::testing::Test {
             SQLITE_OK);
     }
 
+    // A child row without its parent passes its statement and is refused at the commit (a
+    // deferred foreign key), again each time it is written anew.
+    void makeCommitRefuseOrphans() {
+        ASSERT_EQ(exec("PRAGMA foreign_keys = ON;"
+                       "CREATE TABLE parent (id INTEGER PRIMARY KEY);"
+                       "CREATE TABLE child (id INTEGER PRIMARY KEY, parent_id INTEGER "
+                       "REFERENCES parent(id) DEFERRABLE INITIALLY DEFERRED);"),
+                  SQLITE_OK);
+    }
+    bool writeOrphan() {
+        return store_->upsertRecord({{"id", 1}, {"parent_id", 99}}, "child", nullptr);
+    }
+
     bool armed_ = true;
     bool functionMade_ = false;
 
@@ -149,17 +162,11 @@ TEST_F(GroupedTransactionTest, AFailedCommitIsTriedAgainFromTheKeptWrites) {
 }
 
 TEST_F(GroupedTransactionTest, ACommitThatKeepsFailingLosesTheGroupAndSaysSo) {
-    ASSERT_EQ(exec("PRAGMA foreign_keys = ON;"
-                   "CREATE TABLE parent (id INTEGER PRIMARY KEY);"
-                   "CREATE TABLE child (id INTEGER PRIMARY KEY, parent_id INTEGER "
-                   "REFERENCES parent(id) DEFERRABLE INITIALLY DEFERRED);"),
-              SQLITE_OK);
+    makeCommitRefuseOrphans();
     ASSERT_TRUE(store_->beginGroupedTransaction());
     EXPECT_TRUE(block("a"));
     // An orphan refused only at the commit, again when the writes are made anew.
-    EXPECT_TRUE(store_->performTransactionWithError(nullptr, [&] {
-        return store_->upsertRecord({{"id", 1}, {"parent_id", 99}}, "child", nullptr);
-    }));
+    EXPECT_TRUE(store_->performTransactionWithError(nullptr, [&] { return writeOrphan(); }));
     Error error;
     EXPECT_FALSE(store_->endGroupedTransaction(&error));
     EXPECT_EQ(error.description, "Failed to end transaction");
@@ -170,6 +177,97 @@ TEST_F(GroupedTransactionTest, ACommitThatKeepsFailingLosesTheGroupAndSaysSo) {
     // Outside a group, transactions are their own again.
     EXPECT_TRUE(block("after"));
     EXPECT_EQ(names(), (std::vector<std::string>{"after"}));
+}
+
+// One unit per block, as one event's writes are: after a failed commit each unit is written again
+// in a transaction of its own; the first that cannot be written is lost with those after it, an
+// empty unit is nobody's loss.
+TEST_F(GroupedTransactionTest, AFailedCommitWritesTheUnitsAgainUpToTheFirstThatFails) {
+    makeCommitRefuseOrphans();
+    ASSERT_TRUE(store_->beginGroupedTransaction());
+    store_->beginGroupUnit();
+    EXPECT_TRUE(block("a"));
+    store_->beginGroupUnit();
+    store_->beginGroupUnit();
+    EXPECT_TRUE(block("b"));
+    EXPECT_TRUE(block("b2"));
+    store_->beginGroupUnit();
+    // Refused only at a commit: its unit's and every later one.
+    EXPECT_TRUE(store_->performTransactionWithError(nullptr, [&] {
+        return store_->upsertRecord({{"name", "c"}}, "items", nullptr) && writeOrphan();
+    }));
+    store_->beginGroupUnit();
+    EXPECT_TRUE(block("d"));
+    store_->beginGroupUnit();
+    Error error;
+    std::size_t lost = 0;
+    EXPECT_FALSE(store_->endGroupedTransaction(&error, &lost));
+    EXPECT_EQ(lost, 2u);
+    EXPECT_EQ(error.description, "Failed to end transaction");
+    EXPECT_EQ(store_->lostGroupCount(), 1u);
+    EXPECT_FALSE(store_->isInGroupedTransaction());
+    EXPECT_NE(sqlite3_get_autocommit(store_->sqliteHandle()), 0);
+    EXPECT_EQ(names(), (std::vector<std::string>{"a", "b", "b2"}));
+}
+
+// A disk with room for a few more commits but not for the group's: written one by one again,
+// the group keeps exactly the units that writing them one by one in the first place keeps.
+TEST(GroupedTransactionDiskTest, AFullDiskKeepsWhatWritingOneByOneKeeps) {
+    constexpr int kUnits = 40;
+    struct Run {
+        std::vector<std::int64_t> kept;
+        std::size_t lost = 0;
+    };
+    const auto run = [](bool grouped) {
+        testkit::TempHome folder;
+        testing::SqliteFaultVfs vfs;
+        const std::string path = (folder.path() / "disk.sql").string();
+        vfs.watchOnly(path + "-wal");
+        Run result;
+        auto store = KLVSqliteStore::initWithDatabasePath(path);
+        EXPECT_TRUE(store);
+        if (!store) return result;
+        EXPECT_TRUE(store->ensureTableWithName("pages", {{"k", "INTEGER"}, {"payload", "BLOB"}}, {},
+                                               nullptr));
+        // The log starts over at its beginning with the next write; it may not grow past five
+        // frames of a page each.
+        EXPECT_TRUE(store->checkpoint());
+        vfs.limitFileSize(32 + 5 * (24 + 4096));
+        const auto unit = [&](int k) {
+            return store->performTransactionWithError(nullptr, [&] {
+                return store->upsertRecord(
+                    {{"k", k}, {"payload", platform::Data(1000, static_cast<std::uint8_t>(k))}},
+                    "pages", nullptr);
+            });
+        };
+        if (grouped) {
+            EXPECT_TRUE(store->beginGroupedTransaction());
+            for (int k = 0; k < kUnits; ++k) {
+                store->beginGroupUnit();
+                EXPECT_TRUE(unit(k));
+            }
+            EXPECT_FALSE(store->endGroupedTransaction(nullptr, &result.lost));
+        } else {
+            for (int k = 0; k < kUnits; ++k)
+                result.lost += unit(k) ? 0 : 1;
+        }
+        EXPECT_TRUE(vfs.fired());
+        vfs.disarm();
+        const auto rows = store->recordsForQuery("SELECT k FROM pages ORDER BY rowid", {});
+        for (const auto& row : rows.value_or(std::vector<KLVSqliteStore::Row>{}))
+            result.kept.push_back(row.at("k").asInteger());
+        return result;
+    };
+    const Run oneByOne = run(false);
+    const Run grouped = run(true);
+    EXPECT_EQ(grouped.kept, oneByOne.kept);
+    EXPECT_EQ(grouped.lost, oneByOne.lost);
+    // Some fitted and some did not, the first ones in order.
+    ASSERT_GT(grouped.kept.size(), 0u);
+    EXPECT_LT(grouped.kept.size(), static_cast<std::size_t>(kUnits));
+    EXPECT_EQ(grouped.kept.size() + grouped.lost, static_cast<std::size_t>(kUnits));
+    for (std::size_t i = 0; i < grouped.kept.size(); ++i)
+        EXPECT_EQ(grouped.kept[i], static_cast<std::int64_t>(i));
 }
 
 }  // namespace

@@ -104,11 +104,23 @@ TEST(KLVSqliteStoreOpenTest, EmptyPathIsRefused) {
     EXPECT_EQ(error.description, "Received empty database path on init");
 }
 
-// Writes a database with one row, then damages it as `damage` says.
+// Writes a database with one row, then damages it as `damage` says; SQLite then reports the
+// file corrupt with `code` and its text.
 struct CorruptCase {
     const char* name;
     void (*damage)(const fs::path& path);
+    const char* codeAndReason;
 };
+
+// A table of 2000 rows with an index, in a file that no longer uses its log.
+void writeRows(const fs::path& path) {
+    RawConnection raw(path);
+    raw.exec("CREATE TABLE t (a INTEGER PRIMARY KEY, b TEXT)");
+    raw.exec("CREATE INDEX tb ON t (b)");
+    raw.exec(
+        "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 2000) "
+        "INSERT INTO t SELECT i, printf('value %d', i) FROM n");
+}
 
 const CorruptCase kCorruptCases[] = {
     {"garbage text",
@@ -116,23 +128,24 @@ const CorruptCase kCorruptCases[] = {
          writeFile(path, std::string(8192, 'x'));
          writeFile(path.string() + "-journal", "not a journal");
          writeFile(path.string() + "-wal", "not a log");
-     }},
+     },
+     "26, file is not a database"},
     {"damaged pages",
      [](const fs::path& path) {
-         {
-             RawConnection raw(path);
-             raw.exec("CREATE TABLE t (a INTEGER PRIMARY KEY, b TEXT)");
-             raw.exec("CREATE INDEX tb ON t (b)");
-             raw.exec(
-                 "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 2000) "
-                 "INSERT INTO t SELECT i, printf('value %d', i) FROM n");
-         }
+         writeRows(path);
          // Overwrite the middle of the file: the header stays, the b-tree pages do not.
          std::fstream file(path, std::ios::in | std::ios::out | std::ios::binary);
          file.seekp(3 * 4096);
          const std::string noise(4 * 4096, '\x5a');
          file.write(noise.data(), static_cast<std::streamsize>(noise.size()));
-     }},
+     },
+     "11, database disk image is malformed"},
+    {"truncated",
+     [](const fs::path& path) {
+         writeRows(path);
+         fs::resize_file(path, fs::file_size(path) / 2);
+     },
+     "11, database disk image is malformed"},
 };
 
 TEST(KLVSqliteStoreOpenTest, CorruptFileIsRecreatedEmptyWithItsCompanions) {
@@ -142,9 +155,19 @@ TEST(KLVSqliteStoreOpenTest, CorruptFileIsRecreatedEmptyWithItsCompanions) {
         const fs::path path = folder.path() / "db.sql";
         c.damage(path);
 
+        LogCapture log;
         Error error;
         auto store = KLVSqliteStore::initWithDatabasePath(path.string(), &error);
         ASSERT_TRUE(store) << error.description;
+        // Whatever was stored is gone: an error says which file and why, at the level of a
+        // store that cannot go on with its data.
+        EXPECT_EQ(
+            log.lines(),
+            std::vector<std::string>{
+                "com.nexory.tarnwell.analytics error <Brackenfold>[I-ACS034006] Database file is "
+                "corrupt and was deleted with everything stored in it. File, SQLite code, "
+                "reason: " +
+                path.string() + ", " + c.codeAndReason});
         EXPECT_FALSE(fs::exists(path.string() + "-journal"));
         EXPECT_EQ(store->tableExists("t", &error), std::optional<bool>(false));
         EXPECT_EQ(handleText(store->sqliteHandle(), "PRAGMA integrity_check"), "ok");

@@ -1,8 +1,9 @@
 #pragma once
 
 // Test support (header only): a SQLite VFS that wraps the default one and fails the Nth read,
-// write or sync from the moment it is armed, as SQLite tests itself against I/O faults. While an
-// object lives it is the default VFS, so every connection opened meanwhile goes through it.
+// write or sync from the moment it is armed, as SQLite tests itself against I/O faults, or every
+// write that would make a file larger than a given size, as a full disk does. While an object
+// lives it is the default VFS, so every connection opened meanwhile goes through it.
 // One object at a time; arm and inspect it from the thread that uses the database.
 
 #include <sqlite3.h>
@@ -45,7 +46,14 @@ class SqliteFaultVfs {
     void disarm() {
         for (auto& countdown : countdown_)
             countdown = 0;
+        sizeLimit_ = -1;
         fired_ = false;
+    }
+    // From now on a write that would reach past `bytes` in a file fails with SQLITE_FULL, as on
+    // a disk with no room left for that file to grow; disarm() makes room again.
+    void limitFileSize(sqlite3_int64 bytes) {
+        disarm();
+        sizeLimit_ = bytes;
     }
     // Whether the armed failure happened.
     bool fired() const { return fired_; }
@@ -77,6 +85,14 @@ class SqliteFaultVfs {
         return true;
     }
 
+    static bool isPastLimit(sqlite3_file* f, sqlite3_int64 end) {
+        File& ours = file(f);
+        const sqlite3_int64 limit = ours.owner->sizeLimit_.load();
+        if (!ours.watched || limit < 0 || end <= limit) return false;
+        ours.owner->fired_ = true;
+        return true;
+    }
+
     static int open(sqlite3_vfs* vfs, const char* name, sqlite3_file* f, int flags, int* outFlags) {
         auto* self = static_cast<SqliteFaultVfs*>(vfs->pAppData);
         File& ours = file(f);
@@ -97,6 +113,7 @@ class SqliteFaultVfs {
     }
     static int write(sqlite3_file* f, const void* buffer, int amount, sqlite3_int64 offset) {
         if (fails(f, kWrite)) return SQLITE_IOERR_WRITE;
+        if (isPastLimit(f, offset + amount)) return SQLITE_FULL;
         return file(f).real()->pMethods->xWrite(file(f).real(), buffer, amount, offset);
     }
     static int truncate(sqlite3_file* f, sqlite3_int64 size) {
@@ -172,6 +189,7 @@ class SqliteFaultVfs {
     sqlite3_vfs* real_ = nullptr;
     sqlite3_vfs vfs_{};
     std::array<std::atomic<int>, kOperationCount> countdown_{};
+    std::atomic<sqlite3_int64> sizeLimit_{-1};
     std::atomic<bool> fired_{false};
     std::string watched_;
 };
