@@ -353,10 +353,11 @@ def restart(session, binary, home, resources):
     return app
 
 
-def harness(name, scenario):
+def harness(name, scenario, prepare=None):
     """Runs `scenario(session, binary, scratch, resources)` against a fresh tessaline (offline,
     under a fresh data root) in a fresh headless Chromium, with the command line of these tests;
-    on a failure keeps a screenshot and prints the screen. Returns the exit status."""
+    on a failure keeps a screenshot and prints the screen. `prepare(resources)`, when given, edits
+    the app's resources before the program starts. Returns the exit status."""
     parser = argparse.ArgumentParser()
     parser.add_argument("--tessaline", required=True)
     parser.add_argument("--screenshots", required=True)
@@ -367,6 +368,8 @@ def harness(name, scenario):
     app = driver = None
     try:
         resources = offline_resources(scratch)
+        if prepare:
+            prepare(resources)
         app = App(args.tessaline, scratch / "home", resources)
         driver = browser(scratch / "profile")
         session = Session(driver, app, screenshots)

@@ -146,20 +146,26 @@ def run(binary, scratch):
         raise Failure(f"{stored} of 100 events logged before SIGTERM were stored")
 
 
-def main():
+def harness(name, scenario):
+    """Runs `scenario(binary, scratch)` with the command line of these tests and a fresh scratch
+    folder, which it removes afterwards. Returns the exit status."""
     parser = argparse.ArgumentParser()
     parser.add_argument("--tessaline", required=True)
     args = parser.parse_args()
-    scratch = pathlib.Path(tempfile.mkdtemp(prefix="tessaline-engine-e2e-"))
+    scratch = pathlib.Path(tempfile.mkdtemp(prefix=f"tessaline-{name}-e2e-"))
     try:
-        run(args.tessaline, scratch)
-        print("engine end-to-end test passed")
+        scenario(args.tessaline, scratch)
+        print(f"{name} end-to-end test passed")
         return 0
     except Failure as failure:
         print(f"FAILED: {failure}", file=sys.stderr)
         return 1
     finally:
         shutil.rmtree(scratch, ignore_errors=True)
+
+
+def main():
+    return harness("engine", run)
 
 
 if __name__ == "__main__":

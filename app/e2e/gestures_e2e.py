@@ -7,17 +7,13 @@ icons, its whole title and, once unlocked, players that show their title and pic
 Usage: gestures_e2e.py --tessaline PATH --screenshots DIR
 Needs what browser_e2e.py needs.
 """
-import argparse
 import json
-import pathlib
-import shutil
 import sys
-import tempfile
 import urllib.request
 
 from selenium.webdriver.common.by import By
 
-from browser_e2e import App, Failure, Session, browser, offline_resources, visible_ids, wait_for
+from browser_e2e import Failure, harness, visible_ids, wait_for
 from e2e_support import serve, set_info_string, url_of
 
 VIDEOS = ["abcdefghijk", "bcdefghijkl"]
@@ -213,47 +209,14 @@ def run(session):
 
 
 def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--tessaline", required=True)
-    parser.add_argument("--screenshots", required=True)
-    args = parser.parse_args()
-    screenshots = pathlib.Path(args.screenshots)
-    screenshots.mkdir(parents=True, exist_ok=True)
-    scratch = pathlib.Path(tempfile.mkdtemp(prefix="tessaline-gestures-e2e-"))
     server = serve_remote_config()
-    app = driver = None
     try:
-        resources = offline_resources(scratch)
-        set_info_string(resources, "TESSALINE_REMOTE_CONFIG_URL", url_of(server, "/rc"))
-        app = App(args.tessaline, scratch / "home", resources)
-        driver = browser(scratch / "profile")
-        session = Session(driver, app, screenshots)
-        try:
-            run(session)
-        except Exception:
-            session.shot("gestures-failure")
-            try:
-                print(app.screen(), file=sys.stderr)
-            except OSError:
-                pass
-            raise
-        driver.quit()
-        driver = None
-        app.stop()
-        app = None
-        print("gestures end-to-end test passed")
-        return 0
-    except Failure as failure:
-        print(f"FAILED: {failure}", file=sys.stderr)
-        return 1
+        return harness(
+            "gestures", lambda session, *_: run(session),
+            prepare=lambda resources: set_info_string(resources, "TESSALINE_REMOTE_CONFIG_URL",
+                                                      url_of(server, "/rc")))
     finally:
         server.shutdown()
-        if driver:
-            driver.quit()
-        if app:
-            app.process.kill()
-            app.process.wait()
-        shutil.rmtree(scratch, ignore_errors=True)
 
 
 if __name__ == "__main__":

@@ -7,21 +7,16 @@ opened as a file: the whole table, every formula drawn, none cut.
 Usage: share_e2e.py --tessaline PATH --screenshots DIR
 Needs Debian's chromium, chromium-driver and python3-selenium (run with /usr/bin/python3).
 """
-import argparse
 import base64
 import json
-import pathlib
 import re
-import shutil
 import sys
-import tempfile
-import time
 import urllib.error
 import urllib.request
 
 from selenium.webdriver.common.by import By
 
-from browser_e2e import App, Failure, Session, browser, offline_resources, wait_for
+from browser_e2e import Failure, Session, harness, wait_for
 
 # The formula area of a step row: from x 20, 306 points wide (the rest is the floating buttons').
 FORMULA_X = 20
@@ -234,36 +229,8 @@ def run(app, driver, screenshots, home):
 
 
 def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--tessaline", required=True)
-    parser.add_argument("--screenshots", required=True)
-    args = parser.parse_args()
-    screenshots = pathlib.Path(args.screenshots)
-    screenshots.mkdir(parents=True, exist_ok=True)
-    scratch = pathlib.Path(tempfile.mkdtemp(prefix="tessaline-share-e2e-"))
-    app = driver = None
-    try:
-        resources = offline_resources(scratch)
-        home = scratch / "home"
-        app = App(args.tessaline, home, resources)
-        driver = browser(scratch / "profile")
-        try:
-            run(app, driver, screenshots, home)
-        except Exception:
-            driver.save_screenshot(str(screenshots / "share-failure.png"))
-            raise
-        print("share end-to-end test passed")
-        return 0
-    except Failure as failure:
-        print(f"FAILED: {failure}", file=sys.stderr)
-        return 1
-    finally:
-        if driver:
-            driver.quit()
-        if app and app.process.poll() is None:
-            app.process.kill()
-            app.process.wait()
-        shutil.rmtree(scratch, ignore_errors=True)
+    return harness("share", lambda session, binary, scratch, resources: run(
+        session.app, session.driver, session.screenshots, scratch / "home"))
 
 
 if __name__ == "__main__":

@@ -5,19 +5,17 @@ SIGTERM ends the session with a closing engagement event.
 
 Usage: stop_events_e2e.py --tessaline PATH
 """
-import argparse
 import json
 import os
 import pathlib
 import shutil
 import sqlite3
 import sys
-import tempfile
 import time
 import urllib.request
 
 from e2e_support import serve, set_info_string, url_of
-from engine_e2e import DATABASE, App, Failure, settle_first_launch
+from engine_e2e import DATABASE, App, Failure, harness, settle_first_launch
 
 RESOURCES = pathlib.Path(__file__).resolve().parent.parent / "resources"
 TIMEOUT = 30
@@ -141,19 +139,7 @@ def run(binary, scratch):
 
 
 def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--tessaline", required=True)
-    args = parser.parse_args()
-    scratch = pathlib.Path(tempfile.mkdtemp(prefix="tessaline-stop-e2e-"))
-    try:
-        run(args.tessaline, scratch)
-        print("stop and events end-to-end test passed")
-        return 0
-    except Failure as failure:
-        print(f"FAILED: {failure}", file=sys.stderr)
-        return 1
-    finally:
-        shutil.rmtree(scratch, ignore_errors=True)
+    return harness("stop and events", run)
 
 
 if __name__ == "__main__":
