@@ -33,15 +33,30 @@ MonitorSlot& monitorSlot() {
     return slot.get();
 }
 
-// The creation state and the service. The service is published through an atomic pointer so
-// that the readers on every queue (each remoteConfig() of each log line) take no lock; the
-// mutex only orders creators and resets.
+// The creation state and the service. The readers on every queue (each remoteConfig() of each
+// log line) take only the short lock around the pointer, never the one that orders creators and
+// resets, which a creation holds while it waits. (The library's atomic shared pointer would do
+// the same work under its own spin lock, but its load lets go of that lock without ordering, so
+// a thread checker rightly flags a later store.)
 struct ServiceSlot {
     std::mutex mutex;
     std::condition_variable published;
     enum class State { none, creating, created } state = State::none;
     std::thread::id creator;
-    std::atomic<std::shared_ptr<KLVMeasurementBase>> instance;
+
+    std::shared_ptr<KLVMeasurementBase> load() const {
+        std::lock_guard lock(instanceMutex);
+        return instance;
+    }
+    std::shared_ptr<KLVMeasurementBase> exchange(std::shared_ptr<KLVMeasurementBase> service) {
+        std::lock_guard lock(instanceMutex);
+        instance.swap(service);
+        return service;
+    }
+
+  private:
+    mutable std::mutex instanceMutex;
+    std::shared_ptr<KLVMeasurementBase> instance;
 };
 
 ServiceSlot& serviceSlot() {
@@ -67,7 +82,7 @@ void registerResets() {
             {
                 std::lock_guard lock(slot.mutex);
                 slot.state = ServiceSlot::State::none;
-                old = slot.instance.exchange(nullptr);
+                old = slot.exchange(nullptr);
             }
         });
     });
@@ -108,7 +123,7 @@ std::shared_ptr<KLVMeasurementBase> KLVMeasurementBase::sharedInstance() {
 }
 
 std::shared_ptr<KLVMeasurementBase> KLVMeasurementBase::currentInstance() {
-    return serviceSlot().instance.load(std::memory_order_acquire);
+    return serviceSlot().load();
 }
 
 void KLVMeasurementBase::initializeSharedInstanceOnce(
@@ -136,7 +151,7 @@ void KLVMeasurementBase::initializeSharedInstanceOnce(
         throw;
     }
     std::lock_guard lock(slot.mutex);
-    slot.instance.store(std::move(service), std::memory_order_release);
+    slot.exchange(std::move(service));
     slot.state = ServiceSlot::State::created;
     slot.published.notify_all();
 }
