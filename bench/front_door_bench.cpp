@@ -9,6 +9,7 @@
 #include <chrono>
 #include <vector>
 
+#include "bench/BenchSupport.h"
 #include "engine/base/KLVScheduler.h"
 #include "engine/frontdoor/KLVAnalytics.h"
 #include "engine/frontdoor/TRWAnalytics.h"
@@ -33,8 +34,16 @@ void drainEngine() {
     }
 }
 
+// Made once and never destroyed: the engine's threads outlive the benchmark, and main() ends the
+// process without running static destructors under them (a static data root's reset waited 30 s
+// at exit for queues already stopped, then failed).
+testkit::TempHome& home() {
+    static auto* made = new testkit::TempHome;
+    return *made;
+}
+
 void BM_LogEventWithName(benchmark::State& state) {
-    static testkit::TempHome home;
+    (void)home();
     static const bool started = [] {
         platform::TRWOptions options;
         options.nexoryAppID = "1:1001:ios:abc";
@@ -69,3 +78,8 @@ void BM_LogEventWithName(benchmark::State& state) {
 BENCHMARK(BM_LogEventWithName)->Iterations(20)->Unit(benchmark::kMillisecond);
 
 }  // namespace
+
+int main(int argc, char** argv) {
+    if (!bench::runBenchmarks(&argc, argv)) return 1;
+    bench::exitUnderRunningService(home().path());
+}
