@@ -5,6 +5,7 @@
 // queues, whose destruction still runs the blocks already queued.
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -25,9 +26,13 @@ struct FrontDoorState {
 
     bool isAppDelegateProxyEnabled() const;
 
-    // The once-only part of the start.
+    // The once-only part of the start. `started` is set as the start begins on its caller's
+    // thread; `startQueued` once the block that makes the measurement service is on the serial
+    // queue, which a finish waits for (startChanged) before it looks for the service.
     std::mutex startMutex;
+    std::condition_variable startChanged;
     bool started = false;
+    bool startQueued = false;
     // Written once by the start before its block is dispatched; read on the serial queue.
     std::atomic<bool> deactivated{false};
     // Written on the serial queue; read there (and by tests).
@@ -41,8 +46,11 @@ struct FrontDoorState {
     std::optional<std::map<std::uint64_t, KLVLogEventListener>> listeners;
     // Clock read and enqueue of one event, together.
     std::mutex timestampMutex;
-    // Events queued for the service and not yet handed to it.
+    // Events queued for the service and not yet handed to it. An event moves from this count to
+    // the service's under handOverMutex, which a reader of both takes too: it sees each event
+    // once.
     std::atomic<std::int64_t> eventsOnTheWay{0};
+    std::mutex handOverMutex;
     // The shared purchase reporter, made on first use.
     std::once_flag purchaseReporterOnce;
     std::shared_ptr<KLVInAppPurchaseTransactionReporter> purchaseReporter;

@@ -4,6 +4,8 @@
 
 #include <chrono>
 #include <cstdint>
+#include <memory>
+#include <mutex>
 #include <thread>
 #include <utility>
 
@@ -134,16 +136,23 @@ void KLVAnalytics::waitForQueues() {
 void KLVAnalytics::finishQueuedWork() {
     auto& state = frontDoor();
     {
-        std::lock_guard lock(state.startMutex);
+        std::unique_lock lock(state.startMutex);
         if (!state.started) return;
+        // A start under way on another thread has not queued the block that makes the service
+        // yet: wait for it (the caller bounds the wait), then the queues below run it first.
+        state.startChanged.wait(lock, [&state] { return state.startQueued; });
     }
-    const auto measurement = KLVMeasurementService::sharedInstance();
+    std::shared_ptr<KLVMeasurementService> measurement;
     for (int round = 0; round < 2; ++round) {
         // Events logged while the start is still under way wait in the suspended operation
         // queue: they are written once it resumes. The caller bounds the wait.
         while (state.operationQueue.isSuspended() && state.operationQueue.operationCount() > 0)
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         waitForQueues();
+        // A start that made no service leaves nothing to store.
+        if (!KLVMeasurementService::hasSharedInstance()) return;
+        measurement = KLVMeasurementService::sharedInstance();
+        if (!measurement) return;
         measurement->scheduler()->dispatchSyncOnWorkerQueueBlockID("KLVAnalytics:finish", [] {});
     }
     if (const auto& config = measurement->persistedConfig()) config->synchronizeToDisk();
@@ -151,6 +160,12 @@ void KLVAnalytics::finishQueuedWork() {
 
 void KLVAnalytics::logEventsNotStored(double seconds) {
     auto& monitor = engine::monitor();
+    // The group being written is let finish, and nothing is stored after it: the count below
+    // is then what the database will not hold, however long the process lives on.
+    if (KLVMeasurementService::hasSharedInstance()) {
+        if (const auto service = KLVMeasurementService::sharedInstance())
+            service->stopStoringEvents(seconds);
+    }
     monitor.logWithLevel(kKLVLogError, 25046,
                          "Events logged were not stored in the time given and are lost. Events, "
                          "seconds",
@@ -159,7 +174,9 @@ void KLVAnalytics::logEventsNotStored(double seconds) {
 }
 
 std::int64_t KLVAnalytics::loggedEventsNotStored() {
-    std::int64_t count = frontDoor().eventsOnTheWay.load();
+    auto& state = frontDoor();
+    std::lock_guard handOver(state.handOverMutex);
+    std::int64_t count = state.eventsOnTheWay.load();
     if (KLVMeasurementService::hasSharedInstance()) {
         if (const auto service = KLVMeasurementService::sharedInstance())
             count += service->loggedEventsNotStored();
@@ -272,6 +289,11 @@ void startOnce(FrontDoorState& state, const std::string& appID, const std::strin
     // Every operation queued before now runs after the start block: each one only moves its
     // block onto the same serial queue behind it.
     KLVAnalytics::unsuspendOperationQueue();
+    {
+        std::lock_guard lock(state.startMutex);
+        state.startQueued = true;
+    }
+    state.startChanged.notify_all();
 }
 
 }  // namespace

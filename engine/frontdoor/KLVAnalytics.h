@@ -207,7 +207,9 @@ class KLVAnalytics : public platform::SKPaymentTransactionObserver {
     // door's queues or waiting for the service to commit them.
     static std::int64_t loggedEventsNotStored();
     // Logs how many events were not stored when the `seconds` given to store them ran out
-    // (25046), and returns once the line is written: the process ends next.
+    // (25046), and returns once the line is written: the process ends next. The service stores
+    // no more events from then on; the group it is writing is let finish first (for at most
+    // `seconds` more), so that the count names only events the database does not hold.
     static void logEventsNotStored(double seconds);
 
   private:

@@ -3,6 +3,7 @@
 
 #include <charconv>
 #include <limits>
+#include <mutex>
 #include <utility>
 
 #include "engine/base/KLVInternalNames.h"
@@ -70,6 +71,7 @@ void queueHandOver(std::string origin, bool isPublicEvent, std::string name,
         [origin = std::move(origin), isPublicEvent, name = std::move(name),
          parameters = std::move(parameters), timestamp, ignoreEnabled, ignoreInterceptor,
          screenParameters = std::move(screenParameters), &onTheWay] {
+            std::lock_guard handOver(frontDoor().handOverMutex);
             KLVAnalytics::logEventOnSerialQueueWithOrigin(origin, isPublicEvent, name, parameters,
                                                           timestamp, ignoreEnabled,
                                                           ignoreInterceptor, screenParameters);

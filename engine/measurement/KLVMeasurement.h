@@ -18,6 +18,7 @@
 // virtual are the seams that tests replace.
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -176,6 +177,7 @@ class KLVMeasurement : public KLVMeasurementService,
                             KLVLogEventInterceptor interceptor,
                             const platform::Dictionary& addedScreenParameters) override;
     std::int64_t loggedEventsNotStored() const override { return loggedEventsNotStored_.load(); }
+    bool stopStoringEvents(double seconds) override;
     // ":1595".
     void setSessionTimeoutInterval(double seconds) override;
     // ":3183"; the completion is called on the worker queue, or with "Analytics deallocated"
@@ -618,6 +620,13 @@ class KLVMeasurement : public KLVMeasurementService,
     std::mutex loggedEventsMutex_;
     std::shared_ptr<KLVLoggedEventBatch> openLoggedEventBatch_;
     std::uint64_t openLoggedEventBatchNumber_ = 0;
+    // Set once the time to store has run out (stopStoringEvents); read by the worker before
+    // each logged event. `writingLoggedEvents_` is true while the worker handles a batch; both
+    // under storingMutex_, whose condition tells the stop that the batch has ended.
+    std::atomic<bool> storingStopped_{false};
+    std::mutex storingMutex_;
+    std::condition_variable storingChanged_;
+    bool writingLoggedEvents_ = false;
 
     const std::string databaseName_;
     std::atomic<bool> didInitializeComponents_{false};

@@ -80,6 +80,11 @@ class KLVMeasurementService : public KLVMeasurementBase {
     // Any thread: the events given to logEventWithOrigin whose writes are not committed yet
     // (waiting for the worker queue, or written in a grouped transaction still open).
     virtual std::int64_t loggedEventsNotStored() const = 0;
+    // Any thread but the worker's, when the time to store the logged events has run out: no
+    // logged event is stored from now on, in this service's life, and those not stored stay
+    // counted. Waits, at most `seconds`, for the group of events being written to end
+    // (committed or failed); false when it did not end in time.
+    virtual bool stopStoringEvents(double seconds) = 0;
     virtual void setSessionTimeoutInterval(double seconds) = 0;
     // The completion is called on the worker queue, or with "Analytics deallocated" when the
     // service is gone.

@@ -2,6 +2,9 @@
 // listeners, then the pipeline of one event (allowlist, background sessions, duplicates,
 // feature rollouts, event editing) up to the write.
 
+#include <algorithm>
+#include <chrono>
+#include <mutex>
 #include <utility>
 
 #include "engine/base/KLVErrors.h"
@@ -119,18 +122,44 @@ void KLVMeasurement::handleLoggedEventBatchOnWorkerQueue(KLVLoggedEventBatch& ba
                                    "Data loss. Cannot record raw event. Error", error);
         }
     };
+    // Once the time to store has run out nothing more is stored; the stop waits for this batch
+    // to end, and reads the count after it.
+    {
+        std::lock_guard lock(storingMutex_);
+        if (storingStopped_.load()) return;
+        writingLoggedEvents_ = true;
+    }
+    struct Writing {
+        KLVMeasurement& self;
+        ~Writing() {
+            {
+                std::lock_guard lock(self.storingMutex_);
+                self.writingLoggedEvents_ = false;
+            }
+            self.storingChanged_.notify_all();
+        }
+    } writing{*this};
     // The batch's events leave the count of those not stored once their transaction has ended;
-    // those a batch never gets to (it ended early) leave it with the batch.
+    // those a batch never gets to (it ended early) leave it with the batch, unless storing has
+    // stopped: then they are lost, and stay counted.
     struct Settled {
         std::atomic<std::int64_t>& notStored;
         std::int64_t left;
+        bool keepLeft = false;
         void add(std::size_t count) {
             notStored -= static_cast<std::int64_t>(count);
             left -= static_cast<std::int64_t>(count);
         }
-        ~Settled() { notStored -= left; }
+        ~Settled() {
+            if (!keepLeft) notStored -= left;
+        }
     } settled{loggedEventsNotStored_, static_cast<std::int64_t>(batch.remaining())};
-    while (batch.remaining() > 0) {
+    const auto stopped = [this, &settled] {
+        if (!storingStopped_.load()) return false;
+        settled.keepLeft = true;
+        return true;
+    };
+    while (batch.remaining() > 0 && !stopped()) {
         KLVDatabase* db = database();
         if (batch.remaining() == 1 || !db || db->isInGroupedTransaction() ||
             !db->beginGroupedTransaction()) {
@@ -141,7 +170,9 @@ void KLVMeasurement::handleLoggedEventBatchOnWorkerQueue(KLVLoggedEventBatch& ba
         std::size_t exposed = 0;
         std::uint64_t lost = db->lostGroupCount();
         std::size_t handled = 0;
-        for (; handled < kEventsPerTransaction; ++handled) {
+        // A stop lets the group end after the event being written: it is committed with what
+        // it holds.
+        for (; handled < kEventsPerTransaction && !storingStopped_.load(); ++handled) {
             // Each event's writes are a unit: should the commit fail, they are committed again
             // one event at a time.
             db->beginGroupUnit();
@@ -160,6 +191,13 @@ void KLVMeasurement::handleLoggedEventBatchOnWorkerQueue(KLVLoggedEventBatch& ba
         (void)db->endGroupedTransaction();
         settled.add(handled);
     }
+}
+
+bool KLVMeasurement::stopStoringEvents(double seconds) {
+    std::unique_lock lock(storingMutex_);
+    storingStopped_ = true;
+    return storingChanged_.wait_for(lock, std::chrono::duration<double>(std::max(0.0, seconds)),
+                                    [this] { return !writingLoggedEvents_; });
 }
 
 void KLVMeasurement::logEventOnWorkerQueue(const KLVEvent& event, bool notifyEventListeners) {

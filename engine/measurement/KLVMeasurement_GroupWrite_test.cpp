@@ -11,6 +11,7 @@
 #include <map>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "engine/base/EngineTestSupport.h"
@@ -357,6 +358,88 @@ TEST_F(GroupWriteTest, EventsCountAsNotStoredUntilTheirTransactionEnds) {
         });
         EXPECT_EQ(seen, std::vector<std::int64_t>(10, rhythm == Rhythm::Burst ? 10 : 1));
         EXPECT_EQ(after, 0);
+    }
+}
+
+// When the time to store runs out, the group being written is let finish and nothing is stored
+// after it: the events counted as lost are exactly those the database lacks, also after the
+// service has lived on and been given more. The stop is asked for while the worker handles the
+// k-th event of one batch of 650 (two groups: 500 and 150), on the worker itself (it cannot wait
+// there) or from another thread, which waits for the group to end.
+TEST_F(GroupWriteTest, EventsCountedAsLostAtStopAreThoseTheDatabaseLacks) {
+    constexpr int kLogged = 650;
+    for (const bool fromWorker : {true, false}) {
+        for (const int k : {1, 300, 500, 501, 650}) {
+            SCOPED_TRACE(::testing::Message() << (fromWorker ? "on the worker" : "from a thread")
+                                              << ", stop at event " << k);
+            std::int64_t counted = -1, countedLater = -1;
+            std::size_t stored = 0, storedLater = 0;
+            runWorkload({}, [&](KLVMeasurement& service, const std::function<void()>& settle) {
+                const auto logTicks = [&](int count) {
+                    for (int i = 0; i < count; ++i) {
+                        service.logEventWithOrigin("app", true, "tick", {{"i", Object(i)}},
+                                                   platform::Clock::current().now(), true, false,
+                                                   false, nullptr, {});
+                    }
+                };
+                const auto storedTicks = [&] {
+                    std::size_t rows = 0;
+                    service.scheduler()->workerQueue()->sync([&] {
+                        rows = service.database()
+                                   ->sqliteStore()
+                                   .recordsForQuery(
+                                       "SELECT rowid FROM raw_events WHERE name = 'tick'", {})
+                                   .value_or(std::vector<KLVDatabase::Row>{})
+                                   .size();
+                    });
+                    return rows;
+                };
+                std::thread stopper;
+                std::promise<std::int64_t> stopCount;
+                int seen = 0;
+                KLVSetEventListenerNotifier([&](const KLVEvent& event) {
+                    if (event.name() != "tick" || ++seen != k) return;
+                    if (fromWorker) {
+                        EXPECT_FALSE(service.stopStoringEvents(0));
+                        return;
+                    }
+                    stopper = std::thread([&] {
+                        EXPECT_TRUE(service.stopStoringEvents(60));
+                        stopCount.set_value(service.loggedEventsNotStored());
+                    });
+                });
+                // The worker is held until all are logged: one batch.
+                std::promise<void> release;
+                service.scheduler()->workerQueue()->async(
+                    [held = release.get_future().share()] { held.wait(); });
+                logTicks(kLogged);
+                release.set_value();
+                settle();
+                if (stopper.joinable()) {
+                    stopper.join();
+                    counted = stopCount.get_future().get();
+                } else {
+                    counted = service.loggedEventsNotStored();
+                }
+                stored = storedTicks();
+                // The process lives on, and more is logged: none of it is stored.
+                logTicks(20);
+                settle();
+                countedLater = service.loggedEventsNotStored();
+                storedLater = storedTicks();
+                KLVSetEventListenerNotifier({});
+            });
+            // The group of the stop is committed up to the event under way: on the worker the
+            // stop comes exactly there, from a thread at that event or later.
+            if (fromWorker) {
+                EXPECT_EQ(stored, static_cast<std::size_t>(k));
+            } else {
+                EXPECT_GE(stored, static_cast<std::size_t>(k));
+            }
+            EXPECT_EQ(counted, kLogged - static_cast<std::int64_t>(stored));
+            EXPECT_EQ(storedLater, stored);
+            EXPECT_EQ(countedLater, counted + 20);
+        }
     }
 }
 
