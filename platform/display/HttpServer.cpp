@@ -16,6 +16,7 @@
 #include <boost/beast/http/read.hpp>
 #include <boost/beast/http/string_body.hpp>
 #include <boost/beast/http/write.hpp>
+#include <functional>
 #include <limits>
 #include <list>
 #include <mutex>
@@ -39,6 +40,9 @@ namespace {
 constexpr std::chrono::milliseconds kStopGrace{1000};
 // After a failed accept (out of descriptors, as a rule), the pause before the next one.
 constexpr std::chrono::milliseconds kAcceptPause{50};
+// How long an answer given early to make room may take to be written before its connection is
+// closed: the client asked for it and reads it at once, or has gone.
+constexpr std::chrono::milliseconds kEarlyAnswerWrite{1000};
 
 Response refusal(int status, const std::string& error) {
     return {status, "application/json", nlohmann::json{{"ok", false}, {"error", error}}.dump()};
@@ -146,11 +150,15 @@ struct Server::Core : std::enable_shared_from_this<Core> {
     // I/O thread only.
     bool stopping = false;
     std::list<std::weak_ptr<Connection>> connections;
+    // Connections that left the table with an early answer and are still writing it.
+    std::size_t earlyAnswers = 0;
     std::atomic<std::size_t> connectionCount{0};
 
     void accept();
-    // Closes one connection that holds no request, the oldest, when there is one.
+    // Closes one connection that holds no request (or lingers), the oldest, or else answers the
+    // oldest request that may be answered early, when there is one.
     void makeRoom();
+    std::size_t maxEarlyAnswers() const { return limits.maxConnections / 8 + 1; }
 };
 
 struct Exchange::Link {
@@ -179,6 +187,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
     // `crowded`: the server is under pressure, and the client must speak soon.
     void start(bool crowded) {
         registration_ = core_.connections.insert(core_.connections.end(), weak_from_this());
+        registered_ = true;
         core_.connectionCount = core_.connections.size();
         if (!crowded) return readHeader();
         arm(std::min(core_.limits.firstByteTimeout, core_.limits.idleTimeout));
@@ -190,8 +199,21 @@ class Connection : public std::enable_shared_from_this<Connection> {
                            });
     }
 
-    // True while the client has not sent a whole request: nothing it waits for is lost.
-    bool holdsNoRequest() const { return phase_ == Phase::reading; }
+    // True while the client has not sent a whole request, and nothing it sent waits to be
+    // read: nothing it waits for is lost. (A request that has arrived but is not read yet is
+    // about to be served; closing it would lose it.)
+    bool holdsNoRequest() {
+        if (phase_ != Phase::reading) return false;
+        beast::error_code ec;
+        return socket_.available(ec) == 0;
+    }
+    // True once the client has had its first-byte time to speak.
+    bool hadTimeToSpeak() const {
+        return std::chrono::steady_clock::now() - opened_ >=
+               std::min(core_.limits.firstByteTimeout, core_.limits.idleTimeout);
+    }
+    // True while its request waits for an answer that may come early.
+    bool mayAnswerEarly() const { return phase_ == Phase::waiting && bool(answerNow_); }
     // True once the answer has gone out and the server only waits for the client to close.
     bool lingers() const { return phase_ == Phase::lingering; }
 
@@ -201,6 +223,28 @@ class Connection : public std::enable_shared_from_this<Connection> {
     // The handler's answer.
     void answer(Response response) {
         if (phase_ == Phase::waiting) send(std::move(response));
+    }
+
+    // From the handler (I/O thread).
+    void allowEarlyAnswer(std::function<Response()> answerNow) {
+        if (phase_ == Phase::waiting) answerNow_ = std::move(answerNow);
+    }
+
+    // Gives the early answer and leaves the table: the connection only writes it and closes.
+    void answerEarly() {
+        auto answerNow = std::move(answerNow_);
+        answerNow_ = nullptr;
+        Response early;
+        try {
+            early = answerNow();
+        } catch (...) {
+            early = refusal(503, "busy");
+        }
+        gone = true;  // the handler's own answer would reach nobody now
+        leaveTable();
+        earlyAnswer_ = true;
+        ++core_.earlyAnswers;
+        send(std::move(early));
     }
 
     // The server stops.
@@ -309,7 +353,8 @@ class Connection : public std::enable_shared_from_this<Connection> {
         response_->keep_alive(false);
         response_->body() = std::move(answer.body);
         response_->prepare_payload();
-        arm(core_.limits.idleTimeout);
+        arm(earlyAnswer_ ? std::min(core_.limits.idleTimeout, kEarlyAnswerWrite)
+                         : core_.limits.idleTimeout);
         http::async_write(socket_, *response_,
                           [self = shared_from_this()](beast::error_code ec, std::size_t) {
                               self->onWritten(ec);
@@ -319,7 +364,8 @@ class Connection : public std::enable_shared_from_this<Connection> {
     void onWritten(beast::error_code ec) {
         if (phase_ != Phase::writing) return;
         response_.reset();
-        if (ec || core_.stopping || clientGone_) return close();
+        // An early answer's connection has left the table: it holds no place to linger in.
+        if (ec || core_.stopping || clientGone_ || earlyAnswer_) return close();
         // Closing with unread input would reset the connection, and the client could lose the
         // answer before reading it: end the sending side and read on until the client closes.
         phase_ = Phase::lingering;
@@ -370,6 +416,13 @@ class Connection : public std::enable_shared_from_this<Connection> {
         beast::error_code ignored;
         socket_.shutdown(tcp::socket::shutdown_both, ignored);
         socket_.close(ignored);
+        if (earlyAnswer_) --core_.earlyAnswers;
+        leaveTable();
+    }
+
+    void leaveTable() {
+        if (!registered_) return;
+        registered_ = false;
         core_.connections.erase(registration_);
         core_.connectionCount = core_.connections.size();
     }
@@ -385,6 +438,10 @@ class Connection : public std::enable_shared_from_this<Connection> {
     Phase phase_ = Phase::reading;
     bool discarding_ = false;
     bool clientGone_ = false;
+    std::function<Response()> answerNow_;
+    bool earlyAnswer_ = false;
+    std::chrono::steady_clock::time_point opened_ = std::chrono::steady_clock::now();
+    bool registered_ = false;
     std::list<std::weak_ptr<Connection>>::iterator registration_;
 };
 
@@ -414,15 +471,26 @@ void Server::Core::accept() {
 }
 
 void Server::Core::makeRoom() {
-    // The list runs from the oldest connection to the newest.
-    std::shared_ptr<Connection> lingering;
+    // The list runs from the oldest connection to the newest. First to go is the oldest that
+    // has sent nothing of a request in its first-byte time, then the oldest lingering after its
+    // answer. Held polls would otherwise lock every new client out: then the oldest gets its
+    // answer now (its page asks again on a new connection), as long as the answers being
+    // written stay few. Only then does a connection opened just now, which may not have had
+    // the time to send its request, make room.
+    std::shared_ptr<Connection> silent, lingering, early;
     for (const auto& weak : connections) {
         auto open = weak.lock();
         if (!open) continue;
-        if (open->holdsNoRequest()) return open->evict();
+        if (open->holdsNoRequest()) {
+            if (open->hadTimeToSpeak()) return open->evict();
+            if (!silent) silent = open;
+        }
         if (!lingering && open->lingers()) lingering = open;
+        if (!early && open->mayAnswerEarly()) early = open;
     }
-    if (lingering) lingering->evict();
+    if (lingering) return lingering->evict();
+    if (early && earlyAnswers < maxEarlyAnswers()) return early->answerEarly();
+    if (silent) silent->evict();
 }
 
 std::optional<std::string> percentDecode(std::string_view text) {
@@ -474,6 +542,10 @@ void Exchange::respond(Response response) {
                [connection = link_->connection, response = std::move(response)]() mutable {
                    if (auto open = connection.lock()) open->answer(std::move(response));
                });
+}
+
+void Exchange::allowEarlyAnswer(std::function<Response()> answerNow) {
+    if (auto open = link_->connection.lock()) open->allowEarlyAnswer(std::move(answerNow));
 }
 
 bool Exchange::closed() const {

@@ -31,8 +31,12 @@ struct Limits {
     // connection is closed. A request waiting for its answer has no limit here.
     std::chrono::milliseconds idleTimeout{10000};
     // Open connections. One more closes the oldest that has not sent a whole request yet (or,
-    // failing that, the oldest that lingers after its answer) to make room; only when every one
-    // waits for or takes its answer is the new one closed as soon as it is accepted.
+    // failing that, the oldest that lingers after its answer) to make room; failing that, the
+    // oldest request that may be answered early (a long poll, Exchange::allowEarlyAnswer) gets
+    // that answer at once and leaves the table while it is written (at most
+    // maxConnections / 8 + 1 such answers are being written at a time). Only when every
+    // connection waits for or takes an answer that cannot come early is the new one closed as
+    // soon as it is accepted.
     std::size_t maxConnections = 256;
     // While at least half of maxConnections are open, the time a new connection has to send its
     // first byte; then it is closed. It has the idle timeout from that byte on.
@@ -71,6 +75,11 @@ class Exchange {
 
     const Request& request() const { return request_; }
     void respond(Response response);
+    // From the handler, on the I/O thread: a request that waits long for its answer (a long
+    // poll) may be answered early to make room for a new connection when the server is full.
+    // `answerNow` is called then, on the I/O thread; it must not block. The exchange is closed()
+    // from that moment, and a later answer is ignored.
+    void allowEarlyAnswer(std::function<Response()> answerNow);
     // True once the client has gone or the server stopped: an answer would reach nobody.
     bool closed() const;
 

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <fstream>
 #include <iomanip>
+#include <memory>
 #include <mutex>
 #include <nlohmann/json.hpp>
 #include <optional>
@@ -167,6 +168,8 @@ struct WebDisplay::State : std::enable_shared_from_this<State> {
     mutable std::mutex mutex;
     long revision = 0;
     std::string lastDump;
+    // The frame rendered last, for a poll answered early to make room (any thread).
+    mutable std::shared_ptr<const loopback::Response> lastFrame;
     std::vector<std::string> sharedFiles;  // names under sharedDirectory()
 
     // Main thread: frame requests waiting for a revision after theirs.
@@ -214,6 +217,20 @@ struct WebDisplay::State : std::enable_shared_from_this<State> {
         }
         json body{{"revision", currentRevision()}, {"html", markup}, {"instance", instance}};
         body.update(links());
+        auto answer = std::make_shared<const loopback::Response>(
+            loopback::Response{200, "application/json", body.dump()});
+        std::lock_guard lock(mutex);
+        lastFrame = answer;
+        return *answer;
+    }
+
+    // Any thread: the frame rendered last, or, before any, the current revision with no
+    // markup. A poll answered early waits for a revision after its own, so its page has shown
+    // this one already and only asks again.
+    loopback::Response latestFrame() const {
+        std::lock_guard lock(mutex);
+        if (lastFrame) return *lastFrame;
+        json body{{"revision", revision}, {"html", ""}, {"instance", instance}};
         return {200, "application/json", body.dump()};
     }
 
@@ -223,6 +240,7 @@ struct WebDisplay::State : std::enable_shared_from_this<State> {
         if (polls.empty()) return;
         long now = currentRevision();
         std::optional<loopback::Response> answer;
+        // A closed poll's client has gone, or it was answered early to make room.
         std::erase_if(polls, [&](Poll& poll) {
             if (!poll.exchange->closed() && poll.after >= now) return false;
             if (!poll.exchange->closed()) {
@@ -238,6 +256,7 @@ struct WebDisplay::State : std::enable_shared_from_this<State> {
     // Main thread: GET /ui/frame?after=<after>.
     void poll(const std::shared_ptr<loopback::Exchange>& exchange, long after) {
         refresh();
+        if (exchange->closed()) return;
         if (currentRevision() > after) return exchange->respond(frame());
         std::weak_ptr<State> weak = weak_from_this();
         std::weak_ptr<loopback::Exchange> waiting = exchange;
@@ -474,6 +493,12 @@ void WebDisplay::State::handle(const std::shared_ptr<loopback::Exchange>& exchan
             // A page of an earlier run counts revisions of that run: it gets this one's at once.
             if (auto seen = request.parameter("instance"); seen && *seen != instance) after = -1;
             std::weak_ptr<State> weak = weak_from_this();
+            // Held polls must not lock new connections out: when the server is full, the oldest
+            // is answered at once with the frame it has, and its page simply polls again.
+            exchange->allowEarlyAnswer([weak] {
+                auto state = weak.lock();
+                return state ? state->latestFrame() : answerOf(shuttingDown());
+            });
             mainQueue().async([weak, exchange, after] {
                 auto state = weak.lock();
                 if (!state || state->stopping) return exchange->respond(answerOf(shuttingDown()));
