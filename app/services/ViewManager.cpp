@@ -1,5 +1,7 @@
 #include "app/services/ViewManager.h"
 
+#include <algorithm>
+#include <cstddef>
 #include <mutex>
 #include <optional>
 #include <typeinfo>
@@ -59,7 +61,16 @@ void ViewManager::showLoadingOverlay() {
     indicator->color = isDarkMode() ? QuroColor::indicatorLight() : QuroColor::groupedBackground();
     indicator->startAnimating();
     overlay->addSubview(indicator);
-    window->addSubview(overlay);
+    // The overlay covers the screen, not what is presented over it: it is asked for on the main
+    // queue, so it arrives after an alert shown at the same time, whose buttons must stay within
+    // reach. It lies just above the root's view; on top when that is not in the window.
+    const auto& subviews = window->subviews();
+    std::size_t index = subviews.size();
+    if (const auto root = window->rootViewController(); root && root->isViewLoaded()) {
+        const auto at = std::find(subviews.begin(), subviews.end(), root->view());
+        if (at != subviews.end()) index = static_cast<std::size_t>(at - subviews.begin()) + 1;
+    }
+    window->insertSubview(overlay, index);
 }
 
 void ViewManager::removeLoadingOverlay() {

@@ -330,6 +330,13 @@ std::string escapeHtml(const std::string& text) {
     return out;
 }
 
+PathPaint pathPaintOf(const DisplayItem& item) {
+    PathPaint paint;
+    paint.filled = item.fill && item.fill->a > 0;
+    paint.stroked = (!item.fill || !(item.color == RGBA{})) && item.color.a > 0;
+    return paint;
+}
+
 std::string svgOf(const std::vector<DisplayItem>& items, CGSize size, CGPoint origin) {
     std::string body;
     for (const auto& item : items) {
@@ -351,15 +358,11 @@ std::string svgOf(const std::vector<DisplayItem>& items, CGSize size, CGPoint or
                 break;
             case DisplayItem::Kind::path: {
                 if (item.points.empty()) break;
-                // A clear fill fills nothing: the path stays an open line.
-                const bool filled = item.fill && item.fill->a > 0;
+                const auto [filled, stroked] = pathPaintOf(item);
                 std::string fill = filled ? css(*item.fill) : "none";
-                // A filled path without a stroke keeps the default (opaque black) colour.
-                bool stroked = !item.fill || !(item.color == RGBA{});
-                std::string stroke = stroked && item.color.a > 0
-                                         ? "\" stroke=\"" + css(item.color) + "\" stroke-width=\"" +
-                                               formatNumber(item.radius)
-                                         : "";
+                std::string stroke = stroked ? "\" stroke=\"" + css(item.color) +
+                                                   "\" stroke-width=\"" + formatNumber(item.radius)
+                                             : "";
                 body += std::string(filled ? "<polygon" : "<polyline") + " points=\"" +
                         points(item.points, origin) + "\" fill=\"" + fill + stroke + "\"" +
                         (stroke.empty() ? "" : lineJoinAttribute(item.lineJoin)) +

@@ -22,6 +22,16 @@ std::string renderHtml(const UIView& root, const HtmlRenderOptions& options = {}
 // them draws anything. LaTeX shows as its source text; images are left to the caller.
 std::string svgOf(const std::vector<DisplayItem>& items, CGSize size, CGPoint origin = {});
 
+// How a drawn path is painted, on the page and in a shared image alike: filled only with a fill
+// that shows (a clear fill leaves the path an open line, not a closed shape); stroked in a colour
+// that shows, unless it has a fill (a clear one too) and was given no stroke colour (its colour
+// is then the default, opaque black).
+struct PathPaint {
+    bool filled = false;
+    bool stroked = false;
+};
+PathPaint pathPaintOf(const DisplayItem& item);
+
 // The file of an image resource, <name>.svg or <name>.png in `directory`; empty when there is
 // none or the name could reach outside the folder.
 std::filesystem::path imageResourceFile(const std::filesystem::path& directory,

@@ -297,17 +297,18 @@ void drawImage(cairo_t* cr, const DisplayItem& item, const SharedImageOptions& o
 
 void drawPath(cairo_t* cr, const DisplayItem& item) {
     if (item.points.empty()) return;
+    const auto [filled, stroked] = pathPaintOf(item);
     cairo_new_path(cr);
     for (const auto& p : item.points)
         cairo_line_to(cr, p.x, p.y);
-    if (item.fill) {
+    // Only a fill that shows closes the path: a clear one (an arc's) leaves it an open line, as
+    // the page draws it, where closing it would stroke the chord too.
+    if (filled) {
         cairo_close_path(cr);
         setColor(cr, *item.fill);
         cairo_fill_preserve(cr);
     }
-    // A filled path without a stroke colour is outlined in black, as the page draws it.
-    const bool stroked = !item.fill || !(item.color == RGBA{});
-    if (stroked && item.color.a > 0 && item.radius > 0) {
+    if (stroked && item.radius > 0) {
         setColor(cr, item.color);
         cairo_set_line_width(cr, item.radius);
         cairo_set_line_join(cr, item.lineJoin == CALineJoin::round   ? CAIRO_LINE_JOIN_ROUND

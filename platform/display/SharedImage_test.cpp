@@ -10,6 +10,7 @@
 #include <functional>
 #include <memory>
 #include <numbers>
+#include <optional>
 
 #include "platform/kits/MathTypesetter.h"
 #include "testkit/TempHome.h"
@@ -216,6 +217,51 @@ TEST(SharedImageTest, TurnedDrawingsAreDrawnTurned) {
     const DecodedPng p = decodePng(*sharedImagePng(*image));
     EXPECT_TRUE(isRedPixel(p.at(150, 40)));  // along the turned bar
     EXPECT_EQ(p.at(40, 150), kWhitePixel);   // where it lay unturned
+}
+
+// An arc of a shape layer is drawn as the page draws it: a stroke along the arc, open at its
+// chord, unless its fill shows. (A quarter turn about (100, 100), radius 80, 5 wide.)
+TEST(SharedImageTest, AShapeIsFilledOnlyWhereItsFillShows) {
+    const auto isYellow = [](std::uint32_t p) {
+        return redOf(p) > 200 && greenOf(p) > 200 && blueOf(p) < 80;
+    };
+    const auto isBlue = [](std::uint32_t p) {
+        return redOf(p) < 80 && greenOf(p) < 80 && blueOf(p) > 200;
+    };
+    const struct {
+        const char* what;
+        std::optional<UIColor> fill;
+        bool filled;
+    } cases[] = {
+        {"a clear fill", UIColor::clear(), false},
+        {"no fill", std::nullopt, false},
+        {"a fill that shows", UIColor(0, 0, 1, 1), true},
+    };
+    for (const auto& c : cases) {
+        CAShapeLayer arc;
+        arc.frame = {0, 0, 200, 200};
+        arc.path = UIBezierPath::arc({100, 100}, 80, 0, -std::numbers::pi / 2, false);
+        arc.fillColor = c.fill;
+        arc.strokeColor = UIColor::hsb(0.18, 0.9, 1);
+        arc.lineWidth = 5;
+        const auto image = renderedImage({200, 200}, [&](CGContext& ctx) { arc.render(ctx); });
+        const DecodedPng p = decodePng(*sharedImagePng(*image));
+        // In points: the arc's middle; a point of the segment the chord cuts off, 12 inside the
+        // arc and 11 beyond the chord; the chord's middle.
+        const double h = std::sqrt(0.5);
+        EXPECT_TRUE(isYellow(p.at((100 + 80 * h) * 3, (100 - 80 * h) * 3))) << c.what;
+        const auto inside = p.at((100 + 68 * h) * 3, (100 - 68 * h) * 3);
+        const auto chord = p.at(140 * 3, 60 * 3);
+        if (c.filled) {
+            EXPECT_TRUE(isBlue(inside)) << c.what;
+            EXPECT_TRUE(isYellow(chord)) << c.what;
+        } else {
+            EXPECT_EQ(inside, kWhitePixel) << c.what;
+            EXPECT_EQ(chord, kWhitePixel) << c.what;
+            // Where the arc starts: a square end, no corner with the chord jutting out below.
+            EXPECT_FALSE(p.any({178 * 3, 101.5 * 3, 15, 10}, isYellow)) << c.what;
+        }
+    }
 }
 
 TEST(SharedImageTest, ResourceImagesAreDrawnFromTheirFiles) {
