@@ -73,6 +73,14 @@ def stored_events(home):
     return [(name, *event_of(data)) for name, data in rows]
 
 
+def stored_names(home):
+    """The names of the events stored so far; none while the engine has not made its tables."""
+    try:
+        return [name for name, _, _ in stored_events(home)]
+    except sqlite3.Error:
+        return []
+
+
 def opened(app):
     """The URLs the app has opened, as the page lists them."""
     with urllib.request.urlopen(app.url + "ui/frame", timeout=TIMEOUT) as response:
@@ -106,6 +114,9 @@ def run(binary, scratch):
         wait_for("the rating page", lambda: any(u.endswith("/tessaline/review") for u in opened(app)))
         app.tap(text="PQ Formula")
         wait_for("the store page", lambda: any(u.endswith("/pelmora-pqformula") for u in opened(app)))
+        # The engine starts on its own queues: a stop before it has made its session reporter
+        # has no engagement to close. Its first stored rows say it has.
+        wait_for("the engine to store the taps", lambda: "tapped_app_link" in stored_names(home))
         stopped = time.time()
         lines = app.stop()
         took = time.time() - stopped
