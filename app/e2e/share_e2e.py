@@ -85,12 +85,15 @@ def typeset_rows(app, driver):
         boxes = driver.find_elements(By.CSS_SELECTOR, "#screen span.tex")
         if driver.find_elements(By.CSS_SELECTOR, "#screen span.tex.error"):
             raise Failure("the page could not typeset a formula")
+        # Measuring lays the formulas out, which starts loading any font they need: widths
+        # count only once no font is loading any more (a fallback font measures otherwise).
         rows = driver.execute_script("""
-            return Array.from(arguments[0], b => {
+            const rows = Array.from(arguments[0], b => {
               const k = b.querySelector('.katex-html');
               const r = b.getBoundingClientRect();
               return k && [r.top, b.dataset.tex, r.width, k.getBoundingClientRect().width];
-            });""", boxes)
+            });
+            return document.fonts.status === 'loaded' ? rows : null;""", boxes)
         if not rows or not all(rows) or sorted(r[1] for r in rows) != labels(app):
             return None
         return [r[1:] for r in sorted(rows)]
