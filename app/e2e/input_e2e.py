@@ -2,7 +2,8 @@
 """End-to-end test of the page's input in headless Chromium: keys typed without a pause land in
 the order typed, keys the keypad lacks change nothing, a long number keeps its end and the caret
 in view, the error toast leaves the help button free, long formula rows show that they scroll,
-the favicon is no 404, and neither idle connections nor held polls lock the page out.
+the favicon is no 404, a middle digit is corrected at a caret placed by a click, the arrow keys
+and a selection made with Shift, and neither idle connections nor held polls lock the page out.
 
 Usage: input_e2e.py --tessaline PATH --screenshots DIR
 Needs what browser_e2e.py needs.
@@ -23,6 +24,7 @@ import zlib
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent))
 from browser_e2e import Failure, accept_and_skip_onboarding, harness, wait_for  # noqa: E402
 
+from selenium.webdriver.common.actions.action_builder import ActionBuilder  # noqa: E402
 from selenium.webdriver.common.by import By  # noqa: E402
 from selenium.webdriver.common.keys import Keys  # noqa: E402
 
@@ -233,6 +235,126 @@ def toast_and_rows(session):
     print(f"{len(indicators)} long formula rows show their scroll indicator")
 
 
+def selection(session, field):
+    """The caret or selection the dump shows for the focused field: "caret=n" or "sel=a-b", with
+    " caret=a" after a selection whose caret stands at its start."""
+    line = session.line(field)
+    if " focus " not in line:
+        return None
+    words = line.split(" focus ", 1)[1].split()
+    shown = words[0]
+    if shown.startswith("sel=") and len(words) > 1 and words[1].startswith("caret="):
+        shown += " " + words[1]
+    return shown
+
+
+def expect(session, field, text, shown):
+    """Waits until the field holds `text` with the caret or selection `shown` in the dump."""
+    wait_for(f"{text!r} and {shown} in {field}",
+             lambda: session.field_text(field) == text and selection(session, field) == shown)
+
+
+def shown_digits(session, field):
+    """The digits of the focused field that show whole inside its box, each with its index and
+    the window point a quarter into it (a click there falls nearest to the boundary before it)."""
+    return session.driver.execute_script("""
+        const field = document.querySelector('#screen [data-id="' + arguments[0] + '"]');
+        const caret = field && field.querySelector('.caret');
+        if (!caret) return [];
+        const box = field.getBoundingClientRect(), range = document.createRange();
+        const walker = document.createTreeWalker(caret.parentElement, NodeFilter.SHOW_TEXT);
+        const shown = [];
+        let index = 0;
+        for (let node = walker.nextNode(); node; node = walker.nextNode()) {
+          if (caret.contains(node)) continue;
+          for (let at = 0; at < node.data.length; at++, index++) {
+            range.setStart(node, at);
+            range.setEnd(node, at + 1);
+            const r = range.getBoundingClientRect();
+            if (r.left >= box.left && r.right <= box.right)
+              shown.push([index, r.left + r.width / 4, (r.top + r.bottom) / 2]);
+          }
+        }
+        return shown;
+    """, field)
+
+
+def click_at(session, x, y):
+    """A click at a point of the window, as a person clicks."""
+    actions = ActionBuilder(session.driver)
+    actions.pointer_action.move_to_location(round(x), round(y)).click()
+    actions.perform()
+
+
+def caret_editing(session):
+    """A long number whose middle digit is corrected: a click between two digits places the
+    caret, Delete and a typed digit correct it, the arrow keys move the caret, Shift with them
+    and with Home selects, a typed digit replaces the selection, and the keyboard's "-" changes
+    the sign wherever the caret stands."""
+    driver = session.driver
+    body = driver.find_element(By.TAG_NAME, "body")
+    session.click_text("Input")
+    wait_for("the calculate page", lambda: session.by_id("aTextField"))
+    focus(session, "aTextField")
+    old = session.field_text("aTextField")
+    # End, then Shift+Home selects the whole text leftwards; Backspace takes it.
+    body.send_keys(Keys.END)
+    body.send_keys(Keys.SHIFT + Keys.HOME)
+    expect(session, "aTextField", old, f"sel=0-{len(old)} caret=0")
+    wait_for("the selection shown", lambda: session.elements('[data-id="aTextField"] .selection'))
+    body.send_keys(Keys.BACKSPACE)
+    expect(session, "aTextField", "", "caret=0")
+
+    digits = "314159265358979323846264"
+    body.send_keys(digits)
+    expect(session, "aTextField", digits, f"caret={len(digits)}")
+    wait_for("the caret in view", lambda: caret_in_view(session, "aTextField"))
+    # A click a quarter into a digit in view puts the caret before it; the page keeps the text
+    # where it was, so the digit after the caret still shows.
+    shown = wait_for("digits in view", lambda: shown_digits(session, "aTextField"))
+    index, x, y = shown[len(shown) // 2]
+    if not 2 <= index < len(digits) - 2:
+        raise Failure(f"the digit in the middle of the field is number {index}")
+    click_at(session, x, y)
+    expect(session, "aTextField", digits, f"caret={index}")
+    wait_for("the digit after the caret still in view", lambda: index in [
+        i for i, _, _ in shown_digits(session, "aTextField")])
+    session.shot("caret-placed")
+    body.send_keys(Keys.DELETE)
+    corrected = digits[:index] + "0" + digits[index + 1:]
+    body.send_keys("0")
+    expect(session, "aTextField", corrected, f"caret={index + 1}")
+
+    # Two to the left, then three selected rightwards and replaced by one digit.
+    body.send_keys(Keys.ARROW_LEFT + Keys.ARROW_LEFT)
+    expect(session, "aTextField", corrected, f"caret={index - 1}")
+    body.send_keys(Keys.SHIFT + Keys.ARROW_RIGHT * 3)
+    expect(session, "aTextField", corrected, f"sel={index - 1}-{index + 2}")
+    wait_for("the three selected digits shown", lambda: any(
+        e.text == corrected[index - 1:index + 2]
+        for e in session.elements('[data-id="aTextField"] .selection')))
+    session.shot("caret-selection")
+    body.send_keys("7")
+    replaced = corrected[:index - 1] + "7" + corrected[index + 2:]
+    expect(session, "aTextField", replaced, f"caret={index}")
+    # Shift+Left selects leftwards; Shift+Right shrinks that back to the caret.
+    body.send_keys(Keys.SHIFT + Keys.ARROW_LEFT * 2)
+    expect(session, "aTextField", replaced, f"sel={index - 2}-{index} caret={index - 2}")
+    body.send_keys(Keys.SHIFT + Keys.ARROW_RIGHT * 2)
+    expect(session, "aTextField", replaced, f"caret={index}")
+
+    # The keyboard's "-" is the keypad's sign key, wherever the caret stands: never "5-".
+    body.send_keys("-")
+    expect(session, "aTextField", "-" + replaced, f"caret={index + 1}")
+    body.send_keys(Keys.HOME)
+    expect(session, "aTextField", "-" + replaced, "caret=0")
+    wait_for("the start in view", lambda: caret_in_view(session, "aTextField"))
+    body.send_keys(Keys.END + "-")
+    expect(session, "aTextField", replaced, f"caret={len(replaced)}")
+    # The next test clicks field a to focus it, which puts its caret at the end.
+    focus(session, "uTextField")
+
+
 def favicon(session):
     with urllib.request.urlopen(session.app.url + "favicon.ico", timeout=10) as response:
         if response.status not in (200, 204):
@@ -344,6 +466,7 @@ def scenario(session, binary, scratch, resources):
     long_input(session)
     toast_and_rows(session)
     favicon(session)
+    caret_editing(session)
     idle_flood(session)
     held_poll_flood(session)
 

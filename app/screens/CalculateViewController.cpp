@@ -227,32 +227,34 @@ std::vector<std::shared_ptr<platform::DTTextField>> CalculateViewController::fie
     return fields;
 }
 
-void CalculateViewController::writeText(const platform::UITextField& current,
-                                        const std::string& text, std::size_t caret) {
+void CalculateViewController::writeText(platform::UITextField& current, const std::string& text,
+                                        std::size_t caret) {
     for (const auto& field : fieldsWithId(current.accessibilityIdentifier))
         field->setText(text);
-    if (const auto field = currentTextField.lock()) {
-        // The caret never leaves the text.
-        const auto position = std::min(caret, platform::codePointCount(field->text()));
-        field->setSelectedTextRange({position, position});
-    }
+    // The caret never leaves the text.
+    const auto position = std::min(caret, platform::codePointCount(current.text()));
+    current.setSelectedTextRange({position, position});
 }
 
 void CalculateViewController::handleKeypadKey(const platform::UIButton& key) {
     const auto field = currentTextField.lock();
     if (isCalculating || !field) return;
-    const auto selection = field->selectedTextRange();
+    typeKey(*field, key.title());
+}
+
+void CalculateViewController::typeKey(platform::UITextField& field, const std::string& title) {
+    const auto selection = field.selectedTextRange();
     if (!selection) return;
     const std::size_t caret = selection->start;
-    field->replace(*selection, "");
+    field.replace(*selection, "");
     // An empty field takes keys; only a field that is not being edited is left alone.
-    if (!field->isFirstResponder()) {
+    if (!field.isFirstResponder()) {
         errorManager.updateFieldStates();
         return;
     }
-    std::string text = field->text();
+    std::string text = field.text();
     std::size_t newCaret;
-    if (key.title() == "-") {
+    if (title == "-") {
         if (text.find('-') != std::string::npos) {
             text.erase(std::remove(text.begin(), text.end(), '-'), text.end());
             newCaret = caret == 0 ? 0 : caret - 1;
@@ -261,10 +263,10 @@ void CalculateViewController::handleKeypadKey(const platform::UIButton& key) {
             newCaret = caret + 1;
         }
     } else {
-        text = replaceCodePoints(text, caret, caret, key.title());
+        text = replaceCodePoints(text, caret, caret, title);
         newCaret = caret + 1;
     }
-    writeText(*field, text, newCaret);
+    writeText(field, text, newCaret);
     errorManager.updateFieldStates();
 }
 
@@ -275,16 +277,13 @@ void CalculateViewController::deleteBackward() {
     if (!selection) return;
     const auto [start, end] = std::pair{selection->start, selection->end};
     if (start == 0 && end == 0) return;
-    std::string text;
-    std::size_t caret;
-    if (start == end) {
-        text = replaceCodePoints(field->text(), start - 1, start, "");
-        caret = start - 1;
-    } else {
-        text = replaceCodePoints(field->text(), start, end, "");
-        caret = start;
-    }
-    writeText(*field, text, caret);
+    // A caret deletes the character before it, a selection itself.
+    removeCharacters(*field, start == end ? platform::UITextRange{start - 1, start} : *selection);
+}
+
+void CalculateViewController::removeCharacters(platform::UITextField& field,
+                                               platform::UITextRange range) {
+    writeText(field, replaceCodePoints(field.text(), range.start, range.end, ""), range.start);
     errorManager.updateFieldStates();
 }
 
@@ -357,18 +356,28 @@ bool CalculateViewController::textFieldShouldBeginEditing(platform::UITextField&
 bool CalculateViewController::shouldChangeCharacters(platform::UITextField& field,
                                                      platform::UITextRange range,
                                                      const std::string& replacement) {
-    (void)field;
-    (void)range;
     // No system keyboard shows, but a hardware one (or the browser's) still types: letters
     // would become variables of the formula.
+    std::vector<std::string> keys;
     for (std::size_t at = 0; at < replacement.size();) {
         const auto decoded = platform::decodeUTF8(replacement, at);
-        if (!decoded.valid ||
-            !isKeypadCharacter(std::string_view(replacement).substr(at, decoded.length)))
-            return false;
+        if (!decoded.valid) return false;
+        keys.push_back(replacement.substr(at, decoded.length));
+        if (!isKeypadCharacter(keys.back())) return false;
         at += decoded.length;
     }
-    return true;
+    if (isCalculating) return false;
+    // What the keyboard types is what the keypad would have typed: each character takes the
+    // keypad's step ("-" changes the sign), and a deletion (Backspace or Delete) the back key's.
+    // The screen makes the edit itself, so the field's own is declined.
+    if (keys.empty()) {
+        const auto length = platform::codePointCount(field.text());
+        const auto start = std::min(range.start, length);
+        removeCharacters(field, {start, std::clamp(range.end, start, length)});
+    }
+    for (const auto& key : keys)
+        typeKey(field, key);
+    return false;
 }
 
 bool CalculateViewController::calculate() {

@@ -88,15 +88,21 @@ class CalculateViewController : public AdHandlingViewController,
 
     bool textFieldShouldBeginEditing(platform::UITextField& field) override;
     // The fields take input only from the keypad: a keyboard's text goes in only when every
-    // character of it is one the keypad types.
+    // character of it is one the keypad types, and then as the keypad types it, key by key
+    // ("-" changes the sign); a keyboard's deletion goes as the back key's.
     bool shouldChangeCharacters(platform::UITextField& field, platform::UITextRange range,
                                 const std::string& replacement) override;
 
   private:
     // The fields that carry `id`.
     std::vector<std::shared_ptr<platform::DTTextField>> fieldsWithId(const std::string& id) const;
-    void writeText(const platform::UITextField& current, const std::string& text,
-                   std::size_t caret);
+    // Writes `text` into the fields that share `current`'s identifier and puts `current`'s caret
+    // at `caret`.
+    void writeText(platform::UITextField& current, const std::string& text, std::size_t caret);
+    // The keypad's step for the key titled `title` at `field`'s selection.
+    void typeKey(platform::UITextField& field, const std::string& title);
+    // The back key's step for the code points `range` of `field`: the caret goes to its start.
+    void removeCharacters(platform::UITextField& field, platform::UITextRange range);
 };
 
 // Registers the interface "Main" scene "CalculateViewController" (idempotent).

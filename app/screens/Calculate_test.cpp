@@ -38,6 +38,8 @@ TEST_F(CalculateTest, KeypadAndBackKeyEditAtTheCaret) {
         {"2\u03c0", 2, 2, "<", "2", 1},  // π is one character
         {"2\u03c0", 1, 1, "3", "23\u03c0", 2},
         {"\u03c0", 1, 1, "e", "\u03c0e", 2},
+        {"123", 1, 1, "-", "-123", 2},  // the sign key goes in front wherever the caret is
+        {"12-3", 3, 3, "-", "123", 2},  // and takes every minus out
     };
     const auto a = field("aTextField");
     for (const auto& c : cases) {
@@ -70,7 +72,7 @@ TEST_F(CalculateTest, KeysWithoutAFocusedFieldOrWhileCalculatingDoNothing) {
 TEST_F(CalculateTest, TypedTextGoesInOnlyWhenTheKeypadTypesEveryCharacter) {
     const std::pair<const char*, const char*> cases[] = {
         {"7", "127"},   {"x", "12"},       {"2x", "12"},           {"E", "12"},
-        {" ", "12"},    {"+", "12"},       {"-", "12-"},           {"/", "12/"},
+        {" ", "12"},    {"+", "12"},       {"-", "-12"},           {"/", "12/"},
         {".", "12."},   {"e", "12e"},      {"\u03c0", "12\u03c0"}, {"09", "1209"},
         {"\xcf", "12"}, {"\u03c0x", "12"},
     };
@@ -84,6 +86,52 @@ TEST_F(CalculateTest, TypedTextGoesInOnlyWhenTheKeypadTypesEveryCharacter) {
     a->setText("12");
     EXPECT_TRUE(driver_.pressKey("Backspace").ok());
     EXPECT_EQ(a->text(), "1");
+}
+
+// A key of the keyboard takes the keypad's step at the caret: it goes in there or replaces the
+// selection, "-" changes the sign wherever the caret stands, Backspace is the back key, and
+// Delete takes the character after the caret.
+TEST_F(CalculateTest, KeyboardKeysTakeTheKeypadsStepsAtTheCaret) {
+    struct Case {
+        const char* text;
+        platform::UITextRange selection;
+        const char* input;  // typed text, or "Backspace" or "Delete"
+        const char* expected;
+        std::size_t caret;
+    };
+    const Case cases[] = {
+        {"1234", {2, 2}, "7", "12734", 3},
+        {"1234", {1, 1}, "09", "109234", 3},
+        {"1234", {1, 3}, "7", "174", 2},
+        {"1234", {2, 2}, "Backspace", "134", 1},
+        {"1234", {0, 0}, "Backspace", "1234", 0},
+        {"1234", {1, 3}, "Backspace", "14", 1},
+        {"1234", {2, 2}, "Delete", "124", 2},
+        {"2\u03c03", {1, 1}, "Delete", "23", 1},
+        {"1234", {4, 4}, "Delete", "1234", 4},
+        {"1234", {1, 3}, "Delete", "14", 1},
+        {"5", {1, 1}, "-", "-5", 2},
+        {"5", {0, 0}, "-", "-5", 1},
+        {"123", {2, 2}, "-", "-123", 3},
+        {"-123", {2, 2}, "-", "123", 1},
+        {"-5", {0, 0}, "-", "5", 0},
+        {"123", {1, 2}, "-", "-13", 2},  // the selection goes, then the sign changes
+        {"5", {1, 1}, "--", "5", 1},     // never 5--
+        {"12", {1, 1}, "-x", "12", 1},
+    };
+    ASSERT_TRUE(driver_.tap(ViewQuery::byId("aTextField")).ok());
+    const auto a = field("aTextField");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.text) + " " + c.input);
+        a->setText(c.text);
+        a->setSelectedTextRange(c.selection);
+        const std::string input = c.input;
+        const auto result = input == "Backspace" || input == "Delete" ? driver_.pressKey(input)
+                                                                      : driver_.type(input);
+        EXPECT_TRUE(result.ok());
+        EXPECT_EQ(a->text(), c.expected);
+        EXPECT_EQ(a->selectedTextRange(), (platform::UITextRange{c.caret, c.caret}));
+    }
 }
 
 TEST_F(CalculateTest, ProductRuleShowsSixStepsAndStoresTheRecord) {

@@ -99,24 +99,32 @@ std::string imageHtml(const DisplayItem& item, const HtmlRenderOptions& options)
            "\">" + escapeHtml(name) + "</span>";
 }
 
-// Where a focused text field drew its caret into its text: the code point offset, when `item`
-// is that text.
-std::optional<std::size_t> caretOffset(const UIView& view, const DisplayItem& item) {
+// A focused text field's text as it drew it: the field's text (without the caret), where the
+// caret stands and the selection, in code points.
+struct FieldEditing {
+    std::string text;
+    std::size_t caret = 0;
+    UITextRange selection;
+};
+
+// The focused text field's editing state, when `item` is the text it drew with its caret.
+std::optional<FieldEditing> fieldEditing(const UIView& view, const DisplayItem& item) {
     const auto* field = dynamic_cast<const UITextField*>(&view);
     if (!field || item.kind != DisplayItem::Kind::text) return std::nullopt;
     const auto selection = field->selectedTextRange();
     if (!selection) return std::nullopt;
     const std::string& text = field->text();
     const std::size_t length = codePointCount(text);
-    const std::size_t at = std::min(selection->end, length);
+    const std::size_t at = std::min(field->caretOffset(), length);
     if (item.text != substringByCodePoints(text, 0, at) + UITextField::kCaret +
                          substringByCodePoints(text, at, length - at))
         return std::nullopt;
-    return at;
+    return FieldEditing{text, at, *selection};
 }
 
-// A focused field's caret is an element of its own, which the page keeps in view.
-std::string textHtml(const DisplayItem& item, std::optional<std::size_t> caret) {
+// A focused field's caret is an element of its own, which the page keeps in view; a selection
+// is a marked span beside it.
+std::string textHtml(const DisplayItem& item, const std::optional<FieldEditing>& editing) {
     const TextStyle& look = item.style;
     std::string style = "position:absolute;" + boxStyle(item.rect) + "color:" + css(item.color) +
                         ";" + fontStyle(look.font) + alignStyle(look.alignment);
@@ -130,13 +138,22 @@ std::string textHtml(const DisplayItem& item, std::optional<std::size_t> caret) 
                  formatNumber(item.rotation * 180 / std::numbers::pi) + "deg);";
     }
     std::string content = escapeHtml(item.text);
-    if (caret) {
+    if (editing) {
         // An ellipsis would cut the text where the box ends, however far it is scrolled.
         style += "text-overflow:clip;";
-        const std::size_t length = codePointCount(item.text);
-        content = escapeHtml(substringByCodePoints(item.text, 0, *caret)) +
-                  "<span class=\"caret\">" + UITextField::kCaret + "</span>" +
-                  escapeHtml(substringByCodePoints(item.text, *caret + 1, length - *caret - 1));
+        const std::string& text = editing->text;
+        const std::size_t length = codePointCount(text);
+        const std::size_t start = std::min(editing->selection.start, length);
+        const std::size_t end = std::clamp(editing->selection.end, start, length);
+        const auto part = [&](std::size_t from, std::size_t to) {
+            return escapeHtml(substringByCodePoints(text, from, to - from));
+        };
+        const std::string caret =
+            std::string("<span class=\"caret\">") + UITextField::kCaret + "</span>";
+        // The caret stands at one end of the selection, or is the whole of it.
+        content = part(0, start) + (editing->caret == start ? caret : "");
+        if (start < end) content += "<span class=\"selection\">" + part(start, end) + "</span>";
+        content += (editing->caret != start ? caret : "") + part(end, length);
     }
     return "<div class=\"text\" style=\"" + style + "\">" + content + "</div>";
 }
@@ -223,7 +240,7 @@ void renderView(const UIView& view, CGPoint parentOffset, const HtmlRenderOption
     for (const auto& item : ctx.items()) {
         switch (item.kind) {
             case DisplayItem::Kind::text:
-                content += textHtml(item, caretOffset(view, item));
+                content += textHtml(item, fieldEditing(view, item));
                 break;
             case DisplayItem::Kind::latex:
                 content += latexHtml(item);

@@ -24,6 +24,7 @@ const std::string& displayPage() {
                  font: 9px sans-serif; color: #666; border: 1px dashed #999; box-sizing: border-box; }
   .icon { display: flex; align-items: center; justify-content: center; color: inherit; }
   .text { overflow: hidden; text-overflow: ellipsis; }
+  .selection { background: rgba(0,122,255,.3); }
   .scroll-indicator { position: absolute; border-radius: 1.5px; pointer-events: none;
                       background: rgba(0,0,0,.35); box-shadow: 0 0 0 1px rgba(255,255,255,.35); }
 </style>
@@ -73,7 +74,20 @@ function keepCaretInView(caret) {
   if (left < box.scrollLeft) box.scrollLeft = Math.max(0, left);
 }
 
+// The focused field: the view's box that holds the caret.
+function focusedField(caret) {
+  return caret.closest("[data-type]");
+}
+
 function show(frame) {
+  // A focused field keeps the scroll of its text from one frame to the next, so that moving the
+  // caret within what shows moves nothing else.
+  const scrolled = new Map();
+  for (const caret of screen.querySelectorAll(".caret")) {
+    const field = focusedField(caret);
+    if (field.dataset.id && caret.offsetParent)
+      scrolled.set(field.dataset.id, caret.offsetParent.scrollLeft);
+  }
   screen.innerHTML = frame.html;
   const root = screen.firstElementChild;
   if (root) {
@@ -81,7 +95,12 @@ function show(frame) {
     screen.style.height = root.style.height;
   }
   typeset(screen);
-  for (const caret of screen.querySelectorAll(".caret")) keepCaretInView(caret);
+  for (const caret of screen.querySelectorAll(".caret")) {
+    const field = focusedField(caret);
+    if (caret.offsetParent && scrolled.has(field.dataset.id))
+      caret.offsetParent.scrollLeft = scrolled.get(field.dataset.id);
+    keepCaretInView(caret);
+  }
   links("opened", frame.opened, "Opened: ");
   links("shared", frame.shared, "Shared image: ");
   document.body.dataset.revision = frame.revision;
@@ -147,9 +166,34 @@ function pointOf(event) {
   return [event.clientX - r.left, event.clientY - r.top];
 }
 
-let down = null;
+// A click in the focused field puts the caret at the character boundary nearest to it: the
+// number of the field's characters (code points, as the app counts them) whose middle is drawn
+// left of the click. Elsewhere: null.
+function caretAt(event) {
+  const caret = screen.querySelector(".caret");
+  const field = caret && focusedField(caret);
+  if (!field || !field.contains(event.target)) return null;
+  const range = document.createRange();
+  const walker = document.createTreeWalker(caret.parentElement, NodeFilter.SHOW_TEXT);
+  let offset = 0;
+  for (let node = walker.nextNode(); node; node = walker.nextNode()) {
+    if (caret.contains(node)) continue;
+    let at = 0;
+    for (const character of node.data) {
+      range.setStart(node, at);
+      range.setEnd(node, at + character.length);
+      const box = range.getBoundingClientRect();
+      if ((box.left + box.right) / 2 < event.clientX) offset++;
+      at += character.length;
+    }
+  }
+  return offset;
+}
+
+let down = null, downCaret = null;
 screen.addEventListener("pointerdown", (event) => {
   down = pointOf(event);
+  downCaret = caretAt(event);
   screen.focus({ preventScroll: true });
   event.preventDefault();
 });
@@ -159,6 +203,8 @@ screen.addEventListener("pointerup", (event) => {
   down = null;
   if (Math.hypot(to[0] - from[0], to[1] - from[1]) > 10) {
     send("/driver/drag", { from: { point: from }, to: { point: to } });
+  } else if (downCaret !== null) {
+    send("/driver/tap", { point: from, caret: downCaret });
   } else {
     send("/driver/tap", { point: from });
   }
@@ -202,14 +248,19 @@ screen.addEventListener("dblclick", (event) => {
 });
 
 // Only what the app's keypad offers goes on: the digits, ".", "/", "-", "π", "e", and Backspace
-// for its back key. Other characters do nothing (not even the browser's own shortcuts).
+// for its back key; and the keys that move the caret in the focused field (with Shift they
+// select) and Delete. Other characters do nothing (not even the browser's own shortcuts).
 const kKeypadCharacters = new Set(Array.from("0123456789./-\u03c0e"));
+const kCaretKeys = new Set(["ArrowLeft", "ArrowRight", "Home", "End", "Delete"]);
 document.addEventListener("keydown", (event) => {
   if (event.isComposing) return;
   const chord = event.ctrlKey || event.metaKey || event.altKey;
   if (chord && !event.getModifierState("AltGraph")) return;
   if (event.key === "Backspace") {
     send("/driver/type", { key: "Backspace" });
+    event.preventDefault();
+  } else if (kCaretKeys.has(event.key)) {
+    send("/driver/type", event.shiftKey ? { key: event.key, shift: true } : { key: event.key });
     event.preventDefault();
   } else if (Array.from(event.key).length === 1) {
     if (kKeypadCharacters.has(event.key)) send("/driver/type", { text: event.key });

@@ -4,8 +4,11 @@
 #include <atomic>
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <fstream>
 #include <iomanip>
+#include <iterator>
+#include <limits>
 #include <memory>
 #include <mutex>
 #include <nlohmann/json.hpp>
@@ -389,24 +392,47 @@ std::optional<CGPoint> windowPoint(UIDriver& driver, const Query& query) {
     return view->convert(query.view.at.value_or(view->bounds().center()), nullptr);
 }
 
+// {"point": [x, y]} or a view query, optionally with "caret": n, the code point offset where a
+// tap on a text field puts its caret (the page knows which character the click fell beside).
 DriverResult tap(const json& body) {
     Query query = queryOf(body);
+    std::optional<std::size_t> caret;
+    if (body.contains("caret")) {
+        if (!body["caret"].is_number_unsigned())
+            throw BadRequest("\"caret\" must be a character offset, a whole number from 0");
+        // An offset past any text only puts the caret at the end.
+        caret = static_cast<std::size_t>(std::min<std::uint64_t>(
+            body["caret"].get<std::uint64_t>(), std::numeric_limits<std::size_t>::max()));
+    }
     UIDriver driver;
-    return query.point ? driver.tapAt(*query.point) : driver.tap(query.view);
+    return query.point ? driver.tapAt(*query.point, caret) : driver.tap(query.view, caret);
 }
+
+// The keys a tool or the page may press in the focused field; Shift matters to the caret keys.
+constexpr const char* kDriverKeys[] = {"Backspace",  "Delete", "ArrowLeft",
+                                       "ArrowRight", "Home",   "End"};
 
 DriverResult type(const json& body) {
     bool hasText = body.contains("text"), hasKey = body.contains("key");
     if (hasText == hasKey) throw BadRequest("give \"text\" or \"key\"");
+    bool shift = false;
+    if (body.contains("shift")) {
+        if (!hasKey) throw BadRequest("\"shift\" goes with \"key\"");
+        if (!body["shift"].is_boolean()) throw BadRequest("\"shift\" must be true or false");
+        shift = body["shift"].get<bool>();
+    }
     UIDriver driver;
     DriverResult result;
     if (hasText) {
         if (!body["text"].is_string()) throw BadRequest("\"text\" must be a string");
         result = driver.type(body["text"].get<std::string>());
     } else {
-        if (!body["key"].is_string() || body["key"] != "Backspace")
-            throw BadRequest("the only key is \"Backspace\"");
-        result = driver.pressKey("Backspace");
+        const json& key = body["key"];
+        if (!key.is_string() || std::none_of(std::begin(kDriverKeys), std::end(kDriverKeys),
+                                             [&](const char* name) { return key == name; }))
+            throw BadRequest(
+                "\"key\" must be Backspace, Delete, ArrowLeft, ArrowRight, Home or End");
+        result = driver.pressKey(key.get<std::string>(), shift);
     }
     if (result.status == DriverResult::Status::notFound)
         return {DriverResult::Status::notHittable, "no first responder"};

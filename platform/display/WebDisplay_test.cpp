@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <httplib.h>
 
+#include <cstdlib>
 #include <deque>
 #include <filesystem>
 #include <fstream>
@@ -187,6 +188,20 @@ TEST_F(WebDisplayTest, DriverActionsAnswerWithTheirStatusAndJson) {
         {"/driver/tap", R"({"id": "field"})", 200, nullptr},
         {"/driver/type", R"({"text": "12"})", 200, nullptr},
         {"/driver/type", R"({"key": "Backspace"})", 200, nullptr},
+        // "1": the caret keys, Delete, and a tap that places the caret.
+        {"/driver/type", R"({"text": "234"})", 200, nullptr},
+        {"/driver/type", R"({"key": "Home"})", 200, nullptr},
+        {"/driver/type", R"({"key": "ArrowRight", "shift": true})", 200, nullptr},
+        {"/driver/type", R"({"key": "ArrowRight", "shift": true})", 200, nullptr},
+        {"/driver/type", R"({"key": "Delete"})", 200, nullptr},
+        {"/driver/type", R"({"key": "End", "shift": false})", 200, nullptr},
+        {"/driver/type", R"({"key": "ArrowLeft"})", 200, nullptr},
+        {"/driver/tap", R"({"id": "field", "caret": 2})", 200, nullptr},
+        {"/driver/type", R"({"text": "5"})", 200, nullptr},
+        {"/driver/tap", R"({"point": [20, 310], "caret": 0})", 200, nullptr},
+        {"/driver/type", R"({"text": "6"})", 200, nullptr},
+        {"/driver/tap", R"({"id": "field", "caret": 7})", 200, nullptr},
+        {"/driver/type", R"({"key": "Backspace"})", 200, nullptr},
         {"/driver/swipe", R"({"id": "go", "direction": "left"})", 200, nullptr},
         {"/driver/swipe", R"({"id": "go", "direction": "up"})", 400, nullptr},
         {"/driver/drag", R"({"from": {"id": "go"}, "to": {"point": [200, 300]}})", 200, nullptr},
@@ -200,6 +215,18 @@ TEST_F(WebDisplayTest, DriverActionsAnswerWithTheirStatusAndJson) {
         {"/driver/tap", R"({"id": 3})", 400, nullptr},
         {"/driver/tap", R"({})", 400, nullptr},
         {"/driver/type", R"({"key": "Escape"})", 400, nullptr},
+        {"/driver/type", R"({"key": "ArrowUp"})", 400, nullptr},
+        {"/driver/type", R"({"key": "Home", "shift": 1})", 400, nullptr},
+        {"/driver/type",
+         R"({"text": "1", "shift": true})",
+         400,
+         {{"ok", false}, {"error", "\"shift\" goes with \"key\""}}},
+        {"/driver/tap",
+         R"({"id": "field", "caret": -1})",
+         400,
+         {{"ok", false}, {"error", "\"caret\" must be a character offset, a whole number from 0"}}},
+        {"/driver/tap", R"({"id": "field", "caret": 1.5})", 400, nullptr},
+        {"/driver/tap", R"({"id": "field", "caret": "1"})", 400, nullptr},
         {"/driver/type", R"({"text": "a", "key": "Backspace"})", 400, nullptr},
         {"/driver/drag", R"({"from": {"id": "go"}})", 400, nullptr},
         {"/driver/pinch", R"({"point": [60, 122], "scale": 2.5})", 200, nullptr},
@@ -234,7 +261,8 @@ TEST_F(WebDisplayTest, DriverActionsAnswerWithTheirStatusAndJson) {
         }
     }
     EXPECT_EQ(screen_->taps, 3);
-    EXPECT_EQ(screen_->field->text(), "1");
+    // 1234 → 34 (12 selected and deleted) → 345 (caret 2) → 6345 (caret 0) → 634 (at the end).
+    EXPECT_EQ(screen_->field->text(), "634");
 }
 
 TEST_F(WebDisplayTest, ScreenIsTheDumpAndTheRevisionGrowsWithChanges) {
@@ -634,15 +662,17 @@ TEST(HtmlRenderTest, TextsFollowTheStyleTheirViewsDrewThemIn) {
 namespace platform {
 namespace {
 
-// The caret of the focused field is an element of its own, the page keeps it in view; texts
-// around it are escaped; other fields show their plain text.
-TEST_F(WebDisplayTest, AFocusedFieldMarksItsCaret) {
+// The caret of the focused field is an element of its own, the page keeps it in view, and a
+// selection a marked span at whose end the caret stands; texts around them are escaped; other
+// fields show their plain text.
+TEST_F(WebDisplayTest, AFocusedFieldMarksItsCaretAndSelection) {
     const auto& field = screen_->field;
     struct Case {
         const char* name;
         const char* text;
         std::optional<std::size_t> caret;  // absent: not focused
         const char* content;
+        int extend = 0;  // characters selected with Shift from the caret, leftwards when below 0
     };
     const Case cases[] = {
         {"not focused", "a&b", std::nullopt, ">a&amp;b</div>"},
@@ -650,6 +680,10 @@ TEST_F(WebDisplayTest, AFocusedFieldMarksItsCaret) {
          "line-height:40px;text-overflow:clip;\">a<span class=\"caret\">\u2502</span>&amp;b</div>"},
         {"at the end", "12\u03c0", 3, ">12\u03c0<span class=\"caret\">\u2502</span></div>"},
         {"empty", "", 0, "><span class=\"caret\">\u2502</span></div>"},
+        {"selected rightwards", "a&b", 1,
+         ">a<span class=\"selection\">&amp;b</span><span class=\"caret\">\u2502</span></div>", 2},
+        {"selected leftwards", "1\u03c03", 3,
+         ">1<span class=\"caret\">\u2502</span><span class=\"selection\">\u03c03</span></div>", -2},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -658,6 +692,9 @@ TEST_F(WebDisplayTest, AFocusedFieldMarksItsCaret) {
         if (c.caret) {
             ASSERT_TRUE(field->becomeFirstResponder());
             field->setSelectedTextRange({*c.caret, *c.caret});
+            for (int i = 0; i < std::abs(c.extend); ++i)
+                field->moveCaret(c.extend < 0 ? UITextCaretMove::left : UITextCaretMove::right,
+                                 true);
         }
         const std::string html = renderHtml(*window_);
         const auto at = html.find("data-id=\"field\"");
@@ -665,6 +702,7 @@ TEST_F(WebDisplayTest, AFocusedFieldMarksItsCaret) {
         const std::string own = html.substr(at, html.find("</div></div>", at) - at + 6);
         EXPECT_NE(own.find(c.content), std::string::npos) << own;
         EXPECT_EQ(own.find("caret") != std::string::npos, c.caret.has_value()) << own;
+        EXPECT_EQ(own.find("selection") != std::string::npos, c.extend != 0) << own;
     }
 }
 

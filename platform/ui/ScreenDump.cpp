@@ -62,6 +62,8 @@ std::string dumpLine(const UIView& view) {
             add({" focus caret=", std::to_string(a)});
         else
             add({" focus sel=", std::to_string(a), "-", std::to_string(b)});
+        // A selection's caret stands at its end unless it says otherwise.
+        if (a != b && d.caretAtStart) add({" caret=", std::to_string(a)});
     }
     if (d.mark) add({" mark=", d.mark->hexString()});
     if (auto bg = view.backgroundColor(); bg && bg->resolved().a > 0) {

@@ -5,6 +5,7 @@
 //   Type[#id] x,y,w,h
 // then, where they apply and in this order: vc=<Class> text="…" latex="…" image=<name>
 // tag=<n> hidden (children omitted) alpha=<a> disabled selected focus caret=<n>|focus sel=<a>-<b>
+// [caret=<a>] (a selection's caret, named only when it stands at the start)
 // mark=#rrggbb bg=#rrggbb[aa] color=#rrggbb segments=<sel>/<n> rows=<n,…> offset=<y> offsetx=<x>
 // zoom=<s> editing
 // role=cancel|destructive.

@@ -79,6 +79,17 @@ TEST_F(ScreenDumpTest, AFocusedFieldShowsItsCaretOrSelectionInCodePoints) {
     vc->field->setSelectedTextRange({1, 2});
     EXPECT_EQ(dumpLine(*vc->field),
               "UITextField#aTextField 16,100,200,40 text=\"2π\" focus sel=1-2 color=#000000");
+    // Selected leftwards, the caret stands at the start, and says so.
+    ASSERT_TRUE(driver.pressKey("End").ok());
+    ASSERT_TRUE(driver.pressKey("ArrowLeft", true).ok());
+    EXPECT_EQ(dumpLine(*vc->field),
+              "UITextField#aTextField 16,100,200,40 text=\"2π\" focus "
+              "sel=1-2 caret=1 color=#000000");
+    ASSERT_TRUE(driver.pressKey("ArrowLeft", true).ok());
+    ASSERT_TRUE(driver.pressKey("ArrowRight", true).ok());
+    ASSERT_TRUE(driver.pressKey("ArrowRight", true).ok());
+    EXPECT_EQ(dumpLine(*vc->field),
+              "UITextField#aTextField 16,100,200,40 text=\"2π\" focus caret=2 color=#000000");
     vc->field->resignFirstResponder();
     EXPECT_EQ(dumpLine(*vc->field),
               "UITextField#aTextField 16,100,200,40 text=\"2π\" color=#000000");

@@ -1,6 +1,9 @@
 #include "platform/ui/UIDriver.h"
 
+#include <algorithm>
 #include <functional>
+#include <iterator>
+#include <utility>
 
 #include "platform/dispatch/SerialQueue.h"
 #include "platform/ui/ScreenDump.h"
@@ -72,6 +75,16 @@ bool deliver(const std::shared_ptr<UIView>& hit, CGPoint windowPoint,
         if (handle(*v, toView(*v, windowPoint))) return true;
     }
     return false;
+}
+
+// A tap; one that a text field takes and leaves it editing puts its caret at `caret`.
+std::function<bool(UIView&, CGPoint)> tapPlacing(std::optional<std::size_t> caret) {
+    return [caret](UIView& v, CGPoint p) {
+        if (!v.handleTap(p)) return false;
+        if (auto* field = dynamic_cast<UITextField*>(&v); field && caret)
+            field->setSelectedTextRange({*caret, *caret});
+        return true;
+    };
 }
 
 std::string describeQuery(const ViewQuery& q) {
@@ -155,16 +168,16 @@ DriverResult UIDriver::perform(CGPoint point, const UIView* target,
     return {};
 }
 
-DriverResult UIDriver::tap(const ViewQuery& query) {
+DriverResult UIDriver::tap(const ViewQuery& query, std::optional<std::size_t> caret) {
     std::shared_ptr<UIView> view;
     CGPoint point;
     if (auto r = locate(query, view, point); !r.ok()) return r;
-    return perform(point, view.get(), [](UIView& v, CGPoint p) { return v.handleTap(p); });
+    return perform(point, view.get(), tapPlacing(caret));
 }
 
-DriverResult UIDriver::tapAt(CGPoint point) {
+DriverResult UIDriver::tapAt(CGPoint point, std::optional<std::size_t> caret) {
     preparedWindow();
-    return perform(point, nullptr, [](UIView& v, CGPoint p) { return v.handleTap(p); });
+    return perform(point, nullptr, tapPlacing(caret));
 }
 
 std::shared_ptr<UITextField> UIDriver::focusedField() {
@@ -182,11 +195,23 @@ DriverResult UIDriver::type(const std::string& text) {
     return {};
 }
 
-DriverResult UIDriver::pressKey(const std::string& key) {
+DriverResult UIDriver::pressKey(const std::string& key, bool shift) {
+    static const std::pair<const char*, UITextCaretMove> kCaretKeys[] = {
+        {"ArrowLeft", UITextCaretMove::left},
+        {"ArrowRight", UITextCaretMove::right},
+        {"Home", UITextCaretMove::home},
+        {"End", UITextCaretMove::end},
+    };
     auto field = focusedField();
     if (!field) return notFound("no focused text field");
-    if (key == "Backspace")
+    const auto caretKey = std::find_if(std::begin(kCaretKeys), std::end(kCaretKeys),
+                                       [&](const auto& entry) { return key == entry.first; });
+    if (caretKey != std::end(kCaretKeys))
+        field->moveCaret(caretKey->second, shift);
+    else if (key == "Backspace")
         field->deleteBackward();
+    else if (key == "Delete")
+        field->deleteForward();
     else if (key == "Return" || key == "Enter")
         field->pressReturn();
     else

@@ -2,6 +2,7 @@
 // Acts as a user on the key window (main thread): reads the screen, taps, types, presses keys,
 // swipes and drags. Every touch goes through hit-testing, so a covered or disabled target is
 // reported, not reached. Before and after each action the main queue is drained.
+#include <cstddef>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -50,12 +51,15 @@ class UIDriver {
     std::string screen();
     std::shared_ptr<UIView> find(const ViewQuery& query);
 
-    DriverResult tap(const ViewQuery& query);
-    DriverResult tapAt(CGPoint point);
+    // With `caret`, a tap that leaves a text field focused puts its caret at that code point
+    // offset (clamped to the text), as a tap between two characters does.
+    DriverResult tap(const ViewQuery& query, std::optional<std::size_t> caret = std::nullopt);
+    DriverResult tapAt(CGPoint point, std::optional<std::size_t> caret = std::nullopt);
     // Into the focused text field.
     DriverResult type(const std::string& text);
-    // "Backspace" or "Return".
-    DriverResult pressKey(const std::string& key);
+    // "Backspace", "Delete", "Return" (or "Enter"), or a caret key: "ArrowLeft", "ArrowRight",
+    // "Home", "End", which with `shift` extend or shrink the selection.
+    DriverResult pressKey(const std::string& key, bool shift = false);
     DriverResult swipe(const ViewQuery& query, UISwipeDirection direction);
     DriverResult drag(CGPoint from, CGPoint to);
     // The mouse wheel at `point`: the innermost scroll view there that can move by (dx, dy)

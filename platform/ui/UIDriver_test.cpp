@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <optional>
+#include <vector>
 
 #include "platform/ui/ScreenDump.h"
 #include "platform/ui/UIControl.h"
@@ -75,6 +77,102 @@ TEST_F(DriverTest, TypingAndBackspaceWorkInCodePointsAroundPi) {
         EXPECT_EQ(form_->field->selectedTextRange(), (UITextRange{s.caret, s.caret})) << s.text;
     }
     EXPECT_EQ(driver_.pressKey("F1").status, DriverResult::Status::notFound);
+}
+
+// The caret keys in "1π34": a character at a time (π is one), to the ends, a selection's edge
+// first without Shift; with Shift the caret's end moves and the anchor stays.
+TEST_F(DriverTest, CaretKeysMoveTheCaretAndWithShiftSelect) {
+    ASSERT_TRUE(driver_.tap(ViewQuery::byId("field")).ok());
+    struct Case {
+        const char* name;
+        UITextRange start;
+        std::vector<const char*> keys;  // "+" before a key: with Shift
+        UITextRange selection;
+        std::size_t caret;
+    };
+    const Case cases[] = {
+        {"Left at the start", {0, 0}, {"ArrowLeft"}, {0, 0}, 0},
+        {"Right at the end", {4, 4}, {"ArrowRight"}, {4, 4}, 4},
+        {"Left over π", {2, 2}, {"ArrowLeft"}, {1, 1}, 1},
+        {"Right over π", {1, 1}, {"ArrowRight"}, {2, 2}, 2},
+        {"Home", {2, 2}, {"Home"}, {0, 0}, 0},
+        {"End", {2, 2}, {"End"}, {4, 4}, 4},
+        {"Shift+Left selects leftwards", {2, 2}, {"+ArrowLeft"}, {1, 2}, 1},
+        {"Shift+Left stops at the start", {1, 1}, {"+ArrowLeft", "+ArrowLeft"}, {0, 1}, 0},
+        {"Shift+Right stops at the end", {3, 3}, {"+ArrowRight", "+ArrowRight"}, {3, 4}, 4},
+        {"Shift+Right shrinks a leftward selection",
+         {3, 3},
+         {"+ArrowLeft", "+ArrowLeft", "+ArrowRight"},
+         {2, 3},
+         2},
+        {"and passes its anchor", {3, 3}, {"+ArrowLeft", "+ArrowRight", "+ArrowRight"}, {3, 4}, 4},
+        {"Shift+Left shrinks a rightward selection", {0, 2}, {"+ArrowLeft"}, {0, 1}, 1},
+        {"Shift+Home from the end selects all", {4, 4}, {"+Home"}, {0, 4}, 0},
+        {"Shift+End after Shift+Home keeps the anchor", {2, 2}, {"+Home", "+End"}, {2, 4}, 4},
+        {"Shift+Left at the start selects nothing", {0, 0}, {"+ArrowLeft"}, {0, 0}, 0},
+        {"Left ends a selection at its start", {1, 3}, {"ArrowLeft"}, {1, 1}, 1},
+        {"Right ends a leftward one at its end", {3, 3}, {"+Home", "ArrowRight"}, {3, 3}, 3},
+        {"Home ends a selection at the start", {1, 3}, {"Home"}, {0, 0}, 0},
+        {"End ends it at the end", {1, 3}, {"End"}, {4, 4}, 4},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        form_->field->setText("1π34");
+        form_->field->setSelectedTextRange(c.start);
+        for (const std::string key : c.keys) {
+            const bool shift = key.front() == '+';
+            EXPECT_TRUE(driver_.pressKey(shift ? key.substr(1) : key, shift).ok());
+        }
+        EXPECT_EQ(form_->field->selectedTextRange(), c.selection);
+        EXPECT_EQ(form_->field->caretOffset(), c.caret);
+        EXPECT_EQ(form_->field->text(), "1π34");
+    }
+}
+
+TEST_F(DriverTest, DeleteRemovesTheCharacterAfterTheCaretOrTheSelection) {
+    ASSERT_TRUE(driver_.tap(ViewQuery::byId("field")).ok());
+    struct Case {
+        UITextRange start;
+        const char* text;
+        std::size_t caret;
+    };
+    const Case cases[] = {
+        {{0, 0}, "π34", 0}, {{1, 1}, "134", 1}, {{4, 4}, "1π34", 4},
+        {{1, 3}, "14", 1},  {{0, 4}, "", 0},
+    };
+    for (const auto& c : cases) {
+        form_->field->setText("1π34");
+        form_->field->setSelectedTextRange(c.start);
+        EXPECT_TRUE(driver_.pressKey("Delete").ok());
+        EXPECT_EQ(form_->field->text(), c.text);
+        EXPECT_EQ(form_->field->selectedTextRange(), (UITextRange{c.caret, c.caret})) << c.text;
+    }
+}
+
+// A tap given a character offset puts the caret there in the field it focuses or that has the
+// focus; elsewhere the offset changes nothing.
+TEST_F(DriverTest, ATapCanPlaceTheCaretAtACharacterOffset) {
+    struct Step {
+        const char* name;
+        std::optional<CGPoint> point;  // absent: the field by its identifier
+        std::size_t caret;
+        UITextRange selection;
+    };
+    const Step steps[] = {
+        {"focusing the field", std::nullopt, 1, {1, 1}},
+        {"in the focused field, past its end", CGPoint{20, 120}, 99, {3, 3}},
+        {"at the start", CGPoint{20, 120}, 0, {0, 0}},
+    };
+    for (const auto& step : steps) {
+        const auto result = step.point ? driver_.tapAt(*step.point, step.caret)
+                                       : driver_.tap(ViewQuery::byId("field"), step.caret);
+        EXPECT_TRUE(result.ok()) << step.name;
+        EXPECT_EQ(form_->field->selectedTextRange(), step.selection) << step.name;
+    }
+    EXPECT_TRUE(driver_.tap(ViewQuery::byText("Go"), 2).ok());
+    EXPECT_EQ(form_->taps, 1);
+    EXPECT_EQ(form_->field->selectedTextRange(), (UITextRange{0, 0}));
+    EXPECT_EQ(form_->field->text(), "1π3");
 }
 
 TEST_F(DriverTest, TheDelegateCanRefuseAnEditAndEditingEventsReachTargets) {

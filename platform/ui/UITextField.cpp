@@ -10,6 +10,7 @@ void UITextField::setText(std::string text) {
     text_ = toValidUTF8(text);
     std::size_t n = codePointCount(text_);
     selection_ = {n, n};
+    caretAtStart_ = false;
 }
 
 std::optional<UITextRange> UITextField::selectedTextRange() const {
@@ -22,6 +23,43 @@ void UITextField::setSelectedTextRange(UITextRange range) {
     std::size_t n = codePointCount(text_);
     std::size_t a = std::min(range.start, n), b = std::min(range.end, n);
     selection_ = {std::min(a, b), std::max(a, b)};
+    caretAtStart_ = false;
+}
+
+void UITextField::moveCaret(UITextCaretMove move, bool extending) {
+    if (!isFirstResponder()) return;
+    const std::size_t n = codePointCount(text_);
+    std::size_t caret = caretOffset();
+    const std::size_t anchor = caretAtStart_ ? selection_.end : selection_.start;
+    const bool sideways = move == UITextCaretMove::left || move == UITextCaretMove::right;
+    if (!extending && sideways && !selection_.isEmpty()) {
+        // Left or Right without Shift first only ends the selection, at the side it points to.
+        caret = move == UITextCaretMove::left ? selection_.start : selection_.end;
+        selection_ = {caret, caret};
+        caretAtStart_ = false;
+        return;
+    }
+    switch (move) {
+        case UITextCaretMove::left:
+            if (caret > 0) --caret;
+            break;
+        case UITextCaretMove::right:
+            if (caret < n) ++caret;
+            break;
+        case UITextCaretMove::home:
+            caret = 0;
+            break;
+        case UITextCaretMove::end:
+            caret = n;
+            break;
+    }
+    if (extending) {
+        selection_ = {std::min(anchor, caret), std::max(anchor, caret)};
+        caretAtStart_ = caret < anchor;
+    } else {
+        selection_ = {caret, caret};
+        caretAtStart_ = false;
+    }
 }
 
 void UITextField::replace(UITextRange range, const std::string& text) {
@@ -32,6 +70,7 @@ void UITextField::replace(UITextRange range, const std::string& text) {
     text_ = substringByCodePoints(text_, 0, a) + clean + substringByCodePoints(text_, b, n - b);
     std::size_t caret = a + codePointCount(clean);
     selection_ = {caret, caret};
+    caretAtStart_ = false;
 }
 
 void UITextField::insertText(const std::string& text) {
@@ -48,6 +87,20 @@ void UITextField::deleteBackward() {
         if (range.start == 0) return;
         range.start -= 1;
     }
+    deleteRange(range);
+}
+
+void UITextField::deleteForward() {
+    if (!isFirstResponder()) return;
+    UITextRange range = selection_;
+    if (range.isEmpty()) {
+        if (range.end == codePointCount(text_)) return;
+        range.end += 1;
+    }
+    deleteRange(range);
+}
+
+void UITextField::deleteRange(UITextRange range) {
     if (auto d = delegate.lock(); d && !d->shouldChangeCharacters(*this, range, "")) return;
     replace(range, "");
     sendActions(UIControlEvents::editingChanged);
@@ -80,6 +133,7 @@ void UITextField::firstResponderChanged(bool isFirst) {
     if (isFirst) {
         std::size_t n = codePointCount(text_);
         selection_ = {n, n};
+        caretAtStart_ = false;
         if (auto d = delegate.lock()) d->textFieldDidBeginEditing(*this);
         sendActions(UIControlEvents::editingDidBegin);
     } else {
@@ -96,10 +150,10 @@ bool UITextField::handleTap(CGPoint p) {
 
 void UITextField::draw(CGContext& ctx, CGRect rect) const {
     if (isFirstResponder()) {
-        // The caret is a thin bar in the text's flow, at the end of the selection, so that it
-        // stands where the next character goes whatever face shows the text.
+        // The caret is a thin bar in the text's flow, at the end of the selection where it
+        // stands, so that it stands where the next character goes whatever face shows the text.
         const auto length = codePointCount(text_);
-        const auto at = std::min(selection_.end, length);
+        const auto at = std::min(caretOffset(), length);
         ctx.drawText(substringByCodePoints(text_, 0, at) + kCaret +
                          substringByCodePoints(text_, at, length - at),
                      rect, textColor);
@@ -113,7 +167,10 @@ void UITextField::draw(CGContext& ctx, CGRect rect) const {
 void UITextField::describe(ViewDescription& d) const {
     UIControl::describe(d);
     d.text = text_;
-    if (isFirstResponder()) d.focus = std::make_pair(selection_.start, selection_.end);
+    if (isFirstResponder()) {
+        d.focus = std::make_pair(selection_.start, selection_.end);
+        d.caretAtStart = caretAtStart_ && !selection_.isEmpty();
+    }
     d.color = textColor;
 }
 

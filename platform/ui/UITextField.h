@@ -1,6 +1,8 @@
 #pragma once
 // The text field. Text is UTF-8; the selection counts code points. A tap asks the delegate,
-// takes first responder and puts the caret at the end; typing goes in at the selection.
+// takes first responder and puts the caret at the end; typing goes in at the selection. The
+// caret keys move the caret, or with Shift one end of the selection (where the caret stands)
+// while the other end, the anchor, stays.
 #include <memory>
 #include <optional>
 #include <string>
@@ -48,6 +50,9 @@ class UITextFieldDelegate {
 
 enum class UITextAutocorrectionType { defaultType, no, yes };
 
+// The keys that move the caret: a character left or right, or to the start or end of the text.
+enum class UITextCaretMove { left, right, home, end };
+
 // The shortcut bar above the system keyboard; only its two button groups are modelled.
 struct UITextInputAssistantItem {
     std::vector<std::string> leadingBarButtonGroups;
@@ -72,14 +77,24 @@ class UITextField : public UIControl {
 
     // The selection while editing; nullopt otherwise.
     std::optional<UITextRange> selectedTextRange() const;
-    // Clamped to the text; ignored while not editing.
+    // Clamped to the text; ignored while not editing. The caret stands at the range's end.
     void setSelectedTextRange(UITextRange range);
+    // Where the caret stands while editing: the selection's end, or its start when the
+    // selection was extended leftwards with Shift.
+    std::size_t caretOffset() const { return caretAtStart_ ? selection_.start : selection_.end; }
+    // A caret key, with Shift when `extending`. Without it a selection collapses to the edge the
+    // key points to (Left and Home to its start, Right and End to its end; Home and End then go
+    // on to the ends of the text) and an empty one moves. With it the caret's end moves and the
+    // anchor stays, so the selection grows or shrinks. Ignored while not editing.
+    void moveCaret(UITextCaretMove move, bool extending);
     // Replaces `range` (clamped) without asking the delegate, caret after the new text.
     void replace(UITextRange range, const std::string& text);
     // Typing: asks the delegate, replaces the selection, sends editing-changed.
     void insertText(const std::string& text);
     // Backspace: deletes the selection, or the code point before the caret.
     void deleteBackward();
+    // Delete: deletes the selection, or the code point after the caret.
+    void deleteForward();
     // Return key: asks the delegate.
     void pressReturn();
 
@@ -88,7 +103,7 @@ class UITextField : public UIControl {
     bool resignFirstResponder() override;
     bool handleTap(CGPoint p) override;
     // The text, or the placeholder in grey; while the field has the focus, the text with the
-    // caret (kCaret) where the selection ends.
+    // caret (kCaret) at the selection's end where the caret stands (caretOffset()).
     void draw(CGContext& ctx, CGRect rect) const override;
     TextStyle textStyle() const override { return {font, textAlignment, false}; }
     static constexpr char kCaret[] = "\u2502";
@@ -98,8 +113,11 @@ class UITextField : public UIControl {
     void firstResponderChanged(bool isFirst) override;
 
   private:
+    // Asks the delegate for a deletion of `range` and makes it.
+    void deleteRange(UITextRange range);
     std::string text_;
     UITextRange selection_;
+    bool caretAtStart_ = false;
 };
 
 }  // namespace platform

@@ -56,6 +56,7 @@ struct ViewDescription {
     bool disabled = false;
     bool selected = false;
     std::optional<std::pair<std::size_t, std::size_t>> focus;  // selection in code points
+    bool caretAtStart = false;  // the caret stands at the start of a focused selection
     std::optional<UIColor> mark;
     std::optional<UIColor> color;
     std::optional<std::pair<int, int>> segments;  // selected, count
