@@ -171,11 +171,14 @@ struct WebDisplay::State : std::enable_shared_from_this<State> {
     mutable std::mutex mutex;
     long revision = 0;
     std::string lastDump;
-    // The frame rendered last, for a poll answered early to make room (any thread).
+    // The frame rendered last and its revision: for a poll answered early to make room, and for
+    // one behind the revision when the frame is of the revision there is.
     mutable std::shared_ptr<const loopback::Response> lastFrame;
+    mutable long lastFrameRevision = -1;
     std::vector<std::string> sharedFiles;  // names under sharedDirectory()
 
-    // Main thread: frame requests waiting for a revision after theirs.
+    // Frame requests waiting for a revision after theirs: the server's thread adds them, the
+    // main thread answers them. Under `mutex`.
     struct Poll {
         std::shared_ptr<loopback::Exchange> exchange;
         long after = 0;
@@ -187,7 +190,7 @@ struct WebDisplay::State : std::enable_shared_from_this<State> {
 
     static std::filesystem::path sharedDirectory() { return cachesDirectory() / "Shared"; }
 
-    // Main thread.
+    // Main thread. The revision names what a frame shows: the screen and the links beside it.
     void refresh() {
         auto window = UIApplication::shared().keyWindow();
         std::string dump;
@@ -195,6 +198,7 @@ struct WebDisplay::State : std::enable_shared_from_this<State> {
             window->layoutIfNeeded();
             dump = screenDump(*window);
         }
+        dump += links().dump();
         {
             std::lock_guard lock(mutex);
             if (dump != lastDump) {
@@ -218,12 +222,14 @@ struct WebDisplay::State : std::enable_shared_from_this<State> {
             window->layoutIfNeeded();
             markup = renderHtml(*window, HtmlRenderOptions{options.imageDirectory});
         }
-        json body{{"revision", currentRevision()}, {"html", markup}, {"instance", instance}};
+        const long shown = currentRevision();
+        json body{{"revision", shown}, {"html", markup}, {"instance", instance}};
         body.update(links());
         auto answer = std::make_shared<const loopback::Response>(
             loopback::Response{200, "application/json", body.dump()});
         std::lock_guard lock(mutex);
         lastFrame = answer;
+        lastFrameRevision = shown;
         return *answer;
     }
 
@@ -238,48 +244,77 @@ struct WebDisplay::State : std::enable_shared_from_this<State> {
     }
 
     // Main thread: answers the polls behind the current revision with one rendering, and forgets
-    // those whose client has gone.
+    // those whose client has gone or that were answered early to make room.
     void answerPolls() {
-        if (polls.empty()) return;
-        long now = currentRevision();
-        std::optional<loopback::Response> answer;
-        // A closed poll's client has gone, or it was answered early to make room.
-        std::erase_if(polls, [&](Poll& poll) {
-            if (!poll.exchange->closed() && poll.after >= now) return false;
-            if (!poll.exchange->closed()) {
-                if (!answer) answer = frame();
-                poll.exchange->respond(*answer);
-            }
-            poll.timeout->cancel();
-            return true;
-        });
-        pollCount = polls.size();
+        std::vector<std::shared_ptr<loopback::Exchange>> due;
+        std::vector<std::shared_ptr<Cancelable>> done;
+        {
+            std::lock_guard lock(mutex);
+            if (polls.empty()) return;
+            std::erase_if(polls, [&](Poll& poll) {
+                const bool closed = poll.exchange->closed();
+                if (!closed && poll.after >= revision) return false;
+                if (!closed) due.push_back(poll.exchange);
+                done.push_back(std::move(poll.timeout));
+                return true;
+            });
+            pollCount = polls.size();
+        }
+        for (const auto& timeout : done)
+            timeout->cancel();
+        if (due.empty()) return;
+        const auto answer = frame();
+        for (const auto& exchange : due)
+            exchange->respond(answer);
     }
 
-    // Main thread: GET /ui/frame?after=<after>.
+    // The server's thread: GET /ui/frame?after=<after>. A poll for the revision there is, or a
+    // later one, waits without the main thread: a refresh that moves the revision on answers it
+    // (after a driver's action, or the periodic one), or its time runs out. One behind gets the
+    // frame rendered last when that is of the revision there is, else a new rendering. So a
+    // flood of polls puts nothing on the main queue but a rendering for each new revision.
     void poll(const std::shared_ptr<loopback::Exchange>& exchange, long after) {
-        refresh();
-        if (exchange->closed()) return;
-        if (currentRevision() > after) return exchange->respond(frame());
         std::weak_ptr<State> weak = weak_from_this();
         std::weak_ptr<loopback::Exchange> waiting = exchange;
-        double seconds = std::chrono::duration<double>(options.pollTimeout).count();
+        const double seconds = std::chrono::duration<double>(options.pollTimeout).count();
+        // Set before the lock (a timer takes the clock's): the poll may not need it.
         auto timeout = mainQueue().after(seconds, [weak, waiting] {
             auto state = weak.lock();
             if (state && !state->stopping) state->expire(waiting);
         });
-        polls.push_back({exchange, after, std::move(timeout)});
-        pollCount = polls.size();
+        std::shared_ptr<const loopback::Response> rendered;
+        {
+            std::lock_guard lock(mutex);
+            if (after >= revision) {
+                polls.push_back({exchange, after, std::move(timeout)});
+                pollCount = polls.size();
+                return;
+            }
+            if (lastFrame && lastFrameRevision == revision) rendered = lastFrame;
+        }
+        timeout->cancel();
+        if (rendered) return exchange->respond(*rendered);
+        mainQueue().async([weak, exchange] {
+            auto state = weak.lock();
+            if (!state || state->stopping) return exchange->respond(answerOf(shuttingDown()));
+            if (exchange->closed()) return;
+            state->refresh();
+            exchange->respond(state->frame());
+        });
     }
 
     // Main thread: a poll's time is up; it gets the current frame.
     void expire(const std::weak_ptr<loopback::Exchange>& waiting) {
         auto exchange = waiting.lock();
-        auto found = std::find_if(polls.begin(), polls.end(),
-                                  [&](const Poll& poll) { return poll.exchange == exchange; });
-        if (!exchange || found == polls.end()) return;
-        polls.erase(found);
-        pollCount = polls.size();
+        if (!exchange) return;
+        {
+            std::lock_guard lock(mutex);
+            auto found = std::find_if(polls.begin(), polls.end(),
+                                      [&](const Poll& poll) { return poll.exchange == exchange; });
+            if (found == polls.end()) return;
+            polls.erase(found);
+            pollCount = polls.size();
+        }
         refresh();
         exchange->respond(frame());
     }
@@ -525,12 +560,8 @@ void WebDisplay::State::handle(const std::shared_ptr<loopback::Exchange>& exchan
                 auto state = weak.lock();
                 return state ? state->latestFrame() : answerOf(shuttingDown());
             });
-            mainQueue().async([weak, exchange, after] {
-                auto state = weak.lock();
-                if (!state || state->stopping) return exchange->respond(answerOf(shuttingDown()));
-                state->poll(exchange, after);
-            });
-            return;
+            if (stopping) return exchange->respond(answerOf(shuttingDown()));
+            return poll(exchange, after);
         }
         if (path == "/driver/screen") {
             return onMain(exchange, [](State& state) {
@@ -586,10 +617,14 @@ WebDisplay::~WebDisplay() {
     }
     // Answers whatever still waits, polls included, and ends the server's thread.
     state_->server->stop();
-    for (auto& poll : state_->polls)
+    std::vector<State::Poll> polls;
+    {
+        std::lock_guard lock(state_->mutex);
+        polls.swap(state_->polls);
+        state_->pollCount = 0;
+    }
+    for (auto& poll : polls)
         poll.timeout->cancel();
-    state_->polls.clear();
-    state_->pollCount = 0;
 }
 
 int WebDisplay::port() const {
