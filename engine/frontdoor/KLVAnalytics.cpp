@@ -137,13 +137,17 @@ void KLVAnalytics::finishQueuedWork() {
         std::lock_guard lock(state.startMutex);
         if (!state.started) return;
     }
-    const auto measurement = KLVMeasurementService::sharedInstance();
+    decltype(KLVMeasurementService::sharedInstance()) measurement;
     for (int round = 0; round < 2; ++round) {
         // Events logged while the start is still under way wait in the suspended operation
         // queue: they are written once it resumes. The caller bounds the wait.
         while (state.operationQueue.isSuspended() && state.operationQueue.operationCount() > 0)
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         waitForQueues();
+        // Only now: the start makes the service on the serial queue, and a stop early in the
+        // launch can come before that block has run. Not made at all: nothing to finish.
+        measurement = KLVMeasurementService::sharedInstance();
+        if (!measurement) return;
         measurement->scheduler()->dispatchSyncOnWorkerQueueBlockID("KLVAnalytics:finish", [] {});
     }
     if (const auto& config = measurement->persistedConfig()) config->synchronizeToDisk();
