@@ -26,7 +26,6 @@ using platform::Dictionary;
 using platform::Object;
 
 constexpr char kSearchAdHost[] = "attribution.search.test";
-const double kNow = platform::ManualClock::kDefaultNow;
 
 class SearchAdReporterTest : public EngineTest {
   protected:
