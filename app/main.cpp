@@ -5,6 +5,7 @@
 //   tessaline [--port N] [engine switches]
 //     N: 0...65535, default 8765; 0 picks a free port
 //     engine switches: the launch arguments the measurement engine reads (kEngineArguments)
+//   TESSALINE_FINISH_SECONDS: how long the stop waits for the engine's writes (default 2)
 
 #include <pthread.h>
 #include <signal.h>
@@ -33,7 +34,9 @@
 namespace {
 
 constexpr int kDefaultPort = 8765;
-// How long the engine may take on the way out to store what was logged before the signal.
+// How long the engine may take on the way out to store what was logged before the signal, unless
+// TESSALINE_FINISH_SECONDS says otherwise: the end-to-end tests, which check that everything
+// logged is stored, give a busy machine (a slow disk) far longer.
 constexpr double kFinishSeconds = 2.0;
 
 // The launch arguments the measurement engine and its host read from the process's arguments
@@ -67,6 +70,19 @@ std::string resourceDirectory() {
         return fromEnvironment;
     }
     return TESSALINE_RESOURCE_DIR;
+}
+
+double finishSeconds() {
+    const char* text = std::getenv("TESSALINE_FINISH_SECONDS");
+    if (!text || !*text) return kFinishSeconds;
+    char* end = nullptr;
+    const double seconds = std::strtod(text, &end);
+    if (*end != '\0' || !(seconds > 0) || seconds > 3600) {
+        std::cerr << "tessaline: TESSALINE_FINISH_SECONDS must be seconds above 0, at most "
+                  << "3600; the stop waits " << kFinishSeconds << " s\n";
+        return kFinishSeconds;
+    }
+    return seconds;
 }
 
 std::optional<int> parsePort(std::string_view text) {
@@ -144,6 +160,7 @@ void quietEngineConsole() {
 int main(int argc, char** argv) {
     auto port = portFromArguments(argc, argv);
     if (!port) return 2;
+    const double finish = finishSeconds();
     quietEngineConsole();
     StopOnSignal stopOnSignal;
     const std::string resources = resourceDirectory();
@@ -166,9 +183,9 @@ int main(int argc, char** argv) {
     // A stop takes the phone's road out: the app resigns active and enters the background, so
     // the engine logs its closing engagement event ("_e") before the final store below.
     platform::UIApplication::shared().enterBackground();
-    if (!engine::TRWAnalytics::finishPendingWork(kFinishSeconds)) {
-        std::cerr << "tessaline: the measurement engine did not finish its writes within "
-                  << kFinishSeconds << " s; events logged last may be lost\n";
+    if (!engine::TRWAnalytics::finishPendingWork(finish)) {
+        std::cerr << "tessaline: the measurement engine did not finish its writes within " << finish
+                  << " s; events logged last may be lost\n";
     }
     platform::UserDefaults::standardUserDefaults().synchronize();
     platform::userdefaults::waitUntilIdle();

@@ -1,10 +1,15 @@
-// The app's main thread never waits for the engine: with seconds of events queued for the worker
-// and the server holding its answers, every public call, screen hook and app-state notification
-// made on the main thread returns quickly, and blocks posted to the main queue start quickly.
-// Prints p50, p99 and max of both; the bound holds for the maximum. No call waits for a queue
-// the worker keeps busy (the values the main thread needs are read from what the queues keep
-// current), so only the machine's own scheduling is left to reach it; scripts/soak allows three
-// runs for a burst of other load.
+// The app's main thread never waits for the engine. Two runs:
+// - With the engine's busy queues held (the worker queue, the front door's serial queue and the
+//   identity queue, which refreshes for every stored event), every public call, screen hook and
+//   app-state notification made on the main thread returns, and every block it leaves on the main
+//   queue runs. This is what fails: a call that waits for one of these queues never returns,
+//   whatever the machine's load, and is named after a guard of a minute. The consent queue stays
+//   free: setConsent merges there in one visit, and its blocks are reads and merges in memory
+//   that wait for no other queue.
+// - With seconds of events queued for the worker and the server holding its answers, the same
+//   calls are timed, as are the starts of blocks posted to the main queue. Prints p50, p99 and
+//   max of both, and each call over 10 ms. These are wall-clock figures: a busy machine stretches
+//   them at will, so they are reported, not held.
 
 #include <gtest/gtest.h>
 
@@ -19,8 +24,10 @@
 #include <thread>
 #include <vector>
 
+#include "engine/frontdoor/KLVAnalytics.h"
 #include "engine/frontdoor/LoopbackServiceTestSupport.h"
 #include "engine/frontdoor/TRWAnalytics.h"
+#include "engine/identity/KLVIdentity.h"
 #include "engine/measurement/KLVMeasurement.h"
 #include "platform/dispatch/Semaphore.h"
 #include "platform/dispatch/SerialQueue.h"
@@ -33,10 +40,14 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+// The figure each call and main-queue start is reported against.
 constexpr double kBoundMs = 10;
 constexpr int kBacklogEvents = 15000;
 constexpr int kRounds = 40;
 constexpr double kServerDelaySeconds = 2;
+// How long one call may take with the engine's queues held before it counts as waiting for one:
+// only reached when a call does wait.
+constexpr auto kGuard = std::chrono::seconds(60);
 
 double millisSince(Clock::time_point start) {
     return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
@@ -58,37 +69,15 @@ Figures figuresOf(std::vector<double> samples) {
 class HomeController : public platform::UIViewController {};
 class DetailController : public platform::UIViewController {};
 
-class MainThreadTest : public LoopbackServiceFixture {
-  protected:
-    void SetUp() override {
-        LoopbackServiceFixture::SetUp();
-        launchAppAndStartService({{"measurement.upload.interval", "15"}}, kServerDelaySeconds);
-        platform::runUntilIdle();
-    }
+using Calls = std::vector<std::pair<std::string, std::function<void()>>>;
 
-    void TearDown() override {
-        server_.stop();
-        if (service_) service_->scheduler()->workerQueue()->sync([] {});
-        platform::runUntilIdle();
-        EngineTest::TearDown();
-    }
-};
-
-TEST_F(MainThreadTest, CallsAndMainQueueBlocksNeverWaitForTheEngine) {
-    // Seconds of work for the worker queue, logged from an app thread, and an upload the server
-    // answers late.
-    std::thread appThread([] {
-        for (int i = 0; i < kBacklogEvents; ++i) {
-            TRWAnalytics::logEventWithName("backlog", {{"i", i}, {"kind", "filler"}});
-        }
-    });
-    appThread.join();
-    service_->scheduler()->workerQueue()->async([service = service_] { service->uploadData(); });
-
+// The calls the app makes on its main thread, by name: the public interface, the screen hooks
+// (a root controller appearing, one presented and dismissed) and the app-state notifications.
+Calls mainThreadCalls() {
     const auto window = std::make_shared<platform::UIWindow>();
     const auto home = std::make_shared<HomeController>();
     auto& app = platform::UIApplication::shared();
-    const std::vector<std::pair<std::string, std::function<void()>>> calls = {
+    return {
         {"logEventWithName",
          [] {
              TRWAnalytics::logEventWithName("tap", {{"button", "solve"}});
@@ -127,19 +116,117 @@ TEST_F(MainThreadTest, CallsAndMainQueueBlocksNeverWaitForTheEngine) {
         {"handleOpenURL",
          [] { TRWAnalytics::handleOpenURL("tessaline://open?utm_source=news&utm_medium=mail"); }},
         {"screen: root appears",
-         [&] {
+         [window, home] {
              window->setRootViewController(home);
              window->makeKeyAndVisible();
          }},
-        {"screen: present", [&] { home->present(std::make_shared<DetailController>(), false); }},
+        {"screen: present", [home] { home->present(std::make_shared<DetailController>(), false); }},
         {"screen: dismiss",
-         [&] {
+         [home] {
              if (const auto shown = home->presentedViewController()) shown->dismiss(false);
          }},
-        {"notification: will resign active", [&] { app.resignActive(); }},
-        {"notification: did enter background", [&] { app.enterBackground(); }},
-        {"notification: did become active", [&] { app.becomeActive(); }},
+        {"notification: will resign active", [&app] { app.resignActive(); }},
+        {"notification: did enter background", [&app] { app.enterBackground(); }},
+        {"notification: did become active", [&app] { app.becomeActive(); }},
     };
+}
+
+class MainThreadTest : public LoopbackServiceFixture {
+  protected:
+    void SetUp() override {
+        LoopbackServiceFixture::SetUp();
+        launchAppAndStartService({{"measurement.upload.interval", "15"}}, kServerDelaySeconds);
+        platform::runUntilIdle();
+    }
+
+    void TearDown() override {
+        server_.stop();
+        if (service_) service_->scheduler()->workerQueue()->sync([] {});
+        platform::runUntilIdle();
+        EngineTest::TearDown();
+    }
+};
+
+// Keeps the given queues busy, each with a block that waits, until release() (or the end).
+class QueueHold {
+  public:
+    explicit QueueHold(const std::vector<platform::DispatchQueue*>& queues) {
+        for (auto* queue : queues) {
+            auto started = std::make_shared<platform::Semaphore>();
+            queue->async([started, release = release_] {
+                started->signal();
+                release->wait();
+            });
+            started->wait();
+            ++held_;
+        }
+    }
+    ~QueueHold() { release(); }
+    QueueHold(const QueueHold&) = delete;
+    QueueHold& operator=(const QueueHold&) = delete;
+
+    // Safe from any thread, and more than once.
+    void release() {
+        for (int held = held_.exchange(0); held > 0; --held)
+            release_->signal();
+    }
+
+  private:
+    std::shared_ptr<platform::Semaphore> release_ = std::make_shared<platform::Semaphore>();
+    std::atomic<int> held_{0};
+};
+
+TEST_F(MainThreadTest, NoCallOrMainQueueBlockWaitsForAnEngineQueue) {
+    const auto identity = service_->identity();
+    ASSERT_TRUE(identity);
+    QueueHold hold(
+        {service_->scheduler()->workerQueue().get(), &KLVAnalytics::queue(), &identity->queue()});
+
+    // A watchdog lets the queues go when one call (with the main-queue blocks it left) has not
+    // come back within the guard, so that the run ends and names it.
+    const auto calls = mainThreadCalls();
+    std::atomic<std::size_t> current{0};
+    std::atomic<bool> finished{false};
+    platform::Semaphore progress(0);
+    std::vector<std::string> waited;
+    std::thread watchdog([&] {
+        const double guard = std::chrono::duration<double>(kGuard).count();
+        while (!finished) {
+            if (!progress.wait(guard) && !finished) {
+                waited.push_back(calls[current % calls.size()].first);
+                hold.release();
+            }
+        }
+    });
+    for (std::size_t index = 0; index < calls.size() * 2; ++index) {
+        current = index;
+        calls[index % calls.size()].second();
+        bool ran = false;
+        platform::mainQueue().async([&ran] { ran = true; });
+        platform::runUntilIdle();
+        EXPECT_TRUE(ran) << calls[index % calls.size()].first;
+        progress.signal();
+    }
+    finished = true;
+    progress.signal();
+    watchdog.join();
+    hold.release();
+    EXPECT_TRUE(waited.empty()) << "waited for an engine queue: "
+                                << ::testing::PrintToString(waited);
+}
+
+TEST_F(MainThreadTest, CallsAndMainQueueStartsAreTimedUnderABacklog) {
+    // Seconds of work for the worker queue, logged from an app thread, and an upload the server
+    // answers late.
+    std::thread appThread([] {
+        for (int i = 0; i < kBacklogEvents; ++i) {
+            TRWAnalytics::logEventWithName("backlog", {{"i", i}, {"kind", "filler"}});
+        }
+    });
+    appThread.join();
+    service_->scheduler()->workerQueue()->async([service = service_] { service->uploadData(); });
+
+    const auto calls = mainThreadCalls();
 
     // Each call runs as a main-queue block that posts the next one; a probe thread keeps one
     // block of its own in the queue at a time. Both record how long their block waited to start.
@@ -208,8 +295,9 @@ TEST_F(MainThreadTest, CallsAndMainQueueBlocksNeverWaitForTheEngine) {
         std::printf("  %s: %d of %d calls over %.0f ms, the worst %.1f ms\n", name.c_str(),
                     slow.first, kRounds, kBoundMs, slow.second);
     }
-    EXPECT_LT(callFigures.max, kBoundMs);
-    EXPECT_LT(startFigures.max, kBoundMs);
+    if (startFigures.max > kBoundMs) {
+        std::printf("  main-queue blocks: the slowest started after more than %.0f ms\n", kBoundMs);
+    }
 }
 
 }  // namespace

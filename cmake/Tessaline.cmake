@@ -84,13 +84,15 @@ function(tessaline_module name)
     # ("...Reset...", "...LifeCycle...") "lifecycle": scripts/tsan runs those again and again.
     # gtest_discover_tests cannot pass a list as a property value, so the labels are set by a
     # file that ctest reads after the discovered tests.
+    # The timeout only ends a test that hangs: sanitizer builds on a loaded two-core machine take
+    # several times as long as a quiet Release run, which stays far below it.
     set(_concurrent "*Concurren*")
     set(_lifecycle "*Reset*.*:*LifeCycle*.*")
     gtest_discover_tests(${name}_test
       TEST_FILTER "-${_concurrent}:${_lifecycle}"
       WORKING_DIRECTORY ${PROJECT_SOURCE_DIR}
       DISCOVERY_TIMEOUT 60
-      PROPERTIES TIMEOUT 120 LABELS unit ${_environment})
+      PROPERTIES TIMEOUT 300 LABELS unit ${_environment})
     foreach(_label concurrent lifecycle)
       if(_label STREQUAL "concurrent")
         set(_filter "${_concurrent}")
@@ -102,7 +104,7 @@ function(tessaline_module name)
         TEST_LIST ${name}_${_label}_tests
         WORKING_DIRECTORY ${PROJECT_SOURCE_DIR}
         DISCOVERY_TIMEOUT 60
-        PROPERTIES TIMEOUT 120 ${_environment})
+        PROPERTIES TIMEOUT 300 ${_environment})
     endforeach()
     set(_labels "${CMAKE_CURRENT_BINARY_DIR}/${name}_test_labels.cmake")
     file(WRITE "${_labels}" "")

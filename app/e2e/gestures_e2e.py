@@ -105,11 +105,16 @@ def help_zoom(session, mouse):
     zoomed = wait_for("the picture zoomed by Ctrl+wheel", lambda: zoom_where(lambda z: z[0] > 3))
     if zoomed[0] > 4:
         raise Failure(f"zoomed past the maximum: {zoomed}")
-    width = session.driver.execute_script(
-        "return document.querySelector('#screen img[alt=\"qz_info\"]').getBoundingClientRect()"
-        ".width")
-    if width < 390 * 3:
-        raise Failure(f"the page shows the zoomed picture {width} px wide")
+    # The page draws what the program's screen already says a moment later.
+    def width():
+        return session.driver.execute_script(
+            "const i = document.querySelector('#screen img[alt=\"qz_info\"]');"
+            "return i && i.getBoundingClientRect().width;") or 0
+
+    try:
+        wait_for("the page to show the zoomed picture", lambda: width() >= 390 * 3)
+    except Failure:
+        raise Failure(f"the page shows the zoomed picture {width()} px wide") from None
     session.shot("help-zoomed")
     mouse.drag(middle, (middle[0] - 80, middle[1] - 100))
     panned = (zoomed[0], zoomed[1] + 80, zoomed[2] + 100)
@@ -152,15 +157,25 @@ def video_row(session):
     post(app, "scroll", {"point": [200, 500], "by": [0, 3000]})
     wait_for("the locked video row", lambda: session.by_id("videoUnlockButton"))
 
-    # The book and lock buttons show their icons; the title shows whole.
+    # The book and lock buttons show their icons; the title shows whole. Each element is read in
+    # the predicate that finds it: the page may replace it in between (wait_for asks again).
+    def icon_of(button):
+        images = session.by_id(button) and session.by_id(button).find_elements(
+            By.CSS_SELECTOR, "img.image")
+        return images and images[0].get_attribute("alt")
+
     for button, icon in (("videoManualButton", "book.fill"), ("videoPrivacyButton", "lock.fill")):
-        found = wait_for(f"the icon of {button}", lambda: session.by_id(button) and
-                         session.by_id(button).find_elements(By.CSS_SELECTOR, "img.image"))
-        if found[0].get_attribute("alt") != icon:
-            raise Failure(f"{button} shows {found[0].get_attribute('alt')}, not {icon}")
-    title = wait_for("the row's title", lambda: session.by_text("Recommended video if unclear"))
-    if driver.execute_script("const e = arguments[0]; return e.scrollWidth > e.clientWidth + 1 ||"
-                             " e.scrollHeight > e.clientHeight + 1", title):
+        shown = wait_for(f"the icon of {button}", lambda: icon_of(button))
+        if shown != icon:
+            raise Failure(f"{button} shows {shown}, not {icon}")
+
+    def title_fit():
+        title = session.by_text("Recommended video if unclear")
+        return title and ("cut" if driver.execute_script(
+            "const e = arguments[0]; return e.scrollWidth > e.clientWidth + 1 ||"
+            " e.scrollHeight > e.clientHeight + 1", title) else "whole")
+
+    if wait_for("the row's title", title_fit) == "cut":
         raise Failure("the row's title is cut by its box")
     session.shot("video-row-locked")
 

@@ -62,9 +62,10 @@ class ServicesTest : public ::testing::Test {
         return window_;
     }
 
-    // Drains the main queue until `done` holds, for answers that come over the network.
+    // Drains the main queue until `done` holds, for answers that come over the network. False
+    // only when it never holds: the guard is no time an answer may take.
     static bool pumpUntil(const std::function<bool()>& done) {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
         while (!done()) {
             if (std::chrono::steady_clock::now() > deadline) return false;
             platform::runUntilIdle();

@@ -12,14 +12,17 @@
 #include "engine/base/KLVScheduler.h"
 #include "engine/frontdoor/TRWAnalytics.h"
 #include "engine/measurement/KLVAnalyticsStore.h"
+#include "engine/measurement/KLVMeasurement.h"
 #include "engine/measurement/KLVMeasurementService.h"
 #include "engine/measurement/KLVScreenViewReporter.h"
 #include "engine/measurement/MeasurementTestSupport.h"
 #include "engine/settings/KLVConsentSettingsUtil.h"
 #include "engine/stores/KLVPersistedConfig.h"
+#include "platform/dispatch/SerialQueue.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/foundation/SharedInstance.h"
 #include "platform/ui/UIApplication.h"
+#include "testkit/ManualClock.h"
 
 namespace engine {
 namespace {
@@ -202,6 +205,33 @@ TEST_F(FinishWhileStartingTest, FinishWaitsForTheServiceTheStartMakes) {
         ASSERT_TRUE(service);
         service->scheduler()->workerQueue()->sync([] {});
     }
+}
+
+// A stop early in the launch: the start makes the service on the front door's serial queue, and
+// the finish may begin before that block has run. It waits for the block and finishes with the
+// service it made.
+class KLVAnalyticsLaunchTest : public KLVAnalyticsTest {
+  protected:
+    // The real service, made by the start, runs on it until the reset after the test.
+    testkit::ScopedManualClock clock_;
+};
+
+TEST_F(KLVAnalyticsLaunchTest, FinishBeforeTheStartHasMadeTheServiceWaitsForIt) {
+    holdExperimentFetch();
+    auto& queue = dynamic_cast<platform::SerialQueue&>(KLVAnalytics::queue());
+    std::promise<void> release;
+    queue.async([held = release.get_future().share()] { held.wait(); });
+    KLVAnalytics::startWithAppID(kAppID, "qd", {});
+    ASSERT_FALSE(KLVMeasurement::hasSharedInstance());
+    const auto posted = queue.postedCount();
+    auto finished = std::async(std::launch::async, [] { KLVAnalytics::finishQueuedWork(); });
+    // The finish has begun: it waits for the serial queue behind the held block.
+    while (queue.postedCount() == posted)
+        std::this_thread::yield();
+    release.set_value();
+    finished.get();
+    ASSERT_TRUE(KLVMeasurement::hasSharedInstance());
+    EXPECT_TRUE(KLVMeasurement::sharedInstance()->database());
 }
 
 // When the time given at the end runs out, the events still on their way are counted wherever

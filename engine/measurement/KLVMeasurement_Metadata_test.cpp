@@ -21,11 +21,7 @@ class MetadataGateTest : public LiveServiceTest {
         LiveServiceTest::SetUp();
         provider_->advertisingID = kAdvertisingID;
         KLVDefaultIdentitySupport::setPlatformIdentitySupport(provider_);
-        // The support waits a few milliseconds for the provider and otherwise answers what it
-        // had: ask until the identifier has arrived, so that no later read depends on timing.
-        while (KLVDefaultIdentitySupport::sharedInstance()->resettableDeviceID() !=
-               kAdvertisingID) {
-        }
+        waitForAdvertisingIdentifier(kAdvertisingID);
         startService();
     }
     void TearDown() override {

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -24,7 +26,6 @@ using platform::Dictionary;
 using platform::Object;
 
 constexpr char kSearchAdHost[] = "attribution.search.test";
-const double kNow = platform::ManualClock::kDefaultNow;
 
 class SearchAdReporterTest : public EngineTest {
   protected:
@@ -60,11 +61,21 @@ class SearchAdReporterTest : public EngineTest {
     void startAndWait(std::size_t requests = 1) {
         queue_->sync([&] { reporter_->start(); });
         ASSERT_TRUE(server_.waitForRequests(requests));
-        bool stored = false;
-        for (int i = 0; i < 1000000 && !stored; ++i) {
+        waitUntil("an outcome stored", [&] {
+            bool stored = false;
             queue_->sync([&] { stored = !config_->searchAdCampaignValue().isNull(); });
+            return stored;
+        });
+    }
+    // Lets the worker queue run until `done` holds after it. The guard only ends a test whose
+    // reply never comes.
+    void waitUntil(const char* what, const std::function<bool()>& done) {
+        const auto guard = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+        while (true) {
+            queue_->sync([] {});
+            if (done()) return;
+            ASSERT_LT(std::chrono::steady_clock::now(), guard) << "never seen: " << what;
         }
-        ASSERT_TRUE(stored);
     }
 
     testkit::ScopedManualClock clock_;
@@ -146,8 +157,7 @@ TEST_F(SearchAdReporterTest, TestDataRetriesDailyUntilTheTenthAttempt) {
     make();
     queue_->sync([&] { reporter_->start(); });
     ASSERT_TRUE(server_.waitForRequests(1));
-    for (int i = 0; i < 1000000 && logCount(32016) == 0; ++i)
-        queue_->sync([] {});
+    waitUntil("the last attempt's line", [&] { return logCount(32016) != 0; });
     EXPECT_EQ(logCount(32016), 1u);
     EXPECT_EQ(config_->searchAdRetryCount(), 10);
     // The tenth attempt ended scheduling for good.

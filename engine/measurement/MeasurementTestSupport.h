@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <chrono>
 #include <filesystem>
 #include <memory>
 #include <mutex>
@@ -14,6 +15,7 @@
 
 #include "engine/base/EngineTestSupport.h"
 #include "engine/database/KLVDatabase.h"
+#include "engine/environment/KLVDefaultIdentitySupport.h"
 #include "engine/environment/KLVServerHosts.h"
 #include "engine/experiments/KLVETaskManager.h"
 #include "engine/measurement/KLVMeasurement.h"
@@ -197,6 +199,21 @@ class RecordingMeasurement : public KLVMeasurement {
     std::atomic<int> wipes_{0};
 };
 
+// The identity support asks the platform for the advertising identifier on a queue of its own,
+// waits a few milliseconds and otherwise answers what it had before: on a busy machine the first
+// answer comes late, and one refresh of the identity may even read the identifier but still take
+// tracking as limited. Asks until the platform's answer `identifier` has arrived, so that every
+// later read (the start's, a refresh's) finds it. Call it after the platform identity support is
+// set and before the service starts.
+inline void waitForAdvertisingIdentifier(const std::string& identifier) {
+    const auto support = KLVDefaultIdentitySupport::sharedInstance();
+    const auto guard = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (support->resettableDeviceID() != identifier) {
+        ASSERT_LT(std::chrono::steady_clock::now(), guard)
+            << "the platform never answered the advertising identifier " << identifier;
+    }
+}
+
 // Sends the requests for `host` to the TLS loopback server, whose certificate is trusted.
 inline void useLoopbackHost(const testkit::LoopbackServer& server, const std::string& host) {
     auto& client = platform::HttpClient::shared();
@@ -239,12 +256,14 @@ inline std::string databaseIntegrity(const std::string& path) {
 // Waits until the service has no network request out. The flag is read on the worker queue,
 // where a completion clears it and a request it chains sets it again within one block.
 inline void waitForNetworkIdle(KLVMeasurement& service) {
+    const auto guard = std::chrono::steady_clock::now() + std::chrono::seconds(60);
     bool pending = true;
-    for (int i = 0; i < 1000000 && pending; ++i) {
+    while (pending) {
+        ASSERT_LT(std::chrono::steady_clock::now(), guard)
+            << "the service's network request was never answered";
         service.scheduler()->workerQueue()->sync(
             [&] { pending = service.isNetworkRequestPending(); });
     }
-    ASSERT_FALSE(pending);
 }
 
 // The stored raw events, oldest first.

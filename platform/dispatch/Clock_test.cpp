@@ -12,7 +12,7 @@
 namespace platform {
 namespace {
 
-constexpr double kGuard = 10.0;
+constexpr double kGuard = 60.0;  // seconds; only reached when a timer never fires
 
 TEST(ClockTest, InstalledClockIsCurrentUntilRestored) {
     const auto system = Clock::currentShared();
@@ -34,9 +34,19 @@ TEST(ClockTest, InstalledClockIsCurrentUntilRestored) {
 
 TEST(ClockTest, SystemClockTimersFireInOrderAndCancelledOnesNever) {
     const auto clock = makeSystemClock();
+    Semaphore holding;
+    Semaphore release;
     Semaphore done;
     testing::Recorder<int> fired;
     const double start = clock->uptime();
+    // The timer thread is held in a timer due now until every timer is scheduled and the first
+    // cancelled, so that a test thread descheduled for longer than the deadlines apart (a busy
+    // machine) still cancels in time and schedules before the deadlines pass.
+    clock->schedule(start, [&] {
+        holding.signal();
+        release.wait(kGuard);
+    });
+    ASSERT_TRUE(holding.wait(kGuard)) << "the timer due now never fired";
     const auto cancelled = clock->schedule(start + 0.01, [&] { fired.add(0); });
     clock->schedule(start + 0.03, [&] {
         fired.add(2);
@@ -45,7 +55,8 @@ TEST(ClockTest, SystemClockTimersFireInOrderAndCancelledOnesNever) {
     clock->schedule(start + 0.02, [&] { fired.add(1); });
     clock->schedule(start + 1e300, [&] { fired.add(-1); });  // far off: just stays pending
     EXPECT_TRUE(clock->cancel(cancelled));
-    ASSERT_TRUE(done.wait(kGuard));
+    release.signal();
+    ASSERT_TRUE(done.wait(kGuard)) << "the last timer never fired";
     EXPECT_EQ(fired.values(), (std::vector<int>{1, 2}));
     EXPECT_GE(clock->uptime(), start + 0.03);
 }
@@ -59,7 +70,7 @@ TEST(ClockTest, SystemClockDestroyedFromItsOwnTimerDoesNotHang) {
         holder.reset();
         done.signal();
     });
-    ASSERT_TRUE(done.wait(kGuard));
+    ASSERT_TRUE(done.wait(kGuard)) << "the timer that destroys its clock never ended";
 }
 
 }  // namespace

@@ -41,9 +41,10 @@ class Completions {
         };
     }
 
+    // False only when the completions never came: the guard is no time a request may take.
     bool waitFor(std::size_t count) {
         std::unique_lock lock(mutex_);
-        return changed_.wait_for(lock, std::chrono::seconds(20),
+        return changed_.wait_for(lock, std::chrono::seconds(60),
                                  [&] { return results_.size() >= count; });
     }
 

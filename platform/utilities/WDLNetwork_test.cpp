@@ -58,7 +58,9 @@ class WDLNetworkTest : public ::testing::Test {
 
     static Outcome wait(std::promise<Outcome>& outcome) {
         auto future = outcome.get_future();
-        EXPECT_EQ(future.wait_for(std::chrono::seconds(20)), std::future_status::ready);
+        // The guard only ends a test whose completion never comes.
+        EXPECT_EQ(future.wait_for(std::chrono::seconds(60)), std::future_status::ready)
+            << "the completion handler never ran";
         return future.get();
     }
 

@@ -24,6 +24,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #endif
 
 namespace {
@@ -33,12 +34,20 @@ namespace {
 // A run may take kBaseTime and kTimePerInstruction for each instruction it was charged: several
 // times what this build takes (with its sanitizers and coverage, one to five microseconds an
 // instruction, the more the more it allocates), so that only work the budgets miss stands out.
+// The time is this thread's CPU time, not wall time: other load on the machine does not add to it.
 constexpr std::chrono::milliseconds kBaseTime{500};
 constexpr std::chrono::microseconds kTimePerInstruction{10};
 // Eight times the memory a run may make.
 constexpr std::int64_t kHeapGrowthLimit = std::int64_t{64} << 20;
 // Three times what a program may keep between events: room for a fresh load beside it.
 constexpr std::int64_t kKeptHeapLimit = 3 * engine::kKLVPKeptMemoryLimit;
+
+// The CPU time this thread has used so far.
+std::chrono::nanoseconds threadCPUTime() {
+    timespec now{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return std::chrono::seconds(now.tv_sec) + std::chrono::nanoseconds(now.tv_nsec);
+}
 
 // The heap in use and its peak, from the allocator's hooks.
 std::atomic<std::int64_t> liveBytes{0};
@@ -73,7 +82,7 @@ class Limits {
         peakBytes = startBytes_;
     }
     ~Limits() {
-        const auto took = std::chrono::steady_clock::now() - start_;
+        const auto took = threadCPUTime() - start_;
         const bool reloaded = editing_.reloadCount() != reloads_;
         // After a fresh load the count is the load's; the event's run took at most the limit.
         const std::int64_t instructions = editing_.runtime().getInstructionCount() +
@@ -84,16 +93,17 @@ class Limits {
             !reloaded && editing_.runtime().keptMemory() > engine::kKLVPKeptMemoryLimit;
         if (took > kBaseTime + instructions * kTimePerInstruction || grew > kHeapGrowthLimit ||
             kept > kKeptHeapLimit || overKept) {
-            std::fprintf(stderr,
-                         "Program_fuzz: %s took %lld ms for %lld instructions, grew the heap by "
-                         "%lld bytes and left %lld (%lld counted, %s)\n",
-                         what_,
-                         static_cast<long long>(
-                             std::chrono::duration_cast<std::chrono::milliseconds>(took).count()),
-                         static_cast<long long>(instructions), static_cast<long long>(grew),
-                         static_cast<long long>(kept),
-                         static_cast<long long>(editing_.runtime().keptMemory()),
-                         reloaded ? "loaded afresh" : "kept");
+            std::fprintf(
+                stderr,
+                "Program_fuzz: %s took %lld ms of CPU time for %lld instructions, grew the heap by "
+                "%lld bytes and left %lld (%lld counted, %s)\n",
+                what_,
+                static_cast<long long>(
+                    std::chrono::duration_cast<std::chrono::milliseconds>(took).count()),
+                static_cast<long long>(instructions), static_cast<long long>(grew),
+                static_cast<long long>(kept),
+                static_cast<long long>(editing_.runtime().keptMemory()),
+                reloaded ? "loaded afresh" : "kept");
             std::abort();
         }
     }
@@ -105,7 +115,7 @@ class Limits {
     engine::KLVPEventEditingRuntime& editing_;
     const std::size_t reloads_;
     const std::int64_t baseBytes_;
-    const std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
+    const std::chrono::nanoseconds start_ = threadCPUTime();
     std::int64_t startBytes_ = 0;
 };
 
