@@ -55,7 +55,8 @@ bool KLVComputeOriginalApplicationVersionMatches(
 
 namespace engine {
 
-// The flag above for this process, decided on first use from the system's facts.
+// The flag above for this process, decided on first use from the system's facts (again after
+// resetSharedInstances()).
 bool KLVOriginalApplicationVersionMatches();
 
 }  // namespace engine
