@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <ctime>
 #include <mutex>
+#include <ostream>
 
 #include "engine/base/KLVAEU.h"
 #include "engine/base/KLVDataAdditions.h"
@@ -12,6 +13,7 @@
 #include "engine/base/KLVMonitor.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/FileSystem.h"
+#include "platform/foundation/Object.h"
 #include "platform/foundation/SharedInstance.h"
 
 namespace engine {
@@ -262,6 +264,24 @@ bool KLVOriginalApplicationVersionMatches() {
             receipt, simulator, sandbox, version.isString() ? version.asString() : std::string());
     }
     return *decided;
+}
+
+void PrintTo(const KLVInAppPurchaseItem& item, std::ostream* os) {
+    *os << "KLVInAppPurchaseItem{freeTrial: " << (item.freeTrial ? "true" : "false")
+        << ", introductoryOffer: " << (item.introductoryOffer ? "true" : "false");
+    const auto text = [os](const char* name, const std::optional<std::string>& value) {
+        if (value) *os << ", " << name << ": " << platform::Object(*value).description();
+    };
+    text("subscriptionExpirationDate", item.subscriptionExpirationDateIA5String);
+    text("productID", item.productID);
+    text("originalTransactionID", item.originalTransactionID);
+    text("transactionID", item.transactionID);
+    if (item.webOrderLineItemID) *os << ", webOrderLineItemID: " << *item.webOrderLineItemID;
+    text("originalPurchaseDate", item.originalPurchaseDateIA5String);
+    text("purchaseDate", item.purchaseDateIA5String);
+    text("cancellationDate", item.cancellationDateIA5String);
+    if (item.purchaseType) *os << ", purchaseType: " << *item.purchaseType;
+    *os << '}';
 }
 
 }  // namespace engine

@@ -3,6 +3,7 @@
 // swipes and drags. Every touch goes through hit-testing, so a covered or disabled target is
 // reported, not reached. Before and after each action the main queue is drained.
 #include <functional>
+#include <iosfwd>
 #include <memory>
 #include <optional>
 #include <string>
@@ -40,6 +41,10 @@ struct DriverResult {
     bool ok() const { return status == Status::ok; }
     bool operator==(const DriverResult&) const = default;
 };
+
+// For failure messages: DriverResult{status: notHittable, reason: "disabled"} (ValuePrinters.cpp).
+void PrintTo(DriverResult::Status status, std::ostream* os);
+void PrintTo(const DriverResult& result, std::ostream* os);
 
 class UIDriver {
   public:

@@ -1,6 +1,7 @@
 #pragma once
 // The text field. Text is UTF-8; the selection counts code points. A tap asks the delegate,
 // takes first responder and puts the caret at the end; typing goes in at the selection.
+#include <iosfwd>
 #include <memory>
 #include <optional>
 #include <string>
@@ -18,6 +19,9 @@ struct UITextRange {
     bool isEmpty() const { return start == end; }
     bool operator==(const UITextRange&) const = default;
 };
+
+// For failure messages: UITextRange{start: 1, end: 3} (ValuePrinters.cpp).
+void PrintTo(const UITextRange& range, std::ostream* os);
 
 class UITextFieldDelegate {
   public:
