@@ -46,6 +46,20 @@ function(tessaline_fuzz_target name)
   tessaline_warnings(${_target})
 endfunction()
 
+# tessaline_test_resources(<target> <folder>): the resource folder a test program reads when
+# TESSALINE_RESOURCES is not set (testkit/main/TestResources.h). Every program that links
+# testkit_main names one, so that it passes run by hand from any folder as it does under ctest.
+function(tessaline_test_resources target folder)
+  set(_source ${CMAKE_CURRENT_BINARY_DIR}/${target}_resources.cpp)
+  file(CONFIGURE OUTPUT ${_source} @ONLY CONTENT
+"// Written by tessaline_test_resources() in cmake/Tessaline.cmake.
+#include \"testkit/main/TestResources.h\"
+
+const char* const testkit::kTestResources = R\"folder(@folder@)folder\";
+")
+  target_sources(${target} PRIVATE ${_source})
+endfunction()
+
 # tessaline_module(<target> [DEPS <libs>...] [TEST_DEPS <libs>...])
 function(tessaline_module name)
   cmake_parse_arguments(M "" "" "DEPS;TEST_DEPS" ${ARGN})
@@ -73,11 +87,12 @@ function(tessaline_module name)
     # Engine tests run against the app's Info.plist alone: the app's bundle also holds the
     # service property list, which would configure every test's service with the app's
     # identifiers.
-    set(_environment "")
     if(CMAKE_CURRENT_SOURCE_DIR MATCHES "/engine/")
       set(_bundle ${PROJECT_BINARY_DIR}/engine-test-bundle)
       configure_file(${PROJECT_SOURCE_DIR}/app/resources/Info.plist ${_bundle}/Info.plist COPYONLY)
-      set(_environment ENVIRONMENT "TESSALINE_RESOURCES=${_bundle}")
+      tessaline_test_resources(${name}_test ${_bundle})
+    else()
+      tessaline_test_resources(${name}_test ${PROJECT_SOURCE_DIR}/app/resources)
     endif()
     # Every test is labelled "unit". Test suites named for concurrency ("...Concurrent...",
     # "...Concurrency...") are also labelled "concurrent", and those of resets and the life cycle
@@ -92,7 +107,7 @@ function(tessaline_module name)
       TEST_FILTER "-${_concurrent}:${_lifecycle}"
       WORKING_DIRECTORY ${PROJECT_SOURCE_DIR}
       DISCOVERY_TIMEOUT 60
-      PROPERTIES TIMEOUT 300 LABELS unit ${_environment})
+      PROPERTIES TIMEOUT 300 LABELS unit)
     foreach(_label concurrent lifecycle)
       if(_label STREQUAL "concurrent")
         set(_filter "${_concurrent}")
@@ -104,7 +119,7 @@ function(tessaline_module name)
         TEST_LIST ${name}_${_label}_tests
         WORKING_DIRECTORY ${PROJECT_SOURCE_DIR}
         DISCOVERY_TIMEOUT 60
-        PROPERTIES TIMEOUT 300 ${_environment})
+        PROPERTIES TIMEOUT 300)
     endforeach()
     set(_labels "${CMAKE_CURRENT_BINARY_DIR}/${name}_test_labels.cmake")
     file(WRITE "${_labels}" "")

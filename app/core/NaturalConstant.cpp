@@ -1,6 +1,10 @@
 #include "app/core/NaturalConstant.h"
 
 #include <algorithm>
+#include <ostream>
+
+#include "platform/foundation/Format.h"
+#include "platform/foundation/Object.h"
 
 namespace app {
 
@@ -20,6 +24,12 @@ NaturalConstants without(const NaturalConstants& list, const NaturalConstants& r
         }
     }
     return kept;
+}
+
+void PrintTo(const NaturalConstant& constant, std::ostream* os) {
+    *os << "NaturalConstant{key: " << platform::Object(constant.key).description()
+        << ", latex: " << platform::Object(constant.latex).description()
+        << ", value: " << platform::shortestNumberText(constant.value) << '}';
 }
 
 }  // namespace app

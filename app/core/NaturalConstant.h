@@ -4,6 +4,7 @@
 // the input grammar recognises them.
 
 #include <array>
+#include <iosfwd>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -19,6 +20,9 @@ struct NaturalConstant {
 
     friend bool operator==(const NaturalConstant&, const NaturalConstant&) = default;
 };
+
+// For failure messages: NaturalConstant{key: "e", latex: "e", value: 2.718281828459045}.
+void PrintTo(const NaturalConstant& constant, std::ostream* os);
 
 using NaturalConstants = std::vector<NaturalConstant>;
 

@@ -4,6 +4,7 @@
 #include <iostream>
 #include <iterator>
 #include <memory>
+#include <ostream>
 
 #include <unicode/regex.h>
 #include <unicode/unistr.h>
@@ -11,6 +12,8 @@
 #include "app/core/Formula.h"
 #include "app/core/JsonDecoding.h"
 #include "platform/foundation/Bundle.h"
+#include "platform/foundation/Format.h"
+#include "platform/foundation/Object.h"
 #include "platform/foundation/SharedInstance.h"
 
 namespace app {
@@ -122,6 +125,13 @@ std::string QuroFormulaUnit::replaceUnit(const std::string& text, bool useKey) c
     result.append(input, copied, input.length() - copied);
     std::string output;
     return result.toUTF8String(output);
+}
+
+void PrintTo(const Unit& unit, std::ostream* os) {
+    *os << "Unit{key: " << platform::Object(unit.key).description()
+        << ", latex: " << platform::Object(unit.latex).description()
+        << ", name: " << platform::Object(unit.name).description()
+        << ", factor: " << platform::shortestNumberText(unit.factor) << '}';
 }
 
 }  // namespace app

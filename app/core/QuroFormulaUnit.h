@@ -3,6 +3,7 @@
 // The units of length of the formula model, read from the resource "unitsOfLength.json", and the
 // rewriting of the default unit ("m") in a unit text into a chosen target unit.
 
+#include <iosfwd>
 #include <optional>
 #include <string>
 #include <vector>
@@ -48,5 +49,8 @@ class QuroFormulaUnit {
     // when the target is the default unit.
     std::string replaceUnit(const std::string& text, bool useKey) const;
 };
+
+// For failure messages: Unit{key: "m", latex: "m", name: "meter", factor: 1}.
+void PrintTo(const Unit& unit, std::ostream* os);
 
 }  // namespace app

@@ -1,5 +1,7 @@
 #include "app/screens/CalcManager.h"
 
+#include <ostream>
+
 #include "app/services/AppIdentity.h"
 #include "platform/foundation/SharedInstance.h"
 
@@ -151,6 +153,10 @@ void CalcManager::resetHistory() {
     clearCalculations();
     insertCalculation(
         Calculation(exampleInputParameters(), kExampleLatexString, {}, exampleSetupParameter()));
+}
+
+void PrintTo(const Calculation& calculation, std::ostream* os) {
+    *os << "Calculation" << platform::Object(calculation.calculationDictionary()).description();
 }
 
 }  // namespace app

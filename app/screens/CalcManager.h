@@ -4,6 +4,7 @@
 // standard user defaults together with the calculate screen's last input and the record picked
 // in the history list. Every change is saved before the operation returns. Main thread only.
 
+#include <iosfwd>
 #include <map>
 #include <optional>
 #include <string>
@@ -43,6 +44,9 @@ struct Calculation {
     platform::Dictionary calculationDictionary() const;
     bool operator==(const Calculation&) const = default;
 };
+
+// For failure messages: the stored form's description.
+void PrintTo(const Calculation& calculation, std::ostream* os);
 
 const std::map<std::string, std::string>& exampleInputParameters();
 const platform::Dictionary& exampleSetupParameter();

@@ -102,7 +102,8 @@ TEST_F(StoreTest, CurrentRecordsAreWrittenOrRemoved) {
                                 {"setupParameter", Dictionary{}}}));
     EXPECT_TRUE(defaults().objectForKey(kCurrentSelectedCalculationKey).isNull());
     platform::resetSharedInstances();
-    // Read back only under the app's own bundle (ctest sets it): fail here rather than crash.
+    // Read back only under the app's own bundle (the test program's resources): fail here
+    // rather than crash.
     ASSERT_TRUE(CalcManager::shared().currentCalculation.has_value());
     EXPECT_EQ(CalcManager::shared().currentCalculation->inputParameters.at("uTextField"), "3");
     CalcManager::shared().currentCalculation.reset();

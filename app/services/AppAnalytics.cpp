@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <mutex>
+#include <ostream>
 
 #include "platform/foundation/NoDestructor.h"
 
@@ -62,6 +63,11 @@ std::vector<std::string> AppAnalytics::Recorder::names() const {
     for (const auto& event : events())
         names.push_back(event.name);
     return names;
+}
+
+void PrintTo(const AppAnalytics::Event& event, std::ostream* os) {
+    *os << "Event{name: " << platform::Object(event.name).description()
+        << ", parameters: " << platform::Object(event.parameters).description() << '}';
 }
 
 }  // namespace app

@@ -6,6 +6,7 @@
 // for what they report.
 
 #include <functional>
+#include <iosfwd>
 #include <string>
 #include <vector>
 
@@ -56,5 +57,8 @@ class AppAnalytics {
         std::vector<Event> events_;
     };
 };
+
+// For failure messages: Event{name: "tapped_clear", parameters: {...}}.
+void PrintTo(const AppAnalytics::Event& event, std::ostream* os);
 
 }  // namespace app

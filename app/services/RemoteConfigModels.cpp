@@ -2,11 +2,13 @@
 
 #include <cmath>
 #include <limits>
+#include <ostream>
 #include <string>
 
 #include "app/core/JsonDecoding.h"
 #include "platform/dispatch/SerialQueue.h"
 #include "platform/foundation/Json.h"
+#include "platform/foundation/Object.h"
 #include "platform/ui/UIApplication.h"
 
 namespace app {
@@ -268,6 +270,22 @@ void openAdLink(const std::string& link) {
         link.find_first_of(" \t\n") != std::string::npos)
         return;
     platform::mainQueue().async([link] { platform::UIApplication::shared().open(link); });
+}
+
+void PrintTo(const AppMetaData& data, std::ostream* os) {
+    const auto text = [](const std::string& value) {
+        return platform::Object(value).description();
+    };
+    platform::Array identifiers(data.appIdentifiers.begin(), data.appIdentifiers.end());
+    platform::Dictionary names(data.appName.begin(), data.appName.end());
+    *os << "AppMetaData{appIdentifiers: " << platform::Object(std::move(identifiers)).description()
+        << ", appName: " << platform::Object(std::move(names)).description()
+        << ", appURL: " << text(data.appURL) << ", appURLPro: " << text(data.appURLPro)
+        << ", ratingURL: " << text(data.ratingURL) << ", ratingURLPro: " << text(data.ratingURLPro)
+        << ", storeURL: " << text(data.storeURL) << ", storeURLPro: " << text(data.storeURLPro)
+        << ", isMultiApp: " << (data.isMultiApp ? (*data.isMultiApp ? "true" : "false") : "none")
+        << ", shouldShow: " << (data.shouldShow ? "true" : "false")
+        << ", calculationsUntilInterstitial: " << data.calculationsUntilInterstitial << '}';
 }
 
 }  // namespace app

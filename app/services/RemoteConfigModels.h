@@ -6,6 +6,7 @@
 // integral number within int64 (5 or 5.0, not 5.5 or "5"). Unknown keys are ignored.
 
 #include <cstdint>
+#include <iosfwd>
 #include <map>
 #include <optional>
 #include <string>
@@ -31,6 +32,9 @@ struct AppMetaData {
     std::int64_t calculationsUntilInterstitial = 0;
     bool operator==(const AppMetaData&) const = default;
 };
+
+// For failure messages: every field, by name.
+void PrintTo(const AppMetaData& data, std::ostream* os);
 
 struct AllAppMetaData {
     std::vector<AppMetaData> apps;

@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cstdint>
+#include <ostream>
 #include <vector>
 
 #include "app/core/Strings.h"
@@ -62,6 +63,11 @@ std::optional<VideoLink> parseVideoLink(std::string_view link) {
     if (link.starts_with(kShortLinkPrefixWithSlashes))
         return shortLink(link.substr(kShortLinkPrefixWithSlashes.size()));
     return std::nullopt;
+}
+
+void PrintTo(const VideoLink& link, std::ostream* os) {
+    *os << "VideoLink{videoId: " << platform::Object(link.videoId).description()
+        << ", playerVars: " << platform::Object(link.playerVars).description() << '}';
 }
 
 }  // namespace app

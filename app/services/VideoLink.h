@@ -3,6 +3,7 @@
 // The link rules of the tutorial videos: a watch-page link or a short-video link of the video
 // service gives an 11-character video identifier and the player variables.
 
+#include <iosfwd>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -25,6 +26,9 @@ struct VideoLink {
     platform::Dictionary playerVars;
     bool operator==(const VideoLink&) const = default;
 };
+
+// For failure messages: VideoLink{videoId: "...", playerVars: {...}}.
+void PrintTo(const VideoLink& link, std::ostream* os);
 
 // Nothing for a link that no player can show.
 std::optional<VideoLink> parseVideoLink(std::string_view link);

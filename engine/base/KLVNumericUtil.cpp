@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <charconv>
 #include <cstring>
+#include <ostream>
 #include <system_error>
 
 #include "engine/base/KLVMonitor.h"
@@ -189,6 +190,11 @@ std::int64_t KLVNumericUtil::randomInt64() {
     std::int64_t value = 0;
     std::memcpy(&value, bytes.data(), sizeof value);
     return value;
+}
+
+void PrintTo(const KLVDecimalNumber& number, std::ostream* os) {
+    *os << "KLVDecimalNumber{" << (number.negative ? "-" : "") << number.digits << 'e'
+        << number.exponent << '}';
 }
 
 }  // namespace engine

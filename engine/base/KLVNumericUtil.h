@@ -3,6 +3,7 @@
 // Decimal-number strings and secure random numbers.
 
 #include <cstdint>
+#include <iosfwd>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -22,6 +23,10 @@ struct KLVDecimalNumber {
 
     friend bool operator==(const KLVDecimalNumber&, const KLVDecimalNumber&) = default;
 };
+
+// For failure messages: the digits and exponent as they are kept, "KLVDecimalNumber{-125e-2}",
+// so that two numbers of one value but different digits print apart.
+void PrintTo(const KLVDecimalNumber& number, std::ostream* os);
 
 // The exact order of two decimal numbers: negative, zero or positive as `a` is below, equal to
 // or above `b`. No double is involved, so 0.1 and 0.10 are equal and 0.1 is below

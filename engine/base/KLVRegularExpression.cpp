@@ -6,6 +6,7 @@
 
 #include <list>
 #include <mutex>
+#include <ostream>
 #include <utility>
 
 namespace engine {
@@ -105,6 +106,11 @@ KLVRegularExpressionMatch KLVRegularExpression::firstMatchInString(std::string_v
 
 std::size_t KLVRegularExpression::cachedPatternCount() {
     return patternCache().size();
+}
+
+void PrintTo(KLVRegularExpressionMatch match, std::ostream* os) {
+    static constexpr const char* kNames[] = {"kMatch", "kNoMatch", "kTimedOut"};
+    *os << kNames[static_cast<int>(match)];
 }
 
 }  // namespace engine

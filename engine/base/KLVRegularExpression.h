@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <iosfwd>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -29,6 +30,9 @@ enum class KLVRegularExpressionMatch {
     // The match time limit (or the backtracking stack limit) ran out: there is no answer.
     kTimedOut,
 };
+
+// For failure messages: "kMatch", "kNoMatch" or "kTimedOut".
+void PrintTo(KLVRegularExpressionMatch match, std::ostream* os);
 
 class KLVRegularExpression {
   public:

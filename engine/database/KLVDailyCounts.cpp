@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <limits>
+#include <ostream>
 
 namespace engine {
 
@@ -79,6 +80,15 @@ std::int32_t KLVDayNumber(double now, double midnightOffset) {
     if (day <= kLowest) return std::numeric_limits<std::int32_t>::min();
     if (day >= kHighest) return std::numeric_limits<std::int32_t>::max();
     return static_cast<std::int32_t>(day);
+}
+
+void PrintTo(const KLVDailyCounts& counts, std::ostream* os) {
+    *os << "KLVDailyCounts{day: " << counts.day() << ", conversions: " << counts.conversionsCount()
+        << ", allEvents: " << counts.allEventsCount()
+        << ", publicEvents: " << counts.publicEventsCount()
+        << ", errorEvents: " << counts.errorEventsCount()
+        << ", realtime: " << counts.realtimeCount()
+        << ", dcuRealtime: " << counts.dcuRealtimeCount() << '}';
 }
 
 }  // namespace engine

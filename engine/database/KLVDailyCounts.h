@@ -6,6 +6,7 @@
 // Counting wraps around like 32-bit arithmetic instead of overflowing.
 
 #include <cstdint>
+#include <iosfwd>
 
 namespace engine {
 
@@ -56,6 +57,9 @@ class KLVDailyCounts {
     std::int32_t realtimeCount_;
     std::int32_t dcuRealtimeCount_;
 };
+
+// For failure messages: KLVDailyCounts{day: 19675, conversions: 0, allEvents: 3, ...}.
+void PrintTo(const KLVDailyCounts& counts, std::ostream* os);
 
 // floor((now - midnightOffset) / 86400) as a day number; times beyond the 32-bit day range are
 // held at its ends.

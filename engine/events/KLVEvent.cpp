@@ -1,5 +1,6 @@
 #include "engine/events/KLVEvent.h"
 
+#include <ostream>
 #include <utility>
 #include <vector>
 
@@ -11,6 +12,7 @@
 #include "engine/events/KLVParameterSanitizer.h"
 #include "engine/messages/NANOAccessors.h"
 #include "engine/settings/KLVRemoteConfig.h"
+#include "platform/foundation/Format.h"
 #include "platform/foundation/Text.h"
 
 namespace engine {
@@ -440,6 +442,17 @@ std::int64_t KLVArrayItemCount(const KLVEvent* event) {
             count += static_cast<std::int64_t>(items->size());
     }
     return count;
+}
+
+void PrintTo(const KLVEvent& event, std::ostream* os) {
+    platform::Dictionary parameters;
+    for (const auto& [name, value] : event.parameters())
+        parameters.emplace(name, value.value());
+    *os << "KLVEvent{origin: " << platform::Object(event.origin()).description()
+        << ", name: " << platform::Object(event.name()).description()
+        << ", timestamp: " << platform::shortestNumberText(event.timestamp())
+        << ", previousTimestamp: " << platform::shortestNumberText(event.previousTimestamp())
+        << ", parameters: " << platform::Object(std::move(parameters)).description() << '}';
 }
 
 }  // namespace engine

@@ -11,6 +11,7 @@
 // The event lives in the storage layer because the database rebuilds events from its rows.
 
 #include <cstdint>
+#include <iosfwd>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -106,6 +107,10 @@ class KLVEvent {
     double previousTimestamp_;
     KLVParameters parameters_;
 };
+
+// For failure messages: KLVEvent{origin: "app", name: "_f", timestamp: ..., previousTimestamp:
+// ..., parameters: {"_o": "app", ...}}.
+void PrintTo(const KLVEvent& event, std::ostream* os);
 
 // Logs (16002) a previous time after the time, as making an event with them does.
 void KLVCheckPreviousTimestamp(double previousTimestamp, double timestamp);

@@ -1,10 +1,13 @@
 #include "engine/events/KLVEventAggregates.h"
 
 #include <limits>
+#include <ostream>
 #include <utility>
 
 #include "engine/base/KLVMonitor.h"
 #include "engine/events/KLVDataTypeValidator.h"
+#include "platform/foundation/Format.h"
+#include "platform/foundation/Object.h"
 
 namespace engine {
 
@@ -64,6 +67,24 @@ void KLVEventAggregates::incrementCurrentBundleCount() {
 void KLVEventAggregates::incrementCurrentSessionCount() {
     increment(currentSessionCount_, kSessionOverflowCode,
               "Session count overflow. Session count reset to 0.");
+}
+
+void PrintTo(const KLVEventAggregates& aggregates, std::ostream* os) {
+    *os << "KLVEventAggregates{name: " << platform::Object(aggregates.name()).description()
+        << ", lifetimeCount: " << aggregates.lifetimeCount()
+        << ", currentBundleCount: " << aggregates.currentBundleCount()
+        << ", currentSessionCount: " << aggregates.currentSessionCount()
+        << ", lastFireTimestamp: " << platform::shortestNumberText(aggregates.lastFireTimestamp())
+        << ", lastBundledTimestamp: "
+        << platform::shortestNumberText(aggregates.lastBundledTimestamp())
+        << ", lastSampledComplexEventID: ";
+    if (const auto& id = aggregates.lastSampledComplexEventID())
+        *os << *id;
+    else
+        *os << "none";
+    *os << ", lastSamplingRate: " << aggregates.lastSamplingRate()
+        << ", lastExemptFromSampling: " << (aggregates.lastExemptFromSampling() ? "true" : "false")
+        << ", lastBundledDay: " << aggregates.lastBundledDay() << '}';
 }
 
 }  // namespace engine

@@ -5,6 +5,7 @@
 // session, when it last fired and was last bundled, and the sampling decisions taken for it.
 
 #include <cstdint>
+#include <iosfwd>
 #include <optional>
 #include <string>
 
@@ -64,5 +65,8 @@ class KLVEventAggregates {
     bool lastExemptFromSampling_ = false;
     std::int32_t lastBundledDay_ = 0;
 };
+
+// For failure messages: every field, by name.
+void PrintTo(const KLVEventAggregates& aggregates, std::ostream* os);
 
 }  // namespace engine

@@ -5,6 +5,7 @@
 // no results. Immutable once made.
 
 #include <cstdint>
+#include <iosfwd>
 #include <utility>
 
 #include "platform/foundation/Object.h"
@@ -35,5 +36,8 @@ class KLVFilterResult {
     platform::Data currentResults_;
     platform::Data previousResults_;
 };
+
+// For failure messages: KLVFilterResult{audienceID: 3, currentResults: <0a02...>, ...}.
+void PrintTo(const KLVFilterResult& result, std::ostream* os);
 
 }  // namespace engine

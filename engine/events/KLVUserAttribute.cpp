@@ -1,10 +1,12 @@
 #include "engine/events/KLVUserAttribute.h"
 
+#include <ostream>
 #include <utility>
 
 #include "engine/base/KLVMilliseconds.h"
 #include "engine/events/KLVDataTypeValidator.h"
 #include "engine/messages/NANOAccessors.h"
+#include "platform/foundation/Format.h"
 #include "platform/foundation/Text.h"
 
 namespace engine {
@@ -52,6 +54,14 @@ KLVPBUserAttribute KLVUserAttribute::protoUserAttribute() const {
             break;
     }
     return message;
+}
+
+void PrintTo(const KLVUserAttribute& attribute, std::ostream* os) {
+    *os << "KLVUserAttribute{origin: " << platform::Object(attribute.origin()).description()
+        << ", name: " << platform::Object(attribute.name()).description() << ", value: ";
+    PrintTo(attribute.value(), os);
+    *os << ", lastSetTimestamp: " << platform::shortestNumberText(attribute.lastSetTimestamp())
+        << '}';
 }
 
 }  // namespace engine

@@ -3,6 +3,7 @@
 // One user property as the engine keeps it (a row of "user_attributes"): who set it, its internal
 // name, its value and when it was last set, with its message form for upload bundles.
 
+#include <iosfwd>
 #include <optional>
 #include <string>
 
@@ -39,6 +40,10 @@ class KLVUserAttribute {
     KLVValue value_;
     double lastSetTimestamp_;
 };
+
+// For failure messages: KLVUserAttribute{origin: "app", name: "plan", value: "pro",
+// lastSetTimestamp: ...}.
+void PrintTo(const KLVUserAttribute& attribute, std::ostream* os);
 
 // The public interface's name for the same record.
 using TRWAUserAttribute = KLVUserAttribute;

@@ -1,6 +1,7 @@
 #include "engine/events/KLVValue.h"
 
 #include <cmath>
+#include <ostream>
 #include <utility>
 
 #include "engine/base/KLVMonitor.h"
@@ -145,6 +146,10 @@ std::string KLVValue::description() const {
 bool operator==(const KLVValue& a, const KLVValue& b) {
     return a.valueType_ == b.valueType_ &&
            (a.value_ == b.value_ || sameObject(*a.value_, *b.value_));
+}
+
+void PrintTo(const KLVValue& value, std::ostream* os) {
+    *os << value.value().description();
 }
 
 std::size_t KLVValue::hash() const {

@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <iosfwd>
 #include <map>
 #include <memory>
 #include <optional>
@@ -82,6 +83,10 @@ class KLVValue {
 
 // Parameter name to value, as events and items carry them.
 using KLVParameters = std::map<std::string, KLVValue, std::less<>>;
+
+// Lets GoogleTest print values in failure messages: the held object's description, so that an
+// int64 1 ("1"), a double 1.0 ("1.0") and a string "1" ("\"1\"") print apart.
+void PrintTo(const KLVValue& value, std::ostream* os);
 
 }  // namespace engine
 

@@ -80,5 +80,13 @@ TEST(KLVValueTest, EqualityIsSymmetricAndAgreesWithTheHash) {
     EXPECT_EQ(set.size(), 1u);
 }
 
+// A failed comparison tells the kinds apart: an int64 1, a double 1.0 and a string "1".
+TEST(KLVValueTest, PrintsAsItsObjectsDescription) {
+    EXPECT_EQ(::testing::PrintToString(KLVValue::initWithInt64(1)), "1");
+    EXPECT_EQ(::testing::PrintToString(KLVValue::initWithDouble(1)), "1.0");
+    EXPECT_EQ(::testing::PrintToString(KLVValue::initWithString("1")), "\"1\"");
+    EXPECT_EQ(::testing::PrintToString(KLVValue::initWithArray({1, "a"})), "[1, \"a\"]");
+}
+
 }  // namespace
 }  // namespace engine

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/bundles/BundleTestSupport.h"
 #include "engine/database/KLVDatabase.h"
 #include "engine/frontdoor/ScriptedRunTestSupport.h"
 #include "engine/identity/KLVIdentity.h"

@@ -1,10 +1,14 @@
 #include "engine/messages/MessageInfo.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstdio>
+#include <ostream>
 #include <string>
 
 #include "engine/messages/MessageCodec.h"
+#include "platform/foundation/Format.h"
+#include "platform/foundation/Object.h"
 
 namespace engine {
 
@@ -67,7 +71,82 @@ bool isEmptyValue(const FieldValue& value) {
     return false;
 }
 
+void printScalar(std::int32_t valueType, std::uint64_t bits, std::ostream& os) {
+    switch (valueType) {
+        case kKindBool:
+            os << (bits ? "true" : "false");
+            return;
+        case kKindEnum:
+        case kKindInt32:
+            os << static_cast<std::int32_t>(static_cast<std::uint32_t>(bits));
+            return;
+        case kKindUInt32:
+            os << static_cast<std::uint32_t>(bits);
+            return;
+        case kKindInt64:
+            os << static_cast<std::int64_t>(bits);
+            return;
+        case kKindFloat:
+            os << platform::shortestNumberText(
+                std::bit_cast<float>(static_cast<std::uint32_t>(bits)));
+            return;
+        case kKindDouble:
+            os << platform::shortestNumberText(std::bit_cast<double>(bits));
+            return;
+        default:
+            os << bits;
+            return;
+    }
+}
+
+void printString(std::int32_t valueType, const std::string& bytes, std::ostream& os) {
+    if (valueType == kKindBytes)
+        os << platform::Object(platform::Data(bytes.begin(), bytes.end())).description();
+    else
+        os << platform::Object(bytes).description();
+}
+
+template <typename List, typename Print>
+void printList(const List& list, Print print, std::ostream& os) {
+    os << '[';
+    for (std::size_t i = 0; i < list.size(); ++i) {
+        if (i) os << ", ";
+        print(list[i]);
+    }
+    os << ']';
+}
+
 }  // namespace
+
+void PrintTo(const MessageInfo& info, std::ostream* os) {
+    *os << info.name() << '{';
+    bool first = true;
+    for (const auto index : info.type().tagOrder()) {
+        const auto& value = info.field(index);
+        if (isEmptyValue(value)) continue;
+        const auto& field = info.type().field(index);
+        const auto valueType = kindValueType(field.kind);
+        *os << (first ? "" : ", ") << field.name << ": ";
+        first = false;
+        if (const auto* bits = value.scalar()) {
+            printScalar(valueType, *bits, *os);
+        } else if (const auto* bytes = value.string()) {
+            printString(valueType, *bytes, *os);
+        } else if (const auto* message = value.message()) {
+            PrintTo(*message, os);
+        } else if (const auto* list = value.scalars()) {
+            printList(
+                *list, [&](std::uint64_t b) { printScalar(valueType, b, *os); }, *os);
+        } else if (const auto* list = value.strings()) {
+            printList(
+                *list, [&](const std::string& s) { printString(valueType, s, *os); }, *os);
+        } else if (const auto* list = value.messages()) {
+            printList(
+                *list, [&](const MessageInfo& m) { PrintTo(m, os); }, *os);
+        }
+    }
+    *os << '}';
+}
 
 FieldValue& MessageInfo::field(std::int32_t index) {
     auto at = std::lower_bound(slots_.begin(), slots_.end(), index,

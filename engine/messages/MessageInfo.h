@@ -14,6 +14,7 @@
 // uint64 as is, float as its 32 bits in the low half, double as its 64 bits.
 
 #include <cstdint>
+#include <iosfwd>
 #include <span>
 #include <string>
 #include <variant>
@@ -106,6 +107,11 @@ struct MessageInfo::Slot {
 
     friend bool operator==(const Slot& a, const Slot& b) = default;
 };
+
+// Lets GoogleTest print messages in failure messages: the message name and each field that holds
+// something, by name, in tag order: Event{params: [EventParam{...}], name: "_f"}. Strings are
+// quoted, bytes in hex, scalars as their field's kind reads them.
+void PrintTo(const MessageInfo& info, std::ostream* os);
 
 inline MessageInfo::MessageInfo(const MessageType& type) : type_(&type) {}
 

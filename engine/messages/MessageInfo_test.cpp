@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <utility>
+#include <vector>
 
 #include "engine/messages/KLVPBMessages.h"
 #include "engine/messages/NANOAccessors.h"
@@ -64,6 +65,28 @@ TEST(MessageInfoTest, AnEmptySlotEqualsNoSlotAndEncodesToNothing) {
     NANOSetArray(more, B::experiment_ids, platform::Array{7});
     EXPECT_NE(more, emptied);
     EXPECT_NE(emptied, more);
+}
+
+// A failed comparison shows a message by its fields: the set ones only, by name in tag order,
+// nested messages and lists whole, strings quoted, numbers as their field's kind reads them.
+TEST(MessageInfoTest, PrintsItsSetFieldsByNameInTagOrder) {
+    KLVPBEventParam number;
+    NANOSetDouble(number, KLVPBEventParam::double_value, 0.5);
+    NANOSetString(number, KLVPBEventParam::name, "a\"b");
+    KLVPBEventParam element;
+    NANOSetInt64(element, KLVPBEventParam::int_value, -3);
+    KLVPBEventParam array;
+    NANOSetArray(array, KLVPBEventParam::param_value,
+                 std::vector<KLVPBEventParam>{element, element});
+    KLVPBEvent event;
+    NANOSetInt64(event, KLVPBEvent::timestamp_millis, 1'700'000'000'000);
+    NANOSetString(event, KLVPBEvent::name, "tap");
+    NANOSetArray(event, KLVPBEvent::params, std::vector<KLVPBEventParam>{number, array});
+    EXPECT_EQ(::testing::PrintToString(event),
+              "Event{params: [EventParam{name: \"a\\\"b\", double_value: 0.5}, "
+              "EventParam{param_value: [EventParam{int_value: -3}, EventParam{int_value: -3}]}], "
+              "name: \"tap\", timestamp_millis: 1700000000000}");
+    EXPECT_EQ(::testing::PrintToString(KLVPBEvent()), "Event{}");
 }
 
 }  // namespace

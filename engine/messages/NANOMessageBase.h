@@ -6,6 +6,7 @@
 
 #include <concepts>
 #include <cstdint>
+#include <iosfwd>
 #include <memory>
 #include <optional>
 #include <span>
@@ -71,6 +72,14 @@ class NANOMessageBase {
   private:
     MessageInfo info_;
 };
+
+// Lets GoogleTest print any message class in failure messages, as its MessageInfo prints. A
+// constrained template, so that it is preferred to GoogleTest's own template for each class.
+template <class Message>
+requires std::derived_from<Message, NANOMessageBase>
+void PrintTo(const Message& message, std::ostream* os) {
+    PrintTo(message.messageInfo(), os);
+}
 
 // What the read accessors take: a message by reference or by pointer. A null pointer (the phone's
 // nil) is allowed and gets the accessor's neutral answer.

@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstdio>
 #include <ctime>
+#include <mutex>
+#include <ostream>
 
 #include "engine/base/KLVAEU.h"
 #include "engine/base/KLVDataAdditions.h"
@@ -11,6 +13,8 @@
 #include "engine/base/KLVMonitor.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/FileSystem.h"
+#include "platform/foundation/Object.h"
+#include "platform/foundation/SharedInstance.h"
 
 namespace engine {
 namespace {
@@ -235,7 +239,20 @@ bool KLVComputeOriginalApplicationVersionMatches(
 namespace engine {
 
 bool KLVOriginalApplicationVersionMatches() {
-    static const bool matches = [] {
+    // Decided once and kept; resetSharedInstances() forgets it together with the main bundle it
+    // was decided from, so that a test that sets another bundle or device model is not answered
+    // from an earlier test's.
+    static std::mutex mutex;
+    static std::optional<bool> decided;
+    static std::once_flag registered;
+    std::call_once(registered, [] {
+        platform::registerSharedReset("KLVOriginalApplicationVersionMatches", [] {
+            std::lock_guard lock(mutex);
+            decided.reset();
+        });
+    });
+    std::lock_guard lock(mutex);
+    if (!decided) {
         std::optional<std::vector<std::uint8_t>> receipt;
         const bool simulator = KLVAEU::isNOD();
         const bool sandbox = KLVAEU::isASRS();
@@ -243,10 +260,28 @@ bool KLVOriginalApplicationVersionMatches() {
             if (const auto url = KLVAEU::appStoreRURL()) receipt = platform::readFile(*url);
         const auto& version =
             platform::Bundle::mainBundle().objectForInfoDictionaryKey("CFBundleVersion");
-        return KLVComputeOriginalApplicationVersionMatches(
+        decided = KLVComputeOriginalApplicationVersionMatches(
             receipt, simulator, sandbox, version.isString() ? version.asString() : std::string());
-    }();
-    return matches;
+    }
+    return *decided;
+}
+
+void PrintTo(const KLVInAppPurchaseItem& item, std::ostream* os) {
+    *os << "KLVInAppPurchaseItem{freeTrial: " << (item.freeTrial ? "true" : "false")
+        << ", introductoryOffer: " << (item.introductoryOffer ? "true" : "false");
+    const auto text = [os](const char* name, const std::optional<std::string>& value) {
+        if (value) *os << ", " << name << ": " << platform::Object(*value).description();
+    };
+    text("subscriptionExpirationDate", item.subscriptionExpirationDateIA5String);
+    text("productID", item.productID);
+    text("originalTransactionID", item.originalTransactionID);
+    text("transactionID", item.transactionID);
+    if (item.webOrderLineItemID) *os << ", webOrderLineItemID: " << *item.webOrderLineItemID;
+    text("originalPurchaseDate", item.originalPurchaseDateIA5String);
+    text("purchaseDate", item.purchaseDateIA5String);
+    text("cancellationDate", item.cancellationDateIA5String);
+    if (item.purchaseType) *os << ", purchaseType: " << *item.purchaseType;
+    *os << '}';
 }
 
 }  // namespace engine

@@ -4,6 +4,7 @@
 // bytes are scanned for the encoded patterns of the fields the engine needs.
 
 #include <cstdint>
+#include <iosfwd>
 #include <optional>
 #include <span>
 #include <string>
@@ -26,6 +27,9 @@ struct KLVInAppPurchaseItem {
 
     friend bool operator==(const KLVInAppPurchaseItem&, const KLVInAppPurchaseItem&) = default;
 };
+
+// For failure messages: the two flags and each field that is present, by name.
+void PrintTo(const KLVInAppPurchaseItem& item, std::ostream* os);
 
 // Pattern bytes; 255 matches any byte and captures it. The bytes that follow the pattern, as
 // many as the last captured byte says, or nullopt.
@@ -55,7 +59,8 @@ bool KLVComputeOriginalApplicationVersionMatches(
 
 namespace engine {
 
-// The flag above for this process, decided on first use from the system's facts.
+// The flag above for this process, decided on first use from the system's facts (again after
+// resetSharedInstances()).
 bool KLVOriginalApplicationVersionMatches();
 
 }  // namespace engine

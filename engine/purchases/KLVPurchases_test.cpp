@@ -13,6 +13,8 @@
 #include "engine/purchases/KLVPurchaseParameters.h"
 #include "engine/purchases/PurchasesTestSupport.h"
 #include "platform/dispatch/Clock.h"
+#include "platform/foundation/SharedInstance.h"
+#include "platform/utilities/WDLAppEnvironmentUtil.h"
 
 namespace engine {
 namespace {
@@ -263,6 +265,20 @@ TEST_F(PurchaseParametersTest, NilResults) {
     for (const auto& c : cases)
         EXPECT_FALSE(purchaseEventParameters(&c.product, c.quantity, "o", "o", std::nullopt, items))
             << c.name;
+}
+
+// The process keeps its answer, and decides it again after a reset of the shared instances (which
+// also forgets a device model a test set), so that one test's answer never reaches the next.
+TEST(OriginalApplicationVersion, IsDecidedAgainAfterAReset) {
+    platform::resetSharedInstances();
+    platform::WDLAppEnvironmentUtil::setDeviceModel("iPhone15,2");
+    EXPECT_FALSE(KLVOriginalApplicationVersionMatches());  // the test bundle has no receipt
+    platform::WDLAppEnvironmentUtil::setDeviceModel("x86_64");
+    EXPECT_FALSE(KLVOriginalApplicationVersionMatches());
+    platform::resetSharedInstances();
+    platform::WDLAppEnvironmentUtil::setDeviceModel("x86_64");
+    EXPECT_TRUE(KLVOriginalApplicationVersionMatches());  // a simulator's
+    platform::resetSharedInstances();
 }
 
 TEST(OriginalApplicationVersion, Matches) {

@@ -4,6 +4,7 @@
 // also converts), a runner that summarises the result, and a logger that records.
 
 #include <cstdint>
+#include <ostream>
 #include <span>
 #include <string>
 #include <string_view>
@@ -91,6 +92,13 @@ struct LoggedLine {
     bool monitored;
 
     friend bool operator==(const LoggedLine&, const LoggedLine&) = default;
+    friend void PrintTo(const LoggedLine& line, std::ostream* os) {
+        *os << "LoggedLine{level: " << line.level
+            << ", message: " << ::testing::PrintToString(line.message)
+            << ", context: " << ::testing::PrintToString(line.context)
+            << ", silent: " << (line.silent ? "true" : "false")
+            << ", monitored: " << (line.monitored ? "true" : "false") << '}';
+    }
 };
 
 class RecordingLogger : public KLVPLoggerDelegate {

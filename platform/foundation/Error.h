@@ -4,6 +4,7 @@
 // or a null pointer) and fills an optional out-parameter of this type.
 
 #include <cstdint>
+#include <iosfwd>
 #include <string>
 #include <utility>
 
@@ -19,6 +20,9 @@ struct Error {
 
     friend bool operator==(const Error&, const Error&) = default;
 };
+
+// Lets GoogleTest print errors in failure messages: Error{domain: "D", code: 3, ...}.
+void PrintTo(const Error& error, std::ostream* os);
 
 // Fills *out when the caller asked for the error; the usual last line of a failing function:
 //   return fail(error, {"Domain", 3, "what went wrong"});

@@ -219,6 +219,14 @@ void PrintTo(const Object& object, std::ostream* os) {
     *os << object.description();
 }
 
+void PrintTo(const Date& date, std::ostream* os) {
+    *os << '@' << formatDouble(date.secondsSince1970);
+}
+
+void PrintTo(Object::Type type, std::ostream* os) {
+    *os << typeName(type);
+}
+
 const char* typeName(Object::Type type) {
     static constexpr const char* kNames[] = {"null", "bool", "integer", "double",    "string",
                                              "data", "date", "array",   "dictionary"};

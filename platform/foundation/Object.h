@@ -148,8 +148,11 @@ class Object {
         value_;
 };
 
-// Lets GoogleTest print Objects in failure messages (the description).
+// Lets GoogleTest print Objects in failure messages (the description), and dates and kinds as
+// descriptions show them ("@1700000000.5", "dictionary").
 void PrintTo(const Object& object, std::ostream* os);
+void PrintTo(const Date& date, std::ostream* os);
+void PrintTo(Object::Type type, std::ostream* os);
 
 // Name of a kind, for error texts ("dictionary", "integer", ...).
 const char* typeName(Object::Type type);

@@ -1,6 +1,7 @@
 #include "platform/kits/MathMetrics.h"
 
 #include <algorithm>
+#include <ostream>
 #include <span>
 
 namespace platform {
@@ -321,6 +322,10 @@ const MathGlyphMetrics* mathGlyphMetrics(MathFont font, char32_t codepoint) {
 
 const MathSizeParameters& mathSizeParameters(int size) {
     return mathmetrics::kSizes[std::clamp(size, 0, 2)];
+}
+
+void PrintTo(MathFont font, std::ostream* os) {
+    *os << mathFontFileName(font);
 }
 
 }  // namespace platform

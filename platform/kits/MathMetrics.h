@@ -5,6 +5,7 @@
 // advance, its italic correction (which the typesetting adds after slanted letters), its height
 // and depth; and the parameters of the three sizes a formula is set in.
 #include <cstdint>
+#include <iosfwd>
 #include <string_view>
 
 namespace platform {
@@ -13,6 +14,8 @@ enum class MathFont : std::uint8_t { main, mathItalic, size1, size2, size3, size
 
 // The font's file name without extension, as fonts-katex installs it ("KaTeX_Main-Regular").
 std::string_view mathFontFileName(MathFont font);
+// For failure messages: the file name.
+void PrintTo(MathFont font, std::ostream* os);
 
 // Where fonts-katex installs the fonts.
 inline constexpr std::string_view kMathFontDirectory = "/usr/share/javascript/katex/fonts";

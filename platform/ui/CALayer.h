@@ -3,6 +3,7 @@
 // (fills with their radii, borders, shadows, texts, LaTeX, images, paths) as a display list in
 // window coordinates, which image export and tests read back.
 #include <functional>
+#include <iosfwd>
 #include <memory>
 #include <optional>
 #include <string>
@@ -131,6 +132,13 @@ struct CATransform3D {
 inline constexpr CATransform3D CATransform3DIdentity{};
 // Rotations about the x or y axis have no place in a flat model and give the identity.
 CATransform3D CATransform3DMakeRotation(CGFloat angle, CGFloat x, CGFloat y, CGFloat z);
+
+// GoogleTest's printers for failure messages (ValuePrinters.cpp).
+void PrintTo(CALineJoin join, std::ostream* os);
+void PrintTo(const TextStyle& style, std::ostream* os);
+void PrintTo(DisplayItem::Kind kind, std::ostream* os);
+void PrintTo(const DisplayItem& item, std::ostream* os);
+void PrintTo(const CATransform3D& transform, std::ostream* os);
 
 class CALayer : public std::enable_shared_from_this<CALayer> {
   public:

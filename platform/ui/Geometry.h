@@ -2,6 +2,7 @@
 // Points, sizes and rectangles of the screen model. Frames are set by builders and by the few
 // containers that lay out; nothing is solved.
 #include <algorithm>
+#include <iosfwd>
 
 namespace platform {
 
@@ -52,5 +53,12 @@ inline CGRect insetRect(const CGRect& r, const UIEdgeInsets& i) {
     return {r.minX() + i.left, r.minY() + i.top, std::max(0.0, r.width() - i.left - i.right),
             std::max(0.0, r.height() - i.top - i.bottom)};
 }
+
+// GoogleTest's printers for failure messages: CGRect{x: 0, y: 0, width: 390, height: 844}
+// (ValuePrinters.cpp, with those of the other value types of the UI).
+void PrintTo(const CGPoint& point, std::ostream* os);
+void PrintTo(const CGSize& size, std::ostream* os);
+void PrintTo(const CGRect& rect, std::ostream* os);
+void PrintTo(const UIEdgeInsets& insets, std::ostream* os);
 
 }  // namespace platform

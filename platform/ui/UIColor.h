@@ -2,6 +2,7 @@
 // Colours and fonts. A system colour is dynamic: it resolves against the trait collection that is
 // current when it is read (light unless a test or the app says otherwise).
 #include <cstdint>
+#include <iosfwd>
 #include <optional>
 #include <string>
 
@@ -54,6 +55,8 @@ class UIColor {
     // "#rrggbb", plus "aa" when `withAlpha` and the alpha is below 1.
     std::string hexString(bool withAlpha = false) const;
     bool operator==(const UIColor&) const = default;
+    // For failure messages: UIColor{light: RGBA{...}, dark: RGBA{...}}.
+    friend void PrintTo(const UIColor& color, std::ostream* os);
 
   private:
     RGBA light_{0, 0, 0, 0};
@@ -69,5 +72,10 @@ struct UIFont {
     static UIFont boldSystemFont(CGFloat size) { return {"System-Bold", size}; }
     bool operator==(const UIFont&) const = default;
 };
+
+// GoogleTest's printers for failure messages (ValuePrinters.cpp).
+void PrintTo(const RGBA& color, std::ostream* os);
+void PrintTo(NSTextAlignment alignment, std::ostream* os);
+void PrintTo(const UIFont& font, std::ostream* os);
 
 }  // namespace platform

@@ -4,6 +4,7 @@
 // reported, not reached. Before and after each action the main queue is drained.
 #include <cstddef>
 #include <functional>
+#include <iosfwd>
 #include <memory>
 #include <optional>
 #include <string>
@@ -41,6 +42,10 @@ struct DriverResult {
     bool ok() const { return status == Status::ok; }
     bool operator==(const DriverResult&) const = default;
 };
+
+// For failure messages: DriverResult{status: notHittable, reason: "disabled"} (ValuePrinters.cpp).
+void PrintTo(DriverResult::Status status, std::ostream* os);
+void PrintTo(const DriverResult& result, std::ostream* os);
 
 class UIDriver {
   public:

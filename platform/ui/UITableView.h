@@ -4,6 +4,7 @@
 // their owner sets it again. Updates check the data source's new counts; a mismatch is logged
 // and answered with a full reload.
 #include <functional>
+#include <iosfwd>
 #include <map>
 #include <memory>
 #include <string>
@@ -22,6 +23,9 @@ struct NSIndexPath {
     int row = 0;
     auto operator<=>(const NSIndexPath&) const = default;
 };
+
+// For failure messages: NSIndexPath{section: 0, row: 2} (ValuePrinters.cpp).
+void PrintTo(const NSIndexPath& path, std::ostream* os);
 
 // `delete_` stands for the platform's "delete" style (a C++ keyword).
 enum class UITableViewCellEditingStyle { none, delete_, insert };

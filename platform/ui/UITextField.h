@@ -3,6 +3,7 @@
 // takes first responder and puts the caret at the end; typing goes in at the selection. The
 // caret keys move the caret, or with Shift one end of the selection (where the caret stands)
 // while the other end, the anchor, stays.
+#include <iosfwd>
 #include <memory>
 #include <optional>
 #include <string>
@@ -20,6 +21,9 @@ struct UITextRange {
     bool isEmpty() const { return start == end; }
     bool operator==(const UITextRange&) const = default;
 };
+
+// For failure messages: UITextRange{start: 1, end: 3} (ValuePrinters.cpp).
+void PrintTo(const UITextRange& range, std::ostream* os);
 
 class UITextFieldDelegate {
   public:
