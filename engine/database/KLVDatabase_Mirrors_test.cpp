@@ -5,7 +5,10 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <cstdint>
 #include <functional>
+#include <optional>
+#include <ostream>
 #include <string>
 
 #include "engine/database/DatabaseTestSupport.h"
@@ -28,6 +31,18 @@ struct Facts {
     std::optional<bool> hasAggregates;
     std::optional<bool> conditionalProperties;
     bool operator==(const Facts&) const = default;
+    friend void PrintTo(const Facts& facts, std::ostream* os) {
+        using ::testing::PrintToString;
+        *os << "Facts{rawEventsEmpty: " << PrintToString(facts.rawEventsEmpty)
+            << ", latestRawEventTime: " << PrintToString(facts.latestRawEventTime)
+            << ", realtimeRawEvents: " << PrintToString(facts.realtimeRawEvents)
+            << ", bundlesEmpty: " << PrintToString(facts.bundlesEmpty)
+            << ", latestBundleTime: " << PrintToString(facts.latestBundleTime)
+            << ", realtimeBundles: " << PrintToString(facts.realtimeBundles)
+            << ", allEvents: " << facts.allEvents
+            << ", hasAggregates: " << PrintToString(facts.hasAggregates)
+            << ", conditionalProperties: " << PrintToString(facts.conditionalProperties) << '}';
+    }
 };
 
 class KLVDatabaseMirrorsTest : public testing::DatabaseEventTest {

@@ -1,10 +1,15 @@
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <filesystem>
+#include <ostream>
+#include <string>
+#include <vector>
 
 #include "engine/base/EngineTestSupport.h"
 #include "engine/experiments/ExperimentsTestSupport.h"
 #include "engine/experiments/KLVEDatabase.h"
+#include "platform/foundation/Format.h"
 
 namespace engine {
 namespace {
@@ -29,6 +34,12 @@ class KLVEDatabaseTest : public EngineTest {
         double timestamp;
         bool manual;
         friend bool operator==(const Row&, const Row&) = default;
+        friend void PrintTo(const Row& row, std::ostream* os) {
+            *os << "Row{name: " << ::testing::PrintToString(row.name)
+                << ", ids: " << ::testing::PrintToString(row.ids)
+                << ", timestamp: " << platform::shortestNumberText(row.timestamp)
+                << ", manual: " << ::testing::PrintToString(row.manual) << '}';
+        }
     };
     std::vector<Row> rows(std::optional<KLVEDatabase::Snapshots> snapshots) {
         EXPECT_TRUE(snapshots);

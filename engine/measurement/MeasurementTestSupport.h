@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <memory>
 #include <mutex>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -23,6 +24,8 @@
 #include "engine/stores/KLVPersistedConfig.h"
 #include "engine/stores/KLVUserDefaults.h"
 #include "platform/dispatch/Clock.h"
+#include "platform/foundation/Format.h"
+#include "platform/foundation/Object.h"
 #include "platform/net/HttpClient.h"
 #include "testkit/LoopbackServer.h"
 #include "testkit/ManualClock.h"
@@ -46,6 +49,21 @@ struct RecordedEvent {
     bool ignoreInterceptor = false;
     bool hasInterceptor = false;
     platform::Dictionary screenParameters;
+
+    // For failure messages: every field by name, dictionaries as their descriptions.
+    friend void PrintTo(const RecordedEvent& event, std::ostream* os) {
+        *os << "RecordedEvent{origin: " << platform::Object(event.origin).description()
+            << ", public: " << ::testing::PrintToString(event.isPublicEvent)
+            << ", name: " << platform::Object(event.name).description()
+            << ", parameters: " << platform::Object(event.parameters).description()
+            << ", timestamp: " << platform::shortestNumberText(event.timestamp)
+            << ", enabled: " << ::testing::PrintToString(event.enabled)
+            << ", ignoreEnabled: " << ::testing::PrintToString(event.ignoreEnabled)
+            << ", ignoreInterceptor: " << ::testing::PrintToString(event.ignoreInterceptor)
+            << ", hasInterceptor: " << ::testing::PrintToString(event.hasInterceptor)
+            << ", screenParameters: " << platform::Object(event.screenParameters).description()
+            << '}';
+    }
 };
 
 struct RecordingOptions {
